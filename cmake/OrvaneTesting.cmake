@@ -1,0 +1,40 @@
+# Helpers for test and fuzz targets.
+include(GoogleTest)
+
+# orvane_gtest(<name> SOURCES ... [LIBS ...] [LABELS ...])
+# A GoogleTest program under build/bin/tests, each test case registered with ctest.
+function(orvane_gtest name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main
+                                          GTest::gmock Threads::Threads)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/tests)
+    target_compile_definitions(${name} PRIVATE
+        ORVANE_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+        ORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+endfunction()
+
+set(ORVANE_FUZZ_SECONDS 60 CACHE STRING "How long ctest runs each fuzz target")
+
+# orvane_fuzzer(<name> SOURCES ... [LIBS ...])
+# A libFuzzer target; its ctest entry runs it for ORVANE_FUZZ_SECONDS on a fresh corpus seeded
+# from tests/fuzz/corpus/<name> when that folder exists.
+function(orvane_fuzzer name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    set(corpus ${CMAKE_BINARY_DIR}/corpus/${name})
+    set(seeds ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
+    add_test(NAME ${name}
+        COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
+                sh -c "mkdir -p '${corpus}' && \
+                       { [ ! -d '${seeds}' ] || cp -r '${seeds}'/. '${corpus}'/; } && \
+                       exec '$<TARGET_FILE:${name}>' -max_total_time=${ORVANE_FUZZ_SECONDS} \
+                            -rss_limit_mb=2048 -print_final_stats=1 '${corpus}'")
+    set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
+endfunction()

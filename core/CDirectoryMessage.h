@@ -1,0 +1,49 @@
+// The seven directory operations as typed messages. Every change of the account directory is
+// one of these, delivered synchronously to COrvaneSrvCore::SendMessage. A record carried by a
+// message belongs to the receiver from delivery on; a name for a delete stays the sender's.
+#pragma once
+
+#include "core/CGroupData.h"
+#include "core/CUserData.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+enum class EDirectoryMessage : uint32_t {
+    UM_ADD_USER = 0x900,
+    UM_MODIFY_USER = 0x901,
+    UM_DELETE_USER = 0x902,
+    UM_ADD_GROUP = 0xA00,
+    UM_MODIFY_GROUP = 0xA01,
+    UM_DELETE_GROUP = 0xA02,
+    UM_SET_GROUP_ACCESS = 0xA03,
+};
+
+inline constexpr EDirectoryMessage UM_ADD_USER = EDirectoryMessage::UM_ADD_USER;
+inline constexpr EDirectoryMessage UM_MODIFY_USER = EDirectoryMessage::UM_MODIFY_USER;
+inline constexpr EDirectoryMessage UM_DELETE_USER = EDirectoryMessage::UM_DELETE_USER;
+inline constexpr EDirectoryMessage UM_ADD_GROUP = EDirectoryMessage::UM_ADD_GROUP;
+inline constexpr EDirectoryMessage UM_MODIFY_GROUP = EDirectoryMessage::UM_MODIFY_GROUP;
+inline constexpr EDirectoryMessage UM_DELETE_GROUP = EDirectoryMessage::UM_DELETE_GROUP;
+inline constexpr EDirectoryMessage UM_SET_GROUP_ACCESS = EDirectoryMessage::UM_SET_GROUP_ACCESS;
+
+class CDirectoryMessage {
+public:
+    static CDirectoryMessage AddUser(bool bPersist, std::unique_ptr<CUserData> user);
+    static CDirectoryMessage ModifyUser(bool bPersist, std::unique_ptr<CUserData> user);
+    static CDirectoryMessage DeleteUser(bool bPersist, std::u16string name);
+    static CDirectoryMessage AddGroup(bool bPersist, std::unique_ptr<CGroupData> group);
+    static CDirectoryMessage ModifyGroup(bool bPersist, std::unique_ptr<CGroupData> group);
+    static CDirectoryMessage DeleteGroup(bool bPersist, std::u16string name);
+    static CDirectoryMessage SetGroupAccess(bool bPersist, std::unique_ptr<CGroupData> carrier);
+
+    EDirectoryMessage m_id;
+    bool m_bPersist = false;
+    std::unique_ptr<CUserData> m_pUser;   // add and modify of a user
+    std::unique_ptr<CGroupData> m_pGroup; // add and modify of a group, and the access carrier
+    std::u16string m_strName;             // the deletes
+
+private:
+    CDirectoryMessage(EDirectoryMessage id, bool bPersist) : m_id(id), m_bPersist(bPersist) {}
+};

@@ -1,0 +1,64 @@
+// The object that owns the account directory and the storage server table: the user and group
+// tables, the registry store that persists the directory, and the guard over all three tables.
+// The main window holds one; the credential service's threads get it as their parameter.
+//
+// Every directory change is a CDirectoryMessage delivered to SendMessage on the window thread.
+// The in-memory change happens under the exclusive guard; the registry writes that it asks for
+// are collected on the way and committed afterwards as one transaction, outside the guard.
+#pragma once
+
+#include "core/CDirectoryGuard.h"
+#include "core/CDirectoryMessage.h"
+#include "core/CGroupData.h"
+#include "core/CRegistryStore.h"
+#include "core/CUserData.h"
+#include "storage/CServerTable.h"
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+using CUserTable = std::unordered_map<std::u16string, std::unique_ptr<CUserData>>;
+using CGroupTable = std::unordered_map<std::u16string, std::unique_ptr<CGroupData>>;
+
+class COrvaneSrvCore {
+public:
+    explicit COrvaneSrvCore(std::unique_ptr<CRegistryHive> hive);
+    ~COrvaneSrvCore();
+    COrvaneSrvCore(const COrvaneSrvCore&) = delete;
+    COrvaneSrvCore& operator=(const COrvaneSrvCore&) = delete;
+
+    // Delivers one directory operation; always answers 0.
+    long SendMessage(CDirectoryMessage msg);
+
+    // Start-up: loads users, then groups, from the registry (creating a key that is missing).
+    void LoadDirectory();
+    // Creates "admin", "Administrator" and "Everyone" where absent, persisted.
+    void CreateBuiltInAccounts();
+    // Shutdown: frees every record (servers, users, groups) under the guard; nothing is written.
+    void FreeTables();
+
+    const std::shared_ptr<CDirectoryGuard>& Guard() const { return m_pGuard; }
+
+    CServerTable m_mapServers;
+    CUserTable m_mapUsers;
+    CGroupTable m_mapGroups;
+    CRegistryStore m_registry;
+
+private:
+    void OnAddUser(bool bPersist, std::unique_ptr<CUserData> user);
+    void OnModifyUser(bool bPersist, std::unique_ptr<CUserData> user);
+    void OnDeleteUser(bool bPersist, const std::u16string& name);
+    void OnAddGroup(bool bPersist, std::unique_ptr<CGroupData> group);
+    void OnModifyGroup(bool bPersist, std::unique_ptr<CGroupData> group);
+    void OnDeleteGroup(bool bPersist, const std::u16string& name);
+    void OnSetGroupAccess(bool bPersist, std::unique_ptr<CGroupData> carrier);
+
+    void LinkUserToGroups(const CUserData& user, bool bPersist);
+    void LinkGroupToUsers(const CGroupData& group, bool bPersist);
+    void UnlinkUserFromGroups(const CUserData& user, bool bPersist);
+    void UnlinkGroupFromUsers(const CGroupData& group, bool bPersist);
+
+    std::shared_ptr<CDirectoryGuard> m_pGuard;
+    CRegistryBatch m_batch; // writes of the operation under way
+};

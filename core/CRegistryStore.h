@@ -1,0 +1,80 @@
+// Persists the account directory in the per-user registry: one binary value per record under
+// the user key and the group key, named by the record's name and holding its record body.
+// Failures are silent: the result of the last open, create, set or delete is kept in
+// m_lLastError and nothing else is reported.
+#pragma once
+
+#include "platform/registry/CRegistryHive.h"
+#include "platform/registry/RegistryTypes.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CUserData;
+class CGroupData;
+
+inline constexpr std::u16string_view kUserKey = u"Software\\Tarvik\\OrvaneSrv\\Users";
+inline constexpr std::u16string_view kGroupKey = u"Software\\Tarvik\\OrvaneSrv\\Groups";
+
+// The registry changes of one directory operation, in the order the operation asked for them.
+// Record bodies are captured when the change is asked for.
+class CRegistryBatch {
+public:
+    enum class EKind { WriteUser, WriteGroup, DeleteUser, DeleteGroup };
+    struct Change {
+        EKind kind;
+        std::u16string name;
+        std::vector<uint8_t> body;
+    };
+
+    void WriteUser(const CUserData& user);
+    void WriteGroup(const CGroupData& group);
+    void DeleteUserValue(std::u16string name);
+    void DeleteGroupValue(std::u16string name);
+
+    bool Empty() const { return m_changes.empty(); }
+    const std::vector<Change>& Changes() const { return m_changes; }
+    void Clear() { m_changes.clear(); }
+
+private:
+    std::vector<Change> m_changes;
+};
+
+class CRegistryStore {
+public:
+    explicit CRegistryStore(std::unique_ptr<CRegistryHive> hive);
+
+    bool KeyExists(std::u16string_view path);
+    bool CreateKey(std::u16string_view path);
+
+    // Visit every value of the key with its name and bytes, in enumeration order; answer true
+    // even when the key cannot be opened (nothing is visited then).
+    using ValueVisitor =
+        std::function<void(const std::u16string& name, const std::vector<uint8_t>& data)>;
+    bool LoadValues(std::u16string_view key, const ValueVisitor& visit);
+
+    bool WriteUser(const CUserData& user);
+    bool WriteGroup(const CGroupData& group);
+    bool DeleteUserValue(std::u16string_view name);
+    bool DeleteGroupValue(std::u16string_view name);
+
+    // Carries out a batch as one transaction; a failing change is recorded like any other and
+    // does not stop the rest.
+    void Apply(const CRegistryBatch& batch);
+
+    CRegistryHive& Hive() { return *m_pHive; }
+
+    bool m_bLazyWrite = false;
+    LSTATUS m_lLastError = ERROR_SUCCESS;
+
+private:
+    bool WriteValue(std::u16string_view key, std::u16string_view name,
+                    const std::vector<uint8_t>& body);
+    bool DeleteValue(std::u16string_view key, std::u16string_view name);
+
+    std::unique_ptr<CRegistryHive> m_pHive;
+};

@@ -1,0 +1,6 @@
+#include "core/COrvaneSrvApp.h"
+
+int main() {
+    COrvaneSrvApp app({});
+    return app.RunHeadless();
+}

@@ -1,0 +1,51 @@
+// The per-user registry: one SQLite database per user under the XDG config directory, holding
+// keys named by backslash paths and, under each key, binary values named by UTF-16 text.
+//
+// Each write that returns has been committed durably (WAL, synchronous=FULL) unless a
+// transaction is open, in which case Commit makes all of its writes durable at once. A second
+// process may open the same file; SQLite's locking keeps the file consistent.
+#pragma once
+
+#include "platform/registry/RegistryTypes.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+class CRegistryKey;
+
+class CRegistryHive {
+public:
+    // $XDG_CONFIG_HOME/OrvaneSrv/registry.db, else ~/.config/OrvaneSrv/registry.db.
+    static std::filesystem::path DefaultPath();
+
+    // Opens lazily: a hive whose file cannot be opened answers every call with an error.
+    explicit CRegistryHive(std::filesystem::path file);
+    ~CRegistryHive();
+    CRegistryHive(const CRegistryHive&) = delete;
+    CRegistryHive& operator=(const CRegistryHive&) = delete;
+
+    const std::filesystem::path& Path() const { return m_path; }
+
+    LSTATUS OpenKey(std::u16string_view path, REGSAM access, CRegistryKey& out);
+    LSTATUS CreateKey(std::u16string_view path, REGSAM access, CRegistryKey& out);
+
+    // Groups the writes made until Commit (or Rollback) into one durable transaction.
+    // Nested calls count; only the outermost commits.
+    LSTATUS Begin();
+    LSTATUS Commit();
+    void Rollback();
+
+private:
+    friend class CRegistryKey;
+    LSTATUS Connect();
+    LSTATUS FindKey(std::u16string_view path, int64_t& id);
+
+    std::filesystem::path m_path;
+    sqlite3* m_db = nullptr;
+    bool m_bReadOnly = false;
+    bool m_bConnectFailed = false;
+    int m_nTransactionDepth = 0;
+};

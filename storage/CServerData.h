@@ -1,0 +1,42 @@
+// One storage server as discovery found it: its identity as announced over SLP, whether it is
+// present, and the administrator credentials that the operator verified by logging in to it.
+// The char fields hold zero-terminated 8-bit text exactly as the announcement carried it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class CServerData {
+public:
+    static constexpr std::size_t kLoginResponseSize = 81920;
+    static constexpr std::size_t kVendorChars = 32;
+
+    CServerData() = default;
+
+    int32_t m_bAuthorized = 0;
+    int32_t m_bSeen = 1;
+    int32_t m_bOnline = 1;
+    std::u16string m_strLoginUserName;
+    std::u16string m_strLoginPasswd;
+    char m_szIPAddr[20] = {};
+    char m_szSystemName[64] = {};
+    char m_szVendor[65] = {};
+    char m_szModel[32] = {};
+    char m_szProduct[32] = {};
+    char m_szVersion[16] = {};
+    char m_szMAC[20] = {};
+    char m_szType[16] = {};
+    char m_szLoginResponse[kLoginResponseSize] = {};
+
+    // Setters that cut a value to what its field holds (the vendor to its first 32 bytes).
+    void SetIPAddr(std::string_view v);
+    void SetSystemName(std::string_view v);
+    void SetVendor(std::string_view v);
+    void SetModel(std::string_view v);
+    void SetProduct(std::string_view v);
+    void SetVersion(std::string_view v);
+    void SetMAC(std::string_view v);
+    void SetType(std::string_view v);
+    void SetLoginResponse(std::string_view v);
+};
