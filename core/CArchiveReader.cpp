@@ -1,1 +1,241 @@
+#include "core/CArchiveReader.h"
 
+#include "core/CGroupData.h"
+#include "core/CUserData.h"
+#include "platform/text/TextConv.h"
+
+namespace {
+
+constexpr uint64_t kMaxTextLength = 0x7FFFFFFF;
+constexpr uint16_t kMaxClassNameLength = 64;
+
+} // namespace
+
+bool CArchiveReader::Fail(EArchiveError error) {
+    if (m_error == EArchiveError::None) {
+        m_error = error;
+    }
+    return false;
+}
+
+bool CArchiveReader::ReadByte(uint8_t& v) {
+    if (m_error != EArchiveError::None) {
+        return false;
+    }
+    if (Remaining() < 1) {
+        return Fail(EArchiveError::EndOfFile);
+    }
+    v = m_bytes[m_nPos++];
+    return true;
+}
+
+bool CArchiveReader::ReadWord(uint16_t& v) {
+    uint8_t lo = 0;
+    uint8_t hi = 0;
+    if (!ReadByte(lo) || !ReadByte(hi)) {
+        return false;
+    }
+    v = static_cast<uint16_t>(lo | (hi << 8));
+    return true;
+}
+
+bool CArchiveReader::ReadDword(uint32_t& v) {
+    uint16_t lo = 0;
+    uint16_t hi = 0;
+    if (!ReadWord(lo) || !ReadWord(hi)) {
+        return false;
+    }
+    v = lo | (static_cast<uint32_t>(hi) << 16);
+    return true;
+}
+
+bool CArchiveReader::ReadQword(uint64_t& v) {
+    uint32_t lo = 0;
+    uint32_t hi = 0;
+    if (!ReadDword(lo) || !ReadDword(hi)) {
+        return false;
+    }
+    v = lo | (static_cast<uint64_t>(hi) << 32);
+    return true;
+}
+
+bool CArchiveReader::ReadTextLength(uint64_t& length, bool& wide) {
+    wide = false;
+    uint8_t b = 0;
+    if (!ReadByte(b)) {
+        return false;
+    }
+    if (b < 0xFF) {
+        length = b;
+        return true;
+    }
+    uint16_t w = 0;
+    if (!ReadWord(w)) {
+        return false;
+    }
+    if (w == 0xFFFE) {
+        wide = true;
+        if (!ReadByte(b)) {
+            return false;
+        }
+        if (b < 0xFF) {
+            length = b;
+            return true;
+        }
+        if (!ReadWord(w)) {
+            return false;
+        }
+    }
+    if (w < 0xFFFF) {
+        length = w;
+        return true;
+    }
+    uint32_t d = 0;
+    if (!ReadDword(d)) {
+        return false;
+    }
+    if (d < 0xFFFFFFFF) {
+        length = d;
+        return true;
+    }
+    uint64_t q = 0;
+    if (!ReadQword(q)) {
+        return false;
+    }
+    if (q > kMaxTextLength) {
+        return Fail(EArchiveError::Generic);
+    }
+    length = q;
+    return true;
+}
+
+bool CArchiveReader::ReadText(std::u16string& text) {
+    uint64_t length = 0;
+    bool wide = false;
+    if (!ReadTextLength(length, wide)) {
+        return false;
+    }
+    const uint64_t bytes = wide ? 2 * length : length;
+    if (bytes > Remaining()) {
+        return Fail(EArchiveError::EndOfFile);
+    }
+    const uint8_t* p = m_bytes.data() + m_nPos;
+    m_nPos += bytes;
+    if (!wide) {
+        text = Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(p), bytes));
+        return true;
+    }
+    text.resize(length);
+    for (uint64_t i = 0; i < length; ++i) {
+        text[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+    }
+    return true;
+}
+
+bool CArchiveReader::ReadCount(uint32_t& count) {
+    uint16_t w = 0;
+    if (!ReadWord(w)) {
+        return false;
+    }
+    if (w != 0xFFFF) {
+        count = w;
+        return true;
+    }
+    return ReadDword(count);
+}
+
+bool CArchiveReader::ReadTextList(std::vector<std::u16string>& list) {
+    uint32_t count = 0;
+    if (!ReadCount(count)) {
+        return false;
+    }
+    // Each text takes at least one byte, so the loop is bounded by the data, not by the count.
+    for (uint32_t i = 0; i < count; ++i) {
+        std::u16string text;
+        if (!ReadText(text)) {
+            return false;
+        }
+        list.push_back(std::move(text));
+    }
+    return true;
+}
+
+bool CArchiveReader::ReadNewClass(std::string& className) {
+    uint16_t schema = 0;
+    uint16_t length = 0;
+    if (!ReadWord(schema) || !ReadWord(length)) {
+        m_error = EArchiveError::None;
+        return Fail(EArchiveError::BadClass);
+    }
+    if (length >= kMaxClassNameLength || length > Remaining()) {
+        return Fail(EArchiveError::BadClass);
+    }
+    className.assign(reinterpret_cast<const char*>(m_bytes.data() + m_nPos), length);
+    m_nPos += length;
+    uint16_t expected = 0;
+    if (className == CUserData::kClassName) {
+        expected = CUserData::kSchema;
+    } else if (className == CGroupData::kClassName) {
+        expected = CGroupData::kSchema;
+    } else {
+        return Fail(EArchiveError::BadClass);
+    }
+    if (schema != expected) {
+        return Fail(EArchiveError::BadSchema);
+    }
+    m_slots.push_back(Slot{true, className});
+    return true;
+}
+
+bool CArchiveReader::MakeRecord(const std::string& className,
+                                std::unique_ptr<CSerializable>& object) {
+    if (className == CUserData::kClassName) {
+        object = std::make_unique<CUserData>();
+    } else {
+        object = std::make_unique<CGroupData>();
+    }
+    m_slots.push_back(Slot{false, {}});
+    if (!object->Deserialize(*this)) {
+        object.reset();
+        return false;
+    }
+    return true;
+}
+
+bool CArchiveReader::ReadObject(std::unique_ptr<CSerializable>& object, EObjectKind& kind) {
+    object.reset();
+    uint16_t t = 0;
+    if (!ReadWord(t)) {
+        return false;
+    }
+    if (t == 0xFFFF) {
+        std::string className;
+        if (!ReadNewClass(className)) {
+            return false;
+        }
+        kind = EObjectKind::New;
+        return MakeRecord(className, object);
+    }
+    uint32_t index = 0;
+    bool bClass = false;
+    if (t == 0x7FFF) {
+        uint32_t d = 0;
+        if (!ReadDword(d)) {
+            return false;
+        }
+        bClass = (d & 0x80000000u) != 0;
+        index = d & 0x7FFFFFFFu;
+    } else {
+        bClass = (t & 0x8000) != 0;
+        index = t & 0x7FFF;
+    }
+    if (index >= m_slots.size() || m_slots[index].bClass != bClass || (bClass && index == 0)) {
+        return Fail(EArchiveError::BadIndex);
+    }
+    if (bClass) {
+        kind = EObjectKind::New;
+        return MakeRecord(m_slots[index].className, object);
+    }
+    kind = index == 0 ? EObjectKind::Absent : EObjectKind::Reference;
+    return true;
+}

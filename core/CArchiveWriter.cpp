@@ -1,1 +1,85 @@
+#include "core/CArchiveWriter.h"
 
+#include "core/CSerializable.h"
+
+void CArchiveWriter::WriteWord(uint16_t v) {
+    m_bytes.push_back(static_cast<uint8_t>(v));
+    m_bytes.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void CArchiveWriter::WriteDword(uint32_t v) {
+    WriteWord(static_cast<uint16_t>(v));
+    WriteWord(static_cast<uint16_t>(v >> 16));
+}
+
+void CArchiveWriter::WriteQword(uint64_t v) {
+    WriteDword(static_cast<uint32_t>(v));
+    WriteDword(static_cast<uint32_t>(v >> 32));
+}
+
+void CArchiveWriter::WriteText(std::u16string_view text) {
+    WriteByte(0xFF);
+    WriteWord(0xFFFE);
+    const uint64_t n = text.size();
+    if (n < 0xFF) {
+        WriteByte(static_cast<uint8_t>(n));
+    } else if (n < 0xFFFE) {
+        WriteByte(0xFF);
+        WriteWord(static_cast<uint16_t>(n));
+    } else if (n < 0xFFFFFFFF) {
+        WriteByte(0xFF);
+        WriteWord(0xFFFF);
+        WriteDword(static_cast<uint32_t>(n));
+    } else {
+        WriteByte(0xFF);
+        WriteWord(0xFFFF);
+        WriteDword(0xFFFFFFFF);
+        WriteQword(n);
+    }
+    m_bytes.reserve(m_bytes.size() + 2 * text.size());
+    for (const char16_t c : text) {
+        WriteWord(c);
+    }
+}
+
+void CArchiveWriter::WriteCount(uint64_t count) {
+    if (count < 0xFFFF) {
+        WriteWord(static_cast<uint16_t>(count));
+    } else {
+        WriteWord(0xFFFF);
+        WriteDword(static_cast<uint32_t>(count));
+    }
+}
+
+void CArchiveWriter::WriteTextList(std::span<const std::u16string> list) {
+    WriteCount(list.size());
+    for (const auto& text : list) {
+        WriteText(text);
+    }
+}
+
+void CArchiveWriter::WriteClassTag(const CSerializable& object) {
+    const std::string name(object.GetRuntimeClass());
+    auto it = m_classIndex.find(name);
+    if (it == m_classIndex.end()) {
+        WriteWord(0xFFFF);
+        WriteWord(object.GetSchema());
+        WriteWord(static_cast<uint16_t>(name.size()));
+        m_bytes.insert(m_bytes.end(), name.begin(), name.end());
+        m_classIndex.emplace(name, m_nNextIndex++);
+        return;
+    }
+    const uint32_t index = it->second;
+    if (index <= 0x7FFE) {
+        WriteWord(static_cast<uint16_t>(0x8000 | index));
+    } else {
+        WriteWord(0x7FFF);
+        WriteDword(0x80000000u | index);
+    }
+}
+
+void CArchiveWriter::WriteObject(const CSerializable& object) {
+    WriteClassTag(object);
+    ++m_nNextIndex;
+    object.Serialize(*this);
+}

@@ -1,1 +1,196 @@
+#include "core/CConfigFile.h"
 
+#include "core/CArchiveReader.h"
+#include "core/CArchiveWriter.h"
+#include "platform/text/TextConv.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::u16string_view kCreateFailed = u"Failed to create a new Configuration File.";
+constexpr std::u16string_view kOpenFailed = u"Failed to open Configuration File.";
+constexpr std::u16string_view kDiskFull = u"Disk full while accessing %1.";
+constexpr std::u16string_view kUnknown = u"An unknown error occurred while accessing %1.";
+
+std::u16string Substitute(std::u16string_view format, const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto full = std::filesystem::absolute(path, ec);
+    const std::u16string name = Utf8ToUtf16((ec ? path : full).string());
+    std::u16string text(format);
+    if (const auto pos = text.find(u"%1"); pos != std::u16string::npos) {
+        text.replace(pos, 2, name);
+    }
+    return text;
+}
+
+bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool ReadAll(int fd, std::vector<uint8_t>& bytes) {
+    uint8_t chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+}
+
+// A unique temporary file beside the target, created with mode 0600.
+int CreateTemporary(const std::filesystem::path& target, std::string& tempName) {
+    std::string pattern = target.string() + ".XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd >= 0) {
+        ::fchmod(fd, 0600);
+        tempName = pattern;
+    }
+    return fd;
+}
+
+} // namespace
+
+std::u16string CConfigFile::FormatErrorText(EArchiveError error,
+                                            const std::filesystem::path& path) {
+    switch (error) {
+    case EArchiveError::EndOfFile:
+        return Substitute(u"Attempted to access %1 past its end.", path);
+    case EArchiveError::BadClass:
+        return Substitute(u"%1 contained an unexpected object.", path);
+    case EArchiveError::BadSchema:
+        return Substitute(u"%1 contains an incorrect schema.", path);
+    case EArchiveError::BadIndex:
+        return Substitute(u"%1 has a bad format.", path);
+    case EArchiveError::Generic:
+    case EArchiveError::None:
+        break;
+    }
+    return Substitute(kUnknown, path);
+}
+
+std::vector<uint8_t> CConfigFile::Serialize(const CGroupTable& groups, const CUserTable& users) {
+    CArchiveWriter ar;
+    ar.WriteCount(groups.size());
+    for (const auto& [key, group] : groups) {
+        ar.WriteText(key);
+        ar.WriteObject(*group);
+    }
+    ar.WriteCount(users.size());
+    for (const auto& [key, user] : users) {
+        ar.WriteText(key);
+        ar.WriteObject(*user);
+    }
+    return ar.TakeBytes();
+}
+
+template <typename Record, typename Table>
+bool CConfigFile::ReadTable(CArchiveReader& ar, Table& table) {
+    uint32_t count = 0;
+    if (!ar.ReadCount(count)) {
+        return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        std::u16string key;
+        std::unique_ptr<CSerializable> object;
+        CArchiveReader::EObjectKind kind{};
+        if (!ar.ReadText(key) || !ar.ReadObject(object, kind)) {
+            return false;
+        }
+        // The writer never produces an empty slot or a second reference to one record.
+        if (kind != CArchiveReader::EObjectKind::New) {
+            return ar.Fail(EArchiveError::BadIndex);
+        }
+        auto* record = dynamic_cast<Record*>(object.get());
+        if (record == nullptr) {
+            return ar.Fail(EArchiveError::BadClass);
+        }
+        object.release();
+        table[key] = std::unique_ptr<Record>(record);
+    }
+    return true;
+}
+
+EArchiveError CConfigFile::Parse(std::span<const uint8_t> bytes, CGroupTable& groups,
+                                 CUserTable& users) {
+    CArchiveReader ar(bytes);
+    if (ReadTable<CGroupData>(ar, groups)) {
+        ReadTable<CUserData>(ar, users);
+    }
+    return ar.Error();
+}
+
+CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvCore& core) {
+    std::vector<uint8_t> bytes;
+    {
+        auto lock = core.Guard()->LockShared();
+        bytes = Serialize(core.m_mapGroups, core.m_mapUsers);
+    }
+    std::string tempName;
+    const int fd = CreateTemporary(path, tempName);
+    if (fd < 0) {
+        return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
+    }
+    bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::rename(tempName.c_str(), path.c_str()) != 0) {
+        ::unlink(tempName.c_str());
+        return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
+    }
+    if (!ok) {
+        ::unlink(tempName.c_str());
+        const bool full = writeErrno == ENOSPC || writeErrno == EDQUOT;
+        return {EConfigStatus::WriteError, Substitute(full ? kDiskFull : kUnknown, path)};
+    }
+    return {};
+}
+
+CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvCore& core) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return {EConfigStatus::OpenFailed, std::u16string(kOpenFailed)};
+    }
+    std::vector<uint8_t> bytes;
+    const bool read = ReadAll(fd, bytes);
+    ::close(fd);
+    if (!read) {
+        return {EConfigStatus::FormatError, Substitute(kUnknown, path)};
+    }
+    CGroupTable groups;
+    CUserTable users;
+    if (const EArchiveError error = Parse(bytes, groups, users); error != EArchiveError::None) {
+        return {EConfigStatus::FormatError, FormatErrorText(error, path)};
+    }
+    core.MergeImported(std::move(groups), std::move(users));
+    return {};
+}

@@ -17,6 +17,9 @@ public:
     };
 
     explicit COrvaneSrvApp(CServiceHooks hooks);
+    ~COrvaneSrvApp();
+    COrvaneSrvApp(const COrvaneSrvApp&) = delete;
+    COrvaneSrvApp& operator=(const COrvaneSrvApp&) = delete;
 
     // Runs the program headless until SIGINT or SIGTERM; answers the process exit status.
     // A second copy finds the first one's instance lock, and ends at once with status 0.

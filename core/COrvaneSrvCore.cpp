@@ -1,1 +1,325 @@
+#include "core/COrvaneSrvCore.h"
 
+#include "core/CArchiveReader.h"
+#include "platform/text/TextConv.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+bool Contains(const std::vector<std::u16string>& list, const std::u16string& name) {
+    return std::find(list.begin(), list.end(), name) != list.end();
+}
+
+// Removes the first occurrence; answers whether there was one.
+bool RemoveFirst(std::vector<std::u16string>& list, const std::u16string& name) {
+    auto it = std::find(list.begin(), list.end(), name);
+    if (it == list.end()) {
+        return false;
+    }
+    list.erase(it);
+    return true;
+}
+
+const char* ErrorName(EArchiveError error) {
+    switch (error) {
+    case EArchiveError::EndOfFile:
+        return "the data ends inside the record";
+    case EArchiveError::Generic:
+        return "a text is too long";
+    case EArchiveError::BadClass:
+        return "unexpected object";
+    case EArchiveError::BadSchema:
+        return "incorrect schema";
+    case EArchiveError::BadIndex:
+        return "bad index";
+    case EArchiveError::None:
+        break;
+    }
+    return "not a record";
+}
+
+void WarnSkipped(std::u16string_view key, const std::u16string& name, EArchiveError error) {
+    const std::string line = "OrvaneSrv: skipped registry value \"" + Utf16ToUtf8(name) +
+                             "\" under " + Utf16ToUtf8(key) + ": " + ErrorName(error) + "\n";
+    std::fputs(line.c_str(), stderr);
+}
+
+} // namespace
+
+COrvaneSrvCore::COrvaneSrvCore(std::unique_ptr<CRegistryHive> hive)
+    : m_registry(std::move(hive)), m_pGuard(std::make_shared<CDirectoryGuard>()) {}
+
+COrvaneSrvCore::~COrvaneSrvCore() {
+    FreeTables();
+}
+
+long COrvaneSrvCore::SendMessage(CDirectoryMessage msg) {
+    {
+        auto lock = m_pGuard->LockExclusive();
+        Dispatch(msg);
+    }
+    // The registry writes run outside the guard: readers never wait on the disk.
+    CommitBatch();
+    return 0;
+}
+
+void COrvaneSrvCore::Dispatch(CDirectoryMessage& msg) {
+    const bool p = msg.m_bPersist;
+    switch (msg.m_id) {
+    case UM_ADD_USER:
+        OnAddUser(p, std::move(msg.m_pUser));
+        break;
+    case UM_MODIFY_USER:
+        OnModifyUser(p, std::move(msg.m_pUser));
+        break;
+    case UM_DELETE_USER:
+        OnDeleteUser(p, msg.m_strName);
+        break;
+    case UM_ADD_GROUP:
+        OnAddGroup(p, std::move(msg.m_pGroup));
+        break;
+    case UM_MODIFY_GROUP:
+        OnModifyGroup(p, std::move(msg.m_pGroup));
+        break;
+    case UM_DELETE_GROUP:
+        OnDeleteGroup(p, msg.m_strName);
+        break;
+    case UM_SET_GROUP_ACCESS:
+        OnSetGroupAccess(p, std::move(msg.m_pGroup));
+        break;
+    }
+}
+
+void COrvaneSrvCore::CommitBatch() {
+    if (!m_batch.Empty()) {
+        m_registry.Apply(m_batch);
+        m_batch.Clear();
+    }
+}
+
+void COrvaneSrvCore::LinkUserToGroups(const CUserData& user, bool bPersist) {
+    for (const auto& groupName : user.m_listGroups) {
+        auto it = m_mapGroups.find(groupName);
+        if (it == m_mapGroups.end()) {
+            continue;
+        }
+        CGroupData& group = *it->second;
+        if (!Contains(group.m_listUsers, user.m_strName)) {
+            group.m_listUsers.push_back(user.m_strName);
+        }
+        if (bPersist) {
+            m_batch.WriteGroup(group);
+        }
+    }
+}
+
+void COrvaneSrvCore::LinkGroupToUsers(const CGroupData& group, bool bPersist) {
+    for (const auto& userName : group.m_listUsers) {
+        auto it = m_mapUsers.find(userName);
+        if (it == m_mapUsers.end()) {
+            continue;
+        }
+        CUserData& user = *it->second;
+        if (!Contains(user.m_listGroups, group.m_strName)) {
+            user.m_listGroups.push_back(group.m_strName);
+        }
+        if (bPersist) {
+            m_batch.WriteUser(user);
+        }
+    }
+}
+
+void COrvaneSrvCore::UnlinkUserFromGroups(const CUserData& user, bool bPersist) {
+    for (const auto& groupName : user.m_listGroups) {
+        auto it = m_mapGroups.find(groupName);
+        if (it == m_mapGroups.end()) {
+            continue;
+        }
+        if (RemoveFirst(it->second->m_listUsers, user.m_strName) && bPersist) {
+            m_batch.WriteGroup(*it->second);
+        }
+    }
+}
+
+void COrvaneSrvCore::UnlinkGroupFromUsers(const CGroupData& group, bool bPersist) {
+    for (const auto& userName : group.m_listUsers) {
+        auto it = m_mapUsers.find(userName);
+        if (it == m_mapUsers.end()) {
+            continue;
+        }
+        if (RemoveFirst(it->second->m_listGroups, group.m_strName) && bPersist) {
+            m_batch.WriteUser(*it->second);
+        }
+    }
+}
+
+void COrvaneSrvCore::OnAddUser(bool bPersist, std::unique_ptr<CUserData> user) {
+    if (!user) {
+        return;
+    }
+    CUserData& stored = *user;
+    m_mapUsers[stored.m_strName] = std::move(user);
+    LinkUserToGroups(stored, bPersist);
+    if (bPersist) {
+        m_batch.WriteUser(stored);
+    }
+}
+
+void COrvaneSrvCore::OnModifyUser(bool bPersist, std::unique_ptr<CUserData> user) {
+    if (!user) {
+        return;
+    }
+    OnDeleteUser(bPersist, user->m_strName);
+    OnAddUser(bPersist, std::move(user));
+}
+
+void COrvaneSrvCore::OnDeleteUser(bool bPersist, const std::u16string& name) {
+    auto it = m_mapUsers.find(name);
+    if (it == m_mapUsers.end()) {
+        return;
+    }
+    std::unique_ptr<CUserData> record = std::move(it->second);
+    m_mapUsers.erase(it);
+    UnlinkUserFromGroups(*record, bPersist);
+    if (bPersist) {
+        m_batch.DeleteUserValue(record->m_strName);
+    }
+}
+
+void COrvaneSrvCore::OnAddGroup(bool bPersist, std::unique_ptr<CGroupData> group) {
+    if (!group) {
+        return;
+    }
+    CGroupData& stored = *group;
+    m_mapGroups[stored.m_strName] = std::move(group);
+    LinkGroupToUsers(stored, bPersist);
+    if (bPersist) {
+        m_batch.WriteGroup(stored);
+    }
+}
+
+void COrvaneSrvCore::OnModifyGroup(bool bPersist, std::unique_ptr<CGroupData> group) {
+    if (!group) {
+        return;
+    }
+    auto it = m_mapGroups.find(group->m_strName);
+    if (it == m_mapGroups.end()) {
+        return; // only an existing group can be modified; the record is freed
+    }
+    // A modify changes the members and keeps the access list.
+    const auto& oldAccess = it->second->m_listAccess;
+    group->m_listAccess.insert(group->m_listAccess.end(), oldAccess.begin(), oldAccess.end());
+    OnDeleteGroup(bPersist, group->m_strName);
+    OnAddGroup(bPersist, std::move(group));
+}
+
+void COrvaneSrvCore::OnDeleteGroup(bool bPersist, const std::u16string& name) {
+    auto it = m_mapGroups.find(name);
+    if (it == m_mapGroups.end()) {
+        return;
+    }
+    std::unique_ptr<CGroupData> record = std::move(it->second);
+    m_mapGroups.erase(it);
+    UnlinkGroupFromUsers(*record, bPersist);
+    if (bPersist) {
+        m_batch.DeleteGroupValue(record->m_strName);
+    }
+}
+
+void COrvaneSrvCore::OnSetGroupAccess(bool bPersist, std::unique_ptr<CGroupData> carrier) {
+    if (!carrier) {
+        return;
+    }
+    auto it = m_mapGroups.find(carrier->m_strName);
+    if (it == m_mapGroups.end()) {
+        return; // no such group: the carrier is freed
+    }
+    it->second->m_listAccess = std::move(carrier->m_listAccess);
+    if (bPersist) {
+        m_batch.WriteGroup(*it->second);
+    }
+}
+
+void COrvaneSrvCore::LoadKey(std::u16string_view key, bool bUsers) {
+    if (!m_registry.KeyExists(key)) {
+        m_registry.CreateKey(key);
+        return;
+    }
+    m_registry.LoadValues(key, [&](const std::u16string& name, const std::vector<uint8_t>& data) {
+        CArchiveReader ar(data);
+        if (bUsers) {
+            auto user = std::make_unique<CUserData>();
+            if (!user->Deserialize(ar)) {
+                WarnSkipped(key, name, ar.Error());
+                return;
+            }
+            SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
+        } else {
+            auto group = std::make_unique<CGroupData>();
+            if (!group->Deserialize(ar)) {
+                WarnSkipped(key, name, ar.Error());
+                return;
+            }
+            SendMessage(CDirectoryMessage::AddGroup(false, std::move(group)));
+        }
+    });
+}
+
+void COrvaneSrvCore::LoadDirectory() {
+    // Users before groups: adding a group links it into the user records already loaded.
+    LoadKey(kUserKey, true);
+    LoadKey(kGroupKey, false);
+}
+
+void COrvaneSrvCore::CreateBuiltInAccounts() {
+    bool bAdmin = false;
+    bool bAdministrator = false;
+    bool bEveryone = false;
+    {
+        auto lock = m_pGuard->LockShared();
+        bAdmin = m_mapUsers.contains(u"admin");
+        bAdministrator = m_mapGroups.contains(u"Administrator");
+        bEveryone = m_mapGroups.contains(u"Everyone");
+    }
+    if (!bAdmin) {
+        SendMessage(
+            CDirectoryMessage::AddUser(true, std::make_unique<CUserData>(u"admin", u"9983")));
+    }
+    for (const auto& [exists, name] :
+         {std::pair{bAdministrator, u"Administrator"}, std::pair{bEveryone, u"Everyone"}}) {
+        if (!exists) {
+            auto group = std::make_unique<CGroupData>(name);
+            group->m_listUsers.push_back(u"admin");
+            SendMessage(CDirectoryMessage::AddGroup(true, std::move(group)));
+        }
+    }
+}
+
+void COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users) {
+    {
+        auto lock = m_pGuard->LockExclusive();
+        for (auto& [key, record] : groups) {
+            m_mapGroups[key] = std::move(record);
+        }
+        for (auto& [key, record] : users) {
+            m_mapUsers[key] = std::move(record);
+        }
+        for (const auto& [key, user] : m_mapUsers) {
+            m_batch.WriteUser(*user);
+        }
+        for (const auto& [key, group] : m_mapGroups) {
+            m_batch.WriteGroup(*group);
+        }
+    }
+    CommitBatch();
+}
+
+void COrvaneSrvCore::FreeTables() {
+    auto lock = m_pGuard->LockExclusive();
+    m_pGuard->m_bTablesAlive = false;
+    m_mapServers.Clear();
+    m_mapUsers.clear();
+    m_mapGroups.clear();
+}

@@ -35,6 +35,9 @@ public:
     void LoadDirectory();
     // Creates "admin", "Administrator" and "Everyone" where absent, persisted.
     void CreateBuiltInAccounts();
+    // Import: stores every entry under its key, replacing records of that key, then writes every
+    // user and every group record to the registry in one transaction.
+    void MergeImported(CGroupTable groups, CUserTable users);
     // Shutdown: frees every record (servers, users, groups) under the guard; nothing is written.
     void FreeTables();
 
@@ -58,6 +61,9 @@ private:
     void LinkGroupToUsers(const CGroupData& group, bool bPersist);
     void UnlinkUserFromGroups(const CUserData& user, bool bPersist);
     void UnlinkGroupFromUsers(const CGroupData& group, bool bPersist);
+    void Dispatch(CDirectoryMessage& msg);
+    void LoadKey(std::u16string_view key, bool bUsers);
+    void CommitBatch();
 
     std::shared_ptr<CDirectoryGuard> m_pGuard;
     CRegistryBatch m_batch; // writes of the operation under way

@@ -75,6 +75,7 @@ private:
     bool WriteValue(std::u16string_view key, std::u16string_view name,
                     const std::vector<uint8_t>& body);
     bool DeleteValue(std::u16string_view key, std::u16string_view name);
+    void ApplyChange(const CRegistryBatch::Change& change);
 
     std::unique_ptr<CRegistryHive> m_pHive;
 };

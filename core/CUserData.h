@@ -2,15 +2,14 @@
 // were added. The name is the key in the user table and the name of its registry value.
 #pragma once
 
+#include "core/CSerializable.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-class CArchiveReader;
-class CArchiveWriter;
-
-class CUserData {
+class CUserData : public CSerializable {
 public:
     static constexpr std::string_view kClassName = "CUserData";
     static constexpr uint16_t kSchema = 0;
@@ -18,13 +17,11 @@ public:
     CUserData() = default;
     CUserData(std::u16string name, std::u16string password)
         : m_strName(std::move(name)), m_strPassword(std::move(password)) {}
-    virtual ~CUserData() = default;
 
-    virtual std::string_view GetRuntimeClass() const { return kClassName; }
-    // Writes or reads the record body; reading fills a default-constructed record and answers
-    // false on the reader's first error (the reader keeps the error kind).
-    virtual void Serialize(CArchiveWriter& ar) const;
-    virtual bool Deserialize(CArchiveReader& ar);
+    std::string_view GetRuntimeClass() const override { return kClassName; }
+    uint16_t GetSchema() const override { return kSchema; }
+    void Serialize(CArchiveWriter& ar) const override;
+    bool Deserialize(CArchiveReader& ar) override;
 
     std::u16string m_strName;
     std::u16string m_strPassword;

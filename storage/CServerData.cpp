@@ -2,7 +2,9 @@
 
 #include "platform/text/TextConv.h"
 
-void CServerData::SetIPAddr(std::string_view v) { CopyToField(m_szIPAddr, sizeof m_szIPAddr, v); }
+void CServerData::SetIPAddr(std::string_view v) {
+    CopyToField(m_szIPAddr, sizeof m_szIPAddr, v);
+}
 
 void CServerData::SetSystemName(std::string_view v) {
     CopyToField(m_szSystemName, sizeof m_szSystemName, v);
@@ -12,7 +14,9 @@ void CServerData::SetVendor(std::string_view v) {
     CopyToField(m_szVendor, kVendorChars + 1, v);
 }
 
-void CServerData::SetModel(std::string_view v) { CopyToField(m_szModel, sizeof m_szModel, v); }
+void CServerData::SetModel(std::string_view v) {
+    CopyToField(m_szModel, sizeof m_szModel, v);
+}
 
 void CServerData::SetProduct(std::string_view v) {
     CopyToField(m_szProduct, sizeof m_szProduct, v);
@@ -22,9 +26,13 @@ void CServerData::SetVersion(std::string_view v) {
     CopyToField(m_szVersion, sizeof m_szVersion, v);
 }
 
-void CServerData::SetMAC(std::string_view v) { CopyToField(m_szMAC, sizeof m_szMAC, v); }
+void CServerData::SetMAC(std::string_view v) {
+    CopyToField(m_szMAC, sizeof m_szMAC, v);
+}
 
-void CServerData::SetType(std::string_view v) { CopyToField(m_szType, sizeof m_szType, v); }
+void CServerData::SetType(std::string_view v) {
+    CopyToField(m_szType, sizeof m_szType, v);
+}
 
 void CServerData::SetLoginResponse(std::string_view v) {
     CopyToField(m_szLoginResponse, sizeof m_szLoginResponse, v);

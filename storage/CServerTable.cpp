@@ -9,7 +9,9 @@ void CServerTable::Add(const std::u16string& mac, std::unique_ptr<CServerData> r
     m_map[mac] = std::move(record);
 }
 
-void CServerTable::Remove(const std::u16string& mac) { m_map.erase(mac); }
+void CServerTable::Remove(const std::u16string& mac) {
+    m_map.erase(mac);
+}
 
 void CServerTable::ForEach(
     const std::function<void(const std::u16string&, CServerData&)>& visit) const {
@@ -24,4 +26,6 @@ void CServerTable::BeginPass() {
     }
 }
 
-void CServerTable::Clear() { m_map.clear(); }
+void CServerTable::Clear() {
+    m_map.clear();
+}

@@ -6,6 +6,7 @@
 // process may open the same file; SQLite's locking keeps the file consistent.
 #pragma once
 
+#include "platform/registry/CSqliteStatement.h"
 #include "platform/registry/RegistryTypes.h"
 
 #include <filesystem>
@@ -41,9 +42,21 @@ public:
 private:
     friend class CRegistryKey;
     LSTATUS Connect();
-    LSTATUS FindKey(std::u16string_view path, int64_t& id);
+    LSTATUS PrepareStatements();
+    void FinalizeStatements();
+    LSTATUS FindKey(std::string_view path, int64_t& id);
+    LSTATUS InsertKey(std::string_view path, int64_t& id);
+    LSTATUS CreatePath(std::string_view path, int64_t& id);
+    LSTATUS Open(std::u16string_view path, REGSAM access, bool create, CRegistryKey& out);
+    LSTATUS Exec(const char* sql);
 
     std::filesystem::path m_path;
+    CSqliteStatement m_findKey;
+    CSqliteStatement m_insertKey;
+    CSqliteStatement m_upsertValue;
+    CSqliteStatement m_deleteValue;
+    CSqliteStatement m_queryValue;
+    CSqliteStatement m_enumValues;
     sqlite3* m_db = nullptr;
     bool m_bReadOnly = false;
     bool m_bConnectFailed = false;

@@ -1,0 +1,56 @@
+// Reads the object archive format from bytes that may be truncated or hostile. Every read
+// answers false at the first error and the reader keeps the error kind; nothing is allocated
+// for a length before the bytes it promises are known to be there.
+#pragma once
+
+#include "core/EArchiveError.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CSerializable;
+
+class CArchiveReader {
+public:
+    // What a tagged object turned out to be. Only New carries a record.
+    enum class EObjectKind { New, Absent, Reference };
+
+    explicit CArchiveReader(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
+
+    bool ReadByte(uint8_t& v);
+    bool ReadWord(uint16_t& v);
+    bool ReadDword(uint32_t& v);
+    bool ReadQword(uint64_t& v);
+
+    // UTF-16 texts, and 8-bit texts (decoded as UTF-8).
+    bool ReadText(std::u16string& text);
+    bool ReadCount(uint32_t& count);
+    bool ReadTextList(std::vector<std::u16string>& list);
+    bool ReadObject(std::unique_ptr<CSerializable>& object, EObjectKind& kind);
+
+    EArchiveError Error() const { return m_error; }
+    bool AtEnd() const { return m_nPos == m_bytes.size(); }
+    std::size_t Remaining() const { return m_bytes.size() - m_nPos; }
+
+    // Marks the archive as failed with the given kind (the first error wins).
+    bool Fail(EArchiveError error);
+
+private:
+    bool ReadTextLength(uint64_t& length, bool& wide);
+    bool ReadNewClass(std::string& className);
+    bool MakeRecord(const std::string& className, std::unique_ptr<CSerializable>& object);
+
+    struct Slot {
+        bool bClass;
+        std::string className; // for classes
+    };
+
+    std::span<const uint8_t> m_bytes;
+    std::size_t m_nPos = 0;
+    EArchiveError m_error = EArchiveError::None;
+    std::vector<Slot> m_slots{Slot{false, {}}}; // index 0: the absent object
+};

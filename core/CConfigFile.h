@@ -1,0 +1,49 @@
+// Export and import of the whole account directory as a configuration file: the group table
+// then the user table, as object tables of one archive.
+//
+// Export writes a temporary file beside the target and renames it over the target only when
+// every byte is on disk, so a failed export never damages a good file; the file holds clear-text
+// passwords and is created with mode 0600. Import reads the whole file into tables of its own
+// and merges only when it was read completely, so a broken file changes nothing.
+#pragma once
+
+#include "core/COrvaneSrvCore.h"
+#include "core/EArchiveError.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+class CArchiveReader;
+
+enum class EConfigStatus {
+    Ok,
+    CreateFailed, // "Failed to create a new Configuration File."
+    OpenFailed,   // "Failed to open Configuration File."
+    FormatError,  // an archive error; the message names the file
+    WriteError,   // a file error while writing; the message names the file
+};
+
+struct CConfigResult {
+    EConfigStatus status = EConfigStatus::Ok;
+    std::u16string strMessage; // the text for the operator's message box; empty on success
+};
+
+class CConfigFile {
+public:
+    static CConfigResult Export(const std::filesystem::path& path, COrvaneSrvCore& core);
+    static CConfigResult Import(const std::filesystem::path& path, COrvaneSrvCore& core);
+
+    // The file's bytes for the two tables, and their reader; exposed for tests and tools.
+    static std::vector<uint8_t> Serialize(const CGroupTable& groups, const CUserTable& users);
+    static EArchiveError Parse(std::span<const uint8_t> bytes, CGroupTable& groups,
+                               CUserTable& users);
+
+    static std::u16string FormatErrorText(EArchiveError error, const std::filesystem::path& path);
+
+private:
+    template <typename Record, typename Table>
+    static bool ReadTable(CArchiveReader& ar, Table& table);
+};
