@@ -1,1 +1,160 @@
+#include "service/CredentialServer.h"
 
+#include "service/CBlockingSocketException.h"
+#include "service/CHttpBlockingSocket.h"
+#include "service/CRequestHandler.h"
+#include "service/ServiceLog.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <poll.h>
+#include <sys/socket.h>
+#include <system_error>
+#include <thread>
+
+CBlockingSocket g_listenSocket;
+std::atomic<int> g_bServerRunning{0};
+std::atomic<int> g_nConnectionCount{0};
+
+namespace {
+
+// The run that the listening socket belongs to, kept by the thread that starts and stops the
+// service. Acceptors only compare their own run with s_pCurrentRunId (never dereferenced): one
+// of an earlier run that wakes late leaves the flag of the current run alone.
+std::shared_ptr<CServiceContext> s_pCurrentRun;
+std::atomic<const CServiceContext*> s_pCurrentRunId{nullptr};
+
+void StartNextAcceptor(const std::shared_ptr<CServiceContext>& context) {
+    try {
+        std::thread(ConnectionThread, context).detach();
+    } catch (const std::system_error&) {
+        // The chain ends here: the service is broken until the next start.
+    }
+}
+
+void EndChain(const CServiceContext& context) {
+    if (s_pCurrentRunId.load() == &context) {
+        g_bServerRunning = 0;
+    }
+}
+
+// Half-closes after a response and waits briefly for the client to close, so that request
+// bytes still arriving do not make the kernel reset the connection and discard the response
+// before the client has read it.
+void CloseGracefully(CHttpBlockingSocket& socket, int nLingerMs) {
+    const int fd = socket.m_hSock;
+    ::shutdown(fd, SHUT_WR);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nLingerMs);
+    char scratch[512];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              end - std::chrono::steady_clock::now())
+                              .count();
+        pollfd pfd{fd, POLLIN, 0};
+        if (left <= 0 || ::poll(&pfd, 1, static_cast<int>(left)) <= 0 ||
+            ::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) {
+            break;
+        }
+    }
+    socket.Close();
+}
+
+void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer,
+           const CServiceContext& context) {
+    try {
+        if (CRequestHandler(connection, peer, context).Run()) {
+            CloseGracefully(connection, context.m_options.nLingerMs);
+        } else {
+            connection.Close();
+        }
+    } catch (const CBlockingSocketException& e) {
+        LogSocketError(e, "SERVER:");
+        try {
+            connection.Close();
+        } catch (const CBlockingSocketException&) {
+        }
+    } catch (const std::exception&) {
+        // Out of memory and the like: the connection ends without an answer.
+        try {
+            connection.Close();
+        } catch (const CBlockingSocketException&) {
+        }
+    }
+}
+
+} // namespace
+
+void ConnectionThread(std::shared_ptr<CServiceContext> context) {
+    CHttpBlockingSocket connection;
+    connection.m_nWaitMs = context->m_options.nWaitMs;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    try {
+        const bool bAccepted = !context->m_bStopping && g_listenSocket.Accept(connection, peer);
+        if (!bAccepted || context->m_bStopping) {
+            if (bAccepted) {
+                connection.Close();
+            }
+            EndChain(*context);
+            return;
+        }
+    } catch (const CBlockingSocketException& e) {
+        LogSocketError(e, "SERVER:");
+        return;
+    }
+    ++g_nConnectionCount;
+    StartNextAcceptor(context);
+    Serve(connection, peer, *context);
+}
+
+void StartCredentialServer(COrvaneSrvCore& core, const CServiceOptions& options) {
+    auto context = std::make_shared<CServiceContext>(core, options);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options.nPort);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    try {
+        g_listenSocket.Create();
+        g_listenSocket.Bind(address);
+        g_listenSocket.Listen(options.nBacklog);
+    } catch (const CBlockingSocketException& e) {
+        if (g_listenSocket.HasSocket()) {
+            try {
+                g_listenSocket.Close();
+            } catch (const CBlockingSocketException&) {
+            }
+            g_listenSocket.m_hSock = CBlockingSocket::kNoSocket;
+        }
+        LogSocketError(e, "VIEW:");
+        return;
+    }
+    s_pCurrentRun = context;
+    s_pCurrentRunId = context.get();
+    g_bServerRunning = 1;
+    g_nConnectionCount = 0;
+    WriteLogEntry("SERVER: serving files from " + context->m_strDocRoot + "\r\n");
+    StartNextAcceptor(context);
+}
+
+void StopCredentialServer() {
+    if (g_bServerRunning.load() != 1 || !g_listenSocket.HasSocket()) {
+        return;
+    }
+    if (s_pCurrentRun) {
+        s_pCurrentRun->m_bStopping = true;
+    }
+    g_listenSocket.Shutdown();
+    for (int i = 0; i < 10 && g_bServerRunning.load() == 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    try {
+        g_listenSocket.Close();
+    } catch (const CBlockingSocketException& e) {
+        LogSocketError(e, "VIEW:");
+    }
+    s_pCurrentRun.reset();
+}
+
+uint16_t CredentialServerPort() {
+    return g_listenSocket.LocalPort();
+}

@@ -1,0 +1,125 @@
+#include "service/CBlockingSocket.h"
+
+#include "service/CBlockingSocketException.h"
+
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+void CBlockingSocket::Create() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        throw CBlockingSocketException("Create");
+    }
+    m_hSock = fd;
+}
+
+void CBlockingSocket::Bind(const sockaddr_in& address) {
+    const int on = 1;
+    ::setsockopt(m_hSock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(m_hSock, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        throw CBlockingSocketException("Bind");
+    }
+}
+
+void CBlockingSocket::Listen(int nBacklog) {
+    if (::listen(m_hSock, nBacklog) != 0) {
+        throw CBlockingSocketException("Listen");
+    }
+}
+
+bool CBlockingSocket::Accept(CBlockingSocket& connection, sockaddr_in& peer) {
+    socklen_t len = sizeof peer;
+    int fd;
+    do {
+        fd = ::accept4(m_hSock.load(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+    } while (fd < 0 && (errno == ECONNABORTED || errno == EINTR));
+    connection.m_hSock = fd < 0 ? kNoSocket : fd;
+    if (fd >= 0) {
+        return true;
+    }
+    // A listening socket that was shut down answers EINVAL; one already closed, EBADF.
+    if (errno == EINVAL || errno == EBADF) {
+        return false;
+    }
+    throw CBlockingSocketException("Accept");
+}
+
+void CBlockingSocket::Shutdown() {
+    const int fd = m_hSock.load();
+    if (fd != kNoSocket) {
+        ::shutdown(fd, SHUT_RDWR);
+    }
+}
+
+void CBlockingSocket::Close() {
+    const int fd = m_hSock.load();
+    if (fd == kNoSocket) {
+        return;
+    }
+    if (::close(fd) != 0 && errno != EINTR) {
+        throw CBlockingSocketException("Close");
+    }
+    m_hSock = kNoSocket;
+}
+
+bool CBlockingSocket::WaitFor(short events, int nWaitMs) const {
+    pollfd pfd{m_hSock.load(), events, 0};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nWaitMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        const int r = ::poll(&pfd, 1, left.count() < 0 ? 0 : static_cast<int>(left.count()));
+        if (r == 0) {
+            return false;
+        }
+        if (r > 0 || errno != EINTR) {
+            return true;
+        }
+    }
+}
+
+std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes) {
+    const auto* bytes = static_cast<const char*>(pData);
+    std::size_t sent = 0;
+    do {
+        if (!WaitFor(POLLOUT, m_nWaitMs)) {
+            throw CBlockingSocketException("Send timeout", 0);
+        }
+        const ssize_t r = ::send(m_hSock, bytes + sent, nBytes - sent, MSG_NOSIGNAL);
+        if (r < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            throw CBlockingSocketException("Send");
+        }
+        sent += static_cast<std::size_t>(r);
+    } while (sent < nBytes);
+    return sent;
+}
+
+std::size_t CBlockingSocket::Receive(void* pBuffer, std::size_t nCapacity) {
+    if (!WaitFor(POLLIN, m_nWaitMs)) {
+        throw CBlockingSocketException("Receive timeout", 0);
+    }
+    ssize_t r;
+    do {
+        r = ::recv(m_hSock, pBuffer, nCapacity, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        throw CBlockingSocketException("Receive");
+    }
+    return static_cast<std::size_t>(r);
+}
+
+uint16_t CBlockingSocket::LocalPort() const {
+    sockaddr_in address{};
+    socklen_t len = sizeof address;
+    if (m_hSock.load() == kNoSocket ||
+        ::getsockname(m_hSock, reinterpret_cast<sockaddr*>(&address), &len) != 0) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}

@@ -1,0 +1,179 @@
+#include "service/CRequestHandler.h"
+
+#include "service/AdminPasswordUpdate.h"
+#include "service/CheckBasicCredentials.h"
+#include "service/CredentialServer.h"
+#include "service/HttpResponses.h"
+#include "service/OpenRequestedFile.h"
+#include "service/ServerListDocument.h"
+#include "service/ServiceLog.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::string_view kAuthorizationPrefix = "Authorization: Basic ";
+constexpr std::string_view kUpdatePrefix = "/UpdateAdminPasswd?";
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+CRequestHandler::CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in& peer,
+                                 const CServiceContext& context)
+    : m_socket(socket), m_peer(peer), m_context(context) {}
+
+void CRequestHandler::LogLine(std::string_view line) const {
+    LogConnection(g_nConnectionCount.load(), m_peer, line);
+}
+
+bool CRequestHandler::Run() {
+    // A client may not hold the thread by trickling bytes: the whole request has one deadline.
+    m_socket.SetDeadline(std::chrono::steady_clock::now() +
+                         std::chrono::milliseconds(m_context.m_options.nRequestDeadlineMs));
+    const std::string_view line = m_socket.ReadHeaderLine(m_requestLine);
+    LogLine(line);
+    const std::size_t methodEnd = line.find(' ');
+    if (methodEnd == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view method = line.substr(0, methodEnd);
+    std::string_view path = line.substr(methodEnd + 1);
+    const std::size_t pathEnd = path.find(' ');
+    if (pathEnd == std::string_view::npos) {
+        return false;
+    }
+    path = path.substr(0, pathEnd);
+    if (EqualsNoCase(method, "GET")) {
+        return ServeGet(path);
+    }
+    if (EqualsNoCase(method, "POST")) {
+        return ServePost(path);
+    }
+    return false;
+}
+
+bool CRequestHandler::ServeGet(std::string_view path) {
+    while (m_socket.ReadHeaderLine(m_headerLine) != "\r\n") {
+    }
+    if (EqualsNoCase(path, "/custom") || path.find('?') != std::string_view::npos) {
+        return false;
+    }
+    const CUniqueFd file = OpenRequestedFile(path, m_context.m_strDocRoot);
+    if (!file) {
+        m_socket.Send(kNotFoundResponse.data(), kNotFoundResponse.size());
+        return true;
+    }
+    struct stat st {};
+    ::fstat(file.Get(), &st);
+    const auto length = static_cast<int32_t>(static_cast<uint32_t>(st.st_size));
+    // The header and the first piece of the file go out together: one send fewer per request.
+    std::string buffer = FileResponseHeader(std::time(nullptr), length);
+    std::size_t pending = buffer.size();
+    buffer.resize(pending + kTransferSize);
+    std::size_t sent = 0;
+    const std::size_t total = length > 0 ? static_cast<std::size_t>(length) : 0;
+    while (sent < total || pending > 0) {
+        const std::size_t want = std::min(total - sent, kTransferSize);
+        ssize_t r = 0;
+        if (want > 0) {
+            do {
+                r = ::read(file.Get(), buffer.data() + pending, want);
+            } while (r < 0 && errno == EINTR);
+            if (r <= 0) {
+                // The file shrank while it was served: the client sees a short body.
+                m_socket.Send(buffer.data(), pending);
+                return true;
+            }
+        }
+        m_socket.Send(buffer.data(), pending + static_cast<std::size_t>(r));
+        sent += static_cast<std::size_t>(r);
+        pending = 0;
+    }
+    return true;
+}
+
+bool CRequestHandler::ServePost(std::string_view path) {
+    std::string userName;
+    for (;;) {
+        const std::string_view line = m_socket.ReadHeaderLine(m_headerLine);
+        if (line.starts_with(kAuthorizationPrefix)) {
+            int result = kCredentialsNoSuchUser;
+            m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
+                result = CheckBasicCredentials(line.substr(kAuthorizationPrefix.size()), userName,
+                                               core.m_mapUsers);
+            });
+            if (result != kCredentialsOk) {
+                const std::string_view response = UnauthorizedResponse();
+                m_socket.Send(response.data(), response.size());
+                return true;
+            }
+        }
+        if (line == "\r\n") {
+            break;
+        }
+    }
+    if (EqualsNoCase(path, "/Query")) {
+        return ServeQuery(userName);
+    }
+    if (StartsWithNoCase(path, kUpdatePrefix)) {
+        return ServePasswordUpdate(path.substr(kUpdatePrefix.size()));
+    }
+    std::string response = DocumentResponseHeader(std::time(nullptr));
+    response += kNotFoundResponse;
+    m_socket.Send(response.data(), response.size());
+    return true;
+}
+
+std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
+    const std::string_view line = m_socket.ReadHeaderLine(m_headerLine);
+    m_socket.ClearDeadline();
+    if (bSecret) {
+        LogLine(MaskedLine(line));
+    } else {
+        LogLine(line);
+    }
+    return line;
+}
+
+bool CRequestHandler::ServeQuery(const std::string& userName) {
+    ReadBodyLine(false);
+    std::string response = DocumentResponseHeader(std::time(nullptr));
+    // Composed under the guard, sent after it is released: no lock waits on the network.
+    const bool bAlive = m_context.WithTablesShared(
+        [&](const COrvaneSrvCore& core) { BuildServerListDocument(core, userName, response); });
+    if (!bAlive) {
+        return false;
+    }
+    m_socket.Send(response.data(), response.size());
+    return true;
+}
+
+bool CRequestHandler::ServePasswordUpdate(std::string_view key) {
+    const std::string_view password = ReadBodyLine(true);
+    std::string response = DocumentResponseHeader(std::time(nullptr));
+    const bool bAlive = m_context.WithTablesExclusive([&](COrvaneSrvCore& core) {
+        response += UpdateAdminPassword(core.m_mapServers, key, password);
+    });
+    if (!bAlive) {
+        return false;
+    }
+    m_socket.Send(response.data(), response.size());
+    return true;
+}

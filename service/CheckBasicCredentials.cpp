@@ -1,0 +1,23 @@
+#include "service/CheckBasicCredentials.h"
+
+#include "platform/text/TextConv.h"
+#include "service/Base64Decode.h"
+
+int CheckBasicCredentials(std::string_view encoded, std::string& userName,
+                          const CUserTable& users) {
+    const std::string decoded = Base64Decode(encoded);
+    const std::size_t colon = decoded.find(':');
+    userName = decoded.substr(0, colon);
+    if (colon == std::string::npos) {
+        return kCredentialsNoSuchUser;
+    }
+    const std::u16string name = Utf8ToUtf16(userName);
+    const auto it = users.find(name);
+    if (it == users.end() || !it->second) {
+        return kCredentialsNoSuchUser;
+    }
+    const CUserData& user = *it->second;
+    const std::u16string password = Utf8ToUtf16(std::string_view(decoded).substr(colon + 1));
+    return user.m_strName == name && user.m_strPassword == password ? kCredentialsOk
+                                                                    : kCredentialsWrongPassword;
+}

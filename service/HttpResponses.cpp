@@ -1,0 +1,69 @@
+#include "service/HttpResponses.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr std::string_view kUnauthorizedBody =
+    "<html><head><title>401 Unauthorized</title></head>"
+    "<body><h1>HTTP/1.0 401 Unauthorized</h1>"
+    "<p>The user name or password was not accepted.</p></body></html>\r\n";
+
+std::string MakeUnauthorizedResponse() {
+    std::string response = "HTTP/1.0 401 Unauthorized\r\n"
+                           "Server: Orvane2.0 Management Server\r\n"
+                           "Content-Type: text/html\r\n"
+                           "Accept-Ranges: bytes\r\n"
+                           "Content-Length: ";
+    response += std::to_string(kUnauthorizedBody.size());
+    response += "\r\n\r\n";
+    response += kUnauthorizedBody;
+    return response;
+}
+
+} // namespace
+
+std::string_view UnauthorizedResponse() {
+    static const std::string response = MakeUnauthorizedResponse();
+    return response;
+}
+
+std::string HttpDateText(std::time_t now) {
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char text[32];
+    const int n = std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT",
+                                kDays[tm.tm_wday % 7], tm.tm_mday, kMonths[tm.tm_mon % 12],
+                                tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return {text, static_cast<std::size_t>(n > 0 ? n : 0)};
+}
+
+std::string FileResponseHeader(std::time_t now, int32_t nLength) {
+    std::string header = "HTTP/1.0 200 OK\r\n"
+                         "Server: Orvane2.0 Management Server\r\n"
+                         "Date: ";
+    header += HttpDateText(now);
+    header += "\r\nContent-Type: text/html\r\n"
+              "Accept-Ranges: bytes\r\n"
+              "Content-Length: ";
+    header += std::to_string(nLength);
+    // The Last-Modified text is fixed, not the file's time; it brings the blank line.
+    header += "\r\nLast-Modified: Fri, 20100101 GMT\r\n\r\n";
+    return header;
+}
+
+std::string DocumentResponseHeader(std::time_t now) {
+    std::string header = "HTTP/1.0 200 OK\r\n"
+                         "Server: Orvane2.0 Management Server\r\n"
+                         "Content-Type: text/xml\r\n"
+                         "Expires: Mon, 26 Jul 1997 05:00:00 GMT\r\n"
+                         "Last-Modified: ";
+    header += HttpDateText(now);
+    header += "\r\nCache-Control: no-store, no-cache, must-revalidate\r\n"
+              "Pragma: no-cache\r\n"
+              "\r\n";
+    return header;
+}

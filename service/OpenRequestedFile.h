@@ -1,0 +1,16 @@
+// Finds the file that a GET names, relative to the served folder, with "default.htm" standing
+// for a folder. Only regular files inside the served folder are ever opened: a name with a ".."
+// segment or any component that begins with a dot (".ssh", ".config"), an absolute name, a NUL
+// byte, or a real path (symbolic links resolved) outside the folder finds nothing.
+#pragma once
+
+#include "service/CUniqueFd.h"
+
+#include <string>
+#include <string_view>
+
+// The path as it stands in the request line; one leading slash is dropped. No percent-decoding.
+CUniqueFd OpenRequestedFile(std::string_view path, const std::string& docRoot);
+
+// Whether a name (leading slash already dropped) may be looked up at all.
+bool IsServableName(std::string_view name);

@@ -1,0 +1,20 @@
+// The StorageServers document that answers "/Query": every storage server that the user's
+// groups may reach, present and logged in to, with its identity and administrator credentials,
+// and whether the user belongs to the group "Administrator".
+//
+// Attribute values come from SLP announcements anyone on the network can make and from typed
+// passwords, so they are XML-escaped; the document is complete whatever its size.
+#pragma once
+
+#include "core/COrvaneSrvCore.h"
+
+#include <string>
+#include <string_view>
+
+// Appends text to out with & < > " ' replaced by their entities.
+void AppendXmlEscaped(std::string& out, std::string_view text);
+
+// Appends the document for the user name (8-bit text as the credentials carried it) to doc.
+// The caller holds the directory guard from before this call until it returns.
+void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userName,
+                             std::string& doc);

@@ -1,0 +1,72 @@
+#include "service/ServiceLog.h"
+
+#include "platform/text/TextConv.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
+
+std::string LogTimeText(std::time_t now) {
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char text[128];
+    const std::size_t n = std::strftime(text, sizeof text, "%m/%d/%y %H:%M:%S GMT", &tm);
+    return {text, n};
+}
+
+std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std::string_view line,
+                                   std::time_t now) {
+    char address[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    char head[200];
+    const int n = std::snprintf(
+        head, sizeof head, "SERVER CONNECTION # %d: IP addr = %s, port = %d -- %s\r\n", nConnection,
+        address, ntohs(peer.sin_port), LogTimeText(now).c_str());
+    // Counted in UTF-16 code units, as the entry is composed in wide text.
+    std::u16string entry = Utf8ToUtf16(std::string_view(head, static_cast<std::size_t>(n)));
+    entry += Utf8ToUtf16(line);
+    if (entry.size() > kLogEntryMaxChars) {
+        entry.resize(kLogEntryMaxChars);
+    }
+    return Utf16ToUtf8(entry);
+}
+
+std::string ComposeSocketErrorLine(const CBlockingSocketException& e, std::string_view prefix,
+                                   std::time_t now) {
+    char16_t errorText[49];
+    e.GetErrorText(errorText, std::size(errorText));
+    std::string line = "WINSOCK ERROR--";
+    line += prefix;
+    line += ' ';
+    line += Utf16ToUtf8(errorText);
+    line += " -- ";
+    line += LogTimeText(now);
+    line += "\r\n";
+    return line;
+}
+
+std::string MaskedLine(std::string_view line) {
+    std::string masked = "********";
+    if (line.ends_with("\r\n")) {
+        masked += "\r\n";
+    } else if (line.ends_with('\n')) {
+        masked += '\n';
+    }
+    return masked;
+}
+
+void LogConnection(int nConnection, const sockaddr_in& peer, std::string_view line) {
+    WriteLogEntry(ComposeConnectionEntry(nConnection, peer, line, std::time(nullptr)));
+}
+
+void LogSocketError(const CBlockingSocketException& e, std::string_view prefix) {
+    WriteLogEntry(ComposeSocketErrorLine(e, prefix, std::time(nullptr)));
+}
+
+void WriteLogEntry(std::string_view entry) {
+    ssize_t r;
+    do {
+        r = ::write(STDERR_FILENO, entry.data(), entry.size());
+    } while (r < 0 && errno == EINTR);
+}

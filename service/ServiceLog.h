@@ -1,0 +1,35 @@
+// The credential service's log: one entry for every request line and body line it reads, one
+// line for every socket error that ends a connection or keeps the service from starting or
+// stopping cleanly. Entries go to standard error, each written whole with one write() call, so
+// that entries of different threads never interleave.
+#pragma once
+
+#include "service/CBlockingSocketException.h"
+
+#include <cstddef>
+#include <ctime>
+#include <netinet/in.h>
+#include <string>
+#include <string_view>
+
+// A connection entry holds at most this many UTF-16 code units; a longer client line is cut.
+inline constexpr std::size_t kLogEntryMaxChars = 999;
+
+// "%m/%d/%y %H:%M:%S GMT" in UTC.
+std::string LogTimeText(std::time_t now);
+
+// "SERVER CONNECTION # <n>: IP addr = <a.b.c.d>, port = <port> -- <time>\r\n" followed by the
+// client's line as received (cut so that the entry fits kLogEntryMaxChars).
+std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std::string_view line,
+                                   std::time_t now);
+// "WINSOCK ERROR--<prefix> <error text> -- <time>\r\n".
+std::string ComposeSocketErrorLine(const CBlockingSocketException& e, std::string_view prefix,
+                                   std::time_t now);
+
+// A line that carries a secret, as it is logged: eight asterisks and the line's own line end.
+std::string MaskedLine(std::string_view line);
+
+void LogConnection(int nConnection, const sockaddr_in& peer, std::string_view line);
+void LogSocketError(const CBlockingSocketException& e, std::string_view prefix);
+// Writes one whole entry to standard error.
+void WriteLogEntry(std::string_view entry);

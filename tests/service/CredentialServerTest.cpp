@@ -1,0 +1,256 @@
+// The running credential service on a free loopback port, through raw sockets: the exact bytes
+// of every kind of answer, the requests that get none, the log lines, the listener's states,
+// and connections that are still open when the service stops.
+#include "service/CredentialServer.h"
+
+#include "service/AdminPasswordUpdate.h"
+#include "service/HttpResponses.h"
+#include "tests/service/ServiceTestSupport.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/socket.h>
+#include <thread>
+
+namespace {
+
+using svctest::Base64;
+using svctest::CClient;
+using svctest::Exchange;
+
+constexpr std::string_view kDocumentHeadPattern =
+    "HTTP/1\\.0 200 OK\r\nServer: Orvane2\\.0 Management Server\r\nContent-Type: text/xml\r\n"
+    "Expires: Mon, 26 Jul 1997 05:00:00 GMT\r\n"
+    "Last-Modified: [A-Z][a-z]{2}, \\d{2} [A-Z][a-z]{2} \\d{4} \\d{2}:\\d{2}:\\d{2} GMT\r\n"
+    "Cache-Control: no-store, no-cache, must-revalidate\r\nPragma: no-cache\r\n\r\n";
+
+// The body behind a document header, or "<bad header>".
+std::string DocumentBody(const std::string& response) {
+    const std::size_t end = response.find("\r\n\r\n");
+    if (end == std::string::npos ||
+        !std::regex_match(response.substr(0, end + 4),
+                          std::regex(std::string(kDocumentHeadPattern)))) {
+        return "<bad header>";
+    }
+    return response.substr(end + 4);
+}
+
+std::string Query(uint16_t port, std::string_view credentials, std::string_view body = "x\n") {
+    return Exchange(port, "POST /Query HTTP/1.0\r\nAuthorization: Basic " + Base64(credentials) +
+                              "\r\n\r\n" + std::string(body));
+}
+
+class Service : public svctest::CServiceTest {};
+
+TEST_F(Service, GetOfTheRootServesDefaultPageByteForByte) {
+    m_docRoot.Write("default.htm", "<html>hi</html>");
+    StartService();
+    const std::string response = Exchange(Port(), "GET / HTTP/1.0\r\nHost: x\r\n\r\n");
+    EXPECT_TRUE(std::regex_match(
+        response,
+        std::regex("HTTP/1\\.0 200 OK\r\nServer: Orvane2\\.0 Management Server\r\n"
+                   "Date: [A-Z][a-z]{2}, \\d{2} [A-Z][a-z]{2} \\d{4} \\d{2}:\\d{2}:\\d{2} GMT\r\n"
+                   "Content-Type: text/html\r\nAccept-Ranges: bytes\r\nContent-Length: 15\r\n"
+                   "Last-Modified: Fri, 20100101 GMT\r\n\r\n<html>hi</html>")))
+        << response;
+    // A lower-case method is served the same way.
+    EXPECT_TRUE(Exchange(Port(), "get / HTTP/1.0\r\n\r\n").ends_with("\r\n\r\n<html>hi</html>"));
+}
+
+TEST_F(Service, LargeAndEmptyFilesAreSentWhole) {
+    std::string big(12001, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>('a' + i % 26);
+    }
+    m_docRoot.Write("big.htm", big);
+    m_docRoot.Write("empty.htm", "");
+    StartService();
+    const std::string response = Exchange(Port(), "GET /big.htm HTTP/1.0\r\n\r\n");
+    EXPECT_NE(response.find("Content-Length: 12001\r\n"), std::string::npos);
+    EXPECT_TRUE(response.ends_with("GMT\r\n\r\n" + big));
+    const std::string empty = Exchange(Port(), "GET /empty.htm HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(empty.ends_with("Content-Length: 0\r\nLast-Modified: Fri, 20100101 GMT\r\n\r\n"));
+}
+
+TEST_F(Service, MissingAndRefusedFilesGetTheNotFoundResponse) {
+    m_docRoot.Write("a.htm", "a");
+    StartService();
+    for (const char* path : {"/missing.htm", "/../etc/passwd", "/.ssh/id_rsa", "//etc/passwd"}) {
+        EXPECT_EQ(Exchange(Port(), std::string("GET ") + path + " HTTP/1.0\r\n\r\n"),
+                  kNotFoundResponse)
+            << path;
+    }
+}
+
+TEST_F(Service, RequestsThatGetNoResponseAtAll) {
+    m_docRoot.Write("default.htm", "x");
+    m_docRoot.Write("custom", "x");
+    StartService();
+    for (const char* request : {"GET /CuStOm HTTP/1.0\r\n\r\n", "GET /?a=1 HTTP/1.0\r\n\r\n",
+                                "GET /\r\n\r\n", "GET\r\n\r\n", "PUT / HTTP/1.0\r\n\r\n", "\r\n"}) {
+        EXPECT_EQ(Exchange(Port(), request), "") << request;
+    }
+}
+
+TEST_F(Service, PostAnswersTheDocumentForValidCredentials) {
+    AddServer("00:11", "10.0.0.1");
+    AddGroup(u"Everyone", {u"admin"}, {u"00:11"});
+    StartService();
+    EXPECT_EQ(DocumentBody(Query(Port(), "admin:9983")),
+              "<StorageServers AdminGroup=\"Yes\"><StorageServer Product=\"Vault\" Type=\"SAN\" "
+              "SystemName=\"array-00:11\" MAC=\"00:11\" IPAddr=\"10.0.0.1\" "
+              "LoginUserName=\"root\" LoginPasswd=\"secret\"/></StorageServers>");
+    // Any body line will do, even an empty one.
+    EXPECT_NE(DocumentBody(Query(Port(), "admin:9983", "\r\n")), "<bad header>");
+}
+
+TEST_F(Service, BadCredentialsGetTheUnauthorizedResponseWhateverThePath) {
+    StartService();
+    EXPECT_EQ(Query(Port(), "admin:wrong"), UnauthorizedResponse());
+    EXPECT_EQ(Query(Port(), "ADMIN:9983"), UnauthorizedResponse());
+    EXPECT_EQ(Query(Port(), "admin"), UnauthorizedResponse());
+    EXPECT_EQ(Exchange(Port(), "POST /other HTTP/1.0\r\nAuthorization: Basic " + Base64("x:y") +
+                                   "\r\n\r\n"),
+              UnauthorizedResponse());
+    // The last Authorization line counts; a failing earlier one already refused.
+    EXPECT_EQ(Exchange(Port(), "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
+                                   Base64("admin:9983") + "\r\nAuthorization: Basic " +
+                                   Base64("admin:bad") + "\r\n\r\nx\n"),
+              UnauthorizedResponse());
+}
+
+TEST_F(Service, PostWithoutCredentialsIsAnsweredForNobody) {
+    StartService();
+    EXPECT_EQ(DocumentBody(Exchange(Port(), "POST /query HTTP/1.0\r\n\r\nx\n")),
+              "<StorageServers AdminGroup=\"No\"></StorageServers>");
+    // A lower-case header name is not an Authorization line.
+    EXPECT_EQ(DocumentBody(Exchange(Port(), "POST /Query HTTP/1.0\r\nauthorization: Basic " +
+                                                Base64("admin:9983") + "\r\n\r\nx\n")),
+              "<StorageServers AdminGroup=\"No\"></StorageServers>");
+}
+
+TEST_F(Service, PostToAnotherPathGetsTheNotFoundTextInsideA200) {
+    StartService();
+    EXPECT_EQ(DocumentBody(Exchange(Port(), "POST /nothing HTTP/1.0\r\n\r\n")), kNotFoundResponse);
+}
+
+TEST_F(Service, PasswordUpdateChangesWhatTheNextQueryHandsOut) {
+    AddServer("00:11", "10.0.0.1");
+    AddServer("00:22", "10.0.0.2", /*bAuthorized=*/false);
+    AddGroup(u"Everyone", {u"admin"}, {u"00:11"});
+    StartService();
+    auto update = [&](std::string_view key, std::string_view line) {
+        return DocumentBody(Exchange(Port(), "POST /updateadminpasswd?" + std::string(key) +
+                                                 " HTTP/1.0\r\n\r\n" + std::string(line)));
+    };
+    EXPECT_EQ(update("00:11", " fresh\"pw \r\n"), kUpdateDone);
+    EXPECT_EQ(update("00:22", "x\r\n"), kUpdateNotAuthorized);
+    EXPECT_EQ(update("00:99", "x\r\n"), kUpdateNoServer);
+    EXPECT_NE(DocumentBody(Query(Port(), "admin:9983")).find("LoginPasswd=\" fresh&quot;pw\""),
+              std::string::npos);
+    // The new password never reaches the log.
+    EXPECT_TRUE(m_pLog->WaitFor("********\r\n", std::chrono::seconds(2)));
+    EXPECT_EQ(m_pLog->Text().find("fresh"), std::string::npos);
+}
+
+TEST_F(Service, LogLinesCountConnectionsFromOne) {
+    StartService();
+    Exchange(Port(), "GET /x HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(m_pLog->WaitFor("SERVER CONNECTION # 1: IP addr = 127.0.0.1, port = ",
+                                std::chrono::seconds(2)));
+    EXPECT_NE(m_pLog->Text().find(" GMT\r\nGET /x HTTP/1.0\r\n"), std::string::npos);
+    EXPECT_NE(m_pLog->Text().find("SERVER: serving files from "), std::string::npos);
+}
+
+TEST_F(Service, SilentTricklingAndOverlongClientsEndWithAServerLine) {
+    StartService();
+    {
+        CClient silent(Port());
+        EXPECT_TRUE(silent.WaitClosed(std::chrono::seconds(3)));
+    }
+    EXPECT_TRUE(m_pLog->WaitFor("WINSOCK ERROR--SERVER: Receive timeout error -- ",
+                                std::chrono::seconds(2)));
+    EXPECT_EQ(Exchange(Port(), std::string(1500, 'G')), "");
+    {
+        CClient trickle(Port());
+        trickle.Send("POST /Query HTTP/1.0\r\n");
+        const auto start = std::chrono::steady_clock::now();
+        while (!trickle.WaitClosed(std::chrono::milliseconds(300))) {
+            trickle.Send("X");
+            ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+        }
+    }
+    EXPECT_TRUE(m_pLog->WaitFor("WINSOCK ERROR--SERVER: Request timeout error -- ",
+                                std::chrono::seconds(2)));
+}
+
+TEST_F(Service, TwoClientsAreServedInParallel) {
+    m_docRoot.Write("default.htm", "page");
+    StartService();
+    CClient slow(Port());
+    slow.Send("GET / HTTP/1.0\r\n");
+    // The first one is still in its headers while the second is answered.
+    EXPECT_TRUE(Exchange(Port(), "GET / HTTP/1.0\r\n\r\n").ends_with("page"));
+    slow.Send("\r\n");
+    EXPECT_TRUE(slow.ReadAll().ends_with("page"));
+}
+
+TEST_F(Service, ATakenPortLogsAViewLineAndLeavesTheServiceStopped) {
+    int other = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(other, 1), 0);
+    socklen_t len = sizeof address;
+    ::getsockname(other, reinterpret_cast<sockaddr*>(&address), &len);
+    CServiceOptions options = ShortOptions();
+    options.nPort = ntohs(address.sin_port);
+    StartService(options);
+    EXPECT_EQ(g_bServerRunning.load(), 0);
+    EXPECT_FALSE(g_listenSocket.HasSocket());
+    EXPECT_NE(m_pLog->Text().find("WINSOCK ERROR--VIEW: Bind error #" + std::to_string(EADDRINUSE) +
+                                  " -- "),
+              std::string::npos);
+    ::close(other);
+    StopService();
+    // The process carries on: a later start on a free port works.
+    StartService();
+    EXPECT_EQ(g_bServerRunning.load(), 1);
+}
+
+TEST_F(Service, StopEndsTheAcceptorQuicklyAndARestartRebindsThePort) {
+    m_docRoot.Write("default.htm", "page");
+    StartService();
+    const uint16_t port = Port();
+    EXPECT_TRUE(Exchange(port, "GET / HTTP/1.0\r\n\r\n").ends_with("page"));
+    const auto start = std::chrono::steady_clock::now();
+    StopService();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+    EXPECT_EQ(g_bServerRunning.load(), 0);
+    EXPECT_FALSE(CClient(port).Connected());
+    CServiceOptions options = ShortOptions();
+    options.nPort = port;
+    StartService(options);
+    EXPECT_EQ(Port(), port);
+    EXPECT_TRUE(Exchange(port, "GET / HTTP/1.0\r\n\r\n").ends_with("page"));
+}
+
+TEST_F(Service, AClientStillConnectedAtShutdownNeverReachesFreedTables) {
+    StartService();
+    CClient query(Port());
+    query.Send("POST /Query HTTP/1.0\r\nAuthorization: Basic " + Base64("admin:9983") + "\r\n\r\n");
+    CClient update(Port());
+    update.Send("POST /UpdateAdminPasswd?00:11 HTTP/1.0\r\n\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The program's shutdown order: listener, then the tables, then the core itself.
+    StopService();
+    m_pCore->FreeTables();
+    m_pCore.reset();
+    query.Send("x\n");
+    update.Send("pw\n");
+    EXPECT_EQ(query.ReadAll(), "");
+    EXPECT_EQ(update.ReadAll(), "");
+}
+
+} // namespace

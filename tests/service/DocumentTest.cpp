@@ -1,0 +1,120 @@
+// The storage server list document and the password update, against a directory core filled
+// through its operations.
+#include "service/AdminPasswordUpdate.h"
+#include "service/ServerListDocument.h"
+#include "tests/service/ServiceTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class Document : public svctest::CServiceTest {
+protected:
+    std::string Build(std::string_view user) {
+        std::string doc;
+        auto lock = m_pCore->Guard()->LockShared();
+        BuildServerListDocument(*m_pCore, user, doc);
+        return doc;
+    }
+    std::string_view Update(std::string_view key, std::string_view line) {
+        auto lock = m_pCore->Guard()->LockExclusive();
+        return UpdateAdminPassword(m_pCore->m_mapServers, key, line);
+    }
+    std::u16string PasswordOf(const std::u16string& mac) {
+        return m_pCore->m_mapServers.Find(mac)->m_strLoginPasswd;
+    }
+};
+
+constexpr std::string_view kServerA =
+    "<StorageServer Product=\"Vault\" Type=\"SAN\" SystemName=\"array-00:11\" MAC=\"00:11\" "
+    "IPAddr=\"10.0.0.1\" LoginUserName=\"root\" LoginPasswd=\"secret\"/>";
+
+TEST_F(Document, AdminGetsYesAndAnUnknownUserGetsAnEmptyNoDocument) {
+    EXPECT_EQ(Build("admin"), "<StorageServers AdminGroup=\"Yes\"></StorageServers>");
+    EXPECT_EQ(Build(""), "<StorageServers AdminGroup=\"No\"></StorageServers>");
+    EXPECT_EQ(Build("ghost"), "<StorageServers AdminGroup=\"No\"></StorageServers>");
+}
+
+TEST_F(Document, OnlyTheExactGroupNameMakesAnAdministrator) {
+    AddUser(u"lower", u"x", {u"administrator"});
+    AddGroup(u"administrator", {u"lower"});
+    AddUser(u"dangling", u"x", {u"Administrator2", u"Administrator"});
+    EXPECT_EQ(Build("lower"), "<StorageServers AdminGroup=\"No\"></StorageServers>");
+    EXPECT_EQ(Build("dangling"), "<StorageServers AdminGroup=\"Yes\"></StorageServers>");
+}
+
+TEST_F(Document, AServerReachedThroughTwoGroupsIsListedOnce) {
+    AddServer("00:11", "10.0.0.1");
+    AddUser(u"op", u"x");
+    AddGroup(u"g1", {u"op"}, {u"00:11"});
+    AddGroup(u"g2", {u"op"}, {u"00:11", u"ff:ff"});
+    EXPECT_EQ(Build("op"),
+              "<StorageServers AdminGroup=\"No\">" + std::string(kServerA) + "</StorageServers>");
+}
+
+TEST_F(Document, AbsentAndNeverLoggedInServersAreLeftOut) {
+    AddServer("00:11", "10.0.0.1");
+    AddServer("00:22", "10.0.0.2", /*bAuthorized=*/false);
+    AddServer("00:33", "10.0.0.3", true, /*bOnline=*/false);
+    AddServer("00:44", "10.0.0.4");
+    AddUser(u"op", u"x");
+    // The MAC is matched exactly: other letter case reaches nothing.
+    AddGroup(u"g", {u"op"}, {u"00:11", u"00:22", u"00:33", u"00:aa"});
+    EXPECT_EQ(Build("op"),
+              "<StorageServers AdminGroup=\"No\">" + std::string(kServerA) + "</StorageServers>");
+}
+
+TEST_F(Document, ValuesAreEscapedSoThatNoElementCanBeForged) {
+    auto record = std::make_unique<CServerData>();
+    record->SetMAC("m1");
+    record->SetSystemName("x\"/><StorageServer MAC=\"evil");
+    record->SetProduct("A&B");
+    record->SetType("<'>");
+    record->m_bAuthorized = 1;
+    record->m_strLoginUserName = u"r\"oot";
+    record->m_strLoginPasswd = u"p\"&'<>";
+    m_pCore->m_mapServers.Add(u"m1", std::move(record));
+    AddUser(u"op", u"x");
+    AddGroup(u"g", {u"op"}, {u"m1"});
+    EXPECT_EQ(Build("op"), "<StorageServers AdminGroup=\"No\"><StorageServer Product=\"A&amp;B\" "
+                           "Type=\"&lt;&apos;&gt;\" SystemName=\"x&quot;/&gt;&lt;StorageServer "
+                           "MAC=&quot;evil\" MAC=\"m1\" IPAddr=\"\" LoginUserName=\"r&quot;oot\" "
+                           "LoginPasswd=\"p&quot;&amp;&apos;&lt;&gt;\"/></StorageServers>");
+}
+
+TEST_F(Document, ALargeDocumentIsComplete) {
+    std::vector<std::u16string> access;
+    for (int i = 0; i < 400; ++i) {
+        const std::string mac = "mac-" + std::to_string(i);
+        AddServer(mac, "10.0.1.1", true, true, std::u16string(300, u'&'));
+        access.emplace_back(mac.begin(), mac.end());
+    }
+    AddUser(u"op", u"x");
+    AddGroup(u"g", {u"op"}, access);
+    const std::string doc = Build("op");
+    EXPECT_GT(doc.size(), 400u * 1500u);
+    EXPECT_TRUE(doc.ends_with("\"/></StorageServers>"));
+    std::size_t count = 0;
+    for (std::size_t at = doc.find("<StorageServer "); at != std::string::npos;
+         at = doc.find("<StorageServer ", at + 1)) {
+        ++count;
+    }
+    EXPECT_EQ(count, 400u);
+}
+
+TEST_F(Document, PasswordUpdateAnswersAndStripsTrailingWhiteSpace) {
+    AddServer("00:11", "10.0.0.1");
+    AddServer("00:22", "10.0.0.2", /*bAuthorized=*/false, /*bOnline=*/false);
+    AddServer("00:33", "10.0.0.3", true, /*bOnline=*/false);
+    EXPECT_EQ(Update("00:11", "  new pass \t\r\n"), kUpdateDone);
+    EXPECT_EQ(PasswordOf(u"00:11"), u"  new pass");
+    EXPECT_EQ(Update("00:33", "\r\n"), kUpdateDone);
+    EXPECT_EQ(PasswordOf(u"00:33"), u"");
+    EXPECT_EQ(Update("00:22", "x\n"), kUpdateNotAuthorized);
+    EXPECT_EQ(PasswordOf(u"00:22"), u"secret");
+    EXPECT_EQ(Update("00:1A", "x\n"), kUpdateNoServer);
+    EXPECT_EQ(Update("10.0.0.1", "x\n"), kUpdateNoServer);
+    EXPECT_EQ(Update("", "x\n"), kUpdateNoServer);
+}
+
+} // namespace

@@ -1,0 +1,191 @@
+// The pieces of request handling that need no network: the Base64 decoder and the Basic
+// credentials test, the canned responses and dates, the log entries, and which names GET may
+// open.
+#include "service/Base64Decode.h"
+#include "service/CheckBasicCredentials.h"
+#include "service/HttpResponses.h"
+#include "service/OpenRequestedFile.h"
+#include "service/ServiceLog.h"
+#include "tests/service/ServiceTestSupport.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/stat.h>
+
+namespace {
+
+using svctest::Base64;
+using svctest::CTempDir;
+
+TEST(Base64Decode, SkipsBytesOutsideTheAlphabetAndNeedsNoPadding) {
+    EXPECT_EQ(Base64Decode("YWRtaW46OTk4Mw=="), "admin:9983");
+    EXPECT_EQ(Base64Decode("YWRt aW46\r\nOTk4 Mw"), "admin:9983");
+    EXPECT_EQ(Base64Decode("YWRtaW46OTk4Mw==\r\n"), "admin:9983");
+    EXPECT_EQ(Base64Decode("\x80YW\xffJ0"), "abt");
+}
+
+TEST(Base64Decode, ShortGroupsAndEqualsSigns) {
+    EXPECT_EQ(Base64Decode("Y"), "");
+    EXPECT_EQ(Base64Decode("YQ"), "a");
+    EXPECT_EQ(Base64Decode("YWI"), "ab");
+    // An equals sign in the third or fourth place ends the text; in the first two it is skipped.
+    EXPECT_EQ(Base64Decode("YQ==YWJj"), "a");
+    EXPECT_EQ(Base64Decode("=Y=Q"), "a");
+    EXPECT_EQ(Base64Decode(""), "");
+}
+
+class Credentials : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_users[u"admin"] = std::make_unique<CUserData>(u"admin", u"9983");
+        m_users[u"empty"] = std::make_unique<CUserData>(u"empty", u"");
+        m_users[u"long"] = std::make_unique<CUserData>(u"long", std::u16string(200, u'p'));
+    }
+    int Check(std::string_view decoded) {
+        return CheckBasicCredentials(Base64(decoded) + "\r\n", m_name, m_users);
+    }
+    CUserTable m_users;
+    std::string m_name;
+};
+
+TEST_F(Credentials, NameAndPasswordAreComparedWithLetterCase) {
+    EXPECT_EQ(Check("admin:9983"), kCredentialsOk);
+    EXPECT_EQ(m_name, "admin");
+    EXPECT_EQ(Check("admin:99830"), kCredentialsWrongPassword);
+    EXPECT_EQ(Check("Admin:9983"), kCredentialsNoSuchUser);
+    EXPECT_EQ(m_name, "Admin");
+    EXPECT_EQ(Check("nobody:x"), kCredentialsNoSuchUser);
+}
+
+TEST_F(Credentials, ATrailingColonMeansAnEmptyPasswordAndNoColonIsRefused) {
+    EXPECT_EQ(Check("empty:"), kCredentialsOk);
+    EXPECT_EQ(Check("admin:"), kCredentialsWrongPassword);
+    EXPECT_EQ(Check("admin"), kCredentialsNoSuchUser);
+    EXPECT_EQ(Check(""), kCredentialsNoSuchUser);
+}
+
+TEST_F(Credentials, LongCredentialsAreCheckedInFull) {
+    EXPECT_EQ(Check("long:" + std::string(200, 'p')), kCredentialsOk);
+    EXPECT_EQ(Check("long:" + std::string(199, 'p')), kCredentialsWrongPassword);
+    EXPECT_EQ(Check("long:" + std::string(200, 'p') + "q"), kCredentialsWrongPassword);
+}
+
+TEST_F(Credentials, PasswordsMayHoldColons) {
+    m_users[u"c"] = std::make_unique<CUserData>(u"c", u"a:b:");
+    EXPECT_EQ(Check("c:a:b:"), kCredentialsOk);
+}
+
+TEST(Responses, CannedBytesAndLengths) {
+    const std::string_view notFound = kNotFoundResponse;
+    EXPECT_EQ(notFound.substr(notFound.find("\r\n\r\n") + 4).size(), 66u);
+    const std::string_view unauthorized = UnauthorizedResponse();
+    EXPECT_TRUE(unauthorized.starts_with("HTTP/1.0 401 Unauthorized\r\n"
+                                         "Server: Orvane2.0 Management Server\r\n"
+                                         "Content-Type: text/html\r\n"
+                                         "Accept-Ranges: bytes\r\n"
+                                         "Content-Length: "));
+    const std::size_t lengthAt = unauthorized.find("Content-Length: ") + 16;
+    const std::size_t bodyAt = unauthorized.find("\r\n\r\n") + 4;
+    EXPECT_EQ(std::stoul(std::string(unauthorized.substr(lengthAt))), unauthorized.size() - bodyAt);
+}
+
+TEST(Responses, DatesAreInEnglishAndUtc) {
+    // 2010-01-01 00:00:00 UTC was a Friday.
+    EXPECT_EQ(HttpDateText(1262304000), "Fri, 01 Jan 2010 00:00:00 GMT");
+    EXPECT_EQ(LogTimeText(1262304000 + 13 * 3600 + 62), "01/01/10 13:01:02 GMT");
+    EXPECT_EQ(FileResponseHeader(1262304000, 12),
+              "HTTP/1.0 200 OK\r\nServer: Orvane2.0 Management Server\r\n"
+              "Date: Fri, 01 Jan 2010 00:00:00 GMT\r\nContent-Type: text/html\r\n"
+              "Accept-Ranges: bytes\r\nContent-Length: 12\r\n"
+              "Last-Modified: Fri, 20100101 GMT\r\n\r\n");
+    EXPECT_EQ(DocumentResponseHeader(1262304000),
+              "HTTP/1.0 200 OK\r\nServer: Orvane2.0 Management Server\r\n"
+              "Content-Type: text/xml\r\nExpires: Mon, 26 Jul 1997 05:00:00 GMT\r\n"
+              "Last-Modified: Fri, 01 Jan 2010 00:00:00 GMT\r\n"
+              "Cache-Control: no-store, no-cache, must-revalidate\r\nPragma: no-cache\r\n\r\n");
+}
+
+sockaddr_in Peer() {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(40000);
+    ::inet_pton(AF_INET, "10.1.2.3", &peer.sin_addr);
+    return peer;
+}
+
+TEST(LogEntries, ConnectionEntryCarriesTheLineAsReceived) {
+    EXPECT_EQ(ComposeConnectionEntry(1, Peer(), "GET / HTTP/1.0\r\n", 1262304000),
+              "SERVER CONNECTION # 1: IP addr = 10.1.2.3, port = 40000 -- 01/01/10 00:00:00 GMT"
+              "\r\nGET / HTTP/1.0\r\n");
+}
+
+TEST(LogEntries, ALongLineIsCutToFitTheEntry) {
+    const std::string entry =
+        ComposeConnectionEntry(7, Peer(), std::string(999, 'a') + "\n", 1262304000);
+    EXPECT_EQ(entry.size(), kLogEntryMaxChars);
+    EXPECT_TRUE(entry.ends_with("aaa"));
+}
+
+TEST(LogEntries, SocketErrorLineAndMaskedSecrets) {
+    EXPECT_EQ(ComposeSocketErrorLine(CBlockingSocketException("Receive timeout", 0),
+                                     "SERVER:", 1262304000),
+              "WINSOCK ERROR--SERVER: Receive timeout error -- 01/01/10 00:00:00 GMT\r\n");
+    EXPECT_EQ(MaskedLine("hunter2\r\n"), "********\r\n");
+    EXPECT_EQ(MaskedLine("hunter2\n"), "********\n");
+}
+
+class RequestedFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_root.Write("default.htm", "root page");
+        m_root.Write("docs/default.htm", "docs page");
+        m_root.Write("d/default.htm", "d page");
+        m_root.Write("a.txt", "a");
+        m_root.Write(".ssh/id_rsa", "secret");
+        m_outside.Write("secret.txt", "outside");
+        std::filesystem::create_symlink(m_outside.Path() / "secret.txt",
+                                        m_root.Path() / "link.txt");
+        std::filesystem::create_symlink(m_outside.Path(), m_root.Path() / "out");
+        ::mkfifo((m_root.Path() / "fifo").c_str(), 0600);
+        m_strRoot = std::filesystem::canonical(m_root.Path()).string();
+    }
+    std::string Content(std::string_view path) const {
+        const CUniqueFd fd = OpenRequestedFile(path, m_strRoot);
+        if (!fd) {
+            return "<none>";
+        }
+        char buffer[64];
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    }
+    CTempDir m_root;
+    CTempDir m_outside;
+    std::string m_strRoot;
+};
+
+TEST_F(RequestedFile, FoldersServeTheirDefaultPage) {
+    EXPECT_EQ(Content("/"), "root page");
+    EXPECT_EQ(Content(""), "root page");
+    EXPECT_EQ(Content("/docs"), "docs page");
+    EXPECT_EQ(Content("/docs/"), "docs page");
+    EXPECT_EQ(Content("/d"), "d page");
+    EXPECT_EQ(Content("/a.txt"), "a");
+    EXPECT_EQ(Content("/missing"), "<none>");
+    EXPECT_EQ(Content("/a.txt/"), "<none>");
+}
+
+TEST_F(RequestedFile, EveryWayOutOfTheFolderIsRefused) {
+    const std::string outside = m_outside.Path().string();
+    for (const std::string& path : std::vector<std::string>{
+             "/../" + m_outside.Path().filename().string() + "/secret.txt", "/docs/../a.txt", "/..",
+             "/.ssh/id_rsa", "/docs/.hidden", "//etc/passwd", "/" + outside + "/secret.txt",
+             "/" + outside.substr(1) + "/secret.txt", "/link.txt", "/out/secret.txt",
+             std::string("/a.txt\0x", 8), "/fifo"}) {
+        EXPECT_EQ(Content(path), "<none>") << path;
+    }
+    EXPECT_FALSE(IsServableName("x/./y"));
+    EXPECT_TRUE(IsServableName("x/y.z/"));
+}
+
+} // namespace

@@ -1,0 +1,175 @@
+// The blocking socket layer over a socket pair and real loopback sockets: line splitting and
+// buffering, the bounded waits, the error texts, and binding.
+#include "service/CBlockingSocketException.h"
+#include "service/CHttpBlockingSocket.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class SocketPair : public ::testing::Test {
+protected:
+    void SetUp() override {
+        int fds[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        m_socket.m_hSock = fds[0];
+        m_socket.m_nWaitMs = 200;
+        m_peer = fds[1];
+    }
+    void TearDown() override {
+        m_socket.Close();
+        if (m_peer >= 0) {
+            ::close(m_peer);
+        }
+    }
+    void PeerSend(std::string_view bytes) const {
+        ASSERT_EQ(::send(m_peer, bytes.data(), bytes.size(), 0),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+    void ClosePeer() {
+        ::close(m_peer);
+        m_peer = -1;
+    }
+    std::string ErrorOf(auto&& f) {
+        try {
+            f();
+        } catch (const CBlockingSocketException& e) {
+            return e.what();
+        }
+        return "no exception";
+    }
+
+    CHttpBlockingSocket m_socket;
+    CHttpBlockingSocket::LineBuffer m_line{};
+    int m_peer = -1;
+};
+
+TEST_F(SocketPair, LinesOfOneSegmentAndTheBodyBehindThemComeOutOneByOne) {
+    PeerSend("POST /Query HTTP/1.0\r\n\r\nbody\n");
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line), "POST /Query HTTP/1.0\r\n");
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line), "\r\n");
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line), "body\n");
+    EXPECT_EQ(m_line[5], '\0');
+    EXPECT_EQ(m_socket.BufferedBytes(), 0u);
+}
+
+TEST_F(SocketPair, ALineArrivingInPiecesIsJoined) {
+    std::thread writer([this] {
+        PeerSend("GE");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        PeerSend("T / HTTP/1.0\nrest");
+    });
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line), "GET / HTTP/1.0\n");
+    writer.join();
+    EXPECT_EQ(m_socket.BufferedBytes(), 4u);
+}
+
+TEST_F(SocketPair, ALineOf999BytesAndItsLineFeedFitsTheBuffer) {
+    const std::string line = std::string(999, 'a') + "\n";
+    PeerSend(line);
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line), line);
+}
+
+TEST_F(SocketPair, AFullBufferWithoutLineFeedEndsTheConnection) {
+    PeerSend(std::string(1000, 'a'));
+    EXPECT_EQ(ErrorOf([&] { m_socket.ReadHeaderLine(m_line); }), "Receive timeout error");
+    PeerSend("more");
+    EXPECT_EQ(ErrorOf([&] { m_socket.ReadHeaderLine(m_line); }), "ReadHeaderLine error");
+}
+
+TEST_F(SocketPair, APeerThatClosesBeforeTheLineFeedGetsNoPartialLine) {
+    PeerSend("GET / HTT");
+    ClosePeer();
+    EXPECT_EQ(ErrorOf([&] { m_socket.ReadHeaderLine(m_line); }), "ReadHeaderLine error");
+    EXPECT_EQ(m_socket.BufferedBytes(), 9u);
+}
+
+TEST_F(SocketPair, ASilentPeerEndsInAReceiveTimeout) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorOf([&] { m_socket.ReadHeaderLine(m_line); }), "Receive timeout error");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
+}
+
+TEST_F(SocketPair, TheRequestDeadlineEndsATricklingPeer) {
+    m_socket.m_nWaitMs = 1000;
+    m_socket.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(300));
+    std::thread writer([this] {
+        for (int i = 0; i < 10; ++i) {
+            PeerSend("x");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    EXPECT_EQ(ErrorOf([&] { m_socket.ReadHeaderLine(m_line); }), "Request timeout error");
+    writer.join();
+}
+
+TEST_F(SocketPair, SendOfNothingAnswersZeroAndCloseWithoutSocketDoesNothing) {
+    EXPECT_EQ(m_socket.Send("", 0), 0u);
+    CBlockingSocket empty;
+    EXPECT_NO_THROW(empty.Close());
+    EXPECT_FALSE(empty.HasSocket());
+}
+
+TEST_F(SocketPair, SendToAClosedPeerFailsWithTheErrno) {
+    ClosePeer();
+    const std::string text = ErrorOf([&] { m_socket.Send("abc", 3); });
+    EXPECT_EQ(text, "Send error #" + std::to_string(EPIPE));
+}
+
+TEST(SocketErrorText, FormatsAndCapacity) {
+    EXPECT_EQ(CBlockingSocketException("Send timeout", 0).ErrorText(), u"Send timeout error");
+    EXPECT_EQ(CBlockingSocketException("Receive", 10054).ErrorText(), u"Receive error #10054");
+    char16_t text[8];
+    EXPECT_TRUE(CBlockingSocketException("Receive", 104).GetErrorText(text, 8));
+    EXPECT_EQ(std::u16string(text), u"Receive");
+}
+
+TEST(ListeningSocket, APortThatIsListenedOnCannotBeBoundAgain) {
+    CBlockingSocket first;
+    first.Create();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    first.Bind(address);
+    first.Listen();
+    address.sin_port = htons(first.LocalPort());
+    CBlockingSocket second;
+    second.Create();
+    try {
+        second.Bind(address);
+        FAIL() << "bound twice";
+    } catch (const CBlockingSocketException& e) {
+        EXPECT_EQ(std::string(e.what()), "Bind error #" + std::to_string(EADDRINUSE));
+    }
+    second.Close();
+    first.Close();
+}
+
+TEST(ListeningSocket, AShutdownEndsABlockedAcceptWithFalse) {
+    CBlockingSocket listener;
+    listener.Create();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    listener.Bind(address);
+    listener.Listen();
+    std::atomic<int> result{-1};
+    std::thread acceptor([&] {
+        CBlockingSocket connection;
+        sockaddr_in peer{};
+        result = listener.Accept(connection, peer) ? 1 : 0;
+        EXPECT_FALSE(connection.HasSocket());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    listener.Shutdown();
+    acceptor.join();
+    EXPECT_EQ(result, 0);
+    listener.Close();
+}
+
+} // namespace
