@@ -1,0 +1,41 @@
+// Attribute lists as SLP carries them: "(id=value),(id=value),keyword", with the reserved
+// characters of values written as "\" and two hex digits. Parsing is strict about structure and
+// escapes; a list that cannot be read yields nothing rather than a guess.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct SlpAttribute {
+    std::string tag;                  // as written, escapes left in place
+    std::optional<std::string> value; // raw value list; none for a keyword
+};
+
+class CSlpAttrList {
+public:
+    static std::string Escape(std::string_view value);
+    // nullopt when a backslash is not followed by two hex digits.
+    static std::optional<std::string> Unescape(std::string_view raw);
+
+    static std::optional<std::vector<SlpAttribute>> Parse(std::string_view list);
+
+    // The unescaped value of the first attribute whose tag matches ("" for a keyword); nullopt
+    // when the list holds no such attribute, or the list or that value is malformed.
+    static std::optional<std::string> Find(std::string_view list, std::string_view tag);
+
+    // Builds a list from tag and plain value pairs; an empty value makes a keyword.
+    static std::string Build(const std::vector<std::pair<std::string, std::string>>& attrs);
+
+    // Tags compare without regard to ASCII case, with white space at the ends ignored and runs
+    // of it inside taken as one blank.
+    static bool TagsEqual(std::string_view a, std::string_view b);
+
+    // Whether a tag list of a request ("a,b*,*c") selects this tag; an empty list selects all.
+    static bool TagSelected(std::string_view tagList, std::string_view tag);
+
+private:
+    static std::string FoldTag(std::string_view tag);
+};

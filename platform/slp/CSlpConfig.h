@@ -1,0 +1,37 @@
+// The SLP library's own settings, read as an SLP installation keeps them: a properties file
+// ("name = value" lines, "#" or ";" comments), /etc/slp.conf unless the environment variable
+// OpenSLPConfig names another. Properties that are absent or unreadable keep their defaults.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CSlpConfig {
+public:
+    static constexpr const char* kDefaultPath = "/etc/slp.conf";
+    static constexpr const char* kPathVariable = "OpenSLPConfig";
+
+    // Reads the file the environment names, or the default file; defaults when there is none.
+    static CSlpConfig Load();
+    static CSlpConfig FromFile(const std::string& path);
+    static CSlpConfig FromText(std::string_view text);
+
+    std::uint16_t m_nPort = 427;
+    std::vector<std::string> m_listDAAddresses;
+    std::vector<std::string> m_listInterfaces;
+    int m_nMulticastTTL = 255;
+    int m_nMulticastMaximumWait = 15000;
+    std::vector<int> m_arrMulticastTimeouts{3000, 3000, 3000, 3000, 3000};
+    int m_nUnicastMaximumWait = 5000;
+    std::vector<int> m_arrUnicastTimeouts{500, 750, 1000, 1500, 2000, 3000};
+    int m_nMTU = 1400;
+    bool m_bBroadcastOnly = false;
+    std::string m_strBroadcastAddr = "255.255.255.255";
+    std::string m_strLocale = "en";
+    std::string m_strUseScopes = "default";
+
+private:
+    void Set(std::string_view name, std::string_view value);
+};

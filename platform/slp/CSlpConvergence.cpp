@@ -1,0 +1,202 @@
+#include "platform/slp/CSlpConvergence.h"
+
+#include "platform/slp/CSlpMessageCodec.h"
+#include "platform/slp/CSlpTcpClient.h"
+#include "platform/slp/CSlpUdpSocket.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <optional>
+#include <random>
+
+namespace {
+
+constexpr const char* kSlpMulticastGroup = "239.255.255.253";
+constexpr std::size_t kIpUdpHeaderBytes = 28;
+
+std::uint16_t RandomXid() {
+    std::random_device device;
+    return static_cast<std::uint16_t>(device());
+}
+
+std::string AddressText(const sockaddr_in& address) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return text;
+}
+
+std::optional<sockaddr_in> Endpoint(const std::string& host, std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+        return std::nullopt;
+    }
+    return address;
+}
+
+} // namespace
+
+CSlpConvergence::CSlpConvergence(const CSlpConfig& config, std::string language,
+                                 SlpFunction replyFunction)
+    : m_config(config), m_strLanguage(std::move(language)), m_replyFunction(replyFunction),
+      m_nXid(RandomXid()) {}
+
+SlpHeader CSlpConvergence::RequestHeader(std::uint16_t flags) const {
+    SlpHeader header;
+    header.flags = flags;
+    header.xid = m_nXid;
+    header.language = m_strLanguage;
+    return header;
+}
+
+std::string CSlpConvergence::PrList() const {
+    std::string list;
+    for (const std::string& responder : m_listResponders) {
+        if (!list.empty()) {
+            list += ',';
+        }
+        list += responder;
+    }
+    return list;
+}
+
+bool CSlpConvergence::KnownResponder(const sockaddr_in& from) const {
+    std::string text = AddressText(from);
+    return std::find(m_listResponders.begin(), m_listResponders.end(), text) !=
+           m_listResponders.end();
+}
+
+bool CSlpConvergence::SendMulticast(CSlpUdpSocket& socket, std::span<const std::uint8_t> request) {
+    std::string target =
+        m_config.m_bBroadcastOnly ? m_config.m_strBroadcastAddr : std::string(kSlpMulticastGroup);
+    std::optional<sockaddr_in> to = Endpoint(target, m_config.m_nPort);
+    if (!to) {
+        return false;
+    }
+    if (m_config.m_listInterfaces.empty() || m_config.m_bBroadcastOnly) {
+        return socket.SendTo(request, *to);
+    }
+    bool anySent = false;
+    for (const std::string& name : m_config.m_listInterfaces) {
+        in_addr interface {};
+        if (::inet_pton(AF_INET, name.c_str(), &interface) == 1 &&
+            socket.SetMulticastInterface(interface) && socket.SendTo(request, *to)) {
+            anySent = true;
+        }
+    }
+    return anySent;
+}
+
+CSlpConvergence::Outcome CSlpConvergence::Deliver(const std::vector<std::uint8_t>& bytes,
+                                                  const sockaddr_in& from, const Builder& build,
+                                                  const Handler& handle) {
+    std::optional<SlpHeader> header = CSlpMessageCodec::DecodeHeader(bytes);
+    if (!header || header->function != m_replyFunction || header->xid != m_nXid) {
+        return Outcome::Nothing;
+    }
+    bool isNew = !KnownResponder(from);
+    if (isNew) {
+        m_listResponders.push_back(AddressText(from));
+    }
+    if (header->Overflow()) {
+        // The whole reply again, by TCP to the agent's SLP port, without a PR list.
+        sockaddr_in agent = from;
+        agent.sin_port = htons(m_config.m_nPort);
+        std::vector<std::uint8_t> request = build(RequestHeader(0), "");
+        std::optional<std::vector<std::uint8_t>> full = CSlpTcpClient::Exchange(
+            request, agent, std::chrono::milliseconds(m_config.m_nUnicastMaximumWait));
+        std::optional<SlpHeader> fullHeader;
+        if (full) {
+            fullHeader = CSlpMessageCodec::DecodeHeader(*full);
+        }
+        if (fullHeader && fullHeader->function == m_replyFunction && !fullHeader->Overflow()) {
+            if (handle(*full, *fullHeader, from) == Verdict::Stop) {
+                return Outcome::Stopped;
+            }
+            return isNew ? Outcome::NewResponder : Outcome::Nothing;
+        }
+        // No TCP answer: what arrived whole in the datagram still counts.
+    }
+    if (handle(bytes, *header, from) == Verdict::Stop) {
+        return Outcome::Stopped;
+    }
+    return isNew ? Outcome::NewResponder : Outcome::Nothing;
+}
+
+SLPError CSlpConvergence::Multicast(const Builder& build, const Handler& handle) {
+    CSlpUdpSocket socket;
+    if (!socket.Open(m_config.m_nMulticastTTL, m_config.m_bBroadcastOnly)) {
+        return SLP_NETWORK_INIT_FAILED;
+    }
+    const std::size_t maxRequest =
+        static_cast<std::size_t>(m_config.m_nMTU) > kIpUdpHeaderBytes
+            ? static_cast<std::size_t>(m_config.m_nMTU) - kIpUdpHeaderBytes
+            : 0;
+    const auto start = Now();
+    const auto end = start + std::chrono::milliseconds(m_config.m_nMulticastMaximumWait);
+    const std::uint16_t flags = kSlpFlagMulticast; // set for broadcast too
+    for (std::size_t round = 0; round < m_config.m_arrMulticastTimeouts.size(); ++round) {
+        if (Now() >= end) {
+            break;
+        }
+        std::vector<std::uint8_t> request = build(RequestHeader(flags), PrList());
+        if (request.empty()) {
+            return SLP_PARAMETER_BAD;
+        }
+        // A PR list that no longer fits one datagram ends the convergence.
+        if (request.size() > maxRequest && round > 0) {
+            break;
+        }
+        if (!SendMulticast(socket, request)) {
+            return round == 0 ? SLP_NETWORK_ERROR : SLP_OK;
+        }
+        auto deadline = std::min(
+            Now() + std::chrono::milliseconds(m_config.m_arrMulticastTimeouts[round]), end);
+        bool newInRound = false;
+        while (std::optional<SlpDatagram> datagram = socket.Receive(deadline)) {
+            Outcome outcome = Deliver(datagram->bytes, datagram->from, build, handle);
+            if (outcome == Outcome::Stopped) {
+                return SLP_OK;
+            }
+            newInRound = newInRound || outcome == Outcome::NewResponder;
+        }
+        // While nobody has answered yet, the whole schedule is tried; after that, a
+        // retransmission that brings no new agent ends the search.
+        if (round > 0 && !m_listResponders.empty() && !newInRound) {
+            break;
+        }
+    }
+    return SLP_OK;
+}
+
+SLPError CSlpConvergence::Unicast(const sockaddr_in& to, const Builder& build,
+                                  const Handler& handle) {
+    CSlpUdpSocket socket;
+    if (!socket.Open(m_config.m_nMulticastTTL, false)) {
+        return SLP_NETWORK_INIT_FAILED;
+    }
+    std::vector<std::uint8_t> request = build(RequestHeader(0), "");
+    if (request.empty()) {
+        return SLP_PARAMETER_BAD;
+    }
+    const auto end = Now() + std::chrono::milliseconds(m_config.m_nUnicastMaximumWait);
+    bool anySent = false;
+    for (int timeout : m_config.m_arrUnicastTimeouts) {
+        if (Now() >= end) {
+            break;
+        }
+        anySent = socket.SendTo(request, to) || anySent;
+        auto deadline = std::min(Now() + std::chrono::milliseconds(timeout), end);
+        while (std::optional<SlpDatagram> datagram = socket.Receive(deadline)) {
+            if (datagram->from.sin_addr.s_addr != to.sin_addr.s_addr) {
+                continue;
+            }
+            Outcome outcome = Deliver(datagram->bytes, datagram->from, build, handle);
+            if (outcome != Outcome::Nothing || KnownResponder(datagram->from)) {
+                return SLP_OK;
+            }
+        }
+    }
+    return anySent ? SLP_NETWORK_TIMED_OUT : SLP_NETWORK_ERROR;
+}

@@ -1,0 +1,117 @@
+// The SLPv2 messages this project sends and reads, as plain records (RFC 2608 section 8-10).
+// Strings are raw wire text: escapes in attribute lists are left in place.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class SlpFunction : std::uint8_t {
+    SrvRqst = 1,
+    SrvRply = 2,
+    SrvReg = 3,
+    SrvDeReg = 4,
+    SrvAck = 5,
+    AttrRqst = 6,
+    AttrRply = 7,
+    DAAdvert = 8,
+    SrvTypeRqst = 9,
+    SrvTypeRply = 10,
+    SAAdvert = 11,
+};
+
+// Error codes carried in replies on the wire (not the API's SLPError values).
+enum class SlpWireError : std::uint16_t {
+    Ok = 0,
+    LanguageNotSupported = 1,
+    ParseError = 2,
+    InvalidRegistration = 3,
+    ScopeNotSupported = 4,
+    AuthenticationUnknown = 5,
+    AuthenticationAbsent = 6,
+    AuthenticationFailed = 7,
+    VersionNotSupported = 9,
+    InternalError = 10,
+    DaBusyNow = 11,
+    OptionNotUnderstood = 12,
+    InvalidUpdate = 13,
+    MessageNotSupported = 14,
+    RefreshRejected = 15,
+};
+
+constexpr std::uint8_t kSlpVersion = 2;
+constexpr std::uint16_t kSlpFlagOverflow = 0x8000;
+constexpr std::uint16_t kSlpFlagFresh = 0x4000;
+constexpr std::uint16_t kSlpFlagMulticast = 0x2000;
+constexpr std::size_t kSlpFixedHeaderSize = 14; // up to and including the language tag length
+
+struct SlpHeader {
+    SlpFunction function = SlpFunction::SrvRqst;
+    std::uint32_t length = 0; // of the whole message
+    std::uint16_t flags = 0;
+    std::uint32_t extensionOffset = 0;
+    std::uint16_t xid = 0;
+    std::string language = "en";
+    std::size_t bodyOffset = 0; // where the body starts, filled in by the decoder
+
+    bool Overflow() const { return (flags & kSlpFlagOverflow) != 0; }
+    bool Multicast() const { return (flags & kSlpFlagMulticast) != 0; }
+};
+
+struct SlpSrvRqst {
+    std::string prList;
+    std::string serviceType;
+    std::string scopeList;
+    std::string predicate;
+    std::string spi;
+};
+
+struct SlpUrlEntry {
+    std::uint16_t lifetime = 0;
+    std::string url;
+};
+
+struct SlpSrvRply {
+    std::uint16_t errorCode = 0;
+    std::vector<SlpUrlEntry> entries;
+};
+
+struct SlpAttrRqst {
+    std::string prList;
+    std::string url; // a service URL or a service type
+    std::string scopeList;
+    std::string tagList;
+    std::string spi;
+};
+
+struct SlpAttrRply {
+    std::uint16_t errorCode = 0;
+    std::string attrList;
+};
+
+struct SlpSrvTypeRqst {
+    std::string prList;
+    bool allAuthorities = true; // naming authority length 0xFFFF
+    std::string namingAuthority;
+    std::string scopeList;
+};
+
+struct SlpSrvTypeRply {
+    std::uint16_t errorCode = 0;
+    std::string typeList;
+};
+
+struct SlpDAAdvert {
+    std::uint16_t errorCode = 0;
+    std::uint32_t bootTimestamp = 0;
+    std::string url;
+    std::string scopeList;
+    std::string attrList;
+    std::string spiList;
+};
+
+struct SlpSAAdvert {
+    std::string url;
+    std::string scopeList;
+    std::string attrList;
+};
