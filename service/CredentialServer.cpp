@@ -132,7 +132,9 @@ void StartCredentialServer(COrvaneSrvCore& core, const CServiceOptions& options)
     s_pCurrentRunId = context.get();
     g_bServerRunning = 1;
     g_nConnectionCount = 0;
-    WriteLogEntry("SERVER: serving files from " + context->m_strDocRoot + "\r\n");
+    WriteLogEntry("OrvaneSrv: credential service on port " +
+                  std::to_string(CredentialServerPort()) + " serves files from " +
+                  context->m_strDocRoot + "\n");
     StartNextAcceptor(context);
 }
 

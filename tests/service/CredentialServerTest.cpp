@@ -160,7 +160,9 @@ TEST_F(Service, LogLinesCountConnectionsFromOne) {
     EXPECT_TRUE(m_pLog->WaitFor("SERVER CONNECTION # 1: IP addr = 127.0.0.1, port = ",
                                 std::chrono::seconds(2)));
     EXPECT_NE(m_pLog->Text().find(" GMT\r\nGET /x HTTP/1.0\r\n"), std::string::npos);
-    EXPECT_NE(m_pLog->Text().find("SERVER: serving files from "), std::string::npos);
+    EXPECT_NE(m_pLog->Text().find("OrvaneSrv: credential service on port " +
+                                  std::to_string(Port()) + " serves files from "),
+              std::string::npos);
 }
 
 TEST_F(Service, SilentTricklingAndOverlongClientsEndWithAServerLine) {

@@ -66,6 +66,9 @@ std::string Exchange(uint16_t port, std::string_view request);
 
 std::string Base64(std::string_view text);
 
+// Runs a command with bash and answers its standard output.
+std::string RunShell(const std::string& command);
+
 class CServiceTest : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -1,0 +1,90 @@
+// The OrvaneSrv program itself on port 51001, in a private network namespace made for the test
+// (nothing else listens there and nothing leaves it), with its registry in a temporary folder.
+#include "tests/service/ServiceTestSupport.h"
+
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) {
+            GTEST_SKIP() << "needs root to create a private network namespace";
+        }
+        if (svctest::RunShell("command -v curl unshare ip | wc -l") != "3\n") {
+            GTEST_SKIP() << "needs curl, unshare and ip";
+        }
+    }
+    // Runs script inside a fresh network namespace with only lo up, the program started in
+    // m_www with its registry under m_config; answers the script's standard output.
+    std::string InNamespace(const std::string& script) {
+        const auto file = m_work.Path() / "run.sh";
+        std::ofstream(file) << "set -u\nip link set lo up\ncd '" << m_www.Path().string()
+                            << "'\nexport XDG_CONFIG_HOME='" << m_config.Path().string()
+                            << "'\nprogram='" ORVANE_BIN_DIR "/OrvaneSrv'\n"
+                            << "log='" << (m_work.Path() / "log").string() << "'\n"
+                            << script;
+        return svctest::RunShell("timeout 60 unshare -n bash '" + file.string() + "' 2>&1");
+    }
+    svctest::CTempDir m_work;
+    svctest::CTempDir m_www;
+    svctest::CTempDir m_config;
+};
+
+constexpr const char* kStartProgram = R"(
+"$program" 2>"$log" &
+pid=$!
+for i in $(seq 100); do
+    curl -s -o /dev/null http://127.0.0.1:51001/ && break
+    sleep 0.05
+done
+)";
+
+TEST_F(Program, AFreshProgramAnswersTheAdministratorQuery) {
+    const std::string out = InNamespace(std::string(kStartProgram) + R"(
+curl -s -u admin:9983 -X POST --data-binary $'x\n' http://127.0.0.1:51001/Query
+echo
+kill -TERM $pid
+wait $pid
+echo "exit $?"
+)");
+    EXPECT_EQ(out, "<StorageServers AdminGroup=\"Yes\"></StorageServers>\nexit 0\n");
+}
+
+TEST_F(Program, ATakenPortLeavesTheProgramRunningWithAViewLine) {
+    // A first copy holds the port; a second one, with a registry of its own, cannot bind it.
+    const std::string out = InNamespace(std::string(kStartProgram) + R"(
+mkdir -p "$XDG_CONFIG_HOME/second"
+XDG_CONFIG_HOME="$XDG_CONFIG_HOME/second" "$program" 2>"$log.second" &
+second=$!
+sleep 0.5
+kill -0 $second && echo running
+grep -c 'WINSOCK ERROR--VIEW: Bind error #98 -- ' "$log.second"
+kill -TERM $second $pid
+wait $second
+echo "exit $?"
+)");
+    EXPECT_EQ(out, "running\n1\nexit 0\n");
+}
+
+TEST_F(Program, ASlowClientWhileTheProgramStops) {
+    const std::string out = InNamespace(std::string(kStartProgram) + R"(
+exec 3<>/dev/tcp/127.0.0.1/51001
+printf 'POST /Query HTTP/1.0\r\n\r\n' >&3
+sleep 0.2
+kill -TERM $pid
+wait $pid
+echo "exit $?"
+printf 'x\n' >&3 2>/dev/null
+cat <&3
+echo "closed"
+)");
+    EXPECT_EQ(out, "exit 0\nclosed\n");
+}
+
+} // namespace
