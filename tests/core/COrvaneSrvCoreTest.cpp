@@ -1,0 +1,173 @@
+#include "core/COrvaneSrvCore.h"
+
+#include "tests/core/CoreTestSupport.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+class Directory : public ::testing::Test {
+protected:
+    CTempDir m_dir;
+    std::filesystem::path Db() const { return m_dir / "registry.db"; }
+    CStoredValues Users() const { return ReadValues(Db(), kUserKey); }
+    CStoredValues Groups() const { return ReadValues(Db(), kGroupKey); }
+    CUserData StoredUser(const std::u16string& name) const {
+        return Decode<CUserData>(Users().at(name));
+    }
+    CGroupData StoredGroup(const std::u16string& name) const {
+        return Decode<CGroupData>(Groups().at(name));
+    }
+};
+
+} // namespace
+
+TEST_F(Directory, FreshStoreGetsTheBuiltInAccounts) {
+    auto core = StartCore(Db());
+    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_strPassword, u"9983");
+    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_listGroups, (Names{u"Administrator", u"Everyone"}));
+    ASSERT_EQ(Users().size(), 1u);
+    ASSERT_EQ(Groups().size(), 2u);
+    EXPECT_EQ(StoredUser(u"admin").m_listGroups, (Names{u"Administrator", u"Everyone"}));
+    EXPECT_EQ(Groups().at(u"Everyone").size(), 38u);
+    EXPECT_EQ(StoredGroup(u"Administrator").m_listUsers, Names{u"admin"});
+    EXPECT_EQ(core->m_registry.m_lLastError, ERROR_SUCCESS);
+}
+
+TEST_F(Directory, MembershipStaysOnBothSidesThroughAddModifyDelete) {
+    auto core = StartCore(Db());
+    core->SendMessage(CDirectoryMessage::AddGroup(true, Group(u"ops")));
+    core->SendMessage(CDirectoryMessage::AddUser(true, User(u"bob", u"pw", {u"Everyone", u"ops"})));
+    EXPECT_EQ(StoredGroup(u"ops").m_listUsers, Names{u"bob"});
+    EXPECT_EQ(StoredGroup(u"Everyone").m_listUsers, (Names{u"admin", u"bob"}));
+
+    // The new record's groups replace the old: ops loses bob, Administrator gains him.
+    core->SendMessage(
+        CDirectoryMessage::ModifyUser(true, User(u"bob", u"pw2", {u"Everyone", u"Administrator"})));
+    EXPECT_TRUE(StoredGroup(u"ops").m_listUsers.empty());
+    EXPECT_EQ(StoredGroup(u"Administrator").m_listUsers, (Names{u"admin", u"bob"}));
+    EXPECT_EQ(StoredGroup(u"Everyone").m_listUsers, (Names{u"admin", u"bob"}));
+    EXPECT_EQ(StoredUser(u"bob").m_strPassword, u"pw2");
+
+    // Deleting a group takes it off each member's list, and writes each member.
+    core->SendMessage(CDirectoryMessage::DeleteGroup(true, u"Everyone"));
+    EXPECT_EQ(Groups().count(u"Everyone"), 0u);
+    EXPECT_EQ(StoredUser(u"bob").m_listGroups, Names{u"Administrator"});
+    EXPECT_EQ(StoredUser(u"admin").m_listGroups, Names{u"Administrator"});
+
+    core->SendMessage(CDirectoryMessage::DeleteUser(true, u"bob"));
+    EXPECT_EQ(Users().count(u"bob"), 0u);
+    EXPECT_EQ(StoredGroup(u"Administrator").m_listUsers, Names{u"admin"});
+    EXPECT_EQ(core->m_mapGroups.at(u"Administrator")->m_listUsers, Names{u"admin"});
+}
+
+TEST_F(Directory, AddGroupLinksListedUsersOnce) {
+    auto core = StartCore(Db());
+    core->SendMessage(CDirectoryMessage::AddUser(true, User(u"amy", u"", {u"dev"})));
+    // amy already lists dev; carl does not exist and stays in the member list.
+    core->SendMessage(CDirectoryMessage::AddGroup(true, Group(u"dev", {u"amy", u"carl"})));
+    EXPECT_EQ(core->m_mapUsers.at(u"amy")->m_listGroups, Names{u"dev"});
+    EXPECT_EQ(StoredGroup(u"dev").m_listUsers, (Names{u"amy", u"carl"}));
+    EXPECT_EQ(StoredUser(u"amy").m_listGroups, Names{u"dev"});
+}
+
+TEST_F(Directory, UnknownGroupNamesStayInAUsersList) {
+    auto core = StartCore(Db());
+    core->SendMessage(CDirectoryMessage::AddUser(true, User(u"eve", u"x", {u"ghost"})));
+    EXPECT_EQ(StoredUser(u"eve").m_listGroups, Names{u"ghost"});
+    EXPECT_FALSE(core->m_mapGroups.contains(u"ghost"));
+}
+
+TEST_F(Directory, GroupModifyKeepsAccessAndAccessKeepsMembers) {
+    auto core = StartCore(Db());
+    core->SendMessage(CDirectoryMessage::AddUser(true, User(u"bob", u"")));
+    core->SendMessage(CDirectoryMessage::AddGroup(true, Group(u"lab", {u"admin"})));
+    core->SendMessage(CDirectoryMessage::SetGroupAccess(
+        true, Group(u"lab", {u"ignored"}, {u"00:11:22:33:44:55", u"aa"})));
+    EXPECT_EQ(StoredGroup(u"lab").m_listAccess, (Names{u"00:11:22:33:44:55", u"aa"}));
+    EXPECT_EQ(StoredGroup(u"lab").m_listUsers, Names{u"admin"});
+
+    core->SendMessage(CDirectoryMessage::ModifyGroup(true, Group(u"lab", {u"bob"})));
+    EXPECT_EQ(StoredGroup(u"lab").m_listUsers, Names{u"bob"});
+    EXPECT_EQ(StoredGroup(u"lab").m_listAccess, (Names{u"00:11:22:33:44:55", u"aa"}));
+    EXPECT_EQ(StoredUser(u"bob").m_listGroups, Names{u"lab"});
+    EXPECT_EQ(StoredUser(u"admin").m_listGroups, (Names{u"Administrator", u"Everyone"}));
+
+    core->SendMessage(CDirectoryMessage::SetGroupAccess(true, Group(u"lab")));
+    EXPECT_TRUE(StoredGroup(u"lab").m_listAccess.empty());
+    EXPECT_EQ(StoredGroup(u"lab").m_listUsers, Names{u"bob"});
+}
+
+TEST_F(Directory, OperationsOnMissingRecordsChangeNothing) {
+    auto core = StartCore(Db());
+    const auto users = Users();
+    const auto groups = Groups();
+    core->SendMessage(CDirectoryMessage::DeleteUser(true, u"nobody"));
+    core->SendMessage(CDirectoryMessage::DeleteGroup(true, u"nothing"));
+    core->SendMessage(CDirectoryMessage::ModifyGroup(true, Group(u"nothing", {u"admin"})));
+    core->SendMessage(CDirectoryMessage::SetGroupAccess(true, Group(u"nothing", {}, {u"m"})));
+    EXPECT_FALSE(core->m_mapGroups.contains(u"nothing"));
+    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_listGroups, (Names{u"Administrator", u"Everyone"}));
+    EXPECT_EQ(Users(), users);
+    EXPECT_EQ(Groups(), groups);
+    // A modify of a missing user is an add.
+    core->SendMessage(CDirectoryMessage::ModifyUser(true, User(u"new", u"p")));
+    EXPECT_EQ(Users().count(u"new"), 1u);
+}
+
+TEST_F(Directory, NamesAreCaseSensitiveKeys) {
+    auto core = StartCore(Db());
+    core->SendMessage(CDirectoryMessage::AddUser(true, User(u"Admin", u"other")));
+    EXPECT_EQ(core->m_mapUsers.size(), 2u);
+    EXPECT_EQ(Users().size(), 2u);
+    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_strPassword, u"9983");
+}
+
+TEST_F(Directory, UnusableStoreKeepsInMemoryChanges) {
+    std::filesystem::create_directories(Db()); // a directory where the database should be
+    auto core = StartCore(Db());
+    core->SendMessage(CDirectoryMessage::AddUser(true, User(u"bob", u"pw", {u"Everyone"})));
+    EXPECT_EQ(core->m_mapUsers.size(), 2u);
+    EXPECT_EQ(core->m_mapGroups.at(u"Everyone")->m_listUsers, (Names{u"admin", u"bob"}));
+    EXPECT_NE(core->m_registry.m_lLastError, ERROR_SUCCESS);
+}
+
+TEST_F(Directory, ReadersUnderTheSharedGuardSeeWholeRecords) {
+    auto core = StartCore(Db());
+    std::atomic<bool> stop{false};
+    std::atomic<long> reads{0};
+    auto reader = [&] {
+        while (!stop) {
+            auto lock = core->Guard()->LockShared();
+            for (const auto& [name, user] : core->m_mapUsers) {
+                for (const auto& g : user->m_listGroups) {
+                    auto it = core->m_mapGroups.find(g);
+                    if (it != core->m_mapGroups.end()) {
+                        reads += static_cast<long>(it->second->m_listUsers.size());
+                    }
+                }
+            }
+        }
+    };
+    std::thread r1(reader), r2(reader);
+    for (int i = 0; i < 200; ++i) {
+        const std::u16string name = u"u" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
+        core->SendMessage(CDirectoryMessage::AddUser(false, User(name, u"", {u"Everyone"})));
+        core->SendMessage(CDirectoryMessage::AddGroup(false, Group(u"g", {name})));
+        core->SendMessage(CDirectoryMessage::DeleteGroup(false, u"g"));
+        if (i % 3 == 0) {
+            core->SendMessage(CDirectoryMessage::DeleteUser(false, name));
+        }
+    }
+    // Let the readers get at least one look in before stopping them.
+    for (int i = 0; i < 500 && reads.load() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stop = true;
+    r1.join();
+    r2.join();
+    EXPECT_GT(reads.load(), 0);
+}

@@ -1,0 +1,35 @@
+#include "platform/text/TextConv.h"
+
+#include <gtest/gtest.h>
+
+TEST(TextConv, RoundTripsEveryPlane) {
+    const std::u16string text = u"admin \u00e9\u4e2d \U0001F600";
+    EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
+    EXPECT_EQ(Utf16ToUtf8(u"\u00e9"), "\xC3\xA9");
+}
+
+TEST(TextConv, MalformedUtf8BecomesReplacementCharacters) {
+    // A stray continuation byte, an overlong form, a surrogate, a truncated sequence.
+    EXPECT_EQ(Utf8ToUtf16("a\x80z"), u"a\uFFFDz");
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");
+    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80x"), u"\uFFFDx");
+    EXPECT_EQ(Utf8ToUtf16("ok\xE4\xB8"), u"ok\uFFFD");
+    EXPECT_EQ(Utf8ToUtf16("\xF5\x80\x80\x80"), u"\uFFFD");
+}
+
+TEST(TextConv, UnpairedSurrogatesEncodeAsReplacement) {
+    const std::u16string lone = {u'a', static_cast<char16_t>(0xD800), u'b'};
+    EXPECT_EQ(Utf16ToUtf8(lone), "a\xEF\xBF\xBD"
+                                 "b");
+}
+
+TEST(TextConv, CopyToFieldCutsAtCharacterBoundary) {
+    char field[5];
+    CopyToField(field, sizeof field, "abcdef");
+    EXPECT_STREQ(field, "abcd");
+    // "ab" then a 3-byte character that does not fit whole in the 4 bytes left.
+    CopyToField(field, sizeof field, "ab\xE4\xB8\xADz");
+    EXPECT_STREQ(field, "ab");
+    CopyToField(field, sizeof field, "");
+    EXPECT_STREQ(field, "");
+}
