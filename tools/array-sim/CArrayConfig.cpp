@@ -80,6 +80,13 @@ std::optional<std::string> CArrayConfig::Apply(std::string_view name, const std:
             return "--address needs an IPv4 address, not \"" + value + "\"";
         }
         m_strAddress = value;
+    } else if (name == "omit") {
+        for (std::string_view tag : kAttributeOptions) {
+            if (CSlpAttrList::TagSelected(value, tag)) {
+                std::erase_if(m_listAttributes,
+                              [tag](const auto& attr) { return attr.first == tag; });
+            }
+        }
     } else if (name == "admin-user") {
         m_strAdminUser = value;
     } else if (name == "admin-password") {

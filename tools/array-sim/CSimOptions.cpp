@@ -36,6 +36,7 @@ Array options (on the command line for one array, or on each line of --arrays):
   --product P          announce attribute "product"
   --version V          announce attribute "version"
                        (an attribute whose option is not given is not announced)
+  --omit LIST          stop announcing these attributes, e.g. "type,model"
   --admin-user U       administrator user name accepted by the login (default "admin")
   --admin-password P   administrator password accepted by the login (default empty)
   --scope S            SLP scope the array is registered in (default "default")

@@ -1,0 +1,115 @@
+// The configuration reader, service URLs and the entry points that need no network.
+#include "platform/slp/CSlpConfig.h"
+#include "platform/slp/CSlpServiceUrl.h"
+#include "platform/slp/slp.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+TEST(SlpConfig, DefaultsAreThoseOfAnSlpInstallation) {
+    CSlpConfig config = CSlpConfig::FromText("");
+    EXPECT_EQ(config.m_nPort, 427);
+    EXPECT_EQ(config.m_nMulticastMaximumWait, 15000);
+    EXPECT_EQ(config.m_arrMulticastTimeouts, (std::vector<int>{3000, 3000, 3000, 3000, 3000}));
+    EXPECT_EQ(config.m_nMTU, 1400);
+    EXPECT_EQ(config.m_nMulticastTTL, 255);
+    EXPECT_FALSE(config.m_bBroadcastOnly);
+    EXPECT_EQ(config.m_strBroadcastAddr, "255.255.255.255");
+    EXPECT_TRUE(config.m_listDAAddresses.empty());
+}
+
+TEST(SlpConfig, PropertiesAreRead) {
+    CSlpConfig config = CSlpConfig::FromText("# comment\n; another\n"
+                                             "net.slp.port = 1427\r\n"
+                                             "net.slp.DAAddresses = 10.0.0.1, 10.0.0.2\n"
+                                             "net.slp.interfaces=10.0.0.5\n"
+                                             "net.slp.multicastTTL = 8\n"
+                                             "net.slp.multicastMaximumWait = 2000\n"
+                                             "net.slp.multicastTimeouts = 100,200, 300\n"
+                                             "net.slp.unicastMaximumWait = 900\n"
+                                             "net.slp.unicastTimeouts = 100,200\n"
+                                             "net.slp.MTU = 9000\n"
+                                             "net.slp.isBroadcastOnly = TRUE\n"
+                                             "net.slp.broadcastAddr = 10.0.255.255\n");
+    EXPECT_EQ(config.m_nPort, 1427);
+    EXPECT_EQ(config.m_listDAAddresses, (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
+    EXPECT_EQ(config.m_listInterfaces, (std::vector<std::string>{"10.0.0.5"}));
+    EXPECT_EQ(config.m_nMulticastTTL, 8);
+    EXPECT_EQ(config.m_nMulticastMaximumWait, 2000);
+    EXPECT_EQ(config.m_arrMulticastTimeouts, (std::vector<int>{100, 200, 300}));
+    EXPECT_EQ(config.m_nUnicastMaximumWait, 900);
+    EXPECT_EQ(config.m_arrUnicastTimeouts, (std::vector<int>{100, 200}));
+    EXPECT_EQ(config.m_nMTU, 9000);
+    EXPECT_TRUE(config.m_bBroadcastOnly);
+    EXPECT_EQ(config.m_strBroadcastAddr, "10.0.255.255");
+}
+
+TEST(SlpConfig, BadValuesKeepTheDefaults) {
+    CSlpConfig config = CSlpConfig::FromText(
+        "net.slp.port = 0\nnet.slp.multicastTTL = 300\nnet.slp.multicastTimeouts = 100,x\n"
+        "net.slp.MTU = big\nnet.slp.isBroadcastOnly = maybe\nnet.slp.multicastMaximumWait=-5\n"
+        "no equals sign here\n= value without name\n");
+    CSlpConfig defaults;
+    EXPECT_EQ(config.m_nPort, defaults.m_nPort);
+    EXPECT_EQ(config.m_nMulticastTTL, defaults.m_nMulticastTTL);
+    EXPECT_EQ(config.m_arrMulticastTimeouts, defaults.m_arrMulticastTimeouts);
+    EXPECT_EQ(config.m_nMTU, defaults.m_nMTU);
+    EXPECT_EQ(config.m_bBroadcastOnly, defaults.m_bBroadcastOnly);
+    EXPECT_EQ(config.m_nMulticastMaximumWait, defaults.m_nMulticastMaximumWait);
+}
+
+TEST(SlpConfig, TheEnvironmentNamesTheFile) {
+    std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                 ("slpconf-" + std::to_string(::getpid()) + ".conf");
+    std::ofstream(path) << "net.slp.multicastMaximumWait = 1234\n";
+    ::setenv(CSlpConfig::kPathVariable, path.c_str(), 1);
+    EXPECT_EQ(CSlpConfig::Load().m_nMulticastMaximumWait, 1234);
+    ::setenv(CSlpConfig::kPathVariable, "/nonexistent/slp.conf", 1);
+    EXPECT_EQ(CSlpConfig::Load().m_nMulticastMaximumWait, 15000);
+    ::unsetenv(CSlpConfig::kPathVariable);
+    std::filesystem::remove(path);
+}
+
+TEST(SlpParseSrvURL, SplitsTypeHostPortAndRest) {
+    SLPSrvURL* url = nullptr;
+    ASSERT_EQ(SLPParseSrvURL("service:raid.004417://10.77.1.5", &url), SLP_OK);
+    EXPECT_STREQ(url->s_pcSrvType, "service:raid.004417");
+    EXPECT_STREQ(url->s_pcHost, "10.77.1.5");
+    EXPECT_EQ(url->s_iPort, 0);
+    EXPECT_STREQ(url->s_pcNetFamily, "");
+    EXPECT_STREQ(url->s_pcSrvPart, "");
+    SLPFree(url);
+    ASSERT_EQ(SLPParseSrvURL("service:printer:lpr://[fe80::1]:515/queue;x=1", &url), SLP_OK);
+    EXPECT_STREQ(url->s_pcSrvType, "service:printer:lpr");
+    EXPECT_STREQ(url->s_pcHost, "[fe80::1]");
+    EXPECT_EQ(url->s_iPort, 515);
+    EXPECT_STREQ(url->s_pcSrvPart, "/queue;x=1");
+    SLPFree(url);
+}
+
+TEST(SlpParseSrvURL, MalformedUrlsAreParseErrors) {
+    SLPSrvURL* url = nullptr;
+    for (const char* text :
+         {"", "service:raid", "://host", "service:x://host:", "service:x://host:99999",
+          "service:x://host:12ab", "service:x://[fe80::1", "service:x://h:1x/"}) {
+        EXPECT_EQ(SLPParseSrvURL(text, &url), SLP_PARSE_ERROR) << text;
+        EXPECT_EQ(url, nullptr);
+    }
+    EXPECT_EQ(SLPParseSrvURL(nullptr, &url), SLP_PARAMETER_BAD);
+}
+
+TEST(SlpOpen, OnlySynchronousHandlesAndSaneArguments) {
+    SLPHandle handle = reinterpret_cast<SLPHandle>(1);
+    EXPECT_EQ(SLPOpen("en", SLP_TRUE, &handle), SLP_NOT_IMPLEMENTED);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(SLPOpen("en", SLP_FALSE, nullptr), SLP_PARAMETER_BAD);
+    ASSERT_EQ(SLPOpen(nullptr, SLP_FALSE, &handle), SLP_OK);
+    auto never = [](SLPHandle, const char*, unsigned short, SLPError, void*) { return SLP_TRUE; };
+    EXPECT_EQ(SLPFindSrvs(handle, nullptr, "default", "", never, nullptr), SLP_PARAMETER_BAD);
+    EXPECT_EQ(SLPFindSrvs(handle, "service:x", "default", "", nullptr, nullptr), SLP_PARAMETER_BAD);
+    EXPECT_EQ(SLPFindSrvs(nullptr, "service:x", "default", "", never, nullptr), SLP_PARAMETER_BAD);
+    SLPClose(handle);
+}
