@@ -40,7 +40,7 @@ CRequestHandler::CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in&
     : m_socket(socket), m_peer(peer), m_context(context) {}
 
 void CRequestHandler::LogLine(std::string_view line) const {
-    LogConnection(g_nConnectionCount.load(), m_peer, line);
+    LogConnection(m_context.m_options.nLogFd, g_nConnectionCount.load(), m_peer, line);
 }
 
 bool CRequestHandler::Run() {

@@ -27,6 +27,7 @@ struct CServiceOptions {
     int nLingerMs = 2000;           // after a response, wait this long for the client to close
     int nBacklog = kDefaultBacklog;
     std::filesystem::path docRoot; // empty: the working directory at start
+    int nLogFd = 2;                // where the log lines go (standard error); -1: nowhere
 };
 
 class CServiceContext {

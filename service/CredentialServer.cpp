@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 CBlockingSocket g_listenSocket;
 std::atomic<int> g_bServerRunning{0};
@@ -68,7 +69,7 @@ void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer,
             connection.Close();
         }
     } catch (const CBlockingSocketException& e) {
-        LogSocketError(e, "SERVER:");
+        LogSocketError(context.m_options.nLogFd, e, "SERVER:");
         try {
             connection.Close();
         } catch (const CBlockingSocketException&) {
@@ -99,7 +100,7 @@ void ConnectionThread(std::shared_ptr<CServiceContext> context) {
             return;
         }
     } catch (const CBlockingSocketException& e) {
-        LogSocketError(e, "SERVER:");
+        LogSocketError(context->m_options.nLogFd, e, "SERVER:");
         return;
     }
     ++g_nConnectionCount;
@@ -125,16 +126,16 @@ void StartCredentialServer(COrvaneSrvCore& core, const CServiceOptions& options)
             }
             g_listenSocket.m_hSock = CBlockingSocket::kNoSocket;
         }
-        LogSocketError(e, "VIEW:");
+        LogSocketError(options.nLogFd, e, "VIEW:");
         return;
     }
     s_pCurrentRun = context;
     s_pCurrentRunId = context.get();
     g_bServerRunning = 1;
     g_nConnectionCount = 0;
-    WriteLogEntry("OrvaneSrv: credential service on port " +
-                  std::to_string(CredentialServerPort()) + " serves files from " +
-                  context->m_strDocRoot + "\n");
+    WriteLogEntry(options.nLogFd, "OrvaneSrv: credential service on port " +
+                                      std::to_string(CredentialServerPort()) +
+                                      " serves files from " + context->m_strDocRoot + "\n");
     StartNextAcceptor(context);
 }
 
@@ -142,6 +143,7 @@ void StopCredentialServer() {
     if (g_bServerRunning.load() != 1 || !g_listenSocket.HasSocket()) {
         return;
     }
+    const int logFd = s_pCurrentRun ? s_pCurrentRun->m_options.nLogFd : STDERR_FILENO;
     if (s_pCurrentRun) {
         s_pCurrentRun->m_bStopping = true;
     }
@@ -152,7 +154,7 @@ void StopCredentialServer() {
     try {
         g_listenSocket.Close();
     } catch (const CBlockingSocketException& e) {
-        LogSocketError(e, "VIEW:");
+        LogSocketError(logFd, e, "VIEW:");
     }
     s_pCurrentRun.reset();
 }
