@@ -10,9 +10,9 @@ namespace {
 
 constexpr std::array<std::string_view, 7> kAttributeOptions = {
     "mac", "hostname", "vendor", "type", "model", "product", "version"};
-constexpr std::array<std::string_view, 8> kOtherOptions = {
-    "address", "admin-user", "admin-password", "scope",
-    "body",    "http-mode",  "http-status",    "slp-mode"};
+constexpr std::array<std::string_view, 9> kOtherOptions = {
+    "address",   "admin-user",  "admin-password", "scope", "body",
+    "http-mode", "http-status", "slp-mode",       "omit"};
 
 } // namespace
 

@@ -1,0 +1,249 @@
+// The simulator's service agent and HTTP logic and its option parsing, without a network.
+#include "platform/slp/CSlpAttrList.h"
+#include "platform/slp/CSlpMessageCodec.h"
+#include "tools/array-sim/CSimHttpResponder.h"
+#include "tools/array-sim/CSimOptions.h"
+#include "tools/array-sim/CSimPasswordPush.h"
+#include "tools/array-sim/CSimSlpAgent.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+CArrayConfig Array() {
+    CArrayConfig array;
+    array.m_strAddress = "10.77.1.1";
+    array.SetAttribute("mac", "02:4f:52:00:00:01");
+    array.SetAttribute("hostname", "a,b (c)\\d");
+    array.SetAttribute("product", "Z210");
+    array.m_strAdminPassword = "secret";
+    return array;
+}
+
+std::vector<std::uint8_t> SrvRqst(std::string prList, std::string type = "service:raid.004417",
+                                  std::string scope = "default", std::string language = "en") {
+    SlpHeader header;
+    header.xid = 77;
+    header.flags = kSlpFlagMulticast;
+    header.language = std::move(language);
+    return CSlpMessageCodec::Encode(
+        header, SlpSrvRqst{std::move(prList), std::move(type), std::move(scope), "", ""});
+}
+
+std::vector<std::uint8_t> AttrRqst(std::string url, std::string tags = "") {
+    SlpHeader header;
+    header.xid = 78;
+    return CSlpMessageCodec::Encode(
+        header, SlpAttrRqst{"", std::move(url), "default", std::move(tags), ""});
+}
+
+SlpHeader HeaderOf(const std::vector<std::uint8_t>& message) {
+    auto header = CSlpMessageCodec::DecodeHeader(message);
+    EXPECT_TRUE(header);
+    return header.value_or(SlpHeader{});
+}
+
+std::string Basic(const std::string& credentials) {
+    static const char* alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned int buffer = 0;
+    int bits = 0;
+    for (unsigned char c : credentials) {
+        buffer = buffer << 8 | c;
+        bits += 8;
+        while (bits >= 6) {
+            bits -= 6;
+            out += alphabet[(buffer >> bits) & 63];
+        }
+    }
+    if (bits > 0) {
+        out += alphabet[(buffer << (6 - bits)) & 63];
+    }
+    while (out.size() % 4 != 0) {
+        out += '=';
+    }
+    return out;
+}
+
+std::string Login(const std::string& credentials, std::string body = "op=query&query=0") {
+    return "POST /api/tarvik_storage_server_x.php HTTP/1.1\r\nHost: a\r\n"
+           "Authorization:Basic " +
+           Basic(credentials) +
+           "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+int Status(const CSimHttpResponder::Result& result) {
+    return result.response.size() > 12 ? std::stoi(result.response.substr(9, 3)) : 0;
+}
+
+} // namespace
+
+TEST(SimSlpAgent, AnswersItsServiceTypeButNotWhenAlreadyListed) {
+    CArrayConfig array = Array();
+    auto replies = CSimSlpAgent::Answer(array, SrvRqst(""), true, 1372);
+    ASSERT_EQ(replies.size(), 1u);
+    SlpHeader header = HeaderOf(replies[0]);
+    EXPECT_EQ(header.function, SlpFunction::SrvRply);
+    EXPECT_EQ(header.xid, 77);
+    auto reply = CSlpMessageCodec::DecodeSrvRply(replies[0], header);
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(reply->entries.size(), 1u);
+    EXPECT_EQ(reply->entries[0].url, "service:raid.004417://10.77.1.1");
+
+    EXPECT_TRUE(CSimSlpAgent::Answer(array, SrvRqst("10.77.1.9,10.77.1.1"), true, 1372).empty());
+    EXPECT_EQ(CSimSlpAgent::Answer(array, SrvRqst("10.77.1.10"), true, 1372).size(), 1u);
+    EXPECT_EQ(CSimSlpAgent::Answer(array, SrvRqst("", "SERVICE:RAID.004417"), true, 1372).size(),
+              1u);
+}
+
+TEST(SimSlpAgent, StaysQuietOnMulticastButExplainsOnUnicast) {
+    CArrayConfig array = Array();
+    EXPECT_TRUE(CSimSlpAgent::Answer(array, SrvRqst("", "service:printer"), true, 0).empty());
+    EXPECT_TRUE(
+        CSimSlpAgent::Answer(array, SrvRqst("", "service:raid.004417", "other"), true, 0).empty());
+    auto scope = CSimSlpAgent::Answer(array, SrvRqst("", "service:raid.004417", "other"), false, 0);
+    ASSERT_EQ(scope.size(), 1u);
+    auto reply = CSlpMessageCodec::DecodeSrvRply(scope[0], HeaderOf(scope[0]));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->errorCode, static_cast<std::uint16_t>(SlpWireError::ScopeNotSupported));
+    auto language =
+        CSimSlpAgent::Answer(array, SrvRqst("", "service:raid.004417", "default", "fr"), false, 0);
+    ASSERT_EQ(language.size(), 1u);
+    reply = CSlpMessageCodec::DecodeSrvRply(language[0], HeaderOf(language[0]));
+    EXPECT_EQ(reply->errorCode, static_cast<std::uint16_t>(SlpWireError::LanguageNotSupported));
+    EXPECT_TRUE(
+        CSimSlpAgent::Answer(array, SrvRqst("", "service:directory-agent"), true, 0).empty());
+    EXPECT_EQ(CSimSlpAgent::Answer(array, SrvRqst("", "service:service-agent"), true, 0).size(),
+              1u);
+}
+
+TEST(SimSlpAgent, AttributesAreEscapedSelectedAndOverflowFlagged) {
+    CArrayConfig array = Array();
+    auto replies = CSimSlpAgent::Answer(array, AttrRqst(array.ServiceUrl()), false, 1372);
+    ASSERT_EQ(replies.size(), 1u);
+    auto reply = CSlpMessageCodec::DecodeAttrRply(replies[0], HeaderOf(replies[0]));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->attrList,
+              "(mac=02:4f:52:00:00:01),(hostname=a\\2Cb \\28c\\29\\5Cd),(product=Z210)");
+    EXPECT_EQ(CSlpAttrList::Find(reply->attrList, "hostname"), "a,b (c)\\d");
+    EXPECT_EQ(CSlpAttrList::Find(reply->attrList, "type"), std::nullopt);
+
+    replies = CSimSlpAgent::Answer(array, AttrRqst(array.ServiceUrl(), "mac,prod*"), false, 1372);
+    reply = CSlpMessageCodec::DecodeAttrRply(replies.at(0), HeaderOf(replies[0]));
+    EXPECT_EQ(reply->attrList, "(mac=02:4f:52:00:00:01),(product=Z210)");
+
+    EXPECT_TRUE(
+        CSimSlpAgent::Answer(array, AttrRqst("service:raid.004417://10.77.1.2"), true, 0).empty());
+
+    array.SetAttribute("product", std::string(3000, 'p'));
+    replies = CSimSlpAgent::Answer(array, AttrRqst(array.ServiceUrl()), false, 1372);
+    SlpHeader header = HeaderOf(replies.at(0));
+    EXPECT_TRUE(header.Overflow());
+    EXPECT_LE(replies[0].size(), 1372u);
+    replies = CSimSlpAgent::Answer(array, AttrRqst(array.ServiceUrl()), false, 0);
+    EXPECT_FALSE(HeaderOf(replies.at(0)).Overflow());
+}
+
+TEST(SimSlpAgent, GarbageIsRejectedByTheDecoders) {
+    for (const auto& request : {SrvRqst(""), AttrRqst("service:raid.004417://10.77.1.1")}) {
+        SlpHeader sent = HeaderOf(request);
+        for (const auto& junk : CSimSlpAgent::Garbage(request)) {
+            auto header = CSlpMessageCodec::DecodeHeader(junk);
+            if (!header || header->xid != sent.xid) {
+                continue;
+            }
+            if (header->function == SlpFunction::SrvRply) {
+                EXPECT_FALSE(CSlpMessageCodec::DecodeSrvRply(junk, *header));
+            } else if (header->function == SlpFunction::AttrRply) {
+                auto reply = CSlpMessageCodec::DecodeAttrRply(junk, *header);
+                if (reply) {
+                    EXPECT_FALSE(CSlpAttrList::Find(reply->attrList, "mac"));
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(
+        CSimSlpAgent::Answer(Array(), std::vector<std::uint8_t>{2, 1, 0}, false, 0).empty());
+}
+
+TEST(SimHttpResponder, LoginAnswersByCredentialsAndMode) {
+    CArrayConfig array = Array();
+    EXPECT_EQ(Status(CSimHttpResponder::Handle(array, Login("admin:secret"))), 200);
+    EXPECT_EQ(Status(CSimHttpResponder::Handle(array, Login("admin:wrong"))), 401);
+    EXPECT_EQ(Status(CSimHttpResponder::Handle(array, Login("root:secret"))), 401);
+    EXPECT_EQ(Status(CSimHttpResponder::Handle(array, Login("admin:secret", "op=other"))), 400);
+    std::string noAuth = "POST /api/tarvik_storage_server_x.php HTTP/1.0\r\n\r\n";
+    EXPECT_EQ(Status(CSimHttpResponder::Handle(array, noAuth)), 401);
+    EXPECT_EQ(Status(CSimHttpResponder::Handle(array, "GET /other HTTP/1.0\r\n\r\n")), 404);
+
+    array.m_httpMode = SimHttpMode::NotFound;
+    EXPECT_EQ(Status(CSimHttpResponder::Handle(array, Login("admin:secret"))), 404);
+    array.m_httpMode = SimHttpMode::Status;
+    array.m_nHttpStatus = 503;
+    EXPECT_EQ(Status(CSimHttpResponder::Handle(array, Login("admin:secret"))), 503);
+    array.m_httpMode = SimHttpMode::Oversize;
+    auto big = CSimHttpResponder::Handle(array, Login("admin:secret"));
+    EXPECT_EQ(Status(big), 200);
+    EXPECT_GT(big.response.size(), 81919u);
+    array.m_httpMode = SimHttpMode::Silent;
+    EXPECT_EQ(CSimHttpResponder::Handle(array, Login("admin:secret")).state,
+              CSimHttpResponder::State::Ignore);
+}
+
+TEST(SimHttpResponder, WaitsForTheWholeRequestAndRefusesJunk) {
+    CArrayConfig array = Array();
+    std::string login = Login("admin:secret");
+    for (std::size_t cut : {std::size_t{0}, std::size_t{10}, login.size() - 1}) {
+        EXPECT_EQ(CSimHttpResponder::Handle(array, login.substr(0, cut)).state,
+                  CSimHttpResponder::State::NeedMore);
+    }
+    EXPECT_EQ(Status(CSimHttpResponder::Handle(array, "GARBAGE\r\n\r\n")), 400);
+    EXPECT_EQ(Status(CSimHttpResponder::Handle(
+                  array, "POST / HTTP/1.0\r\nContent-Length: 99999999999\r\n\r\n")),
+              400);
+    EXPECT_EQ(Status(CSimHttpResponder::Handle(array, std::string(70000, 'a'))), 400);
+}
+
+TEST(SimOptions, ParsesArraysAndRejectsBadFlags) {
+    CSimOptions options;
+    EXPECT_FALSE(options.Parse({"--address", "10.0.0.2", "--mac=aa", "--type", "SAN"}));
+    ASSERT_EQ(options.m_arrArrays.size(), 1u);
+    EXPECT_EQ(options.m_arrArrays[0].Attribute("mac"), "aa");
+    EXPECT_EQ(options.m_arrArrays[0].Attribute("model"), std::nullopt);
+
+    EXPECT_EQ(CSimOptions().Parse({"--bogus", "1"}), "unknown option --bogus (see --help)");
+    EXPECT_EQ(CSimOptions().Parse({"--address"}), "option --address needs a value");
+    EXPECT_TRUE(CSimOptions().Parse({"--address", "not-an-ip"}));
+    EXPECT_TRUE(CSimOptions().Parse({"--mac", "aa"})); // no address
+    EXPECT_TRUE(CSimOptions().Parse({"--address", "10.0.0.2", "--http-status", "42"}));
+    EXPECT_TRUE(CSimOptions().Parse({"--address", "10.0.0.2", "--slp-mode", "loud"}));
+    EXPECT_TRUE(CSimOptions().Parse({"--address", "10.0.0.2", "--push-password", "x"}));
+    EXPECT_TRUE(CSimOptions().Parse({"--arrays", "/nonexistent/arrays"}));
+    CSimOptions help;
+    EXPECT_FALSE(help.Parse({"--help"}));
+    EXPECT_TRUE(help.m_bHelp);
+
+    CArrayConfig omitted;
+    omitted.Apply("type", "SAN");
+    omitted.Apply("model", "Arvo");
+    omitted.Apply("mac", "m");
+    omitted.Apply("omit", "type,model");
+    EXPECT_EQ(omitted.AttributeList(""), "(mac=m)");
+}
+
+TEST(SimOptions, SplitsArraysFileLines) {
+    EXPECT_EQ(CSimOptions::SplitLine("--a 'x, (y) \\z' --b \"q\\\"r\" c\\ d"),
+              (std::vector<std::string>{"--a", "x, (y) \\z", "--b", "q\"r", "c d"}));
+    EXPECT_EQ(CSimOptions::SplitLine("--a ''"), (std::vector<std::string>{"--a", ""}));
+    EXPECT_FALSE(CSimOptions::SplitLine("--a 'open"));
+    EXPECT_FALSE(CSimOptions::SplitLine("--a \"open"));
+    EXPECT_FALSE(CSimOptions::SplitLine("--a x\\"));
+}
+
+TEST(SimPasswordPush, RequestNamesTheMacAndCarriesThePassword) {
+    EXPECT_EQ(CSimPasswordPush::Request("02:4f", "n3w pass"),
+              "POST /UpdateAdminPasswd?02:4f HTTP/1.0\r\nContent-Type: text/plain\r\n"
+              "Content-Length: 10\r\n\r\nn3w pass\r\n");
+}
