@@ -1,0 +1,138 @@
+// Discovery benchmark in the namespace lab: how long until SLPFindSrvs has delivered every URL
+// and until every SLPFindAttrs (made inside the search, one per URL, on a second handle) has
+// returned, for 100 and 500 simulated arrays, with the default multicast schedule and with a
+// shortened one. Run as root, from the build tree:
+//
+//     build/bin/slp_discovery_bench            (about a minute; prints a table)
+//
+// It builds one lab per row with tests/lab/orvane-lab.sh and runs itself with --measure in
+// the lab's manager namespace; nothing runs outside those namespaces.
+#include "platform/slp/slp.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Measure {
+    Clock::time_point start;
+    std::size_t urls = 0;
+    std::size_t attrs = 0;
+    double lastUrlMs = 0;
+    double lastAttrMs = 0;
+};
+
+double Since(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+SLPBoolean OnAttrs(SLPHandle, const char*, SLPError error, void* cookie) {
+    if (error == SLP_OK) {
+        ++static_cast<Measure*>(cookie)->attrs;
+    }
+    return SLP_FALSE;
+}
+
+SLPBoolean OnUrl(SLPHandle, const char* url, unsigned short, SLPError error, void* cookie) {
+    auto* measure = static_cast<Measure*>(cookie);
+    if (error != SLP_OK) {
+        return SLP_TRUE;
+    }
+    ++measure->urls;
+    measure->lastUrlMs = Since(measure->start);
+    SLPHandle second = nullptr;
+    if (SLPOpen(nullptr, SLP_FALSE, &second) == SLP_OK) {
+        SLPFindAttrs(second, url, "default", "", OnAttrs, measure);
+        SLPClose(second);
+    }
+    measure->lastAttrMs = Since(measure->start);
+    return SLP_TRUE;
+}
+
+int RunMeasure() {
+    SLPHandle handle = nullptr;
+    if (SLPOpen(nullptr, SLP_FALSE, &handle) != SLP_OK) {
+        return 1;
+    }
+    Measure measure;
+    measure.start = Clock::now();
+    SLPError result = SLPFindSrvs(handle, "service:raid.004417", "default", "", OnUrl, &measure);
+    double totalMs = Since(measure.start);
+    SLPClose(handle);
+    std::printf("%zu %zu %.0f %.0f %.0f %d\n", measure.urls, measure.attrs, measure.lastUrlMs,
+                measure.lastAttrMs, totalMs, result);
+    return result == SLP_OK ? 0 : 1;
+}
+
+struct Row {
+    int arrays;
+    const char* schedule;
+    const char* config;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--measure") {
+        return RunMeasure();
+    }
+    if (::geteuid() != 0) {
+        std::cerr << "slp_discovery_bench: needs root to build the namespace lab\n";
+        return 2;
+    }
+    std::string self = std::filesystem::canonical("/proc/self/exe");
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("slpbench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::vector<Row> rows = {
+        {100, "default", ""},
+        {500, "default", ""},
+        {100, "short",
+         "net.slp.multicastTimeouts = 250,250,250,250\n"
+         "net.slp.multicastMaximumWait = 1000\n"},
+        {500, "short",
+         "net.slp.multicastTimeouts = 250,250,250,250\n"
+         "net.slp.multicastMaximumWait = 1000\n"},
+    };
+    std::printf("%-7s %-8s %6s %6s %14s %15s %12s\n", "arrays", "schedule", "urls", "attrs",
+                "last URL (ms)", "last attrs (ms)", "search (ms)");
+    int status = 0;
+    for (const Row& row : rows) {
+        std::ofstream(dir / "slp.conf") << row.config;
+        std::string command = "OpenSLPConfig='" + (dir / "slp.conf").string() + "' " +
+                              ORVANE_SOURCE_DIR + "/tests/lab/orvane-lab.sh --bin " +
+                              ORVANE_BIN_DIR + " --arrays " + std::to_string(row.arrays) +
+                              " --per-ns 10 -- '" + self + "' --measure";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        char line[256] = {};
+        bool got = pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr;
+        int rc = pipe != nullptr ? ::pclose(pipe) : -1;
+        std::size_t urls = 0;
+        std::size_t attrs = 0;
+        double lastUrl = 0;
+        double lastAttr = 0;
+        double total = 0;
+        int result = 0;
+        if (!got || rc != 0 ||
+            std::sscanf(line, "%zu %zu %lf %lf %lf %d", &urls, &attrs, &lastUrl, &lastAttr, &total,
+                        &result) != 6) {
+            std::printf("%-7d %-8s failed (%s)\n", row.arrays, row.schedule, line);
+            status = 1;
+            continue;
+        }
+        std::printf("%-7d %-8s %6zu %6zu %14.0f %15.0f %12.0f\n", row.arrays, row.schedule, urls,
+                    attrs, lastUrl, lastAttr, total);
+        std::fflush(stdout);
+    }
+    std::filesystem::remove_all(dir);
+    return status;
+}
