@@ -4,6 +4,7 @@
 #include "tools/array-sim/CSimHttpResponder.h"
 #include "tools/array-sim/CSimOptions.h"
 #include "tools/array-sim/CSimPasswordPush.h"
+#include "tools/array-sim/CSimPredicate.h"
 #include "tools/array-sim/CSimSlpAgent.h"
 
 #include <gtest/gtest.h>
@@ -246,4 +247,30 @@ TEST(SimPasswordPush, RequestNamesTheMacAndCarriesThePassword) {
     EXPECT_EQ(CSimPasswordPush::Request("02:4f", "n3w pass"),
               "POST /UpdateAdminPasswd?02:4f HTTP/1.0\r\nContent-Type: text/plain\r\n"
               "Content-Length: 10\r\n\r\nn3w pass\r\n");
+}
+
+TEST(SimPredicate, EvaluatesSearchFilters) {
+    CSimPredicate::Attributes attrs{
+        {"vendor", "Tarvik Networks"}, {"model", "Arvo"}, {"version", "12"}, {"hostname", "a,b"}};
+    auto match = [&](const char* filter) { return CSimPredicate::Matches(filter, attrs); };
+    EXPECT_EQ(match(""), true);
+    EXPECT_EQ(match("(model=arvo)"), true);
+    EXPECT_EQ(match("(model=Belen)"), false);
+    EXPECT_EQ(match("(vendor=Tarvik*)"), true);
+    EXPECT_EQ(match("(vendor=*net*)"), true);
+    EXPECT_EQ(match("(type=*)"), false);
+    EXPECT_EQ(match("(mac=*)"), false);
+    EXPECT_EQ(match("(model=*)"), true);
+    EXPECT_EQ(match("(version>=9)"), true); // numbers compare by value
+    EXPECT_EQ(match("(version<=9)"), false);
+    EXPECT_EQ(match("(hostname=a\\2Cb)"), true); // values in filters are escaped too
+    EXPECT_EQ(match("(hostname=a,b)"), true);
+    EXPECT_EQ(match("(&(model=Arvo)(!(type=*)))"), true);
+    EXPECT_EQ(match("(|(model=Belen)(model=Corra))"), false);
+    for (const char* bad : {"model=Arvo", "(model=Arvo", "(&)", "(=x)", "(model=Arvo))",
+                            "(!(a=1)(b=2))", "(a=\\zz)"}) {
+        EXPECT_EQ(CSimPredicate::Matches(bad, attrs), std::nullopt) << bad;
+    }
+    std::string deep(200, '(');
+    EXPECT_EQ(CSimPredicate::Matches(deep, attrs), std::nullopt);
 }

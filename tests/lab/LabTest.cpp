@@ -120,7 +120,17 @@ TEST_F(Lab, FindsOneArrayAndReadsItsAttributes) {
 }
 
 TEST_F(Lab, FindsThreeArraysWithTheirAttributes) {
-    ExpectArrays(Run("--arrays 3", kDiscover), 3);
+    // Multicast leaves by the configured interface.
+    ExpectArrays(Run("--arrays 3", kDiscover, {},
+                     std::string(kShortSchedule) + "net.slp.interfaces = 10.77.0.1\n"),
+                 3);
+}
+
+TEST_F(Lab, SearchFiltersSelectArrays) {
+    LabResult result = Run("--arrays 3", "orvane-slpfind findsrvs service:raid.004417 "
+                                         "--filter '(&(hostname=ARRAY-1)(vendor=Tarvik*))'\n");
+    ASSERT_EQ(result.status, 0);
+    EXPECT_EQ(result.lines, std::vector<std::string>{"service:raid.004417://10.77.1.2"});
 }
 
 TEST_F(Lab, FindsFiftyArraysWithTheirAttributes) {

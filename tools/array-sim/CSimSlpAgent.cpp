@@ -1,6 +1,7 @@
 #include "tools/array-sim/CSimSlpAgent.h"
 
 #include "platform/slp/CSlpMessageCodec.h"
+#include "tools/array-sim/CSimPredicate.h"
 
 #include <cctype>
 #include <optional>
@@ -100,7 +101,16 @@ std::vector<CSimSlpAgent::Message> AnswerSrvRqst(const Context& context,
         reply.errorCode = static_cast<std::uint16_t>(*error);
         return One(CSlpMessageCodec::Encode(header, reply));
     }
-    if (SameType(request.serviceType)) {
+    std::optional<bool> matches =
+        CSimPredicate::Matches(request.predicate, context.array.m_listAttributes);
+    if (!matches) {
+        if (context.multicast) {
+            return {};
+        }
+        reply.errorCode = static_cast<std::uint16_t>(SlpWireError::ParseError);
+        return One(CSlpMessageCodec::Encode(header, reply));
+    }
+    if (SameType(request.serviceType) && *matches) {
         reply.entries.push_back({kLifetime, context.array.ServiceUrl()});
     }
     if (reply.entries.empty() && context.multicast) {
