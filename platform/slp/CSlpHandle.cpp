@@ -140,7 +140,8 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
     CSlpConvergence engine(m_config, m_strLanguage, SlpFunction::AttrRply);
     SLPError result = SLP_NETWORK_TIMED_OUT;
     std::vector<sockaddr_in> agents;
-    if (std::optional<sockaddr_in> known = CSlpResponderCache::Instance().Find(urlOrType)) {
+    std::optional<sockaddr_in> known = CSlpResponderCache::Instance().Find(urlOrType);
+    if (known) {
         agents.push_back(*known);
     }
     for (const std::string& address : m_config.m_listDAAddresses) {
@@ -161,6 +162,10 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
         return SLP_OK;
     }
     if (result != SLP_OK) {
+        if (known) {
+            // The agent that announced the URL no longer answers for it.
+            CSlpResponderCache::Instance().Forget(urlOrType);
+        }
         result = engine.Multicast(build, handle);
     }
     if (stopped) {
