@@ -245,3 +245,18 @@ TEST_F(Lab, SimulatorHttpSideAnswersByCredentialsAndMode) {
     EXPECT_EQ(result.lines[5].substr(0, 4), "000 ");
     EXPECT_EQ(result.lines[6], "curl=28"); // timed out: the silent array never answers
 }
+
+TEST_F(Lab, PasswordPushReachesTheManagerAndPrintsItsAnswer) {
+    // Another simulator's HTTP port stands in for the management server: it answers 404.
+    LabResult result =
+        Run("--arrays 1",
+            "orvane-array-sim --address 10.77.0.1 --mac 02:4f:52:00:00:09 --push-password n3w "
+            "--manager 10.77.1.1:51000; echo rc=$?\n"
+            "orvane-array-sim --address 10.77.0.1 --mac 02:4f:52:00:00:09 --push-password n3w "
+            "--manager 10.77.1.1:9 2>/dev/null; echo rc=$?\n");
+    ASSERT_EQ(result.status, 0);
+    ASSERT_GE(result.lines.size(), 3u);
+    EXPECT_EQ(result.lines.front().rfind("HTTP/1.1 404", 0), 0u) << result.lines.front();
+    EXPECT_EQ(result.lines[result.lines.size() - 2], "rc=0");
+    EXPECT_EQ(result.lines.back(), "rc=1");
+}

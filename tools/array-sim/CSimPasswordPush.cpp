@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -26,7 +28,15 @@ int CSimPasswordPush::Push(const CArrayConfig& array, const std::string& manager
     std::uint16_t port = kManagerPort;
     if (std::size_t colon = manager.rfind(':'); colon != std::string::npos) {
         host = manager.substr(0, colon);
-        port = static_cast<std::uint16_t>(std::stoi(manager.substr(colon + 1)));
+        std::string_view digits = std::string_view(manager).substr(colon + 1);
+        int value = 0;
+        auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (error != std::errc() || end != digits.data() + digits.size() || value < 1 ||
+            value > 65535) {
+            err << "orvane-array-sim: bad port in --manager " << manager << "\n";
+            return 1;
+        }
+        port = static_cast<std::uint16_t>(value);
     }
     sockaddr_in to{};
     to.sin_family = AF_INET;
