@@ -2,6 +2,8 @@
 include(GoogleTest)
 
 # orvane_gtest(<name> SOURCES ... [LIBS ...] [LABELS ...])
+# Labels in use: threads (also run under ThreadSanitizer), lab (needs root and namespaces),
+# service, core.
 # A GoogleTest program under build/bin/tests, each test case registered with ctest.
 function(orvane_gtest name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -12,10 +14,18 @@ function(orvane_gtest name)
     target_compile_definitions(${name} PRIVATE
         ORVANE_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
         ORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    # The properties pass through a generated script that keeps only one label, so several
+    # labels are joined into one ("service-threads"); ctest -L matches labels as regular
+    # expressions, so -L threads still selects it.
+    set(properties TIMEOUT 300)
+    if(ARG_LABELS)
+        list(JOIN ARG_LABELS "-" label)
+        list(APPEND properties LABELS ${label})
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+        PROPERTIES ${properties})
 endfunction()
 
 set(ORVANE_FUZZ_SECONDS 60 CACHE STRING "How long ctest runs each fuzz target")
