@@ -29,6 +29,12 @@ std::string_view UnauthorizedResponse() {
 }
 
 std::string HttpDateText(std::time_t now) {
+    // The C library converts under a process-wide lock; a thread rarely needs a new second.
+    thread_local std::time_t cachedAt = -1;
+    thread_local std::string cached;
+    if (now == cachedAt) {
+        return cached;
+    }
     static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -38,7 +44,9 @@ std::string HttpDateText(std::time_t now) {
     const int n = std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT",
                                 kDays[tm.tm_wday % 7], tm.tm_mday, kMonths[tm.tm_mon % 12],
                                 tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return {text, static_cast<std::size_t>(n > 0 ? n : 0)};
+    cachedAt = now;
+    cached.assign(text, static_cast<std::size_t>(n > 0 ? n : 0));
+    return cached;
 }
 
 std::string FileResponseHeader(std::time_t now, int32_t nLength) {

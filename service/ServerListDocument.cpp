@@ -9,6 +9,24 @@
 
 namespace {
 
+// The entity of a character that must not stand in an attribute value as it is, else null.
+const char* EntityOf(char16_t c) {
+    switch (c) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    case '\'':
+        return "&apos;";
+    default:
+        return nullptr;
+    }
+}
+
 template <std::size_t N>
 std::string_view FieldText(const char (&field)[N]) {
     return {field, ::strnlen(field, N)};
@@ -19,6 +37,23 @@ void AppendAttribute(std::string& out, std::string_view name, std::string_view v
     out += "=\"";
     AppendXmlEscaped(out, value);
     out += '"';
+}
+
+void AppendAttribute(std::string& out, std::string_view name, const std::u16string& value) {
+    if (std::all_of(value.begin(), value.end(), [](char16_t c) { return c < 0x80; })) {
+        out += name;
+        out += "=\"";
+        for (const char16_t c : value) {
+            if (const char* entity = EntityOf(c)) {
+                out += entity;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+        out += '"';
+    } else {
+        AppendAttribute(out, name, Utf16ToUtf8(value));
+    }
 }
 
 void AppendServerElement(std::string& out, const CServerData& s) {
@@ -33,61 +68,87 @@ void AppendServerElement(std::string& out, const CServerData& s) {
     out += ' ';
     AppendAttribute(out, "IPAddr", FieldText(s.m_szIPAddr));
     out += ' ';
-    AppendAttribute(out, "LoginUserName", Utf16ToUtf8(s.m_strLoginUserName));
+    AppendAttribute(out, "LoginUserName", s.m_strLoginUserName);
     out += ' ';
-    AppendAttribute(out, "LoginPasswd", Utf16ToUtf8(s.m_strLoginPasswd));
+    AppendAttribute(out, "LoginPasswd", s.m_strLoginPasswd);
     out += "/>";
 }
+
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The MAC texts that the user's groups may reach. ASCII texts (all real MAC addresses) are
+// matched against the record's 8-bit field without converting it; the rest the slow way.
+class CReachable {
+public:
+    void Add(const std::vector<std::u16string>& access) {
+        for (const std::u16string& mac : access) {
+            if (std::all_of(mac.begin(), mac.end(), [](char16_t c) { return c < 0x80; })) {
+                m_ascii.emplace_back(mac.begin(), mac.end());
+            } else {
+                m_other.push_back(&mac);
+            }
+        }
+    }
+    void Seal() {
+        m_asciiSet.reserve(m_ascii.size());
+        m_asciiSet.insert(m_ascii.begin(), m_ascii.end());
+    }
+    bool Empty() const { return m_ascii.empty() && m_other.empty(); }
+    bool Contains(std::string_view mac) const {
+        if (IsAscii(mac)) {
+            return m_asciiSet.contains(mac);
+        }
+        const std::u16string wide = Utf8ToUtf16(mac);
+        return std::any_of(m_other.begin(), m_other.end(),
+                           [&](const std::u16string* entry) { return *entry == wide; });
+    }
+
+private:
+    std::vector<std::string> m_ascii;
+    std::unordered_set<std::string_view> m_asciiSet; // views of m_ascii
+    std::vector<const std::u16string*> m_other;
+};
 
 } // namespace
 
 void AppendXmlEscaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            out += c;
+    std::size_t run = 0; // start of the characters not yet appended
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (const char* entity = EntityOf(static_cast<unsigned char>(text[i]))) {
+            out.append(text.data() + run, i - run);
+            out += entity;
+            run = i + 1;
         }
     }
+    out.append(text.data() + run, text.size() - run);
 }
 
 void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userName,
                              std::string& doc) {
     bool bAdmin = false;
-    // The MAC texts that any of the user's groups may reach.
-    std::unordered_set<std::u16string> reachable;
+    CReachable reachable;
     const auto user = core.m_mapUsers.find(Utf8ToUtf16(userName));
     if (user != core.m_mapUsers.end() && user->second) {
         for (const std::u16string& groupName : user->second->m_listGroups) {
             bAdmin = bAdmin || groupName == u"Administrator";
             const auto group = core.m_mapGroups.find(groupName);
             if (group != core.m_mapGroups.end() && group->second) {
-                reachable.insert(group->second->m_listAccess.begin(),
-                                 group->second->m_listAccess.end());
+                reachable.Add(group->second->m_listAccess);
             }
         }
     }
+    reachable.Seal();
+    doc.reserve(doc.size() + 64 + (reachable.Empty() ? 0 : 256 * core.m_mapServers.Size()));
     doc += bAdmin ? "<StorageServers AdminGroup=\"Yes\">" : "<StorageServers AdminGroup=\"No\">";
-    if (!reachable.empty()) {
+    if (!reachable.Empty()) {
         // Each record is visited once, so a server reached through several groups is listed
         // once.
         core.m_mapServers.ForEach([&](const std::u16string&, const CServerData& s) {
             if (s.m_bAuthorized != 0 && s.m_bOnline != 0 &&
-                reachable.contains(Utf8ToUtf16(FieldText(s.m_szMAC)))) {
+                reachable.Contains(FieldText(s.m_szMAC))) {
                 AppendServerElement(doc, s);
             }
         });

@@ -8,11 +8,19 @@
 #include <unistd.h>
 
 std::string LogTimeText(std::time_t now) {
+    // The C library converts under a process-wide lock; a thread rarely needs a new second.
+    thread_local std::time_t cachedAt = -1;
+    thread_local std::string cached;
+    if (now == cachedAt) {
+        return cached;
+    }
     std::tm tm{};
     gmtime_r(&now, &tm);
     char text[128];
     const std::size_t n = std::strftime(text, sizeof text, "%m/%d/%y %H:%M:%S GMT", &tm);
-    return {text, n};
+    cachedAt = now;
+    cached.assign(text, n);
+    return cached;
 }
 
 std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std::string_view line,

@@ -1,0 +1,331 @@
+// Load benchmark of the credential service. Starts the service on a loopback port over a
+// directory of 1,000 users, 100 groups and 200 authorized storage servers (each user in 3
+// groups, each group reaching 20 servers), and an nginx serving the same 2 KB default.htm on
+// another loopback port, then measures one request per connection (HTTP/1.0) with 1, 16 and
+// 64 concurrent clients: requests per second, p50/p99 latency, and connections that needed a
+// SYN retransmit (a connect of a second or more).
+//
+// Usage: service_bench [seconds per measurement, default 3]
+#include "core/CDirectoryMessage.h"
+#include "service/CredentialServer.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Base64(std::string_view text) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        bits = (bits << 8) | static_cast<unsigned char>(c);
+        count += 8;
+        while (count >= 6) {
+            out += kAlphabet[(bits >> (count - 6)) & 63];
+            count -= 6;
+        }
+    }
+    if (count > 0) {
+        out += kAlphabet[(bits << (6 - count)) & 63];
+    }
+    while (out.size() % 4 != 0) {
+        out += '=';
+    }
+    return out;
+}
+
+std::u16string U16(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+std::string Name(const char* prefix, int i) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%04d", prefix, i);
+    return text;
+}
+
+void FillDirectory(COrvaneSrvCore& core) {
+    for (int g = 0; g < 100; ++g) {
+        core.SendMessage(CDirectoryMessage::AddGroup(
+            false, std::make_unique<CGroupData>(U16(Name("group", g)))));
+        auto access = std::make_unique<CGroupData>(U16(Name("group", g)));
+        for (int k = 0; k < 20; ++k) {
+            access->m_listAccess.push_back(U16(Name("00:00:00:00:", (g * 2 + k * 10) % 200)));
+        }
+        core.SendMessage(CDirectoryMessage::SetGroupAccess(false, std::move(access)));
+    }
+    for (int u = 0; u < 1000; ++u) {
+        auto user = std::make_unique<CUserData>(U16(Name("user", u)), u"password");
+        for (int k = 0; k < 3; ++k) {
+            user->m_listGroups.push_back(U16(Name("group", (u + k * 33) % 100)));
+        }
+        core.SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
+    }
+    auto lock = core.Guard()->LockExclusive();
+    for (int s = 0; s < 200; ++s) {
+        auto record = std::make_unique<CServerData>();
+        record->SetMAC(Name("00:00:00:00:", s));
+        record->SetIPAddr("192.168.10." + std::to_string(s));
+        record->SetSystemName(Name("array-", s));
+        record->SetProduct("Vault 9000");
+        record->SetType("SAN");
+        record->m_bAuthorized = 1;
+        record->m_strLoginUserName = u"admin";
+        record->m_strLoginPasswd = u"adminpassword";
+        core.m_mapServers.Add(U16(Name("00:00:00:00:", s)), std::move(record));
+    }
+}
+
+uint16_t FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t len = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool WaitListening(uint16_t port) {
+    for (int i = 0; i < 200; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (ok) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return false;
+}
+
+// nginx with one worker per core on 127.0.0.1:port, serving root; answers its process id.
+pid_t StartNginx(const std::filesystem::path& prefix, const std::filesystem::path& root,
+                 uint16_t port) {
+    std::filesystem::create_directories(prefix / "logs");
+    const auto conf = prefix / "nginx.conf";
+    std::ofstream(conf) << "worker_processes auto;\n"
+                        << "daemon off;\nmaster_process on;\nuser root;\n"
+                        << "pid " << (prefix / "nginx.pid").string() << ";\n"
+                        << "error_log " << (prefix / "logs/error.log").string() << ";\n"
+                        << "events { worker_connections 1024; }\n"
+                        << "http {\n  access_log off;\n"
+                        << "  client_body_temp_path " << (prefix / "body").string() << ";\n"
+                        << "  proxy_temp_path " << (prefix / "proxy").string() << ";\n"
+                        << "  fastcgi_temp_path " << (prefix / "fastcgi").string() << ";\n"
+                        << "  uwsgi_temp_path " << (prefix / "uwsgi").string() << ";\n"
+                        << "  scgi_temp_path " << (prefix / "scgi").string() << ";\n"
+                        << "  server {\n    listen 127.0.0.1:" << port << ";\n"
+                        << "    root " << root.string() << ";\n    index default.htm;\n  }\n}\n";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDERR_FILENO);
+        ::execlp("nginx", "nginx", "-p", prefix.c_str(), "-c", conf.c_str(), nullptr);
+        std::_Exit(127);
+    }
+    return pid;
+}
+
+struct CResult {
+    double rps = 0;
+    double p50 = 0;
+    double p99 = 0;
+    double max = 0;
+    long errors = 0;
+    long slowConnects = 0;
+};
+
+// Clients that each send one request per connection and read the answer to its end.
+CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nClients,
+                double seconds) {
+    std::atomic<bool> bStop{false};
+    std::vector<std::vector<double>> latencies(static_cast<std::size_t>(nClients));
+    std::atomic<long> errors{0};
+    std::atomic<long> slow{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < nClients; ++c) {
+        threads.emplace_back([&, c] {
+            std::size_t n = static_cast<std::size_t>(c) * 7919;
+            char buffer[65536];
+            auto& mine = latencies[static_cast<std::size_t>(c)];
+            mine.reserve(200000);
+            while (!bStop) {
+                const std::string& request = requests[n++ % requests.size()];
+                const auto start = Clock::now();
+                const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+                sockaddr_in address{};
+                address.sin_family = AF_INET;
+                address.sin_port = htons(port);
+                address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+                    ++errors;
+                    ::close(fd);
+                    continue;
+                }
+                if (Clock::now() - start >= std::chrono::milliseconds(900)) {
+                    ++slow;
+                }
+                const int one = 1;
+                ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                std::size_t got = 0;
+                if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+                    static_cast<ssize_t>(request.size())) {
+                    ssize_t r;
+                    while ((r = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+                        got += static_cast<std::size_t>(r);
+                    }
+                }
+                ::close(fd);
+                if (got == 0) {
+                    ++errors;
+                    continue;
+                }
+                mine.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    bStop = true;
+    for (auto& t : threads) {
+        t.join();
+    }
+    std::vector<double> all;
+    for (const auto& v : latencies) {
+        all.insert(all.end(), v.begin(), v.end());
+    }
+    CResult result;
+    result.errors = errors;
+    result.slowConnects = slow;
+    if (all.empty()) {
+        return result;
+    }
+    std::sort(all.begin(), all.end());
+    result.rps = static_cast<double>(all.size()) / seconds;
+    result.p50 = all[all.size() / 2];
+    result.p99 = all[std::min(all.size() - 1, all.size() * 99 / 100)];
+    result.max = all.back();
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+    std::signal(SIGPIPE, SIG_IGN);
+    char dirTemplate[] = "/tmp/orvane-bench-XXXXXX";
+    const std::filesystem::path work = ::mkdtemp(dirTemplate);
+    const auto www = work / "www";
+    std::filesystem::create_directories(www);
+    std::filesystem::permissions(work, std::filesystem::perms(0755));
+    {
+        std::string page = "<html><head><title>OrvaneSrv</title></head><body>\n";
+        while (page.size() < 2048 - 16) {
+            page += "<p>storage</p>\n";
+        }
+        page.resize(2048 - 15, ' ');
+        page += "</body></html>\n";
+        std::ofstream(www / "default.htm") << page;
+    }
+
+    auto core = std::make_unique<COrvaneSrvCore>(std::make_unique<CRegistryHive>(work / "reg.db"));
+    FillDirectory(*core);
+    const int logFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+
+    const uint16_t nginxPort = FreePort();
+    const pid_t nginx = StartNginx(work / "nginx", www, nginxPort);
+    if (!WaitListening(nginxPort)) {
+        std::fprintf(stderr, "nginx did not start (is nginx-light installed?)\n");
+        return 1;
+    }
+
+    std::vector<std::string> queries;
+    for (int u = 0; u < 1000; ++u) {
+        queries.push_back("POST /Query HTTP/1.0\r\nAuthorization: Basic " +
+                          Base64(Name("user", u) + ":password") + "\r\n\r\nx\n");
+    }
+    // The same request path for a user without groups: the cost of the 12 KB document shows.
+    const std::vector<std::string> emptyQueries = {"POST /Query HTTP/1.0\r\n\r\nx\n"};
+    const std::vector<std::string> gets = {"GET / HTTP/1.0\r\nConnection: close\r\n\r\n"};
+
+    std::printf("%-26s %7s %10s %8s %8s %9s %7s %6s %9s %11s\n", "test", "clients", "req/s",
+                "p50 ms", "p99 ms", "max ms", "errors", "syn1s", "vs nginx", "vs our GET");
+    auto row = [](const char* name, int clients, const CResult& r, double nginxRps, double ourGet) {
+        std::printf("%-26s %7d %10.0f %8.3f %8.3f %9.3f %7ld %6ld", name, clients, r.rps, r.p50,
+                    r.p99, r.max, r.errors, r.slowConnects);
+        if (nginxRps > 0) {
+            std::printf(" %8.2fx", r.rps / nginxRps);
+        } else {
+            std::printf(" %9s", "");
+        }
+        if (ourGet > 0) {
+            std::printf(" %10.0f%%", 100.0 * r.rps / ourGet);
+        }
+        std::printf("\n");
+    };
+
+    auto runService = [&](int backlog, auto&& body) {
+        CServiceOptions options;
+        options.nPort = 0;
+        options.nBacklog = backlog;
+        options.nLogFd = logFd;
+        options.docRoot = www;
+        StartCredentialServer(*core, options);
+        body(CredentialServerPort());
+        StopCredentialServer();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    };
+
+    runService(CServiceOptions::kDefaultBacklog, [&](uint16_t port) {
+        for (const int clients : {1, 16, 64}) {
+            const CResult nginxGet = Measure(nginxPort, gets, clients, seconds);
+            const CResult ourGet = Measure(port, gets, clients, seconds);
+            const CResult query = Measure(port, queries, clients, seconds);
+            row("GET 2 KB, nginx", clients, nginxGet, 0, 0);
+            row("GET 2 KB, OrvaneSrv", clients, ourGet, nginxGet.rps, 0);
+            row("POST /Query, OrvaneSrv", clients, query, nginxGet.rps, ourGet.rps);
+            row("POST /Query, no servers", clients, Measure(port, emptyQueries, clients, seconds),
+                nginxGet.rps, ourGet.rps);
+        }
+    });
+    runService(5, [&](uint16_t port) {
+        row("GET 2 KB, backlog 5", 64, Measure(port, gets, 64, seconds), 0, 0);
+        row("POST /Query, backlog 5", 64, Measure(port, queries, 64, seconds), 0, 0);
+    });
+
+    ::kill(nginx, SIGQUIT);
+    ::waitpid(nginx, nullptr, 0);
+    core->FreeTables();
+    std::error_code ec;
+    std::filesystem::remove_all(work, ec);
+    return 0;
+}

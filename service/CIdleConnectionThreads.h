@@ -1,0 +1,32 @@
+// Connection threads that have served their connection and wait a short while to be reused:
+// starting the next acceptor hands the role to one of them instead of creating a thread. The
+// chain behaves as before (one acceptor at a time, the next one started after each accept);
+// only the cost of creating and ending a thread per connection goes away under load.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <semaphore>
+
+class CServiceContext;
+
+class CIdleConnectionThreads {
+public:
+    static constexpr std::size_t kMaxIdle = 128;
+    static constexpr std::chrono::milliseconds kIdleTime{2000};
+
+    // Gives the acceptor role to an idle thread; false when none is waiting.
+    bool HandOff(std::shared_ptr<CServiceContext> context);
+    // Called by a thread that is done: waits up to kIdleTime for a hand-off and answers its
+    // context, or null when the thread is to end.
+    std::shared_ptr<CServiceContext> WaitForWork();
+
+private:
+    std::mutex m_mutex;
+    std::size_t m_nIdle = 0;                                // waiting and not yet handed anything
+    std::deque<std::shared_ptr<CServiceContext>> m_pending; // handed off, not yet taken
+    std::counting_semaphore<> m_ready{0};
+};
