@@ -39,31 +39,27 @@ void CTempDir::Write(const std::string& name, std::string_view content) const {
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
-CStderrCapture::CStderrCapture() {
+CLogCapture::CLogCapture() {
     static std::atomic<int> counter{0};
     m_file = std::filesystem::temp_directory_path() /
              ("orvane-svc-log-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    const int fd = ::open(m_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
-    m_savedFd = ::dup(STDERR_FILENO);
-    ::dup2(fd, STDERR_FILENO);
-    ::close(fd);
+    m_fd = ::open(m_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
 }
 
-CStderrCapture::~CStderrCapture() {
-    ::dup2(m_savedFd, STDERR_FILENO);
-    ::close(m_savedFd);
+CLogCapture::~CLogCapture() {
+    ::close(m_fd);
     std::error_code ec;
     std::filesystem::remove(m_file, ec);
 }
 
-std::string CStderrCapture::Text() const {
+std::string CLogCapture::Text() const {
     std::ifstream in(m_file, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-bool CStderrCapture::WaitFor(std::string_view needle, std::chrono::milliseconds timeout) const {
+bool CLogCapture::WaitFor(std::string_view needle, std::chrono::milliseconds timeout) const {
     const auto end = std::chrono::steady_clock::now() + timeout;
     do {
         if (Text().find(needle) != std::string::npos) {
@@ -189,7 +185,7 @@ std::string RunShell(const std::string& command) {
 }
 
 void CServiceTest::SetUp() {
-    m_pLog = std::make_unique<CStderrCapture>();
+    m_pLog = std::make_unique<CLogCapture>();
     m_pCore = std::make_unique<COrvaneSrvCore>(
         std::make_unique<CRegistryHive>(m_dir.Path() / "registry.db"));
     m_pCore->CreateBuiltInAccounts();
@@ -217,6 +213,7 @@ void CServiceTest::StartService(CServiceOptions options) {
     if (options.docRoot.empty()) {
         options.docRoot = m_docRoot.Path();
     }
+    options.nLogFd = m_pLog->Fd();
     StartCredentialServer(*m_pCore, options);
     m_bStarted = true;
     m_nPort = CredentialServerPort();

@@ -1,5 +1,5 @@
-// Helpers of the credential service tests: temporary folders, a capture of standard error
-// (where the service logs), raw TCP clients, and a fixture that runs the service on a free
+// Helpers of the credential service tests: temporary folders, a capture of the service's log,
+// raw TCP clients, and a fixture that runs the service on a free
 // loopback port with short waits over a directory core of its own.
 #pragma once
 
@@ -27,18 +27,20 @@ private:
     std::filesystem::path m_path;
 };
 
-// Redirects file descriptor 2 into a file while it lives.
-class CStderrCapture {
+// A file that the service logs into while it lives (standard error stays free for the
+// sanitizers' reports).
+class CLogCapture {
 public:
-    CStderrCapture();
-    ~CStderrCapture();
+    CLogCapture();
+    ~CLogCapture();
+    int Fd() const { return m_fd; }
     std::string Text() const;
     // Polls until the captured text contains needle, up to the timeout.
     bool WaitFor(std::string_view needle, std::chrono::milliseconds timeout) const;
 
 private:
     std::filesystem::path m_file;
-    int m_savedFd = -1;
+    int m_fd = -1;
 };
 
 // A connected client socket to 127.0.0.1:port, closed when it goes.
@@ -90,7 +92,7 @@ protected:
 
     CTempDir m_dir;     // registry file
     CTempDir m_docRoot; // what GET serves
-    std::unique_ptr<CStderrCapture> m_pLog;
+    std::unique_ptr<CLogCapture> m_pLog;
     std::unique_ptr<COrvaneSrvCore> m_pCore;
     uint16_t m_nPort = 0;
     bool m_bStarted = false;

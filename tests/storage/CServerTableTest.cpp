@@ -1,0 +1,65 @@
+// The storage server table and its records: exact keys, ownership, the per-pass flag, and
+// values cut to what their fields hold.
+#include "storage/CServerTable.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <map>
+
+namespace {
+
+std::unique_ptr<CServerData> Record(const char* mac) {
+    auto record = std::make_unique<CServerData>();
+    record->SetMAC(mac);
+    return record;
+}
+
+TEST(CServerTable, KeysAreExactAndTheEmptyKeyIsOneRecord) {
+    CServerTable table;
+    table.Add(u"00:AA", Record("00:AA"));
+    table.Add(u"", Record(""));
+    EXPECT_NE(table.Find(u"00:AA"), nullptr);
+    EXPECT_EQ(table.Find(u"00:aa"), nullptr);
+    EXPECT_NE(table.Find(u""), nullptr);
+    EXPECT_EQ(table.Size(), 2u);
+    table.Remove(u"00:AA");
+    table.Remove(u"missing");
+    EXPECT_EQ(table.Find(u"00:AA"), nullptr);
+    EXPECT_EQ(table.Size(), 1u);
+}
+
+TEST(CServerTable, BeginPassClearsSeenAndForEachVisitsEveryRecord) {
+    CServerTable table;
+    for (const char* mac : {"a", "b", "c"}) {
+        table.Add(std::u16string(mac, mac + 1), Record(mac));
+    }
+    EXPECT_EQ(table.Find(u"a")->m_bSeen, 1);
+    table.BeginPass();
+    std::map<std::u16string, std::string> seen;
+    table.ForEach([&](const std::u16string& key, CServerData& record) {
+        EXPECT_EQ(record.m_bSeen, 0);
+        EXPECT_EQ(record.m_bOnline, 1);
+        seen[key] = record.m_szMAC;
+    });
+    EXPECT_EQ(seen, (std::map<std::u16string, std::string>{{u"a", "a"}, {u"b", "b"}, {u"c", "c"}}));
+    table.Clear();
+    EXPECT_EQ(table.Size(), 0u);
+}
+
+TEST(CServerData, ValuesAreCutToTheirFields) {
+    CServerData record;
+    EXPECT_EQ(record.m_bAuthorized, 0);
+    record.SetVendor(std::string(40, 'v'));
+    EXPECT_EQ(std::strlen(record.m_szVendor), 32u);
+    record.SetMAC("00:11:22:33:44:55:66:77");
+    EXPECT_STREQ(record.m_szMAC, "00:11:22:33:44:55:6");
+    record.SetType("");
+    EXPECT_STREQ(record.m_szType, "");
+    // A cut never splits a UTF-8 sequence.
+    record.SetVersion("123456789012345\xC3\xA9");
+    EXPECT_STREQ(record.m_szVersion, "123456789012345");
+    record.SetVersion("12345678901234\xC3\xA9");
+    EXPECT_STREQ(record.m_szVersion, "12345678901234");
+}
+
+} // namespace
