@@ -7,6 +7,7 @@
 #include "service/ServiceLog.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <poll.h>
 #include <pthread.h>
@@ -119,23 +120,42 @@ void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer,
 
 namespace {
 
+// Failures of accept that pass once connections end: a client that opens connections until the
+// process runs out of descriptors must not stop the service for good.
+bool IsTransientAcceptError(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+// Waits for one connection; false when the chain ends here.
+bool AcceptOne(const CServiceContext& context, CHttpBlockingSocket& connection, sockaddr_in& peer) {
+    for (;;) {
+        try {
+            const bool bAccepted = !context.m_bStopping && g_listenSocket.Accept(connection, peer);
+            if (!bAccepted || context.m_bStopping) {
+                if (bAccepted) {
+                    connection.Close();
+                }
+                EndChain(context);
+                return false;
+            }
+            return true;
+        } catch (const CBlockingSocketException& e) {
+            LogSocketError(context.m_options.nLogFd, e, "SERVER:");
+            if (!IsTransientAcceptError(e.m_nSocketError)) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+}
+
 // One turn of a connection thread: accept one connection, start the next acceptor, serve.
 void AcceptAndServe(const std::shared_ptr<CServiceContext>& context) {
     CHttpBlockingSocket connection;
     connection.m_nWaitMs = context->m_options.nWaitMs;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
-    try {
-        const bool bAccepted = !context->m_bStopping && g_listenSocket.Accept(connection, peer);
-        if (!bAccepted || context->m_bStopping) {
-            if (bAccepted) {
-                connection.Close();
-            }
-            EndChain(*context);
-            return;
-        }
-    } catch (const CBlockingSocketException& e) {
-        LogSocketError(context->m_options.nLogFd, e, "SERVER:");
+    if (!AcceptOne(*context, connection, peer)) {
         return;
     }
     ++g_nConnectionCount;

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -253,6 +254,32 @@ TEST_F(Service, AClientStillConnectedAtShutdownNeverReachesFreedTables) {
     update.Send("pw\n");
     EXPECT_EQ(query.ReadAll(), "");
     EXPECT_EQ(update.ReadAll(), "");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Service, RunningOutOfDescriptorsDoesNotStopTheService) {
+    m_docRoot.Write("default.htm", "page");
+    StartService();
+    rlimit saved{};
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    // Clients and server share this process: a few more than are open now runs it dry.
+    int highest = ::dup(0);
+    ::close(highest);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(highest + 16);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<std::unique_ptr<CClient>> clients;
+    for (int i = 0; i < 32; ++i) {
+        clients.push_back(std::make_unique<CClient>(Port()));
+    }
+    EXPECT_TRUE(m_pLog->WaitFor("WINSOCK ERROR--SERVER: Accept error #" + std::to_string(EMFILE),
+                                std::chrono::seconds(3)));
+    clients.clear();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_TRUE(Exchange(Port(), "GET / HTTP/1.0\r\n\r\n").ends_with("page"));
 }
 
 } // namespace
