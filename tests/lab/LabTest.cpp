@@ -44,21 +44,21 @@ protected:
         }
     }
 
-    // Runs script (sh) in the manager namespace of a lab built with labArgs; spec lines give
+    // Runs script (sh) in the manager namespace of a lab built with labArgs; extra lines give
     // per-array simulator options.
     LabResult Run(const std::string& labArgs, const std::string& script,
-                  const std::vector<std::string>& spec = {},
+                  const std::vector<std::string>& extra = {},
                   const std::string& config = kShortSchedule) {
         std::ofstream(m_dir / "slp.conf") << config;
         std::ofstream(m_dir / "run.sh") << "PATH=" << ORVANE_BIN_DIR << ":$PATH\n" << script;
-        std::ofstream specFile(m_dir / "spec");
-        for (const std::string& line : spec) {
-            specFile << line << "\n";
+        std::ofstream extraFile(m_dir / "extra");
+        for (const std::string& line : extra) {
+            extraFile << line << "\n";
         }
-        specFile.close();
+        extraFile.close();
         std::string command = "OpenSLPConfig='" + (m_dir / "slp.conf").string() + "' " +
                               ORVANE_SOURCE_DIR + "/tests/lab/orvane-lab.sh --bin " +
-                              ORVANE_BIN_DIR + " --spec '" + (m_dir / "spec").string() + "' " +
+                              ORVANE_BIN_DIR + " --extra '" + (m_dir / "extra").string() + "' " +
                               labArgs + " -- sh '" + (m_dir / "run.sh").string() + "'";
         LabResult result;
         FILE* pipe = ::popen(command.c_str(), "r");

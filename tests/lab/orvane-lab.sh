@@ -5,10 +5,10 @@
 # namespace and always tears everything down again, also when the command fails or the
 # script is interrupted. Names carry the process id and a random part, so runs never collide.
 #
-# usage: orvane-lab.sh [--arrays N] [--per-ns K] [--spec FILE] [--bin DIR] -- COMMAND [ARGS...]
+# usage: orvane-lab.sh [--arrays N] [--per-ns K] [--extra FILE] [--bin DIR] -- COMMAND [ARGS...]
 #   --arrays N   number of simulated arrays (default 1; 0 makes a silent lab)
 #   --per-ns K   arrays per array namespace, served by one simulator (default 1)
-#   --spec FILE  line i holds extra simulator options for array i (e.g. --slp-mode garbage,
+#   --extra FILE  line i holds extra simulator options for array i (e.g. --slp-mode garbage,
 #                --type ''); options given here replace the generated ones
 #   --bin DIR    where orvane-array-sim is (default: build/bin beside this script's repo)
 # The command sees LAB_MGR_ADDR (the manager's address), LAB_ARRAYS (a file with one line of
@@ -18,13 +18,13 @@ set -uo pipefail
 
 arrays=1
 per_ns=1
-spec=
+extra_file=
 bin_dir="$(cd "$(dirname "$0")/../.." && pwd)/build/bin"
 while [ $# -gt 0 ]; do
     case $1 in
         --arrays) arrays=$2; shift 2 ;;
         --per-ns) per_ns=$2; shift 2 ;;
-        --spec) spec=$2; shift 2 ;;
+        --extra) extra_file=$2; shift 2 ;;
         --bin) bin_dir=$2; shift 2 ;;
         --) shift; break ;;
         *) echo "orvane-lab: unknown option $1" >&2; exit 3 ;;
@@ -118,14 +118,14 @@ setup_node() { # namespace, addresses...
 
 setup_node "$mgr" 10.77.0.1
 
-# One line of simulator options per array: generated identity, then the spec's overrides.
+# One line of simulator options per array: generated identity, then that array's line of the --extra file.
 products=("Z210-R2" "Z240-E" "Y220" "YE240-X" "W210")
 models=("Arvo" "Belen" "Corra" "Dasso" "Evask")
 : >"$lab_dir/arrays"
 for ((i = 0; i < arrays; i++)); do
     extra=
-    if [ -n "$spec" ]; then
-        extra=$(sed -n "$((i + 1))p" "$spec")
+    if [ -n "$extra_file" ]; then
+        extra=$(sed -n "$((i + 1))p" "$extra_file")
     fi
     printf -- "--address %s --mac 02:4f:52:%02x:%02x:%02x --hostname array-%d --vendor 'Tarvik Networks' --type SAN --model %s --product %s --version 1.%d.%d --admin-user admin --admin-password pass-%d %s\n" \
         "$(address_of "$i")" $((i >> 16 & 255)) $((i >> 8 & 255)) $((i & 255)) "$i" \
