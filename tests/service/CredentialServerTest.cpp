@@ -261,6 +261,9 @@ TEST_F(Service, AClientStillConnectedAtShutdownNeverReachesFreedTables) {
 namespace {
 
 TEST_F(Service, RunningOutOfDescriptorsDoesNotStopTheService) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizers' own memory checks need free descriptors";
+#endif
     m_docRoot.Write("default.htm", "page");
     StartService();
     rlimit saved{};
@@ -275,10 +278,12 @@ TEST_F(Service, RunningOutOfDescriptorsDoesNotStopTheService) {
     for (int i = 0; i < 32; ++i) {
         clients.push_back(std::make_unique<CClient>(Port()));
     }
-    EXPECT_TRUE(m_pLog->WaitFor("WINSOCK ERROR--SERVER: Accept error #" + std::to_string(EMFILE),
-                                std::chrono::seconds(3)));
+    // Reading the log needs a descriptor too: look only after the clients have gone.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     clients.clear();
     ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_TRUE(m_pLog->WaitFor("WINSOCK ERROR--SERVER: Accept error #" + std::to_string(EMFILE),
+                                std::chrono::seconds(3)));
     EXPECT_TRUE(Exchange(Port(), "GET / HTTP/1.0\r\n\r\n").ends_with("page"));
 }
 
