@@ -43,7 +43,8 @@ void* ConnectionThreadEntry(void* parameter) {
     return nullptr;
 }
 
-// Lives as long as the process: idle threads may still wait in it while the program exits.
+// Idle threads may still be waiting in it when the program exits; they need nothing of it once
+// their wait has run out.
 CIdleConnectionThreads s_idleThreads;
 
 void StartNextAcceptor(const std::shared_ptr<CServiceContext>& context) {
@@ -115,10 +116,6 @@ void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer,
         }
     }
 }
-
-} // namespace
-
-namespace {
 
 // Failures of accept that pass once connections end: a client that opens connections until the
 // process runs out of descriptors must not stop the service for good.
