@@ -3,11 +3,20 @@
 #include "platform/text/TextConv.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <unordered_set>
 #include <vector>
 
 namespace {
+
+constexpr std::array<bool, 256> kNeedsEntity = [] {
+    std::array<bool, 256> table{};
+    for (const unsigned char c : {'&', '<', '>', '"', '\''}) {
+        table[c] = true;
+    }
+    return table;
+}();
 
 // The entity of a character that must not stand in an attribute value as it is, else null.
 const char* EntityOf(char16_t c) {
@@ -40,37 +49,24 @@ void AppendAttribute(std::string& out, std::string_view name, std::string_view v
 }
 
 void AppendAttribute(std::string& out, std::string_view name, const std::u16string& value) {
-    if (std::all_of(value.begin(), value.end(), [](char16_t c) { return c < 0x80; })) {
-        out += name;
-        out += "=\"";
-        for (const char16_t c : value) {
-            if (const char* entity = EntityOf(c)) {
-                out += entity;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-        out += '"';
+    if (value.size() <= 256 &&
+        std::all_of(value.begin(), value.end(), [](char16_t c) { return c < 0x80; })) {
+        std::array<char, 256> ascii;
+        std::copy(value.begin(), value.end(), ascii.begin());
+        AppendAttribute(out, name, std::string_view(ascii.data(), value.size()));
     } else {
         AppendAttribute(out, name, Utf16ToUtf8(value));
     }
 }
 
 void AppendServerElement(std::string& out, const CServerData& s) {
-    out += "<StorageServer ";
-    AppendAttribute(out, "Product", FieldText(s.m_szProduct));
-    out += ' ';
-    AppendAttribute(out, "Type", FieldText(s.m_szType));
-    out += ' ';
-    AppendAttribute(out, "SystemName", FieldText(s.m_szSystemName));
-    out += ' ';
-    AppendAttribute(out, "MAC", FieldText(s.m_szMAC));
-    out += ' ';
-    AppendAttribute(out, "IPAddr", FieldText(s.m_szIPAddr));
-    out += ' ';
-    AppendAttribute(out, "LoginUserName", s.m_strLoginUserName);
-    out += ' ';
-    AppendAttribute(out, "LoginPasswd", s.m_strLoginPasswd);
+    AppendAttribute(out, "<StorageServer Product", FieldText(s.m_szProduct));
+    AppendAttribute(out, " Type", FieldText(s.m_szType));
+    AppendAttribute(out, " SystemName", FieldText(s.m_szSystemName));
+    AppendAttribute(out, " MAC", FieldText(s.m_szMAC));
+    AppendAttribute(out, " IPAddr", FieldText(s.m_szIPAddr));
+    AppendAttribute(out, " LoginUserName", s.m_strLoginUserName);
+    AppendAttribute(out, " LoginPasswd", s.m_strLoginPasswd);
     out += "/>";
 }
 
@@ -97,6 +93,7 @@ public:
         m_asciiSet.insert(m_ascii.begin(), m_ascii.end());
     }
     bool Empty() const { return m_ascii.empty() && m_other.empty(); }
+    std::size_t Count() const { return m_asciiSet.size() + m_other.size(); }
     bool Contains(std::string_view mac) const {
         if (IsAscii(mac)) {
             return m_asciiSet.contains(mac);
@@ -117,9 +114,9 @@ private:
 void AppendXmlEscaped(std::string& out, std::string_view text) {
     std::size_t run = 0; // start of the characters not yet appended
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (const char* entity = EntityOf(static_cast<unsigned char>(text[i]))) {
+        if (kNeedsEntity[static_cast<unsigned char>(text[i])]) {
             out.append(text.data() + run, i - run);
-            out += entity;
+            out += EntityOf(text[i]);
             run = i + 1;
         }
     }
@@ -141,7 +138,8 @@ void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userNa
         }
     }
     reachable.Seal();
-    doc.reserve(doc.size() + 64 + (reachable.Empty() ? 0 : 256 * core.m_mapServers.Size()));
+    // Room for the elements of the reachable servers, which usually fit in 256 bytes each.
+    doc.reserve(doc.size() + 64 + 256 * std::min(reachable.Count(), core.m_mapServers.Size()));
     doc += bAdmin ? "<StorageServers AdminGroup=\"Yes\">" : "<StorageServers AdminGroup=\"No\">";
     if (!reachable.Empty()) {
         // Each record is visited once, so a server reached through several groups is listed

@@ -5,7 +5,7 @@
 // 64 concurrent clients: requests per second, p50/p99 latency, and connections that needed a
 // SYN retransmit (a connect of a second or more).
 //
-// Usage: service_bench [seconds per measurement, default 3]
+// Usage: service_bench [seconds per run, default 1.5] [runs per measurement, default 3]
 #include "core/CDirectoryMessage.h"
 #include "service/CredentialServer.h"
 
@@ -237,10 +237,25 @@ CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nCl
     return result;
 }
 
+// The machine is shared: the best of a few short runs, taken in turn for every server, is what
+// interference leaves least distorted.
+CResult BestOf(int nRounds, uint16_t port, const std::vector<std::string>& requests, int nClients,
+               double seconds) {
+    CResult best;
+    for (int i = 0; i < nRounds; ++i) {
+        const CResult r = Measure(port, requests, nClients, seconds);
+        if (r.rps > best.rps) {
+            best = r;
+        }
+    }
+    return best;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 1.5;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
     std::signal(SIGPIPE, SIG_IGN);
     char dirTemplate[] = "/tmp/orvane-bench-XXXXXX";
     const std::filesystem::path work = ::mkdtemp(dirTemplate);
@@ -307,19 +322,28 @@ int main(int argc, char** argv) {
 
     runService(CServiceOptions::kDefaultBacklog, [&](uint16_t port) {
         for (const int clients : {1, 16, 64}) {
-            const CResult nginxGet = Measure(nginxPort, gets, clients, seconds);
-            const CResult ourGet = Measure(port, gets, clients, seconds);
-            const CResult query = Measure(port, queries, clients, seconds);
+            CResult nginxGet, ourGet, query, empty;
+            for (int i = 0; i < rounds; ++i) {
+                auto keepBest = [&](CResult& best, uint16_t p, const std::vector<std::string>& r) {
+                    const CResult result = Measure(p, r, clients, seconds);
+                    if (result.rps > best.rps) {
+                        best = result;
+                    }
+                };
+                keepBest(nginxGet, nginxPort, gets);
+                keepBest(ourGet, port, gets);
+                keepBest(query, port, queries);
+                keepBest(empty, port, emptyQueries);
+            }
             row("GET 2 KB, nginx", clients, nginxGet, 0, 0);
             row("GET 2 KB, OrvaneSrv", clients, ourGet, nginxGet.rps, 0);
             row("POST /Query, OrvaneSrv", clients, query, nginxGet.rps, ourGet.rps);
-            row("POST /Query, no servers", clients, Measure(port, emptyQueries, clients, seconds),
-                nginxGet.rps, ourGet.rps);
+            row("POST /Query, no servers", clients, empty, nginxGet.rps, ourGet.rps);
         }
     });
     runService(5, [&](uint16_t port) {
-        row("GET 2 KB, backlog 5", 64, Measure(port, gets, 64, seconds), 0, 0);
-        row("POST /Query, backlog 5", 64, Measure(port, queries, 64, seconds), 0, 0);
+        row("GET 2 KB, backlog 5", 64, BestOf(rounds, port, gets, 64, seconds), 0, 0);
+        row("POST /Query, backlog 5", 64, BestOf(rounds, port, queries, 64, seconds), 0, 0);
     });
 
     ::kill(nginx, SIGQUIT);
