@@ -6,6 +6,7 @@
 // SYN retransmit (a connect of a second or more).
 //
 // Usage: service_bench [seconds per run, default 1.5] [runs per measurement, default 3]
+//        [profile]
 #include "core/CDirectoryMessage.h"
 #include "service/CredentialServer.h"
 
@@ -256,6 +257,27 @@ CResult BestOf(int nRounds, uint16_t port, const std::vector<std::string>& reque
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 1.5;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    // "profile": only "/Query" with 16 clients, for a profiler to watch.
+    if (argc > 3 && std::string_view(argv[3]) == "profile") {
+        auto core = std::make_unique<COrvaneSrvCore>(std::make_unique<CRegistryHive>(
+            std::filesystem::temp_directory_path() /
+            ("orvane-bench-" + std::to_string(::getpid()) + ".db")));
+        FillDirectory(*core);
+        CServiceOptions options;
+        options.nPort = 0;
+        options.nLogFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        StartCredentialServer(*core, options);
+        std::vector<std::string> queries;
+        for (int u = 0; u < 1000; ++u) {
+            queries.push_back("POST /Query HTTP/1.0\r\nAuthorization: Basic " +
+                              Base64(Name("user", u) + ":password") + "\r\n\r\nx\n");
+        }
+        const CResult r = Measure(CredentialServerPort(), queries, 16, seconds);
+        std::printf("%.0f req/s, p50 %.3f ms, p99 %.3f ms\n", r.rps, r.p50, r.p99);
+        StopCredentialServer();
+        core->FreeTables();
+        return 0;
+    }
     std::signal(SIGPIPE, SIG_IGN);
     char dirTemplate[] = "/tmp/orvane-bench-XXXXXX";
     const std::filesystem::path work = ::mkdtemp(dirTemplate);
