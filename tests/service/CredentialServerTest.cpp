@@ -121,6 +121,14 @@ TEST_F(Service, BadCredentialsGetTheUnauthorizedResponseWhateverThePath) {
               UnauthorizedResponse());
 }
 
+TEST_F(Service, BytesTheServiceDoesNotReadDoNotCostTheClientItsAnswer) {
+    StartService();
+    // A body far longer than the one line that is read, still arriving as the answer goes out.
+    EXPECT_EQ(DocumentBody(Query(Port(), "admin:9983", "x\n" + std::string(200000, 'y'))),
+              "<StorageServers AdminGroup=\"Yes\"></StorageServers>");
+    EXPECT_EQ(Query(Port(), "admin:bad", "x\n" + std::string(200000, 'y')), UnauthorizedResponse());
+}
+
 TEST_F(Service, PostWithoutCredentialsIsAnsweredForNobody) {
     StartService();
     EXPECT_EQ(DocumentBody(Exchange(Port(), "POST /query HTTP/1.0\r\n\r\nx\n")),
