@@ -84,11 +84,16 @@ bool CBlockingSocket::WaitFor(short events, int nWaitMs) const {
 std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes) {
     const auto* bytes = static_cast<const char*>(pData);
     std::size_t sent = 0;
+    // A socket with room in its send buffer takes the bytes at once; the readiness wait is only
+    // needed when it has none. Zero bytes still take the wait, as a probe of the connection.
+    bool wait = nBytes == 0;
     do {
-        if (!WaitFor(POLLOUT, m_nWaitMs)) {
+        if (wait && !WaitFor(POLLOUT, m_nWaitMs)) {
             throw CBlockingSocketException("Send timeout", 0);
         }
-        const ssize_t r = ::send(m_hSock, bytes + sent, nBytes - sent, MSG_NOSIGNAL);
+        wait = true;
+        const ssize_t r =
+            ::send(m_hSock, bytes + sent, nBytes - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (r < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;

@@ -75,7 +75,8 @@ bool CRequestHandler::ServeGet(std::string_view path) {
     if (EqualsNoCase(path, "/custom") || path.find('?') != std::string_view::npos) {
         return false;
     }
-    const CUniqueFd file = OpenRequestedFile(path, m_context.m_strDocRoot);
+    const CUniqueFd file =
+        OpenRequestedFile(path, m_context.m_strDocRoot, m_context.m_docRootFd.Get());
     if (!file) {
         m_socket.Send(kNotFoundResponse.data(), kNotFoundResponse.size());
         return true;

@@ -1,5 +1,6 @@
 #include "service/CServiceContext.h"
 
+#include <fcntl.h>
 #include <system_error>
 
 namespace {
@@ -23,4 +24,5 @@ std::string ResolveDocRoot(const std::filesystem::path& docRoot) {
 
 CServiceContext::CServiceContext(COrvaneSrvCore& core, CServiceOptions options)
     : m_options(std::move(options)), m_strDocRoot(ResolveDocRoot(m_options.docRoot)),
-      m_pCore(&core), m_pGuard(core.Guard()) {}
+      m_docRootFd(::open(m_strDocRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), m_pCore(&core),
+      m_pGuard(core.Guard()) {}

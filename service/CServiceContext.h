@@ -8,6 +8,7 @@
 
 #include "core/COrvaneSrvCore.h"
 #include "service/CBlockingSocket.h"
+#include "service/CUniqueFd.h"
 
 #include <atomic>
 #include <cstdint>
@@ -57,6 +58,7 @@ public:
     const CServiceOptions m_options;
     // The served folder with symbolic links resolved, without a trailing slash (except "/").
     const std::string m_strDocRoot;
+    const CUniqueFd m_docRootFd; // the folder opened with O_PATH, for lookups beneath it
     std::atomic<bool> m_bStopping{false};
 
 private:

@@ -10,7 +10,9 @@
 #include <string_view>
 
 // The path as it stands in the request line; one leading slash is dropped. No percent-decoding.
-CUniqueFd OpenRequestedFile(std::string_view path, const std::string& docRoot);
+// rootFd, when not -1, is the served folder opened with O_PATH, which lets the kernel check
+// that the name stays inside it.
+CUniqueFd OpenRequestedFile(std::string_view path, const std::string& docRoot, int rootFd = -1);
 
 // Whether a name (leading slash already dropped) may be looked up at all.
 bool IsServableName(std::string_view name);

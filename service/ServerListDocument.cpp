@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -70,43 +69,24 @@ void AppendServerElement(std::string& out, const CServerData& s) {
     out += "/>";
 }
 
-bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// The MAC texts that the user's groups may reach. ASCII texts (all real MAC addresses) are
-// matched against the record's 8-bit field without converting it; the rest the slow way.
-class CReachable {
+// The servers that the user's groups reach, each once, in the order the access lists name
+// them. A record is filed under exactly the MAC text its m_szMAC field holds, so looking an
+// access entry up by key finds the same records as comparing every record's field would.
+class CSelection {
 public:
-    void Add(const std::vector<std::u16string>& access) {
+    void Add(const CServerTable& servers, const std::vector<std::u16string>& access) {
         for (const std::u16string& mac : access) {
-            if (std::all_of(mac.begin(), mac.end(), [](char16_t c) { return c < 0x80; })) {
-                m_ascii.emplace_back(mac.begin(), mac.end());
-            } else {
-                m_other.push_back(&mac);
+            const CServerData* s = servers.Find(mac);
+            if (s != nullptr && s->m_bAuthorized != 0 && s->m_bOnline != 0 &&
+                std::find(m_servers.begin(), m_servers.end(), s) == m_servers.end()) {
+                m_servers.push_back(s);
             }
         }
     }
-    void Seal() {
-        m_asciiSet.reserve(m_ascii.size());
-        m_asciiSet.insert(m_ascii.begin(), m_ascii.end());
-    }
-    bool Empty() const { return m_ascii.empty() && m_other.empty(); }
-    std::size_t Count() const { return m_asciiSet.size() + m_other.size(); }
-    bool Contains(std::string_view mac) const {
-        if (IsAscii(mac)) {
-            return m_asciiSet.contains(mac);
-        }
-        const std::u16string wide = Utf8ToUtf16(mac);
-        return std::any_of(m_other.begin(), m_other.end(),
-                           [&](const std::u16string* entry) { return *entry == wide; });
-    }
+    const std::vector<const CServerData*>& Servers() const { return m_servers; }
 
 private:
-    std::vector<std::string> m_ascii;
-    std::unordered_set<std::string_view> m_asciiSet; // views of m_ascii
-    std::vector<const std::u16string*> m_other;
+    std::vector<const CServerData*> m_servers;
 };
 
 } // namespace
@@ -126,30 +106,22 @@ void AppendXmlEscaped(std::string& out, std::string_view text) {
 void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userName,
                              std::string& doc) {
     bool bAdmin = false;
-    CReachable reachable;
+    CSelection selection;
     const auto user = core.m_mapUsers.find(Utf8ToUtf16(userName));
     if (user != core.m_mapUsers.end() && user->second) {
         for (const std::u16string& groupName : user->second->m_listGroups) {
             bAdmin = bAdmin || groupName == u"Administrator";
             const auto group = core.m_mapGroups.find(groupName);
             if (group != core.m_mapGroups.end() && group->second) {
-                reachable.Add(group->second->m_listAccess);
+                selection.Add(core.m_mapServers, group->second->m_listAccess);
             }
         }
     }
-    reachable.Seal();
-    // Room for the elements of the reachable servers, which usually fit in 256 bytes each.
-    doc.reserve(doc.size() + 64 + 256 * std::min(reachable.Count(), core.m_mapServers.Size()));
+    // Room for the elements, which usually fit in 256 bytes each.
+    doc.reserve(doc.size() + 64 + 256 * selection.Servers().size());
     doc += bAdmin ? "<StorageServers AdminGroup=\"Yes\">" : "<StorageServers AdminGroup=\"No\">";
-    if (!reachable.Empty()) {
-        // Each record is visited once, so a server reached through several groups is listed
-        // once.
-        core.m_mapServers.ForEach([&](const std::u16string&, const CServerData& s) {
-            if (s.m_bAuthorized != 0 && s.m_bOnline != 0 &&
-                reachable.Contains(FieldText(s.m_szMAC))) {
-                AppendServerElement(doc, s);
-            }
-        });
+    for (const CServerData* s : selection.Servers()) {
+        AppendServerElement(doc, *s);
     }
     doc += "</StorageServers>";
 }

@@ -16,8 +16,8 @@ protected:
         if (::geteuid() != 0) {
             GTEST_SKIP() << "needs root to create a private network namespace";
         }
-        if (svctest::RunShell("command -v curl unshare ip | wc -l") != "3\n") {
-            GTEST_SKIP() << "needs curl, unshare and ip";
+        if (svctest::RunShell("command -v curl unshare ip sqlite3 | wc -l") != "4\n") {
+            GTEST_SKIP() << "needs curl, unshare, ip and sqlite3";
         }
     }
     // Runs script inside a fresh network namespace with only lo up, the program started in
@@ -85,6 +85,24 @@ cat <&3
 echo "closed"
 )");
     EXPECT_EQ(out, "exit 0\nclosed\n");
+}
+
+TEST_F(Program, ASecondCopyEndsAtOnceAndLeavesTheStoreAlone) {
+    const std::string out = InNamespace(std::string(kStartProgram) + R"(
+db="$XDG_CONFIG_HOME/OrvaneSrv/registry.db"
+before=$(sqlite3 "$db" 'select hex(name), hex(data) from reg_values' | md5sum)
+timeout 5 "$program" 2>"$log.second"
+echo "second exit $?"
+grep -c 'already running' "$log.second"
+after=$(sqlite3 "$db" 'select hex(name), hex(data) from reg_values' | md5sum)
+[ "$before" = "$after" ] && echo unchanged
+curl -s -u admin:9983 -X POST --data-binary $'x\n' http://127.0.0.1:51001/Query
+echo
+kill -TERM $pid
+wait $pid
+)");
+    EXPECT_EQ(
+        out, "second exit 0\n1\nunchanged\n<StorageServers AdminGroup=\"Yes\"></StorageServers>\n");
 }
 
 } // namespace

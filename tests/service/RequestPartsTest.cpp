@@ -9,6 +9,7 @@
 #include "tests/service/ServiceTestSupport.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/stat.h>
@@ -147,11 +148,19 @@ protected:
         std::filesystem::create_symlink(m_outside.Path() / "secret.txt",
                                         m_root.Path() / "link.txt");
         std::filesystem::create_symlink(m_outside.Path(), m_root.Path() / "out");
+        std::filesystem::create_symlink("docs/default.htm", m_root.Path() / "inner.htm");
         ::mkfifo((m_root.Path() / "fifo").c_str(), 0600);
         m_strRoot = std::filesystem::canonical(m_root.Path()).string();
+        m_rootFd = CUniqueFd(::open(m_strRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     }
+    // The kernel-checked lookup below the folder and the real-path check must agree.
     std::string Content(std::string_view path) const {
-        const CUniqueFd fd = OpenRequestedFile(path, m_strRoot);
+        const std::string slow = Read(OpenRequestedFile(path, m_strRoot));
+        const std::string fast = Read(OpenRequestedFile(path, m_strRoot, m_rootFd.Get()));
+        EXPECT_EQ(slow, fast) << path;
+        return fast;
+    }
+    static std::string Read(const CUniqueFd& fd) {
         if (!fd) {
             return "<none>";
         }
@@ -159,6 +168,7 @@ protected:
         const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
         return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
     }
+    CUniqueFd m_rootFd;
     CTempDir m_root;
     CTempDir m_outside;
     std::string m_strRoot;
@@ -173,6 +183,7 @@ TEST_F(RequestedFile, FoldersServeTheirDefaultPage) {
     EXPECT_EQ(Content("/a.txt"), "a");
     EXPECT_EQ(Content("/missing"), "<none>");
     EXPECT_EQ(Content("/a.txt/"), "<none>");
+    EXPECT_EQ(Content("/inner.htm"), "docs page");
 }
 
 TEST_F(RequestedFile, EveryWayOutOfTheFolderIsRefused) {
