@@ -38,32 +38,6 @@ bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Glob match of a tag against a pattern where '*' stands for any run of characters.
-bool GlobMatch(std::string_view pattern, std::string_view text) {
-    std::size_t p = 0;
-    std::size_t t = 0;
-    std::size_t star = std::string_view::npos;
-    std::size_t mark = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            mark = t;
-        } else if (p < pattern.size() && pattern[p] == text[t]) {
-            ++p;
-            ++t;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            t = ++mark;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') {
-        ++p;
-    }
-    return p == pattern.size();
-}
-
 } // namespace
 
 std::string CSlpAttrList::Escape(std::string_view value) {
@@ -216,7 +190,7 @@ bool CSlpAttrList::TagSelected(std::string_view tagList, std::string_view tag) {
     while (start <= tagList.size()) {
         std::size_t comma = tagList.find(',', start);
         std::size_t end = comma == std::string_view::npos ? tagList.size() : comma;
-        if (GlobMatch(FoldTag(tagList.substr(start, end - start)), folded)) {
+        if (WildcardMatch(FoldTag(tagList.substr(start, end - start)), folded)) {
             return true;
         }
         if (comma == std::string_view::npos) {
@@ -225,4 +199,29 @@ bool CSlpAttrList::TagSelected(std::string_view tagList, std::string_view tag) {
         start = comma + 1;
     }
     return false;
+}
+
+bool CSlpAttrList::WildcardMatch(std::string_view pattern, std::string_view text) {
+    std::size_t p = 0;
+    std::size_t t = 0;
+    std::size_t star = std::string_view::npos;
+    std::size_t mark = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            mark = t;
+        } else if (p < pattern.size() && pattern[p] == text[t]) {
+            ++p;
+            ++t;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            t = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') {
+        ++p;
+    }
+    return p == pattern.size();
 }

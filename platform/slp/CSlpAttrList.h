@@ -36,6 +36,9 @@ public:
     // Whether a tag list of a request ("a,b*,*c") selects this tag; an empty list selects all.
     static bool TagSelected(std::string_view tagList, std::string_view tag);
 
+    // Whether text matches a pattern in which '*' stands for any run of characters.
+    static bool WildcardMatch(std::string_view pattern, std::string_view text);
+
 private:
     static std::string FoldTag(std::string_view tag);
 };

@@ -33,32 +33,6 @@ std::optional<long long> Number(std::string_view text) {
     return value;
 }
 
-// '*' in the pattern stands for any run of characters.
-bool Wildcard(std::string_view pattern, std::string_view text) {
-    std::size_t p = 0;
-    std::size_t t = 0;
-    std::size_t star = std::string_view::npos;
-    std::size_t mark = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            mark = t;
-        } else if (p < pattern.size() && pattern[p] == text[t]) {
-            ++p;
-            ++t;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            t = ++mark;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') {
-        ++p;
-    }
-    return p == pattern.size();
-}
-
 class CParser {
 public:
     CParser(std::string_view text, const CSimPredicate::Attributes& attributes)
@@ -162,7 +136,7 @@ private:
         case '~':
             return a == b;
         default:
-            return Wildcard(b, a);
+            return CSlpAttrList::WildcardMatch(b, a);
         }
     }
 

@@ -13,6 +13,19 @@
 
 namespace {
 
+// One datagram of any size SLP allows, and its sender; false when nothing could be read.
+bool ReceiveDatagram(int fd, std::vector<std::uint8_t>& buffer, sockaddr_in& from) {
+    buffer.resize(65535);
+    socklen_t length = sizeof from;
+    const ssize_t got = ::recvfrom(fd, buffer.data(), buffer.size(), 0,
+                                   reinterpret_cast<sockaddr*>(&from), &length);
+    if (got <= 0) {
+        return false;
+    }
+    buffer.resize(static_cast<std::size_t>(got));
+    return true;
+}
+
 constexpr const char* kSlpGroup = "239.255.255.253";
 constexpr std::size_t kMaxDatagramReply = 1400 - 28;
 constexpr std::size_t kMaxSlpStream = 1 << 20;
@@ -187,30 +200,22 @@ void CSimServer::Reply(std::size_t array, const std::vector<std::uint8_t>& reque
 }
 
 void CSimServer::OnMulticast(Endpoint& endpoint) {
-    std::vector<std::uint8_t> buffer(65535);
+    std::vector<std::uint8_t> buffer;
     sockaddr_in from{};
-    socklen_t length = sizeof from;
-    ssize_t got = ::recvfrom(endpoint.fd, buffer.data(), buffer.size(), 0,
-                             reinterpret_cast<sockaddr*>(&from), &length);
-    if (got <= 0) {
+    if (!ReceiveDatagram(endpoint.fd, buffer, from)) {
         return;
     }
-    buffer.resize(static_cast<std::size_t>(got));
     for (std::size_t i = 0; i < m_arrArrays.size(); ++i) {
         Reply(i, buffer, from, true);
     }
 }
 
 void CSimServer::OnSlpUdp(Endpoint& endpoint) {
-    std::vector<std::uint8_t> buffer(65535);
+    std::vector<std::uint8_t> buffer;
     sockaddr_in from{};
-    socklen_t length = sizeof from;
-    ssize_t got = ::recvfrom(endpoint.fd, buffer.data(), buffer.size(), 0,
-                             reinterpret_cast<sockaddr*>(&from), &length);
-    if (got <= 0) {
+    if (!ReceiveDatagram(endpoint.fd, buffer, from)) {
         return;
     }
-    buffer.resize(static_cast<std::size_t>(got));
     Reply(endpoint.array, buffer, from, false);
 }
 
