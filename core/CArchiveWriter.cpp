@@ -83,3 +83,9 @@ void CArchiveWriter::WriteObject(const CSerializable& object) {
     ++m_nNextIndex;
     object.Serialize(*this);
 }
+
+std::vector<uint8_t> CArchiveWriter::Body(const CSerializable& record) {
+    CArchiveWriter ar;
+    record.Serialize(ar);
+    return ar.TakeBytes();
+}

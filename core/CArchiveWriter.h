@@ -27,6 +27,9 @@ public:
     // followed by the record's body.
     void WriteObject(const CSerializable& object);
 
+    // The record's body alone, as a registry value holds it (no class tag).
+    static std::vector<uint8_t> Body(const CSerializable& record);
+
     const std::vector<uint8_t>& Bytes() const { return m_bytes; }
     std::vector<uint8_t> TakeBytes() { return std::move(m_bytes); }
 

@@ -2,6 +2,7 @@
 
 #include "core/CArchiveReader.h"
 #include "core/CArchiveWriter.h"
+#include "platform/io/CUniqueFd.h"
 #include "platform/text/TextConv.h"
 
 #include <cerrno>
@@ -64,11 +65,11 @@ bool ReadAll(int fd, std::vector<uint8_t>& bytes) {
 }
 
 // A unique temporary file beside the target, created with mode 0600.
-int CreateTemporary(const std::filesystem::path& target, std::string& tempName) {
+CUniqueFd CreateTemporary(const std::filesystem::path& target, std::string& tempName) {
     std::string pattern = target.string() + ".XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd >= 0) {
-        ::fchmod(fd, 0600);
+    CUniqueFd fd(::mkstemp(pattern.data()));
+    if (fd) {
+        ::fchmod(fd.Get(), 0600);
         tempName = pattern;
     }
     return fd;
@@ -152,13 +153,13 @@ CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvC
         bytes = Serialize(core.m_mapGroups, core.m_mapUsers);
     }
     std::string tempName;
-    const int fd = CreateTemporary(path, tempName);
-    if (fd < 0) {
+    CUniqueFd fd = CreateTemporary(path, tempName);
+    if (!fd) {
         return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
     }
-    bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
     const int writeErrno = errno;
-    ok = (::close(fd) == 0) && ok;
+    ok = (fd.Close() == 0) && ok;
     if (ok && ::rename(tempName.c_str(), path.c_str()) != 0) {
         ::unlink(tempName.c_str());
         return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
@@ -172,17 +173,13 @@ CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvC
 }
 
 CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvCore& core) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
+    if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return {EConfigStatus::OpenFailed, std::u16string(kOpenFailed)};
     }
     std::vector<uint8_t> bytes;
-    const bool read = ReadAll(fd, bytes);
-    ::close(fd);
+    const bool read = ReadAll(fd.Get(), bytes);
     if (!read) {
         return {EConfigStatus::FormatError, Substitute(kUnknown, path)};
     }

@@ -7,6 +7,7 @@
 // and merges only when it was read completely, so a broken file changes nothing.
 #pragma once
 
+#include "core/CConfigResult.h"
 #include "core/COrvaneSrvCore.h"
 #include "core/EArchiveError.h"
 
@@ -17,19 +18,6 @@
 #include <vector>
 
 class CArchiveReader;
-
-enum class EConfigStatus {
-    Ok,
-    CreateFailed, // "Failed to create a new Configuration File."
-    OpenFailed,   // "Failed to open Configuration File."
-    FormatError,  // an archive error; the message names the file
-    WriteError,   // a file error while writing; the message names the file
-};
-
-struct CConfigResult {
-    EConfigStatus status = EConfigStatus::Ok;
-    std::u16string strMessage; // the text for the operator's message box; empty on success
-};
 
 class CConfigFile {
 public:

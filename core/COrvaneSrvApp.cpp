@@ -1,21 +1,14 @@
 #include "core/COrvaneSrvApp.h"
 
 #include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 COrvaneSrvApp::COrvaneSrvApp(CServiceHooks hooks) : m_hooks(std::move(hooks)) {}
 
-COrvaneSrvApp::~COrvaneSrvApp() {
-    if (m_lockFd >= 0) {
-        ::close(m_lockFd);
-    }
-}
+COrvaneSrvApp::~COrvaneSrvApp() = default;
 
 bool COrvaneSrvApp::AcquireInstanceLock(const std::filesystem::path& lockFile) {
     std::error_code ec;
@@ -24,16 +17,15 @@ bool COrvaneSrvApp::AcquireInstanceLock(const std::filesystem::path& lockFile) {
         std::filesystem::create_directories(dir, ec);
         ::chmod(dir.c_str(), 0700);
     }
-    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    CUniqueFd fd(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!fd) {
         // Without a lock file there is no way to tell; run rather than refuse to start.
         return true;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         return errno != EWOULDBLOCK;
     }
-    m_lockFd = fd;
+    m_lockFd = std::move(fd);
     return true;
 }
 
@@ -57,29 +49,4 @@ void COrvaneSrvApp::ShutDown(std::unique_ptr<COrvaneSrvCore> core) {
         m_hooks.stop(*core);
     }
     core->FreeTables();
-}
-
-int COrvaneSrvApp::RunHeadless() {
-    const auto registryFile = CRegistryHive::DefaultPath();
-    if (!AcquireInstanceLock(registryFile.parent_path() / "instance.lock")) {
-        std::fputs("OrvaneSrv is already running for this user.\n", stderr);
-        return 0;
-    }
-    // A peer that closes its connection early must not end the process.
-    std::signal(SIGPIPE, SIG_IGN);
-    // Every thread started from here on inherits the mask; only sigwait below takes the signals.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
-    auto core = StartUp(std::make_unique<CRegistryHive>(registryFile));
-    std::fprintf(stderr, "OrvaneSrv: directory store %s; running until SIGINT or SIGTERM\n",
-                 registryFile.c_str());
-    int signal = 0;
-    while (sigwait(&stopSignals, &signal) != 0) {
-    }
-    ShutDown(std::move(core));
-    return 0;
 }

@@ -1,8 +1,10 @@
-// Start-up and shutdown of the process: the single-instance check, the load of the directory,
-// the built-in accounts, the credential service, and the orderly stop.
+// Start-up and shutdown order of the program, shared by its front ends: the single-instance
+// lock, the load of the directory, the built-in accounts, what runs beside the directory (the
+// credential service), and the orderly stop.
 #pragma once
 
 #include "core/COrvaneSrvCore.h"
+#include "platform/io/CUniqueFd.h"
 
 #include <filesystem>
 #include <functional>
@@ -21,16 +23,12 @@ public:
     COrvaneSrvApp(const COrvaneSrvApp&) = delete;
     COrvaneSrvApp& operator=(const COrvaneSrvApp&) = delete;
 
-    // Runs the program headless until SIGINT or SIGTERM; answers the process exit status.
-    // A second copy finds the first one's instance lock, and ends at once with status 0.
-    int RunHeadless();
-
-    // The steps of start-up and shutdown, for the console and for tests.
+    // False when another copy of the program holds the lock (it then runs for this user).
     bool AcquireInstanceLock(const std::filesystem::path& lockFile);
     std::unique_ptr<COrvaneSrvCore> StartUp(std::unique_ptr<CRegistryHive> hive);
     void ShutDown(std::unique_ptr<COrvaneSrvCore> core);
 
 private:
     CServiceHooks m_hooks;
-    int m_lockFd = -1;
+    CUniqueFd m_lockFd;
 };

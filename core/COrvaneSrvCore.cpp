@@ -49,7 +49,7 @@ void WarnSkipped(std::u16string_view key, const std::u16string& name, EArchiveEr
 } // namespace
 
 COrvaneSrvCore::COrvaneSrvCore(std::unique_ptr<CRegistryHive> hive)
-    : m_registry(std::move(hive)), m_pGuard(std::make_shared<CDirectoryGuard>()) {}
+    : m_registry(std::move(hive)), m_pGuard(std::make_shared<CTableGuard>()) {}
 
 COrvaneSrvCore::~COrvaneSrvCore() {
     FreeTables();

@@ -7,11 +7,11 @@
 // are collected on the way and committed afterwards as one transaction, outside the guard.
 #pragma once
 
-#include "core/CDirectoryGuard.h"
 #include "core/CDirectoryMessage.h"
 #include "core/CGroupData.h"
 #include "core/CRegistryStore.h"
 #include "core/CUserData.h"
+#include "platform/sync/CTableGuard.h"
 #include "storage/CServerTable.h"
 
 #include <memory>
@@ -41,7 +41,7 @@ public:
     // Shutdown: frees every record (servers, users, groups) under the guard; nothing is written.
     void FreeTables();
 
-    const std::shared_ptr<CDirectoryGuard>& Guard() const { return m_pGuard; }
+    const std::shared_ptr<CTableGuard>& Guard() const { return m_pGuard; }
 
     CServerTable m_mapServers;
     CUserTable m_mapUsers;
@@ -65,6 +65,6 @@ private:
     void LoadKey(std::u16string_view key, bool bUsers);
     void CommitBatch();
 
-    std::shared_ptr<CDirectoryGuard> m_pGuard;
+    std::shared_ptr<CTableGuard> m_pGuard;
     CRegistryBatch m_batch; // writes of the operation under way
 };

@@ -5,32 +5,6 @@
 #include "core/CUserData.h"
 #include "platform/registry/CRegistryKey.h"
 
-namespace {
-
-std::vector<uint8_t> Body(const CSerializable& record) {
-    CArchiveWriter ar;
-    record.Serialize(ar);
-    return ar.TakeBytes();
-}
-
-} // namespace
-
-void CRegistryBatch::WriteUser(const CUserData& user) {
-    m_changes.push_back({EKind::WriteUser, user.m_strName, Body(user)});
-}
-
-void CRegistryBatch::WriteGroup(const CGroupData& group) {
-    m_changes.push_back({EKind::WriteGroup, group.m_strName, Body(group)});
-}
-
-void CRegistryBatch::DeleteUserValue(std::u16string name) {
-    m_changes.push_back({EKind::DeleteUser, std::move(name), {}});
-}
-
-void CRegistryBatch::DeleteGroupValue(std::u16string name) {
-    m_changes.push_back({EKind::DeleteGroup, std::move(name), {}});
-}
-
 CRegistryStore::CRegistryStore(std::unique_ptr<CRegistryHive> hive) : m_pHive(std::move(hive)) {}
 
 bool CRegistryStore::KeyExists(std::u16string_view path) {
@@ -96,11 +70,11 @@ bool CRegistryStore::DeleteValue(std::u16string_view keyPath, std::u16string_vie
 }
 
 bool CRegistryStore::WriteUser(const CUserData& user) {
-    return WriteValue(kUserKey, user.m_strName, Body(user));
+    return WriteValue(kUserKey, user.m_strName, CArchiveWriter::Body(user));
 }
 
 bool CRegistryStore::WriteGroup(const CGroupData& group) {
-    return WriteValue(kGroupKey, group.m_strName, Body(group));
+    return WriteValue(kGroupKey, group.m_strName, CArchiveWriter::Body(group));
 }
 
 bool CRegistryStore::DeleteUserValue(std::u16string_view name) {

@@ -4,6 +4,7 @@
 // m_lLastError and nothing else is reported.
 #pragma once
 
+#include "core/CRegistryBatch.h"
 #include "platform/registry/CRegistryHive.h"
 #include "platform/registry/RegistryTypes.h"
 
@@ -19,30 +20,6 @@ class CGroupData;
 
 inline constexpr std::u16string_view kUserKey = u"Software\\Tarvik\\OrvaneSrv\\Users";
 inline constexpr std::u16string_view kGroupKey = u"Software\\Tarvik\\OrvaneSrv\\Groups";
-
-// The registry changes of one directory operation, in the order the operation asked for them.
-// Record bodies are captured when the change is asked for.
-class CRegistryBatch {
-public:
-    enum class EKind { WriteUser, WriteGroup, DeleteUser, DeleteGroup };
-    struct Change {
-        EKind kind;
-        std::u16string name;
-        std::vector<uint8_t> body;
-    };
-
-    void WriteUser(const CUserData& user);
-    void WriteGroup(const CGroupData& group);
-    void DeleteUserValue(std::u16string name);
-    void DeleteGroupValue(std::u16string name);
-
-    bool Empty() const { return m_changes.empty(); }
-    const std::vector<Change>& Changes() const { return m_changes; }
-    void Clear() { m_changes.clear(); }
-
-private:
-    std::vector<Change> m_changes;
-};
 
 class CRegistryStore {
 public:

@@ -1,12 +1,19 @@
 #include "service/CBlockingSocket.h"
 
+#include "platform/io/PollWait.h"
 #include "service/CBlockingSocketException.h"
 
 #include <cerrno>
-#include <chrono>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+CBlockingSocket::~CBlockingSocket() {
+    const int fd = m_hSock.exchange(kNoSocket);
+    if (fd != kNoSocket) {
+        ::close(fd);
+    }
+}
 
 void CBlockingSocket::Create() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -59,26 +66,17 @@ void CBlockingSocket::Close() {
     if (fd == kNoSocket) {
         return;
     }
+    // The descriptor is gone whatever close() answers (Linux releases it even on EINTR or EIO),
+    // so the handle is given up first: closing it again could close another thread's socket.
+    m_hSock = kNoSocket;
     if (::close(fd) != 0 && errno != EINTR) {
         throw CBlockingSocketException("Close");
     }
-    m_hSock = kNoSocket;
 }
 
 bool CBlockingSocket::WaitFor(short events, int nWaitMs) const {
-    pollfd pfd{m_hSock.load(), events, 0};
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nWaitMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
-        const int r = ::poll(&pfd, 1, left.count() < 0 ? 0 : static_cast<int>(left.count()));
-        if (r == 0) {
-            return false;
-        }
-        if (r > 0 || errno != EINTR) {
-            return true;
-        }
-    }
+    return WaitForEvents(m_hSock.load(), events, std::chrono::milliseconds(nWaitMs)) !=
+           EPollResult::Timeout;
 }
 
 std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes) {
@@ -92,8 +90,7 @@ std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes) {
             throw CBlockingSocketException("Send timeout", 0);
         }
         wait = true;
-        const ssize_t r =
-            ::send(m_hSock, bytes + sent, nBytes - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t r = ::send(m_hSock, bytes + sent, nBytes - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (r < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;

@@ -1,7 +1,7 @@
 // A blocking IPv4 stream socket whose every wait is bounded: Send and Receive first wait for
 // readiness with poll() (select() cannot watch descriptors of 1024 and above), and every failure
-// is a CBlockingSocketException naming the operation. Destroying the object does not close the
-// descriptor; Close does.
+// is a CBlockingSocketException naming the operation. Close closes the descriptor and reports a
+// failure; destroying the object closes one that is still open, quietly.
 #pragma once
 
 #include <atomic>
@@ -15,7 +15,7 @@ public:
     static constexpr int kDefaultBacklog = 5;
 
     CBlockingSocket() = default;
-    virtual ~CBlockingSocket() = default;
+    virtual ~CBlockingSocket();
     CBlockingSocket(const CBlockingSocket&) = delete;
     CBlockingSocket& operator=(const CBlockingSocket&) = delete;
 

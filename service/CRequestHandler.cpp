@@ -1,8 +1,9 @@
 #include "service/CRequestHandler.h"
 
+#include "platform/text/TextUtil.h"
 #include "service/AdminPasswordUpdate.h"
+#include "service/CCredentialService.h"
 #include "service/CheckBasicCredentials.h"
-#include "service/CredentialServer.h"
 #include "service/HttpResponses.h"
 #include "service/OpenRequestedFile.h"
 #include "service/ServerListDocument.h"
@@ -20,20 +21,7 @@ namespace {
 constexpr std::string_view kAuthorizationPrefix = "Authorization: Basic ";
 constexpr std::string_view kUpdatePrefix = "/UpdateAdminPasswd?";
 
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 } // namespace
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
 
 CRequestHandler::CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in& peer,
                                  const CServiceContext& context)

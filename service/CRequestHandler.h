@@ -35,7 +35,3 @@ private:
     CHttpBlockingSocket::LineBuffer m_requestLine{};
     CHttpBlockingSocket::LineBuffer m_headerLine{};
 };
-
-// ASCII letter case ignored.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);

@@ -22,7 +22,8 @@ std::string ResolveDocRoot(const std::filesystem::path& docRoot) {
 
 } // namespace
 
-CServiceContext::CServiceContext(COrvaneSrvCore& core, CServiceOptions options)
+CServiceContext::CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
+                                 std::shared_ptr<CIdleConnectionThreads> pIdleThreads)
     : m_options(std::move(options)), m_strDocRoot(ResolveDocRoot(m_options.docRoot)),
-      m_docRootFd(::open(m_strDocRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), m_pCore(&core),
-      m_pGuard(core.Guard()) {}
+      m_docRootFd(::open(m_strDocRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
+      m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core), m_pGuard(core.Guard()) {}

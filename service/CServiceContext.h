@@ -1,5 +1,6 @@
 // What every connection thread of one run of the credential service shares: the directory core
-// with the guard over its tables, the settings of the run and the folder that GET serves.
+// with the guard over its tables, the settings of the run, the folder that GET serves and the
+// pool of idle connection threads.
 //
 // The threads hold the guard by shared pointer, so it outlives the core. Every access to the
 // core goes through WithTables, which takes the guard and checks m_bTablesAlive first: once the
@@ -7,33 +8,19 @@
 #pragma once
 
 #include "core/COrvaneSrvCore.h"
-#include "service/CBlockingSocket.h"
-#include "service/CUniqueFd.h"
+#include "platform/io/CUniqueFd.h"
+#include "service/CIdleConnectionThreads.h"
+#include "service/CServiceOptions.h"
 
 #include <atomic>
-#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 
-struct CServiceOptions {
-    static constexpr uint16_t kDefaultPort = 51001;
-    // Enough pending connections that bursts of clients are not dropped while the next
-    // acceptor thread starts; see the benchmark.
-    static constexpr int kDefaultBacklog = 128;
-
-    uint16_t nPort = kDefaultPort; // 0: any free port (read back with CredentialServerPort)
-    int nWaitMs = CBlockingSocket::kDefaultWaitMs;
-    int nRequestDeadlineMs = 30000; // request line, header lines and body line together
-    int nLingerMs = 2000;           // after a response, wait this long for the client to close
-    int nBacklog = kDefaultBacklog;
-    std::filesystem::path docRoot; // empty: the working directory at start
-    int nLogFd = 2;                // where the log lines go (standard error); -1: nowhere
-};
-
 class CServiceContext {
 public:
-    CServiceContext(COrvaneSrvCore& core, CServiceOptions options);
+    CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
+                    std::shared_ptr<CIdleConnectionThreads> pIdleThreads);
 
     // Runs f(core) under the shared guard; false (f not run) once the tables are gone.
     template <class F>
@@ -60,8 +47,13 @@ public:
     const std::string m_strDocRoot;
     const CUniqueFd m_docRootFd; // the folder opened with O_PATH, for lookups beneath it
     std::atomic<bool> m_bStopping{false};
+    // True until the stop of this run has finished waiting for its acceptor: an acceptor of an
+    // earlier run that wakes late leaves the flag of a later run alone.
+    std::atomic<bool> m_bCurrentRun{true};
+    // Threads that served a connection of this service and wait to be reused.
+    const std::shared_ptr<CIdleConnectionThreads> m_pIdleThreads;
 
 private:
     COrvaneSrvCore* const m_pCore;
-    const std::shared_ptr<CDirectoryGuard> m_pGuard;
+    const std::shared_ptr<CTableGuard> m_pGuard;
 };

@@ -1,7 +1,7 @@
 #include "service/CheckBasicCredentials.h"
 
+#include "platform/text/Base64.h"
 #include "platform/text/TextConv.h"
-#include "service/Base64Decode.h"
 
 int CheckBasicCredentials(std::string_view encoded, std::string& userName,
                           const CUserTable& users) {

@@ -4,7 +4,7 @@
 // byte, or a real path (symbolic links resolved) outside the folder finds nothing.
 #pragma once
 
-#include "service/CUniqueFd.h"
+#include "platform/io/CUniqueFd.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
 // The table of discovered storage servers, keyed by the MAC address text as announced (the empty
-// text for servers that announce none). It owns its records. Callers hold the directory guard
-// of COrvaneSrvCore around every use, and never keep a record's address beyond one operation.
+// text for servers that announce none). It owns its records. Callers hold the tables' guard
+// (CTableGuard) around every use, and never keep a record's address beyond one operation.
 //
 // A record's key is always the text of its m_szMAC field: discovery files a server under the
 // MAC text it stores, and refuses a MAC text that does not fit the field. Lookups by an access

@@ -8,7 +8,8 @@
 // Usage: service_bench [seconds per run, default 1.5] [runs per measurement, default 3]
 //        [profile]
 #include "core/CDirectoryMessage.h"
-#include "service/CredentialServer.h"
+#include "platform/text/Base64.h"
+#include "service/CCredentialService.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -33,29 +34,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string Base64(std::string_view text) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        bits = (bits << 8) | static_cast<unsigned char>(c);
-        count += 8;
-        while (count >= 6) {
-            out += kAlphabet[(bits >> (count - 6)) & 63];
-            count -= 6;
-        }
-    }
-    if (count > 0) {
-        out += kAlphabet[(bits << (6 - count)) & 63];
-    }
-    while (out.size() % 4 != 0) {
-        out += '=';
-    }
-    return out;
-}
 
 std::u16string U16(const std::string& text) {
     return {text.begin(), text.end()};
@@ -266,15 +244,16 @@ int main(int argc, char** argv) {
         CServiceOptions options;
         options.nPort = 0;
         options.nLogFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        StartCredentialServer(*core, options);
+        CCredentialService service;
+        service.StartCredentialServer(*core, options);
         std::vector<std::string> queries;
         for (int u = 0; u < 1000; ++u) {
             queries.push_back("POST /Query HTTP/1.0\r\nAuthorization: Basic " +
-                              Base64(Name("user", u) + ":password") + "\r\n\r\nx\n");
+                              Base64Encode(Name("user", u) + ":password") + "\r\n\r\nx\n");
         }
-        const CResult r = Measure(CredentialServerPort(), queries, 16, seconds);
+        const CResult r = Measure(service.Port(), queries, 16, seconds);
         std::printf("%.0f req/s, p50 %.3f ms, p99 %.3f ms\n", r.rps, r.p50, r.p99);
-        StopCredentialServer();
+        service.StopCredentialServer();
         core->FreeTables();
         return 0;
     }
@@ -308,7 +287,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> queries;
     for (int u = 0; u < 1000; ++u) {
         queries.push_back("POST /Query HTTP/1.0\r\nAuthorization: Basic " +
-                          Base64(Name("user", u) + ":password") + "\r\n\r\nx\n");
+                          Base64Encode(Name("user", u) + ":password") + "\r\n\r\nx\n");
     }
     // The same request path for a user without groups: the cost of the 12 KB document shows.
     const std::vector<std::string> emptyQueries = {"POST /Query HTTP/1.0\r\n\r\nx\n"};
@@ -336,9 +315,10 @@ int main(int argc, char** argv) {
         options.nBacklog = backlog;
         options.nLogFd = logFd;
         options.docRoot = www;
-        StartCredentialServer(*core, options);
-        body(CredentialServerPort());
-        StopCredentialServer();
+        CCredentialService service;
+        service.StartCredentialServer(*core, options);
+        body(service.Port());
+        service.StopCredentialServer();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     };
 

@@ -5,7 +5,7 @@
 //
 //     build/bin/slp_discovery_bench            (about a minute; prints a table)
 //
-// It builds one lab per row with tests/lab/orvane-lab.sh and runs itself with --measure in
+// It builds one lab per row with tools/lab/orvane-lab.sh and runs itself with --measure in
 // the lab's manager namespace; nothing runs outside those namespaces.
 #include "platform/slp/slp.h"
 
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     for (const Row& row : rows) {
         std::ofstream(dir / "slp.conf") << row.config;
         std::string command = "OpenSLPConfig='" + (dir / "slp.conf").string() + "' " +
-                              ORVANE_SOURCE_DIR + "/tests/lab/orvane-lab.sh --bin " +
+                              ORVANE_SOURCE_DIR + "/tools/lab/orvane-lab.sh --bin " +
                               ORVANE_BIN_DIR + " --arrays " + std::to_string(row.arrays) +
                               " --per-ns 10 -- '" + self + "' --measure";
         FILE* pipe = ::popen(command.c_str(), "r");

@@ -1,5 +1,6 @@
 #include "platform/registry/CRegistryHive.h"
 
+#include "platform/io/CUniqueFd.h"
 #include "platform/registry/CRegistryKey.h"
 #include "platform/text/TextConv.h"
 
@@ -49,9 +50,7 @@ bool EnsureFile(const std::filesystem::path& file) {
         }
         ::chmod(dir.c_str(), 0700);
     }
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        ::close(fd);
+    if (CUniqueFd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))) {
         return true;
     }
     // A file we may only read is still a usable, read-only hive.

@@ -1,5 +1,7 @@
 #include "platform/slp/CSlpAttrList.h"
 
+#include "platform/text/TextUtil.h"
+
 #include <cctype>
 
 namespace {
@@ -32,10 +34,6 @@ int HexValue(char c) {
         return c - 'A' + 10;
     }
     return -1;
-}
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 } // namespace
@@ -160,21 +158,7 @@ std::string CSlpAttrList::Build(const std::vector<std::pair<std::string, std::st
 }
 
 std::string CSlpAttrList::FoldTag(std::string_view tag) {
-    std::string raw = Unescape(tag).value_or(std::string(tag));
-    std::string folded;
-    bool pendingSpace = false;
-    for (char c : raw) {
-        if (IsSpace(c)) {
-            pendingSpace = !folded.empty();
-            continue;
-        }
-        if (pendingSpace) {
-            folded += ' ';
-            pendingSpace = false;
-        }
-        folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return folded;
+    return FoldWhiteSpaceLower(Unescape(tag).value_or(std::string(tag)));
 }
 
 bool CSlpAttrList::TagsEqual(std::string_view a, std::string_view b) {

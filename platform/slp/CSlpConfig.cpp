@@ -1,5 +1,7 @@
 #include "platform/slp/CSlpConfig.h"
 
+#include "platform/text/TextUtil.h"
+
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -8,24 +10,6 @@
 #include <sstream>
 
 namespace {
-
-std::string_view Trim(std::string_view text) {
-    const char* blanks = " \t\r\n\f\v";
-    std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    std::size_t last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
 
 std::optional<int> Integer(std::string_view text, int low, int high) {
     text = Trim(text);
@@ -38,7 +22,7 @@ std::optional<int> Integer(std::string_view text, int low, int high) {
 }
 
 std::optional<bool> Boolean(std::string_view text) {
-    std::string value = Lower(Trim(text));
+    std::string value = AsciiLower(Trim(text));
     if (value == "true" || value == "yes" || value == "1") {
         return true;
     }
@@ -50,18 +34,8 @@ std::optional<bool> Boolean(std::string_view text) {
 
 std::vector<std::string> List(std::string_view text) {
     std::vector<std::string> items;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t comma = text.find(',', start);
-        std::size_t end = comma == std::string_view::npos ? text.size() : comma;
-        std::string_view item = Trim(text.substr(start, end - start));
-        if (!item.empty()) {
-            items.emplace_back(item);
-        }
-        if (comma == std::string_view::npos) {
-            break;
-        }
-        start = comma + 1;
+    for (const std::string_view item : SplitList(text)) {
+        items.emplace_back(item);
     }
     return items;
 }
@@ -129,7 +103,7 @@ CSlpConfig CSlpConfig::FromText(std::string_view text) {
 }
 
 void CSlpConfig::Set(std::string_view name, std::string_view value) {
-    std::string key = Lower(name);
+    std::string key = AsciiLower(name);
     if (key == "net.slp.port") {
         if (std::optional<int> port = Integer(value, 1, 65535)) {
             m_nPort = static_cast<std::uint16_t>(*port);

@@ -2,7 +2,6 @@
 
 #include "platform/slp/CSlpConvergence.h"
 #include "platform/slp/CSlpMessageCodec.h"
-#include "platform/slp/CSlpResponderCache.h"
 
 #include <arpa/inet.h>
 #include <optional>
@@ -44,8 +43,8 @@ private:
     bool m_bOwned;
 };
 
-CSlpHandle::CSlpHandle(CSlpConfig config, std::string language)
-    : m_config(std::move(config)), m_strLanguage(std::move(language)) {}
+CSlpHandle::CSlpHandle(CSlpConfig config, std::string language, CSlpResponderCache& responders)
+    : m_config(std::move(config)), m_strLanguage(std::move(language)), m_responders(responders) {}
 
 std::string CSlpHandle::Scopes(const char* scopeList) const {
     return scopeList != nullptr && *scopeList != '\0' ? scopeList : m_config.m_strUseScopes;
@@ -79,7 +78,7 @@ SLPError CSlpHandle::FindSrvs(const char* serviceType, const char* scopeList, co
             }
             sockaddr_in agent = from;
             agent.sin_port = htons(m_config.m_nPort);
-            CSlpResponderCache::Instance().Remember(entry.url, agent);
+            m_responders.Remember(entry.url, agent);
             if (callback(this, entry.url.c_str(), entry.lifetime, SLP_OK, cookie) == SLP_FALSE) {
                 stopped = true;
                 return CSlpConvergence::Verdict::Stop;
@@ -140,7 +139,7 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
     CSlpConvergence engine(m_config, m_strLanguage, SlpFunction::AttrRply);
     SLPError result = SLP_NETWORK_TIMED_OUT;
     std::vector<sockaddr_in> agents;
-    std::optional<sockaddr_in> known = CSlpResponderCache::Instance().Find(urlOrType);
+    std::optional<sockaddr_in> known = m_responders.Find(urlOrType);
     if (known) {
         agents.push_back(*known);
     }
@@ -164,7 +163,7 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
     if (result != SLP_OK) {
         if (known) {
             // The agent that announced the URL no longer answers for it.
-            CSlpResponderCache::Instance().Forget(urlOrType);
+            m_responders.Forget(urlOrType);
         }
         result = engine.Multicast(build, handle);
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/slp/CSlpConfig.h"
+#include "platform/slp/CSlpResponderCache.h"
 #include "platform/slp/slp.h"
 
 #include <atomic>
@@ -11,7 +12,7 @@
 
 class CSlpHandle {
 public:
-    CSlpHandle(CSlpConfig config, std::string language);
+    CSlpHandle(CSlpConfig config, std::string language, CSlpResponderCache& responders);
 
     SLPError FindSrvs(const char* serviceType, const char* scopeList, const char* filter,
                       SLPSrvURLCallback* callback, void* cookie);
@@ -26,5 +27,6 @@ private:
 
     CSlpConfig m_config;
     std::string m_strLanguage;
+    CSlpResponderCache& m_responders;
     std::atomic<bool> m_bBusy{false};
 };

@@ -1,10 +1,5 @@
 #include "platform/slp/CSlpResponderCache.h"
 
-CSlpResponderCache& CSlpResponderCache::Instance() {
-    static CSlpResponderCache cache;
-    return cache;
-}
-
 void CSlpResponderCache::Remember(std::string_view url, const sockaddr_in& agent) {
     std::lock_guard lock(m_mutex);
     auto [entry, inserted] = m_mapAgents.insert_or_assign(std::string(url), agent);

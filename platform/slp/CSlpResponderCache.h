@@ -1,6 +1,7 @@
-// Remembers, for the process, which agent answered for each service URL, so that an attribute
-// query for that URL can ask that agent directly before falling back to multicast. Searches
-// on different handles and threads share it; it is bounded and forgets its oldest entries.
+// Remembers which agent answered for each service URL, so that an attribute query for that URL
+// can ask that agent directly before falling back to multicast. The handles that SLPOpen makes
+// share the process's one cache (g_slpResponderCache), across handles and threads; it is
+// bounded and forgets its oldest entries.
 #pragma once
 
 #include <deque>
@@ -13,8 +14,6 @@
 
 class CSlpResponderCache {
 public:
-    static CSlpResponderCache& Instance();
-
     void Remember(std::string_view url, const sockaddr_in& agent);
     std::optional<sockaddr_in> Find(std::string_view url) const;
     void Forget(std::string_view url);
@@ -26,3 +25,5 @@ private:
     std::unordered_map<std::string, sockaddr_in> m_mapAgents;
     std::deque<std::string> m_listOrder;
 };
+
+extern CSlpResponderCache g_slpResponderCache;

@@ -1,46 +1,20 @@
 #include "platform/slp/CSlpTcpClient.h"
 
+#include "platform/io/CUniqueFd.h"
+#include "platform/io/PollWait.h"
 #include "platform/slp/CSlpMessageCodec.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-class CFd {
-public:
-    explicit CFd(int fd) : m_nFd(fd) {}
-    ~CFd() {
-        if (m_nFd >= 0) {
-            ::close(m_nFd);
-        }
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return m_nFd; }
-
-private:
-    int m_nFd;
-};
+using Clock = PollClock;
 
 bool WaitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        pollfd entry{fd, events, 0};
-        int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        return ready > 0;
-    }
+    return WaitForEvents(fd, events, deadline) == EPollResult::Ready;
 }
 
 bool ReadExactly(int fd, std::uint8_t* into, std::size_t count, Clock::time_point deadline) {
@@ -84,8 +58,8 @@ std::optional<std::vector<std::uint8_t>>
 CSlpTcpClient::Exchange(std::span<const std::uint8_t> request, const sockaddr_in& to,
                         std::chrono::milliseconds timeout) {
     Clock::time_point deadline = Clock::now() + timeout;
-    CFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (socket.Get() < 0) {
+    CUniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socket) {
         return std::nullopt;
     }
     int rc = ::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to);

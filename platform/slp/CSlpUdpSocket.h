@@ -2,6 +2,8 @@
 // buffer large enough for a burst of replies from hundreds of agents at once.
 #pragma once
 
+#include "platform/io/CUniqueFd.h"
+
 #include <chrono>
 #include <cstdint>
 #include <netinet/in.h>
@@ -17,7 +19,6 @@ struct SlpDatagram {
 class CSlpUdpSocket {
 public:
     CSlpUdpSocket() = default;
-    ~CSlpUdpSocket();
     CSlpUdpSocket(const CSlpUdpSocket&) = delete;
     CSlpUdpSocket& operator=(const CSlpUdpSocket&) = delete;
 
@@ -30,6 +31,6 @@ public:
     std::optional<SlpDatagram> Receive(std::chrono::steady_clock::time_point deadline);
 
 private:
-    int m_nFd = -1;
+    CUniqueFd m_fd;
     std::vector<std::uint8_t> m_arrBuffer;
 };

@@ -12,6 +12,10 @@
 #include <optional>
 #include <string>
 
+// Which agent announced each URL, shared by every handle of the process: discovery asks for a
+// URL's attributes on a second handle while the first one is still searching.
+CSlpResponderCache g_slpResponderCache;
+
 namespace {
 
 CSlpHandle* FromHandle(SLPHandle handle) {
@@ -39,7 +43,8 @@ SLPError SLPOpen(const char* pcLang, SLPBoolean isAsync, SLPHandle* phSLP) {
     }
     CSlpConfig config = CSlpConfig::Load();
     std::string language = pcLang != nullptr && *pcLang != '\0' ? pcLang : config.m_strLocale;
-    auto handle = std::make_unique<CSlpHandle>(std::move(config), std::move(language));
+    auto handle =
+        std::make_unique<CSlpHandle>(std::move(config), std::move(language), g_slpResponderCache);
     *phSLP = handle.release();
     return SLP_OK;
 }

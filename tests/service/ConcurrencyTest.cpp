@@ -2,6 +2,7 @@
 // users, groups and servers: every answer must be complete and well formed (and, under
 // ThreadSanitizer, no access may race).
 #include "core/CDirectoryMessage.h"
+#include "platform/text/Base64.h"
 #include "service/AdminPasswordUpdate.h"
 #include "tests/service/ServiceTestSupport.h"
 
@@ -13,7 +14,6 @@
 
 namespace {
 
-using svctest::Base64;
 using svctest::Exchange;
 
 class Concurrency : public svctest::CServiceTest {};
@@ -48,7 +48,7 @@ TEST_F(Concurrency, ClientsAndDirectoryChangesOverlap) {
                 const std::string response =
                     bQuery
                         ? Exchange(Port(), "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
-                                               Base64("admin:9983") + "\r\n\r\nx\n")
+                                               Base64Encode("admin:9983") + "\r\n\r\nx\n")
                         : Exchange(Port(), "POST /UpdateAdminPasswd?mac-" + std::to_string(n % 20) +
                                                " HTTP/1.0\r\n\r\npw" + std::to_string(n) + "\r\n");
                 // A request that raced a deletion of admin is refused; anything else is whole.

@@ -1,9 +1,9 @@
 // The running credential service on a free loopback port, through raw sockets: the exact bytes
 // of every kind of answer, the requests that get none, the log lines, the listener's states,
 // and connections that are still open when the service stops.
-#include "service/CredentialServer.h"
-
+#include "platform/text/Base64.h"
 #include "service/AdminPasswordUpdate.h"
+#include "service/CCredentialService.h"
 #include "service/HttpResponses.h"
 #include "tests/service/ServiceTestSupport.h"
 
@@ -16,7 +16,6 @@
 
 namespace {
 
-using svctest::Base64;
 using svctest::CClient;
 using svctest::Exchange;
 
@@ -38,8 +37,8 @@ std::string DocumentBody(const std::string& response) {
 }
 
 std::string Query(uint16_t port, std::string_view credentials, std::string_view body = "x\n") {
-    return Exchange(port, "POST /Query HTTP/1.0\r\nAuthorization: Basic " + Base64(credentials) +
-                              "\r\n\r\n" + std::string(body));
+    return Exchange(port, "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
+                              Base64Encode(credentials) + "\r\n\r\n" + std::string(body));
 }
 
 class Service : public svctest::CServiceTest {};
@@ -111,13 +110,13 @@ TEST_F(Service, BadCredentialsGetTheUnauthorizedResponseWhateverThePath) {
     EXPECT_EQ(Query(Port(), "admin:wrong"), UnauthorizedResponse());
     EXPECT_EQ(Query(Port(), "ADMIN:9983"), UnauthorizedResponse());
     EXPECT_EQ(Query(Port(), "admin"), UnauthorizedResponse());
-    EXPECT_EQ(Exchange(Port(), "POST /other HTTP/1.0\r\nAuthorization: Basic " + Base64("x:y") +
-                                   "\r\n\r\n"),
+    EXPECT_EQ(Exchange(Port(), "POST /other HTTP/1.0\r\nAuthorization: Basic " +
+                                   Base64Encode("x:y") + "\r\n\r\n"),
               UnauthorizedResponse());
     // The last Authorization line counts; a failing earlier one already refused.
     EXPECT_EQ(Exchange(Port(), "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
-                                   Base64("admin:9983") + "\r\nAuthorization: Basic " +
-                                   Base64("admin:bad") + "\r\n\r\nx\n"),
+                                   Base64Encode("admin:9983") + "\r\nAuthorization: Basic " +
+                                   Base64Encode("admin:bad") + "\r\n\r\nx\n"),
               UnauthorizedResponse());
 }
 
@@ -135,7 +134,7 @@ TEST_F(Service, PostWithoutCredentialsIsAnsweredForNobody) {
               "<StorageServers AdminGroup=\"No\"></StorageServers>");
     // A lower-case header name is not an Authorization line.
     EXPECT_EQ(DocumentBody(Exchange(Port(), "POST /Query HTTP/1.0\r\nauthorization: Basic " +
-                                                Base64("admin:9983") + "\r\n\r\nx\n")),
+                                                Base64Encode("admin:9983") + "\r\n\r\nx\n")),
               "<StorageServers AdminGroup=\"No\"></StorageServers>");
 }
 
@@ -250,7 +249,8 @@ TEST_F(Service, StopEndsTheAcceptorQuicklyAndARestartRebindsThePort) {
 TEST_F(Service, AClientStillConnectedAtShutdownNeverReachesFreedTables) {
     StartService();
     CClient query(Port());
-    query.Send("POST /Query HTTP/1.0\r\nAuthorization: Basic " + Base64("admin:9983") + "\r\n\r\n");
+    query.Send("POST /Query HTTP/1.0\r\nAuthorization: Basic " + Base64Encode("admin:9983") +
+               "\r\n\r\n");
     CClient update(Port());
     update.Send("POST /UpdateAdminPasswd?00:11 HTTP/1.0\r\n\r\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -10,8 +10,9 @@ namespace {
 class IdleThreads : public svctest::CServiceTest {};
 
 TEST_F(IdleThreads, AHandOffReachesAWaitingThreadAndNeedsOne) {
-    CIdleConnectionThreads idle;
-    auto context = std::make_shared<CServiceContext>(*m_pCore, CServiceOptions{});
+    auto pool = std::make_shared<CIdleConnectionThreads>();
+    CIdleConnectionThreads& idle = *pool;
+    auto context = std::make_shared<CServiceContext>(*m_pCore, CServiceOptions{}, pool);
     EXPECT_FALSE(idle.HandOff(context));
     std::shared_ptr<CServiceContext> received;
     std::thread waiter([&] { received = idle.WaitForWork(); });

@@ -1,6 +1,7 @@
 // The OrvaneSrv program itself on port 51001, in a private network namespace made for the test
 // (nothing else listens there and nothing leaves it), with its registry in a temporary folder.
 #include "tests/service/ServiceTestSupport.h"
+#include "tests/support/RunShell.h"
 
 #include <cstdio>
 #include <fstream>
@@ -16,7 +17,7 @@ protected:
         if (::geteuid() != 0) {
             GTEST_SKIP() << "needs root to create a private network namespace";
         }
-        if (svctest::RunShell("command -v curl unshare ip sqlite3 | wc -l") != "4\n") {
+        if (RunShell("command -v curl unshare ip sqlite3 | wc -l") != "4\n") {
             GTEST_SKIP() << "needs curl, unshare, ip and sqlite3";
         }
     }
@@ -29,11 +30,11 @@ protected:
                             << "'\nprogram='" ORVANE_BIN_DIR "/OrvaneSrv'\n"
                             << "log='" << (m_work.Path() / "log").string() << "'\n"
                             << script;
-        return svctest::RunShell("timeout 60 unshare -n bash '" + file.string() + "' 2>&1");
+        return RunShell("timeout 60 unshare -n bash '" + file.string() + "' 2>&1");
     }
-    svctest::CTempDir m_work;
-    svctest::CTempDir m_www;
-    svctest::CTempDir m_config;
+    CTempDir m_work;
+    CTempDir m_www;
+    CTempDir m_config;
 };
 
 constexpr const char* kStartProgram = R"(

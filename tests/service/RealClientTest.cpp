@@ -1,6 +1,7 @@
 // The service answering real HTTP clients: curl for GET and for a POST "/Query" with Basic
 // credentials, and a GET of "/" sent the way a browser sends it.
 #include "tests/service/ServiceTestSupport.h"
+#include "tests/support/RunShell.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ using svctest::Exchange;
 class RealClients : public svctest::CServiceTest {
 protected:
     void SetUp() override {
-        if (svctest::RunShell("command -v curl").empty()) {
+        if (RunShell("command -v curl").empty()) {
             GTEST_SKIP() << "curl is not installed (scripts/install-deps.sh installs it)";
         }
         CServiceTest::SetUp();
@@ -26,23 +27,20 @@ protected:
 };
 
 TEST_F(RealClients, CurlGetsTheDefaultPage) {
-    EXPECT_EQ(svctest::RunShell("curl -s --max-time 5 " + Url("/")),
+    EXPECT_EQ(RunShell("curl -s --max-time 5 " + Url("/")),
               "<html><body>OrvaneSrv</body></html>\n");
-    EXPECT_EQ(svctest::RunShell("curl -s --max-time 5 -o /dev/null -w '%{http_code}' " +
-                                Url("/none.htm")),
+    EXPECT_EQ(RunShell("curl -s --max-time 5 -o /dev/null -w '%{http_code}' " + Url("/none.htm")),
               "404");
 }
 
 TEST_F(RealClients, CurlQueriesWithBasicCredentials) {
-    EXPECT_EQ(
-        svctest::RunShell("curl -s --max-time 5 -u admin:9983 -X POST --data-binary $'x\\n' " +
-                          Url("/Query")),
-        "<StorageServers AdminGroup=\"Yes\"></StorageServers>");
-    EXPECT_EQ(
-        svctest::RunShell("curl -s --max-time 5 -o /dev/null -w '%{http_code}' -u admin:no -X POST "
-                          "--data-binary $'x\\n' " +
-                          Url("/Query")),
-        "401");
+    EXPECT_EQ(RunShell("curl -s --max-time 5 -u admin:9983 -X POST --data-binary $'x\\n' " +
+                       Url("/Query")),
+              "<StorageServers AdminGroup=\"Yes\"></StorageServers>");
+    EXPECT_EQ(RunShell("curl -s --max-time 5 -o /dev/null -w '%{http_code}' -u admin:no -X POST "
+                       "--data-binary $'x\\n' " +
+                       Url("/Query")),
+              "401");
 }
 
 TEST_F(RealClients, ABrowserStyleGetOfTheRoot) {

@@ -1,7 +1,6 @@
-// The pieces of request handling that need no network: the Base64 decoder and the Basic
-// credentials test, the canned responses and dates, the log entries, and which names GET may
-// open.
-#include "service/Base64Decode.h"
+// The pieces of request handling that need no network: the Basic credentials test, the canned
+// responses and dates, the log entries, and which names GET may open.
+#include "platform/text/Base64.h"
 #include "service/CheckBasicCredentials.h"
 #include "service/HttpResponses.h"
 #include "service/OpenRequestedFile.h"
@@ -16,26 +15,6 @@
 
 namespace {
 
-using svctest::Base64;
-using svctest::CTempDir;
-
-TEST(Base64Decode, SkipsBytesOutsideTheAlphabetAndNeedsNoPadding) {
-    EXPECT_EQ(Base64Decode("YWRtaW46OTk4Mw=="), "admin:9983");
-    EXPECT_EQ(Base64Decode("YWRt aW46\r\nOTk4 Mw"), "admin:9983");
-    EXPECT_EQ(Base64Decode("YWRtaW46OTk4Mw==\r\n"), "admin:9983");
-    EXPECT_EQ(Base64Decode("\x80YW\xffJ0"), "abt");
-}
-
-TEST(Base64Decode, ShortGroupsAndEqualsSigns) {
-    EXPECT_EQ(Base64Decode("Y"), "");
-    EXPECT_EQ(Base64Decode("YQ"), "a");
-    EXPECT_EQ(Base64Decode("YWI"), "ab");
-    // An equals sign in the third or fourth place ends the text; in the first two it is skipped.
-    EXPECT_EQ(Base64Decode("YQ==YWJj"), "a");
-    EXPECT_EQ(Base64Decode("=Y=Q"), "a");
-    EXPECT_EQ(Base64Decode(""), "");
-}
-
 class Credentials : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -44,7 +23,7 @@ protected:
         m_users[u"long"] = std::make_unique<CUserData>(u"long", std::u16string(200, u'p'));
     }
     int Check(std::string_view decoded) {
-        return CheckBasicCredentials(Base64(decoded) + "\r\n", m_name, m_users);
+        return CheckBasicCredentials(Base64Encode(decoded) + "\r\n", m_name, m_users);
     }
     CUserTable m_users;
     std::string m_name;

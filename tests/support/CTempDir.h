@@ -3,7 +3,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <string_view>
 
 class CTempDir {
 public:
@@ -22,6 +24,14 @@ public:
 
     const std::filesystem::path& Path() const { return m_path; }
     std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+
+    // Writes a file below the directory, creating the folders on its way.
+    void Write(const std::string& name, std::string_view content) const {
+        const auto file = m_path / name;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream out(file, std::ios::binary);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    }
 
 private:
     std::filesystem::path m_path;

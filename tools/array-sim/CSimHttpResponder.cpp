@@ -1,28 +1,12 @@
 #include "tools/array-sim/CSimHttpResponder.h"
 
-#include <cctype>
+#include "platform/text/Base64.h"
+#include "platform/text/TextUtil.h"
+
 #include <charconv>
 #include <optional>
 
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 const char* Reason(int status) {
     switch (status) {
@@ -99,7 +83,7 @@ std::optional<Request> ParseRequest(std::string_view received, bool& malformed) 
                                                                   : second - space - 1));
             first = false;
         } else if (std::size_t colon = line.find(':'); colon != std::string_view::npos) {
-            std::string name = Lower(Trim(line.substr(0, colon)));
+            std::string name = AsciiLower(Trim(line.substr(0, colon)));
             std::string_view value = Trim(line.substr(colon + 1));
             if (name == "content-length") {
                 auto [end, error] =
@@ -108,7 +92,7 @@ std::optional<Request> ParseRequest(std::string_view received, bool& malformed) 
                     malformed = true;
                     return std::nullopt;
                 }
-            } else if (name == "authorization" && Lower(value.substr(0, 6)) == "basic ") {
+            } else if (name == "authorization" && AsciiLower(value.substr(0, 6)) == "basic ") {
                 request.authorization = std::string(Trim(value.substr(6)));
             }
         }
@@ -135,35 +119,6 @@ std::string OkBody(const CArrayConfig& array) {
 
 } // namespace
 
-std::string CSimHttpResponder::DecodeBase64(std::string_view text) {
-    std::string out;
-    unsigned int buffer = 0;
-    int bits = 0;
-    for (char c : text) {
-        int value = -1;
-        if (c >= 'A' && c <= 'Z') {
-            value = c - 'A';
-        } else if (c >= 'a' && c <= 'z') {
-            value = c - 'a' + 26;
-        } else if (c >= '0' && c <= '9') {
-            value = c - '0' + 52;
-        } else if (c == '+') {
-            value = 62;
-        } else if (c == '/') {
-            value = 63;
-        } else {
-            continue;
-        }
-        buffer = (buffer << 6) | static_cast<unsigned int>(value);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += static_cast<char>((buffer >> bits) & 0xFF);
-        }
-    }
-    return out;
-}
-
 CSimHttpResponder::Result CSimHttpResponder::Handle(const CArrayConfig& array,
                                                     std::string_view received) {
     bool malformed = false;
@@ -184,7 +139,7 @@ CSimHttpResponder::Result CSimHttpResponder::Handle(const CArrayConfig& array,
         return {State::Respond, Response(405, "POST only\n")};
     }
     std::string expected = array.m_strAdminUser + ":" + array.m_strAdminPassword;
-    if (!request->authorization || DecodeBase64(*request->authorization) != expected) {
+    if (!request->authorization || Base64Decode(*request->authorization) != expected) {
         return {State::Respond, Response(401, "authentication failed\n",
                                          "WWW-Authenticate: Basic realm=\"array\"\r\n")};
     }

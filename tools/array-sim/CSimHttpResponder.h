@@ -22,6 +22,4 @@ public:
     static constexpr const char* kQueryBody = "op=query&query=0";
     static constexpr std::size_t kOversizeBody = 100000;
     static constexpr std::size_t kMaxRequest = 1 << 20;
-
-    static std::string DecodeBase64(std::string_view text);
 };

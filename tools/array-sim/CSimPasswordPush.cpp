@@ -1,5 +1,7 @@
 #include "tools/array-sim/CSimPasswordPush.h"
 
+#include "platform/io/CUniqueFd.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <charconv>
@@ -48,7 +50,8 @@ int CSimPasswordPush::Push(const CArrayConfig& array, const std::string& manager
         err << "orvane-array-sim: --manager needs an IPv4 address\n";
         return 1;
     }
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const CUniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int fd = socket.Get();
     timeval timeout{kTimeoutSeconds, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
@@ -58,7 +61,6 @@ int CSimPasswordPush::Push(const CArrayConfig& array, const std::string& manager
         ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
             static_cast<ssize_t>(request.size())) {
         err << "orvane-array-sim: cannot reach " << manager << ": " << std::strerror(errno) << "\n";
-        ::close(fd);
         return 1;
     }
     std::string answer;
@@ -67,7 +69,6 @@ int CSimPasswordPush::Push(const CArrayConfig& array, const std::string& manager
     while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
         answer.append(buffer, static_cast<std::size_t>(got));
     }
-    ::close(fd);
     if (answer.empty()) {
         err << "orvane-array-sim: no answer from " << manager << "\n";
         return 1;

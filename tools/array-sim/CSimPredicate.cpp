@@ -1,28 +1,12 @@
 #include "tools/array-sim/CSimPredicate.h"
 
 #include "platform/slp/CSlpAttrList.h"
+#include "platform/text/TextUtil.h"
 
 #include <cctype>
 #include <charconv>
 
 namespace {
-
-std::string Fold(std::string_view text) {
-    std::string out;
-    bool blank = false;
-    for (char c : text) {
-        if (c == ' ' || c == '\t') {
-            blank = !out.empty();
-            continue;
-        }
-        if (blank) {
-            out += ' ';
-            blank = false;
-        }
-        out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
 
 std::optional<long long> Number(std::string_view text) {
     long long value = 0;
@@ -106,7 +90,7 @@ private:
             tag.remove_suffix(1);
         }
         std::optional<std::string> wanted = CSlpAttrList::Unescape(item.substr(equals + 1));
-        if (!wanted || Fold(tag).empty()) {
+        if (!wanted || FoldWhiteSpaceLower(tag).empty()) {
             return std::nullopt;
         }
         for (const auto& [name, value] : m_attributes) {
@@ -126,8 +110,8 @@ private:
         if (left && right) {
             return op == '<' ? *left <= *right : op == '>' ? *left >= *right : *left == *right;
         }
-        std::string a = Fold(value);
-        std::string b = Fold(wanted);
+        std::string a = FoldWhiteSpaceLower(value);
+        std::string b = FoldWhiteSpaceLower(wanted);
         switch (op) {
         case '<':
             return a <= b;

@@ -48,32 +48,25 @@ CSimServer::CSimServer(std::vector<CArrayConfig> arrays, std::uint16_t slpPort,
                        std::uint16_t httpPort)
     : m_arrArrays(std::move(arrays)), m_nSlpPort(slpPort), m_nHttpPort(httpPort) {}
 
-CSimServer::~CSimServer() {
-    for (const Endpoint& endpoint : m_listEndpoints) {
-        ::close(endpoint.fd);
-    }
-}
+CSimServer::~CSimServer() = default;
 
 std::string CSimServer::Bind(Kind kind, std::size_t array, int type, std::uint16_t port) {
-    int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    CUniqueFd owned(::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!owned) {
         return SystemError("socket");
     }
+    const int fd = owned.Get();
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     std::string host = kind == Kind::Multicast ? "0.0.0.0" : m_arrArrays[array].m_strAddress;
     sockaddr_in local = Address(host, port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        std::string error = SystemError("cannot bind " + host + ":" + std::to_string(port));
-        ::close(fd);
-        return error;
+        return SystemError("cannot bind " + host + ":" + std::to_string(port));
     }
     if (type == SOCK_STREAM && ::listen(fd, 128) != 0) {
-        std::string error = SystemError("listen");
-        ::close(fd);
-        return error;
+        return SystemError("listen");
     }
-    m_listEndpoints.push_back(Endpoint{kind, fd, array, {}, {}});
+    m_listEndpoints.push_back(Endpoint{kind, std::move(owned), array, {}, {}});
     if (kind == Kind::SlpUdp) {
         m_arrUdpFd[array] = fd;
     }
@@ -85,7 +78,7 @@ std::string CSimServer::Start() {
     if (std::string error = Bind(Kind::Multicast, 0, SOCK_DGRAM, m_nSlpPort); !error.empty()) {
         return error;
     }
-    int multicastFd = m_listEndpoints.back().fd;
+    int multicastFd = m_listEndpoints.back().fd.Get();
     int on = 1;
     ::setsockopt(multicastFd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     for (std::size_t i = 0; i < m_arrArrays.size(); ++i) {
@@ -115,7 +108,7 @@ void CSimServer::Run(const std::atomic<bool>& stop) {
         entries.clear();
         for (const Endpoint& endpoint : m_listEndpoints) {
             short events = endpoint.out.empty() ? POLLIN : static_cast<short>(POLLIN | POLLOUT);
-            entries.push_back(pollfd{endpoint.fd, events, 0});
+            entries.push_back(pollfd{endpoint.fd.Get(), events, 0});
         }
         int ready = ::poll(entries.data(), entries.size(), 200);
         if (ready <= 0) {
@@ -126,7 +119,7 @@ void CSimServer::Run(const std::atomic<bool>& stop) {
             if (entries[i].revents & POLLOUT) {
                 OnWritable(i);
             }
-            if (i < m_listEndpoints.size() && m_listEndpoints[i].fd == entries[i].fd &&
+            if (i < m_listEndpoints.size() && m_listEndpoints[i].fd.Get() == entries[i].fd &&
                 (entries[i].revents & (POLLIN | POLLHUP | POLLERR))) {
                 OnReadable(i);
             }
@@ -150,7 +143,7 @@ void CSimServer::OnReadable(std::size_t index) {
     case Kind::SlpStream:
     case Kind::HttpStream: {
         char buffer[16384];
-        ssize_t got = ::recv(endpoint.fd, buffer, sizeof buffer, 0);
+        ssize_t got = ::recv(endpoint.fd.Get(), buffer, sizeof buffer, 0);
         if (got <= 0) {
             if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
                 Close(index);
@@ -171,7 +164,8 @@ void CSimServer::OnReadable(std::size_t index) {
 
 void CSimServer::OnWritable(std::size_t index) {
     Endpoint& endpoint = m_listEndpoints[index];
-    ssize_t sent = ::send(endpoint.fd, endpoint.out.data(), endpoint.out.size(), MSG_NOSIGNAL);
+    ssize_t sent =
+        ::send(endpoint.fd.Get(), endpoint.out.data(), endpoint.out.size(), MSG_NOSIGNAL);
     if (sent < 0) {
         if (errno != EAGAIN && errno != EINTR) {
             Close(index);
@@ -202,7 +196,7 @@ void CSimServer::Reply(std::size_t array, const std::vector<std::uint8_t>& reque
 void CSimServer::OnMulticast(Endpoint& endpoint) {
     std::vector<std::uint8_t> buffer;
     sockaddr_in from{};
-    if (!ReceiveDatagram(endpoint.fd, buffer, from)) {
+    if (!ReceiveDatagram(endpoint.fd.Get(), buffer, from)) {
         return;
     }
     for (std::size_t i = 0; i < m_arrArrays.size(); ++i) {
@@ -213,20 +207,20 @@ void CSimServer::OnMulticast(Endpoint& endpoint) {
 void CSimServer::OnSlpUdp(Endpoint& endpoint) {
     std::vector<std::uint8_t> buffer;
     sockaddr_in from{};
-    if (!ReceiveDatagram(endpoint.fd, buffer, from)) {
+    if (!ReceiveDatagram(endpoint.fd.Get(), buffer, from)) {
         return;
     }
     Reply(endpoint.array, buffer, from, false);
 }
 
 void CSimServer::OnAccept(Endpoint& endpoint) {
-    int fd = ::accept4(endpoint.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int fd = ::accept4(endpoint.fd.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         return;
     }
     Kind kind = endpoint.kind == Kind::SlpListen ? Kind::SlpStream : Kind::HttpStream;
     std::size_t array = endpoint.array;
-    m_listEndpoints.push_back(Endpoint{kind, fd, array, {}, {}});
+    m_listEndpoints.push_back(Endpoint{kind, CUniqueFd(fd), array, {}, {}});
 }
 
 void CSimServer::OnStream(Endpoint& endpoint) {
@@ -265,6 +259,5 @@ void CSimServer::OnStream(Endpoint& endpoint) {
 }
 
 void CSimServer::Close(std::size_t index) {
-    ::close(m_listEndpoints[index].fd);
     m_listEndpoints.erase(m_listEndpoints.begin() + static_cast<long>(index));
 }

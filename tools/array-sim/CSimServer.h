@@ -3,6 +3,7 @@
 // the multicast (and broadcast) requests for all of them. A single poll loop serves it all.
 #pragma once
 
+#include "platform/io/CUniqueFd.h"
 #include "tools/array-sim/CArrayConfig.h"
 
 #include <atomic>
@@ -28,7 +29,7 @@ private:
     enum class Kind { Multicast, SlpUdp, SlpListen, HttpListen, SlpStream, HttpStream };
     struct Endpoint {
         Kind kind;
-        int fd;
+        CUniqueFd fd;
         std::size_t array;
         std::string in;
         std::string out;

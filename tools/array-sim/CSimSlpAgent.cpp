@@ -1,6 +1,7 @@
 #include "tools/array-sim/CSimSlpAgent.h"
 
 #include "platform/slp/CSlpMessageCodec.h"
+#include "platform/text/TextUtil.h"
 #include "tools/array-sim/CSimPredicate.h"
 
 #include <cctype>
@@ -12,23 +13,13 @@ namespace {
 
 constexpr std::uint16_t kLifetime = 10800;
 
-std::string Lower(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        if (c != ' ' && c != '\t') {
-            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-    }
-    return out;
-}
-
 bool ListHas(std::string_view list, std::string_view item) {
-    std::string wanted = Lower(item);
+    std::string wanted = FoldWhiteSpaceLower(item);
     std::size_t start = 0;
     while (start <= list.size()) {
         std::size_t comma = list.find(',', start);
         std::size_t end = comma == std::string_view::npos ? list.size() : comma;
-        if (Lower(list.substr(start, end - start)) == wanted) {
+        if (FoldWhiteSpaceLower(list.substr(start, end - start)) == wanted) {
             return true;
         }
         if (comma == std::string_view::npos) {
@@ -40,13 +31,13 @@ bool ListHas(std::string_view list, std::string_view item) {
 }
 
 bool SameType(std::string_view requested) {
-    std::string type = Lower(requested);
+    std::string type = FoldWhiteSpaceLower(requested);
     return type == CSimSlpAgent::kServiceType || "service:" + type == CSimSlpAgent::kServiceType;
 }
 
 // The array keeps its attributes in English; "en" and its regional forms match.
 bool LanguageMatches(std::string_view tag) {
-    std::string lower = Lower(tag);
+    std::string lower = FoldWhiteSpaceLower(tag);
     return lower == "en" || lower.rfind("en-", 0) == 0;
 }
 
@@ -85,12 +76,12 @@ std::vector<CSimSlpAgent::Message> One(CSimSlpAgent::Message message) {
 std::vector<CSimSlpAgent::Message> AnswerSrvRqst(const Context& context,
                                                  const SlpSrvRqst& request) {
     SlpHeader header = ReplyHeader(context.header);
-    if (Lower(request.serviceType) == "service:service-agent") {
+    if (FoldWhiteSpaceLower(request.serviceType) == "service:service-agent") {
         SlpSAAdvert advert{"service:service-agent://" + context.array.m_strAddress,
                            context.array.m_strScope, ""};
         return One(CSlpMessageCodec::Encode(header, advert));
     }
-    if (Lower(request.serviceType) == "service:directory-agent") {
+    if (FoldWhiteSpaceLower(request.serviceType) == "service:directory-agent") {
         return {}; // not a directory agent
     }
     SlpSrvRply reply;
@@ -130,7 +121,9 @@ AnswerAttrRqst(const Context& context, const SlpAttrRqst& request, std::size_t m
         reply.errorCode = static_cast<std::uint16_t>(*error);
         return One(CSlpMessageCodec::Encode(header, reply));
     }
-    bool ours = Lower(request.url) == Lower(context.array.ServiceUrl()) || SameType(request.url);
+    bool ours =
+        FoldWhiteSpaceLower(request.url) == FoldWhiteSpaceLower(context.array.ServiceUrl()) ||
+        SameType(request.url);
     if (!ours) {
         return context.multicast ? std::vector<CSimSlpAgent::Message>{}
                                  : One(CSlpMessageCodec::Encode(header, reply));

@@ -49,7 +49,8 @@ struct CFixture {
         options.nWaitMs = 20;
         options.nLogFd = -1;
         options.docRoot = root / "www";
-        context = std::make_unique<CServiceContext>(*core, options);
+        context = std::make_unique<CServiceContext>(*core, options,
+                                                    std::make_shared<CIdleConnectionThreads>());
     }
     ~CFixture() {
         context.reset();

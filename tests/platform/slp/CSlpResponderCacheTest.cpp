@@ -1,4 +1,4 @@
-// The responder cache is shared by every handle and thread of a process.
+// The responder cache is shared by the handles and threads of a process.
 #include "platform/slp/CSlpResponderCache.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <vector>
 
 TEST(SlpResponderCache, SharedAcrossThreadsAndBounded) {
-    CSlpResponderCache& cache = CSlpResponderCache::Instance();
+    CSlpResponderCache cache;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&cache, t] {

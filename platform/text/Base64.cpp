@@ -1,5 +1,6 @@
-#include "service/Base64Decode.h"
+#include "platform/text/Base64.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -24,6 +25,8 @@ constexpr std::array<int8_t, 256> MakeTable() {
 }
 
 constexpr std::array<int8_t, 256> kTable = MakeTable();
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::size_t kGroupBytes = 3;
 
 class CReader {
 public:
@@ -79,5 +82,22 @@ std::string Base64Decode(std::string_view text) {
         }
         out.push_back(static_cast<char>(((*third & 3) << 6) | *fourth));
     } while (reader.More());
+    return out;
+}
+
+std::string Base64Encode(std::string_view bytes) {
+    std::string out;
+    out.reserve((bytes.size() + kGroupBytes - 1) / kGroupBytes * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += kGroupBytes) {
+        const std::size_t n = std::min(kGroupBytes, bytes.size() - i);
+        uint32_t group = 0;
+        for (std::size_t k = 0; k < kGroupBytes; ++k) {
+            group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0U);
+        }
+        // n bytes give n + 1 significant characters; the rest of the four are padding.
+        for (std::size_t k = 0; k < 4; ++k) {
+            out.push_back(k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 63] : '=');
+        }
+    }
     return out;
 }

@@ -1,8 +1,8 @@
-#include "service/CredentialServer.h"
+#include "service/CCredentialService.h"
 
+#include "platform/io/PollWait.h"
 #include "service/CBlockingSocketException.h"
 #include "service/CHttpBlockingSocket.h"
-#include "service/CIdleConnectionThreads.h"
 #include "service/CRequestHandler.h"
 #include "service/ServiceLog.h"
 
@@ -21,12 +21,6 @@ std::atomic<int> g_nConnectionCount{0};
 
 namespace {
 
-// The run that the listening socket belongs to, kept by the thread that starts and stops the
-// service. Acceptors only compare their own run with s_pCurrentRunId (never dereferenced): one
-// of an earlier run that wakes late leaves the flag of the current run alone.
-std::shared_ptr<CServiceContext> s_pCurrentRun;
-std::atomic<const CServiceContext*> s_pCurrentRunId{nullptr};
-
 // A connection thread needs a few KB of stack. Small stacks stay in the C library's stack
 // cache, so that starting a thread per connection maps and unmaps no memory (and sends no TLB
 // shootdowns across cores) under load.
@@ -43,12 +37,8 @@ void* ConnectionThreadEntry(void* parameter) {
     return nullptr;
 }
 
-// Idle threads may still be waiting in it when the program exits; they need nothing of it once
-// their wait has run out.
-CIdleConnectionThreads s_idleThreads;
-
 void StartNextAcceptor(const std::shared_ptr<CServiceContext>& context) {
-    if (s_idleThreads.HandOff(context)) {
+    if (context->m_pIdleThreads->HandOff(context)) {
         return;
     }
     pthread_attr_t attr;
@@ -68,7 +58,7 @@ void StartNextAcceptor(const std::shared_ptr<CServiceContext>& context) {
 }
 
 void EndChain(const CServiceContext& context) {
-    if (s_pCurrentRunId.load() == &context) {
+    if (context.m_bCurrentRun) {
         g_bServerRunning = 0;
     }
 }
@@ -79,17 +69,10 @@ void EndChain(const CServiceContext& context) {
 void CloseGracefully(CHttpBlockingSocket& socket, int nLingerMs) {
     const int fd = socket.m_hSock;
     ::shutdown(fd, SHUT_WR);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nLingerMs);
+    const auto end = PollClock::now() + std::chrono::milliseconds(nLingerMs);
     char scratch[512];
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              end - std::chrono::steady_clock::now())
-                              .count();
-        pollfd pfd{fd, POLLIN, 0};
-        if (left <= 0 || ::poll(&pfd, 1, static_cast<int>(left)) <= 0 ||
-            ::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) {
-            break;
-        }
+    while (WaitForEvents(fd, POLLIN, end) == EPollResult::Ready &&
+           ::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
     }
     socket.Close();
 }
@@ -165,14 +148,23 @@ void AcceptAndServe(const std::shared_ptr<CServiceContext>& context) {
 void ConnectionThread(std::shared_ptr<CServiceContext> context) {
     while (context) {
         AcceptAndServe(context);
-        // An idle thread holds nothing of the run it served.
+        // An idle thread holds nothing of the run it served, only the pool it waits in.
+        const std::shared_ptr<CIdleConnectionThreads> pool = context->m_pIdleThreads;
         context.reset();
-        context = s_idleThreads.WaitForWork();
+        context = pool->WaitForWork();
     }
 }
 
-void StartCredentialServer(COrvaneSrvCore& core, const CServiceOptions& options) {
-    auto context = std::make_shared<CServiceContext>(core, options);
+CCredentialService::CCredentialService()
+    : m_pIdleThreads(std::make_shared<CIdleConnectionThreads>()) {}
+
+CCredentialService::~CCredentialService() {
+    StopCredentialServer();
+}
+
+void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
+                                               const CServiceOptions& options) {
+    auto context = std::make_shared<CServiceContext>(core, options, m_pIdleThreads);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(options.nPort);
@@ -192,24 +184,26 @@ void StartCredentialServer(COrvaneSrvCore& core, const CServiceOptions& options)
         LogSocketError(options.nLogFd, e, "VIEW:");
         return;
     }
-    s_pCurrentRun = context;
-    s_pCurrentRunId = context.get();
+    m_pRun = context;
     g_bServerRunning = 1;
     g_nConnectionCount = 0;
     WriteLogEntry(options.nLogFd, "OrvaneSrv: credential service on port " +
-                                      std::to_string(CredentialServerPort()) +
-                                      " serves files from " + context->m_strDocRoot + "\n");
+                                      std::to_string(Port()) + " serves files from " +
+                                      context->m_strDocRoot + "\n");
     StartNextAcceptor(context);
 }
 
-void StopCredentialServer() {
-    if (g_bServerRunning.load() != 1 || !g_listenSocket.HasSocket()) {
+void CCredentialService::StopCredentialServer() {
+    if (!m_pRun) {
         return;
     }
-    const int logFd = s_pCurrentRun ? s_pCurrentRun->m_options.nLogFd : STDERR_FILENO;
-    if (s_pCurrentRun) {
-        s_pCurrentRun->m_bStopping = true;
+    const std::shared_ptr<CServiceContext> run = std::move(m_pRun);
+    if (g_bServerRunning.load() != 1 || !g_listenSocket.HasSocket()) {
+        run->m_bCurrentRun = false;
+        return;
     }
+    const int logFd = run->m_options.nLogFd;
+    run->m_bStopping = true;
     g_listenSocket.Shutdown();
     for (int i = 0; i < 10 && g_bServerRunning.load() == 1; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -219,9 +213,9 @@ void StopCredentialServer() {
     } catch (const CBlockingSocketException& e) {
         LogSocketError(logFd, e, "VIEW:");
     }
-    s_pCurrentRun.reset();
+    run->m_bCurrentRun = false;
 }
 
-uint16_t CredentialServerPort() {
+uint16_t CCredentialService::Port() const {
     return g_listenSocket.LocalPort();
 }

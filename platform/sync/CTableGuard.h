@@ -9,7 +9,7 @@
 #include <mutex>
 #include <shared_mutex>
 
-class CDirectoryGuard {
+class CTableGuard {
 public:
     std::shared_lock<std::shared_mutex> LockShared() const {
         return std::shared_lock<std::shared_mutex>(m_mutex);

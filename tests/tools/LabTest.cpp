@@ -57,7 +57,7 @@ protected:
         }
         extraFile.close();
         std::string command = "OpenSLPConfig='" + (m_dir / "slp.conf").string() + "' " +
-                              ORVANE_SOURCE_DIR + "/tests/lab/orvane-lab.sh --bin " +
+                              ORVANE_SOURCE_DIR + "/tools/lab/orvane-lab.sh --bin " +
                               ORVANE_BIN_DIR + " --extra '" + (m_dir / "extra").string() + "' " +
                               labArgs + " -- sh '" + (m_dir / "run.sh").string() + "'";
         LabResult result;

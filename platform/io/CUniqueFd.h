@@ -20,11 +20,19 @@ public:
 
     int Get() const { return m_fd; }
     explicit operator bool() const { return m_fd >= 0; }
-    void Reset() {
+    // Gives the descriptor up without closing it.
+    int Release() { return std::exchange(m_fd, -1); }
+    void Reset(int fd = -1) {
         if (m_fd >= 0) {
             ::close(m_fd);
-            m_fd = -1;
         }
+        m_fd = fd;
+    }
+    // Closes now and answers close()'s result (0, or -1 with errno set).
+    int Close() {
+        const int rc = m_fd >= 0 ? ::close(m_fd) : 0;
+        m_fd = -1;
+        return rc;
     }
 
 private:

@@ -1,0 +1,17 @@
+// What an export or an import reports to the operator: how it ended and the message box text.
+#pragma once
+
+#include <string>
+
+enum class EConfigStatus {
+    Ok,
+    CreateFailed, // "Failed to create a new Configuration File."
+    OpenFailed,   // "Failed to open Configuration File."
+    FormatError,  // an archive error; the message names the file
+    WriteError,   // a file error while writing; the message names the file
+};
+
+struct CConfigResult {
+    EConfigStatus status = EConfigStatus::Ok;
+    std::u16string strMessage; // the text for the operator's message box; empty on success
+};

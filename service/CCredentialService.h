@@ -1,0 +1,53 @@
+// The credential service's listener: one listening socket on every local IPv4 address and a
+// chain of connection threads. Each thread accepts one connection, counts it, starts the thread
+// that accepts the next one, then serves its own request and ends (or waits briefly to be
+// reused as a later acceptor).
+//
+// States: Stopped (flag 0, no socket), Running (flag 1, an acceptor waiting), Stopping (socket
+// shut down, the acceptor waking) and Broken (flag 1, the socket open, nobody accepting, after
+// an Accept error or a failed thread start).
+//
+// The listening socket, the running flag and the connection counter are process-wide; the rest
+// (the current run, the idle threads) belongs to the CCredentialService object that started it.
+#pragma once
+
+#include "core/COrvaneSrvCore.h"
+#include "service/CBlockingSocket.h"
+#include "service/CIdleConnectionThreads.h"
+#include "service/CServiceContext.h"
+#include "service/CServiceOptions.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+extern CBlockingSocket g_listenSocket;
+extern std::atomic<int> g_bServerRunning;
+extern std::atomic<int> g_nConnectionCount;
+
+class CCredentialService {
+public:
+    CCredentialService();
+    // Stops the service if it still runs.
+    ~CCredentialService();
+    CCredentialService(const CCredentialService&) = delete;
+    CCredentialService& operator=(const CCredentialService&) = delete;
+
+    // Opens the listening socket and starts the first acceptor; failures are logged with "VIEW:"
+    // and leave the service stopped. The program calls it as the last step of start-up.
+    void StartCredentialServer(COrvaneSrvCore& core, const CServiceOptions& options = {});
+    // Ends the waiting acceptor and closes the listening socket; waits about 100 ms at most.
+    // Threads still serving a request end on their own and no longer reach the core once its
+    // tables are freed.
+    void StopCredentialServer();
+    // The port the listening socket is bound to, or 0.
+    uint16_t Port() const;
+
+private:
+    std::shared_ptr<CServiceContext> m_pRun;
+    std::shared_ptr<CIdleConnectionThreads> m_pIdleThreads;
+};
+
+// The body of every connection thread: accepts and serves connections of the run until the
+// chain moves on and no hand-off comes.
+void ConnectionThread(std::shared_ptr<CServiceContext> context);

@@ -1,0 +1,23 @@
+// The settings of one run of the credential service. The program uses the defaults; tests use a
+// free port, short waits and a log file of their own.
+#pragma once
+
+#include "service/CBlockingSocket.h"
+
+#include <cstdint>
+#include <filesystem>
+
+struct CServiceOptions {
+    static constexpr uint16_t kDefaultPort = 51001;
+    // Enough pending connections that bursts of clients are not dropped while the next
+    // acceptor thread starts; see the benchmark.
+    static constexpr int kDefaultBacklog = 128;
+
+    uint16_t nPort = kDefaultPort; // 0: any free port (read back with CredentialServerPort)
+    int nWaitMs = CBlockingSocket::kDefaultWaitMs;
+    int nRequestDeadlineMs = 30000; // request line, header lines and body line together
+    int nLingerMs = 2000;           // after a response, wait this long for the client to close
+    int nBacklog = kDefaultBacklog;
+    std::filesystem::path docRoot; // empty: the working directory at start
+    int nLogFd = 2;                // where the log lines go (standard error); -1: nowhere
+};

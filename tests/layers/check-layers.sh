@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Checks the direction of dependencies between the source folders, lowest layer first:
+#   platform <- storage <- core <- service <- console <- app
+# A folder may include and link only its own layer and the layers to its left, and only
+# console/ and platform/ui/ may include Qt. Prints every offending line; fails if there is one.
+set -uo pipefail
+root=${1:-$(cd "$(dirname "$0")/../.." && pwd)}
+cd "$root" || exit 2
+
+layers=(platform storage core service console app)
+rank_of() {
+    local i
+    for i in "${!layers[@]}"; do
+        [ "${layers[$i]}" = "$1" ] && { echo "$i"; return; }
+    done
+    echo -1
+}
+
+# Which layer a library target belongs to (orvane_<name>), -1 for anything else.
+lib_rank() {
+    case $1 in
+        orvane_text | orvane_io | orvane_sync | orvane_registry | orvane_slp | orvane_http | orvane_ui)
+            rank_of platform ;;
+        orvane_storage) rank_of storage ;;
+        orvane_core) rank_of core ;;
+        orvane_service) rank_of service ;;
+        orvane_console) rank_of console ;;
+        *) echo -1 ;;
+    esac
+}
+
+bad=0
+complain() {
+    echo "$1"
+    bad=1
+}
+
+for layer in "${layers[@]}"; do
+    [ -d "$layer" ] || continue
+    own=$(rank_of "$layer")
+    while IFS= read -r hit; do
+        file=${hit%%:*}
+        target=$(sed -E 's/.*#\s*include\s*"([^/"]+)\/.*/\1/' <<<"${hit#*:*:}")
+        r=$(rank_of "$target")
+        if [ "$r" -gt "$own" ] || [[ "$target" =~ ^(tools|tests|bench)$ ]]; then
+            complain "$hit: $layer/ may not include $target/"
+        fi
+    done < <(grep -rnE '#\s*include\s*"[a-z]+/' --include='*.h' --include='*.cpp' --include='*.c' "$layer")
+
+    if [ "$layer" != console ]; then
+        while IFS= read -r hit; do
+            case $hit in platform/ui/*) continue ;; esac
+            complain "$hit: Qt is used only in console/ and platform/ui/"
+        done < <(grep -rnE '#\s*include\s*[<"](Qt[A-Za-z]*/|Q[A-Z][A-Za-z]*>)' \
+                     --include='*.h' --include='*.cpp' "$layer")
+    fi
+
+    while IFS= read -r cmake; do
+        for lib in $(grep -oE 'orvane_[a-z_]+' "$cmake" | sort -u); do
+            r=$(lib_rank "$lib")
+            if [ "$r" -gt "$own" ]; then
+                complain "$cmake: $layer/ may not link $lib"
+            fi
+        done
+    done < <(find "$layer" -name CMakeLists.txt)
+done
+
+# The tools sit beside the program: they may use the platform layer only, and no Qt.
+if [ -d tools ]; then
+    while IFS= read -r hit; do
+        complain "$hit: tools/ may include only platform/ and tools/"
+    done < <(grep -rnE '#\s*include\s*"(storage|core|service|console|app)/' \
+                 --include='*.h' --include='*.cpp' tools)
+fi
+
+[ "$bad" -eq 0 ] && echo "layers: every include and link points left"
+exit "$bad"

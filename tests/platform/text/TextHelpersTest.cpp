@@ -1,0 +1,64 @@
+// Base64 both ways and the small text helpers of protocol and configuration text.
+#include "platform/text/Base64.h"
+#include "platform/text/TextUtil.h"
+
+#include <gtest/gtest.h>
+
+TEST(Base64Decode, SkipsBytesOutsideTheAlphabetAndNeedsNoPadding) {
+    EXPECT_EQ(Base64Decode("YWRtaW46OTk4Mw=="), "admin:9983");
+    EXPECT_EQ(Base64Decode("YWRt aW46\r\nOTk4 Mw"), "admin:9983");
+    EXPECT_EQ(Base64Decode("YWRtaW46OTk4Mw==\r\n"), "admin:9983");
+    EXPECT_EQ(Base64Decode("\x80YW\xffJ0"), "abt");
+}
+
+TEST(Base64Decode, ShortGroupsAndEqualsSigns) {
+    EXPECT_EQ(Base64Decode("Y"), "");
+    EXPECT_EQ(Base64Decode("YQ"), "a");
+    EXPECT_EQ(Base64Decode("YWI"), "ab");
+    // An equals sign in the third or fourth place ends the text; in the first two it is skipped.
+    EXPECT_EQ(Base64Decode("YQ==YWJj"), "a");
+    EXPECT_EQ(Base64Decode("=Y=Q"), "a");
+    EXPECT_EQ(Base64Decode(""), "");
+}
+
+TEST(Base64Encode, PadsToWholeGroupsWithoutLineBreaks) {
+    // RFC 4648, section 10.
+    const std::pair<const char*, const char*> vectors[] = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+    };
+    for (const auto& [plain, encoded] : vectors) {
+        EXPECT_EQ(Base64Encode(plain), encoded) << plain;
+    }
+    EXPECT_EQ(Base64Encode(std::string(100, 'x')).find('\n'), std::string::npos);
+}
+
+TEST(Base64Encode, EveryByteValueRoundTripsThroughTheDecoder) {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) {
+        bytes += static_cast<char>(255 - i);
+    }
+    for (std::size_t n = 0; n <= 5; ++n) {
+        const std::string piece = bytes.substr(n);
+        EXPECT_EQ(Base64Decode(Base64Encode(piece)), piece) << n;
+    }
+}
+
+TEST(TextUtil, TrimSplitFoldAndCompareWithoutCase) {
+    EXPECT_EQ(Trim(" \t a b \r\n"), "a b");
+    EXPECT_EQ(Trim(" \t\r\n"), "");
+    EXPECT_EQ(SplitList(" a, ,b ,,c"), (std::vector<std::string_view>{"a", "b", "c"}));
+    EXPECT_TRUE(SplitList(" , ").empty());
+    EXPECT_EQ(FoldWhiteSpaceLower("  Service:RAID \t X  "), "service:raid x");
+    EXPECT_TRUE(EqualsNoCase("PoSt", "post"));
+    EXPECT_FALSE(EqualsNoCase("post", "posts"));
+    // Only ASCII letters fold: bytes above 127 compare as they are.
+    EXPECT_FALSE(EqualsNoCase("\xC3\xA9", "\xC3\x89"));
+    EXPECT_TRUE(StartsWithNoCase("/updateadminpasswd?x", "/UpdateAdminPasswd?"));
+    EXPECT_FALSE(StartsWithNoCase("/Upd", "/UpdateAdminPasswd?"));
+}

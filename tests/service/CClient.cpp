@@ -1,0 +1,65 @@
+#include "tests/service/CClient.h"
+
+#include "platform/io/PollWait.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace svctest {
+
+CClient::CClient(uint16_t port) {
+    m_fd.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(m_fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        m_fd.Reset();
+    }
+}
+
+void CClient::Send(std::string_view bytes) const {
+    while (!bytes.empty()) {
+        const ssize_t r = ::send(m_fd.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (r <= 0) {
+            return;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(r));
+    }
+}
+
+std::string CClient::ReadAll(std::chrono::milliseconds timeout) const {
+    std::string text;
+    const auto end = PollClock::now() + timeout;
+    char buffer[16384];
+    for (;;) {
+        if (WaitForEvents(m_fd.Get(), POLLIN, end) != EPollResult::Ready) {
+            return text;
+        }
+        const ssize_t r = ::recv(m_fd.Get(), buffer, sizeof buffer, 0);
+        if (r <= 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(r));
+    }
+}
+
+bool CClient::WaitClosed(std::chrono::milliseconds timeout) const {
+    if (WaitForEvents(m_fd.Get(), POLLIN, timeout) != EPollResult::Ready) {
+        return false;
+    }
+    char byte;
+    return ::recv(m_fd.Get(), &byte, 1, MSG_PEEK) <= 0;
+}
+
+std::string Exchange(uint16_t port, std::string_view request) {
+    CClient client(port);
+    EXPECT_TRUE(client.Connected());
+    client.Send(request);
+    return client.ReadAll();
+}
+
+} // namespace svctest

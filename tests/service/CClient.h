@@ -1,0 +1,35 @@
+// A raw TCP client of the credential service tests: connects to 127.0.0.1:port, sends bytes,
+// reads until the server closes. The socket is closed when the client goes.
+#pragma once
+
+#include "platform/io/CUniqueFd.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace svctest {
+
+class CClient {
+public:
+    explicit CClient(uint16_t port);
+    CClient(const CClient&) = delete;
+    CClient& operator=(const CClient&) = delete;
+
+    bool Connected() const { return static_cast<bool>(m_fd); }
+    void Send(std::string_view bytes) const;
+    // Everything until the server closes (or the timeout passes).
+    std::string ReadAll(std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+    // Whether the server closed within the timeout.
+    bool WaitClosed(std::chrono::milliseconds timeout) const;
+    int Fd() const { return m_fd.Get(); }
+
+private:
+    CUniqueFd m_fd;
+};
+
+// Sends a whole request on a new connection and answers everything the server sent back.
+std::string Exchange(uint16_t port, std::string_view request);
+
+} // namespace svctest

@@ -1,0 +1,40 @@
+#include "tests/support/CLogCapture.h"
+
+#include <atomic>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+CLogCapture::CLogCapture() {
+    static std::atomic<int> counter{0};
+    m_file = std::filesystem::temp_directory_path() /
+             ("orvane-log-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    m_fd = ::open(m_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+}
+
+CLogCapture::~CLogCapture() {
+    // The descriptor stays open: a thread that is still ending when the test is over may write
+    // one more line, as the program's threads may write to standard error.
+    std::error_code ec;
+    std::filesystem::remove(m_file, ec);
+}
+
+std::string CLogCapture::Text() const {
+    std::ifstream in(m_file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool CLogCapture::WaitFor(std::string_view needle, std::chrono::milliseconds timeout) const {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    do {
+        if (Text().find(needle) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (std::chrono::steady_clock::now() < end);
+    return false;
+}
