@@ -1,0 +1,65 @@
+// Discovery passes and what they do to the server table and the System tab's list. A pass runs on
+// a thread of its own (DiscoveryThreadProc): one SLP search for the storage servers' service type,
+// one attribute query per URL, each server reported to the window thread with a sent call
+// (UM_SERVER_FOUND), the end of the pass with a posted one (UM_DISCOVERY_DONE). On the window
+// thread, OnServerFound files the server in the table and updates its row, and OnDiscoveryDone
+// sweeps away the servers that did not answer. Passes never overlap (m_bDiscovering).
+//
+// Qt-free: the console's System tab owns one and drives it from its timer and Refresh button;
+// the headless front end does the same with its own loop. Everything here except the thread runs
+// on the window thread.
+#pragma once
+
+#include "platform/sync/CTableGuard.h"
+#include "platform/ui/IWindowThread.h"
+#include "storage/CServerTable.h"
+#include "storage/CSlpFunctions.h"
+#include "storage/IServerListView.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+class CServerDiscovery {
+public:
+    static constexpr int kTimerId = 111;
+    static constexpr int kPeriodMs = 30000;
+
+    struct CHooks {
+        std::function<void(bool)> enableRefresh;     // the Refresh button's state
+        std::function<void()> refreshAccountServers; // the Account tab's servers of its group
+    };
+
+    // The table is guarded by guard; list and hooks are used on the window thread only. window
+    // carries the pass thread's reports; its owner closes it before this object goes, so that a
+    // pass still running at shutdown reports to nobody.
+    CServerDiscovery(CServerTable& table, std::shared_ptr<CTableGuard> guard, IServerListView& list,
+                     std::shared_ptr<IWindowThread> window, CHooks hooks,
+                     CSlpFunctions slp = CSlpFunctions::Library());
+
+    // Tab initialisation: the first pass (no BeginPass; the table is empty).
+    void StartFirstPass();
+    // Timer 111: a new pass unless one is running.
+    void OnTimer();
+    // Refresh button: disables the button, then as a timer tick.
+    void OnRefresh();
+
+    // UM_SERVER_FOUND: host is the service URL's host, attrList the server's attribute list.
+    void OnServerFound(std::string_view host, std::string_view attrList);
+    // UM_DISCOVERY_DONE: the sweep.
+    void OnDiscoveryDone();
+
+    bool IsDiscovering() const { return m_bDiscovering != 0; }
+
+private:
+    void StartPass();
+
+    CServerTable& m_table;
+    std::shared_ptr<CTableGuard> m_pGuard;
+    IServerListView& m_list;
+    std::shared_ptr<IWindowThread> m_pWindow;
+    CHooks m_hooks;
+    CSlpFunctions m_slp;
+    int32_t m_bDiscovering = 0;
+};
