@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     curl iproute2 procps nginx-light
     qt6-base-dev fonts-dejavu-core xvfb xauth
+    chromium chromium-driver python3-selenium
 )
 
 sudo_cmd=()

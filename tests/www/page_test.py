@@ -1,0 +1,454 @@
+#!/usr/bin/env python3
+"""The self-service page in a real, headless browser.
+
+Runs inside a private network namespace (run-page-test.sh makes it): brings its loopback link
+up, starts the test server program (the credential service on port 51001 over a fixed
+directory, serving the page's folder) and a small stand-in service that answers "/Query" with
+broken or unexpected answers, then drives chromium through chromedriver.
+
+Usage: page_test.py SERVER_PROGRAM WWW_DIR SCREENSHOT_DIR
+"""
+import base64
+import os
+import pathlib
+import shutil
+import socket
+import socketserver
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+from selenium import webdriver
+from selenium.common.exceptions import NoAlertPresentException, TimeoutException
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support import expected_conditions
+from selenium.webdriver.support.ui import WebDriverWait
+
+# The source tree stays clean: no bytecode cache beside the scripts.
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import importlib  # noqa: E402
+
+page_hashes = importlib.import_module("update-page-hashes")
+
+SERVICE = "http://127.0.0.1:51001"
+STAND_IN_PORT = 51081
+STAND_IN = "http://127.0.0.1:%d" % STAND_IN_PORT
+WAIT_S = 10
+START_WAIT_S = 20
+COLUMNS = ["IPAddr", "SystemName", "Product", "Type", "MAC", "LoginUserName"]
+USER = ("dana", "Blue-Harbor-42")
+ADMIN = ("admin", "9983")
+NO_ARRAYS = ("erik", "no-arrays")
+UTF8_USER = ("j\u00f6rg", "p\u00e4ss:w\u00f6rd")
+HOSTILE_NAME = "<img src=x onerror=\"document.title='injected'\">"
+DESKTOP = (1280, 800)
+PHONE = (390, 844)
+
+server_program, www_dir, screenshot_dir = sys.argv[1:4]
+
+
+def query_with_curl(user, password):
+    """The service's own answer to "/Query", as the page must show it."""
+    out = subprocess.run(
+        ["curl", "-s", "--max-time", "10", "-u", "%s:%s" % (user, password), "-X", "POST",
+         "--data-binary", "x\n", SERVICE + "/Query"],
+        check=True, capture_output=True).stdout
+    root = ElementTree.fromstring(out)
+    assert root.tag == "StorageServers", out
+    return root
+
+
+def wait_for_port(port, process=None):
+    deadline = time.monotonic() + START_WAIT_S
+    while time.monotonic() < deadline:
+        if process is not None and process.poll() is not None:
+            raise RuntimeError("the test server ended with %s" % process.returncode)
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError("nothing listens on port %d" % port)
+
+
+class StandIn(socketserver.ThreadingTCPServer):
+    """Serves the page like the service does and answers POST with whatever a test set."""
+    allow_reuse_address = True
+    daemon_threads = True
+    answer = b""  # the raw bytes of the next answers to POST; None: close without one
+    page = b""
+
+
+class StandInHandler(socketserver.StreamRequestHandler):
+    def handle(self):
+        request_line = self.rfile.readline(2000)
+        length = 0
+        while True:
+            line = self.rfile.readline(2000)
+            if line in (b"\r\n", b"\n", b""):
+                break
+            name, _, value = line.decode("latin-1").partition(":")
+            if name.strip().lower() == "content-length":
+                length = int(value.strip())
+        if length:
+            self.rfile.read(length)
+        if request_line.startswith(b"GET "):
+            self.wfile.write(b"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
+                             + str(len(self.server.page)).encode() + b"\r\n\r\n" +
+                             self.server.page)
+        elif self.server.answer is not None:
+            self.wfile.write(self.server.answer)
+
+
+def xml_answer(body):
+    return b"HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n" + body
+
+
+class Browser:
+    """One headless chromium with an empty profile of its own."""
+
+    def __init__(self):
+        self.profile = tempfile.mkdtemp(prefix="orvane-page-profile-")
+        options = webdriver.ChromeOptions()
+        options.binary_location = shutil.which("chromium")
+        for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                     "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync",
+                     "--disable-dev-shm-usage", "--user-data-dir=" + self.profile,
+                     "--window-size=%d,%d" % DESKTOP, "--lang=en-US",
+                     "--force-color-profile=srgb", "--hide-scrollbars"]:
+            options.add_argument(flag)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        self.driver = webdriver.Chrome(service=Service(shutil.which("chromedriver")),
+                                       options=options)
+        self.driver.set_page_load_timeout(WAIT_S)
+
+    def close(self):
+        self.driver.quit()
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+
+def setUpModule():
+    global server, store, stand_in, browser
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    store = tempfile.mkdtemp(prefix="orvane-page-store-")
+    server = subprocess.Popen([server_program, www_dir, store], stdout=subprocess.DEVNULL)
+    wait_for_port(51001, server)
+    stand_in = StandIn(("127.0.0.1", STAND_IN_PORT), StandInHandler)
+    stand_in.page = (pathlib.Path(www_dir) / "default.htm").read_bytes()
+    threading.Thread(target=stand_in.serve_forever, daemon=True).start()
+    os.makedirs(screenshot_dir, exist_ok=True)
+    browser = Browser()
+
+
+def tearDownModule():
+    browser.close()
+    stand_in.shutdown()
+    stand_in.server_close()
+    server.terminate()
+    server.wait(timeout=WAIT_S)
+    shutil.rmtree(store, ignore_errors=True)
+
+
+class PageCase(unittest.TestCase):
+    """Each test starts on a freshly loaded page in the shared browser."""
+
+    base = SERVICE
+
+    def setUp(self):
+        self.d = browser.driver
+        self.use_viewport(DESKTOP, mobile=False)
+        self.d.get(self.base + "/")
+        self.d.get_log("browser")  # drop what earlier tests logged
+
+    # The browser styles the error element of an unreadable document inline, which the policy
+    # refuses: expected where a test sends such documents.
+    ignored_reports = ()
+
+    def tearDown(self):
+        errors = [e["message"] for e in self.d.get_log("browser")
+                  if ("Content Security Policy" in e["message"] or "Uncaught" in e["message"])
+                  and not any(text in e["message"] for text in self.ignored_reports)]
+        self.assertEqual(errors, [])
+        with self.assertRaises(NoAlertPresentException):
+            self.d.switch_to.alert.text
+
+    def by_id(self, element_id):
+        return self.d.find_element(By.ID, element_id)
+
+    def wait_until(self, condition, what):
+        try:
+            return WebDriverWait(self.d, WAIT_S).until(lambda d: condition())
+        except TimeoutException:
+            self.fail("timed out waiting for " + what)
+
+    def sign_in(self, user, password):
+        self.by_id("user").clear()
+        self.by_id("user").send_keys(user)
+        self.by_id("password").send_keys(password)
+        self.by_id("sign-in").click()
+
+    def wait_signed_in(self):
+        self.wait_until(lambda: self.by_id("results").is_displayed(), "the arrays")
+
+    def wait_message(self):
+        return self.wait_until(lambda: self.by_id("signin-message").text, "a message")
+
+    def table_rows(self):
+        """The visible text of every cell, row by row."""
+        return [[c.text for c in row.find_elements(By.TAG_NAME, "td")]
+                for row in self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")]
+
+    def active_id(self):
+        return self.d.switch_to.active_element.get_attribute("id")
+
+    def stored_anything(self):
+        return self.d.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            const names = window.caches ? caches.keys() : Promise.resolve([]);
+            names.then((keys) => done(document.cookie + '|' + localStorage.length + '|' +
+                                      sessionStorage.length + '|' + keys.length));""")
+
+    def screenshot(self, name):
+        path = os.path.join(screenshot_dir, name)
+        self.assertTrue(self.d.save_screenshot(path), path)
+
+    def use_viewport(self, size, mobile):
+        self.d.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": size[0], "height": size[1], "deviceScaleFactor": 2 if mobile else 1,
+            "mobile": mobile})
+
+    def screenshot_whole_phone_page(self, name):
+        """A phone-wide picture as tall as the page, so that every card is in it."""
+        self.use_viewport(PHONE, mobile=True)
+        height = self.d.execute_script("return document.documentElement.scrollHeight")
+        self.use_viewport((PHONE[0], max(PHONE[1], height)), mobile=True)
+        self.screenshot(name)
+
+
+class ThePage(PageCase):
+    def test_policy_admits_exactly_the_inline_style_and_script(self):
+        html = (pathlib.Path(www_dir) / "default.htm").read_text(encoding="utf-8")
+        self.assertEqual(page_hashes.policy_with_hashes(html), html,
+                         "run tests/www/update-page-hashes.py after editing the page")
+        self.assertEqual(self.d.execute_script(
+            "return getComputedStyle(document.querySelector('.topbar')).borderBottomStyle"),
+            "solid")
+
+    def test_user_sees_exactly_what_query_lists_with_passwords_hidden(self):
+        expected = query_with_curl(*USER)
+        self.assertEqual(expected.get("AdminGroup"), "No")
+        servers = list(expected)
+        self.assertEqual(len(servers), 2)
+        self.sign_in(*USER)
+        self.wait_signed_in()
+        rows = self.table_rows()
+        self.assertEqual([r[:6] for r in rows], [[s.get(c) for c in COLUMNS] for s in servers])
+        # No password is in the page, not even hidden, until it is shown.
+        source = self.d.page_source
+        for s in servers:
+            self.assertNotIn(s.get("LoginPasswd"), source)
+        self.assertTrue(all("\u2022" in r[6] for r in rows))
+        self.assertFalse(self.by_id("admin-badge").is_displayed())
+        self.assertEqual(self.by_id("session-name").text, USER[0])
+        self.assertEqual(self.by_id("results-count").text, "2 arrays")
+        self.assertEqual(self.by_id("password").get_attribute("value"), "")
+        self.assertEqual(self.stored_anything(), "|0|0|0")
+
+        show = self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")[0] \
+            .find_element(By.XPATH, ".//button[text()='Show']")
+        show.click()
+        self.assertEqual(show.get_attribute("aria-pressed"), "true")
+        secret = self.table_rows()[0][6]
+        # The first password holds every character that XML escapes.
+        self.assertTrue(secret.startswith(servers[0].get("LoginPasswd")), secret)
+        self.assertNotIn(servers[1].get("LoginPasswd"), self.d.page_source)
+        self.screenshot("self-service-desktop.png")
+        self.screenshot_whole_phone_page("self-service-phone.png")
+        self.assertEqual(self.d.execute_script(
+            "return getComputedStyle(document.querySelector('#arrays-body tr')).display"),
+            "block")
+        self.assertLessEqual(self.d.execute_script(
+            "return document.documentElement.scrollWidth"), PHONE[0])
+
+        show.click()
+        self.assertNotIn(servers[0].get("LoginPasswd"), self.d.page_source)
+
+    def test_copy_puts_the_password_on_the_clipboard(self):
+        self.d.execute_cdp_cmd("Browser.grantPermissions", {
+            "origin": SERVICE, "permissions": ["clipboardReadWrite", "clipboardSanitizedWrite"]})
+        expected = query_with_curl(*USER)[1].get("LoginPasswd")
+        self.sign_in(*USER)
+        self.wait_signed_in()
+        copy = self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")[1] \
+            .find_element(By.XPATH, ".//button[text()='Copy']")
+        copy.click()
+        self.wait_until(lambda: copy.text == "Copied", "Copied")
+        pasted = self.d.execute_async_script(
+            "navigator.clipboard.readText().then(arguments[0], (e) => arguments[0]('' + e));")
+        self.assertEqual(pasted, expected)
+        # Copying does not show it.
+        self.assertNotIn(expected, self.d.page_source)
+        self.assertIn("\u2022", self.table_rows()[1][6])
+
+        # A page from another computer's address has no Clipboard API: the selection copy
+        # takes over and gives the focus back to the button.
+        self.d.execute_script("window.keptClipboard = navigator.clipboard;"
+                              "Object.defineProperty(navigator, 'clipboard', {value: undefined});")
+        first = query_with_curl(*USER)[0].get("LoginPasswd")
+        copy = self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")[0] \
+            .find_element(By.XPATH, ".//button[text()='Copy']")
+        copy.click()
+        self.wait_until(lambda: copy.text == "Copied", "Copied")
+        pasted = self.d.execute_async_script(
+            "keptClipboard.readText().then(arguments[0], (e) => arguments[0]('' + e));")
+        self.assertEqual(pasted, first)
+        self.assertEqual(self.d.switch_to.active_element, copy)
+        self.assertEqual(self.d.find_elements(By.TAG_NAME, "textarea"), [])
+
+    def test_sign_out_forgets_everything(self):
+        self.sign_in(*USER)
+        self.wait_signed_in()
+        self.by_id("sign-out").click()
+        self.assertFalse(self.by_id("results").is_displayed())
+        self.assertEqual(self.table_rows(), [])
+        self.assertEqual(self.by_id("user").get_attribute("value"), "")
+        self.assertEqual(self.by_id("password").get_attribute("value"), "")
+        self.assertFalse(self.by_id("session").is_displayed())
+        self.assertEqual(self.active_id(), "user")
+        self.assertNotIn("00:1B:2C:3D:4E:01", self.d.page_source)
+        self.assertEqual(self.stored_anything(), "|0|0|0")
+
+    def test_administrator_gets_the_badge_and_markup_stays_text(self):
+        expected = query_with_curl(*ADMIN)
+        self.assertEqual(expected.get("AdminGroup"), "Yes")
+        self.sign_in(*ADMIN)
+        self.wait_signed_in()
+        self.assertTrue(self.by_id("admin-badge").is_displayed())
+        self.assertEqual(self.by_id("admin-badge").text.lower(), "administrator")
+        rows = self.table_rows()
+        self.assertEqual([r[:6] for r in rows], [[s.get(c) for c in COLUMNS] for s in expected])
+        self.assertIn(HOSTILE_NAME, [r[1] for r in rows])
+        self.assertEqual(self.d.find_elements(By.CSS_SELECTOR, "#arrays-body img"), [])
+        self.assertNotEqual(self.d.title, "injected")
+
+    def test_wrong_password_gives_the_message_and_no_table(self):
+        self.sign_in(USER[0], "not-" + USER[1])
+        message = self.wait_message()
+        self.assertIn("user name or password is wrong", message)
+        self.assertIn("failed attempts", message)
+        self.assertFalse(self.by_id("results").is_displayed())
+        self.assertEqual(self.table_rows(), [])
+        self.assertEqual(self.by_id("password").get_attribute("value"), "")
+        self.assertEqual(self.active_id(), "password")
+        self.assertEqual(self.by_id("sign-in").get_attribute("disabled"), None)
+        self.screenshot("self-service-refused.png")
+        # The next try with the right password succeeds and clears the message.
+        self.by_id("password").send_keys(USER[1], Keys.ENTER)
+        self.wait_signed_in()
+        self.assertEqual(len(self.table_rows()), 2)
+
+    def test_keyboard_alone_signs_in_and_shows_a_password(self):
+        self.assertEqual(self.active_id(), "user")
+        keys = ActionChains(self.d)
+        keys.send_keys(USER[0], Keys.TAB).perform()
+        self.assertEqual(self.active_id(), "password")
+        ActionChains(self.d).send_keys(USER[1], Keys.TAB).perform()
+        self.assertEqual(self.active_id(), "sign-in")
+        ActionChains(self.d).send_keys(Keys.ENTER).perform()
+        self.wait_signed_in()
+        self.assertEqual(self.active_id(), "results-title")
+        ActionChains(self.d).send_keys(Keys.TAB).perform()
+        self.assertEqual(self.d.switch_to.active_element.text, "Show")
+        ActionChains(self.d).send_keys(Keys.SPACE).perform()
+        self.assertEqual(self.table_rows()[0][6][:len("Tr0ub")], "Tr0ub")
+        # Focus is visible where the keyboard is.
+        outline = self.d.execute_script(
+            "return getComputedStyle(document.activeElement).outlineStyle")
+        self.assertEqual(outline, "solid")
+
+    def test_no_arrays_says_so(self):
+        self.sign_in(*NO_ARRAYS)
+        self.wait_signed_in()
+        self.assertTrue(self.by_id("results-empty").is_displayed())
+        self.assertIn("No storage arrays", self.by_id("results-empty").text)
+        self.assertFalse(self.by_id("results-card").is_displayed())
+        self.assertEqual(self.by_id("results-count").text, "0 arrays")
+
+    def test_credentials_travel_as_utf8(self):
+        self.sign_in(*UTF8_USER)
+        self.wait_signed_in()
+        self.assertEqual(len(self.table_rows()), 2)
+
+    def test_a_user_name_with_a_colon_or_none_is_not_sent(self):
+        for user, text in [("", "Enter your user name"), ("a:b", "cannot contain a colon")]:
+            self.sign_in(user, "x")
+            self.assertIn(text, self.wait_message())
+            self.assertEqual(self.active_id(), "user")
+
+
+class BrokenAnswers(PageCase):
+    """The page read from a stand-in service that answers "/Query" badly."""
+
+    base = STAND_IN
+    ignored_reports = ("Applying inline style",)
+
+    def answer_and_sign_in(self, answer):
+        stand_in.answer = answer
+        self.sign_in("dana", "pw")
+
+    def test_each_bad_answer_gets_its_own_message_and_no_table(self):
+        cases = [
+            (None, "could not be reached"),
+            (b"HTTP/1.0 500 Internal Server Error\r\n\r\n", "HTTP status 500"),
+            (b"HTTP/1.0 404 Object Not Found\r\nContent-Length: 0\r\n\r\n", "HTTP status 404"),
+            (b"garbage without a status line", "could not be reached"),
+            (xml_answer(b"<html><body>not a list</body></html>"), "cannot read"),
+            (xml_answer(b'<StorageServers AdminGroup="Yes"><StorageServer Product="'),
+             "cannot read"),
+            (xml_answer(b""), "cannot read"),
+        ]
+        for answer, text in cases:
+            with self.subTest(answer=answer):
+                self.d.get(self.base + "/")
+                self.answer_and_sign_in(answer)
+                self.assertIn(text, self.wait_message())
+                self.assertFalse(self.by_id("results").is_displayed())
+                self.assertEqual(self.table_rows(), [])
+
+    def test_odd_but_readable_documents(self):
+        # Unknown elements are passed over, missing attributes show as empty cells, and a
+        # later answer replaces an earlier one completely.
+        self.answer_and_sign_in(xml_answer(
+            b'<StorageServers AdminGroup="yes"><Other/><StorageServer IPAddr="10.0.0.9" '
+            b'SystemName="a&amp;b &lt;c&gt;"/></StorageServers>'))
+        self.wait_signed_in()
+        self.assertEqual([r[:6] for r in self.table_rows()],
+                         [["10.0.0.9", "a&b <c>", "", "", "", ""]])
+        # Only the exact "Yes" makes an administrator.
+        self.assertFalse(self.by_id("admin-badge").is_displayed())
+        self.by_id("sign-out").click()
+        self.answer_and_sign_in(xml_answer(b'<StorageServers AdminGroup="Yes"/>'))
+        self.wait_signed_in()
+        self.assertEqual(self.table_rows(), [])
+        self.assertTrue(self.by_id("admin-badge").is_displayed())
+        # An entity that names a file is not loaded.
+        self.by_id("sign-out").click()
+        self.answer_and_sign_in(xml_answer(
+            b'<!DOCTYPE x [<!ENTITY e SYSTEM "file:///etc/hostname">]>'
+            b'<StorageServers AdminGroup="No"><StorageServer SystemName="&e;"/>'
+            b'</StorageServers>'))
+        self.wait_signed_in()
+        self.assertEqual(self.table_rows()[0][1], "")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
