@@ -375,6 +375,28 @@ class ThePage(PageCase):
             "return getComputedStyle(document.activeElement).outlineStyle")
         self.assertEqual(outline, "solid")
 
+    def test_controls_have_accessible_names(self):
+        self.sign_in(*USER)
+        self.wait_signed_in()
+        nodes = [n for n in self.d.execute_cdp_cmd("Accessibility.getFullAXTree", {})["nodes"]
+                 if not n.get("ignored")]
+        names = {}
+        for n in nodes:
+            names.setdefault(n["role"]["value"], []).append(n.get("name", {}).get("value", ""))
+        self.assertEqual(names["button"], [
+            "Sign out", "Show administrator password of vault-east-01",
+            "Copy administrator password of vault-east-01",
+            "Show administrator password of files-lab-02",
+            "Copy administrator password of files-lab-02"])
+        self.assertEqual(len(names["columnheader"]), 7)
+        self.assertEqual(len(names["cell"]), 14)
+        self.assertIn("status", names)
+        self.by_id("sign-out").click()
+        nodes = self.d.execute_cdp_cmd("Accessibility.getFullAXTree", {})["nodes"]
+        fields = [n.get("name", {}).get("value") for n in nodes
+                  if not n.get("ignored") and n["role"]["value"] == "textbox"]
+        self.assertEqual(fields, ["User name", "Password"])
+
     def test_no_arrays_says_so(self):
         self.sign_in(*NO_ARRAYS)
         self.wait_signed_in()
