@@ -8,7 +8,6 @@ broken or unexpected answers, then drives chromium through chromedriver.
 
 Usage: page_test.py SERVER_PROGRAM WWW_DIR SCREENSHOT_DIR
 """
-import base64
 import os
 import pathlib
 import shutil
@@ -28,7 +27,6 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
 
 # The source tree stays clean: no bytecode cache beside the scripts.
@@ -140,7 +138,9 @@ def setUpModule():
     global server, store, stand_in, browser
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     store = tempfile.mkdtemp(prefix="orvane-page-store-")
-    server = subprocess.Popen([server_program, www_dir, store], stdout=subprocess.DEVNULL)
+    # The server runs until its standard input ends.
+    server = subprocess.Popen([server_program, www_dir, store], stdin=subprocess.PIPE,
+                              stdout=subprocess.DEVNULL)
     wait_for_port(51001, server)
     stand_in = StandIn(("127.0.0.1", STAND_IN_PORT), StandInHandler)
     stand_in.page = (pathlib.Path(www_dir) / "default.htm").read_bytes()
@@ -153,9 +153,11 @@ def tearDownModule():
     browser.close()
     stand_in.shutdown()
     stand_in.server_close()
-    server.terminate()
-    server.wait(timeout=WAIT_S)
+    server.stdin.close()
+    status = server.wait(timeout=WAIT_S)
     shutil.rmtree(store, ignore_errors=True)
+    if status != 0:
+        raise RuntimeError("the test server ended with status %d" % status)
 
 
 class PageCase(unittest.TestCase):
@@ -216,6 +218,15 @@ class PageCase(unittest.TestCase):
             const names = window.caches ? caches.keys() : Promise.resolve([]);
             names.then((keys) => done(document.cookie + '|' + localStorage.length + '|' +
                                       sessionStorage.length + '|' + keys.length));""")
+
+    def copy_and_paste(self, row, clipboard):
+        """Presses Copy on the row and answers what the clipboard then holds."""
+        copy = self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")[row] \
+            .find_element(By.XPATH, ".//button[text()='Copy']")
+        copy.click()
+        self.wait_until(lambda: copy.text == "Copied", "Copied")
+        return self.d.execute_async_script(
+            clipboard + ".readText().then(arguments[0], (e) => arguments[0]('' + e));")
 
     def screenshot(self, name):
         path = os.path.join(screenshot_dir, name)
@@ -288,13 +299,7 @@ class ThePage(PageCase):
         expected = query_with_curl(*USER)[1].get("LoginPasswd")
         self.sign_in(*USER)
         self.wait_signed_in()
-        copy = self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")[1] \
-            .find_element(By.XPATH, ".//button[text()='Copy']")
-        copy.click()
-        self.wait_until(lambda: copy.text == "Copied", "Copied")
-        pasted = self.d.execute_async_script(
-            "navigator.clipboard.readText().then(arguments[0], (e) => arguments[0]('' + e));")
-        self.assertEqual(pasted, expected)
+        self.assertEqual(self.copy_and_paste(1, "navigator.clipboard"), expected)
         # Copying does not show it.
         self.assertNotIn(expected, self.d.page_source)
         self.assertIn("\u2022", self.table_rows()[1][6])
@@ -304,14 +309,9 @@ class ThePage(PageCase):
         self.d.execute_script("window.keptClipboard = navigator.clipboard;"
                               "Object.defineProperty(navigator, 'clipboard', {value: undefined});")
         first = query_with_curl(*USER)[0].get("LoginPasswd")
-        copy = self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")[0] \
-            .find_element(By.XPATH, ".//button[text()='Copy']")
-        copy.click()
-        self.wait_until(lambda: copy.text == "Copied", "Copied")
-        pasted = self.d.execute_async_script(
-            "keptClipboard.readText().then(arguments[0], (e) => arguments[0]('' + e));")
-        self.assertEqual(pasted, first)
-        self.assertEqual(self.d.switch_to.active_element, copy)
+        self.assertEqual(self.copy_and_paste(0, "keptClipboard"), first)
+        self.assertEqual(self.d.switch_to.active_element.get_attribute("aria-label"),
+                         "Copy administrator password of vault-east-01")
         self.assertEqual(self.d.find_elements(By.TAG_NAME, "textarea"), [])
 
     def test_sign_out_forgets_everything(self):
