@@ -5,7 +5,9 @@
 //                                            found and, inside the search, one attribute
 //                                            query per URL on a second handle
 // Options: --scope S (default from the SLP configuration), --filter F, --attrs IDS.
-// Exit status: 0 done (also when nothing was found), 1 SLP or network error, 2 bad usage.
+// Exit status: 0 done (also when nothing was found), 1 SLP or network error (also after URLs
+// were printed, when an agent's reply was cut short and could not be fetched whole), 2 bad
+// usage.
 // What agents send is printed with control bytes as "\xNN" (see CTerminalText).
 #include "platform/slp/slp.h"
 #include "tools/slpfind/CTerminalText.h"
