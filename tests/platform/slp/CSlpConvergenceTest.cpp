@@ -58,6 +58,16 @@ int GroupSocket() {
     return fd;
 }
 
+// One datagram and its sender; empty when nothing could be read.
+std::vector<std::uint8_t> ReceiveFrom(int fd, sockaddr_in& from) {
+    std::vector<std::uint8_t> bytes(65535);
+    socklen_t length = sizeof from;
+    ssize_t got =
+        ::recvfrom(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+    bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return bytes;
+}
+
 // Agents 127.0.0.2 and .3 answer every multicast request for kServiceType that does not list
 // them; .4 joins late, from the second transmission on. Agent .2 first sends a reply with a
 // foreign XID and a truncated one.
@@ -95,15 +105,11 @@ private:
     }
 
     void OnRequest(int fd, const Agent* unicastAgent) {
-        std::vector<std::uint8_t> bytes(65535);
         sockaddr_in from{};
-        socklen_t length = sizeof from;
-        ssize_t got = ::recvfrom(fd, bytes.data(), bytes.size(), 0,
-                                 reinterpret_cast<sockaddr*>(&from), &length);
-        if (got <= 0) {
+        std::vector<std::uint8_t> bytes = ReceiveFrom(fd, from);
+        if (bytes.empty()) {
             return;
         }
-        bytes.resize(static_cast<std::size_t>(got));
         auto header = CSlpMessageCodec::DecodeHeader(bytes);
         ASSERT_TRUE(header);
         SlpHeader reply;
@@ -222,14 +228,7 @@ public:
 
 private:
     void OnRequest(int fd) {
-        std::vector<std::uint8_t> bytes(65535);
-        socklen_t length = sizeof m_to;
-        ssize_t got = ::recvfrom(fd, bytes.data(), bytes.size(), 0,
-                                 reinterpret_cast<sockaddr*>(&m_to), &length);
-        if (got <= 0) {
-            return;
-        }
-        bytes.resize(static_cast<std::size_t>(got));
+        std::vector<std::uint8_t> bytes = ReceiveFrom(fd, m_to);
         if (auto header = CSlpMessageCodec::DecodeHeader(bytes)) {
             m_replies = m_script(*header, fd == m_nGroupFd);
             m_floodEnd = std::chrono::steady_clock::now() + m_flood;
