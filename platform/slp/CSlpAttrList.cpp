@@ -2,6 +2,7 @@
 
 #include "platform/text/TextUtil.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -77,67 +78,74 @@ std::optional<std::string> CSlpAttrList::Unescape(std::string_view raw) {
     return out;
 }
 
+CSlpAttrList::Part CSlpAttrList::ReadPart(std::string_view list, std::size_t start) {
+    Part part;
+    SlpAttribute attr;
+    bool sound = true;
+    std::size_t end = 0; // the comma that ends the part, or the list's size
+    if (list[start] == '(') {
+        std::size_t close = list.find(')', start + 1);
+        if (close == std::string_view::npos) {
+            part.next = list.size(); // unclosed: the rest of the list is inside it
+            return part;
+        }
+        std::string_view inside = list.substr(start + 1, close - start - 1);
+        std::size_t equals = inside.find('=');
+        attr.tag = std::string(inside.substr(0, equals));
+        if (equals != std::string_view::npos) {
+            attr.value = std::string(inside.substr(equals + 1));
+        }
+        // A second "(" means the parentheses are unbalanced; the part is lost, and reading
+        // picks up after the next comma past its ")".
+        sound = inside.find('(') == std::string_view::npos;
+        end = close + 1;
+        if (end < list.size() && list[end] != ',') {
+            sound = false;
+            end = std::min(list.find(',', end), list.size());
+        }
+    } else {
+        end = std::min(list.find(',', start), list.size());
+        std::string_view keyword = list.substr(start, end - start);
+        sound = keyword.find_first_of("()=") == std::string_view::npos;
+        attr.tag = std::string(keyword);
+    }
+    if (sound && !FoldTag(attr.tag).empty()) {
+        part.attr = std::move(attr);
+    }
+    part.next = end < list.size() ? end + 1 : list.size();
+    return part;
+}
+
 std::optional<std::vector<SlpAttribute>> CSlpAttrList::Parse(std::string_view list) {
+    // Attributes are separated by exactly one comma, and a list does not end with one.
+    if (!list.empty() && list.back() == ',') {
+        return std::nullopt;
+    }
     std::vector<SlpAttribute> attrs;
-    std::size_t i = 0;
-    while (i < list.size()) {
-        SlpAttribute attr;
-        if (list[i] == '(') {
-            std::size_t close = list.find(')', i + 1);
-            if (close == std::string_view::npos) {
-                return std::nullopt;
-            }
-            std::string_view inside = list.substr(i + 1, close - i - 1);
-            std::size_t equals = inside.find('=');
-            if (equals == std::string_view::npos) {
-                attr.tag = std::string(inside);
-            } else {
-                attr.tag = std::string(inside.substr(0, equals));
-                attr.value = std::string(inside.substr(equals + 1));
-            }
-            if (attr.tag.find('(') != std::string::npos) {
-                return std::nullopt;
-            }
-            i = close + 1;
-        } else {
-            std::size_t comma = list.find(',', i);
-            std::string_view keyword = list.substr(
-                i, comma == std::string_view::npos ? std::string_view::npos : comma - i);
-            if (keyword.find_first_of("()=") != std::string_view::npos) {
-                return std::nullopt;
-            }
-            attr.tag = std::string(keyword);
-            i += keyword.size();
-        }
-        if (FoldTag(attr.tag).empty()) {
+    for (std::size_t i = 0; i < list.size();) {
+        Part part = ReadPart(list, i);
+        if (!part.attr) {
             return std::nullopt;
         }
-        attrs.push_back(std::move(attr));
-        if (i == list.size()) {
-            break;
-        }
-        // Attributes are separated by exactly one comma, and a list does not end with one.
-        if (list[i] != ',' || i + 1 == list.size()) {
-            return std::nullopt;
-        }
-        ++i;
+        attrs.push_back(std::move(*part.attr));
+        i = part.next;
     }
     return attrs;
 }
 
 std::optional<std::string> CSlpAttrList::Find(std::string_view list, std::string_view tag) {
-    std::optional<std::vector<SlpAttribute>> attrs = Parse(list);
-    if (!attrs) {
-        return std::nullopt;
-    }
-    for (const SlpAttribute& attr : *attrs) {
-        if (!TagsEqual(attr.tag, tag)) {
+    for (std::size_t i = 0; i < list.size();) {
+        Part part = ReadPart(list, i);
+        i = part.next;
+        if (!part.attr || !TagsEqual(part.attr->tag, tag)) {
             continue;
         }
-        if (!attr.value) {
+        if (!part.attr->value) {
             return std::string();
         }
-        return Unescape(*attr.value);
+        if (std::optional<std::string> value = Unescape(*part.attr->value)) {
+            return value;
+        }
     }
     return std::nullopt;
 }

@@ -1,6 +1,8 @@
 // Attribute lists as SLP carries them: "(id=value),(id=value),keyword", with the reserved
-// characters of values written as "\" and two hex digits. Parsing is strict about structure and
-// escapes; a list that cannot be read yields nothing rather than a guess.
+// characters of values written as "\" and two hex digits. Parse is strict: a list with any
+// malformed part yields nothing. Find reads part by part and passes over a malformed one, so
+// that one bad attribute from an agent does not hide the sound ones beside it; nothing is ever
+// guessed out of a malformed part.
 #pragma once
 
 #include <optional>
@@ -22,8 +24,9 @@ public:
 
     static std::optional<std::vector<SlpAttribute>> Parse(std::string_view list);
 
-    // The unescaped value of the first attribute whose tag matches ("" for a keyword); nullopt
-    // when the list holds no such attribute, or the list or that value is malformed.
+    // The unescaped value of the first well-formed attribute whose tag matches ("" for a
+    // keyword); nullopt when there is none. Malformed parts, broken escapes included, count as
+    // absent.
     static std::optional<std::string> Find(std::string_view list, std::string_view tag);
 
     // Builds a list from tag and plain value pairs; an empty value makes a keyword.
@@ -40,5 +43,12 @@ public:
     static bool WildcardMatch(std::string_view pattern, std::string_view text);
 
 private:
+    // One part of a list: its attribute (none when the part is malformed) and where the next
+    // part starts (past the comma that ends this one, or the list's size).
+    struct Part {
+        std::optional<SlpAttribute> attr;
+        std::size_t next = 0;
+    };
+    static Part ReadPart(std::string_view list, std::size_t start);
     static std::string FoldTag(std::string_view tag);
 };

@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <optional>
 #include <random>
+#include <utility>
 
 namespace {
 
@@ -88,40 +89,72 @@ bool CSlpConvergence::SendMulticast(CSlpUdpSocket& socket, std::span<const std::
     return anySent;
 }
 
-CSlpConvergence::Outcome CSlpConvergence::Deliver(const std::vector<std::uint8_t>& bytes,
-                                                  const sockaddr_in& from, const Builder& build,
+void CSlpConvergence::Begin(int maximumWaitMs) {
+    m_end = Now() + std::chrono::milliseconds(maximumWaitMs);
+    m_arrOverflowed.clear();
+    m_listFetched.clear();
+}
+
+CSlpConvergence::Outcome CSlpConvergence::Deliver(const SlpDatagram& datagram,
                                                   const Handler& handle) {
-    std::optional<SlpHeader> header = CSlpMessageCodec::DecodeHeader(bytes);
+    std::optional<SlpHeader> header = CSlpMessageCodec::DecodeHeader(datagram.bytes);
     if (!header || header->function != m_replyFunction || header->xid != m_nXid) {
         return Outcome::Nothing;
     }
-    bool isNew = !KnownResponder(from);
+    std::string address = AddressText(datagram.from);
+    bool isNew = !KnownResponder(datagram.from);
     if (isNew) {
-        m_listResponders.push_back(AddressText(from));
+        m_listResponders.push_back(address);
     }
+    const Outcome seen = isNew ? Outcome::NewResponder : Outcome::Nothing;
     if (header->Overflow()) {
-        // The whole reply again, by TCP to the agent's SLP port, without a PR list.
-        sockaddr_in agent = from;
-        agent.sin_port = htons(m_config.m_nPort);
-        std::vector<std::uint8_t> request = build(RequestHeader(0), "");
-        std::optional<std::vector<std::uint8_t>> full = CSlpTcpClient::Exchange(
-            request, agent, std::chrono::milliseconds(m_config.m_nUnicastMaximumWait));
-        std::optional<SlpHeader> fullHeader;
-        if (full) {
-            fullHeader = CSlpMessageCodec::DecodeHeader(*full);
+        // One fetch per agent: a flood of such replies costs one connection, not one each.
+        if (std::find(m_listFetched.begin(), m_listFetched.end(), address) == m_listFetched.end()) {
+            m_listFetched.push_back(std::move(address));
+            m_arrOverflowed.push_back(datagram);
         }
-        if (fullHeader && fullHeader->function == m_replyFunction && !fullHeader->Overflow()) {
-            if (handle(*full, *fullHeader, from) == Verdict::Stop) {
-                return Outcome::Stopped;
-            }
-            return isNew ? Outcome::NewResponder : Outcome::Nothing;
-        }
-        // No TCP answer: what arrived whole in the datagram still counts.
+        return seen;
     }
-    if (handle(bytes, *header, from) == Verdict::Stop) {
+    if (handle(datagram.bytes, *header, datagram.from) == Verdict::Stop) {
         return Outcome::Stopped;
     }
-    return isNew ? Outcome::NewResponder : Outcome::Nothing;
+    return seen;
+}
+
+std::optional<std::vector<std::uint8_t>> CSlpConvergence::Fetch(const Builder& build,
+                                                                const sockaddr_in& from) const {
+    if (Now() >= m_end) {
+        return std::nullopt;
+    }
+    // The whole reply again, by TCP to the agent's SLP port, without a PR list.
+    sockaddr_in agent = from;
+    agent.sin_port = htons(m_config.m_nPort);
+    const auto deadline =
+        std::min(m_end, Now() + std::chrono::milliseconds(m_config.m_nUnicastMaximumWait));
+    std::optional<std::vector<std::uint8_t>> reply =
+        CSlpTcpClient::Exchange(build(RequestHeader(0), ""), agent, deadline);
+    if (!reply) {
+        return std::nullopt;
+    }
+    std::optional<SlpHeader> header = CSlpMessageCodec::DecodeHeader(*reply);
+    if (!header || header->function != m_replyFunction || header->xid != m_nXid ||
+        header->Overflow()) {
+        return std::nullopt;
+    }
+    return reply;
+}
+
+CSlpConvergence::Outcome CSlpConvergence::FetchWhole(const Builder& build, const Handler& handle) {
+    std::vector<SlpDatagram> waiting = std::exchange(m_arrOverflowed, {});
+    for (const SlpDatagram& cut : waiting) {
+        std::optional<std::vector<std::uint8_t>> whole = Fetch(build, cut.from);
+        const std::vector<std::uint8_t>& reply = whole ? *whole : cut.bytes;
+        std::optional<SlpHeader> header = CSlpMessageCodec::DecodeHeader(reply);
+        if (header && handle(reply, *header, cut.from) == Verdict::Stop) {
+            return Outcome::Stopped;
+        }
+    }
+    return Outcome::Nothing;
 }
 
 SLPError CSlpConvergence::Multicast(const Builder& build, const Handler& handle) {
@@ -133,11 +166,10 @@ SLPError CSlpConvergence::Multicast(const Builder& build, const Handler& handle)
         static_cast<std::size_t>(m_config.m_nMTU) > kIpUdpHeaderBytes
             ? static_cast<std::size_t>(m_config.m_nMTU) - kIpUdpHeaderBytes
             : 0;
-    const auto start = Now();
-    const auto end = start + std::chrono::milliseconds(m_config.m_nMulticastMaximumWait);
+    Begin(m_config.m_nMulticastMaximumWait);
     const std::uint16_t flags = kSlpFlagMulticast; // set for broadcast too
     for (std::size_t round = 0; round < m_config.m_arrMulticastTimeouts.size(); ++round) {
-        if (Now() >= end) {
+        if (Now() >= m_end) {
             break;
         }
         std::vector<std::uint8_t> request = build(RequestHeader(flags), PrList());
@@ -152,14 +184,21 @@ SLPError CSlpConvergence::Multicast(const Builder& build, const Handler& handle)
             return round == 0 ? SLP_NETWORK_ERROR : SLP_OK;
         }
         auto deadline = std::min(
-            Now() + std::chrono::milliseconds(m_config.m_arrMulticastTimeouts[round]), end);
+            Now() + std::chrono::milliseconds(m_config.m_arrMulticastTimeouts[round]), m_end);
         bool newInRound = false;
         while (std::optional<SlpDatagram> datagram = socket.Receive(deadline)) {
-            Outcome outcome = Deliver(datagram->bytes, datagram->from, build, handle);
+            Outcome outcome = Deliver(*datagram, handle);
             if (outcome == Outcome::Stopped) {
                 return SLP_OK;
             }
             newInRound = newInRound || outcome == Outcome::NewResponder;
+            // Replies that keep coming must not hold the round past its deadline.
+            if (Now() >= deadline) {
+                break;
+            }
+        }
+        if (FetchWhole(build, handle) == Outcome::Stopped) {
+            return SLP_OK;
         }
         // While nobody has answered yet, the whole schedule is tried; after that, a
         // retransmission that brings no new agent ends the search.
@@ -180,21 +219,26 @@ SLPError CSlpConvergence::Unicast(const sockaddr_in& to, const Builder& build,
     if (request.empty()) {
         return SLP_PARAMETER_BAD;
     }
-    const auto end = Now() + std::chrono::milliseconds(m_config.m_nUnicastMaximumWait);
+    Begin(m_config.m_nUnicastMaximumWait);
     bool anySent = false;
     for (int timeout : m_config.m_arrUnicastTimeouts) {
-        if (Now() >= end) {
+        if (Now() >= m_end) {
             break;
         }
         anySent = socket.SendTo(request, to) || anySent;
-        auto deadline = std::min(Now() + std::chrono::milliseconds(timeout), end);
+        auto deadline = std::min(Now() + std::chrono::milliseconds(timeout), m_end);
         while (std::optional<SlpDatagram> datagram = socket.Receive(deadline)) {
-            if (datagram->from.sin_addr.s_addr != to.sin_addr.s_addr) {
-                continue;
+            if (datagram->from.sin_addr.s_addr == to.sin_addr.s_addr) {
+                Outcome outcome = Deliver(*datagram, handle);
+                if (outcome != Outcome::Stopped) {
+                    FetchWhole(build, handle);
+                }
+                if (outcome != Outcome::Nothing || KnownResponder(datagram->from)) {
+                    return SLP_OK;
+                }
             }
-            Outcome outcome = Deliver(datagram->bytes, datagram->from, build, handle);
-            if (outcome != Outcome::Nothing || KnownResponder(datagram->from)) {
-                return SLP_OK;
+            if (Now() >= deadline) {
+                break;
             }
         }
     }

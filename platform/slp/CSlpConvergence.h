@@ -1,10 +1,15 @@
 // Sends one request and gathers the replies: multicast convergence with the previous-responder
 // list (or broadcast, when so configured) and unicast to one agent with retransmissions. A
-// reply that says it overflowed its datagram is fetched again over TCP from the same agent.
-// Replies are checked for version, function and XID before the caller sees them.
+// reply that says it overflowed its datagram is fetched again over TCP from the same agent,
+// once per agent and search, after the datagrams at hand are read. Replies are checked for
+// version, function and XID before the caller sees them. Each search keeps one deadline for
+// everything it does, TCP fetches included (net.slp.multicastMaximumWait for a multicast one,
+// net.slp.unicastMaximumWait for a unicast one), so that no agent can stretch it.
 #pragma once
 
+#include "platform/io/PollWait.h"
 #include "platform/slp/CSlpConfig.h"
+#include "platform/slp/CSlpUdpSocket.h"
 #include "platform/slp/SlpMessages.h"
 #include "platform/slp/slp.h"
 
@@ -12,12 +17,11 @@
 #include <cstdint>
 #include <functional>
 #include <netinet/in.h>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
-
-class CSlpUdpSocket;
 
 class CSlpConvergence {
 public:
@@ -25,7 +29,8 @@ public:
     using Builder =
         std::function<std::vector<std::uint8_t>(const SlpHeader& header, std::string_view prList)>;
     enum class Verdict { More, Stop };
-    // Sees each valid reply; returns Stop when the caller wants no more.
+    // Sees each valid reply; returns Stop when the caller wants no more. A reply that still
+    // carries the overflow flag is one whose whole could not be fetched: it is cut short.
     using Handler = std::function<Verdict(std::span<const std::uint8_t> message,
                                           const SlpHeader& header, const sockaddr_in& from)>;
 
@@ -41,10 +46,14 @@ public:
 private:
     enum class Outcome { Nothing, NewResponder, Stopped };
 
+    void Begin(int maximumWaitMs);
     SlpHeader RequestHeader(std::uint16_t flags) const;
     bool SendMulticast(CSlpUdpSocket& socket, std::span<const std::uint8_t> request);
-    Outcome Deliver(const std::vector<std::uint8_t>& bytes, const sockaddr_in& from,
-                    const Builder& build, const Handler& handle);
+    Outcome Deliver(const SlpDatagram& datagram, const Handler& handle);
+    // Fetches the replies that overflowed over TCP and hands each on, whole or cut short.
+    Outcome FetchWhole(const Builder& build, const Handler& handle);
+    std::optional<std::vector<std::uint8_t>> Fetch(const Builder& build,
+                                                   const sockaddr_in& from) const;
     std::string PrList() const;
     bool KnownResponder(const sockaddr_in& from) const;
 
@@ -53,4 +62,7 @@ private:
     SlpFunction m_replyFunction;
     std::uint16_t m_nXid;
     std::vector<std::string> m_listResponders;
+    PollClock::time_point m_end;              // of the running search
+    std::vector<SlpDatagram> m_arrOverflowed; // replies waiting for their TCP fetch
+    std::vector<std::string> m_listFetched;   // agents fetched from in the running search
 };

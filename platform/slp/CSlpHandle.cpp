@@ -23,6 +23,37 @@ bool Usable(const std::string& text) {
     return !text.empty() && text.find('\0') == std::string::npos;
 }
 
+// The SLPError for an error code that an agent answered with.
+SLPError FromWireError(std::uint16_t code) {
+    switch (static_cast<SlpWireError>(code)) {
+    case SlpWireError::LanguageNotSupported:
+        return SLP_LANGUAGE_NOT_SUPPORTED;
+    case SlpWireError::ParseError:
+    // The agent could not read or would not take the request: a protocol error on its side.
+    case SlpWireError::VersionNotSupported:
+    case SlpWireError::OptionNotUnderstood:
+        return SLP_PARSE_ERROR;
+    case SlpWireError::InvalidRegistration:
+        return SLP_INVALID_REGISTRATION;
+    case SlpWireError::ScopeNotSupported:
+        return SLP_SCOPE_NOT_SUPPORTED;
+    case SlpWireError::AuthenticationUnknown:
+        return SLP_AUTHENTICATION_UNKNOWN;
+    case SlpWireError::AuthenticationAbsent:
+        return SLP_AUTHENTICATION_ABSENT;
+    case SlpWireError::AuthenticationFailed:
+        return SLP_AUTHENTICATION_FAILED;
+    case SlpWireError::InvalidUpdate:
+        return SLP_INVALID_UPDATE;
+    case SlpWireError::RefreshRejected:
+        return SLP_REFRESH_REJECTED;
+    case SlpWireError::MessageNotSupported:
+        return SLP_NOT_IMPLEMENTED;
+    default: // INTERNAL_ERROR, DA_BUSY_NOW and codes without a name
+        return SLP_INTERNAL_SYSTEM_ERROR;
+    }
+}
+
 } // namespace
 
 // Marks the handle busy for the length of one operation; a second one on it is refused.
@@ -41,6 +72,40 @@ public:
 private:
     std::atomic<bool>& m_busy;
     bool m_bOwned;
+};
+
+// What the replies of one stage of a search (directory agents, then multicast) came to.
+class CSlpHandle::CReplyTally {
+public:
+    // Counts one decoded reply; false when it holds nothing to hand on (an error code).
+    bool Take(std::uint16_t errorCode, bool cutShort, bool hasContent) {
+        if (errorCode != 0) {
+            Keep(FromWireError(errorCode));
+            return false;
+        }
+        if (cutShort) {
+            m_bCutShort = true;
+            Keep(SLP_NETWORK_ERROR);
+        } else {
+            m_bWhole = true;
+            m_bFound = m_bFound || hasContent;
+        }
+        return true;
+    }
+    // The error to report when nothing better came: the first one met, or SLP_OK.
+    SLPError Pending() const { return m_errPending; }
+
+    bool m_bWhole = false;    // a reply came whole and without an error code
+    bool m_bFound = false;    // ... and it held something
+    bool m_bCutShort = false; // a reply could not be fetched whole
+
+private:
+    void Keep(SLPError error) {
+        if (m_errPending == SLP_OK) {
+            m_errPending = error;
+        }
+    }
+    SLPError m_errPending = SLP_OK;
 };
 
 CSlpHandle::CSlpHandle(CSlpConfig config, std::string language, CSlpResponderCache& responders)
@@ -66,12 +131,14 @@ SLPError CSlpHandle::FindSrvs(const char* serviceType, const char* scopeList, co
     };
     std::unordered_set<std::string> seen;
     bool stopped = false;
+    CReplyTally tally;
     auto handle = [&](std::span<const std::uint8_t> message, const SlpHeader& header,
                       const sockaddr_in& from) {
         std::optional<SlpSrvRply> reply = CSlpMessageCodec::DecodeSrvRply(message, header);
-        if (!reply || reply->errorCode != 0) {
+        if (!reply || !tally.Take(reply->errorCode, header.Overflow(), !reply->entries.empty())) {
             return CSlpConvergence::Verdict::More;
         }
+        // A cut-short reply still delivers the URLs that arrived whole.
         for (const SlpUrlEntry& entry : reply->entries) {
             if (!Usable(entry.url) || !seen.insert(entry.url).second) {
                 continue;
@@ -87,21 +154,30 @@ SLPError CSlpHandle::FindSrvs(const char* serviceType, const char* scopeList, co
         return CSlpConvergence::Verdict::More;
     };
     CSlpConvergence engine(m_config, m_strLanguage, SlpFunction::SrvRply);
-    SLPError result = SLP_NETWORK_TIMED_OUT;
     for (const std::string& address : m_config.m_listDAAddresses) {
-        std::optional<sockaddr_in> agent = DirectoryAgent(address, m_config.m_nPort);
-        if (agent && engine.Unicast(*agent, build, handle) == SLP_OK) {
-            result = SLP_OK;
+        if (std::optional<sockaddr_in> agent = DirectoryAgent(address, m_config.m_nPort)) {
+            engine.Unicast(*agent, build, handle);
         }
         if (stopped) {
             return SLP_OK;
         }
     }
-    if (result != SLP_OK) {
+    // One directory agent that answered whole is enough; otherwise multicast finds the rest.
+    SLPError result = SLP_OK;
+    if (!tally.m_bWhole) {
+        const SLPError directoryError = tally.Pending();
+        tally = CReplyTally();
         result = engine.Multicast(build, handle);
-    }
-    if (stopped) {
-        return SLP_OK;
+        if (stopped) {
+            return SLP_OK;
+        }
+        if (result == SLP_OK && tally.m_bCutShort) {
+            result = SLP_NETWORK_ERROR; // the list is known to be incomplete
+        } else if (!tally.m_bFound && directoryError != SLP_OK) {
+            result = directoryError;
+        } else if (result == SLP_OK && !tally.m_bFound) {
+            result = tally.Pending();
+        }
     }
     callback(this, nullptr, 0, result == SLP_OK ? SLP_LAST_CALL : result, cookie);
     return result;
@@ -122,14 +198,14 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
         return CSlpMessageCodec::Encode(header, request);
     };
     bool stopped = false;
-    bool answered = false;
+    CReplyTally tally;
     auto handle = [&](std::span<const std::uint8_t> message, const SlpHeader& header,
                       const sockaddr_in&) {
         std::optional<SlpAttrRply> reply = CSlpMessageCodec::DecodeAttrRply(message, header);
-        if (!reply || reply->errorCode != 0) {
+        // An attribute list cut short is not the server's list: it is never handed on.
+        if (!reply || !tally.Take(reply->errorCode, header.Overflow(), true) || header.Overflow()) {
             return CSlpConvergence::Verdict::More;
         }
-        answered = true;
         if (callback(this, reply->attrList.c_str(), SLP_OK, cookie) == SLP_FALSE) {
             stopped = true;
             return CSlpConvergence::Verdict::Stop;
@@ -137,7 +213,6 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
         return CSlpConvergence::Verdict::More;
     };
     CSlpConvergence engine(m_config, m_strLanguage, SlpFunction::AttrRply);
-    SLPError result = SLP_NETWORK_TIMED_OUT;
     std::vector<sockaddr_in> agents;
     std::optional<sockaddr_in> known = m_responders.Find(urlOrType);
     if (known) {
@@ -149,26 +224,27 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
         }
     }
     for (const sockaddr_in& agent : agents) {
-        if (engine.Unicast(agent, build, handle) == SLP_OK && answered) {
-            result = SLP_OK;
-            break;
-        }
+        engine.Unicast(agent, build, handle);
         if (stopped) {
+            return SLP_OK;
+        }
+        if (tally.m_bWhole) {
             break;
         }
     }
-    if (stopped) {
-        return SLP_OK;
-    }
-    if (result != SLP_OK) {
+    SLPError result = SLP_OK;
+    if (!tally.m_bWhole) {
         if (known) {
             // The agent that announced the URL no longer answers for it.
             m_responders.Forget(urlOrType);
         }
         result = engine.Multicast(build, handle);
-    }
-    if (stopped) {
-        return SLP_OK;
+        if (stopped) {
+            return SLP_OK;
+        }
+        if (result == SLP_OK && !tally.m_bWhole) {
+            result = tally.Pending();
+        }
     }
     callback(this, nullptr, result == SLP_OK ? SLP_LAST_CALL : result, cookie);
     return result;

@@ -1,6 +1,14 @@
 // What an SLPHandle stands for: the settings read when it was opened, its language, and the
 // rule that one handle runs one operation at a time. FindSrvs and FindAttrs turn the API's
 // calls into requests, run them through the convergence engine and feed the callbacks.
+//
+// The configured directory agents are asked first; when none answers whole and without an
+// error code, the search goes on by multicast. Errors reach the last call of the callback:
+// an agent's error code (as its SLPError) when the search found nothing else, and
+// SLP_NETWORK_ERROR for a reply that overflowed and could not be fetched whole over TCP. Such
+// a cut-short reply still delivers the URLs that arrived whole, but a multicast search that
+// met one reports SLP_NETWORK_ERROR, since its list is known to be incomplete; a cut-short
+// attribute list is never delivered.
 #pragma once
 
 #include "platform/slp/CSlpConfig.h"
@@ -23,6 +31,7 @@ public:
 
 private:
     class CBusy;
+    class CReplyTally;
     std::string Scopes(const char* scopeList) const;
 
     CSlpConfig m_config;

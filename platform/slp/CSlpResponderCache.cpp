@@ -1,4 +1,7 @@
+// The responder cache: a map from URL to agent, with the order of arrival for eviction.
 #include "platform/slp/CSlpResponderCache.h"
+
+#include <algorithm>
 
 void CSlpResponderCache::Remember(std::string_view url, const sockaddr_in& agent) {
     std::lock_guard lock(m_mutex);
@@ -24,5 +27,12 @@ std::optional<sockaddr_in> CSlpResponderCache::Find(std::string_view url) const 
 
 void CSlpResponderCache::Forget(std::string_view url) {
     std::lock_guard lock(m_mutex);
-    m_mapAgents.erase(std::string(url));
+    if (m_mapAgents.erase(std::string(url)) == 0) {
+        return;
+    }
+    // Its place in the order goes too, or that stale place would later evict a live entry.
+    auto place = std::find(m_listOrder.begin(), m_listOrder.end(), url);
+    if (place != m_listOrder.end()) {
+        m_listOrder.erase(place);
+    }
 }

@@ -56,8 +56,7 @@ bool WriteAll(int fd, std::span<const std::uint8_t> bytes, Clock::time_point dea
 
 std::optional<std::vector<std::uint8_t>>
 CSlpTcpClient::Exchange(std::span<const std::uint8_t> request, const sockaddr_in& to,
-                        std::chrono::milliseconds timeout) {
-    Clock::time_point deadline = Clock::now() + timeout;
+                        Clock::time_point deadline) {
     CUniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!socket) {
         return std::nullopt;

@@ -1,8 +1,9 @@
 // One request over TCP to an agent, for replies too large for a datagram: connect, send the
-// request, read back one whole message as its header announces it.
+// request, read back one whole message as its header announces it, all by one deadline.
 #pragma once
 
-#include <chrono>
+#include "platform/io/PollWait.h"
+
 #include <cstdint>
 #include <netinet/in.h>
 #include <optional>
@@ -13,5 +14,5 @@ class CSlpTcpClient {
 public:
     static std::optional<std::vector<std::uint8_t>> Exchange(std::span<const std::uint8_t> request,
                                                              const sockaddr_in& to,
-                                                             std::chrono::milliseconds timeout);
+                                                             PollClock::time_point deadline);
 };

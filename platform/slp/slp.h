@@ -67,8 +67,9 @@ SLPError SLPFindAttrs(SLPHandle hSLP, const char* pcURLOrServiceType, const char
 /* The result is one block, released with SLPFree. */
 SLPError SLPParseSrvURL(const char* pcSrvURL, SLPSrvURL** ppSrvURL);
 
-/* The value of one attribute, unescaped, released with SLPFree; SLP_PARSE_ERROR when the list
- * does not hold the attribute or cannot be read. A keyword attribute yields "". */
+/* The value of one attribute, unescaped, released with SLPFree; SLP_PARSE_ERROR when no
+ * well-formed part of the list holds the attribute. Malformed parts are passed over, so one bad
+ * attribute does not hide the others. A keyword attribute yields "". */
 SLPError SLPParseAttrs(const char* pcAttrList, const char* pcAttrId, char** ppcAttrVal);
 
 void SLPFree(void* pvMem);

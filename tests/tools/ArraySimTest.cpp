@@ -38,6 +38,16 @@ std::vector<std::uint8_t> AttrRqst(std::string url, std::string tags = "") {
         header, SlpAttrRqst{"", std::move(url), "default", std::move(tags), ""});
 }
 
+// The message without its last bytes, its length field rewritten to match: a request whose
+// header reads well and whose body does not.
+std::vector<std::uint8_t> Cut(std::vector<std::uint8_t> message, std::size_t drop) {
+    message.resize(message.size() - drop);
+    message[2] = static_cast<std::uint8_t>(message.size() >> 16);
+    message[3] = static_cast<std::uint8_t>(message.size() >> 8);
+    message[4] = static_cast<std::uint8_t>(message.size());
+    return message;
+}
+
 SlpHeader HeaderOf(const std::vector<std::uint8_t>& message) {
     auto header = CSlpMessageCodec::DecodeHeader(message);
     EXPECT_TRUE(header);
@@ -118,6 +128,49 @@ TEST(SimSlpAgent, StaysQuietOnMulticastButExplainsOnUnicast) {
         CSimSlpAgent::Answer(array, SrvRqst("", "service:directory-agent"), true, 0).empty());
     EXPECT_EQ(CSimSlpAgent::Answer(array, SrvRqst("", "service:service-agent"), true, 0).size(),
               1u);
+}
+
+TEST(SimSlpAgent, AMalformedRequestIsAnsweredInItsOwnKindAndOnlyByUnicast) {
+    CArrayConfig array = Array();
+    std::vector<std::uint8_t> attrRqst = Cut(AttrRqst(array.ServiceUrl()), 6);
+    EXPECT_TRUE(CSimSlpAgent::Answer(array, attrRqst, true, 0).empty());
+    auto replies = CSimSlpAgent::Answer(array, attrRqst, false, 0);
+    ASSERT_EQ(replies.size(), 1u);
+    SlpHeader header = HeaderOf(replies[0]);
+    EXPECT_EQ(header.function, SlpFunction::AttrRply);
+    EXPECT_EQ(header.xid, 78);
+    auto attrReply = CSlpMessageCodec::DecodeAttrRply(replies[0], header);
+    ASSERT_TRUE(attrReply);
+    EXPECT_EQ(attrReply->errorCode, static_cast<std::uint16_t>(SlpWireError::ParseError));
+
+    SlpHeader typeHeader;
+    typeHeader.xid = 79;
+    auto typeRqst = Cut(CSlpMessageCodec::Encode(typeHeader, SlpSrvTypeRqst{"", true, "", "x"}), 2);
+    replies = CSimSlpAgent::Answer(array, typeRqst, false, 0);
+    ASSERT_EQ(replies.size(), 1u);
+    header = HeaderOf(replies[0]);
+    EXPECT_EQ(header.function, SlpFunction::SrvTypeRply);
+    auto typeReply = CSlpMessageCodec::DecodeSrvTypeRply(replies[0], header);
+    ASSERT_TRUE(typeReply);
+    EXPECT_EQ(typeReply->errorCode, static_cast<std::uint16_t>(SlpWireError::ParseError));
+}
+
+TEST(SimSlpAgent, ServiceAgentAdvertOnlyForASharedScope) {
+    CArrayConfig array = Array();
+    const char* sa = "service:service-agent";
+    EXPECT_TRUE(CSimSlpAgent::Answer(array, SrvRqst("", sa, "other"), true, 0).empty());
+    auto refused = CSimSlpAgent::Answer(array, SrvRqst("", sa, "other"), false, 0);
+    ASSERT_EQ(refused.size(), 1u);
+    auto reply = CSlpMessageCodec::DecodeSrvRply(refused[0], HeaderOf(refused[0]));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->errorCode, static_cast<std::uint16_t>(SlpWireError::ScopeNotSupported));
+    // A shared scope anywhere in the list, or no list at all (the asker wants to learn the
+    // scopes there are), brings the advert.
+    for (const char* scopes : {"other, DEFAULT", ""}) {
+        auto advert = CSimSlpAgent::Answer(array, SrvRqst("", sa, scopes), true, 0);
+        ASSERT_EQ(advert.size(), 1u) << scopes;
+        EXPECT_EQ(HeaderOf(advert[0]).function, SlpFunction::SAAdvert) << scopes;
+    }
 }
 
 TEST(SimSlpAgent, AttributesAreEscapedSelectedAndOverflowFlagged) {

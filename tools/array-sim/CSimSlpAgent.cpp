@@ -77,6 +77,14 @@ std::vector<CSimSlpAgent::Message> AnswerSrvRqst(const Context& context,
                                                  const SlpSrvRqst& request) {
     SlpHeader header = ReplyHeader(context.header);
     if (FoldWhiteSpaceLower(request.serviceType) == "service:service-agent") {
+        // An empty scope list asks every agent, so that the asker learns which scopes exist.
+        if (!request.scopeList.empty() && !ListHas(request.scopeList, context.array.m_strScope)) {
+            if (context.multicast) {
+                return {};
+            }
+            SlpSrvRply refusal{static_cast<std::uint16_t>(SlpWireError::ScopeNotSupported), {}};
+            return One(CSlpMessageCodec::Encode(header, refusal));
+        }
         SlpSAAdvert advert{"service:service-agent://" + context.array.m_strAddress,
                            context.array.m_strScope, ""};
         return One(CSlpMessageCodec::Encode(header, advert));
@@ -137,6 +145,19 @@ AnswerAttrRqst(const Context& context, const SlpAttrRqst& request, std::size_t m
         message = CSlpMessageCodec::Encode(header, reply);
     }
     return One(std::move(message));
+}
+
+CSimSlpAgent::Message ParseErrorReply(const SlpHeader& request) {
+    SlpHeader header = ReplyHeader(request);
+    constexpr auto kCode = static_cast<std::uint16_t>(SlpWireError::ParseError);
+    switch (request.function) {
+    case SlpFunction::AttrRqst:
+        return CSlpMessageCodec::Encode(header, SlpAttrRply{kCode, ""});
+    case SlpFunction::SrvTypeRqst:
+        return CSlpMessageCodec::Encode(header, SlpSrvTypeRply{kCode, ""});
+    default:
+        return CSlpMessageCodec::Encode(header, SlpSrvRply{kCode, {}});
+    }
 }
 
 std::vector<CSimSlpAgent::Message> AnswerSrvTypeRqst(const Context& context,
@@ -203,12 +224,11 @@ std::vector<CSimSlpAgent::Message> CSimSlpAgent::Answer(const CArrayConfig& arra
     default:
         return {};
     }
-    // A request that could not be read: a unicast sender hears why.
+    // A request that could not be read: a unicast sender hears why, in the reply it waits for.
     if (multicast) {
         return {};
     }
-    SlpSrvRply error{static_cast<std::uint16_t>(SlpWireError::ParseError), {}};
-    return One(CSlpMessageCodec::Encode(ReplyHeader(*header), error));
+    return One(ParseErrorReply(*header));
 }
 
 std::vector<CSimSlpAgent::Message> CSimSlpAgent::Garbage(std::span<const std::uint8_t> request) {

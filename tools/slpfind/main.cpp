@@ -5,8 +5,12 @@
 //                                            found and, inside the search, one attribute
 //                                            query per URL on a second handle
 // Options: --scope S (default from the SLP configuration), --filter F, --attrs IDS.
-// Exit status: 0 done (also when nothing was found), 1 SLP or network error, 2 bad usage.
+// Exit status: 0 done (also when nothing was found), 1 SLP or network error (also after URLs
+// were printed, when an agent's reply was cut short and could not be fetched whole), 2 bad
+// usage.
+// What agents send is printed with control bytes as "\xNN" (see CTerminalText).
 #include "platform/slp/slp.h"
+#include "tools/slpfind/CTerminalText.h"
 
 #include <iostream>
 #include <string>
@@ -56,14 +60,14 @@ bool ParseArgs(int argc, char** argv, Options& options) {
 
 SLPBoolean PrintUrl(SLPHandle, const char* url, unsigned short, SLPError error, void*) {
     if (error == SLP_OK) {
-        std::cout << url << "\n";
+        std::cout << CTerminalText::Safe(url) << "\n";
     }
     return SLP_TRUE;
 }
 
 SLPBoolean PrintAttrs(SLPHandle, const char* attrs, SLPError error, void*) {
     if (error == SLP_OK) {
-        std::cout << attrs << "\n";
+        std::cout << CTerminalText::Safe(attrs) << "\n";
     }
     return SLP_FALSE;
 }
@@ -96,7 +100,9 @@ SLPBoolean DiscoverUrl(SLPHandle, const char* url, unsigned short, SLPError erro
     SLPFindAttrs(second, url, state->options->scope.c_str(), state->options->attrs.c_str(),
                  KeepAttrs, state);
     SLPClose(second);
-    std::cout << url << "\t" << (state->found ? state->attrs : std::string()) << "\n" << std::flush;
+    std::cout << CTerminalText::Safe(url) << "\t"
+              << CTerminalText::Safe(state->found ? state->attrs : std::string()) << "\n"
+              << std::flush;
     return SLP_TRUE;
 }
 

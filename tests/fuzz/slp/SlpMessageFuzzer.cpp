@@ -1,11 +1,13 @@
 // Feeds arbitrary bytes to everything that reads SLP data from the network: the header and
-// every body decoder, the attribute-list parser and unescaper, the service URL parser, and the
-// simulator's service agent and search filters. The first byte picks how the rest is used.
+// every body decoder, the attribute-list parser and unescaper, the service URL parser, the
+// finder's printing of received text, and the simulator's service agent and search filters.
+// The first byte picks how the rest is used.
 #include "platform/slp/CSlpAttrList.h"
 #include "platform/slp/CSlpMessageCodec.h"
 #include "platform/slp/slp.h"
 #include "tools/array-sim/CSimPredicate.h"
 #include "tools/array-sim/CSimSlpAgent.h"
+#include "tools/slpfind/CTerminalText.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -47,6 +49,7 @@ void Text(std::string_view text) {
         SLPFree(value);
     }
     CSlpAttrList::TagSelected(text, "hostname");
+    CTerminalText::Safe(text);
     CSimPredicate::Matches(text, {{"hostname", "a"}, {"version", "12"}});
     SLPSrvURL* url = nullptr;
     if (SLPParseSrvURL(list.c_str(), &url) == SLP_OK) {

@@ -35,10 +35,35 @@ TEST(SlpAttrList, ListsAreParsedIntoAttributesAndKeywords) {
 }
 
 TEST(SlpAttrList, MalformedListsAreRefused) {
-    for (const char* list : {"(mac=1", "(mac=1)(b=2)", "(mac=1),", ",(mac=1)", "(=1)", "a(b",
-                             "(mac=1),,(b=2)", "key=word", "((a=1)"}) {
+    for (const char* list :
+         {"(mac=1", "(mac=1)(b=2)", "(mac=1),", ",(mac=1)", "(=1)", "a(b", "(mac=1),,(b=2)",
+          "key=word", "((a=1)", "(a=b(c),(d=1)", "(mac=1), (b=2)"}) {
         EXPECT_FALSE(CSlpAttrList::Parse(list)) << list;
     }
+}
+
+// One bad part from an agent must not cost the attributes around it: a server whose "mac" is
+// lost is filed under the empty key together with every other such server.
+TEST(SlpAttrList, FindSkipsMalformedPartsAndReadsTheRest) {
+    const std::string mac = "00:11:22:33:44:55";
+    const std::string unbalanced = "(mac=" + mac + "),(hostname=a1),(vendor=Foo (EU))";
+    const std::string blank = "(mac=" + mac + "), (hostname=a1)";
+    const std::string empty = "(mac=" + mac + "),,(hostname=a1)";
+    for (const std::string& list : {unbalanced, blank, empty}) {
+        EXPECT_EQ(CSlpAttrList::Find(list, "mac"), mac) << list;
+    }
+    EXPECT_EQ(CSlpAttrList::Find(unbalanced, "hostname"), "a1");
+    EXPECT_EQ(CSlpAttrList::Find(empty, "hostname"), "a1");
+    // The broken part is the asked-for attribute itself: nothing is guessed out of it.
+    EXPECT_FALSE(CSlpAttrList::Find(unbalanced, "vendor"));
+    EXPECT_FALSE(CSlpAttrList::Find(blank, "hostname"));
+    EXPECT_FALSE(CSlpAttrList::Find("(mac=00:11 (x)),(hostname=a1)", "mac"));
+    EXPECT_EQ(CSlpAttrList::Find("(mac=00:11 (x)),(hostname=a1)", "hostname"), "a1");
+    // Damage before the wanted part: reading picks up again after the next comma.
+    EXPECT_EQ(CSlpAttrList::Find("(vendor=Foo, Inc (EU)),(mac=1)", "mac"), "1");
+    EXPECT_EQ(CSlpAttrList::Find("a(b,(mac=1)", "mac"), "1");
+    EXPECT_EQ(CSlpAttrList::Find(",(mac=1),", "mac"), "1");
+    EXPECT_FALSE(CSlpAttrList::Find("(vendor=x,(mac=1)", "mac")); // unclosed: swallows the rest
 }
 
 TEST(SlpAttrList, TagsMatchWithoutCaseAndWithFoldedBlanks) {
@@ -69,6 +94,11 @@ TEST(SlpParseAttrs, ReturnsTheUnescapedValueOrParseError) {
     EXPECT_EQ(SLPParseAttrs(list, "model", &value), SLP_PARSE_ERROR);
     EXPECT_EQ(value, nullptr);
     EXPECT_EQ(SLPParseAttrs("(mac=1", "mac", &value), SLP_PARSE_ERROR);
+    ASSERT_EQ(SLPParseAttrs("(mac=1),(hostname=a1),(vendor=Foo (EU))", "mac", &value), SLP_OK);
+    EXPECT_STREQ(value, "1");
+    SLPFree(value);
+    EXPECT_EQ(SLPParseAttrs("(mac=1),(hostname=a1),(vendor=Foo (EU))", "vendor", &value),
+              SLP_PARSE_ERROR);
     EXPECT_EQ(SLPParseAttrs(nullptr, "mac", &value), SLP_PARAMETER_BAD);
     EXPECT_EQ(SLPParseAttrs(list, "mac", nullptr), SLP_PARAMETER_BAD);
 }

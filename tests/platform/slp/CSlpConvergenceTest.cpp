@@ -2,8 +2,9 @@
 // private network namespace that each test makes for itself (so it needs root and skips
 // without it): retransmissions carry the previous responders, replies with foreign XIDs or
 // broken bodies are ignored, a retransmission that brings nobody new ends the search, the
-// callbacks' return values are obeyed, and attribute queries go by unicast to the agent that
-// answered for the URL.
+// callbacks' return values are obeyed, attribute queries go by unicast to the agent that
+// answered for the URL, replies cut short and directory agents' errors are reported as
+// errors, and an agent that stalls cannot stretch a search past its deadline.
 #include "platform/slp/CSlpMessageCodec.h"
 #include "platform/slp/CSlpResponderCache.h"
 #include "platform/slp/slp.h"
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <poll.h>
@@ -33,19 +35,48 @@ struct SeenRequest {
     bool multicast;
 };
 
-// Agents 127.0.0.2 and .3 answer every multicast request that does not list them; .4 joins
-// late, from the second transmission on. Agent .2 first sends a reply with a foreign XID and
-// a truncated one.
+constexpr const char* kServiceType = "service:raid.004417";
+
+int BoundSocket(int type, const char* address) {
+    int fd = ::socket(AF_INET, type, 0);
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(427);
+    ::inet_pton(AF_INET, address, &local.sin_addr);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0) << address;
+    return fd;
+}
+
+int GroupSocket() {
+    int fd = BoundSocket(SOCK_DGRAM, "0.0.0.0");
+    ip_mreq join{};
+    ::inet_pton(AF_INET, "239.255.255.253", &join.imr_multiaddr);
+    ::inet_pton(AF_INET, "127.0.0.1", &join.imr_interface);
+    ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join);
+    return fd;
+}
+
+// One datagram and its sender; empty when nothing could be read.
+std::vector<std::uint8_t> ReceiveFrom(int fd, sockaddr_in& from) {
+    std::vector<std::uint8_t> bytes(65535);
+    socklen_t length = sizeof from;
+    ssize_t got =
+        ::recvfrom(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+    bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return bytes;
+}
+
+// Agents 127.0.0.2 and .3 answer every multicast request for kServiceType that does not list
+// them; .4 joins late, from the second transmission on. Agent .2 first sends a reply with a
+// foreign XID and a truncated one.
 class CScriptedAgents {
 public:
     CScriptedAgents() {
-        m_nGroupFd = Socket("0.0.0.0");
-        ip_mreq join{};
-        ::inet_pton(AF_INET, "239.255.255.253", &join.imr_multiaddr);
-        ::inet_pton(AF_INET, "127.0.0.1", &join.imr_interface);
-        ::setsockopt(m_nGroupFd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join);
+        m_nGroupFd = GroupSocket();
         for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
-            m_arrAgents.push_back({address, Socket(address)});
+            m_arrAgents.push_back({address, BoundSocket(SOCK_DGRAM, address)});
         }
         m_thread = std::thread([this] { Serve(); });
     }
@@ -68,33 +99,17 @@ private:
         int fd;
     };
 
-    static int Socket(const char* address) {
-        int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        int on = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(427);
-        ::inet_pton(AF_INET, address, &local.sin_addr);
-        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0) << address;
-        return fd;
-    }
-
     void Send(const Agent& agent, const std::vector<std::uint8_t>& bytes, const sockaddr_in& to) {
         ::sendto(agent.fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                  sizeof to);
     }
 
     void OnRequest(int fd, const Agent* unicastAgent) {
-        std::vector<std::uint8_t> bytes(65535);
         sockaddr_in from{};
-        socklen_t length = sizeof from;
-        ssize_t got = ::recvfrom(fd, bytes.data(), bytes.size(), 0,
-                                 reinterpret_cast<sockaddr*>(&from), &length);
-        if (got <= 0) {
+        std::vector<std::uint8_t> bytes = ReceiveFrom(fd, from);
+        if (bytes.empty()) {
             return;
         }
-        bytes.resize(static_cast<std::size_t>(got));
         auto header = CSlpMessageCodec::DecodeHeader(bytes);
         ASSERT_TRUE(header);
         SlpHeader reply;
@@ -114,6 +129,9 @@ private:
         auto request = CSlpMessageCodec::DecodeSrvRqst(bytes, *header);
         ASSERT_TRUE(request);
         std::size_t count = Record({SlpFunction::SrvRqst, request->prList, true});
+        if (request->serviceType != kServiceType) {
+            return;
+        }
         for (const Agent& agent : m_arrAgents) {
             bool listed = request->prList.find(agent.address) != std::string::npos;
             bool late = agent.address == "127.0.0.4" && count < 2;
@@ -178,9 +196,108 @@ private:
     std::thread m_thread;
 };
 
+// One agent at its own address that answers as the test scripts it, to unicast and multicast
+// requests alike. Its SLP port over TCP either refuses connections or accepts the first one
+// and never answers it. It can also flood: keep sending its last replies for a while.
+class CRogueAgent {
+public:
+    using Replies = std::vector<std::vector<std::uint8_t>>;
+    using Script = std::function<Replies(const SlpHeader& request, bool multicast)>;
+    enum class Tcp { Refuse, StallFirst };
+
+    CRogueAgent(const char* address, Tcp tcp, Script script,
+                std::chrono::milliseconds flood = std::chrono::milliseconds(0))
+        : m_script(std::move(script)), m_flood(flood), m_nGroupFd(GroupSocket()),
+          m_nFd(BoundSocket(SOCK_DGRAM, address)) {
+        if (tcp == Tcp::StallFirst) {
+            m_nListenFd = BoundSocket(SOCK_STREAM, address);
+            ::listen(m_nListenFd, 4);
+        }
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~CRogueAgent() {
+        m_bStop = true;
+        m_thread.join();
+        for (int fd : {m_nGroupFd, m_nFd, m_nListenFd, m_nStalledFd}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    int Connections() const { return m_nConnections; }
+
+private:
+    void OnRequest(int fd) {
+        std::vector<std::uint8_t> bytes = ReceiveFrom(fd, m_to);
+        if (auto header = CSlpMessageCodec::DecodeHeader(bytes)) {
+            m_replies = m_script(*header, fd == m_nGroupFd);
+            m_floodEnd = std::chrono::steady_clock::now() + m_flood;
+            Send();
+        }
+    }
+    void Send() {
+        for (const auto& reply : m_replies) {
+            ::sendto(m_nFd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&m_to),
+                     sizeof m_to);
+        }
+    }
+    void OnConnection() {
+        int fd = ::accept(m_nListenFd, nullptr, nullptr);
+        ++m_nConnections;
+        // Later connections are refused: only the first is held.
+        ::close(m_nListenFd);
+        m_nListenFd = -1;
+        m_nStalledFd = fd;
+    }
+    void Serve() {
+        while (!m_bStop) {
+            std::vector<pollfd> entries{{m_nGroupFd, POLLIN, 0}, {m_nFd, POLLIN, 0}};
+            if (m_nListenFd >= 0) {
+                entries.push_back({m_nListenFd, POLLIN, 0});
+            }
+            bool flooding = std::chrono::steady_clock::now() < m_floodEnd;
+            ::poll(entries.data(), entries.size(), flooding ? 1 : 20);
+            for (std::size_t i = 0; i < 2; ++i) {
+                if (entries[i].revents & POLLIN) {
+                    OnRequest(entries[i].fd);
+                }
+            }
+            if (entries.size() > 2 && (entries[2].revents & POLLIN)) {
+                OnConnection();
+            }
+            if (flooding) {
+                Send();
+            }
+        }
+    }
+
+    Script m_script;
+    std::chrono::milliseconds m_flood;
+    int m_nGroupFd;
+    int m_nFd;
+    int m_nListenFd = -1;
+    int m_nStalledFd = -1;
+    std::atomic<int> m_nConnections{0};
+    std::chrono::steady_clock::time_point m_floodEnd;
+    sockaddr_in m_to{};
+    Replies m_replies;
+    std::atomic<bool> m_bStop{false};
+    std::thread m_thread;
+};
+
+// A reply with the overflow flag set, as an agent sends when the whole does not fit.
+template <typename Body>
+std::vector<std::uint8_t> Overflowed(const SlpHeader& request, const Body& body) {
+    SlpHeader header;
+    header.xid = request.xid;
+    header.flags = kSlpFlagOverflow;
+    return CSlpMessageCodec::Encode(header, body);
+}
+
 struct Found {
     std::vector<std::string> urls;
     int lastCalls = 0;
+    SLPError last = SLP_OK;
     bool stopAfterFirst = false;
     SLPError nested = SLP_OK;
     bool tryNested = false;
@@ -189,8 +306,9 @@ struct Found {
 SLPBoolean Collect(SLPHandle handle, const char* url, unsigned short, SLPError error,
                    void* cookie) {
     auto* found = static_cast<Found*>(cookie);
-    if (error == SLP_LAST_CALL) {
-        ++found->lastCalls;
+    if (error != SLP_OK) {
+        found->lastCalls += error == SLP_LAST_CALL ? 1 : 0;
+        found->last = error;
         return SLP_FALSE;
     }
     found->urls.push_back(url);
@@ -213,10 +331,19 @@ protected:
                   0);
         m_config = std::filesystem::temp_directory_path() /
                    ("slpconv-" + std::to_string(::getpid()) + ".conf");
-        std::ofstream(m_config) << "net.slp.multicastTimeouts = 150,150,150,150,150\n"
-                                   "net.slp.multicastMaximumWait = 3000\n";
         ::setenv("OpenSLPConfig", m_config.c_str(), 1);
         m_agents = std::make_unique<CScriptedAgents>();
+        Reopen("");
+    }
+    // A new handle with these settings after the short multicast schedule of every test.
+    void Reopen(const std::string& settings) {
+        std::ofstream(m_config) << "net.slp.multicastTimeouts = 150,150,150,150,150\n"
+                                   "net.slp.multicastMaximumWait = 3000\n"
+                                << settings;
+        if (m_handle != nullptr) {
+            SLPClose(m_handle);
+            m_handle = nullptr;
+        }
         ASSERT_EQ(SLPOpen("en", SLP_FALSE, &m_handle), SLP_OK);
     }
     void TearDown() override {
@@ -294,4 +421,94 @@ TEST_F(SlpConvergence, AttributesAreAskedOfTheAgentThatAnswered) {
             EXPECT_FALSE(request.multicast) << "the attribute query went by multicast";
         }
     }
+}
+
+TEST_F(SlpConvergence, AttributeReplyCutShortIsAnErrorWhenTheTcpFetchFails) {
+    const std::string url = std::string(kServiceType) + "://127.0.0.5";
+    CRogueAgent rogue("127.0.0.5", CRogueAgent::Tcp::Refuse,
+                      [](const SlpHeader& request, bool) -> CRogueAgent::Replies {
+                          if (request.function != SlpFunction::AttrRqst) {
+                              return {};
+                          }
+                          return {Overflowed(request, SlpAttrRply{0, "(hostname=a1),(vendor=T"})};
+                      });
+    sockaddr_in agent{};
+    agent.sin_family = AF_INET;
+    agent.sin_port = htons(427);
+    ::inet_pton(AF_INET, "127.0.0.5", &agent.sin_addr);
+    g_slpResponderCache.Remember(url, agent); // asked by unicast first, then by multicast
+    std::vector<std::pair<SLPError, std::string>> calls;
+    auto record = [](SLPHandle, const char* list, SLPError error, void* cookie) {
+        static_cast<decltype(calls)*>(cookie)->emplace_back(error, list != nullptr ? list : "");
+        return SLP_TRUE;
+    };
+    EXPECT_EQ(SLPFindAttrs(m_handle, url.c_str(), "default", "", record, &calls),
+              SLP_NETWORK_ERROR);
+    for (const auto& [error, list] : calls) {
+        EXPECT_NE(error, SLP_OK) << "the cut-short list went out as whole: " << list;
+    }
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().first, SLP_NETWORK_ERROR);
+}
+
+TEST_F(SlpConvergence, AnAgentThatStallsOverTcpCannotStretchTheSearch) {
+    // One TCP fetch may take 20 s, the whole multicast search 1 s: the search wins.
+    Reopen("net.slp.multicastMaximumWait = 1000\nnet.slp.unicastMaximumWait = 20000\n");
+    const std::string rogueUrl = std::string(kServiceType) + "://127.0.0.5";
+    CRogueAgent rogue(
+        "127.0.0.5", CRogueAgent::Tcp::StallFirst,
+        [&rogueUrl](const SlpHeader& request, bool) -> CRogueAgent::Replies {
+            return {Overflowed(request, SlpSrvRply{0, {{60, rogueUrl}}})};
+        },
+        std::chrono::seconds(20));
+    Found found;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SLPFindSrvs(m_handle, kServiceType, "default", "", Collect, &found),
+              SLP_NETWORK_ERROR);
+    // Generous: it ends at about 1 s; a stalled fetch or the flood would hold it 20 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(rogue.Connections(), 1);
+    EXPECT_EQ(found.last, SLP_NETWORK_ERROR) << "a cut-short reply makes the search incomplete";
+    // What arrived whole is delivered, the cut-short reply's URL included.
+    for (const char* agent : {"127.0.0.2", "127.0.0.3", "127.0.0.5"}) {
+        EXPECT_NE(std::find(found.urls.begin(), found.urls.end(),
+                            std::string(kServiceType) + "://" + agent),
+                  found.urls.end())
+            << agent;
+    }
+}
+
+TEST_F(SlpConvergence, DirectoryAgentErrorsFallBackToMulticastAndAreReportedIfItFindsNothing) {
+    CRogueAgent da("127.0.0.6", CRogueAgent::Tcp::Refuse,
+                   [](const SlpHeader& request, bool multicast) -> CRogueAgent::Replies {
+                       SlpHeader header;
+                       header.xid = request.xid;
+                       if (multicast) {
+                           return {};
+                       }
+                       if (request.function == SlpFunction::AttrRqst) {
+                           return {CSlpMessageCodec::Encode(header, SlpAttrRply{4, ""})};
+                       }
+                       return {CSlpMessageCodec::Encode(header, SlpSrvRply{10, {}})};
+                   });
+    Reopen("net.slp.DAAddresses = 127.0.0.6\n");
+    Found found;
+    EXPECT_EQ(SLPFindSrvs(m_handle, kServiceType, "default", "", Collect, &found), SLP_OK);
+    EXPECT_EQ(found.urls.size(), 3u);
+    EXPECT_EQ(found.last, SLP_LAST_CALL);
+
+    Found none;
+    EXPECT_EQ(SLPFindSrvs(m_handle, "service:printer", "default", "", Collect, &none),
+              SLP_INTERNAL_SYSTEM_ERROR);
+    EXPECT_TRUE(none.urls.empty());
+    EXPECT_EQ(none.last, SLP_INTERNAL_SYSTEM_ERROR);
+
+    SLPError last = SLP_OK;
+    auto keep = [](SLPHandle, const char*, SLPError error, void* cookie) {
+        *static_cast<SLPError*>(cookie) = error;
+        return SLP_TRUE;
+    };
+    EXPECT_EQ(SLPFindAttrs(m_handle, "service:raid.004417://127.0.0.9", "default", "", keep, &last),
+              SLP_SCOPE_NOT_SUPPORTED);
+    EXPECT_EQ(last, SLP_SCOPE_NOT_SUPPORTED);
 }
