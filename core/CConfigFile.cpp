@@ -29,10 +29,10 @@ std::u16string Substitute(std::u16string_view format, const std::filesystem::pat
     return text;
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+bool WriteAll(CConfigFileIo& io, int fd, const std::vector<uint8_t>& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = io.Write(fd, std::span(bytes).subspan(done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -47,10 +47,10 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
     return true;
 }
 
-bool ReadAll(int fd, std::vector<uint8_t>& bytes) {
+bool ReadAll(CConfigFileIo& io, int fd, std::vector<uint8_t>& bytes) {
     uint8_t chunk[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        const ssize_t n = io.Read(fd, chunk);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -87,6 +87,7 @@ std::u16string CConfigFile::FormatErrorText(EArchiveError error,
     case EArchiveError::BadSchema:
         return Substitute(u"%1 contains an incorrect schema.", path);
     case EArchiveError::BadIndex:
+    case EArchiveError::BadKey:
         return Substitute(u"%1 has a bad format.", path);
     case EArchiveError::Generic:
     case EArchiveError::None:
@@ -132,7 +133,13 @@ bool CConfigFile::ReadTable(CArchiveReader& ar, Table& table) {
             return ar.Fail(EArchiveError::BadClass);
         }
         object.release();
-        table[key] = std::unique_ptr<Record>(record);
+        std::unique_ptr<Record> owned(record);
+        // The key names the registry value the record is written to, and the record's name is
+        // its key after the next start: the two must agree, and each key stand once.
+        if (key != owned->m_strName || table.contains(key)) {
+            return ar.Fail(EArchiveError::BadKey);
+        }
+        table[key] = std::move(owned);
     }
     return true;
 }
@@ -147,6 +154,17 @@ EArchiveError CConfigFile::Parse(std::span<const uint8_t> bytes, CGroupTable& gr
 }
 
 CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvCore& core) {
+    CConfigFileIo io;
+    return Export(path, core, io);
+}
+
+CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvCore& core) {
+    CConfigFileIo io;
+    return Import(path, core, io);
+}
+
+CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvCore& core,
+                                  CConfigFileIo& io) {
     std::vector<uint8_t> bytes;
     {
         auto lock = core.Guard()->LockShared();
@@ -157,10 +175,10 @@ CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvC
     if (!fd) {
         return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
     }
-    bool ok = WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
+    bool ok = WriteAll(io, fd.Get(), bytes) && io.Fsync(fd.Get()) == 0;
     const int writeErrno = errno;
     ok = (fd.Close() == 0) && ok;
-    if (ok && ::rename(tempName.c_str(), path.c_str()) != 0) {
+    if (ok && io.Rename(tempName.c_str(), path.c_str()) != 0) {
         ::unlink(tempName.c_str());
         return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
     }
@@ -172,14 +190,15 @@ CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvC
     return {};
 }
 
-CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvCore& core) {
+CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvCore& core,
+                                  CConfigFileIo& io) {
     const CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return {EConfigStatus::OpenFailed, std::u16string(kOpenFailed)};
     }
     std::vector<uint8_t> bytes;
-    const bool read = ReadAll(fd.Get(), bytes);
+    const bool read = ReadAll(io, fd.Get(), bytes);
     if (!read) {
         return {EConfigStatus::FormatError, Substitute(kUnknown, path)};
     }

@@ -34,6 +34,8 @@ const char* ErrorName(EArchiveError error) {
         return "incorrect schema";
     case EArchiveError::BadIndex:
         return "bad index";
+    case EArchiveError::BadKey:
+        return "bad key";
     case EArchiveError::None:
         break;
     }
