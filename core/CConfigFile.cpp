@@ -16,6 +16,7 @@ namespace {
 constexpr std::u16string_view kCreateFailed = u"Failed to create a new Configuration File.";
 constexpr std::u16string_view kOpenFailed = u"Failed to open Configuration File.";
 constexpr std::u16string_view kDiskFull = u"Disk full while accessing %1.";
+constexpr std::u16string_view kHardware = u"A hardware I/O error was reported while accessing %1.";
 constexpr std::u16string_view kUnknown = u"An unknown error occurred while accessing %1.";
 
 std::u16string Substitute(std::u16string_view format, const std::filesystem::path& path) {
@@ -62,6 +63,18 @@ bool ReadAll(CConfigFileIo& io, int fd, std::vector<uint8_t>& bytes) {
         }
         bytes.insert(bytes.end(), chunk, chunk + n);
     }
+}
+
+bool IsFull(int error) {
+    return error == ENOSPC || error == EDQUOT;
+}
+
+// The platform's file error text for a failed read or write of the file at path.
+std::u16string FileErrorText(int error, const std::filesystem::path& path) {
+    if (IsFull(error)) {
+        return Substitute(kDiskFull, path);
+    }
+    return Substitute(error == EIO ? kHardware : kUnknown, path);
 }
 
 // A unique temporary file beside the target, created with mode 0600.
@@ -175,17 +188,24 @@ CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvC
     if (!fd) {
         return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
     }
-    bool ok = WriteAll(io, fd.Get(), bytes) && io.Fsync(fd.Get()) == 0;
-    const int writeErrno = errno;
-    ok = (fd.Close() == 0) && ok;
-    if (ok && io.Rename(tempName.c_str(), path.c_str()) != 0) {
-        ::unlink(tempName.c_str());
-        return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
+    const bool written = WriteAll(io, fd.Get(), bytes) && io.Fsync(fd.Get()) == 0;
+    int error = written ? 0 : errno;
+    if (fd.Close() != 0 && written) {
+        error = errno;
     }
-    if (!ok) {
+    if (error == 0 && io.Rename(tempName.c_str(), path.c_str()) != 0) {
+        error = errno;
+        // The name could not be given to the file (a folder of that name, no right to replace
+        // it, ...): as if it could not be created. Only running out of room or a failing disk
+        // are file errors.
+        if (!IsFull(error) && error != EIO) {
+            ::unlink(tempName.c_str());
+            return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
+        }
+    }
+    if (error != 0) {
         ::unlink(tempName.c_str());
-        const bool full = writeErrno == ENOSPC || writeErrno == EDQUOT;
-        return {EConfigStatus::WriteError, Substitute(full ? kDiskFull : kUnknown, path)};
+        return {EConfigStatus::WriteError, FileErrorText(error, path)};
     }
     return {};
 }
@@ -198,9 +218,8 @@ CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvC
         return {EConfigStatus::OpenFailed, std::u16string(kOpenFailed)};
     }
     std::vector<uint8_t> bytes;
-    const bool read = ReadAll(io, fd.Get(), bytes);
-    if (!read) {
-        return {EConfigStatus::FormatError, Substitute(kUnknown, path)};
+    if (!ReadAll(io, fd.Get(), bytes)) {
+        return {EConfigStatus::ReadError, FileErrorText(errno, path)};
     }
     CGroupTable groups;
     CUserTable users;

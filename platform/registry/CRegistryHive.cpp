@@ -339,6 +339,7 @@ LSTATUS CRegistryHive::CreateKey(std::u16string_view path, REGSAM access, CRegis
 }
 
 LSTATUS CRegistryHive::Begin() {
+    m_strError.clear();
     if (const LSTATUS st = Connect(); st != ERROR_SUCCESS) {
         return st;
     }

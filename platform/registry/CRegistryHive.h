@@ -45,7 +45,8 @@ public:
     // be read opens read-only; IsReadOnly tells.
     LSTATUS Connect();
     bool IsReadOnly() const { return m_bReadOnly; }
-    // Why the last call failed, as SQLite and the system put it (UTF-8).
+    // Why the last call failed, as SQLite and the system put it (UTF-8); Begin clears it, so
+    // that it tells what failed in the transaction.
     std::string LastErrorText() const { return m_strError; }
 
     LSTATUS OpenKey(std::u16string_view path, REGSAM access, CRegistryKey& out);

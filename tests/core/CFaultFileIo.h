@@ -25,7 +25,8 @@ public:
         return Fails() ? -1 : CConfigFileIo::Read(fd, buffer.first(std::min(buffer.size(), kStep)));
     }
 
-    bool Fired() const { return m_nCalls >= m_nNth; }
+    bool Fired() const { return m_nNth > 0 && m_nCalls >= m_nNth; }
+    int Calls() const { return m_nCalls; }
 
 private:
     bool Fails() {

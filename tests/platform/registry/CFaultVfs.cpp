@@ -110,9 +110,25 @@ int Unfetch(sqlite3_file* f, sqlite3_int64 offset, void* p) {
 }
 
 constexpr sqlite3_io_methods kMethods = {
-    3,        Close,       Read,   Write,      Truncate, Sync,    FileSize,
-    Lock,     Unlock,      CheckReservedLock, FileControl, SectorSize, DeviceCharacteristics,
-    ShmMap,   ShmLock,     ShmBarrier, ShmUnmap, Fetch,  Unfetch,
+    3,
+    Close,
+    Read,
+    Write,
+    Truncate,
+    Sync,
+    FileSize,
+    Lock,
+    Unlock,
+    CheckReservedLock,
+    FileControl,
+    SectorSize,
+    DeviceCharacteristics,
+    ShmMap,
+    ShmLock,
+    ShmBarrier,
+    ShmUnmap,
+    Fetch,
+    Unfetch,
 };
 
 CFaultVfs* Owner(sqlite3_vfs* vfs) {
