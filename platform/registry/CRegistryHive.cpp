@@ -92,24 +92,29 @@ void NarrowPermissions(const std::filesystem::path& file) {
     }
 }
 
+// Whether the store's file can be used, found before SQLite opens it.
+struct CFileAccess {
+    int error = 0;          // errno when the file can be neither written nor read
+    bool bReadOnly = false; // it can only be read; error holds why not written
+};
+
 // The file is created before SQLite opens it, so that it never exists with looser permissions.
-// Answers the errno of the failure, 0 when the file can be opened.
-int EnsureFile(const std::filesystem::path& file) {
+CFileAccess EnsureFile(const std::filesystem::path& file) {
     std::error_code ec;
     const auto dir = file.parent_path();
     if (!dir.empty() && !std::filesystem::exists(dir, ec)) {
         std::filesystem::create_directories(dir, ec);
         if (ec) {
-            return ec.value();
+            return {ec.value(), false};
         }
         ::chmod(dir.c_str(), kFolderMode);
     }
     if (CUniqueFd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode))) {
-        return 0;
+        return {};
     }
     const int openErrno = errno;
     // A file we may only read is still a usable, read-only hive.
-    return ::access(file.c_str(), R_OK) == 0 ? 0 : openErrno;
+    return {openErrno, ::access(file.c_str(), R_OK) == 0};
 }
 
 bool WantsWrite(REGSAM access) {
@@ -189,7 +194,9 @@ LSTATUS CRegistryHive::Result(int rc) {
 LSTATUS CRegistryHive::FailConnect(int rc) {
     const LSTATUS st = Result(rc);
     const auto dir = m_path.parent_path();
-    if (!dir.empty() && ::access(dir.c_str(), W_OK | X_OK) != 0 && (rc & 0xFF) == SQLITE_CANTOPEN) {
+    const int primary = rc & 0xFF;
+    if ((primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY) && !dir.empty() &&
+        ::access(dir.c_str(), W_OK | X_OK) != 0) {
         m_strError += "; the folder " + dir.string() +
                       " does not let the store's side files (-wal, -shm) be made";
     }
@@ -199,6 +206,7 @@ LSTATUS CRegistryHive::FailConnect(int rc) {
     // A lock may be let go; anything else makes the file unusable for good.
     if (st != ERROR_LOCK_VIOLATION) {
         m_bConnectFailed = true;
+        m_strConnectError = m_strError;
         return ERROR_ACCESS_DENIED;
     }
     return st;
@@ -209,21 +217,27 @@ LSTATUS CRegistryHive::Connect() {
         return ERROR_SUCCESS;
     }
     if (m_bConnectFailed) {
+        m_strError = m_strConnectError;
         return ERROR_ACCESS_DENIED;
     }
-    if (const int err = EnsureFile(m_path); err != 0) {
-        m_strError = std::strerror(err);
-        m_bConnectFailed = true;
-        return ERROR_ACCESS_DENIED;
+    const CFileAccess file = EnsureFile(m_path);
+    if (file.error != 0) {
+        m_strError = m_strConnectError = std::strerror(file.error);
+        if (!file.bReadOnly) {
+            m_bConnectFailed = true;
+            return ERROR_ACCESS_DENIED;
+        }
     }
     NarrowPermissions(m_path);
-    int rc = sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
-                             nullptr);
+    m_bReadOnly = file.bReadOnly;
+    const int flags =
+        (m_bReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_FULLMUTEX;
+    int rc = sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
         return FailConnect(rc);
     }
     sqlite3_busy_handler(m_db, &CRegistryHive::OnBusy, this);
-    m_bReadOnly = sqlite3_db_readonly(m_db, "main") == 1;
+    m_bReadOnly = m_bReadOnly || sqlite3_db_readonly(m_db, "main") == 1;
     // The first statements read the file: a file that is not a database, or a damaged one, and
     // side files that cannot be made, fail here.
     if (!m_bReadOnly) {
@@ -242,6 +256,27 @@ LSTATUS CRegistryHive::Connect() {
         return FailConnect(rc);
     }
     return ERROR_SUCCESS;
+}
+
+LSTATUS CRegistryHive::CheckIntegrity() {
+    if (const LSTATUS st = Connect(); st != ERROR_SUCCESS) {
+        return st;
+    }
+    CSqliteStatement check;
+    if (const int rc = check.Prepare(m_db, "PRAGMA quick_check(1)"); rc != SQLITE_OK) {
+        return Result(rc);
+    }
+    const int rc = check.Step();
+    if (rc != SQLITE_ROW) {
+        return Result(rc);
+    }
+    std::string verdict = check.ColumnText(0);
+    if (verdict == "ok") {
+        return ERROR_SUCCESS;
+    }
+    std::replace(verdict.begin(), verdict.end(), '\n', ' ');
+    m_strError = "database disk image is malformed: " + verdict;
+    return ERROR_REGISTRY_IO_FAILED;
 }
 
 int CRegistryHive::PrepareStatements() {

@@ -42,9 +42,12 @@ public:
     void SetLockWait(std::chrono::milliseconds wait, std::function<void()> onWait = {});
 
     // Opens the file now (every other call opens it when first needed). A file that may only
-    // be read opens read-only; IsReadOnly tells.
+    // be read opens read-only; IsReadOnly tells, even when the open failed after all.
     LSTATUS Connect();
     bool IsReadOnly() const { return m_bReadOnly; }
+    // Reads every page of the file and checks its structure: damage anywhere in it, not only in
+    // what a lookup happens to touch, answers ERROR_REGISTRY_IO_FAILED.
+    LSTATUS CheckIntegrity();
     // Why the last call failed, as SQLite and the system put it (UTF-8); Begin clears it, so
     // that it tells what failed in the transaction.
     std::string LastErrorText() const { return m_strError; }
@@ -83,6 +86,7 @@ private:
     bool m_bConnectFailed = false;
     int m_nTransactionDepth = 0;
     std::string m_strError;
+    std::string m_strConnectError; // why the file is unusable, once that is known for good
     std::chrono::milliseconds m_lockWait = kDefaultLockWait;
     std::function<void()> m_onLockWait;
     bool m_bLockWaitNoticed = false;
