@@ -49,6 +49,19 @@ void WarnSkipped(std::u16string_view key, const std::u16string& name, EArchiveEr
     std::fputs(line.c_str(), stderr);
 }
 
+// A stored value read as a record, or null (with a warning) when its bytes are not one.
+template <typename Record>
+std::unique_ptr<Record> ReadRecord(std::u16string_view key, const std::u16string& name,
+                                   const std::vector<uint8_t>& data) {
+    CArchiveReader ar(data);
+    auto record = std::make_unique<Record>();
+    if (!record->Deserialize(ar)) {
+        WarnSkipped(key, name, ar.Error());
+        return nullptr;
+    }
+    return record;
+}
+
 } // namespace
 
 COrvaneSrvCore::COrvaneSrvCore(std::unique_ptr<CRegistryHive> hive)
@@ -253,24 +266,16 @@ bool COrvaneSrvCore::LoadKey(std::u16string_view key, bool bUsers) {
     auto& unreadable = bUsers ? m_setUnreadableUsers : m_setUnreadableGroups;
     return m_registry.LoadValues(
         key, [&](const std::u16string& name, const std::vector<uint8_t>& data) {
-            CArchiveReader ar(data);
             if (bUsers) {
-                auto user = std::make_unique<CUserData>();
-                if (!user->Deserialize(ar)) {
-                    WarnSkipped(key, name, ar.Error());
-                    unreadable.insert(name);
+                if (auto user = ReadRecord<CUserData>(key, name, data)) {
+                    SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
                     return;
                 }
-                SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
-            } else {
-                auto group = std::make_unique<CGroupData>();
-                if (!group->Deserialize(ar)) {
-                    WarnSkipped(key, name, ar.Error());
-                    unreadable.insert(name);
-                    return;
-                }
+            } else if (auto group = ReadRecord<CGroupData>(key, name, data)) {
                 SendMessage(CDirectoryMessage::AddGroup(false, std::move(group)));
+                return;
             }
+            unreadable.insert(name);
         });
 }
 
