@@ -1,8 +1,17 @@
 #include "app/CHeadlessRunner.h"
 
+#include "platform/text/TextConv.h"
+
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
+
+namespace {
+
+// The exit status when the directory store cannot be used.
+constexpr int kStoreUnusableStatus = 2;
+
+} // namespace
 
 CHeadlessRunner::CHeadlessRunner(COrvaneSrvApp& app) : m_app(app) {}
 
@@ -21,12 +30,16 @@ int CHeadlessRunner::Run() {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    auto core = m_app.StartUp(std::make_unique<CRegistryHive>(registryFile));
+    CStartUpResult started = m_app.StartUp(std::make_unique<CRegistryHive>(registryFile));
+    if (!started) {
+        std::fputs((Utf16ToUtf8(started.strError) + "\n").c_str(), stderr);
+        return kStoreUnusableStatus;
+    }
     std::fprintf(stderr, "OrvaneSrv: directory store %s; running until SIGINT or SIGTERM\n",
                  registryFile.c_str());
     int signal = 0;
     while (sigwait(&stopSignals, &signal) != 0) {
     }
-    m_app.ShutDown(std::move(core));
+    m_app.ShutDown(std::move(started.pCore));
     return 0;
 }

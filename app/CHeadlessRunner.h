@@ -9,7 +9,9 @@ public:
     explicit CHeadlessRunner(COrvaneSrvApp& app);
 
     // Runs until SIGINT or SIGTERM; answers the process exit status. A second copy finds the
-    // first one's instance lock and ends at once with status 0, having touched nothing.
+    // first one's instance lock and ends at once with status 0, having touched nothing. A
+    // directory store that cannot be used ends it at once with status 2 and the reason on
+    // standard error.
     int Run();
 
 private:

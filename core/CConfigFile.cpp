@@ -16,6 +16,7 @@ namespace {
 constexpr std::u16string_view kCreateFailed = u"Failed to create a new Configuration File.";
 constexpr std::u16string_view kOpenFailed = u"Failed to open Configuration File.";
 constexpr std::u16string_view kDiskFull = u"Disk full while accessing %1.";
+constexpr std::u16string_view kHardware = u"A hardware I/O error was reported while accessing %1.";
 constexpr std::u16string_view kUnknown = u"An unknown error occurred while accessing %1.";
 
 std::u16string Substitute(std::u16string_view format, const std::filesystem::path& path) {
@@ -29,10 +30,10 @@ std::u16string Substitute(std::u16string_view format, const std::filesystem::pat
     return text;
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+bool WriteAll(CConfigFileIo& io, int fd, const std::vector<uint8_t>& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = io.Write(fd, std::span(bytes).subspan(done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -47,10 +48,10 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
     return true;
 }
 
-bool ReadAll(int fd, std::vector<uint8_t>& bytes) {
+bool ReadAll(CConfigFileIo& io, int fd, std::vector<uint8_t>& bytes) {
     uint8_t chunk[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        const ssize_t n = io.Read(fd, chunk);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -62,6 +63,18 @@ bool ReadAll(int fd, std::vector<uint8_t>& bytes) {
         }
         bytes.insert(bytes.end(), chunk, chunk + n);
     }
+}
+
+bool IsFull(int error) {
+    return error == ENOSPC || error == EDQUOT;
+}
+
+// The platform's file error text for a failed read or write of the file at path.
+std::u16string FileErrorText(int error, const std::filesystem::path& path) {
+    if (IsFull(error)) {
+        return Substitute(kDiskFull, path);
+    }
+    return Substitute(error == EIO ? kHardware : kUnknown, path);
 }
 
 // A unique temporary file beside the target, created with mode 0600.
@@ -87,6 +100,7 @@ std::u16string CConfigFile::FormatErrorText(EArchiveError error,
     case EArchiveError::BadSchema:
         return Substitute(u"%1 contains an incorrect schema.", path);
     case EArchiveError::BadIndex:
+    case EArchiveError::BadKey:
         return Substitute(u"%1 has a bad format.", path);
     case EArchiveError::Generic:
     case EArchiveError::None:
@@ -132,7 +146,13 @@ bool CConfigFile::ReadTable(CArchiveReader& ar, Table& table) {
             return ar.Fail(EArchiveError::BadClass);
         }
         object.release();
-        table[key] = std::unique_ptr<Record>(record);
+        std::unique_ptr<Record> owned(record);
+        // The key names the registry value the record is written to, and the record's name is
+        // its key after the next start: the two must agree, and each key stand once.
+        if (key != owned->m_strName || table.contains(key)) {
+            return ar.Fail(EArchiveError::BadKey);
+        }
+        table[key] = std::move(owned);
     }
     return true;
 }
@@ -147,6 +167,17 @@ EArchiveError CConfigFile::Parse(std::span<const uint8_t> bytes, CGroupTable& gr
 }
 
 CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvCore& core) {
+    CConfigFileIo io;
+    return Export(path, core, io);
+}
+
+CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvCore& core) {
+    CConfigFileIo io;
+    return Import(path, core, io);
+}
+
+CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvCore& core,
+                                  CConfigFileIo& io) {
     std::vector<uint8_t> bytes;
     {
         auto lock = core.Guard()->LockShared();
@@ -157,31 +188,38 @@ CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvC
     if (!fd) {
         return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
     }
-    bool ok = WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
-    const int writeErrno = errno;
-    ok = (fd.Close() == 0) && ok;
-    if (ok && ::rename(tempName.c_str(), path.c_str()) != 0) {
-        ::unlink(tempName.c_str());
-        return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
+    const bool written = WriteAll(io, fd.Get(), bytes) && io.Fsync(fd.Get()) == 0;
+    int error = written ? 0 : errno;
+    if (fd.Close() != 0 && written) {
+        error = errno;
     }
-    if (!ok) {
+    if (error == 0 && io.Rename(tempName.c_str(), path.c_str()) != 0) {
+        error = errno;
+        // The name could not be given to the file (a folder of that name, no right to replace
+        // it, ...): as if it could not be created. Only running out of room or a failing disk
+        // are file errors.
+        if (!IsFull(error) && error != EIO) {
+            ::unlink(tempName.c_str());
+            return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
+        }
+    }
+    if (error != 0) {
         ::unlink(tempName.c_str());
-        const bool full = writeErrno == ENOSPC || writeErrno == EDQUOT;
-        return {EConfigStatus::WriteError, Substitute(full ? kDiskFull : kUnknown, path)};
+        return {EConfigStatus::WriteError, FileErrorText(error, path)};
     }
     return {};
 }
 
-CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvCore& core) {
+CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvCore& core,
+                                  CConfigFileIo& io) {
     const CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return {EConfigStatus::OpenFailed, std::u16string(kOpenFailed)};
     }
     std::vector<uint8_t> bytes;
-    const bool read = ReadAll(fd.Get(), bytes);
-    if (!read) {
-        return {EConfigStatus::FormatError, Substitute(kUnknown, path)};
+    if (!ReadAll(io, fd.Get(), bytes)) {
+        return {EConfigStatus::ReadError, FileErrorText(errno, path)};
     }
     CGroupTable groups;
     CUserTable users;

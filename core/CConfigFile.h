@@ -7,6 +7,7 @@
 // and merges only when it was read completely, so a broken file changes nothing.
 #pragma once
 
+#include "core/CConfigFileIo.h"
 #include "core/CConfigResult.h"
 #include "core/COrvaneSrvCore.h"
 #include "core/EArchiveError.h"
@@ -23,6 +24,11 @@ class CConfigFile {
 public:
     static CConfigResult Export(const std::filesystem::path& path, COrvaneSrvCore& core);
     static CConfigResult Import(const std::filesystem::path& path, COrvaneSrvCore& core);
+    // The same through the given file calls.
+    static CConfigResult Export(const std::filesystem::path& path, COrvaneSrvCore& core,
+                                CConfigFileIo& io);
+    static CConfigResult Import(const std::filesystem::path& path, COrvaneSrvCore& core,
+                                CConfigFileIo& io);
 
     // The file's bytes for the two tables, and their reader; exposed for tests and tools.
     static std::vector<uint8_t> Serialize(const CGroupTable& groups, const CUserTable& users);

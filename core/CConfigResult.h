@@ -9,6 +9,7 @@ enum class EConfigStatus {
     OpenFailed,   // "Failed to open Configuration File."
     FormatError,  // an archive error; the message names the file
     WriteError,   // a file error while writing; the message names the file
+    ReadError,    // a file error while reading; the message names the file
 };
 
 struct CConfigResult {

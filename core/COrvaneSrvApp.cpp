@@ -1,7 +1,11 @@
 #include "core/COrvaneSrvApp.h"
 
+#include "platform/text/TextConv.h"
+
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,15 +33,58 @@ bool COrvaneSrvApp::AcquireInstanceLock(const std::filesystem::path& lockFile) {
     return true;
 }
 
-std::unique_ptr<COrvaneSrvCore> COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive) {
+std::u16string COrvaneSrvApp::OpenStore(COrvaneSrvCore& core) {
+    CRegistryHive& hive = core.m_registry.Hive();
+    const auto because = [&hive](const char* what) {
+        return Utf8ToUtf16(std::string(what) + " (" + hive.LastErrorText() + ")");
+    };
+    const LSTATUS st = hive.Connect();
+    if (hive.IsReadOnly()) {
+        return because("it can be read but not written");
+    }
+    if (st != ERROR_SUCCESS) {
+        return because("it cannot be opened for reading and writing");
+    }
+    // The write lock: every later change needs it, so a store that another process keeps
+    // locked is not one to run on.
+    if (const LSTATUS st = hive.Begin(); st != ERROR_SUCCESS) {
+        if (st != ERROR_LOCK_VIOLATION) {
+            return because("it cannot be opened for reading and writing");
+        }
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_storeLockWait);
+        return Utf8ToUtf16("another process kept it locked for more than " +
+                           std::to_string(seconds.count()) + " seconds");
+    }
+    hive.Rollback();
+    if (hive.CheckIntegrity() != ERROR_SUCCESS || !core.LoadDirectory()) {
+        return because("it cannot be read completely");
+    }
+    if (!core.CreateBuiltInAccounts()) {
+        return because("the built-in accounts cannot be written to it");
+    }
+    return {};
+}
+
+CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive) {
+    const std::string path = hive->Path().string();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_storeLockWait);
+    hive->SetLockWait(m_storeLockWait, [path, seconds] {
+        const std::string line = "OrvaneSrv: the directory store " + path +
+                                 " is locked by another process; waiting up to " +
+                                 std::to_string(seconds.count()) + " seconds\n";
+        std::fputs(line.c_str(), stderr);
+    });
     auto core = std::make_unique<COrvaneSrvCore>(std::move(hive));
-    core->LoadDirectory();
-    core->CreateBuiltInAccounts();
+    if (const std::u16string why = OpenStore(*core); !why.empty()) {
+        return {nullptr, u"OrvaneSrv cannot use the directory store " + Utf8ToUtf16(path) + u": " +
+                             why + u". Nothing was changed; OrvaneSrv does not start without it."};
+    }
+    core->m_registry.Hive().SetLockWait(CRegistryHive::kDefaultLockWait);
     // Last, so that no request is served before the directory is complete.
     if (m_hooks.start) {
         m_hooks.start(*core);
     }
-    return core;
+    return {std::move(core), {}};
 }
 
 void COrvaneSrvApp::ShutDown(std::unique_ptr<COrvaneSrvCore> core) {

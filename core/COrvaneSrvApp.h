@@ -1,11 +1,13 @@
 // Start-up and shutdown order of the program, shared by its front ends: the single-instance
-// lock, the load of the directory, the built-in accounts, what runs beside the directory (the
-// credential service), and the orderly stop.
+// lock, the checks and load of the directory store, the built-in accounts, what runs beside the
+// directory (the credential service), and the orderly stop.
 #pragma once
 
 #include "core/COrvaneSrvCore.h"
+#include "core/CStartUpResult.h"
 #include "platform/io/CUniqueFd.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -18,6 +20,9 @@ public:
         std::function<void(COrvaneSrvCore&)> stop;  // first step of shutdown
     };
 
+    // How long start-up waits for a store that another process keeps locked.
+    static constexpr std::chrono::milliseconds kStoreLockWait{30000};
+
     explicit COrvaneSrvApp(CServiceHooks hooks);
     ~COrvaneSrvApp();
     COrvaneSrvApp(const COrvaneSrvApp&) = delete;
@@ -25,10 +30,22 @@ public:
 
     // False when another copy of the program holds the lock (it then runs for this user).
     bool AcquireInstanceLock(const std::filesystem::path& lockFile);
-    std::unique_ptr<COrvaneSrvCore> StartUp(std::unique_ptr<CRegistryHive> hive);
+
+    // Opens the store for reading and writing (creating it when it is missing), waits up to
+    // the lock wait for another process's lock, with one line on standard error when it has
+    // to, checks every page and reads every value of both keys, creates the missing built-in
+    // accounts, and last starts the service. When the store cannot be used the answer carries
+    // no core but the operator's text; nothing has been written and no service started.
+    CStartUpResult StartUp(std::unique_ptr<CRegistryHive> hive);
     void ShutDown(std::unique_ptr<COrvaneSrvCore> core);
 
+    void SetStoreLockWait(std::chrono::milliseconds wait) { m_storeLockWait = wait; }
+
 private:
+    // Answers the reason the store cannot be used, empty when it can.
+    std::u16string OpenStore(COrvaneSrvCore& core);
+
     CServiceHooks m_hooks;
     CUniqueFd m_lockFd;
+    std::chrono::milliseconds m_storeLockWait = kStoreLockWait;
 };

@@ -34,6 +34,8 @@ const char* ErrorName(EArchiveError error) {
         return "incorrect schema";
     case EArchiveError::BadIndex:
         return "bad index";
+    case EArchiveError::BadKey:
+        return "bad key";
     case EArchiveError::None:
         break;
     }
@@ -42,8 +44,22 @@ const char* ErrorName(EArchiveError error) {
 
 void WarnSkipped(std::u16string_view key, const std::u16string& name, EArchiveError error) {
     const std::string line = "OrvaneSrv: skipped registry value \"" + Utf16ToUtf8(name) +
-                             "\" under " + Utf16ToUtf8(key) + ": " + ErrorName(error) + "\n";
+                             "\" under " + Utf16ToUtf8(key) + ": " + ErrorName(error) +
+                             "; it is left as it is\n";
     std::fputs(line.c_str(), stderr);
+}
+
+// A stored value read as a record, or null (with a warning) when its bytes are not one.
+template <typename Record>
+std::unique_ptr<Record> ReadRecord(std::u16string_view key, const std::u16string& name,
+                                   const std::vector<uint8_t>& data) {
+    CArchiveReader ar(data);
+    auto record = std::make_unique<Record>();
+    if (!record->Deserialize(ar)) {
+        WarnSkipped(key, name, ar.Error());
+        return nullptr;
+    }
+    return record;
 }
 
 } // namespace
@@ -92,11 +108,10 @@ void COrvaneSrvCore::Dispatch(CDirectoryMessage& msg) {
     }
 }
 
-void COrvaneSrvCore::CommitBatch() {
-    if (!m_batch.Empty()) {
-        m_registry.Apply(m_batch);
-        m_batch.Clear();
-    }
+bool COrvaneSrvCore::CommitBatch() {
+    const bool written = m_registry.Apply(m_batch);
+    m_batch.Clear();
+    return written;
 }
 
 void COrvaneSrvCore::LinkUserToGroups(const CUserData& user, bool bPersist) {
@@ -242,59 +257,53 @@ void COrvaneSrvCore::OnSetGroupAccess(bool bPersist, std::unique_ptr<CGroupData>
     }
 }
 
-void COrvaneSrvCore::LoadKey(std::u16string_view key, bool bUsers) {
+bool COrvaneSrvCore::LoadKey(std::u16string_view key, bool bUsers) {
     if (!m_registry.KeyExists(key)) {
-        m_registry.CreateKey(key);
-        return;
+        // Only a key that is not there is made; one that cannot be opened is a store that
+        // cannot be used.
+        return m_registry.m_lLastError == ERROR_FILE_NOT_FOUND && m_registry.CreateKey(key);
     }
-    m_registry.LoadValues(key, [&](const std::u16string& name, const std::vector<uint8_t>& data) {
-        CArchiveReader ar(data);
-        if (bUsers) {
-            auto user = std::make_unique<CUserData>();
-            if (!user->Deserialize(ar)) {
-                WarnSkipped(key, name, ar.Error());
+    auto& unreadable = bUsers ? m_setUnreadableUsers : m_setUnreadableGroups;
+    return m_registry.LoadValues(
+        key, [&](const std::u16string& name, const std::vector<uint8_t>& data) {
+            if (bUsers) {
+                if (auto user = ReadRecord<CUserData>(key, name, data)) {
+                    SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
+                    return;
+                }
+            } else if (auto group = ReadRecord<CGroupData>(key, name, data)) {
+                SendMessage(CDirectoryMessage::AddGroup(false, std::move(group)));
                 return;
             }
-            SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
-        } else {
-            auto group = std::make_unique<CGroupData>();
-            if (!group->Deserialize(ar)) {
-                WarnSkipped(key, name, ar.Error());
-                return;
-            }
-            SendMessage(CDirectoryMessage::AddGroup(false, std::move(group)));
-        }
-    });
+            unreadable.insert(name);
+        });
 }
 
-void COrvaneSrvCore::LoadDirectory() {
+bool COrvaneSrvCore::LoadDirectory() {
     // Users before groups: adding a group links it into the user records already loaded.
-    LoadKey(kUserKey, true);
-    LoadKey(kGroupKey, false);
+    return LoadKey(kUserKey, true) && LoadKey(kGroupKey, false);
 }
 
-void COrvaneSrvCore::CreateBuiltInAccounts() {
-    bool bAdmin = false;
-    bool bAdministrator = false;
-    bool bEveryone = false;
+bool COrvaneSrvCore::CreateBuiltInAccounts() {
     {
-        auto lock = m_pGuard->LockShared();
-        bAdmin = m_mapUsers.contains(u"admin");
-        bAdministrator = m_mapGroups.contains(u"Administrator");
-        bEveryone = m_mapGroups.contains(u"Everyone");
-    }
-    if (!bAdmin) {
-        SendMessage(
-            CDirectoryMessage::AddUser(true, std::make_unique<CUserData>(u"admin", u"9983")));
-    }
-    for (const auto& [exists, name] :
-         {std::pair{bAdministrator, u"Administrator"}, std::pair{bEveryone, u"Everyone"}}) {
-        if (!exists) {
+        auto lock = m_pGuard->LockExclusive();
+        if (!m_mapUsers.contains(u"admin") && !m_setUnreadableUsers.contains(u"admin")) {
+            auto msg =
+                CDirectoryMessage::AddUser(true, std::make_unique<CUserData>(u"admin", u"9983"));
+            Dispatch(msg);
+        }
+        for (const char16_t* name : {u"Administrator", u"Everyone"}) {
+            if (m_mapGroups.contains(name) || m_setUnreadableGroups.contains(name)) {
+                continue;
+            }
             auto group = std::make_unique<CGroupData>(name);
             group->m_listUsers.push_back(u"admin");
-            SendMessage(CDirectoryMessage::AddGroup(true, std::move(group)));
+            auto msg = CDirectoryMessage::AddGroup(true, std::move(group));
+            Dispatch(msg);
         }
     }
+    // One batch: a start-up that cannot write them all writes none.
+    return CommitBatch();
 }
 
 void COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users) {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 using CUserTable = std::unordered_map<std::u16string, std::unique_ptr<CUserData>>;
 using CGroupTable = std::unordered_map<std::u16string, std::unique_ptr<CGroupData>>;
@@ -32,9 +33,14 @@ public:
     long SendMessage(CDirectoryMessage msg);
 
     // Start-up: loads users, then groups, from the registry (creating a key that is missing).
-    void LoadDirectory();
-    // Creates "admin", "Administrator" and "Everyone" where absent, persisted.
-    void CreateBuiltInAccounts();
+    // Answers whether both keys were read in full (or made); the store's last error says why
+    // not. A value that is not a record is skipped with a warning and does not count.
+    bool LoadDirectory();
+    // Creates "admin", "Administrator" and "Everyone" where absent, persisted together in one
+    // batch; answers whether that batch was written. A built-in account whose stored value
+    // could not be read is not replaced by the default one: that would overwrite it with a
+    // password everyone knows.
+    bool CreateBuiltInAccounts();
     // Import: stores every entry under its key, replacing records of that key, then writes every
     // user and every group record to the registry in one transaction.
     void MergeImported(CGroupTable groups, CUserTable users);
@@ -62,9 +68,12 @@ private:
     void UnlinkUserFromGroups(const CUserData& user, bool bPersist);
     void UnlinkGroupFromUsers(const CGroupData& group, bool bPersist);
     void Dispatch(CDirectoryMessage& msg);
-    void LoadKey(std::u16string_view key, bool bUsers);
-    void CommitBatch();
+    bool LoadKey(std::u16string_view key, bool bUsers);
+    bool CommitBatch();
 
     std::shared_ptr<CTableGuard> m_pGuard;
     CRegistryBatch m_batch; // writes of the operation under way
+    // Names of the stored values that the load skipped because they are not records.
+    std::unordered_set<std::u16string> m_setUnreadableUsers;
+    std::unordered_set<std::u16string> m_setUnreadableGroups;
 };

@@ -5,6 +5,9 @@
 #include "core/CUserData.h"
 #include "platform/registry/CRegistryKey.h"
 
+#include <cstdio>
+#include <string>
+
 CRegistryStore::CRegistryStore(std::unique_ptr<CRegistryHive> hive) : m_pHive(std::move(hive)) {}
 
 bool CRegistryStore::KeyExists(std::u16string_view path) {
@@ -40,10 +43,17 @@ bool CRegistryStore::LoadValues(std::u16string_view keyPath, const ValueVisitor&
     std::u16string name;
     std::vector<uint8_t> data;
     // Values of any name length and size load in full: the writer produces them.
-    for (uint32_t index = 0; key.EnumValue(index, name, data) == ERROR_SUCCESS; ++index) {
+    for (uint32_t index = 0;; ++index) {
+        const LSTATUS st = key.EnumValue(index, name, data);
+        if (st == ERROR_NO_MORE_ITEMS) {
+            return true;
+        }
+        if (st != ERROR_SUCCESS) {
+            m_lLastError = st;
+            return false;
+        }
         visit(name, data);
     }
-    return true;
 }
 
 bool CRegistryStore::WriteValue(std::u16string_view keyPath, std::u16string_view name,
@@ -62,7 +72,8 @@ bool CRegistryStore::WriteValue(std::u16string_view keyPath, std::u16string_view
 
 bool CRegistryStore::DeleteValue(std::u16string_view keyPath, std::u16string_view name) {
     CRegistryKey key;
-    if (m_pHive->OpenKey(keyPath, KEY_SET_VALUE, key) != ERROR_SUCCESS) {
+    m_lLastError = m_pHive->OpenKey(keyPath, KEY_SET_VALUE, key);
+    if (m_lLastError != ERROR_SUCCESS) {
         return false;
     }
     m_lLastError = key.DeleteValue(name);
@@ -85,43 +96,54 @@ bool CRegistryStore::DeleteGroupValue(std::u16string_view name) {
     return DeleteValue(kGroupKey, name);
 }
 
-void CRegistryStore::Apply(const CRegistryBatch& batch) {
-    if (batch.Empty()) {
-        return;
+bool CRegistryStore::Abandon(const char* why) {
+    std::string detail = m_pHive->LastErrorText();
+    if (detail.empty()) {
+        detail = "error " + std::to_string(m_lLastError);
     }
-    // All or nothing: a batch holds both sides of the memberships that one operation changed.
-    const bool bTransaction = m_pHive->Begin() == ERROR_SUCCESS;
-    bool bFailed = false;
-    for (const auto& change : batch.Changes()) {
-        ApplyChange(change);
-        bFailed =
-            bFailed || (m_lLastError != ERROR_SUCCESS && m_lLastError != ERROR_FILE_NOT_FOUND);
-    }
-    if (!bTransaction) {
-        return;
-    }
-    if (bFailed) {
-        const LSTATUS failure = m_lLastError;
-        m_pHive->Rollback();
-        m_lLastError = failure;
-    } else if (const LSTATUS st = m_pHive->Commit(); st != ERROR_SUCCESS) {
-        m_lLastError = st;
-    }
+    const std::string line =
+        "OrvaneSrv: a directory change was not saved; nothing was written to " +
+        m_pHive->Path().string() + ": " + why + ": " + detail + "\n";
+    std::fputs(line.c_str(), stderr);
+    return false;
 }
 
-void CRegistryStore::ApplyChange(const CRegistryBatch::Change& change) {
+bool CRegistryStore::Apply(const CRegistryBatch& batch) {
+    if (batch.Empty()) {
+        return true;
+    }
+    // All or nothing: a batch holds both sides of the memberships that one operation changed,
+    // so it is never written change by change outside a transaction.
+    if (const LSTATUS st = m_pHive->Begin(); st != ERROR_SUCCESS) {
+        m_lLastError = st;
+        return Abandon(st == ERROR_LOCK_VIOLATION ? "the store stayed locked by another process"
+                                                  : "the transaction could not begin");
+    }
+    for (const auto& change : batch.Changes()) {
+        if (!ApplyChange(change)) {
+            const LSTATUS failure = m_lLastError;
+            m_pHive->Rollback();
+            m_lLastError = failure;
+            return Abandon("a change failed");
+        }
+    }
+    if (const LSTATUS st = m_pHive->Commit(); st != ERROR_SUCCESS) {
+        m_lLastError = st;
+        return Abandon("the transaction could not be committed");
+    }
+    return true;
+}
+
+bool CRegistryStore::ApplyChange(const CRegistryBatch::Change& change) {
     switch (change.kind) {
     case CRegistryBatch::EKind::WriteUser:
-        WriteValue(kUserKey, change.name, change.body);
-        break;
+        return WriteValue(kUserKey, change.name, change.body);
     case CRegistryBatch::EKind::WriteGroup:
-        WriteValue(kGroupKey, change.name, change.body);
-        break;
+        return WriteValue(kGroupKey, change.name, change.body);
     case CRegistryBatch::EKind::DeleteUser:
-        DeleteValue(kUserKey, change.name);
-        break;
+        return DeleteValue(kUserKey, change.name) || m_lLastError == ERROR_FILE_NOT_FOUND;
     case CRegistryBatch::EKind::DeleteGroup:
-        DeleteValue(kGroupKey, change.name);
-        break;
+        return DeleteValue(kGroupKey, change.name) || m_lLastError == ERROR_FILE_NOT_FOUND;
     }
+    return false;
 }

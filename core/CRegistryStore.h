@@ -1,7 +1,7 @@
 // Persists the account directory in the per-user registry: one binary value per record under
 // the user key and the group key, named by the record's name and holding its record body.
-// Failures are silent: the result of the last open, create, set or delete is kept in
-// m_lLastError and nothing else is reported.
+// Failures reach no operator dialog: the result of the last open, create, set or delete is kept
+// in m_lLastError, and a batch that could not be written says so on standard error.
 #pragma once
 
 #include "core/CRegistryBatch.h"
@@ -28,8 +28,9 @@ public:
     bool KeyExists(std::u16string_view path);
     bool CreateKey(std::u16string_view path);
 
-    // Visit every value of the key with its name and bytes, in enumeration order; answer true
-    // even when the key cannot be opened (nothing is visited then).
+    // Visits every value of the key with its name and bytes, in enumeration order. Answers
+    // whether every value was read: false when the key cannot be opened or the enumeration
+    // stops on an error before its end.
     using ValueVisitor =
         std::function<void(const std::u16string& name, const std::vector<uint8_t>& data)>;
     bool LoadValues(std::u16string_view key, const ValueVisitor& visit);
@@ -39,9 +40,11 @@ public:
     bool DeleteUserValue(std::u16string_view name);
     bool DeleteGroupValue(std::u16string_view name);
 
-    // Carries out a batch as one transaction; a failing change is recorded like any other and
-    // does not stop the rest.
-    void Apply(const CRegistryBatch& batch);
+    // Carries out a batch as one transaction, all or nothing: when the transaction cannot
+    // begin, or any change fails (deleting a value that is already absent is no failure),
+    // nothing is written, the failure stays in m_lLastError and standard error says so.
+    // Answers whether the batch was written.
+    bool Apply(const CRegistryBatch& batch);
 
     CRegistryHive& Hive() { return *m_pHive; }
 
@@ -52,7 +55,8 @@ private:
     bool WriteValue(std::u16string_view key, std::u16string_view name,
                     const std::vector<uint8_t>& body);
     bool DeleteValue(std::u16string_view key, std::u16string_view name);
-    void ApplyChange(const CRegistryBatch::Change& change);
+    bool ApplyChange(const CRegistryBatch::Change& change);
+    bool Abandon(const char* why);
 
     std::unique_ptr<CRegistryHive> m_pHive;
 };

@@ -8,4 +8,5 @@ enum class EArchiveError {
     BadClass,  // an unexpected object: unreadable class description or unknown class
     BadSchema, // a known class with another schema number
     BadIndex,  // a tag that names no class or object read so far
+    BadKey,    // a table entry under a key other than its record's name, or under a key read before
 };

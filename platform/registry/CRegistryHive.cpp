@@ -4,10 +4,15 @@
 #include "platform/registry/CRegistryKey.h"
 #include "platform/text/TextConv.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +28,10 @@ constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS reg_keys("
                                 "  data BLOB NOT NULL,"
                                 "  UNIQUE(key_id, name));";
 
+constexpr mode_t kFolderMode = 0700;
+constexpr mode_t kFileMode = 0600;
+constexpr std::chrono::milliseconds kBusyStep{10};
+
 LSTATUS FromSqlite(int rc) {
     switch (rc & 0xFF) {
     case SQLITE_OK:
@@ -34,27 +43,78 @@ LSTATUS FromSqlite(int rc) {
     case SQLITE_AUTH:
     case SQLITE_CANTOPEN:
         return ERROR_ACCESS_DENIED;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return ERROR_LOCK_VIOLATION;
+    case SQLITE_FULL:
+        return ERROR_DISK_FULL;
     default:
         return ERROR_REGISTRY_IO_FAILED;
     }
 }
 
+std::string ModeText(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Takes away every permission bit beyond `allowed` (never adds one); answers a note when the
+// mode was looser, empty otherwise.
+std::string Narrow(const std::filesystem::path& path, mode_t allowed) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || (st.st_mode & 07777 & ~allowed) == 0) {
+        return {};
+    }
+    const mode_t narrowed = st.st_mode & allowed;
+    std::string note = path.string() + " (" + ModeText(st.st_mode);
+    if (::chmod(path.c_str(), narrowed) == 0) {
+        note += " -> " + ModeText(narrowed) + ")";
+    } else {
+        note += std::string(", cannot be changed: ") + std::strerror(errno) + ")";
+    }
+    return note;
+}
+
+void NarrowPermissions(const std::filesystem::path& file) {
+    std::string notes;
+    for (const auto& note :
+         {Narrow(file.parent_path(), kFolderMode), Narrow(file, kFileMode),
+          Narrow(file.string() + "-wal", kFileMode), Narrow(file.string() + "-shm", kFileMode)}) {
+        if (!note.empty()) {
+            notes += (notes.empty() ? "" : ", ") + note;
+        }
+    }
+    if (!notes.empty()) {
+        const std::string line =
+            "OrvaneSrv: the directory store was open to other users; narrowed " + notes + "\n";
+        std::fputs(line.c_str(), stderr);
+    }
+}
+
+// Whether the store's file can be used, found before SQLite opens it.
+struct CFileAccess {
+    int error = 0;          // errno when the file can be neither written nor read
+    bool bReadOnly = false; // it can only be read; error holds why not written
+};
+
 // The file is created before SQLite opens it, so that it never exists with looser permissions.
-bool EnsureFile(const std::filesystem::path& file) {
+CFileAccess EnsureFile(const std::filesystem::path& file) {
     std::error_code ec;
     const auto dir = file.parent_path();
     if (!dir.empty() && !std::filesystem::exists(dir, ec)) {
         std::filesystem::create_directories(dir, ec);
         if (ec) {
-            return false;
+            return {ec.value(), false};
         }
-        ::chmod(dir.c_str(), 0700);
+        ::chmod(dir.c_str(), kFolderMode);
     }
-    if (CUniqueFd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))) {
-        return true;
+    if (CUniqueFd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode))) {
+        return {};
     }
+    const int openErrno = errno;
     // A file we may only read is still a usable, read-only hive.
-    return ::access(file.c_str(), R_OK) == 0;
+    return {openErrno, ::access(file.c_str(), R_OK) == 0};
 }
 
 bool WantsWrite(REGSAM access) {
@@ -78,9 +138,7 @@ std::filesystem::path CRegistryHive::DefaultPath() {
 CRegistryHive::CRegistryHive(std::filesystem::path file) : m_path(std::move(file)) {}
 
 CRegistryHive::~CRegistryHive() {
-    if (m_nTransactionDepth > 0) {
-        Exec("ROLLBACK");
-    }
+    Rollback();
     // Statements must be finalized before the connection closes.
     FinalizeStatements();
     sqlite3_close(m_db);
@@ -94,7 +152,64 @@ void CRegistryHive::FinalizeStatements() {
 }
 
 LSTATUS CRegistryHive::Exec(const char* sql) {
-    return FromSqlite(sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr));
+    return Result(sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr));
+}
+
+void CRegistryHive::SetLockWait(std::chrono::milliseconds wait, std::function<void()> onWait) {
+    m_lockWait = wait;
+    m_onLockWait = std::move(onWait);
+    m_bLockWaitNoticed = false;
+}
+
+int CRegistryHive::OnBusy(void* self, int count) {
+    auto* hive = static_cast<CRegistryHive*>(self);
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0) {
+        hive->m_busySince = now;
+        if (hive->m_onLockWait && !hive->m_bLockWaitNoticed && hive->m_lockWait.count() > 0) {
+            hive->m_bLockWaitNoticed = true;
+            hive->m_onLockWait();
+        }
+    }
+    const auto left = hive->m_lockWait - (now - hive->m_busySince);
+    if (left <= std::chrono::steady_clock::duration::zero()) {
+        return 0;
+    }
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kBusyStep));
+    return 1;
+}
+
+LSTATUS CRegistryHive::Result(int rc) {
+    const LSTATUS st = FromSqlite(rc);
+    if (st != ERROR_SUCCESS) {
+        m_strError = m_db != nullptr ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+        const int sysErrno = m_db != nullptr ? sqlite3_system_errno(m_db) : 0;
+        if (sysErrno != 0) {
+            m_strError += std::string(" (") + std::strerror(sysErrno) + ")";
+        }
+    }
+    return st;
+}
+
+LSTATUS CRegistryHive::FailConnect(int rc) {
+    const LSTATUS st = Result(rc);
+    const auto dir = m_path.parent_path();
+    const int primary = rc & 0xFF;
+    if ((primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY) && !dir.empty() &&
+        ::access(dir.c_str(), W_OK | X_OK) != 0) {
+        m_strError += "; the folder " + dir.string() +
+                      " does not let the store's side files (-wal, -shm) be made";
+    }
+    FinalizeStatements();
+    sqlite3_close(m_db);
+    m_db = nullptr;
+    // A lock may be let go; anything else makes the file unusable for good.
+    if (st != ERROR_LOCK_VIOLATION) {
+        m_bConnectFailed = true;
+        m_strConnectError = m_strError;
+        return ERROR_ACCESS_DENIED;
+    }
+    return st;
 }
 
 LSTATUS CRegistryHive::Connect() {
@@ -102,42 +217,69 @@ LSTATUS CRegistryHive::Connect() {
         return ERROR_SUCCESS;
     }
     if (m_bConnectFailed) {
+        m_strError = m_strConnectError;
         return ERROR_ACCESS_DENIED;
     }
-    sqlite3* db = nullptr;
-    int rc = SQLITE_CANTOPEN;
-    if (EnsureFile(m_path)) {
-        rc = sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
-                             nullptr);
+    const CFileAccess file = EnsureFile(m_path);
+    if (file.error != 0) {
+        m_strError = m_strConnectError = std::strerror(file.error);
+        if (!file.bReadOnly) {
+            m_bConnectFailed = true;
+            return ERROR_ACCESS_DENIED;
+        }
+    }
+    NarrowPermissions(m_path);
+    m_bReadOnly = file.bReadOnly;
+    const int flags =
+        (m_bReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_FULLMUTEX;
+    int rc = sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        return FailConnect(rc);
+    }
+    sqlite3_busy_handler(m_db, &CRegistryHive::OnBusy, this);
+    m_bReadOnly = m_bReadOnly || sqlite3_db_readonly(m_db, "main") == 1;
+    // The first statements read the file: a file that is not a database, or a damaged one, and
+    // side files that cannot be made, fail here.
+    if (!m_bReadOnly) {
+        rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    }
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_exec(m_db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    }
+    if (rc == SQLITE_OK && !m_bReadOnly) {
+        rc = sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr);
+    }
+    if (rc == SQLITE_OK) {
+        rc = PrepareStatements();
     }
     if (rc != SQLITE_OK) {
-        sqlite3_close(db);
-        m_bConnectFailed = true;
-        return ERROR_ACCESS_DENIED;
-    }
-    m_db = db;
-    sqlite3_busy_timeout(m_db, 5000);
-    m_bReadOnly = sqlite3_db_readonly(m_db, "main") == 1;
-    if (!m_bReadOnly) {
-        Exec("PRAGMA journal_mode=WAL");
-    }
-    Exec("PRAGMA synchronous=FULL");
-    LSTATUS st = m_bReadOnly ? ERROR_SUCCESS : Exec(kSchema);
-    if (st == ERROR_SUCCESS) {
-        st = PrepareStatements();
-    }
-    if (st != ERROR_SUCCESS) {
-        // Not a registry we can use (not a database, or damaged): fail every call.
-        FinalizeStatements();
-        sqlite3_close(m_db);
-        m_db = nullptr;
-        m_bConnectFailed = true;
-        return ERROR_ACCESS_DENIED;
+        return FailConnect(rc);
     }
     return ERROR_SUCCESS;
 }
 
-LSTATUS CRegistryHive::PrepareStatements() {
+LSTATUS CRegistryHive::CheckIntegrity() {
+    if (const LSTATUS st = Connect(); st != ERROR_SUCCESS) {
+        return st;
+    }
+    CSqliteStatement check;
+    if (const int rc = check.Prepare(m_db, "PRAGMA quick_check(1)"); rc != SQLITE_OK) {
+        return Result(rc);
+    }
+    const int rc = check.Step();
+    if (rc != SQLITE_ROW) {
+        return Result(rc);
+    }
+    std::string verdict = check.ColumnText(0);
+    if (verdict == "ok") {
+        return ERROR_SUCCESS;
+    }
+    std::replace(verdict.begin(), verdict.end(), '\n', ' ');
+    m_strError = "database disk image is malformed: " + verdict;
+    return ERROR_REGISTRY_IO_FAILED;
+}
+
+int CRegistryHive::PrepareStatements() {
     const std::pair<CSqliteStatement*, const char*> statements[] = {
         {&m_findKey, "SELECT id FROM reg_keys WHERE path = ?1"},
         {&m_insertKey, "INSERT INTO reg_keys(path) VALUES(?1)"},
@@ -150,10 +292,10 @@ LSTATUS CRegistryHive::PrepareStatements() {
     };
     for (const auto& [stmt, sql] : statements) {
         if (const int rc = stmt->Prepare(m_db, sql); rc != SQLITE_OK) {
-            return FromSqlite(rc);
+            return rc;
         }
     }
-    return ERROR_SUCCESS;
+    return SQLITE_OK;
 }
 
 LSTATUS CRegistryHive::FindKey(std::string_view path, int64_t& id) {
@@ -166,7 +308,7 @@ LSTATUS CRegistryHive::FindKey(std::string_view path, int64_t& id) {
     if (rc == SQLITE_ROW) {
         return ERROR_SUCCESS;
     }
-    return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : FromSqlite(rc);
+    return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Result(rc);
 }
 
 LSTATUS CRegistryHive::InsertKey(std::string_view path, int64_t& id) {
@@ -174,7 +316,7 @@ LSTATUS CRegistryHive::InsertKey(std::string_view path, int64_t& id) {
     const int rc = m_insertKey.Step();
     m_insertKey.Reset();
     if (rc != SQLITE_DONE) {
-        return FromSqlite(rc);
+        return Result(rc);
     }
     id = sqlite3_last_insert_rowid(m_db);
     return ERROR_SUCCESS;
@@ -232,6 +374,7 @@ LSTATUS CRegistryHive::CreateKey(std::u16string_view path, REGSAM access, CRegis
 }
 
 LSTATUS CRegistryHive::Begin() {
+    m_strError.clear();
     if (const LSTATUS st = Connect(); st != ERROR_SUCCESS) {
         return st;
     }
@@ -253,7 +396,8 @@ LSTATUS CRegistryHive::Commit() {
     }
     const LSTATUS st = Exec("COMMIT");
     if (st != ERROR_SUCCESS) {
-        Exec("ROLLBACK");
+        // SQLite may have ended the transaction already; either way nothing of it is kept.
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
     return st;
 }
@@ -263,5 +407,6 @@ void CRegistryHive::Rollback() {
         return;
     }
     m_nTransactionDepth = 0;
-    Exec("ROLLBACK");
+    // Not recorded: the failure that led here is the one worth telling.
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
 }

@@ -26,17 +26,6 @@ std::vector<uint8_t> NameToBytes(std::u16string_view name) {
     return bytes;
 }
 
-LSTATUS StepResult(int rc) {
-    if (rc == SQLITE_DONE || rc == SQLITE_ROW) {
-        return ERROR_SUCCESS;
-    }
-    const int primary = rc & 0xFF;
-    if (primary == SQLITE_READONLY || primary == SQLITE_PERM) {
-        return ERROR_ACCESS_DENIED;
-    }
-    return ERROR_REGISTRY_IO_FAILED;
-}
-
 } // namespace
 
 LSTATUS CRegistryKey::EnumValue(uint32_t index, std::u16string& name, std::vector<uint8_t>& data,
@@ -59,7 +48,7 @@ LSTATUS CRegistryKey::EnumValue(uint32_t index, std::u16string& name, std::vecto
         st.Reset();
         if (rc != SQLITE_DONE) {
             m_snapshot.clear();
-            return StepResult(rc);
+            return m_pHive->Result(rc);
         }
         m_bHaveSnapshot = true;
     }
@@ -91,7 +80,7 @@ LSTATUS CRegistryKey::SetValue(std::u16string_view name, uint32_t type,
     const int rc = st.Step();
     st.Reset();
     m_bHaveSnapshot = false;
-    return StepResult(rc);
+    return m_pHive->Result(rc);
 }
 
 LSTATUS CRegistryKey::QueryValue(std::u16string_view name, std::vector<uint8_t>& data) {
@@ -113,7 +102,7 @@ LSTATUS CRegistryKey::QueryValue(std::u16string_view name, std::vector<uint8_t>&
     if (rc == SQLITE_DONE) {
         return ERROR_FILE_NOT_FOUND;
     }
-    return StepResult(rc);
+    return m_pHive->Result(rc);
 }
 
 LSTATUS CRegistryKey::DeleteValue(std::u16string_view name) {
@@ -131,7 +120,7 @@ LSTATUS CRegistryKey::DeleteValue(std::u16string_view name) {
     st.Reset();
     m_bHaveSnapshot = false;
     if (rc != SQLITE_DONE) {
-        return StepResult(rc);
+        return m_pHive->Result(rc);
     }
     return sqlite3_changes(m_pHive->m_db) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }

@@ -49,3 +49,8 @@ std::vector<uint8_t> CSqliteStatement::ColumnBlob(int index) const {
     const int n = sqlite3_column_bytes(m_pStmt, index);
     return p == nullptr ? std::vector<uint8_t>{} : std::vector<uint8_t>(p, p + n);
 }
+
+std::string CSqliteStatement::ColumnText(int index) const {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_pStmt, index));
+    return p == nullptr ? std::string{} : std::string(p, sqlite3_column_bytes(m_pStmt, index));
+}

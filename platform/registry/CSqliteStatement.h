@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -31,6 +32,7 @@ public:
 
     int64_t ColumnInt(int index) const;
     std::vector<uint8_t> ColumnBlob(int index) const;
+    std::string ColumnText(int index) const;
 
 private:
     sqlite3_stmt* m_pStmt = nullptr;

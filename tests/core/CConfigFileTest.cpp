@@ -1,5 +1,6 @@
 #include "core/CConfigFile.h"
 
+#include "core/CArchiveWriter.h"
 #include "platform/text/TextConv.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/support/Hex.h"
@@ -129,6 +130,42 @@ TEST_F(ConfigFile, FailedImportChangesNothing) {
     EXPECT_EQ(core->m_mapUsers.at(u"bob")->m_listGroups, (Names{u"ops", u"Everyone"}));
     EXPECT_EQ(ReadValues(Db(), kUserKey), users);
     EXPECT_EQ(ReadValues(Db(), kGroupKey), groups);
+}
+
+TEST_F(ConfigFile, AnEntryUnderAnotherNameOrASecondTimeIsABadFormat) {
+    // A key that is not its record's name would file the record under two names at the next
+    // start; a key given twice would drop the first record silently.
+    CArchiveWriter twice;
+    twice.WriteCount(2);
+    for (const char16_t* members : {u"admin", u"bob"}) {
+        twice.WriteText(u"ops");
+        twice.WriteObject(*Group(u"ops", {members}));
+    }
+    twice.WriteCount(0);
+    CGroupTable renamedGroup;
+    renamedGroup[u"Everyone"] = Group(u"Administrator", {u"bob"});
+    CUserTable renamedUser;
+    renamedUser[u"admin"] = User(u"bob", u"x");
+    const std::vector<std::vector<uint8_t>> files = {
+        CConfigFile::Serialize(renamedGroup, {}),
+        CConfigFile::Serialize({}, renamedUser),
+        twice.TakeBytes(),
+    };
+
+    auto core = StartCore(Db());
+    const auto users = ReadValues(Db(), kUserKey);
+    const auto groups = ReadValues(Db(), kGroupKey);
+    for (const auto& bytes : files) {
+        WriteFile(File(), bytes);
+        const CConfigResult result = CConfigFile::Import(File(), *core);
+        EXPECT_EQ(result.status, EConfigStatus::FormatError);
+        EXPECT_EQ(result.strMessage, Utf8ToUtf16(File().string()) + u" has a bad format.");
+        EXPECT_EQ(core->m_mapUsers.size(), 1u);
+        EXPECT_EQ(core->m_mapGroups.at(u"Everyone")->m_listUsers, Names{u"admin"});
+        EXPECT_FALSE(core->m_mapGroups.contains(u"ops"));
+        EXPECT_EQ(ReadValues(Db(), kUserKey), users);
+        EXPECT_EQ(ReadValues(Db(), kGroupKey), groups);
+    }
 }
 
 TEST_F(ConfigFile, ErrorTextsNameTheFullPath) {

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to every reader of stored bytes: a registry value read as a user and
 // as a group record, and a whole configuration file. Whatever parses must write back to bytes
-// that parse to the same records.
+// that parse to the same records, and a parsed table holds each record under its own name.
 #include "core/CArchiveReader.h"
 #include "core/CArchiveWriter.h"
 #include "core/CConfigFile.h"
@@ -28,6 +28,15 @@ void ReadRecord(std::span<const uint8_t> bytes) {
     }
 }
 
+template <typename Table>
+void CheckKeys(const Table& table) {
+    for (const auto& [key, record] : table) {
+        if (key != record->m_strName) {
+            std::abort();
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -37,6 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     CGroupTable groups;
     CUserTable users;
     if (CConfigFile::Parse(bytes, groups, users) == EArchiveError::None) {
+        CheckKeys(groups);
+        CheckKeys(users);
         const auto written = CConfigFile::Serialize(groups, users);
         CGroupTable g2;
         CUserTable u2;

@@ -3,6 +3,7 @@
 #include "platform/registry/CRegistryKey.h"
 #include "tests/support/CTempDir.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,6 +34,48 @@ TEST_F(RegistryHive, CreatesFileAndDirectoryPrivately) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat(File().parent_path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(RegistryHive, LooserModesAreNarrowedAtOpenAndNewSideFilesFollowTheStore) {
+    {
+        CRegistryHive hive(File());
+        CRegistryKey key;
+        ASSERT_EQ(hive.CreateKey(kKey, KEY_ALL_ACCESS, key), ERROR_SUCCESS);
+    }
+    const std::string wal = File().string() + "-wal";
+    const std::string shm = File().string() + "-shm";
+    ASSERT_FALSE(std::filesystem::exists(shm));
+    ASSERT_EQ(::chmod(File().parent_path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(File().c_str(), 0644), 0);
+    // A side file left over looser; the other one is made anew.
+    ASSERT_EQ(::close(::open(wal.c_str(), O_RDWR | O_CREAT, 0666)), 0);
+    ASSERT_EQ(::chmod(wal.c_str(), 0664), 0);
+
+    ::testing::internal::CaptureStderr();
+    CRegistryHive hive(File());
+    CRegistryKey key;
+    ASSERT_EQ(hive.OpenKey(kKey, KEY_ALL_ACCESS, key), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetValue(u"a", REG_BINARY, Bytes("x")), ERROR_SUCCESS);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+
+    const std::pair<std::string, mode_t> expected[] = {
+        {File().parent_path().string(), 0700}, {File().string(), 0600}, {wal, 0600}, {shm, 0600}};
+    for (const auto& [path, mode] : expected) {
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 0777, mode) << path;
+    }
+    EXPECT_EQ(err, "OrvaneSrv: the directory store was open to other users; narrowed " +
+                       File().parent_path().string() + " (0755 -> 0700), " + File().string() +
+                       " (0644 -> 0600), " + wal + " (0664 -> 0600)\n");
+
+    // Tighter modes are kept: a store its owner made read-only stays so.
+    ASSERT_EQ(::chmod(File().c_str(), 0400), 0);
+    CRegistryHive again(File());
+    ASSERT_EQ(again.OpenKey(kKey, KEY_READ, key), ERROR_SUCCESS);
+    struct stat st {};
+    ASSERT_EQ(::stat(File().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0400u);
 }
 
 TEST_F(RegistryHive, OpenOfMissingKeyIsNotFoundAndCreateMakesParents) {

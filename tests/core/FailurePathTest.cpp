@@ -1,0 +1,268 @@
+// Failure paths of everything that writes or reads the directory's files: the store's batches
+// and an import's writes under a VFS that fails one call (or every call from one on), and the
+// configuration file's write, fsync, rename and read under failing file calls. Each loop fails
+// the 1st, 2nd, ... call of one operation until the operation runs clean, and checks each time
+// that the failure was reported and that the files hold the old state or the new one.
+#include "core/CConfigFile.h"
+#include "platform/text/TextConv.h"
+#include "tests/core/CFaultFileIo.h"
+#include "tests/core/CoreTestSupport.h"
+#include "tests/platform/registry/CFaultVfs.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CStoreState {
+    CStoredValues users;
+    CStoredValues groups;
+    bool operator==(const CStoreState&) const = default;
+};
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+std::u16string PathText(const std::filesystem::path& p) {
+    return Utf8ToUtf16(p.string());
+}
+
+class FailurePath : public ::testing::Test {
+protected:
+    using Operation = std::function<void(COrvaneSrvCore&)>;
+
+    // The loops open and commit hundreds of stores: in memory, where a sync costs nothing, when
+    // the machine has a memory file system. What they check does not depend on the disk.
+    static void SetUpTestSuite() {
+        if (std::filesystem::is_directory("/dev/shm")) {
+            ::setenv("TMPDIR", "/dev/shm", 1);
+        }
+    }
+
+    // The VFS goes last, after every connection that uses it.
+    CFaultVfs m_vfs;
+    CTempDir m_dir;
+
+    std::filesystem::path Template() const { return m_dir / "template.db"; }
+    std::filesystem::path Work() const { return m_dir / "work.db"; }
+    std::filesystem::path File() const { return m_dir / "directory.ovx"; }
+
+    static CStoreState State(const std::filesystem::path& db) {
+        return {ReadValues(db, kUserKey), ReadValues(db, kGroupKey)};
+    }
+
+    // A store with the built-in accounts, three users and a group of two of them.
+    void MakeTemplate() {
+        for (const char* side : {"", "-wal", "-shm"}) {
+            std::filesystem::remove(Template().string() + side);
+        }
+        auto core = StartCore(Template());
+        for (const char16_t* name : {u"amy", u"bob", u"cy"}) {
+            core->SendMessage(CDirectoryMessage::AddUser(true, User(name, u"pw")));
+        }
+        core->SendMessage(CDirectoryMessage::AddGroup(true, Group(u"ops", {u"amy", u"bob"})));
+    }
+
+    void FreshWork() {
+        for (const char* side : {"", "-wal", "-shm"}) {
+            std::filesystem::remove(Work().string() + side);
+        }
+        std::filesystem::copy_file(Template(), Work());
+    }
+
+    // Another connection's commit makes the core's connection read every page again.
+    void ChangeBehindTheCore() {
+        CRegistryHive other(Work());
+        CRegistryKey key;
+        ASSERT_EQ(other.CreateKey(u"Scratch", KEY_ALL_ACCESS, key), ERROR_SUCCESS);
+        ASSERT_EQ(key.SetValue(u"x", REG_BINARY, std::vector<uint8_t>{1}), ERROR_SUCCESS);
+    }
+
+    // Runs op with the nth VFS call failing; answers whether a call failed and the store's
+    // last error afterwards. The store is read back once the core has closed it.
+    std::pair<bool, LSTATUS> RunOnce(const Operation& op, int nth, CFaultVfs::EMode mode,
+                                     bool cold) {
+        FreshWork();
+        auto core = StartCore(Work());
+        if (cold) {
+            ChangeBehindTheCore();
+        }
+        m_vfs.Arm(nth, mode);
+        op(*core);
+        m_vfs.Disarm();
+        const bool fired = m_vfs.Fired();
+        const LSTATUS error = core->m_registry.m_lLastError;
+        core.reset();
+        return {fired, error};
+    }
+
+    void FailEachCallInTurn(const Operation& op) {
+        MakeTemplate();
+        const CStoreState before = State(Template());
+        RunOnce(op, 0, CFaultVfs::EMode::Once, false);
+        const CStoreState after = State(Work());
+        ASSERT_NE(before, after);
+        for (const auto mode : {CFaultVfs::EMode::Once, CFaultVfs::EMode::FromThenOn}) {
+            for (const bool cold : {false, true}) {
+                int nth = 1;
+                for (;; ++nth) {
+                    const auto [fired, error] = RunOnce(op, nth, mode, cold);
+                    const CStoreState state = State(Work());
+                    if (!fired) {
+                        EXPECT_EQ(error, ERROR_SUCCESS);
+                        EXPECT_TRUE(state == after);
+                        break;
+                    }
+                    const std::string where = "failing call " + std::to_string(nth) +
+                                              (mode == CFaultVfs::EMode::Once ? " once" : " on") +
+                                              (cold ? ", cold cache" : ", warm cache");
+                    EXPECT_NE(error, ERROR_SUCCESS) << where;
+                    EXPECT_TRUE(state == before || state == after) << where << ": a mix";
+                }
+                EXPECT_GT(nth, 1);
+            }
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(FailurePath, AddingAGroupWithMembersIsWrittenWholeOrNotAtAll) {
+    FailEachCallInTurn([](COrvaneSrvCore& core) {
+        core.SendMessage(CDirectoryMessage::AddGroup(true, Group(u"dev", {u"amy", u"cy"})));
+    });
+}
+
+TEST_F(FailurePath, DeletingUsersIsWrittenWholeOrNotAtAll) {
+    // bob: the group's side and his value; cy: his value alone.
+    FailEachCallInTurn([](COrvaneSrvCore& core) {
+        core.SendMessage(CDirectoryMessage::DeleteUser(true, u"bob"));
+    });
+    FailEachCallInTurn(
+        [](COrvaneSrvCore& core) { core.SendMessage(CDirectoryMessage::DeleteUser(true, u"cy")); });
+}
+
+TEST_F(FailurePath, ImportWritesEveryRecordOrNone) {
+    CGroupTable groups;
+    groups[u"ops"] = Group(u"ops", {u"amy"}, {u"00:11:22:33:44:55"});
+    CUserTable users;
+    users[u"amy"] = User(u"amy", u"new", {u"ops"});
+    users[u"dan"] = User(u"dan", u"d");
+    WriteFile(File(), CConfigFile::Serialize(groups, users));
+    FailEachCallInTurn([this](COrvaneSrvCore& core) {
+        ASSERT_EQ(CConfigFile::Import(File(), core).status, EConfigStatus::Ok);
+    });
+}
+
+TEST_F(FailurePath, AChangeWhoseTransactionCannotBeginWritesNothing) {
+    MakeTemplate();
+    FreshWork();
+    auto core = StartCore(Work());
+    const CStoreState before = State(Work());
+    // The first lock of the operation is its transaction's.
+    m_vfs.Arm(1, CFaultVfs::EMode::Once, CFaultVfs::kLock | CFaultVfs::kShmLock);
+    ::testing::internal::CaptureStderr();
+    core->SendMessage(CDirectoryMessage::AddGroup(true, Group(u"dev", {u"amy", u"cy"})));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    m_vfs.Disarm();
+    ASSERT_TRUE(m_vfs.Fired());
+    EXPECT_NE(core->m_registry.m_lLastError, ERROR_SUCCESS);
+    EXPECT_EQ(State(Work()), before);
+    // The change stays in memory, as for any failed write.
+    EXPECT_EQ(core->m_mapUsers.at(u"cy")->m_listGroups, Names{u"dev"});
+    EXPECT_NE(err.find("nothing was written"), std::string::npos) << err;
+}
+
+TEST_F(FailurePath, ExportLeavesTheOldFileAndNamesTheError) {
+    auto core = StartCore(m_dir / "registry.db");
+    for (int i = 0; i < 40; ++i) {
+        core->SendMessage(CDirectoryMessage::AddUser(
+            true, User(u"user" + Utf8ToUtf16(std::to_string(i)), u"password", {u"Everyone"})));
+    }
+    const std::vector<uint8_t> old = {0, 0, 0, 0};
+    const std::u16string path = PathText(File());
+    const std::pair<int, std::u16string> errors[] = {
+        {ENOSPC, u"Disk full while accessing " + path + u"."},
+        {EIO, u"A hardware I/O error was reported while accessing " + path + u"."},
+        {EBADF, u"An unknown error occurred while accessing " + path + u"."},
+    };
+    // A rename refused for any other reason than room or the disk: the file cannot be created.
+    const std::u16string createFailed = u"Failed to create a new Configuration File.";
+    CFaultFileIo count(0, 0);
+    ASSERT_EQ(CConfigFile::Export(m_dir / "count.ovx", *core, count).status, EConfigStatus::Ok);
+    for (const auto& [error, text] : errors) {
+        int nth = 1;
+        for (;; ++nth) {
+            WriteFile(File(), old);
+            CFaultFileIo io(nth, error);
+            const CConfigResult result = CConfigFile::Export(File(), *core, io);
+            if (!io.Fired()) {
+                EXPECT_EQ(result.status, EConfigStatus::Ok);
+                EXPECT_NE(ReadFile(File()), old);
+                break;
+            }
+            const bool refused = nth == count.Calls() && error == EBADF;
+            EXPECT_EQ(result.status,
+                      refused ? EConfigStatus::CreateFailed : EConfigStatus::WriteError)
+                << "call " << nth;
+            EXPECT_EQ(result.strMessage, refused ? createFailed : text) << "call " << nth;
+            EXPECT_EQ(ReadFile(File()), old) << "call " << nth;
+            // No temporary file is left beside the target.
+            for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) {
+                EXPECT_FALSE(entry.path().filename().string().starts_with("directory.ovx."))
+                    << "call " << nth;
+            }
+        }
+        // Several writes, the fsync and the rename.
+        EXPECT_GT(nth, 5);
+    }
+}
+
+TEST_F(FailurePath, ImportReadErrorIsAFileErrorAndChangesNothing) {
+    auto core = StartCore(m_dir / "registry.db");
+    for (int i = 0; i < 40; ++i) {
+        core->SendMessage(CDirectoryMessage::AddUser(
+            true, User(u"user" + Utf8ToUtf16(std::to_string(i)), u"password", {u"Everyone"})));
+    }
+    ASSERT_EQ(CConfigFile::Export(File(), *core).status, EConfigStatus::Ok);
+    for (int i = 0; i < 40; ++i) {
+        core->SendMessage(
+            CDirectoryMessage::DeleteUser(true, u"user" + Utf8ToUtf16(std::to_string(i))));
+    }
+    const CStoreState before = State(m_dir / "registry.db");
+    const std::u16string path = PathText(File());
+    const std::pair<int, std::u16string> errors[] = {
+        {EIO, u"A hardware I/O error was reported while accessing " + path + u"."},
+        {EINVAL, u"An unknown error occurred while accessing " + path + u"."},
+    };
+    for (const auto& [error, text] : errors) {
+        int nth = 1;
+        for (;; ++nth) {
+            CFaultFileIo io(nth, error);
+            const CConfigResult result = CConfigFile::Import(File(), *core, io);
+            if (!io.Fired()) {
+                EXPECT_EQ(result.status, EConfigStatus::Ok);
+                break;
+            }
+            EXPECT_EQ(result.status, EConfigStatus::ReadError) << "call " << nth;
+            EXPECT_EQ(result.strMessage, text) << "call " << nth;
+            EXPECT_EQ(core->m_mapUsers.size(), 1u) << "call " << nth;
+            EXPECT_EQ(State(m_dir / "registry.db"), before) << "call " << nth;
+        }
+        EXPECT_GT(nth, 2);
+        for (int i = 0; i < 40; ++i) {
+            core->SendMessage(
+                CDirectoryMessage::DeleteUser(true, u"user" + Utf8ToUtf16(std::to_string(i))));
+        }
+    }
+}
