@@ -42,6 +42,8 @@ class CHttpClient {
 public:
     // libcurl's error number for a host text that could not safely be put into a URL.
     static constexpr int kErrorBadHost = 3; // CURLE_URL_MALFORMAT
+    // libcurl's error number for a request that could not even be set up.
+    static constexpr int kErrorFailedInit = 2; // CURLE_FAILED_INIT
 
     CHttpClient();
     ~CHttpClient();

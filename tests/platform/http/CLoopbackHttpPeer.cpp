@@ -140,6 +140,12 @@ void CLoopbackHttpPeer::Serve(CUniqueFd connection) {
         break;
     case EAnswer::Close:
         break;
+    case EAnswer::ReplyWhenReleased:
+        if (WaitWhileOpen(connection.Get())) {
+            SendAll(connection.Get(), m_script.strReply);
+            ::shutdown(connection.Get(), SHUT_WR);
+        }
+        break;
     }
 }
 
