@@ -1,8 +1,11 @@
-// The program without a window: start-up in the usual order, then wait for SIGINT or SIGTERM,
-// then the orderly stop. Used when there is no display to show the console on.
+// The program without a window: start-up in the usual order, discovery passes every 30 seconds
+// (the first at once) on a window thread of its own, until SIGINT or SIGTERM, then the orderly
+// stop. Used when there is no display to show the console on.
 #pragma once
 
 #include "core/COrvaneSrvApp.h"
+
+#include <csignal>
 
 class CHeadlessRunner {
 public:
@@ -13,5 +16,9 @@ public:
     int Run();
 
 private:
+    // Runs the discovery passes until one of the stop signals comes; answers whether a pass
+    // thread was still running when it returned.
+    static bool RunWindowThread(COrvaneSrvCore& core, const sigset_t& stopSignals);
+
     COrvaneSrvApp& m_app;
 };

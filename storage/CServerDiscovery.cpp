@@ -192,6 +192,7 @@ void CServerDiscovery::OnRefresh() {
 
 void CServerDiscovery::StartPass() {
     const auto pass = std::make_shared<CPass>(CPass{m_pWindow, m_slp, m_pTarget});
+    m_pLastPass = pass;
     try {
         std::thread(DiscoveryThreadProc, pass).detach();
     } catch (const std::system_error&) {

@@ -57,6 +57,9 @@ public:
     void OnDiscoveryDone();
 
     bool IsDiscovering() const { return m_bDiscovering != 0; }
+    // Whether the thread of the last pass is still running (it may be inside the SLP library
+    // even after its end was reported, or after the window closed).
+    bool PassThreadRunning() const { return !m_pLastPass.expired(); }
 
 private:
     void StartPass();
@@ -71,4 +74,5 @@ private:
     int32_t m_bDiscovering = 0;
     // What the pass threads' reports call on the window thread; null once this object is gone.
     std::shared_ptr<CServerDiscovery*> m_pTarget;
+    std::weak_ptr<const void> m_pLastPass; // the last pass thread's own state
 };

@@ -304,6 +304,7 @@ TEST_F(Discovery, ShutdownDuringAPassReturnsAtOnceAndDropsWhatTheThreadReportsLa
     fake.WaitUntilHeld();
     // The window goes first, then the tab's objects; nothing waits for the thread, which is
     // still held inside the library (waiting for it would never end here).
+    EXPECT_TRUE(m_pDiscovery->PassThreadRunning());
     m_loop.Window()->Close();
     m_pDiscovery.reset();
     fake.OpenGate();
