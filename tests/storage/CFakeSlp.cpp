@@ -95,12 +95,12 @@ SLPError CFakeSlp::Open(const char*, SLPBoolean isAsync, SLPHandle* handle) {
 
 void CFakeSlp::Close(SLPHandle handle) {
     CFakeSlp& fake = Instance();
-    {
-        std::lock_guard lock(fake.m_mutex);
-        --fake.m_nOpenHandles;
-        if (handle == &g_searchTag) {
-            ++fake.m_nSearchesDone;
-        }
+    // Notified under the lock: once a test has seen the search done, this thread no longer
+    // touches the fake, which the end of the process destroys.
+    std::lock_guard lock(fake.m_mutex);
+    --fake.m_nOpenHandles;
+    if (handle == &g_searchTag) {
+        ++fake.m_nSearchesDone;
     }
     fake.m_changed.notify_all();
 }
