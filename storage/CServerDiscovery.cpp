@@ -22,6 +22,21 @@ constexpr std::u16string_view kYes = u"Yes";
 constexpr std::u16string_view kNo = u"No";
 constexpr std::string_view kDefaultType = "SAN";
 
+// Text from the network as it may appear in one log line: control characters become '?', so
+// that an announcement cannot break the line or forge another.
+std::string Printable(std::string_view text) {
+    constexpr unsigned char kFirstPrintable = 0x20;
+    constexpr unsigned char kDelete = 0x7F;
+    std::string out(text);
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < kFirstPrintable || byte == kDelete) {
+            c = '?';
+        }
+    }
+    return out;
+}
+
 // What one pass thread holds. Everything is its own (copies and shared pointers): the thread may
 // outlive the discovery object, the window and the tables, and nothing waits for it.
 struct CPass {
@@ -217,8 +232,9 @@ void CServerDiscovery::OnServerFound(std::string_view host, std::string_view att
     const CAttributes attrs = ReadAttributes(m_slp, attrList);
     // The key must equal the record's MAC field, so a MAC text is never cut to fit it.
     if (attrs.mac && attrs.mac->size() >= kMacCapacity) {
-        LogLine("discovery skips the server at " + std::string(host) + ": its MAC address \"" +
-                *attrs.mac + "\" is longer than " + std::to_string(kMacCapacity - 1) + " bytes");
+        LogLine("discovery skips the server at " + Printable(host) + ": its MAC address \"" +
+                Printable(*attrs.mac) + "\" is longer than " + std::to_string(kMacCapacity - 1) +
+                " bytes");
         return;
     }
     const std::u16string key = Utf8ToUtf16(attrs.mac.value_or(""));

@@ -217,6 +217,11 @@ TEST_F(Discovery, AMacThatDoesNotFitSkipsTheServerWhileOtherValuesAreCut) {
     EXPECT_NE(m_listLog[0].find("10.0.0.1"), std::string::npos) << m_listLog[0];
     EXPECT_NE(m_listLog[0].find(mac20), std::string::npos) << m_listLog[0];
     EXPECT_EQ(m_table.Size(), 2u);
+    // A MAC text with a line break of its own cannot start a line in the log.
+    m_pDiscovery->OnServerFound("10.0.0.9", "(mac=" + mac19 + "\\0Afake line)");
+    ASSERT_EQ(m_listLog.size(), 2u);
+    EXPECT_EQ(m_listLog[1].find('\n'), std::string::npos);
+    EXPECT_NE(m_listLog[1].find(mac19 + "?fake line"), std::string::npos) << m_listLog[1];
     EXPECT_EQ(Ips(), (std::vector<std::string>{"10.0.0.2", "host-name-longer-th"}));
 
     const CServerData& record = *Record(Utf8ToUtf16(mac19).c_str());
