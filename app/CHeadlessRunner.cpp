@@ -1,3 +1,5 @@
+// The headless front end: the instance lock, the stop signals, the window thread with its
+// discovery passes, and the orderly stop.
 #include "app/CHeadlessRunner.h"
 
 #include "platform/ui/CEventLoop.h"

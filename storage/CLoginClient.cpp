@@ -1,3 +1,5 @@
+// The login workers: the request to the storage server, the result step with its message boxes,
+// the record and the Auth cell.
 #include "storage/CLoginClient.h"
 
 #include "platform/http/CHttpClient.h"
@@ -161,8 +163,7 @@ void CLoginClient::Login(std::u16string mac, std::u16string ip, std::u16string u
     } catch (const std::system_error&) {
         // No worker: the login fails like one whose request could not be set up, once the
         // caller has marked the row.
-        m_pShared->pWindow->Post([request] {
-            OnLoginResult(CHttpClient::kErrorFailedInit, nullptr, *request);
-        });
+        m_pShared->pWindow->Post(
+            [request] { OnLoginResult(CHttpClient::kErrorFailedInit, nullptr, *request); });
     }
 }

@@ -1,3 +1,5 @@
+// The discovery pass thread with its SLP callbacks, and the window-thread handlers that file
+// each sighting and sweep at the end of a pass.
 #include "storage/CServerDiscovery.h"
 
 #include "platform/text/TextConv.h"

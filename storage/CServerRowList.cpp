@@ -1,3 +1,4 @@
+// The server list on plain text rows, with the selection kept in step with deletions.
 #include "storage/CServerRowList.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The Login button's state from the selected rows' records.
 #include "storage/IsLoginEnabled.h"
 
 #include "storage/IsSupportedProduct.h"

@@ -1,3 +1,5 @@
+// The HTTP client on libcurl's easy interface: options of one request, a header callback that
+// ends unwanted answers early, a body callback that keeps at most the capacity.
 #include "platform/http/CHttpClient.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The headless window thread: one condition variable wakes it for queued work and Quit, the
+// earliest timer bounds each wait.
 #include "platform/ui/CEventLoop.h"
 
 #include <condition_variable>

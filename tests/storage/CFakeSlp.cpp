@@ -1,3 +1,4 @@
+// The scripted SLP layer's entry points and its script, guarded by one mutex.
 #include "tests/storage/CFakeSlp.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// Building a lab around a test script and collecting the script's output.
 #include "tests/tools/CLabTest.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The loopback peer: an accept loop, a thread per connection, and the scripted answers.
 #include "tests/platform/http/CLoopbackHttpPeer.h"
 
 #include "platform/io/PollWait.h"

@@ -1,8 +1,8 @@
 // An HTTP peer on a loopback address for the tests of the HTTP client and the login: it accepts
 // connections, reads each request (headers and a Content-Length body), keeps it, and answers as
 // its script says: a reply, a reply with the connection then held open, nothing at all while
-// the connection stays open, a close, or a reply held back until the test releases it. Every connection has a thread of its own, so a held
-// one does not keep the next from being served.
+// the connection stays open, a close, or a reply held back until the test releases it. Every
+// connection has a thread of its own, so a held one does not keep the next from being served.
 #pragma once
 
 #include "platform/io/CUniqueFd.h"
