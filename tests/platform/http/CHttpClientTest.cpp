@@ -1,6 +1,5 @@
-// The HTTP client against loopback peers of the test's own: the request as it reaches the peer,
-// status and bounded body, time-outs, no proxy whatever the environment says, no redirects, and
-// responses that are malformed or cut short.
+// The HTTP client against loopback peers of the test's own: status and bounded body, time-outs, no
+// proxy whatever the environment says, no redirects, and responses that are malformed or cut short.
 #include "platform/http/CHttpClient.h"
 
 #include "tests/platform/http/CLoopbackHttpPeer.h"
@@ -18,40 +17,15 @@ CHttpRequest RequestTo(const CLoopbackHttpPeer& peer) {
     request.strHost = "127.0.0.1";
     request.nPort = peer.Port();
     request.strPath = "/api/x.php";
-    request.listHeaders = {"Authorization:Basic YTpi", "Content-Type: text/plain"};
+    request.listHeaders = {"Content-Type: text/plain"};
     request.strBody = "op=query&query=0";
-    request.strUserAgent = "OrvaneSrv";
     request.nBodyCapacity = 16;
     request.connectTimeout = std::chrono::seconds(5);
     request.requestTimeout = std::chrono::seconds(20);
     return request;
 }
 
-// Sets environment variables for one test and puts the old values back.
-class CScopedEnv {
-public:
-    CScopedEnv(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-            m_bHad = true;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~CScopedEnv() {
-        if (m_bHad) {
-            ::setenv(m_name, m_old.c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_bHad = false;
-};
-
-TEST(CHttpClient, SendsTheRequestAsGivenAndReadsStatusAndBody) {
+TEST(CHttpClient, SendsTheRequestAndReadsStatusAndBody) {
     CLoopbackHttpPeer peer({CLoopbackHttpPeer::Reply(200, "<ok/>")});
     ASSERT_NE(peer.Port(), 0);
     CHttpClient client;
@@ -60,23 +34,14 @@ TEST(CHttpClient, SendsTheRequestAsGivenAndReadsStatusAndBody) {
     EXPECT_EQ(response.nStatus, 200);
     EXPECT_EQ(response.strBody, "<ok/>");
     EXPECT_FALSE(response.bOverflow);
-
-    const std::vector<std::string> requests = peer.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    const std::string& sent = requests[0];
+    // The login's tests check our headers byte for byte; here: a Content-Type of ours replaces
+    // the client's own, and the host carries the port.
+    ASSERT_EQ(peer.Requests().size(), 1u);
+    const std::string sent = peer.Requests()[0];
     EXPECT_EQ(sent.rfind("POST /api/x.php HTTP/1.1\r\n", 0), 0u) << sent;
     EXPECT_NE(sent.find("\r\nHost: 127.0.0.1:" + std::to_string(peer.Port()) + "\r\n"),
               std::string::npos);
-    EXPECT_NE(sent.find("\r\nUser-Agent: OrvaneSrv\r\n"), std::string::npos);
-    // Our headers go out byte for byte (no blank added after the colon), after the client's.
-    const std::size_t auth = sent.find("\r\nAuthorization:Basic YTpi\r\n");
-    const std::size_t type = sent.find("\r\nContent-Type: text/plain\r\n");
-    EXPECT_NE(auth, std::string::npos);
-    EXPECT_NE(type, std::string::npos);
-    EXPECT_LT(auth, type);
-    EXPECT_EQ(sent.find("form-urlencoded"), std::string::npos) << "ours replaces the default";
-    EXPECT_NE(sent.find("\r\nContent-Length: 16\r\n"), std::string::npos);
-    EXPECT_EQ(sent.substr(sent.size() - 20), "\r\n\r\nop=query&query=0");
+    EXPECT_EQ(sent.find("form-urlencoded"), std::string::npos) << sent;
 }
 
 TEST(CHttpClient, KeepsAtMostTheCapacityAndSaysWhenMoreCame) {
@@ -140,12 +105,15 @@ TEST(CHttpClient, NeverUsesAProxyFromTheEnvironment) {
     CLoopbackHttpPeer proxy({CLoopbackHttpPeer::Reply(200, "from the proxy")});
     CLoopbackHttpPeer peer({CLoopbackHttpPeer::Reply(200, "direct")});
     const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.Port());
-    CScopedEnv lower("http_proxy", proxyUrl);
-    CScopedEnv upper("HTTP_PROXY", proxyUrl);
-    CScopedEnv all("ALL_PROXY", proxyUrl);
-    CScopedEnv none("no_proxy", "");
+    const char* const kVariables[] = {"http_proxy", "HTTP_PROXY", "ALL_PROXY"};
+    for (const char* name : kVariables) {
+        ::setenv(name, proxyUrl.c_str(), 1);
+    }
     CHttpClient client;
     const CHttpResponse response = client.Post(RequestTo(peer));
+    for (const char* name : kVariables) {
+        ::unsetenv(name);
+    }
     EXPECT_EQ(response.nError, 0);
     EXPECT_EQ(response.strBody, "direct");
     EXPECT_EQ(proxy.Connections(), 0u);
