@@ -1,15 +1,33 @@
+// The headless front end: the instance lock, the stop signals, the window thread with its
+// discovery passes, and the orderly stop.
 #include "app/CHeadlessRunner.h"
 
 #include "platform/text/TextConv.h"
+#include "platform/ui/CEventLoop.h"
+#include "platform/ui/CStderrMessageBoxes.h"
+#include "storage/CServerDiscovery.h"
+#include "storage/CServerRowList.h"
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <pthread.h>
+#include <thread>
 
 namespace {
 
 // The exit status when the directory store cannot be used.
 constexpr int kStoreUnusableStatus = 2;
+
+// A pass thread may still be waiting inside the SLP library, whose process-wide state a normal
+// exit would destroy under it; such a process ends without running those destructors.
+int Exit(int status, bool bPassStillRunning) {
+    if (bPassStillRunning) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
+}
 
 } // namespace
 
@@ -23,23 +41,49 @@ int CHeadlessRunner::Run() {
     }
     // A peer that closes its connection early must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
-    // Every thread started from here on inherits the mask; only sigwait below takes the signals.
+    // Every thread started from here on inherits the mask; only the waiter below takes them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    CStartUpResult started = m_app.StartUp(std::make_unique<CRegistryHive>(registryFile));
+    CEventLoop loop;
+    CServerRowList rows;
+    CStderrMessageBoxes boxes;
+    std::unique_ptr<CServerDiscovery> discovery;
+    // The first pass starts between the load of the directory and the built-in accounts.
+    CStartUpResult started =
+        m_app.StartUp(std::make_unique<CRegistryHive>(registryFile), [&](COrvaneSrvCore& core) {
+            discovery = std::make_unique<CServerDiscovery>(
+                core.m_mapServers, core.Guard(), rows, loop.Window(), CServerDiscovery::CHooks{});
+            discovery->StartFirstPass();
+        });
     if (!started) {
+        loop.Window()->Close();
+        const bool bPassRunning = discovery && discovery->PassThreadRunning();
         std::fputs((Utf16ToUtf8(started.strError) + "\n").c_str(), stderr);
-        return kStoreUnusableStatus;
+        return Exit(kStoreUnusableStatus, bPassRunning);
     }
     std::fprintf(stderr, "OrvaneSrv: directory store %s; running until SIGINT or SIGTERM\n",
                  registryFile.c_str());
-    int signal = 0;
-    while (sigwait(&stopSignals, &signal) != 0) {
+    if (!loop.SetTimer(CServerDiscovery::kTimerId,
+                       std::chrono::milliseconds(CServerDiscovery::kPeriodMs),
+                       [&discovery] { discovery->OnTimer(); })) {
+        boxes.Show(u"SetTimer failed", EMessageIcon::Error);
     }
+    std::thread waiter([&loop, stopSignals] {
+        int signal = 0;
+        while (sigwait(&stopSignals, &signal) != 0) {
+        }
+        loop.Quit();
+    });
+    loop.Run();
+    waiter.join();
+    // Whatever a running pass reports from now on goes nowhere.
+    loop.Window()->Close();
+    const bool bPassRunning = discovery->PassThreadRunning();
+    discovery.reset();
     m_app.ShutDown(std::move(started.pCore));
-    return 0;
+    return Exit(0, bPassRunning);
 }

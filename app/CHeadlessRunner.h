@@ -1,8 +1,10 @@
-// The program without a window: start-up in the usual order, then wait for SIGINT or SIGTERM,
-// then the orderly stop. Used when there is no display to show the console on.
+// The program without a window: start-up in the usual order, discovery passes every 30 seconds
+// (the first at once) on a window thread of its own, until SIGINT or SIGTERM, then the orderly
+// stop. Used when there is no display to show the console on.
 #pragma once
 
 #include "core/COrvaneSrvApp.h"
+
 
 class CHeadlessRunner {
 public:

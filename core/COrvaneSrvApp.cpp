@@ -59,13 +59,11 @@ std::u16string COrvaneSrvApp::OpenStore(COrvaneSrvCore& core) {
     if (hive.CheckIntegrity() != ERROR_SUCCESS || !core.LoadDirectory()) {
         return because("it cannot be read completely");
     }
-    if (!core.CreateBuiltInAccounts()) {
-        return because("the built-in accounts cannot be written to it");
-    }
     return {};
 }
 
-CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive) {
+CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive,
+                                      const std::function<void(COrvaneSrvCore&)>& afterLoad) {
     const std::string path = hive->Path().string();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_storeLockWait);
     hive->SetLockWait(m_storeLockWait, [path, seconds] {
@@ -78,6 +76,18 @@ CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive) {
     if (const std::u16string why = OpenStore(*core); !why.empty()) {
         return {nullptr, u"OrvaneSrv cannot use the directory store " + Utf8ToUtf16(path) + u": " +
                              why + u". Nothing was changed; OrvaneSrv does not start without it."};
+    }
+    if (afterLoad) {
+        afterLoad(*core);
+    }
+    if (!core->CreateBuiltInAccounts()) {
+        if (m_hooks.stop) {
+            m_hooks.stop(*core);
+        }
+        return {nullptr, u"OrvaneSrv cannot use the directory store " + Utf8ToUtf16(path) +
+                             u": the built-in accounts cannot be written to it (" +
+                             Utf8ToUtf16(core->m_registry.Hive().LastErrorText()) +
+                             u"). Nothing was changed; OrvaneSrv does not start without it."};
     }
     core->m_registry.Hive().SetLockWait(CRegistryHive::kDefaultLockWait);
     // Last, so that no request is served before the directory is complete.

@@ -14,9 +14,9 @@
 
 class COrvaneSrvApp {
 public:
-    // What the program runs beside the directory; core knows the service only through these.
+    // What the front end runs beside the directory; core knows it only through these.
     struct CServiceHooks {
-        std::function<void(COrvaneSrvCore&)> start; // last step of start-up
+        std::function<void(COrvaneSrvCore&)> start; // last step of start-up: the service
         std::function<void(COrvaneSrvCore&)> stop;  // first step of shutdown
     };
 
@@ -33,10 +33,13 @@ public:
 
     // Opens the store for reading and writing (creating it when it is missing), waits up to
     // the lock wait for another process's lock, with one line on standard error when it has
-    // to, checks every page and reads every value of both keys, creates the missing built-in
-    // accounts, and last starts the service. When the store cannot be used the answer carries
-    // no core but the operator's text; nothing has been written and no service started.
-    CStartUpResult StartUp(std::unique_ptr<CRegistryHive> hive);
+    // to, checks every page and reads every value of both keys, runs afterLoad (the front end's
+    // System page, which starts discovery), creates the missing built-in accounts, and last
+    // starts the service. When the store cannot be used the answer carries no core but the
+    // operator's text; nothing has been written and no service started. When the built-in
+    // accounts cannot be written, afterLoad has run: the stop hook runs before the core goes.
+    CStartUpResult StartUp(std::unique_ptr<CRegistryHive> hive,
+                           const std::function<void(COrvaneSrvCore&)>& afterLoad = {});
     void ShutDown(std::unique_ptr<COrvaneSrvCore> core);
 
     void SetStoreLockWait(std::chrono::milliseconds wait) { m_storeLockWait = wait; }

@@ -35,7 +35,10 @@ public:
     CLoginClient(CServerTable& table, std::shared_ptr<CTableGuard> guard, IServerListView& list,
                  std::shared_ptr<IWindowThread> window, std::shared_ptr<IMessageBoxes> boxes,
                  CLoginOptions options = {});
+    // Running workers go on without us: they find the window closed and the tables gone.
     ~CLoginClient();
+    CLoginClient(const CLoginClient&) = delete;
+    CLoginClient& operator=(const CLoginClient&) = delete;
 
     // Window thread: starts one login worker for the row whose MAC and IP address columns are
     // given, with the operator's user name and password. The caller sets the row's Auth cell to
@@ -43,7 +46,12 @@ public:
     void Login(std::u16string mac, std::u16string ip, std::u16string userName,
                std::u16string password);
 
-private:
+    // Logins whose worker has not finished its result step yet.
+    std::size_t RunningLogins() const;
+
+    // What the workers share with this object (defined with them).
     struct CShared;
+
+private:
     std::shared_ptr<CShared> m_pShared;
 };

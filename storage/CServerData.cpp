@@ -1,3 +1,4 @@
+// The setters of a storage server record, which keep each value within its field.
 #include "storage/CServerData.h"
 
 #include "platform/text/TextConv.h"
@@ -35,5 +36,5 @@ void CServerData::SetType(std::string_view v) {
 }
 
 void CServerData::SetLoginResponse(std::string_view v) {
-    CopyToField(m_szLoginResponse, sizeof m_szLoginResponse, v);
+    m_szLoginResponse.assign(v.substr(0, kLoginResponseMax));
 }

@@ -1,6 +1,8 @@
 // One storage server as discovery found it: its identity as announced over SLP, whether it is
 // present, and the administrator credentials that the operator verified by logging in to it.
 // The char fields hold zero-terminated 8-bit text exactly as the announcement carried it.
+// The body of the last successful login is kept off the record's fixed part: most servers never
+// have one, and a table of thousands of servers must not carry 80 KB for each.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +11,9 @@
 
 class CServerData {
 public:
+    // The login response buffer's size; a stored body keeps at most one byte less.
     static constexpr std::size_t kLoginResponseSize = 81920;
+    static constexpr std::size_t kLoginResponseMax = kLoginResponseSize - 1;
     static constexpr std::size_t kVendorChars = 32;
 
     CServerData() = default;
@@ -27,9 +31,11 @@ public:
     char m_szVersion[16] = {};
     char m_szMAC[20] = {};
     char m_szType[16] = {};
-    char m_szLoginResponse[kLoginResponseSize] = {};
+    // Bytes as the server sent them (not text); empty before the first successful login.
+    std::string m_szLoginResponse;
 
-    // Setters that cut a value to what its field holds (the vendor to its first 32 bytes).
+    // Setters that cut a value to what its field holds (the vendor to its first 32 bytes), never
+    // inside a UTF-8 sequence. The login response is cut to its first kLoginResponseMax bytes.
     void SetIPAddr(std::string_view v);
     void SetSystemName(std::string_view v);
     void SetVendor(std::string_view v);

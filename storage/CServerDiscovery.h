@@ -29,6 +29,8 @@ public:
     struct CHooks {
         std::function<void(bool)> enableRefresh;     // the Refresh button's state
         std::function<void()> refreshAccountServers; // the Account tab's servers of its group
+        // One line for the operator (a server skipped); written to standard error when empty.
+        std::function<void(std::string_view)> logLine;
     };
 
     // The table is guarded by guard; list and hooks are used on the window thread only. window
@@ -37,6 +39,10 @@ public:
     CServerDiscovery(CServerTable& table, std::shared_ptr<CTableGuard> guard, IServerListView& list,
                      std::shared_ptr<IWindowThread> window, CHooks hooks,
                      CSlpFunctions slp = CSlpFunctions::Library());
+    // A pass still running goes on without us; whatever it reports later is dropped.
+    ~CServerDiscovery();
+    CServerDiscovery(const CServerDiscovery&) = delete;
+    CServerDiscovery& operator=(const CServerDiscovery&) = delete;
 
     // Tab initialisation: the first pass (no BeginPass; the table is empty).
     void StartFirstPass();
@@ -51,9 +57,13 @@ public:
     void OnDiscoveryDone();
 
     bool IsDiscovering() const { return m_bDiscovering != 0; }
+    // Whether the thread of the last pass is still running (it may be inside the SLP library
+    // even after its end was reported, or after the window closed).
+    bool PassThreadRunning() const { return !m_pLastPass.expired(); }
 
 private:
     void StartPass();
+    void LogLine(std::string_view line) const;
 
     CServerTable& m_table;
     std::shared_ptr<CTableGuard> m_pGuard;
@@ -62,4 +72,7 @@ private:
     CHooks m_hooks;
     CSlpFunctions m_slp;
     int32_t m_bDiscovering = 0;
+    // What the pass threads' reports call on the window thread; null once this object is gone.
+    std::shared_ptr<CServerDiscovery*> m_pTarget;
+    std::weak_ptr<const void> m_pLastPass; // the last pass thread's own state
 };

@@ -60,6 +60,14 @@ TEST(CServerData, ValuesAreCutToTheirFields) {
     EXPECT_STREQ(record.m_szVersion, "123456789012345");
     record.SetVersion("12345678901234\xC3\xA9");
     EXPECT_STREQ(record.m_szVersion, "12345678901234");
+    // The login response is bytes, kept whole up to its limit, cut exactly there.
+    const std::string body = std::string(81918, 'r') + "\xC3\xA9" + std::string(5, '\0');
+    record.SetLoginResponse(body);
+    EXPECT_EQ(record.m_szLoginResponse, body.substr(0, 81919));
+    record.SetLoginResponse(std::string_view("a\0b", 3));
+    EXPECT_EQ(record.m_szLoginResponse, std::string("a\0b", 3));
+    // A record without a login response is small: ten thousand servers fit in a few megabytes.
+    EXPECT_LT(sizeof(CServerData), 512u);
 }
 
 } // namespace

@@ -2,84 +2,17 @@
 // arrays, and the simulators' HTTP side with curl. They need root to build the lab and skip
 // without it. Most use a shortened multicast schedule so that each run takes about a second.
 #include "platform/slp/CSlpAttrList.h"
+#include "tests/tools/CLabTest.h"
 
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
-#include <sstream>
-#include <stdlib.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr const char* kShortSchedule = "net.slp.multicastTimeouts = 150,150,150,150\n"
-                                       "net.slp.multicastMaximumWait = 1000\n"
-                                       "net.slp.unicastTimeouts = 100,200,300\n"
-                                       "net.slp.unicastMaximumWait = 1000\n";
-
-struct LabResult {
-    int status = -1;
-    std::vector<std::string> lines;
-};
-
-class Lab : public ::testing::Test {
+class Lab : public CLabTest {
 protected:
-    void SetUp() override {
-        if (::geteuid() != 0) {
-            GTEST_SKIP() << "lab tests need root to create network namespaces; run them as root";
-        }
-        char pattern[] = "/tmp/orvlabtest-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override {
-        if (!m_dir.empty()) {
-            std::filesystem::remove_all(m_dir);
-        }
-    }
-
-    // Runs script (sh) in the manager namespace of a lab built with labArgs; extra lines give
-    // per-array simulator options.
-    LabResult Run(const std::string& labArgs, const std::string& script,
-                  const std::vector<std::string>& extra = {},
-                  const std::string& config = kShortSchedule) {
-        std::ofstream(m_dir / "slp.conf") << config;
-        std::ofstream(m_dir / "run.sh") << "PATH=" << ORVANE_BIN_DIR << ":$PATH\n" << script;
-        std::ofstream extraFile(m_dir / "extra");
-        for (const std::string& line : extra) {
-            extraFile << line << "\n";
-        }
-        extraFile.close();
-        std::string command = "OpenSLPConfig='" + (m_dir / "slp.conf").string() + "' " +
-                              ORVANE_SOURCE_DIR + "/tools/lab/orvane-lab.sh --bin " +
-                              ORVANE_BIN_DIR + " --extra '" + (m_dir / "extra").string() + "' " +
-                              labArgs + " -- sh '" + (m_dir / "run.sh").string() + "'";
-        LabResult result;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (pipe == nullptr) {
-            return result;
-        }
-        std::string output;
-        char buffer[4096];
-        std::size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            output.append(buffer, got);
-        }
-        int status = ::pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::istringstream stream(output);
-        for (std::string line; std::getline(stream, line);) {
-            result.lines.push_back(line);
-        }
-        return result;
-    }
-
     static std::string Attr(const std::string& discoverLine, const std::string& tag) {
         std::string list = discoverLine.substr(discoverLine.find('\t') + 1);
         return CSlpAttrList::Find(list, tag).value_or("<absent>");
@@ -99,8 +32,6 @@ protected:
         }
         EXPECT_EQ(macs.size(), count);
     }
-
-    std::filesystem::path m_dir;
 };
 
 const char* kDiscover = "orvane-slpfind discover service:raid.004417\n";

@@ -1,0 +1,169 @@
+// The login workers: the request to the storage server, the result step with its message boxes,
+// the record and the Auth cell.
+#include "storage/CLoginClient.h"
+
+#include "platform/http/CHttpClient.h"
+#include "platform/text/Base64.h"
+#include "platform/text/TextConv.h"
+
+#include <atomic>
+#include <system_error>
+#include <thread>
+
+struct CLoginClient::CShared {
+    CServerTable& table;
+    std::shared_ptr<CTableGuard> pGuard;
+    IServerListView& list; // on the window thread only
+    std::shared_ptr<IWindowThread> pWindow;
+    std::shared_ptr<IMessageBoxes> pBoxes;
+    CLoginOptions options;
+    std::atomic<std::size_t> nRunning{0};
+};
+
+namespace {
+
+constexpr const char* kBody = "op=query&query=0";
+constexpr const char* kUserAgent = "OrvaneSrv";
+constexpr const char* kAuthorization = "Authorization:Basic ";
+constexpr const char* kContentType = "Content-Type: application/x-www-form-urlencoded";
+constexpr long kStatusOk = 200;
+constexpr long kStatusUnauthorized = 401;
+constexpr long kStatusNotFound = 404;
+constexpr char16_t kLow8Bits = 0xFF;
+
+// One login, from the click to the end of its result step; owned by its worker.
+struct LoginRequest {
+    std::u16string strMAC;
+    std::u16string strIP;
+    std::u16string strUserName;
+    std::u16string strPassword;
+    std::string strBody = kBody;
+    std::shared_ptr<CLoginClient::CShared> pShared;
+};
+
+// The servers take one byte per character of "user:password": its low 8 bits.
+std::string BasicCredentials(const LoginRequest& request) {
+    const std::u16string text = request.strUserName + u":" + request.strPassword;
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (const char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & kLow8Bits));
+    }
+    return Base64Encode(bytes);
+}
+
+CHttpRequest HttpRequestFor(const LoginRequest& request) {
+    const CLoginOptions& options = request.pShared->options;
+    CHttpRequest http;
+    http.strHost = Utf16ToUtf8(request.strIP);
+    http.nPort = options.nPort;
+    http.strPath = CLoginOptions::kServerApiPath;
+    http.listHeaders = {kAuthorization + BasicCredentials(request), kContentType};
+    http.strBody = request.strBody;
+    http.strUserAgent = kUserAgent;
+    http.nBodyCapacity = CServerData::kLoginResponseMax;
+    http.nBodyOnlyForStatus = kStatusOk; // no other answer's body is read
+    http.connectTimeout = options.connectTimeout;
+    http.requestTimeout = options.requestTimeout;
+    return http;
+}
+
+std::u16string Number(long value) {
+    return Utf8ToUtf16(std::to_string(value));
+}
+
+// Records a successful login; false when the server's record is gone (swept, or the tables
+// freed at shutdown).
+bool StoreLogin(const LoginRequest& request, const std::string& body) {
+    CLoginClient::CShared& shared = *request.pShared;
+    auto lock = shared.pGuard->LockExclusive();
+    if (!shared.pGuard->m_bTablesAlive) {
+        return false;
+    }
+    CServerData* record = shared.table.Find(request.strMAC);
+    if (record == nullptr) {
+        return false;
+    }
+    record->SetLoginResponse(body);
+    record->m_bAuthorized = 1;
+    record->m_strLoginUserName = request.strUserName;
+    record->m_strLoginPasswd = request.strPassword;
+    return true;
+}
+
+// The result step, on the worker: the record, a message box for a failure (the worker waits for
+// the operator), then the row's Auth cell on the window thread. body is null for a client error,
+// and code is then libcurl's error number.
+void OnLoginResult(long code, const std::string* body, const LoginRequest& request) {
+    CLoginClient::CShared& shared = *request.pShared;
+    IMessageBoxes& boxes = *shared.pBoxes;
+    const std::u16string& caption = request.strIP;
+    bool bSucceeded = false;
+    if (body == nullptr) {
+        boxes.Show(u"Internet Exception. (ErrorCode: " + Number(code) + u")", caption,
+                   EMessageIcon::Error, EMessageButtons::Ok);
+    } else if (code == kStatusOk) {
+        bSucceeded = StoreLogin(request, *body);
+    } else if (code == kStatusUnauthorized) {
+        boxes.Show(u"Authentication failed", caption, EMessageIcon::Error, EMessageButtons::Ok);
+    } else if (code == kStatusNotFound) {
+        boxes.Show(u"Not Support", caption, EMessageIcon::Warning, EMessageButtons::Ok);
+    } else {
+        boxes.Show(u"Http Status Code: " + Number(code), caption, EMessageIcon::Warning,
+                   EMessageButtons::Ok);
+    }
+    // The count drops with the cell, on the window thread, so that whoever runs that thread
+    // until no login is left also sees every cell set; with the window gone, here.
+    const bool bShown = shared.pWindow->Send([&shared, &request, bSucceeded] {
+        const std::size_t row = shared.list.FindRow(EServerColumn::IPAddr, request.strIP);
+        if (row != IServerListView::npos) {
+            shared.list.SetCellText(row, EServerColumn::Auth, bSucceeded ? u"Yes" : u"No");
+        }
+        --shared.nRunning;
+    });
+    if (!bShown) {
+        --shared.nRunning;
+    }
+}
+
+void LoginThreadProc(std::shared_ptr<LoginRequest> request) {
+    CHttpClient client;
+    const CHttpResponse response = client.Post(HttpRequestFor(*request));
+    if (response.nError != 0) {
+        OnLoginResult(response.nError, nullptr, *request);
+    } else {
+        if (response.nStatus == kStatusOk && response.bOverflow) {
+            request->pShared->pBoxes->Show(u"File overran buffer -- not cached");
+        }
+        OnLoginResult(response.nStatus, &response.strBody, *request);
+    }
+}
+
+} // namespace
+
+CLoginClient::CLoginClient(CServerTable& table, std::shared_ptr<CTableGuard> guard,
+                           IServerListView& list, std::shared_ptr<IWindowThread> window,
+                           std::shared_ptr<IMessageBoxes> boxes, CLoginOptions options)
+    : m_pShared(std::make_shared<CShared>(table, std::move(guard), list, std::move(window),
+                                          std::move(boxes), options)) {}
+
+CLoginClient::~CLoginClient() = default;
+
+std::size_t CLoginClient::RunningLogins() const {
+    return m_pShared->nRunning;
+}
+
+void CLoginClient::Login(std::u16string mac, std::u16string ip, std::u16string userName,
+                         std::u16string password) {
+    auto request = std::make_shared<LoginRequest>(LoginRequest{
+        std::move(mac), std::move(ip), std::move(userName), std::move(password), kBody, m_pShared});
+    ++m_pShared->nRunning;
+    try {
+        std::thread(LoginThreadProc, request).detach();
+    } catch (const std::system_error&) {
+        // No worker: the login fails like one whose request could not be set up, once the
+        // caller has marked the row.
+        m_pShared->pWindow->Post(
+            [request] { OnLoginResult(CHttpClient::kErrorFailedInit, nullptr, *request); });
+    }
+}

@@ -1,0 +1,345 @@
+// Discovery passes against a scripted SLP layer: what a pass files in the table and shows in the
+// list, the sweep at its end, passes that never overlap, what the pass thread skips, and a
+// shutdown while a pass is still inside the library.
+#include "storage/CServerDiscovery.h"
+
+#include "platform/text/TextConv.h"
+#include "platform/ui/CEventLoop.h"
+#include "storage/CServerRowList.h"
+#include "tests/storage/CFakeSlp.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kGuardTimer = 999;
+
+std::string Url(const std::string& host) {
+    return "service:raid.004417://" + host;
+}
+
+CFakeService Service(const std::string& host, const std::string& mac,
+                     const std::string& more = ",(hostname=h),(product=P),(version=1.0)") {
+    return {Url(host), "(mac=" + mac + ")" + more};
+}
+
+// The list with a count of the calls that walk it, to show that neither sightings nor the sweep
+// look at every row for every server.
+class CCountingList : public CServerRowList {
+public:
+    std::u16string CellText(std::size_t row, EServerColumn col) const override {
+        ++m_nCellReads;
+        return CServerRowList::CellText(row, col);
+    }
+    void DeleteRows(std::span<const std::size_t> rows) override {
+        m_listDeletes.emplace_back(rows.begin(), rows.end());
+        CServerRowList::DeleteRows(rows);
+    }
+    mutable std::size_t m_nCellReads = 0;
+    std::vector<std::vector<std::size_t>> m_listDeletes;
+};
+
+class Discovery : public ::testing::Test {
+protected:
+    Discovery() { CFakeSlp::Instance().Reset(); }
+
+    std::unique_ptr<CServerDiscovery> Make() {
+        CServerDiscovery::CHooks hooks;
+        hooks.enableRefresh = [this](bool on) { m_listRefresh.push_back(on); };
+        hooks.refreshAccountServers = [this] { ++m_nAccountRefreshes; };
+        hooks.logLine = [this](std::string_view line) { m_listLog.emplace_back(line); };
+        return std::make_unique<CServerDiscovery>(m_table, m_pGuard, m_list, m_loop.Window(), hooks,
+                                                  CFakeSlp::Functions());
+    }
+
+    // Runs the window thread until the running pass has ended.
+    void Finish() {
+        m_loop.SetTimer(kGuardTimer, 60s, [&] { m_loop.Quit(); });
+        ASSERT_TRUE(m_loop.RunUntil([&] { return !m_pDiscovery->IsDiscovering(); }));
+        m_loop.KillTimer(kGuardTimer);
+    }
+    void Pass(std::vector<CFakeService> services) {
+        CFakeSlp::Instance().SetServices(std::move(services));
+        if (m_bFirst) {
+            m_pDiscovery->StartFirstPass();
+            m_bFirst = false;
+        } else {
+            m_pDiscovery->OnTimer();
+        }
+        Finish();
+    }
+
+    // "ip|system name|product|version|mac|auth" per row.
+    std::vector<std::string> Rows() const {
+        std::vector<std::string> rows;
+        for (std::size_t row = 0; row < m_list.RowCount(); ++row) {
+            std::string text;
+            for (std::size_t col = 0; col < kServerColumnCount; ++col) {
+                text += (col ? "|" : "") +
+                        Utf16ToUtf8(m_list.CellText(row, static_cast<EServerColumn>(col)));
+            }
+            rows.push_back(text);
+        }
+        return rows;
+    }
+    std::vector<std::string> Ips() const {
+        std::vector<std::string> ips;
+        for (std::size_t row = 0; row < m_list.RowCount(); ++row) {
+            ips.push_back(Utf16ToUtf8(m_list.CellText(row, EServerColumn::IPAddr)));
+        }
+        return ips;
+    }
+    CServerData* Record(const char16_t* mac) { return m_table.Find(mac); }
+
+    CEventLoop m_loop;
+    CServerTable m_table;
+    std::shared_ptr<CTableGuard> m_pGuard = std::make_shared<CTableGuard>();
+    CCountingList m_list;
+    std::vector<bool> m_listRefresh;
+    int m_nAccountRefreshes = 0;
+    std::vector<std::string> m_listLog;
+    std::unique_ptr<CServerDiscovery> m_pDiscovery = Make();
+    bool m_bFirst = true;
+};
+
+TEST_F(Discovery, ServersAreFiledAndListedInArrivalOrderWithTheFirstSelected) {
+    Pass({{Url("10.0.0.7"),
+           "(mac=00:07),(hostname=seven),(vendor=Tarvik Networks),(type=NAS),(model=Evask),"
+           "(product=Z210-R2),(version=2.1)"},
+          {Url("10.0.0.3:51000/x"), "(mac=00:03),(product=Y220)"},
+          Service("10.0.0.5", "00:05")});
+    EXPECT_EQ(Rows(),
+              (std::vector<std::string>{"10.0.0.7|seven|Z210-R2|2.1|00:07|No",
+                                        "10.0.0.3||Y220||00:03|No", "10.0.0.5|h|P|1.0|00:05|No"}));
+    EXPECT_EQ(m_list.SelectedRow(), 0u);
+    const CServerData& seven = *Record(u"00:07");
+    EXPECT_STREQ(seven.m_szVendor, "Tarvik Networks");
+    EXPECT_STREQ(seven.m_szType, "NAS");
+    EXPECT_STREQ(seven.m_szModel, "Evask");
+    EXPECT_STREQ(seven.m_szIPAddr, "10.0.0.7");
+    EXPECT_EQ(seven.m_bSeen, 1);
+    EXPECT_EQ(seven.m_bOnline, 1);
+    // No type is "SAN", no model is empty.
+    EXPECT_STREQ(Record(u"00:03")->m_szType, "SAN");
+    EXPECT_STREQ(Record(u"00:03")->m_szModel, "");
+    EXPECT_STREQ(Record(u"00:03")->m_szIPAddr, "10.0.0.3");
+    // The first pass starts without BeginPass, and its end hands the Refresh button back.
+    EXPECT_EQ(m_listRefresh, std::vector<bool>{true});
+    EXPECT_EQ(m_nAccountRefreshes, 1);
+    EXPECT_EQ(CFakeSlp::Instance().Queries().front(), "service:raid.004417|default|");
+    EXPECT_EQ(CFakeSlp::Instance().Queries()[1], Url("10.0.0.7") + "|default|");
+    EXPECT_EQ(CFakeSlp::Instance().OpenHandles(), 0);
+
+    // A later sighting without some attributes: type and model fall back, the others stay.
+    Pass({{Url("10.0.0.8"), "(mac=00:07),(vendor=Other)"},
+          Service("10.0.0.3", "00:03"),
+          Service("10.0.0.5", "00:05")});
+    EXPECT_EQ(Rows()[0], "10.0.0.8|seven|Z210-R2|2.1|00:07|No");
+    EXPECT_STREQ(seven.m_szVendor, "Other");
+    EXPECT_STREQ(seven.m_szType, "SAN");
+    EXPECT_STREQ(seven.m_szModel, "");
+    EXPECT_STREQ(seven.m_szIPAddr, "10.0.0.8");
+}
+
+TEST_F(Discovery, RowsKeepTheirPlacesAndUnseenServersAreSweptTogether) {
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b"), Service("10.0.0.3", "c"),
+          Service("10.0.0.4", "d"), Service("10.0.0.5", "e")});
+    // b and c, adjacent, miss a pass; d answers first this time.
+    Pass({Service("10.0.0.4", "d"), Service("10.0.0.1", "a"), Service("10.0.0.5", "e")});
+    EXPECT_EQ(Ips(), (std::vector<std::string>{"10.0.0.1", "10.0.0.4", "10.0.0.5"}));
+    EXPECT_EQ(Record(u"b"), nullptr);
+    EXPECT_EQ(Record(u"c"), nullptr);
+    EXPECT_EQ(m_table.Size(), 3u);
+    // Back again: a new row at the bottom, starting over unauthorized.
+    Pass({Service("10.0.0.2", "b"), Service("10.0.0.1", "a"), Service("10.0.0.4", "d"),
+          Service("10.0.0.5", "e")});
+    EXPECT_EQ(Ips(), (std::vector<std::string>{"10.0.0.1", "10.0.0.4", "10.0.0.5", "10.0.0.2"}));
+    EXPECT_EQ(m_list.SelectedRow(), 0u);
+}
+
+TEST_F(Discovery, AnAuthorizedServerThatMissesAPassStaysOfflineWithItsCredentials) {
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b")});
+    CServerData& a = *Record(u"a");
+    a.m_bAuthorized = 1;
+    a.m_strLoginUserName = u"admin";
+    a.m_strLoginPasswd = u"secret";
+    Pass({Service("10.0.0.2", "b")});
+    EXPECT_EQ(Ips(), std::vector<std::string>{"10.0.0.2"});
+    ASSERT_EQ(Record(u"a"), &a);
+    EXPECT_EQ(a.m_bOnline, 0);
+    EXPECT_EQ(a.m_bSeen, 0);
+    EXPECT_EQ(a.m_strLoginPasswd, u"secret");
+    // Back at another address: its row comes last and says "Yes".
+    Pass({Service("10.0.0.2", "b"), Service("10.0.0.9", "a")});
+    EXPECT_EQ(Rows()[1], "10.0.0.9|h|P|1.0|a|Yes");
+    EXPECT_EQ(a.m_bOnline, 1);
+    EXPECT_STREQ(a.m_szIPAddr, "10.0.0.9");
+
+    // A library that cannot be opened ends the pass with no sightings: every row goes, only
+    // the authorized record stays.
+    CFakeSlp::Instance().SetOpenFails(true);
+    Pass({});
+    EXPECT_TRUE(Rows().empty());
+    EXPECT_EQ(m_table.Size(), 1u);
+    EXPECT_EQ(a.m_bOnline, 0);
+    // The first row of an emptied list is selected again.
+    CFakeSlp::Instance().SetOpenFails(false);
+    Pass({Service("10.0.0.2", "b")});
+    EXPECT_EQ(m_list.SelectedRow(), 0u);
+}
+
+TEST_F(Discovery, ServersSharingAMacShareOneRowAndTheLastSetsItsFields) {
+    Pass({Service("10.0.0.1", "same", ",(hostname=first)"),
+          Service("10.0.0.2", "same", ",(hostname=second)"),
+          {Url("10.0.0.3"), "(hostname=no mac one)"},
+          {Url("10.0.0.4"), "(hostname=no mac two),(version=9)"}});
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"10.0.0.2|second|||same|No",
+                                                "10.0.0.4|no mac two||9||No"}));
+    EXPECT_EQ(m_table.Size(), 2u);
+    EXPECT_STREQ(Record(u"")->m_szSystemName, "no mac two");
+    EXPECT_STREQ(Record(u"")->m_szMAC, "");
+}
+
+TEST_F(Discovery, AMacThatDoesNotFitSkipsTheServerWhileOtherValuesAreCut) {
+    const std::string mac19(19, 'm');
+    const std::string mac20(20, 'm');
+    // 62 bytes, then a two-byte character that does not fit the 63 the field holds.
+    const std::string longName = std::string(62, 'n') + "\xC3\xA9";
+    Pass({{Url("10.0.0.1"), "(mac=" + mac20 + "),(hostname=too long a mac)"},
+          {Url("10.0.0.2"), "(mac=" + mac19 + "),(hostname=" + longName + "),(vendor=" +
+                                std::string(40, 'v') + "),(product=" + std::string(40, 'p') + ")"},
+          {Url("host-name-longer-than-19"), "(mac=x)"}});
+    ASSERT_EQ(m_listLog.size(), 1u);
+    EXPECT_NE(m_listLog[0].find("10.0.0.1"), std::string::npos) << m_listLog[0];
+    EXPECT_NE(m_listLog[0].find(mac20), std::string::npos) << m_listLog[0];
+    EXPECT_EQ(m_table.Size(), 2u);
+    // A MAC text with a line break of its own cannot start a line in the log.
+    m_pDiscovery->OnServerFound("10.0.0.9", "(mac=" + mac19 + "\\0Afake line)");
+    ASSERT_EQ(m_listLog.size(), 2u);
+    EXPECT_EQ(m_listLog[1].find('\n'), std::string::npos);
+    EXPECT_NE(m_listLog[1].find(mac19 + "?fake line"), std::string::npos) << m_listLog[1];
+    EXPECT_EQ(Ips(), (std::vector<std::string>{"10.0.0.2", "host-name-longer-th"}));
+
+    const CServerData& record = *Record(Utf8ToUtf16(mac19).c_str());
+    EXPECT_EQ(std::string(record.m_szSystemName), std::string(62, 'n'));
+    EXPECT_EQ(std::string(record.m_szVendor), std::string(32, 'v'));
+    EXPECT_EQ(std::string(record.m_szProduct), std::string(31, 'p'));
+    EXPECT_EQ(Rows()[0], "10.0.0.2|" + std::string(62, 'n') + "|" + std::string(31, 'p') + "||" +
+                             mac19 + "|No");
+    // Every record sits under the text of its own MAC field.
+    m_table.ForEach(
+        [](const std::u16string& key, CServerData& r) { EXPECT_EQ(key, Utf8ToUtf16(r.m_szMAC)); });
+}
+
+TEST_F(Discovery, PassesNeverOverlapAndRefreshComesBackWithTheEnd) {
+    // A record from before the first pass shows that the first pass clears no sighting.
+    auto early = std::make_unique<CServerData>();
+    early->SetMAC("early");
+    m_table.Add(u"early", std::move(early));
+    m_list.SetCellText(m_list.AppendRow(u"10.0.0.99"), EServerColumn::MAC, u"early");
+    Pass({Service("10.0.0.1", "a")});
+    EXPECT_NE(Record(u"early"), nullptr);
+    EXPECT_EQ(m_list.RowCount(), 2u);
+
+    CFakeSlp& fake = CFakeSlp::Instance();
+    fake.CloseGate();
+    m_pDiscovery->OnRefresh();
+    fake.WaitUntilHeld();
+    EXPECT_TRUE(m_pDiscovery->IsDiscovering());
+    EXPECT_EQ(Record(u"a")->m_bSeen, 0); // the pass began
+    // Neither a tick nor another click starts a pass or touches the table meanwhile.
+    Record(u"a")->m_bSeen = 1;
+    m_pDiscovery->OnTimer();
+    m_pDiscovery->OnRefresh();
+    EXPECT_EQ(Record(u"a")->m_bSeen, 1);
+    EXPECT_EQ(fake.Searches(), 2);
+    EXPECT_EQ(m_listRefresh, (std::vector<bool>{true, false, false}));
+    fake.OpenGate();
+    Finish();
+    EXPECT_EQ(m_listRefresh, (std::vector<bool>{true, false, false, true}));
+    EXPECT_EQ(m_nAccountRefreshes, 2);
+    EXPECT_EQ(fake.Searches(), 2);
+    EXPECT_EQ(Record(u"early"), nullptr); // missed the second pass
+}
+
+TEST_F(Discovery, ThePassThreadSkipsWhatItCannotReadAndUsesTheFirstReplyOnly) {
+    const std::string prefix = Url("10.0.0.5") + "/";
+    const std::string url127 = prefix + std::string(127 - prefix.size(), 'u');
+    Pass({{url127 + "x", "(mac=too long)"},
+          {url127, "(mac=fits),(hostname=first reply)"},
+          {"not a url", "(mac=unparsable)"},
+          {Url("10.0.0.6"), "(mac=error)", SLP_NETWORK_TIMED_OUT},
+          {Url("10.0.0.7"), "(mac=no handle)", SLP_OK, true},
+          Service("10.0.0.8", "good")});
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"10.0.0.5|first reply|||fits|No",
+                                                "10.0.0.8|h|P|1.0|good|No"}));
+    EXPECT_EQ(m_table.Size(), 2u);
+    EXPECT_EQ(CFakeSlp::Instance().OpenHandles(), 0);
+}
+
+TEST_F(Discovery, TheSweepReadsEachRowOnceAndDeletesInOneBatch) {
+    std::vector<CFakeService> all;
+    std::vector<CFakeService> even;
+    for (int i = 0; i < 40; ++i) {
+        all.push_back(Service("10.0.1." + std::to_string(i), "m" + std::to_string(i)));
+        if (i % 2 == 0) {
+            even.push_back(all.back());
+        }
+    }
+    Pass(all);
+    m_list.m_nCellReads = 0;
+    Pass(even);
+    // 20 sightings find their rows through the index; the sweep reads one cell per row.
+    EXPECT_EQ(m_list.m_nCellReads, 40u);
+    ASSERT_EQ(m_list.m_listDeletes.size(), 1u);
+    EXPECT_EQ(m_list.m_listDeletes[0].size(), 20u);
+    EXPECT_EQ(m_list.RowCount(), 20u);
+    EXPECT_EQ(Utf16ToUtf8(m_list.CellText(1, EServerColumn::MAC)), "m2");
+}
+
+TEST_F(Discovery, ShutdownDuringAPassReturnsAtOnceAndDropsWhatTheThreadReportsLater) {
+    CFakeSlp& fake = CFakeSlp::Instance();
+    fake.SetServices({Service("10.0.0.1", "a"), Service("10.0.0.2", "b")});
+    fake.CloseGate();
+    m_pDiscovery->StartFirstPass();
+    fake.WaitUntilHeld();
+    // The window goes first, then the tab's objects; nothing waits for the thread, which is
+    // still held inside the library (waiting for it would never end here).
+    EXPECT_TRUE(m_pDiscovery->PassThreadRunning());
+    m_loop.Window()->Close();
+    m_pDiscovery.reset();
+    fake.OpenGate();
+    fake.WaitForSearchesDone(1);
+    m_loop.Window()->Drain();
+    EXPECT_EQ(m_table.Size(), 0u);
+    EXPECT_EQ(m_list.RowCount(), 0u);
+}
+
+TEST_F(Discovery, ReportsReachingAnOpenWindowAfterTheDiscoveryIsGoneAreDropped) {
+    CFakeSlp& fake = CFakeSlp::Instance();
+    fake.SetServices({Service("10.0.0.1", "a")});
+    fake.CloseGate();
+    m_pDiscovery->StartFirstPass();
+    fake.WaitUntilHeld();
+    m_pDiscovery.reset();
+    fake.OpenGate();
+    // The sent sighting and the posted end both arrive and find nobody.
+    m_loop.SetTimer(kGuardTimer, 60s, [&] { m_loop.Quit(); });
+    int drained = 0;
+    auto window = m_loop.Window();
+    std::thread watcher([&] {
+        fake.WaitForSearchesDone(1);
+        window->Post([&] { ++drained; });
+    });
+    ASSERT_TRUE(m_loop.RunUntil([&] { return drained == 1; }));
+    watcher.join();
+    EXPECT_EQ(m_table.Size(), 0u);
+    EXPECT_EQ(m_list.RowCount(), 0u);
+    EXPECT_EQ(m_nAccountRefreshes, 0);
+}
+
+} // namespace
