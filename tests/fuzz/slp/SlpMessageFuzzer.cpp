@@ -38,6 +38,9 @@ void Messages(std::span<const std::uint8_t> bytes) {
     CSlpMessageCodec::DecodeAttrRqst(bytes, *header);
     CSlpMessageCodec::DecodeSrvTypeRqst(bytes, *header);
     CSlpMessageCodec::DecodeSrvTypeRply(bytes, *header);
+    CSlpMessageCodec::DecodeSrvReg(bytes, *header);
+    CSlpMessageCodec::DecodeSrvDeReg(bytes, *header);
+    CSlpMessageCodec::DecodeSrvAck(bytes, *header);
 }
 
 void Text(std::string_view text) {

@@ -19,6 +19,8 @@ TEST(SlpConfig, DefaultsAreThoseOfAnSlpInstallation) {
     EXPECT_FALSE(config.m_bBroadcastOnly);
     EXPECT_EQ(config.m_strBroadcastAddr, "255.255.255.255");
     EXPECT_TRUE(config.m_listDAAddresses.empty());
+    EXPECT_TRUE(config.m_bActiveDADetection);
+    EXPECT_EQ(config.m_nDAActiveDiscoveryInterval, 900);
 }
 
 TEST(SlpConfig, PropertiesAreRead) {
@@ -33,7 +35,9 @@ TEST(SlpConfig, PropertiesAreRead) {
                                              "net.slp.unicastTimeouts = 100,200\n"
                                              "net.slp.MTU = 9000\n"
                                              "net.slp.isBroadcastOnly = TRUE\n"
-                                             "net.slp.broadcastAddr = 10.0.255.255\n");
+                                             "net.slp.broadcastAddr = 10.0.255.255\n"
+                                             "net.slp.activeDADetection = no\n"
+                                             "net.slp.DAActiveDiscoveryInterval = 0\n");
     EXPECT_EQ(config.m_nPort, 1427);
     EXPECT_EQ(config.m_listDAAddresses, (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
     EXPECT_EQ(config.m_listInterfaces, (std::vector<std::string>{"10.0.0.5"}));
@@ -45,12 +49,15 @@ TEST(SlpConfig, PropertiesAreRead) {
     EXPECT_EQ(config.m_nMTU, 9000);
     EXPECT_TRUE(config.m_bBroadcastOnly);
     EXPECT_EQ(config.m_strBroadcastAddr, "10.0.255.255");
+    EXPECT_FALSE(config.m_bActiveDADetection);
+    EXPECT_EQ(config.m_nDAActiveDiscoveryInterval, 0);
 }
 
 TEST(SlpConfig, BadValuesKeepTheDefaults) {
     CSlpConfig config = CSlpConfig::FromText(
         "net.slp.port = 0\nnet.slp.multicastTTL = 300\nnet.slp.multicastTimeouts = 100,x\n"
         "net.slp.MTU = big\nnet.slp.isBroadcastOnly = maybe\nnet.slp.multicastMaximumWait=-5\n"
+        "net.slp.activeDADetection = sometimes\nnet.slp.DAActiveDiscoveryInterval = 70000\n"
         "no equals sign here\n= value without name\n");
     CSlpConfig defaults;
     EXPECT_EQ(config.m_nPort, defaults.m_nPort);
@@ -59,6 +66,8 @@ TEST(SlpConfig, BadValuesKeepTheDefaults) {
     EXPECT_EQ(config.m_nMTU, defaults.m_nMTU);
     EXPECT_EQ(config.m_bBroadcastOnly, defaults.m_bBroadcastOnly);
     EXPECT_EQ(config.m_nMulticastMaximumWait, defaults.m_nMulticastMaximumWait);
+    EXPECT_EQ(config.m_bActiveDADetection, defaults.m_bActiveDADetection);
+    EXPECT_EQ(config.m_nDAActiveDiscoveryInterval, defaults.m_nDAActiveDiscoveryInterval);
 }
 
 TEST(SlpConfig, TheEnvironmentNamesTheFile) {
