@@ -65,6 +65,8 @@ Process options:
   --da ADDR            register every array with the directory agent at ADDR
                        (repeatable)
   --lifetime SECONDS   lifetime of the registrations (default 10800)
+  --trace              print a line for each SLP request: how it came (multicast,
+                       unicast, tcp), its kind and its service type or URL
   --directory-agent    instead of arrays, run a TEST DOUBLE of an SLP directory agent
                        on --address for --scope: it answers DA discovery, accepts
                        registrations and answers service and attribute requests
@@ -144,8 +146,8 @@ std::optional<std::string> CSimOptions::ApplyAll(const std::vector<std::string>&
             m_bHelp = true;
             continue;
         }
-        if (name == "directory-agent" && global) {
-            m_bDirectoryAgent = true;
+        if ((name == "directory-agent" || name == "trace") && global) {
+            (name == "trace" ? m_bTrace : m_bDirectoryAgent) = true;
             continue;
         }
         bool known =

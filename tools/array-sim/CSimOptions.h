@@ -30,6 +30,7 @@ public:
     std::vector<std::string> m_listDirectoryAgents; // --da, repeatable
     std::uint16_t m_nLifetime = 10800;              // --lifetime
     bool m_bDirectoryAgent = false;                 // --directory-agent
+    bool m_bTrace = false;                          // --trace
 
 private:
     std::optional<std::string> ApplyAll(const std::vector<std::string>& args, CArrayConfig& array,

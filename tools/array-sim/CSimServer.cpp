@@ -3,11 +3,13 @@
 #include "platform/slp/CSlpMessageCodec.h"
 #include "tools/array-sim/CSimHttpResponder.h"
 #include "tools/array-sim/CSimSlpAgent.h"
+#include "tools/slpfind/CTerminalText.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <iostream>
 #include <optional>
 #include <poll.h>
 #include <random>
@@ -34,6 +36,7 @@ constexpr std::size_t kMaxDatagramReply = 1400 - 28;
 constexpr std::size_t kMaxSlpStream = 1 << 20;
 constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
 constexpr int kPollMs = 200;
+constexpr std::size_t kBurst = 256;
 
 sockaddr_in Address(const std::string& host, std::uint16_t port) {
     sockaddr_in address{};
@@ -332,10 +335,34 @@ bool CSimServer::ForRegistrar(const std::vector<std::uint8_t>& message, const so
     return false;
 }
 
+void CSimServer::Trace(std::string_view how, std::span<const std::uint8_t> request) const {
+    if (!m_settings.m_bTrace) {
+        return;
+    }
+    std::optional<SlpHeader> header = CSlpMessageCodec::DecodeHeader(request);
+    if (!header) {
+        std::cout << how << " unreadable" << std::endl;
+        return;
+    }
+    std::string what;
+    if (auto srvRqst = CSlpMessageCodec::DecodeSrvRqst(request, *header);
+        srvRqst && header->function == SlpFunction::SrvRqst) {
+        what = "SrvRqst " + srvRqst->serviceType;
+    } else if (auto attrRqst = CSlpMessageCodec::DecodeAttrRqst(request, *header);
+               attrRqst && header->function == SlpFunction::AttrRqst) {
+        what = "AttrRqst " + attrRqst->url;
+    } else {
+        what = "function " + std::to_string(static_cast<int>(header->function));
+    }
+    std::cout << how << " " << CTerminalText::Safe(what) << std::endl;
+}
+
 void CSimServer::OnRegistrar(Endpoint& endpoint) {
+    // Acknowledgements come in bursts: take what is there, so that the next registrations
+    // leave at once.
     std::vector<std::uint8_t> buffer;
     sockaddr_in from{};
-    if (ReceiveDatagram(endpoint.fd.Get(), buffer, from)) {
+    for (std::size_t i = 0; i < kBurst && ReceiveDatagram(endpoint.fd.Get(), buffer, from); ++i) {
         ForRegistrar(buffer, from);
     }
 }
@@ -350,6 +377,7 @@ void CSimServer::OnMulticast(Endpoint& endpoint) {
     if (ForRegistrar(buffer, from)) {
         return;
     }
+    Trace("multicast", buffer);
     const std::size_t answering = m_pDirectoryAgent ? 1 : m_arrArrays.size();
     for (std::size_t i = 0; i < answering; ++i) {
         Reply(i, buffer, from, true);
@@ -362,6 +390,7 @@ void CSimServer::OnSlpUdp(Endpoint& endpoint) {
     if (!ReceiveDatagram(endpoint.fd.Get(), buffer, from)) {
         return;
     }
+    Trace("unicast", buffer);
     Reply(endpoint.array, buffer, from, false);
 }
 
@@ -401,6 +430,7 @@ void CSimServer::OnStream(Endpoint& endpoint) {
         return;
     }
     endpoint.closeAfterWrite = true;
+    Trace("tcp", bytes.first(*length));
     std::vector<CSimSlpAgent::Message> replies;
     if (m_pDirectoryAgent) {
         replies = m_pDirectoryAgent->Answer(bytes.first(*length), false, 0,

@@ -16,7 +16,9 @@
 #include <cstdint>
 #include <memory>
 #include <netinet/in.h>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CSimServer {
@@ -27,6 +29,7 @@ public:
         std::vector<std::string> m_listDirectoryAgents; // addresses to register with
         std::uint16_t m_nLifetime = 10800;              // of a registration, in seconds
         bool m_bDirectoryAgent = false;
+        bool m_bTrace = false; // a line on standard output for each request
     };
     // How long a simulator that stops waits for its deregistrations to be acknowledged.
     static constexpr std::chrono::milliseconds kLeaveWait{2000};
@@ -65,6 +68,7 @@ private:
     void Tick(std::chrono::steady_clock::time_point now);
     void SendMulticast(const std::vector<std::uint8_t>& message);
     void OnRegistrar(Endpoint& endpoint);
+    void Trace(std::string_view how, std::span<const std::uint8_t> request) const;
     // A DAAdvert or SrvAck for the registrar; false when the message is neither.
     bool ForRegistrar(const std::vector<std::uint8_t>& message, const sockaddr_in& from);
     void OnReadable(std::size_t index);

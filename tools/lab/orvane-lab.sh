@@ -6,13 +6,14 @@
 # script is interrupted. Names carry the process id and a random part, so runs never collide.
 #
 # usage: orvane-lab.sh [--arrays N] [--per-ns K] [--da] [--extra FILE] [--bin DIR]
-#                      [--sim-options OPTS] -- COMMAND [ARGS...]
+#                      [--sim-options OPTS] [--da-options OPTS] -- COMMAND [ARGS...]
 #   --arrays N   number of simulated arrays (default 1; 0 makes a silent lab)
 #   --per-ns K   arrays per array namespace, served by one simulator (default 1); fleets of
 #                thousands use a few namespaces of many addresses each
 #   --da         also start a directory agent (the simulator's test double) in a namespace
 #                of its own at 10.77.0.2, and have every array register with it
 #   --sim-options OPTS  extra process options for every array simulator (e.g. --lifetime 5)
+#   --da-options OPTS   extra options for the directory agent (e.g. --trace)
 #   --extra FILE  line i holds extra simulator options for array i (e.g. --slp-mode garbage,
 #                --type ''); options given here replace the generated ones
 #   --bin DIR    where orvane-array-sim is (default: build/bin beside this script's repo)
@@ -27,6 +28,7 @@ arrays=1
 per_ns=1
 with_da=0
 sim_options=
+da_options=
 extra_file=
 bin_dir="$(cd "$(dirname "$0")/../.." && pwd)/build/bin"
 while [ $# -gt 0 ]; do
@@ -35,6 +37,7 @@ while [ $# -gt 0 ]; do
         --per-ns) per_ns=$2; shift 2 ;;
         --da) with_da=1; shift ;;
         --sim-options) sim_options=$2; shift 2 ;;
+        --da-options) da_options=$2; shift 2 ;;
         --extra) extra_file=$2; shift 2 ;;
         --bin) bin_dir=$2; shift 2 ;;
         --) shift; break ;;
@@ -152,8 +155,9 @@ fi
 
 if [ -n "$da_ns" ]; then
     setup_node "$da_ns" "$da_addr"
+    # shellcheck disable=SC2086 # the options are words
     ip netns exec "$da_ns" "$sim" --directory-agent --address "$da_addr" \
-        --ready-file "$lab_dir/da.ready" >"$lab_dir/da.log" 2>&1 &
+        --ready-file "$lab_dir/da.ready" $da_options >"$lab_dir/da.log" 2>&1 &
     da_pid=$!
     for ((tries = 0; tries < 200; tries++)); do
         [ -e "$lab_dir/da.ready" ] && break
