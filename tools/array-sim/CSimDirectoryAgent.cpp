@@ -59,6 +59,15 @@ CSimPredicate::Attributes Pairs(const std::string& attrList) {
     return pairs;
 }
 
+// A list whose every part reads and whose every escape is sound.
+bool WellFormed(const std::string& attrList) {
+    std::optional<std::vector<SlpAttribute>> attrs = CSlpAttrList::Parse(attrList);
+    return attrs && std::all_of(attrs->begin(), attrs->end(), [](const SlpAttribute& attr) {
+               return CSlpAttrList::Unescape(attr.tag) &&
+                      (!attr.value || CSlpAttrList::Unescape(*attr.value));
+           });
+}
+
 std::string Join(const std::vector<SlpAttribute>& attrs) {
     std::string list;
     for (const SlpAttribute& attr : attrs) {
@@ -212,8 +221,7 @@ SlpWireError CSimDirectoryAgent::OnSrvReg(const SlpHeader& header, const SlpSrvR
         return SlpWireError::ScopeNotSupported;
     }
     if (request.entry.lifetime == 0 || !CSlpServiceUrl::Parse(request.entry.url) ||
-        !StartsWithNoCase(request.serviceType, "service:") ||
-        !CSlpAttrList::Parse(request.attrList)) {
+        !StartsWithNoCase(request.serviceType, "service:") || !WellFormed(request.attrList)) {
         return SlpWireError::InvalidRegistration;
     }
     const auto expires = now + std::chrono::seconds(request.entry.lifetime);

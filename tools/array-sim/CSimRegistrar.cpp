@@ -93,11 +93,13 @@ void CSimRegistrar::OnAdvert(const SlpDAAdvert& advert, const sockaddr_in& from,
     const bool rebooted = agent.bKnownBoot ? advert.bootTimestamp != agent.bootTimestamp
                                            : advert.bootTimestamp >= agent.since;
     const bool wasDown = agent.bDown;
+    // Scopes learnt for the first time change nothing already sent.
+    const bool scopesChanged = agent.bKnownBoot && scopes != agent.scopes;
     agent.bKnownBoot = true;
     agent.bootTimestamp = advert.bootTimestamp;
     agent.bDown = false;
-    if (isNew || rebooted || wasDown || scopes != agent.scopes) {
-        agent.scopes = std::move(scopes);
+    agent.scopes = std::move(scopes);
+    if (isNew || rebooted || wasDown || scopesChanged) {
         RegisterAll(agent);
         return;
     }

@@ -1,8 +1,11 @@
-// The configuration reader, service URLs and the entry points that need no network.
+// The configuration reader, service URLs, the directory agents' list and the entry points
+// that need no network.
 #include "platform/slp/CSlpConfig.h"
+#include "platform/slp/CSlpDirectoryAgents.h"
 #include "platform/slp/CSlpServiceUrl.h"
 #include "platform/slp/slp.h"
 
+#include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -121,4 +124,49 @@ TEST(SlpOpen, OnlySynchronousHandlesAndSaneArguments) {
     EXPECT_EQ(SLPFindSrvs(handle, "service:x", "default", "", nullptr, nullptr), SLP_PARAMETER_BAD);
     EXPECT_EQ(SLPFindSrvs(nullptr, "service:x", "default", "", never, nullptr), SLP_PARAMETER_BAD);
     SLPClose(handle);
+}
+
+TEST(SlpDirectoryAgents, AdvertsAddUpdateAndRemoveAgents) {
+    CSlpDirectoryAgents agents;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "10.0.0.7", &from.sin_addr);
+    // The URL names the agent; the sender's address stands in for a host name.
+    agents.Learn({0, 100, "service:directory-agent://10.0.0.2", "Default, other", "", ""}, from,
+                 427);
+    agents.Learn({0, 200, "service:directory-agent://da.example", "default", "", ""}, from, 427);
+    agents.Learn({4, 300, "service:directory-agent://10.0.0.3", "default", "", ""}, from, 427);
+    std::vector<SlpDirectoryAgent> known = agents.Known();
+    ASSERT_EQ(known.size(), 2u) << "an advert with an error code is no agent";
+    char text[INET_ADDRSTRLEN] = {};
+    EXPECT_STREQ(::inet_ntop(AF_INET, &known[0].address.sin_addr, text, sizeof text), "10.0.0.2");
+    EXPECT_EQ(ntohs(known[0].address.sin_port), 427);
+    EXPECT_EQ(known[0].scopes, (std::vector<std::string>{"default", "other"}));
+    EXPECT_STREQ(::inet_ntop(AF_INET, &known[1].address.sin_addr, text, sizeof text), "10.0.0.7");
+
+    // A reboot updates the agent in place; a timestamp of 0 means it is going down.
+    agents.Learn({0, 101, "service:directory-agent://10.0.0.2", "default", "", ""}, from, 427);
+    known = agents.Known();
+    ASSERT_EQ(known.size(), 2u);
+    EXPECT_EQ(known[0].bootTimestamp, 101u);
+    agents.Learn({0, 0, "service:directory-agent://10.0.0.2", "default", "", ""}, from, 427);
+    ASSERT_EQ(agents.Known().size(), 1u);
+    agents.Failed(from);
+    EXPECT_TRUE(agents.Known().empty());
+}
+
+TEST(SlpDirectoryAgents, WithoutActiveDetectionOnlyTheConfiguredAgentsAreAsked) {
+    CSlpDirectoryAgents agents;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    agents.Learn({0, 100, "service:directory-agent://10.0.0.2", "default", "", ""}, from, 427);
+    for (const char* off :
+         {"net.slp.activeDADetection = false\n", "net.slp.DAActiveDiscoveryInterval = 0\n"}) {
+        CSlpConfig config =
+            CSlpConfig::FromText(std::string("net.slp.DAAddresses = 10.0.0.9, bad\n") + off);
+        std::vector<sockaddr_in> asked = agents.For(config, "en", "default");
+        ASSERT_EQ(asked.size(), 1u) << off;
+        char text[INET_ADDRSTRLEN] = {};
+        EXPECT_STREQ(::inet_ntop(AF_INET, &asked[0].sin_addr, text, sizeof text), "10.0.0.9");
+    }
 }
