@@ -26,16 +26,6 @@ std::string AddressText(const sockaddr_in& address) {
     return text;
 }
 
-std::optional<sockaddr_in> Endpoint(const std::string& host, std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        return std::nullopt;
-    }
-    return address;
-}
-
 } // namespace
 
 CSlpConvergence::CSlpConvergence(const CSlpConfig& config, std::string language,
@@ -75,7 +65,7 @@ bool CSlpConvergence::KnownResponder(const sockaddr_in& from) const {
 bool CSlpConvergence::SendMulticast(CSlpUdpSocket& socket, std::span<const std::uint8_t> request) {
     std::string target =
         m_config.m_bBroadcastOnly ? m_config.m_strBroadcastAddr : std::string(kSlpMulticastGroup);
-    std::optional<sockaddr_in> to = Endpoint(target, m_config.m_nPort);
+    std::optional<sockaddr_in> to = CSlpUdpSocket::Address(target, m_config.m_nPort);
     if (!to) {
         return false;
     }

@@ -4,22 +4,13 @@
 #include "platform/slp/CSlpConvergence.h"
 #include "platform/slp/CSlpMessageCodec.h"
 #include "platform/slp/CSlpServiceUrl.h"
+#include "platform/slp/CSlpUdpSocket.h"
 #include "platform/text/TextUtil.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 
 namespace {
-
-std::optional<sockaddr_in> Address(const std::string& host, std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        return std::nullopt;
-    }
-    return address;
-}
 
 bool SameHost(const sockaddr_in& a, const sockaddr_in& b) {
     return a.sin_addr.s_addr == b.sin_addr.s_addr;
@@ -75,7 +66,8 @@ std::vector<sockaddr_in> CSlpDirectoryAgents::For(const CSlpConfig& config,
                                                   std::string_view scopeList) {
     std::vector<sockaddr_in> agents;
     for (const std::string& configured : config.m_listDAAddresses) {
-        if (std::optional<sockaddr_in> address = Address(configured, config.m_nPort)) {
+        if (std::optional<sockaddr_in> address =
+                CSlpUdpSocket::Address(configured, config.m_nPort)) {
             agents.push_back(*address);
         }
     }
@@ -142,7 +134,7 @@ void CSlpDirectoryAgents::Learn(const SlpDAAdvert& advert, const sockaddr_in& fr
     // The advert's URL names the agent; the sender's address stands in when it names no
     // IPv4 address (a host name, which this library does not resolve).
     if (std::optional<CSlpServiceUrl> url = CSlpServiceUrl::Parse(advert.url)) {
-        if (std::optional<sockaddr_in> named = Address(url->m_strHost, port)) {
+        if (std::optional<sockaddr_in> named = CSlpUdpSocket::Address(url->m_strHost, port)) {
             address = *named;
         }
     }

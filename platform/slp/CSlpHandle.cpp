@@ -1,3 +1,4 @@
+// The handle behind SLPOpen: its two operations, the directory agents asked first, multicast after.
 #include "platform/slp/CSlpHandle.h"
 
 #include "platform/slp/CSlpMessageCodec.h"

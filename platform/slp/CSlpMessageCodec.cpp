@@ -221,6 +221,11 @@ std::span<const std::uint8_t> CSlpMessageCodec::Body(Bytes message, const SlpHea
     return message.subspan(header.bodyOffset, header.length - header.bodyOffset);
 }
 
+bool CSlpMessageCodec::ReadAuthBlocks(CSlpReader& reader) {
+    const std::uint8_t count = reader.U8();
+    return reader.Ok() && SkipAuthBlocks(reader, count);
+}
+
 bool CSlpMessageCodec::SkipAuthBlocks(CSlpReader& reader, std::uint8_t count) {
     for (std::uint8_t i = 0; i < count && reader.Ok(); ++i) {
         reader.U16(); // block structure descriptor
@@ -290,8 +295,7 @@ std::optional<SlpAttrRply> CSlpMessageCodec::DecodeAttrRply(Bytes message,
     SlpAttrRply body;
     body.errorCode = reader.U16();
     body.attrList = Copy(reader.String());
-    std::uint8_t authCount = reader.U8();
-    if (!reader.Ok() || !SkipAuthBlocks(reader, authCount)) {
+    if (!ReadAuthBlocks(reader)) {
         return std::nullopt;
     }
     return body;
@@ -336,8 +340,7 @@ std::optional<SlpDAAdvert> CSlpMessageCodec::DecodeDAAdvert(Bytes message,
     body.scopeList = Copy(reader.String());
     body.attrList = Copy(reader.String());
     body.spiList = Copy(reader.String());
-    std::uint8_t authCount = reader.U8();
-    if (!reader.Ok() || !SkipAuthBlocks(reader, authCount)) {
+    if (!ReadAuthBlocks(reader)) {
         return std::nullopt;
     }
     return body;
@@ -350,8 +353,7 @@ std::optional<SlpSAAdvert> CSlpMessageCodec::DecodeSAAdvert(Bytes message,
     body.url = Copy(reader.String());
     body.scopeList = Copy(reader.String());
     body.attrList = Copy(reader.String());
-    std::uint8_t authCount = reader.U8();
-    if (!reader.Ok() || !SkipAuthBlocks(reader, authCount)) {
+    if (!ReadAuthBlocks(reader)) {
         return std::nullopt;
     }
     return body;
@@ -366,8 +368,7 @@ std::optional<SlpSrvReg> CSlpMessageCodec::DecodeSrvReg(Bytes message, const Slp
     body.serviceType = Copy(reader.String());
     body.scopeList = Copy(reader.String());
     body.attrList = Copy(reader.String());
-    std::uint8_t authCount = reader.U8();
-    if (!reader.Ok() || !SkipAuthBlocks(reader, authCount)) {
+    if (!ReadAuthBlocks(reader)) {
         return std::nullopt;
     }
     return body;

@@ -55,6 +55,8 @@ private:
     static void WriteHeader(CSlpWriter& writer, const SlpHeader& header, SlpFunction function);
     static std::vector<std::uint8_t> Finish(CSlpWriter& writer);
     static bool SkipAuthBlocks(CSlpReader& reader, std::uint8_t count);
+    // The count of authentication blocks that ends a message, and the blocks.
+    static bool ReadAuthBlocks(CSlpReader& reader);
     static void WriteUrlEntry(CSlpWriter& writer, const SlpUrlEntry& entry);
     // False when the entry or its authentication blocks do not fit.
     static bool ReadUrlEntry(CSlpReader& reader, SlpUrlEntry& entry);
