@@ -10,7 +10,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <pthread.h>
 #include <thread>
 
@@ -18,16 +17,6 @@ namespace {
 
 // The exit status when the directory store cannot be used.
 constexpr int kStoreUnusableStatus = 2;
-
-// A pass thread may still be waiting inside the SLP library, whose process-wide state a normal
-// exit would destroy under it; such a process ends without running those destructors.
-int Exit(int status, bool bPassStillRunning) {
-    if (bPassStillRunning) {
-        std::fflush(nullptr);
-        std::_Exit(status);
-    }
-    return status;
-}
 
 } // namespace
 
@@ -60,10 +49,10 @@ int CHeadlessRunner::Run() {
             discovery->StartFirstPass();
         });
     if (!started) {
+        // A pass thread still running reports to nobody; nothing waits for it.
         loop.Window()->Close();
-        const bool bPassRunning = discovery && discovery->PassThreadRunning();
         std::fputs((Utf16ToUtf8(started.strError) + "\n").c_str(), stderr);
-        return Exit(kStoreUnusableStatus, bPassRunning);
+        return kStoreUnusableStatus;
     }
     std::fprintf(stderr, "OrvaneSrv: directory store %s; running until SIGINT or SIGTERM\n",
                  registryFile.c_str());
@@ -80,10 +69,10 @@ int CHeadlessRunner::Run() {
     });
     loop.Run();
     waiter.join();
-    // Whatever a running pass reports from now on goes nowhere.
+    // Whatever a running pass reports from now on goes nowhere; the SLP library's process-wide
+    // state is never destroyed, so the process may end while the pass thread still waits in it.
     loop.Window()->Close();
-    const bool bPassRunning = discovery->PassThreadRunning();
     discovery.reset();
     m_app.ShutDown(std::move(started.pCore));
-    return Exit(0, bPassRunning);
+    return 0;
 }

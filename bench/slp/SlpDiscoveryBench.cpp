@@ -1,9 +1,12 @@
 // Discovery benchmark in the namespace lab: how long until SLPFindSrvs has delivered every URL
-// and until every SLPFindAttrs (made inside the search, one per URL, on a second handle) has
-// returned, for 100 and 500 simulated arrays, with the default multicast schedule and with a
-// shortened one. Run as root, from the build tree:
+// and until every SLPFindAttrs (made inside the search, one per URL, on a second handle, as
+// the program's discovery pass does) has returned: 100, 500 and 1,000 simulated arrays found
+// by multicast alone, with the default multicast schedule and with a shortened one, and 10,000
+// arrays registered with a directory agent (the simulator's test double), found through it
+// by a process that first has to discover the agent. Each row is printed beside its target.
+// Run as root, from the build tree:
 //
-//     build/bin/slp_discovery_bench            (about a minute; prints a table)
+//     build/bin/slp_discovery_bench            (two to three minutes; prints a table)
 //
 // It builds one lab per row with tools/lab/orvane-lab.sh and runs itself with --measure in
 // the lab's manager namespace; nothing runs outside those namespaces.
@@ -75,9 +78,36 @@ int RunMeasure() {
 
 struct Row {
     int arrays;
+    int perNamespace;
+    bool directoryAgent;
     const char* schedule;
     const char* config;
 };
+
+constexpr const char* kShort = "net.slp.multicastTimeouts = 250,250,250,250\n"
+                               "net.slp.multicastMaximumWait = 1000\n";
+constexpr const char* kNoAgents = "net.slp.activeDADetection = false\n";
+constexpr double kDirectoryTargetMs = 5000;
+
+// Before measuring a fleet with a directory agent, wait (bounded) until every array has
+// registered, asking the agent only.
+std::string WaitForRegistrations(const std::filesystem::path& dir, int arrays) {
+    const std::string conf = (dir / "da.conf").string();
+    return "printf 'net.slp.DAAddresses = %s\\nnet.slp.activeDADetection = false\\n' "
+           "\"$LAB_DA_ADDR\" >'" +
+           conf + "'; for i in $(seq 120); do n=$(OpenSLPConfig='" + conf + "' '" + ORVANE_BIN_DIR +
+           "/orvane-slpfind' findsrvs service:raid.004417 | wc -l); [ \"$n\" -ge " +
+           std::to_string(arrays) + " ] && break; sleep 0.5; done; ";
+}
+
+std::string Target(const Row& row, std::size_t urls, std::size_t attrs, double totalMs) {
+    const bool all = urls == static_cast<std::size_t>(row.arrays) && attrs == urls;
+    if (row.directoryAgent) {
+        return std::string("all in 5000 ms: ") +
+               (all && totalMs <= kDirectoryTargetMs ? "met" : "MISSED");
+    }
+    return std::string("all listed: ") + (all ? "met" : "MISSED");
+}
 
 } // namespace
 
@@ -94,24 +124,25 @@ int main(int argc, char** argv) {
         std::filesystem::temp_directory_path() / ("slpbench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::vector<Row> rows = {
-        {100, "default", ""},
-        {500, "default", ""},
-        {100, "short",
-         "net.slp.multicastTimeouts = 250,250,250,250\n"
-         "net.slp.multicastMaximumWait = 1000\n"},
-        {500, "short",
-         "net.slp.multicastTimeouts = 250,250,250,250\n"
-         "net.slp.multicastMaximumWait = 1000\n"},
+        {100, 10, false, "default", ""},   {500, 50, false, "default", ""},
+        {100, 10, false, "short", kShort}, {500, 50, false, "short", kShort},
+        {1000, 100, false, "default", ""}, {1000, 100, false, "short", kShort},
+        {10000, 1000, true, "agent", ""},
     };
-    std::printf("%-7s %-8s %6s %6s %14s %15s %12s\n", "arrays", "schedule", "urls", "attrs",
-                "last URL (ms)", "last attrs (ms)", "search (ms)");
+    std::printf("%-7s %-8s %6s %6s %14s %15s %12s  %s\n", "arrays", "found by", "urls", "attrs",
+                "last URL (ms)", "last attrs (ms)", "search (ms)", "target");
     int status = 0;
     for (const Row& row : rows) {
-        std::ofstream(dir / "slp.conf") << row.config;
-        std::string command = "OpenSLPConfig='" + (dir / "slp.conf").string() + "' " +
-                              ORVANE_SOURCE_DIR + "/tools/lab/orvane-lab.sh --bin " +
-                              ORVANE_BIN_DIR + " --arrays " + std::to_string(row.arrays) +
-                              " --per-ns 10 -- '" + self + "' --measure";
+        // Multicast rows leave directory agents out, the agent row finds its agent itself.
+        std::ofstream(dir / "slp.conf") << row.config << (row.directoryAgent ? "" : kNoAgents);
+        std::ofstream(dir / "run.sh")
+            << (row.directoryAgent ? WaitForRegistrations(dir, row.arrays) : "") << "'" << self
+            << "' --measure\n";
+        std::string command =
+            "OpenSLPConfig='" + (dir / "slp.conf").string() + "' " + ORVANE_SOURCE_DIR +
+            "/tools/lab/orvane-lab.sh --bin " + ORVANE_BIN_DIR + " --arrays " +
+            std::to_string(row.arrays) + " --per-ns " + std::to_string(row.perNamespace) +
+            (row.directoryAgent ? " --da" : "") + " -- sh '" + (dir / "run.sh").string() + "'";
         FILE* pipe = ::popen(command.c_str(), "r");
         char line[256] = {};
         bool got = pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr;
@@ -129,8 +160,8 @@ int main(int argc, char** argv) {
             status = 1;
             continue;
         }
-        std::printf("%-7d %-8s %6zu %6zu %14.0f %15.0f %12.0f\n", row.arrays, row.schedule, urls,
-                    attrs, lastUrl, lastAttr, total);
+        std::printf("%-7d %-8s %6zu %6zu %14.0f %15.0f %12.0f  %s\n", row.arrays, row.schedule,
+                    urls, attrs, lastUrl, lastAttr, total, Target(row, urls, attrs, total).c_str());
         std::fflush(stdout);
     }
     std::filesystem::remove_all(dir);

@@ -110,6 +110,10 @@ void CSlpConfig::Set(std::string_view name, std::string_view value) {
         }
     } else if (key == "net.slp.daaddresses") {
         m_listDAAddresses = List(value);
+    } else if (key == "net.slp.activedadetection") {
+        Assign(m_bActiveDADetection, Boolean(value));
+    } else if (key == "net.slp.daactivediscoveryinterval") {
+        Assign(m_nDAActiveDiscoveryInterval, Integer(value, 0, 65535));
     } else if (key == "net.slp.interfaces") {
         m_listInterfaces = List(value);
     } else if (key == "net.slp.multicastttl") {

@@ -20,6 +20,10 @@ public:
 
     std::uint16_t m_nPort = 427;
     std::vector<std::string> m_listDAAddresses;
+    // Directory agents are also looked for by multicast, every interval (seconds; 0 turns
+    // that off, as does m_bActiveDADetection false): those of m_listDAAddresses are always used.
+    bool m_bActiveDADetection = true;
+    int m_nDAActiveDiscoveryInterval = 900;
     std::vector<std::string> m_listInterfaces;
     int m_nMulticastTTL = 255;
     int m_nMulticastMaximumWait = 15000;

@@ -26,16 +26,6 @@ std::string AddressText(const sockaddr_in& address) {
     return text;
 }
 
-std::optional<sockaddr_in> Endpoint(const std::string& host, std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        return std::nullopt;
-    }
-    return address;
-}
-
 } // namespace
 
 CSlpConvergence::CSlpConvergence(const CSlpConfig& config, std::string language,
@@ -51,9 +41,13 @@ SlpHeader CSlpConvergence::RequestHeader(std::uint16_t flags) const {
     return header;
 }
 
-std::string CSlpConvergence::PrList() const {
+std::string CSlpConvergence::PrList(std::size_t budget) const {
     std::string list;
     for (const std::string& responder : m_listResponders) {
+        const std::size_t added = responder.size() + (list.empty() ? 0 : 1);
+        if (list.size() + added > budget) {
+            break;
+        }
         if (!list.empty()) {
             list += ',';
         }
@@ -71,7 +65,7 @@ bool CSlpConvergence::KnownResponder(const sockaddr_in& from) const {
 bool CSlpConvergence::SendMulticast(CSlpUdpSocket& socket, std::span<const std::uint8_t> request) {
     std::string target =
         m_config.m_bBroadcastOnly ? m_config.m_strBroadcastAddr : std::string(kSlpMulticastGroup);
-    std::optional<sockaddr_in> to = Endpoint(target, m_config.m_nPort);
+    std::optional<sockaddr_in> to = CSlpUdpSocket::Address(target, m_config.m_nPort);
     if (!to) {
         return false;
     }
@@ -172,14 +166,16 @@ SLPError CSlpConvergence::Multicast(const Builder& build, const Handler& handle)
         if (Now() >= m_end) {
             break;
         }
-        std::vector<std::uint8_t> request = build(RequestHeader(flags), PrList());
-        if (request.empty()) {
+        const std::vector<std::uint8_t> bare = build(RequestHeader(flags), "");
+        if (bare.empty()) {
             return SLP_PARAMETER_BAD;
         }
-        // A PR list that no longer fits one datagram ends the convergence.
-        if (request.size() > maxRequest && round > 0) {
+        // A request too large for a datagram even without a PR list is sent only once.
+        if (bare.size() > maxRequest && round > 0) {
             break;
         }
+        const std::size_t budget = maxRequest > bare.size() ? maxRequest - bare.size() : 0;
+        std::vector<std::uint8_t> request = build(RequestHeader(flags), PrList(budget));
         if (!SendMulticast(socket, request)) {
             return round == 0 ? SLP_NETWORK_ERROR : SLP_OK;
         }
@@ -203,6 +199,51 @@ SLPError CSlpConvergence::Multicast(const Builder& build, const Handler& handle)
         // While nobody has answered yet, the whole schedule is tried; after that, a
         // retransmission that brings no new agent ends the search.
         if (round > 0 && !m_listResponders.empty() && !newInRound) {
+            break;
+        }
+    }
+    if (Drain(socket, handle) != Outcome::Stopped) {
+        FetchWhole(build, handle);
+    }
+    return SLP_OK;
+}
+
+CSlpConvergence::Outcome CSlpConvergence::Drain(CSlpUdpSocket& socket, const Handler& handle) {
+    while (Now() < m_end) {
+        std::optional<SlpDatagram> datagram = socket.Receive(Now());
+        if (!datagram) {
+            break;
+        }
+        if (Deliver(*datagram, handle) == Outcome::Stopped) {
+            return Outcome::Stopped;
+        }
+    }
+    return Outcome::Nothing;
+}
+
+SLPError CSlpConvergence::Glance(const Builder& build, const Handler& handle,
+                                 std::chrono::milliseconds wait, std::chrono::milliseconds settle) {
+    CSlpUdpSocket socket;
+    if (!socket.Open(m_config.m_nMulticastTTL, m_config.m_bBroadcastOnly)) {
+        return SLP_NETWORK_INIT_FAILED;
+    }
+    std::vector<std::uint8_t> request = build(RequestHeader(kSlpFlagMulticast), "");
+    if (request.empty()) {
+        return SLP_PARAMETER_BAD;
+    }
+    Begin(static_cast<int>(wait.count()));
+    if (!SendMulticast(socket, request)) {
+        return SLP_NETWORK_ERROR;
+    }
+    auto deadline = m_end;
+    while (std::optional<SlpDatagram> datagram = socket.Receive(deadline)) {
+        if (Deliver(*datagram, handle) == Outcome::Stopped) {
+            return SLP_OK;
+        }
+        if (!m_listResponders.empty()) {
+            deadline = std::min(deadline, Now() + settle);
+        }
+        if (Now() >= deadline) {
             break;
         }
     }

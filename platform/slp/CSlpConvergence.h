@@ -1,5 +1,9 @@
 // Sends one request and gathers the replies: multicast convergence with the previous-responder
-// list (or broadcast, when so configured) and unicast to one agent with retransmissions. A
+// list (or broadcast, when so configured), a single quick multicast look, and unicast to one
+// agent with retransmissions. When more agents have answered than one datagram's
+// previous-responder list can name, retransmissions name as many as fit: the others answer
+// again and are recognised, and an agent whose first answer was lost is never named, so it
+// is asked again; the search ends when a retransmission brings nobody new. A
 // reply that says it overflowed its datagram is fetched again over TCP from the same agent,
 // once per agent and search, after the datagrams at hand are read. Replies are checked for
 // version, function and XID before the caller sees them. Each search keeps one deadline for
@@ -38,6 +42,10 @@ public:
 
     // SLP_OK when the search ran its course or the handler stopped it.
     SLPError Multicast(const Builder& build, const Handler& handle);
+    // One multicast request and no retransmission: replies are read for at most wait, and
+    // only settle longer once the first one has come.
+    SLPError Glance(const Builder& build, const Handler& handle, std::chrono::milliseconds wait,
+                    std::chrono::milliseconds settle);
     // SLP_OK once one valid reply has been handled; SLP_NETWORK_TIMED_OUT when none came.
     SLPError Unicast(const sockaddr_in& to, const Builder& build, const Handler& handle);
 
@@ -54,7 +62,11 @@ private:
     Outcome FetchWhole(const Builder& build, const Handler& handle);
     std::optional<std::vector<std::uint8_t>> Fetch(const Builder& build,
                                                    const sockaddr_in& from) const;
-    std::string PrList() const;
+    // The responders, as many as fit in budget bytes.
+    std::string PrList(std::size_t budget) const;
+    // Reads the replies already queued (ones that came in time while the handler was busy),
+    // within the search's deadline.
+    Outcome Drain(CSlpUdpSocket& socket, const Handler& handle);
     bool KnownResponder(const sockaddr_in& from) const;
 
     const CSlpConfig& m_config;

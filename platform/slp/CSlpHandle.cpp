@@ -1,6 +1,6 @@
+// The handle behind SLPOpen: its two operations, the directory agents asked first, multicast after.
 #include "platform/slp/CSlpHandle.h"
 
-#include "platform/slp/CSlpConvergence.h"
 #include "platform/slp/CSlpMessageCodec.h"
 
 #include <arpa/inet.h>
@@ -8,16 +8,6 @@
 #include <unordered_set>
 
 namespace {
-
-std::optional<sockaddr_in> DirectoryAgent(const std::string& address, std::uint16_t port) {
-    sockaddr_in agent{};
-    agent.sin_family = AF_INET;
-    agent.sin_port = htons(port);
-    if (::inet_pton(AF_INET, address.c_str(), &agent.sin_addr) != 1) {
-        return std::nullopt;
-    }
-    return agent;
-}
 
 bool Usable(const std::string& text) {
     return !text.empty() && text.find('\0') == std::string::npos;
@@ -108,11 +98,32 @@ private:
     SLPError m_errPending = SLP_OK;
 };
 
-CSlpHandle::CSlpHandle(CSlpConfig config, std::string language, CSlpResponderCache& responders)
-    : m_config(std::move(config)), m_strLanguage(std::move(language)), m_responders(responders) {}
+CSlpHandle::CSlpHandle(CSlpConfig config, std::string language, CSlpResponderCache& responders,
+                       CSlpDirectoryAgents& directoryAgents)
+    : m_config(std::move(config)), m_strLanguage(std::move(language)), m_responders(responders),
+      m_directoryAgents(directoryAgents) {}
 
 std::string CSlpHandle::Scopes(const char* scopeList) const {
     return scopeList != nullptr && *scopeList != '\0' ? scopeList : m_config.m_strUseScopes;
+}
+
+bool CSlpHandle::AskAgents(CSlpConvergence& engine, const std::vector<sockaddr_in>& agents,
+                           const CSlpConvergence::Builder& build,
+                           const CSlpConvergence::Handler& handle, const CReplyTally& tally,
+                           bool firstWhole, const bool& stopped) {
+    for (const sockaddr_in& agent : agents) {
+        const SLPError error = engine.Unicast(agent, build, handle);
+        if (stopped) {
+            return false;
+        }
+        if (error == SLP_NETWORK_TIMED_OUT || error == SLP_NETWORK_ERROR) {
+            m_directoryAgents.Failed(agent);
+        }
+        if (firstWhole && tally.m_bWhole) {
+            break;
+        }
+    }
+    return true;
 }
 
 SLPError CSlpHandle::FindSrvs(const char* serviceType, const char* scopeList, const char* filter,
@@ -131,6 +142,7 @@ SLPError CSlpHandle::FindSrvs(const char* serviceType, const char* scopeList, co
     };
     std::unordered_set<std::string> seen;
     bool stopped = false;
+    bool multicasting = false;
     CReplyTally tally;
     auto handle = [&](std::span<const std::uint8_t> message, const SlpHeader& header,
                       const sockaddr_in& from) {
@@ -143,9 +155,13 @@ SLPError CSlpHandle::FindSrvs(const char* serviceType, const char* scopeList, co
             if (!Usable(entry.url) || !seen.insert(entry.url).second) {
                 continue;
             }
-            sockaddr_in agent = from;
-            agent.sin_port = htons(m_config.m_nPort);
-            m_responders.Remember(entry.url, agent);
+            // A URL that a directory agent named is asked about there again, through the
+            // directory agents' list, which forgets an agent that stops answering.
+            if (multicasting) {
+                sockaddr_in agent = from;
+                agent.sin_port = htons(m_config.m_nPort);
+                m_responders.Remember(entry.url, agent);
+            }
             if (callback(this, entry.url.c_str(), entry.lifetime, SLP_OK, cookie) == SLP_FALSE) {
                 stopped = true;
                 return CSlpConvergence::Verdict::Stop;
@@ -154,19 +170,17 @@ SLPError CSlpHandle::FindSrvs(const char* serviceType, const char* scopeList, co
         return CSlpConvergence::Verdict::More;
     };
     CSlpConvergence engine(m_config, m_strLanguage, SlpFunction::SrvRply);
-    for (const std::string& address : m_config.m_listDAAddresses) {
-        if (std::optional<sockaddr_in> agent = DirectoryAgent(address, m_config.m_nPort)) {
-            engine.Unicast(*agent, build, handle);
-        }
-        if (stopped) {
-            return SLP_OK;
-        }
+    const std::vector<sockaddr_in> agents =
+        m_directoryAgents.For(m_config, m_strLanguage, request.scopeList);
+    if (!AskAgents(engine, agents, build, handle, tally, false, stopped)) {
+        return SLP_OK;
     }
     // One directory agent that answered whole is enough; otherwise multicast finds the rest.
     SLPError result = SLP_OK;
     if (!tally.m_bWhole) {
         const SLPError directoryError = tally.Pending();
         tally = CReplyTally();
+        multicasting = true;
         result = engine.Multicast(build, handle);
         if (stopped) {
             return SLP_OK;
@@ -218,19 +232,12 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
     if (known) {
         agents.push_back(*known);
     }
-    for (const std::string& address : m_config.m_listDAAddresses) {
-        if (std::optional<sockaddr_in> agent = DirectoryAgent(address, m_config.m_nPort)) {
-            agents.push_back(*agent);
-        }
+    for (const sockaddr_in& agent :
+         m_directoryAgents.For(m_config, m_strLanguage, request.scopeList)) {
+        agents.push_back(agent);
     }
-    for (const sockaddr_in& agent : agents) {
-        engine.Unicast(agent, build, handle);
-        if (stopped) {
-            return SLP_OK;
-        }
-        if (tally.m_bWhole) {
-            break;
-        }
+    if (!AskAgents(engine, agents, build, handle, tally, true, stopped)) {
+        return SLP_OK;
     }
     SLPError result = SLP_OK;
     if (!tally.m_bWhole) {

@@ -2,16 +2,20 @@
 // rule that one handle runs one operation at a time. FindSrvs and FindAttrs turn the API's
 // calls into requests, run them through the convergence engine and feed the callbacks.
 //
-// The configured directory agents are asked first; when none answers whole and without an
-// error code, the search goes on by multicast. Errors reach the last call of the callback:
-// an agent's error code (as its SLPError) when the search found nothing else, and
-// SLP_NETWORK_ERROR for a reply that overflowed and could not be fetched whole over TCP. Such
+// The directory agents known for the request's scopes (configured or discovered, see
+// CSlpDirectoryAgents) are asked by unicast, over TCP when the answer overflows a datagram;
+// when none answers whole and without an error code, the search goes on by multicast, and an
+// agent that did not answer at all is reported to the directory agents' list. Errors reach the last
+// call of the callback: an agent's error code (as its SLPError) when the search found nothing else,
+// and SLP_NETWORK_ERROR for a reply that overflowed and could not be fetched whole over TCP. Such
 // a cut-short reply still delivers the URLs that arrived whole, but a multicast search that
 // met one reports SLP_NETWORK_ERROR, since its list is known to be incomplete; a cut-short
 // attribute list is never delivered.
 #pragma once
 
 #include "platform/slp/CSlpConfig.h"
+#include "platform/slp/CSlpConvergence.h"
+#include "platform/slp/CSlpDirectoryAgents.h"
 #include "platform/slp/CSlpResponderCache.h"
 #include "platform/slp/slp.h"
 
@@ -20,7 +24,8 @@
 
 class CSlpHandle {
 public:
-    CSlpHandle(CSlpConfig config, std::string language, CSlpResponderCache& responders);
+    CSlpHandle(CSlpConfig config, std::string language, CSlpResponderCache& responders,
+               CSlpDirectoryAgents& directoryAgents);
 
     SLPError FindSrvs(const char* serviceType, const char* scopeList, const char* filter,
                       SLPSrvURLCallback* callback, void* cookie);
@@ -33,9 +38,15 @@ private:
     class CBusy;
     class CReplyTally;
     std::string Scopes(const char* scopeList) const;
+    // Asks each agent in turn until one answers whole (when firstWhole) or all were asked;
+    // an agent that gives no answer at all is reported. False when the handler stopped.
+    bool AskAgents(CSlpConvergence& engine, const std::vector<sockaddr_in>& agents,
+                   const CSlpConvergence::Builder& build, const CSlpConvergence::Handler& handle,
+                   const CReplyTally& tally, bool firstWhole, const bool& stopped);
 
     CSlpConfig m_config;
     std::string m_strLanguage;
     CSlpResponderCache& m_responders;
+    CSlpDirectoryAgents& m_directoryAgents;
     std::atomic<bool> m_bBusy{false};
 };

@@ -57,10 +57,7 @@ std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
     writer.U16(body.errorCode);
     writer.U16(static_cast<std::uint16_t>(body.entries.size()));
     for (const SlpUrlEntry& entry : body.entries) {
-        writer.U8(0);
-        writer.U16(entry.lifetime);
-        writer.String(entry.url);
-        writer.U8(0); // no URL authentication blocks
+        WriteUrlEntry(writer, entry);
     }
     return body.entries.size() > 0xFFFF ? std::vector<std::uint8_t>{} : Finish(writer);
 }
@@ -124,6 +121,53 @@ std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
     return Finish(writer);
 }
 
+void CSlpMessageCodec::WriteUrlEntry(CSlpWriter& writer, const SlpUrlEntry& entry) {
+    writer.U8(0); // reserved
+    writer.U16(entry.lifetime);
+    writer.String(entry.url);
+    writer.U8(0); // no URL authentication blocks
+}
+
+bool CSlpMessageCodec::ReadUrlEntry(CSlpReader& reader, SlpUrlEntry& entry) {
+    reader.U8(); // reserved
+    entry.lifetime = reader.U16();
+    std::string_view url = reader.String();
+    std::uint8_t authCount = reader.U8();
+    if (!reader.Ok() || !SkipAuthBlocks(reader, authCount)) {
+        return false;
+    }
+    entry.url = Copy(url);
+    return true;
+}
+
+std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header, const SlpSrvReg& body) {
+    CSlpWriter writer;
+    WriteHeader(writer, header, SlpFunction::SrvReg);
+    WriteUrlEntry(writer, body.entry);
+    writer.String(body.serviceType);
+    writer.String(body.scopeList);
+    writer.String(body.attrList);
+    writer.U8(0); // no attribute authentication blocks
+    return Finish(writer);
+}
+
+std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
+                                                   const SlpSrvDeReg& body) {
+    CSlpWriter writer;
+    WriteHeader(writer, header, SlpFunction::SrvDeReg);
+    writer.String(body.scopeList);
+    WriteUrlEntry(writer, body.entry);
+    writer.String(body.tagList);
+    return Finish(writer);
+}
+
+std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header, const SlpSrvAck& body) {
+    CSlpWriter writer;
+    WriteHeader(writer, header, SlpFunction::SrvAck);
+    writer.U16(body.errorCode);
+    return Finish(writer);
+}
+
 std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
                                                    const SlpSAAdvert& body) {
     CSlpWriter writer;
@@ -177,6 +221,11 @@ std::span<const std::uint8_t> CSlpMessageCodec::Body(Bytes message, const SlpHea
     return message.subspan(header.bodyOffset, header.length - header.bodyOffset);
 }
 
+bool CSlpMessageCodec::ReadAuthBlocks(CSlpReader& reader) {
+    const std::uint8_t count = reader.U8();
+    return reader.Ok() && SkipAuthBlocks(reader, count);
+}
+
 bool CSlpMessageCodec::SkipAuthBlocks(CSlpReader& reader, std::uint8_t count) {
     for (std::uint8_t i = 0; i < count && reader.Ok(); ++i) {
         reader.U16(); // block structure descriptor
@@ -213,18 +262,13 @@ std::optional<SlpSrvRply> CSlpMessageCodec::DecodeSrvRply(Bytes message, const S
     }
     // The count is not trusted for sizing: entries are added only as they are read whole.
     for (std::uint16_t i = 0; i < count; ++i) {
-        reader.U8(); // reserved
         SlpUrlEntry entry;
-        entry.lifetime = reader.U16();
-        std::string_view url = reader.String();
-        std::uint8_t authCount = reader.U8();
-        if (!reader.Ok() || !SkipAuthBlocks(reader, authCount)) {
+        if (!ReadUrlEntry(reader, entry)) {
             if (header.Overflow()) {
                 return body;
             }
             return std::nullopt;
         }
-        entry.url = Copy(url);
         body.entries.push_back(std::move(entry));
     }
     return body;
@@ -251,8 +295,7 @@ std::optional<SlpAttrRply> CSlpMessageCodec::DecodeAttrRply(Bytes message,
     SlpAttrRply body;
     body.errorCode = reader.U16();
     body.attrList = Copy(reader.String());
-    std::uint8_t authCount = reader.U8();
-    if (!reader.Ok() || !SkipAuthBlocks(reader, authCount)) {
+    if (!ReadAuthBlocks(reader)) {
         return std::nullopt;
     }
     return body;
@@ -297,8 +340,7 @@ std::optional<SlpDAAdvert> CSlpMessageCodec::DecodeDAAdvert(Bytes message,
     body.scopeList = Copy(reader.String());
     body.attrList = Copy(reader.String());
     body.spiList = Copy(reader.String());
-    std::uint8_t authCount = reader.U8();
-    if (!reader.Ok() || !SkipAuthBlocks(reader, authCount)) {
+    if (!ReadAuthBlocks(reader)) {
         return std::nullopt;
     }
     return body;
@@ -311,8 +353,47 @@ std::optional<SlpSAAdvert> CSlpMessageCodec::DecodeSAAdvert(Bytes message,
     body.url = Copy(reader.String());
     body.scopeList = Copy(reader.String());
     body.attrList = Copy(reader.String());
-    std::uint8_t authCount = reader.U8();
-    if (!reader.Ok() || !SkipAuthBlocks(reader, authCount)) {
+    if (!ReadAuthBlocks(reader)) {
+        return std::nullopt;
+    }
+    return body;
+}
+
+std::optional<SlpSrvReg> CSlpMessageCodec::DecodeSrvReg(Bytes message, const SlpHeader& header) {
+    CSlpReader reader(Body(message, header));
+    SlpSrvReg body;
+    if (!ReadUrlEntry(reader, body.entry)) {
+        return std::nullopt;
+    }
+    body.serviceType = Copy(reader.String());
+    body.scopeList = Copy(reader.String());
+    body.attrList = Copy(reader.String());
+    if (!ReadAuthBlocks(reader)) {
+        return std::nullopt;
+    }
+    return body;
+}
+
+std::optional<SlpSrvDeReg> CSlpMessageCodec::DecodeSrvDeReg(Bytes message,
+                                                            const SlpHeader& header) {
+    CSlpReader reader(Body(message, header));
+    SlpSrvDeReg body;
+    body.scopeList = Copy(reader.String());
+    if (!ReadUrlEntry(reader, body.entry)) {
+        return std::nullopt;
+    }
+    body.tagList = Copy(reader.String());
+    if (!reader.Ok()) {
+        return std::nullopt;
+    }
+    return body;
+}
+
+std::optional<SlpSrvAck> CSlpMessageCodec::DecodeSrvAck(Bytes message, const SlpHeader& header) {
+    CSlpReader reader(Body(message, header));
+    SlpSrvAck body;
+    body.errorCode = reader.U16();
+    if (!reader.Ok()) {
         return std::nullopt;
     }
     return body;

@@ -26,6 +26,9 @@ public:
     static std::vector<std::uint8_t> Encode(const SlpHeader& header, const SlpSrvTypeRply& body);
     static std::vector<std::uint8_t> Encode(const SlpHeader& header, const SlpDAAdvert& body);
     static std::vector<std::uint8_t> Encode(const SlpHeader& header, const SlpSAAdvert& body);
+    static std::vector<std::uint8_t> Encode(const SlpHeader& header, const SlpSrvReg& body);
+    static std::vector<std::uint8_t> Encode(const SlpHeader& header, const SlpSrvDeReg& body);
+    static std::vector<std::uint8_t> Encode(const SlpHeader& header, const SlpSrvAck& body);
 
     // Version 2, a known function, a length that fits the bytes and a language tag inside it.
     static std::optional<SlpHeader> DecodeHeader(Bytes message);
@@ -40,6 +43,9 @@ public:
     static std::optional<SlpSrvTypeRply> DecodeSrvTypeRply(Bytes message, const SlpHeader& header);
     static std::optional<SlpDAAdvert> DecodeDAAdvert(Bytes message, const SlpHeader& header);
     static std::optional<SlpSAAdvert> DecodeSAAdvert(Bytes message, const SlpHeader& header);
+    static std::optional<SlpSrvReg> DecodeSrvReg(Bytes message, const SlpHeader& header);
+    static std::optional<SlpSrvDeReg> DecodeSrvDeReg(Bytes message, const SlpHeader& header);
+    static std::optional<SlpSrvAck> DecodeSrvAck(Bytes message, const SlpHeader& header);
 
     // The 24-bit length a message announces in its first five bytes, for reading one off a
     // stream; nullopt when fewer than five bytes are given.
@@ -49,5 +55,10 @@ private:
     static void WriteHeader(CSlpWriter& writer, const SlpHeader& header, SlpFunction function);
     static std::vector<std::uint8_t> Finish(CSlpWriter& writer);
     static bool SkipAuthBlocks(CSlpReader& reader, std::uint8_t count);
+    // The count of authentication blocks that ends a message, and the blocks.
+    static bool ReadAuthBlocks(CSlpReader& reader);
+    static void WriteUrlEntry(CSlpWriter& writer, const SlpUrlEntry& entry);
+    // False when the entry or its authentication blocks do not fit.
+    static bool ReadUrlEntry(CSlpReader& reader, SlpUrlEntry& entry);
     static std::span<const std::uint8_t> Body(Bytes message, const SlpHeader& header);
 };

@@ -26,4 +26,4 @@ private:
     std::deque<std::string> m_listOrder;
 };
 
-extern CSlpResponderCache g_slpResponderCache;
+extern CSlpResponderCache& g_slpResponderCache;

@@ -1,7 +1,9 @@
+// The user agent's UDP socket: opening, sending, bounded receiving.
 #include "platform/slp/CSlpUdpSocket.h"
 
 #include "platform/io/PollWait.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,6 +14,16 @@ constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
 constexpr std::size_t kMaxDatagram = 65535;
 
 } // namespace
+
+std::optional<sockaddr_in> CSlpUdpSocket::Address(const std::string& host, std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+        return std::nullopt;
+    }
+    return address;
+}
 
 bool CSlpUdpSocket::Open(int multicastTtl, bool broadcast) {
     m_fd.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));

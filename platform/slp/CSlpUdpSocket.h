@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 struct SlpDatagram {
@@ -21,6 +22,9 @@ public:
     CSlpUdpSocket() = default;
     CSlpUdpSocket(const CSlpUdpSocket&) = delete;
     CSlpUdpSocket& operator=(const CSlpUdpSocket&) = delete;
+
+    // An IPv4 address literal and port as a socket address; nullopt for anything else.
+    static std::optional<sockaddr_in> Address(const std::string& host, std::uint16_t port);
 
     bool Open(int multicastTtl, bool broadcast);
     // Selects the interface, by its address, that the next multicast leaves from.

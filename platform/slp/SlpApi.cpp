@@ -1,7 +1,9 @@
 // The RFC 2614 entry points: thin C wrappers over CSlpHandle and the parsers. Memory handed to
 // the caller comes from malloc so that SLPFree can release any of it.
+#include "platform/slp/CImmortal.h"
 #include "platform/slp/CSlpAttrList.h"
 #include "platform/slp/CSlpConfig.h"
+#include "platform/slp/CSlpDirectoryAgents.h"
 #include "platform/slp/CSlpHandle.h"
 #include "platform/slp/CSlpServiceUrl.h"
 #include "platform/slp/slp.h"
@@ -12,11 +14,13 @@
 #include <optional>
 #include <string>
 
-// Which agent announced each URL, shared by every handle of the process: discovery asks for a
-// URL's attributes on a second handle while the first one is still searching.
-CSlpResponderCache g_slpResponderCache;
-
 namespace {
+
+// The process-wide state, never destroyed (see CImmortal): which agent announced each URL,
+// shared by every handle because discovery asks for a URL's attributes on a second handle
+// while the first one is still searching; and the directory agents known to the process.
+CImmortal<CSlpResponderCache> s_responderCache;
+CImmortal<CSlpDirectoryAgents> s_directoryAgents;
 
 CSlpHandle* FromHandle(SLPHandle handle) {
     return static_cast<CSlpHandle*>(handle);
@@ -31,6 +35,9 @@ char* Place(char*& cursor, const std::string& text) {
 
 } // namespace
 
+CSlpResponderCache& g_slpResponderCache = s_responderCache.Get();
+CSlpDirectoryAgents& g_slpDirectoryAgents = s_directoryAgents.Get();
+
 extern "C" {
 
 SLPError SLPOpen(const char* pcLang, SLPBoolean isAsync, SLPHandle* phSLP) {
@@ -43,8 +50,8 @@ SLPError SLPOpen(const char* pcLang, SLPBoolean isAsync, SLPHandle* phSLP) {
     }
     CSlpConfig config = CSlpConfig::Load();
     std::string language = pcLang != nullptr && *pcLang != '\0' ? pcLang : config.m_strLocale;
-    auto handle =
-        std::make_unique<CSlpHandle>(std::move(config), std::move(language), g_slpResponderCache);
+    auto handle = std::make_unique<CSlpHandle>(std::move(config), std::move(language),
+                                               g_slpResponderCache, g_slpDirectoryAgents);
     *phSLP = handle.release();
     return SLP_OK;
 }

@@ -1,4 +1,4 @@
-// The SLPv2 messages this project sends and reads, as plain records (RFC 2608 section 8-10).
+// The SLPv2 messages this project sends and reads, as plain records (RFC 2608 sections 8-10).
 // Strings are raw wire text: escapes in attribute lists are left in place.
 #pragma once
 
@@ -108,6 +108,25 @@ struct SlpDAAdvert {
     std::string scopeList;
     std::string attrList;
     std::string spiList;
+};
+
+// A registration (RFC 2608 section 8.3): the URL with its lifetime, and what it is.
+struct SlpSrvReg {
+    SlpUrlEntry entry;
+    std::string serviceType;
+    std::string scopeList;
+    std::string attrList;
+};
+
+// A deregistration: the whole URL when the tag list is empty, else only those attributes.
+struct SlpSrvDeReg {
+    std::string scopeList;
+    SlpUrlEntry entry;
+    std::string tagList;
+};
+
+struct SlpSrvAck {
+    std::uint16_t errorCode = 0;
 };
 
 struct SlpSAAdvert {

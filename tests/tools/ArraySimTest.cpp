@@ -1,12 +1,17 @@
-// The simulator's service agent and HTTP logic and its option parsing, without a network.
+// The simulator's service agent, directory agent, registrations, HTTP logic and option
+// parsing, without a network.
 #include "platform/slp/CSlpAttrList.h"
 #include "platform/slp/CSlpMessageCodec.h"
+#include "tools/array-sim/CSimDirectoryAgent.h"
 #include "tools/array-sim/CSimHttpResponder.h"
 #include "tools/array-sim/CSimOptions.h"
 #include "tools/array-sim/CSimPasswordPush.h"
 #include "tools/array-sim/CSimPredicate.h"
+#include "tools/array-sim/CSimRegistrar.h"
 #include "tools/array-sim/CSimSlpAgent.h"
 
+#include <arpa/inet.h>
+#include <chrono>
 #include <gtest/gtest.h>
 
 namespace {
@@ -326,4 +331,248 @@ TEST(SimPredicate, EvaluatesSearchFilters) {
     }
     std::string deep(200, '(');
     EXPECT_EQ(CSimPredicate::Matches(deep, attrs), std::nullopt);
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::uint8_t> Registration(const std::string& url, std::uint16_t lifetime,
+                                       std::string attrs, bool fresh = true,
+                                       std::string scope = "default") {
+    SlpHeader header;
+    header.xid = 5;
+    header.flags = fresh ? kSlpFlagFresh : 0;
+    return CSlpMessageCodec::Encode(
+        header,
+        SlpSrvReg{{lifetime, url}, "service:raid.004417", std::move(scope), std::move(attrs)});
+}
+
+std::uint16_t AckCode(const std::vector<std::vector<std::uint8_t>>& replies) {
+    EXPECT_EQ(replies.size(), 1u);
+    if (replies.empty()) {
+        return 0xFFFF;
+    }
+    SlpHeader header = HeaderOf(replies[0]);
+    EXPECT_EQ(header.function, SlpFunction::SrvAck);
+    auto ack = CSlpMessageCodec::DecodeSrvAck(replies[0], header);
+    return ack ? ack->errorCode : 0xFFFF;
+}
+
+std::vector<std::string> UrlsOf(const std::vector<std::uint8_t>& reply) {
+    std::vector<std::string> urls;
+    auto decoded = CSlpMessageCodec::DecodeSrvRply(reply, HeaderOf(reply));
+    for (const SlpUrlEntry& entry : decoded.value_or(SlpSrvRply{}).entries) {
+        urls.push_back(entry.url);
+    }
+    return urls;
+}
+
+constexpr auto kOk = static_cast<std::uint16_t>(SlpWireError::Ok);
+
+} // namespace
+
+TEST(SimDirectoryAgent, KeepsRegistrationsByLifetimeAndAnswersFromThem) {
+    CSimDirectoryAgent agent("10.77.0.2", "default", 1234);
+    const Clock::time_point now = Clock::now();
+    const std::string a = "service:raid.004417://10.77.1.1";
+    const std::string b = "service:raid.004417://10.77.1.2";
+    EXPECT_EQ(AckCode(agent.Answer(Registration(a, 60, "(mac=aa),(type=SAN)"), false, 0, now)),
+              kOk);
+    EXPECT_EQ(AckCode(agent.Answer(Registration(b, 5, "(mac=bb)"), false, 0, now)), kOk);
+    // Unicast only: a multicast search is not the agent's to answer.
+    EXPECT_TRUE(agent.Answer(SrvRqst(""), true, 1372, now).empty());
+    SlpHeader unicast;
+    unicast.xid = 8;
+    auto search = [&](std::string filter) {
+        return CSlpMessageCodec::Encode(
+            unicast, SlpSrvRqst{"", "service:raid.004417", "default", std::move(filter), ""});
+    };
+    auto replies = agent.Answer(search(""), false, 1372, now);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(UrlsOf(replies[0]), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(UrlsOf(agent.Answer(search("(mac=bb)"), false, 1372, now).at(0)),
+              std::vector<std::string>{b});
+    auto attrs = agent.Answer(AttrRqst(a, "type"), false, 1372, now);
+    EXPECT_EQ(CSlpMessageCodec::DecodeAttrRply(attrs.at(0), HeaderOf(attrs[0]))->attrList,
+              "(type=SAN)");
+
+    // b's lifetime runs out; a's is renewed by an update that adds an attribute.
+    const Clock::time_point later = now + std::chrono::seconds(10);
+    EXPECT_EQ(
+        AckCode(agent.Answer(Registration(a, 60, "(type=NAS),(model=X)", false), false, 0, later)),
+        kOk);
+    EXPECT_EQ(UrlsOf(agent.Answer(search(""), false, 1372, later).at(0)),
+              std::vector<std::string>{a});
+    attrs = agent.Answer(AttrRqst(a), false, 1372, later);
+    EXPECT_EQ(CSlpMessageCodec::DecodeAttrRply(attrs.at(0), HeaderOf(attrs[0]))->attrList,
+              "(mac=aa),(type=NAS),(model=X)");
+    agent.Expire(later);
+    EXPECT_EQ(agent.Registrations(), 1u);
+
+    SlpHeader header;
+    header.xid = 9;
+    auto dereg = CSlpMessageCodec::Encode(header, SlpSrvDeReg{"default", {0, a}, ""});
+    EXPECT_EQ(AckCode(agent.Answer(dereg, false, 0, later)), kOk);
+    EXPECT_EQ(agent.Registrations(), 0u);
+    EXPECT_EQ(AckCode(agent.Answer(dereg, false, 0, later)),
+              static_cast<std::uint16_t>(SlpWireError::InvalidRegistration));
+}
+
+TEST(SimDirectoryAgent, RefusesBadRegistrationsWithTheirErrorCodes) {
+    CSimDirectoryAgent agent("10.77.0.2", "default", 1234);
+    const Clock::time_point now = Clock::now();
+    const std::string url = "service:raid.004417://10.77.1.1";
+    auto code = [](SlpWireError error) { return static_cast<std::uint16_t>(error); };
+    EXPECT_EQ(AckCode(agent.Answer(Registration(url, 60, "", true, "other"), false, 0, now)),
+              code(SlpWireError::ScopeNotSupported));
+    EXPECT_EQ(AckCode(agent.Answer(Registration(url, 0, ""), false, 0, now)),
+              code(SlpWireError::InvalidRegistration));
+    EXPECT_EQ(AckCode(agent.Answer(Registration("no url", 60, ""), false, 0, now)),
+              code(SlpWireError::InvalidRegistration));
+    EXPECT_EQ(AckCode(agent.Answer(Registration(url, 60, "(mac=\\zz)"), false, 0, now)),
+              code(SlpWireError::InvalidRegistration));
+    EXPECT_EQ(AckCode(agent.Answer(Registration(url, 60, "(mac=a)", false), false, 0, now)),
+              code(SlpWireError::InvalidUpdate));
+    EXPECT_EQ(AckCode(agent.Answer(Cut(Registration(url, 60, "(mac=a)"), 3), false, 0, now)),
+              code(SlpWireError::ParseError));
+    EXPECT_EQ(agent.Registrations(), 0u);
+    // Registrations and junk that come by multicast are not answered.
+    EXPECT_TRUE(agent.Answer(Registration(url, 60, ""), true, 0, now).empty());
+    EXPECT_TRUE(agent.Answer(std::vector<std::uint8_t>{2, 3, 0}, false, 0, now).empty());
+}
+
+TEST(SimDirectoryAgent, AnswersDiscoveryAndCutsLargeDatagramAnswers) {
+    CSimDirectoryAgent agent("10.77.0.2", "default", 1234);
+    const Clock::time_point now = Clock::now();
+    for (int i = 0; i < 100; ++i) {
+        agent.Answer(Registration("service:raid.004417://10.77.1." + std::to_string(i), 60, ""),
+                     false, 0, now);
+    }
+    auto discovery = agent.Answer(SrvRqst("", "service:directory-agent"), true, 1372, now);
+    ASSERT_EQ(discovery.size(), 1u);
+    auto advert = CSlpMessageCodec::DecodeDAAdvert(discovery[0], HeaderOf(discovery[0]));
+    ASSERT_TRUE(advert);
+    EXPECT_EQ(advert->bootTimestamp, 1234u);
+    EXPECT_EQ(advert->url, "service:directory-agent://10.77.0.2");
+    EXPECT_TRUE(
+        agent.Answer(SrvRqst("10.77.0.2", "service:directory-agent"), true, 1372, now).empty());
+    EXPECT_TRUE(
+        agent.Answer(SrvRqst("", "service:directory-agent", "other"), true, 1372, now).empty());
+    auto goingDown = agent.Advert(true);
+    EXPECT_EQ(CSlpMessageCodec::DecodeDAAdvert(goingDown, HeaderOf(goingDown))->bootTimestamp, 0u);
+
+    SlpHeader unicast;
+    auto search =
+        CSlpMessageCodec::Encode(unicast, SlpSrvRqst{"", "service:raid.004417", "default", "", ""});
+    auto cut = agent.Answer(search, false, 1372, now).at(0);
+    EXPECT_TRUE(HeaderOf(cut).Overflow());
+    EXPECT_LE(cut.size(), 1372u);
+    std::size_t inDatagram = UrlsOf(cut).size();
+    EXPECT_GT(inDatagram, 0u);
+    EXPECT_LT(inDatagram, 100u);
+    auto whole = agent.Answer(search, false, 0, now).at(0);
+    EXPECT_FALSE(HeaderOf(whole).Overflow());
+    EXPECT_EQ(UrlsOf(whole).size(), 100u);
+}
+
+TEST(SimRegistrar, RegistersInAWindowRetriesAndRegistersAgainAfterAReboot) {
+    std::vector<CArrayConfig> arrays(CSimRegistrar::kWindow + 6, Array());
+    for (std::size_t i = 0; i < arrays.size(); ++i) {
+        arrays[i].m_strAddress = "10.77.1." + std::to_string(i);
+    }
+    CSimRegistrar registrar(arrays, 427, 100);
+    sockaddr_in agent{};
+    agent.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "10.77.0.2", &agent.sin_addr);
+    const std::uint32_t wall = 1000;
+    registrar.AddAgent(agent, wall);
+    Clock::time_point now = Clock::now();
+    auto sent = registrar.Due(now);
+    ASSERT_EQ(sent.size(), CSimRegistrar::kWindow) << "more than a window at once";
+    auto ackAll = [&](const std::vector<CSimRegistrar::Outgoing>& messages, std::uint16_t code) {
+        for (const auto& message : messages) {
+            SlpHeader header = HeaderOf(message.bytes);
+            registrar.OnAck(header, SlpSrvAck{code}, now);
+        }
+    };
+    auto first = CSlpMessageCodec::DecodeSrvReg(sent[0].bytes, HeaderOf(sent[0].bytes));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->entry.lifetime, 100);
+    EXPECT_NE(HeaderOf(sent[0].bytes).flags & kSlpFlagFresh, 0);
+    EXPECT_EQ(CSlpAttrList::Find(first->attrList, "mac"), "02:4f:52:00:00:01");
+    ackAll(sent, 0);
+    sent = registrar.Due(now);
+    EXPECT_EQ(sent.size(), 6u);
+    // Unacknowledged: sent again after the retry wait, with the same XID.
+    auto again = registrar.Due(now + CSimRegistrar::kRetry);
+    ASSERT_EQ(again.size(), 6u);
+    EXPECT_EQ(HeaderOf(again[0].bytes).xid, HeaderOf(sent[0].bytes).xid);
+    ackAll(again, 0);
+    EXPECT_EQ(registrar.Registered(), arrays.size());
+    // Renewed before the lifetime runs out.
+    EXPECT_TRUE(registrar.Due(now + std::chrono::seconds(50)).empty());
+    EXPECT_EQ(registrar.Due(now + std::chrono::seconds(80)).size(), CSimRegistrar::kWindow);
+
+    // An advert from before registering began is no reboot; a later timestamp is.
+    SlpDAAdvert advert{0, wall - 10, "service:directory-agent://10.77.0.2", "default", "", ""};
+    CSimRegistrar fresh(arrays, 427, 100);
+    fresh.AddAgent(agent, wall);
+    auto all = fresh.Due(now);
+    for (const auto& message : all) {
+        fresh.OnAck(HeaderOf(message.bytes), SlpSrvAck{0}, now);
+    }
+    fresh.OnAdvert(advert, agent, wall);
+    EXPECT_TRUE(fresh.Due(now).size() == 6u) << "only the rest of the first registrations";
+    advert.bootTimestamp = wall + 50;
+    fresh.OnAdvert(advert, agent, wall + 60);
+    EXPECT_EQ(fresh.Registered(), 0u);
+    EXPECT_EQ(fresh.Due(now).size(), CSimRegistrar::kWindow);
+    // Going down: nothing is sent to it until it is back.
+    advert.bootTimestamp = 0;
+    fresh.OnAdvert(advert, agent, wall + 70);
+    EXPECT_TRUE(fresh.Due(now + std::chrono::seconds(5)).empty());
+}
+
+TEST(SimRegistrar, DeregistersWhatIsRegisteredWhenLeaving) {
+    std::vector<CArrayConfig> arrays(3, Array());
+    CSimRegistrar registrar(arrays, 427, 100);
+    sockaddr_in agent{};
+    agent.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "10.77.0.2", &agent.sin_addr);
+    registrar.AddAgent(agent, 1000);
+    const Clock::time_point now = Clock::now();
+    auto sent = registrar.Due(now);
+    ASSERT_EQ(sent.size(), 3u);
+    registrar.OnAck(HeaderOf(sent[0].bytes), SlpSrvAck{0}, now);
+    registrar.OnAck(HeaderOf(sent[1].bytes), SlpSrvAck{4}, now); // refused: nothing to undo
+    registrar.BeginLeaving();
+    // The acknowledged one and the one still in flight are deregistered.
+    auto leaving = registrar.Due(now);
+    ASSERT_EQ(leaving.size(), 2u);
+    EXPECT_EQ(HeaderOf(leaving[0].bytes).function, SlpFunction::SrvDeReg);
+    EXPECT_EQ(registrar.Leaving(), 2u);
+    // A stale acknowledgement of a registration does not count for a deregistration.
+    registrar.OnAck(HeaderOf(sent[2].bytes), SlpSrvAck{0}, now);
+    EXPECT_EQ(registrar.Leaving(), 2u);
+    for (const auto& message : leaving) {
+        registrar.OnAck(HeaderOf(message.bytes), SlpSrvAck{0}, now);
+    }
+    EXPECT_EQ(registrar.Leaving(), 0u);
+}
+
+TEST(SimOptions, DirectoryAgentOptions) {
+    CSimOptions options;
+    EXPECT_FALSE(options.Parse(
+        {"--address", "10.0.0.2", "--da", "10.0.0.9", "--da=10.0.0.8", "--lifetime", "30"}));
+    EXPECT_EQ(options.m_listDirectoryAgents, (std::vector<std::string>{"10.0.0.9", "10.0.0.8"}));
+    EXPECT_EQ(options.m_nLifetime, 30);
+    CSimOptions agent;
+    EXPECT_FALSE(agent.Parse({"--directory-agent", "--address", "10.0.0.2"}));
+    EXPECT_TRUE(agent.m_bDirectoryAgent);
+    EXPECT_TRUE(CSimOptions().Parse({"--address", "10.0.0.2", "--da", "host"}));
+    EXPECT_TRUE(CSimOptions().Parse({"--address", "10.0.0.2", "--lifetime", "0"}));
+    EXPECT_TRUE(
+        CSimOptions().Parse({"--directory-agent", "--address", "10.0.0.2", "--da", "10.0.0.3"}));
+    EXPECT_NE(CSimOptions::Usage().find("TEST DOUBLE"), std::string::npos);
 }

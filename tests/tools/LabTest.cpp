@@ -4,6 +4,11 @@
 #include "platform/slp/CSlpAttrList.h"
 #include "tests/tools/CLabTest.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -190,4 +195,149 @@ TEST_F(Lab, PasswordPushReachesTheManagerAndPrintsItsAnswer) {
     EXPECT_EQ(result.lines.front().rfind("HTTP/1.1 404", 0), 0u) << result.lines.front();
     EXPECT_EQ(result.lines[result.lines.size() - 2], "rc=0");
     EXPECT_EQ(result.lines.back(), "rc=1");
+}
+
+namespace {
+
+// Shell helpers for labs with a directory agent: da.conf asks only the agent, multicast.conf
+// only multicast; wait_registered N waits (bounded) until the agent lists N arrays.
+const char* kDirectoryHelpers =
+    "short='net.slp.multicastTimeouts = 150,150,150,150\n"
+    "net.slp.multicastMaximumWait = 1000\nnet.slp.unicastTimeouts = 100,200,300\n"
+    "net.slp.unicastMaximumWait = 1000'\n"
+    "printf '%s\\nnet.slp.DAAddresses = %s\\nnet.slp.activeDADetection = false\\n' "
+    "\"$short\" \"$LAB_DA_ADDR\" >\"$LAB_DIR/da.conf\"\n"
+    "printf '%s\\nnet.slp.activeDADetection = false\\n' \"$short\" >\"$LAB_DIR/multicast.conf\"\n"
+    "listed() { OpenSLPConfig=\"$LAB_DIR/da.conf\" orvane-slpfind findsrvs service:raid.004417 "
+    "| wc -l; }\n"
+    "wait_registered() {\n"
+    "  for i in $(seq 100); do [ \"$(listed)\" -ge \"$1\" ] && return 0; sleep 0.1; done\n"
+    "  return 1\n"
+    "}\n"
+    "multicast_searches() { cat \"$LAB_DIR\"/sim.*.log | grep -c "
+    "'^multicast SrvRqst service:raid.004417$'; }\n";
+
+std::vector<std::string> Section(const std::vector<std::string>& lines, std::size_t index) {
+    std::vector<std::vector<std::string>> sections(1);
+    for (const std::string& line : lines) {
+        if (line == "--") {
+            sections.emplace_back();
+        } else {
+            sections.back().push_back(line);
+        }
+    }
+    return index < sections.size() ? sections[index] : std::vector<std::string>{};
+}
+
+std::vector<std::string> Urls(std::vector<std::string> lines) {
+    for (std::string& line : lines) {
+        line = line.substr(0, line.find('\t'));
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+} // namespace
+
+TEST_F(Lab, DiscoveredDirectoryAgentAnswersInsteadOfMulticast) {
+    // Array 10.77.1.2 answers no request, but is registered: only the agent can name it.
+    LabResult result = Run("--arrays 3 --da --sim-options --trace",
+                           std::string(kDirectoryHelpers) +
+                               "wait_registered 3 || exit 7\n"
+                               "before=$(multicast_searches)\n"
+                               "orvane-slpfind discover service:raid.004417 || exit 8\n"
+                               "echo \"multicast=$(($(multicast_searches) - before))\"\n"
+                               "echo --\n"
+                               "OpenSLPConfig=\"$LAB_DIR/multicast.conf\" "
+                               "orvane-slpfind discover service:raid.004417\n",
+                           {"", "--slp-mode silent"});
+    ASSERT_EQ(result.status, 0);
+    std::vector<std::string> viaAgent = Section(result.lines, 0);
+    ASSERT_EQ(viaAgent.size(), 4u);
+    EXPECT_EQ(viaAgent.back(), "multicast=0") << "the search went by multicast too";
+    viaAgent.pop_back();
+    EXPECT_EQ(Urls(viaAgent), (std::vector<std::string>{"service:raid.004417://10.77.1.1",
+                                                        "service:raid.004417://10.77.1.2",
+                                                        "service:raid.004417://10.77.1.3"}));
+    for (const std::string& line : viaAgent) {
+        EXPECT_NE(Attr(line, "mac"), "<absent>") << "the agent gave no attributes: " << line;
+    }
+    EXPECT_EQ(Urls(Section(result.lines, 1)),
+              (std::vector<std::string>{"service:raid.004417://10.77.1.1",
+                                        "service:raid.004417://10.77.1.3"}));
+}
+
+TEST_F(Lab, TheAgentAndMulticastGiveTheSameResults) {
+    LabResult result =
+        Run("--arrays 30 --per-ns 10 --da",
+            std::string(kDirectoryHelpers) +
+                "wait_registered 30 || exit 7\n"
+                "OpenSLPConfig=\"$LAB_DIR/da.conf\" orvane-slpfind discover service:raid.004417 "
+                "| sort\necho --\n"
+                "OpenSLPConfig=\"$LAB_DIR/multicast.conf\" orvane-slpfind discover "
+                "service:raid.004417 | sort\n");
+    ASSERT_EQ(result.status, 0);
+    std::vector<std::string> viaAgent = Section(result.lines, 0);
+    EXPECT_EQ(viaAgent.size(), 30u);
+    EXPECT_EQ(viaAgent, Section(result.lines, 1));
+}
+
+TEST_F(Lab, ThousandsOfUrlsComeFromTheAgentOverTcp) {
+    LabResult result = Run("--arrays 2000 --per-ns 1000 --da --da-options --trace",
+                           std::string(kDirectoryHelpers) +
+                               "wait_registered 2000 || exit 7\n"
+                               "tcp() { grep -c '^tcp SrvRqst service:raid.004417$' "
+                               "\"$LAB_DIR/da.log\"; }\n"
+                               "before=$(tcp)\n"
+                               "OpenSLPConfig=\"$LAB_DIR/da.conf\" orvane-slpfind findsrvs "
+                               "service:raid.004417 | sort -u | wc -l\n"
+                               "echo \"tcp=$(($(tcp) - before))\"\n");
+    ASSERT_EQ(result.status, 0);
+    EXPECT_EQ(result.lines, (std::vector<std::string>{"2000", "tcp=1"}));
+}
+
+TEST_F(Lab, AnAgentThatDiesBetweenSearchesGivesWayToMulticast) {
+    // One process searches twice, the agent being stopped in between; 10.77.1.2 is known to the
+    // agent only.
+    LabResult result = Run("--arrays 3 --da",
+                           std::string(kDirectoryHelpers) +
+                               "wait_registered 3 || exit 7\n"
+                               "mkfifo \"$LAB_DIR/go\"\n"
+                               "orvane-slpfind findsrvs service:raid.004417 --passes 2 "
+                               "<\"$LAB_DIR/go\" >\"$LAB_DIR/out\" &\n"
+                               "finder=$!\n"
+                               "exec 3>\"$LAB_DIR/go\"\n"
+                               "for i in $(seq 100); do grep -q -- -- \"$LAB_DIR/out\" && break; "
+                               "sleep 0.05; done\n"
+                               "kill \"$LAB_DA_PID\"\n"
+                               "echo >&3\nexec 3>&-\n"
+                               "wait \"$finder\"; echo \"rc=$?\"\n"
+                               "sort \"$LAB_DIR/out\"\n",
+                           {"", "--slp-mode silent"});
+    ASSERT_EQ(result.status, 0);
+    ASSERT_FALSE(result.lines.empty());
+    EXPECT_EQ(result.lines.front(), "rc=0");
+    // Sorted: the separator, then both passes' URLs; the second pass misses only 10.77.1.2.
+    std::vector<std::string> urls(result.lines.begin() + 1, result.lines.end());
+    EXPECT_EQ(urls, (std::vector<std::string>{
+                        "--", "service:raid.004417://10.77.1.1", "service:raid.004417://10.77.1.1",
+                        "service:raid.004417://10.77.1.2", "service:raid.004417://10.77.1.3",
+                        "service:raid.004417://10.77.1.3"}));
+}
+
+TEST_F(Lab, ArraysRegisterAgainWithARebootedAgent) {
+    // The restarted agent knows nothing; only the arrays' new registrations can fill it.
+    LabResult result =
+        Run("--arrays 20 --per-ns 10 --da",
+            std::string(kDirectoryHelpers) +
+                "wait_registered 20 || exit 7\n"
+                "kill \"$LAB_DA_PID\"\n"
+                "while kill -0 \"$LAB_DA_PID\" 2>/dev/null; do sleep 0.05; done\n"
+                "sleep 1.1\n" // a new boot timestamp, in seconds
+                "ip netns exec \"$LAB_DA_NS\" \"$LAB_SIM\" --directory-agent --address "
+                "\"$LAB_DA_ADDR\" >/dev/null 2>&1 &\n"
+                "wait_registered 20 || { echo \"listed=$(listed)\"; exit 8; }\n"
+                "echo registered\n");
+    ASSERT_EQ(result.status, 0) << (result.lines.empty() ? "" : result.lines.back());
+    EXPECT_EQ(result.lines, std::vector<std::string>{"registered"});
 }

@@ -1,5 +1,6 @@
 #include "tools/array-sim/CSimOptions.h"
 
+#include <arpa/inet.h>
 #include <charconv>
 #include <fstream>
 
@@ -20,10 +21,15 @@ std::string CSimOptions::Usage() {
     return R"(usage: orvane-array-sim [options]
        orvane-array-sim --arrays FILE [default options]
        orvane-array-sim --address A --mac M --push-password NEW --manager HOST[:PORT]
+       orvane-array-sim --directory-agent --address A [--scope S]
 
 Simulates storage arrays on the local network: each one announces
 service:raid.004417://<address> over SLP (scope "default") with its attributes and
 answers the administrator login on HTTP port 51000 of its address.
+Each array registers with the SLP directory agents it knows of (--da, and those
+that advertise themselves or answer its discovery requests), renews its
+registration before the lifetime runs out, registers again when an agent has
+rebooted, and deregisters when it stops.
 Run it only inside a network namespace made for testing.
 
 Array options (on the command line for one array, or on each line of --arrays):
@@ -45,8 +51,9 @@ Array options (on the command line for one array, or on each line of --arrays):
                        --http-status), oversize (a 200 body of 100000 bytes), silent
                        (accept connections and never answer)
   --http-status N      the status for --http-mode status (implies it)
-  --slp-mode MODE      normal, silent (never answers SLP) or garbage (answers every
-                       request with malformed replies)
+  --slp-mode MODE      normal, silent (never answers SLP requests; still registers with
+                       directory agents) or garbage (answers every request with
+                       malformed replies)
 
 Process options:
   --arrays FILE        many arrays: one per line, written with the array options above;
@@ -55,6 +62,16 @@ Process options:
   --ready-file PATH    create PATH once every socket is bound
   --slp-port N         SLP port (default 427)
   --http-port N        HTTP port (default 51000)
+  --da ADDR            register every array with the directory agent at ADDR
+                       (repeatable)
+  --lifetime SECONDS   lifetime of the registrations (default 10800)
+  --trace              print a line for each SLP request: how it came (multicast,
+                       unicast, tcp), its kind and its service type or URL
+  --directory-agent    instead of arrays, run a TEST DOUBLE of an SLP directory agent
+                       on --address for --scope: it answers DA discovery, accepts
+                       registrations and answers service and attribute requests
+                       from them. It is for this project's tests only; a site runs
+                       its standard SLP directory agent.
   --push-password NEW  instead of serving, send the new administrator password to a
                        management server: POST /UpdateAdminPasswd?<mac> with NEW as the first
                        body line, print the answer and exit (needs --address, --mac and
@@ -129,10 +146,15 @@ std::optional<std::string> CSimOptions::ApplyAll(const std::vector<std::string>&
             m_bHelp = true;
             continue;
         }
+        if ((name == "directory-agent" || name == "trace") && global) {
+            (name == "trace" ? m_bTrace : m_bDirectoryAgent) = true;
+            continue;
+        }
         bool known =
             CArrayConfig::IsArrayOption(name) ||
             (global && (name == "arrays" || name == "ready-file" || name == "push-password" ||
-                        name == "manager" || name == "slp-port" || name == "http-port"));
+                        name == "manager" || name == "slp-port" || name == "http-port" ||
+                        name == "da" || name == "lifetime"));
         if (!known) {
             return "unknown option --" + name + (global ? " (see --help)" : "");
         }
@@ -155,6 +177,18 @@ std::optional<std::string> CSimOptions::ApplyAll(const std::vector<std::string>&
             m_bPush = true;
         } else if (name == "manager") {
             m_strManager = *value;
+        } else if (name == "da") {
+            in_addr parsed{};
+            if (::inet_pton(AF_INET, value->c_str(), &parsed) != 1) {
+                return "--da needs an IPv4 address, not \"" + *value + "\"";
+            }
+            m_listDirectoryAgents.push_back(*value);
+        } else if (name == "lifetime") {
+            std::optional<std::uint16_t> seconds = Port(*value);
+            if (!seconds) {
+                return "--lifetime needs seconds from 1 to 65535, not \"" + *value + "\"";
+            }
+            m_nLifetime = *seconds;
         } else if (std::optional<std::uint16_t> port = Port(*value)) {
             (name == "slp-port" ? m_nSlpPort : m_nHttpPort) = *port;
         } else {
@@ -202,6 +236,10 @@ std::optional<std::string> CSimOptions::Parse(const std::vector<std::string>& ar
     }
     if (m_bHelp) {
         return std::nullopt;
+    }
+    if (m_bDirectoryAgent &&
+        (m_bPush || !m_strArraysFile.empty() || !m_listDirectoryAgents.empty())) {
+        return "--directory-agent runs alone, without --arrays, --da or --push-password";
     }
     if (!m_strArraysFile.empty()) {
         if (m_bPush) {

@@ -27,6 +27,10 @@ public:
     std::string m_strManager;
     std::uint16_t m_nSlpPort = 427;
     std::uint16_t m_nHttpPort = 51000;
+    std::vector<std::string> m_listDirectoryAgents; // --da, repeatable
+    std::uint16_t m_nLifetime = 10800;              // --lifetime
+    bool m_bDirectoryAgent = false;                 // --directory-agent
+    bool m_bTrace = false;                          // --trace
 
 private:
     std::optional<std::string> ApplyAll(const std::vector<std::string>& args, CArrayConfig& array,

@@ -3,11 +3,16 @@
 #include "platform/slp/CSlpMessageCodec.h"
 #include "tools/array-sim/CSimHttpResponder.h"
 #include "tools/array-sim/CSimSlpAgent.h"
+#include "tools/slpfind/CTerminalText.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <iostream>
+#include <optional>
 #include <poll.h>
+#include <random>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,6 +34,9 @@ bool ReceiveDatagram(int fd, std::vector<std::uint8_t>& buffer, sockaddr_in& fro
 constexpr const char* kSlpGroup = "239.255.255.253";
 constexpr std::size_t kMaxDatagramReply = 1400 - 28;
 constexpr std::size_t kMaxSlpStream = 1 << 20;
+constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
+constexpr int kPollMs = 200;
+constexpr std::size_t kBurst = 256;
 
 sockaddr_in Address(const std::string& host, std::uint16_t port) {
     sockaddr_in address{};
@@ -44,9 +52,8 @@ std::string SystemError(const std::string& what) {
 
 } // namespace
 
-CSimServer::CSimServer(std::vector<CArrayConfig> arrays, std::uint16_t slpPort,
-                       std::uint16_t httpPort)
-    : m_arrArrays(std::move(arrays)), m_nSlpPort(slpPort), m_nHttpPort(httpPort) {}
+CSimServer::CSimServer(std::vector<CArrayConfig> arrays, CSettings settings)
+    : m_arrArrays(std::move(arrays)), m_settings(std::move(settings)) {}
 
 CSimServer::~CSimServer() = default;
 
@@ -58,7 +65,14 @@ std::string CSimServer::Bind(Kind kind, std::size_t array, int type, std::uint16
     const int fd = owned.Get();
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    std::string host = kind == Kind::Multicast ? "0.0.0.0" : m_arrArrays[array].m_strAddress;
+    if (type == SOCK_DGRAM) {
+        // Bursts of thousands of requests or registrations must not be dropped here.
+        int size = kReceiveBufferBytes;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+    }
+    std::string host = kind == Kind::Multicast || kind == Kind::Registrar
+                           ? "0.0.0.0"
+                           : m_arrArrays[array].m_strAddress;
     sockaddr_in local = Address(host, port);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         return SystemError("cannot bind " + host + ":" + std::to_string(port));
@@ -75,25 +89,35 @@ std::string CSimServer::Bind(Kind kind, std::size_t array, int type, std::uint16
 
 std::string CSimServer::Start() {
     m_arrUdpFd.assign(m_arrArrays.size(), -1);
-    if (std::string error = Bind(Kind::Multicast, 0, SOCK_DGRAM, m_nSlpPort); !error.empty()) {
+    std::string error = m_settings.m_bDirectoryAgent ? StartDirectoryAgent() : StartArrays();
+    if (error.empty() && !m_settings.m_bDirectoryAgent) {
+        error = StartRegistrar();
+    }
+    return error;
+}
+
+std::string CSimServer::StartArrays() {
+    if (std::string error = Bind(Kind::Multicast, 0, SOCK_DGRAM, m_settings.m_nSlpPort);
+        !error.empty()) {
         return error;
     }
-    int multicastFd = m_listEndpoints.back().fd.Get();
+    m_nMulticastFd = m_listEndpoints.back().fd.Get();
     int on = 1;
-    ::setsockopt(multicastFd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    ::setsockopt(m_nMulticastFd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     for (std::size_t i = 0; i < m_arrArrays.size(); ++i) {
         ip_mreq join{};
         ::inet_pton(AF_INET, kSlpGroup, &join.imr_multiaddr);
         ::inet_pton(AF_INET, m_arrArrays[i].m_strAddress.c_str(), &join.imr_interface);
         // Several arrays on one interface share one membership; the repeats fail harmlessly.
-        if (::setsockopt(multicastFd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0 &&
+        if (::setsockopt(m_nMulticastFd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0 &&
             errno != EADDRINUSE) {
             return SystemError("cannot join " + std::string(kSlpGroup) + " on " +
                                m_arrArrays[i].m_strAddress);
         }
-        for (auto [kind, type, port] : {std::tuple{Kind::SlpUdp, SOCK_DGRAM, m_nSlpPort},
-                                        std::tuple{Kind::SlpListen, SOCK_STREAM, m_nSlpPort},
-                                        std::tuple{Kind::HttpListen, SOCK_STREAM, m_nHttpPort}}) {
+        for (auto [kind, type, port] :
+             {std::tuple{Kind::SlpUdp, SOCK_DGRAM, m_settings.m_nSlpPort},
+              std::tuple{Kind::SlpListen, SOCK_STREAM, m_settings.m_nSlpPort},
+              std::tuple{Kind::HttpListen, SOCK_STREAM, m_settings.m_nHttpPort}}) {
             if (std::string error = Bind(kind, i, type, port); !error.empty()) {
                 return error;
             }
@@ -102,15 +126,107 @@ std::string CSimServer::Start() {
     return {};
 }
 
+std::string CSimServer::StartDirectoryAgent() {
+    const CArrayConfig& self = m_arrArrays.front();
+    if (std::string error = Bind(Kind::Multicast, 0, SOCK_DGRAM, m_settings.m_nSlpPort);
+        !error.empty()) {
+        return error;
+    }
+    m_nMulticastFd = m_listEndpoints.back().fd.Get();
+    ip_mreq join{};
+    ::inet_pton(AF_INET, kSlpGroup, &join.imr_multiaddr);
+    ::inet_pton(AF_INET, self.m_strAddress.c_str(), &join.imr_interface);
+    if (::setsockopt(m_nMulticastFd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0) {
+        return SystemError("cannot join " + std::string(kSlpGroup) + " on " + self.m_strAddress);
+    }
+    for (auto [kind, type] :
+         {std::pair{Kind::SlpUdp, SOCK_DGRAM}, std::pair{Kind::SlpListen, SOCK_STREAM}}) {
+        if (std::string error = Bind(kind, 0, type, m_settings.m_nSlpPort); !error.empty()) {
+            return error;
+        }
+    }
+    const auto boot = static_cast<std::uint32_t>(std::time(nullptr));
+    m_pDirectoryAgent =
+        std::make_unique<CSimDirectoryAgent>(self.m_strAddress, self.m_strScope, boot);
+    // A directory agent that starts says so, so that agents register with it at once.
+    SendMulticast(m_pDirectoryAgent->Advert(false));
+    m_nextExpiry = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    return {};
+}
+
+std::string CSimServer::StartRegistrar() {
+    if (std::string error = Bind(Kind::Registrar, 0, SOCK_DGRAM, 0); !error.empty()) {
+        return error;
+    }
+    m_nRegistrarFd = m_listEndpoints.back().fd.Get();
+    m_pRegistrar =
+        std::make_unique<CSimRegistrar>(m_arrArrays, m_settings.m_nSlpPort, m_settings.m_nLifetime);
+    const auto wallNow = static_cast<std::uint32_t>(std::time(nullptr));
+    for (const std::string& agent : m_settings.m_listDirectoryAgents) {
+        m_pRegistrar->AddAgent(Address(agent, m_settings.m_nSlpPort), wallNow);
+    }
+    std::random_device random;
+    std::uniform_int_distribution<long> jitter(0, kStartWait.count());
+    m_nextDiscovery = std::chrono::steady_clock::now() + std::chrono::milliseconds(jitter(random));
+    return {};
+}
+
+void CSimServer::SendMulticast(const std::vector<std::uint8_t>& message) {
+    const int fd = m_nRegistrarFd >= 0 ? m_nRegistrarFd : m_nMulticastFd;
+    in_addr interface {};
+    ::inet_pton(AF_INET, m_arrArrays.front().m_strAddress.c_str(), &interface);
+    ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &interface, sizeof interface);
+    sockaddr_in group = Address(kSlpGroup, m_settings.m_nSlpPort);
+    ::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&group),
+             sizeof group);
+}
+
+void CSimServer::Tick(std::chrono::steady_clock::time_point now) {
+    if (m_pDirectoryAgent && now >= m_nextExpiry) {
+        m_pDirectoryAgent->Expire(now);
+        m_nextExpiry = now + std::chrono::seconds(1);
+    }
+    if (!m_pRegistrar) {
+        return;
+    }
+    if (now >= m_nextDiscovery) {
+        SendMulticast(m_pRegistrar->DiscoveryRequest());
+        m_nextDiscovery = now + kDiscoveryInterval;
+    }
+    for (const CSimRegistrar::Outgoing& message : m_pRegistrar->Due(now)) {
+        ::sendto(m_nRegistrarFd, message.bytes.data(), message.bytes.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&message.to), sizeof message.to);
+    }
+}
+
 void CSimServer::Run(const std::atomic<bool>& stop) {
+    Serve(stop, std::chrono::steady_clock::time_point::max());
+    if (m_pDirectoryAgent) {
+        SendMulticast(m_pDirectoryAgent->Advert(true)); // going down
+    }
+    if (m_pRegistrar) {
+        m_pRegistrar->BeginLeaving();
+        const std::atomic<bool> never{false};
+        Serve(never, std::chrono::steady_clock::now() + kLeaveWait);
+    }
+}
+
+void CSimServer::Serve(const std::atomic<bool>& stop, std::chrono::steady_clock::time_point until) {
     std::vector<pollfd> entries;
     while (!stop) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until ||
+            (m_pRegistrar && until != std::chrono::steady_clock::time_point::max() &&
+             m_pRegistrar->Leaving() == 0)) {
+            return;
+        }
+        Tick(now);
         entries.clear();
         for (const Endpoint& endpoint : m_listEndpoints) {
             short events = endpoint.out.empty() ? POLLIN : static_cast<short>(POLLIN | POLLOUT);
             entries.push_back(pollfd{endpoint.fd.Get(), events, 0});
         }
-        int ready = ::poll(entries.data(), entries.size(), 200);
+        int ready = ::poll(entries.data(), entries.size(), kPollMs);
         if (ready <= 0) {
             continue;
         }
@@ -132,6 +248,9 @@ void CSimServer::OnReadable(std::size_t index) {
     switch (endpoint.kind) {
     case Kind::Multicast:
         OnMulticast(endpoint);
+        break;
+    case Kind::Registrar:
+        OnRegistrar(endpoint);
         break;
     case Kind::SlpUdp:
         OnSlpUdp(endpoint);
@@ -182,7 +301,10 @@ void CSimServer::Reply(std::size_t array, const std::vector<std::uint8_t>& reque
                        const sockaddr_in& from, bool multicast) {
     const CArrayConfig& config = m_arrArrays[array];
     std::vector<CSimSlpAgent::Message> replies;
-    if (config.m_slpMode == SimSlpMode::Garbage) {
+    if (m_pDirectoryAgent) {
+        replies = m_pDirectoryAgent->Answer(request, multicast, kMaxDatagramReply,
+                                            std::chrono::steady_clock::now());
+    } else if (config.m_slpMode == SimSlpMode::Garbage) {
         replies = CSimSlpAgent::Garbage(request);
     } else if (config.m_slpMode == SimSlpMode::Normal) {
         replies = CSimSlpAgent::Answer(config, request, multicast, kMaxDatagramReply);
@@ -193,13 +315,71 @@ void CSimServer::Reply(std::size_t array, const std::vector<std::uint8_t>& reque
     }
 }
 
+bool CSimServer::ForRegistrar(const std::vector<std::uint8_t>& message, const sockaddr_in& from) {
+    std::optional<SlpHeader> header = CSlpMessageCodec::DecodeHeader(message);
+    if (!header || !m_pRegistrar) {
+        return false;
+    }
+    if (header->function == SlpFunction::DAAdvert) {
+        if (auto advert = CSlpMessageCodec::DecodeDAAdvert(message, *header)) {
+            m_pRegistrar->OnAdvert(*advert, from, static_cast<std::uint32_t>(std::time(nullptr)));
+        }
+        return true;
+    }
+    if (header->function == SlpFunction::SrvAck) {
+        if (auto ack = CSlpMessageCodec::DecodeSrvAck(message, *header)) {
+            m_pRegistrar->OnAck(*header, *ack, std::chrono::steady_clock::now());
+        }
+        return true;
+    }
+    return false;
+}
+
+void CSimServer::Trace(std::string_view how, std::span<const std::uint8_t> request) const {
+    if (!m_settings.m_bTrace) {
+        return;
+    }
+    std::optional<SlpHeader> header = CSlpMessageCodec::DecodeHeader(request);
+    if (!header) {
+        std::cout << how << " unreadable" << std::endl;
+        return;
+    }
+    std::string what;
+    if (auto srvRqst = CSlpMessageCodec::DecodeSrvRqst(request, *header);
+        srvRqst && header->function == SlpFunction::SrvRqst) {
+        what = "SrvRqst " + srvRqst->serviceType;
+    } else if (auto attrRqst = CSlpMessageCodec::DecodeAttrRqst(request, *header);
+               attrRqst && header->function == SlpFunction::AttrRqst) {
+        what = "AttrRqst " + attrRqst->url;
+    } else {
+        what = "function " + std::to_string(static_cast<int>(header->function));
+    }
+    std::cout << how << " " << CTerminalText::Safe(what) << std::endl;
+}
+
+void CSimServer::OnRegistrar(Endpoint& endpoint) {
+    // Acknowledgements come in bursts: take what is there, so that the next registrations
+    // leave at once.
+    std::vector<std::uint8_t> buffer;
+    sockaddr_in from{};
+    for (std::size_t i = 0; i < kBurst && ReceiveDatagram(endpoint.fd.Get(), buffer, from); ++i) {
+        ForRegistrar(buffer, from);
+    }
+}
+
 void CSimServer::OnMulticast(Endpoint& endpoint) {
     std::vector<std::uint8_t> buffer;
     sockaddr_in from{};
     if (!ReceiveDatagram(endpoint.fd.Get(), buffer, from)) {
         return;
     }
-    for (std::size_t i = 0; i < m_arrArrays.size(); ++i) {
+    // Unsolicited adverts of directory agents (passive discovery) come this way.
+    if (ForRegistrar(buffer, from)) {
+        return;
+    }
+    Trace("multicast", buffer);
+    const std::size_t answering = m_pDirectoryAgent ? 1 : m_arrArrays.size();
+    for (std::size_t i = 0; i < answering; ++i) {
         Reply(i, buffer, from, true);
     }
 }
@@ -210,6 +390,7 @@ void CSimServer::OnSlpUdp(Endpoint& endpoint) {
     if (!ReceiveDatagram(endpoint.fd.Get(), buffer, from)) {
         return;
     }
+    Trace("unicast", buffer);
     Reply(endpoint.array, buffer, from, false);
 }
 
@@ -249,11 +430,15 @@ void CSimServer::OnStream(Endpoint& endpoint) {
         return;
     }
     endpoint.closeAfterWrite = true;
-    if (config.m_slpMode != SimSlpMode::Normal) {
-        return;
+    Trace("tcp", bytes.first(*length));
+    std::vector<CSimSlpAgent::Message> replies;
+    if (m_pDirectoryAgent) {
+        replies = m_pDirectoryAgent->Answer(bytes.first(*length), false, 0,
+                                            std::chrono::steady_clock::now());
+    } else if (config.m_slpMode == SimSlpMode::Normal) {
+        replies = CSimSlpAgent::Answer(config, bytes.first(*length), false, 0);
     }
-    for (const CSimSlpAgent::Message& reply :
-         CSimSlpAgent::Answer(config, bytes.first(*length), false, 0)) {
+    for (const CSimSlpAgent::Message& reply : replies) {
         endpoint.out.append(reinterpret_cast<const char*>(reply.data()), reply.size());
     }
 }

@@ -38,7 +38,14 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    CSimServer server(options.m_arrArrays, options.m_nSlpPort, options.m_nHttpPort);
+    CSimServer::CSettings settings;
+    settings.m_nSlpPort = options.m_nSlpPort;
+    settings.m_nHttpPort = options.m_nHttpPort;
+    settings.m_listDirectoryAgents = options.m_listDirectoryAgents;
+    settings.m_nLifetime = options.m_nLifetime;
+    settings.m_bDirectoryAgent = options.m_bDirectoryAgent;
+    settings.m_bTrace = options.m_bTrace;
+    CSimServer server(options.m_arrArrays, std::move(settings));
     if (std::string error = server.Start(); !error.empty()) {
         std::cerr << "orvane-array-sim: " << error << "\n";
         return 1;

@@ -4,7 +4,10 @@
 //   orvane-slpfind discover <service-type>   each URL, a tab, its attribute list: the URLs
 //                                            found and, inside the search, one attribute
 //                                            query per URL on a second handle
-// Options: --scope S (default from the SLP configuration), --filter F, --attrs IDS.
+// Options: --scope S (default from the SLP configuration), --filter F, --attrs IDS,
+// --passes N (run the command N times in one process, as a program that keeps searching
+// does; before each pass after the first, a line "--" is printed and one line is read from
+// standard input, so that a test can change the network in between).
 // Exit status: 0 done (also when nothing was found), 1 SLP or network error (also after URLs
 // were printed, when an agent's reply was cut short and could not be fetched whole), 2 bad
 // usage.
@@ -12,7 +15,9 @@
 #include "platform/slp/slp.h"
 #include "tools/slpfind/CTerminalText.h"
 
+#include <charconv>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,10 +29,22 @@ struct Options {
     std::string scope;
     std::string filter;
     std::string attrs;
+    int passes = 1;
 };
 
 const char* kUsage = "usage: orvane-slpfind findsrvs|findattrs|discover <service-type-or-url>\n"
-                     "                      [--scope S] [--filter F] [--attrs IDS]\n";
+                     "                      [--scope S] [--filter F] [--attrs IDS] [--passes N]\n";
+constexpr int kMaxPasses = 1000;
+
+std::optional<int> ParsePasses(std::string_view text) {
+    int value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 1 ||
+        value > kMaxPasses) {
+        return std::nullopt;
+    }
+    return value;
+}
 
 bool ParseArgs(int argc, char** argv, Options& options) {
     std::vector<std::string> words;
@@ -42,6 +59,15 @@ bool ParseArgs(int argc, char** argv, Options& options) {
                                 : arg == "--filter" ? options.filter
                                                     : options.attrs;
             slot = argv[++i];
+        } else if (arg == "--passes") {
+            std::optional<int> passes =
+                i + 1 < argc ? ParsePasses(argv[++i]) : std::optional<int>();
+            if (!passes) {
+                std::cerr << "orvane-slpfind: --passes needs a number from 1 to " << kMaxPasses
+                          << "\n";
+                return false;
+            }
+            options.passes = *passes;
         } else if (arg.rfind("--", 0) == 0) {
             std::cerr << "orvane-slpfind: unknown option " << arg << "\n";
             return false;
@@ -106,6 +132,27 @@ SLPBoolean DiscoverUrl(SLPHandle, const char* url, unsigned short, SLPError erro
     return SLP_TRUE;
 }
 
+SLPError RunOnce(const Options& options) {
+    SLPHandle handle = nullptr;
+    SLPError result = SLPOpen(nullptr, SLP_FALSE, &handle);
+    if (result != SLP_OK) {
+        return result;
+    }
+    if (options.command == "findsrvs") {
+        result = SLPFindSrvs(handle, options.target.c_str(), options.scope.c_str(),
+                             options.filter.c_str(), PrintUrl, nullptr);
+    } else if (options.command == "findattrs") {
+        result = SLPFindAttrs(handle, options.target.c_str(), options.scope.c_str(),
+                              options.attrs.c_str(), PrintAttrs, nullptr);
+    } else {
+        DiscoverState state{&options, {}, false};
+        result = SLPFindSrvs(handle, options.target.c_str(), options.scope.c_str(),
+                             options.filter.c_str(), DiscoverUrl, &state);
+    }
+    SLPClose(handle);
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -114,21 +161,16 @@ int main(int argc, char** argv) {
         std::cerr << kUsage;
         return 2;
     }
-    SLPHandle handle = nullptr;
-    SLPError result = SLPOpen(nullptr, SLP_FALSE, &handle);
-    if (result == SLP_OK) {
-        if (options.command == "findsrvs") {
-            result = SLPFindSrvs(handle, options.target.c_str(), options.scope.c_str(),
-                                 options.filter.c_str(), PrintUrl, nullptr);
-        } else if (options.command == "findattrs") {
-            result = SLPFindAttrs(handle, options.target.c_str(), options.scope.c_str(),
-                                  options.attrs.c_str(), PrintAttrs, nullptr);
-        } else {
-            DiscoverState state{&options, {}, false};
-            result = SLPFindSrvs(handle, options.target.c_str(), options.scope.c_str(),
-                                 options.filter.c_str(), DiscoverUrl, &state);
+    SLPError result = SLP_OK;
+    for (int pass = 0; pass < options.passes; ++pass) {
+        if (pass > 0) {
+            std::cout << "--\n" << std::flush;
+            std::string line;
+            std::getline(std::cin, line);
         }
-        SLPClose(handle);
+        if (SLPError error = RunOnce(options); error != SLP_OK) {
+            result = error;
+        }
     }
     if (result != SLP_OK) {
         std::cerr << "orvane-slpfind: SLP error " << result << "\n";

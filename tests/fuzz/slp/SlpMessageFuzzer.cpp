@@ -1,10 +1,12 @@
 // Feeds arbitrary bytes to everything that reads SLP data from the network: the header and
 // every body decoder, the attribute-list parser and unescaper, the service URL parser, the
-// finder's printing of received text, and the simulator's service agent and search filters.
+// finder's printing of received text, and the simulator's service agent, directory agent and
+// search filters.
 // The first byte picks how the rest is used.
 #include "platform/slp/CSlpAttrList.h"
 #include "platform/slp/CSlpMessageCodec.h"
 #include "platform/slp/slp.h"
+#include "tools/array-sim/CSimDirectoryAgent.h"
 #include "tools/array-sim/CSimPredicate.h"
 #include "tools/array-sim/CSimSlpAgent.h"
 #include "tools/slpfind/CTerminalText.h"
@@ -38,6 +40,9 @@ void Messages(std::span<const std::uint8_t> bytes) {
     CSlpMessageCodec::DecodeAttrRqst(bytes, *header);
     CSlpMessageCodec::DecodeSrvTypeRqst(bytes, *header);
     CSlpMessageCodec::DecodeSrvTypeRply(bytes, *header);
+    CSlpMessageCodec::DecodeSrvReg(bytes, *header);
+    CSlpMessageCodec::DecodeSrvDeReg(bytes, *header);
+    CSlpMessageCodec::DecodeSrvAck(bytes, *header);
 }
 
 void Text(std::string_view text) {
@@ -77,6 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         array.SetAttribute("mac", "02:00:00:00:00:01");
         CSimSlpAgent::Answer(array, rest, (data[0] & 4) != 0, 1372);
         CSimSlpAgent::Garbage(rest);
+        CSimDirectoryAgent directory("10.77.0.2", "default", 1);
+        const auto now = CSimDirectoryAgent::Clock::now();
+        directory.Answer(rest, (data[0] & 4) != 0, 1372, now);
+        directory.Answer(rest, false, 0, now);
         break;
     }
     }

@@ -335,10 +335,13 @@ protected:
         m_agents = std::make_unique<CScriptedAgents>();
         Reopen("");
     }
-    // A new handle with these settings after the short multicast schedule of every test.
+    // A new handle with these settings after the short multicast schedule of every test. The
+    // scripted agents are no directory agents: looking for those is left out, so that each
+    // test sees only its own requests.
     void Reopen(const std::string& settings) {
         std::ofstream(m_config) << "net.slp.multicastTimeouts = 150,150,150,150,150\n"
                                    "net.slp.multicastMaximumWait = 3000\n"
+                                   "net.slp.activeDADetection = false\n"
                                 << settings;
         if (m_handle != nullptr) {
             SLPClose(m_handle);

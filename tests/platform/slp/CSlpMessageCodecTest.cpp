@@ -273,3 +273,60 @@ TEST(SlpMessageCodec, OverflowedReplyKeepsTheEntriesThatArrivedWhole) {
     ASSERT_EQ(reply->entries.size(), 1u);
     EXPECT_EQ(reply->entries[0].url, "service:raid.004417://10.0.0.5");
 }
+
+TEST(SlpMessageCodec, RegistrationsRoundTripAndEveryTruncationIsRefused) {
+    SlpHeader header = RequestHeader(9);
+    header.flags = kSlpFlagFresh;
+    Bytes reg = CSlpMessageCodec::Encode(header, SlpSrvReg{{300, "service:raid.004417://10.0.0.5"},
+                                                           "service:raid.004417",
+                                                           "default",
+                                                           "(mac=02:00:00:00:00:01),(type=SAN)"});
+    Bytes dereg = CSlpMessageCodec::Encode(
+        header, SlpSrvDeReg{"default", {0, "service:raid.004417://10.0.0.5"}, "type"});
+    Bytes ack = CSlpMessageCodec::Encode(header, SlpSrvAck{13});
+
+    auto regHeader = CSlpMessageCodec::DecodeHeader(reg);
+    ASSERT_TRUE(regHeader);
+    EXPECT_EQ(regHeader->function, SlpFunction::SrvReg);
+    EXPECT_EQ(regHeader->flags, kSlpFlagFresh);
+    auto srvReg = CSlpMessageCodec::DecodeSrvReg(reg, *regHeader);
+    ASSERT_TRUE(srvReg);
+    EXPECT_EQ(srvReg->entry.lifetime, 300);
+    EXPECT_EQ(srvReg->entry.url, "service:raid.004417://10.0.0.5");
+    EXPECT_EQ(srvReg->serviceType, "service:raid.004417");
+    EXPECT_EQ(srvReg->scopeList, "default");
+    EXPECT_EQ(srvReg->attrList, "(mac=02:00:00:00:00:01),(type=SAN)");
+
+    auto deregHeader = CSlpMessageCodec::DecodeHeader(dereg);
+    ASSERT_TRUE(deregHeader);
+    auto srvDeReg = CSlpMessageCodec::DecodeSrvDeReg(dereg, *deregHeader);
+    ASSERT_TRUE(srvDeReg);
+    EXPECT_EQ(srvDeReg->scopeList, "default");
+    EXPECT_EQ(srvDeReg->entry.url, "service:raid.004417://10.0.0.5");
+    EXPECT_EQ(srvDeReg->tagList, "type");
+
+    auto ackHeader = CSlpMessageCodec::DecodeHeader(ack);
+    ASSERT_TRUE(ackHeader);
+    EXPECT_EQ(CSlpMessageCodec::DecodeSrvAck(ack, *ackHeader)->errorCode, 13);
+
+    // A length that agrees with a cut body must not make a cut message readable.
+    for (const Bytes& whole : {reg, dereg, ack}) {
+        for (std::size_t size = 5; size < whole.size(); ++size) {
+            Bytes cut(whole.begin(), whole.begin() + static_cast<long>(size));
+            SetLength(cut);
+            auto cutHeader = CSlpMessageCodec::DecodeHeader(cut);
+            if (!cutHeader) {
+                continue;
+            }
+            EXPECT_FALSE(CSlpMessageCodec::DecodeSrvReg(cut, *cutHeader) &&
+                         cutHeader->function == SlpFunction::SrvReg)
+                << size;
+            EXPECT_FALSE(CSlpMessageCodec::DecodeSrvDeReg(cut, *cutHeader) &&
+                         cutHeader->function == SlpFunction::SrvDeReg)
+                << size;
+            EXPECT_FALSE(CSlpMessageCodec::DecodeSrvAck(cut, *cutHeader) &&
+                         cutHeader->function == SlpFunction::SrvAck)
+                << size;
+        }
+    }
+}

@@ -1,8 +1,11 @@
-// The configuration reader, service URLs and the entry points that need no network.
+// The configuration reader, service URLs, the directory agents' list and the entry points
+// that need no network.
 #include "platform/slp/CSlpConfig.h"
+#include "platform/slp/CSlpDirectoryAgents.h"
 #include "platform/slp/CSlpServiceUrl.h"
 #include "platform/slp/slp.h"
 
+#include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -19,6 +22,8 @@ TEST(SlpConfig, DefaultsAreThoseOfAnSlpInstallation) {
     EXPECT_FALSE(config.m_bBroadcastOnly);
     EXPECT_EQ(config.m_strBroadcastAddr, "255.255.255.255");
     EXPECT_TRUE(config.m_listDAAddresses.empty());
+    EXPECT_TRUE(config.m_bActiveDADetection);
+    EXPECT_EQ(config.m_nDAActiveDiscoveryInterval, 900);
 }
 
 TEST(SlpConfig, PropertiesAreRead) {
@@ -33,7 +38,9 @@ TEST(SlpConfig, PropertiesAreRead) {
                                              "net.slp.unicastTimeouts = 100,200\n"
                                              "net.slp.MTU = 9000\n"
                                              "net.slp.isBroadcastOnly = TRUE\n"
-                                             "net.slp.broadcastAddr = 10.0.255.255\n");
+                                             "net.slp.broadcastAddr = 10.0.255.255\n"
+                                             "net.slp.activeDADetection = no\n"
+                                             "net.slp.DAActiveDiscoveryInterval = 0\n");
     EXPECT_EQ(config.m_nPort, 1427);
     EXPECT_EQ(config.m_listDAAddresses, (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
     EXPECT_EQ(config.m_listInterfaces, (std::vector<std::string>{"10.0.0.5"}));
@@ -45,12 +52,15 @@ TEST(SlpConfig, PropertiesAreRead) {
     EXPECT_EQ(config.m_nMTU, 9000);
     EXPECT_TRUE(config.m_bBroadcastOnly);
     EXPECT_EQ(config.m_strBroadcastAddr, "10.0.255.255");
+    EXPECT_FALSE(config.m_bActiveDADetection);
+    EXPECT_EQ(config.m_nDAActiveDiscoveryInterval, 0);
 }
 
 TEST(SlpConfig, BadValuesKeepTheDefaults) {
     CSlpConfig config = CSlpConfig::FromText(
         "net.slp.port = 0\nnet.slp.multicastTTL = 300\nnet.slp.multicastTimeouts = 100,x\n"
         "net.slp.MTU = big\nnet.slp.isBroadcastOnly = maybe\nnet.slp.multicastMaximumWait=-5\n"
+        "net.slp.activeDADetection = sometimes\nnet.slp.DAActiveDiscoveryInterval = 70000\n"
         "no equals sign here\n= value without name\n");
     CSlpConfig defaults;
     EXPECT_EQ(config.m_nPort, defaults.m_nPort);
@@ -59,6 +69,8 @@ TEST(SlpConfig, BadValuesKeepTheDefaults) {
     EXPECT_EQ(config.m_nMTU, defaults.m_nMTU);
     EXPECT_EQ(config.m_bBroadcastOnly, defaults.m_bBroadcastOnly);
     EXPECT_EQ(config.m_nMulticastMaximumWait, defaults.m_nMulticastMaximumWait);
+    EXPECT_EQ(config.m_bActiveDADetection, defaults.m_bActiveDADetection);
+    EXPECT_EQ(config.m_nDAActiveDiscoveryInterval, defaults.m_nDAActiveDiscoveryInterval);
 }
 
 TEST(SlpConfig, TheEnvironmentNamesTheFile) {
@@ -112,4 +124,49 @@ TEST(SlpOpen, OnlySynchronousHandlesAndSaneArguments) {
     EXPECT_EQ(SLPFindSrvs(handle, "service:x", "default", "", nullptr, nullptr), SLP_PARAMETER_BAD);
     EXPECT_EQ(SLPFindSrvs(nullptr, "service:x", "default", "", never, nullptr), SLP_PARAMETER_BAD);
     SLPClose(handle);
+}
+
+TEST(SlpDirectoryAgents, AdvertsAddUpdateAndRemoveAgents) {
+    CSlpDirectoryAgents agents;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "10.0.0.7", &from.sin_addr);
+    // The URL names the agent; the sender's address stands in for a host name.
+    agents.Learn({0, 100, "service:directory-agent://10.0.0.2", "Default, other", "", ""}, from,
+                 427);
+    agents.Learn({0, 200, "service:directory-agent://da.example", "default", "", ""}, from, 427);
+    agents.Learn({4, 300, "service:directory-agent://10.0.0.3", "default", "", ""}, from, 427);
+    std::vector<SlpDirectoryAgent> known = agents.Known();
+    ASSERT_EQ(known.size(), 2u) << "an advert with an error code is no agent";
+    char text[INET_ADDRSTRLEN] = {};
+    EXPECT_STREQ(::inet_ntop(AF_INET, &known[0].address.sin_addr, text, sizeof text), "10.0.0.2");
+    EXPECT_EQ(ntohs(known[0].address.sin_port), 427);
+    EXPECT_EQ(known[0].scopes, (std::vector<std::string>{"default", "other"}));
+    EXPECT_STREQ(::inet_ntop(AF_INET, &known[1].address.sin_addr, text, sizeof text), "10.0.0.7");
+
+    // A reboot updates the agent in place; a timestamp of 0 means it is going down.
+    agents.Learn({0, 101, "service:directory-agent://10.0.0.2", "default", "", ""}, from, 427);
+    known = agents.Known();
+    ASSERT_EQ(known.size(), 2u);
+    EXPECT_EQ(known[0].bootTimestamp, 101u);
+    agents.Learn({0, 0, "service:directory-agent://10.0.0.2", "default", "", ""}, from, 427);
+    ASSERT_EQ(agents.Known().size(), 1u);
+    agents.Failed(from);
+    EXPECT_TRUE(agents.Known().empty());
+}
+
+TEST(SlpDirectoryAgents, WithoutActiveDetectionOnlyTheConfiguredAgentsAreAsked) {
+    CSlpDirectoryAgents agents;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    agents.Learn({0, 100, "service:directory-agent://10.0.0.2", "default", "", ""}, from, 427);
+    for (const char* off :
+         {"net.slp.activeDADetection = false\n", "net.slp.DAActiveDiscoveryInterval = 0\n"}) {
+        CSlpConfig config =
+            CSlpConfig::FromText(std::string("net.slp.DAAddresses = 10.0.0.9, bad\n") + off);
+        std::vector<sockaddr_in> asked = agents.For(config, "en", "default");
+        ASSERT_EQ(asked.size(), 1u) << off;
+        char text[INET_ADDRSTRLEN] = {};
+        EXPECT_STREQ(::inet_ntop(AF_INET, &asked[0].sin_addr, text, sizeof text), "10.0.0.9");
+    }
 }
