@@ -52,6 +52,8 @@ CListCtrl::CListCtrl(QWidget* parent) : QTableView(parent), m_model(this) {
     columns->setStretchLastSection(false);
     columns->setSectionResizeMode(QHeaderView::Interactive);
     columns->setFixedHeight(textHeight + kHeaderPadding);
+    // An empty strip of heading reads as a fault; it shows with the first column.
+    columns->hide();
 }
 
 bool CListCtrl::InsertColumn(const QString& heading, EColumnAlign align, int nWidth) {
@@ -59,6 +61,7 @@ bool CListCtrl::InsertColumn(const QString& heading, EColumnAlign align, int nWi
         return false;
     }
     setColumnWidth(static_cast<int>(m_model.ColumnCount() - 1), nWidth);
+    horizontalHeader()->show();
     return true;
 }
 
