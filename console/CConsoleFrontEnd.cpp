@@ -19,6 +19,21 @@
 namespace {
 
 constexpr int kExitSocketLayer = 1;
+// More nested boxes and dialogs than this are not open at once.
+constexpr int kMaxNestedWindows = 64;
+
+// A stop signal closes whatever is open above the main window (an About box, the Login
+// Dialog, message boxes), so that their loops return, and then ends the main window's run.
+void CloseFromSignal(COrvaneSrvDlg& dialog) {
+    for (int i = 0; i < kMaxNestedWindows; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal == &dialog) {
+            break;
+        }
+        modal->close();
+    }
+    dialog.EndDialog(CDialog::IDCANCEL);
+}
 
 } // namespace
 
@@ -63,7 +78,7 @@ int CConsoleFrontEnd::Run(int argc, char** argv) {
                      "window forward\n",
                      socketFile.c_str());
     }
-    stopSignals.OnStop([&dialog] { dialog.EndDialog(CDialog::IDCANCEL); });
+    stopSignals.OnStop([&dialog] { CloseFromSignal(dialog); });
     dialog.DoModal();
     return 0;
 }
