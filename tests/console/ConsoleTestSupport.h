@@ -13,15 +13,17 @@
 // Calls act with the modal window once it is up (from inside its loop).
 template <typename Dialog>
 void WhenModal(std::function<void(Dialog&)> act) {
+    // Each pending poll holds the poller; the poller only looks at itself weakly.
     auto poll = std::make_shared<std::function<void()>>();
-    *poll = [act, poll] {
+    std::weak_ptr<std::function<void()>> self = poll;
+    *poll = [act, self] {
         if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
             act(*dialog);
-            return;
+        } else if (auto again = self.lock()) {
+            QTimer::singleShot(1, [again] { (*again)(); });
         }
-        QTimer::singleShot(1, *poll);
     };
-    QTimer::singleShot(0, *poll);
+    QTimer::singleShot(0, [poll] { (*poll)(); });
 }
 
 // A main window whose boxes are answered (and recorded) by the test.
