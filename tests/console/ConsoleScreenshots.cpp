@@ -1,11 +1,15 @@
 // Renders the console's windows to PNG files, as an operator would see them: the main window with
 // the System tab (a few servers in the list) and with the Account tab, the window menu open, the
-// Login Dialog and the About box. Runs on Qt's offscreen platform; the folder is its argument.
+// Login Dialog, the About box and the program icon. Runs on Qt's offscreen platform; the folder
+// is its argument.
 #include "console/CAboutDlg.h"
 #include "console/CLoginDlg.h"
 #include "console/COrvaneSrvDlg.h"
 #include "console/ConsoleLook.h"
 #include "platform/ui/CListCtrl.h"
+#include "platform/ui/IconFromSvg.h"
+#include "resources/ProgramIcon.h"
+#include "resources/ResourceIds.h"
 #include "tests/support/CTempDir.h"
 
 #include <QApplication>
@@ -18,6 +22,8 @@
 #include <string>
 
 namespace {
+
+constexpr int kIconPreview = 128;
 
 struct CFakeServer {
     const char16_t* ip;
@@ -114,5 +120,6 @@ int main(int argc, char** argv) {
         ok &= Save(about.grab(), dir, "about-box.png");
         dialog.DestroyWindow();
     }
+    ok &= Save(PixmapFromSvg(IconSvg(IDR_MAINFRAME), kIconPreview), dir, "program-icon.png");
     return ok ? 0 : 1;
 }
