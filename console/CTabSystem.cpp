@@ -11,13 +11,13 @@
 
 namespace {
 
-struct CColumnSpec {
+struct CColumnLayout {
     int nHeading;
     EColumnAlign align;
     int nWidth; // pixels of the design font
 };
 
-constexpr std::array<CColumnSpec, kServerColumnCount> kColumns = {{
+constexpr std::array<CColumnLayout, kServerColumnCount> kColumns = {{
     {IDS_COL_IP_ADDRESS, EColumnAlign::Center, 100},
     {IDS_COL_SYSTEM_NAME, EColumnAlign::Left, 120},
     {IDS_COL_PRODUCT, EColumnAlign::Left, 110},
@@ -36,7 +36,7 @@ CTabSystem::CTabSystem(IMessageBoxes& boxes)
     : CDialogPage(*FindDialogTemplate(IDD_TAB_SYSTEM)), m_boxes(boxes) {}
 
 void CTabSystem::InsertColumns() {
-    for (const CColumnSpec& column : kColumns) {
+    for (const CColumnLayout& column : kColumns) {
         m_listServers->InsertColumn(
             QString::fromStdU16String(std::u16string(LoadString(column.nHeading))), column.align,
             Units().DesignPixels(column.nWidth));
