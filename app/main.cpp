@@ -1,13 +1,38 @@
-// OrvaneSrv: the directory, the credential service beside it, and the front end that runs them.
+// OrvaneSrv: the directory, the credential service beside it, and the front end that runs them:
+// the console window when there is a display, the headless runner when there is none.
 #include "app/CHeadlessRunner.h"
+#include "console/CConsoleFrontEnd.h"
 #include "core/COrvaneSrvApp.h"
 #include "service/CCredentialService.h"
 
-int main() {
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+bool HasDisplay() {
+    return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
     CCredentialService service;
-    COrvaneSrvApp app({
+    const COrvaneSrvApp::CServiceHooks hooks{
         [&service](COrvaneSrvCore& core) { service.StartCredentialServer(core); },
         [&service](COrvaneSrvCore&) { service.StopCredentialServer(); },
-    });
-    return CHeadlessRunner(app).Run();
+    };
+    COrvaneSrvApp app(hooks);
+    if (!HasDisplay()) {
+        std::fputs("OrvaneSrv: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); running "
+                   "without a window\n",
+                   stderr);
+        return CHeadlessRunner(app).Run();
+    }
+    return CConsoleFrontEnd(app, hooks).Run(argc, argv);
 }

@@ -7,7 +7,7 @@ packages=(
     libsqlite3-dev sqlite3 libcurl4-openssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     curl iproute2 procps nginx-light
-    qt6-base-dev fonts-dejavu-core xvfb xauth
+    qt6-base-dev qt6-svg-dev fonts-dejavu-core xvfb xauth
     chromium chromium-driver python3-selenium
 )
 

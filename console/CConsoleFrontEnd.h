@@ -1,0 +1,25 @@
+// The program with its window: one copy per user (a second copy brings the first one's window
+// forward and ends without reading the store), the socket layer check, then the main window run
+// modally until the operator closes it or a stop signal comes. Its interface knows nothing of Qt,
+// so that main() can choose between it and the headless runner.
+#pragma once
+
+#include "core/COrvaneSrvApp.h"
+
+#include <filesystem>
+
+class CConsoleFrontEnd {
+public:
+    // app: the instance lock; service: the credential service's start and stop.
+    CConsoleFrontEnd(COrvaneSrvApp& app, COrvaneSrvApp::CServiceHooks service);
+
+    // Answers the process exit status.
+    int Run(int argc, char** argv);
+
+    // Where a running copy listens for activation: beside the store and its instance lock.
+    static std::filesystem::path ActivationSocket(const std::filesystem::path& storeFile);
+
+private:
+    COrvaneSrvApp& m_app;
+    COrvaneSrvApp::CServiceHooks m_service;
+};

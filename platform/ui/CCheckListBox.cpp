@@ -1,0 +1,42 @@
+#include "platform/ui/CCheckListBox.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+CCheckListBox::CCheckListBox(QWidget* parent) : QListView(parent), m_model(true, this) {
+    setModel(&m_model);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformItemSizes(true);
+}
+
+std::u16string CCheckListBox::GetText(std::size_t index) const {
+    return index < m_model.Count() ? m_model.Text(index) : std::u16string();
+}
+
+void CCheckListBox::Toggle(const QModelIndex& index) {
+    if (index.isValid()) {
+        const auto row = static_cast<std::size_t>(index.row());
+        m_model.SetChecked(row, !m_model.Checked(row));
+    }
+}
+
+void CCheckListBox::mouseReleaseEvent(QMouseEvent* event) {
+    // The whole entry is the click target, not only its box; the view's own handling of the box
+    // is left out so that one click toggles once.
+    if (event->button() == Qt::LeftButton) {
+        Toggle(indexAt(event->position().toPoint()));
+        event->accept();
+        return;
+    }
+    QListView::mouseReleaseEvent(event);
+}
+
+void CCheckListBox::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space) {
+        Toggle(currentIndex());
+        event->accept();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}

@@ -1,0 +1,194 @@
+#include "platform/ui/CListCtrl.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+#include <algorithm>
+
+namespace {
+
+// Rows as tall as the text plus a little air, as report lists have always drawn them.
+constexpr int kRowPadding = 4;
+constexpr int kHeaderPadding = 6;
+
+Qt::Alignment ToQt(EColumnAlign align) {
+    switch (align) {
+    case EColumnAlign::Center:
+        return Qt::AlignHCenter;
+    case EColumnAlign::Right:
+        return Qt::AlignRight;
+    case EColumnAlign::Left:
+    default:
+        return Qt::AlignLeft;
+    }
+}
+
+} // namespace
+
+CListCtrl::CListCtrl(QWidget* parent) : QTableView(parent), m_model(this) {
+    setModel(&m_model);
+    setSortingEnabled(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setShowGrid(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setTextElideMode(Qt::ElideRight);
+
+    const int textHeight = fontMetrics().height();
+    QHeaderView* rows = verticalHeader();
+    rows->hide();
+    // Fixed, uniform row heights keep layout work independent of the number of rows.
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(textHeight + kRowPadding);
+
+    QHeaderView* columns = horizontalHeader();
+    columns->setSectionsClickable(false);
+    columns->setSortIndicatorShown(false);
+    columns->setHighlightSections(false);
+    columns->setStretchLastSection(false);
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    columns->setFixedHeight(textHeight + kHeaderPadding);
+    // An empty strip of heading reads as a fault; it shows with the first column.
+    columns->hide();
+}
+
+bool CListCtrl::InsertColumn(const QString& heading, EColumnAlign align, int nWidth) {
+    if (!m_model.AppendColumn(heading, ToQt(align))) {
+        return false;
+    }
+    setColumnWidth(static_cast<int>(m_model.ColumnCount() - 1), nWidth);
+    horizontalHeader()->show();
+    return true;
+}
+
+void CListCtrl::SetGridLines(bool bOn) {
+    setShowGrid(bOn);
+}
+
+void CListCtrl::SetFullRowSelect(bool bOn) {
+    setSelectionBehavior(bOn ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+}
+
+void CListCtrl::SetCheckBoxes(bool bOn) {
+    m_model.SetCheckBoxes(bOn);
+}
+
+void CListCtrl::SetSingleSelection(bool bSingle) {
+    setSelectionMode(bSingle ? QAbstractItemView::SingleSelection
+                             : QAbstractItemView::ExtendedSelection);
+}
+
+std::size_t CListCtrl::AppendItem(std::u16string_view text) {
+    return m_model.AppendRow({std::u16string(text)});
+}
+
+std::size_t CListCtrl::AppendItem(std::vector<std::u16string> cells) {
+    return m_model.AppendRow(std::move(cells));
+}
+
+void CListCtrl::DeleteItem(std::size_t row) {
+    const std::size_t rows[] = {row};
+    DeleteItems(rows);
+}
+
+void CListCtrl::DeleteItems(std::span<const std::size_t> rows) {
+    // Remember what a reset would lose, by the rows' places after the deletion.
+    const std::vector<std::size_t> selected = GetSelectedRows();
+    const std::size_t focus = GetFocusRow();
+    std::vector<std::size_t> gone(rows.begin(), rows.end());
+    std::sort(gone.begin(), gone.end());
+    gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+    auto newPlace = [&gone](std::size_t row) {
+        if (std::binary_search(gone.begin(), gone.end(), row)) {
+            return npos;
+        }
+        return row - static_cast<std::size_t>(std::lower_bound(gone.begin(), gone.end(), row) -
+                                              gone.begin());
+    };
+    if (!m_model.DeleteRows(rows)) {
+        return;
+    }
+    QItemSelection keep;
+    for (std::size_t row : selected) {
+        const std::size_t now = newPlace(row);
+        if (now != npos) {
+            const int r = static_cast<int>(now);
+            keep.select(m_model.index(r, 0), m_model.index(r, m_model.columnCount() - 1));
+        }
+    }
+    selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
+    if (focus != npos && newPlace(focus) != npos) {
+        SetFocusRow(newPlace(focus));
+    }
+}
+
+void CListCtrl::DeleteAllItems() {
+    m_model.Clear();
+}
+
+std::u16string CListCtrl::GetItemText(std::size_t row, std::size_t col) const {
+    if (row >= m_model.RowCount() || col >= m_model.ColumnCount()) {
+        return {};
+    }
+    return m_model.Cell(row, col);
+}
+
+void CListCtrl::SetItemText(std::size_t row, std::size_t col, std::u16string_view text) {
+    m_model.SetCell(row, col, text);
+}
+
+std::size_t CListCtrl::FindItem(std::size_t col, std::u16string_view text) const {
+    return m_model.FindRow(col, text);
+}
+
+std::vector<std::size_t> CListCtrl::GetSelectedRows() const {
+    std::vector<std::size_t> rows;
+    const QItemSelection selection = selectionModel()->selection();
+    for (const QItemSelectionRange& range : selection) {
+        for (int r = range.top(); r <= range.bottom(); ++r) {
+            rows.push_back(static_cast<std::size_t>(r));
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+void CListCtrl::SetSelected(std::size_t row, bool bSelected) {
+    if (row >= m_model.RowCount()) {
+        return;
+    }
+    const QModelIndex index = m_model.index(static_cast<int>(row), 0);
+    selectionModel()->select(
+        index, (bSelected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                   QItemSelectionModel::Rows);
+}
+
+void CListCtrl::SetFocusRow(std::size_t row) {
+    if (row < m_model.RowCount()) {
+        selectionModel()->setCurrentIndex(m_model.index(static_cast<int>(row), 0),
+                                          QItemSelectionModel::NoUpdate);
+    }
+}
+
+std::size_t CListCtrl::GetFocusRow() const {
+    const QModelIndex current = selectionModel()->currentIndex();
+    return current.isValid() ? static_cast<std::size_t>(current.row()) : npos;
+}
+
+void CListCtrl::mousePressEvent(QMouseEvent* event) {
+    m_bPressed = true;
+    QTableView::mousePressEvent(event);
+}
+
+void CListCtrl::mouseReleaseEvent(QMouseEvent* event) {
+    QTableView::mouseReleaseEvent(event);
+    if (m_bPressed) {
+        m_bPressed = false;
+        emit Clicked();
+    }
+}

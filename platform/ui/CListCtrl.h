@@ -1,0 +1,66 @@
+// A list in report mode: columns with a heading, an alignment and a width in pixels, optional grid
+// lines, whole-row selection and check boxes, single or multiple selection. Rows are appended and
+// deleted by index; columns that are searched often can be indexed. Backed by a CTextRowsModel, so
+// that 10,000 rows stay fast. A mouse click anywhere in the list (also on its empty part) is
+// reported after the list has handled it.
+#pragma once
+
+#include "platform/ui/CTextRowsModel.h"
+
+#include <QTableView>
+#include <span>
+#include <string>
+#include <vector>
+
+enum class EColumnAlign { Left, Center, Right };
+
+class CListCtrl : public QTableView {
+    Q_OBJECT
+public:
+    static constexpr std::size_t npos = CTextRows::npos;
+
+    explicit CListCtrl(QWidget* parent = nullptr);
+
+    // Columns are appended, before the first row.
+    bool InsertColumn(const QString& heading, EColumnAlign align, int nWidth);
+    void SetGridLines(bool bOn);
+    void SetFullRowSelect(bool bOn);
+    void SetCheckBoxes(bool bOn);
+    void SetSingleSelection(bool bSingle);
+    void IndexColumn(std::size_t col) { m_model.IndexColumn(col); }
+
+    std::size_t GetItemCount() const { return m_model.RowCount(); }
+    // Appends a row with text in column 0; answers its index.
+    std::size_t AppendItem(std::u16string_view text);
+    std::size_t AppendItem(std::vector<std::u16string> cells);
+    void DeleteItem(std::size_t row);
+    // Deletes the rows given (any order); the selection of the rows that stay is kept.
+    void DeleteItems(std::span<const std::size_t> rows);
+    void DeleteAllItems();
+    std::u16string GetItemText(std::size_t row, std::size_t col) const;
+    void SetItemText(std::size_t row, std::size_t col, std::u16string_view text);
+    std::size_t FindItem(std::size_t col, std::u16string_view text) const;
+
+    bool GetCheck(std::size_t row) const { return m_model.Checked(row); }
+    void SetCheck(std::size_t row, bool bChecked) { m_model.SetChecked(row, bChecked); }
+
+    // Selected rows, ascending.
+    std::vector<std::size_t> GetSelectedRows() const;
+    // Adds the row to the selection (or takes it away) without touching the others.
+    void SetSelected(std::size_t row, bool bSelected);
+    // Makes the row the focused (current) one, leaving the selection as it is.
+    void SetFocusRow(std::size_t row);
+    std::size_t GetFocusRow() const;
+
+signals:
+    // A mouse button was released over the list after a press in it.
+    void Clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    CTextRowsModel m_model;
+    bool m_bPressed = false;
+};

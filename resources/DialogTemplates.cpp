@@ -1,0 +1,122 @@
+// The console's dialog templates as data: places and sizes in dialog units of the dialog font.
+#include "resources/DialogTemplates.h"
+
+#include "resources/OrvaneVersion.h"
+#include "resources/ResourceIds.h"
+
+#include <array>
+
+namespace {
+
+using K = EControlKind;
+using S = EControlStyle;
+using D = EDialogStyle;
+
+constexpr std::u16string_view kFont = u"DejaVu Sans";
+constexpr int kPointSize = 8;
+constexpr int kNone = CControlTemplate::kStaticId;
+
+constexpr EDialogStyle kModal = D::Caption | D::SysMenu | D::ModalFrame | D::Centered;
+constexpr EDialogStyle kMain = kModal | D::MinimizeBox | D::AppWindow;
+constexpr EControlStyle kLineEdit = S::AutoHScroll | S::TabStop;
+constexpr EControlStyle kReportList = S::Border | S::NoSort | S::ShowSelAlways | S::TabStop;
+
+constexpr std::array kAbout = std::to_array<CControlTemplate>({
+    {IDC_ABOUT_ICON, K::Icon, u"", {14, 14, 21, 20}},
+    {IDC_ABOUT_VERSION, K::Label, u"Orvane-Srv Version " ORVANE_VERSION_TEXT, {42, 14, 155, 8}},
+    {IDC_ABOUT_PURPOSE, K::Label, u"Storage array credential server", {42, 26, 155, 8}},
+    {IDOK, K::DefPushButton, u"OK", {160, 42, 50, 14}, S::TabStop},
+});
+
+constexpr std::array kMain102 = std::to_array<CControlTemplate>({
+    {IDOK, K::DefPushButton, u"Exit", {383, 209, 50, 14}, S::TabStop},
+    {IDC_TAB, K::TabControl, u"", {7, 7, 426, 192}, S::TabStop},
+    {IDC_EXPORT, K::PushButton, u"Export", {293, 209, 50, 14}, S::TabStop},
+    {IDC_IMPORT, K::PushButton, u"Import", {228, 209, 50, 14}, S::TabStop},
+});
+
+constexpr std::array kSystem = std::to_array<CControlTemplate>({
+    {IDC_LIST_SERVERS, K::ListView, u"", {7, 7, 408, 138}, kReportList},
+    {IDC_REFRESH, K::PushButton, u"Refresh", {298, 154, 50, 14}, S::TabStop},
+    {IDC_LOGIN, K::PushButton, u"Login", {365, 154, 50, 14}, S::TabStop},
+});
+
+constexpr std::array kAccount = std::to_array<CControlTemplate>({
+    {kNone, K::GroupBox, u"Groups", {7, 7, 196, 161}},
+    {IDC_LIST_GROUPS, K::ListBox, u"", {13, 23, 130, 138}, S::Border | S::TabStop},
+    {IDC_ADD_GROUP, K::PushButton, u"Add Group", {153, 24, 50, 14}, S::TabStop},
+    {IDC_GROUP_PROPERTIES, K::PushButton, u"Properties", {153, 43, 50, 14}, S::TabStop},
+    {IDC_GROUP_DELETE, K::PushButton, u"Delete", {153, 62, 50, 14}, S::TabStop},
+    {IDC_GROUP_ACCESS, K::PushButton, u"Access", {153, 100, 50, 14}, S::TabStop},
+    {kNone, K::GroupBox, u"Users", {211, 7, 204, 87}},
+    {IDC_LIST_USERS, K::ListBox, u"", {222, 22, 133, 66}, S::Border | S::MultiToggle | S::TabStop},
+    {IDC_ADD_USER, K::PushButton, u"Add User", {365, 23, 50, 14}, S::TabStop},
+    {IDC_USER_PROPERTIES, K::PushButton, u"Properties", {365, 42, 50, 14}, S::TabStop},
+    {IDC_USER_DELETE, K::PushButton, u"Delete", {365, 62, 50, 14}, S::TabStop},
+    {IDC_LIST_ACCESS, K::ListView, u"", {212, 97, 203, 71}, kReportList},
+});
+
+constexpr std::array kLogin = std::to_array<CControlTemplate>({
+    {kNone, K::Label, u"Username", {7, 7, 60, 16}},
+    {IDC_ADMIN_USER, K::Edit, u"", {82, 7, 95, 14}, kLineEdit},
+    {kNone, K::Label, u"Password", {7, 29, 60, 16}},
+    {IDC_ADMIN_PASSWORD, K::Edit, u"", {82, 26, 95, 14}, kLineEdit | S::Password},
+    {IDOK, K::DefPushButton, u"OK", {46, 57, 50, 14}, S::TabStop},
+    {IDCANCEL, K::PushButton, u"Cancel", {119, 57, 50, 14}, S::TabStop},
+});
+
+constexpr std::array kAddUser = std::to_array<CControlTemplate>({
+    {kNone, K::Label, u"User Name", {30, 7, 62, 14}},
+    {IDC_USER_NAME, K::Edit, u"", {119, 7, 106, 14}, kLineEdit},
+    {kNone, K::Label, u"Password", {30, 28, 60, 14}},
+    {IDC_USER_PASSWORD, K::Edit, u"", {120, 26, 106, 14}, kLineEdit | S::Password},
+    {kNone, K::Label, u"Confirm Password", {30, 48, 73, 14}},
+    {IDC_USER_CONFIRM, K::Edit, u"", {120, 45, 106, 14}, kLineEdit | S::Password},
+    {kNone, K::Label, u"Groups", {31, 80, 73, 14}},
+    {IDC_CHECK_GROUPS, K::CheckListBox, u"", {119, 78, 107, 63}, S::Border | S::TabStop},
+    {IDOK, K::DefPushButton, u"OK", {51, 154, 50, 14}, S::TabStop},
+    {IDCANCEL, K::PushButton, u"Cancel", {143, 154, 50, 14}, S::TabStop},
+});
+
+constexpr std::array kAddGroup = std::to_array<CControlTemplate>({
+    {kNone, K::Label, u"Group Name", {7, 7, 54, 14}},
+    {IDC_GROUP_NAME, K::Edit, u"", {72, 7, 120, 14}, kLineEdit},
+    {kNone, K::Label, u"Users", {7, 36, 54, 14}},
+    {IDC_CHECK_USERS, K::CheckListBox, u"", {72, 34, 123, 70}, S::Border | S::TabStop},
+    {IDOK, K::DefPushButton, u"OK", {41, 132, 50, 14}, S::TabStop},
+    {IDCANCEL, K::PushButton, u"Cancel", {122, 132, 50, 14}, S::TabStop},
+});
+
+constexpr std::array kGroupAccess = std::to_array<CControlTemplate>({
+    {kNone, K::Label, u"Group Name", {7, 7, 61, 16}},
+    {IDC_ACCESS_GROUP_NAME, K::Edit, u"", {82, 7, 93, 14}, S::AutoHScroll | S::Disabled},
+    {IDC_ACCESS_SERVERS, K::ListView, u"", {7, 31, 429, 122}, kReportList | S::SingleSel},
+    {IDOK, K::DefPushButton, u"OK", {151, 159, 50, 14}, S::TabStop},
+    {IDCANCEL, K::PushButton, u"Cancel", {233, 159, 50, 14}, S::TabStop},
+});
+
+constexpr std::array kTemplates = std::to_array<CDialogTemplate>({
+    {IDD_ABOUTBOX, u"About Orvane-Srv", 217, 63, kModal, kFont, kPointSize, kAbout},
+    {IDD_ORVANESRV_DIALOG, u"Orvane-Srv", 440, 230, kMain, kFont, kPointSize, kMain102},
+    {IDD_TAB_SYSTEM, u"", 422, 175, D::Child, kFont, kPointSize, kSystem},
+    {IDD_TAB_ACCOUNT, u"", 422, 175, D::Child, kFont, kPointSize, kAccount},
+    {IDD_LOGIN, u"Login Dialog", 220, 78, kModal, kFont, kPointSize, kLogin},
+    {IDD_ADD_USER, u"Create New User", 265, 175, kModal, kFont, kPointSize, kAddUser},
+    {IDD_ADD_GROUP, u"Create New Group", 220, 153, kModal, kFont, kPointSize, kAddGroup},
+    {IDD_GROUP_ACCESS, u"Group Access Control", 443, 180, kModal, kFont, kPointSize, kGroupAccess},
+});
+
+} // namespace
+
+const CDialogTemplate* FindDialogTemplate(int id) {
+    for (const CDialogTemplate& t : kTemplates) {
+        if (t.nId == id) {
+            return &t;
+        }
+    }
+    return nullptr;
+}
+
+std::span<const CDialogTemplate> AllDialogTemplates() {
+    return kTemplates;
+}

@@ -1,0 +1,93 @@
+// Identifiers of the console's dialogs, controls, strings and icon. Dialog and control numbers are
+// the ones the console refers to; strings have numbers of their own.
+#pragma once
+
+// Dialogs.
+inline constexpr int IDD_ABOUTBOX = 100;
+inline constexpr int IDD_ORVANESRV_DIALOG = 102;
+inline constexpr int IDD_TAB_SYSTEM = 129;
+inline constexpr int IDD_TAB_ACCOUNT = 130;
+inline constexpr int IDD_LOGIN = 131;
+inline constexpr int IDD_ADD_USER = 133;
+inline constexpr int IDD_ADD_GROUP = 134;
+inline constexpr int IDD_GROUP_ACCESS = 135;
+
+// The program icon.
+inline constexpr int IDR_MAINFRAME = 128;
+
+// Buttons every dialog shares.
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+
+// Main window.
+inline constexpr int IDC_TAB = 1000;
+inline constexpr int IDC_EXPORT = 1026;
+inline constexpr int IDC_IMPORT = 1027;
+// About box: the version line and the line that says what the program is.
+inline constexpr int IDC_ABOUT_ICON = 1101;
+inline constexpr int IDC_ABOUT_VERSION = 1102;
+inline constexpr int IDC_ABOUT_PURPOSE = 1103;
+
+// System tab.
+inline constexpr int IDC_LIST_SERVERS = 1003;
+inline constexpr int IDC_LOGIN = 1004;
+inline constexpr int IDC_REFRESH = 1005;
+
+// Login Dialog.
+inline constexpr int IDC_ADMIN_USER = 1001;
+inline constexpr int IDC_ADMIN_PASSWORD = 1002;
+
+// Account tab.
+inline constexpr int IDC_ADD_USER = 1006;
+inline constexpr int IDC_ADD_GROUP = 1007;
+inline constexpr int IDC_LIST_USERS = 1009;
+inline constexpr int IDC_LIST_GROUPS = 1013;
+inline constexpr int IDC_GROUP_PROPERTIES = 1015;
+inline constexpr int IDC_GROUP_DELETE = 1016;
+inline constexpr int IDC_USER_PROPERTIES = 1017;
+inline constexpr int IDC_USER_DELETE = 1018;
+inline constexpr int IDC_LIST_ACCESS = 1021;
+inline constexpr int IDC_GROUP_ACCESS = 1023;
+
+// User and group dialogs.
+inline constexpr int IDC_USER_NAME = 1010;
+inline constexpr int IDC_USER_PASSWORD = 1011;
+inline constexpr int IDC_USER_CONFIRM = 1012;
+inline constexpr int IDC_GROUP_NAME = 1014;
+inline constexpr int IDC_CHECK_GROUPS = 1019;
+inline constexpr int IDC_CHECK_USERS = 1020;
+
+// Group access dialog.
+inline constexpr int IDC_ACCESS_GROUP_NAME = 1024;
+inline constexpr int IDC_ACCESS_SERVERS = 1025;
+
+// Strings with fixed numbers.
+inline constexpr int IDS_ABOUTBOX = 101;
+inline constexpr int IDS_FILE_FILTER = 102;
+inline constexpr int IDS_SOCKETS_INIT_FAILED = 103;
+inline constexpr int IDS_DEFAULT_EXT = 104;
+inline constexpr int IDS_CREATE_CONFIG_FAILED = 106;
+inline constexpr int IDS_OPEN_CONFIG_FAILED = 107;
+// The console's other fixed texts.
+inline constexpr int IDS_TAB_SYSTEM = 200;
+inline constexpr int IDS_TAB_ACCOUNT = 201;
+inline constexpr int IDS_SETTIMER_FAILED = 202;
+inline constexpr int IDS_YES = 203;
+inline constexpr int IDS_NO = 204;
+inline constexpr int IDS_LOGGING = 205;
+inline constexpr int IDS_NONE = 206; // "--"
+inline constexpr int IDS_SURE_TO_DELETE = 207;
+inline constexpr int IDS_USER_PROPERTIES = 208;
+inline constexpr int IDS_GROUP_PROPERTIES = 209;
+inline constexpr int IDS_USER_NAME_EMPTY = 210;
+inline constexpr int IDS_USER_EXISTS = 211;
+inline constexpr int IDS_PASSWORD_MISMATCH = 212;
+inline constexpr int IDS_GROUP_NAME_EMPTY = 213;
+inline constexpr int IDS_GROUP_EXISTS = 214;
+inline constexpr int IDS_COL_IP_ADDRESS = 220;
+inline constexpr int IDS_COL_SYSTEM_NAME = 221;
+inline constexpr int IDS_COL_PRODUCT = 222;
+inline constexpr int IDS_COL_FIRMWARE = 223;
+inline constexpr int IDS_COL_MAC_ADDRESS = 224;
+inline constexpr int IDS_COL_AUTH = 225;
+inline constexpr int IDS_ALREADY_RUNNING = 230;

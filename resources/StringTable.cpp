@@ -1,0 +1,51 @@
+// The console's fixed texts, used exactly as they stand.
+#include "resources/StringTable.h"
+
+#include "resources/ResourceIds.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view>>({
+    {IDS_ABOUTBOX, u"&About Orvane-Srv..."},
+    {IDS_FILE_FILTER, u"Orvane-Srv Files, (*.ovx)|*.ovx|All Files (*.*)|*.*||"},
+    {IDS_SOCKETS_INIT_FAILED, u"Windows sockets initialization failed."},
+    {IDS_DEFAULT_EXT, u"*.ovx"},
+    {IDS_CREATE_CONFIG_FAILED, u"Failed to create a new Configuration File."},
+    {IDS_OPEN_CONFIG_FAILED, u"Failed to open Configuration File."},
+    {IDS_TAB_SYSTEM, u"System"},
+    {IDS_TAB_ACCOUNT, u"Account"},
+    {IDS_SETTIMER_FAILED, u"SetTimer failed"},
+    {IDS_YES, u"Yes"},
+    {IDS_NO, u"No"},
+    {IDS_LOGGING, u"Logging"},
+    {IDS_NONE, u"--"},
+    {IDS_SURE_TO_DELETE, u"Sure to delete?"},
+    {IDS_USER_PROPERTIES, u"User Properties"},
+    {IDS_GROUP_PROPERTIES, u"Group Properties"},
+    {IDS_USER_NAME_EMPTY, u"The user name is empty!"},
+    {IDS_USER_EXISTS, u"This user is already exist!"},
+    {IDS_PASSWORD_MISMATCH, u"Password is not match"},
+    {IDS_GROUP_NAME_EMPTY, u"The group name is empty!"},
+    {IDS_GROUP_EXISTS, u"This group is already exist!"},
+    {IDS_COL_IP_ADDRESS, u"IP address"},
+    {IDS_COL_SYSTEM_NAME, u"System name"},
+    {IDS_COL_PRODUCT, u"Product"},
+    {IDS_COL_FIRMWARE, u"Firmware ver."},
+    {IDS_COL_MAC_ADDRESS, u"MAC address"},
+    {IDS_COL_AUTH, u"Auth"},
+    {IDS_ALREADY_RUNNING, u"OrvaneSrv is already running for this user."},
+});
+
+} // namespace
+
+std::u16string_view LoadString(int id) {
+    for (const auto& [nId, text] : kStrings) {
+        if (nId == id) {
+            return text;
+        }
+    }
+    return {};
+}

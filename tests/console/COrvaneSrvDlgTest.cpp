@@ -1,0 +1,201 @@
+// The main window: its start-up and shutdown order, the window menu with the About entry last,
+// bringing it forward, message boxes from workers at shutdown, and the socket layer check.
+#include "console/CAboutDlg.h"
+#include "console/SocketLayerCheck.h"
+#include "resources/ResourceIds.h"
+#include "tests/console/ConsoleTestSupport.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QTest>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+TEST(MainWindow, StartsAndStopsInItsFixedOrder) {
+    std::vector<std::string> steps;
+    COrvaneSrvDlg* window = nullptr;
+    CTestMainWindow dialog({
+        [&](COrvaneSrvCore& core) {
+            // Last: the pages exist and the built-in accounts too.
+            steps.push_back("service start");
+            EXPECT_NE(window->TabSystem(), nullptr);
+            EXPECT_NE(window->TabAccount(), nullptr);
+            EXPECT_TRUE(core.m_mapUsers.contains(u"admin"));
+            EXPECT_TRUE(core.m_mapGroups.contains(u"Everyone"));
+        },
+        [&](COrvaneSrvCore& core) {
+            // First: pages and records are all still there.
+            steps.push_back("service stop");
+            EXPECT_NE(window->TabSystem(), nullptr);
+            EXPECT_TRUE(core.m_mapUsers.contains(u"admin"));
+        },
+    });
+    window = &*dialog;
+    dialog->SetSystemTabHooks({
+        .startFirstPass =
+            [&] {
+                // The System page starts discovery before the Account page exists.
+                steps.push_back("first pass");
+                EXPECT_EQ(window->TabAccount(), nullptr);
+                EXPECT_FALSE(window->Core().m_mapUsers.contains(u"admin"));
+            },
+    });
+    dialog->Create();
+    EXPECT_EQ(steps, (std::vector<std::string>{"first pass", "service start"}));
+    CXTabCtrl& tabs = dialog->TabCtrl();
+    ASSERT_EQ(tabs.count(), 2);
+    EXPECT_EQ(tabs.tabText(0), "System");
+    EXPECT_EQ(tabs.tabText(1), "Account");
+    EXPECT_EQ(tabs.Page(0), dialog->TabSystem());
+    EXPECT_EQ(tabs.tabRect(0).width(), COrvaneSrvDlg::kMinTabWidth);
+    EXPECT_EQ(tabs.CaptionColor(0), QColor(0, 0, 255));
+    EXPECT_EQ(dialog->windowTitle(), "Orvane-Srv");
+    EXPECT_FALSE(dialog->windowIcon().isNull());
+    EXPECT_TRUE(dialog->TabSystem()->IsTimerSet(CTabSystem::kDiscoveryTimerId));
+
+    dialog->DestroyWindow();
+    EXPECT_EQ(steps.back(), "service stop");
+    EXPECT_EQ(dialog->TabSystem(), nullptr);
+    EXPECT_EQ(dialog->TabAccount(), nullptr);
+    EXPECT_TRUE(dialog->Core().m_mapUsers.empty());
+    dialog->DestroyWindow(); // once only
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), "service stop"), 1);
+}
+
+TEST(MainWindow, ExitEnterEscAndTheCloseBoxEndTheModalRun) {
+    for (int way = 0; way < 4; ++way) {
+        CTestMainWindow dialog;
+        WhenModal<COrvaneSrvDlg>([way](COrvaneSrvDlg& d) {
+            switch (way) {
+            case 0:
+                qobject_cast<QPushButton*>(d.GetDlgItem(IDOK))->click();
+                break;
+            case 1:
+                QTest::keyClick(&d, Qt::Key_Return);
+                break;
+            case 2:
+                QTest::keyClick(&d, Qt::Key_Escape);
+                break;
+            default:
+                d.close();
+                break;
+            }
+        });
+        const int result = dialog->DoModal();
+        EXPECT_EQ(result, way < 2 ? CDialog::IDOK : CDialog::IDCANCEL) << way;
+        EXPECT_EQ(dialog->TabSystem(), nullptr) << "shut down after the run, way " << way;
+    }
+}
+
+TEST(MainWindow, TheAboutEntryIsTheLastMenuItemAfterASeparatorAndOpensAFreshBox) {
+    CTestMainWindow dialog;
+    dialog->Create();
+    const QList<QAction*> actions = dialog->WindowMenu().Menu().actions();
+    ASSERT_GE(actions.size(), 2);
+    EXPECT_EQ(actions.back()->text(), "&About Orvane-Srv...");
+    EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+
+    std::vector<QString> versions;
+    for (int i = 0; i < 2; ++i) {
+        WhenModal<CAboutDlg>([&](CAboutDlg& about) {
+            versions.push_back(QString::fromStdU16String(about.GetDlgItemText(IDC_ABOUT_VERSION)));
+            QTest::keyClick(&about, Qt::Key_Escape);
+        });
+        actions.back()->trigger();
+    }
+    ASSERT_EQ(versions.size(), 2u);
+    EXPECT_TRUE(versions[0].startsWith("Orvane-Srv Version "));
+    dialog->DestroyWindow();
+}
+
+TEST(MainWindow, ARightClickOrAltSpaceOpensTheWindowMenu) {
+    CTestMainWindow dialog;
+    dialog->Create();
+    dialog->show();
+    QMenu& menu = dialog->WindowMenu().Menu();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            dialog->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&*dialog, &click);
+    EXPECT_TRUE(menu.isVisible());
+    menu.hide();
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&*dialog));
+    QTest::keyClick(&*dialog, Qt::Key_Space, Qt::AltModifier);
+    EXPECT_TRUE(menu.isVisible());
+    menu.hide();
+    dialog->DestroyWindow();
+}
+
+TEST(MainWindow, ActivateBringsAMinimizedWindowBack) {
+    CTestMainWindow dialog;
+    dialog->Create();
+    dialog->showMinimized();
+    ASSERT_TRUE(dialog->isMinimized());
+    dialog->Activate();
+    EXPECT_FALSE(dialog->isMinimized());
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->DestroyWindow();
+}
+
+TEST(MainWindow, WorkersBoxesAreAnsweredThroughTheWindowAndReleasedAtShutdown) {
+    CTestMainWindow dialog;
+    dialog->Create();
+    std::atomic<bool> first{false};
+    std::thread answered([&] {
+        dialog->MessageBoxes()->Show(u"Not Support", u"10.1.1.1", EMessageIcon::Warning,
+                                     EMessageButtons::Ok);
+        first = true;
+    });
+    while (!first) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    answered.join();
+    ASSERT_EQ(dialog.Boxes().size(), 1u);
+    EXPECT_EQ(dialog.Boxes()[0].caption, u"10.1.1.1");
+    EXPECT_TRUE(dialog.Boxes()[0].bFromWorker);
+
+    // A box left open by the operator, and a worker still waiting to be heard, at shutdown.
+    dialog->MessageBoxes()->SetAnswerer([](const CMessageBoxRequest&) { return std::nullopt; });
+    std::atomic<int> released{0};
+    std::thread open([&] {
+        dialog->MessageBoxes()->Show(u"Authentication failed", u"10.1.1.2", EMessageIcon::Error,
+                                     EMessageButtons::Ok);
+        ++released;
+    });
+    while (dialog->MessageBoxes()->OpenCount() == 0) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    std::thread queued([&] {
+        dialog->MessageBoxes()->Show(u"Http Status Code: 500", u"10.1.1.3", EMessageIcon::Warning,
+                                     EMessageButtons::Ok);
+        ++released;
+    });
+    dialog->DestroyWindow();
+    open.join();
+    queued.join();
+    EXPECT_EQ(released.load(), 2);
+}
+
+TEST(SocketLayerCheck, AFailingSocketLayerShowsTheMessageAndStops) {
+    class CRecordingBoxes : public IMessageBoxes {
+    public:
+        std::vector<std::u16string> texts;
+        using IMessageBoxes::Show;
+        EMessageAnswer Show(std::u16string_view text, std::u16string_view caption, EMessageIcon,
+                            EMessageButtons) override {
+            texts.emplace_back(text);
+            EXPECT_EQ(caption, kProgramName);
+            return EMessageAnswer::Ok;
+        }
+    } boxes;
+    EXPECT_TRUE(CheckSocketLayer(boxes, [] { return true; }));
+    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_FALSE(CheckSocketLayer(boxes, [] { return false; }));
+    EXPECT_EQ(boxes.texts, std::vector<std::u16string>{u"Windows sockets initialization failed."});
+    EXPECT_TRUE(CanCreateSocket());
+}
+
+} // namespace

@@ -1,0 +1,125 @@
+// Renders the console's windows to PNG files, as an operator would see them: the main window with
+// the System tab (a few servers in the list) and with the Account tab, the window menu open, the
+// Login Dialog, the About box and the program icon. Runs on Qt's offscreen platform; the folder
+// is its argument.
+#include "console/CAboutDlg.h"
+#include "console/CLoginDlg.h"
+#include "console/COrvaneSrvDlg.h"
+#include "console/ConsoleLook.h"
+#include "platform/ui/CListCtrl.h"
+#include "platform/ui/IconFromSvg.h"
+#include "resources/ProgramIcon.h"
+#include "resources/ResourceIds.h"
+#include "tests/support/CTempDir.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <QPixmap>
+#include <array>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr int kIconPreview = 128;
+
+struct CFakeServer {
+    const char16_t* ip;
+    const char16_t* name;
+    const char16_t* product;
+    const char16_t* version;
+    const char16_t* mac;
+    const char16_t* auth;
+};
+
+constexpr std::array kServers = {
+    CFakeServer{u"192.168.10.21", u"array-rack1-a", u"Z220-S16", u"3.2.7", u"00:1B:4D:20:11:A1",
+                u"Yes"},
+    CFakeServer{u"192.168.10.22", u"array-rack1-b", u"Z220-S16", u"3.2.7", u"00:1B:4D:20:11:A2",
+                u"Yes"},
+    CFakeServer{u"192.168.10.35", u"backup-vault", u"VX2216I-D2", u"2.10.1", u"00:1B:4D:31:07:5C",
+                u"No"},
+    CFakeServer{u"192.168.10.40", u"lab-san-03", u"BrindleSAS618HS", u"1.4.0", u"00:1B:4D:44:9E:02",
+                u"Logging"},
+    CFakeServer{u"192.168.10.117", u"media-nas", u"NX400", u"5.0.2", u"00:1B:4D:52:C0:3F", u"No"},
+};
+
+bool Save(const QPixmap& pixmap, const QString& dir, const char* name) {
+    const QString file = dir + QLatin1Char('/') + QLatin1String(name);
+    const bool ok = pixmap.save(file, "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", file.toUtf8().constData());
+    return ok;
+}
+
+void FillSystemTab(CTabSystem& tab) {
+    for (const CFakeServer& s : kServers) {
+        const std::size_t row = tab.AppendRow(s.ip);
+        tab.SetCellText(row, EServerColumn::SystemName, s.name);
+        tab.SetCellText(row, EServerColumn::Product, s.product);
+        tab.SetCellText(row, EServerColumn::Version, s.version);
+        tab.SetCellText(row, EServerColumn::MAC, s.mac);
+        tab.SetCellText(row, EServerColumn::Auth, s.auth);
+    }
+    tab.SelectAndFocus(0);
+    tab.List().SetSelected(2, true);
+}
+
+// The window with its menu open beside it, as one picture.
+QPixmap WithMenu(COrvaneSrvDlg& dialog) {
+    const QPoint at(40, 30);
+    dialog.WindowMenu().Popup(dialog.mapToGlobal(at));
+    QApplication::processEvents();
+    QMenu& menu = dialog.WindowMenu().Menu();
+    const QPixmap window = dialog.grab();
+    const QPixmap popup = menu.grab();
+    QPixmap both(window.size());
+    both.fill(Qt::white);
+    QPainter painter(&both);
+    painter.drawPixmap(0, 0, window);
+    painter.drawPixmap(at, popup);
+    painter.end();
+    menu.hide();
+    return both;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ApplyConsoleLook(application);
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QDir().mkpath(dir);
+
+    CTempDir store;
+    bool ok = true;
+    {
+        COrvaneSrvDlg dialog(std::make_unique<CRegistryHive>(store / "registry.db"), {});
+        dialog.Create();
+        dialog.show();
+        FillSystemTab(*dialog.TabSystem());
+        QApplication::processEvents();
+        ok &= Save(dialog.grab(), dir, "main-system.png");
+        ok &= Save(WithMenu(dialog), dir, "main-window-menu.png");
+        dialog.TabCtrl().setCurrentIndex(1);
+        QApplication::processEvents();
+        ok &= Save(dialog.grab(), dir, "main-account.png");
+
+        CLoginDlg login(&dialog);
+        login.Create();
+        login.show();
+        QApplication::processEvents();
+        ok &= Save(login.grab(), dir, "login-dialog.png");
+
+        CAboutDlg about(&dialog);
+        about.Create();
+        about.show();
+        QApplication::processEvents();
+        ok &= Save(about.grab(), dir, "about-box.png");
+        dialog.DestroyWindow();
+    }
+    ok &= Save(PixmapFromSvg(IconSvg(IDR_MAINFRAME), kIconPreview), dir, "program-icon.png");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,47 @@
+// Helpers of the console tests: a main window over a store of its own, and the running of modal
+// dialogs without a human.
+#pragma once
+
+#include "console/COrvaneSrvDlg.h"
+#include "tests/support/CTempDir.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+// Calls act with the modal window once it is up (from inside its loop).
+template <typename Dialog>
+void WhenModal(std::function<void(Dialog&)> act) {
+    // Each pending poll holds the poller; the poller only looks at itself weakly.
+    auto poll = std::make_shared<std::function<void()>>();
+    std::weak_ptr<std::function<void()>> self = poll;
+    *poll = [act, self] {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+            act(*dialog);
+        } else if (auto again = self.lock()) {
+            QTimer::singleShot(1, [again] { (*again)(); });
+        }
+    };
+    QTimer::singleShot(0, [poll] { (*poll)(); });
+}
+
+// A main window whose boxes are answered (and recorded) by the test.
+class CTestMainWindow {
+public:
+    explicit CTestMainWindow(COrvaneSrvApp::CServiceHooks service = {})
+        : m_dialog(std::make_unique<CRegistryHive>(m_store / "registry.db"), std::move(service)) {
+        m_dialog.MessageBoxes()->SetAnswerer([this](const CMessageBoxRequest& r) {
+            m_boxes.push_back(r);
+            return std::optional(CQtMessageBoxes::DefaultAnswer(r.buttons));
+        });
+    }
+    COrvaneSrvDlg& operator*() { return m_dialog; }
+    COrvaneSrvDlg* operator->() { return &m_dialog; }
+    const std::vector<CMessageBoxRequest>& Boxes() const { return m_boxes; }
+
+private:
+    CTempDir m_store;
+    std::vector<CMessageBoxRequest> m_boxes;
+    COrvaneSrvDlg m_dialog;
+};

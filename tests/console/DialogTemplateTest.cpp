@@ -1,0 +1,95 @@
+// Every dialog template of the console built into a window: each control where its template puts
+// it, the window fixed at the template's size, the default button set.
+#include "platform/ui/CDialog.h"
+#include "platform/ui/CDialogPage.h"
+#include "resources/DialogTemplates.h"
+#include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace {
+
+void ExpectBuiltAsTemplate(const CDialogControls& controls, const QWidget& window) {
+    const CDialogTemplate& t = *controls.Template();
+    const CDialogUnits& units = controls.Units();
+    EXPECT_EQ(window.size(), QSize(units.X(t.cx), units.Y(t.cy))) << t.nId;
+    EXPECT_EQ(window.minimumSize(), window.maximumSize()) << t.nId << " must be fixed-size";
+    ASSERT_EQ(controls.Entries().size(), t.controls.size());
+    for (const CDialogControls::CEntry& entry : controls.Entries()) {
+        const CDluRect& r = entry.pTemplate->rect;
+        EXPECT_EQ(entry.pWidget->geometry(), units.ToPixels(r))
+            << "dialog " << t.nId << " control " << entry.pTemplate->nId;
+        EXPECT_EQ(entry.pWidget->isEnabled(),
+                  !HasStyle(entry.pTemplate->styles, EControlStyle::Disabled));
+    }
+}
+
+TEST(DialogTemplates, EveryDialogIsHeldWithDistinctControlIdentifiers) {
+    std::set<int> ids;
+    for (const CDialogTemplate& t : AllDialogTemplates()) {
+        ids.insert(t.nId);
+        std::set<int> controls;
+        for (const CControlTemplate& c : t.controls) {
+            if (c.nId != CControlTemplate::kStaticId) {
+                EXPECT_TRUE(controls.insert(c.nId).second) << t.nId << ": " << c.nId;
+            }
+            // Every control lies inside its dialog.
+            EXPECT_LE(c.rect.x + c.rect.cx, t.cx) << t.nId << ": " << c.nId;
+            EXPECT_LE(c.rect.y + c.rect.cy, t.cy) << t.nId << ": " << c.nId;
+        }
+        EXPECT_EQ(t.fontFamily, u"DejaVu Sans");
+        EXPECT_EQ(t.nPointSize, 8);
+    }
+    EXPECT_EQ(ids, (std::set<int>{100, 102, 129, 130, 131, 133, 134, 135}));
+    EXPECT_EQ(FindDialogTemplate(999), nullptr);
+}
+
+TEST(DialogTemplates, EveryTemplateBuildsToItsGeometry) {
+    for (const CDialogTemplate& t : AllDialogTemplates()) {
+        if (HasStyle(t.styles, EDialogStyle::Child)) {
+            QWidget parent;
+            CDialogPage page(t);
+            page.Create(parent);
+            ExpectBuiltAsTemplate(page.Controls(), page);
+        } else {
+            CDialog dialog(t);
+            dialog.Create();
+            ExpectBuiltAsTemplate(dialog.Controls(), dialog);
+            EXPECT_EQ(dialog.windowTitle().toStdU16String(), t.caption);
+            QPushButton* def = dialog.Controls().DefaultButton();
+            ASSERT_NE(def, nullptr) << t.nId;
+            EXPECT_EQ(def, dialog.GetDlgItem(IDOK)) << t.nId;
+        }
+    }
+}
+
+TEST(DialogTemplates, StylesReachTheControls) {
+    CDialog access(*FindDialogTemplate(IDD_GROUP_ACCESS));
+    access.Create();
+    auto* name = qobject_cast<QLineEdit*>(access.GetDlgItem(IDC_ACCESS_GROUP_NAME));
+    ASSERT_NE(name, nullptr);
+    EXPECT_FALSE(name->isEnabled());
+    CDialog user(*FindDialogTemplate(IDD_ADD_USER));
+    user.Create();
+    EXPECT_EQ(qobject_cast<QLineEdit*>(user.GetDlgItem(IDC_USER_PASSWORD))->echoMode(),
+              QLineEdit::Password);
+    EXPECT_EQ(qobject_cast<QLineEdit*>(user.GetDlgItem(IDC_USER_NAME))->echoMode(),
+              QLineEdit::Normal);
+}
+
+TEST(StringTable, HoldsTheNumberedTexts) {
+    EXPECT_EQ(LoadString(IDS_ABOUTBOX), u"&About Orvane-Srv...");
+    EXPECT_EQ(LoadString(IDS_FILE_FILTER),
+              u"Orvane-Srv Files, (*.ovx)|*.ovx|All Files (*.*)|*.*||");
+    EXPECT_EQ(LoadString(IDS_SOCKETS_INIT_FAILED), u"Windows sockets initialization failed.");
+    EXPECT_EQ(LoadString(IDS_DEFAULT_EXT), u"*.ovx");
+    EXPECT_EQ(LoadString(IDS_CREATE_CONFIG_FAILED), u"Failed to create a new Configuration File.");
+    EXPECT_EQ(LoadString(IDS_OPEN_CONFIG_FAILED), u"Failed to open Configuration File.");
+    EXPECT_EQ(LoadString(105), u"");
+}
+
+} // namespace

@@ -1,0 +1,195 @@
+// Smaller pieces of the Qt layer: dialog units from the font, timers by identifier, the file
+// dialogs, and the activation channel between two copies of the program.
+#include "platform/ui/CActivationChannel.h"
+#include "platform/ui/CDialogUnits.h"
+#include "platform/ui/CFileDialogs.h"
+#include "platform/ui/CTimerTable.h"
+#include "platform/ui/CWaitCursor.h"
+#include "tests/support/CTempDir.h"
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QLocalSocket>
+#include <QTimerEvent>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+TEST(DialogUnits, FollowTheDialogFontsMetrics) {
+    const CDialogTemplate dialog{1, u"", 100, 50, EDialogStyle::Child, u"DejaVu Sans", 8, {}};
+    const QFont font = CDialogUnits::FontOf(dialog);
+    ASSERT_EQ(QFontInfo(font).family(), "DejaVu Sans") << "fonts-dejavu-core is missing";
+    const CDialogUnits units(font);
+    const QFontMetrics metrics(font);
+    // Four units across are one average character, eight down one character height.
+    EXPECT_EQ(units.X(4), units.BaseX());
+    EXPECT_EQ(units.Y(8), metrics.height());
+    EXPECT_NEAR(units.BaseX(), metrics.averageCharWidth(), 1);
+    EXPECT_EQ(units.ToPixels({2, 4, 8, 16}),
+              QRect(units.X(2), units.Y(4), 2 * units.BaseX(), 2 * units.BaseY()));
+    // Rounding to the nearest pixel, halves away from zero.
+    EXPECT_EQ(units.X(1), (units.BaseX() * 2 + 4) / 8);
+    EXPECT_EQ(units.DesignPixels(CDialogUnits::kDesignBaseX * 10), units.BaseX() * 10);
+}
+
+class TimerHost : public QObject {
+public:
+    std::vector<int> ticks;
+    CTimerTable timers{*this};
+
+protected:
+    void timerEvent(QTimerEvent* event) override {
+        if (const auto id = timers.Identify(event->timerId())) {
+            ticks.push_back(*id);
+        }
+    }
+};
+
+TEST(TimerTable, TimersAreKnownByTheirIdentifiersAndCanFail) {
+    TimerHost host;
+    EXPECT_TRUE(host.timers.SetTimer(111, 30000));
+    EXPECT_TRUE(host.timers.SetTimer(1, 0));
+    EXPECT_TRUE(host.timers.IsSet(111));
+    while (host.ticks.empty()) {
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(host.ticks.front(), 1);
+    EXPECT_TRUE(host.timers.KillTimer(1));
+    EXPECT_FALSE(host.timers.KillTimer(1));
+    EXPECT_FALSE(host.timers.SetTimer(2, -1));
+    EXPECT_FALSE(host.timers.IsSet(2));
+
+    // A thread without an event loop cannot have timers.
+    std::atomic<bool> set{true};
+    std::thread([&] {
+        QObject receiver;
+        CTimerTable timers(receiver);
+        set = timers.SetTimer(3, 10);
+    }).join();
+    EXPECT_FALSE(set.load());
+}
+
+TEST(WaitCursor, IsShownForTheObjectsLifetime) {
+    {
+        CWaitCursor wait;
+        ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    }
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+// Answers the replace question with the answers given, in order, and counts the questions.
+class CScriptedBoxes : public IMessageBoxes {
+public:
+    std::vector<EMessageAnswer> answers;
+    std::vector<std::u16string> texts;
+    using IMessageBoxes::Show;
+    EMessageAnswer Show(std::u16string_view text, std::u16string_view, EMessageIcon,
+                        EMessageButtons) override {
+        texts.emplace_back(text);
+        const EMessageAnswer a = answers.empty() ? EMessageAnswer::Ok : answers.front();
+        if (!answers.empty()) {
+            answers.erase(answers.begin());
+        }
+        return a;
+    }
+};
+
+TEST(FileDialogs, SaveAddsTheExtensionAndAsksBeforeReplacingTheCompletedName) {
+    CTempDir dir;
+    dir.Write("conf.ovx", "old");
+    CScriptedBoxes boxes;
+    boxes.answers = {EMessageAnswer::No, EMessageAnswer::Yes};
+    CFileDialogs dialogs(u"Orvane-Srv Files, (*.ovx)|*.ovx|All Files (*.*)|*.*||", u"*.ovx", boxes);
+    int runs = 0;
+    QStringList filters;
+    dialogs.m_run = [&](QFileDialog& dialog) {
+        ++runs;
+        filters = dialog.nameFilters();
+        dialog.setDirectory(QString::fromStdString(dir.Path().string()));
+        dialog.selectFile(QStringLiteral("conf"));
+        return static_cast<int>(QDialog::Accepted);
+    };
+    const auto chosen = dialogs.GetSaveFileName(nullptr);
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, (dir.Path() / "conf.ovx").u16string());
+    // "No" to replacing sent the operator back to the dialog once.
+    EXPECT_EQ(runs, 2);
+    ASSERT_EQ(boxes.texts.size(), 2u);
+    EXPECT_EQ(boxes.texts[0], u"conf.ovx already exists.\nDo you want to replace it?");
+    EXPECT_EQ(filters, (QStringList{"Orvane-Srv Files, (*.ovx)", "All Files (*)"}));
+
+    // Open never asks, takes a name that does not exist, and a cancel gives nothing.
+    dialogs.m_run = [&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.fileMode(), QFileDialog::AnyFile);
+        dialog.setDirectory(QString::fromStdString(dir.Path().string()));
+        dialog.selectFile(QStringLiteral("missing"));
+        return static_cast<int>(QDialog::Accepted);
+    };
+    EXPECT_EQ(dialogs.GetOpenFileName(nullptr), (dir.Path() / "missing.ovx").u16string());
+    dialogs.m_run = [](QFileDialog&) { return static_cast<int>(QDialog::Rejected); };
+    EXPECT_FALSE(dialogs.GetSaveFileName(nullptr).has_value());
+    EXPECT_EQ(boxes.texts.size(), 2u);
+}
+
+class Activation : public ::testing::Test {
+protected:
+    // Runs a client on a thread of its own while this thread serves the channel.
+    bool ActivateFromAnotherThread(const std::function<bool()>& client) {
+        std::atomic<bool> finished{false};
+        bool result = false;
+        std::thread t([&] {
+            result = client();
+            finished = true;
+        });
+        while (!finished) {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        t.join();
+        return result;
+    }
+    CTempDir m_dir;
+    std::filesystem::path m_socket = m_dir / "instance.sock";
+};
+
+TEST_F(Activation, ARequestIsAnsweredAfterTheWindowCameForward) {
+    EXPECT_FALSE(CActivationChannel::ActivateRunning(m_socket, 200)); // nobody listens yet
+    m_dir.Write("instance.sock", "stale");                            // left by a copy that crashed
+    int activations = 0;
+    CActivationChannel channel;
+    ASSERT_TRUE(channel.Listen(m_socket, [&] { ++activations; }));
+    EXPECT_TRUE(ActivateFromAnotherThread(
+        [&] { return CActivationChannel::ActivateRunning(m_socket, 2000); }));
+    EXPECT_EQ(activations, 1);
+}
+
+TEST_F(Activation, AnythingButTheRequestIsDroppedUnanswered) {
+    int activations = 0;
+    CActivationChannel channel;
+    ASSERT_TRUE(channel.Listen(m_socket, [&] { ++activations; }));
+    for (const QByteArray& bytes : {QByteArray("activate\nactivate\n"), QByteArray("ACTIVATE\n"),
+                                    QByteArray(100, 'a'), QByteArray("activ")}) {
+        const bool answered = ActivateFromAnotherThread([&] {
+            QLocalSocket socket;
+            socket.connectToServer(QString::fromStdString(m_socket.string()));
+            if (!socket.waitForConnected(2000)) {
+                return true;
+            }
+            socket.write(bytes);
+            socket.waitForBytesWritten(2000);
+            if (bytes == "activ") {
+                socket.disconnectFromServer(); // a peer that stops half way
+                return false;
+            }
+            return socket.waitForReadyRead(300) && socket.bytesAvailable() > 0;
+        });
+        EXPECT_FALSE(answered) << bytes.constData();
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(activations, 0);
+}
+
+} // namespace
