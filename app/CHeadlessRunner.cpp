@@ -41,16 +41,22 @@ int CHeadlessRunner::Run() {
     CServerRowList rows;
     CStderrMessageBoxes boxes;
     std::unique_ptr<CServerDiscovery> discovery;
+    COrvaneSrvApp::CFrontEndSteps steps;
     // The first pass starts between the load of the directory and the built-in accounts.
-    CStartUpResult started =
-        m_app.StartUp(std::make_unique<CRegistryHive>(registryFile), [&](COrvaneSrvCore& core) {
-            discovery = std::make_unique<CServerDiscovery>(
-                core.m_mapServers, core.Guard(), rows, loop.Window(), CServerDiscovery::CHooks{});
-            discovery->StartFirstPass();
-        });
-    if (!started) {
-        // A pass thread still running reports to nobody; nothing waits for it.
+    steps.afterLoad = [&](COrvaneSrvCore& core) {
+        discovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), rows,
+                                                       loop.Window(), CServerDiscovery::CHooks{});
+        discovery->StartFirstPass();
+    };
+    steps.beforeFree = [&](COrvaneSrvCore&) {
+        // Whatever a running pass reports from now on goes nowhere; the SLP library's
+        // process-wide state is never destroyed, so the process may end while the pass thread
+        // still waits in it.
         loop.Window()->Close();
+        discovery.reset();
+    };
+    CStartUpResult started = m_app.StartUp(std::make_unique<CRegistryHive>(registryFile), steps);
+    if (!started) {
         std::fputs((Utf16ToUtf8(started.strError) + "\n").c_str(), stderr);
         return kStoreUnusableStatus;
     }
@@ -69,10 +75,6 @@ int CHeadlessRunner::Run() {
     });
     loop.Run();
     waiter.join();
-    // Whatever a running pass reports from now on goes nowhere; the SLP library's process-wide
-    // state is never destroyed, so the process may end while the pass thread still waits in it.
-    loop.Window()->Close();
-    discovery.reset();
-    m_app.ShutDown(std::move(started.pCore));
+    m_app.ShutDown(*started.pCore, steps);
     return 0;
 }

@@ -34,5 +34,5 @@ int main(int argc, char** argv) {
                    stderr);
         return CHeadlessRunner(app).Run();
     }
-    return CConsoleFrontEnd(app, hooks).Run(argc, argv);
+    return CConsoleFrontEnd(app).Run(argc, argv);
 }

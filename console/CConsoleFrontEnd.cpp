@@ -19,6 +19,8 @@
 namespace {
 
 constexpr int kExitSocketLayer = 1;
+// As the headless program: the directory store cannot be used.
+constexpr int kExitStoreUnusable = 2;
 // More nested boxes and dialogs than this are not open at once.
 constexpr int kMaxNestedWindows = 64;
 
@@ -37,8 +39,7 @@ void CloseFromSignal(COrvaneSrvDlg& dialog) {
 
 } // namespace
 
-CConsoleFrontEnd::CConsoleFrontEnd(COrvaneSrvApp& app, COrvaneSrvApp::CServiceHooks service)
-    : m_app(app), m_service(std::move(service)) {}
+CConsoleFrontEnd::CConsoleFrontEnd(COrvaneSrvApp& app) : m_app(app) {}
 
 std::filesystem::path CConsoleFrontEnd::ActivationSocket(const std::filesystem::path& storeFile) {
     return storeFile.parent_path() / "instance.sock";
@@ -70,7 +71,15 @@ int CConsoleFrontEnd::Run(int argc, char** argv) {
         }
     }
 
-    COrvaneSrvDlg dialog(std::make_unique<CRegistryHive>(storeFile), m_service);
+    COrvaneSrvDlg dialog(m_app, std::make_unique<CRegistryHive>(storeFile));
+    dialog.Create();
+    if (!dialog.StartUpError().empty()) {
+        // Nothing was written and nothing serves: say why and end.
+        dialog.MessageBoxes()->Show(dialog.StartUpError(), IMessageBoxes::kProgramName,
+                                    EMessageIcon::Error, EMessageButtons::Ok);
+        std::fprintf(stderr, "%s\n", Utf16ToUtf8(dialog.StartUpError()).c_str());
+        return kExitStoreUnusable;
+    }
     CActivationChannel activation;
     if (!activation.Listen(socketFile, [&dialog] { dialog.Activate(); })) {
         std::fprintf(stderr,

@@ -10,8 +10,8 @@
 
 class CConsoleFrontEnd {
 public:
-    // app: the instance lock; service: the credential service's start and stop.
-    CConsoleFrontEnd(COrvaneSrvApp& app, COrvaneSrvApp::CServiceHooks service);
+    // app: the instance lock and the start-up and shutdown order with the credential service.
+    explicit CConsoleFrontEnd(COrvaneSrvApp& app);
 
     // Answers the process exit status.
     int Run(int argc, char** argv);
@@ -21,5 +21,4 @@ public:
 
 private:
     COrvaneSrvApp& m_app;
-    COrvaneSrvApp::CServiceHooks m_service;
 };

@@ -7,6 +7,7 @@
 #include "resources/ProgramIcon.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+#include "storage/IsLoginEnabled.h"
 
 #include <QContextMenuEvent>
 
@@ -18,11 +19,9 @@ QString Text(int id) {
 
 } // namespace
 
-COrvaneSrvDlg::COrvaneSrvDlg(std::unique_ptr<CRegistryHive> hive,
-                             COrvaneSrvApp::CServiceHooks service)
+COrvaneSrvDlg::COrvaneSrvDlg(COrvaneSrvApp& app, std::unique_ptr<CRegistryHive> hive)
     : CDialog(*FindDialogTemplate(IDD_ORVANESRV_DIALOG)),
-      m_hIcon(IconFromSvg(IconSvg(IDR_MAINFRAME))),
-      m_pCore(std::make_unique<COrvaneSrvCore>(std::move(hive))), m_service(std::move(service)),
+      m_hIcon(IconFromSvg(IconSvg(IDR_MAINFRAME))), m_app(app), m_pHive(std::move(hive)),
       m_pBoxes(std::make_shared<CQtMessageBoxes>(m_windowThread.Queue())),
       m_pWindowMenu(std::make_unique<CWindowMenu>(*this, [this](int id) { OnSysCommand(id); })) {
     m_pBoxes->SetOwner(this);
@@ -49,36 +48,89 @@ bool COrvaneSrvDlg::OnInitDialog() {
     }
     setWindowIcon(m_hIcon);
 
-    // Users before groups: linking memberships depends on it.
-    m_pCore->LoadDirectory();
+    // Users before groups, the pages around the built-in accounts, the service last.
+    CStartUpResult started = m_app.StartUp(std::move(m_pHive), FrontEndSteps());
+    if (!started) {
+        m_strStartUpError = started.strError;
+        m_pCoreInUse = nullptr;
+        return true;
+    }
+    m_pCore = std::move(started.pCore);
+    m_pCoreInUse = m_pCore.get();
+    return true;
+}
 
+COrvaneSrvApp::CFrontEndSteps COrvaneSrvDlg::FrontEndSteps() {
+    COrvaneSrvApp::CFrontEndSteps steps;
+    steps.afterLoad = [this](COrvaneSrvCore& core) {
+        m_pCoreInUse = &core;
+        CreateSystemPage(core);
+    };
+    steps.beforeService = [this](COrvaneSrvCore& core) { CreateAccountPage(core); };
+    steps.beforeFree = [this](COrvaneSrvCore&) { DestroyPages(); };
+    return steps;
+}
+
+void COrvaneSrvDlg::CreateSystemPage(COrvaneSrvCore& core) {
     m_pTabSystem = std::make_unique<CTabSystem>(*m_pBoxes);
-    WireSystemTab(*m_pTabSystem);
+    m_pTabSystem->SetHooks(m_pSystemTabHooks ? *m_pSystemTabHooks
+                                             : WireSystemTab(*m_pTabSystem, core));
     m_pTabSystem->Create(*m_tabCtrl); // starts discovery
     m_tabCtrl->InsertPage(Text(IDS_TAB_SYSTEM), 0, m_pTabSystem.get());
+}
 
-    // After the directory load, so that only the missing built-in accounts are created.
-    m_pTabAccount = std::make_unique<CTabAccount>(*m_pCore);
+void COrvaneSrvDlg::CreateAccountPage(COrvaneSrvCore& core) {
+    m_pTabAccount = std::make_unique<CTabAccount>(core);
     m_pTabAccount->Create(*m_tabCtrl);
     m_tabCtrl->InsertPage(Text(IDS_TAB_ACCOUNT), 1, m_pTabAccount.get());
 
     m_tabCtrl->SetMinTabWidth(kMinTabWidth);
     m_tabCtrl->SetSelectedColor(kSelectedTabText);
     m_tabCtrl->SetHoverColor(kHoverTabText);
-
-    // Last: no request is served before the directory and the built-in accounts are complete.
-    if (m_service.start) {
-        m_service.start(*m_pCore);
-    }
-    m_bServiceStarted = true;
-    return true;
 }
 
-void COrvaneSrvDlg::WireSystemTab(CTabSystem& page) {
-    // The discovery passes (CServerDiscovery over m_pCore->m_mapServers, m_pCore->Guard(), page
-    // as the list, WindowThread()) and the login client (CLoginClient with MessageBoxes()) plug
-    // in here through CSystemTabHooks; until then the tab has the hooks it was given, if any.
-    page.SetHooks(m_systemTabHooks);
+CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& core) {
+    CServerDiscovery::CHooks discoveryHooks;
+    discoveryHooks.enableRefresh = [&page](bool bEnable) { page.EnableRefresh(bEnable); };
+    discoveryHooks.refreshAccountServers = [this] {
+        if (m_pTabAccount) {
+            m_pTabAccount->OnSelchangeGroupList();
+        }
+    };
+    m_pDiscovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), page,
+                                                      WindowThread(), discoveryHooks, m_slp);
+    m_pLogin = std::make_unique<CLoginClient>(core.m_mapServers, core.Guard(), page, WindowThread(),
+                                              m_pBoxes, m_loginOptions);
+    CServerDiscovery* discovery = m_pDiscovery.get();
+    CLoginClient* login = m_pLogin.get();
+    CSystemTabHooks hooks;
+    hooks.startFirstPass = [discovery] { discovery->StartFirstPass(); };
+    hooks.onTimer = [discovery] { discovery->OnTimer(); };
+    hooks.onRefresh = [discovery] { discovery->OnRefresh(); };
+    hooks.isLoginEnabled = [&core](std::span<const std::u16string> selectedMacs) {
+        return IsLoginEnabled(core.m_mapServers, *core.Guard(), selectedMacs);
+    };
+    hooks.login = [login](std::u16string mac, std::u16string ip, std::u16string user,
+                          std::u16string password) {
+        login->Login(std::move(mac), std::move(ip), std::move(user), std::move(password));
+    };
+    return hooks;
+}
+
+void COrvaneSrvDlg::DestroyPages() {
+    // Reports of a pass or a login still under way go nowhere from here on.
+    m_pBoxes->Close();
+    m_windowThread.Close();
+    m_pDiscovery.reset();
+    m_pLogin.reset();
+    if (m_pTabSystem) {
+        m_pTabSystem->DestroyWindow();
+        m_pTabSystem.reset();
+    }
+    if (m_pTabAccount) {
+        m_pTabAccount->DestroyWindow();
+        m_pTabAccount.reset();
+    }
 }
 
 void COrvaneSrvDlg::OnCommand(int id) {
@@ -130,17 +182,9 @@ void COrvaneSrvDlg::ShutDown() {
     // The window goes away: what workers still send or post is dropped, waiting ones released.
     m_pBoxes->Close();
     m_windowThread.Close();
-    // The listener first, before any record is freed.
-    if (m_bServiceStarted && m_service.stop) {
-        m_service.stop(*m_pCore);
+    // The listener first, then the pages, then every record.
+    if (m_pCore) {
+        m_app.ShutDown(*m_pCore, FrontEndSteps());
     }
-    if (m_pTabSystem) {
-        m_pTabSystem->DestroyWindow();
-        m_pTabSystem.reset();
-    }
-    if (m_pTabAccount) {
-        m_pTabAccount->DestroyWindow();
-        m_pTabAccount.reset();
-    }
-    m_pCore->FreeTables();
+    DestroyPages();
 }

@@ -1,11 +1,12 @@
 // The main window: the tab control with the System and Account pages, the Import, Export and Exit
 // buttons, the window menu with the About entry, and the program icon. It owns the directory and
-// the storage server table (through the core), the two pages and the window thread's queue, and
-// runs start-up and shutdown in their fixed order:
-//   start: directory load, System page (starts discovery), Account page (creates the built-in
-//          accounts), tab settings, the credential service last;
+// the storage server table (through the core), the two pages, discovery and the login client,
+// and the window thread's queue, and runs start-up and shutdown in their fixed order:
+//   start: directory load, System page (starts discovery), the built-in accounts, Account page,
+//          tab settings, the credential service last;
 //   stop:  the window thread's queue and message boxes closed, the credential service, the
-//          pages, then every record freed.
+//          pages with discovery and the login client, then every record freed.
+// A store that cannot be used ends start-up before any page exists; StartUpError() tells why.
 #pragma once
 
 #include "console/CTabAccount.h"
@@ -18,9 +19,14 @@
 #include "platform/ui/CQtMessageBoxes.h"
 #include "platform/ui/CQtWindowThread.h"
 #include "platform/ui/CWindowMenu.h"
+#include "storage/CLoginClient.h"
+#include "storage/CServerDiscovery.h"
+#include "storage/CSlpFunctions.h"
 
 #include <QIcon>
 #include <memory>
+#include <optional>
+#include <string>
 
 class COrvaneSrvDlg : public CDialog {
     Q_OBJECT
@@ -30,13 +36,20 @@ public:
     static inline const QColor kSelectedTabText{0, 0, 255};
     static inline const QColor kHoverTabText{255, 255, 255};
 
-    // hive: the store of the directory, read at initialisation; service: the credential
-    // service's start (last step of initialisation) and stop (first step of shutdown).
-    COrvaneSrvDlg(std::unique_ptr<CRegistryHive> hive, COrvaneSrvApp::CServiceHooks service);
+    // hive: the store of the directory, opened and read at initialisation; app: the start-up and
+    // shutdown order with the credential service's start and stop.
+    COrvaneSrvDlg(COrvaneSrvApp& app, std::unique_ptr<CRegistryHive> hive);
     ~COrvaneSrvDlg() override;
 
-    // What the System tab is given before it initialises (discovery and login hooks).
-    void SetSystemTabHooks(CSystemTabHooks hooks) { m_systemTabHooks = std::move(hooks); }
+    // Before Create: the SLP calls discovery makes (tests give scripted ones) and the login's
+    // port and timeouts.
+    void SetDiscoverySlp(CSlpFunctions slp) { m_slp = slp; }
+    void SetLoginOptions(CLoginOptions options) { m_loginOptions = options; }
+    // Before Create: hooks that replace discovery and the login client on the System tab, for
+    // tests of the window alone.
+    void SetSystemTabHooks(CSystemTabHooks hooks) { m_pSystemTabHooks = std::move(hooks); }
+    // After Create: why the directory store could not be used; empty when start-up went on.
+    const std::u16string& StartUpError() const { return m_strStartUpError; }
     // Brings the window forward: shown in its normal state, raised, focused.
     void Activate();
     // The window menu's commands (and 0x10, About).
@@ -45,7 +58,7 @@ public:
     CXTabCtrl& TabCtrl() const { return *m_tabCtrl; }
     CTabSystem* TabSystem() const { return m_pTabSystem.get(); }
     CTabAccount* TabAccount() const { return m_pTabAccount.get(); }
-    COrvaneSrvCore& Core() const { return *m_pCore; }
+    COrvaneSrvCore& Core() const { return *m_pCoreInUse; }
     CWindowMenu& WindowMenu() const { return *m_pWindowMenu; }
     const std::shared_ptr<CQtMessageBoxes>& MessageBoxes() const { return m_pBoxes; }
     const std::shared_ptr<CWindowThreadQueue>& WindowThread() const {
@@ -61,22 +74,33 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    // Where discovery and the login client plug into the System tab, before it initialises.
-    void WireSystemTab(CTabSystem& page);
+    // The start-up steps around the directory: the System page (with discovery and the login
+    // client), then the Account page and the tab settings; at shutdown they go again.
+    COrvaneSrvApp::CFrontEndSteps FrontEndSteps();
+    void CreateSystemPage(COrvaneSrvCore& core);
+    void CreateAccountPage(COrvaneSrvCore& core);
+    void DestroyPages();
+    CSystemTabHooks WireSystemTab(CTabSystem& page, COrvaneSrvCore& core);
     void OnImport();
     void OnExport();
     void ShutDown();
 
     QIcon m_hIcon;
     CXTabCtrl* m_tabCtrl = nullptr; // control 1000, owned by the window
+    COrvaneSrvApp& m_app;
+    std::unique_ptr<CRegistryHive> m_pHive; // until start-up opens it
     std::unique_ptr<COrvaneSrvCore> m_pCore;
+    COrvaneSrvCore* m_pCoreInUse = nullptr; // also during start-up, before m_pCore is set
+    std::u16string m_strStartUpError;
     std::unique_ptr<CTabSystem> m_pTabSystem;
     std::unique_ptr<CTabAccount> m_pTabAccount;
-    COrvaneSrvApp::CServiceHooks m_service;
     CQtWindowThread m_windowThread;
     std::shared_ptr<CQtMessageBoxes> m_pBoxes;
     std::unique_ptr<CWindowMenu> m_pWindowMenu;
-    CSystemTabHooks m_systemTabHooks;
-    bool m_bServiceStarted = false;
+    CSlpFunctions m_slp = CSlpFunctions::Library();
+    CLoginOptions m_loginOptions;
+    std::optional<CSystemTabHooks> m_pSystemTabHooks;
+    std::unique_ptr<CServerDiscovery> m_pDiscovery;
+    std::unique_ptr<CLoginClient> m_pLogin;
     bool m_bShutDown = false;
 };

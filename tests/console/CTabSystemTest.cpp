@@ -165,16 +165,14 @@ TEST_F(SystemTab, TenThousandServersStayUsable) {
 
 TEST_F(SystemTab, TheFirstSelectedRowWithARecordDecidesTheLoginButtonOnMouseClicksOnly) {
     // "00:AA" has no record; "00:BB" is supported, "00:CC" is not.
-    CTestTabSystem& tab =
-        Make({.isSupported = [](const std::u16string& mac) -> std::optional<bool> {
-            if (mac == u"00:BB") {
-                return true;
+    CTestTabSystem& tab = Make({.isLoginEnabled = [](std::span<const std::u16string> macs) {
+        for (const std::u16string& mac : macs) {
+            if (mac == u"00:BB" || mac == u"00:CC") {
+                return mac == u"00:BB";
             }
-            if (mac == u"00:CC") {
-                return false;
-            }
-            return std::nullopt;
-        }});
+        }
+        return false;
+    }});
     Add(u"10.0.0.1", u"00:AA");
     Add(u"10.0.0.2", u"00:CC");
     Add(u"10.0.0.3", u"00:BB");

@@ -96,7 +96,9 @@ int main(int argc, char** argv) {
     CTempDir store;
     bool ok = true;
     {
-        COrvaneSrvDlg dialog(std::make_unique<CRegistryHive>(store / "registry.db"), {});
+        COrvaneSrvApp app({});
+        COrvaneSrvDlg dialog(app, std::make_unique<CRegistryHive>(store / "registry.db"));
+        dialog.SetSystemTabHooks({}); // the list is filled below, not from a network
         dialog.Create();
         dialog.show();
         FillSystemTab(*dialog.TabSystem());

@@ -26,11 +26,24 @@ void WhenModal(std::function<void(Dialog&)> act) {
     QTimer::singleShot(0, [poll] { (*poll)(); });
 }
 
-// A main window whose boxes are answered (and recorded) by the test.
+// SLP calls that find nothing without touching the network: the window's discovery passes end
+// at once, and nothing is multicast from a test that runs outside a network namespace.
+inline CSlpFunctions OfflineSlp() {
+    CSlpFunctions slp = CSlpFunctions::Library();
+    slp.open = [](const char*, SLPBoolean, SLPHandle* handle) {
+        *handle = nullptr;
+        return SLP_NETWORK_INIT_FAILED;
+    };
+    return slp;
+}
+
+// A main window whose boxes are answered (and recorded) by the test, with discovery offline.
 class CTestMainWindow {
 public:
     explicit CTestMainWindow(COrvaneSrvApp::CServiceHooks service = {})
-        : m_dialog(std::make_unique<CRegistryHive>(m_store / "registry.db"), std::move(service)) {
+        : m_app(std::move(service)),
+          m_dialog(m_app, std::make_unique<CRegistryHive>(m_store / "registry.db")) {
+        m_dialog.SetDiscoverySlp(OfflineSlp());
         m_dialog.MessageBoxes()->SetAnswerer([this](const CMessageBoxRequest& r) {
             m_boxes.push_back(r);
             return std::optional(CQtMessageBoxes::DefaultAnswer(r.buttons));
@@ -43,5 +56,6 @@ public:
 private:
     CTempDir m_store;
     std::vector<CMessageBoxRequest> m_boxes;
+    COrvaneSrvApp m_app;
     COrvaneSrvDlg m_dialog;
 };

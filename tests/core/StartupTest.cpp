@@ -220,7 +220,7 @@ TEST_F(Startup, ServiceHooksRunLastAtStartAndFirstAtStop) {
                        }});
     auto core = app.StartUp(std::make_unique<CRegistryHive>(Db())).pCore;
     auto guard = core->Guard();
-    app.ShutDown(std::move(core));
+    app.ShutDown(*core);
     EXPECT_EQ(order, (std::vector<std::string>{"start:1", "stop:1"}));
     EXPECT_FALSE(guard->m_bTablesAlive);
 }
