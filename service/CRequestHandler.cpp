@@ -63,8 +63,9 @@ bool CRequestHandler::ServeGet(std::string_view path) {
     if (EqualsNoCase(path, "/custom") || path.find('?') != std::string_view::npos) {
         return false;
     }
-    const CUniqueFd file =
-        OpenRequestedFile(path, m_context.m_strDocRoot, m_context.m_docRootFd.Get());
+    const CUniqueFd file = m_context.m_docRootFd ? OpenRequestedFile(path, m_context.m_strDocRoot,
+                                                                     m_context.m_docRootFd.Get())
+                                                 : CUniqueFd();
     if (!file) {
         m_socket.Send(kNotFoundResponse.data(), kNotFoundResponse.size());
         return true;

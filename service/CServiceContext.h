@@ -43,9 +43,12 @@ public:
     }
 
     const CServiceOptions m_options;
-    // The served folder with symbolic links resolved, without a trailing slash (except "/").
-    const std::string m_strDocRoot;
-    const CUniqueFd m_docRootFd; // the folder opened with O_PATH, for lookups beneath it
+    // The served folder with symbolic links resolved, without a trailing slash (except "/"),
+    // and the folder opened with O_PATH for lookups beneath it. When it cannot be opened both
+    // stay empty, GET finds nothing, and m_strDocRootError says why.
+    std::string m_strDocRoot;
+    CUniqueFd m_docRootFd;
+    std::string m_strDocRootError;
     std::atomic<bool> m_bStopping{false};
     // True until the stop of this run has finished waiting for its acceptor: an acceptor of an
     // earlier run that wakes late leaves the flag of a later run alone.
@@ -54,6 +57,8 @@ public:
     const std::shared_ptr<CIdleConnectionThreads> m_pIdleThreads;
 
 private:
+    void OpenDocRoot();
+
     COrvaneSrvCore* const m_pCore;
     const std::shared_ptr<CTableGuard> m_pGuard;
 };

@@ -83,6 +83,27 @@ TEST_F(Service, MissingAndRefusedFilesGetTheNotFoundResponse) {
     }
 }
 
+TEST_F(Service, AFolderThatCannotBeOpenedServesNothing) {
+    CServiceOptions options = ShortOptions();
+    options.docRoot = m_docRoot.Path() / "missing";
+    StartService(options);
+    for (const char* path : {"/", "/etc/passwd", "//etc/passwd", "/../../etc/passwd"}) {
+        EXPECT_EQ(Exchange(Port(), std::string("GET ") + path + " HTTP/1.0\r\n\r\n"),
+                  kNotFoundResponse)
+            << path;
+    }
+    EXPECT_NE(m_pLog->Text().find(" serves no files: " + options.docRoot.string() +
+                                  ": No such file or directory\n"),
+              std::string::npos)
+        << m_pLog->Text();
+}
+
+TEST_F(Service, ConfigurationFilesAreNotServed) {
+    m_docRoot.Write("directory.ovx", "admin:9983");
+    StartService();
+    EXPECT_EQ(Exchange(Port(), "GET /directory.ovx HTTP/1.0\r\n\r\n"), kNotFoundResponse);
+}
+
 TEST_F(Service, RequestsThatGetNoResponseAtAll) {
     m_docRoot.Write("default.htm", "x");
     m_docRoot.Write("custom", "x");

@@ -57,6 +57,21 @@ echo "exit $?"
     EXPECT_EQ(out, "<StorageServers AdminGroup=\"Yes\"></StorageServers>\nexit 0\n");
 }
 
+TEST_F(Program, AProgramStartedInADeletedFolderServesNothing) {
+    const std::string out = InNamespace(R"(
+mkdir gone && cd gone && rmdir "$PWD"
+)" + std::string(kStartProgram) + R"(
+for path in /etc/passwd //etc/passwd /etc/shadow /../../etc/passwd /proc/self/environ; do
+    curl -s -o /dev/null -w '%{http_code} ' --path-as-is "http://127.0.0.1:51001$path"
+done
+echo
+grep -c 'credential service on port 51001 serves no files: working directory: ' "$log"
+kill -TERM $pid
+wait $pid
+)");
+    EXPECT_EQ(out, "404 404 404 404 404 \n1\n");
+}
+
 TEST_F(Program, ATakenPortLeavesTheProgramRunningWithAViewLine) {
     // A first copy holds the port; a second one, with a registry of its own, cannot bind it.
     const std::string out = InNamespace(std::string(kStartProgram) + R"(

@@ -178,4 +178,27 @@ TEST_F(RequestedFile, EveryWayOutOfTheFolderIsRefused) {
     EXPECT_TRUE(IsServableName("x/y.z/"));
 }
 
+TEST_F(RequestedFile, ConfigurationFilesAreNeverServedUnderAnyName) {
+    m_root.Write("export.ovx", "admin:9983");
+    m_root.Write("Saved.OvX", "admin:9983");
+    m_root.Write("sub/x.ovx", "admin:9983");
+    m_root.Write("notes.ovx.txt", "notes");
+    std::filesystem::create_symlink("export.ovx", m_root.Path() / "list.htm");
+    std::filesystem::create_directories(m_root.Path() / "conf");
+    std::filesystem::create_symlink("../export.ovx", m_root.Path() / "conf/default.htm");
+    for (const char* path : {"/export.ovx", "/EXPORT.OVX", "/Saved.OvX", "/sub/x.ovx", "/list.htm",
+                             "/conf", "/conf/", "/conf/default.htm", "/export.ovx/"}) {
+        EXPECT_EQ(Content(path), "<none>") << path;
+    }
+    EXPECT_EQ(Content("/notes.ovx.txt"), "notes");
+}
+
+TEST(RequestedFileWithoutFolder, NoFolderMeansNoFile) {
+    // A served folder that could not be resolved must not turn names into absolute paths.
+    for (const char* path : {"/etc/passwd", "etc/passwd", "//etc/passwd", "/"}) {
+        EXPECT_FALSE(OpenRequestedFile(path, "")) << path;
+        EXPECT_FALSE(OpenRequestedFile(path, "relative/folder")) << path;
+    }
+}
+
 } // namespace
