@@ -72,6 +72,36 @@ wait $pid
     EXPECT_EQ(out, "404 404 404 404 404 \n1\n");
 }
 
+TEST_F(Program, TheStartScriptServesTheWebFolderAndNothingElse) {
+    // A copy of the project's layout whose build and package steps do nothing.
+    const std::string tree = (m_work.Path() / "tree").string();
+    const std::string out = InNamespace(R"(
+tree=')" + tree + R"('
+mkdir -p "$tree/scripts" "$tree/build/bin" "$tree/stubs"
+cp ')" ORVANE_SOURCE_DIR R"(/scripts/start.sh' "$tree/scripts/"
+cp -r ')" ORVANE_SOURCE_DIR R"(/www' "$tree/www"
+printf '#!/bin/sh\nexit 0\n' > "$tree/scripts/install-deps.sh"
+cp "$tree/scripts/install-deps.sh" "$tree/stubs/cmake"
+chmod +x "$tree/scripts/install-deps.sh" "$tree/stubs/cmake"
+ln -s "$program" "$tree/build/bin/OrvaneSrv"
+echo source > "$tree/README.md"
+PATH="$tree/stubs:$PATH" "$tree/scripts/start.sh" 2>"$log" &
+pid=$!
+for i in $(seq 100); do
+    curl -s -o /dev/null http://127.0.0.1:51001/ && break
+    sleep 0.05
+done
+curl -s http://127.0.0.1:51001/ | cmp - "$tree/www/default.htm" && echo "default page"
+for path in /README.md /scripts/start.sh /build/bin/OrvaneSrv /www/default.htm; do
+    curl -s -o /dev/null -w '%{http_code} ' "http://127.0.0.1:51001$path"
+done
+echo
+kill -TERM $pid
+wait $pid
+)");
+    EXPECT_EQ(out, "default page\n404 404 404 404 \n");
+}
+
 TEST_F(Program, ATakenPortLeavesTheProgramRunningWithAViewLine) {
     // A first copy holds the port; a second one, with a registry of its own, cannot bind it.
     const std::string out = InNamespace(std::string(kStartProgram) + R"(
