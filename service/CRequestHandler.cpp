@@ -19,6 +19,9 @@
 namespace {
 
 constexpr std::string_view kAuthorizationPrefix = "Authorization: Basic ";
+constexpr std::string_view kContentLengthName = "Content-Length:";
+constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kUpdatePrefix = "/UpdateAdminPasswd?";
 
 } // namespace
@@ -29,6 +32,30 @@ CRequestHandler::CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in&
 
 void CRequestHandler::LogLine(std::string_view line) const {
     LogConnection(m_context.m_options.nLogFd, g_nConnectionCount.load(), m_peer, line);
+}
+
+std::optional<std::size_t> CRequestHandler::ContentLengthOf(std::string_view headerLine) {
+    if (!StartsWithNoCase(headerLine, kContentLengthName)) {
+        return std::nullopt;
+    }
+    std::string_view value = headerLine.substr(kContentLengthName.size());
+    value = value.substr(0, value.find_last_not_of(kLineEnd) + 1);
+    const std::size_t first = value.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    value = value.substr(first, value.find_last_not_of(kBlanks) + 1 - first);
+    constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
+    constexpr std::size_t kBase = 10;
+    std::size_t n = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        const auto digit = static_cast<std::size_t>(c - '0');
+        n = n > (kMax - digit) / kBase ? kMax : n * kBase + digit;
+    }
+    return n;
 }
 
 bool CRequestHandler::Run() {
@@ -115,6 +142,9 @@ bool CRequestHandler::ServePost(std::string_view path) {
                 return true;
             }
         }
+        if (const auto length = ContentLengthOf(line)) {
+            m_nBodyLimit = *length;
+        }
         if (line == "\r\n") {
             break;
         }
@@ -132,7 +162,7 @@ bool CRequestHandler::ServePost(std::string_view path) {
 }
 
 std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
-    const std::string_view line = m_socket.ReadHeaderLine(m_headerLine);
+    const std::string_view line = m_socket.ReadHeaderLine(m_headerLine, m_nBodyLimit);
     m_socket.ClearDeadline();
     if (bSecret) {
         LogLine(MaskedLine(line));

@@ -159,6 +159,31 @@ TEST_F(Service, PostWithoutCredentialsIsAnsweredForNobody) {
               "<StorageServers AdminGroup=\"No\"></StorageServers>");
 }
 
+TEST_F(Service, AnAnnouncedBodyLengthEndsTheBodyLine) {
+    AddServer("00:11", "127.0.0.1");
+    AddGroup(u"Everyone", {u"admin"}, {u"00:11"});
+    StartService();
+    const std::string auth = "Authorization: Basic " + Base64Encode("admin:9983") + "\r\n";
+    EXPECT_EQ(DocumentBody(Exchange(Port(), "POST /Query HTTP/1.0\r\nContent-Length: 0\r\n" + auth +
+                                                "\r\n")),
+              "<StorageServers AdminGroup=\"Yes\"><StorageServer Product=\"Vault\" Type=\"SAN\" "
+              "SystemName=\"array-00:11\" MAC=\"00:11\" IPAddr=\"127.0.0.1\" "
+              "LoginUserName=\"root\" LoginPasswd=\"secret\"/></StorageServers>");
+    auto pushed = [&](std::string_view headers, std::string_view body) {
+        Exchange(Port(), "POST /UpdateAdminPasswd?00:11 HTTP/1.0\r\n" + std::string(headers) +
+                             "\r\n" + std::string(body));
+        const std::string document = DocumentBody(Query(Port(), "admin:9983"));
+        const std::size_t at = document.find("LoginPasswd=\"") + 13;
+        return document.substr(at, document.find('"', at) - at);
+    };
+    EXPECT_EQ(pushed("content-length:  3 \r\n", "abcdef"), "abc");
+    EXPECT_EQ(pushed("Content-Length: 9\r\n", "new\nrest"), "new");
+    // Unusable values count as absent: the line feed ends the line, as without the header.
+    EXPECT_EQ(pushed("Content-Length: -1\r\n", "neg\r\n"), "neg");
+    EXPECT_EQ(pushed("Content-Length: x\r\n", "bad\n"), "bad");
+    EXPECT_EQ(pushed("", "plain\r\nmore"), "plain");
+}
+
 TEST_F(Service, PostToAnotherPathGetsTheNotFoundTextInsideA200) {
     StartService();
     EXPECT_EQ(DocumentBody(Exchange(Port(), "POST /nothing HTTP/1.0\r\n\r\n")), kNotFoundResponse);

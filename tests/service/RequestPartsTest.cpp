@@ -1,6 +1,7 @@
 // The pieces of request handling that need no network: the Basic credentials test, the canned
 // responses and dates, the log entries, and which names GET may open.
 #include "platform/text/Base64.h"
+#include "service/CRequestHandler.h"
 #include "service/CheckBasicCredentials.h"
 #include "service/HttpResponses.h"
 #include "service/OpenRequestedFile.h"
@@ -10,6 +11,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits>
 #include <regex>
 #include <sys/stat.h>
 
@@ -84,6 +86,22 @@ TEST(Responses, DatesAreInEnglishAndUtc) {
               "Content-Type: text/xml\r\nExpires: Mon, 26 Jul 1997 05:00:00 GMT\r\n"
               "Last-Modified: Fri, 01 Jan 2010 00:00:00 GMT\r\n"
               "Cache-Control: no-store, no-cache, must-revalidate\r\nPragma: no-cache\r\n\r\n");
+}
+
+TEST(ContentLength, DecimalValuesOfAnyHeaderCaseAndNothingElse) {
+    EXPECT_EQ(CRequestHandler::ContentLengthOf("Content-Length: 12\r\n"), 12u);
+    EXPECT_EQ(CRequestHandler::ContentLengthOf("content-LENGTH:0\n"), 0u);
+    EXPECT_EQ(CRequestHandler::ContentLengthOf("Content-Length: \t 7 \t\r\n"), 7u);
+    EXPECT_EQ(CRequestHandler::ContentLengthOf("Content-Length: 99999999999999999999999\r\n"),
+              std::numeric_limits<std::size_t>::max());
+    for (const char* line :
+         {"Content-Length: -1\r\n", "Content-Length: +3\r\n", "Content-Length: 0x10\r\n",
+          "Content-Length: 1 2\r\n", "Content-Length: \r\n", "Content-Length: abc\r\n",
+          "Content-Length 3\r\n", "X-Content-Length: 3\r\n", "Content-Lengths: 3\r\n", "\r\n"}) {
+        EXPECT_EQ(CRequestHandler::ContentLengthOf(line), std::nullopt) << line;
+    }
+    EXPECT_EQ(CRequestHandler::ContentLengthOf(std::string_view("Content-Length: 3\0\r\n", 20)),
+              std::nullopt);
 }
 
 sockaddr_in Peer() {

@@ -58,6 +58,24 @@ TEST_F(SocketPair, LinesOfOneSegmentAndTheBodyBehindThemComeOutOneByOne) {
     EXPECT_EQ(m_socket.BufferedBytes(), 0u);
 }
 
+TEST_F(SocketPair, ALimitedLineEndsAtItsLineFeedOrAfterItsLength) {
+    std::thread writer([this] {
+        PeerSend("abcdef\nxy");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        PeerSend("z!");
+    });
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 3), "abc");
+    EXPECT_EQ(m_line[3], '\0');
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 10), "def\n");
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 0), "");
+    // The length is reached in a later piece.
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 3), "xyz");
+    writer.join();
+    EXPECT_EQ(m_socket.BufferedBytes(), 1u);
+    // Fewer bytes than announced, then silence: the wait ends it as for any line.
+    EXPECT_EQ(ErrorOf([&] { m_socket.ReadHeaderLine(m_line, 5); }), "Receive timeout error");
+}
+
 TEST_F(SocketPair, ALineArrivingInPiecesIsJoined) {
     std::thread writer([this] {
         PeerSend("GE");
