@@ -187,9 +187,10 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
     m_pRun = context;
     g_bServerRunning = 1;
     g_nConnectionCount = 0;
-    const std::string served = context->m_strDocRootError.empty()
-                                   ? "serves files from " + context->m_strDocRoot
-                                   : "serves no files: " + context->m_strDocRootError;
+    const std::string served =
+        context->m_strDocRootError.empty()
+            ? "serves files from " + EscapeControlBytes(context->m_strDocRoot)
+            : "serves no files: " + EscapeControlBytes(context->m_strDocRootError);
     WriteLogEntry(options.nLogFd, "OrvaneSrv: credential service on port " +
                                       std::to_string(Port()) + " " + served + "\n");
     StartNextAcceptor(context);

@@ -18,8 +18,14 @@ inline constexpr std::size_t kLogEntryMaxChars = 999;
 // "%m/%d/%y %H:%M:%S GMT" in UTC.
 std::string LogTimeText(std::time_t now);
 
+// Control bytes (below 0x20, and 0x7F) as "\xNN" with upper-case hex digits: what a client
+// sends must neither drive the operator's terminal nor start a line of the log.
+std::string EscapeControlBytes(std::string_view text);
+
 // "SERVER CONNECTION # <n>: IP addr = <a.b.c.d>, port = <port> -- <time>\r\n" followed by the
-// client's line as received (cut so that the entry fits kLogEntryMaxChars).
+// client's line as received with its control bytes escaped, except its final CR LF or LF. The
+// entry always ends with a line end: a line without one gets CR LF, and a line too long for
+// kLogEntryMaxChars is cut before its line end.
 std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std::string_view line,
                                    std::time_t now);
 // "WINSOCK ERROR--<prefix> <error text> -- <time>\r\n".

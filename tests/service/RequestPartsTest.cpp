@@ -118,11 +118,49 @@ TEST(LogEntries, ConnectionEntryCarriesTheLineAsReceived) {
               "\r\nGET / HTTP/1.0\r\n");
 }
 
-TEST(LogEntries, ALongLineIsCutToFitTheEntry) {
-    const std::string entry =
+// The client's line as it stands in an entry, behind the connection line.
+std::string LoggedLine(std::string_view line) {
+    const std::string entry = ComposeConnectionEntry(1, Peer(), line, 1262304000);
+    return entry.substr(entry.find("GMT\r\n") + 5);
+}
+
+TEST(LogEntries, ControlBytesAreShownAsHexAndLineEndsAreKept) {
+    EXPECT_EQ(LoggedLine("GET /x\x1b[2J\x1b]0;pwned\a HTTP/1.0\r\n"),
+              "GET /x\\x1B[2J\\x1B]0;pwned\\x07 HTTP/1.0\r\n");
+    EXPECT_EQ(LoggedLine(std::string("a\rb\tc\x7f\0d\r\r\n", 11)),
+              "a\\x0Db\\x09c\\x7F\\x00d\\x0D\r\n");
+    EXPECT_EQ(LoggedLine("lone\n"), "lone\n");
+    EXPECT_EQ(LoggedLine("caf\xc3\xa9 \xe2\x82\xac\n"), "caf\xc3\xa9 \xe2\x82\xac\n");
+    // A body line cut by its announced length still ends its entry with a line end.
+    EXPECT_EQ(LoggedLine("x"), "x\r\n");
+    EXPECT_EQ(LoggedLine("x\r"), "x\\x0D\r\n");
+    EXPECT_EQ(LoggedLine(""), "\r\n");
+}
+
+TEST(LogEntries, ALongLineIsCutToFitTheEntryAndKeepsItsLineEnd) {
+    const std::string plain =
         ComposeConnectionEntry(7, Peer(), std::string(999, 'a') + "\n", 1262304000);
-    EXPECT_EQ(entry.size(), kLogEntryMaxChars);
-    EXPECT_TRUE(entry.ends_with("aaa"));
+    EXPECT_EQ(plain.size(), kLogEntryMaxChars);
+    EXPECT_TRUE(plain.ends_with("aaa\n"));
+    const std::string crlf =
+        ComposeConnectionEntry(7, Peer(), std::string(998, 'a') + "\r\n", 1262304000);
+    EXPECT_EQ(crlf.size(), kLogEntryMaxChars);
+    EXPECT_TRUE(crlf.ends_with("aaa\r\n"));
+    // A cut never splits an escape or a character outside the basic plane.
+    const std::string escapes =
+        ComposeConnectionEntry(7, Peer(), std::string(999, '\x01') + "\r\n", 1262304000);
+    EXPECT_LE(escapes.size(), kLogEntryMaxChars);
+    EXPECT_TRUE(escapes.ends_with("\\x01\r\n")) << escapes.substr(escapes.size() - 8);
+    std::string emoji;
+    for (int i = 0; i < 480; ++i) {
+        emoji += "\xf0\x9f\x98\x80";
+    }
+    for (const std::string& prefix : {std::string(), std::string("b")}) {
+        const std::string entry =
+            ComposeConnectionEntry(7, Peer(), prefix + emoji + "\n", 1262304000);
+        EXPECT_TRUE(entry.ends_with("\xf0\x9f\x98\x80\n"));
+        EXPECT_EQ(entry.find("\xef\xbf\xbd"), std::string::npos); // no U+FFFD from a split
+    }
 }
 
 TEST(LogEntries, SocketErrorLineAndMaskedSecrets) {
