@@ -1,5 +1,6 @@
 #include "service/CRequestHandler.h"
 
+#include "platform/text/TextConv.h"
 #include "platform/text/TextUtil.h"
 #include "service/AdminPasswordUpdate.h"
 #include "service/CCredentialService.h"
@@ -187,13 +188,26 @@ bool CRequestHandler::ServeQuery(const std::string& userName) {
 
 bool CRequestHandler::ServePasswordUpdate(std::string_view key) {
     const std::string_view password = ReadBodyLine(true);
-    std::string response = DocumentResponseHeader(std::time(nullptr));
+    const std::string from = AddressText(m_peer);
+    auto result = EPasswordUpdate::NoServer;
+    std::string serverAddress;
     const bool bAlive = m_context.WithTablesExclusive([&](COrvaneSrvCore& core) {
-        response += UpdateAdminPassword(core.m_mapServers, key, password);
+        result = UpdateAdminPassword(core.m_mapServers, key, from, password);
+        if (result == EPasswordUpdate::OtherAddress) {
+            serverAddress = core.m_mapServers.Find(Utf8ToUtf16(key))->m_szIPAddr;
+        }
     });
     if (!bAlive) {
         return false;
     }
+    if (result == EPasswordUpdate::OtherAddress) {
+        WriteLogEntry(m_context.m_options.nLogFd,
+                      "OrvaneSrv: password update for " + EscapeControlBytes(key) +
+                          " refused: it came from " + from + ", the server is at " +
+                          EscapeControlBytes(serverAddress) + "\n");
+    }
+    std::string response = DocumentResponseHeader(std::time(nullptr));
+    response += PasswordUpdateAnswer(result);
     m_socket.Send(response.data(), response.size());
     return true;
 }

@@ -98,14 +98,18 @@ std::string EscapeControlBytes(std::string_view text) {
     return out;
 }
 
-std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std::string_view line,
-                                   std::time_t now) {
+std::string AddressText(const sockaddr_in& peer) {
     char address[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    return address;
+}
+
+std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std::string_view line,
+                                   std::time_t now) {
     char head[200];
     const int n = std::snprintf(
         head, sizeof head, "SERVER CONNECTION # %d: IP addr = %s, port = %d -- %s\r\n", nConnection,
-        address, ntohs(peer.sin_port), LogTimeText(now).c_str());
+        AddressText(peer).c_str(), ntohs(peer.sin_port), LogTimeText(now).c_str());
     const std::string_view lineEnd = SplitLineEnd(line);
     // Counted in UTF-16 code units, as the entry is composed in wide text.
     std::u16string entry = Utf8ToUtf16(std::string_view(head, static_cast<std::size_t>(n)));

@@ -15,6 +15,9 @@
 // A connection entry holds at most this many UTF-16 code units; a longer client line is cut.
 inline constexpr std::size_t kLogEntryMaxChars = 999;
 
+// The IPv4 address of a peer as dotted decimal text.
+std::string AddressText(const sockaddr_in& peer);
+
 // "%m/%d/%y %H:%M:%S GMT" in UTC.
 std::string LogTimeText(std::time_t now);
 

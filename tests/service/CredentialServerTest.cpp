@@ -18,6 +18,7 @@ namespace {
 
 using svctest::CClient;
 using svctest::Exchange;
+using svctest::ExchangeFrom;
 
 constexpr std::string_view kDocumentHeadPattern =
     "HTTP/1\\.0 200 OK\r\nServer: Orvane2\\.0 Management Server\r\nContent-Type: text/xml\r\n"
@@ -190,8 +191,8 @@ TEST_F(Service, PostToAnotherPathGetsTheNotFoundTextInsideA200) {
 }
 
 TEST_F(Service, PasswordUpdateChangesWhatTheNextQueryHandsOut) {
-    AddServer("00:11", "10.0.0.1");
-    AddServer("00:22", "10.0.0.2", /*bAuthorized=*/false);
+    AddServer("00:11", "127.0.0.1");
+    AddServer("00:22", "127.0.0.1", /*bAuthorized=*/false);
     AddGroup(u"Everyone", {u"admin"}, {u"00:11"});
     StartService();
     auto update = [&](std::string_view key, std::string_view line) {
@@ -206,6 +207,37 @@ TEST_F(Service, PasswordUpdateChangesWhatTheNextQueryHandsOut) {
     // The new password never reaches the log.
     EXPECT_TRUE(m_pLog->WaitFor("********\r\n", std::chrono::seconds(2)));
     EXPECT_EQ(m_pLog->Text().find("fresh"), std::string::npos);
+}
+
+TEST_F(Service, OnlyTheServersOwnAddressMayPushItsPassword) {
+    AddServer("00:11", "127.0.0.1");
+    AddServer("00:22", "127.0.0.2", /*bAuthorized=*/false);
+    AddServer("00:33", "127.0.0.10");
+    AddGroup(u"Everyone", {u"admin"}, {u"00:11", u"00:33"});
+    StartService();
+    auto update = [&](std::string_view from, std::string_view key) {
+        return DocumentBody(svctest::ExchangeFrom(from, Port(),
+                                                  "POST /UpdateAdminPasswd?" + std::string(key) +
+                                                      " HTTP/1.0\r\n\r\nstolen\r\n"));
+    };
+    EXPECT_EQ(update("127.0.0.2", "00:11"), kUpdateNoServer);
+    EXPECT_EQ(update("127.0.0.1", "00:22"), kUpdateNoServer);
+    EXPECT_EQ(update("127.0.0.1", "00:33"), kUpdateNoServer); // a prefix is not the address
+    EXPECT_EQ(update("127.0.0.2", "00:22"), kUpdateNotAuthorized);
+    EXPECT_EQ(DocumentBody(Query(Port(), "admin:9983")).find("stolen"), std::string::npos);
+    EXPECT_NE(m_pLog->Text().find("OrvaneSrv: password update for 00:11 refused: it came from "
+                                  "127.0.0.2, the server is at 127.0.0.1\n"),
+              std::string::npos)
+        << m_pLog->Text();
+    EXPECT_EQ(update("127.0.0.10", "00:33"), kUpdateDone);
+    EXPECT_NE(DocumentBody(Query(Port(), "admin:9983")).find("stolen"), std::string::npos);
+}
+
+TEST_F(Service, ARefusedKeyIsLoggedWithItsControlBytesEscaped) {
+    AddServer("\x1b[2J", "127.0.0.1");
+    StartService();
+    ExchangeFrom("127.0.0.2", Port(), "POST /UpdateAdminPasswd?\x1b[2J HTTP/1.0\r\n\r\nx\n");
+    EXPECT_TRUE(m_pLog->WaitFor("password update for \\x1B[2J refused", std::chrono::seconds(2)));
 }
 
 TEST_F(Service, LogLinesCountConnectionsFromOne) {
