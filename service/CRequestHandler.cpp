@@ -7,6 +7,7 @@
 #include "service/CheckBasicCredentials.h"
 #include "service/HttpResponses.h"
 #include "service/OpenRequestedFile.h"
+#include "service/SendFileResponse.h"
 #include "service/ServerListDocument.h"
 #include "service/ServiceLog.h"
 
@@ -98,32 +99,8 @@ bool CRequestHandler::ServeGet(std::string_view path) {
         m_socket.Send(kNotFoundResponse.data(), kNotFoundResponse.size());
         return true;
     }
-    struct stat st {};
-    ::fstat(file.Get(), &st);
-    const auto length = static_cast<int32_t>(static_cast<uint32_t>(st.st_size));
-    // The header and the first piece of the file go out together: one send fewer per request.
-    std::string buffer = FileResponseHeader(std::time(nullptr), length);
-    std::size_t pending = buffer.size();
-    buffer.resize(pending + kTransferSize);
-    std::size_t sent = 0;
-    const std::size_t total = length > 0 ? static_cast<std::size_t>(length) : 0;
-    while (sent < total || pending > 0) {
-        const std::size_t want = std::min(total - sent, kTransferSize);
-        ssize_t r = 0;
-        if (want > 0) {
-            do {
-                r = ::read(file.Get(), buffer.data() + pending, want);
-            } while (r < 0 && errno == EINTR);
-            if (r <= 0) {
-                // The file shrank while it was served: the client sees a short body.
-                m_socket.Send(buffer.data(), pending);
-                return true;
-            }
-        }
-        m_socket.Send(buffer.data(), pending + static_cast<std::size_t>(r));
-        sent += static_cast<std::size_t>(r);
-        pending = 0;
-    }
+    SendFileResponse(file.Get(), std::time(nullptr),
+                     [this](std::string_view piece) { m_socket.Send(piece.data(), piece.size()); });
     return true;
 }
 

@@ -15,8 +15,6 @@
 
 class CRequestHandler {
 public:
-    static constexpr std::size_t kTransferSize = 5000;
-
     CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in& peer,
                     const CServiceContext& context);
 

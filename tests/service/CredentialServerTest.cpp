@@ -1,6 +1,8 @@
 // The running credential service on a free loopback port, through raw sockets: the exact bytes
 // of every kind of answer, the requests that get none, the log lines, the listener's states,
 // and connections that are still open when the service stops.
+#include "platform/io/CUniqueFd.h"
+#include "platform/io/PollWait.h"
 #include "platform/text/Base64.h"
 #include "service/AdminPasswordUpdate.h"
 #include "service/CCredentialService.h"
@@ -8,7 +10,9 @@
 #include "tests/service/ServiceTestSupport.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <regex>
 #include <sys/resource.h>
 #include <sys/socket.h>
