@@ -3,6 +3,7 @@
 #include "platform/io/PollWait.h"
 #include "service/CBlockingSocketException.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
@@ -79,6 +80,22 @@ bool CBlockingSocket::WaitFor(short events, int nWaitMs) const {
            EPollResult::Timeout;
 }
 
+CBlockingSocket::Clock::time_point CBlockingSocket::ProgressDeadline() {
+    if (!m_progressStart) {
+        m_progressStart = Clock::now();
+        m_nProgressBytes = 0;
+    }
+    return *m_progressStart + std::chrono::milliseconds(m_nProgressWindowMs);
+}
+
+void CBlockingSocket::NoteProgress(std::size_t nBytes) {
+    m_nProgressBytes += nBytes;
+    if (m_nProgressBytes >= m_nMinProgressBytes) {
+        m_progressStart = Clock::now();
+        m_nProgressBytes = 0;
+    }
+}
+
 std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes) {
     const auto* bytes = static_cast<const char*>(pData);
     std::size_t sent = 0;
@@ -86,8 +103,13 @@ std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes) {
     // needed when it has none. Zero bytes still take the wait, as a probe of the connection.
     bool wait = nBytes == 0;
     do {
-        if (wait && !WaitFor(POLLOUT, m_nWaitMs)) {
-            throw CBlockingSocketException("Send timeout", 0);
+        const Clock::time_point deadline = ProgressDeadline();
+        if (Clock::now() >= deadline) {
+            throw CBlockingSocketException("Send progress", 0);
+        }
+        if (wait && !WaitFor(POLLOUT, std::min(m_nWaitMs, MillisecondsUntil(deadline)))) {
+            throw CBlockingSocketException(
+                Clock::now() >= deadline ? "Send progress" : "Send timeout", 0);
         }
         wait = true;
         const ssize_t r = ::send(m_hSock, bytes + sent, nBytes - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -98,6 +120,7 @@ std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes) {
             throw CBlockingSocketException("Send");
         }
         sent += static_cast<std::size_t>(r);
+        NoteProgress(static_cast<std::size_t>(r));
     } while (sent < nBytes);
     return sent;
 }

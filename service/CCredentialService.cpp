@@ -133,6 +133,8 @@ bool AcceptOne(const CServiceContext& context, CHttpBlockingSocket& connection, 
 void AcceptAndServe(const std::shared_ptr<CServiceContext>& context) {
     CHttpBlockingSocket connection;
     connection.m_nWaitMs = context->m_options.nWaitMs;
+    connection.m_nMinProgressBytes = context->m_options.nMinSendBytes;
+    connection.m_nProgressWindowMs = context->m_options.nSendWindowMs;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     if (!AcceptOne(*context, connection, peer)) {

@@ -18,6 +18,9 @@ struct CServiceOptions {
     int nRequestDeadlineMs = 30000; // request line, header lines and body line together
     int nLingerMs = 2000;           // after a response, wait this long for the client to close
     int nBacklog = kDefaultBacklog;
+    // A response that moves fewer bytes than this within the window is ended.
+    std::size_t nMinSendBytes = CBlockingSocket::kDefaultMinProgressBytes;
+    int nSendWindowMs = CBlockingSocket::kDefaultProgressWindowMs;
     std::filesystem::path docRoot; // empty: the working directory at start
     int nLogFd = 2;                // where the log lines go (standard error); -1: nowhere
 };

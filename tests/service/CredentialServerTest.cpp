@@ -277,6 +277,18 @@ TEST_F(Service, SilentTricklingAndOverlongClientsEndWithAServerLine) {
                                 std::chrono::seconds(2)));
 }
 
+TEST_F(Service, AClientThatReadsTooSlowlyIsCutOff) {
+    m_docRoot.Write("big.htm", std::string(8 << 20, 'x'));
+    CServiceOptions options = ShortOptions();
+    options.nWaitMs = 5000;
+    options.nSendWindowMs = 300;
+    StartService(options);
+    CClient reader(Port());
+    reader.Send("GET /big.htm HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(
+        m_pLog->WaitFor("WINSOCK ERROR--SERVER: Send progress error -- ", std::chrono::seconds(3)));
+}
+
 TEST_F(Service, TwoClientsAreServedInParallel) {
     m_docRoot.Write("default.htm", "page");
     StartService();
