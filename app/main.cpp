@@ -5,8 +5,12 @@
 
 int main() {
     CCredentialService service;
+    CServiceOptions options;
+    options.logFile = CServiceLog::DefaultFilePath();
     COrvaneSrvApp app({
-        [&service](COrvaneSrvCore& core) { service.StartCredentialServer(core); },
+        [&service, &options](COrvaneSrvCore& core) {
+            service.StartCredentialServer(core, options);
+        },
         [&service](COrvaneSrvCore&) { service.StopCredentialServer(); },
     });
     return CHeadlessRunner(app).Run();

@@ -86,7 +86,7 @@ void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer,
             connection.Close();
         }
     } catch (const CBlockingSocketException& e) {
-        LogSocketError(context.m_options.nLogFd, e, "SERVER:");
+        context.m_log.LogSocketError(e, "SERVER:");
         try {
             connection.Close();
         } catch (const CBlockingSocketException&) {
@@ -120,7 +120,7 @@ bool AcceptOne(const CServiceContext& context, CHttpBlockingSocket& connection, 
             }
             return true;
         } catch (const CBlockingSocketException& e) {
-            LogSocketError(context.m_options.nLogFd, e, "SERVER:");
+            context.m_log.LogSocketError(e, "SERVER:");
             if (!IsTransientAcceptError(e.m_nSocketError)) {
                 return false;
             }
@@ -183,7 +183,7 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
             }
             g_listenSocket.m_hSock = CBlockingSocket::kNoSocket;
         }
-        LogSocketError(options.nLogFd, e, "VIEW:");
+        context->m_log.LogSocketError(e, "VIEW:");
         return;
     }
     m_pRun = context;
@@ -193,8 +193,8 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
         context->m_strDocRootError.empty()
             ? "serves files from " + EscapeControlBytes(context->m_strDocRoot)
             : "serves no files: " + EscapeControlBytes(context->m_strDocRootError);
-    WriteLogEntry(options.nLogFd, "OrvaneSrv: credential service on port " +
-                                      std::to_string(Port()) + " " + served + "\n");
+    context->m_log.Write("OrvaneSrv: credential service on port " + std::to_string(Port()) + " " +
+                         served + "\n");
     StartNextAcceptor(context);
 }
 
@@ -207,7 +207,6 @@ void CCredentialService::StopCredentialServer() {
         run->m_bCurrentRun = false;
         return;
     }
-    const int logFd = run->m_options.nLogFd;
     run->m_bStopping = true;
     g_listenSocket.Shutdown();
     for (int i = 0; i < 10 && g_bServerRunning.load() == 1; ++i) {
@@ -216,7 +215,7 @@ void CCredentialService::StopCredentialServer() {
     try {
         g_listenSocket.Close();
     } catch (const CBlockingSocketException& e) {
-        LogSocketError(logFd, e, "VIEW:");
+        run->m_log.LogSocketError(e, "VIEW:");
     }
     run->m_bCurrentRun = false;
 }

@@ -33,7 +33,7 @@ CRequestHandler::CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in&
     : m_socket(socket), m_peer(peer), m_context(context) {}
 
 void CRequestHandler::LogLine(std::string_view line) const {
-    LogConnection(m_context.m_options.nLogFd, g_nConnectionCount.load(), m_peer, line);
+    m_context.m_log.LogConnection(g_nConnectionCount.load(), m_peer, line);
 }
 
 std::optional<std::size_t> CRequestHandler::ContentLengthOf(std::string_view headerLine) {
@@ -178,10 +178,9 @@ bool CRequestHandler::ServePasswordUpdate(std::string_view key) {
         return false;
     }
     if (result == EPasswordUpdate::OtherAddress) {
-        WriteLogEntry(m_context.m_options.nLogFd,
-                      "OrvaneSrv: password update for " + EscapeControlBytes(key) +
-                          " refused: it came from " + from + ", the server is at " +
-                          EscapeControlBytes(serverAddress) + "\n");
+        m_context.m_log.Write("OrvaneSrv: password update for " + EscapeControlBytes(key) +
+                              " refused: it came from " + from + ", the server is at " +
+                              EscapeControlBytes(serverAddress) + "\n");
     }
     std::string response = DocumentResponseHeader(std::time(nullptr));
     response += PasswordUpdateAnswer(result);

@@ -6,8 +6,9 @@
 
 CServiceContext::CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
                                  std::shared_ptr<CIdleConnectionThreads> pIdleThreads)
-    : m_options(std::move(options)), m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core),
-      m_pGuard(core.Guard()) {
+    : m_options(std::move(options)), m_log(m_options.nLogFd, m_options.logFile,
+                                           m_options.nLogFileMaxBytes, m_options.nLogFilesKept),
+      m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core), m_pGuard(core.Guard()) {
     OpenDocRoot();
 }
 

@@ -10,6 +10,7 @@
 #include "core/COrvaneSrvCore.h"
 #include "platform/io/CUniqueFd.h"
 #include "service/CIdleConnectionThreads.h"
+#include "service/CServiceLog.h"
 #include "service/CServiceOptions.h"
 
 #include <atomic>
@@ -49,6 +50,8 @@ public:
     std::string m_strDocRoot;
     CUniqueFd m_docRootFd;
     std::string m_strDocRootError;
+    // Every thread of the run writes its entries here.
+    mutable CServiceLog m_log;
     std::atomic<bool> m_bStopping{false};
     // True until the stop of this run has finished waiting for its acceptor: an acceptor of an
     // earlier run that wakes late leaves the flag of a later run alone.

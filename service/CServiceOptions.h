@@ -3,6 +3,7 @@
 #pragma once
 
 #include "service/CBlockingSocket.h"
+#include "service/CServiceLog.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -23,4 +24,7 @@ struct CServiceOptions {
     int nSendWindowMs = CBlockingSocket::kDefaultProgressWindowMs;
     std::filesystem::path docRoot; // empty: the working directory at start
     int nLogFd = 2;                // where the log lines go (standard error); -1: nowhere
+    std::filesystem::path logFile; // a file that the log goes to as well; empty: none
+    uint64_t nLogFileMaxBytes = CServiceLog::kDefaultMaxFileBytes;
+    int nLogFilesKept = CServiceLog::kDefaultKeptFiles;
 };

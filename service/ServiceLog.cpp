@@ -141,27 +141,3 @@ std::string MaskedLine(std::string_view line) {
     }
     return masked;
 }
-
-void LogConnection(int fd, int nConnection, const sockaddr_in& peer, std::string_view line) {
-    if (fd < 0) {
-        return;
-    }
-    WriteLogEntry(fd, ComposeConnectionEntry(nConnection, peer, line, std::time(nullptr)));
-}
-
-void LogSocketError(int fd, const CBlockingSocketException& e, std::string_view prefix) {
-    if (fd < 0) {
-        return;
-    }
-    WriteLogEntry(fd, ComposeSocketErrorLine(e, prefix, std::time(nullptr)));
-}
-
-void WriteLogEntry(int fd, std::string_view entry) {
-    if (fd < 0) {
-        return;
-    }
-    ssize_t r;
-    do {
-        r = ::write(fd, entry.data(), entry.size());
-    } while (r < 0 && errno == EINTR);
-}

@@ -1,7 +1,6 @@
-// The credential service's log: one entry for every request line and body line it reads, one
-// line for every socket error that ends a connection or keeps the service from starting or
-// stopping cleanly. Entries go to one descriptor (standard error in the program), each written
-// whole with one write() call, so that entries of different threads never interleave.
+// The texts of the credential service's log: one entry for every request line and body line it
+// reads, one line for every socket error that ends a connection or keeps the service from
+// starting or stopping cleanly. CServiceLog delivers them.
 #pragma once
 
 #include "service/CBlockingSocketException.h"
@@ -37,9 +36,3 @@ std::string ComposeSocketErrorLine(const CBlockingSocketException& e, std::strin
 
 // A line that carries a secret, as it is logged: eight asterisks and the line's own line end.
 std::string MaskedLine(std::string_view line);
-
-// The log goes to the descriptor given (standard error in the program); -1 drops it.
-void LogConnection(int fd, int nConnection, const sockaddr_in& peer, std::string_view line);
-void LogSocketError(int fd, const CBlockingSocketException& e, std::string_view prefix);
-// Writes one whole entry with one write() call.
-void WriteLogEntry(int fd, std::string_view entry);

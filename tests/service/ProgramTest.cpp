@@ -22,11 +22,13 @@ protected:
         }
     }
     // Runs script inside a fresh network namespace with only lo up, the program started in
-    // m_www with its registry under m_config; answers the script's standard output.
+    // m_www with its registry and its log file under m_config; answers the script's standard
+    // output.
     std::string InNamespace(const std::string& script) {
         const auto file = m_work.Path() / "run.sh";
         std::ofstream(file) << "set -u\nip link set lo up\ncd '" << m_www.Path().string()
                             << "'\nexport XDG_CONFIG_HOME='" << m_config.Path().string()
+                            << "'\nexport XDG_STATE_HOME='" << (m_config.Path() / "state").string()
                             << "'\nprogram='" ORVANE_BIN_DIR "/OrvaneSrv'\n"
                             << "log='" << (m_work.Path() / "log").string() << "'\n"
                             << script;
@@ -100,6 +102,18 @@ kill -TERM $pid
 wait $pid
 )");
     EXPECT_EQ(out, "default page\n404 404 404 404 \n");
+}
+
+TEST_F(Program, TheServiceLogIsAlsoAPrivateFile) {
+    const std::string out = InNamespace(std::string(kStartProgram) + R"(
+curl -s -o /dev/null http://127.0.0.1:51001/probe.htm
+kill -TERM $pid
+wait $pid
+file="$XDG_STATE_HOME/OrvaneSrv/service.log"
+stat -c '%a' "$XDG_STATE_HOME/OrvaneSrv" "$file"
+grep -c 'GET /probe.htm HTTP' "$file" "$log" | sed 's|.*:||'
+)");
+    EXPECT_EQ(out, "700\n600\n1\n1\n");
 }
 
 TEST_F(Program, ATakenPortLeavesTheProgramRunningWithAViewLine) {
