@@ -12,6 +12,7 @@
 #include "service/ServiceLog.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -104,21 +105,41 @@ bool CRequestHandler::ServeGet(std::string_view path) {
     return true;
 }
 
+bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& userName) {
+    const uint32_t address = ntohl(m_peer.sin_addr.s_addr);
+    if (m_context.m_throttle.IsBlocked(address, m_context.Now())) {
+        return false;
+    }
+    int result = kCredentialsNoSuchUser;
+    m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
+        result = CheckBasicCredentials(encoded, userName, core.m_mapUsers);
+    });
+    if (result == kCredentialsOk) {
+        return true;
+    }
+    const std::string from = AddressText(m_peer);
+    m_context.m_log.Write("OrvaneSrv: credentials refused for user \"" +
+                          EscapeControlBytes(userName) + "\" from " + from + "\n");
+    if (m_context.m_throttle.RecordFailure(address, m_context.Now())) {
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(m_context.m_options.failureWindow);
+        m_context.m_log.Write("OrvaneSrv: " + from + " blocked after " +
+                              std::to_string(m_context.m_options.nMaxFailedChecks) +
+                              " failed credential checks within " +
+                              std::to_string(seconds.count()) + " seconds\n");
+    }
+    return false;
+}
+
 bool CRequestHandler::ServePost(std::string_view path) {
     std::string userName;
     for (;;) {
         const std::string_view line = m_socket.ReadHeaderLine(m_headerLine);
-        if (line.starts_with(kAuthorizationPrefix)) {
-            int result = kCredentialsNoSuchUser;
-            m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
-                result = CheckBasicCredentials(line.substr(kAuthorizationPrefix.size()), userName,
-                                               core.m_mapUsers);
-            });
-            if (result != kCredentialsOk) {
-                const std::string_view response = UnauthorizedResponse();
-                m_socket.Send(response.data(), response.size());
-                return true;
-            }
+        if (line.starts_with(kAuthorizationPrefix) &&
+            !CheckCredentials(line.substr(kAuthorizationPrefix.size()), userName)) {
+            const std::string_view response = UnauthorizedResponse();
+            m_socket.Send(response.data(), response.size());
+            return true;
         }
         if (const auto length = ContentLengthOf(line)) {
             m_nBodyLimit = *length;

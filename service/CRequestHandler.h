@@ -29,6 +29,9 @@ public:
 private:
     bool ServeGet(std::string_view path);
     bool ServePost(std::string_view path);
+    // Tests an Authorization value unless the peer's address is blocked; logs a failure with
+    // the user name tried, and the moment the address becomes blocked.
+    bool CheckCredentials(std::string_view encoded, std::string& userName);
     bool ServeQuery(const std::string& userName);
     bool ServePasswordUpdate(std::string_view key);
     std::string_view ReadBodyLine(bool bSecret);

@@ -8,8 +8,14 @@ CServiceContext::CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
                                  std::shared_ptr<CIdleConnectionThreads> pIdleThreads)
     : m_options(std::move(options)), m_log(m_options.nLogFd, m_options.logFile,
                                            m_options.nLogFileMaxBytes, m_options.nLogFilesKept),
+      m_throttle(m_options.nMaxFailedChecks, m_options.failureWindow,
+                 m_options.nMaxThrottledAddresses),
       m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core), m_pGuard(core.Guard()) {
     OpenDocRoot();
+}
+
+CLoginThrottle::Clock::time_point CServiceContext::Now() const {
+    return m_options.clock ? m_options.clock() : CLoginThrottle::Clock::now();
 }
 
 void CServiceContext::OpenDocRoot() {

@@ -10,6 +10,7 @@
 #include "core/COrvaneSrvCore.h"
 #include "platform/io/CUniqueFd.h"
 #include "service/CIdleConnectionThreads.h"
+#include "service/CLoginThrottle.h"
 #include "service/CServiceLog.h"
 #include "service/CServiceOptions.h"
 
@@ -24,6 +25,9 @@ public:
                     std::shared_ptr<CIdleConnectionThreads> pIdleThreads);
 
     // Runs f(core) under the shared guard; false (f not run) once the tables are gone.
+    // The time the settings' clock tells, or the steady clock's.
+    CLoginThrottle::Clock::time_point Now() const;
+
     template <class F>
     bool WithTablesShared(F&& f) const {
         auto lock = m_pGuard->LockShared();
@@ -52,6 +56,7 @@ public:
     std::string m_strDocRootError;
     // Every thread of the run writes its entries here.
     mutable CServiceLog m_log;
+    mutable CLoginThrottle m_throttle;
     std::atomic<bool> m_bStopping{false};
     // True until the stop of this run has finished waiting for its acceptor: an acceptor of an
     // earlier run that wakes late leaves the flag of a later run alone.

@@ -3,10 +3,13 @@
 #pragma once
 
 #include "service/CBlockingSocket.h"
+#include "service/CLoginThrottle.h"
 #include "service/CServiceLog.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 
 struct CServiceOptions {
     static constexpr uint16_t kDefaultPort = 51001;
@@ -27,4 +30,11 @@ struct CServiceOptions {
     std::filesystem::path logFile; // a file that the log goes to as well; empty: none
     uint64_t nLogFileMaxBytes = CServiceLog::kDefaultMaxFileBytes;
     int nLogFilesKept = CServiceLog::kDefaultKeptFiles;
+    // Password guessing: this many failed credential checks from one address within the window
+    // block it; at most this many addresses are remembered.
+    int nMaxFailedChecks = CLoginThrottle::kDefaultMaxFailures;
+    std::chrono::milliseconds failureWindow = CLoginThrottle::kDefaultWindow;
+    std::size_t nMaxThrottledAddresses = CLoginThrottle::kDefaultMaxAddresses;
+    // The time the throttle goes by; empty: the steady clock. Tests move it by hand.
+    std::function<std::chrono::steady_clock::time_point()> clock;
 };

@@ -146,6 +146,59 @@ TEST_F(Service, BadCredentialsGetTheUnauthorizedResponseWhateverThePath) {
               UnauthorizedResponse());
 }
 
+TEST_F(Service, RepeatedFailuresBlockOneAddressUntilAMinuteAfterItsLastTry) {
+    auto clock = std::make_shared<std::atomic<int64_t>>(0);
+    CServiceOptions options = ShortOptions();
+    options.clock = [clock] {
+        return std::chrono::steady_clock::time_point(std::chrono::seconds(clock->load()));
+    };
+    StartService(options);
+    auto query = [&](std::string_view from, std::string_view credentials) {
+        const std::string response = ExchangeFrom(from, Port(),
+                                                  "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
+                                                      Base64Encode(credentials) + "\r\n\r\nx\n");
+        return response.starts_with("HTTP/1.0 401") ? std::string("401") : DocumentBody(response);
+    };
+    constexpr std::string_view kAdmin = "<StorageServers AdminGroup=\"Yes\"></StorageServers>";
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(query("127.0.0.1", "admin:guess" + std::to_string(i)), "401");
+    }
+    EXPECT_EQ(query("127.0.0.1", "admin:9983"), "401"); // refused without a check
+    EXPECT_EQ(query("127.0.0.2", "admin:9983"), kAdmin);
+    // A request without credentials is not a guess.
+    EXPECT_EQ(DocumentBody(Exchange(Port(), "POST /Query HTTP/1.0\r\n\r\nx\n")),
+              "<StorageServers AdminGroup=\"No\"></StorageServers>");
+    *clock = 59;
+    EXPECT_EQ(query("127.0.0.1", "admin:9983"), "401");
+    *clock = 118;
+    EXPECT_EQ(query("127.0.0.1", "admin:9983"), "401");
+    *clock = 178;
+    EXPECT_EQ(query("127.0.0.1", "admin:9983"), kAdmin);
+
+    const std::string log = m_pLog->Text();
+    const std::string failure =
+        "OrvaneSrv: credentials refused for user \"admin\" from 127.0.0.1\n";
+    std::size_t failures = 0;
+    for (std::size_t at = log.find(failure); at != std::string::npos;
+         at = log.find(failure, at + 1)) {
+        ++failures;
+    }
+    EXPECT_EQ(failures, 10u);
+    EXPECT_EQ(log.find("guess"), std::string::npos);
+    const std::string blocked =
+        "OrvaneSrv: 127.0.0.1 blocked after 10 failed credential checks within 60 seconds\n";
+    EXPECT_NE(log.find(blocked), std::string::npos) << log;
+    EXPECT_EQ(log.find(blocked), log.rfind(blocked));
+}
+
+TEST_F(Service, AFailedCheckWithoutAColonLogsNoUserNameAtAll) {
+    StartService();
+    EXPECT_EQ(Query(Port(), "my-secret-password"), UnauthorizedResponse());
+    EXPECT_TRUE(m_pLog->WaitFor("OrvaneSrv: credentials refused for user \"\" from 127.0.0.1\n",
+                                std::chrono::seconds(2)));
+    EXPECT_EQ(m_pLog->Text().find("my-secret"), std::string::npos);
+}
+
 TEST_F(Service, BytesTheServiceDoesNotReadDoNotCostTheClientItsAnswer) {
     StartService();
     // A body far longer than the one line that is read, still arriving as the answer goes out.
