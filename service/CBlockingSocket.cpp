@@ -9,6 +9,31 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace {
+
+// Linux reports network errors of a pending connection from accept() itself: they concern that
+// one client (one that a remote host can provoke at will), not the listening socket.
+bool IsErrorOfOneConnection(int error) {
+    switch (error) {
+    case EINTR:
+    case ECONNABORTED:
+    case ENETDOWN:
+    case EPROTO:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case EPERM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 CBlockingSocket::~CBlockingSocket() {
     const int fd = m_hSock.exchange(kNoSocket);
     if (fd != kNoSocket) {
@@ -43,7 +68,7 @@ bool CBlockingSocket::Accept(CBlockingSocket& connection, sockaddr_in& peer) {
     int fd;
     do {
         fd = ::accept4(m_hSock.load(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-    } while (fd < 0 && (errno == ECONNABORTED || errno == EINTR));
+    } while (fd < 0 && IsErrorOfOneConnection(errno));
     connection.m_hSock = fd < 0 ? kNoSocket : fd;
     if (fd >= 0) {
         return true;

@@ -9,6 +9,7 @@
 
 #include "core/COrvaneSrvCore.h"
 #include "platform/io/CUniqueFd.h"
+#include "service/CConnectionSlots.h"
 #include "service/CIdleConnectionThreads.h"
 #include "service/CLoginThrottle.h"
 #include "service/CServiceLog.h"
@@ -58,6 +59,11 @@ public:
     mutable CServiceLog m_log;
     mutable CLoginThrottle m_throttle;
     std::atomic<bool> m_bStopping{false};
+    CConnectionSlots m_slots;
+    // Set while the acceptor finds every slot taken, and while connection threads cannot be
+    // started: each condition is logged once when it begins, not once per connection.
+    std::atomic<bool> m_bAtConnectionCap{false};
+    std::atomic<bool> m_bThreadStartFailing{false};
     // True until the stop of this run has finished waiting for its acceptor: an acceptor of an
     // earlier run that wakes late leaves the flag of a later run alone.
     std::atomic<bool> m_bCurrentRun{true};

@@ -16,12 +16,19 @@ struct CServiceOptions {
     // Enough pending connections that bursts of clients are not dropped while the next
     // acceptor thread starts; see the benchmark.
     static constexpr int kDefaultBacklog = 128;
+    // Connections served at once; further clients wait in the listen queue.
+    static constexpr std::size_t kDefaultMaxConnections = 1024;
+
+    // Starts a thread that runs job: 0, or an errno value when no thread could be started.
+    using ThreadStarter = std::function<int(std::function<void()> job)>;
 
     uint16_t nPort = kDefaultPort; // 0: any free port (read back with CredentialServerPort)
     int nWaitMs = CBlockingSocket::kDefaultWaitMs;
     int nRequestDeadlineMs = 30000; // request line, header lines and body line together
     int nLingerMs = 2000;           // after a response, wait this long for the client to close
     int nBacklog = kDefaultBacklog;
+    std::size_t nMaxConnections = kDefaultMaxConnections;
+    ThreadStarter startThread; // empty: a detached thread with a small stack
     // A response that moves fewer bytes than this within the window is ended.
     std::size_t nMinSendBytes = CBlockingSocket::kDefaultMinProgressBytes;
     int nSendWindowMs = CBlockingSocket::kDefaultProgressWindowMs;
