@@ -11,13 +11,10 @@
 #include "service/ServerListDocument.h"
 #include "service/ServiceLog.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
 #include <ctime>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <limits>
 
 namespace {
 

@@ -1,6 +1,7 @@
 // What every connection thread of one run of the credential service shares: the directory core
-// with the guard over its tables, the settings of the run, the folder that GET serves and the
-// pool of idle connection threads.
+// with the guard over its tables, the settings of the run, the folder that GET serves, the log,
+// the password-guessing throttle, the cap on connections served at once and the pool of idle
+// connection threads.
 //
 // The threads hold the guard by shared pointer, so it outlives the core. Every access to the
 // core goes through WithTables, which takes the guard and checks m_bTablesAlive first: once the
@@ -25,10 +26,10 @@ public:
     CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
                     std::shared_ptr<CIdleConnectionThreads> pIdleThreads);
 
-    // Runs f(core) under the shared guard; false (f not run) once the tables are gone.
     // The time the settings' clock tells, or the steady clock's.
     CLoginThrottle::Clock::time_point Now() const;
 
+    // Runs f(core) under the shared guard; false (f not run) once the tables are gone.
     template <class F>
     bool WithTablesShared(F&& f) const {
         auto lock = m_pGuard->LockShared();

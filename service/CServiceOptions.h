@@ -1,5 +1,6 @@
-// The settings of one run of the credential service. The program uses the defaults; tests use a
-// free port, short waits and a log file of their own.
+// The settings of one run of the credential service. The program uses the defaults and names
+// its log file; tests use a free port, short waits, small limits, a log of their own and seams
+// for the clock and for starting threads.
 #pragma once
 
 #include "service/CBlockingSocket.h"
