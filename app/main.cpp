@@ -4,6 +4,7 @@
 #include "console/CConsoleFrontEnd.h"
 #include "core/COrvaneSrvApp.h"
 #include "service/CCredentialService.h"
+#include "service/CServiceLog.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +24,12 @@ bool HasDisplay() {
 
 int main(int argc, char** argv) {
     CCredentialService service;
+    CServiceOptions options;
+    options.logFile = CServiceLog::DefaultFilePath();
     const COrvaneSrvApp::CServiceHooks hooks{
-        [&service](COrvaneSrvCore& core) { service.StartCredentialServer(core); },
+        [&service, &options](COrvaneSrvCore& core) {
+            service.StartCredentialServer(core, options);
+        },
         [&service](COrvaneSrvCore&) { service.StopCredentialServer(); },
     };
     COrvaneSrvApp app(hooks);

@@ -3,10 +3,36 @@
 #include "platform/io/PollWait.h"
 #include "service/CBlockingSocketException.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+
+// Linux reports network errors of a pending connection from accept() itself: they concern that
+// one client (one that a remote host can provoke at will), not the listening socket.
+bool IsErrorOfOneConnection(int error) {
+    switch (error) {
+    case EINTR:
+    case ECONNABORTED:
+    case ENETDOWN:
+    case EPROTO:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case EPERM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
 
 CBlockingSocket::~CBlockingSocket() {
     const int fd = m_hSock.exchange(kNoSocket);
@@ -42,7 +68,7 @@ bool CBlockingSocket::Accept(CBlockingSocket& connection, sockaddr_in& peer) {
     int fd;
     do {
         fd = ::accept4(m_hSock.load(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-    } while (fd < 0 && (errno == ECONNABORTED || errno == EINTR));
+    } while (fd < 0 && IsErrorOfOneConnection(errno));
     connection.m_hSock = fd < 0 ? kNoSocket : fd;
     if (fd >= 0) {
         return true;
@@ -79,6 +105,22 @@ bool CBlockingSocket::WaitFor(short events, int nWaitMs) const {
            EPollResult::Timeout;
 }
 
+CBlockingSocket::Clock::time_point CBlockingSocket::ProgressDeadline() {
+    if (!m_progressStart) {
+        m_progressStart = Clock::now();
+        m_nProgressBytes = 0;
+    }
+    return *m_progressStart + std::chrono::milliseconds(m_nProgressWindowMs);
+}
+
+void CBlockingSocket::NoteProgress(std::size_t nBytes) {
+    m_nProgressBytes += nBytes;
+    if (m_nProgressBytes >= m_nMinProgressBytes) {
+        m_progressStart = Clock::now();
+        m_nProgressBytes = 0;
+    }
+}
+
 std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes) {
     const auto* bytes = static_cast<const char*>(pData);
     std::size_t sent = 0;
@@ -86,8 +128,13 @@ std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes) {
     // needed when it has none. Zero bytes still take the wait, as a probe of the connection.
     bool wait = nBytes == 0;
     do {
-        if (wait && !WaitFor(POLLOUT, m_nWaitMs)) {
-            throw CBlockingSocketException("Send timeout", 0);
+        const Clock::time_point deadline = ProgressDeadline();
+        if (Clock::now() >= deadline) {
+            throw CBlockingSocketException("Send progress", 0);
+        }
+        if (wait && !WaitFor(POLLOUT, std::min(m_nWaitMs, MillisecondsUntil(deadline)))) {
+            throw CBlockingSocketException(
+                Clock::now() >= deadline ? "Send progress" : "Send timeout", 0);
         }
         wait = true;
         const ssize_t r = ::send(m_hSock, bytes + sent, nBytes - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -98,6 +145,7 @@ std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes) {
             throw CBlockingSocketException("Send");
         }
         sent += static_cast<std::size_t>(r);
+        NoteProgress(static_cast<std::size_t>(r));
     } while (sent < nBytes);
     return sent;
 }

@@ -1,18 +1,23 @@
 // A blocking IPv4 stream socket whose every wait is bounded: Send and Receive first wait for
-// readiness with poll() (select() cannot watch descriptors of 1024 and above), and every failure
-// is a CBlockingSocketException naming the operation. Close closes the descriptor and reports a
-// failure; destroying the object closes one that is still open, quietly.
+// readiness with poll() (select() cannot watch descriptors of 1024 and above), sends must also
+// keep up a minimum rate, and every failure is a CBlockingSocketException naming the operation.
+// Close closes the descriptor and reports a failure; destroying the object closes one that is still
+// open, quietly.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <netinet/in.h>
+#include <optional>
 
 class CBlockingSocket {
 public:
     static constexpr int kNoSocket = -1;
     static constexpr int kDefaultWaitMs = 10000;
     static constexpr int kDefaultBacklog = 5;
+    static constexpr std::size_t kDefaultMinProgressBytes = 1024;
+    static constexpr int kDefaultProgressWindowMs = 10000;
 
     CBlockingSocket() = default;
     virtual ~CBlockingSocket();
@@ -39,9 +44,24 @@ public:
     // Shared between the acceptor and the thread that stops the service.
     std::atomic<int> m_hSock{kNoSocket};
     int m_nWaitMs = kDefaultWaitMs;
+    std::size_t m_nMinProgressBytes = kDefaultMinProgressBytes;
+    int m_nProgressWindowMs = kDefaultProgressWindowMs;
 
 protected:
     // Waits up to nWaitMs for the events; false on timeout. A failing poll is not reported
     // here: the transfer call that follows reports its own failure.
     bool WaitFor(short events, int nWaitMs) const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // Besides the readiness wait of each send, the sends of a connection must move at least
+    // m_nMinProgressBytes within every m_nProgressWindowMs, counted from the first send: a
+    // reader that takes a little now and then cannot hold the connection for ever. A window
+    // starts again each time that many bytes have moved.
+    Clock::time_point ProgressDeadline();
+    void NoteProgress(std::size_t nBytes);
+
+    std::optional<Clock::time_point> m_progressStart;
+    std::size_t m_nProgressBytes = 0;
 };

@@ -9,6 +9,8 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -31,36 +33,74 @@ constexpr std::size_t kThreadStack = 256 << 10;
 #endif
 
 void* ConnectionThreadEntry(void* parameter) {
-    std::unique_ptr<std::shared_ptr<CServiceContext>> context(
-        static_cast<std::shared_ptr<CServiceContext>*>(parameter));
-    ConnectionThread(std::move(*context));
+    const std::unique_ptr<std::function<void()>> job(
+        static_cast<std::function<void()>*>(parameter));
+    (*job)();
     return nullptr;
 }
 
-void StartNextAcceptor(const std::shared_ptr<CServiceContext>& context) {
-    if (context->m_pIdleThreads->HandOff(context)) {
-        return;
-    }
+// A detached thread with the small stack; 0 or pthread_create's error.
+int StartSmallThread(std::function<void()> job) {
     pthread_attr_t attr;
-    if (::pthread_attr_init(&attr) != 0) {
-        return;
+    if (const int error = ::pthread_attr_init(&attr); error != 0) {
+        return error;
     }
     ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     ::pthread_attr_setstacksize(&attr, kThreadStack);
-    auto parameter = std::make_unique<std::shared_ptr<CServiceContext>>(context);
+    auto parameter = std::make_unique<std::function<void()>>(std::move(job));
     pthread_t thread;
-    if (::pthread_create(&thread, &attr, ConnectionThreadEntry, parameter.get()) == 0) {
+    const int error = ::pthread_create(&thread, &attr, ConnectionThreadEntry, parameter.get());
+    if (error == 0) {
         // The thread owns its parameter now.
         static_cast<void>(parameter.release());
     }
-    // Otherwise the chain ends here: the service is broken until the next start.
     ::pthread_attr_destroy(&attr);
+    return error;
+}
+
+int StartConnectionThread(const std::shared_ptr<CServiceContext>& context) {
+    auto job = [context] { ConnectionThread(context); };
+    const CServiceOptions& options = context->m_options;
+    return options.startThread ? options.startThread(std::move(job))
+                               : StartSmallThread(std::move(job));
+}
+
+// Hands the acceptor role on to an idle thread or a new one. False when neither was possible
+// (a process or system thread limit): the caller then stays the acceptor itself.
+bool StartNextAcceptor(const std::shared_ptr<CServiceContext>& context) {
+    if (context->m_pIdleThreads->HandOff(context)) {
+        context->m_bThreadStartFailing = false;
+        return true;
+    }
+    const int error = StartConnectionThread(context);
+    if (error == 0) {
+        context->m_bThreadStartFailing = false;
+        return true;
+    }
+    if (!context->m_bThreadStartFailing.exchange(true)) {
+        context->m_log.Write("OrvaneSrv: credential service cannot start a connection thread (" +
+                             std::string(std::strerror(error)) +
+                             "); the acceptor serves its connection itself\n");
+    }
+    return false;
 }
 
 void EndChain(const CServiceContext& context) {
     if (context.m_bCurrentRun) {
         g_bServerRunning = 0;
     }
+}
+
+// Closes the listening socket after a failed start, quietly.
+void DropListenSocket() {
+    if (!g_listenSocket.HasSocket()) {
+        return;
+    }
+    try {
+        g_listenSocket.Close();
+    } catch (const CBlockingSocketException&) {
+    }
+    g_listenSocket.m_hSock = CBlockingSocket::kNoSocket;
 }
 
 // Half-closes after a response and waits briefly for the client to close, so that request
@@ -86,7 +126,7 @@ void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer,
             connection.Close();
         }
     } catch (const CBlockingSocketException& e) {
-        LogSocketError(context.m_options.nLogFd, e, "SERVER:");
+        context.m_log.LogSocketError(e, "SERVER:");
         try {
             connection.Close();
         } catch (const CBlockingSocketException&) {
@@ -106,6 +146,25 @@ bool IsTransientAcceptError(int error) {
     return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
+// Waits while the cap of connections served at once is reached; false when the service stops.
+bool WaitForRoom(CServiceContext& context) {
+    switch (context.m_slots.CheckRoom()) {
+    case CConnectionSlots::ERoom::Free:
+        context.m_bAtConnectionCap = false;
+        return true;
+    case CConnectionSlots::ERoom::Stopped:
+        return false;
+    case CConnectionSlots::ERoom::Full:
+        break;
+    }
+    if (!context.m_bAtConnectionCap.exchange(true)) {
+        context.m_log.Write("OrvaneSrv: credential service is at its cap of " +
+                            std::to_string(context.m_options.nMaxConnections) +
+                            " connections served at once; further clients wait\n");
+    }
+    return context.m_slots.WaitForRoom();
+}
+
 // Waits for one connection; false when the chain ends here.
 bool AcceptOne(const CServiceContext& context, CHttpBlockingSocket& connection, sockaddr_in& peer) {
     for (;;) {
@@ -120,7 +179,7 @@ bool AcceptOne(const CServiceContext& context, CHttpBlockingSocket& connection, 
             }
             return true;
         } catch (const CBlockingSocketException& e) {
-            LogSocketError(context.m_options.nLogFd, e, "SERVER:");
+            context.m_log.LogSocketError(e, "SERVER:");
             if (!IsTransientAcceptError(e.m_nSocketError)) {
                 return false;
             }
@@ -129,25 +188,48 @@ bool AcceptOne(const CServiceContext& context, CHttpBlockingSocket& connection, 
     }
 }
 
-// One turn of a connection thread: accept one connection, start the next acceptor, serve.
-void AcceptAndServe(const std::shared_ptr<CServiceContext>& context) {
+// Holds a connection's slot while it is served, however that ends.
+class CSlotHolder {
+public:
+    explicit CSlotHolder(CConnectionSlots& slots) : m_slots(slots) { m_slots.Take(); }
+    ~CSlotHolder() { m_slots.Give(); }
+    CSlotHolder(const CSlotHolder&) = delete;
+    CSlotHolder& operator=(const CSlotHolder&) = delete;
+
+private:
+    CConnectionSlots& m_slots;
+};
+
+// One turn of a connection thread: wait for room under the cap, accept one connection, start
+// the next acceptor, serve. True when this thread is still the acceptor (no other could be
+// started) and must accept again; false when the chain went on elsewhere or ended.
+bool AcceptAndServe(const std::shared_ptr<CServiceContext>& context) {
+    if (!WaitForRoom(*context)) {
+        EndChain(*context);
+        return false;
+    }
     CHttpBlockingSocket connection;
     connection.m_nWaitMs = context->m_options.nWaitMs;
+    connection.m_nMinProgressBytes = context->m_options.nMinSendBytes;
+    connection.m_nProgressWindowMs = context->m_options.nSendWindowMs;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     if (!AcceptOne(*context, connection, peer)) {
-        return;
+        return false;
     }
+    const CSlotHolder slot(context->m_slots);
     ++g_nConnectionCount;
-    StartNextAcceptor(context);
+    const bool bHandedOn = StartNextAcceptor(context);
     Serve(connection, peer, *context);
+    return !bHandedOn;
 }
 
 } // namespace
 
 void ConnectionThread(std::shared_ptr<CServiceContext> context) {
     while (context) {
-        AcceptAndServe(context);
+        while (AcceptAndServe(context)) {
+        }
         // An idle thread holds nothing of the run it served, only the pool it waits in.
         const std::shared_ptr<CIdleConnectionThreads> pool = context->m_pIdleThreads;
         context.reset();
@@ -174,23 +256,30 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
         g_listenSocket.Bind(address);
         g_listenSocket.Listen(options.nBacklog);
     } catch (const CBlockingSocketException& e) {
-        if (g_listenSocket.HasSocket()) {
-            try {
-                g_listenSocket.Close();
-            } catch (const CBlockingSocketException&) {
-            }
-            g_listenSocket.m_hSock = CBlockingSocket::kNoSocket;
-        }
-        LogSocketError(options.nLogFd, e, "VIEW:");
+        DropListenSocket();
+        context->m_log.LogSocketError(e, "VIEW:");
         return;
     }
     m_pRun = context;
     g_bServerRunning = 1;
     g_nConnectionCount = 0;
-    WriteLogEntry(options.nLogFd, "OrvaneSrv: credential service on port " +
-                                      std::to_string(Port()) + " serves files from " +
-                                      context->m_strDocRoot + "\n");
-    StartNextAcceptor(context);
+    const std::string served =
+        context->m_strDocRootError.empty()
+            ? "serves files from " + EscapeControlBytes(context->m_strDocRoot)
+            : "serves no files: " + EscapeControlBytes(context->m_strDocRootError);
+    context->m_log.Write("OrvaneSrv: credential service on port " + std::to_string(Port()) + " " +
+                         served + "\n");
+    if (context->m_pIdleThreads->HandOff(context)) {
+        return;
+    }
+    if (const int error = StartConnectionThread(context); error != 0) {
+        // Without a first acceptor nothing would ever be accepted: better not to listen.
+        g_bServerRunning = 0;
+        m_pRun.reset();
+        DropListenSocket();
+        context->m_log.Write("OrvaneSrv: credential service cannot start a connection thread (" +
+                             std::string(std::strerror(error)) + "); it does not run\n");
+    }
 }
 
 void CCredentialService::StopCredentialServer() {
@@ -202,8 +291,8 @@ void CCredentialService::StopCredentialServer() {
         run->m_bCurrentRun = false;
         return;
     }
-    const int logFd = run->m_options.nLogFd;
     run->m_bStopping = true;
+    run->m_slots.Stop();
     g_listenSocket.Shutdown();
     for (int i = 0; i < 10 && g_bServerRunning.load() == 1; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -211,9 +300,13 @@ void CCredentialService::StopCredentialServer() {
     try {
         g_listenSocket.Close();
     } catch (const CBlockingSocketException& e) {
-        LogSocketError(logFd, e, "VIEW:");
+        run->m_log.LogSocketError(e, "VIEW:");
     }
     run->m_bCurrentRun = false;
+}
+
+std::size_t CCredentialService::ConnectionsServed() const {
+    return m_pRun ? m_pRun->m_slots.Taken() : 0;
 }
 
 uint16_t CCredentialService::Port() const {

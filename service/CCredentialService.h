@@ -1,11 +1,15 @@
 // The credential service's listener: one listening socket on every local IPv4 address and a
 // chain of connection threads. Each thread accepts one connection, counts it, starts the thread
 // that accepts the next one, then serves its own request and ends (or waits briefly to be
-// reused as a later acceptor).
+// reused as a later acceptor). When no thread can be started (a thread limit), the thread
+// serves its connection and then accepts the next one itself: the chain goes on, slower. At
+// most nMaxConnections connections are served at once; the acceptor waits for one to end
+// before it accepts another, and further clients wait in the listen queue.
 //
 // States: Stopped (flag 0, no socket), Running (flag 1, an acceptor waiting), Stopping (socket
 // shut down, the acceptor waking) and Broken (flag 1, the socket open, nobody accepting, after
-// an Accept error or a failed thread start).
+// an Accept error other than a lack of descriptors, memory or a network error of one
+// connection).
 //
 // The listening socket, the running flag and the connection counter are process-wide; the rest
 // (the current run, the idle threads) belongs to the CCredentialService object that started it.
@@ -18,6 +22,7 @@
 #include "service/CServiceOptions.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -42,6 +47,8 @@ public:
     void StopCredentialServer();
     // The port the listening socket is bound to, or 0.
     uint16_t Port() const;
+    // Connections of the running service accepted and not yet done with.
+    std::size_t ConnectionsServed() const;
 
 private:
     std::shared_ptr<CServiceContext> m_pRun;

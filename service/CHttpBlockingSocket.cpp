@@ -4,22 +4,31 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <poll.h>
 
 std::string_view CHttpBlockingSocket::ReadHeaderLine(LineBuffer& out) {
+    return ReadHeaderLine(out, std::numeric_limits<std::size_t>::max());
+}
+
+std::string_view CHttpBlockingSocket::ReadHeaderLine(LineBuffer& out, std::size_t nMaxBytes) {
     char* begin = m_lineBuf.data();
-    char* lf = static_cast<char*>(std::memchr(begin, '\n', static_cast<std::size_t>(m_nLineBytes)));
-    while (lf == nullptr) {
-        const std::size_t free = kLineBufSize - static_cast<std::size_t>(m_nLineBytes);
-        const std::size_t r = ReceiveBeforeDeadline(begin + m_nLineBytes, free);
+    std::size_t len = 0;
+    for (;;) {
+        const auto have = static_cast<std::size_t>(m_nLineBytes);
+        const auto* lf =
+            static_cast<const char*>(std::memchr(begin, '\n', std::min(have, nMaxBytes)));
+        if (lf != nullptr || have >= nMaxBytes) {
+            len = lf != nullptr ? static_cast<std::size_t>(lf - begin) + 1 : nMaxBytes;
+            break;
+        }
+        const std::size_t r = ReceiveBeforeDeadline(begin + have, kLineBufSize - have);
         if (r == 0) {
             throw CBlockingSocketException("ReadHeaderLine", 0);
         }
-        lf = static_cast<char*>(std::memchr(begin + m_nLineBytes, '\n', r));
         m_nLineBytes += static_cast<int32_t>(r);
     }
-    const std::size_t len =
-        std::min<std::size_t>(static_cast<std::size_t>(lf - begin) + 1, kLineMax - 1);
+    len = std::min(len, kLineMax - 1);
     std::memcpy(out.data(), begin, len);
     out[len] = '\0';
     m_nLineBytes -= static_cast<int32_t>(len);

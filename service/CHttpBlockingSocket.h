@@ -1,7 +1,7 @@
 // A connection socket that hands out the lines of an HTTP request. Received bytes wait in a
 // 1,000-byte buffer; bytes behind a line stay there for the next call, whether they are the next
 // header line or the request body. A line ends at a line feed, which it keeps, as it keeps a
-// carriage return before it.
+// carriage return before it, or after a length given by the caller.
 #pragma once
 
 #include "service/CBlockingSocket.h"
@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <limits>
 #include <optional>
 #include <string_view>
 
@@ -22,6 +23,9 @@ public:
     // Throws "ReadHeaderLine" when the peer closes before a line feed or the buffer fills
     // without one, "Request timeout" past the deadline, or what Receive throws.
     std::string_view ReadHeaderLine(LineBuffer& out);
+    // The same for a line that may also end after nMaxBytes bytes without a line feed (a body
+    // whose length was announced); 0 answers an empty line at once.
+    std::string_view ReadHeaderLine(LineBuffer& out, std::size_t nMaxBytes);
 
     // Bounds the whole request: no line is waited for past this point.
     void SetDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }

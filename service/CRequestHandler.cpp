@@ -1,24 +1,27 @@
 #include "service/CRequestHandler.h"
 
+#include "platform/text/TextConv.h"
 #include "platform/text/TextUtil.h"
 #include "service/AdminPasswordUpdate.h"
 #include "service/CCredentialService.h"
 #include "service/CheckBasicCredentials.h"
 #include "service/HttpResponses.h"
 #include "service/OpenRequestedFile.h"
+#include "service/SendFileResponse.h"
 #include "service/ServerListDocument.h"
 #include "service/ServiceLog.h"
 
-#include <algorithm>
-#include <cerrno>
+#include <arpa/inet.h>
 #include <chrono>
 #include <ctime>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <limits>
 
 namespace {
 
 constexpr std::string_view kAuthorizationPrefix = "Authorization: Basic ";
+constexpr std::string_view kContentLengthName = "Content-Length:";
+constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kUpdatePrefix = "/UpdateAdminPasswd?";
 
 } // namespace
@@ -28,7 +31,31 @@ CRequestHandler::CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in&
     : m_socket(socket), m_peer(peer), m_context(context) {}
 
 void CRequestHandler::LogLine(std::string_view line) const {
-    LogConnection(m_context.m_options.nLogFd, g_nConnectionCount.load(), m_peer, line);
+    m_context.m_log.LogConnection(g_nConnectionCount.load(), m_peer, line);
+}
+
+std::optional<std::size_t> CRequestHandler::ContentLengthOf(std::string_view headerLine) {
+    if (!StartsWithNoCase(headerLine, kContentLengthName)) {
+        return std::nullopt;
+    }
+    std::string_view value = headerLine.substr(kContentLengthName.size());
+    value = value.substr(0, value.find_last_not_of(kLineEnd) + 1);
+    const std::size_t first = value.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    value = value.substr(first, value.find_last_not_of(kBlanks) + 1 - first);
+    constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
+    constexpr std::size_t kBase = 10;
+    std::size_t n = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        const auto digit = static_cast<std::size_t>(c - '0');
+        n = n > (kMax - digit) / kBase ? kMax : n * kBase + digit;
+    }
+    return n;
 }
 
 bool CRequestHandler::Run() {
@@ -63,56 +90,56 @@ bool CRequestHandler::ServeGet(std::string_view path) {
     if (EqualsNoCase(path, "/custom") || path.find('?') != std::string_view::npos) {
         return false;
     }
-    const CUniqueFd file =
-        OpenRequestedFile(path, m_context.m_strDocRoot, m_context.m_docRootFd.Get());
+    const CUniqueFd file = m_context.m_docRootFd ? OpenRequestedFile(path, m_context.m_strDocRoot,
+                                                                     m_context.m_docRootFd.Get())
+                                                 : CUniqueFd();
     if (!file) {
         m_socket.Send(kNotFoundResponse.data(), kNotFoundResponse.size());
         return true;
     }
-    struct stat st {};
-    ::fstat(file.Get(), &st);
-    const auto length = static_cast<int32_t>(static_cast<uint32_t>(st.st_size));
-    // The header and the first piece of the file go out together: one send fewer per request.
-    std::string buffer = FileResponseHeader(std::time(nullptr), length);
-    std::size_t pending = buffer.size();
-    buffer.resize(pending + kTransferSize);
-    std::size_t sent = 0;
-    const std::size_t total = length > 0 ? static_cast<std::size_t>(length) : 0;
-    while (sent < total || pending > 0) {
-        const std::size_t want = std::min(total - sent, kTransferSize);
-        ssize_t r = 0;
-        if (want > 0) {
-            do {
-                r = ::read(file.Get(), buffer.data() + pending, want);
-            } while (r < 0 && errno == EINTR);
-            if (r <= 0) {
-                // The file shrank while it was served: the client sees a short body.
-                m_socket.Send(buffer.data(), pending);
-                return true;
-            }
-        }
-        m_socket.Send(buffer.data(), pending + static_cast<std::size_t>(r));
-        sent += static_cast<std::size_t>(r);
-        pending = 0;
-    }
+    SendFileResponse(file.Get(), std::time(nullptr),
+                     [this](std::string_view piece) { m_socket.Send(piece.data(), piece.size()); });
     return true;
+}
+
+bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& userName) {
+    const uint32_t address = ntohl(m_peer.sin_addr.s_addr);
+    if (m_context.m_throttle.IsBlocked(address, m_context.Now())) {
+        return false;
+    }
+    int result = kCredentialsNoSuchUser;
+    m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
+        result = CheckBasicCredentials(encoded, userName, core.m_mapUsers);
+    });
+    if (result == kCredentialsOk) {
+        return true;
+    }
+    const std::string from = AddressText(m_peer);
+    m_context.m_log.Write("OrvaneSrv: credentials refused for user \"" +
+                          EscapeControlBytes(userName) + "\" from " + from + "\n");
+    if (m_context.m_throttle.RecordFailure(address, m_context.Now())) {
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(m_context.m_options.failureWindow);
+        m_context.m_log.Write("OrvaneSrv: " + from + " blocked after " +
+                              std::to_string(m_context.m_options.nMaxFailedChecks) +
+                              " failed credential checks within " +
+                              std::to_string(seconds.count()) + " seconds\n");
+    }
+    return false;
 }
 
 bool CRequestHandler::ServePost(std::string_view path) {
     std::string userName;
     for (;;) {
         const std::string_view line = m_socket.ReadHeaderLine(m_headerLine);
-        if (line.starts_with(kAuthorizationPrefix)) {
-            int result = kCredentialsNoSuchUser;
-            m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
-                result = CheckBasicCredentials(line.substr(kAuthorizationPrefix.size()), userName,
-                                               core.m_mapUsers);
-            });
-            if (result != kCredentialsOk) {
-                const std::string_view response = UnauthorizedResponse();
-                m_socket.Send(response.data(), response.size());
-                return true;
-            }
+        if (line.starts_with(kAuthorizationPrefix) &&
+            !CheckCredentials(line.substr(kAuthorizationPrefix.size()), userName)) {
+            const std::string_view response = UnauthorizedResponse();
+            m_socket.Send(response.data(), response.size());
+            return true;
+        }
+        if (const auto length = ContentLengthOf(line)) {
+            m_nBodyLimit = *length;
         }
         if (line == "\r\n") {
             break;
@@ -131,7 +158,7 @@ bool CRequestHandler::ServePost(std::string_view path) {
 }
 
 std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
-    const std::string_view line = m_socket.ReadHeaderLine(m_headerLine);
+    const std::string_view line = m_socket.ReadHeaderLine(m_headerLine, m_nBodyLimit);
     m_socket.ClearDeadline();
     if (bSecret) {
         LogLine(MaskedLine(line));
@@ -156,13 +183,25 @@ bool CRequestHandler::ServeQuery(const std::string& userName) {
 
 bool CRequestHandler::ServePasswordUpdate(std::string_view key) {
     const std::string_view password = ReadBodyLine(true);
-    std::string response = DocumentResponseHeader(std::time(nullptr));
+    const std::string from = AddressText(m_peer);
+    auto result = EPasswordUpdate::NoServer;
+    std::string serverAddress;
     const bool bAlive = m_context.WithTablesExclusive([&](COrvaneSrvCore& core) {
-        response += UpdateAdminPassword(core.m_mapServers, key, password);
+        result = UpdateAdminPassword(core.m_mapServers, key, from, password);
+        if (result == EPasswordUpdate::OtherAddress) {
+            serverAddress = core.m_mapServers.Find(Utf8ToUtf16(key))->m_szIPAddr;
+        }
     });
     if (!bAlive) {
         return false;
     }
+    if (result == EPasswordUpdate::OtherAddress) {
+        m_context.m_log.Write("OrvaneSrv: password update for " + EscapeControlBytes(key) +
+                              " refused: it came from " + from + ", the server is at " +
+                              EscapeControlBytes(serverAddress) + "\n");
+    }
+    std::string response = DocumentResponseHeader(std::time(nullptr));
+    response += PasswordUpdateAnswer(result);
     m_socket.Send(response.data(), response.size());
     return true;
 }

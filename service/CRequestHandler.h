@@ -7,23 +7,31 @@
 #include "service/CHttpBlockingSocket.h"
 #include "service/CServiceContext.h"
 
+#include <limits>
 #include <netinet/in.h>
+#include <optional>
 #include <string>
 #include <string_view>
 
 class CRequestHandler {
 public:
-    static constexpr std::size_t kTransferSize = 5000;
-
     CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in& peer,
                     const CServiceContext& context);
 
     // Answers true when a response was sent (the caller then closes gracefully).
     bool Run();
 
+    // The value of a "Content-Length:" header line (name in any letter case, decimal digits
+    // with blanks or tabs around them; too large a value saturates); nothing for any other
+    // line and for a value that is not a plain decimal number.
+    static std::optional<std::size_t> ContentLengthOf(std::string_view headerLine);
+
 private:
     bool ServeGet(std::string_view path);
     bool ServePost(std::string_view path);
+    // Tests an Authorization value unless the peer's address is blocked; logs a failure with
+    // the user name tried, and the moment the address becomes blocked.
+    bool CheckCredentials(std::string_view encoded, std::string& userName);
     bool ServeQuery(const std::string& userName);
     bool ServePasswordUpdate(std::string_view key);
     std::string_view ReadBodyLine(bool bSecret);
@@ -34,4 +42,6 @@ private:
     const CServiceContext& m_context;
     CHttpBlockingSocket::LineBuffer m_requestLine{};
     CHttpBlockingSocket::LineBuffer m_headerLine{};
+    // Where the body line ends without a line feed: the announced body length, if any.
+    std::size_t m_nBodyLimit = std::numeric_limits<std::size_t>::max();
 };

@@ -1,29 +1,47 @@
 #include "service/CServiceContext.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <system_error>
 
-namespace {
-
-std::string ResolveDocRoot(const std::filesystem::path& docRoot) {
-    std::error_code ec;
-    const std::filesystem::path base =
-        docRoot.empty() ? std::filesystem::current_path(ec) : docRoot;
-    std::filesystem::path real = std::filesystem::canonical(base, ec);
-    if (ec) {
-        real = base.lexically_normal();
-    }
-    std::string text = real.string();
-    while (text.size() > 1 && text.ends_with('/')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-} // namespace
-
 CServiceContext::CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
                                  std::shared_ptr<CIdleConnectionThreads> pIdleThreads)
-    : m_options(std::move(options)), m_strDocRoot(ResolveDocRoot(m_options.docRoot)),
-      m_docRootFd(::open(m_strDocRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
-      m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core), m_pGuard(core.Guard()) {}
+    : m_options(std::move(options)), m_log(m_options.nLogFd, m_options.logFile,
+                                           m_options.nLogFileMaxBytes, m_options.nLogFilesKept),
+      m_throttle(m_options.nMaxFailedChecks, m_options.failureWindow,
+                 m_options.nMaxThrottledAddresses),
+      m_slots(m_options.nMaxConnections), m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core),
+      m_pGuard(core.Guard()) {
+    OpenDocRoot();
+}
+
+CLoginThrottle::Clock::time_point CServiceContext::Now() const {
+    return m_options.clock ? m_options.clock() : CLoginThrottle::Clock::now();
+}
+
+void CServiceContext::OpenDocRoot() {
+    std::error_code ec;
+    const bool bWorkingDirectory = m_options.docRoot.empty();
+    const std::filesystem::path base =
+        bWorkingDirectory ? std::filesystem::current_path(ec) : m_options.docRoot;
+    // A working directory that was deleted has no name left to show.
+    const std::string shown = bWorkingDirectory && ec ? "working directory" : base.string();
+    std::filesystem::path real;
+    if (!ec) {
+        real = std::filesystem::canonical(base, ec);
+    }
+    if (!ec) {
+        m_docRootFd.Reset(::open(real.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!m_docRootFd) {
+            ec.assign(errno, std::generic_category());
+        }
+    }
+    if (ec) {
+        m_strDocRootError = shown + ": " + ec.message();
+        return;
+    }
+    m_strDocRoot = real.string();
+    while (m_strDocRoot.size() > 1 && m_strDocRoot.ends_with('/')) {
+        m_strDocRoot.pop_back();
+    }
+}

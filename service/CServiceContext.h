@@ -1,6 +1,7 @@
 // What every connection thread of one run of the credential service shares: the directory core
-// with the guard over its tables, the settings of the run, the folder that GET serves and the
-// pool of idle connection threads.
+// with the guard over its tables, the settings of the run, the folder that GET serves, the log,
+// the password-guessing throttle, the cap on connections served at once and the pool of idle
+// connection threads.
 //
 // The threads hold the guard by shared pointer, so it outlives the core. Every access to the
 // core goes through WithTables, which takes the guard and checks m_bTablesAlive first: once the
@@ -9,7 +10,10 @@
 
 #include "core/COrvaneSrvCore.h"
 #include "platform/io/CUniqueFd.h"
+#include "service/CConnectionSlots.h"
 #include "service/CIdleConnectionThreads.h"
+#include "service/CLoginThrottle.h"
+#include "service/CServiceLog.h"
 #include "service/CServiceOptions.h"
 
 #include <atomic>
@@ -21,6 +25,9 @@ class CServiceContext {
 public:
     CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
                     std::shared_ptr<CIdleConnectionThreads> pIdleThreads);
+
+    // The time the settings' clock tells, or the steady clock's.
+    CLoginThrottle::Clock::time_point Now() const;
 
     // Runs f(core) under the shared guard; false (f not run) once the tables are gone.
     template <class F>
@@ -43,10 +50,21 @@ public:
     }
 
     const CServiceOptions m_options;
-    // The served folder with symbolic links resolved, without a trailing slash (except "/").
-    const std::string m_strDocRoot;
-    const CUniqueFd m_docRootFd; // the folder opened with O_PATH, for lookups beneath it
+    // The served folder with symbolic links resolved, without a trailing slash (except "/"),
+    // and the folder opened with O_PATH for lookups beneath it. When it cannot be opened both
+    // stay empty, GET finds nothing, and m_strDocRootError says why.
+    std::string m_strDocRoot;
+    CUniqueFd m_docRootFd;
+    std::string m_strDocRootError;
+    // Every thread of the run writes its entries here.
+    mutable CServiceLog m_log;
+    mutable CLoginThrottle m_throttle;
     std::atomic<bool> m_bStopping{false};
+    CConnectionSlots m_slots;
+    // Set while the acceptor finds every slot taken, and while connection threads cannot be
+    // started: each condition is logged once when it begins, not once per connection.
+    std::atomic<bool> m_bAtConnectionCap{false};
+    std::atomic<bool> m_bThreadStartFailing{false};
     // True until the stop of this run has finished waiting for its acceptor: an acceptor of an
     // earlier run that wakes late leaves the flag of a later run alone.
     std::atomic<bool> m_bCurrentRun{true};
@@ -54,6 +72,8 @@ public:
     const std::shared_ptr<CIdleConnectionThreads> m_pIdleThreads;
 
 private:
+    void OpenDocRoot();
+
     COrvaneSrvCore* const m_pCore;
     const std::shared_ptr<CTableGuard> m_pGuard;
 };

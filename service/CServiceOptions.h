@@ -1,23 +1,48 @@
-// The settings of one run of the credential service. The program uses the defaults; tests use a
-// free port, short waits and a log file of their own.
+// The settings of one run of the credential service. The program uses the defaults and names
+// its log file; tests use a free port, short waits, small limits, a log of their own and seams
+// for the clock and for starting threads.
 #pragma once
 
 #include "service/CBlockingSocket.h"
+#include "service/CLoginThrottle.h"
+#include "service/CServiceLog.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 
 struct CServiceOptions {
     static constexpr uint16_t kDefaultPort = 51001;
     // Enough pending connections that bursts of clients are not dropped while the next
     // acceptor thread starts; see the benchmark.
     static constexpr int kDefaultBacklog = 128;
+    // Connections served at once; further clients wait in the listen queue.
+    static constexpr std::size_t kDefaultMaxConnections = 1024;
+
+    // Starts a thread that runs job: 0, or an errno value when no thread could be started.
+    using ThreadStarter = std::function<int(std::function<void()> job)>;
 
     uint16_t nPort = kDefaultPort; // 0: any free port (read back with CredentialServerPort)
     int nWaitMs = CBlockingSocket::kDefaultWaitMs;
     int nRequestDeadlineMs = 30000; // request line, header lines and body line together
     int nLingerMs = 2000;           // after a response, wait this long for the client to close
     int nBacklog = kDefaultBacklog;
+    std::size_t nMaxConnections = kDefaultMaxConnections;
+    ThreadStarter startThread; // empty: a detached thread with a small stack
+    // A response that moves fewer bytes than this within the window is ended.
+    std::size_t nMinSendBytes = CBlockingSocket::kDefaultMinProgressBytes;
+    int nSendWindowMs = CBlockingSocket::kDefaultProgressWindowMs;
     std::filesystem::path docRoot; // empty: the working directory at start
     int nLogFd = 2;                // where the log lines go (standard error); -1: nowhere
+    std::filesystem::path logFile; // a file that the log goes to as well; empty: none
+    uint64_t nLogFileMaxBytes = CServiceLog::kDefaultMaxFileBytes;
+    int nLogFilesKept = CServiceLog::kDefaultKeptFiles;
+    // Password guessing: this many failed credential checks from one address within the window
+    // block it; at most this many addresses are remembered.
+    int nMaxFailedChecks = CLoginThrottle::kDefaultMaxFailures;
+    std::chrono::milliseconds failureWindow = CLoginThrottle::kDefaultWindow;
+    std::size_t nMaxThrottledAddresses = CLoginThrottle::kDefaultMaxAddresses;
+    // The time the throttle goes by; empty: the steady clock. Tests move it by hand.
+    std::function<std::chrono::steady_clock::time_point()> clock;
 };

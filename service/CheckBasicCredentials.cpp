@@ -7,10 +7,12 @@ int CheckBasicCredentials(std::string_view encoded, std::string& userName,
                           const CUserTable& users) {
     const std::string decoded = Base64Decode(encoded);
     const std::size_t colon = decoded.find(':');
-    userName = decoded.substr(0, colon);
     if (colon == std::string::npos) {
+        // Without a colon there is no telling name from password: keep neither.
+        userName.clear();
         return kCredentialsNoSuchUser;
     }
+    userName = decoded.substr(0, colon);
     const std::u16string name = Utf8ToUtf16(userName);
     const auto it = users.find(name);
     if (it == users.end() || !it->second) {

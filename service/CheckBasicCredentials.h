@@ -13,7 +13,7 @@ inline constexpr int kCredentialsWrongPassword = -1;
 inline constexpr int kCredentialsNoSuchUser = -2;
 
 // encoded: the rest of the header line after the prefix, line end included (skipped by the
-// decoder). userName receives the name part (the whole decoded text when it has no colon).
-// Decoded text without a colon names no user and answers kCredentialsNoSuchUser.
+// decoder). userName receives the name part. Decoded text without a colon names no user:
+// userName is left empty (it may be a password) and the answer is kCredentialsNoSuchUser.
 // The caller holds the directory guard.
 int CheckBasicCredentials(std::string_view encoded, std::string& userName, const CUserTable& users);

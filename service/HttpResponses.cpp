@@ -49,7 +49,7 @@ std::string HttpDateText(std::time_t now) {
     return cached;
 }
 
-std::string FileResponseHeader(std::time_t now, int32_t nLength) {
+std::string FileResponseHeader(std::time_t now, int64_t nLength) {
     std::string header = "HTTP/1.0 200 OK\r\n"
                          "Server: Orvane2.0 Management Server\r\n"
                          "Date: ";

@@ -24,7 +24,7 @@ std::string_view UnauthorizedResponse();
 std::string HttpDateText(std::time_t now);
 
 // Status line and headers of a served file, the blank line included.
-std::string FileResponseHeader(std::time_t now, int32_t nLength);
+std::string FileResponseHeader(std::time_t now, int64_t nLength);
 // Status line and headers of an XML document, the blank line included; the document has no
 // Content-Length and ends when the connection closes.
 std::string DocumentResponseHeader(std::time_t now);

@@ -1,5 +1,7 @@
 #include "service/OpenRequestedFile.h"
 
+#include "platform/text/TextUtil.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <limits.h>
@@ -47,6 +49,14 @@ bool OpenBeneath(int rootFd, const std::string& name, CUniqueFd& fd) {
     return true;
 }
 
+// An exported directory holds every password in clear text; whatever it is called on the way
+// (a link, a folder's default page), it is never handed out.
+bool IsConfigurationFileName(std::string_view name) {
+    constexpr std::string_view kExtension = ".ovx";
+    return name.size() >= kExtension.size() &&
+           EqualsNoCase(name.substr(name.size() - kExtension.size()), kExtension);
+}
+
 // Opens name below the root; a FIFO or device never blocks the open and is never served.
 // O_NONBLOCK stays on: it has no effect on reads of a regular file.
 EKind OpenBelowRoot(const std::string& name, const std::string& docRoot, int rootFd,
@@ -71,7 +81,8 @@ EKind OpenBelowRoot(const std::string& name, const std::string& docRoot, int roo
     if (S_ISDIR(st.st_mode)) {
         return EKind::Folder;
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!S_ISREG(st.st_mode) || IsConfigurationFileName(name) ||
+        IsConfigurationFileName(RealPathOf(fd.Get()))) {
         return EKind::None;
     }
     out = std::move(fd);
@@ -96,6 +107,11 @@ bool IsServableName(std::string_view name) {
 }
 
 CUniqueFd OpenRequestedFile(std::string_view path, const std::string& docRoot, int rootFd) {
+    // Without an absolute folder every name would be looked up from "/" or the working
+    // directory.
+    if (!docRoot.starts_with('/')) {
+        return {};
+    }
     if (path.starts_with('/')) {
         path.remove_prefix(1);
     }

@@ -23,20 +23,98 @@ std::string LogTimeText(std::time_t now) {
     return cached;
 }
 
-std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std::string_view line,
-                                   std::time_t now) {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr unsigned kFirstPrintable = 0x20;
+constexpr unsigned kDelete = 0x7F;
+constexpr char16_t kHighSurrogateFirst = 0xD800;
+constexpr char16_t kLowSurrogateFirst = 0xDC00;
+
+bool IsControl(unsigned c) {
+    return c < kFirstPrintable || c == kDelete;
+}
+
+// "\xNN" with two upper-case hex digits, in 8-bit or wide text.
+template <class String>
+void AppendEscape(unsigned c, String& out) {
+    constexpr std::string_view kHex = "0123456789ABCDEF";
+    constexpr unsigned kNibble = 4;
+    constexpr unsigned kNibbleMask = 0xF;
+    out += '\\';
+    out += 'x';
+    out += static_cast<typename String::value_type>(kHex[(c >> kNibble) & kNibbleMask]);
+    out += static_cast<typename String::value_type>(kHex[c & kNibbleMask]);
+}
+
+// The line end of a client's line as it is logged: its own CR LF or lone LF, or CR LF for a
+// line that has none (a body cut by its announced length), so that the next entry starts on a
+// line of its own.
+std::string_view SplitLineEnd(std::string_view& line) {
+    if (line.ends_with(kCrLf)) {
+        line.remove_suffix(kCrLf.size());
+        return kCrLf;
+    }
+    if (line.ends_with('\n')) {
+        line.remove_suffix(1);
+        return "\n";
+    }
+    return kCrLf;
+}
+
+// Appends the text with control characters escaped, as much of it as fits in room code units;
+// an escape or a surrogate pair is appended whole or not at all.
+void AppendEscapedWithin(std::u16string_view text, std::size_t room, std::u16string& out) {
+    std::u16string piece;
+    for (std::size_t i = 0; i < text.size(); i += piece.size() == 2 ? 2 : 1) {
+        piece.clear();
+        const char16_t c = text[i];
+        if (IsControl(c)) {
+            AppendEscape(c, piece);
+        } else if (c >= kHighSurrogateFirst && c < kLowSurrogateFirst && i + 1 < text.size()) {
+            piece = text.substr(i, 2);
+        } else {
+            piece = c;
+        }
+        if (out.size() + piece.size() > room) {
+            return;
+        }
+        out += piece;
+    }
+}
+
+} // namespace
+
+std::string EscapeControlBytes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (IsControl(static_cast<unsigned char>(c))) {
+            AppendEscape(static_cast<unsigned char>(c), out);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string AddressText(const sockaddr_in& peer) {
     char address[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    return address;
+}
+
+std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std::string_view line,
+                                   std::time_t now) {
     char head[200];
     const int n = std::snprintf(
         head, sizeof head, "SERVER CONNECTION # %d: IP addr = %s, port = %d -- %s\r\n", nConnection,
-        address, ntohs(peer.sin_port), LogTimeText(now).c_str());
+        AddressText(peer).c_str(), ntohs(peer.sin_port), LogTimeText(now).c_str());
+    const std::string_view lineEnd = SplitLineEnd(line);
     // Counted in UTF-16 code units, as the entry is composed in wide text.
     std::u16string entry = Utf8ToUtf16(std::string_view(head, static_cast<std::size_t>(n)));
-    entry += Utf8ToUtf16(line);
-    if (entry.size() > kLogEntryMaxChars) {
-        entry.resize(kLogEntryMaxChars);
-    }
+    AppendEscapedWithin(Utf8ToUtf16(line), kLogEntryMaxChars - lineEnd.size(), entry);
+    entry.append(lineEnd.begin(), lineEnd.end());
     return Utf16ToUtf8(entry);
 }
 
@@ -62,28 +140,4 @@ std::string MaskedLine(std::string_view line) {
         masked += '\n';
     }
     return masked;
-}
-
-void LogConnection(int fd, int nConnection, const sockaddr_in& peer, std::string_view line) {
-    if (fd < 0) {
-        return;
-    }
-    WriteLogEntry(fd, ComposeConnectionEntry(nConnection, peer, line, std::time(nullptr)));
-}
-
-void LogSocketError(int fd, const CBlockingSocketException& e, std::string_view prefix) {
-    if (fd < 0) {
-        return;
-    }
-    WriteLogEntry(fd, ComposeSocketErrorLine(e, prefix, std::time(nullptr)));
-}
-
-void WriteLogEntry(int fd, std::string_view entry) {
-    if (fd < 0) {
-        return;
-    }
-    ssize_t r;
-    do {
-        r = ::write(fd, entry.data(), entry.size());
-    } while (r < 0 && errno == EINTR);
 }

@@ -1,7 +1,6 @@
-// The credential service's log: one entry for every request line and body line it reads, one
-// line for every socket error that ends a connection or keeps the service from starting or
-// stopping cleanly. Entries go to one descriptor (standard error in the program), each written
-// whole with one write() call, so that entries of different threads never interleave.
+// The texts of the credential service's log: one entry for every request line and body line it
+// reads, one line for every socket error that ends a connection or keeps the service from
+// starting or stopping cleanly. CServiceLog delivers them.
 #pragma once
 
 #include "service/CBlockingSocketException.h"
@@ -15,11 +14,20 @@
 // A connection entry holds at most this many UTF-16 code units; a longer client line is cut.
 inline constexpr std::size_t kLogEntryMaxChars = 999;
 
+// The IPv4 address of a peer as dotted decimal text.
+std::string AddressText(const sockaddr_in& peer);
+
 // "%m/%d/%y %H:%M:%S GMT" in UTC.
 std::string LogTimeText(std::time_t now);
 
+// Control bytes (below 0x20, and 0x7F) as "\xNN" with upper-case hex digits: what a client
+// sends must neither drive the operator's terminal nor start a line of the log.
+std::string EscapeControlBytes(std::string_view text);
+
 // "SERVER CONNECTION # <n>: IP addr = <a.b.c.d>, port = <port> -- <time>\r\n" followed by the
-// client's line as received (cut so that the entry fits kLogEntryMaxChars).
+// client's line as received with its control bytes escaped, except its final CR LF or LF. The
+// entry always ends with a line end: a line without one gets CR LF, and a line too long for
+// kLogEntryMaxChars is cut before its line end.
 std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std::string_view line,
                                    std::time_t now);
 // "WINSOCK ERROR--<prefix> <error text> -- <time>\r\n".
@@ -28,9 +36,3 @@ std::string ComposeSocketErrorLine(const CBlockingSocketException& e, std::strin
 
 // A line that carries a secret, as it is logged: eight asterisks and the line's own line end.
 std::string MaskedLine(std::string_view line);
-
-// The log goes to the descriptor given (standard error in the program); -1 drops it.
-void LogConnection(int fd, int nConnection, const sockaddr_in& peer, std::string_view line);
-void LogSocketError(int fd, const CBlockingSocketException& e, std::string_view prefix);
-// Writes one whole entry with one write() call.
-void WriteLogEntry(int fd, std::string_view entry);

@@ -10,8 +10,17 @@
 
 namespace svctest {
 
-CClient::CClient(uint16_t port) {
+CClient::CClient(uint16_t port, std::string_view from) {
     m_fd.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!from.empty()) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, std::string(from).c_str(), &local.sin_addr) != 1 ||
+            ::bind(m_fd.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            m_fd.Reset();
+            return;
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -56,7 +65,11 @@ bool CClient::WaitClosed(std::chrono::milliseconds timeout) const {
 }
 
 std::string Exchange(uint16_t port, std::string_view request) {
-    CClient client(port);
+    return ExchangeFrom({}, port, request);
+}
+
+std::string ExchangeFrom(std::string_view from, uint16_t port, std::string_view request) {
+    CClient client(port, from);
     EXPECT_TRUE(client.Connected());
     client.Send(request);
     return client.ReadAll();

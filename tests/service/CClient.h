@@ -13,7 +13,9 @@ namespace svctest {
 
 class CClient {
 public:
-    explicit CClient(uint16_t port);
+    // from: the local IPv4 address to connect from (any 127.x.y.z works on loopback); empty
+    // lets the kernel choose.
+    explicit CClient(uint16_t port, std::string_view from = {});
     CClient(const CClient&) = delete;
     CClient& operator=(const CClient&) = delete;
 
@@ -31,5 +33,7 @@ private:
 
 // Sends a whole request on a new connection and answers everything the server sent back.
 std::string Exchange(uint16_t port, std::string_view request);
+// The same from a given local address.
+std::string ExchangeFrom(std::string_view from, uint16_t port, std::string_view request);
 
 } // namespace svctest

@@ -16,9 +16,10 @@ protected:
         BuildServerListDocument(*m_pCore, user, doc);
         return doc;
     }
-    std::string_view Update(std::string_view key, std::string_view line) {
+    std::string_view Update(std::string_view key, std::string_view line,
+                            std::string_view from = "10.0.0.1") {
         auto lock = m_pCore->Guard()->LockExclusive();
-        return UpdateAdminPassword(m_pCore->m_mapServers, key, line);
+        return PasswordUpdateAnswer(UpdateAdminPassword(m_pCore->m_mapServers, key, from, line));
     }
     std::u16string PasswordOf(const std::u16string& mac) {
         return m_pCore->m_mapServers.Find(mac)->m_strLoginPasswd;
@@ -108,13 +109,23 @@ TEST_F(Document, PasswordUpdateAnswersAndStripsTrailingWhiteSpace) {
     AddServer("00:33", "10.0.0.3", true, /*bOnline=*/false);
     EXPECT_EQ(Update("00:11", "  new pass \t\r\n"), kUpdateDone);
     EXPECT_EQ(PasswordOf(u"00:11"), u"  new pass");
-    EXPECT_EQ(Update("00:33", "\r\n"), kUpdateDone);
+    EXPECT_EQ(Update("00:33", "\r\n", "10.0.0.3"), kUpdateDone);
     EXPECT_EQ(PasswordOf(u"00:33"), u"");
-    EXPECT_EQ(Update("00:22", "x\n"), kUpdateNotAuthorized);
+    EXPECT_EQ(Update("00:22", "x\n", "10.0.0.2"), kUpdateNotAuthorized);
     EXPECT_EQ(PasswordOf(u"00:22"), u"secret");
     EXPECT_EQ(Update("00:1A", "x\n"), kUpdateNoServer);
     EXPECT_EQ(Update("10.0.0.1", "x\n"), kUpdateNoServer);
     EXPECT_EQ(Update("", "x\n"), kUpdateNoServer);
+}
+
+TEST_F(Document, APasswordPushFromAnotherAddressChangesNothing) {
+    AddServer("00:11", "10.0.0.1");
+    for (const char* from : {"10.0.0.2", "10.0.0.10", "10.0.0.", "", "10.0.0.1 "}) {
+        EXPECT_EQ(UpdateAdminPassword(m_pCore->m_mapServers, "00:11", from, "x\n"),
+                  EPasswordUpdate::OtherAddress)
+            << from;
+    }
+    EXPECT_EQ(PasswordOf(u"00:11"), u"secret");
 }
 
 } // namespace

@@ -22,11 +22,13 @@ protected:
         }
     }
     // Runs script inside a fresh network namespace with only lo up, the program started in
-    // m_www with its registry under m_config; answers the script's standard output.
+    // m_www with its registry and its log file under m_config; answers the script's standard
+    // output.
     std::string InNamespace(const std::string& script) {
         const auto file = m_work.Path() / "run.sh";
         std::ofstream(file) << "set -u\nip link set lo up\ncd '" << m_www.Path().string()
                             << "'\nexport XDG_CONFIG_HOME='" << m_config.Path().string()
+                            << "'\nexport XDG_STATE_HOME='" << (m_config.Path() / "state").string()
                             << "'\nprogram='" ORVANE_BIN_DIR "/OrvaneSrv'\n"
                             << "log='" << (m_work.Path() / "log").string() << "'\n"
                             << script;
@@ -55,6 +57,63 @@ wait $pid
 echo "exit $?"
 )");
     EXPECT_EQ(out, "<StorageServers AdminGroup=\"Yes\"></StorageServers>\nexit 0\n");
+}
+
+TEST_F(Program, AProgramStartedInADeletedFolderServesNothing) {
+    const std::string out = InNamespace(R"(
+mkdir gone && cd gone && rmdir "$PWD"
+)" + std::string(kStartProgram) + R"(
+for path in /etc/passwd //etc/passwd /etc/shadow /../../etc/passwd /proc/self/environ; do
+    curl -s -o /dev/null -w '%{http_code} ' --path-as-is "http://127.0.0.1:51001$path"
+done
+echo
+grep -c 'credential service on port 51001 serves no files: working directory: ' "$log"
+kill -TERM $pid
+wait $pid
+)");
+    EXPECT_EQ(out, "404 404 404 404 404 \n1\n");
+}
+
+TEST_F(Program, TheStartScriptServesTheWebFolderAndNothingElse) {
+    // A copy of the project's layout whose build and package steps do nothing.
+    const std::string tree = (m_work.Path() / "tree").string();
+    const std::string out = InNamespace(R"(
+tree=')" + tree + R"('
+mkdir -p "$tree/scripts" "$tree/build/bin" "$tree/stubs"
+cp ')" ORVANE_SOURCE_DIR R"(/scripts/start.sh' "$tree/scripts/"
+cp -r ')" ORVANE_SOURCE_DIR R"(/www' "$tree/www"
+printf '#!/bin/sh\nexit 0\n' > "$tree/scripts/install-deps.sh"
+cp "$tree/scripts/install-deps.sh" "$tree/stubs/cmake"
+chmod +x "$tree/scripts/install-deps.sh" "$tree/stubs/cmake"
+ln -s "$program" "$tree/build/bin/OrvaneSrv"
+echo source > "$tree/README.md"
+PATH="$tree/stubs:$PATH" "$tree/scripts/start.sh" 2>"$log" &
+pid=$!
+for i in $(seq 100); do
+    curl -s -o /dev/null http://127.0.0.1:51001/ && break
+    sleep 0.05
+done
+curl -s http://127.0.0.1:51001/ | cmp - "$tree/www/default.htm" && echo "default page"
+for path in /README.md /scripts/start.sh /build/bin/OrvaneSrv /www/default.htm; do
+    curl -s -o /dev/null -w '%{http_code} ' "http://127.0.0.1:51001$path"
+done
+echo
+kill -TERM $pid
+wait $pid
+)");
+    EXPECT_EQ(out, "default page\n404 404 404 404 \n");
+}
+
+TEST_F(Program, TheServiceLogIsAlsoAPrivateFile) {
+    const std::string out = InNamespace(std::string(kStartProgram) + R"(
+curl -s -o /dev/null http://127.0.0.1:51001/probe.htm
+kill -TERM $pid
+wait $pid
+file="$XDG_STATE_HOME/OrvaneSrv/service.log"
+stat -c '%a' "$XDG_STATE_HOME/OrvaneSrv" "$file"
+grep -c 'GET /probe.htm HTTP' "$file" "$log" | sed 's|.*:||'
+)");
+    EXPECT_EQ(out, "700\n600\n1\n1\n");
 }
 
 TEST_F(Program, ATakenPortLeavesTheProgramRunningWithAViewLine) {

@@ -43,6 +43,12 @@ TEST_F(RealClients, CurlQueriesWithBasicCredentials) {
               "401");
 }
 
+TEST_F(RealClients, CurlPostsAFormBodyWithoutALineFeed) {
+    // curl -d sends "Content-Length: 1" and the one byte; the answer must not wait for more.
+    EXPECT_EQ(RunShell("curl -s --max-time 5 -u admin:9983 -d x " + Url("/Query")),
+              "<StorageServers AdminGroup=\"Yes\"></StorageServers>");
+}
+
 TEST_F(RealClients, ABrowserStyleGetOfTheRoot) {
     const std::string response = Exchange(
         Port(), "GET / HTTP/1.1\r\n"

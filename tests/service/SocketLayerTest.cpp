@@ -58,6 +58,24 @@ TEST_F(SocketPair, LinesOfOneSegmentAndTheBodyBehindThemComeOutOneByOne) {
     EXPECT_EQ(m_socket.BufferedBytes(), 0u);
 }
 
+TEST_F(SocketPair, ALimitedLineEndsAtItsLineFeedOrAfterItsLength) {
+    std::thread writer([this] {
+        PeerSend("abcdef\nxy");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        PeerSend("z!");
+    });
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 3), "abc");
+    EXPECT_EQ(m_line[3], '\0');
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 10), "def\n");
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 0), "");
+    // The length is reached in a later piece.
+    EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 3), "xyz");
+    writer.join();
+    EXPECT_EQ(m_socket.BufferedBytes(), 1u);
+    // Fewer bytes than announced, then silence: the wait ends it as for any line.
+    EXPECT_EQ(ErrorOf([&] { m_socket.ReadHeaderLine(m_line, 5); }), "Receive timeout error");
+}
+
 TEST_F(SocketPair, ALineArrivingInPiecesIsJoined) {
     std::thread writer([this] {
         PeerSend("GE");
@@ -113,6 +131,40 @@ TEST_F(SocketPair, SendOfNothingAnswersZeroAndCloseWithoutSocketDoesNothing) {
     CBlockingSocket empty;
     EXPECT_NO_THROW(empty.Close());
     EXPECT_FALSE(empty.HasSocket());
+}
+
+TEST_F(SocketPair, ASendThatMovesTooLittleWithinTheWindowEnds) {
+    // The readiness wait alone would wait far longer than the window.
+    m_socket.m_nWaitMs = 5000;
+    m_socket.m_nProgressWindowMs = 200;
+    m_socket.m_nMinProgressBytes = 1024;
+    const int small = 4096;
+    ::setsockopt(m_socket.m_hSock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    const std::string big(1 << 20, 'x');
+    EXPECT_EQ(ErrorOf([&] { m_socket.Send(big.data(), big.size()); }), "Send progress error");
+}
+
+TEST_F(SocketPair, AReaderThatKeepsUpOutlastsManyWindows) {
+    m_socket.m_nProgressWindowMs = 500;
+    m_socket.m_nMinProgressBytes = 1024;
+    const int small = 4096;
+    ::setsockopt(m_socket.m_hSock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    const std::string data(40 * 2048, 'x');
+    std::size_t received = 0;
+    std::thread reader([&] {
+        char buffer[2048];
+        while (received < data.size()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            const ssize_t r = ::recv(m_peer, buffer, sizeof buffer, 0);
+            if (r <= 0) {
+                return;
+            }
+            received += static_cast<std::size_t>(r);
+        }
+    });
+    EXPECT_EQ(ErrorOf([&] { m_socket.Send(data.data(), data.size()); }), "no exception");
+    reader.join();
+    EXPECT_EQ(received, data.size());
 }
 
 TEST_F(SocketPair, SendToAClosedPeerFailsWithTheErrno) {
