@@ -1,6 +1,7 @@
 #include "service/ServiceLog.h"
 
 #include "platform/text/TextConv.h"
+#include "platform/text/TextEscape.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -26,14 +27,8 @@ std::string LogTimeText(std::time_t now) {
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-constexpr unsigned kFirstPrintable = 0x20;
-constexpr unsigned kDelete = 0x7F;
 constexpr char16_t kHighSurrogateFirst = 0xD800;
 constexpr char16_t kLowSurrogateFirst = 0xDC00;
-
-bool IsControl(unsigned c) {
-    return c < kFirstPrintable || c == kDelete;
-}
 
 // "\xNN" with two upper-case hex digits, in 8-bit or wide text.
 template <class String>
@@ -69,8 +64,8 @@ void AppendEscapedWithin(std::u16string_view text, std::size_t room, std::u16str
     for (std::size_t i = 0; i < text.size(); i += piece.size() == 2 ? 2 : 1) {
         piece.clear();
         const char16_t c = text[i];
-        if (IsControl(c)) {
-            AppendEscape(c, piece);
+        if (IsControlCode(c)) {
+            AppendHexEscape(c, piece);
         } else if (c >= kHighSurrogateFirst && c < kLowSurrogateFirst && i + 1 < text.size()) {
             piece = text.substr(i, 2);
         } else {
@@ -84,19 +79,6 @@ void AppendEscapedWithin(std::u16string_view text, std::size_t room, std::u16str
 }
 
 } // namespace
-
-std::string EscapeControlBytes(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        if (IsControl(static_cast<unsigned char>(c))) {
-            AppendEscape(static_cast<unsigned char>(c), out);
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
 
 std::string AddressText(const sockaddr_in& peer) {
     char address[INET_ADDRSTRLEN] = {};

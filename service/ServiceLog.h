@@ -3,6 +3,7 @@
 // starting or stopping cleanly. CServiceLog delivers them.
 #pragma once
 
+#include "platform/text/TextEscape.h"
 #include "service/CBlockingSocketException.h"
 
 #include <cstddef>
@@ -19,10 +20,6 @@ std::string AddressText(const sockaddr_in& peer);
 
 // "%m/%d/%y %H:%M:%S GMT" in UTC.
 std::string LogTimeText(std::time_t now);
-
-// Control bytes (below 0x20, and 0x7F) as "\xNN" with upper-case hex digits: what a client
-// sends must neither drive the operator's terminal nor start a line of the log.
-std::string EscapeControlBytes(std::string_view text);
 
 // "SERVER CONNECTION # <n>: IP addr = <a.b.c.d>, port = <port> -- <time>\r\n" followed by the
 // client's line as received with its control bytes escaped, except its final CR LF or LF. The

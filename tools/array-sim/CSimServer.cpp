@@ -1,9 +1,9 @@
 #include "tools/array-sim/CSimServer.h"
 
 #include "platform/slp/CSlpMessageCodec.h"
+#include "platform/text/TextEscape.h"
 #include "tools/array-sim/CSimHttpResponder.h"
 #include "tools/array-sim/CSimSlpAgent.h"
-#include "tools/slpfind/CTerminalText.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -354,7 +354,7 @@ void CSimServer::Trace(std::string_view how, std::span<const std::uint8_t> reque
     } else {
         what = "function " + std::to_string(static_cast<int>(header->function));
     }
-    std::cout << how << " " << CTerminalText::Safe(what) << std::endl;
+    std::cout << how << " " << EscapeForTerminal(what) << std::endl;
 }
 
 void CSimServer::OnRegistrar(Endpoint& endpoint) {

@@ -11,9 +11,9 @@
 // Exit status: 0 done (also when nothing was found), 1 SLP or network error (also after URLs
 // were printed, when an agent's reply was cut short and could not be fetched whole), 2 bad
 // usage.
-// What agents send is printed with control bytes as "\xNN" (see CTerminalText).
+// What agents send is printed with control bytes as "\xNN" (EscapeForTerminal).
 #include "platform/slp/slp.h"
-#include "tools/slpfind/CTerminalText.h"
+#include "platform/text/TextEscape.h"
 
 #include <charconv>
 #include <iostream>
@@ -86,14 +86,14 @@ bool ParseArgs(int argc, char** argv, Options& options) {
 
 SLPBoolean PrintUrl(SLPHandle, const char* url, unsigned short, SLPError error, void*) {
     if (error == SLP_OK) {
-        std::cout << CTerminalText::Safe(url) << "\n";
+        std::cout << EscapeForTerminal(url) << "\n";
     }
     return SLP_TRUE;
 }
 
 SLPBoolean PrintAttrs(SLPHandle, const char* attrs, SLPError error, void*) {
     if (error == SLP_OK) {
-        std::cout << CTerminalText::Safe(attrs) << "\n";
+        std::cout << EscapeForTerminal(attrs) << "\n";
     }
     return SLP_FALSE;
 }
@@ -126,8 +126,8 @@ SLPBoolean DiscoverUrl(SLPHandle, const char* url, unsigned short, SLPError erro
     SLPFindAttrs(second, url, state->options->scope.c_str(), state->options->attrs.c_str(),
                  KeepAttrs, state);
     SLPClose(second);
-    std::cout << CTerminalText::Safe(url) << "\t"
-              << CTerminalText::Safe(state->found ? state->attrs : std::string()) << "\n"
+    std::cout << EscapeForTerminal(url) << "\t"
+              << EscapeForTerminal(state->found ? state->attrs : std::string()) << "\n"
               << std::flush;
     return SLP_TRUE;
 }

@@ -9,7 +9,7 @@
 #include "tools/array-sim/CSimDirectoryAgent.h"
 #include "tools/array-sim/CSimPredicate.h"
 #include "tools/array-sim/CSimSlpAgent.h"
-#include "tools/slpfind/CTerminalText.h"
+#include "platform/text/TextEscape.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -54,7 +54,7 @@ void Text(std::string_view text) {
         SLPFree(value);
     }
     CSlpAttrList::TagSelected(text, "hostname");
-    CTerminalText::Safe(text);
+    EscapeForTerminal(text);
     CSimPredicate::Matches(text, {{"hostname", "a"}, {"version", "12"}});
     SLPSrvURL* url = nullptr;
     if (SLPParseSrvURL(list.c_str(), &url) == SLP_OK) {

@@ -1,7 +1,4 @@
-// Escaping of received text for the terminal.
-#include "tools/slpfind/CTerminalText.h"
-
-#include <cstdint>
+#include "platform/text/TextEscape.h"
 
 namespace {
 
@@ -17,16 +14,9 @@ bool IsContinuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
 }
 
-void AppendEscaped(std::string& out, unsigned char byte) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    out += "\\x";
-    out += kHex[byte >> 4];
-    out += kHex[byte & 0x0F];
-}
-
-} // namespace
-
-std::size_t CTerminalText::PrintableSequence(std::string_view text) {
+// The length of the well-formed UTF-8 sequence of a printable character at the start of text,
+// 0 when there is none.
+std::size_t PrintableSequence(std::string_view text) {
     const auto lead = static_cast<unsigned char>(text[0]);
     std::size_t length = 0;
     char32_t point = 0;
@@ -64,7 +54,22 @@ std::size_t CTerminalText::PrintableSequence(std::string_view text) {
     return length;
 }
 
-std::string CTerminalText::Safe(std::string_view text) {
+} // namespace
+
+std::string EscapeControlBytes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (IsControlCode(static_cast<unsigned char>(c))) {
+            AppendHexEscape(static_cast<unsigned char>(c), out);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string EscapeForTerminal(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -75,7 +80,7 @@ std::string CTerminalText::Safe(std::string_view text) {
         }
         std::size_t length = byte > kDelete ? PrintableSequence(text.substr(i)) : 0;
         if (length == 0) {
-            AppendEscaped(out, byte);
+            AppendHexEscape(byte, out);
             ++i;
             continue;
         }
