@@ -53,7 +53,10 @@ void CServiceLog::OpenFile() {
     std::error_code ec;
     std::filesystem::create_directories(folder.parent_path(), ec);
     // Entries name users and addresses: the folder and the file are the operator's alone.
-    if (::mkdir(folder.c_str(), kFolderMode) != 0 && errno == EEXIST) {
+    // A shared folder with the sticky bit (/tmp) is nobody's own and is left as it is.
+    struct stat folderStat {};
+    if (::mkdir(folder.c_str(), kFolderMode) != 0 && errno == EEXIST &&
+        ::stat(folder.c_str(), &folderStat) == 0 && (folderStat.st_mode & S_ISVTX) == 0) {
         ::chmod(folder.c_str(), kFolderMode);
     }
     m_fileFd.Reset(

@@ -60,10 +60,12 @@ std::string ModeText(mode_t mode) {
 }
 
 // Takes away every permission bit beyond `allowed` (never adds one); answers a note when the
-// mode was looser, empty otherwise.
+// mode was looser, empty otherwise. A shared folder with the sticky bit (/tmp) is never
+// narrowed: it is nobody's own, and narrowing it would break every other user of it.
 std::string Narrow(const std::filesystem::path& path, mode_t allowed) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || (st.st_mode & 07777 & ~allowed) == 0) {
+    if (::stat(path.c_str(), &st) != 0 || (st.st_mode & 07777 & ~allowed) == 0 ||
+        (S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0)) {
         return {};
     }
     const mode_t narrowed = st.st_mode & allowed;

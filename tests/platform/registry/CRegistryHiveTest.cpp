@@ -76,6 +76,16 @@ TEST_F(RegistryHive, LooserModesAreNarrowedAtOpenAndNewSideFilesFollowTheStore) 
     struct stat st {};
     ASSERT_EQ(::stat(File().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0400u);
+
+    // A shared folder such as /tmp (sticky, open to all) is nobody's to narrow.
+    ASSERT_EQ(::chmod(File().parent_path().c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(File().c_str(), 0644), 0);
+    CRegistryHive shared(File());
+    ASSERT_EQ(shared.OpenKey(kKey, KEY_READ, key), ERROR_SUCCESS);
+    ASSERT_EQ(::stat(File().parent_path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 01777u);
+    ASSERT_EQ(::stat(File().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(RegistryHive, OpenOfMissingKeyIsNotFoundAndCreateMakesParents) {
