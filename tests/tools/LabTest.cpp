@@ -310,6 +310,8 @@ TEST_F(Lab, AnAgentThatDiesBetweenSearchesGivesWayToMulticast) {
                                "for i in $(seq 100); do grep -q -- -- \"$LAB_DIR/out\" && break; "
                                "sleep 0.05; done\n"
                                "kill \"$LAB_DA_PID\"\n"
+                               // Gone for good before the second search starts.
+                               "while kill -0 \"$LAB_DA_PID\" 2>/dev/null; do sleep 0.05; done\n"
                                "echo >&3\nexec 3>&-\n"
                                "wait \"$finder\"; echo \"rc=$?\"\n"
                                "sort \"$LAB_DIR/out\"\n",
