@@ -299,23 +299,25 @@ TEST_F(Lab, ThousandsOfUrlsComeFromTheAgentOverTcp) {
 TEST_F(Lab, AnAgentThatDiesBetweenSearchesGivesWayToMulticast) {
     // One process searches twice, the agent being stopped in between; 10.77.1.2 is known to the
     // agent only.
-    LabResult result = Run("--arrays 3 --da",
-                           std::string(kDirectoryHelpers) +
-                               "wait_registered 3 || exit 7\n"
-                               "mkfifo \"$LAB_DIR/go\"\n"
-                               "orvane-slpfind findsrvs service:raid.004417 --passes 2 "
-                               "<\"$LAB_DIR/go\" >\"$LAB_DIR/out\" &\n"
-                               "finder=$!\n"
-                               "exec 3>\"$LAB_DIR/go\"\n"
-                               "for i in $(seq 100); do grep -q -- -- \"$LAB_DIR/out\" && break; "
-                               "sleep 0.05; done\n"
-                               "kill \"$LAB_DA_PID\"\n"
-                               // Gone for good before the second search starts.
-                               "while kill -0 \"$LAB_DA_PID\" 2>/dev/null; do sleep 0.05; done\n"
-                               "echo >&3\nexec 3>&-\n"
-                               "wait \"$finder\"; echo \"rc=$?\"\n"
-                               "sort \"$LAB_DIR/out\"\n",
-                           {"", "--slp-mode silent"});
+    LabResult result =
+        Run("--arrays 3 --da",
+            std::string(kDirectoryHelpers) +
+                "wait_registered 3 || exit 7\n"
+                "mkfifo \"$LAB_DIR/go\"\n"
+                "orvane-slpfind findsrvs service:raid.004417 --passes 2 "
+                "<\"$LAB_DIR/go\" >\"$LAB_DIR/out\" &\n"
+                "finder=$!\n"
+                "exec 3>\"$LAB_DIR/go\"\n"
+                "for i in $(seq 100); do grep -q -- -- \"$LAB_DIR/out\" && break; "
+                "sleep 0.05; done\n"
+                "kill \"$LAB_DA_PID\"\n"
+                // Gone for good before the second search starts.
+                "for i in $(seq 100); do kill -0 \"$LAB_DA_PID\" 2>/dev/null || break; "
+                "sleep 0.05; done\n"
+                "echo >&3\nexec 3>&-\n"
+                "wait \"$finder\"; echo \"rc=$?\"\n"
+                "sort \"$LAB_DIR/out\"\n",
+            {"", "--slp-mode silent"});
     ASSERT_EQ(result.status, 0);
     ASSERT_FALSE(result.lines.empty());
     EXPECT_EQ(result.lines.front(), "rc=0");
@@ -334,7 +336,8 @@ TEST_F(Lab, ArraysRegisterAgainWithARebootedAgent) {
             std::string(kDirectoryHelpers) +
                 "wait_registered 20 || exit 7\n"
                 "kill \"$LAB_DA_PID\"\n"
-                "while kill -0 \"$LAB_DA_PID\" 2>/dev/null; do sleep 0.05; done\n"
+                "for i in $(seq 100); do kill -0 \"$LAB_DA_PID\" 2>/dev/null || break; "
+                "sleep 0.05; done\n"
                 "sleep 1.1\n" // a new boot timestamp, in seconds
                 "ip netns exec \"$LAB_DA_NS\" \"$LAB_SIM\" --directory-agent --address "
                 "\"$LAB_DA_ADDR\" >/dev/null 2>&1 &\n"
