@@ -8,6 +8,7 @@ no image tools. Only true-colour frames of 24 or 32 bits per pixel are understoo
 usage: xwd-to-png.py XWD_FILE PNG_FILE
 Exit status: 0 written, 1 the file is not such a frame (a message says why), 2 bad usage.
 """
+import os
 import struct
 import sys
 import zlib
@@ -98,8 +99,15 @@ def main(argv):
     except (OSError, FrameError) as error:
         print("xwd-to-png: %s: %s" % (argv[1], error), file=sys.stderr)
         return 1
-    with open(argv[2], "wb") as out:
-        out.write(png_bytes(width, height, rows))
+    try:
+        with open(argv[2], "wb") as out:
+            out.write(png_bytes(width, height, rows))
+    except OSError as error:
+        # No half-written image stays behind.
+        if os.path.isfile(argv[2]):
+            os.remove(argv[2])
+        print("xwd-to-png: %s: %s" % (argv[2], error), file=sys.stderr)
+        return 1
     return 0
 
 
