@@ -7,7 +7,7 @@
 set -uo pipefail
 
 readonly kSkipped=77
-readonly kScreen="1280 800"
+readonly kScreen=1280x800
 
 if [ "$#" -ne 3 ]; then
     echo "usage: $0 SOURCE_DIR BIN_DIR SCREENSHOT_DIR" >&2
@@ -27,11 +27,7 @@ for tool in Xvfb ip curl python3 setpriv; do
     fi
 done
 
-failures=0
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
+source "$(dirname "$0")/checks.sh"
 
 # Without root it says so and starts nothing.
 out=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
@@ -73,13 +69,8 @@ line_of() { # the announcement of the array at this address
     fail "no SAN without a MAC address at 10.77.1.5"
 
 # The screenshot is a PNG image of the whole virtual screen.
-if [ -f "$shots/demo.png" ]; then
-    header=$(od -An -tx1 -N24 "$shots/demo.png" | tr -d ' \n')
-    [ "${header:0:16}" = 89504e470d0a1a0a ] || fail "demo.png is not a PNG image"
-    [ "$((16#${header:32:8})) $((16#${header:40:8}))" = "$kScreen" ] || fail "demo.png size"
-else
-    fail "no screenshot"
-fi
+[ "$(png_size "$shots/demo.png")" = "$kScreen" ] ||
+    fail "demo.png is $(png_size "$shots/demo.png")"
 
 # Nothing is left: the lab's namespaces and folder, the display's lock and socket, the
 # script's own folder.
@@ -95,8 +86,4 @@ else
 fi
 [ "$(ls -d /tmp/orvane-demo.* 2>/dev/null)" = "$controls_before" ] || fail "a control folder is left"
 
-if [ "$failures" -gt 0 ]; then
-    echo "$failures checks failed"
-    exit 1
-fi
-echo "the demo started, answered from its lab and left nothing behind"
+finish_checks "the demo started, answered from its lab and left nothing behind"

@@ -13,22 +13,7 @@ tool=$1
 svg=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
-
-# Width and height from the PNG header, or "not a PNG image".
-png_size() {
-    local header
-    header=$(od -An -tx1 -N24 "$1" | tr -d ' \n')
-    if [ "${header:0:16}" != 89504e470d0a1a0a ]; then
-        echo "not a PNG image"
-        return
-    fi
-    echo "$((16#${header:32:8}))x$((16#${header:40:8}))"
-}
+source "$(dirname "$0")/checks.sh"
 
 "$tool" "$svg" "$work" 16 48 256 2>"$work/err" || fail "drawing the icon: $(cat "$work/err")"
 for size in 16 48 256; do
@@ -57,7 +42,4 @@ refused 2 "size 1025" "$svg" "$work/bad" 1025
 refused 2 "size 12px" "$svg" "$work/bad" 12px
 refused 2 "no size" "$svg" "$work/bad"
 
-if [ "$failures" -gt 0 ]; then
-    exit 1
-fi
-echo "the icon tool draws every size asked for and refuses what it cannot draw"
+finish_checks "the icon tool draws every size asked for and refuses what it cannot draw"

@@ -44,11 +44,7 @@ if [ -n "$(package_state)" ]; then
     exit 1
 fi
 
-failures=0
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
+source "$(dirname "$0")/checks.sh"
 
 work=$(mktemp -d /tmp/orvane-package-test.XXXXXX)
 # apt-get reads the package as its own unprivileged user.
@@ -137,10 +133,7 @@ fi
 # Installed icons are PNG images of the size of their folder.
 for size in $kIconSizes; do
     png=/usr/share/icons/hicolor/${size}x$size/apps/orvanesrv.png
-    header=$(od -An -tx1 -N24 "$png" | tr -d ' \n')
-    [ "${header:0:16}" = 89504e470d0a1a0a ] || fail "$png is not a PNG image"
-    [ "$((16#${header:32:8}))x$((16#${header:40:8}))" = "${size}x$size" ] ||
-        fail "$png is $((16#${header:32:8}))x$((16#${header:40:8}))"
+    [ "$(png_size "$png")" = "${size}x$size" ] || fail "$png is $(png_size "$png")"
 done
 # Manual pages format without a complaint.
 command -v man >/dev/null || echo "man not installed: the manual pages are not formatted"
@@ -210,8 +203,4 @@ while IFS= read -r path; do
     fi
 done <"$work/contents"
 
-if [ "$failures" -gt 0 ]; then
-    echo "$failures checks failed"
-    exit 1
-fi
-echo "package built, checked, installed, run and purged cleanly"
+finish_checks "package built, checked, installed, run and purged cleanly"
