@@ -108,8 +108,8 @@ if [ "$(wc -l <<<"$files")" -ne "${#expected[@]}" ]; then
 fi
 
 if command -v lintian >/dev/null; then
-    # lintian prefers not to run as root.
-    runuser -u nobody -- lintian --fail-on error "$deb" || fail "lintian reports errors"
+    # It warns that it runs as root; the test needs root anyway.
+    lintian --fail-on error "$deb" || fail "lintian reports errors"
 else
     echo "lintian not installed: not run"
 fi
