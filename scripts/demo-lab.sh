@@ -183,30 +183,38 @@ Close the window, or press Ctrl-C here, to end the demo: the lab and the store a
 EOF
 }
 
-# Each check prints one line; answers 1 if any failed.
-run_checks() {
-    local failed=0 answer urls
-    answer=$(bash -c "$page_command")
-    if [[ "$answer" == *"<html"* ]]; then echo "CHECK page: served"; else echo "CHECK page: FAILED"; failed=1; fi
-    answer=$(bash -c "$query_command")
-    if [[ "$answer" == '<StorageServers AdminGroup="Yes">'* ]]; then
-        echo "CHECK query: $answer"
+# Each check prints one line "CHECK <what>: <seen>", or "CHECK <what>: FAILED: <seen>" and
+# counts; the guide's own commands are run as they were printed.
+checks_failed=0
+check() { # what, seen, then a test that passes
+    local what=$1 seen=$2
+    shift 2
+    if "$@"; then
+        echo "CHECK $what: $seen"
     else
-        echo "CHECK query: FAILED: $answer"
-        failed=1
+        echo "CHECK $what: FAILED: $seen"
+        checks_failed=1
     fi
+}
+
+run_checks() {
+    local answer
+    answer=$(bash -c "$page_command")
+    check page "$(grep -c . <<<"$answer") lines" grep -q '<html' <<<"$answer"
+    answer=$(bash -c "$query_command")
+    check query "$answer" [ "${answer#<StorageServers AdminGroup=\"Yes\">}" != "$answer" ]
     answer=$(ip netns exec "$lab-a0" curl -s -o /dev/null -w '%{http_code}' \
         -u "$kDirectoryUser:wrong" --data-binary '' "$service/Query")
-    if [ "$answer" = 401 ]; then echo "CHECK wrong password: 401"; else echo "CHECK wrong password: FAILED: $answer"; failed=1; fi
-    urls=$("$DEMO_BIN/orvane-slpfind" discover service:raid.004417 | sort)
-    echo "$urls" | sed 's/^/CHECK array: /'
-    if [ "$(grep -c . <<<"$urls")" -ne 5 ]; then echo "CHECK arrays: FAILED: not five"; failed=1; fi
+    check "wrong password" "$answer" [ "$answer" = 401 ]
+    answer=$("$DEMO_BIN/orvane-slpfind" discover service:raid.004417 | sort)
+    sed 's/^/CHECK array: /' <<<"$answer"
+    check arrays "$(grep -c . <<<"$answer")" [ "$(grep -c . <<<"$answer")" -eq 5 ]
     if [ "$virtual" -eq 1 ]; then
         mkdir -p "$DEMO_SCREENSHOTS"
-        if screenshot "$DEMO_SCREENSHOTS/demo.png"; then echo "CHECK screenshot: $DEMO_SCREENSHOTS/demo.png"; else echo "CHECK screenshot: FAILED"; failed=1; fi
+        check screenshot "$DEMO_SCREENSHOTS/demo.png" screenshot "$DEMO_SCREENSHOTS/demo.png"
     fi
-    kill -0 "$program_pid" 2>/dev/null || { echo "CHECK program: FAILED: it ended"; failed=1; }
-    return "$failed"
+    check program running kill -0 "$program_pid"
+    return "$checks_failed"
 }
 
 if ! start_demo; then
