@@ -11,6 +11,7 @@
 #   --bin DIR          use the programs in DIR; nothing is installed or built
 #   --screenshots DIR  where screenshots go (default build/screenshots)
 set -euo pipefail
+invoked_in=$PWD
 cd "$(dirname "$0")/.."
 
 if [ "${1:-}" != --demo ]; then
@@ -41,9 +42,9 @@ while [ $# -gt 0 ]; do
                 exit 2
             fi
             if [ "$1" = --bin ]; then
-                bin_dir=$(realpath -e "$2")
+                bin_dir=$(cd "$invoked_in" && realpath -e -- "$2")
             else
-                screenshots=$(realpath -m "$2")
+                screenshots=$(cd "$invoked_in" && realpath -m -- "$2")
             fi
             shift 2
             ;;
@@ -81,6 +82,7 @@ arrays=(
     "SAN, Tarvik Networks Evask W210 without \"mac\""
 )
 control=$(mktemp -d /tmp/orvane-demo.XXXXXX)
+trap 'rm -rf "$control"' EXIT
 lab_pid=
 for ((i = 0; i < ${#arrays[@]}; i += 2)); do
     echo "${arrays[i]} --admin-user admin --admin-password $kArrayPassword" >>"$control/extra"
@@ -102,7 +104,6 @@ signal_status=
 trap 'stop_demo 130' INT
 trap 'stop_demo 143' TERM
 trap 'stop_demo 129' HUP
-trap 'rm -rf "$control"' EXIT
 
 # In a session of its own, so that the terminal's signals reach only this script, which
 # passes them on in order; the terminal stays its standard input for the screenshot key.
