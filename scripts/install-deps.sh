@@ -9,6 +9,7 @@ packages=(
     curl iproute2 procps nginx-light
     qt6-base-dev qt6-svg-dev fonts-dejavu-core xvfb xauth
     chromium chromium-driver python3-selenium
+    dpkg-dev lintian
 )
 
 sudo_cmd=()
