@@ -112,13 +112,25 @@ void CListCtrl::DeleteItems(std::span<const std::size_t> rows) {
     if (!m_model.DeleteRows(rows)) {
         return;
     }
-    QItemSelection keep;
+    // One range per run of adjacent rows: the selection model compares and walks its ranges
+    // pairwise, so a range per row would make every later selection change quadratic.
+    std::vector<std::size_t> kept;
+    kept.reserve(selected.size());
     for (std::size_t row : selected) {
-        const std::size_t now = newPlace(row);
-        if (now != npos) {
-            const int r = static_cast<int>(now);
-            keep.select(m_model.index(r, 0), m_model.index(r, m_model.columnCount() - 1));
+        if (const std::size_t now = newPlace(row); now != npos) {
+            kept.push_back(now);
         }
+    }
+    QItemSelection keep;
+    const int lastColumn = m_model.columnCount() - 1;
+    for (std::size_t first = 0; first < kept.size();) {
+        std::size_t last = first;
+        while (last + 1 < kept.size() && kept[last + 1] == kept[last] + 1) {
+            ++last;
+        }
+        keep.select(m_model.index(static_cast<int>(kept[first]), 0),
+                    m_model.index(static_cast<int>(kept[last]), lastColumn));
+        first = last + 1;
     }
     selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
     if (focus != npos && newPlace(focus) != npos) {
