@@ -54,6 +54,35 @@ CListCtrl::CListCtrl(QWidget* parent) : QTableView(parent), m_model(this) {
     columns->setFixedHeight(textHeight + kHeaderPadding);
     // An empty strip of heading reads as a fault; it shows with the first column.
     columns->hide();
+
+    m_repaintTimer.setSingleShot(true);
+    m_repaintTimer.setInterval(kRepaintPeriod);
+    connect(&m_repaintTimer, &QTimer::timeout, this, &CListCtrl::OnRepaintDue);
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this, &CListCtrl::OnModelChanged);
+    connect(&m_model, &QAbstractItemModel::rowsRemoved, this, &CListCtrl::OnModelChanged);
+    connect(&m_model, &QAbstractItemModel::dataChanged, this, &CListCtrl::OnModelChanged);
+    connect(&m_model, &QAbstractItemModel::modelReset, this, &CListCtrl::OnModelChanged);
+}
+
+void CListCtrl::OnModelChanged() {
+    // A stream of single changes, each in an event loop pass of its own, would otherwise cost
+    // a whole paint each: the window thread would spend its time painting and every worker
+    // waiting on it would wait for the paints too.
+    const bool bStream =
+        m_sinceChange.isValid() && m_sinceChange.elapsed() < kRepaintPeriod.count();
+    m_sinceChange.start();
+    if (bStream && !m_bPaced) {
+        m_bPaced = true;
+        setUpdatesEnabled(false);
+        m_repaintTimer.start();
+    }
+}
+
+void CListCtrl::OnRepaintDue() {
+    m_bPaced = false;
+    setUpdatesEnabled(true);
+    update();
+    viewport()->update();
 }
 
 bool CListCtrl::InsertColumn(const QString& heading, EColumnAlign align, int nWidth) {

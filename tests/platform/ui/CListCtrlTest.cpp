@@ -126,6 +126,18 @@ TEST_F(ListCtrl, TenThousandRowsStayUsableThroughScatteredDeletes) {
     }
 }
 
+TEST_F(ListCtrl, AStreamOfChangesIsPaintedTogetherAndALoneChangeAtOnce) {
+    // A lone change: painted in the next event loop pass.
+    QTest::qWait(2 * static_cast<int>(CListCtrl::kRepaintPeriod.count()));
+    Fill(1);
+    EXPECT_TRUE(m_list.updatesEnabled());
+    // Rows streaming in: held back, then painted together; the list never stays frozen.
+    Fill(50);
+    EXPECT_FALSE(m_list.updatesEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_list.updatesEnabled(); }));
+    EXPECT_EQ(m_list.GetItemCount(), 51u);
+}
+
 TEST_F(ListCtrl, MouseClicksSelectWholeRowsAndAClickOnEmptySpaceClearsAndIsReported) {
     Fill(3);
     QSignalSpy clicks(&m_list, &CListCtrl::Clicked);
