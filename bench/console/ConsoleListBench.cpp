@@ -70,6 +70,7 @@ void Measure(CTabSystem& tab, std::size_t servers) {
         }
         tab.List().selectAll();
         sweepRuns = std::min(sweepRuns, Millis([&] { view.DeleteRows(runs); }));
+        tab.List().PaintNow(); // the fill came as a stream
         paint = std::min(paint, Millis([&] {
                              tab.List().scrollToBottom();
                              tab.repaint();

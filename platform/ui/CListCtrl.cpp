@@ -57,7 +57,7 @@ CListCtrl::CListCtrl(QWidget* parent) : QTableView(parent), m_model(this) {
 
     m_repaintTimer.setSingleShot(true);
     m_repaintTimer.setInterval(kRepaintPeriod);
-    connect(&m_repaintTimer, &QTimer::timeout, this, &CListCtrl::OnRepaintDue);
+    connect(&m_repaintTimer, &QTimer::timeout, this, &CListCtrl::PaintNow);
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, &CListCtrl::OnModelChanged);
     connect(&m_model, &QAbstractItemModel::rowsRemoved, this, &CListCtrl::OnModelChanged);
     connect(&m_model, &QAbstractItemModel::dataChanged, this, &CListCtrl::OnModelChanged);
@@ -78,7 +78,11 @@ void CListCtrl::OnModelChanged() {
     }
 }
 
-void CListCtrl::OnRepaintDue() {
+void CListCtrl::PaintNow() {
+    if (!m_bPaced) {
+        return;
+    }
+    m_repaintTimer.stop();
     m_bPaced = false;
     setUpdatesEnabled(true);
     update();

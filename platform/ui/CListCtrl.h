@@ -58,6 +58,11 @@ public:
     void SetFocusRow(std::size_t row);
     std::size_t GetFocusRow() const;
 
+    // True while a stream of changes is held back from painting. Such a list renders blank when
+    // grabbed as a picture; PaintNow ends the wait at once.
+    bool IsPaintHeldBack() const { return m_bPaced; }
+    void PaintNow();
+
 signals:
     // A mouse button was released over the list after a press in it.
     void Clicked();
@@ -68,7 +73,6 @@ protected:
 
 private:
     void OnModelChanged();
-    void OnRepaintDue();
 
     CTextRowsModel m_model;
     bool m_bPressed = false;

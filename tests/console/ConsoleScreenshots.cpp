@@ -70,6 +70,14 @@ constexpr std::array kServers = {
     CFakeServer{u"192.168.10.117", u"media-nas", u"NX400", u"5.0.2", u"00:1B:4D:52:C0:3F", u"No"},
 };
 
+// The list holds back the paints of a stream of changes; a picture taken meanwhile is blank.
+void PaintLists(QWidget& window) {
+    for (CListCtrl* list : window.findChildren<CListCtrl*>()) {
+        list->PaintNow();
+    }
+    QApplication::processEvents();
+}
+
 bool Save(const QPixmap& pixmap, const QString& dir, const char* name) {
     const QString file = dir + QLatin1Char('/') + QLatin1String(name);
     const bool ok = pixmap.save(file, "PNG");
@@ -201,7 +209,7 @@ int main(int argc, char** argv) {
         } else {
             FillSystemTab(*dialog.TabSystem());
         }
-        QApplication::processEvents();
+        PaintLists(dialog);
         ok &= Save(dialog.grab(), dir, "main-system.png");
         ok &= Save(WithMenu(dialog), dir, "main-window-menu.png");
         dialog.TabCtrl().setCurrentIndex(1);

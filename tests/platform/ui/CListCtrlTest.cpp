@@ -133,9 +133,16 @@ TEST_F(ListCtrl, AStreamOfChangesIsPaintedTogetherAndALoneChangeAtOnce) {
     EXPECT_TRUE(m_list.updatesEnabled());
     // Rows streaming in: held back, then painted together; the list never stays frozen.
     Fill(50);
+    EXPECT_TRUE(m_list.IsPaintHeldBack());
     EXPECT_FALSE(m_list.updatesEnabled());
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_list.updatesEnabled(); }));
+    EXPECT_FALSE(m_list.IsPaintHeldBack());
     EXPECT_EQ(m_list.GetItemCount(), 51u);
+    // Before a picture is taken.
+    Fill(2);
+    ASSERT_TRUE(m_list.IsPaintHeldBack());
+    m_list.PaintNow();
+    EXPECT_TRUE(m_list.updatesEnabled());
 }
 
 TEST_F(ListCtrl, MouseClicksSelectWholeRowsAndAClickOnEmptySpaceClearsAndIsReported) {
