@@ -7,8 +7,10 @@
 #include "platform/text/TextConv.h"
 
 #include <atomic>
+#include <sys/resource.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 struct CLoginClient::CShared {
     CServerTable& table;
@@ -30,6 +32,10 @@ constexpr long kStatusOk = 200;
 constexpr long kStatusUnauthorized = 401;
 constexpr long kStatusNotFound = 404;
 constexpr char16_t kLow8Bits = 0xFF;
+// How much a login worker yields to the window thread. A login to hundreds of servers at once
+// starts as many workers; at the window thread's own priority they would take the processor
+// from it for as long as they run, and the window would stand still.
+constexpr int kWorkerNiceness = 10;
 
 // One login, from the click to the end of its result step; owned by its worker.
 struct LoginRequest {
@@ -127,6 +133,8 @@ void OnLoginResult(long code, const std::string* body, const LoginRequest& reque
 }
 
 void LoginThreadProc(std::shared_ptr<LoginRequest> request) {
+    // Linux gives each thread its own niceness; a failure leaves the worker as it was.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWorkerNiceness);
     CHttpClient client;
     const CHttpResponse response = client.Post(HttpRequestFor(*request));
     if (response.nError != 0) {

@@ -14,6 +14,7 @@
 #include "core/CDirectoryMessage.h"
 #include "platform/text/Base64.h"
 #include "service/CCredentialService.h"
+#include "service/ServerListDocument.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -399,13 +400,20 @@ int main(int argc, char** argv) {
 
     auto fleet = std::make_unique<COrvaneSrvCore>(std::make_unique<CRegistryHive>(work / "f.db"));
     FillFleet(*fleet);
+    // The ceiling of moving a document that large: a static file of its size, from nginx and
+    // from us.
+    std::string document;
+    BuildServerListDocument(*fleet, "fleet", document);
+    std::ofstream(www / "fleet.xml") << document;
+    const std::vector<std::string> fleetGets = {
+        "GET /fleet.xml HTTP/1.0\r\nConnection: close\r\n\r\n"};
     const std::vector<std::string> fleetQueries = {"POST /Query HTTP/1.0\r\nAuthorization: Basic " +
                                                    Base64Encode("fleet:password") + "\r\n\r\nx\n"};
     runService(
         CServiceOptions::kDefaultBacklog,
         [&](uint16_t port) {
             constexpr int kClients = 16;
-            CResult nginxGet, ourGet, query;
+            CResult nginxGet, ourGet, query, nginxSameSize, ourSameSize;
             for (int i = 0; i < rounds; ++i) {
                 auto keepBest = [&](CResult& best, uint16_t p, const std::vector<std::string>& r) {
                     const CResult result = Measure(p, r, kClients, seconds);
@@ -416,10 +424,15 @@ int main(int argc, char** argv) {
                 keepBest(nginxGet, nginxPort, gets);
                 keepBest(ourGet, port, gets);
                 keepBest(query, port, fleetQueries);
+                keepBest(nginxSameSize, nginxPort, fleetGets);
+                keepBest(ourSameSize, port, fleetGets);
             }
             row("GET 2 KB, nginx", kClients, nginxGet, 0, 0);
             row("GET 2 KB, fleet", kClients, ourGet, nginxGet.rps, 0);
             row("/Query 2,000 of 10,000", kClients, query, nginxGet.rps, ourGet.rps);
+            row("GET same size, nginx", kClients, nginxSameSize, nginxGet.rps, ourGet.rps);
+            row("GET same size, OrvaneSrv", kClients, ourSameSize, nginxGet.rps, ourGet.rps);
+            std::printf("  the document: %zu bytes\n", document.size());
             const double ratio = ourGet.rps > 0 ? query.rps / ourGet.rps : 0;
             std::printf("  targets: rate >= %.1fx our GET 2 KB: %.2fx %s (%.2fx nginx's); "
                         "p99 < %.0f ms: %.3f ms %s\n",
