@@ -12,10 +12,11 @@
 //
 // Each row builds a lab with tools/lab/orvane-lab.sh and runs this program with --measure in the
 // lab's manager namespace; nothing runs outside those namespaces. Multicast rows first give the
-// manager every array's link address as a permanent neighbour entry (the kernel's neighbour
-// table, shared by all namespaces, holds 1,024 entries by default); the agent row first waits
+// manager every array's link address as a permanent neighbour entry (LabNeighbours.h); the agent
+// row first waits
 // until every array has registered, and names the agent in net.slp.DAAddresses so that the
 // window's first pass asks it.
+#include "bench/storage/LabNeighbours.h"
 #include "console/CLoginDlg.h"
 #include "console/COrvaneSrvDlg.h"
 #include "console/ConsoleLook.h"
@@ -242,14 +243,7 @@ std::string Preparation(const CRow& row, const std::filesystem::path& dir) {
                "/orvane-slpfind' findsrvs service:raid.004417 | wc -l)\n    [ \"$n\" -ge " +
                std::to_string(row.nArrays) + " ] && break\n    sleep 0.5\ndone\n";
     }
-    return "LAB=$(basename \"$LAB_DIR\" | sed 's/\\.[^.]*$//')\n"
-           "for ns in $(ip netns list | awk '{print $1}' | grep \"^$LAB-a\"); do\n"
-           "    mac=$(ip -n \"$ns\" -br link show eth0 | awk '{print $3}')\n"
-           "    for a in $(ip -n \"$ns\" -4 -br addr show eth0 | "
-           "awk '{for (i = 3; i <= NF; i++) print $i}'); do\n"
-           "        echo \"neigh replace ${a%/*} lladdr $mac dev eth0 nud permanent\"\n"
-           "    done\n"
-           "done | ip -b - || exit 1\n";
+    return kPermanentNeighboursScript;
 }
 
 void PrintRow(const CRow& row, const CFigures& f) {

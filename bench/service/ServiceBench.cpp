@@ -259,16 +259,22 @@ CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nCl
     return result;
 }
 
+// Measures once more and keeps the result if it beat the best so far.
+void KeepBest(CResult& best, uint16_t port, const std::vector<std::string>& requests, int nClients,
+              double seconds) {
+    const CResult result = Measure(port, requests, nClients, seconds);
+    if (result.rps > best.rps) {
+        best = result;
+    }
+}
+
 // The machine is shared: the best of a few short runs, taken in turn for every server, is what
 // interference leaves least distorted.
 CResult BestOf(int nRounds, uint16_t port, const std::vector<std::string>& requests, int nClients,
                double seconds) {
     CResult best;
     for (int i = 0; i < nRounds; ++i) {
-        const CResult r = Measure(port, requests, nClients, seconds);
-        if (r.rps > best.rps) {
-            best = r;
-        }
+        KeepBest(best, port, requests, nClients, seconds);
     }
     return best;
 }
@@ -373,16 +379,10 @@ int main(int argc, char** argv) {
         for (const int clients : {1, 16, 64}) {
             CResult nginxGet, ourGet, query, empty;
             for (int i = 0; i < rounds; ++i) {
-                auto keepBest = [&](CResult& best, uint16_t p, const std::vector<std::string>& r) {
-                    const CResult result = Measure(p, r, clients, seconds);
-                    if (result.rps > best.rps) {
-                        best = result;
-                    }
-                };
-                keepBest(nginxGet, nginxPort, gets);
-                keepBest(ourGet, port, gets);
-                keepBest(query, port, queries);
-                keepBest(empty, port, emptyQueries);
+                KeepBest(nginxGet, nginxPort, gets, clients, seconds);
+                KeepBest(ourGet, port, gets, clients, seconds);
+                KeepBest(query, port, queries, clients, seconds);
+                KeepBest(empty, port, emptyQueries, clients, seconds);
             }
             row("GET 2 KB, nginx", clients, nginxGet, 0, 0);
             row("GET 2 KB, OrvaneSrv", clients, ourGet, nginxGet.rps, 0);
@@ -415,17 +415,11 @@ int main(int argc, char** argv) {
             constexpr int kClients = 16;
             CResult nginxGet, ourGet, query, nginxSameSize, ourSameSize;
             for (int i = 0; i < rounds; ++i) {
-                auto keepBest = [&](CResult& best, uint16_t p, const std::vector<std::string>& r) {
-                    const CResult result = Measure(p, r, kClients, seconds);
-                    if (result.rps > best.rps) {
-                        best = result;
-                    }
-                };
-                keepBest(nginxGet, nginxPort, gets);
-                keepBest(ourGet, port, gets);
-                keepBest(query, port, fleetQueries);
-                keepBest(nginxSameSize, nginxPort, fleetGets);
-                keepBest(ourSameSize, port, fleetGets);
+                KeepBest(nginxGet, nginxPort, gets, kClients, seconds);
+                KeepBest(ourGet, port, gets, kClients, seconds);
+                KeepBest(query, port, fleetQueries, kClients, seconds);
+                KeepBest(nginxSameSize, nginxPort, fleetGets, kClients, seconds);
+                KeepBest(ourSameSize, port, fleetGets, kClients, seconds);
             }
             row("GET 2 KB, nginx", kClients, nginxGet, 0, 0);
             row("GET 2 KB, fleet", kClients, ourGet, nginxGet.rps, 0);
