@@ -7,10 +7,17 @@
 #include "platform/text/TextConv.h"
 
 #include <atomic>
+#include <mutex>
 #include <sys/resource.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+struct LoginRequest;
+} // namespace
 
 struct CLoginClient::CShared {
     CServerTable& table;
@@ -20,6 +27,10 @@ struct CLoginClient::CShared {
     std::shared_ptr<IMessageBoxes> pBoxes;
     CLoginOptions options;
     std::atomic<std::size_t> nRunning{0};
+    // Workers not started yet, and whether a launcher thread is starting them.
+    std::mutex launchMutex;
+    std::vector<std::shared_ptr<LoginRequest>> listToLaunch;
+    bool bLauncherRunning = false;
 };
 
 namespace {
@@ -132,9 +143,13 @@ void OnLoginResult(long code, const std::string* body, const LoginRequest& reque
     }
 }
 
-void LoginThreadProc(std::shared_ptr<LoginRequest> request) {
-    // Linux gives each thread its own niceness; a failure leaves the worker as it was.
+// Linux gives each thread its own niceness; a failure leaves the thread as it was.
+void YieldToTheWindowThread() {
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWorkerNiceness);
+}
+
+void LoginThreadProc(std::shared_ptr<LoginRequest> request) {
+    YieldToTheWindowThread();
     CHttpClient client;
     const CHttpResponse response = client.Post(HttpRequestFor(*request));
     if (response.nError != 0) {
@@ -144,6 +159,37 @@ void LoginThreadProc(std::shared_ptr<LoginRequest> request) {
             request->pShared->pBoxes->Show(u"File overran buffer -- not cached");
         }
         OnLoginResult(response.nStatus, &response.strBody, *request);
+    }
+}
+
+void StartWorker(const std::shared_ptr<LoginRequest>& request) {
+    try {
+        std::thread(LoginThreadProc, request).detach();
+    } catch (const std::system_error&) {
+        // No worker: the login fails like one whose request could not be set up, once the
+        // caller has marked the row.
+        request->pShared->pWindow->Post(
+            [request] { OnLoginResult(CHttpClient::kErrorFailedInit, nullptr, *request); });
+    }
+}
+
+// Takes the workers' start off the window thread: starting hundreds of threads there, for a
+// login to hundreds of servers, would hold the window still for as long.
+void LauncherThreadProc(std::shared_ptr<CLoginClient::CShared> shared) {
+    YieldToTheWindowThread();
+    for (;;) {
+        std::vector<std::shared_ptr<LoginRequest>> batch;
+        {
+            std::lock_guard lock(shared->launchMutex);
+            if (shared->listToLaunch.empty()) {
+                shared->bLauncherRunning = false;
+                return;
+            }
+            batch.swap(shared->listToLaunch);
+        }
+        for (const auto& request : batch) {
+            StartWorker(request);
+        }
     }
 }
 
@@ -166,12 +212,25 @@ void CLoginClient::Login(std::u16string mac, std::u16string ip, std::u16string u
     auto request = std::make_shared<LoginRequest>(LoginRequest{
         std::move(mac), std::move(ip), std::move(userName), std::move(password), kBody, m_pShared});
     ++m_pShared->nRunning;
+    {
+        std::lock_guard lock(m_pShared->launchMutex);
+        m_pShared->listToLaunch.push_back(std::move(request));
+        if (std::exchange(m_pShared->bLauncherRunning, true)) {
+            return; // the running launcher takes it
+        }
+    }
     try {
-        std::thread(LoginThreadProc, request).detach();
+        std::thread(LauncherThreadProc, m_pShared).detach();
     } catch (const std::system_error&) {
-        // No worker: the login fails like one whose request could not be set up, once the
-        // caller has marked the row.
-        m_pShared->pWindow->Post(
-            [request] { OnLoginResult(CHttpClient::kErrorFailedInit, nullptr, *request); });
+        // No launcher: the workers start from here.
+        std::vector<std::shared_ptr<LoginRequest>> batch;
+        {
+            std::lock_guard lock(m_pShared->launchMutex);
+            batch.swap(m_pShared->listToLaunch);
+            m_pShared->bLauncherRunning = false;
+        }
+        for (const auto& pending : batch) {
+            StartWorker(pending);
+        }
     }
 }
