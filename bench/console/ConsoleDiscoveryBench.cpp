@@ -125,9 +125,12 @@ void AnswerLoginDialog(const QString& password) {
 int RunMeasure(int argc, char** argv, bool bLogin) {
     QApplication application(argc, argv);
     ApplyConsoleLook(application);
-    const std::filesystem::path store =
-        std::filesystem::temp_directory_path() /
-        ("orvane-console-bench-" + std::to_string(::getpid()) + ".db");
+    // A folder of its own: opening a store narrows its folder to the owner.
+    char folder[] = "/tmp/orvane-console-bench-XXXXXX";
+    if (::mkdtemp(folder) == nullptr) {
+        return 1;
+    }
+    const std::filesystem::path store = std::filesystem::path(folder) / "registry.db";
     COrvaneSrvApp app({});
     int boxes = 0;
     double lastRowMs = 0;
@@ -186,7 +189,7 @@ int RunMeasure(int argc, char** argv, bool bLogin) {
         }
         dialog.DestroyWindow();
     }
-    std::filesystem::remove(store);
+    std::filesystem::remove_all(folder);
     std::fflush(stdout);
     return 0;
 }

@@ -286,9 +286,13 @@ int main(int argc, char** argv) {
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
     // "profile": only "/Query" with 16 clients, for a profiler to watch.
     if (argc > 3 && std::string_view(argv[3]) == "profile") {
-        auto core = std::make_unique<COrvaneSrvCore>(std::make_unique<CRegistryHive>(
-            std::filesystem::temp_directory_path() /
-            ("orvane-bench-" + std::to_string(::getpid()) + ".db")));
+        // A folder of its own: opening a store narrows its folder to the owner.
+        char folder[] = "/tmp/orvane-bench-XXXXXX";
+        if (::mkdtemp(folder) == nullptr) {
+            return 1;
+        }
+        auto core = std::make_unique<COrvaneSrvCore>(
+            std::make_unique<CRegistryHive>(std::filesystem::path(folder) / "registry.db"));
         FillDirectory(*core);
         CServiceOptions options;
         options.nPort = 0;
@@ -304,6 +308,8 @@ int main(int argc, char** argv) {
         std::printf("%.0f req/s, p50 %.3f ms, p99 %.3f ms\n", r.rps, r.p50, r.p99);
         service.StopCredentialServer();
         core->FreeTables();
+        core.reset();
+        std::filesystem::remove_all(folder);
         return 0;
     }
     std::signal(SIGPIPE, SIG_IGN);

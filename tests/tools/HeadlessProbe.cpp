@@ -92,8 +92,14 @@ public:
 
 private:
     static std::filesystem::path Scratch() {
-        const char* dir = std::getenv("LAB_DIR");
-        return std::filesystem::path(dir != nullptr ? dir : "/tmp") / "probe-registry.db";
+        // A folder of the lab's, or one of its own: opening a store narrows its folder to the
+        // owner, which must never be /tmp itself.
+        if (const char* dir = std::getenv("LAB_DIR"); dir != nullptr) {
+            return std::filesystem::path(dir) / "probe-registry.db";
+        }
+        char folder[] = "/tmp/orvane-probe-XXXXXX";
+        return std::filesystem::path(::mkdtemp(folder) != nullptr ? folder : ".") /
+               "probe-registry.db";
     }
     void Group(std::istringstream& args);
     void User(std::istringstream& args);
