@@ -1,5 +1,5 @@
-// The login workers: the request to the storage server, the result step with its message boxes,
-// the record and the Auth cell.
+// The login workers and the launcher that starts them: the request to the storage server, the
+// result step with its message boxes, the record and the Auth cell.
 #include "storage/CLoginClient.h"
 
 #include "platform/http/CHttpClient.h"
