@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -71,14 +72,15 @@ void AppendServerElement(std::string& out, const CServerData& s) {
 
 // The servers that the user's groups reach, each once, in the order the access lists name
 // them. A record is filed under exactly the MAC text its m_szMAC field holds, so looking an
-// access entry up by key finds the same records as comparing every record's field would.
+// access entry up by key finds the same records as comparing every record's field would. The
+// set keeps a user who reaches thousands of servers from costing a search per server.
 class CSelection {
 public:
     void Add(const CServerTable& servers, const std::vector<std::u16string>& access) {
         for (const std::u16string& mac : access) {
             const CServerData* s = servers.Find(mac);
             if (s != nullptr && s->m_bAuthorized != 0 && s->m_bOnline != 0 &&
-                std::find(m_servers.begin(), m_servers.end(), s) == m_servers.end()) {
+                m_seen.insert(s).second) {
                 m_servers.push_back(s);
             }
         }
@@ -87,6 +89,7 @@ public:
 
 private:
     std::vector<const CServerData*> m_servers;
+    std::unordered_set<const CServerData*> m_seen;
 };
 
 } // namespace

@@ -1,5 +1,5 @@
-// The login workers: the request to the storage server, the result step with its message boxes,
-// the record and the Auth cell.
+// The login workers and the launcher that starts them: the request to the storage server, the
+// result step with its message boxes, the record and the Auth cell.
 #include "storage/CLoginClient.h"
 
 #include "platform/http/CHttpClient.h"
@@ -7,8 +7,17 @@
 #include "platform/text/TextConv.h"
 
 #include <atomic>
+#include <mutex>
+#include <sys/resource.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+struct LoginRequest;
+} // namespace
 
 struct CLoginClient::CShared {
     CServerTable& table;
@@ -18,6 +27,10 @@ struct CLoginClient::CShared {
     std::shared_ptr<IMessageBoxes> pBoxes;
     CLoginOptions options;
     std::atomic<std::size_t> nRunning{0};
+    // Workers not started yet, and whether a launcher thread is starting them.
+    std::mutex launchMutex;
+    std::vector<std::shared_ptr<LoginRequest>> listToLaunch;
+    bool bLauncherRunning = false;
 };
 
 namespace {
@@ -30,6 +43,10 @@ constexpr long kStatusOk = 200;
 constexpr long kStatusUnauthorized = 401;
 constexpr long kStatusNotFound = 404;
 constexpr char16_t kLow8Bits = 0xFF;
+// How much a login worker yields to the window thread. A login to hundreds of servers at once
+// starts as many workers; at the window thread's own priority they would take the processor
+// from it for as long as they run, and the window would stand still.
+constexpr int kWorkerNiceness = 10;
 
 // One login, from the click to the end of its result step; owned by its worker.
 struct LoginRequest {
@@ -126,7 +143,13 @@ void OnLoginResult(long code, const std::string* body, const LoginRequest& reque
     }
 }
 
+// Linux gives each thread its own niceness; a failure leaves the thread as it was.
+void YieldToTheWindowThread() {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWorkerNiceness);
+}
+
 void LoginThreadProc(std::shared_ptr<LoginRequest> request) {
+    YieldToTheWindowThread();
     CHttpClient client;
     const CHttpResponse response = client.Post(HttpRequestFor(*request));
     if (response.nError != 0) {
@@ -136,6 +159,37 @@ void LoginThreadProc(std::shared_ptr<LoginRequest> request) {
             request->pShared->pBoxes->Show(u"File overran buffer -- not cached");
         }
         OnLoginResult(response.nStatus, &response.strBody, *request);
+    }
+}
+
+void StartWorker(const std::shared_ptr<LoginRequest>& request) {
+    try {
+        std::thread(LoginThreadProc, request).detach();
+    } catch (const std::system_error&) {
+        // No worker: the login fails like one whose request could not be set up, once the
+        // caller has marked the row.
+        request->pShared->pWindow->Post(
+            [request] { OnLoginResult(CHttpClient::kErrorFailedInit, nullptr, *request); });
+    }
+}
+
+// Takes the workers' start off the window thread: starting hundreds of threads there, for a
+// login to hundreds of servers, would hold the window still for as long.
+void LauncherThreadProc(std::shared_ptr<CLoginClient::CShared> shared) {
+    YieldToTheWindowThread();
+    for (;;) {
+        std::vector<std::shared_ptr<LoginRequest>> batch;
+        {
+            std::lock_guard lock(shared->launchMutex);
+            if (shared->listToLaunch.empty()) {
+                shared->bLauncherRunning = false;
+                return;
+            }
+            batch.swap(shared->listToLaunch);
+        }
+        for (const auto& request : batch) {
+            StartWorker(request);
+        }
     }
 }
 
@@ -158,12 +212,25 @@ void CLoginClient::Login(std::u16string mac, std::u16string ip, std::u16string u
     auto request = std::make_shared<LoginRequest>(LoginRequest{
         std::move(mac), std::move(ip), std::move(userName), std::move(password), kBody, m_pShared});
     ++m_pShared->nRunning;
+    {
+        std::lock_guard lock(m_pShared->launchMutex);
+        m_pShared->listToLaunch.push_back(std::move(request));
+        if (std::exchange(m_pShared->bLauncherRunning, true)) {
+            return; // the running launcher takes it
+        }
+    }
     try {
-        std::thread(LoginThreadProc, request).detach();
+        std::thread(LauncherThreadProc, m_pShared).detach();
     } catch (const std::system_error&) {
-        // No worker: the login fails like one whose request could not be set up, once the
-        // caller has marked the row.
-        m_pShared->pWindow->Post(
-            [request] { OnLoginResult(CHttpClient::kErrorFailedInit, nullptr, *request); });
+        // No launcher: the workers start from here.
+        std::vector<std::shared_ptr<LoginRequest>> batch;
+        {
+            std::lock_guard lock(m_pShared->launchMutex);
+            batch.swap(m_pShared->listToLaunch);
+            m_pShared->bLauncherRunning = false;
+        }
+        for (const auto& pending : batch) {
+            StartWorker(pending);
+        }
     }
 }

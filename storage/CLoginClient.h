@@ -5,7 +5,9 @@
 // the row's Auth cell (set on the window thread).
 //
 // Qt-free. Workers hold what they need by shared pointer: at shutdown nothing waits for them, and
-// once the tables are freed or the window is gone they touch neither.
+// once the tables are freed or the window is gone they touch neither. A launcher thread starts
+// them, and they run below the window thread's priority, so that a login to a thousand servers
+// at once leaves the window responsive.
 #pragma once
 
 #include "platform/sync/CTableGuard.h"

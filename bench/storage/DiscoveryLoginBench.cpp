@@ -7,9 +7,9 @@
 //
 // Each row builds a lab with tools/lab/orvane-lab.sh and runs the probe in its manager
 // namespace; nothing runs outside those namespaces. Before the probe starts, the manager learns
-// every array's link address as a permanent neighbour entry: the kernel's neighbour table is
-// shared by all namespaces and holds 1,024 entries by default, so with 1,000 arrays learned by
-// ARP, entries are evicted and packets dropped, and the figures would be the lab's, not ours.
+// every array's link address as a permanent neighbour entry (LabNeighbours.h).
+#include "bench/storage/LabNeighbours.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -63,16 +63,7 @@ int main() {
         std::filesystem::temp_directory_path() / ("loginbench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "probe") << "pass\nlogin admin secret all\nwait-logins\nrows\n";
-    std::ofstream(dir / "run.sh")
-        << "LAB=$(basename \"$LAB_DIR\" | sed 's/\\.[^.]*$//')\n"
-           "for ns in $(ip netns list | awk '{print $1}' | grep \"^$LAB-a\"); do\n"
-           "    mac=$(ip -n \"$ns\" -br link show eth0 | awk '{print $3}')\n"
-           "    for a in $(ip -n \"$ns\" -4 -br addr show eth0 | "
-           "awk '{for (i = 3; i <= NF; i++) print $i}'); do\n"
-           "        echo \"neigh replace ${a%/*} lladdr $mac dev eth0 nud permanent\"\n"
-           "    done\n"
-           "done | ip -b - || exit 1\n"
-           "exec \"$1\" \"$2\"\n";
+    std::ofstream(dir / "run.sh") << kPermanentNeighboursScript << "exec \"$1\" \"$2\"\n";
     const std::vector<CRow> rows = {
         {200, "default", ""},
         {1000, "default", ""},

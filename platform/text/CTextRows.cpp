@@ -1,6 +1,7 @@
 #include "platform/text/CTextRows.h"
 
 #include <algorithm>
+#include <iterator>
 
 CTextRows::CTextRows(std::size_t nColumns) : m_nColumns(nColumns) {}
 
@@ -57,11 +58,12 @@ void CTextRows::DeleteRow(std::size_t row) {
 }
 
 void CTextRows::DeleteRows(std::span<const std::size_t> rows) {
-    std::vector<bool> doomed(m_rows.size(), false);
+    // Where each row goes: npos for the deleted ones.
+    std::vector<std::size_t> newPlace(m_rows.size(), 0);
     bool any = false;
     for (const std::size_t row : rows) {
         if (row < m_rows.size()) {
-            doomed[row] = true;
+            newPlace[row] = npos;
             any = true;
         }
     }
@@ -70,15 +72,17 @@ void CTextRows::DeleteRows(std::span<const std::size_t> rows) {
     }
     std::size_t kept = 0;
     for (std::size_t row = 0; row < m_rows.size(); ++row) {
-        if (!doomed[row]) {
-            if (kept != row) {
-                m_rows[kept] = std::move(m_rows[row]);
-            }
-            ++kept;
+        if (newPlace[row] == npos) {
+            continue;
         }
+        newPlace[row] = kept;
+        if (kept != row) {
+            m_rows[kept] = std::move(m_rows[row]);
+        }
+        ++kept;
     }
     m_rows.resize(kept);
-    RebuildIndexes();
+    RenumberIndexes(newPlace);
 }
 
 void CTextRows::Clear() {
@@ -91,6 +95,24 @@ void CTextRows::IndexColumn(std::size_t col) {
         m_indexes[col];
         for (std::size_t row = 0; row < m_rows.size(); ++row) {
             Reindex(row, col);
+        }
+    }
+}
+
+void CTextRows::RenumberIndexes(const std::vector<std::size_t>& newPlace) {
+    // The row lists stay ascending: rows keep their order. No text is hashed or copied again,
+    // so that a sweep made of many small deletions stays cheap on long lists.
+    for (auto& [col, index] : m_indexes) {
+        for (auto bucket = index.begin(); bucket != index.end();) {
+            std::vector<std::size_t>& list = bucket->second;
+            std::size_t out = 0;
+            for (const std::size_t row : list) {
+                if (newPlace[row] != npos) {
+                    list[out++] = newPlace[row];
+                }
+            }
+            list.resize(out);
+            bucket = list.empty() ? index.erase(bucket) : std::next(bucket);
         }
     }
 }

@@ -40,6 +40,8 @@ private:
     void Unindex(std::size_t row, std::size_t col);
     void Reindex(std::size_t row, std::size_t col);
     void RebuildIndexes();
+    // After a deletion: newPlace[old row] is the row's new index, npos where it went.
+    void RenumberIndexes(const std::vector<std::size_t>& newPlace);
 
     std::size_t m_nColumns;
     std::vector<std::vector<std::u16string>> m_rows;

@@ -54,6 +54,39 @@ CListCtrl::CListCtrl(QWidget* parent) : QTableView(parent), m_model(this) {
     columns->setFixedHeight(textHeight + kHeaderPadding);
     // An empty strip of heading reads as a fault; it shows with the first column.
     columns->hide();
+
+    m_repaintTimer.setSingleShot(true);
+    m_repaintTimer.setInterval(kRepaintPeriod);
+    connect(&m_repaintTimer, &QTimer::timeout, this, &CListCtrl::PaintNow);
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this, &CListCtrl::OnModelChanged);
+    connect(&m_model, &QAbstractItemModel::rowsRemoved, this, &CListCtrl::OnModelChanged);
+    connect(&m_model, &QAbstractItemModel::dataChanged, this, &CListCtrl::OnModelChanged);
+    connect(&m_model, &QAbstractItemModel::modelReset, this, &CListCtrl::OnModelChanged);
+}
+
+void CListCtrl::OnModelChanged() {
+    // A stream of single changes, each in an event loop pass of its own, would otherwise cost
+    // a whole paint each: the window thread would spend its time painting and every worker
+    // waiting on it would wait for the paints too.
+    const bool bStream =
+        m_sinceChange.isValid() && m_sinceChange.elapsed() < kRepaintPeriod.count();
+    m_sinceChange.start();
+    if (bStream && !m_bPaced) {
+        m_bPaced = true;
+        setUpdatesEnabled(false);
+        m_repaintTimer.start();
+    }
+}
+
+void CListCtrl::PaintNow() {
+    if (!m_bPaced) {
+        return;
+    }
+    m_repaintTimer.stop();
+    m_bPaced = false;
+    setUpdatesEnabled(true);
+    update();
+    viewport()->update();
 }
 
 bool CListCtrl::InsertColumn(const QString& heading, EColumnAlign align, int nWidth) {
@@ -112,13 +145,25 @@ void CListCtrl::DeleteItems(std::span<const std::size_t> rows) {
     if (!m_model.DeleteRows(rows)) {
         return;
     }
-    QItemSelection keep;
+    // One range per run of adjacent rows: the selection model compares and walks its ranges
+    // pairwise, so a range per row would make every later selection change quadratic.
+    std::vector<std::size_t> kept;
+    kept.reserve(selected.size());
     for (std::size_t row : selected) {
-        const std::size_t now = newPlace(row);
-        if (now != npos) {
-            const int r = static_cast<int>(now);
-            keep.select(m_model.index(r, 0), m_model.index(r, m_model.columnCount() - 1));
+        if (const std::size_t now = newPlace(row); now != npos) {
+            kept.push_back(now);
         }
+    }
+    QItemSelection keep;
+    const int lastColumn = m_model.columnCount() - 1;
+    for (std::size_t first = 0; first < kept.size();) {
+        std::size_t last = first;
+        while (last + 1 < kept.size() && kept[last + 1] == kept[last] + 1) {
+            ++last;
+        }
+        keep.select(m_model.index(static_cast<int>(kept[first]), 0),
+                    m_model.index(static_cast<int>(kept[last]), lastColumn));
+        first = last + 1;
     }
     selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
     if (focus != npos && newPlace(focus) != npos) {

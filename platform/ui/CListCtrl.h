@@ -2,12 +2,17 @@
 // lines, whole-row selection and check boxes, single or multiple selection. Rows are appended and
 // deleted by index; columns that are searched often can be indexed. Backed by a CTextRowsModel, so
 // that 10,000 rows stay fast. A mouse click anywhere in the list (also on its empty part) is
-// reported after the list has handled it.
+// reported after the list has handled it. Changes that come in a stream (rows reported one at a
+// time by a worker) are painted together, at most every kRepaintPeriod; a change that comes
+// alone is painted at once.
 #pragma once
 
 #include "platform/ui/CTextRowsModel.h"
 
+#include <QElapsedTimer>
 #include <QTableView>
+#include <QTimer>
+#include <chrono>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,6 +23,7 @@ class CListCtrl : public QTableView {
     Q_OBJECT
 public:
     static constexpr std::size_t npos = CTextRows::npos;
+    static constexpr std::chrono::milliseconds kRepaintPeriod{40};
 
     explicit CListCtrl(QWidget* parent = nullptr);
 
@@ -52,6 +58,11 @@ public:
     void SetFocusRow(std::size_t row);
     std::size_t GetFocusRow() const;
 
+    // True while a stream of changes is held back from painting. Such a list renders blank when
+    // grabbed as a picture; PaintNow ends the wait at once.
+    bool IsPaintHeldBack() const { return m_bPaced; }
+    void PaintNow();
+
 signals:
     // A mouse button was released over the list after a press in it.
     void Clicked();
@@ -61,6 +72,11 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void OnModelChanged();
+
     CTextRowsModel m_model;
     bool m_bPressed = false;
+    QElapsedTimer m_sinceChange;
+    QTimer m_repaintTimer;
+    bool m_bPaced = false; // updates held back until the repaint timer fires
 };

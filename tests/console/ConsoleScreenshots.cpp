@@ -1,7 +1,12 @@
 // Renders the console's windows to PNG files, as an operator would see them: the main window with
-// the System tab (a few servers in the list) and with the Account tab, the window menu open, the
-// Login Dialog, the About box and the program icon. Runs on Qt's offscreen platform; the folder
-// is its argument.
+// the System tab and with the Account tab, the window menu open, the Login Dialog, the About box
+// and the program icon. Runs on Qt's offscreen platform; the folder is its argument.
+//
+// As root it builds a small lab of varied simulated arrays (tools/lab/orvane-lab.sh, the arrays
+// of tests/console/screenshot-arrays) and runs itself inside it: the System tab is then filled by
+// a real discovery pass, and one array shows "Yes" after a real login. Without root, or when the
+// lab cannot be built, the list holds a few made-up rows and nothing touches a network (no
+// discovery, no credential service).
 #include "console/CAboutDlg.h"
 #include "console/CLoginDlg.h"
 #include "console/COrvaneSrvDlg.h"
@@ -10,20 +15,39 @@
 #include "platform/ui/IconFromSvg.h"
 #include "resources/ProgramIcon.h"
 #include "resources/ResourceIds.h"
+#include "tests/console/ConsoleTestSupport.h"
 #include "tests/support/CTempDir.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
+#include <QThread>
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kIconPreview = 128;
+// The lab's exit status when it could not be built.
+constexpr int kLabNotBuilt = 3;
+// The screenshot lab's array with the administrator password "secret" (the first line of
+// tests/console/screenshot-arrays); its IP address is the lab's first.
+constexpr const char16_t* kLoginIp = u"10.77.1.1";
+constexpr auto kPassLimit = std::chrono::seconds(30);
+constexpr const char* kLabSchedule = "net.slp.multicastTimeouts = 150,150,150,150\n"
+                                     "net.slp.multicastMaximumWait = 1000\n";
 
 struct CFakeServer {
     const char16_t* ip;
@@ -46,6 +70,14 @@ constexpr std::array kServers = {
     CFakeServer{u"192.168.10.117", u"media-nas", u"NX400", u"5.0.2", u"00:1B:4D:52:C0:3F", u"No"},
 };
 
+// The list holds back the paints of a stream of changes; a picture taken meanwhile is blank.
+void PaintLists(QWidget& window) {
+    for (CListCtrl* list : window.findChildren<CListCtrl*>()) {
+        list->PaintNow();
+    }
+    QApplication::processEvents();
+}
+
 bool Save(const QPixmap& pixmap, const QString& dir, const char* name) {
     const QString file = dir + QLatin1Char('/') + QLatin1String(name);
     const bool ok = pixmap.save(file, "PNG");
@@ -64,6 +96,62 @@ void FillSystemTab(CTabSystem& tab) {
     }
     tab.SelectAndFocus(0);
     tab.List().SetSelected(2, true);
+}
+
+bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(5);
+    }
+    return done();
+}
+
+// Inside the lab: waits for the first pass (Refresh comes back at its end), logs in to one array
+// through the Login Dialog, and leaves that row selected.
+bool FillSystemTabFromTheLab(CTabSystem& tab) {
+    tab.OnRefresh();
+    if (!RunUntil([&tab] { return tab.IsRefreshEnabled(); }, kPassLimit)) {
+        std::fprintf(stderr, "console_screenshots: no end of the discovery pass\n");
+        return false;
+    }
+    const std::size_t row = tab.FindRow(EServerColumn::IPAddr, kLoginIp);
+    if (row == IServerListView::npos) {
+        std::fprintf(stderr, "console_screenshots: discovery found no array at 10.77.1.1\n");
+        return false;
+    }
+    tab.List().clearSelection();
+    tab.List().SetSelected(row, true);
+    tab.List().SetFocusRow(row);
+    WhenModal<CLoginDlg>([](CLoginDlg& login) {
+        if (auto* password = qobject_cast<QLineEdit*>(login.GetDlgItem(IDC_ADMIN_PASSWORD))) {
+            password->setText(QStringLiteral("secret"));
+        }
+        qobject_cast<QPushButton*>(login.GetDlgItem(CDialog::IDOK))->click();
+    });
+    tab.OnLogin();
+    if (!RunUntil([&] { return tab.CellText(row, EServerColumn::Auth) == u"Yes"; }, kPassLimit)) {
+        std::fprintf(stderr, "console_screenshots: the login to 10.77.1.1 did not succeed\n");
+        return false;
+    }
+    return true;
+}
+
+// As root and outside a lab: runs this program in a lab of its own. Answers its exit status, or
+// kLabNotBuilt.
+int RunInLab(const QString& dir) {
+    const std::filesystem::path labScript =
+        std::filesystem::path(ORVANE_SOURCE_DIR) / "tools/lab/orvane-lab.sh";
+    const std::filesystem::path arrays =
+        std::filesystem::path(ORVANE_SOURCE_DIR) / "tests/console/screenshot-arrays";
+    CTempDir scratch;
+    std::ofstream(scratch / "slp.conf") << kLabSchedule;
+    const std::string command =
+        "OpenSLPConfig='" + (scratch / "slp.conf").string() + "' '" + labScript.string() +
+        "' --bin '" + ORVANE_BIN_DIR + "' --arrays 6 --extra '" + arrays.string() + "' -- '" +
+        std::filesystem::canonical("/proc/self/exe").string() + "' '" + dir.toStdString() + "'";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
 // The window with its menu open beside it, as one picture.
@@ -92,17 +180,36 @@ int main(int argc, char** argv) {
     ApplyConsoleLook(application);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     QDir().mkpath(dir);
+    const bool bInLab = std::getenv("LAB_DIR") != nullptr;
+    if (!bInLab && ::geteuid() == 0) {
+        const int status = RunInLab(QDir(dir).absolutePath());
+        if (status != kLabNotBuilt) {
+            return status;
+        }
+        std::fprintf(stderr, "console_screenshots: no lab; the System tab shows made-up rows\n");
+    }
 
     CTempDir store;
     bool ok = true;
     {
         COrvaneSrvApp app({});
         COrvaneSrvDlg dialog(app, std::make_unique<CRegistryHive>(store / "registry.db"));
-        dialog.SetSystemTabHooks({}); // the list is filled below, not from a network
+        if (!bInLab) {
+            dialog.SetSystemTabHooks({}); // the list is filled below, not from a network
+        }
+        dialog.MessageBoxes()->SetAnswerer([](const CMessageBoxRequest& box) {
+            std::fprintf(stderr, "console_screenshots: box \"%s\"\n",
+                         QString::fromStdU16String(box.text).toUtf8().constData());
+            return std::optional(CQtMessageBoxes::DefaultAnswer(box.buttons));
+        });
         dialog.Create();
         dialog.show();
-        FillSystemTab(*dialog.TabSystem());
-        QApplication::processEvents();
+        if (bInLab) {
+            ok &= FillSystemTabFromTheLab(*dialog.TabSystem());
+        } else {
+            FillSystemTab(*dialog.TabSystem());
+        }
+        PaintLists(dialog);
         ok &= Save(dialog.grab(), dir, "main-system.png");
         ok &= Save(WithMenu(dialog), dir, "main-window-menu.png");
         dialog.TabCtrl().setCurrentIndex(1);

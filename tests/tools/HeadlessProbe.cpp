@@ -2,7 +2,10 @@
 // discovery passes, server list, login client), driven by a script, for the lab tests and the
 // discovery and login benchmark. It runs only inside a lab's manager namespace.
 //
-// usage: orvane-headless-probe [--request-timeout-ms N] [--connect-timeout-ms N] SCRIPT
+// usage: orvane-headless-probe [--request-timeout-ms N] [--connect-timeout-ms N]
+//                              [--store FILE] SCRIPT
+// --store: the directory store to use and keep (by default a scratch one); group and user lines
+// are then written to it, so that the program started afterwards on that store finds them.
 // Script lines (the main thread is the window thread; commands run one after another):
 //   group NAME MAC...         a group that reaches these servers
 //   user NAME PASSWORD GROUP  a user in that group
@@ -70,11 +73,16 @@ public:
 
 class CProbe {
 public:
-    explicit CProbe(CLoginOptions options)
-        : m_core(std::make_unique<CRegistryHive>(Scratch())),
+    CProbe(CLoginOptions options, const std::filesystem::path& store)
+        : m_core(std::make_unique<CRegistryHive>(store.empty() ? Scratch() : store)),
+          m_bPersist(!store.empty()),
           m_discovery(m_core.m_mapServers, m_core.Guard(), m_list, m_loop.Window(), {}),
           m_login(m_core.m_mapServers, m_core.Guard(), m_list, m_loop.Window(),
-                  std::make_shared<CPrintingBoxes>(), options) {}
+                  std::make_shared<CPrintingBoxes>(), options) {
+        if (m_bPersist) {
+            m_core.LoadDirectory(); // makes the keys that the records go under
+        }
+    }
     ~CProbe() {
         m_service.StopCredentialServer();
         m_loop.Window()->Close();
@@ -84,8 +92,14 @@ public:
 
 private:
     static std::filesystem::path Scratch() {
-        const char* dir = std::getenv("LAB_DIR");
-        return std::filesystem::path(dir != nullptr ? dir : "/tmp") / "probe-registry.db";
+        // A folder of the lab's, or one of its own: opening a store narrows its folder to the
+        // owner, which must never be /tmp itself.
+        if (const char* dir = std::getenv("LAB_DIR"); dir != nullptr) {
+            return std::filesystem::path(dir) / "probe-registry.db";
+        }
+        char folder[] = "/tmp/orvane-probe-XXXXXX";
+        return std::filesystem::path(::mkdtemp(folder) != nullptr ? folder : ".") /
+               "probe-registry.db";
     }
     void Group(std::istringstream& args);
     void User(std::istringstream& args);
@@ -96,6 +110,7 @@ private:
 
     CEventLoop m_loop;
     COrvaneSrvCore m_core;
+    bool m_bPersist;
     CTimedList m_list;
     CServerDiscovery m_discovery;
     CLoginClient m_login;
@@ -111,7 +126,7 @@ void CProbe::Group(std::istringstream& args) {
     for (std::string mac; args >> mac;) {
         group->m_listAccess.push_back(Utf8ToUtf16(mac));
     }
-    m_core.SendMessage(CDirectoryMessage::AddGroup(false, std::move(group)));
+    m_core.SendMessage(CDirectoryMessage::AddGroup(m_bPersist, std::move(group)));
 }
 
 void CProbe::User(std::istringstream& args) {
@@ -121,7 +136,7 @@ void CProbe::User(std::istringstream& args) {
     args >> name >> password >> group;
     auto user = std::make_unique<CUserData>(Utf8ToUtf16(name), Utf8ToUtf16(password));
     user->m_listGroups.push_back(Utf8ToUtf16(group));
-    m_core.SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
+    m_core.SendMessage(CDirectoryMessage::AddUser(m_bPersist, std::move(user)));
 }
 
 void CProbe::Pass() {
@@ -216,10 +231,13 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     CLoginOptions options;
     std::string script;
+    std::filesystem::path store;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--request-timeout-ms" && i + 1 < argc) {
             options.requestTimeout = std::chrono::milliseconds(std::atoi(argv[++i]));
+        } else if (arg == "--store" && i + 1 < argc) {
+            store = argv[++i];
         } else if (arg == "--connect-timeout-ms" && i + 1 < argc) {
             options.connectTimeout = std::chrono::milliseconds(std::atoi(argv[++i]));
         } else {
@@ -229,10 +247,10 @@ int main(int argc, char** argv) {
     std::ifstream in(script);
     if (!in) {
         std::fprintf(stderr, "usage: orvane-headless-probe [--request-timeout-ms N] "
-                             "[--connect-timeout-ms N] SCRIPT\n");
+                             "[--connect-timeout-ms N] [--store FILE] SCRIPT\n");
         return 2;
     }
-    CProbe probe(options);
+    CProbe probe(options, store);
     for (std::string line; std::getline(in, line);) {
         if (!probe.Command(line)) {
             return 1;

@@ -39,6 +39,23 @@ TEST(TextRows, IndexedLookupsFollowEditsAppendsAndDeletes) {
     EXPECT_EQ(rows.FindRow(kKey, u"k2"), 1u);
 }
 
+TEST(TextRows, ABatchDeleteMovesTheIndexOnToTheNextRowOfTheSameKey) {
+    CTextRows rows(2);
+    rows.IndexColumn(kKey);
+    for (const char16_t* key : {u"k1", u"k2", u"k1", u"k3", u"k1", u"k1"}) {
+        rows.AppendRow({u"", key});
+    }
+    const std::size_t scattered[] = {0, 2, 3};
+    rows.DeleteRows(scattered);
+    ASSERT_EQ(rows.RowCount(), 3u);
+    EXPECT_EQ(rows.FindRow(kKey, u"k2"), 0u);
+    EXPECT_EQ(rows.FindRow(kKey, u"k1"), 1u);
+    EXPECT_EQ(rows.FindRow(kKey, u"k3"), CTextRows::npos);
+    rows.SetCell(1, kKey, u"k5");
+    EXPECT_EQ(rows.FindRow(kKey, u"k1"), 2u);
+    EXPECT_EQ(rows.FindRow(kKey, u"k5"), 1u);
+}
+
 TEST(TextRows, UnindexedColumnsAndLateIndexesAgree) {
     CTextRows rows = Sample();
     EXPECT_EQ(rows.FindRow(0, u"c"), 2u);

@@ -106,6 +106,43 @@ TEST_F(ListCtrl, TenThousandRowsStayUsableThroughScatteredDeletes) {
     EXPECT_EQ(m_list.GetFocusRow(), kRows / 2 - 1);
     m_list.scrollToBottom();
     EXPECT_FALSE(m_list.grab().isNull());
+
+    // Everything selected (a login to all), then a sweep of separate rows along both paths: the
+    // rows that stay are selected with at most one range per run between deleted rows, not one
+    // range each, which would make every later selection change walk thousands of ranges
+    // pairwise.
+    for (const std::size_t step : {kRows / 2 / 16, std::size_t{7}}) {
+        m_list.selectAll();
+        std::vector<std::size_t> scattered;
+        for (std::size_t i = 0; i < m_list.GetItemCount(); i += step) {
+            scattered.push_back(i);
+        }
+        const std::size_t left = m_list.GetItemCount() - scattered.size();
+        m_list.DeleteItems(scattered);
+        EXPECT_EQ(m_list.GetSelectedRows().size(), left) << step;
+        EXPECT_LE(static_cast<std::size_t>(m_list.selectionModel()->selection().size()),
+                  scattered.size() + 1)
+            << step;
+    }
+}
+
+TEST_F(ListCtrl, AStreamOfChangesIsPaintedTogetherAndALoneChangeAtOnce) {
+    // A lone change: painted in the next event loop pass.
+    QTest::qWait(2 * static_cast<int>(CListCtrl::kRepaintPeriod.count()));
+    Fill(1);
+    EXPECT_TRUE(m_list.updatesEnabled());
+    // Rows streaming in: held back, then painted together; the list never stays frozen.
+    Fill(50);
+    EXPECT_TRUE(m_list.IsPaintHeldBack());
+    EXPECT_FALSE(m_list.updatesEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_list.updatesEnabled(); }));
+    EXPECT_FALSE(m_list.IsPaintHeldBack());
+    EXPECT_EQ(m_list.GetItemCount(), 51u);
+    // Before a picture is taken.
+    Fill(2);
+    ASSERT_TRUE(m_list.IsPaintHeldBack());
+    m_list.PaintNow();
+    EXPECT_TRUE(m_list.updatesEnabled());
 }
 
 TEST_F(ListCtrl, MouseClicksSelectWholeRowsAndAClickOnEmptySpaceClearsAndIsReported) {

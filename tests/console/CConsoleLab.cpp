@@ -1,0 +1,121 @@
+// Running a console test inside the lab, and driving the real main window there.
+#include "tests/console/CConsoleLab.h"
+
+#include "console/CLoginDlg.h"
+#include "platform/text/TextConv.h"
+#include "platform/ui/CListCtrl.h"
+#include "resources/ResourceIds.h"
+#include "tests/console/ConsoleTestSupport.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+constexpr const char* kInsideVariable = "ORVANE_CONSOLE_LAB_INSIDE";
+constexpr auto kSlice = std::chrono::milliseconds(5);
+
+std::string CurrentTestFilter() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return std::string(info->test_suite_name()) + "." + info->name();
+}
+
+} // namespace
+
+bool CConsoleLab::InLab() {
+    const char* inside = std::getenv(kInsideVariable);
+    return inside != nullptr && inside[0] == '1';
+}
+
+void CConsoleLab::RunInLab(const std::string& labArgs, const std::vector<std::string>& extra,
+                           const std::string& config, const std::string& before) {
+    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+    const LabResult result = Run(labArgs,
+                                 before + kInsideVariable + "=1 QT_QPA_PLATFORM=offscreen exec '" +
+                                     self + "' --gtest_filter='" + CurrentTestFilter() + "' 2>&1\n",
+                                 extra, config);
+    std::string output;
+    for (const std::string& line : result.lines) {
+        output += line + "\n";
+    }
+    // The inner run must have run and passed this very test, not merely ended well.
+    EXPECT_EQ(result.status, 0) << "the run inside the lab:\n" << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << "the run inside the lab:\n"
+                                                                      << output;
+}
+
+COrvaneSrvDlg& CConsoleLab::StartWindow(CLoginOptions login) {
+    m_pApp = std::make_unique<COrvaneSrvApp>(COrvaneSrvApp::CServiceHooks{
+        [this](COrvaneSrvCore& core) {
+            CServiceOptions options;
+            options.docRoot = m_store.Path(); // nothing of the build tree is served
+            m_service.StartCredentialServer(core, options);
+        },
+        [this](COrvaneSrvCore&) { m_service.StopCredentialServer(); },
+    });
+    m_pDialog =
+        std::make_unique<COrvaneSrvDlg>(*m_pApp, std::make_unique<CRegistryHive>(m_store / "r.db"));
+    m_pDialog->SetLoginOptions(login);
+    m_pDialog->MessageBoxes()->SetAnswerer([this](const CMessageBoxRequest& request) {
+        m_boxes.push_back(request);
+        return std::optional(CQtMessageBoxes::DefaultAnswer(request.buttons));
+    });
+    m_pDialog->Create();
+    m_pDialog->show();
+    return *m_pDialog;
+}
+
+std::chrono::milliseconds CConsoleLab::StopWindow() {
+    const auto start = std::chrono::steady_clock::now();
+    m_pDialog->DestroyWindow();
+    m_pDialog.reset();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
+}
+
+bool CConsoleLab::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        QApplication::processEvents(QEventLoop::AllEvents, static_cast<int>(kSlice.count()));
+        QTest::qWait(static_cast<int>(kSlice.count()));
+    }
+    return done();
+}
+
+bool CConsoleLab::WaitForPassEnd(std::chrono::milliseconds limit) {
+    CTabSystem& tab = *m_pDialog->TabSystem();
+    QTest::mouseClick(tab.GetDlgItem(IDC_REFRESH), Qt::LeftButton);
+    return RunUntil([&tab] { return tab.IsRefreshEnabled(); }, limit);
+}
+
+std::string CConsoleLab::RowText(std::size_t row) const {
+    const CTabSystem& tab = *m_pDialog->TabSystem();
+    std::string text;
+    for (std::size_t col = 0; col < kServerColumnCount; ++col) {
+        text +=
+            (col != 0 ? "|" : "") + Utf16ToUtf8(tab.CellText(row, static_cast<EServerColumn>(col)));
+    }
+    return text;
+}
+
+void CConsoleLab::ClickRow(std::size_t row, Qt::KeyboardModifiers modifiers) const {
+    CListCtrl& list = m_pDialog->TabSystem()->List();
+    list.scrollTo(list.model()->index(static_cast<int>(row), 0));
+    const QRect cell = list.visualRect(list.model()->index(static_cast<int>(row), 1));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, modifiers, cell.center());
+}
+
+void CConsoleLab::LoginWithKeys(const QString& user, const QString& password) const {
+    WhenModal<CLoginDlg>([user, password](CLoginDlg& dialog) {
+        auto* userEdit = qobject_cast<QLineEdit*>(dialog.GetDlgItem(IDC_ADMIN_USER));
+        auto* passwordEdit = qobject_cast<QLineEdit*>(dialog.GetDlgItem(IDC_ADMIN_PASSWORD));
+        userEdit->selectAll();
+        QTest::keyClicks(userEdit, user);
+        QTest::keyClicks(passwordEdit, password);
+        QTest::keyClick(passwordEdit, Qt::Key_Return); // the default button, OK
+    });
+    QTest::mouseClick(m_pDialog->TabSystem()->GetDlgItem(IDC_LOGIN), Qt::LeftButton);
+}

@@ -1,0 +1,197 @@
+// The real main window against simulated arrays in the namespace lab, driven offscreen: the
+// System tab lists what discovery finds, a login through the Login Dialog reaches the credential
+// service, a refused login reaches the operator, the window closes at once while a pass and
+// logins are still waiting, and a fleet of 2,000 arrays registered with a directory agent is
+// listed whole after one pass. Each test runs itself inside a lab it builds (root only).
+#include "core/CDirectoryMessage.h"
+#include "platform/text/TextConv.h"
+#include "platform/ui/CListCtrl.h"
+#include "resources/ResourceIds.h"
+#include "tests/console/CConsoleLab.h"
+#include "tests/support/RunShell.h"
+
+#include <QTest>
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The lab's arrays: array i answers at 10.77.(1 + i / 200).(1 + i % 200) with these attributes.
+std::string Mac(int i) {
+    char text[32];
+    std::snprintf(text, sizeof text, "02:4f:52:%02x:%02x:%02x", (i >> 16) & 0xFF, (i >> 8) & 0xFF,
+                  i & 0xFF);
+    return text;
+}
+
+std::string Ip(int i) {
+    return "10.77." + std::to_string(1 + i / 200) + "." + std::to_string(1 + i % 200);
+}
+
+std::string Product(int i) {
+    static const char* const kProducts[] = {"Z210-R2", "Z240-E", "Y220", "YE240-X", "W210"};
+    return kProducts[i % 5];
+}
+
+std::string Row(int i, const std::string& auth) {
+    return Ip(i) + "|array-" + std::to_string(i) + "|" + Product(i) + "|1." +
+           std::to_string(i / 10) + "." + std::to_string(i % 10) + "|" + Mac(i) + "|" + auth;
+}
+
+std::string Entry(int i, const std::string& password) {
+    return "<StorageServer Product=\"" + Product(i) + "\" Type=\"SAN\" SystemName=\"array-" +
+           std::to_string(i) + "\" MAC=\"" + Mac(i) + "\" IPAddr=\"" + Ip(i) +
+           "\" LoginUserName=\"admin\" LoginPasswd=\"" + password + "\"/>";
+}
+
+// alice, in a group whose access list names the arrays given.
+void AddAlice(COrvaneSrvCore& core, std::initializer_list<int> arrays) {
+    auto group = std::make_unique<CGroupData>(u"lab");
+    for (const int i : arrays) {
+        group->m_listAccess.push_back(Utf8ToUtf16(Mac(i)));
+    }
+    core.SendMessage(CDirectoryMessage::AddGroup(false, std::move(group)));
+    auto user = std::make_unique<CUserData>(u"alice", u"pw");
+    user->m_listGroups.push_back(u"lab");
+    core.SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
+}
+
+std::string QueryAsAlice() {
+    return RunShell("printf 'x\\n' | curl -s --noproxy '*' -u alice:pw --data-binary @- "
+                    "http://127.0.0.1:51001/Query");
+}
+
+using ConsoleLab = CConsoleLab;
+
+TEST_F(ConsoleLab, TheSystemTabListsTheLabAndLogsInThroughTheLoginDialog) {
+    if (!InLab()) {
+        RunInLab("--arrays 5",
+                 {"--admin-password secret", "--admin-password secret", "--admin-password secret"},
+                 kShortSchedule);
+        return;
+    }
+    COrvaneSrvDlg& dialog = StartWindow();
+    AddAlice(dialog.Core(), {0, 1, 2, 3});
+    ASSERT_TRUE(WaitForPassEnd(20s));
+    CTabSystem& tab = *dialog.TabSystem();
+
+    // Every array with its attributes.
+    ASSERT_EQ(tab.RowCount(), 5u);
+    std::vector<std::string> rows;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 5; ++i) {
+        rows.push_back(RowText(static_cast<std::size_t>(i)));
+        expected.push_back(Row(i, "No"));
+    }
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, expected);
+
+    // Three rows picked with the mouse, then the Login Dialog filled in with keys.
+    std::vector<std::size_t> picked;
+    for (int i = 0; i < 3; ++i) {
+        picked.push_back(tab.FindRow(EServerColumn::IPAddr, Utf8ToUtf16(Ip(i))));
+        ClickRow(picked.back(), i == 0 ? Qt::NoModifier : Qt::ControlModifier);
+    }
+    std::vector<std::size_t> selected = tab.List().GetSelectedRows();
+    std::sort(picked.begin(), picked.end());
+    ASSERT_EQ(selected, picked);
+    ASSERT_TRUE(tab.IsLoginEnabled());
+    LoginWithKeys(QStringLiteral("admin"), QStringLiteral("secret"));
+    for (const std::size_t row : picked) {
+        EXPECT_EQ(tab.CellText(row, EServerColumn::Auth), u"Logging");
+    }
+    ASSERT_TRUE(RunUntil(
+        [&] {
+            return std::all_of(picked.begin(), picked.end(), [&](std::size_t row) {
+                return tab.CellText(row, EServerColumn::Auth) == u"Yes";
+            });
+        },
+        20s));
+    EXPECT_TRUE(Boxes().empty());
+    const std::string granted = "<StorageServers AdminGroup=\"No\">" + Entry(0, "secret") +
+                                Entry(1, "secret") + Entry(2, "secret") + "</StorageServers>";
+    EXPECT_EQ(QueryAsAlice(), granted);
+
+    // Wrong credentials: the box, "No", and nothing more for alice.
+    const std::size_t refused = tab.FindRow(EServerColumn::IPAddr, Utf8ToUtf16(Ip(3)));
+    ClickRow(refused);
+    LoginWithKeys(QStringLiteral("admin"), QStringLiteral("wrong"));
+    ASSERT_TRUE(RunUntil(
+        [&] { return !Boxes().empty() && tab.CellText(refused, EServerColumn::Auth) == u"No"; },
+        20s));
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].text, u"Authentication failed");
+    EXPECT_EQ(Boxes()[0].caption, Utf8ToUtf16(Ip(3)));
+    EXPECT_EQ(Boxes()[0].icon, EMessageIcon::Error);
+    EXPECT_TRUE(Boxes()[0].bFromWorker);
+    for (const std::size_t row : picked) {
+        EXPECT_EQ(tab.CellText(row, EServerColumn::Auth), u"Yes");
+    }
+    EXPECT_EQ(QueryAsAlice(), granted);
+    StopWindow();
+}
+
+TEST_F(ConsoleLab, ClosingTheWindowWhileAPassAndLoginsWaitEndsAtOnce) {
+    if (!InLab()) {
+        RunInLab("--arrays 3", {"--http-mode silent", "--http-mode silent", ""}, kShortSchedule);
+        return;
+    }
+    // The silent arrays' logins end, with nowhere to report, after the window has gone.
+    CLoginOptions login;
+    login.requestTimeout = 1500ms;
+    COrvaneSrvDlg& dialog = StartWindow(login);
+    ASSERT_TRUE(WaitForPassEnd(20s));
+    CTabSystem& tab = *dialog.TabSystem();
+    ASSERT_EQ(tab.RowCount(), 3u);
+    ClickRow(0);
+    QTest::keyClick(&tab.List(), Qt::Key_A, Qt::ControlModifier);
+    ASSERT_EQ(tab.List().GetSelectedRows().size(), 3u);
+    LoginWithKeys(QStringLiteral("admin"), QStringLiteral("wrong"));
+    QTest::mouseClick(tab.GetDlgItem(IDC_REFRESH), Qt::LeftButton);
+    ASSERT_FALSE(tab.IsRefreshEnabled()) << "a pass runs";
+
+    EXPECT_LT(StopWindow(), 2000ms);
+    // The pass and the logins end meanwhile and report into the closed window: under
+    // AddressSanitizer, anything they touched of it would show here.
+    RunUntil([] { return false; }, 3s);
+}
+
+TEST_F(ConsoleLab, TwoThousandArraysThroughADirectoryAgentAreAllListedAfterOnePass) {
+    constexpr int kArrays = 2000;
+    if (!InLab()) {
+        // Every array registers first; the window asks the agent only.
+        const std::string waitForRegistrations =
+            "printf 'net.slp.DAAddresses = %s\\nnet.slp.activeDADetection = false\\n' "
+            "\"$LAB_DA_ADDR\" >\"$LAB_DIR/da.conf\"\n"
+            "for i in $(seq 120); do\n"
+            "    n=$(OpenSLPConfig=\"$LAB_DIR/da.conf\" orvane-slpfind findsrvs "
+            "service:raid.004417 | wc -l)\n"
+            "    [ \"$n\" -ge " +
+            std::to_string(kArrays) +
+            " ] && break\n"
+            "    sleep 0.5\n"
+            "done\n";
+        RunInLab("--arrays " + std::to_string(kArrays) + " --per-ns 500 --da", {},
+                 std::string(kShortSchedule) + "net.slp.DAAddresses = 10.77.0.2\n",
+                 waitForRegistrations);
+        return;
+    }
+    COrvaneSrvDlg& dialog = StartWindow();
+    ASSERT_TRUE(WaitForPassEnd(40s));
+    const CTabSystem& tab = *dialog.TabSystem();
+    EXPECT_EQ(tab.RowCount(), static_cast<std::size_t>(kArrays));
+    std::set<std::size_t> rows;
+    for (int i = 0; i < kArrays; ++i) {
+        const std::size_t row = tab.FindRow(EServerColumn::MAC, Utf8ToUtf16(Mac(i)));
+        ASSERT_NE(row, IServerListView::npos) << Mac(i) << " is missing";
+        EXPECT_EQ(tab.CellText(row, EServerColumn::IPAddr), Utf8ToUtf16(Ip(i)));
+        rows.insert(row);
+    }
+    EXPECT_EQ(rows.size(), static_cast<std::size_t>(kArrays));
+    StopWindow();
+}
+
+} // namespace
