@@ -1,11 +1,16 @@
 // Renders the console's windows to PNG files, as an operator would see them: the main window with
-// the System tab (a few servers in the list) and with the Account tab, the window menu open, the
-// Login Dialog, the About box and the program icon. Runs on Qt's offscreen platform; the folder
-// is its argument.
+// the System tab (a few servers in the list) and with the Account tab (a dozen users and groups),
+// the window menu open, the Login Dialog, the user, group and group access dialogs, the About box
+// and the program icon. Runs on Qt's offscreen platform; the folder is its argument.
 #include "console/CAboutDlg.h"
+#include "console/CAddGroupDlg.h"
+#include "console/CAddUserDlg.h"
+#include "console/CGroupAccessDlg.h"
 #include "console/CLoginDlg.h"
 #include "console/COrvaneSrvDlg.h"
 #include "console/ConsoleLook.h"
+#include "platform/text/TextConv.h"
+#include "platform/ui/CListBox.h"
 #include "platform/ui/CListCtrl.h"
 #include "platform/ui/IconFromSvg.h"
 #include "resources/ProgramIcon.h"
@@ -50,6 +55,103 @@ bool Save(const QPixmap& pixmap, const QString& dir, const char* name) {
     const QString file = dir + QLatin1Char('/') + QLatin1String(name);
     const bool ok = pixmap.save(file, "PNG");
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", file.toUtf8().constData());
+    return ok;
+}
+
+struct CFakeAccount {
+    const char16_t* user;
+    std::vector<std::u16string> groups;
+};
+
+const std::array kGroups = {
+    u"Backup Operators", u"Finance", u"Helpdesk",    u"Lab",         u"Media",
+    u"Storage Admins",   u"Audit",   u"Night Shift", u"Contractors", u"Research"};
+
+const std::array kAccounts = {
+    CFakeAccount{u"alice.meyer", {u"Storage Admins", u"Administrator"}},
+    CFakeAccount{u"bjorn.holt", {u"Storage Admins", u"Night Shift"}},
+    CFakeAccount{u"carla.ruiz", {u"Finance", u"Audit"}},
+    CFakeAccount{u"dmitri.volkov", {u"Storage Admins", u"Lab", u"Research"}},
+    CFakeAccount{u"elena.park", {u"Helpdesk"}},
+    CFakeAccount{u"farid.haddad", {u"Media", u"Backup Operators"}},
+    CFakeAccount{u"grace.liu", {u"Storage Admins", u"Backup Operators"}},
+    CFakeAccount{u"hugo.martin", {u"Contractors"}},
+    CFakeAccount{u"ines.costa", {u"Research", u"Lab"}},
+    CFakeAccount{u"jonas.berg", {u"Night Shift", u"Helpdesk"}},
+    CFakeAccount{u"kemal.aydin", {u"Audit"}},
+};
+
+// The directory and the storage server table of the Account tab's pictures.
+void FillDirectory(COrvaneSrvCore& core) {
+    for (const char16_t* group : kGroups) {
+        core.SendMessage(CDirectoryMessage::AddGroup(true, std::make_unique<CGroupData>(group)));
+    }
+    for (const CFakeAccount& account : kAccounts) {
+        auto user = std::make_unique<CUserData>(account.user, u"pass1234");
+        user->m_listGroups = account.groups;
+        user->m_listGroups.emplace_back(u"Everyone");
+        core.SendMessage(CDirectoryMessage::AddUser(true, std::move(user)));
+    }
+    auto access = std::make_unique<CGroupData>(u"Storage Admins");
+    access->m_listAccess = {kServers[0].mac, kServers[2].mac, kServers[4].mac,
+                            u"00:1B:4D:7F:00:10"};
+    core.SendMessage(CDirectoryMessage::SetGroupAccess(true, std::move(access)));
+
+    auto lock = core.Guard()->LockExclusive();
+    const char* vendors[] = {"Tarvik Networks", "Tarvik Networks", "Halvard", "KOVA", "Tarvik"};
+    const char* models[] = {"Arvo", "Arvo", "Evask", "Lunn", ""};
+    const char* types[] = {"SAN", "SAN", "SAN", "SAN", "NAS"};
+    for (std::size_t i = 0; i < kServers.size(); ++i) {
+        const CFakeServer& s = kServers[i];
+        auto server = std::make_unique<CServerData>();
+        server->SetIPAddr(Utf16ToUtf8(s.ip));
+        server->SetSystemName(Utf16ToUtf8(s.name));
+        server->SetProduct(Utf16ToUtf8(s.product));
+        server->SetVersion(Utf16ToUtf8(s.version));
+        server->SetMAC(Utf16ToUtf8(s.mac));
+        server->SetVendor(vendors[i]);
+        server->SetModel(models[i]);
+        server->SetType(types[i]);
+        server->m_bAuthorized = std::u16string_view(s.auth) == u"Yes" ? 1 : 0;
+        core.m_mapServers.Add(s.mac, std::move(server));
+    }
+}
+
+// The modal dialog built and shown without its loop, painted, and closed again.
+bool SaveDialog(CDialog& dialog, const QString& dir, const char* name) {
+    dialog.Create();
+    dialog.show();
+    QApplication::processEvents();
+    const bool ok = Save(dialog.grab(), dir, name);
+    dialog.hide();
+    return ok;
+}
+
+bool SaveAccountPictures(COrvaneSrvDlg& dialog, const QString& dir) {
+    FillDirectory(dialog.Core());
+    CTabAccount& tab = *dialog.TabAccount();
+    tab.ReloadGroups();
+    tab.Groups().SetCurSel(tab.Groups().FindStringExact(u"Storage Admins"));
+    tab.OnSelchangeGroupList();
+    tab.Users().SetSel(1, true);
+    dialog.TabCtrl().setCurrentIndex(1);
+    QApplication::processEvents();
+    bool ok = Save(dialog.grab(), dir, "main-account.png");
+
+    CQtMessageBoxes& boxes = *dialog.MessageBoxes();
+    CAddUserDlg user(dialog.Core(), boxes, &dialog);
+    user.m_bProperties = true;
+    user.m_strUserName = u"dmitri.volkov";
+    ok &= SaveDialog(user, dir, "user-properties.png");
+    CAddUserDlg newUser(dialog.Core(), boxes, &dialog);
+    ok &= SaveDialog(newUser, dir, "user-create.png");
+    CAddGroupDlg group(dialog.Core(), boxes, &dialog);
+    group.m_bProperties = true;
+    group.m_strGroupName = u"Storage Admins";
+    ok &= SaveDialog(group, dir, "group-properties.png");
+    CGroupAccessDlg access(dialog.Core(), &dialog);
+    access.m_strGroupName = u"Storage Admins";
+    ok &= SaveDialog(access, dir, "group-access.png");
     return ok;
 }
 
@@ -105,9 +207,7 @@ int main(int argc, char** argv) {
         QApplication::processEvents();
         ok &= Save(dialog.grab(), dir, "main-system.png");
         ok &= Save(WithMenu(dialog), dir, "main-window-menu.png");
-        dialog.TabCtrl().setCurrentIndex(1);
-        QApplication::processEvents();
-        ok &= Save(dialog.grab(), dir, "main-account.png");
+        ok &= SaveAccountPictures(dialog, dir);
 
         CLoginDlg login(&dialog);
         login.Create();

@@ -1,0 +1,20 @@
+#include "console/ListColumns.h"
+
+#include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
+
+void InsertColumns(CListCtrl& list, const CDialogUnits& units,
+                   std::span<const CColumnLayout> columns) {
+    for (const CColumnLayout& column : columns) {
+        list.InsertColumn(QString::fromStdU16String(std::u16string(LoadString(column.nHeading))),
+                          column.align, units.DesignPixels(column.nWidth));
+    }
+}
+
+std::u16string AuthText(bool bAuthorized) {
+    return std::u16string(LoadString(bAuthorized ? IDS_YES : IDS_NO));
+}
+
+std::u16string NoneText() {
+    return std::u16string(LoadString(IDS_NONE));
+}
