@@ -1,5 +1,6 @@
 #include "console/CAddGroupDlg.h"
 
+#include "console/ConsoleLists.h"
 #include "platform/ui/CCheckListBox.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
@@ -40,7 +41,8 @@ CAddGroupDlg::CAddGroupDlg(const COrvaneSrvCore& core, IMessageBoxes& boxes, QWi
 bool CAddGroupDlg::OnInitDialog() {
     m_checkUsers = Controls().ItemAs<CCheckListBox>(IDC_CHECK_USERS);
     SetDlgItemText(IDC_GROUP_NAME, m_strGroupName);
-    const CGroupSnapshot snap = TakeSnapshot(m_core, m_bProperties, m_strGroupName);
+    CGroupSnapshot snap = TakeSnapshot(m_core, m_bProperties, m_strGroupName);
+    SortAsListed(snap.users);
     for (const std::u16string& user : snap.users) {
         const std::size_t index = m_checkUsers->AddString(user);
         // Members without a user record have no entry and are passed over.

@@ -1,5 +1,6 @@
 #include "console/CAddUserDlg.h"
 
+#include "console/ConsoleLists.h"
 #include "platform/ui/CCheckListBox.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
@@ -52,7 +53,8 @@ void CAddUserDlg::LoadControls() {
 bool CAddUserDlg::OnInitDialog() {
     m_checkGroups = Controls().ItemAs<CCheckListBox>(IDC_CHECK_GROUPS);
     LoadControls();
-    const CUserSnapshot snap = TakeSnapshot(m_core, m_bProperties, m_strUserName);
+    CUserSnapshot snap = TakeSnapshot(m_core, m_bProperties, m_strUserName);
+    SortAsListed(snap.groups);
     for (const std::u16string& group : snap.groups) {
         const std::size_t index = m_checkGroups->AddString(group);
         // Names the user lists without an entry (among them "Everyone") are passed over.

@@ -1,6 +1,6 @@
 #include "console/CGroupAccessDlg.h"
 
-#include "console/ListColumns.h"
+#include "console/ConsoleLists.h"
 #include "console/UnmatchedAccess.h"
 #include "platform/text/TextConv.h"
 #include "resources/DialogTemplates.h"

@@ -3,7 +3,7 @@
 #include "console/CAddGroupDlg.h"
 #include "console/CAddUserDlg.h"
 #include "console/CGroupAccessDlg.h"
-#include "console/ListColumns.h"
+#include "console/ConsoleLists.h"
 #include "console/UnmatchedAccess.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CListBox.h"
@@ -118,7 +118,9 @@ void CTabAccount::OnCommand(int id) {
 
 void CTabAccount::ReloadGroups() {
     m_lbGroups->ResetContent();
-    for (const std::u16string& name : GroupNames(m_core)) {
+    std::vector<std::u16string> names = GroupNames(m_core);
+    SortAsListed(names);
+    for (const std::u16string& name : names) {
         m_lbGroups->AddString(name);
     }
     m_lbGroups->SetCurSel(0);
@@ -144,6 +146,7 @@ void CTabAccount::OnSelchangeGroupList() {
     if (!view) {
         return;
     }
+    SortAsListed(view->members);
     for (const std::u16string& member : view->members) {
         m_lbUsers->AddString(member);
     }

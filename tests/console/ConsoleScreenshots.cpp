@@ -29,6 +29,7 @@
 namespace {
 
 constexpr int kIconPreview = 128;
+constexpr int kCaptionPadding = 10;
 
 struct CFakeServer {
     const char16_t* ip;
@@ -117,12 +118,29 @@ void FillDirectory(COrvaneSrvCore& core) {
     }
 }
 
+// The window's picture under a plain title bar with its caption, which the offscreen platform
+// does not draw: the caption is what tells the two modes of a dialog apart.
+QPixmap WithCaption(QWidget& window) {
+    const QPixmap body = window.grab();
+    const int bar = window.fontMetrics().height() + kCaptionPadding;
+    QPixmap framed(body.width(), body.height() + bar);
+    framed.fill(QColor(0xD8, 0xD8, 0xD8));
+    QPainter painter(&framed);
+    painter.setFont(window.font());
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(kCaptionPadding, 0, body.width() - 2 * kCaptionPadding, bar),
+                     Qt::AlignVCenter | Qt::AlignLeft, window.windowTitle());
+    painter.drawPixmap(0, bar, body);
+    painter.end();
+    return framed;
+}
+
 // The modal dialog built and shown without its loop, painted, and closed again.
 bool SaveDialog(CDialog& dialog, const QString& dir, const char* name) {
     dialog.Create();
     dialog.show();
     QApplication::processEvents();
-    const bool ok = Save(dialog.grab(), dir, name);
+    const bool ok = Save(WithCaption(dialog), dir, name);
     dialog.hide();
     return ok;
 }

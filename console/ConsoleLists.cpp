@@ -1,7 +1,10 @@
-#include "console/ListColumns.h"
+#include "console/ConsoleLists.h"
 
+#include "platform/ui/CSortedListModel.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+
+#include <algorithm>
 
 void InsertColumns(CListCtrl& list, const CDialogUnits& units,
                    std::span<const CColumnLayout> columns) {
@@ -17,4 +20,10 @@ std::u16string AuthText(bool bAuthorized) {
 
 std::u16string NoneText() {
     return std::u16string(LoadString(IDS_NONE));
+}
+
+void SortAsListed(std::vector<std::u16string>& names) {
+    std::sort(names.begin(), names.end(), [](const std::u16string& a, const std::u16string& b) {
+        return CSortedListModel::Before(a, b);
+    });
 }

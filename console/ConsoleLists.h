@@ -1,5 +1,6 @@
-// The columns of the console's report lists as data: heading text, alignment and width in pixels
-// of the design font, inserted in one go; and the few cell texts the lists share.
+// What the console's lists share: the columns of report lists as data (heading text, alignment
+// and width in pixels of the design font) inserted in one go, the few cell texts they have in
+// common, and the order in which sorted lists are best filled.
 #pragma once
 
 #include "platform/ui/CDialogUnits.h"
@@ -7,6 +8,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 struct CColumnLayout {
     int nHeading; // string table number
@@ -21,3 +23,7 @@ void InsertColumns(CListCtrl& list, const CDialogUnits& units,
 std::u16string AuthText(bool bAuthorized);
 // "--", the cell of a value that no record carries.
 std::u16string NoneText();
+
+// Puts names in the order of the sorted lists, so that each one added lands at the end: a list of
+// 10,000 names then fills without moving its entries once per name.
+void SortAsListed(std::vector<std::u16string>& names);
