@@ -99,43 +99,34 @@ void Select(CTabAccount& tab, std::u16string_view group) {
     tab.OnSelchangeGroupList();
 }
 
+// Initialising one dialog, and with its first paint; properties mode on name when it is given.
 template <typename Dialog>
-void Open(Dialog& dialog, bool bPaint) {
-    dialog.Create();
-    if (bPaint) {
-        dialog.grab();
+void MeasureDialog(const char* what, COrvaneSrvCore& core, IMessageBoxes& boxes, QWidget& parent,
+                   std::u16string_view name, std::u16string Dialog::*nameMember) {
+    for (bool bPaint : {false, true}) {
+        char label[96];
+        std::snprintf(label, sizeof label, "%s%s", what, bPaint ? ", painted" : "");
+        Report(label, Best([&] {
+                   Dialog dlg(core, boxes, &parent);
+                   dlg.m_bProperties = !name.empty();
+                   dlg.*nameMember = name;
+                   dlg.Create();
+                   if (bPaint) {
+                       dlg.grab();
+                   }
+               }));
     }
 }
 
 void MeasureDialogs(COrvaneSrvCore& core, IMessageBoxes& boxes, QWidget& parent) {
-    for (bool bPaint : {false, true}) {
-        const char* suffix = bPaint ? ", painted" : "";
-        char label[96];
-        std::snprintf(label, sizeof label, "user dialog, create mode%s", suffix);
-        Report(label, Best([&] {
-                   CAddUserDlg dlg(core, boxes, &parent);
-                   Open(dlg, bPaint);
-               }));
-        std::snprintf(label, sizeof label, "user dialog, properties of user5000%s", suffix);
-        Report(label, Best([&] {
-                   CAddUserDlg dlg(core, boxes, &parent);
-                   dlg.m_bProperties = true;
-                   dlg.m_strUserName = u"user5000";
-                   Open(dlg, bPaint);
-               }));
-        std::snprintf(label, sizeof label, "group dialog, create mode%s", suffix);
-        Report(label, Best([&] {
-                   CAddGroupDlg dlg(core, boxes, &parent);
-                   Open(dlg, bPaint);
-               }));
-        std::snprintf(label, sizeof label, "group dialog, properties of Everyone%s", suffix);
-        Report(label, Best([&] {
-                   CAddGroupDlg dlg(core, boxes, &parent);
-                   dlg.m_bProperties = true;
-                   dlg.m_strGroupName = u"Everyone";
-                   Open(dlg, bPaint);
-               }));
-    }
+    MeasureDialog<CAddUserDlg>("user dialog, create mode", core, boxes, parent, u"",
+                               &CAddUserDlg::m_strUserName);
+    MeasureDialog<CAddUserDlg>("user dialog, properties of user5000", core, boxes, parent,
+                               u"user5000", &CAddUserDlg::m_strUserName);
+    MeasureDialog<CAddGroupDlg>("group dialog, create mode", core, boxes, parent, u"",
+                                &CAddGroupDlg::m_strGroupName);
+    MeasureDialog<CAddGroupDlg>("group dialog, properties of Everyone", core, boxes, parent,
+                                u"Everyone", &CAddGroupDlg::m_strGroupName);
 }
 
 } // namespace
