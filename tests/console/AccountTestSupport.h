@@ -1,21 +1,18 @@
-// The fixture of the Account tab tests: the main window started on a store of its own, shown
-// with the Account tab in front, its message boxes recorded and answered by the test; and the
-// operator's gestures on the page and its dialogs (clicks on buttons and entries, typing).
+// The fixture of the Account tab tests: the main window on a store of its own, shown with the
+// Account tab in front, its message boxes recorded and answered by the test; and the operator's
+// gestures on the page and its dialogs.
 #pragma once
 
 #include "console/CTabAccount.h"
-#include "platform/text/TextConv.h"
 #include "platform/ui/CListBox.h"
 #include "platform/ui/CListCtrl.h"
 #include "tests/console/ConsoleTestSupport.h"
 #include "tests/core/CoreTestSupport.h"
 
-#include <QAbstractItemView>
 #include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
 
-// The texts of a list box or check-list box, top to bottom.
 template <typename List>
 Names Texts(const List& list) {
     Names texts;
@@ -30,14 +27,13 @@ inline void ClickEntry(QAbstractItemView& view, std::size_t row, int col = 0) {
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, r.center());
 }
 
-// Toggles a row's check box from the keyboard: the row's first cell made current, then Space.
+// The row's first cell made current, then Space.
 inline void ToggleCheck(CListCtrl& list, std::size_t row) {
     const QRect r = list.visualRect(list.model()->index(static_cast<int>(row), 0));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, QPoint(r.right() - 4, r.center().y()));
     QTest::keyClick(&list, Qt::Key_Space);
 }
 
-// Replaces what an edit control holds by typing.
 inline void Type(CDialog& dialog, int id, std::u16string_view text) {
     auto* edit = qobject_cast<QLineEdit*>(dialog.GetDlgItem(id));
     edit->selectAll();
@@ -76,41 +72,28 @@ protected:
         m_window->Create();
         m_window->show();
         m_window->TabCtrl().setCurrentIndex(1);
-        QApplication::processEvents();
     }
     void TearDown() override { m_window->DestroyWindow(); }
 
     CTabAccount& Tab() { return *m_window->TabAccount(); }
     COrvaneSrvCore& Core() { return m_window->Core(); }
-    const std::vector<CMessageBoxRequest>& Boxes() { return m_boxes; }
-
     void Send(CDirectoryMessage msg) { Core().SendMessage(std::move(msg)); }
     void ClickButton(int id) { QTest::mouseClick(Tab().GetDlgItem(id), Qt::LeftButton); }
-    // Lists the groups afresh (the test changed the directory behind the page's back) and
-    // clicks the one named.
+    // The groups listed afresh (the test changed them behind the page), then the one clicked.
     void SelectGroup(std::u16string_view name) {
         Tab().ReloadGroups();
-        const std::size_t row = Tab().Groups().FindStringExact(name);
-        ASSERT_NE(row, CListBox::npos);
-        ClickEntry(Tab().Groups(), row);
-        ASSERT_EQ(Tab().Groups().GetCurSel(), row);
+        ClickEntry(Tab().Groups(), Tab().Groups().FindStringExact(name));
     }
-
     Names GroupsOf(const std::u16string& user) { return Core().m_mapUsers.at(user)->m_listGroups; }
     Names MembersOf(const std::u16string& group) {
         return Core().m_mapGroups.at(group)->m_listUsers;
     }
-    std::u16string Password(const std::u16string& user) {
-        return Core().m_mapUsers.at(user)->m_strPassword;
-    }
-    CUserData StoredUser(const std::u16string& user) {
-        return Decode<CUserData>(ReadValues(m_window.RegistryFile(), kUserKey).at(user));
+    CStoredValues Stored(std::u16string_view key) {
+        return ReadValues(m_window.RegistryFile(), key);
     }
 
     CTestMainWindow m_window;
-    EMessageAnswer m_answer = EMessageAnswer::Yes;
-    std::function<EMessageAnswer(const CMessageBoxRequest&)> m_onBox;
-
-private:
     std::vector<CMessageBoxRequest> m_boxes;
+    EMessageAnswer m_answer = EMessageAnswer::Yes; // to "Sure to delete?"
+    std::function<EMessageAnswer(const CMessageBoxRequest&)> m_onBox;
 };
