@@ -1,6 +1,10 @@
 #include "console/COrvaneSrvDlg.h"
 
 #include "console/CAboutDlg.h"
+#include "core/CConfigFile.h"
+#include "platform/text/TextConv.h"
+#include "platform/ui/CFileDialogs.h"
+#include "platform/ui/CWaitCursor.h"
 #include "platform/ui/IconFromSvg.h"
 #include "platform/ui/NewChild.h"
 #include "resources/DialogTemplates.h"
@@ -15,6 +19,22 @@ namespace {
 
 QString Text(int id) {
     return QString::fromStdU16String(std::u16string(LoadString(id)));
+}
+
+// A file that cannot be created or opened gets a plain box; what went wrong inside the file
+// gets the stop icon.
+EMessageIcon IconFor(EConfigStatus status) {
+    switch (status) {
+    case EConfigStatus::FormatError:
+    case EConfigStatus::WriteError:
+    case EConfigStatus::ReadError:
+        return EMessageIcon::Error;
+    case EConfigStatus::Ok:
+    case EConfigStatus::CreateFailed:
+    case EConfigStatus::OpenFailed:
+        break;
+    }
+    return EMessageIcon::None;
 }
 
 } // namespace
@@ -80,7 +100,7 @@ void COrvaneSrvDlg::CreateSystemPage(COrvaneSrvCore& core) {
 }
 
 void COrvaneSrvDlg::CreateAccountPage(COrvaneSrvCore& core) {
-    m_pTabAccount = std::make_unique<CTabAccount>(core);
+    m_pTabAccount = std::make_unique<CTabAccount>(core, *m_pBoxes);
     m_pTabAccount->Create(*m_tabCtrl);
     m_tabCtrl->InsertPage(Text(IDS_TAB_ACCOUNT), 1, m_pTabAccount.get());
 
@@ -141,12 +161,51 @@ void COrvaneSrvDlg::OnCommand(int id) {
     }
 }
 
+std::optional<std::filesystem::path> COrvaneSrvDlg::AskConfigPath(bool bSave) {
+    CFileDialogs dialogs(LoadString(IDS_FILE_FILTER), LoadString(IDS_DEFAULT_EXT), *m_pBoxes);
+    const std::optional<std::u16string> path =
+        bSave ? dialogs.GetSaveFileName(this) : dialogs.GetOpenFileName(this);
+    if (!path) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(Utf16ToUtf8(*path));
+}
+
+bool COrvaneSrvDlg::ShowConfigResult(const CConfigResult& result) {
+    if (result.status == EConfigStatus::Ok) {
+        return true;
+    }
+    m_pBoxes->Show(result.strMessage, IconFor(result.status));
+    return false;
+}
+
 void COrvaneSrvDlg::OnImport() {
-    // The configuration file import comes with the Account tab.
+    if (m_pCoreInUse == nullptr) {
+        return;
+    }
+    const std::optional<std::filesystem::path> path = AskConfigPath(false);
+    if (!path || !ShowConfigResult(CConfigFile::Import(*path, *m_pCoreInUse))) {
+        return;
+    }
+    if (m_pTabAccount) {
+        m_pTabAccount->ReloadGroups();
+    }
 }
 
 void COrvaneSrvDlg::OnExport() {
-    // The configuration file export comes with the Account tab.
+    if (m_pCoreInUse == nullptr) {
+        return;
+    }
+    const std::optional<std::filesystem::path> path = AskConfigPath(true);
+    if (!path) {
+        return;
+    }
+    CConfigResult result;
+    {
+        const CWaitCursor wait;
+        result = CConfigFile::Export(*path, *m_pCoreInUse);
+    }
+    ShowConfigResult(result);
 }
 
 void COrvaneSrvDlg::OnSysCommand(int nID) {

@@ -12,6 +12,7 @@
 #include "console/CTabAccount.h"
 #include "console/CTabSystem.h"
 #include "console/CXTabCtrl.h"
+#include "core/CConfigResult.h"
 #include "core/COrvaneSrvApp.h"
 #include "core/COrvaneSrvCore.h"
 #include "platform/registry/CRegistryHive.h"
@@ -24,6 +25,7 @@
 #include "storage/CSlpFunctions.h"
 
 #include <QIcon>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -83,6 +85,10 @@ private:
     CSystemTabHooks WireSystemTab(CTabSystem& page, COrvaneSrvCore& core);
     void OnImport();
     void OnExport();
+    // The configuration file the operator chooses to write (bSave) or read; nothing on Cancel.
+    std::optional<std::filesystem::path> AskConfigPath(bool bSave);
+    // Shows the message of a failed export or import; answers whether it went through.
+    bool ShowConfigResult(const CConfigResult& result);
     void ShutDown();
 
     QIcon m_hIcon;

@@ -1,13 +1,258 @@
 #include "console/CTabAccount.h"
 
+#include "console/CAddGroupDlg.h"
+#include "console/CAddUserDlg.h"
+#include "console/CGroupAccessDlg.h"
+#include "console/ConsoleLists.h"
+#include "console/UnmatchedAccess.h"
+#include "platform/text/TextConv.h"
+#include "platform/ui/CListBox.h"
+#include "platform/ui/CListCtrl.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
 
-CTabAccount::CTabAccount(COrvaneSrvCore& core)
-    : CDialogPage(*FindDialogTemplate(IDD_TAB_ACCOUNT)), m_core(core) {}
+#include <array>
+#include <unordered_set>
+
+namespace {
+
+constexpr std::size_t kColumnCount = static_cast<std::size_t>(CTabAccount::EColumn::Count);
+constexpr std::size_t kMacColumn = static_cast<std::size_t>(CTabAccount::EColumn::MAC);
+
+constexpr std::array<CColumnLayout, kColumnCount> kColumns = {{
+    {IDS_COL_IP_ADDRESS, EColumnAlign::Center, 100},
+    {IDS_COL_MAC_ADDRESS, EColumnAlign::Center, 120},
+    {IDS_COL_AUTH, EColumnAlign::Center, 50},
+}};
+
+// A group's members and server rows, copied under the guard so that no list is filled while
+// it is held.
+struct CGroupView {
+    std::vector<std::u16string> members;
+    std::vector<std::vector<std::u16string>> rows;
+};
+
+std::optional<CGroupView> BuildView(const COrvaneSrvCore& core, const std::u16string& name) {
+    auto lock = core.Guard()->LockShared();
+    const auto group = core.m_mapGroups.find(name);
+    if (group == core.m_mapGroups.end()) {
+        return std::nullopt;
+    }
+    CGroupView view;
+    view.members = group->second->m_listUsers;
+    const std::vector<std::u16string>& access = group->second->m_listAccess;
+    const std::unordered_set<std::u16string> onList(access.begin(), access.end());
+    std::unordered_set<std::u16string> rowMacs;
+    core.m_mapServers.ForEach([&](const std::u16string&, const CServerData& server) {
+        std::u16string mac = Utf8ToUtf16(server.m_szMAC);
+        if (onList.contains(mac)) {
+            rowMacs.insert(mac);
+            view.rows.push_back({Utf8ToUtf16(server.m_szIPAddr), std::move(mac),
+                                 AuthText(server.m_bAuthorized != 0)});
+        }
+    });
+    for (std::u16string& mac : UnmatchedAccess(access, std::move(rowMacs))) {
+        view.rows.push_back({NoneText(), std::move(mac), NoneText()});
+    }
+    return view;
+}
+
+std::vector<std::u16string> GroupNames(const COrvaneSrvCore& core) {
+    std::vector<std::u16string> names;
+    auto lock = core.Guard()->LockShared();
+    names.reserve(core.m_mapGroups.size());
+    for (const auto& entry : core.m_mapGroups) {
+        names.push_back(entry.first);
+    }
+    return names;
+}
+
+} // namespace
+
+CTabAccount::CTabAccount(COrvaneSrvCore& core, IMessageBoxes& boxes)
+    : CDialogPage(*FindDialogTemplate(IDD_TAB_ACCOUNT)), m_core(core), m_boxes(boxes) {}
 
 bool CTabAccount::OnInitDialog() {
-    // After the directory load, so that only what the store lacked is created.
+    m_lbGroups = Controls().ItemAs<CListBox>(IDC_LIST_GROUPS);
+    m_lbUsers = Controls().ItemAs<CListBox>(IDC_LIST_USERS);
+    m_lvAccess = Controls().ItemAs<CListCtrl>(IDC_LIST_ACCESS);
+    // Start-up has made them already; this creates only what is still missing, and never
+    // replaces a stored account that could not be read.
     m_core.CreateBuiltInAccounts();
+    m_lvAccess->SetGridLines(true);
+    m_lvAccess->SetFullRowSelect(true);
+    InsertColumns(*m_lvAccess, Units(), kColumns);
+    connect(m_lbGroups, &CListBox::SelChange, this, [this] { OnSelchangeGroupList(); });
+    ReloadGroups();
     return true;
+}
+
+void CTabAccount::OnCommand(int id) {
+    switch (id) {
+    case IDC_ADD_GROUP:
+        OnAddGroup();
+        break;
+    case IDC_GROUP_PROPERTIES:
+        OnGroupProperties();
+        break;
+    case IDC_GROUP_DELETE:
+        OnDeleteGroup();
+        break;
+    case IDC_ADD_USER:
+        OnAddUser();
+        break;
+    case IDC_USER_PROPERTIES:
+        OnUserProperties();
+        break;
+    case IDC_USER_DELETE:
+        OnDeleteUser();
+        break;
+    case IDC_GROUP_ACCESS:
+        OnGroupAccess();
+        break;
+    default:
+        break;
+    }
+}
+
+void CTabAccount::ReloadGroups() {
+    m_lbGroups->ResetContent();
+    std::vector<std::u16string> names = GroupNames(m_core);
+    SortAsListed(names);
+    for (const std::u16string& name : names) {
+        m_lbGroups->AddString(name);
+    }
+    m_lbGroups->SetCurSel(0);
+    OnSelchangeGroupList();
+}
+
+std::optional<std::u16string> CTabAccount::SelectedGroup() const {
+    const std::size_t sel = m_lbGroups->GetCurSel();
+    if (sel == CListBox::npos) {
+        return std::nullopt;
+    }
+    return m_lbGroups->GetText(sel);
+}
+
+void CTabAccount::OnSelchangeGroupList() {
+    const std::optional<std::u16string> name = SelectedGroup();
+    if (!name) {
+        return;
+    }
+    m_lbUsers->ResetContent();
+    m_lvAccess->DeleteAllItems();
+    std::optional<CGroupView> view = BuildView(m_core, *name);
+    if (!view) {
+        return;
+    }
+    SortAsListed(view->members);
+    for (const std::u16string& member : view->members) {
+        m_lbUsers->AddString(member);
+    }
+    for (std::vector<std::u16string>& row : view->rows) {
+        m_lvAccess->AppendItem(std::move(row));
+    }
+}
+
+bool CTabAccount::ConfirmDelete() {
+    return m_boxes.Show(LoadString(IDS_SURE_TO_DELETE), IMessageBoxes::kProgramName,
+                        EMessageIcon::Question, EMessageButtons::YesNo) == EMessageAnswer::Yes;
+}
+
+void CTabAccount::OnAddGroup() {
+    CAddGroupDlg dlg(m_core, m_boxes, this);
+    if (dlg.DoModal() == CDialog::IDOK) {
+        m_lbGroups->AddString(dlg.m_strGroupName);
+        auto group = std::make_unique<CGroupData>(dlg.m_strGroupName);
+        group->m_listUsers = std::move(dlg.m_arrUsers);
+        m_core.SendMessage(CDirectoryMessage::AddGroup(true, std::move(group)));
+    }
+    OnSelchangeGroupList();
+}
+
+void CTabAccount::OnGroupProperties() {
+    const std::optional<std::u16string> name = SelectedGroup();
+    if (!name) {
+        return;
+    }
+    CAddGroupDlg dlg(m_core, m_boxes, this);
+    dlg.m_bProperties = true;
+    dlg.m_strGroupName = *name;
+    if (dlg.DoModal() == CDialog::IDOK) {
+        // The access list stays as it is: the core keeps the old record's.
+        auto group = std::make_unique<CGroupData>(dlg.m_strGroupName);
+        group->m_listUsers = std::move(dlg.m_arrUsers);
+        m_core.SendMessage(CDirectoryMessage::ModifyGroup(true, std::move(group)));
+    }
+    OnSelchangeGroupList();
+}
+
+void CTabAccount::OnDeleteGroup() {
+    const std::size_t sel = m_lbGroups->GetCurSel();
+    if (sel == CListBox::npos || !ConfirmDelete()) {
+        return;
+    }
+    std::u16string name = m_lbGroups->GetText(sel);
+    // The entry goes with its selection: the refresh below then finds none and leaves the
+    // other lists showing the deleted group until another one is chosen.
+    m_lbGroups->DeleteString(sel);
+    m_core.SendMessage(CDirectoryMessage::DeleteGroup(true, std::move(name)));
+    OnSelchangeGroupList();
+}
+
+void CTabAccount::OnAddUser() {
+    CAddUserDlg dlg(m_core, m_boxes, this);
+    if (dlg.DoModal() == CDialog::IDOK) {
+        m_lbUsers->AddString(dlg.m_strUserName);
+        auto user = std::make_unique<CUserData>(dlg.m_strUserName, dlg.m_strPwd);
+        user->m_listGroups = std::move(dlg.m_arrGroups);
+        m_core.SendMessage(CDirectoryMessage::AddUser(true, std::move(user)));
+    }
+    OnSelchangeGroupList();
+}
+
+void CTabAccount::OnUserProperties() {
+    const std::vector<std::size_t> selected = m_lbUsers->GetSelItems();
+    if (selected.size() != 1) {
+        return;
+    }
+    CAddUserDlg dlg(m_core, m_boxes, this);
+    dlg.m_bProperties = true;
+    dlg.m_strUserName = m_lbUsers->GetText(selected.front());
+    if (dlg.DoModal() == CDialog::IDOK) {
+        auto user = std::make_unique<CUserData>(dlg.m_strUserName, dlg.m_strPwd);
+        user->m_listGroups = std::move(dlg.m_arrGroups);
+        m_core.SendMessage(CDirectoryMessage::ModifyUser(true, std::move(user)));
+    }
+    OnSelchangeGroupList();
+}
+
+void CTabAccount::OnDeleteUser() {
+    const std::vector<std::size_t> selected = m_lbUsers->GetSelItems();
+    if (selected.empty() || !ConfirmDelete()) {
+        return;
+    }
+    // From the last to the first, so that the indexes still to come stay valid.
+    for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
+        std::u16string name = m_lbUsers->GetText(*it);
+        m_lbUsers->DeleteString(*it);
+        m_core.SendMessage(CDirectoryMessage::DeleteUser(true, std::move(name)));
+    }
+    OnSelchangeGroupList();
+}
+
+void CTabAccount::OnGroupAccess() {
+    const std::optional<std::u16string> name = SelectedGroup();
+    if (!name) {
+        return;
+    }
+    CGroupAccessDlg dlg(m_core, this);
+    dlg.m_strGroupName = *name;
+    if (dlg.DoModal() == CDialog::IDOK) {
+        auto carrier = std::make_unique<CGroupData>(*name);
+        carrier->m_listAccess = std::move(dlg.m_arrAccess);
+        m_core.SendMessage(CDirectoryMessage::SetGroupAccess(true, std::move(carrier)));
+    }
+    OnSelchangeGroupList();
 }

@@ -1,22 +1,58 @@
-// The Account tab: users, groups and the storage servers each group may reach. For now the page
-// shows its controls and, on initialisation, creates the built-in accounts that the store did
-// not supply; its lists and commands come next.
+// The Account tab: the groups of the directory, the selected group's members and the storage
+// servers it may reach, and the commands that create, edit and delete users and groups and edit
+// a group's access. The page keeps no directory data: every change goes to the core as a
+// directory message, and after every command (whether its dialog ended with OK or Cancel) the
+// Users list and the server list are rebuilt from the tables as they then are.
 #pragma once
 
 #include "core/COrvaneSrvCore.h"
 #include "platform/ui/CDialogPage.h"
+#include "platform/ui/IMessageBoxes.h"
+
+#include <optional>
+#include <string>
+
+class CListBox;
+class CListCtrl;
 
 class CTabAccount : public CDialogPage {
     Q_OBJECT
 public:
-    explicit CTabAccount(COrvaneSrvCore& core);
+    enum class EColumn : std::size_t { IPAddr, MAC, Auth, Count };
 
-    // Shows the selected group's members and storage servers again (after a discovery pass).
-    void OnSelchangeGroupList() {}
+    CTabAccount(COrvaneSrvCore& core, IMessageBoxes& boxes);
+
+    CListBox& Groups() const { return *m_lbGroups; }
+    CListBox& Users() const { return *m_lbUsers; }
+    CListCtrl& Access() const { return *m_lvAccess; }
+
+    // Shows the selected group's members and storage servers again; with no group selected the
+    // lists keep what they show. Also run after a discovery pass.
+    void OnSelchangeGroupList();
+    // Lists every group afresh and selects the first (after an import, and at initialisation).
+    void ReloadGroups();
+
+    // The buttons.
+    void OnAddGroup();
+    void OnGroupProperties();
+    void OnDeleteGroup();
+    void OnAddUser();
+    void OnUserProperties();
+    void OnDeleteUser();
+    void OnGroupAccess();
 
 protected:
     bool OnInitDialog() override;
+    void OnCommand(int id) override;
 
 private:
+    // The selected group's name, or nothing.
+    std::optional<std::u16string> SelectedGroup() const;
+    bool ConfirmDelete();
+
     COrvaneSrvCore& m_core;
+    IMessageBoxes& m_boxes;
+    CListBox* m_lbGroups = nullptr;  // control 1013, owned by the page
+    CListBox* m_lbUsers = nullptr;   // control 1009
+    CListCtrl* m_lvAccess = nullptr; // control 1021
 };

@@ -14,6 +14,16 @@ std::u16string CCheckListBox::GetText(std::size_t index) const {
     return index < m_model.Count() ? m_model.Text(index) : std::u16string();
 }
 
+std::vector<std::u16string> CCheckListBox::GetCheckedTexts() const {
+    std::vector<std::u16string> texts;
+    for (std::size_t i = 0; i < m_model.Count(); ++i) {
+        if (m_model.Checked(i)) {
+            texts.push_back(m_model.Text(i));
+        }
+    }
+    return texts;
+}
+
 void CCheckListBox::Toggle(const QModelIndex& index) {
     if (index.isValid()) {
         const auto row = static_cast<std::size_t>(index.row());

@@ -6,6 +6,7 @@
 
 #include <QListView>
 #include <string>
+#include <vector>
 
 class CCheckListBox : public QListView {
     Q_OBJECT
@@ -20,6 +21,8 @@ public:
     std::size_t FindStringExact(std::u16string_view text) const { return m_model.FindExact(text); }
     bool GetCheck(std::size_t index) const { return m_model.Checked(index); }
     void SetCheck(std::size_t index, bool bChecked) { m_model.SetChecked(index, bChecked); }
+    // The texts of the checked entries, from the top of the list to the bottom.
+    std::vector<std::u16string> GetCheckedTexts() const;
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;

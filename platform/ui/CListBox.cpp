@@ -16,6 +16,26 @@ CListBox::CListBox(bool bMultiToggle, QWidget* parent) : QListView(parent), m_mo
     });
 }
 
+void CListBox::DeleteString(std::size_t index) {
+    if (index >= m_model.Count()) {
+        return;
+    }
+    std::vector<std::size_t> kept;
+    for (const std::size_t sel : GetSelItems()) {
+        if (sel != index) {
+            kept.push_back(sel > index ? sel - 1 : sel);
+        }
+    }
+    // The view would select a neighbour of a removed selected entry, and report it.
+    m_bQuiet = true;
+    m_model.Remove(index);
+    selectionModel()->clearSelection();
+    for (const std::size_t sel : kept) {
+        selectionModel()->select(m_model.index(static_cast<int>(sel)), QItemSelectionModel::Select);
+    }
+    m_bQuiet = false;
+}
+
 std::u16string CListBox::GetText(std::size_t index) const {
     return index < m_model.Count() ? m_model.Text(index) : std::u16string();
 }

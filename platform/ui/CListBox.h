@@ -17,7 +17,8 @@ public:
     explicit CListBox(bool bMultiToggle, QWidget* parent = nullptr);
 
     std::size_t AddString(std::u16string_view text) { return m_model.Add(text); }
-    void DeleteString(std::size_t index) { m_model.Remove(index); }
+    // The entries that stay keep their selection; none is selected in place of the removed one.
+    void DeleteString(std::size_t index);
     void ResetContent() { m_model.Clear(); }
     std::size_t GetCount() const { return m_model.Count(); }
     std::u16string GetText(std::size_t index) const;

@@ -1,6 +1,7 @@
 // Renders the console's windows to PNG files, as an operator would see them: the main window with
-// the System tab and with the Account tab, the window menu open, the Login Dialog, the About box
-// and the program icon. Runs on Qt's offscreen platform; the folder is its argument.
+// the System tab and with the Account tab (a dozen users and groups), the window menu open, the
+// Login Dialog, the user, group and group access dialogs, the About box and the program icon.
+// Runs on Qt's offscreen platform; the folder is its argument.
 //
 // As root it builds a small lab of varied simulated arrays (tools/lab/orvane-lab.sh, the arrays
 // of tests/console/screenshot-arrays) and runs itself inside it: the System tab is then filled by
@@ -8,9 +9,14 @@
 // lab cannot be built, the list holds a few made-up rows and nothing touches a network (no
 // discovery, no credential service).
 #include "console/CAboutDlg.h"
+#include "console/CAddGroupDlg.h"
+#include "console/CAddUserDlg.h"
+#include "console/CGroupAccessDlg.h"
 #include "console/CLoginDlg.h"
 #include "console/COrvaneSrvDlg.h"
 #include "console/ConsoleLook.h"
+#include "platform/text/TextConv.h"
+#include "platform/ui/CListBox.h"
 #include "platform/ui/CListCtrl.h"
 #include "platform/ui/IconFromSvg.h"
 #include "resources/ProgramIcon.h"
@@ -48,6 +54,7 @@ constexpr const char16_t* kLoginIp = u"10.77.1.1";
 constexpr auto kPassLimit = std::chrono::seconds(30);
 constexpr const char* kLabSchedule = "net.slp.multicastTimeouts = 150,150,150,150\n"
                                      "net.slp.multicastMaximumWait = 1000\n";
+constexpr int kCaptionPadding = 10;
 
 struct CFakeServer {
     const char16_t* ip;
@@ -82,6 +89,123 @@ bool Save(const QPixmap& pixmap, const QString& dir, const char* name) {
     const QString file = dir + QLatin1Char('/') + QLatin1String(name);
     const bool ok = pixmap.save(file, "PNG");
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", file.toUtf8().constData());
+    return ok;
+}
+
+struct CFakeAccount {
+    const char16_t* user;
+    std::vector<std::u16string> groups;
+};
+
+const std::array kGroups = {
+    u"Backup Operators", u"Finance", u"Helpdesk",    u"Lab",         u"Media",
+    u"Storage Admins",   u"Audit",   u"Night Shift", u"Contractors", u"Research"};
+
+const std::array kAccounts = {
+    CFakeAccount{u"alice.meyer", {u"Storage Admins", u"Administrator"}},
+    CFakeAccount{u"bjorn.holt", {u"Storage Admins", u"Night Shift"}},
+    CFakeAccount{u"carla.ruiz", {u"Finance", u"Audit"}},
+    CFakeAccount{u"dmitri.volkov", {u"Storage Admins", u"Lab", u"Research"}},
+    CFakeAccount{u"elena.park", {u"Helpdesk"}},
+    CFakeAccount{u"farid.haddad", {u"Media", u"Backup Operators"}},
+    CFakeAccount{u"grace.liu", {u"Storage Admins", u"Backup Operators"}},
+    CFakeAccount{u"hugo.martin", {u"Contractors"}},
+    CFakeAccount{u"ines.costa", {u"Research", u"Lab"}},
+    CFakeAccount{u"jonas.berg", {u"Night Shift", u"Helpdesk"}},
+    CFakeAccount{u"kemal.aydin", {u"Audit"}},
+};
+
+// The directory and the storage server table of the Account tab's pictures.
+void FillDirectory(COrvaneSrvCore& core) {
+    for (const char16_t* group : kGroups) {
+        core.SendMessage(CDirectoryMessage::AddGroup(true, std::make_unique<CGroupData>(group)));
+    }
+    for (const CFakeAccount& account : kAccounts) {
+        auto user = std::make_unique<CUserData>(account.user, u"pass1234");
+        user->m_listGroups = account.groups;
+        user->m_listGroups.emplace_back(u"Everyone");
+        core.SendMessage(CDirectoryMessage::AddUser(true, std::move(user)));
+    }
+    auto access = std::make_unique<CGroupData>(u"Storage Admins");
+    access->m_listAccess = {kServers[0].mac, kServers[2].mac, kServers[4].mac,
+                            u"00:1B:4D:7F:00:10"};
+    core.SendMessage(CDirectoryMessage::SetGroupAccess(true, std::move(access)));
+
+    auto lock = core.Guard()->LockExclusive();
+    const char* vendors[] = {"Tarvik Networks", "Tarvik Networks", "Halvard", "KOVA", "Tarvik"};
+    const char* models[] = {"Arvo", "Arvo", "Evask", "Lunn", ""};
+    const char* types[] = {"SAN", "SAN", "SAN", "SAN", "NAS"};
+    for (std::size_t i = 0; i < kServers.size(); ++i) {
+        const CFakeServer& s = kServers[i];
+        if (core.m_mapServers.Find(s.mac) != nullptr) {
+            continue; // found by discovery in the lab
+        }
+        auto server = std::make_unique<CServerData>();
+        server->SetIPAddr(Utf16ToUtf8(s.ip));
+        server->SetSystemName(Utf16ToUtf8(s.name));
+        server->SetProduct(Utf16ToUtf8(s.product));
+        server->SetVersion(Utf16ToUtf8(s.version));
+        server->SetMAC(Utf16ToUtf8(s.mac));
+        server->SetVendor(vendors[i]);
+        server->SetModel(models[i]);
+        server->SetType(types[i]);
+        server->m_bAuthorized = std::u16string_view(s.auth) == u"Yes" ? 1 : 0;
+        core.m_mapServers.Add(s.mac, std::move(server));
+    }
+}
+
+// The window's picture under a plain title bar with its caption, which the offscreen platform
+// does not draw: the caption is what tells the two modes of a dialog apart.
+QPixmap WithCaption(QWidget& window) {
+    const QPixmap body = window.grab();
+    const int bar = window.fontMetrics().height() + kCaptionPadding;
+    QPixmap framed(body.width(), body.height() + bar);
+    framed.fill(QColor(0xD8, 0xD8, 0xD8));
+    QPainter painter(&framed);
+    painter.setFont(window.font());
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(kCaptionPadding, 0, body.width() - 2 * kCaptionPadding, bar),
+                     Qt::AlignVCenter | Qt::AlignLeft, window.windowTitle());
+    painter.drawPixmap(0, bar, body);
+    painter.end();
+    return framed;
+}
+
+// The modal dialog built and shown without its loop, painted, and closed again.
+bool SaveDialog(CDialog& dialog, const QString& dir, const char* name) {
+    dialog.Create();
+    dialog.show();
+    QApplication::processEvents();
+    const bool ok = Save(WithCaption(dialog), dir, name);
+    dialog.hide();
+    return ok;
+}
+
+bool SaveAccountPictures(COrvaneSrvDlg& dialog, const QString& dir) {
+    FillDirectory(dialog.Core());
+    CTabAccount& tab = *dialog.TabAccount();
+    tab.ReloadGroups();
+    tab.Groups().SetCurSel(tab.Groups().FindStringExact(u"Storage Admins"));
+    tab.OnSelchangeGroupList();
+    tab.Users().SetSel(1, true);
+    dialog.TabCtrl().setCurrentIndex(1);
+    QApplication::processEvents();
+    bool ok = Save(dialog.grab(), dir, "main-account.png");
+
+    CQtMessageBoxes& boxes = *dialog.MessageBoxes();
+    CAddUserDlg user(dialog.Core(), boxes, &dialog);
+    user.m_bProperties = true;
+    user.m_strUserName = u"dmitri.volkov";
+    ok &= SaveDialog(user, dir, "user-properties.png");
+    CAddUserDlg newUser(dialog.Core(), boxes, &dialog);
+    ok &= SaveDialog(newUser, dir, "user-create.png");
+    CAddGroupDlg group(dialog.Core(), boxes, &dialog);
+    group.m_bProperties = true;
+    group.m_strGroupName = u"Storage Admins";
+    ok &= SaveDialog(group, dir, "group-properties.png");
+    CGroupAccessDlg access(dialog.Core(), &dialog);
+    access.m_strGroupName = u"Storage Admins";
+    ok &= SaveDialog(access, dir, "group-access.png");
     return ok;
 }
 
@@ -212,9 +336,7 @@ int main(int argc, char** argv) {
         PaintLists(dialog);
         ok &= Save(dialog.grab(), dir, "main-system.png");
         ok &= Save(WithMenu(dialog), dir, "main-window-menu.png");
-        dialog.TabCtrl().setCurrentIndex(1);
-        QApplication::processEvents();
-        ok &= Save(dialog.grab(), dir, "main-account.png");
+        ok &= SaveAccountPictures(dialog, dir);
 
         CLoginDlg login(&dialog);
         login.Create();

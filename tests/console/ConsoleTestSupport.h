@@ -42,7 +42,7 @@ class CTestMainWindow {
 public:
     explicit CTestMainWindow(COrvaneSrvApp::CServiceHooks service = {})
         : m_app(std::move(service)),
-          m_dialog(m_app, std::make_unique<CRegistryHive>(m_store / "registry.db")) {
+          m_dialog(m_app, std::make_unique<CRegistryHive>(RegistryFile())) {
         m_dialog.SetDiscoverySlp(OfflineSlp());
         m_dialog.MessageBoxes()->SetAnswerer([this](const CMessageBoxRequest& r) {
             m_boxes.push_back(r);
@@ -52,6 +52,8 @@ public:
     COrvaneSrvDlg& operator*() { return m_dialog; }
     COrvaneSrvDlg* operator->() { return &m_dialog; }
     const std::vector<CMessageBoxRequest>& Boxes() const { return m_boxes; }
+    // The window's directory store, for reading it through a connection of the test's own.
+    std::filesystem::path RegistryFile() const { return m_store / "registry.db"; }
 
 private:
     CTempDir m_store;

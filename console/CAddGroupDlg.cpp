@@ -1,0 +1,84 @@
+#include "console/CAddGroupDlg.h"
+
+#include "console/ConsoleLists.h"
+#include "platform/ui/CCheckListBox.h"
+#include "resources/DialogTemplates.h"
+#include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
+
+#include <unordered_set>
+
+namespace {
+
+// What the dialog needs of the tables, copied under the guard so that no list is filled, and
+// no box shown, while it is held.
+struct CGroupSnapshot {
+    std::vector<std::u16string> users;
+    std::unordered_set<std::u16string> members; // of the edited group, when it is in the table
+};
+
+CGroupSnapshot TakeSnapshot(const COrvaneSrvCore& core, bool bProperties,
+                            const std::u16string& name) {
+    CGroupSnapshot snap;
+    auto lock = core.Guard()->LockShared();
+    snap.users.reserve(core.m_mapUsers.size());
+    for (const auto& entry : core.m_mapUsers) {
+        snap.users.push_back(entry.first);
+    }
+    if (bProperties) {
+        if (auto it = core.m_mapGroups.find(name); it != core.m_mapGroups.end()) {
+            snap.members.insert(it->second->m_listUsers.begin(), it->second->m_listUsers.end());
+        }
+    }
+    return snap;
+}
+
+} // namespace
+
+CAddGroupDlg::CAddGroupDlg(const COrvaneSrvCore& core, IMessageBoxes& boxes, QWidget* parent)
+    : CDialog(*FindDialogTemplate(IDD_ADD_GROUP), parent), m_core(core), m_boxes(boxes) {}
+
+bool CAddGroupDlg::OnInitDialog() {
+    m_checkUsers = Controls().ItemAs<CCheckListBox>(IDC_CHECK_USERS);
+    SetDlgItemText(IDC_GROUP_NAME, m_strGroupName);
+    CGroupSnapshot snap = TakeSnapshot(m_core, m_bProperties, m_strGroupName);
+    SortAsListed(snap.users);
+    for (const std::u16string& user : snap.users) {
+        const std::size_t index = m_checkUsers->AddString(user);
+        // Members without a user record have no entry and are passed over.
+        if (snap.members.contains(user)) {
+            m_checkUsers->SetCheck(index, true);
+        }
+    }
+    if (m_bProperties) {
+        setWindowTitle(QString::fromStdU16String(std::u16string(LoadString(IDS_GROUP_PROPERTIES))));
+        EnableDlgItem(IDC_GROUP_NAME, false);
+    }
+    return true;
+}
+
+bool CAddGroupDlg::IsNameTaken() const {
+    auto lock = m_core.Guard()->LockShared();
+    return m_core.m_mapGroups.contains(m_strGroupName);
+}
+
+int CAddGroupDlg::FirstFailedCheck() const {
+    if (m_strGroupName.empty()) {
+        return IDS_GROUP_NAME_EMPTY;
+    }
+    // In properties mode the name is the edited record's own.
+    if (!m_bProperties && IsNameTaken()) {
+        return IDS_GROUP_EXISTS;
+    }
+    return 0;
+}
+
+void CAddGroupDlg::OnOK() {
+    m_strGroupName = GetDlgItemText(IDC_GROUP_NAME);
+    if (const int nMessage = FirstFailedCheck(); nMessage != 0) {
+        m_boxes.Show(LoadString(nMessage), EMessageIcon::Warning);
+        return;
+    }
+    m_arrUsers = m_checkUsers->GetCheckedTexts();
+    CDialog::OnOK();
+}

@@ -1,0 +1,107 @@
+#include "console/CAddUserDlg.h"
+
+#include "console/ConsoleLists.h"
+#include "platform/ui/CCheckListBox.h"
+#include "resources/DialogTemplates.h"
+#include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
+
+#include <unordered_set>
+
+namespace {
+
+// What the dialog needs of the tables, copied under the guard so that no list is filled, and
+// no box shown, while it is held.
+struct CUserSnapshot {
+    std::vector<std::u16string> groups; // every group but "Everyone"
+    bool bFound = false;                // the edited user is in the table
+    std::u16string password;
+    std::unordered_set<std::u16string> memberOf;
+};
+
+CUserSnapshot TakeSnapshot(const COrvaneSrvCore& core, bool bProperties,
+                           const std::u16string& name) {
+    CUserSnapshot snap;
+    auto lock = core.Guard()->LockShared();
+    snap.groups.reserve(core.m_mapGroups.size());
+    for (const auto& [groupName, group] : core.m_mapGroups) {
+        if (groupName != CAddUserDlg::kEveryone) {
+            snap.groups.push_back(groupName);
+        }
+    }
+    if (bProperties) {
+        if (auto it = core.m_mapUsers.find(name); it != core.m_mapUsers.end()) {
+            snap.bFound = true;
+            snap.password = it->second->m_strPassword;
+            snap.memberOf.insert(it->second->m_listGroups.begin(), it->second->m_listGroups.end());
+        }
+    }
+    return snap;
+}
+
+} // namespace
+
+CAddUserDlg::CAddUserDlg(const COrvaneSrvCore& core, IMessageBoxes& boxes, QWidget* parent)
+    : CDialog(*FindDialogTemplate(IDD_ADD_USER), parent), m_core(core), m_boxes(boxes) {}
+
+void CAddUserDlg::LoadControls() {
+    SetDlgItemText(IDC_USER_NAME, m_strUserName);
+    SetDlgItemText(IDC_USER_PASSWORD, m_strPwd);
+    SetDlgItemText(IDC_USER_CONFIRM, m_strPwdConfirm);
+}
+
+bool CAddUserDlg::OnInitDialog() {
+    m_checkGroups = Controls().ItemAs<CCheckListBox>(IDC_CHECK_GROUPS);
+    LoadControls();
+    CUserSnapshot snap = TakeSnapshot(m_core, m_bProperties, m_strUserName);
+    SortAsListed(snap.groups);
+    for (const std::u16string& group : snap.groups) {
+        const std::size_t index = m_checkGroups->AddString(group);
+        // Names the user lists without an entry (among them "Everyone") are passed over.
+        if (snap.memberOf.contains(group)) {
+            m_checkGroups->SetCheck(index, true);
+        }
+    }
+    if (m_bProperties) {
+        setWindowTitle(QString::fromStdU16String(std::u16string(LoadString(IDS_USER_PROPERTIES))));
+        EnableDlgItem(IDC_USER_NAME, false);
+        if (snap.bFound) {
+            m_strPwd = snap.password;
+            m_strPwdConfirm = snap.password;
+            LoadControls();
+        }
+    }
+    return true;
+}
+
+bool CAddUserDlg::IsNameTaken() const {
+    auto lock = m_core.Guard()->LockShared();
+    return m_core.m_mapUsers.contains(m_strUserName);
+}
+
+int CAddUserDlg::FirstFailedCheck() const {
+    if (m_strUserName.empty()) {
+        return IDS_USER_NAME_EMPTY;
+    }
+    // In properties mode the name is the edited record's own.
+    if (!m_bProperties && IsNameTaken()) {
+        return IDS_USER_EXISTS;
+    }
+    if (m_strPwd != m_strPwdConfirm) {
+        return IDS_PASSWORD_MISMATCH;
+    }
+    return 0;
+}
+
+void CAddUserDlg::OnOK() {
+    m_strUserName = GetDlgItemText(IDC_USER_NAME);
+    m_strPwd = GetDlgItemText(IDC_USER_PASSWORD);
+    m_strPwdConfirm = GetDlgItemText(IDC_USER_CONFIRM);
+    if (const int nMessage = FirstFailedCheck(); nMessage != 0) {
+        m_boxes.Show(LoadString(nMessage), EMessageIcon::Warning);
+        return;
+    }
+    m_arrGroups = m_checkGroups->GetCheckedTexts();
+    m_arrGroups.emplace_back(kEveryone);
+    CDialog::OnOK();
+}

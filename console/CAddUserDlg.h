@@ -1,0 +1,46 @@
+// The user dialog: creates a user, or shows an existing user's password and groups for change
+// (properties mode: the name cannot be changed). It changes nothing itself: it reads the tables
+// to fill its list and to check the name, and after OK hands back the name, the password and
+// the groups, which always end with "Everyone". A failed check keeps the dialog open with its
+// input.
+#pragma once
+
+#include "core/COrvaneSrvCore.h"
+#include "platform/ui/CDialog.h"
+#include "platform/ui/IMessageBoxes.h"
+
+#include <string>
+#include <vector>
+
+class CCheckListBox;
+
+class CAddUserDlg : public CDialog {
+    Q_OBJECT
+public:
+    // The group every user is given; the dialog never lists it.
+    static constexpr std::u16string_view kEveryone = u"Everyone";
+
+    CAddUserDlg(const COrvaneSrvCore& core, IMessageBoxes& boxes, QWidget* parent = nullptr);
+
+    CCheckListBox& CheckGroups() const { return *m_checkGroups; }
+
+    bool m_bProperties = false; // set before the run: edit m_strUserName's record
+    std::u16string m_strUserName;
+    std::u16string m_strPwd;
+    std::u16string m_strPwdConfirm;
+    std::vector<std::u16string> m_arrGroups; // after OK: the checked groups, then "Everyone"
+
+protected:
+    bool OnInitDialog() override;
+    void OnOK() override;
+
+private:
+    void LoadControls();
+    bool IsNameTaken() const;
+    // The string number of the first check the input fails, 0 when it passes them all.
+    int FirstFailedCheck() const;
+
+    const COrvaneSrvCore& m_core;
+    IMessageBoxes& m_boxes;
+    CCheckListBox* m_checkGroups = nullptr; // control 1019, owned by the dialog
+};

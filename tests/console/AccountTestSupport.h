@@ -1,0 +1,99 @@
+// The fixture of the Account tab tests: the main window on a store of its own, shown with the
+// Account tab in front, its message boxes recorded and answered by the test; and the operator's
+// gestures on the page and its dialogs.
+#pragma once
+
+#include "console/CTabAccount.h"
+#include "platform/ui/CListBox.h"
+#include "platform/ui/CListCtrl.h"
+#include "tests/console/ConsoleTestSupport.h"
+#include "tests/core/CoreTestSupport.h"
+
+#include <QLineEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+
+template <typename List>
+Names Texts(const List& list) {
+    Names texts;
+    for (std::size_t i = 0; i < list.GetCount(); ++i) {
+        texts.push_back(list.GetText(i));
+    }
+    return texts;
+}
+
+inline void ClickEntry(QAbstractItemView& view, std::size_t row, int col = 0) {
+    const QRect r = view.visualRect(view.model()->index(static_cast<int>(row), col));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, r.center());
+}
+
+// The row's first cell made current, then Space.
+inline void ToggleCheck(CListCtrl& list, std::size_t row) {
+    const QRect r = list.visualRect(list.model()->index(static_cast<int>(row), 0));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, QPoint(r.right() - 4, r.center().y()));
+    QTest::keyClick(&list, Qt::Key_Space);
+}
+
+inline void Type(CDialog& dialog, int id, std::u16string_view text) {
+    auto* edit = qobject_cast<QLineEdit*>(dialog.GetDlgItem(id));
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, QString::fromStdU16String(std::u16string(text)));
+}
+
+inline void ClickOk(CDialog& dialog) {
+    QTest::mouseClick(dialog.GetDlgItem(CDialog::IDOK), Qt::LeftButton);
+}
+
+// How many modal windows act opened; each one is closed again at once.
+inline int ModalsOpenedBy(const std::function<void()>& act) {
+    int opened = 0;
+    QObject scope; // a check still pending when act returns goes with it
+    QTimer::singleShot(0, &scope, [&opened] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            ++opened;
+            modal->close();
+        }
+    });
+    act();
+    return opened;
+}
+
+class AccountTab : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_window->MessageBoxes()->SetAnswerer([this](const CMessageBoxRequest& r) {
+            m_boxes.push_back(r);
+            if (m_onBox) {
+                return m_onBox(r);
+            }
+            return r.buttons == EMessageButtons::YesNo ? m_answer : EMessageAnswer::Ok;
+        });
+        m_window->Create();
+        m_window->show();
+        m_window->TabCtrl().setCurrentIndex(1);
+    }
+    void TearDown() override { m_window->DestroyWindow(); }
+
+    CTabAccount& Tab() { return *m_window->TabAccount(); }
+    COrvaneSrvCore& Core() { return m_window->Core(); }
+    void Send(CDirectoryMessage msg) { Core().SendMessage(std::move(msg)); }
+    void ClickButton(int id) { QTest::mouseClick(Tab().GetDlgItem(id), Qt::LeftButton); }
+    // The groups listed afresh (the test changed them behind the page), then the one clicked.
+    void SelectGroup(std::u16string_view name) {
+        Tab().ReloadGroups();
+        ClickEntry(Tab().Groups(), Tab().Groups().FindStringExact(name));
+    }
+    Names GroupsOf(const std::u16string& user) { return Core().m_mapUsers.at(user)->m_listGroups; }
+    Names MembersOf(const std::u16string& group) {
+        return Core().m_mapGroups.at(group)->m_listUsers;
+    }
+    CStoredValues Stored(std::u16string_view key) {
+        return ReadValues(m_window.RegistryFile(), key);
+    }
+
+    CTestMainWindow m_window;
+    std::vector<CMessageBoxRequest> m_boxes;
+    EMessageAnswer m_answer = EMessageAnswer::Yes; // to "Sure to delete?"
+    std::function<EMessageAnswer(const CMessageBoxRequest&)> m_onBox;
+};

@@ -1,0 +1,274 @@
+// The Account tab and its dialogs inside the main window, driven with clicks and keys: the first
+// start, adding users and groups with the dialogs' checks, properties, deleting users and
+// groups, and the group access dialog over servers of every kind.
+#include "console/CAddGroupDlg.h"
+#include "console/CAddUserDlg.h"
+#include "console/CGroupAccessDlg.h"
+#include "platform/text/TextConv.h"
+#include "platform/ui/CCheckListBox.h"
+#include "resources/ResourceIds.h"
+#include "tests/console/AccountTestSupport.h"
+
+#include <set>
+
+namespace {
+
+TEST_F(AccountTab, TheFirstStartSelectsAdministratorWithAdminAndNoServers) {
+    EXPECT_EQ(Texts(Tab().Groups()), (Names{u"Administrator", u"Everyone"}));
+    EXPECT_EQ(Tab().Groups().GetCurSel(), 0u);
+    EXPECT_EQ(Texts(Tab().Users()), Names{u"admin"});
+    const CListCtrl& access = Tab().Access();
+    EXPECT_EQ(access.GetItemCount(), 0u);
+    ASSERT_EQ(access.model()->columnCount(), 3);
+    const char* headings[] = {"IP address", "MAC address", "Auth"};
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(access.model()->headerData(c, Qt::Horizontal).toString(), headings[c]);
+    }
+}
+
+TEST_F(AccountTab, AddUserChecksItsInputInOrderAndKeepsItAfterEachMessage) {
+    WhenModal<CAddUserDlg>([](CAddUserDlg& d) {
+        EXPECT_EQ(d.windowTitle(), "Create New User");
+        EXPECT_EQ(Texts(d.CheckGroups()), Names{u"Administrator"}); // never "Everyone"
+        ClickEntry(d.CheckGroups(), 0);
+        Type(d, IDC_USER_PASSWORD, u"Secret");
+        Type(d, IDC_USER_CONFIRM, u"secret");
+        ClickOk(d); // empty name
+        Type(d, IDC_USER_NAME, u"admin");
+        ClickOk(d); // taken
+        Type(d, IDC_USER_NAME, u"Admin");
+        ClickOk(d); // the passwords differ in case only
+        EXPECT_EQ(d.GetDlgItemText(IDC_USER_PASSWORD), u"Secret");
+        EXPECT_TRUE(d.CheckGroups().GetCheck(0));
+        Type(d, IDC_USER_CONFIRM, u"Secret");
+        QTest::keyClick(d.GetDlgItem(IDC_USER_CONFIRM), Qt::Key_Return);
+    });
+    ClickButton(IDC_ADD_USER);
+    const std::u16string expected[] = {u"The user name is empty!", u"This user is already exist!",
+                                       u"Password is not match"};
+    ASSERT_EQ(m_boxes.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(m_boxes[i].text, expected[i]);
+        EXPECT_EQ(m_boxes[i].icon, EMessageIcon::Warning);
+    }
+    EXPECT_EQ(Core().m_mapUsers.at(u"Admin")->m_strPassword, u"Secret");
+    EXPECT_EQ(GroupsOf(u"Admin"), (Names{u"Administrator", u"Everyone"}));
+    EXPECT_EQ(Texts(Tab().Users()), (Names{u"Admin", u"admin"}));
+
+    // No group checked, empty passwords; not a member of the group in view.
+    WhenModal<CAddUserDlg>([](CAddUserDlg& d) {
+        Type(d, IDC_USER_NAME, u"bob");
+        ClickOk(d);
+    });
+    ClickButton(IDC_ADD_USER);
+    EXPECT_EQ(Decode<CUserData>(Stored(kUserKey).at(u"bob")).m_listGroups, Names{u"Everyone"});
+    EXPECT_EQ(Texts(Tab().Users()), (Names{u"Admin", u"admin"}));
+
+    // Cancel creates nothing, and the lists are shown afresh all the same.
+    Send(CDirectoryMessage::AddUser(true, User(u"carl", u"", {u"Administrator"})));
+    WhenModal<CAddUserDlg>([](CAddUserDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); });
+    ClickButton(IDC_ADD_USER);
+    EXPECT_EQ(Texts(Tab().Users()), (Names{u"Admin", u"admin", u"carl"}));
+}
+
+TEST_F(AccountTab, PropertiesShowTheCurrentStateAndAnUncheckedMemberLosesTheGroup) {
+    ClickEntry(Tab().Users(), 0);
+    WhenModal<CAddUserDlg>([](CAddUserDlg& d) {
+        EXPECT_EQ(d.windowTitle(), "User Properties");
+        EXPECT_FALSE(d.GetDlgItem(IDC_USER_NAME)->isEnabled());
+        for (int id : {IDC_USER_PASSWORD, IDC_USER_CONFIRM}) {
+            auto* edit = qobject_cast<QLineEdit*>(d.GetDlgItem(id));
+            EXPECT_EQ(edit->text(), "9983");
+            EXPECT_EQ(edit->echoMode(), QLineEdit::Password);
+        }
+        EXPECT_TRUE(d.CheckGroups().GetCheck(0));
+        ClickOk(d);
+    });
+    ClickButton(IDC_USER_PROPERTIES);
+    EXPECT_EQ(Core().m_mapUsers.at(u"admin")->m_strPassword, u"9983");
+    EXPECT_EQ(GroupsOf(u"admin"), (Names{u"Administrator", u"Everyone"}));
+
+    // A new group of one user; the name differs from "Everyone" in case only.
+    Send(CDirectoryMessage::AddUser(true, User(u"bob", u"", {u"Everyone"})));
+    WhenModal<CAddGroupDlg>([](CAddGroupDlg& d) {
+        ClickEntry(d.CheckUsers(), 1);
+        ClickOk(d);
+        Type(d, IDC_GROUP_NAME, u"Everyone");
+        ClickOk(d);
+        Type(d, IDC_GROUP_NAME, u"everyone");
+        ClickOk(d);
+    });
+    ClickButton(IDC_ADD_GROUP);
+    ASSERT_EQ(m_boxes.size(), 2u);
+    EXPECT_EQ(m_boxes[0].text, u"The group name is empty!");
+    EXPECT_EQ(m_boxes[1].text, u"This group is already exist!");
+    EXPECT_EQ(GroupsOf(u"bob"), (Names{u"Everyone", u"everyone"}));
+    EXPECT_EQ(Tab().Groups().GetText(Tab().Groups().GetCurSel()), u"Administrator");
+
+    Send(CDirectoryMessage::SetGroupAccess(true, Group(u"Everyone", {}, {u"00:1B:4D:00:00:01"})));
+    SelectGroup(u"Everyone");
+    WhenModal<CAddGroupDlg>([](CAddGroupDlg& d) {
+        EXPECT_EQ(d.windowTitle(), "Group Properties");
+        EXPECT_FALSE(d.GetDlgItem(IDC_GROUP_NAME)->isEnabled());
+        EXPECT_TRUE(d.CheckUsers().GetCheck(0) && d.CheckUsers().GetCheck(1));
+        ClickEntry(d.CheckUsers(), 1);
+        ClickOk(d);
+    });
+    ClickButton(IDC_GROUP_PROPERTIES);
+    EXPECT_EQ(MembersOf(u"Everyone"), Names{u"admin"});
+    EXPECT_EQ(Decode<CUserData>(Stored(kUserKey).at(u"bob")).m_listGroups, Names{u"everyone"});
+    EXPECT_EQ(Core().m_mapGroups.at(u"Everyone")->m_listAccess, Names{u"00:1B:4D:00:00:01"});
+    EXPECT_EQ(Texts(Tab().Users()), Names{u"admin"});
+}
+
+TEST_F(AccountTab, DeletingSelectedUsersAsksOnceAndTakesThemFromEveryGroup) {
+    for (const char16_t* name : {u"u1", u"u2", u"u3", u"u4"}) {
+        Send(CDirectoryMessage::AddUser(true, User(name, u"", {u"Administrator"})));
+    }
+    Send(CDirectoryMessage::AddGroup(true, Group(u"Ops", {u"u1", u"u2", u"u3", u"u4"})));
+    SelectGroup(u"Administrator"); // admin u1 u2 u3 u4
+    for (std::size_t row : {1u, 2u, 4u}) {
+        ClickEntry(Tab().Users(), row);
+    }
+    EXPECT_EQ(ModalsOpenedBy([this] { ClickButton(IDC_USER_PROPERTIES); }), 0);
+    m_answer = EMessageAnswer::No;
+    ClickButton(IDC_USER_DELETE);
+    EXPECT_EQ(Core().m_mapUsers.size(), 5u);
+
+    m_answer = EMessageAnswer::Yes;
+    ClickButton(IDC_USER_DELETE);
+    ASSERT_EQ(m_boxes.size(), 2u);
+    EXPECT_EQ(m_boxes[1].text, u"Sure to delete?");
+    EXPECT_EQ(m_boxes[1].icon, EMessageIcon::Question);
+    EXPECT_EQ(m_boxes[1].buttons, EMessageButtons::YesNo);
+    EXPECT_EQ(Texts(Tab().Users()), (Names{u"admin", u"u3"}));
+    EXPECT_EQ(MembersOf(u"Ops"), Names{u"u3"});
+    EXPECT_EQ(Stored(kUserKey).size(), 2u);
+    EXPECT_EQ(Decode<CGroupData>(Stored(kGroupKey).at(u"Ops")).m_listUsers, Names{u"u3"});
+}
+
+TEST_F(AccountTab, DeletingTheSelectedGroupLeavesNoneSelectedAndTheOtherListsAsTheyWere) {
+    Send(CDirectoryMessage::AddUser(true, User(u"bob", u"")));
+    Send(CDirectoryMessage::AddGroup(true, Group(u"Ops", {u"admin", u"bob"}, {u"00:1B:4D:0:9"})));
+    SelectGroup(u"Ops");
+    ClickButton(IDC_GROUP_DELETE);
+    EXPECT_FALSE(Core().m_mapGroups.contains(u"Ops"));
+    EXPECT_EQ(GroupsOf(u"bob"), Names{});
+    EXPECT_EQ(Texts(Tab().Groups()), (Names{u"Administrator", u"Everyone"}));
+    EXPECT_EQ(Tab().Groups().GetCurSel(), CListBox::npos);
+    EXPECT_EQ(Texts(Tab().Users()), (Names{u"admin", u"bob"}));
+    EXPECT_EQ(Tab().Access().GetItemCount(), 1u);
+    // Commands that need a group now do nothing.
+    EXPECT_EQ(ModalsOpenedBy([this] { ClickButton(IDC_GROUP_ACCESS); }), 0);
+    ClickButton(IDC_GROUP_DELETE);
+    EXPECT_EQ(m_boxes.size(), 1u);
+}
+
+// Servers of every kind the access dialog sorts out, filed directly in the table.
+class AccessTab : public AccountTab {
+protected:
+    static constexpr const char16_t* kSupported = u"00:1B:4D:00:00:01";   // SAN, known model
+    static constexpr const char16_t* kUnsupported = u"00:1B:4D:00:00:02"; // SAN, other vendor
+    static constexpr const char16_t* kNas = u"00:1B:4D:00:00:03";         // not SAN, no vendor
+    static constexpr const char16_t* kUpper = u"00:1B:4D:AA:00:04";       // listed in lower case
+    static constexpr const char16_t* kLower = u"00:1b:4d:aa:00:04";
+    static constexpr const char16_t* kGone = u"00:1B:4D:00:00:09"; // never discovered
+
+    void SetUp() override {
+        AccountTab::SetUp();
+        AddServer("10.0.0.1", kSupported, "SAN", "Tarvik Networks", true);
+        AddServer("10.0.0.2", kUnsupported, "SAN", "Elsewhere", false);
+        AddServer("10.0.0.3", kNas, "NAS", "", false);
+        AddServer("10.0.0.4", kUpper, "SAN", "Halvard", false);
+        Send(CDirectoryMessage::SetGroupAccess(
+            true, Group(u"Administrator", {}, {kGone, kUnsupported, kSupported, kGone, kLower})));
+        SelectGroup(u"Administrator");
+    }
+    void AddServer(const char* ip, const char16_t* mac, const char* type, const char* vendor,
+                   bool bAuthorized) {
+        auto server = std::make_unique<CServerData>();
+        server->SetIPAddr(ip);
+        server->SetMAC(Utf16ToUtf8(mac));
+        server->SetType(type);
+        server->SetVendor(vendor);
+        server->SetModel("Evask");
+        server->SetSystemName("array");
+        server->SetProduct("P1");
+        server->SetVersion("1.0");
+        server->m_bAuthorized = bAuthorized ? 1 : 0;
+        auto lock = Core().Guard()->LockExclusive();
+        Core().m_mapServers.Add(mac, std::move(server));
+    }
+    // Rows with their check marks; those of servers in a set, since the table has no order.
+    static std::pair<std::set<Names>, std::vector<Names>> Rows(const CListCtrl& list,
+                                                               std::size_t servers) {
+        std::pair<std::set<Names>, std::vector<Names>> rows;
+        for (std::size_t r = 0; r < list.GetItemCount(); ++r) {
+            Names row;
+            for (int c = 0; c < list.model()->columnCount(); ++c) {
+                row.push_back(list.GetItemText(r, static_cast<std::size_t>(c)));
+            }
+            row.push_back(list.GetCheck(r) ? u"checked" : u"");
+            if (r < servers) {
+                rows.first.insert(row);
+            } else {
+                rows.second.push_back(row);
+            }
+        }
+        return rows;
+    }
+    Names Access() { return Core().m_mapGroups.at(u"Administrator")->m_listAccess; }
+};
+
+TEST_F(AccessTab, SupportedServersAreOfferedWithPlaceholdersForEveryOtherEntryOnTheList) {
+    EXPECT_EQ(Rows(Tab().Access(), 2),
+              (std::pair<std::set<Names>, std::vector<Names>>{
+                  {{u"10.0.0.1", kSupported, u"Yes", u""}, {u"10.0.0.2", kUnsupported, u"No", u""}},
+                  {{u"--", kGone, u"--", u""}, {u"--", kLower, u"--", u""}}}));
+    std::pair<std::set<Names>, std::vector<Names>> shown;
+    WhenModal<CGroupAccessDlg>([&shown](CGroupAccessDlg& d) {
+        EXPECT_EQ(d.GetDlgItemText(IDC_ACCESS_GROUP_NAME), u"Administrator");
+        shown = Rows(d.Servers(), 3);
+        ClickOk(d);
+    });
+    ClickButton(IDC_GROUP_ACCESS);
+    const std::u16string c = u"checked";
+    EXPECT_EQ(shown.first,
+              (std::set<Names>{{u"10.0.0.1", u"array", u"P1", u"1.0", kSupported, u"Yes", c},
+                               {u"10.0.0.3", u"array", u"P1", u"1.0", kNas, u"No", u""},
+                               {u"10.0.0.4", u"array", u"P1", u"1.0", kUpper, u"No", u""}}));
+    EXPECT_EQ(shown.second,
+              (std::vector<Names>{{u"--", u"--", u"--", u"--", kGone, u"--", c},
+                                  {u"--", u"--", u"--", u"--", kUnsupported, u"--", c},
+                                  {u"--", u"--", u"--", u"--", kLower, u"--", c}}));
+    // OK without changes: the checked rows in row order, the doubled entry once.
+    EXPECT_EQ(Access(), (Names{kSupported, kGone, kUnsupported, kLower}));
+    EXPECT_EQ(Decode<CGroupData>(Stored(kGroupKey).at(u"Administrator")).m_listAccess, Access());
+}
+
+TEST_F(AccessTab, CheckingAndUncheckingRowsChangesTheListAndCancelChangesNothing) {
+    const auto rowOf = [](const CListCtrl& list, const char16_t* mac) {
+        return list.FindItem(static_cast<std::size_t>(CGroupAccessDlg::EColumn::MAC), mac);
+    };
+    WhenModal<CGroupAccessDlg>([&](CGroupAccessDlg& d) {
+        ToggleCheck(d.Servers(), rowOf(d.Servers(), kNas));
+        QTest::keyClick(&d, Qt::Key_Escape);
+    });
+    ClickButton(IDC_GROUP_ACCESS);
+    EXPECT_EQ(Access(), (Names{kGone, kUnsupported, kSupported, kGone, kLower}));
+
+    WhenModal<CGroupAccessDlg>([&](CGroupAccessDlg& d) {
+        ToggleCheck(d.Servers(), rowOf(d.Servers(), kNas));
+        ToggleCheck(d.Servers(), rowOf(d.Servers(), kGone));
+        ToggleCheck(d.Servers(), rowOf(d.Servers(), kSupported));
+        ClickEntry(d.Servers(), 0, 1); // selecting a row leaves its check box alone
+        ClickOk(d);
+    });
+    ClickButton(IDC_GROUP_ACCESS);
+    EXPECT_EQ(Access(), (Names{kNas, kUnsupported, kLower}));
+    EXPECT_EQ(Rows(Tab().Access(), 2).first,
+              (std::set<Names>{{u"10.0.0.3", kNas, u"No", u""},
+                               {u"10.0.0.2", kUnsupported, u"No", u""}}));
+}
+
+} // namespace
