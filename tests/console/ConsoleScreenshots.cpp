@@ -175,7 +175,7 @@ QPixmap WithCaption(QWidget& window) {
 bool SaveDialog(CDialog& dialog, const QString& dir, const char* name) {
     dialog.Create();
     dialog.show();
-    QApplication::processEvents();
+    PaintLists(dialog);
     const bool ok = Save(WithCaption(dialog), dir, name);
     dialog.hide();
     return ok;
@@ -189,7 +189,7 @@ bool SaveAccountPictures(COrvaneSrvDlg& dialog, const QString& dir) {
     tab.OnSelchangeGroupList();
     tab.Users().SetSel(1, true);
     dialog.TabCtrl().setCurrentIndex(1);
-    QApplication::processEvents();
+    PaintLists(dialog);
     bool ok = Save(dialog.grab(), dir, "main-account.png");
 
     CQtMessageBoxes& boxes = *dialog.MessageBoxes();
