@@ -1,6 +1,7 @@
 #include "console/CTabSystem.h"
 
 #include "console/CLoginDlg.h"
+#include "console/ConsoleLists.h"
 #include "platform/ui/CListCtrl.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
@@ -10,12 +11,6 @@
 #include <array>
 
 namespace {
-
-struct CColumnLayout {
-    int nHeading;
-    EColumnAlign align;
-    int nWidth; // pixels of the design font
-};
 
 constexpr std::array<CColumnLayout, kServerColumnCount> kColumns = {{
     {IDS_COL_IP_ADDRESS, EColumnAlign::Center, 100},
@@ -36,11 +31,7 @@ CTabSystem::CTabSystem(IMessageBoxes& boxes)
     : CDialogPage(*FindDialogTemplate(IDD_TAB_SYSTEM)), m_boxes(boxes) {}
 
 void CTabSystem::InsertColumns() {
-    for (const CColumnLayout& column : kColumns) {
-        m_listServers->InsertColumn(
-            QString::fromStdU16String(std::u16string(LoadString(column.nHeading))), column.align,
-            Units().DesignPixels(column.nWidth));
-    }
+    ::InsertColumns(*m_listServers, Units(), kColumns);
     // Discovery finds rows by MAC address, the login results by IP address.
     m_listServers->IndexColumn(Col(EServerColumn::MAC));
     m_listServers->IndexColumn(Col(EServerColumn::IPAddr));
