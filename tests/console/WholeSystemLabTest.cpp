@@ -30,11 +30,15 @@ constexpr auto kBrowserWait = 120s;
 constexpr int kArrayCount = 5;
 constexpr int kSkippedStatus = 77; // the browser test's "not installed"
 constexpr std::string_view kStatusMark = "browser test status ";
+constexpr const char* kArrayAdmin = "admin";
 constexpr const char* kPassword = "secret";
 constexpr const char* kPushed = "n3w";
 constexpr const char* kUser = "nora";
 constexpr const char* kUserPassword = "Tide-Pool-7";
 constexpr const char16_t* kGroup = u"storage-ops";
+constexpr const char* kAdmin = "admin"; // the built-in directory user
+constexpr const char* kAdminPassword = "9983";
+constexpr const char* kService = "http://$LAB_MGR_ADDR:51001"; // for the lab's shell
 
 // The lab's arrays, each with what the lab's generated identity gets replaced by: two
 // supported kinds of SAN, a NAS, a SAN of a vendor the program does not support, and a SAN
@@ -71,7 +75,8 @@ std::string Row(int i, const std::string& auth) {
 std::string Entry(int i, const std::string& password) {
     return std::string("<StorageServer Product=\"") + kArrays[i].product + "\" Type=\"" +
            kArrays[i].type + "\" SystemName=\"array-" + std::to_string(i) + "\" MAC=\"" + Mac(i) +
-           "\" IPAddr=\"" + Ip(i) + "\" LoginUserName=\"admin\" LoginPasswd=\"" + password + "\"/>";
+           "\" IPAddr=\"" + Ip(i) + "\" LoginUserName=\"" + kArrayAdmin + "\" LoginPasswd=\"" +
+           password + "\"/>";
 }
 
 // A document's elements, the servers sorted: the service lists them in its tables' order.
@@ -101,8 +106,8 @@ std::string FromClient(const std::string& curlArgs) {
 }
 
 std::vector<std::string> Query(const std::string& user, const std::string& password) {
-    return Elements(FromClient("-u '" + user + ":" + password +
-                               "' --data-binary $'x\\n' \"http://$LAB_MGR_ADDR:51001/Query\""));
+    return Elements(FromClient("-u '" + user + ":" + password + "' --data-binary $'x\\n' \"" +
+                               kService + "/Query\""));
 }
 
 // Shell functions on the arrays of the lab, which names their namespaces after its scratch
@@ -137,10 +142,8 @@ std::string ArrayControl(const std::string& commands) {
 
 class WholeSystemLab : public CConsoleLab {
 protected:
-    COrvaneSrvDlg& Start() {
-        m_pDialog = &StartWindow({}, std::filesystem::path(ORVANE_SOURCE_DIR) / "www");
-        return *m_pDialog;
-    }
+    // The window, its service serving the self-service page.
+    void Start() { m_pDialog = &StartWindow({}, std::filesystem::path(ORVANE_SOURCE_DIR) / "www"); }
     CTabSystem& System() const { return *m_pDialog->TabSystem(); }
     CTabAccount& Account() const { return *m_pDialog->TabAccount(); }
     std::size_t RowOf(int i) const {
@@ -159,7 +162,7 @@ protected:
             ClickRow(RowOf(i), bFirst ? Qt::NoModifier : Qt::ControlModifier);
             bFirst = false;
         }
-        LoginWithKeys(QStringLiteral("admin"), QString::fromUtf8(password));
+        LoginWithKeys(QString::fromUtf8(kArrayAdmin), QString::fromUtf8(password));
         return RunUntil(
             [&] {
                 return std::all_of(arrays.begin(), arrays.end(), [this](int i) {
@@ -233,9 +236,9 @@ protected:
     int BrowserRun(std::string& output) {
         const std::string command =
             "bash '" ORVANE_SOURCE_DIR "/tests/www/run-page-test.sh' --netns \"$LAB_CLIENT_NS\" "
-            "--service \"http://$LAB_MGR_ADDR:51001\" " +
-            std::string(kUser) + " '" + kUserPassword + "' '" + ORVANE_BIN_DIR +
-            "/../screenshots' 2>&1; echo \"" + std::string(kStatusMark) + "$?\"";
+            "--service \"" +
+            std::string(kService) + "\" " + std::string(kUser) + " '" + kUserPassword + "' '" +
+            ORVANE_BIN_DIR + "/../screenshots' 2>&1; echo \"" + std::string(kStatusMark) + "$?\"";
         std::future<std::string> run = std::async(std::launch::async, RunShell, command);
         if (!RunUntil([&run] { return run.wait_for(0s) == std::future_status::ready; },
                       kBrowserWait)) {
@@ -251,6 +254,114 @@ protected:
         return code;
     }
 
+    // 1 and 2: the arrays appear, and three supported ones are logged in to.
+    void DiscoverAndLogIn() {
+        Start();
+        ASSERT_TRUE(WaitForPassEnd(kWait));
+        ASSERT_EQ(System().RowCount(), static_cast<std::size_t>(kArrayCount));
+        std::set<std::string> rows;
+        std::set<std::string> expected;
+        for (int i = 0; i < kArrayCount; ++i) {
+            rows.insert(RowText(static_cast<std::size_t>(i)));
+            expected.insert(Row(i, "No"));
+        }
+        EXPECT_EQ(rows, expected);
+        ASSERT_TRUE(LogIn({0, 1, 2}, kPassword));
+        EXPECT_TRUE(Boxes().empty());
+    }
+    // 3 and 4: a user and a group that may reach two of them (the unsupported SAN is not
+    // offered), and "/Query" from elsewhere on the LAN.
+    void GrantTwo() {
+        ShowAccountTab();
+        CreateUserAndGroup();
+        EXPECT_EQ(GrantAccess({0, 1}), (std::set<std::string>{Mac(0), Mac(1), Mac(2), Mac(4)}));
+        EXPECT_EQ(AccountServers(), (std::set<std::string>{Ip(0) + "|" + Mac(0) + "|Yes",
+                                                           Ip(1) + "|" + Mac(1) + "|Yes"}));
+        EXPECT_TRUE(Boxes().empty());
+        EXPECT_EQ(Query(kUser, kUserPassword),
+                  Document("No", {Entry(0, kPassword), Entry(1, kPassword)}));
+        EXPECT_EQ(Query(kAdmin, kAdminPassword), Document("Yes", {}));
+    }
+    // 5: array 0 takes a new password and pushes it from its own address; a push from the
+    // client's address is answered as if the array were unknown.
+    void PushPasswords() {
+        ASSERT_TRUE(RunUntil([this] { return System().IsRefreshEnabled(); }, kWait));
+        ASSERT_EQ(
+            ArrayControl(std::string("stop_array 0; start_array 0 --admin-password ") + kPushed),
+            "done\ndone\n");
+        const std::string pushed = ArrayControl(
+            "ip netns exec \"$(array_ns 0)\" \"$LAB_SIM\" --address " + Ip(0) + " --mac " + Mac(0) +
+            " --push-password " + kPushed + " --manager \"$LAB_MGR_ADDR\"");
+        EXPECT_NE(pushed.find("\r\n\r\n<Response><ErrCode>0</ErrCode></Response>"),
+                  std::string::npos)
+            << pushed;
+        EXPECT_EQ(Query(kUser, kUserPassword), AfterPush());
+        EXPECT_EQ(FromClient("--data-binary $'stolen\\r\\n' \"" + std::string(kService) +
+                             "/UpdateAdminPasswd?" + Mac(1) + "\""),
+                  "<Response><ErrCode>-1</ErrCode><ErrMsg>Server IP is not found.</ErrMsg>"
+                  "</Response>");
+        EXPECT_EQ(Query(kUser, kUserPassword), AfterPush());
+    }
+    // 6: array 1 leaves the LAN: its row goes, its record stays authorized but offline, and
+    // "/Query" leaves it out until it is back, at the bottom of the list, with "Yes".
+    void LeaveAndComeBack() {
+        ASSERT_TRUE(RunUntil([this] { return System().IsRefreshEnabled(); }, kWait));
+        ASSERT_EQ(ArrayControl("stop_array 1"), "done\n");
+        ASSERT_TRUE(FreshPass());
+        EXPECT_EQ(System().RowCount(), static_cast<std::size_t>(kArrayCount - 1));
+        EXPECT_EQ(System().FindRow(EServerColumn::MAC, Utf8ToUtf16(Mac(1))), IServerListView::npos);
+        EXPECT_EQ(Record(1), std::string("1 0 ") + kArrayAdmin + " " + kPassword);
+        EXPECT_EQ(AccountServers(), (std::set<std::string>{Ip(0) + "|" + Mac(0) + "|Yes",
+                                                           Ip(1) + "|" + Mac(1) + "|Yes"}));
+        EXPECT_EQ(Query(kUser, kUserPassword), Document("No", {Entry(0, kPushed)}));
+        ASSERT_EQ(ArrayControl("start_array 1"), "done\n");
+        ASSERT_TRUE(FreshPass());
+        ASSERT_EQ(System().RowCount(), static_cast<std::size_t>(kArrayCount));
+        EXPECT_EQ(RowText(kArrayCount - 1), Row(1, "Yes"));
+        EXPECT_EQ(Query(kUser, kUserPassword), AfterPush());
+    }
+    // 7: Export, a wiped store, Import: the same values; the arrays are logged in to again,
+    // since their records are never stored, and "/Query" answers as before.
+    void RebuildFromExport() {
+        const CStoredValues users = ReadValues(StoreFile(), kUserKey);
+        const CStoredValues groups = ReadValues(StoreFile(), kGroupKey);
+        EXPECT_EQ(users.size(), 2u);
+        EXPECT_EQ(groups.size(), 3u);
+        const std::filesystem::path file = m_files / "directory.ovx";
+        ClickWithFile(m_pDialog->GetDlgItem(IDC_EXPORT), file);
+        StopWindow();
+        WipeStore();
+        Start();
+        EXPECT_EQ(FromClient("-o /dev/null -w '%{http_code}' -u '" + std::string(kUser) + ":" +
+                             kUserPassword + "' --data-binary $'x\\n' \"" + kService + "/Query\""),
+                  "401");
+        ClickWithFile(m_pDialog->GetDlgItem(IDC_IMPORT), file);
+        EXPECT_EQ(ReadValues(StoreFile(), kUserKey), users);
+        EXPECT_EQ(ReadValues(StoreFile(), kGroupKey), groups);
+        EXPECT_EQ(Texts(Account().Groups()), (Names{u"Administrator", u"Everyone", kGroup}));
+        ASSERT_TRUE(FreshPass());
+        EXPECT_EQ(Query(kUser, kUserPassword), Document("No", {}));
+        ASSERT_TRUE(LogIn({0}, kPushed));
+        ASSERT_TRUE(LogIn({1, 2}, kPassword));
+        EXPECT_EQ(Query(kUser, kUserPassword), AfterPush());
+        EXPECT_EQ(Query(kAdmin, kAdminPassword), Document("Yes", {}));
+        EXPECT_TRUE(Boxes().empty());
+    }
+    // 8: the self-service page that the service serves, in a browser on the client.
+    void OpenThePage() {
+        std::string output;
+        const int status = BrowserRun(output);
+        if (status == kSkippedStatus) {
+            std::cout << "NOTE: the browser step was skipped: " << output;
+        } else {
+            EXPECT_EQ(status, 0) << output;
+        }
+    }
+    static std::vector<std::string> AfterPush() {
+        return Document("No", {Entry(0, kPushed), Entry(1, kPassword)});
+    }
+
+    CTempDir m_files;
     COrvaneSrvDlg* m_pDialog = nullptr;
 };
 
@@ -263,106 +374,12 @@ TEST_F(WholeSystemLab, FromDiscoveryToTheBrowserThroughALeaveAndAStoreRebuiltFro
         RunInLab("--arrays " + std::to_string(kArrayCount) + " --client", extra, kShortSchedule);
         return;
     }
-    // 1. The arrays appear.
-    Start();
-    ASSERT_TRUE(WaitForPassEnd(kWait));
-    ASSERT_EQ(System().RowCount(), static_cast<std::size_t>(kArrayCount));
-    std::set<std::string> rows;
-    std::set<std::string> expectedRows;
-    for (int i = 0; i < kArrayCount; ++i) {
-        rows.insert(RowText(static_cast<std::size_t>(i)));
-        expectedRows.insert(Row(i, "No"));
-    }
-    EXPECT_EQ(rows, expectedRows);
-
-    // 2. Three supported arrays logged in to.
-    ASSERT_TRUE(LogIn({0, 1, 2}, kPassword));
-    EXPECT_TRUE(Boxes().empty());
-
-    // 3. A user and a group that may reach two of them; the unsupported SAN is not offered.
-    ShowAccountTab();
-    CreateUserAndGroup();
-    EXPECT_EQ(GrantAccess({0, 1}), (std::set<std::string>{Mac(0), Mac(1), Mac(2), Mac(4)}));
-    EXPECT_EQ(AccountServers(), (std::set<std::string>{Ip(0) + "|" + Mac(0) + "|Yes",
-                                                       Ip(1) + "|" + Mac(1) + "|Yes"}));
-    EXPECT_TRUE(Boxes().empty());
-
-    // 4. "/Query" from elsewhere on the LAN.
-    const auto granted = Document("No", {Entry(0, kPassword), Entry(1, kPassword)});
-    EXPECT_EQ(Query(kUser, kUserPassword), granted);
-    const auto administrator = Document("Yes", {});
-    EXPECT_EQ(Query("admin", "9983"), administrator);
-
-    // 5. Array 0 takes a new password and pushes it from its own address; a push from the
-    // client's address is answered as if the array were unknown.
-    ASSERT_TRUE(RunUntil([this] { return System().IsRefreshEnabled(); }, kWait));
-    ASSERT_EQ(ArrayControl(std::string("stop_array 0; start_array 0 --admin-password ") + kPushed),
-              "done\ndone\n");
-    const std::string pushed =
-        ArrayControl("ip netns exec \"$(array_ns 0)\" \"$LAB_SIM\" --address " + Ip(0) + " --mac " +
-                     Mac(0) + " --push-password " + kPushed + " --manager \"$LAB_MGR_ADDR\"");
-    EXPECT_NE(pushed.find("\r\n\r\n<Response><ErrCode>0</ErrCode></Response>"), std::string::npos)
-        << pushed;
-    const auto afterPush = Document("No", {Entry(0, kPushed), Entry(1, kPassword)});
-    EXPECT_EQ(Query(kUser, kUserPassword), afterPush);
-    EXPECT_EQ(FromClient("--data-binary $'stolen\\r\\n' "
-                         "\"http://$LAB_MGR_ADDR:51001/UpdateAdminPasswd?" +
-                         Mac(1) + "\""),
-              "<Response><ErrCode>-1</ErrCode><ErrMsg>Server IP is not found.</ErrMsg></Response>");
-    EXPECT_EQ(Query(kUser, kUserPassword), afterPush);
-
-    // 6. Array 1 leaves the LAN: its row goes, its record stays authorized but offline, and
-    // "/Query" leaves it out until it is back, at the bottom of the list, with "Yes".
-    ASSERT_TRUE(RunUntil([this] { return System().IsRefreshEnabled(); }, kWait));
-    ASSERT_EQ(ArrayControl("stop_array 1"), "done\n");
-    ASSERT_TRUE(FreshPass());
-    EXPECT_EQ(System().RowCount(), static_cast<std::size_t>(kArrayCount - 1));
-    EXPECT_EQ(System().FindRow(EServerColumn::MAC, Utf8ToUtf16(Mac(1))), IServerListView::npos);
-    EXPECT_EQ(Record(1), std::string("1 0 admin ") + kPassword);
-    EXPECT_EQ(AccountServers(), (std::set<std::string>{Ip(0) + "|" + Mac(0) + "|Yes",
-                                                       Ip(1) + "|" + Mac(1) + "|Yes"}));
-    EXPECT_EQ(Query(kUser, kUserPassword), Document("No", {Entry(0, kPushed)}));
-    ASSERT_EQ(ArrayControl("start_array 1"), "done\n");
-    ASSERT_TRUE(FreshPass());
-    ASSERT_EQ(System().RowCount(), static_cast<std::size_t>(kArrayCount));
-    EXPECT_EQ(RowText(kArrayCount - 1), Row(1, "Yes"));
-    EXPECT_EQ(Query(kUser, kUserPassword), afterPush);
-
-    // 7. Export; a wiped store; Import. The arrays are logged in to again, since their records
-    // are never stored.
-    const CStoredValues users = ReadValues(StoreFile(), kUserKey);
-    const CStoredValues groups = ReadValues(StoreFile(), kGroupKey);
-    EXPECT_EQ(users.size(), 2u);
-    EXPECT_EQ(groups.size(), 3u);
-    CTempDir files;
-    ClickWithFile(m_pDialog->GetDlgItem(IDC_EXPORT), files / "directory.ovx");
-    StopWindow();
-    WipeStore();
-    Start();
-    EXPECT_EQ(FromClient("-o /dev/null -w '%{http_code}' -u '" + std::string(kUser) + ":" +
-                         kUserPassword + "' --data-binary $'x\\n' " +
-                         "\"http://$LAB_MGR_ADDR:51001/Query\""),
-              "401");
-    ClickWithFile(m_pDialog->GetDlgItem(IDC_IMPORT), files / "directory.ovx");
-    EXPECT_EQ(ReadValues(StoreFile(), kUserKey), users);
-    EXPECT_EQ(ReadValues(StoreFile(), kGroupKey), groups);
-    EXPECT_EQ(Texts(Account().Groups()), (Names{u"Administrator", u"Everyone", kGroup}));
-    ASSERT_TRUE(FreshPass());
-    EXPECT_EQ(Query(kUser, kUserPassword), Document("No", {}));
-    ASSERT_TRUE(LogIn({0}, kPushed));
-    ASSERT_TRUE(LogIn({1, 2}, kPassword));
-    EXPECT_EQ(Query(kUser, kUserPassword), afterPush);
-    EXPECT_EQ(Query("admin", "9983"), administrator);
-    EXPECT_TRUE(Boxes().empty());
-
-    // 8. The self-service page that the service serves, in a browser on the client.
-    std::string browser;
-    const int status = BrowserRun(browser);
-    if (status == kSkippedStatus) {
-        std::cout << "NOTE: the browser step was skipped: " << browser;
-    } else {
-        EXPECT_EQ(status, 0) << browser;
-    }
+    ASSERT_NO_FATAL_FAILURE(DiscoverAndLogIn());
+    ASSERT_NO_FATAL_FAILURE(GrantTwo());
+    ASSERT_NO_FATAL_FAILURE(PushPasswords());
+    ASSERT_NO_FATAL_FAILURE(LeaveAndComeBack());
+    ASSERT_NO_FATAL_FAILURE(RebuildFromExport());
+    OpenThePage();
     StopWindow();
 }
 
