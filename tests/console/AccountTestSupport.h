@@ -9,8 +9,10 @@
 #include "tests/console/ConsoleTestSupport.h"
 #include "tests/core/CoreTestSupport.h"
 
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 template <typename List>
@@ -43,6 +45,17 @@ inline void Type(CDialog& dialog, int id, std::u16string_view text) {
 
 inline void ClickOk(CDialog& dialog) {
     QTest::mouseClick(dialog.GetDlgItem(CDialog::IDOK), Qt::LeftButton);
+}
+
+// In the file dialog that the button opens: the file's folder, then its name typed.
+inline void ClickWithFile(QWidget* button, const std::filesystem::path& file) {
+    WhenModal<QFileDialog>([file](QFileDialog& dialog) {
+        dialog.setDirectory(QString::fromStdString(file.parent_path().string()));
+        auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QTest::keyClicks(edit, QString::fromStdString(file.filename().string()));
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    QTest::mouseClick(button, Qt::LeftButton);
 }
 
 // How many modal windows act opened; each one is closed again at once.

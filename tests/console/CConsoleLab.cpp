@@ -12,11 +12,14 @@
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 
 namespace {
 
 constexpr const char* kInsideVariable = "ORVANE_CONSOLE_LAB_INSIDE";
 constexpr auto kSlice = std::chrono::milliseconds(5);
+constexpr const char* kStoreName = "r.db";
+constexpr std::string_view kNotePrefix = "NOTE: ";
 
 std::string CurrentTestFilter() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -40,6 +43,9 @@ void CConsoleLab::RunInLab(const std::string& labArgs, const std::vector<std::st
     std::string output;
     for (const std::string& line : result.lines) {
         output += line + "\n";
+        if (line.rfind(kNotePrefix, 0) == 0) {
+            std::cout << line << "\n";
+        }
     }
     // The inner run must have run and passed this very test, not merely ended well.
     EXPECT_EQ(result.status, 0) << "the run inside the lab:\n" << output;
@@ -47,17 +53,20 @@ void CConsoleLab::RunInLab(const std::string& labArgs, const std::vector<std::st
                                                                       << output;
 }
 
-COrvaneSrvDlg& CConsoleLab::StartWindow(CLoginOptions login) {
+COrvaneSrvDlg& CConsoleLab::StartWindow(CLoginOptions login, std::filesystem::path docRoot) {
+    if (docRoot.empty()) {
+        docRoot = m_store.Path();
+    }
     m_pApp = std::make_unique<COrvaneSrvApp>(COrvaneSrvApp::CServiceHooks{
-        [this](COrvaneSrvCore& core) {
+        [this, docRoot](COrvaneSrvCore& core) {
             CServiceOptions options;
-            options.docRoot = m_store.Path(); // nothing of the build tree is served
+            options.docRoot = docRoot;
             m_service.StartCredentialServer(core, options);
         },
         [this](COrvaneSrvCore&) { m_service.StopCredentialServer(); },
     });
     m_pDialog =
-        std::make_unique<COrvaneSrvDlg>(*m_pApp, std::make_unique<CRegistryHive>(m_store / "r.db"));
+        std::make_unique<COrvaneSrvDlg>(*m_pApp, std::make_unique<CRegistryHive>(StoreFile()));
     m_pDialog->SetLoginOptions(login);
     m_pDialog->MessageBoxes()->SetAnswerer([this](const CMessageBoxRequest& request) {
         m_boxes.push_back(request);
@@ -74,6 +83,16 @@ std::chrono::milliseconds CConsoleLab::StopWindow() {
     m_pDialog.reset();
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  start);
+}
+
+std::filesystem::path CConsoleLab::StoreFile() const {
+    return m_store / kStoreName;
+}
+
+void CConsoleLab::WipeStore() {
+    for (const auto& entry : std::filesystem::directory_iterator(m_store.Path())) {
+        std::filesystem::remove_all(entry.path());
+    }
 }
 
 bool CConsoleLab::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -11,6 +11,7 @@
 #include "tests/tools/CLabTest.h"
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,15 +22,21 @@ protected:
     // True in the run inside the lab.
     static bool InLab();
     // Outside: builds the lab and runs the current test inside it with script's commands first
-    // (e.g. a wait for registrations); fails with the inner run's output unless it passed.
+    // (e.g. a wait for registrations); fails with the inner run's output unless it passed. Lines
+    // of the inner run that begin with "NOTE: " are passed on to the outer run's output.
     void RunInLab(const std::string& labArgs, const std::vector<std::string>& extra,
                   const std::string& config, const std::string& before = {});
 
     // Inside: the main window over a store of its own, its message boxes recorded and answered
-    // with their default button, the credential service beside it. Then Create and show.
-    COrvaneSrvDlg& StartWindow(CLoginOptions login = {});
+    // with their default button, the credential service beside it serving docRoot (by default
+    // the store's folder, so nothing of the build tree). Then Create and show.
+    COrvaneSrvDlg& StartWindow(CLoginOptions login = {}, std::filesystem::path docRoot = {});
     // Inside: destroys the window (its shutdown order) and answers how long that took.
     std::chrono::milliseconds StopWindow();
+    // Inside: the directory store of the window, for reading it through a connection of the
+    // test's own; and its removal while no window runs, so that the next start is a first one.
+    std::filesystem::path StoreFile() const;
+    void WipeStore();
 
     // Runs the window thread until done() or the time is up; answers done().
     static bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);

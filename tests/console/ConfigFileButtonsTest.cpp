@@ -17,15 +17,8 @@ protected:
         Send(CDirectoryMessage::AddUser(true, User(u"bob", u"b0b", {u"Everyone"})));
         Send(CDirectoryMessage::AddGroup(true, Group(u"Ops", {u"bob"}, {u"00:1B:4D:00:00:01"})));
     }
-    // In the file dialog that the button opens: the file's folder, then its name typed.
     void ClickWithFile(int button, const std::filesystem::path& file) {
-        WhenModal<QFileDialog>([file](QFileDialog& dialog) {
-            dialog.setDirectory(QString::fromStdString(file.parent_path().string()));
-            auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            QTest::keyClicks(edit, QString::fromStdString(file.filename().string()));
-            QTest::keyClick(edit, Qt::Key_Return);
-        });
-        QTest::mouseClick(m_window->GetDlgItem(button), Qt::LeftButton);
+        ::ClickWithFile(m_window->GetDlgItem(button), file);
     }
     static void WriteFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
         std::ofstream(path, std::ios::binary)

@@ -7,6 +7,10 @@ directory, serving the page's folder) and a small stand-in service that answers 
 broken or unexpected answers, then drives chromium through chromedriver.
 
 Usage: page_test.py SERVER_PROGRAM WWW_DIR SCREENSHOT_DIR
+       page_test.py --service URL USER PASSWORD SCREENSHOT_DIR
+
+The second form starts nothing: run in a namespace from which URL reaches a running program,
+it checks that the page that program serves lists for USER what "/Query" lists.
 """
 import os
 import pathlib
@@ -50,14 +54,18 @@ HOSTILE_NAME = "<img src=x onerror=\"document.title='injected'\">"
 DESKTOP = (1280, 800)
 PHONE = (390, 844)
 
-server_program, www_dir, screenshot_dir = sys.argv[1:4]
+running_user = None
+if sys.argv[1:2] == ["--service"]:
+    SERVICE, running_user, screenshot_dir = sys.argv[2], tuple(sys.argv[3:5]), sys.argv[5]
+else:
+    server_program, www_dir, screenshot_dir = sys.argv[1:4]
 
 
 def query_with_curl(user, password):
     """The service's own answer to "/Query", as the page must show it."""
     out = subprocess.run(
-        ["curl", "-s", "--max-time", "10", "-u", "%s:%s" % (user, password), "-X", "POST",
-         "--data-binary", "x\n", SERVICE + "/Query"],
+        ["curl", "-s", "--noproxy", "*", "--max-time", "10", "-u", "%s:%s" % (user, password),
+         "-X", "POST", "--data-binary", "x\n", SERVICE + "/Query"],
         check=True, capture_output=True).stdout
     root = ElementTree.fromstring(out)
     assert root.tag == "StorageServers", out
@@ -120,7 +128,8 @@ class Browser:
         for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                      "--no-first-run", "--disable-background-networking",
                      "--disable-component-update", "--disable-sync",
-                     "--disable-dev-shm-usage", "--user-data-dir=" + self.profile,
+                     "--disable-dev-shm-usage", "--no-proxy-server",
+                     "--user-data-dir=" + self.profile,
                      "--window-size=%d,%d" % DESKTOP, "--lang=en-US",
                      "--force-color-profile=srgb", "--hide-scrollbars"]:
             options.add_argument(flag)
@@ -136,6 +145,10 @@ class Browser:
 
 def setUpModule():
     global server, store, stand_in, browser
+    os.makedirs(screenshot_dir, exist_ok=True)
+    if running_user:
+        browser = Browser()
+        return
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     store = tempfile.mkdtemp(prefix="orvane-page-store-")
     # The server runs until its standard input ends.
@@ -145,12 +158,13 @@ def setUpModule():
     stand_in = StandIn(("127.0.0.1", STAND_IN_PORT), StandInHandler)
     stand_in.page = (pathlib.Path(www_dir) / "default.htm").read_bytes()
     threading.Thread(target=stand_in.serve_forever, daemon=True).start()
-    os.makedirs(screenshot_dir, exist_ok=True)
     browser = Browser()
 
 
 def tearDownModule():
     browser.close()
+    if running_user:
+        return
     stand_in.shutdown()
     stand_in.server_close()
     server.stdin.close()
@@ -472,5 +486,25 @@ class BrokenAnswers(PageCase):
         self.assertEqual(self.table_rows()[0][1], "")
 
 
+@unittest.skipUnless(running_user, "only with --service")
+class RunningProgram(PageCase):
+    """The page as a running program serves it, for a user of that program's directory."""
+
+    def test_the_user_sees_what_query_lists(self):
+        expected = query_with_curl(*running_user)
+        self.sign_in(*running_user)
+        self.wait_signed_in()
+        rows = self.table_rows()
+        self.assertEqual([r[:6] for r in rows], [[s.get(c) for c in COLUMNS] for s in expected])
+        self.assertEqual(self.by_id("admin-badge").is_displayed(),
+                         expected.get("AdminGroup") == "Yes")
+        for row, server in enumerate(expected):
+            self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")[row] \
+                .find_element(By.XPATH, ".//button[text()='Show']").click()
+            self.assertTrue(self.table_rows()[row][6].startswith(server.get("LoginPasswd")))
+        self.screenshot("self-service-lab.png")
+
+
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + (["RunningProgram"] if running_user else []),
+                  verbosity=2)
