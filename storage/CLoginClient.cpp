@@ -20,6 +20,12 @@ struct LoginRequest;
 } // namespace
 
 struct CLoginClient::CShared {
+    CShared(CServerTable& table, std::shared_ptr<CTableGuard> pGuard, IServerListView& list,
+            std::shared_ptr<IWindowThread> pWindow, std::shared_ptr<IMessageBoxes> pBoxes,
+            CLoginOptions options)
+        : table(table), pGuard(std::move(pGuard)), list(list), pWindow(std::move(pWindow)),
+          pBoxes(std::move(pBoxes)), options(options) {}
+
     CServerTable& table;
     std::shared_ptr<CTableGuard> pGuard;
     IServerListView& list; // on the window thread only
