@@ -339,16 +339,9 @@ int main(int argc, char** argv) {
         ok &= SaveAccountPictures(dialog, dir);
 
         CLoginDlg login(&dialog);
-        login.Create();
-        login.show();
-        QApplication::processEvents();
-        ok &= Save(login.grab(), dir, "login-dialog.png");
-
+        ok &= SaveDialog(login, dir, "login-dialog.png");
         CAboutDlg about(&dialog);
-        about.Create();
-        about.show();
-        QApplication::processEvents();
-        ok &= Save(about.grab(), dir, "about-box.png");
+        ok &= SaveDialog(about, dir, "about-box.png");
         dialog.DestroyWindow();
     }
     ok &= Save(PixmapFromSvg(IconSvg(IDR_MAINFRAME), kIconPreview), dir, "program-icon.png");
