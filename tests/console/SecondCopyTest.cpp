@@ -62,7 +62,7 @@ TEST_F(SecondCopy, AHeadlessFirstCopyCannotComeForwardSoTheSecondSaysSo) {
     const std::string out = InNamespace(R"sh(
 env -u DISPLAY "$program" 2>first.err &
 first=$!
-for i in $(seq 600); do grep -q 'running until' first.err && break; sleep 0.05; done
+for i in $(seq 600); do grep -qs 'running until' first.err && break; sleep 0.05; done
 grep -c 'no display' first.err
 DISPLAY=:77 "$program" 2>second.err
 echo "second exit $?"

@@ -308,7 +308,7 @@ TEST_F(Lab, AnAgentThatDiesBetweenSearchesGivesWayToMulticast) {
                 "<\"$LAB_DIR/go\" >\"$LAB_DIR/out\" &\n"
                 "finder=$!\n"
                 "exec 3>\"$LAB_DIR/go\"\n"
-                "for i in $(seq 100); do grep -q -- -- \"$LAB_DIR/out\" && break; "
+                "for i in $(seq 100); do grep -qs -- -- \"$LAB_DIR/out\" && break; "
                 "sleep 0.05; done\n"
                 "kill \"$LAB_DA_PID\"\n"
                 // Gone for good before the second search starts.
