@@ -1,6 +1,7 @@
 #include "service/AdminPasswordUpdate.h"
 
 #include "platform/text/TextConv.h"
+#include "platform/text/TextEscape.h"
 
 EPasswordUpdate UpdateAdminPassword(CServerTable& servers, std::string_view key,
                                     std::string_view peerAddress, std::string_view bodyLine) {
@@ -8,11 +9,11 @@ EPasswordUpdate UpdateAdminPassword(CServerTable& servers, std::string_view key,
     if (record == nullptr) {
         return EPasswordUpdate::NoServer;
     }
-    if (peerAddress != std::string_view(record->m_szIPAddr)) {
-        return EPasswordUpdate::OtherAddress;
-    }
     if (record->m_bAuthorized == 0) {
         return EPasswordUpdate::NotAuthorized;
+    }
+    if (peerAddress != std::string_view(record->m_szAuthorizedIP)) {
+        return EPasswordUpdate::OtherAddress;
     }
     std::u16string password = Utf8ToUtf16(bodyLine);
     const std::size_t end = password.find_last_not_of(u" \t\r\n\v\f");
@@ -22,14 +23,17 @@ EPasswordUpdate UpdateAdminPassword(CServerTable& servers, std::string_view key,
 }
 
 std::string_view PasswordUpdateAnswer(EPasswordUpdate result) {
-    switch (result) {
-    case EPasswordUpdate::Done:
-        return kUpdateDone;
-    case EPasswordUpdate::NotAuthorized:
-        return kUpdateNotAuthorized;
-    case EPasswordUpdate::NoServer:
-    case EPasswordUpdate::OtherAddress:
-        break;
+    return result == EPasswordUpdate::Done ? kUpdateDone : kUpdateNoServer;
+}
+
+std::string RefusedUpdateLogLine(std::string_view key, std::string_view from,
+                                 EPasswordUpdate result, std::string_view authorizedAt) {
+    std::string reason = "no server has that MAC address";
+    if (result == EPasswordUpdate::OtherAddress) {
+        reason = "the server was logged in to at " + std::string(authorizedAt);
+    } else if (result == EPasswordUpdate::NotAuthorized) {
+        reason = "the server is not logged in to";
     }
-    return kUpdateNoServer;
+    return "OrvaneSrv: password update for " + EscapeControlBytes(key) + " refused: it came from " +
+           std::string(from) + ", " + reason + "\n";
 }

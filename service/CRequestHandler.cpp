@@ -185,20 +185,18 @@ bool CRequestHandler::ServePasswordUpdate(std::string_view key) {
     const std::string_view password = ReadBodyLine(true);
     const std::string from = AddressText(m_peer);
     auto result = EPasswordUpdate::NoServer;
-    std::string serverAddress;
+    std::string authorizedAt;
     const bool bAlive = m_context.WithTablesExclusive([&](COrvaneSrvCore& core) {
         result = UpdateAdminPassword(core.m_mapServers, key, from, password);
         if (result == EPasswordUpdate::OtherAddress) {
-            serverAddress = core.m_mapServers.Find(Utf8ToUtf16(key))->m_szIPAddr;
+            authorizedAt = core.m_mapServers.Find(Utf8ToUtf16(key))->m_szAuthorizedIP;
         }
     });
     if (!bAlive) {
         return false;
     }
-    if (result == EPasswordUpdate::OtherAddress) {
-        m_context.m_log.Write("OrvaneSrv: password update for " + EscapeControlBytes(key) +
-                              " refused: it came from " + from + ", the server is at " +
-                              EscapeControlBytes(serverAddress) + "\n");
+    if (result != EPasswordUpdate::Done) {
+        m_context.m_log.Write(RefusedUpdateLogLine(key, from, result, authorizedAt));
     }
     std::string response = DocumentResponseHeader(std::time(nullptr));
     response += PasswordUpdateAnswer(result);

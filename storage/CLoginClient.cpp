@@ -95,20 +95,23 @@ std::u16string Number(long value) {
     return Utf8ToUtf16(std::to_string(value));
 }
 
-// Records a successful login; false when the server's record is gone (swept, or the tables
-// freed at shutdown).
+// Records a successful login, authorized at the address it went to; false when the server's
+// record is gone (swept, or the tables freed at shutdown) or was announced at another address
+// while the login was out: the credentials were checked by whoever answered there.
 bool StoreLogin(const LoginRequest& request, const std::string& body) {
     CLoginClient::CShared& shared = *request.pShared;
+    const std::string address = Utf16ToUtf8(request.strIP);
     auto lock = shared.pGuard->LockExclusive();
     if (!shared.pGuard->m_bTablesAlive) {
         return false;
     }
     CServerData* record = shared.table.Find(request.strMAC);
-    if (record == nullptr) {
+    if (record == nullptr || address != record->m_szIPAddr) {
         return false;
     }
     record->SetLoginResponse(body);
     record->m_bAuthorized = 1;
+    record->SetAuthorizedIP(address);
     record->m_strLoginUserName = request.strUserName;
     record->m_strLoginPasswd = request.strPassword;
     return true;

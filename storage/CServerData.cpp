@@ -3,6 +3,8 @@
 
 #include "platform/text/TextConv.h"
 
+#include <algorithm>
+
 void CServerData::SetIPAddr(std::string_view v) {
     CopyToField(m_szIPAddr, sizeof m_szIPAddr, v);
 }
@@ -37,4 +39,18 @@ void CServerData::SetType(std::string_view v) {
 
 void CServerData::SetLoginResponse(std::string_view v) {
     m_szLoginResponse.assign(v.substr(0, kLoginResponseMax));
+}
+
+void CServerData::SetAuthorizedIP(std::string_view v) {
+    CopyToField(m_szAuthorizedIP, sizeof m_szAuthorizedIP, v);
+}
+
+void CServerData::Deauthorize() {
+    m_bAuthorized = 0;
+    m_strLoginUserName.clear();
+    // The password's bytes do not outlive its use in freed memory.
+    std::fill(m_strLoginPasswd.begin(), m_strLoginPasswd.end(), u'\0');
+    std::u16string().swap(m_strLoginPasswd);
+    std::string().swap(m_szLoginResponse);
+    m_szAuthorizedIP[0] = '\0';
 }

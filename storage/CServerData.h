@@ -31,6 +31,9 @@ public:
     char m_szVersion[16] = {};
     char m_szMAC[20] = {};
     char m_szType[16] = {};
+    // The address that the successful login went to, empty while not authorized. The record is
+    // authorized only there: a sighting at another address takes the authorization away.
+    char m_szAuthorizedIP[20] = {};
     // Bytes as the server sent them (not text); empty before the first successful login.
     std::string m_szLoginResponse;
 
@@ -45,4 +48,9 @@ public:
     void SetMAC(std::string_view v);
     void SetType(std::string_view v);
     void SetLoginResponse(std::string_view v);
+    void SetAuthorizedIP(std::string_view v);
+
+    // Drops the authorization with everything it held: the credentials, the login's answer and
+    // the address it was given at.
+    void Deauthorize();
 };

@@ -2,6 +2,7 @@
 // each sighting and sweep at the end of a pass.
 #include "storage/CServerDiscovery.h"
 
+#include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextConv.h"
 
 #include <cerrno>
@@ -231,6 +232,12 @@ void CServerDiscovery::LogLine(std::string_view line) const {
 }
 
 void CServerDiscovery::OnServerFound(std::string_view host, std::string_view attrList) {
+    if (!IsIpv4Literal(host)) {
+        if (m_nUnaddressed++ == 0) {
+            m_strFirstUnaddressed = Printable(host);
+        }
+        return;
+    }
     const CAttributes attrs = ReadAttributes(m_slp, attrList);
     // The key must equal the record's MAC field, so a MAC text is never cut to fit it.
     if (attrs.mac && attrs.mac->size() >= kMacCapacity) {
@@ -241,6 +248,8 @@ void CServerDiscovery::OnServerFound(std::string_view host, std::string_view att
     }
     const std::u16string key = Utf8ToUtf16(attrs.mac.value_or(""));
     CRowCells cells;
+    // Where the authorization that this sighting takes away was given.
+    std::optional<std::string> lostAt;
     {
         auto lock = m_pGuard->LockExclusive();
         if (!m_pGuard->m_bTablesAlive) {
@@ -255,10 +264,20 @@ void CServerDiscovery::OnServerFound(std::string_view host, std::string_view att
             record = created.get();
             m_table.Add(key, std::move(created));
         }
+        if (record->m_bAuthorized != 0 && host != record->m_szAuthorizedIP) {
+            lostAt = record->m_szAuthorizedIP;
+            record->Deauthorize();
+        }
         StoreSighting(*record, host, attrs);
         cells = {Utf8ToUtf16(record->m_szIPAddr),  Utf8ToUtf16(record->m_szSystemName),
                  Utf8ToUtf16(record->m_szProduct), Utf8ToUtf16(record->m_szVersion),
                  Utf8ToUtf16(record->m_szMAC),     record->m_bAuthorized != 0};
+    }
+    if (lostAt) {
+        LogLine("the server with MAC address " + Printable(Utf16ToUtf8(key)) +
+                " was logged in to at " + *lostAt + " and is now announced at " +
+                std::string(host) +
+                ": it is no longer authorized until the operator logs in to it again");
     }
     std::size_t row = m_list.FindRow(EServerColumn::MAC, key);
     if (row != IServerListView::npos) {
@@ -286,6 +305,14 @@ void CServerDiscovery::OnServerFound(std::string_view host, std::string_view att
 }
 
 void CServerDiscovery::OnDiscoveryDone() {
+    if (m_nUnaddressed != 0) {
+        LogLine("discovery leaves out " + std::to_string(m_nUnaddressed) +
+                (m_nUnaddressed == 1 ? " server" : " servers") +
+                " whose service URL names no IPv4 address, such as \"" + m_strFirstUnaddressed +
+                "\"");
+        m_nUnaddressed = 0;
+        m_strFirstUnaddressed.clear();
+    }
     const std::size_t count = m_list.RowCount();
     std::vector<std::u16string> keys;
     keys.reserve(count);

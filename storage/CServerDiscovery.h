@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 class CServerDiscovery {
@@ -52,8 +53,12 @@ public:
     void OnRefresh();
 
     // UM_SERVER_FOUND: host is the service URL's host, attrList the server's attribute list.
+    // A server is identified by its MAC and its address together: one whose host is not a plain
+    // IPv4 address is left out (logins and pushes are matched against that address), and an
+    // authorized server announced at another address than its login went to loses its
+    // authorization.
     void OnServerFound(std::string_view host, std::string_view attrList);
-    // UM_DISCOVERY_DONE: the sweep.
+    // UM_DISCOVERY_DONE: the sweep, and one line for the servers the pass left out.
     void OnDiscoveryDone();
 
     bool IsDiscovering() const { return m_bDiscovering != 0; }
@@ -75,4 +80,7 @@ private:
     // What the pass threads' reports call on the window thread; null once this object is gone.
     std::shared_ptr<CServerDiscovery*> m_pTarget;
     std::weak_ptr<const void> m_pLastPass; // the last pass thread's own state
+    // Servers of this pass left out for their host, and the first such host.
+    std::size_t m_nUnaddressed = 0;
+    std::string m_strFirstUnaddressed;
 };

@@ -2,6 +2,8 @@
 // ends unwanted answers early, a body callback that keeps at most the capacity.
 #include "platform/http/CHttpClient.h"
 
+#include "platform/text/Ipv4Literal.h"
+
 #include <algorithm>
 #include <curl/curl.h>
 #include <mutex>
@@ -62,16 +64,6 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return len;
 }
 
-bool IsHostChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '-' || c == '_';
-}
-
-bool IsIpv6Char(char c) {
-    return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || (c >= '0' && c <= '9') || c == ':' ||
-           c == '.';
-}
-
 void SetOptions(CURL* handle, const CHttpRequest& request, const std::string& url,
                 curl_slist* headers, CTransfer& transfer) {
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
@@ -113,13 +105,6 @@ CHttpClient::CHttpClient() {
 
 CHttpClient::~CHttpClient() = default;
 
-bool CHttpClient::IsPlainHost(std::string_view text) {
-    if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
-        return std::all_of(text.begin() + 1, text.end() - 1, IsIpv6Char);
-    }
-    return !text.empty() && std::all_of(text.begin(), text.end(), IsHostChar);
-}
-
 CHttpResponse CHttpClient::Post(const CHttpRequest& request) {
     CHttpResponse response;
     auto* handle = static_cast<CURL*>(m_pHandle.get());
@@ -127,7 +112,7 @@ CHttpResponse CHttpClient::Post(const CHttpRequest& request) {
         response.nError = CURLE_FAILED_INIT;
         return response;
     }
-    if (!IsPlainHost(request.strHost)) {
+    if (!IsIpv4Literal(request.strHost)) {
         response.nError = kErrorBadHost;
         return response;
     }

@@ -1,7 +1,8 @@
 // A plain HTTP client for the requests the program makes of storage servers: one POST to
 // host:port/path with a few headers of our own, the status code and a bounded body back. It never
 // goes through a proxy (the arrays are on the local network, and their passwords must not travel
-// anywhere else), never follows a redirect, and bounds both the connect and the whole request.
+// anywhere else), never resolves a name (only an IPv4 address literal is contacted), never
+// follows a redirect, and bounds both the connect and the whole request.
 // Failures come back as libcurl's error number.
 //
 // One object per thread; objects on different threads run side by side.
@@ -12,11 +13,10 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 struct CHttpRequest {
-    std::string strHost; // an IPv4 address, a host name or a bracketed IPv6 address
+    std::string strHost; // a plain IPv4 address (four decimal octets); nothing else is contacted
     uint16_t nPort = 80;
     std::string strPath = "/";
     std::vector<std::string> listHeaders; // sent as given, after the client's own
@@ -40,7 +40,8 @@ struct CHttpResponse {
 
 class CHttpClient {
 public:
-    // libcurl's error number for a host text that could not safely be put into a URL.
+    // libcurl's error number for a host text that is not a plain IPv4 address: never resolved,
+    // never put into a URL.
     static constexpr int kErrorBadHost = 3; // CURLE_URL_MALFORMAT
     // libcurl's error number for a request that could not even be set up.
     static constexpr int kErrorFailedInit = 2; // CURLE_FAILED_INIT
@@ -51,10 +52,6 @@ public:
     CHttpClient& operator=(const CHttpClient&) = delete;
 
     CHttpResponse Post(const CHttpRequest& request);
-
-    // Whether text can stand as the host of a URL as it is: letters, digits, '.', '-', '_', or
-    // an IPv6 address in brackets. Anything else could smuggle user info, a path or a query in.
-    static bool IsPlainHost(std::string_view text);
 
 private:
     struct CHandleDeleter {

@@ -257,7 +257,7 @@ TEST_F(Service, PasswordUpdateChangesWhatTheNextQueryHandsOut) {
                                                  " HTTP/1.0\r\n\r\n" + std::string(line)));
     };
     EXPECT_EQ(update("00:11", " fresh\"pw \r\n"), kUpdateDone);
-    EXPECT_EQ(update("00:22", "x\r\n"), kUpdateNotAuthorized);
+    EXPECT_EQ(update("00:22", "x\r\n"), kUpdateNoServer);
     EXPECT_EQ(update("00:99", "x\r\n"), kUpdateNoServer);
     EXPECT_NE(DocumentBody(Query(Port(), "admin:9983")).find("LoginPasswd=\" fresh&quot;pw\""),
               std::string::npos);
@@ -266,7 +266,7 @@ TEST_F(Service, PasswordUpdateChangesWhatTheNextQueryHandsOut) {
     EXPECT_EQ(m_pLog->Text().find("fresh"), std::string::npos);
 }
 
-TEST_F(Service, OnlyTheServersOwnAddressMayPushItsPassword) {
+TEST_F(Service, OnlyTheAddressOfTheServersLoginMayPushItsPasswordAndRefusalsAreLogged) {
     AddServer("00:11", "127.0.0.1");
     AddServer("00:22", "127.0.0.2", /*bAuthorized=*/false);
     AddServer("00:33", "127.0.0.10");
@@ -277,15 +277,24 @@ TEST_F(Service, OnlyTheServersOwnAddressMayPushItsPassword) {
                                                   "POST /UpdateAdminPasswd?" + std::string(key) +
                                                       " HTTP/1.0\r\n\r\nstolen\r\n"));
     };
-    EXPECT_EQ(update("127.0.0.2", "00:11"), kUpdateNoServer);
-    EXPECT_EQ(update("127.0.0.1", "00:22"), kUpdateNoServer);
-    EXPECT_EQ(update("127.0.0.1", "00:33"), kUpdateNoServer); // a prefix is not the address
-    EXPECT_EQ(update("127.0.0.2", "00:22"), kUpdateNotAuthorized);
+    const std::pair<std::string_view, std::string_view> refused[] = {
+        {"127.0.0.2", "00:11"}, {"127.0.0.1", "00:22"},
+        {"127.0.0.1", "00:33"}, // a prefix is not the address
+        {"127.0.0.2", "00:22"}, {"127.0.0.2", "00:99"},
+    };
+    for (const auto& [from, key] : refused) {
+        EXPECT_EQ(update(from, key), kUpdateNoServer) << key << " from " << from;
+    }
     EXPECT_EQ(DocumentBody(Query(Port(), "admin:9983")).find("stolen"), std::string::npos);
-    EXPECT_NE(m_pLog->Text().find("OrvaneSrv: password update for 00:11 refused: it came from "
-                                  "127.0.0.2, the server is at 127.0.0.1\n"),
-              std::string::npos)
-        << m_pLog->Text();
+    for (const char* line :
+         {"OrvaneSrv: password update for 00:11 refused: it came from 127.0.0.2, the server was "
+          "logged in to at 127.0.0.1\n",
+          "OrvaneSrv: password update for 00:22 refused: it came from 127.0.0.2, the server is "
+          "not logged in to\n",
+          "OrvaneSrv: password update for 00:99 refused: it came from 127.0.0.2, no server has "
+          "that MAC address\n"}) {
+        EXPECT_NE(m_pLog->Text().find(line), std::string::npos) << m_pLog->Text();
+    }
     EXPECT_EQ(update("127.0.0.10", "00:33"), kUpdateDone);
     EXPECT_NE(DocumentBody(Query(Port(), "admin:9983")).find("stolen"), std::string::npos);
 }

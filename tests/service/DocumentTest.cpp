@@ -111,21 +111,46 @@ TEST_F(Document, PasswordUpdateAnswersAndStripsTrailingWhiteSpace) {
     EXPECT_EQ(PasswordOf(u"00:11"), u"  new pass");
     EXPECT_EQ(Update("00:33", "\r\n", "10.0.0.3"), kUpdateDone);
     EXPECT_EQ(PasswordOf(u"00:33"), u"");
-    EXPECT_EQ(Update("00:22", "x\n", "10.0.0.2"), kUpdateNotAuthorized);
+    EXPECT_EQ(Update("00:22", "x\n", "10.0.0.2"), kUpdateNoServer);
     EXPECT_EQ(PasswordOf(u"00:22"), u"secret");
     EXPECT_EQ(Update("00:1A", "x\n"), kUpdateNoServer);
     EXPECT_EQ(Update("10.0.0.1", "x\n"), kUpdateNoServer);
     EXPECT_EQ(Update("", "x\n"), kUpdateNoServer);
 }
 
-TEST_F(Document, APasswordPushFromAnotherAddressChangesNothing) {
+TEST_F(Document, APushIsTakenOnlyFromTheAddressThatTheLoginWentTo) {
     AddServer("00:11", "10.0.0.1");
-    for (const char* from : {"10.0.0.2", "10.0.0.10", "10.0.0.", "", "10.0.0.1 "}) {
-        EXPECT_EQ(UpdateAdminPassword(m_pCore->m_mapServers, "00:11", from, "x\n"),
-                  EPasswordUpdate::OtherAddress)
-            << from;
+    AddServer("00:22", "10.0.0.2", /*bAuthorized=*/false);
+    // Logged in to at 10.0.0.3, announced at another address since.
+    AddServer("00:33", "10.0.0.3");
+    m_pCore->m_mapServers.Find(u"00:33")->SetIPAddr("10.0.0.66");
+    struct Case {
+        const char* key;
+        const char* from;
+        EPasswordUpdate result;
+    };
+    const Case cases[] = {
+        {"00:11", "10.0.0.2", EPasswordUpdate::OtherAddress},
+        {"00:11", "10.0.0.10", EPasswordUpdate::OtherAddress},
+        {"00:11", "10.0.0.", EPasswordUpdate::OtherAddress},
+        {"00:11", "", EPasswordUpdate::OtherAddress},
+        {"00:11", "10.0.0.1 ", EPasswordUpdate::OtherAddress},
+        {"00:33", "10.0.0.66", EPasswordUpdate::OtherAddress},
+        {"00:22", "10.0.0.2", EPasswordUpdate::NotAuthorized},
+        {"00:99", "10.0.0.1", EPasswordUpdate::NoServer},
+    };
+    for (const Case& c : cases) {
+        const EPasswordUpdate result =
+            UpdateAdminPassword(m_pCore->m_mapServers, c.key, c.from, "x\n");
+        EXPECT_EQ(result, c.result) << c.key << " from " << c.from;
+        // A stranger cannot tell one refusal from another.
+        EXPECT_EQ(PasswordUpdateAnswer(result), kUpdateNoServer) << c.key << " from " << c.from;
     }
-    EXPECT_EQ(PasswordOf(u"00:11"), u"secret");
+    for (const char16_t* mac : {u"00:11", u"00:22", u"00:33"}) {
+        EXPECT_EQ(PasswordOf(mac), u"secret");
+    }
+    EXPECT_EQ(Update("00:33", "new\n", "10.0.0.3"), kUpdateDone);
+    EXPECT_EQ(PasswordOf(u"00:33"), u"new");
 }
 
 } // namespace

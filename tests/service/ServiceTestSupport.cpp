@@ -75,6 +75,9 @@ void CServiceTest::AddServer(const std::string& mac, const std::string& ip, bool
     record->SetType("SAN");
     record->SetSystemName("array-" + mac);
     record->m_bAuthorized = bAuthorized ? 1 : 0;
+    if (bAuthorized) {
+        record->SetAuthorizedIP(ip);
+    }
     record->m_bOnline = bOnline ? 1 : 0;
     record->m_strLoginUserName = u"root";
     record->m_strLoginPasswd = password;

@@ -33,7 +33,7 @@ protected:
                  std::vector<std::u16string> groups = {});
     void AddGroup(const std::u16string& name, std::vector<std::u16string> members,
                   std::vector<std::u16string> access = {});
-    // An authorized, present server filed under its MAC text.
+    // An authorized (at ip), present server filed under its MAC text.
     void AddServer(const std::string& mac, const std::string& ip, bool bAuthorized = true,
                    bool bOnline = true, const std::u16string& password = u"secret");
 

@@ -56,6 +56,7 @@ protected:
     CServerData& AddServer(const std::u16string& mac, const std::u16string& ip) {
         auto record = std::make_unique<CServerData>();
         record->SetMAC(Utf16ToUtf8(mac));
+        record->SetIPAddr(Utf16ToUtf8(ip));
         CServerData& added = *record;
         m_table.Add(mac, std::move(record));
         AddRow(mac, ip);
@@ -228,6 +229,35 @@ TEST_F(Login, OnlyTheRowOfThatExactAddressChangesAndASweptServerGetsNothing) {
     EXPECT_EQ(m_table.Size(), 2u);
     EXPECT_TRUE(m_pBoxes->Boxes().empty());
     EXPECT_EQ(five.Requests().size(), 1u);
+}
+
+TEST_F(Login, ALoginAuthorizesAtItsAddressAndNotAServerThatMovedMeanwhile) {
+    CLoopbackHttpPeer stays({CLoopbackHttpPeer::Reply(200, ""), EAnswer::ReplyWhenReleased});
+    CLoopbackHttpPeer moves({CLoopbackHttpPeer::Reply(200, ""), EAnswer::ReplyWhenReleased},
+                            "127.0.0.2", stays.Port());
+    ASSERT_NE(moves.Port(), 0);
+    CServerData& kept = AddServer(u"m1", u"127.0.0.1");
+    CServerData& moved = AddServer(u"m2", u"127.0.0.2");
+    Client(stays.Port());
+    Start(u"127.0.0.1", u"admin", u"pw");
+    Start(u"127.0.0.2", u"admin", u"pw");
+    ASSERT_TRUE(stays.WaitForRequests(1, 20s));
+    ASSERT_TRUE(moves.WaitForRequests(1, 20s));
+    // Discovery sees the second server at another address while its login is out.
+    {
+        auto lock = m_pGuard->LockExclusive();
+        moved.SetIPAddr("127.0.0.66");
+    }
+    stays.Release();
+    moves.Release();
+    WaitForLogins();
+    EXPECT_EQ(kept.m_bAuthorized, 1);
+    EXPECT_STREQ(kept.m_szAuthorizedIP, "127.0.0.1");
+    EXPECT_EQ(moved.m_bAuthorized, 0);
+    EXPECT_EQ(moved.m_strLoginPasswd, u"");
+    EXPECT_STREQ(moved.m_szAuthorizedIP, "");
+    EXPECT_EQ(Auth(u"127.0.0.1"), "Yes");
+    EXPECT_EQ(Auth(u"127.0.0.2"), "No");
 }
 
 TEST_F(Login, ShutdownWhileLoginsWaitLeavesTheirResultsNowhereToGo) {

@@ -41,6 +41,7 @@ struct CFixture {
             server->SetMAC(mac);
             // The fuzzed connection's peer is 0.0.0.0: pushes from it reach the records.
             server->SetIPAddr("0.0.0.0");
+            server->SetAuthorizedIP("0.0.0.0");
             server->m_bAuthorized = mac[4] != '3';
             server->m_strLoginUserName = u"root";
             server->m_strLoginPasswd = u"secret";

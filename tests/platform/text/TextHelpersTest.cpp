@@ -1,5 +1,7 @@
-// Base64 both ways and the small text helpers of protocol and configuration text.
+// Base64 both ways, the small text helpers of protocol and configuration text, and the plain
+// IPv4 address check.
 #include "platform/text/Base64.h"
+#include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextUtil.h"
 
 #include <gtest/gtest.h>
@@ -61,4 +63,20 @@ TEST(TextUtil, TrimSplitFoldAndCompareWithoutCase) {
     EXPECT_FALSE(EqualsNoCase("\xC3\xA9", "\xC3\x89"));
     EXPECT_TRUE(StartsWithNoCase("/updateadminpasswd?x", "/UpdateAdminPasswd?"));
     EXPECT_FALSE(StartsWithNoCase("/Upd", "/UpdateAdminPasswd?"));
+}
+
+TEST(IsIpv4Literal, OnlyFourPlainDecimalOctetsAreAnAddress) {
+    for (const char* text : {"0.0.0.0", "10.77.1.1", "255.255.255.255", "192.168.100.9"}) {
+        EXPECT_TRUE(IsIpv4Literal(text)) << text;
+    }
+    // Names, the forms a resolver also reads as addresses, and anything around an address.
+    for (const char* text : {"",          "localhost",  "array-7.lan", "2130706433",
+                             "127.1",     "127.0.1",    "0x7f.0.0.1",  "017.0.0.1",
+                             "1.2.3.04",  "00.0.0.0",   "+1.2.3.4",    "1.2.3.-4",
+                             "256.0.0.1", "1.2.3.1000", "1.2.3",       "1.2.3.4.",
+                             ".1.2.3.4",  "1.2.3.4.5",  "1..2.3",      "1.2.3.4 ",
+                             " 1.2.3.4",  "1.2.3.4:80", "[::1]",       "\xef\xbc\x91.2.3.4"}) {
+        EXPECT_FALSE(IsIpv4Literal(text)) << text;
+    }
+    EXPECT_FALSE(IsIpv4Literal(std::string_view("1.2.3.4\0", 8)));
 }
