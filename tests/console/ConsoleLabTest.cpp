@@ -1,19 +1,23 @@
 // The real main window against simulated arrays in the namespace lab, driven offscreen: the
 // System tab lists what discovery finds, a login through the Login Dialog reaches the credential
-// service, a refused login reaches the operator, the window closes at once while a pass and
-// logins are still waiting, and a fleet of 2,000 arrays registered with a directory agent is
-// listed whole after one pass. Each test runs itself inside a lab it builds (root only).
+// service, a refused login reaches the operator, a host announcing a logged-in array's MAC
+// address gains nothing, the window closes at once while a pass and logins are still waiting,
+// and a fleet of 2,000 arrays registered with a directory agent is listed whole after one pass.
+// Each test runs itself inside a lab it builds (root only).
 #include "core/CDirectoryMessage.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CListCtrl.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/CConsoleLab.h"
+#include "tests/support/CLogCapture.h"
 #include "tests/support/RunShell.h"
 
 #include <QTest>
 #include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
+#include <unistd.h>
 
 namespace {
 
@@ -131,6 +135,97 @@ TEST_F(ConsoleLab, TheSystemTabListsTheLabAndLogsInThroughTheLoginDialog) {
         EXPECT_EQ(tab.CellText(row, EServerColumn::Auth), u"Yes");
     }
     EXPECT_EQ(QueryAsAlice(), granted);
+    StopWindow();
+}
+
+// Standard error, where discovery and the credential service log, goes to a capture file while
+// this lives.
+class CStderrToCapture {
+public:
+    explicit CStderrToCapture(const CLogCapture& capture) : m_saved(::dup(STDERR_FILENO)) {
+        ::dup2(capture.Fd(), STDERR_FILENO);
+    }
+    ~CStderrToCapture() {
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+    }
+    CStderrToCapture(const CStderrToCapture&) = delete;
+    CStderrToCapture& operator=(const CStderrToCapture&) = delete;
+
+private:
+    int m_saved;
+};
+
+// A password push from the lab's client computer as if it were array 0; the service's answer.
+std::string PushFrom(const std::string& address, const std::string& ns,
+                     const std::string& password) {
+    return RunShell("ip netns exec " + ns + " \"$LAB_SIM\" --address " + address + " --mac " +
+                    Mac(0) + " --push-password " + password + " --manager \"$LAB_MGR_ADDR\"");
+}
+
+TEST_F(ConsoleLab, AHostAnnouncingALoggedInArraysMacGainsNothingButItsDenial) {
+    if (!InLab()) {
+        RunInLab("--arrays 2 --client", {"--admin-password secret"}, kShortSchedule);
+        return;
+    }
+    CLogCapture log;
+    const CStderrToCapture toLog(log);
+    COrvaneSrvDlg& dialog = StartWindow();
+    AddAlice(dialog.Core(), {0, 1});
+    ASSERT_TRUE(WaitForPassEnd(20s));
+    CTabSystem& tab = *dialog.TabSystem();
+    const auto rowOf0 = [&] { return tab.FindRow(EServerColumn::MAC, Utf8ToUtf16(Mac(0))); };
+    ASSERT_NE(rowOf0(), IServerListView::npos);
+    ClickRow(rowOf0());
+    LoginWithKeys(QStringLiteral("admin"), QStringLiteral("secret"));
+    ASSERT_TRUE(
+        RunUntil([&] { return tab.CellText(rowOf0(), EServerColumn::Auth) == u"Yes"; }, 20s));
+    const std::string granted =
+        "<StorageServers AdminGroup=\"No\">" + Entry(0, "secret") + "</StorageServers>";
+    ASSERT_EQ(QueryAsAlice(), granted);
+
+    // The client computer announces array 0's MAC address from its own address.
+    const std::string hostile = std::getenv("LAB_CLIENT_ADDR");
+    const std::string clientNs = std::getenv("LAB_CLIENT_NS");
+    const std::string ready = std::string(std::getenv("LAB_DIR")) + "/hostile.ready";
+    const std::string pid = RunShell("ip netns exec " + clientNs + " \"$LAB_SIM\" --address " +
+                                     hostile + " --mac " + Mac(0) +
+                                     " --hostname array-0 --product Z210-R2 --version 1.0.0 "
+                                     "--ready-file " +
+                                     ready + " >/dev/null 2>&1 & echo $!");
+    ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(ready); }, 10s));
+    // The pass under way may have started before; the next one hears both.
+    ASSERT_TRUE(WaitForPassEnd(20s));
+    ASSERT_TRUE(WaitForPassEnd(20s));
+
+    // Array 0 is no longer authorized, wherever its row points now, and the log says why.
+    ASSERT_NE(rowOf0(), IServerListView::npos);
+    EXPECT_EQ(tab.CellText(rowOf0(), EServerColumn::Auth), u"No");
+    EXPECT_EQ(QueryAsAlice(), "<StorageServers AdminGroup=\"No\"></StorageServers>");
+    const std::string lost = "the server with MAC address " + Mac(0) + " was logged in to at " +
+                             Ip(0) + " and is now announced at " + hostile;
+    EXPECT_NE(log.Text().find(lost), std::string::npos) << log.Text();
+    // Neither the impostor's push nor the array's own is taken until the operator logs in again.
+    const std::string refused =
+        "<Response><ErrCode>-1</ErrCode><ErrMsg>Server IP is not found.</ErrMsg></Response>";
+    EXPECT_NE(PushFrom(hostile, clientNs, "evil").find(refused), std::string::npos);
+    const std::string arrayNs = clientNs.substr(0, clientNs.rfind('-')) + "-a0";
+    EXPECT_NE(PushFrom(Ip(0), arrayNs, "other").find(refused), std::string::npos);
+    EXPECT_EQ(QueryAsAlice().find("evil"), std::string::npos);
+
+    // The impostor goes; after a pass the row points at the array again, and a login there
+    // authorizes it once more.
+    RunShell("kill " + pid);
+    ASSERT_TRUE(WaitForPassEnd(20s));
+    ASSERT_TRUE(WaitForPassEnd(20s));
+    ASSERT_NE(rowOf0(), IServerListView::npos);
+    EXPECT_EQ(RowText(rowOf0()), Row(0, "No"));
+    ClickRow(rowOf0());
+    LoginWithKeys(QStringLiteral("admin"), QStringLiteral("secret"));
+    ASSERT_TRUE(
+        RunUntil([&] { return tab.CellText(rowOf0(), EServerColumn::Auth) == u"Yes"; }, 20s));
+    EXPECT_EQ(QueryAsAlice(), granted);
+    EXPECT_TRUE(Boxes().empty());
     StopWindow();
 }
 
