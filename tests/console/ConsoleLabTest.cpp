@@ -156,7 +156,7 @@ private:
     int m_saved;
 };
 
-// A password push from the lab's client computer as if it were array 0; the service's answer.
+// A password push for array 0 from address, sent from namespace ns; the service's answer.
 std::string PushFrom(const std::string& address, const std::string& ns,
                      const std::string& password) {
     return RunShell("ip netns exec " + ns + " \"$LAB_SIM\" --address " + address + " --mac " +
@@ -193,7 +193,7 @@ TEST_F(ConsoleLab, AHostAnnouncingALoggedInArraysMacGainsNothingButItsDenial) {
                                      " --hostname array-0 --product Z210-R2 --version 1.0.0 "
                                      "--ready-file " +
                                      ready + " >/dev/null 2>&1 & echo $!");
-    ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(ready); }, 10s));
+    ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(ready); }, 20s));
     // The pass under way may have started before; the next one hears both.
     ASSERT_TRUE(WaitForPassEnd(20s));
     ASSERT_TRUE(WaitForPassEnd(20s));
