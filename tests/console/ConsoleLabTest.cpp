@@ -14,6 +14,7 @@
 
 #include <QTest>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
@@ -139,20 +140,24 @@ TEST_F(ConsoleLab, TheSystemTabListsTheLabAndLogsInThroughTheLoginDialog) {
 }
 
 // Standard error, where discovery and the credential service log, goes to a capture file while
-// this lives.
+// this lives; then what it caught is passed on, so that no sanitizer report is lost.
 class CStderrToCapture {
 public:
-    explicit CStderrToCapture(const CLogCapture& capture) : m_saved(::dup(STDERR_FILENO)) {
+    explicit CStderrToCapture(const CLogCapture& capture)
+        : m_capture(capture), m_saved(::dup(STDERR_FILENO)) {
         ::dup2(capture.Fd(), STDERR_FILENO);
     }
     ~CStderrToCapture() {
         ::dup2(m_saved, STDERR_FILENO);
         ::close(m_saved);
+        const std::string text = m_capture.Text();
+        std::fwrite(text.data(), 1, text.size(), stderr);
     }
     CStderrToCapture(const CStderrToCapture&) = delete;
     CStderrToCapture& operator=(const CStderrToCapture&) = delete;
 
 private:
+    const CLogCapture& m_capture;
     int m_saved;
 };
 
