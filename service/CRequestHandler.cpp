@@ -128,15 +128,22 @@ bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& us
     return false;
 }
 
+bool CRequestHandler::SendUnauthorized() {
+    const std::string_view response = UnauthorizedResponse();
+    m_socket.Send(response.data(), response.size());
+    return true;
+}
+
 bool CRequestHandler::ServePost(std::string_view path) {
     std::string userName;
+    bool bAuthenticated = false;
     for (;;) {
         const std::string_view line = m_socket.ReadHeaderLine(m_headerLine);
-        if (line.starts_with(kAuthorizationPrefix) &&
-            !CheckCredentials(line.substr(kAuthorizationPrefix.size()), userName)) {
-            const std::string_view response = UnauthorizedResponse();
-            m_socket.Send(response.data(), response.size());
-            return true;
+        if (line.starts_with(kAuthorizationPrefix)) {
+            if (!CheckCredentials(line.substr(kAuthorizationPrefix.size()), userName)) {
+                return SendUnauthorized();
+            }
+            bAuthenticated = true;
         }
         if (const auto length = ContentLengthOf(line)) {
             m_nBodyLimit = *length;
@@ -146,7 +153,8 @@ bool CRequestHandler::ServePost(std::string_view path) {
         }
     }
     if (EqualsNoCase(path, "/Query")) {
-        return ServeQuery(userName);
+        // The list holds administrator passwords: it is only ever handed to a named user.
+        return bAuthenticated ? ServeQuery(userName) : SendUnauthorized();
     }
     if (StartsWithNoCase(path, kUpdatePrefix)) {
         return ServePasswordUpdate(path.substr(kUpdatePrefix.size()));

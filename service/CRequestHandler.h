@@ -1,6 +1,7 @@
 // Reads the one HTTP/1.0 request of an accepted connection and answers it: GET serves a file
 // of the served folder, POST "/Query" the storage server list, POST "/UpdateAdminPasswd?" the
-// password update, after the Basic credentials of the request (if any) have been tested.
+// password update, after the Basic credentials of the request (if any) have been tested;
+// "/Query" is answered only to a request whose credentials passed.
 // Socket failures are thrown as CBlockingSocketException; the caller logs them and closes.
 #pragma once
 
@@ -33,6 +34,8 @@ private:
     // the user name tried, and the moment the address becomes blocked.
     bool CheckCredentials(std::string_view encoded, std::string& userName);
     bool ServeQuery(const std::string& userName);
+    // Sends the canned 401 response; answers true.
+    bool SendUnauthorized();
     bool ServePasswordUpdate(std::string_view key);
     std::string_view ReadBodyLine(bool bSecret);
     void LogLine(std::string_view line) const;

@@ -135,7 +135,7 @@ echo "exit $?"
 TEST_F(Program, ASlowClientWhileTheProgramStops) {
     const std::string out = InNamespace(std::string(kStartProgram) + R"(
 exec 3<>/dev/tcp/127.0.0.1/51001
-printf 'POST /Query HTTP/1.0\r\n\r\n' >&3
+printf 'POST /Query HTTP/1.0\r\nAuthorization: Basic YWRtaW46OTk4Mw==\r\n\r\n' >&3
 sleep 0.2
 kill -TERM $pid
 wait $pid
