@@ -11,6 +11,7 @@
 #include "service/ServerListDocument.h"
 #include "service/ServiceLog.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <ctime>
@@ -59,9 +60,12 @@ std::optional<std::size_t> CRequestHandler::ContentLengthOf(std::string_view hea
 }
 
 bool CRequestHandler::Run() {
-    // A client may not hold the thread by trickling bytes: the whole request has one deadline.
-    m_socket.SetDeadline(std::chrono::steady_clock::now() +
-                         std::chrono::milliseconds(m_context.m_options.nRequestDeadlineMs));
+    // A client may not hold the thread by trickling bytes: the request line and headers have a
+    // deadline, and the whole request a later one.
+    m_start = std::chrono::steady_clock::now();
+    const CServiceOptions& options = m_context.m_options;
+    m_socket.SetDeadline(m_start + std::chrono::milliseconds(std::min(options.nHeaderDeadlineMs,
+                                                                      options.nRequestDeadlineMs)));
     const std::string_view line = m_socket.ReadHeaderLine(m_requestLine);
     LogLine(line);
     const std::size_t methodEnd = line.find(' ');
@@ -84,9 +88,15 @@ bool CRequestHandler::Run() {
     return false;
 }
 
+void CRequestHandler::EndOfHeaders() {
+    m_socket.SetDeadline(m_start +
+                         std::chrono::milliseconds(m_context.m_options.nRequestDeadlineMs));
+}
+
 bool CRequestHandler::ServeGet(std::string_view path) {
     while (m_socket.ReadHeaderLine(m_headerLine) != "\r\n") {
     }
+    EndOfHeaders();
     if (EqualsNoCase(path, "/custom") || path.find('?') != std::string_view::npos) {
         return false;
     }
@@ -152,6 +162,7 @@ bool CRequestHandler::ServePost(std::string_view path) {
             break;
         }
     }
+    EndOfHeaders();
     if (EqualsNoCase(path, "/Query")) {
         // The list holds administrator passwords: it is only ever handed to a named user.
         return bAuthenticated ? ServeQuery(userName) : SendUnauthorized();

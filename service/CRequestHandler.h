@@ -8,6 +8,7 @@
 #include "service/CHttpBlockingSocket.h"
 #include "service/CServiceContext.h"
 
+#include <chrono>
 #include <limits>
 #include <netinet/in.h>
 #include <optional>
@@ -38,11 +39,14 @@ private:
     bool SendUnauthorized();
     bool ServePasswordUpdate(std::string_view key);
     std::string_view ReadBodyLine(bool bSecret);
+    // Moves the deadline from the headers' to the whole request's.
+    void EndOfHeaders();
     void LogLine(std::string_view line) const;
 
     CHttpBlockingSocket& m_socket;
     const sockaddr_in m_peer;
     const CServiceContext& m_context;
+    std::chrono::steady_clock::time_point m_start; // when the request began to be read
     CHttpBlockingSocket::LineBuffer m_requestLine{};
     CHttpBlockingSocket::LineBuffer m_headerLine{};
     // Where the body line ends without a line feed: the announced body length, if any.

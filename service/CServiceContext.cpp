@@ -10,8 +10,8 @@ CServiceContext::CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
                                            m_options.nLogFileMaxBytes, m_options.nLogFilesKept),
       m_throttle(m_options.nMaxFailedChecks, m_options.failureWindow,
                  m_options.nMaxThrottledAddresses),
-      m_slots(m_options.nMaxConnections), m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core),
-      m_pGuard(core.Guard()) {
+      m_slots(m_options.nMaxConnections), m_addresses(m_options.nMaxConnectionsPerAddress),
+      m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core), m_pGuard(core.Guard()) {
     OpenDocRoot();
 }
 

@@ -1,14 +1,23 @@
 // The credential service against clients that try to get what is not theirs: files that hold
-// the directory whatever their name, and more connections than one address may hold.
+// the directory whatever their name, more connections than one address may hold, headers that
+// never end.
 #include "core/CConfigFile.h"
 #include "service/HttpResponses.h"
 #include "tests/service/ServiceTestSupport.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
+using svctest::CClient;
 using svctest::Exchange;
+using svctest::ExchangeFrom;
+
+constexpr std::string_view kGetMissing = "GET /missing.htm HTTP/1.0\r\n\r\n";
 
 class HostileClient : public svctest::CServiceTest {};
 
@@ -54,6 +63,68 @@ TEST_F(HostileClient, NoFileThatBeginsLikeAnExportIsServedWhateverItsName) {
         } else {
             EXPECT_EQ(response, kNotFoundResponse) << c.name;
         }
+    }
+}
+
+TEST_F(HostileClient, OneAddressHoldsItsShareOfConnectionsAndTheRestAreClosedAtOnce) {
+    CServiceOptions options = ShortOptions();
+    options.nMaxConnectionsPerAddress = 3;
+    // Idle connections stay open for the whole test.
+    options.nWaitMs = 10000;
+    options.nRequestDeadlineMs = 20000;
+    StartService(options);
+    std::vector<std::unique_ptr<CClient>> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(std::make_unique<CClient>(Port(), "127.0.0.1"));
+    }
+    for (int i = 0; i < 2; ++i) {
+        const CClient refused(Port(), "127.0.0.1");
+        EXPECT_TRUE(refused.WaitClosed(std::chrono::seconds(3))) << i;
+    }
+    EXPECT_EQ(ExchangeFrom("127.0.0.2", Port(), kGetMissing), kNotFoundResponse);
+    const std::string refusal = "OrvaneSrv: 127.0.0.1 holds 3 connections; further connections "
+                                "from it are closed at once\n";
+    const std::string log = m_pLog->Text();
+    EXPECT_NE(log.find(refusal), std::string::npos) << log;
+    EXPECT_EQ(log.find(refusal), log.rfind(refusal));
+
+    // A held connection that ends frees its place for the next one from that address.
+    held[0]->Send(kGetMissing);
+    EXPECT_EQ(held[0]->ReadAll(), kNotFoundResponse);
+    held[0].reset();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    std::string again;
+    while (again.empty() && std::chrono::steady_clock::now() < deadline) {
+        again = ExchangeFrom("127.0.0.1", Port(), kGetMissing);
+    }
+    EXPECT_EQ(again, kNotFoundResponse);
+}
+
+TEST_F(HostileClient, HeadersThatTrickleInEndAtTheirOwnDeadline) {
+    CServiceOptions options = ShortOptions();
+    options.nWaitMs = 10000;
+    options.nHeaderDeadlineMs = 300;
+    options.nRequestDeadlineMs = 20000;
+    StartService(options);
+    CClient trickle(Port());
+    trickle.Send("POST /Query HTTP/1.0\r\n");
+    bool bClosed = false;
+    for (int line = 0; line < 50 && !bClosed; ++line) {
+        trickle.Send("X-Line: " + std::to_string(line) + "\r\n");
+        bClosed = trickle.WaitClosed(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(bClosed);
+    EXPECT_TRUE(m_pLog->WaitFor("WINSOCK ERROR--SERVER: Request timeout error -- ",
+                                std::chrono::seconds(2)));
+}
+
+TEST(ConnectionCap, AQuarterOfTheDescriptorsAndNeverAboveTheDefault) {
+    const struct {
+        uint64_t nOpenFiles;
+        std::size_t nCap;
+    } cases[] = {{1024, 256}, {4096, 1024}, {1048576, 1024}, {2000, 500}, {3, 1}, {0, 1}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(CServiceOptions::MaxConnectionsFor(c.nOpenFiles), c.nCap) << c.nOpenFiles;
     }
 }
 

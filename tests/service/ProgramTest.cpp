@@ -147,6 +147,17 @@ echo "closed"
     EXPECT_EQ(out, "exit 0\nclosed\n");
 }
 
+TEST_F(Program, RunsWithoutCoreDumpsAndWithAllTheDescriptorsItMayOpen) {
+    // The usual soft limit on open files, below the hard one.
+    const std::string out = InNamespace("ulimit -Sn 1024\n" + std::string(kStartProgram) + R"(
+awk '/^Max open files/ { print ($4 == $5) ? "open files at the hard limit" : "open files " $4 }
+     /^Max core file size/ { print "core " $5 " " $6 }' /proc/$pid/limits
+kill -TERM $pid
+wait $pid
+)");
+    EXPECT_EQ(out, "core 0 0\nopen files at the hard limit\n");
+}
+
 TEST_F(Program, ASecondCopyEndsAtOnceAndLeavesTheStoreAlone) {
     const std::string out = InNamespace(std::string(kStartProgram) + R"(
 db="$XDG_CONFIG_HOME/OrvaneSrv/registry.db"
