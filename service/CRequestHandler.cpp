@@ -114,26 +114,46 @@ bool CRequestHandler::ServeGet(std::string_view path) {
 
 bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& userName) {
     const uint32_t address = ntohl(m_peer.sin_addr.s_addr);
-    if (m_context.m_throttle.IsBlocked(address, m_context.Now())) {
+    const std::string name = BasicUserName(encoded);
+    CLoginThrottle& throttle = m_context.m_throttle;
+    if (throttle.Admit(address, name, m_context.Now()) != CLoginThrottle::EAdmit::Check) {
         return false;
     }
     int result = kCredentialsNoSuchUser;
-    m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
-        result = CheckBasicCredentials(encoded, userName, core.m_mapUsers);
-    });
-    if (result == kCredentialsOk) {
+    try {
+        m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
+            result = CheckBasicCredentials(encoded, userName, core.m_mapUsers);
+        });
+    } catch (...) {
+        // An admitted attempt always ends, or the ones waiting behind it would wait in vain.
+        throttle.Finish(address, name, true, m_context.Now());
+        throw;
+    }
+    const bool bFailed = result != kCredentialsOk;
+    const CLoginThrottle::CFailureNews news =
+        throttle.Finish(address, name, bFailed, m_context.Now());
+    if (!bFailed) {
         return true;
     }
+    const CServiceOptions& options = m_context.m_options;
     const std::string from = AddressText(m_peer);
+    const std::string window =
+        std::to_string(
+            std::chrono::duration_cast<std::chrono::seconds>(options.failureWindow).count()) +
+        " seconds\n";
     m_context.m_log.Write("OrvaneSrv: credentials refused for user \"" +
                           EscapeControlBytes(userName) + "\" from " + from + "\n");
-    if (m_context.m_throttle.RecordFailure(address, m_context.Now())) {
-        const auto seconds =
-            std::chrono::duration_cast<std::chrono::seconds>(m_context.m_options.failureWindow);
+    if (news.bAddressBlocked) {
         m_context.m_log.Write("OrvaneSrv: " + from + " blocked after " +
-                              std::to_string(m_context.m_options.nMaxFailedChecks) +
-                              " failed credential checks within " +
-                              std::to_string(seconds.count()) + " seconds\n");
+                              std::to_string(options.nMaxFailedChecks) +
+                              " failed credential checks within " + window);
+    }
+    if (news.bNameSlowed) {
+        m_context.m_log.Write("OrvaneSrv: checks for user \"" + EscapeControlBytes(name) +
+                              "\" slowed down to one every " +
+                              std::to_string(options.nameCheckInterval.count()) + " ms after " +
+                              std::to_string(options.nMaxFailedChecksPerName) +
+                              " failed credential checks within " + window);
     }
     return false;
 }

@@ -31,8 +31,8 @@ public:
 private:
     bool ServeGet(std::string_view path);
     bool ServePost(std::string_view path);
-    // Tests an Authorization value unless the peer's address is blocked; logs a failure with
-    // the user name tried, and the moment the address becomes blocked.
+    // Tests an Authorization value unless the throttle refuses it unchecked; logs a failure
+    // with the user name tried, and the moment the address becomes blocked or the name slowed.
     bool CheckCredentials(std::string_view encoded, std::string& userName);
     bool ServeQuery(const std::string& userName);
     // Sends the canned 401 response; answers true.

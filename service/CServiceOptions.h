@@ -55,9 +55,12 @@ struct CServiceOptions {
     uint64_t nLogFileMaxBytes = CServiceLog::kDefaultMaxFileBytes;
     int nLogFilesKept = CServiceLog::kDefaultKeptFiles;
     // Password guessing: this many failed credential checks from one address within the window
-    // block it; at most this many addresses are remembered.
+    // block it; this many for one user name slow that name's checks down to one per interval;
+    // at most this many addresses (and as many names) are remembered.
     int nMaxFailedChecks = CLoginThrottle::kDefaultMaxFailures;
+    int nMaxFailedChecksPerName = CLoginThrottle::kDefaultMaxNameFailures;
     std::chrono::milliseconds failureWindow = CLoginThrottle::kDefaultWindow;
+    std::chrono::milliseconds nameCheckInterval = CLoginThrottle::kDefaultNameCheckInterval;
     std::size_t nMaxThrottledAddresses = CLoginThrottle::kDefaultMaxAddresses;
     // The time the throttle goes by; empty: the steady clock. Tests move it by hand.
     std::function<std::chrono::steady_clock::time_point()> clock;

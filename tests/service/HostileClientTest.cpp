@@ -1,10 +1,12 @@
 // The credential service against clients that try to get what is not theirs: files that hold
 // the directory whatever their name, more connections than one address may hold, headers that
-// never end.
+// never end, guesses at one user name spread over many addresses.
 #include "core/CConfigFile.h"
+#include "platform/text/Base64.h"
 #include "service/HttpResponses.h"
 #include "tests/service/ServiceTestSupport.h"
 
+#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
@@ -17,6 +19,7 @@ using svctest::CClient;
 using svctest::Exchange;
 using svctest::ExchangeFrom;
 
+constexpr std::string_view kAdminDocument = "<StorageServers AdminGroup=\"Yes\"></StorageServers>";
 constexpr std::string_view kGetMissing = "GET /missing.htm HTTP/1.0\r\n\r\n";
 
 class HostileClient : public svctest::CServiceTest {};
@@ -116,6 +119,43 @@ TEST_F(HostileClient, HeadersThatTrickleInEndAtTheirOwnDeadline) {
     EXPECT_TRUE(bClosed);
     EXPECT_TRUE(m_pLog->WaitFor("WINSOCK ERROR--SERVER: Request timeout error -- ",
                                 std::chrono::seconds(2)));
+}
+
+TEST_F(HostileClient, GuessesAtOneNameFromManyAddressesAreCheckedOnceASecond) {
+    auto clock = std::make_shared<std::atomic<int64_t>>(0);
+    CServiceOptions options = ShortOptions();
+    options.nMaxFailedChecksPerName = 5;
+    options.clock = [clock] {
+        return std::chrono::steady_clock::time_point(std::chrono::seconds(clock->load()));
+    };
+    StartService(options);
+    auto query = [&](const std::string& from, std::string_view credentials) {
+        const std::string response = ExchangeFrom(from, Port(),
+                                                  "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
+                                                      Base64Encode(credentials) + "\r\n\r\nx\n");
+        return response.starts_with("HTTP/1.0 401")
+                   ? std::string("401")
+                   : response.substr(response.find("\r\n\r\n") + 4);
+    };
+    for (int i = 1; i <= 6; ++i) {
+        EXPECT_EQ(query("127.0.1." + std::to_string(i), "admin:guess"), "401") << i;
+    }
+    EXPECT_EQ(query("127.0.2.1", "admin:9983"), "401"); // within the second: not checked
+    *clock = 1;
+    EXPECT_EQ(query("127.0.2.1", "admin:9983"), kAdminDocument);
+
+    const std::string log = m_pLog->Text();
+    const std::string failure = "OrvaneSrv: credentials refused for user \"admin\" from ";
+    std::size_t failures = 0;
+    for (std::size_t at = log.find(failure); at != std::string::npos;
+         at = log.find(failure, at + 1)) {
+        ++failures;
+    }
+    EXPECT_EQ(failures, 5u) << log;
+    const std::string slowed = "OrvaneSrv: checks for user \"admin\" slowed down to one every "
+                               "1000 ms after 5 failed credential checks within 60 seconds\n";
+    EXPECT_NE(log.find(slowed), std::string::npos) << log;
+    EXPECT_EQ(log.find(slowed), log.rfind(slowed));
 }
 
 TEST(ConnectionCap, AQuarterOfTheDescriptorsAndNeverAboveTheDefault) {
