@@ -142,14 +142,14 @@ bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& us
             std::chrono::duration_cast<std::chrono::seconds>(options.failureWindow).count()) +
         " seconds\n";
     m_context.m_log.Write("OrvaneSrv: credentials refused for user \"" +
-                          EscapeControlBytes(userName) + "\" from " + from + "\n");
+                          EscapeForLog(userName) + "\" from " + from + "\n");
     if (news.bAddressBlocked) {
         m_context.m_log.Write("OrvaneSrv: " + from + " blocked after " +
                               std::to_string(options.nMaxFailedChecks) +
                               " failed credential checks within " + window);
     }
     if (news.bNameSlowed) {
-        m_context.m_log.Write("OrvaneSrv: checks for user \"" + EscapeControlBytes(name) +
+        m_context.m_log.Write("OrvaneSrv: checks for user \"" + EscapeForLog(name) +
                               "\" slowed down to one every " +
                               std::to_string(options.nameCheckInterval.count()) + " ms after " +
                               std::to_string(options.nMaxFailedChecksPerName) +
@@ -235,9 +235,9 @@ bool CRequestHandler::ServePasswordUpdate(std::string_view key) {
         return false;
     }
     if (result == EPasswordUpdate::OtherAddress) {
-        m_context.m_log.Write("OrvaneSrv: password update for " + EscapeControlBytes(key) +
+        m_context.m_log.Write("OrvaneSrv: password update for " + EscapeForLog(key) +
                               " refused: it came from " + from + ", the server is at " +
-                              EscapeControlBytes(serverAddress) + "\n");
+                              EscapeForLog(serverAddress) + "\n");
     }
     std::string response = DocumentResponseHeader(std::time(nullptr));
     response += PasswordUpdateAnswer(result);
