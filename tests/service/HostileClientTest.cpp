@@ -158,14 +158,4 @@ TEST_F(HostileClient, GuessesAtOneNameFromManyAddressesAreCheckedOnceASecond) {
     EXPECT_EQ(log.find(slowed), log.rfind(slowed));
 }
 
-TEST(ConnectionCap, AQuarterOfTheDescriptorsAndNeverAboveTheDefault) {
-    const struct {
-        uint64_t nOpenFiles;
-        std::size_t nCap;
-    } cases[] = {{1024, 256}, {4096, 1024}, {1048576, 1024}, {2000, 500}, {3, 1}, {0, 1}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(CServiceOptions::MaxConnectionsFor(c.nOpenFiles), c.nCap) << c.nOpenFiles;
-    }
-}
-
 } // namespace
