@@ -302,10 +302,9 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
     m_pRun = context;
     g_bServerRunning = 1;
     g_nConnectionCount = 0;
-    const std::string served =
-        context->m_strDocRootError.empty()
-            ? "serves files from " + EscapeForLog(context->m_strDocRoot)
-            : "serves no files: " + EscapeForLog(context->m_strDocRootError);
+    const std::string served = context->m_strDocRootError.empty()
+                                   ? "serves files from " + EscapeForLog(context->m_strDocRoot)
+                                   : "serves no files: " + EscapeForLog(context->m_strDocRootError);
     context->m_log.Write("OrvaneSrv: credential service on port " + std::to_string(Port()) + " " +
                          served + "\n");
     if (context->m_pIdleThreads->HandOff(context)) {

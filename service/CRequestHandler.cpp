@@ -141,8 +141,8 @@ bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& us
         std::to_string(
             std::chrono::duration_cast<std::chrono::seconds>(options.failureWindow).count()) +
         " seconds\n";
-    m_context.m_log.Write("OrvaneSrv: credentials refused for user \"" +
-                          EscapeForLog(userName) + "\" from " + from + "\n");
+    m_context.m_log.Write("OrvaneSrv: credentials refused for user \"" + EscapeForLog(userName) +
+                          "\" from " + from + "\n");
     if (news.bAddressBlocked) {
         m_context.m_log.Write("OrvaneSrv: " + from + " blocked after " +
                               std::to_string(options.nMaxFailedChecks) +
