@@ -62,6 +62,11 @@ TEST_F(HostileClient, NoFileThatBeginsLikeAnExportIsServedWhateverItsName) {
             Exchange(Port(), "GET /" + std::string(c.name) + " HTTP/1.0\r\n\r\n");
         if (c.bServed) {
             EXPECT_TRUE(response.starts_with("HTTP/1.0 200 OK\r\n")) << c.name;
+            // No other site may frame a served page or have it taken for another type.
+            EXPECT_NE(response.find("\r\nX-Content-Type-Options: nosniff\r\nX-Frame-Options: "
+                                    "DENY\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"),
+                      std::string::npos)
+                << c.name;
             EXPECT_TRUE(response.ends_with("\r\n\r\n" + c.content)) << c.name;
         } else {
             EXPECT_EQ(response, kNotFoundResponse) << c.name;
