@@ -3,9 +3,11 @@
 #include "app/CHeadlessRunner.h"
 #include "console/CConsoleFrontEnd.h"
 #include "core/COrvaneSrvApp.h"
+#include "platform/io/ProcessLimits.h"
 #include "service/CCredentialService.h"
 #include "service/CServiceLog.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,11 +22,23 @@ bool HasDisplay() {
     return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
 }
 
+// Before anything holds a password or a socket: no core dump of the process, and the
+// descriptors the service's cap on connections is measured against.
+void SetProcessLimits(CServiceOptions& options) {
+    if (!ForbidCoreDumps()) {
+        std::fputs("OrvaneSrv: cannot forbid core dumps of the process\n", stderr);
+    }
+    if (const uint64_t openFiles = RaiseOpenFileLimit(); openFiles > 0) {
+        options.nMaxConnections = CServiceOptions::MaxConnectionsFor(openFiles);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     CCredentialService service;
     CServiceOptions options;
+    SetProcessLimits(options);
     options.logFile = CServiceLog::DefaultFilePath();
     const COrvaneSrvApp::CServiceHooks hooks{
         [&service, &options](COrvaneSrvCore& core) {

@@ -5,6 +5,8 @@
 #include "platform/io/CUniqueFd.h"
 #include "platform/text/TextConv.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <string_view>
@@ -88,7 +90,47 @@ CUniqueFd CreateTemporary(const std::filesystem::path& target, std::string& temp
     return fd;
 }
 
+// A table count as the archive writes it: a word, or 0xFFFF and a double word.
+bool ReadCountAt(std::span<const uint8_t> bytes, std::size_t& at, uint32_t& count) {
+    constexpr uint16_t kLongCount = 0xFFFF;
+    constexpr std::size_t kWord = 2;
+    constexpr std::size_t kDword = 4;
+    if (bytes.size() < at + kWord) {
+        return false;
+    }
+    const auto word = static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
+    at += kWord;
+    if (word != kLongCount) {
+        count = word;
+        return true;
+    }
+    if (bytes.size() < at + kDword) {
+        return false;
+    }
+    count = static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
+            static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+    at += kDword;
+    return true;
+}
+
 } // namespace
+
+bool CConfigFile::StartsLikeConfigurationFile(std::span<const uint8_t> head) {
+    // The marker that opens every wide text of the archive, the key of a table's first record.
+    constexpr std::array<uint8_t, 3> kTextMarker = {0xFF, 0xFE, 0xFF};
+    std::size_t at = 0;
+    for (int table = 0; table < 2; ++table) {
+        uint32_t count = 0;
+        if (!ReadCountAt(head, at, count)) {
+            return false;
+        }
+        if (count > 0) {
+            return head.size() >= at + kTextMarker.size() &&
+                   std::equal(kTextMarker.begin(), kTextMarker.end(), head.begin() + at);
+        }
+    }
+    return at == head.size();
+}
 
 std::u16string CConfigFile::FormatErrorText(EArchiveError error,
                                             const std::filesystem::path& path) {
@@ -148,8 +190,9 @@ bool CConfigFile::ReadTable(CArchiveReader& ar, Table& table) {
         object.release();
         std::unique_ptr<Record> owned(record);
         // The key names the registry value the record is written to, and the record's name is
-        // its key after the next start: the two must agree, and each key stand once.
-        if (key != owned->m_strName || table.contains(key)) {
+        // its key after the next start: the two must agree, each key stand once, and none be
+        // empty (a user without a name would be anyone's).
+        if (key.empty() || key != owned->m_strName || table.contains(key)) {
             return ar.Fail(EArchiveError::BadKey);
         }
         table[key] = std::move(owned);

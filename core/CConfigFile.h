@@ -35,6 +35,13 @@ public:
     static EArchiveError Parse(std::span<const uint8_t> bytes, CGroupTable& groups,
                                CUserTable& users);
 
+    // How many leading bytes of a file StartsLikeConfigurationFile needs at most.
+    static constexpr std::size_t kSignatureBytes = 16;
+    // Whether bytes, the start of a file (or all of it when shorter than kSignatureBytes), open
+    // the way every exported file does: a table count and the first record's key, or the two
+    // zero counts of an empty directory and nothing more.
+    static bool StartsLikeConfigurationFile(std::span<const uint8_t> head);
+
     static std::u16string FormatErrorText(EArchiveError error, const std::filesystem::path& path);
 
 private:

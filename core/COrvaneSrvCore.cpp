@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -42,9 +43,9 @@ const char* ErrorName(EArchiveError error) {
     return "not a record";
 }
 
-void WarnSkipped(std::u16string_view key, const std::u16string& name, EArchiveError error) {
+void WarnSkipped(std::u16string_view key, const std::u16string& name, std::string_view reason) {
     const std::string line = "OrvaneSrv: skipped registry value \"" + Utf16ToUtf8(name) +
-                             "\" under " + Utf16ToUtf8(key) + ": " + ErrorName(error) +
+                             "\" under " + Utf16ToUtf8(key) + ": " + std::string(reason) +
                              "; it is left as it is\n";
     std::fputs(line.c_str(), stderr);
 }
@@ -56,7 +57,13 @@ std::unique_ptr<Record> ReadRecord(std::u16string_view key, const std::u16string
     CArchiveReader ar(data);
     auto record = std::make_unique<Record>();
     if (!record->Deserialize(ar)) {
-        WarnSkipped(key, name, ar.Error());
+        WarnSkipped(key, name, ErrorName(ar.Error()));
+        return nullptr;
+    }
+    // A user or group without a name cannot be told from a missing one: the credential service
+    // would hand the arrays of a user "" to requests that name nobody.
+    if (record->m_strName.empty()) {
+        WarnSkipped(key, name, "the record has no name");
         return nullptr;
     }
     return record;

@@ -34,6 +34,6 @@ std::string RefusedUpdateLogLine(std::string_view key, std::string_view from,
     } else if (result == EPasswordUpdate::NotAuthorized) {
         reason = "the server is not logged in to";
     }
-    return "OrvaneSrv: password update for " + EscapeControlBytes(key) + " refused: it came from " +
+    return "OrvaneSrv: password update for " + EscapeForLog(key) + " refused: it came from " +
            std::string(from) + ", " + reason + "\n";
 }

@@ -200,6 +200,40 @@ private:
     CConnectionSlots& m_slots;
 };
 
+// Holds a connection's place among its address's connections while it is served.
+class CAddressHolder {
+public:
+    CAddressHolder(CAddressConnections& addresses, uint32_t address)
+        : m_addresses(addresses), m_address(address) {}
+    ~CAddressHolder() { m_addresses.Give(m_address); }
+    CAddressHolder(const CAddressHolder&) = delete;
+    CAddressHolder& operator=(const CAddressHolder&) = delete;
+
+private:
+    CAddressConnections& m_addresses;
+    const uint32_t m_address;
+};
+
+// Counts the connection against its address; false (the connection closed at once, the start
+// of a run of refusals logged) when the address already holds its share.
+bool AdmitAddress(CServiceContext& context, CHttpBlockingSocket& connection,
+                  const sockaddr_in& peer) {
+    const auto taken = context.m_addresses.Take(ntohl(peer.sin_addr.s_addr));
+    if (taken == CAddressConnections::ETake::Taken) {
+        return true;
+    }
+    if (taken == CAddressConnections::ETake::FirstRefused) {
+        context.m_log.Write("OrvaneSrv: " + AddressText(peer) + " holds " +
+                            std::to_string(context.m_options.nMaxConnectionsPerAddress) +
+                            " connections; further connections from it are closed at once\n");
+    }
+    try {
+        connection.Close();
+    } catch (const CBlockingSocketException&) {
+    }
+    return false;
+}
+
 // One turn of a connection thread: wait for room under the cap, accept one connection, start
 // the next acceptor, serve. True when this thread is still the acceptor (no other could be
 // started) and must accept again; false when the chain went on elsewhere or ended.
@@ -217,6 +251,11 @@ bool AcceptAndServe(const std::shared_ptr<CServiceContext>& context) {
     if (!AcceptOne(*context, connection, peer)) {
         return false;
     }
+    if (!AdmitAddress(*context, connection, peer)) {
+        // Still the acceptor: the refused connection took no slot and no thread.
+        return true;
+    }
+    const CAddressHolder address(context->m_addresses, ntohl(peer.sin_addr.s_addr));
     const CSlotHolder slot(context->m_slots);
     ++g_nConnectionCount;
     const bool bHandedOn = StartNextAcceptor(context);
@@ -263,10 +302,9 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
     m_pRun = context;
     g_bServerRunning = 1;
     g_nConnectionCount = 0;
-    const std::string served =
-        context->m_strDocRootError.empty()
-            ? "serves files from " + EscapeControlBytes(context->m_strDocRoot)
-            : "serves no files: " + EscapeControlBytes(context->m_strDocRootError);
+    const std::string served = context->m_strDocRootError.empty()
+                                   ? "serves files from " + EscapeForLog(context->m_strDocRoot)
+                                   : "serves no files: " + EscapeForLog(context->m_strDocRootError);
     context->m_log.Write("OrvaneSrv: credential service on port " + std::to_string(Port()) + " " +
                          served + "\n");
     if (context->m_pIdleThreads->HandOff(context)) {

@@ -4,7 +4,9 @@
 // reused as a later acceptor). When no thread can be started (a thread limit), the thread
 // serves its connection and then accepts the next one itself: the chain goes on, slower. At
 // most nMaxConnections connections are served at once; the acceptor waits for one to end
-// before it accepts another, and further clients wait in the listen queue.
+// before it accepts another, and further clients wait in the listen queue. One client address
+// holds at most nMaxConnectionsPerAddress of them: its further connections are closed as soon
+// as they are accepted.
 //
 // States: Stopped (flag 0, no socket), Running (flag 1, an acceptor waiting), Stopping (socket
 // shut down, the acceptor waking) and Broken (flag 1, the socket open, nobody accepting, after

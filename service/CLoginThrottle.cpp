@@ -1,65 +1,153 @@
 #include "service/CLoginThrottle.h"
 
-CLoginThrottle::CLoginThrottle(int nMaxFailures, Clock::duration window, std::size_t nMaxAddresses)
-    : m_nMaxFailures(static_cast<std::size_t>(nMaxFailures > 0 ? nMaxFailures : 1)),
-      m_window(window), m_nMaxAddresses(nMaxAddresses > 0 ? nMaxAddresses : 1) {}
+#include <algorithm>
 
-void CLoginThrottle::Prune(Clock::time_point now) {
-    // The order list runs from the most to the least recently active entry, so the quiet ones
+namespace {
+
+std::size_t AtLeastOne(int n) {
+    return static_cast<std::size_t>(n > 0 ? n : 1);
+}
+
+// Wakes every waiter when it goes, after the state they wait on has changed.
+class CNotifyOnExit {
+public:
+    explicit CNotifyOnExit(std::condition_variable& cv) : m_cv(cv) {}
+    ~CNotifyOnExit() { m_cv.notify_all(); }
+    CNotifyOnExit(const CNotifyOnExit&) = delete;
+    CNotifyOnExit& operator=(const CNotifyOnExit&) = delete;
+
+private:
+    std::condition_variable& m_cv;
+};
+
+} // namespace
+
+template <class Key>
+void CLoginThrottle::CRecords<Key>::Prune(Clock::time_point now, Clock::duration window) {
+    // The order list runs from the most to the least recently active record, so the quiet ones
     // are all at its end.
-    while (!m_order.empty() && now - m_entries.at(m_order.back()).lastActivity >= m_window) {
-        m_entries.erase(m_order.back());
+    while (!m_order.empty() && now - m_map.at(m_order.back()).record.lastActivity >= window) {
+        m_map.erase(m_order.back());
         m_order.pop_back();
     }
 }
 
-CLoginThrottle::CEntry& CLoginThrottle::Touch(uint32_t address, Clock::time_point now) {
-    auto it = m_entries.find(address);
-    if (it == m_entries.end()) {
-        if (m_entries.size() >= m_nMaxAddresses) {
-            m_entries.erase(m_order.back());
+template <class Key>
+CLoginThrottle::CRecord* CLoginThrottle::CRecords<Key>::Find(const Key& key) {
+    const auto it = m_map.find(key);
+    return it == m_map.end() ? nullptr : &it->second.record;
+}
+
+template <class Key>
+CLoginThrottle::CRecord& CLoginThrottle::CRecords<Key>::Touch(const Key& key,
+                                                              Clock::time_point now) {
+    auto it = m_map.find(key);
+    if (it == m_map.end()) {
+        if (m_map.size() >= m_nMax) {
+            m_map.erase(m_order.back());
             m_order.pop_back();
         }
-        m_order.push_front(address);
-        it = m_entries.emplace(address, CEntry{}).first;
+        m_order.push_front(key);
+        it = m_map.emplace(key, CSlot{}).first;
         it->second.order = m_order.begin();
     } else {
         m_order.splice(m_order.begin(), m_order, it->second.order);
     }
-    it->second.lastActivity = now;
-    return it->second;
+    it->second.record.lastActivity = now;
+    return it->second.record;
 }
 
-bool CLoginThrottle::IsBlocked(uint32_t address, Clock::time_point now) {
-    std::lock_guard lock(m_mutex);
-    Prune(now);
-    const auto it = m_entries.find(address);
-    if (it == m_entries.end() || !it->second.bBlocked) {
-        return false;
+CLoginThrottle::CLoginThrottle(const CSettings& settings)
+    : m_settings(settings), m_nMaxFailures(AtLeastOne(settings.nMaxFailures)),
+      m_nMaxNameFailures(AtLeastOne(settings.nMaxNameFailures)), m_addresses(settings.nMaxEntries),
+      m_names(settings.nMaxEntries) {}
+
+void CLoginThrottle::ForgetOld(CRecord& record, Clock::time_point now) const {
+    while (!record.failures.empty() && now - record.failures.front() >= m_settings.window) {
+        record.failures.pop_front();
     }
-    Touch(address, now);
-    return true;
 }
 
-bool CLoginThrottle::RecordFailure(uint32_t address, Clock::time_point now) {
-    std::lock_guard lock(m_mutex);
-    Prune(now);
-    CEntry& entry = Touch(address, now);
-    while (!entry.failures.empty() && now - entry.failures.front() >= m_window) {
-        entry.failures.pop_front();
+CLoginThrottle::EAdmit CLoginThrottle::Admit(uint32_t address, std::string_view name,
+                                             Clock::time_point now) {
+    const auto giveUp = Clock::now() + m_settings.inFlightWait;
+    const std::string key(name);
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_addresses.Prune(now, m_settings.window);
+        m_names.Prune(now, m_settings.window);
+        CRecord& byAddress = m_addresses.Touch(address, now);
+        ForgetOld(byAddress, now);
+        if (byAddress.bLimited) {
+            return EAdmit::AddressBlocked;
+        }
+        CRecord& byName = m_names.Touch(key, now);
+        ForgetOld(byName, now);
+        if (byName.bLimited && byName.failures.empty()) {
+            byName.bLimited = false; // a whole window without a failure
+        }
+        // Checks in flight might all fail: until they end, they count as failures.
+        const bool bAddressFull = byAddress.failures.size() + byAddress.nInFlight >= m_nMaxFailures;
+        const bool bNameFull =
+            !byName.bLimited && byName.failures.size() + byName.nInFlight >= m_nMaxNameFailures;
+        if (!bAddressFull && !bNameFull) {
+            if (byName.bLimited) {
+                if (now < byName.nextCheck) {
+                    return EAdmit::NameSlowed;
+                }
+                byName.nextCheck = now + m_settings.nameCheckInterval;
+            }
+            ++byAddress.nInFlight;
+            ++byName.nInFlight;
+            return EAdmit::Check;
+        }
+        if (m_finished.wait_until(lock, giveUp) == std::cv_status::timeout) {
+            return bAddressFull ? EAdmit::AddressBlocked : EAdmit::NameSlowed;
+        }
     }
-    entry.failures.push_back(now);
-    if (entry.failures.size() > m_nMaxFailures) {
-        entry.failures.pop_front();
+}
+
+CLoginThrottle::CFailureNews CLoginThrottle::Finish(uint32_t address, std::string_view name,
+                                                    bool bFailed, Clock::time_point now) {
+    std::unique_lock lock(m_mutex);
+    CRecord& byAddress = m_addresses.Touch(address, now);
+    CRecord& byName = m_names.Touch(std::string(name), now);
+    byAddress.nInFlight -= std::min<std::size_t>(byAddress.nInFlight, 1);
+    byName.nInFlight -= std::min<std::size_t>(byName.nInFlight, 1);
+    // Attempts waiting for this one decide with its outcome known.
+    const CNotifyOnExit notify(m_finished);
+    CFailureNews news;
+    if (!bFailed) {
+        return news;
     }
-    if (entry.bBlocked || entry.failures.size() < m_nMaxFailures) {
-        return false;
+    ForgetOld(byAddress, now);
+    byAddress.failures.push_back(now);
+    if (byAddress.failures.size() > m_nMaxFailures) {
+        byAddress.failures.pop_front();
     }
-    entry.bBlocked = true;
-    return true;
+    if (!byAddress.bLimited && byAddress.failures.size() >= m_nMaxFailures) {
+        byAddress.bLimited = true;
+        news.bAddressBlocked = true;
+    }
+    ForgetOld(byName, now);
+    byName.failures.push_back(now);
+    if (byName.failures.size() > m_nMaxNameFailures) {
+        byName.failures.pop_front();
+    }
+    if (!byName.bLimited && byName.failures.size() >= m_nMaxNameFailures) {
+        byName.bLimited = true;
+        byName.nextCheck = std::max(byName.nextCheck, now + m_settings.nameCheckInterval);
+        news.bNameSlowed = true;
+    }
+    return news;
 }
 
 std::size_t CLoginThrottle::TrackedAddresses() const {
     std::lock_guard lock(m_mutex);
-    return m_entries.size();
+    return m_addresses.Size();
+}
+
+std::size_t CLoginThrottle::TrackedNames() const {
+    std::lock_guard lock(m_mutex);
+    return m_names.Size();
 }

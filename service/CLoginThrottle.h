@@ -1,54 +1,119 @@
-// Slows password guessing down: counts the failed credential checks of each client IPv4
-// address, and once an address has failed kDefaultMaxFailures times within the window, every
-// further attempt from it is refused unchecked until a whole window has passed since its last
-// attempt. Addresses without failures are not tracked; entries that have been quiet for a
-// window are dropped, and at most nMaxAddresses are kept (the least recently active goes
-// first), so a flood from many addresses cannot use up memory. Thread-safe.
+// Slows password guessing down, by client address and by user name. Every attempt is admitted
+// (and counted as in flight) before its check and finished after it, in one step each, so that
+// many attempts released at once cannot all slip past the count: an attempt that the checks in
+// flight could push over a limit waits (briefly: a check takes microseconds) until they end,
+// and is refused unchecked when they do not end within inFlightWait.
+//
+// By address: once an address has failed nMaxFailures times within the window (checks in
+// flight count towards it), every further attempt from it is refused unchecked until a whole
+// window has passed since its last attempt.
+//
+// By user name, across addresses: once a name has failed nMaxNameFailures times within the
+// window, its checks are let through at most one per nameCheckInterval, whoever asks, until a
+// whole window passes without a failure; the rest are refused unchecked. The right password
+// still gets in on a check it is let through to, so a guesser spread over many addresses is
+// slowed down without locking the user out.
+//
+// Entries that have been quiet for a window are dropped, and at most nMaxEntries addresses and
+// as many names are kept (the least recently active go first), so a flood of addresses or
+// names cannot use up memory. Thread-safe.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <list>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 
 class CLoginThrottle {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr int kDefaultMaxFailures = 10;
+    static constexpr int kDefaultMaxNameFailures = 50;
     static constexpr std::chrono::seconds kDefaultWindow{60};
+    static constexpr std::chrono::seconds kDefaultNameCheckInterval{1};
     static constexpr std::size_t kDefaultMaxAddresses = 16384;
+    static constexpr std::chrono::milliseconds kDefaultInFlightWait{2000};
 
-    explicit CLoginThrottle(int nMaxFailures = kDefaultMaxFailures,
-                            Clock::duration window = kDefaultWindow,
-                            std::size_t nMaxAddresses = kDefaultMaxAddresses);
-
-    // Whether an attempt from the address is to be refused without a check. A refused attempt
-    // counts as activity: the block lasts until a window after the last one.
-    bool IsBlocked(uint32_t address, Clock::time_point now);
-    // Records a failed check; true when it made the address blocked.
-    bool RecordFailure(uint32_t address, Clock::time_point now);
-
-    std::size_t TrackedAddresses() const;
-
-private:
-    struct CEntry {
-        std::deque<Clock::time_point> failures; // within the window, oldest first
-        Clock::time_point lastActivity;
-        bool bBlocked = false;
-        std::list<uint32_t>::iterator order;
+    struct CSettings {
+        int nMaxFailures = kDefaultMaxFailures;
+        Clock::duration window = kDefaultWindow;
+        std::size_t nMaxEntries = kDefaultMaxAddresses;
+        int nMaxNameFailures = kDefaultMaxNameFailures;
+        Clock::duration nameCheckInterval = kDefaultNameCheckInterval;
+        std::chrono::milliseconds inFlightWait = kDefaultInFlightWait;
     };
 
-    // Drops the entries that have been quiet for a whole window.
-    void Prune(Clock::time_point now);
-    CEntry& Touch(uint32_t address, Clock::time_point now);
+    enum class EAdmit {
+        Check,          // check the credentials, then call Finish
+        AddressBlocked, // refuse unchecked: the address has failed too often
+        NameSlowed,     // refuse unchecked: the name's one check per interval is taken
+    };
 
+    // What a failure set off, for the log: each is reported once when it begins.
+    struct CFailureNews {
+        bool bAddressBlocked = false;
+        bool bNameSlowed = false;
+    };
+
+    CLoginThrottle() : CLoginThrottle(CSettings{}) {}
+    explicit CLoginThrottle(const CSettings& settings);
+
+    // Decides whether an attempt from the address for the user name is checked; a Check is in
+    // flight until Finish. now is the throttle's time; waits for checks in flight go by the
+    // steady clock. A refused attempt counts as activity of the address: its block lasts
+    // until a window after the last one.
+    EAdmit Admit(uint32_t address, std::string_view name, Clock::time_point now);
+    // Ends an attempt that Admit let through, with the result of its check.
+    CFailureNews Finish(uint32_t address, std::string_view name, bool bFailed,
+                        Clock::time_point now);
+
+    std::size_t TrackedAddresses() const;
+    std::size_t TrackedNames() const;
+
+private:
+    struct CRecord {
+        std::deque<Clock::time_point> failures; // within the window, oldest first
+        std::size_t nInFlight = 0;
+        Clock::time_point lastActivity;
+        bool bLimited = false;       // the address blocked, the name slowed
+        Clock::time_point nextCheck; // a slowed name's next check
+    };
+
+    // Records keyed by address or name, most recently active first, bounded in number.
+    template <class Key>
+    class CRecords {
+    public:
+        explicit CRecords(std::size_t nMax) : m_nMax(nMax > 0 ? nMax : 1) {}
+        // Drops the records quiet for a whole window.
+        void Prune(Clock::time_point now, Clock::duration window);
+        CRecord* Find(const Key& key);
+        // The record of key, made if needed, marked active now.
+        CRecord& Touch(const Key& key, Clock::time_point now);
+        std::size_t Size() const { return m_map.size(); }
+
+    private:
+        struct CSlot {
+            CRecord record;
+            typename std::list<Key>::iterator order;
+        };
+        const std::size_t m_nMax;
+        std::unordered_map<Key, CSlot> m_map;
+        std::list<Key> m_order; // most recently active first
+    };
+
+    void ForgetOld(CRecord& record, Clock::time_point now) const;
+
+    const CSettings m_settings;
     const std::size_t m_nMaxFailures;
-    const Clock::duration m_window;
-    const std::size_t m_nMaxAddresses;
+    const std::size_t m_nMaxNameFailures;
     mutable std::mutex m_mutex;
-    std::unordered_map<uint32_t, CEntry> m_entries;
-    std::list<uint32_t> m_order; // most recently active first
+    std::condition_variable m_finished;
+    CRecords<uint32_t> m_addresses;
+    CRecords<std::string> m_names;
 };

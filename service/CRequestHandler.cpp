@@ -11,6 +11,7 @@
 #include "service/ServerListDocument.h"
 #include "service/ServiceLog.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <ctime>
@@ -59,9 +60,12 @@ std::optional<std::size_t> CRequestHandler::ContentLengthOf(std::string_view hea
 }
 
 bool CRequestHandler::Run() {
-    // A client may not hold the thread by trickling bytes: the whole request has one deadline.
-    m_socket.SetDeadline(std::chrono::steady_clock::now() +
-                         std::chrono::milliseconds(m_context.m_options.nRequestDeadlineMs));
+    // A client may not hold the thread by trickling bytes: the request line and headers have a
+    // deadline, and the whole request a later one.
+    m_start = std::chrono::steady_clock::now();
+    const CServiceOptions& options = m_context.m_options;
+    m_socket.SetDeadline(m_start + std::chrono::milliseconds(std::min(options.nHeaderDeadlineMs,
+                                                                      options.nRequestDeadlineMs)));
     const std::string_view line = m_socket.ReadHeaderLine(m_requestLine);
     LogLine(line);
     const std::size_t methodEnd = line.find(' ');
@@ -84,9 +88,15 @@ bool CRequestHandler::Run() {
     return false;
 }
 
+void CRequestHandler::EndOfHeaders() {
+    m_socket.SetDeadline(m_start +
+                         std::chrono::milliseconds(m_context.m_options.nRequestDeadlineMs));
+}
+
 bool CRequestHandler::ServeGet(std::string_view path) {
     while (m_socket.ReadHeaderLine(m_headerLine) != "\r\n") {
     }
+    EndOfHeaders();
     if (EqualsNoCase(path, "/custom") || path.find('?') != std::string_view::npos) {
         return false;
     }
@@ -104,39 +114,66 @@ bool CRequestHandler::ServeGet(std::string_view path) {
 
 bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& userName) {
     const uint32_t address = ntohl(m_peer.sin_addr.s_addr);
-    if (m_context.m_throttle.IsBlocked(address, m_context.Now())) {
+    const std::string name = BasicUserName(encoded);
+    CLoginThrottle& throttle = m_context.m_throttle;
+    if (throttle.Admit(address, name, m_context.Now()) != CLoginThrottle::EAdmit::Check) {
         return false;
     }
     int result = kCredentialsNoSuchUser;
-    m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
-        result = CheckBasicCredentials(encoded, userName, core.m_mapUsers);
-    });
-    if (result == kCredentialsOk) {
+    try {
+        m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
+            result = CheckBasicCredentials(encoded, userName, core.m_mapUsers);
+        });
+    } catch (...) {
+        // An admitted attempt always ends, or the ones waiting behind it would wait in vain.
+        throttle.Finish(address, name, true, m_context.Now());
+        throw;
+    }
+    const bool bFailed = result != kCredentialsOk;
+    const CLoginThrottle::CFailureNews news =
+        throttle.Finish(address, name, bFailed, m_context.Now());
+    if (!bFailed) {
         return true;
     }
+    const CServiceOptions& options = m_context.m_options;
     const std::string from = AddressText(m_peer);
-    m_context.m_log.Write("OrvaneSrv: credentials refused for user \"" +
-                          EscapeControlBytes(userName) + "\" from " + from + "\n");
-    if (m_context.m_throttle.RecordFailure(address, m_context.Now())) {
-        const auto seconds =
-            std::chrono::duration_cast<std::chrono::seconds>(m_context.m_options.failureWindow);
+    const std::string window =
+        std::to_string(
+            std::chrono::duration_cast<std::chrono::seconds>(options.failureWindow).count()) +
+        " seconds\n";
+    m_context.m_log.Write("OrvaneSrv: credentials refused for user \"" + EscapeForLog(userName) +
+                          "\" from " + from + "\n");
+    if (news.bAddressBlocked) {
         m_context.m_log.Write("OrvaneSrv: " + from + " blocked after " +
-                              std::to_string(m_context.m_options.nMaxFailedChecks) +
-                              " failed credential checks within " +
-                              std::to_string(seconds.count()) + " seconds\n");
+                              std::to_string(options.nMaxFailedChecks) +
+                              " failed credential checks within " + window);
+    }
+    if (news.bNameSlowed) {
+        m_context.m_log.Write("OrvaneSrv: checks for user \"" + EscapeForLog(name) +
+                              "\" slowed down to one every " +
+                              std::to_string(options.nameCheckInterval.count()) + " ms after " +
+                              std::to_string(options.nMaxFailedChecksPerName) +
+                              " failed credential checks within " + window);
     }
     return false;
 }
 
+bool CRequestHandler::SendUnauthorized() {
+    const std::string_view response = UnauthorizedResponse();
+    m_socket.Send(response.data(), response.size());
+    return true;
+}
+
 bool CRequestHandler::ServePost(std::string_view path) {
     std::string userName;
+    bool bAuthenticated = false;
     for (;;) {
         const std::string_view line = m_socket.ReadHeaderLine(m_headerLine);
-        if (line.starts_with(kAuthorizationPrefix) &&
-            !CheckCredentials(line.substr(kAuthorizationPrefix.size()), userName)) {
-            const std::string_view response = UnauthorizedResponse();
-            m_socket.Send(response.data(), response.size());
-            return true;
+        if (line.starts_with(kAuthorizationPrefix)) {
+            if (!CheckCredentials(line.substr(kAuthorizationPrefix.size()), userName)) {
+                return SendUnauthorized();
+            }
+            bAuthenticated = true;
         }
         if (const auto length = ContentLengthOf(line)) {
             m_nBodyLimit = *length;
@@ -145,8 +182,10 @@ bool CRequestHandler::ServePost(std::string_view path) {
             break;
         }
     }
+    EndOfHeaders();
     if (EqualsNoCase(path, "/Query")) {
-        return ServeQuery(userName);
+        // The list holds administrator passwords: it is only ever handed to a named user.
+        return bAuthenticated ? ServeQuery(userName) : SendUnauthorized();
     }
     if (StartsWithNoCase(path, kUpdatePrefix)) {
         return ServePasswordUpdate(path.substr(kUpdatePrefix.size()));

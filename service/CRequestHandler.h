@@ -1,12 +1,14 @@
 // Reads the one HTTP/1.0 request of an accepted connection and answers it: GET serves a file
 // of the served folder, POST "/Query" the storage server list, POST "/UpdateAdminPasswd?" the
-// password update, after the Basic credentials of the request (if any) have been tested.
+// password update, after the Basic credentials of the request (if any) have been tested;
+// "/Query" is answered only to a request whose credentials passed.
 // Socket failures are thrown as CBlockingSocketException; the caller logs them and closes.
 #pragma once
 
 #include "service/CHttpBlockingSocket.h"
 #include "service/CServiceContext.h"
 
+#include <chrono>
 #include <limits>
 #include <netinet/in.h>
 #include <optional>
@@ -29,17 +31,22 @@ public:
 private:
     bool ServeGet(std::string_view path);
     bool ServePost(std::string_view path);
-    // Tests an Authorization value unless the peer's address is blocked; logs a failure with
-    // the user name tried, and the moment the address becomes blocked.
+    // Tests an Authorization value unless the throttle refuses it unchecked; logs a failure
+    // with the user name tried, and the moment the address becomes blocked or the name slowed.
     bool CheckCredentials(std::string_view encoded, std::string& userName);
     bool ServeQuery(const std::string& userName);
+    // Sends the canned 401 response; answers true.
+    bool SendUnauthorized();
     bool ServePasswordUpdate(std::string_view key);
     std::string_view ReadBodyLine(bool bSecret);
+    // Moves the deadline from the headers' to the whole request's.
+    void EndOfHeaders();
     void LogLine(std::string_view line) const;
 
     CHttpBlockingSocket& m_socket;
     const sockaddr_in m_peer;
     const CServiceContext& m_context;
+    std::chrono::steady_clock::time_point m_start; // when the request began to be read
     CHttpBlockingSocket::LineBuffer m_requestLine{};
     CHttpBlockingSocket::LineBuffer m_headerLine{};
     // Where the body line ends without a line feed: the announced body length, if any.

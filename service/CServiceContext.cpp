@@ -8,10 +8,11 @@ CServiceContext::CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
                                  std::shared_ptr<CIdleConnectionThreads> pIdleThreads)
     : m_options(std::move(options)), m_log(m_options.nLogFd, m_options.logFile,
                                            m_options.nLogFileMaxBytes, m_options.nLogFilesKept),
-      m_throttle(m_options.nMaxFailedChecks, m_options.failureWindow,
-                 m_options.nMaxThrottledAddresses),
-      m_slots(m_options.nMaxConnections), m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core),
-      m_pGuard(core.Guard()) {
+      m_throttle(CLoginThrottle::CSettings{
+          m_options.nMaxFailedChecks, m_options.failureWindow, m_options.nMaxThrottledAddresses,
+          m_options.nMaxFailedChecksPerName, m_options.nameCheckInterval}),
+      m_slots(m_options.nMaxConnections), m_addresses(m_options.nMaxConnectionsPerAddress),
+      m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core), m_pGuard(core.Guard()) {
     OpenDocRoot();
 }
 

@@ -1,7 +1,7 @@
 // What every connection thread of one run of the credential service shares: the directory core
 // with the guard over its tables, the settings of the run, the folder that GET serves, the log,
-// the password-guessing throttle, the cap on connections served at once and the pool of idle
-// connection threads.
+// the password-guessing throttle, the caps on connections served at once (in all and per client
+// address) and the pool of idle connection threads.
 //
 // The threads hold the guard by shared pointer, so it outlives the core. Every access to the
 // core goes through WithTables, which takes the guard and checks m_bTablesAlive first: once the
@@ -10,6 +10,7 @@
 
 #include "core/COrvaneSrvCore.h"
 #include "platform/io/CUniqueFd.h"
+#include "service/CAddressConnections.h"
 #include "service/CConnectionSlots.h"
 #include "service/CIdleConnectionThreads.h"
 #include "service/CLoginThrottle.h"
@@ -61,6 +62,7 @@ public:
     mutable CLoginThrottle m_throttle;
     std::atomic<bool> m_bStopping{false};
     CConnectionSlots m_slots;
+    CAddressConnections m_addresses;
     // Set while the acceptor finds every slot taken, and while connection threads cannot be
     // started: each condition is logged once when it begins, not once per connection.
     std::atomic<bool> m_bAtConnectionCap{false};

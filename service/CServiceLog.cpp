@@ -68,7 +68,7 @@ void CServiceLog::OpenFile() {
         m_fileFd.Reset();
         if (m_nStreamFd >= 0) {
             WriteOnce(m_nStreamFd, "OrvaneSrv: cannot write the service log " +
-                                       EscapeControlBytes(m_file.string()) + ": " + reason + "\n");
+                                       EscapeForLog(m_file.string()) + ": " + reason + "\n");
         }
         return;
     }

@@ -19,16 +19,32 @@ struct CServiceOptions {
     static constexpr int kDefaultBacklog = 128;
     // Connections served at once; further clients wait in the listen queue.
     static constexpr std::size_t kDefaultMaxConnections = 1024;
+    // Connections one client address may hold at once; more are closed as they are accepted.
+    static constexpr std::size_t kDefaultMaxConnectionsPerAddress = 256;
+    // The share of the process's descriptors that connections may take at most: the rest stay
+    // for discovery's sockets, logins and the files GET opens.
+    static constexpr uint64_t kConnectionShareOfDescriptors = 4;
+
+    // The cap on connections for a process allowed nOpenFiles descriptors: a quarter of them,
+    // never more than the default (which a usual limit of 1,024 would leave at 256).
+    static constexpr std::size_t MaxConnectionsFor(uint64_t nOpenFiles) {
+        const uint64_t share = nOpenFiles / kConnectionShareOfDescriptors;
+        return share == 0                       ? 1
+               : share < kDefaultMaxConnections ? static_cast<std::size_t>(share)
+                                                : kDefaultMaxConnections;
+    }
 
     // Starts a thread that runs job: 0, or an errno value when no thread could be started.
     using ThreadStarter = std::function<int(std::function<void()> job)>;
 
     uint16_t nPort = kDefaultPort; // 0: any free port (read back with CredentialServerPort)
     int nWaitMs = CBlockingSocket::kDefaultWaitMs;
+    int nHeaderDeadlineMs = 10000;  // request line and header lines
     int nRequestDeadlineMs = 30000; // request line, header lines and body line together
     int nLingerMs = 2000;           // after a response, wait this long for the client to close
     int nBacklog = kDefaultBacklog;
     std::size_t nMaxConnections = kDefaultMaxConnections;
+    std::size_t nMaxConnectionsPerAddress = kDefaultMaxConnectionsPerAddress;
     ThreadStarter startThread; // empty: a detached thread with a small stack
     // A response that moves fewer bytes than this within the window is ended.
     std::size_t nMinSendBytes = CBlockingSocket::kDefaultMinProgressBytes;
@@ -39,9 +55,12 @@ struct CServiceOptions {
     uint64_t nLogFileMaxBytes = CServiceLog::kDefaultMaxFileBytes;
     int nLogFilesKept = CServiceLog::kDefaultKeptFiles;
     // Password guessing: this many failed credential checks from one address within the window
-    // block it; at most this many addresses are remembered.
+    // block it; this many for one user name slow that name's checks down to one per interval;
+    // at most this many addresses (and as many names) are remembered.
     int nMaxFailedChecks = CLoginThrottle::kDefaultMaxFailures;
+    int nMaxFailedChecksPerName = CLoginThrottle::kDefaultMaxNameFailures;
     std::chrono::milliseconds failureWindow = CLoginThrottle::kDefaultWindow;
+    std::chrono::milliseconds nameCheckInterval = CLoginThrottle::kDefaultNameCheckInterval;
     std::size_t nMaxThrottledAddresses = CLoginThrottle::kDefaultMaxAddresses;
     // The time the throttle goes by; empty: the steady clock. Tests move it by hand.
     std::function<std::chrono::steady_clock::time_point()> clock;

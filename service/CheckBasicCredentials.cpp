@@ -3,6 +3,12 @@
 #include "platform/text/Base64.h"
 #include "platform/text/TextConv.h"
 
+std::string BasicUserName(std::string_view encoded) {
+    const std::string decoded = Base64Decode(encoded);
+    const std::size_t colon = decoded.find(':');
+    return colon == std::string::npos ? std::string() : decoded.substr(0, colon);
+}
+
 int CheckBasicCredentials(std::string_view encoded, std::string& userName,
                           const CUserTable& users) {
     const std::string decoded = Base64Decode(encoded);

@@ -17,3 +17,6 @@ inline constexpr int kCredentialsNoSuchUser = -2;
 // userName is left empty (it may be a password) and the answer is kCredentialsNoSuchUser.
 // The caller holds the directory guard.
 int CheckBasicCredentials(std::string_view encoded, std::string& userName, const CUserTable& users);
+
+// The user name part of the same value, as CheckBasicCredentials finds it: empty without a colon.
+std::string BasicUserName(std::string_view encoded);

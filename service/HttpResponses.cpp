@@ -4,6 +4,12 @@
 
 namespace {
 
+// A served file is shown as the type it is sent as and never inside another site's frame.
+constexpr std::string_view kFileSafetyHeaders =
+    "X-Content-Type-Options: nosniff\r\n"
+    "X-Frame-Options: DENY\r\n"
+    "Content-Security-Policy: frame-ancestors 'none'\r\n";
+
 constexpr std::string_view kUnauthorizedBody =
     "<html><head><title>401 Unauthorized</title></head>"
     "<body><h1>HTTP/1.0 401 Unauthorized</h1>"
@@ -55,8 +61,9 @@ std::string FileResponseHeader(std::time_t now, int64_t nLength) {
                          "Date: ";
     header += HttpDateText(now);
     header += "\r\nContent-Type: text/html\r\n"
-              "Accept-Ranges: bytes\r\n"
-              "Content-Length: ";
+              "Accept-Ranges: bytes\r\n";
+    header += kFileSafetyHeaders;
+    header += "Content-Length: ";
     header += std::to_string(nLength);
     // The Last-Modified text is fixed, not the file's time; it brings the blank line.
     header += "\r\nLast-Modified: Fri, 20100101 GMT\r\n\r\n";

@@ -23,7 +23,8 @@ std::string_view UnauthorizedResponse();
 // "%a, %d %b %Y %H:%M:%S GMT" in UTC with English names, whatever the locale.
 std::string HttpDateText(std::time_t now);
 
-// Status line and headers of a served file, the blank line included.
+// Status line and headers of a served file, the blank line included; besides the canned
+// responses' headers they forbid content sniffing and framing.
 std::string FileResponseHeader(std::time_t now, int64_t nLength);
 // Status line and headers of an XML document, the blank line included; the document has no
 // Content-Length and ends when the connection closes.

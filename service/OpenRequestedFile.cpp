@@ -1,7 +1,9 @@
 #include "service/OpenRequestedFile.h"
 
+#include "core/CConfigFile.h"
 #include "platform/text/TextUtil.h"
 
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <limits.h>
@@ -9,6 +11,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -57,6 +60,19 @@ bool IsConfigurationFileName(std::string_view name) {
            EqualsNoCase(name.substr(name.size() - kExtension.size()), kExtension);
 }
 
+// A configuration file keeps its contents whatever it is called (an export named "backup.cfg"
+// into the served folder): its first bytes give it away.
+bool HoldsConfiguration(int fd) {
+    std::array<uint8_t, CConfigFile::kSignatureBytes> head{};
+    ssize_t n;
+    do {
+        n = ::pread(fd, head.data(), head.size(), 0);
+    } while (n < 0 && errno == EINTR);
+    // A file that cannot be read is not served either.
+    return n < 0 || CConfigFile::StartsLikeConfigurationFile(
+                        std::span(head.data(), static_cast<std::size_t>(n)));
+}
+
 // Opens name below the root; a FIFO or device never blocks the open and is never served.
 // O_NONBLOCK stays on: it has no effect on reads of a regular file.
 EKind OpenBelowRoot(const std::string& name, const std::string& docRoot, int rootFd,
@@ -82,7 +98,7 @@ EKind OpenBelowRoot(const std::string& name, const std::string& docRoot, int roo
         return EKind::Folder;
     }
     if (!S_ISREG(st.st_mode) || IsConfigurationFileName(name) ||
-        IsConfigurationFileName(RealPathOf(fd.Get()))) {
+        IsConfigurationFileName(RealPathOf(fd.Get())) || HoldsConfiguration(fd.Get())) {
         return EKind::None;
     }
     out = std::move(fd);

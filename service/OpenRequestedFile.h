@@ -3,7 +3,7 @@
 // segment or any component that begins with a dot (".ssh", ".config"), an absolute name, a NUL
 // byte, or a real path (symbolic links resolved) outside the folder finds nothing. Neither does
 // an exported configuration file: a name ending in ".ovx" in any letter case, as requested or
-// as finally opened.
+// as finally opened, or a file of any name that begins as a configuration file does.
 #pragma once
 
 #include "platform/io/CUniqueFd.h"

@@ -11,7 +11,9 @@
 #include <string>
 #include <string_view>
 
-// Appends text to out with & < > " ' replaced by their entities.
+// Appends text to out with & < > " ' replaced by their entities, tab, CR and LF by character
+// references, and what is no XML character (another C0 control, malformed UTF-8, U+FFFE, U+FFFF)
+// by U+FFFD.
 void AppendXmlEscaped(std::string& out, std::string_view text);
 
 // Appends the document for the user name (8-bit text as the credentials carried it) to doc.

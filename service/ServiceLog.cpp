@@ -30,18 +30,6 @@ constexpr std::string_view kCrLf = "\r\n";
 constexpr char16_t kHighSurrogateFirst = 0xD800;
 constexpr char16_t kLowSurrogateFirst = 0xDC00;
 
-// "\xNN" with two upper-case hex digits, in 8-bit or wide text.
-template <class String>
-void AppendEscape(unsigned c, String& out) {
-    constexpr std::string_view kHex = "0123456789ABCDEF";
-    constexpr unsigned kNibble = 4;
-    constexpr unsigned kNibbleMask = 0xF;
-    out += '\\';
-    out += 'x';
-    out += static_cast<typename String::value_type>(kHex[(c >> kNibble) & kNibbleMask]);
-    out += static_cast<typename String::value_type>(kHex[c & kNibbleMask]);
-}
-
 // The line end of a client's line as it is logged: its own CR LF or lone LF, or CR LF for a
 // line that has none (a body cut by its announced length), so that the next entry starts on a
 // line of its own.
@@ -57,17 +45,28 @@ std::string_view SplitLineEnd(std::string_view& line) {
     return kCrLf;
 }
 
-// Appends the text with control characters escaped, as much of it as fits in room code units;
-// an escape or a surrogate pair is appended whole or not at all.
+// Appends the text as EscapeForLog writes it, as much of it as fits in room code units; an
+// escape or a surrogate pair is appended whole or not at all. (The text came from UTF-8:
+// malformed bytes are U+FFFD already.)
 void AppendEscapedWithin(std::u16string_view text, std::size_t room, std::u16string& out) {
     std::u16string piece;
-    for (std::size_t i = 0; i < text.size(); i += piece.size() == 2 ? 2 : 1) {
+    std::size_t step = 1;
+    for (std::size_t i = 0; i < text.size(); i += step) {
         piece.clear();
+        step = 1;
         const char16_t c = text[i];
-        if (IsControlCode(c)) {
+        if (c == u'\\') {
+            piece = u"\\\\";
+        } else if (IsControlCode(c)) {
             AppendHexEscape(c, piece);
+        } else if (IsEscapedInLog(c)) {
+            // Shown as the UTF-8 bytes the client sent.
+            for (const char byte : Utf16ToUtf8(std::u16string_view(&text[i], 1))) {
+                AppendHexEscape(static_cast<unsigned char>(byte), piece);
+            }
         } else if (c >= kHighSurrogateFirst && c < kLowSurrogateFirst && i + 1 < text.size()) {
             piece = text.substr(i, 2);
+            step = 2;
         } else {
             piece = c;
         }

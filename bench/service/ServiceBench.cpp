@@ -67,6 +67,9 @@ void FillDirectory(COrvaneSrvCore& core) {
         }
         core.SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
     }
+    // A user of no group: the same request path with an empty document.
+    core.SendMessage(
+        CDirectoryMessage::AddUser(false, std::make_unique<CUserData>(u"nogroups", u"password")));
     auto lock = core.Guard()->LockExclusive();
     for (int s = 0; s < 200; ++s) {
         auto record = std::make_unique<CServerData>();
@@ -345,7 +348,9 @@ int main(int argc, char** argv) {
                           Base64Encode(Name("user", u) + ":password") + "\r\n\r\nx\n");
     }
     // The same request path for a user without groups: the cost of the 12 KB document shows.
-    const std::vector<std::string> emptyQueries = {"POST /Query HTTP/1.0\r\n\r\nx\n"};
+    const std::vector<std::string> emptyQueries = {"POST /Query HTTP/1.0\r\nAuthorization: Basic " +
+                                                   Base64Encode("nogroups:password") +
+                                                   "\r\n\r\nx\n"};
     const std::vector<std::string> gets = {"GET / HTTP/1.0\r\nConnection: close\r\n\r\n"};
 
     std::printf("%-26s %7s %10s %8s %8s %9s %7s %6s %9s %11s\n", "test", "clients", "req/s",

@@ -15,8 +15,8 @@ bool IsContinuation(unsigned char byte) {
 }
 
 // The length of the well-formed UTF-8 sequence of a printable character at the start of text,
-// 0 when there is none.
-std::size_t PrintableSequence(std::string_view text) {
+// 0 when there is none; for a log, the separators U+2028 and U+2029 are not printable either.
+std::size_t PrintableSequence(std::string_view text, bool bLog) {
     const auto lead = static_cast<unsigned char>(text[0]);
     std::size_t length = 0;
     char32_t point = 0;
@@ -48,37 +48,28 @@ std::size_t PrintableSequence(std::string_view text) {
     }
     const bool c1 = point >= kFirstC1 && point <= kLastC1;
     const bool surrogate = point >= kFirstSurrogate && point <= kLastSurrogate;
-    if (point < smallest || point > kLastCodePoint || c1 || surrogate) {
+    if (point < smallest || point > kLastCodePoint || c1 || surrogate ||
+        (bLog && IsEscapedInLog(point))) {
         return 0;
     }
     return length;
 }
 
-} // namespace
-
-std::string EscapeControlBytes(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        if (IsControlCode(static_cast<unsigned char>(c))) {
-            AppendHexEscape(static_cast<unsigned char>(c), out);
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::string EscapeForTerminal(std::string_view text) {
+std::string Escape(std::string_view text, bool bLog) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
+        if (bLog && byte == '\\') {
+            out += "\\\\";
+            ++i;
+            continue;
+        }
         if (byte >= kFirstPrintable && byte < kDelete) {
             out += text[i++];
             continue;
         }
-        std::size_t length = byte > kDelete ? PrintableSequence(text.substr(i)) : 0;
+        std::size_t length = byte > kDelete ? PrintableSequence(text.substr(i), bLog) : 0;
         if (length == 0) {
             AppendHexEscape(byte, out);
             ++i;
@@ -88,4 +79,14 @@ std::string EscapeForTerminal(std::string_view text) {
         i += length;
     }
     return out;
+}
+
+} // namespace
+
+std::string EscapeForTerminal(std::string_view text) {
+    return Escape(text, false);
+}
+
+std::string EscapeForLog(std::string_view text) {
+    return Escape(text, true);
 }

@@ -1,6 +1,7 @@
 // Received text made safe to show: control bytes written as "\xNN" (two upper-case hex digits),
 // so that what a client or an agent sends can neither drive the operator's terminal nor start a
-// line of a log of its own.
+// line of a log of its own. In a log a backslash is written "\\" as well, so that a client's
+// own "\x0A" cannot pass for an escape.
 #pragma once
 
 #include <string>
@@ -25,8 +26,20 @@ void AppendHexEscape(unsigned c, String& out) {
     out += static_cast<typename String::value_type>(kHex[c & kNibbleMask]);
 }
 
-// Control bytes escaped; everything else, UTF-8 included, as it is.
-std::string EscapeControlBytes(std::string_view text);
+// Code points that a log shows escaped besides the control bytes: the C1 controls (U+0080 to
+// U+009F, U+0085 among them) and the line and paragraph separators U+2028 and U+2029.
+constexpr bool IsEscapedInLog(char32_t c) {
+    constexpr char32_t kFirstC1 = 0x80;
+    constexpr char32_t kLastC1 = 0x9F;
+    constexpr char32_t kLineSeparator = 0x2028;
+    constexpr char32_t kParagraphSeparator = 0x2029;
+    return IsControlCode(c) || (c >= kFirstC1 && c <= kLastC1) || c == kLineSeparator ||
+           c == kParagraphSeparator;
+}
+
+// For a log line: what EscapeForTerminal escapes, U+2028 and U+2029 (each of their bytes), and
+// a backslash as "\\".
+std::string EscapeForLog(std::string_view text);
 
 // For a terminal: control bytes, the C1 controls (U+0080 to U+009F) and bytes that are not
 // well-formed UTF-8 escaped; printable UTF-8 and backslashes as they are.

@@ -146,9 +146,16 @@ TEST_F(ConfigFile, AnEntryUnderAnotherNameOrASecondTimeIsABadFormat) {
     renamedGroup[u"Everyone"] = Group(u"Administrator", {u"bob"});
     CUserTable renamedUser;
     renamedUser[u"admin"] = User(u"bob", u"x");
+    // A user without a name would be given to every request that names nobody.
+    CGroupTable namelessGroup;
+    namelessGroup[u""] = Group(u"", {u"admin"});
+    CUserTable namelessUser;
+    namelessUser[u""] = User(u"", u"", {u"Everyone"});
     const std::vector<std::vector<uint8_t>> files = {
         CConfigFile::Serialize(renamedGroup, {}),
         CConfigFile::Serialize({}, renamedUser),
+        CConfigFile::Serialize(namelessGroup, {}),
+        CConfigFile::Serialize({}, namelessUser),
         twice.TakeBytes(),
     };
 

@@ -169,6 +169,22 @@ TEST_F(Startup, CorruptValuesAreSkippedWithAWarningAndBuiltInsAreNotResetOverThe
     EXPECT_EQ(ReadValues(Db(), kGroupKey).at(u"Everyone"), damaged);
 }
 
+TEST_F(Startup, RecordsWithoutANameAreSkippedWithAWarning) {
+    PutRecord(kUserKey, *User(u"", u"", {u"Everyone"}));
+    PutRecord(kGroupKey, *Group(u"", {u"admin"}));
+    ::testing::internal::CaptureStderr();
+    auto core = StartCore(Db());
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("under Software\\Tarvik\\OrvaneSrv\\Users: the record has no name"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("under Software\\Tarvik\\OrvaneSrv\\Groups: the record has no name"),
+              std::string::npos);
+    EXPECT_FALSE(core->m_mapUsers.contains(u""));
+    EXPECT_FALSE(core->m_mapGroups.contains(u""));
+    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_listGroups, (Names{u"Administrator", u"Everyone"}));
+}
+
 TEST_F(Startup, OversizedValuesLoadInFull) {
     std::vector<std::u16string> access;
     for (int i = 0; i < 300; ++i) {

@@ -56,7 +56,9 @@ TEST_F(Service, GetOfTheRootServesDefaultPageByteForByte) {
         response,
         std::regex("HTTP/1\\.0 200 OK\r\nServer: Orvane2\\.0 Management Server\r\n"
                    "Date: [A-Z][a-z]{2}, \\d{2} [A-Z][a-z]{2} \\d{4} \\d{2}:\\d{2}:\\d{2} GMT\r\n"
-                   "Content-Type: text/html\r\nAccept-Ranges: bytes\r\nContent-Length: 15\r\n"
+                   "Content-Type: text/html\r\nAccept-Ranges: bytes\r\n"
+                   "X-Content-Type-Options: nosniff\r\nX-Frame-Options: DENY\r\n"
+                   "Content-Security-Policy: frame-ancestors 'none'\r\nContent-Length: 15\r\n"
                    "Last-Modified: Fri, 20100101 GMT\r\n\r\n<html>hi</html>")))
         << response;
     // A lower-case method is served the same way.
@@ -166,8 +168,7 @@ TEST_F(Service, RepeatedFailuresBlockOneAddressUntilAMinuteAfterItsLastTry) {
     EXPECT_EQ(query("127.0.0.1", "admin:9983"), "401"); // refused without a check
     EXPECT_EQ(query("127.0.0.2", "admin:9983"), kAdmin);
     // A request without credentials is not a guess.
-    EXPECT_EQ(DocumentBody(Exchange(Port(), "POST /Query HTTP/1.0\r\n\r\nx\n")),
-              "<StorageServers AdminGroup=\"No\"></StorageServers>");
+    EXPECT_EQ(Exchange(Port(), "POST /Query HTTP/1.0\r\n\r\nx\n"), UnauthorizedResponse());
     *clock = 59;
     EXPECT_EQ(query("127.0.0.1", "admin:9983"), "401");
     *clock = 118;
@@ -207,14 +208,13 @@ TEST_F(Service, BytesTheServiceDoesNotReadDoNotCostTheClientItsAnswer) {
     EXPECT_EQ(Query(Port(), "admin:bad", "x\n" + std::string(200000, 'y')), UnauthorizedResponse());
 }
 
-TEST_F(Service, PostWithoutCredentialsIsAnsweredForNobody) {
+TEST_F(Service, QueryWithoutAnAuthorizationLineIsUnauthorized) {
     StartService();
-    EXPECT_EQ(DocumentBody(Exchange(Port(), "POST /query HTTP/1.0\r\n\r\nx\n")),
-              "<StorageServers AdminGroup=\"No\"></StorageServers>");
+    EXPECT_EQ(Exchange(Port(), "POST /query HTTP/1.0\r\n\r\nx\n"), UnauthorizedResponse());
     // A lower-case header name is not an Authorization line.
-    EXPECT_EQ(DocumentBody(Exchange(Port(), "POST /Query HTTP/1.0\r\nauthorization: Basic " +
-                                                Base64Encode("admin:9983") + "\r\n\r\nx\n")),
-              "<StorageServers AdminGroup=\"No\"></StorageServers>");
+    EXPECT_EQ(Exchange(Port(), "POST /Query HTTP/1.0\r\nauthorization: Basic " +
+                                   Base64Encode("admin:9983") + "\r\n\r\nx\n"),
+              UnauthorizedResponse());
 }
 
 TEST_F(Service, AnAnnouncedBodyLengthEndsTheBodyLine) {

@@ -135,7 +135,7 @@ echo "exit $?"
 TEST_F(Program, ASlowClientWhileTheProgramStops) {
     const std::string out = InNamespace(std::string(kStartProgram) + R"(
 exec 3<>/dev/tcp/127.0.0.1/51001
-printf 'POST /Query HTTP/1.0\r\n\r\n' >&3
+printf 'POST /Query HTTP/1.0\r\nAuthorization: Basic YWRtaW46OTk4Mw==\r\n\r\n' >&3
 sleep 0.2
 kill -TERM $pid
 wait $pid
@@ -145,6 +145,17 @@ cat <&3
 echo "closed"
 )");
     EXPECT_EQ(out, "exit 0\nclosed\n");
+}
+
+TEST_F(Program, RunsWithoutCoreDumpsAndWithAllTheDescriptorsItMayOpen) {
+    // The usual soft limit on open files, below the hard one.
+    const std::string out = InNamespace("ulimit -Sn 1024\n" + std::string(kStartProgram) + R"(
+awk '/^Max open files/ { print ($4 == $5) ? "open files at the hard limit" : "open files " $4 }
+     /^Max core file size/ { print "core " $5 " " $6 }' /proc/$pid/limits
+kill -TERM $pid
+wait $pid
+)");
+    EXPECT_EQ(out, "core 0 0\nopen files at the hard limit\n");
 }
 
 TEST_F(Program, ASecondCopyEndsAtOnceAndLeavesTheStoreAlone) {

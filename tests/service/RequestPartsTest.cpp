@@ -80,8 +80,9 @@ TEST(Responses, DatesAreInEnglishAndUtc) {
     EXPECT_EQ(FileResponseHeader(1262304000, 12),
               "HTTP/1.0 200 OK\r\nServer: Orvane2.0 Management Server\r\n"
               "Date: Fri, 01 Jan 2010 00:00:00 GMT\r\nContent-Type: text/html\r\n"
-              "Accept-Ranges: bytes\r\nContent-Length: 12\r\n"
-              "Last-Modified: Fri, 20100101 GMT\r\n\r\n");
+              "Accept-Ranges: bytes\r\nX-Content-Type-Options: nosniff\r\n"
+              "X-Frame-Options: DENY\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"
+              "Content-Length: 12\r\nLast-Modified: Fri, 20100101 GMT\r\n\r\n");
     EXPECT_EQ(DocumentResponseHeader(1262304000),
               "HTTP/1.0 200 OK\r\nServer: Orvane2.0 Management Server\r\n"
               "Content-Type: text/xml\r\nExpires: Mon, 26 Jul 1997 05:00:00 GMT\r\n"

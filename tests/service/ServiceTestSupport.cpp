@@ -9,6 +9,8 @@ void CServiceTest::SetUp() {
     m_pLog = std::make_unique<CLogCapture>();
     m_pCore = std::make_unique<COrvaneSrvCore>(
         std::make_unique<CRegistryHive>(m_dir.Path() / "registry.db"));
+    // As at start-up: the keys first, so that the built-in accounts are stored, not only held.
+    m_pCore->LoadDirectory();
     m_pCore->CreateBuiltInAccounts();
 }
 

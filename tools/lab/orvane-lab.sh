@@ -5,7 +5,8 @@
 # namespace and always tears everything down again, also when the command fails or the
 # script is interrupted. Names carry the process id and a random part, so runs never collide.
 #
-# usage: orvane-lab.sh [--arrays N] [--per-ns K] [--da] [--client] [--extra FILE] [--bin DIR]
+# usage: orvane-lab.sh [--arrays N] [--per-ns K] [--da] [--client] [--clients N] [--extra FILE]
+#                      [--bin DIR]
 #                      [--sim-options OPTS] [--da-options OPTS] -- COMMAND [ARGS...]
 #   --arrays N   number of simulated arrays (default 1; 0 makes a silent lab)
 #   --per-ns K   arrays per array namespace, served by one simulator (default 1); fleets of
@@ -14,6 +15,7 @@
 #                of its own at 10.77.0.2, and have every array register with it
 #   --client     also make a client namespace of its own at 10.77.0.3, a computer of the LAN
 #                that is neither the manager nor an array (for requests from elsewhere)
+#   --clients N  N such client namespaces (at most 8), at 10.77.0.3, 10.77.0.4, ...
 #   --sim-options OPTS  extra process options for every array simulator (e.g. --lifetime 5)
 #   --da-options OPTS   extra options for the directory agent (e.g. --trace)
 #   --extra FILE  line i holds extra simulator options for array i (e.g. --slp-mode garbage,
@@ -23,14 +25,16 @@
 # simulator options per array, addresses included), LAB_DIR (a scratch folder), LAB_SIM (the
 # simulator) and, with --da, LAB_DA_ADDR, LAB_DA_NS and LAB_DA_PID (to stop or restart the
 # directory agent: ip netns exec "$LAB_DA_NS" "$LAB_SIM" --directory-agent --address ...),
-# with --client, LAB_CLIENT_NS and LAB_CLIENT_ADDR (ip netns exec "$LAB_CLIENT_NS" curl ...).
+# with --client, LAB_CLIENT_NS and LAB_CLIENT_ADDR (ip netns exec "$LAB_CLIENT_NS" curl ...);
+# with --clients N, also LAB_CLIENT2_NS and LAB_CLIENT2_ADDR up to LAB_CLIENTN_NS and ..._ADDR.
 # Needs root. Exit status: the command's, or 3 when the lab could not be built.
 set -uo pipefail
 
 arrays=1
 per_ns=1
 with_da=0
-with_client=0
+clients=0
+kMaxClients=8
 sim_options=
 da_options=
 extra_file=
@@ -40,7 +44,8 @@ while [ $# -gt 0 ]; do
         --arrays) arrays=$2; shift 2 ;;
         --per-ns) per_ns=$2; shift 2 ;;
         --da) with_da=1; shift ;;
-        --client) with_client=1; shift ;;
+        --client) [ "$clients" -gt 0 ] || clients=1; shift ;;
+        --clients) clients=$2; shift 2 ;;
         --sim-options) sim_options=$2; shift 2 ;;
         --da-options) da_options=$2; shift 2 ;;
         --extra) extra_file=$2; shift 2 ;;
@@ -51,6 +56,10 @@ while [ $# -gt 0 ]; do
 done
 if [ $# -eq 0 ]; then
     echo "orvane-lab: no command given" >&2
+    exit 3
+fi
+if ! [[ "$clients" =~ ^[0-9]+$ ]] || [ "$clients" -gt "$kMaxClients" ]; then
+    echo "orvane-lab: --clients takes 0 to $kMaxClients" >&2
     exit 3
 fi
 if [ "$(id -u)" -ne 0 ]; then
@@ -98,9 +107,9 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # Array i is at 10.77.(1 + i / 200).(1 + i % 200); the manager is 10.77.0.1, the directory
-# agent 10.77.0.2, the client 10.77.0.3.
+# agent 10.77.0.2, client c (from 0) 10.77.0.(3 + c).
 da_addr=10.77.0.2
-client_addr=10.77.0.3
+client_addr() { echo "10.77.0.$((3 + $1))"; }
 
 fail() {
     echo "orvane-lab: $*" >&2
@@ -114,11 +123,12 @@ if [ "$with_da" -eq 1 ]; then
     da_ns="$prefix-da"
     namespaces+=("$da_ns")
 fi
-client_ns=
-if [ "$with_client" -eq 1 ]; then
-    client_ns="$prefix-client"
-    namespaces+=("$client_ns")
-fi
+client_nss=()
+for ((c = 0; c < clients; c++)); do
+    # The first keeps the name it always had.
+    client_nss+=("$prefix-client$([ "$c" -gt 0 ] && echo $((c + 1)))")
+    namespaces+=("${client_nss[c]}")
+done
 for ((n = 0; n < array_ns_count; n++)); do
     namespaces+=("$prefix-a$n")
 done
@@ -138,10 +148,10 @@ done
         echo "link add d0 type veth peer name eth0 netns $da_ns"
         echo "link set d0 master br0 up"
     fi
-    if [ -n "$client_ns" ]; then
-        echo "link add c0 type veth peer name eth0 netns $client_ns"
-        echo "link set c0 master br0 up"
-    fi
+    for ((c = 0; c < clients; c++)); do
+        echo "link add c$c type veth peer name eth0 netns ${client_nss[c]}"
+        echo "link set c$c master br0 up"
+    done
     for ((n = 0; n < array_ns_count; n++)); do
         echo "link add a$n type veth peer name eth0 netns $prefix-a$n"
         echo "link set a$n master br0 up"
@@ -160,9 +170,9 @@ setup_node() { # namespace, addresses...
 }
 
 setup_node "$mgr" 10.77.0.1
-if [ -n "$client_ns" ]; then
-    setup_node "$client_ns" "$client_addr"
-fi
+for ((c = 0; c < clients; c++)); do
+    setup_node "${client_nss[c]}" "$(client_addr "$c")"
+done
 
 # A simulator of a thousand arrays holds three sockets for each.
 wanted_files=$((per_ns * 4 + 1024))
@@ -234,9 +244,10 @@ export LAB_MGR_ADDR=10.77.0.1 LAB_ARRAYS="$lab_dir/arrays" LAB_DIR="$lab_dir" LA
 if [ -n "$da_ns" ]; then
     export LAB_DA_ADDR="$da_addr" LAB_DA_NS="$da_ns" LAB_DA_PID="$da_pid"
 fi
-if [ -n "$client_ns" ]; then
-    export LAB_CLIENT_NS="$client_ns" LAB_CLIENT_ADDR="$client_addr"
-fi
+for ((c = 0; c < clients; c++)); do
+    suffix=$([ "$c" -gt 0 ] && echo $((c + 1)))
+    export "LAB_CLIENT${suffix}_NS=${client_nss[c]}" "LAB_CLIENT${suffix}_ADDR=$(client_addr "$c")"
+done
 ip netns exec "$mgr" "$@"
 status=$?
 exit "$status"

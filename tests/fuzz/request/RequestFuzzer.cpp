@@ -50,8 +50,10 @@ struct CFixture {
         CServiceOptions options;
         options.nWaitMs = 20;
         options.nLogFd = -1;
-        // Every input comes from one address: a block would hide the credentials check.
+        // Every input comes from one address and tries few names: a block or a slowed name
+        // would hide the credentials check.
         options.nMaxFailedChecks = 1 << 30;
+        options.nMaxFailedChecksPerName = 1 << 30;
         options.docRoot = root / "www";
         context = std::make_unique<CServiceContext>(*core, options,
                                                     std::make_shared<CIdleConnectionThreads>());

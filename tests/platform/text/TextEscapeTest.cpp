@@ -31,3 +31,21 @@ TEST(TextEscape, PrintableUtf8StaysAndAnythingElseAbove127IsEscaped) {
                                 "a"),
               "\\xE2\\x9Ca");
 }
+
+TEST(TextEscape, LogsAlsoEscapeSeparatorsAndBackslashes) {
+    const struct {
+        std::string_view text;
+        std::string_view logged;
+    } cases[] = {
+        {"a\\x0Ab", "a\\\\x0Ab"},
+        {"\xC2\x9B\xC2\x85", "\\xC2\\x9B\\xC2\\x85"},
+        {"\xE2\x80\xA8\xE2\x80\xA9", "\\xE2\\x80\\xA8\\xE2\\x80\\xA9"},
+        {"\x9B\n", "\\x9B\\x0A"},
+        {"Gr\xC3\xBC\xC3\x9F \xE2\x80\xA6", "Gr\xC3\xBC\xC3\x9F \xE2\x80\xA6"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EscapeForLog(c.text), c.logged) << c.text;
+    }
+    // A terminal shows SLP's own escapes as they are.
+    EXPECT_EQ(EscapeForTerminal("a\\2C"), "a\\2C");
+}

@@ -1,0 +1,166 @@
+// The credential service against clients that try to get what is not theirs: files that hold
+// the directory whatever their name, more connections than one address may hold, headers that
+// never end, guesses at one user name spread over many addresses.
+#include "core/CConfigFile.h"
+#include "platform/text/Base64.h"
+#include "service/HttpResponses.h"
+#include "tests/service/ServiceTestSupport.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using svctest::CClient;
+using svctest::Exchange;
+using svctest::ExchangeFrom;
+
+constexpr std::string_view kAdminDocument = "<StorageServers AdminGroup=\"Yes\"></StorageServers>";
+constexpr std::string_view kGetMissing = "GET /missing.htm HTTP/1.0\r\n\r\n";
+
+class HostileClient : public svctest::CServiceTest {};
+
+std::string Bytes(const std::vector<uint8_t>& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+TEST_F(HostileClient, NoFileThatBeginsLikeAnExportIsServedWhateverItsName) {
+    CUserTable users;
+    users[u"bob"] = std::make_unique<CUserData>(u"bob", u"secret");
+    CGroupTable groups;
+    groups[u"ops"] = std::make_unique<CGroupData>(u"ops");
+    CGroupTable manyGroups;
+    for (int i = 0; i < 0xFFFF; ++i) {
+        const std::u16string name = u"g" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) +
+                                    std::u16string(1, static_cast<char16_t>(0x100 + i / 26));
+        manyGroups[name] = std::make_unique<CGroupData>(name);
+    }
+    struct {
+        const char* name;
+        std::string content;
+        bool bServed;
+    } const cases[] = {
+        {"backup.cfg", Bytes(CConfigFile::Serialize(groups, users)), false},
+        {"users-only.txt", Bytes(CConfigFile::Serialize({}, users)), false},
+        {"empty.bin", Bytes(CConfigFile::Serialize({}, {})), false},
+        {"long-count.dat", Bytes(CConfigFile::Serialize(manyGroups, {})).substr(0, 64), false},
+        {"zeros.bin", std::string(8, '\0'), true},
+        {"short.bin", std::string(2, '\0'), true},
+        {"page.htm", "<html>ok</html>", true},
+        {"nothing.htm", "", true},
+    };
+    for (const auto& c : cases) {
+        m_docRoot.Write(c.name, c.content);
+    }
+    StartService();
+    for (const auto& c : cases) {
+        const std::string response =
+            Exchange(Port(), "GET /" + std::string(c.name) + " HTTP/1.0\r\n\r\n");
+        if (c.bServed) {
+            EXPECT_TRUE(response.starts_with("HTTP/1.0 200 OK\r\n")) << c.name;
+            // No other site may frame a served page or have it taken for another type.
+            EXPECT_NE(response.find("\r\nX-Content-Type-Options: nosniff\r\nX-Frame-Options: "
+                                    "DENY\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"),
+                      std::string::npos)
+                << c.name;
+            EXPECT_TRUE(response.ends_with("\r\n\r\n" + c.content)) << c.name;
+        } else {
+            EXPECT_EQ(response, kNotFoundResponse) << c.name;
+        }
+    }
+}
+
+TEST_F(HostileClient, OneAddressHoldsItsShareOfConnectionsAndTheRestAreClosedAtOnce) {
+    CServiceOptions options = ShortOptions();
+    options.nMaxConnectionsPerAddress = 3;
+    // Idle connections stay open for the whole test.
+    options.nWaitMs = 10000;
+    options.nRequestDeadlineMs = 20000;
+    StartService(options);
+    std::vector<std::unique_ptr<CClient>> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(std::make_unique<CClient>(Port(), "127.0.0.1"));
+    }
+    for (int i = 0; i < 2; ++i) {
+        const CClient refused(Port(), "127.0.0.1");
+        EXPECT_TRUE(refused.WaitClosed(std::chrono::seconds(3))) << i;
+    }
+    EXPECT_EQ(ExchangeFrom("127.0.0.2", Port(), kGetMissing), kNotFoundResponse);
+    const std::string refusal = "OrvaneSrv: 127.0.0.1 holds 3 connections; further connections "
+                                "from it are closed at once\n";
+    const std::string log = m_pLog->Text();
+    EXPECT_NE(log.find(refusal), std::string::npos) << log;
+    EXPECT_EQ(log.find(refusal), log.rfind(refusal));
+
+    // A held connection that ends frees its place for the next one from that address.
+    held[0]->Send(kGetMissing);
+    EXPECT_EQ(held[0]->ReadAll(), kNotFoundResponse);
+    held[0].reset();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    std::string again;
+    while (again.empty() && std::chrono::steady_clock::now() < deadline) {
+        again = ExchangeFrom("127.0.0.1", Port(), kGetMissing);
+    }
+    EXPECT_EQ(again, kNotFoundResponse);
+}
+
+TEST_F(HostileClient, HeadersThatTrickleInEndAtTheirOwnDeadline) {
+    CServiceOptions options = ShortOptions();
+    options.nWaitMs = 10000;
+    options.nHeaderDeadlineMs = 300;
+    options.nRequestDeadlineMs = 20000;
+    StartService(options);
+    CClient trickle(Port());
+    trickle.Send("POST /Query HTTP/1.0\r\n");
+    bool bClosed = false;
+    for (int line = 0; line < 50 && !bClosed; ++line) {
+        trickle.Send("X-Line: " + std::to_string(line) + "\r\n");
+        bClosed = trickle.WaitClosed(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(bClosed);
+    EXPECT_TRUE(m_pLog->WaitFor("WINSOCK ERROR--SERVER: Request timeout error -- ",
+                                std::chrono::seconds(2)));
+}
+
+TEST_F(HostileClient, GuessesAtOneNameFromManyAddressesAreCheckedOnceASecond) {
+    auto clock = std::make_shared<std::atomic<int64_t>>(0);
+    CServiceOptions options = ShortOptions();
+    options.nMaxFailedChecksPerName = 5;
+    options.clock = [clock] {
+        return std::chrono::steady_clock::time_point(std::chrono::seconds(clock->load()));
+    };
+    StartService(options);
+    auto query = [&](const std::string& from, std::string_view credentials) {
+        const std::string response = ExchangeFrom(from, Port(),
+                                                  "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
+                                                      Base64Encode(credentials) + "\r\n\r\nx\n");
+        return response.starts_with("HTTP/1.0 401")
+                   ? std::string("401")
+                   : response.substr(response.find("\r\n\r\n") + 4);
+    };
+    for (int i = 1; i <= 6; ++i) {
+        EXPECT_EQ(query("127.0.1." + std::to_string(i), "admin:guess"), "401") << i;
+    }
+    EXPECT_EQ(query("127.0.2.1", "admin:9983"), "401"); // within the second: not checked
+    *clock = 1;
+    EXPECT_EQ(query("127.0.2.1", "admin:9983"), kAdminDocument);
+
+    const std::string log = m_pLog->Text();
+    const std::string failure = "OrvaneSrv: credentials refused for user \"admin\" from ";
+    std::size_t failures = 0;
+    for (std::size_t at = log.find(failure); at != std::string::npos;
+         at = log.find(failure, at + 1)) {
+        ++failures;
+    }
+    EXPECT_EQ(failures, 5u) << log;
+    const std::string slowed = "OrvaneSrv: checks for user \"admin\" slowed down to one every "
+                               "1000 ms after 5 failed credential checks within 60 seconds\n";
+    EXPECT_NE(log.find(slowed), std::string::npos) << log;
+    EXPECT_EQ(log.find(slowed), log.rfind(slowed));
+}
+
+} // namespace
