@@ -15,9 +15,15 @@ namespace {
 constexpr const char* kSlpMulticastGroup = "239.255.255.253";
 constexpr std::size_t kIpUdpHeaderBytes = 28;
 
+// Never 0: that is the XID of unsolicited messages (a directory agent's own announcement), which
+// must not pass for a reply.
 std::uint16_t RandomXid() {
     std::random_device device;
-    return static_cast<std::uint16_t>(device());
+    std::uint16_t xid = 0;
+    while (xid == 0) {
+        xid = static_cast<std::uint16_t>(device());
+    }
+    return xid;
 }
 
 std::string AddressText(const sockaddr_in& address) {
@@ -84,7 +90,7 @@ bool CSlpConvergence::SendMulticast(CSlpUdpSocket& socket, std::span<const std::
 }
 
 void CSlpConvergence::Begin(int maximumWaitMs) {
-    m_end = Now() + std::chrono::milliseconds(maximumWaitMs);
+    m_end = std::min(Now() + std::chrono::milliseconds(maximumWaitMs), m_limit);
     m_arrOverflowed.clear();
     m_listFetched.clear();
 }

@@ -48,6 +48,8 @@ public:
                     std::chrono::milliseconds settle);
     // SLP_OK once one valid reply has been handled; SLP_NETWORK_TIMED_OUT when none came.
     SLPError Unicast(const sockaddr_in& to, const Builder& build, const Handler& handle);
+    // From now on no search of this engine runs past end, whatever its own deadline.
+    void Limit(PollClock::time_point end) { m_limit = end; }
 
     static std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 
@@ -74,7 +76,8 @@ private:
     SlpFunction m_replyFunction;
     std::uint16_t m_nXid;
     std::vector<std::string> m_listResponders;
-    PollClock::time_point m_end;              // of the running search
+    PollClock::time_point m_end; // of the running search
+    PollClock::time_point m_limit = PollClock::time_point::max();
     std::vector<SlpDatagram> m_arrOverflowed; // replies waiting for their TCP fetch
     std::vector<std::string> m_listFetched;   // agents fetched from in the running search
 };

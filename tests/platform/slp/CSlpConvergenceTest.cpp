@@ -426,6 +426,24 @@ TEST_F(SlpConvergence, AttributesAreAskedOfTheAgentThatAnswered) {
     }
 }
 
+TEST_F(SlpConvergence, AttributesOfAUrlWhoseHostCannotBeReachedAreAskedOfThatHostOnly) {
+    Reopen("net.slp.unicastTimeouts = 100,100,100\nnet.slp.unicastMaximumWait = 250\n");
+    // The host named is out of reach; the agents that answer searches must not be asked instead.
+    const std::string url = std::string(kServiceType) + "://10.9.9.9";
+    SLPError last = SLP_OK;
+    auto keep = [](SLPHandle, const char*, SLPError error, void* cookie) {
+        *static_cast<SLPError*>(cookie) = error;
+        return SLP_TRUE;
+    };
+    const SLPError result = SLPFindAttrs(m_handle, url.c_str(), "default", "", keep, &last);
+    EXPECT_TRUE(result == SLP_NETWORK_TIMED_OUT || result == SLP_NETWORK_ERROR) << result;
+    EXPECT_EQ(last, result);
+    for (const SeenRequest& request : m_agents->Requests()) {
+        EXPECT_NE(request.function, SlpFunction::AttrRqst)
+            << (request.multicast ? "multicast" : "unicast") << " to an agent";
+    }
+}
+
 TEST_F(SlpConvergence, AttributeReplyCutShortIsAnErrorWhenTheTcpFetchFails) {
     const std::string url = std::string(kServiceType) + "://127.0.0.5";
     CRogueAgent rogue("127.0.0.5", CRogueAgent::Tcp::Refuse,
