@@ -154,9 +154,11 @@ AnswerAttrRqst(const Context& context, const SlpAttrRqst& request, std::size_t m
     bool ours =
         FoldWhiteSpaceLower(request.url) == FoldWhiteSpaceLower(context.array.ServiceUrl()) ||
         SameType(request.url);
+    // A flooding array keeps quiet about the URLs it made up, as their absent hosts would.
     if (!ours) {
-        return context.multicast ? std::vector<CSimSlpAgent::Message>{}
-                                 : One(CSlpMessageCodec::Encode(header, reply));
+        return context.multicast || context.array.m_slpMode == SimSlpMode::Flood
+                   ? std::vector<CSimSlpAgent::Message>{}
+                   : One(CSlpMessageCodec::Encode(header, reply));
     }
     reply.attrList = context.array.AttributeList(request.tagList);
     CSimSlpAgent::Message message = CSlpMessageCodec::Encode(header, reply);
