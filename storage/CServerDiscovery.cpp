@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -58,6 +59,9 @@ struct CPass {
     CSlpFunctions slp;
     std::shared_ptr<CServerDiscovery*> pTarget;
     std::size_t nQueriesAtOnce;
+    // The addresses of the servers in the table when the pass began: theirs are asked first, so
+    // that a flood of new URLs cannot keep the known fleet from being asked within the bound.
+    std::unordered_set<std::string> knownHosts;
 };
 
 // The URLs one search found, gathered while it runs: the receive loop is never held up by an
@@ -198,6 +202,22 @@ void QueryAll(const CPass& pass, const std::vector<std::string>& urls,
     }
 }
 
+// The URLs whose host the table knows, first; otherwise in the order they were found.
+void KnownHostsFirst(const CPass& pass, std::vector<std::string>& urls) {
+    if (pass.knownHosts.empty()) {
+        return;
+    }
+    std::stable_partition(urls.begin(), urls.end(), [&pass](const std::string& url) {
+        SLPSrvURL* parsed = nullptr;
+        bool known = false;
+        if (pass.slp.parseSrvURL(url.c_str(), &parsed) == SLP_OK && parsed != nullptr) {
+            known = parsed->s_pcHost != nullptr && pass.knownHosts.contains(parsed->s_pcHost);
+            pass.slp.free(parsed);
+        }
+        return known;
+    });
+}
+
 // The search handle stays open until the queries are done: its close is where the pass leaves
 // the SLP library.
 void DiscoveryThreadProc(std::shared_ptr<CPass> pass) {
@@ -211,6 +231,7 @@ void DiscoveryThreadProc(std::shared_ptr<CPass> pass) {
                                    " service URLs beyond the first " +
                                    std::to_string(kMaxUrlsPerPass) + " of this pass");
         }
+        KnownHostsFirst(*pass, found.urls);
         QueryAll(*pass, found.urls, start + kPassBound - kQueryBudget);
         pass->slp.close(handle);
     }
@@ -318,7 +339,17 @@ void CServerDiscovery::OnRefresh() {
 }
 
 void CServerDiscovery::StartPass() {
-    const auto pass = std::make_shared<CPass>(CPass{m_pWindow, m_slp, m_pTarget, m_nQueriesAtOnce});
+    std::unordered_set<std::string> knownHosts;
+    {
+        auto lock = m_pGuard->LockShared();
+        if (m_pGuard->m_bTablesAlive) {
+            m_table.ForEach([&knownHosts](const std::u16string&, const CServerData& record) {
+                knownHosts.emplace(record.m_szIPAddr);
+            });
+        }
+    }
+    const auto pass = std::make_shared<CPass>(
+        CPass{m_pWindow, m_slp, m_pTarget, m_nQueriesAtOnce, std::move(knownHosts)});
     m_pLastPass = pass;
     try {
         std::thread(DiscoveryThreadProc, pass).detach();

@@ -1,10 +1,10 @@
 // Discovery passes and what they do to the server table and the System tab's list. A pass runs on
 // a thread of its own (DiscoveryThreadProc): one SLP search for the storage servers' service type,
-// which only collects the URLs, then one attribute query per URL, at most 16 at a time, each
-// server reported to the window thread with a sent call (UM_SERVER_FOUND), the end of the pass
-// with a posted one (UM_DISCOVERY_DONE). A pass ends within 60 s whatever the network does: a
-// query waits 3 s at most, none starts once the bound is near, and URLs beyond 20,000 are
-// ignored; each of these is logged. On the window
+// which only collects the URLs, then one attribute query per URL (those of servers the table
+// already knows first), at most 16 at a time, each server reported to the window thread with a
+// sent call (UM_SERVER_FOUND), the end of the pass with a posted one (UM_DISCOVERY_DONE). A pass
+// ends within 60 s whatever the network does: a query waits 3 s at most, none starts once the
+// bound is near, and URLs beyond 20,000 are ignored; each of these is logged. On the window
 // thread, OnServerFound files the server in the table and updates its row, and OnDiscoveryDone
 // sweeps away the servers that did not answer. Passes never overlap (m_bDiscovering).
 //

@@ -304,6 +304,19 @@ TEST_F(Discovery, TheSearchOnlyCollectsAndSixteenQueriesRunAtOnceAfterIt) {
     EXPECT_EQ(fake.OpenHandles(), 0);
 }
 
+TEST_F(Discovery, ServersTheTableKnowsAreAskedBeforeNewOnes) {
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b")});
+    const std::size_t before = CFakeSlp::Instance().Queries().size();
+    Pass({Service("10.0.9.1", "new1"), Service("10.0.0.2", "b"), Service("10.0.9.2", "new2"),
+          Service("10.0.0.1", "a")});
+    const std::vector<std::string> queries = CFakeSlp::Instance().Queries();
+    ASSERT_EQ(queries.size(), before + 5);
+    EXPECT_EQ(
+        std::vector<std::string>(queries.begin() + static_cast<long>(before) + 1, queries.end()),
+        (std::vector<std::string>{Url("10.0.0.2") + "|default|", Url("10.0.0.1") + "|default|",
+                                  Url("10.0.9.1") + "|default|", Url("10.0.9.2") + "|default|"}));
+}
+
 TEST_F(Discovery, UrlsBeyondTheLimitOfAPassAreIgnoredWithALogLine) {
     m_pDiscovery = Make(CServerDiscovery::kMaxQueriesAtOnce);
     std::vector<CFakeService> services;
