@@ -233,27 +233,9 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
     const std::vector<sockaddr_in> directoryAgents =
         m_directoryAgents.For(m_config, m_strLanguage, request.scopeList);
     if (std::optional<sockaddr_in> host = NamedHost(urlOrType)) {
-        // A URL that names its host: the directory agents in use know it, or else the host
-        // itself does. Nobody else is asked, and the whole query keeps one deadline, so a
-        // host that never answers costs no more than that.
-        engine.Limit(CSlpConvergence::Now() +
-                     std::chrono::milliseconds(m_config.m_nUnicastMaximumWait));
-        if (directoryAgents.empty()) {
-            const SLPError error = engine.Unicast(*host, build, handle);
-            if (stopped) {
-                return SLP_OK;
-            }
-            if (!tally.m_bWhole && tally.Pending() == SLP_OK && error != SLP_OK) {
-                return Finish(callback, cookie, error);
-            }
-        } else if (!AskAgents(engine, directoryAgents, build, handle, tally, true, stopped)) {
-            return SLP_OK;
-        }
-        SLPError result = tally.m_bWhole ? SLP_OK : tally.Pending();
-        if (!tally.m_bWhole && result == SLP_OK) {
-            result = SLP_NETWORK_TIMED_OUT;
-        }
-        return Finish(callback, cookie, result);
+        const SLPError result =
+            AskNamedHost(engine, *host, directoryAgents, build, handle, tally, stopped);
+        return stopped ? SLP_OK : Finish(callback, cookie, result);
     }
     std::vector<sockaddr_in> agents;
     std::optional<sockaddr_in> known = m_responders.Find(urlOrType);
@@ -279,6 +261,27 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
         }
     }
     return Finish(callback, cookie, result);
+}
+
+SLPError CSlpHandle::AskNamedHost(CSlpConvergence& engine, const sockaddr_in& host,
+                                  const std::vector<sockaddr_in>& directoryAgents,
+                                  const CSlpConvergence::Builder& build,
+                                  const CSlpConvergence::Handler& handle, const CReplyTally& tally,
+                                  const bool& stopped) {
+    engine.Limit(CSlpConvergence::Now() +
+                 std::chrono::milliseconds(m_config.m_nUnicastMaximumWait));
+    SLPError silence = SLP_NETWORK_TIMED_OUT;
+    if (directoryAgents.empty()) {
+        if (const SLPError error = engine.Unicast(host, build, handle); error != SLP_OK) {
+            silence = error;
+        }
+    } else {
+        AskAgents(engine, directoryAgents, build, handle, tally, true, stopped);
+    }
+    if (tally.m_bWhole) {
+        return SLP_OK;
+    }
+    return tally.Pending() != SLP_OK ? tally.Pending() : silence;
 }
 
 SLPError CSlpHandle::Finish(SLPAttrCallback* callback, void* cookie, SLPError result) {

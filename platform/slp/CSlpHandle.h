@@ -48,6 +48,14 @@ private:
                    const CSlpConvergence::Builder& build, const CSlpConvergence::Handler& handle,
                    const CReplyTally& tally, bool firstWhole, const bool& stopped);
 
+    // The attributes of a URL that names its host: the directory agents in use know it, or else
+    // the host itself does. Nobody else is asked, and the whole query keeps one deadline, so a
+    // host that never answers costs no more than that.
+    SLPError AskNamedHost(CSlpConvergence& engine, const sockaddr_in& host,
+                          const std::vector<sockaddr_in>& directoryAgents,
+                          const CSlpConvergence::Builder& build,
+                          const CSlpConvergence::Handler& handle, const CReplyTally& tally,
+                          const bool& stopped);
     // The address of the host a service URL names, when it names one by an IPv4 literal.
     std::optional<sockaddr_in> NamedHost(const char* urlOrType) const;
     // The attribute query's last call.
