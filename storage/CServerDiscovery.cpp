@@ -5,12 +5,17 @@
 #include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextConv.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -24,6 +29,14 @@ constexpr std::size_t kMacCapacity = sizeof(CServerData::m_szMAC);
 constexpr std::u16string_view kYes = u"Yes";
 constexpr std::u16string_view kNo = u"No";
 constexpr std::string_view kDefaultType = "SAN";
+
+using Clock = std::chrono::steady_clock;
+// A pass ends within kPassBound whatever the network does: no attribute query starts later than
+// one query's budget before it. The budget is the SLP library's net.slp.unicastMaximumWait, of
+// which discovery sets its own default.
+constexpr std::chrono::seconds kPassBound{60};
+constexpr std::chrono::seconds kQueryBudget{3};
+constexpr std::size_t kMaxUrlsPerPass = 20000;
 
 // Text from the network as it may appear in one log line: control characters become '?', so
 // that an announcement cannot break the line or forge another.
@@ -46,18 +59,63 @@ struct CPass {
     std::shared_ptr<IWindowThread> pWindow;
     CSlpFunctions slp;
     std::shared_ptr<CServerDiscovery*> pTarget;
+    std::size_t nQueriesAtOnce;
+    // The addresses of the servers in the table when the pass began: theirs are asked first, so
+    // that a flood of new URLs cannot keep the known fleet from being asked within the bound.
+    std::unordered_set<std::string> knownHosts;
+};
+
+// The URLs one search found, gathered while it runs: the receive loop is never held up by an
+// attribute query, so replies still queued when it ends are all read.
+struct CFoundUrls {
+    std::vector<std::string> urls;
+    std::size_t nIgnored = 0; // beyond kMaxUrlsPerPass
 };
 
 // One attribute query: the pass it belongs to, then the service URL.
 struct AttrQueryContext {
-    CPass* pPass;
-    char szURL[kUrlCapacity];
+    const CPass* pPass;
+    const std::string* pUrl;
+};
+
+// Hands the found URLs to the attribute query workers, one at a time, until none is left or the
+// last moment at which a query may still start has passed.
+class CQueryQueue {
+public:
+    CQueryQueue(const std::vector<std::string>& urls, Clock::time_point lastStart)
+        : m_urls(urls), m_lastStart(lastStart) {}
+
+    const std::string* Take() {
+        std::lock_guard lock(m_mutex);
+        if (m_nNext == m_urls.size() || Clock::now() > m_lastStart) {
+            return nullptr;
+        }
+        return &m_urls[m_nNext++];
+    }
+    std::size_t Left() {
+        std::lock_guard lock(m_mutex);
+        return m_urls.size() - m_nNext;
+    }
+
+private:
+    std::mutex m_mutex;
+    const std::vector<std::string>& m_urls;
+    const Clock::time_point m_lastStart;
+    std::size_t m_nNext = 0;
 };
 
 void PostDiscoveryDone(const CPass& pass) {
     pass.pWindow->Post([target = pass.pTarget] {
         if (*target != nullptr) {
             (*target)->OnDiscoveryDone();
+        }
+    });
+}
+
+void PostLogLine(const CPass& pass, std::string line) {
+    pass.pWindow->Post([target = pass.pTarget, line = std::move(line)] {
+        if (*target != nullptr) {
+            (*target)->OnPassNote(line);
         }
     });
 }
@@ -70,7 +128,7 @@ SLPBoolean AttrCallback(SLPHandle, const char* pcAttrList, SLPError errCode, voi
     auto& context = *static_cast<AttrQueryContext*>(pvCookie);
     const CPass& pass = *context.pPass;
     SLPSrvURL* parsed = nullptr;
-    if (pass.slp.parseSrvURL(context.szURL, &parsed) == SLP_OK && parsed != nullptr) {
+    if (pass.slp.parseSrvURL(context.pUrl->c_str(), &parsed) == SLP_OK && parsed != nullptr) {
         const std::string_view host = parsed->s_pcHost != nullptr ? parsed->s_pcHost : "";
         const std::string_view attrs = pcAttrList != nullptr ? pcAttrList : "";
         // Sent: host and attrs stay valid while the window thread files the server.
@@ -89,31 +147,93 @@ SLPBoolean SrvUrlCallback(SLPHandle, const char* pcSrvURL, unsigned short, SLPEr
     if (errCode != SLP_OK || pcSrvURL == nullptr) {
         return SLP_TRUE;
     }
-    auto* pass = static_cast<CPass*>(pvCookie);
+    auto& found = *static_cast<CFoundUrls*>(pvCookie);
     const std::string_view url = pcSrvURL;
     if (url.size() >= kUrlCapacity) {
-        return SLP_TRUE; // does not fit the query's context: that server sits this pass out
+        return SLP_TRUE; // longer than any server's URL: that server sits this pass out
     }
-    // The first handle is busy with the running search.
-    SLPHandle attrHandle = nullptr;
-    if (pass->slp.open(nullptr, SLP_FALSE, &attrHandle) != SLP_OK) {
+    if (found.urls.size() == kMaxUrlsPerPass) {
+        ++found.nIgnored;
         return SLP_TRUE;
     }
-    auto context = std::make_unique<AttrQueryContext>();
-    context->pPass = pass;
-    url.copy(context->szURL, url.size());
-    context->szURL[url.size()] = '\0';
-    pass->slp.findAttrs(attrHandle, context->szURL, kScope, kAllAttributes, AttrCallback,
-                        context.get());
-    context.reset();
-    pass->slp.close(attrHandle);
+    found.urls.emplace_back(url);
     return SLP_TRUE;
 }
 
+// One worker: its own handle (a handle runs one operation at a time), the queue's URLs one after
+// another.
+void RunQueries(const CPass& pass, CQueryQueue& queue) {
+    SLPHandle handle = nullptr;
+    if (queue.Left() == 0 || pass.slp.open(nullptr, SLP_FALSE, &handle) != SLP_OK) {
+        return;
+    }
+    while (const std::string* url = queue.Take()) {
+        AttrQueryContext context{&pass, url};
+        pass.slp.findAttrs(handle, url->c_str(), kScope, kAllAttributes, AttrCallback, &context);
+    }
+    pass.slp.close(handle);
+}
+
+// The attribute queries of one pass, nQueriesAtOnce at a time; none starts after lastStart.
+void QueryAll(const CPass& pass, const std::vector<std::string>& urls,
+              Clock::time_point lastStart) {
+    CQueryQueue queue(urls, lastStart);
+    std::vector<std::thread> workers;
+    const std::size_t wanted = std::min(urls.size(), pass.nQueriesAtOnce);
+    for (std::size_t i = 0; i < wanted; ++i) {
+        try {
+            workers.emplace_back(RunQueries, std::cref(pass), std::ref(queue));
+        } catch (const std::system_error&) {
+            break; // the workers there are share the queue
+        }
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    // What workers left behind (no thread, or no handle of their own) is asked here.
+    RunQueries(pass, queue);
+    if (const std::size_t left = queue.Left(); left > 0) {
+        const std::string reason =
+            Clock::now() > lastStart
+                ? "the pass reached its bound of " + std::to_string(kPassBound.count()) + " s"
+                : std::string("no SLP handle could be opened");
+        PostLogLine(pass, "discovery did not ask " + std::to_string(left) + " of " +
+                              std::to_string(urls.size()) +
+                              " servers for their attributes: " + reason);
+    }
+}
+
+// The URLs whose host the table knows, first; otherwise in the order they were found.
+void KnownHostsFirst(const CPass& pass, std::vector<std::string>& urls) {
+    if (pass.knownHosts.empty()) {
+        return;
+    }
+    std::stable_partition(urls.begin(), urls.end(), [&pass](const std::string& url) {
+        SLPSrvURL* parsed = nullptr;
+        bool known = false;
+        if (pass.slp.parseSrvURL(url.c_str(), &parsed) == SLP_OK && parsed != nullptr) {
+            known = parsed->s_pcHost != nullptr && pass.knownHosts.contains(parsed->s_pcHost);
+            pass.slp.free(parsed);
+        }
+        return known;
+    });
+}
+
+// The search handle stays open until the queries are done: its close is where the pass leaves
+// the SLP library.
 void DiscoveryThreadProc(std::shared_ptr<CPass> pass) {
+    const Clock::time_point start = Clock::now();
     SLPHandle handle = nullptr;
     if (pass->slp.open(nullptr, SLP_FALSE, &handle) == SLP_OK) {
-        pass->slp.findSrvs(handle, kServiceType, kScope, kNoFilter, SrvUrlCallback, pass.get());
+        CFoundUrls found;
+        pass->slp.findSrvs(handle, kServiceType, kScope, kNoFilter, SrvUrlCallback, &found);
+        if (found.nIgnored > 0) {
+            PostLogLine(*pass, "discovery ignores " + std::to_string(found.nIgnored) +
+                                   " service URLs beyond the first " +
+                                   std::to_string(kMaxUrlsPerPass) + " of this pass");
+        }
+        KnownHostsFirst(*pass, found.urls);
+        QueryAll(*pass, found.urls, start + kPassBound - kQueryBudget);
         pass->slp.close(handle);
     }
     PostDiscoveryDone(*pass);
@@ -174,9 +294,20 @@ void StoreSighting(CServerData& record, std::string_view host, const CAttributes
 
 CServerDiscovery::CServerDiscovery(CServerTable& table, std::shared_ptr<CTableGuard> guard,
                                    IServerListView& list, std::shared_ptr<IWindowThread> window,
-                                   CHooks hooks, CSlpFunctions slp)
+                                   CHooks hooks, CSlpFunctions slp, std::size_t queriesAtOnce)
     : m_table(table), m_pGuard(std::move(guard)), m_list(list), m_pWindow(std::move(window)),
-      m_hooks(std::move(hooks)), m_slp(slp), m_pTarget(std::make_shared<CServerDiscovery*>(this)) {}
+      m_hooks(std::move(hooks)), m_slp(slp),
+      m_nQueriesAtOnce(std::max<std::size_t>(queriesAtOnce, 1)),
+      m_pTarget(std::make_shared<CServerDiscovery*>(this)) {
+    // Directory agents are believed only when the operator names them (net.slp.DAAddresses) or
+    // turns active discovery back on in the SLP settings: any host can answer discovery.
+    if (m_slp.setPropertyDefault != nullptr) {
+        m_slp.setPropertyDefault("net.slp.activeDADetection", "false");
+        const std::string budgetMs =
+            std::to_string(std::chrono::milliseconds(kQueryBudget).count());
+        m_slp.setPropertyDefault("net.slp.unicastMaximumWait", budgetMs.c_str());
+    }
+}
 
 CServerDiscovery::~CServerDiscovery() {
     *m_pTarget = nullptr;
@@ -209,7 +340,17 @@ void CServerDiscovery::OnRefresh() {
 }
 
 void CServerDiscovery::StartPass() {
-    const auto pass = std::make_shared<CPass>(CPass{m_pWindow, m_slp, m_pTarget});
+    std::unordered_set<std::string> knownHosts;
+    {
+        auto lock = m_pGuard->LockShared();
+        if (m_pGuard->m_bTablesAlive) {
+            m_table.ForEach([&knownHosts](const std::u16string&, const CServerData& record) {
+                knownHosts.emplace(record.m_szIPAddr);
+            });
+        }
+    }
+    const auto pass = std::make_shared<CPass>(
+        CPass{m_pWindow, m_slp, m_pTarget, m_nQueriesAtOnce, std::move(knownHosts)});
     m_pLastPass = pass;
     try {
         std::thread(DiscoveryThreadProc, pass).detach();
@@ -229,6 +370,10 @@ void CServerDiscovery::LogLine(std::string_view line) const {
     do {
         written = ::write(STDERR_FILENO, text.data(), text.size());
     } while (written < 0 && errno == EINTR);
+}
+
+void CServerDiscovery::OnPassNote(std::string_view line) {
+    LogLine(line);
 }
 
 void CServerDiscovery::OnServerFound(std::string_view host, std::string_view attrList) {

@@ -1,7 +1,10 @@
 // Discovery passes and what they do to the server table and the System tab's list. A pass runs on
 // a thread of its own (DiscoveryThreadProc): one SLP search for the storage servers' service type,
-// one attribute query per URL, each server reported to the window thread with a sent call
-// (UM_SERVER_FOUND), the end of the pass with a posted one (UM_DISCOVERY_DONE). On the window
+// which only collects the URLs, then one attribute query per URL (those of servers the table
+// already knows first), at most 16 at a time, each server reported to the window thread with a
+// sent call (UM_SERVER_FOUND), the end of the pass with a posted one (UM_DISCOVERY_DONE). A pass
+// ends within 60 s whatever the network does: a query waits 3 s at most, none starts once the
+// bound is near, and URLs beyond 20,000 are ignored; each of these is logged. On the window
 // thread, OnServerFound files the server in the table and updates its row, and OnDiscoveryDone
 // sweeps away the servers that did not answer. Passes never overlap (m_bDiscovering).
 //
@@ -16,6 +19,7 @@
 #include "storage/CSlpFunctions.h"
 #include "storage/IServerListView.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +30,7 @@ class CServerDiscovery {
 public:
     static constexpr int kTimerId = 111;
     static constexpr int kPeriodMs = 30000;
+    static constexpr std::size_t kMaxQueriesAtOnce = 16;
 
     struct CHooks {
         std::function<void(bool)> enableRefresh;     // the Refresh button's state
@@ -36,10 +41,12 @@ public:
 
     // The table is guarded by guard; list and hooks are used on the window thread only. window
     // carries the pass thread's reports; its owner closes it before this object goes, so that a
-    // pass still running at shutdown reports to nobody.
+    // pass still running at shutdown reports to nobody. queriesAtOnce bounds the attribute
+    // queries running at once (1 reports the servers in the order the search found them).
     CServerDiscovery(CServerTable& table, std::shared_ptr<CTableGuard> guard, IServerListView& list,
                      std::shared_ptr<IWindowThread> window, CHooks hooks,
-                     CSlpFunctions slp = CSlpFunctions::Library());
+                     CSlpFunctions slp = CSlpFunctions::Library(),
+                     std::size_t queriesAtOnce = kMaxQueriesAtOnce);
     // A pass still running goes on without us; whatever it reports later is dropped.
     ~CServerDiscovery();
     CServerDiscovery(const CServerDiscovery&) = delete;
@@ -58,6 +65,8 @@ public:
     // authorized server announced at another address than its login went to loses its
     // authorization.
     void OnServerFound(std::string_view host, std::string_view attrList);
+    // A line from the pass thread for the operator's log.
+    void OnPassNote(std::string_view line);
     // UM_DISCOVERY_DONE: the sweep, and one line for the servers the pass left out.
     void OnDiscoveryDone();
 
@@ -76,6 +85,7 @@ private:
     std::shared_ptr<IWindowThread> m_pWindow;
     CHooks m_hooks;
     CSlpFunctions m_slp;
+    std::size_t m_nQueriesAtOnce;
     int32_t m_bDiscovering = 0;
     // What the pass threads' reports call on the window thread; null once this object is gone.
     std::shared_ptr<CServerDiscovery*> m_pTarget;

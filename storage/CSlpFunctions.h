@@ -12,9 +12,11 @@ struct CSlpFunctions {
     decltype(&SLPParseSrvURL) parseSrvURL = nullptr;
     decltype(&SLPParseAttrs) parseAttrs = nullptr;
     decltype(&SLPFree) free = nullptr;
+    // Optional: discovery's own property defaults are skipped without it.
+    decltype(&SLPSetPropertyDefault) setPropertyDefault = nullptr;
 
     static CSlpFunctions Library() {
         return {&SLPOpen,        &SLPClose,      &SLPFindSrvs, &SLPFindAttrs,
-                &SLPParseSrvURL, &SLPParseAttrs, &SLPFree};
+                &SLPParseSrvURL, &SLPParseAttrs, &SLPFree,     &SLPSetPropertyDefault};
     }
 };

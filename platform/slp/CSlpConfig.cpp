@@ -65,18 +65,17 @@ void Assign(T& target, std::optional<T> value) {
 
 } // namespace
 
-CSlpConfig CSlpConfig::Load() {
+CSlpConfig CSlpConfig::Load(std::string_view programDefaults) {
     const char* path = std::getenv(kPathVariable);
-    return FromFile(path != nullptr && *path != '\0' ? path : kDefaultPath);
+    return FromFile(path != nullptr && *path != '\0' ? path : kDefaultPath, programDefaults);
 }
 
-CSlpConfig CSlpConfig::FromFile(const std::string& path) {
-    std::ifstream file(path);
-    if (!file) {
-        return CSlpConfig();
-    }
+CSlpConfig CSlpConfig::FromFile(const std::string& path, std::string_view programDefaults) {
     std::ostringstream text;
-    text << file.rdbuf();
+    text << programDefaults << '\n';
+    if (std::ifstream file(path); file) {
+        text << file.rdbuf();
+    }
     return FromText(text.str());
 }
 

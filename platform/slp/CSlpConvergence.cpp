@@ -15,9 +15,15 @@ namespace {
 constexpr const char* kSlpMulticastGroup = "239.255.255.253";
 constexpr std::size_t kIpUdpHeaderBytes = 28;
 
+// Never 0: that is the XID of unsolicited messages (a directory agent's own announcement), which
+// must not pass for a reply.
 std::uint16_t RandomXid() {
     std::random_device device;
-    return static_cast<std::uint16_t>(device());
+    std::uint16_t xid = 0;
+    while (xid == 0) {
+        xid = static_cast<std::uint16_t>(device());
+    }
+    return xid;
 }
 
 std::string AddressText(const sockaddr_in& address) {
@@ -84,9 +90,25 @@ bool CSlpConvergence::SendMulticast(CSlpUdpSocket& socket, std::span<const std::
 }
 
 void CSlpConvergence::Begin(int maximumWaitMs) {
-    m_end = Now() + std::chrono::milliseconds(maximumWaitMs);
+    m_spent = PollClock::duration::zero();
+    m_end = std::min(Now() + std::chrono::milliseconds(maximumWaitMs), m_limit);
     m_arrOverflowed.clear();
     m_listFetched.clear();
+}
+
+CSlpConvergence::Verdict CSlpConvergence::Hand(const Handler& handle,
+                                               std::span<const std::uint8_t> message,
+                                               const SlpHeader& header, const sockaddr_in& from) {
+    const PollClock::time_point before = Now();
+    const Verdict verdict = handle(message, header, from);
+    const PollClock::duration spent = Now() - before;
+    m_end += spent;
+    m_spent += spent;
+    return verdict;
+}
+
+PollClock::duration CSlpConvergence::TakeSpent() {
+    return std::exchange(m_spent, PollClock::duration::zero());
 }
 
 CSlpConvergence::Outcome CSlpConvergence::Deliver(const SlpDatagram& datagram,
@@ -109,7 +131,7 @@ CSlpConvergence::Outcome CSlpConvergence::Deliver(const SlpDatagram& datagram,
         }
         return seen;
     }
-    if (handle(datagram.bytes, *header, datagram.from) == Verdict::Stop) {
+    if (Hand(handle, datagram.bytes, *header, datagram.from) == Verdict::Stop) {
         return Outcome::Stopped;
     }
     return seen;
@@ -144,7 +166,7 @@ CSlpConvergence::Outcome CSlpConvergence::FetchWhole(const Builder& build, const
         std::optional<std::vector<std::uint8_t>> whole = Fetch(build, cut.from);
         const std::vector<std::uint8_t>& reply = whole ? *whole : cut.bytes;
         std::optional<SlpHeader> header = CSlpMessageCodec::DecodeHeader(reply);
-        if (header && handle(reply, *header, cut.from) == Verdict::Stop) {
+        if (header && Hand(handle, reply, *header, cut.from) == Verdict::Stop) {
             return Outcome::Stopped;
         }
     }
@@ -182,11 +204,13 @@ SLPError CSlpConvergence::Multicast(const Builder& build, const Handler& handle)
         auto deadline = std::min(
             Now() + std::chrono::milliseconds(m_config.m_arrMulticastTimeouts[round]), m_end);
         bool newInRound = false;
+        TakeSpent();
         while (std::optional<SlpDatagram> datagram = socket.Receive(deadline)) {
             Outcome outcome = Deliver(*datagram, handle);
             if (outcome == Outcome::Stopped) {
                 return SLP_OK;
             }
+            deadline += TakeSpent(); // the caller's time is not the round's
             newInRound = newInRound || outcome == Outcome::NewResponder;
             // Replies that keep coming must not hold the round past its deadline.
             if (Now() >= deadline) {
@@ -236,10 +260,12 @@ SLPError CSlpConvergence::Glance(const Builder& build, const Handler& handle,
         return SLP_NETWORK_ERROR;
     }
     auto deadline = m_end;
+    TakeSpent();
     while (std::optional<SlpDatagram> datagram = socket.Receive(deadline)) {
         if (Deliver(*datagram, handle) == Outcome::Stopped) {
             return SLP_OK;
         }
+        deadline += TakeSpent();
         if (!m_listResponders.empty()) {
             deadline = std::min(deadline, Now() + settle);
         }

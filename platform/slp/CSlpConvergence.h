@@ -8,7 +8,9 @@
 // once per agent and search, after the datagrams at hand are read. Replies are checked for
 // version, function and XID before the caller sees them. Each search keeps one deadline for
 // everything it does, TCP fetches included (net.slp.multicastMaximumWait for a multicast one,
-// net.slp.unicastMaximumWait for a unicast one), so that no agent can stretch it.
+// net.slp.unicastMaximumWait for a unicast one), so that no agent can stretch it. The time the
+// caller's handler takes does not count against it: the deadlines move on by that much, so a
+// slow handler never makes the search miss replies that came in time.
 #pragma once
 
 #include "platform/io/PollWait.h"
@@ -48,6 +50,8 @@ public:
                     std::chrono::milliseconds settle);
     // SLP_OK once one valid reply has been handled; SLP_NETWORK_TIMED_OUT when none came.
     SLPError Unicast(const sockaddr_in& to, const Builder& build, const Handler& handle);
+    // From now on no search of this engine runs past end, whatever its own deadline.
+    void Limit(PollClock::time_point end) { m_limit = end; }
 
     static std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 
@@ -58,6 +62,11 @@ private:
     SlpHeader RequestHeader(std::uint16_t flags) const;
     bool SendMulticast(CSlpUdpSocket& socket, std::span<const std::uint8_t> request);
     Outcome Deliver(const SlpDatagram& datagram, const Handler& handle);
+    // Calls the handler and moves the search's deadline on by the time it took.
+    Verdict Hand(const Handler& handle, std::span<const std::uint8_t> message,
+                 const SlpHeader& header, const sockaddr_in& from);
+    // The handlers' time since the last call, for the running round's own deadline.
+    PollClock::duration TakeSpent();
     // Fetches the replies that overflowed over TCP and hands each on, whole or cut short.
     Outcome FetchWhole(const Builder& build, const Handler& handle);
     std::optional<std::vector<std::uint8_t>> Fetch(const Builder& build,
@@ -74,7 +83,9 @@ private:
     SlpFunction m_replyFunction;
     std::uint16_t m_nXid;
     std::vector<std::string> m_listResponders;
-    PollClock::time_point m_end;              // of the running search
+    PollClock::time_point m_end; // of the running search
+    PollClock::time_point m_limit = PollClock::time_point::max();
+    PollClock::duration m_spent{};            // in handlers, not yet taken by the round
     std::vector<SlpDatagram> m_arrOverflowed; // replies waiting for their TCP fetch
     std::vector<std::string> m_listFetched;   // agents fetched from in the running search
 };

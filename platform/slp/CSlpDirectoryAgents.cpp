@@ -129,15 +129,15 @@ void CSlpDirectoryAgents::Learn(const SlpDAAdvert& advert, const sockaddr_in& fr
     if (advert.errorCode != 0) {
         return;
     }
-    sockaddr_in address = from;
-    address.sin_port = htons(port);
-    // The advert's URL names the agent; the sender's address stands in when it names no
-    // IPv4 address (a host name, which this library does not resolve).
-    if (std::optional<CSlpServiceUrl> url = CSlpServiceUrl::Parse(advert.url)) {
-        if (std::optional<sockaddr_in> named = CSlpUdpSocket::Address(url->m_strHost, port)) {
-            address = *named;
-        }
+    // An advert speaks only for its sender: one whose URL names another host (or a name this
+    // library does not resolve) could point every search at somebody else.
+    std::optional<CSlpServiceUrl> url = CSlpServiceUrl::Parse(advert.url);
+    std::optional<sockaddr_in> named =
+        url ? CSlpUdpSocket::Address(url->m_strHost, port) : std::nullopt;
+    if (!named || !SameHost(*named, from)) {
+        return;
     }
+    const sockaddr_in address = *named;
     std::lock_guard lock(m_mutex);
     if (advert.bootTimestamp == 0) {
         Remove(address);
@@ -147,6 +147,9 @@ void CSlpDirectoryAgents::Learn(const SlpDAAdvert& advert, const sockaddr_in& fr
         std::find_if(m_listAgents.begin(), m_listAgents.end(),
                      [&address](const auto& agent) { return SameHost(agent.address, address); });
     if (known == m_listAgents.end()) {
+        if (m_listAgents.size() >= kCapacity) {
+            m_listAgents.erase(m_listAgents.begin()); // the one known longest
+        }
         known = m_listAgents.insert(m_listAgents.end(), SlpDirectoryAgent{});
     }
     known->address = address;

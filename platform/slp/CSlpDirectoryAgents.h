@@ -1,8 +1,11 @@
 // What a process knows of SLP directory agents: those its configuration names
-// (net.slp.DAAddresses), and those that answered active discovery (a multicast request for
-// "service:directory-agent" in the configured scopes), each with its scopes and boot
-// timestamp. Searches ask it which agents to send a request to; an agent that does not answer
-// is reported back and, if discovered, forgotten until a discovery finds it again.
+// (net.slp.DAAddresses), and, when net.slp.activeDADetection is on, those that answered active
+// discovery (a multicast request for "service:directory-agent" in the configured scopes), each
+// with its scopes and boot timestamp. An answer counts only when its URL names the address it
+// came from, and at most kCapacity such agents are kept (the one known longest goes first);
+// adverts that nobody asked for are never read. Searches ask it which agents to send a request to;
+// an agent that does not answer is reported back and, if discovered, forgotten until a discovery
+// finds it again.
 //
 // Discovery is made by the search that needs it, when none was made yet or the last one is
 // older than net.slp.DAActiveDiscoveryInterval (or when the last known agent was forgotten).
@@ -19,6 +22,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <netinet/in.h>
@@ -40,6 +44,7 @@ public:
     static constexpr std::chrono::milliseconds kDiscoveryWait{250};
     static constexpr std::chrono::milliseconds kSettle{25};
     static constexpr const char* kServiceType = "service:directory-agent";
+    static constexpr std::size_t kCapacity = 8;
 
     // The agents a request in these scopes goes to, in order: the configured ones, then the
     // discovered ones that serve every scope of the request. Discovers first when it is due.
@@ -51,7 +56,8 @@ public:
     void Failed(const sockaddr_in& agent);
 
     // Takes in one advert: a new agent is remembered, a known one gets its new boot timestamp
-    // and scopes, and one that says it is going down (boot timestamp 0) is forgotten.
+    // and scopes, and one that says it is going down (boot timestamp 0) is forgotten. An advert
+    // whose URL does not name the sender's address is passed over.
     void Learn(const SlpDAAdvert& advert, const sockaddr_in& from, std::uint16_t port);
 
     std::vector<SlpDirectoryAgent> Known() const;

@@ -2,8 +2,11 @@
 #include "platform/slp/CSlpHandle.h"
 
 #include "platform/slp/CSlpMessageCodec.h"
+#include "platform/slp/CSlpServiceUrl.h"
+#include "platform/slp/CSlpUdpSocket.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <optional>
 #include <unordered_set>
 
@@ -227,15 +230,19 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
         return CSlpConvergence::Verdict::More;
     };
     CSlpConvergence engine(m_config, m_strLanguage, SlpFunction::AttrRply);
+    const std::vector<sockaddr_in> directoryAgents =
+        m_directoryAgents.For(m_config, m_strLanguage, request.scopeList);
+    if (std::optional<sockaddr_in> host = NamedHost(urlOrType)) {
+        const SLPError result =
+            AskNamedHost(engine, *host, directoryAgents, build, handle, tally, stopped);
+        return stopped ? SLP_OK : Finish(callback, cookie, result);
+    }
     std::vector<sockaddr_in> agents;
     std::optional<sockaddr_in> known = m_responders.Find(urlOrType);
     if (known) {
         agents.push_back(*known);
     }
-    for (const sockaddr_in& agent :
-         m_directoryAgents.For(m_config, m_strLanguage, request.scopeList)) {
-        agents.push_back(agent);
-    }
+    agents.insert(agents.end(), directoryAgents.begin(), directoryAgents.end());
     if (!AskAgents(engine, agents, build, handle, tally, true, stopped)) {
         return SLP_OK;
     }
@@ -253,6 +260,39 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
             result = tally.Pending();
         }
     }
+    return Finish(callback, cookie, result);
+}
+
+SLPError CSlpHandle::AskNamedHost(CSlpConvergence& engine, const sockaddr_in& host,
+                                  const std::vector<sockaddr_in>& directoryAgents,
+                                  const CSlpConvergence::Builder& build,
+                                  const CSlpConvergence::Handler& handle, const CReplyTally& tally,
+                                  const bool& stopped) {
+    engine.Limit(CSlpConvergence::Now() +
+                 std::chrono::milliseconds(m_config.m_nUnicastMaximumWait));
+    SLPError silence = SLP_NETWORK_TIMED_OUT;
+    if (directoryAgents.empty()) {
+        if (const SLPError error = engine.Unicast(host, build, handle); error != SLP_OK) {
+            silence = error;
+        }
+    } else {
+        AskAgents(engine, directoryAgents, build, handle, tally, true, stopped);
+    }
+    if (tally.m_bWhole) {
+        return SLP_OK;
+    }
+    return tally.Pending() != SLP_OK ? tally.Pending() : silence;
+}
+
+SLPError CSlpHandle::Finish(SLPAttrCallback* callback, void* cookie, SLPError result) {
     callback(this, nullptr, result == SLP_OK ? SLP_LAST_CALL : result, cookie);
     return result;
+}
+
+std::optional<sockaddr_in> CSlpHandle::NamedHost(const char* urlOrType) const {
+    std::optional<CSlpServiceUrl> url = CSlpServiceUrl::Parse(urlOrType);
+    if (!url) {
+        return std::nullopt;
+    }
+    return CSlpUdpSocket::Address(url->m_strHost, m_config.m_nPort);
 }

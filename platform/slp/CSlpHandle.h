@@ -5,7 +5,10 @@
 // The directory agents known for the request's scopes (configured or discovered, see
 // CSlpDirectoryAgents) are asked by unicast, over TCP when the answer overflows a datagram;
 // when none answers whole and without an error code, the search goes on by multicast, and an
-// agent that did not answer at all is reported to the directory agents' list. Errors reach the last
+// agent that did not answer at all is reported to the directory agents' list. The attributes
+// of a URL that names its host by address are the exception: they are asked of the directory
+// agents when there are any, else of that host alone, never by multicast, all within
+// net.slp.unicastMaximumWait (SLP_NETWORK_TIMED_OUT when nobody answered). Errors reach the last
 // call of the callback: an agent's error code (as its SLPError) when the search found nothing else,
 // and SLP_NETWORK_ERROR for a reply that overflowed and could not be fetched whole over TCP. Such
 // a cut-short reply still delivers the URLs that arrived whole, but a multicast search that
@@ -20,6 +23,7 @@
 #include "platform/slp/slp.h"
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 class CSlpHandle {
@@ -43,6 +47,19 @@ private:
     bool AskAgents(CSlpConvergence& engine, const std::vector<sockaddr_in>& agents,
                    const CSlpConvergence::Builder& build, const CSlpConvergence::Handler& handle,
                    const CReplyTally& tally, bool firstWhole, const bool& stopped);
+
+    // The attributes of a URL that names its host: the directory agents in use know it, or else
+    // the host itself does. Nobody else is asked, and the whole query keeps one deadline, so a
+    // host that never answers costs no more than that.
+    SLPError AskNamedHost(CSlpConvergence& engine, const sockaddr_in& host,
+                          const std::vector<sockaddr_in>& directoryAgents,
+                          const CSlpConvergence::Builder& build,
+                          const CSlpConvergence::Handler& handle, const CReplyTally& tally,
+                          const bool& stopped);
+    // The address of the host a service URL names, when it names one by an IPv4 literal.
+    std::optional<sockaddr_in> NamedHost(const char* urlOrType) const;
+    // The attribute query's last call.
+    SLPError Finish(SLPAttrCallback* callback, void* cookie, SLPError result);
 
     CSlpConfig m_config;
     std::string m_strLanguage;

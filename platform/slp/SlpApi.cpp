@@ -5,6 +5,7 @@
 #include "platform/slp/CSlpConfig.h"
 #include "platform/slp/CSlpDirectoryAgents.h"
 #include "platform/slp/CSlpHandle.h"
+#include "platform/slp/CSlpPropertyDefaults.h"
 #include "platform/slp/CSlpServiceUrl.h"
 #include "platform/slp/slp.h"
 
@@ -18,9 +19,11 @@ namespace {
 
 // The process-wide state, never destroyed (see CImmortal): which agent announced each URL,
 // shared by every handle because discovery asks for a URL's attributes on a second handle
-// while the first one is still searching; and the directory agents known to the process.
+// while the first one is still searching; the directory agents known to the process; and the
+// program's own property defaults.
 CImmortal<CSlpResponderCache> s_responderCache;
 CImmortal<CSlpDirectoryAgents> s_directoryAgents;
+CImmortal<CSlpPropertyDefaults> s_propertyDefaults;
 
 CSlpHandle* FromHandle(SLPHandle handle) {
     return static_cast<CSlpHandle*>(handle);
@@ -48,7 +51,7 @@ SLPError SLPOpen(const char* pcLang, SLPBoolean isAsync, SLPHandle* phSLP) {
     if (isAsync == SLP_TRUE) {
         return SLP_NOT_IMPLEMENTED;
     }
-    CSlpConfig config = CSlpConfig::Load();
+    CSlpConfig config = CSlpConfig::Load(s_propertyDefaults.Get().Text());
     std::string language = pcLang != nullptr && *pcLang != '\0' ? pcLang : config.m_strLocale;
     auto handle = std::make_unique<CSlpHandle>(std::move(config), std::move(language),
                                                g_slpResponderCache, g_slpDirectoryAgents);
@@ -124,6 +127,13 @@ SLPError SLPParseAttrs(const char* pcAttrList, const char* pcAttrId, char** ppcA
 
 void SLPFree(void* pvMem) {
     std::free(pvMem);
+}
+
+SLPError SLPSetPropertyDefault(const char* pcName, const char* pcValue) {
+    if (pcName == nullptr || pcValue == nullptr || !s_propertyDefaults.Get().Set(pcName, pcValue)) {
+        return SLP_PARAMETER_BAD;
+    }
+    return SLP_OK;
 }
 
 } // extern "C"

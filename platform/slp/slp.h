@@ -74,6 +74,11 @@ SLPError SLPParseAttrs(const char* pcAttrList, const char* pcAttrId, char** ppcA
 
 void SLPFree(void* pvMem);
 
+/* Not part of RFC 2614: the value a property takes in this process when the configuration file
+ * does not set it, in place of the library's own default. Handles opened afterwards see it.
+ * SLP_PARAMETER_BAD for a name or value that a configuration file line could not hold. */
+SLPError SLPSetPropertyDefault(const char* pcName, const char* pcValue);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,6 +1,8 @@
 // The scripted SLP layer's entry points and its script, guarded by one mutex.
 #include "tests/storage/CFakeSlp.h"
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace {
@@ -23,6 +25,10 @@ CSlpFunctions CFakeSlp::Functions() {
 void CFakeSlp::Reset() {
     std::lock_guard lock(m_mutex);
     m_services.clear();
+    m_mapByUrl.clear();
+    m_nMostHeld = 0;
+    m_bSearching = false;
+    m_bQueriedDuringSearch = false;
     m_queries.clear();
     m_bOpenFails = false;
     m_bGateClosed = false;
@@ -36,6 +42,10 @@ void CFakeSlp::Reset() {
 void CFakeSlp::SetServices(std::vector<CFakeService> services) {
     std::lock_guard lock(m_mutex);
     m_services = std::move(services);
+    m_mapByUrl.clear();
+    for (std::size_t i = 0; i < m_services.size(); ++i) {
+        m_mapByUrl[m_services[i].strUrl] = i;
+    }
 }
 
 void CFakeSlp::SetOpenFails(bool fails) {
@@ -59,6 +69,21 @@ void CFakeSlp::OpenGate() {
 void CFakeSlp::WaitUntilHeld() {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [&] { return m_nHeld > 0; });
+}
+
+bool CFakeSlp::WaitUntilHeld(int count) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return m_nHeld >= count; });
+}
+
+int CFakeSlp::MostHeld() {
+    std::lock_guard lock(m_mutex);
+    return m_nMostHeld;
+}
+
+bool CFakeSlp::QueriedDuringASearch() {
+    std::lock_guard lock(m_mutex);
+    return m_bQueriedDuringSearch;
 }
 
 void CFakeSlp::WaitForSearchesDone(int count) {
@@ -115,19 +140,27 @@ SLPError CFakeSlp::FindSrvs(SLPHandle handle, const char* type, const char* scop
         ++fake.m_nSearches;
         fake.m_queries.push_back(std::string(type) + "|" + scopes + "|" + filter);
         services = fake.m_services;
-    }
-    for (const CFakeService& service : services) {
-        {
-            std::lock_guard lock(fake.m_mutex);
-            fake.m_bFailNextOpen = service.bSecondHandleFails;
+        fake.m_bSearching = true;
+        fake.m_bFailNextOpen = false;
+        for (const CFakeService& service : services) {
+            fake.m_bFailNextOpen = fake.m_bFailNextOpen || service.bQueryHandleFails;
         }
+    }
+    SLPError result = SLP_OK;
+    bool stopped = false;
+    for (const CFakeService& service : services) {
         if (callback(handle, service.strUrl.c_str(), SLP_LIFETIME_DEFAULT, SLP_OK, cookie) ==
             SLP_FALSE) {
-            return SLP_OK;
+            stopped = true;
+            break;
         }
     }
-    callback(handle, nullptr, 0, SLP_LAST_CALL, cookie);
-    return SLP_OK;
+    if (!stopped) {
+        callback(handle, nullptr, 0, SLP_LAST_CALL, cookie);
+    }
+    std::lock_guard lock(fake.m_mutex);
+    fake.m_bSearching = false;
+    return result;
 }
 
 SLPError CFakeSlp::FindAttrs(SLPHandle handle, const char* url, const char* scopes, const char* ids,
@@ -136,13 +169,13 @@ SLPError CFakeSlp::FindAttrs(SLPHandle handle, const char* url, const char* scop
     CFakeService found;
     {
         std::unique_lock lock(fake.m_mutex);
+        fake.m_bQueriedDuringSearch = fake.m_bQueriedDuringSearch || fake.m_bSearching;
         fake.m_queries.push_back(std::string(url) + "|" + scopes + "|" + ids);
-        for (const CFakeService& service : fake.m_services) {
-            if (service.strUrl == url) {
-                found = service;
-            }
+        if (auto known = fake.m_mapByUrl.find(url); known != fake.m_mapByUrl.end()) {
+            found = fake.m_services[known->second];
         }
         ++fake.m_nHeld;
+        fake.m_nMostHeld = std::max(fake.m_nMostHeld, fake.m_nHeld);
         fake.m_changed.notify_all();
         fake.m_changed.wait(lock, [&] { return !fake.m_bGateClosed; });
         --fake.m_nHeld;

@@ -9,13 +9,14 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct CFakeService {
     std::string strUrl;
     std::string strAttrs;
     SLPError attrError = SLP_OK;
-    bool bSecondHandleFails = false; // opening the attribute query's handle fails
+    bool bQueryHandleFails = false; // the first attribute query handle after this search fails
 };
 
 class CFakeSlp {
@@ -32,6 +33,12 @@ public:
     void OpenGate();
     // Waits until a query waits at the closed gate.
     void WaitUntilHeld();
+    // Waits (up to a generous deadline) until count queries wait at the gate at once.
+    bool WaitUntilHeld(int count);
+    // The most queries that were inside the library at once, and whether one ran while a search
+    // was still calling back.
+    int MostHeld();
+    bool QueriedDuringASearch();
     // Waits until count searches have closed their handle: the pass thread has left the library.
     void WaitForSearchesDone(int count);
 
@@ -51,11 +58,15 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<CFakeService> m_services;
+    std::unordered_map<std::string, std::size_t> m_mapByUrl; // the last service of each URL
     std::vector<std::string> m_queries;
     bool m_bOpenFails = false;
     bool m_bGateClosed = false;
     bool m_bFailNextOpen = false;
     int m_nHeld = 0;
+    int m_nMostHeld = 0;
+    bool m_bSearching = false;
+    bool m_bQueriedDuringSearch = false;
     int m_nSearches = 0;
     int m_nSearchesDone = 0;
     int m_nOpenHandles = 0;

@@ -48,13 +48,14 @@ class Discovery : public ::testing::Test {
 protected:
     Discovery() { CFakeSlp::Instance().Reset(); }
 
-    std::unique_ptr<CServerDiscovery> Make() {
+    // One query at a time unless asked: servers are then filed in the order they were found.
+    std::unique_ptr<CServerDiscovery> Make(std::size_t queriesAtOnce = 1) {
         CServerDiscovery::CHooks hooks;
         hooks.enableRefresh = [this](bool on) { m_listRefresh.push_back(on); };
         hooks.refreshAccountServers = [this] { ++m_nAccountRefreshes; };
         hooks.logLine = [this](std::string_view line) { m_listLog.emplace_back(line); };
         return std::make_unique<CServerDiscovery>(m_table, m_pGuard, m_list, m_loop.Window(), hooks,
-                                                  CFakeSlp::Functions());
+                                                  CFakeSlp::Functions(), queriesAtOnce);
     }
 
     // Runs the window thread until the running pass has ended.
@@ -342,10 +343,61 @@ TEST_F(Discovery, ThePassThreadSkipsWhatItCannotReadAndUsesTheFirstReplyOnly) {
           {Url("10.0.0.6"), "(mac=error)", SLP_NETWORK_TIMED_OUT},
           {Url("10.0.0.7"), "(mac=no handle)", SLP_OK, true},
           Service("10.0.0.8", "good")});
-    EXPECT_EQ(Rows(), (std::vector<std::string>{"10.0.0.5|first reply|||fits|No",
-                                                "10.0.0.8|h|P|1.0|good|No"}));
-    EXPECT_EQ(m_table.Size(), 2u);
+    // The query handle that could not be opened costs nothing: the next one asks instead.
+    EXPECT_EQ(Rows(),
+              (std::vector<std::string>{"10.0.0.5|first reply|||fits|No",
+                                        "10.0.0.7||||no handle|No", "10.0.0.8|h|P|1.0|good|No"}));
+    EXPECT_EQ(m_table.Size(), 3u);
     EXPECT_EQ(CFakeSlp::Instance().OpenHandles(), 0);
+}
+
+TEST_F(Discovery, TheSearchOnlyCollectsAndSixteenQueriesRunAtOnceAfterIt) {
+    m_pDiscovery = Make(CServerDiscovery::kMaxQueriesAtOnce);
+    std::vector<CFakeService> services;
+    for (int i = 0; i < 40; ++i) {
+        services.push_back(Service("10.0.2." + std::to_string(i), "q" + std::to_string(i)));
+    }
+    CFakeSlp& fake = CFakeSlp::Instance();
+    fake.SetServices(services);
+    fake.CloseGate();
+    m_pDiscovery->StartFirstPass();
+    // A silent server holds its own query only: the others' go on beside it.
+    EXPECT_TRUE(fake.WaitUntilHeld(16));
+    fake.OpenGate();
+    Finish();
+    EXPECT_FALSE(fake.QueriedDuringASearch()) << "an attribute query held up the search";
+    EXPECT_EQ(fake.MostHeld(), 16);
+    EXPECT_EQ(m_table.Size(), 40u);
+    EXPECT_EQ(fake.OpenHandles(), 0);
+}
+
+TEST_F(Discovery, ServersTheTableKnowsAreAskedBeforeNewOnes) {
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b")});
+    const std::size_t before = CFakeSlp::Instance().Queries().size();
+    Pass({Service("10.0.9.1", "new1"), Service("10.0.0.2", "b"), Service("10.0.9.2", "new2"),
+          Service("10.0.0.1", "a")});
+    const std::vector<std::string> queries = CFakeSlp::Instance().Queries();
+    ASSERT_EQ(queries.size(), before + 5);
+    EXPECT_EQ(
+        std::vector<std::string>(queries.begin() + static_cast<long>(before) + 1, queries.end()),
+        (std::vector<std::string>{Url("10.0.0.2") + "|default|", Url("10.0.0.1") + "|default|",
+                                  Url("10.0.9.1") + "|default|", Url("10.0.9.2") + "|default|"}));
+}
+
+TEST_F(Discovery, UrlsBeyondTheLimitOfAPassAreIgnoredWithALogLine) {
+    m_pDiscovery = Make(CServerDiscovery::kMaxQueriesAtOnce);
+    std::vector<CFakeService> services;
+    for (int i = 0; i < 20003; ++i) {
+        services.push_back(
+            Service("10." + std::to_string(i / 256) + ".0." + std::to_string(i % 256),
+                    "u" + std::to_string(i)));
+    }
+    Pass(services);
+    EXPECT_EQ(m_table.Size(), 20000u);
+    EXPECT_EQ(Record(u"u20000"), nullptr);
+    ASSERT_EQ(m_listLog.size(), 1u);
+    EXPECT_NE(m_listLog[0].find("ignores 3 service URLs beyond the first 20000"), std::string::npos)
+        << m_listLog[0];
 }
 
 TEST_F(Discovery, TheSweepReadsEachRowOnceAndDeletesInOneBatch) {

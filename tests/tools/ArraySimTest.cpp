@@ -576,3 +576,35 @@ TEST(SimOptions, DirectoryAgentOptions) {
         CSimOptions().Parse({"--directory-agent", "--address", "10.0.0.2", "--da", "10.0.0.3"}));
     EXPECT_NE(CSimOptions::Usage().find("TEST DOUBLE"), std::string::npos);
 }
+
+TEST(SimHostilePeers, FloodNoAttrsAndForgedAgentPlayTheirParts) {
+    CArrayConfig flood = Array();
+    flood.m_slpMode = SimSlpMode::Flood;
+    const auto cut = CSimSlpAgent::Answer(flood, SrvRqst(""), true, 1372).at(0);
+    EXPECT_TRUE(HeaderOf(cut).Overflow());
+    EXPECT_EQ(UrlsOf(cut), std::vector<std::string>{flood.ServiceUrl()});
+    const auto whole = CSimSlpAgent::Answer(flood, SrvRqst(""), false, 0).at(0);
+    const std::vector<std::string> urls = UrlsOf(whole);
+    ASSERT_EQ(urls.size(), 1701u);
+    EXPECT_GT(whole.size(), 64000u);
+    EXPECT_EQ(urls.back(), "service:raid.004417://10.77.106.200");
+    // Its own attributes are there; the made-up hosts' are never answered.
+    EXPECT_EQ(CSimSlpAgent::Answer(flood, AttrRqst(flood.ServiceUrl()), false, 1372).size(), 1u);
+    EXPECT_TRUE(CSimSlpAgent::Answer(flood, AttrRqst(urls[1]), false, 1372).empty());
+
+    CArrayConfig mute = Array();
+    mute.m_slpMode = SimSlpMode::NoAttrs;
+    EXPECT_EQ(UrlsOf(CSimSlpAgent::Answer(mute, SrvRqst(""), true, 1372).at(0)),
+              std::vector<std::string>{mute.ServiceUrl()});
+    EXPECT_TRUE(CSimSlpAgent::Answer(mute, AttrRqst(mute.ServiceUrl()), false, 1372).empty());
+
+    CSimDirectoryAgent forged("10.77.0.2", "default", 1234);
+    forged.Forge("10.77.1.1");
+    const Clock::time_point now = Clock::now();
+    EXPECT_EQ(AckCode(forged.Answer(Registration(flood.ServiceUrl(), 60, ""), false, 0, now)), kOk);
+    EXPECT_EQ(forged.Registrations(), 0u);
+    const auto discovery = forged.Answer(SrvRqst("", "service:directory-agent"), true, 1372, now);
+    ASSERT_EQ(discovery.size(), 1u);
+    EXPECT_EQ(CSlpMessageCodec::DecodeDAAdvert(discovery[0], HeaderOf(discovery[0]))->url,
+              "service:directory-agent://10.77.1.1");
+}

@@ -5,7 +5,10 @@
 #include "tests/tools/CLabTest.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,12 +18,13 @@ namespace {
 // Runs a probe script with the login's request time-out shortened for the silent array. LAB
 // is the prefix of the lab's namespaces: LAB-hub holds the bridge, whose links a0, a1, ... lead
 // to the arrays' namespaces LAB-a0, LAB-a1, ...
-std::string ProbeScript(const std::string& probe) {
+std::string ProbeScript(const std::string& probe, const std::string& redirect = "") {
     return "LAB=$(basename \"$LAB_DIR\" | sed 's/\\.[^.]*$//'); export LAB\n"
            "cat > \"$LAB_DIR/probe\" <<'EOF'\n" +
            probe +
            "EOF\n"
-           "orvane-headless-probe --request-timeout-ms 1500 \"$LAB_DIR/probe\"\n";
+           "timeout 300 orvane-headless-probe --request-timeout-ms 1500 \"$LAB_DIR/probe\" " +
+           redirect + "\n";
 }
 
 // The service reads one body line.
@@ -65,6 +69,21 @@ std::vector<std::string> Sorted(std::vector<std::string> lines) {
 }
 
 using HeadlessLab = CLabTest;
+
+// The Auth column of each row of one section, by address.
+std::map<std::string, std::string> AuthByAddress(const std::vector<std::string>& rows) {
+    std::map<std::string, std::string> auth;
+    for (const std::string& row : rows) {
+        const std::size_t start = row.find(' ') + 1;
+        auth[row.substr(start, row.find('|') - start)] = row.substr(row.rfind('|') + 1);
+    }
+    return auth;
+}
+
+// The search's window is about a second; an attribute query may take 3 s, as in the program.
+const std::string kSlowQueries = std::string(kShortSchedule) +
+                                 "net.slp.unicastTimeouts = 500,1000,1500\n"
+                                 "net.slp.unicastMaximumWait = 3000\n";
 
 TEST_F(HeadlessLab, DiscoveryLoginsAndTheCredentialServiceEndToEnd) {
     const std::string probe =
@@ -165,6 +184,87 @@ TEST_F(HeadlessLab, TheHeadlessProgramStopsAtOnceWhileAPassWaits) {
     EXPECT_EQ(result.lines[0], "exit 0");
     EXPECT_LT(std::stoi(result.lines[1].substr(3)), 2000) << result.lines[1];
     EXPECT_EQ(result.lines[2], "0") << "sanitizer reports on standard error";
+}
+
+TEST_F(HeadlessLab, RespondersThatNeverAnswerAttributeRequestsCostOnlyTheirOwnQueries) {
+    // Arrays 1 and 3 answer searches and never attribute requests.
+    const std::string probe = "group lab " + Mac(0) + " " + Mac(2) +
+                              "\nuser alice pw lab\nservice\npass\n"
+                              "login admin secret 10.77.1.1 10.77.1.3\nwait-logins\n"
+                              "pass\nrows\npass\nrows\n" +
+                              kQuery;
+    const LabResult result = Run("--arrays 6", ProbeScript(probe),
+                                 {"--admin-password secret", "--slp-mode no-attrs",
+                                  "--admin-password secret", "--slp-mode no-attrs"},
+                                 kSlowQueries);
+    ASSERT_EQ(result.status, 0);
+    const std::map<std::string, std::string> expected = {
+        {"10.77.1.1", "Yes"}, {"10.77.1.3", "Yes"}, {"10.77.1.5", "No"}, {"10.77.1.6", "No"}};
+    for (int pass = 1; pass <= 2; ++pass) {
+        EXPECT_EQ(AuthByAddress(Section(result, "PASS", pass, "ROW")), expected) << "pass " << pass;
+    }
+    const std::vector<std::string> query = Section(result, "PASS", 2, "<");
+    ASSERT_FALSE(query.empty());
+    EXPECT_EQ(query[0], "<StorageServers AdminGroup=\"No\">" + Entry(0, "Z210-R2", "secret") +
+                            Entry(2, "Y220", "secret") + "</StorageServers>");
+}
+
+TEST_F(HeadlessLab, AFloodOfUrlsWhoseHostsNeverAnswerEndsThePassWithinItsBound) {
+    // Array 1 answers every search with its own URL and 1,700 more of hosts that do not exist.
+    const LabResult result = Run("--arrays 3", ProbeScript("pass\nrows\n", "2>&1"),
+                                 {"", "--slp-mode flood"}, kSlowQueries);
+    ASSERT_EQ(result.status, 0);
+    std::vector<std::string> pass;
+    std::copy_if(result.lines.begin(), result.lines.end(), std::back_inserter(pass),
+                 [](const std::string& line) { return line.rfind("PASS", 0) == 0; });
+    ASSERT_EQ(pass.size(), 1u);
+    const int ms = std::stoi(pass[0].substr(pass[0].find("ms=") + 3));
+    EXPECT_LT(ms, 61000) << pass[0];
+    EXPECT_EQ(AuthByAddress(Section(result, "PASS", 0, "ROW")),
+              (std::map<std::string, std::string>{
+                  {"10.77.1.1", "No"}, {"10.77.1.2", "No"}, {"10.77.1.3", "No"}}));
+}
+
+TEST_F(HeadlessLab, ForgedDirectoryAgentsDoNotEmptyTheFleet) {
+    // The lab's agent is replaced by a forged one that answers every search with nothing: it is
+    // not looked for by default. With discovery turned on, one whose advert names an array's
+    // address is not believed either.
+    const std::string forged =
+        "forge() {\n"
+        "    [ -n \"${pid:-}\" ] && kill $pid && wait $pid\n"
+        "    rm -f \"$LAB_DIR/forged\"\n"
+        "    ip netns exec \"$LAB_DA_NS\" \"$LAB_SIM\" --directory-agent --address 10.77.0.2 "
+        "--forged-advert $1 --ready-file \"$LAB_DIR/forged\" --trace >\"$LAB_DIR/trace-$1\" &\n"
+        "    pid=$!\n"
+        "    for i in $(seq 100); do [ -e \"$LAB_DIR/forged\" ] && break; sleep 0.1; done\n"
+        "}\n"
+        "kill $LAB_DA_PID\n"
+        "for i in $(seq 100); do kill -0 $LAB_DA_PID 2>/dev/null || break; sleep 0.1; done\n"
+        "forge 10.77.0.2\n"
+        // The forged agent is there: with discovery on, the library believes one that names
+        // itself, and finds nothing.
+        "echo \"FOUND $(printf 'net.slp.activeDADetection = true\\n' >\"$LAB_DIR/on.conf\"; "
+        "OpenSLPConfig=\"$LAB_DIR/on.conf\" orvane-slpfind findsrvs service:raid.004417 | wc "
+        "-l)\"\n" +
+        ProbeScript("pass\nrows\n") +
+        "forge 10.77.1.1\n"
+        "echo 'net.slp.activeDADetection = true' >>\"$OpenSLPConfig\"\n"
+        "timeout 300 orvane-headless-probe \"$LAB_DIR/probe\"\n"
+        "kill $pid; wait $pid\n"
+        "echo \"ASKED $(grep -c directory-agent \"$LAB_DIR/trace-10.77.1.1\")\"\n";
+    const LabResult result = Run("--arrays 3 --da", forged);
+    ASSERT_EQ(result.status, 0);
+    const std::map<std::string, std::string> fleet = {
+        {"10.77.1.1", "No"}, {"10.77.1.2", "No"}, {"10.77.1.3", "No"}};
+    EXPECT_EQ(AuthByAddress(Section(result, "PASS", 0, "ROW")), fleet) << "discovery off";
+    EXPECT_EQ(AuthByAddress(Section(result, "PASS", 1, "ROW")), fleet) << "discovery on";
+    EXPECT_NE(std::find(result.lines.begin(), result.lines.end(), "FOUND 0"), result.lines.end());
+    const auto asked =
+        std::find_if(result.lines.begin(), result.lines.end(),
+                     [](const std::string& line) { return line.rfind("ASKED ", 0) == 0; });
+    ASSERT_NE(asked, result.lines.end());
+    EXPECT_GE(std::atoi(asked->c_str() + 6), 1)
+        << "the program did not look for agents with discovery on";
 }
 
 } // namespace

@@ -126,8 +126,13 @@ std::optional<std::string> CArrayConfig::Apply(std::string_view name, const std:
             m_slpMode = SimSlpMode::Silent;
         } else if (value == "garbage") {
             m_slpMode = SimSlpMode::Garbage;
+        } else if (value == "no-attrs") {
+            m_slpMode = SimSlpMode::NoAttrs;
+        } else if (value == "flood") {
+            m_slpMode = SimSlpMode::Flood;
         } else {
-            return "--slp-mode is one of normal, silent, garbage; not \"" + value + "\"";
+            return "--slp-mode is one of normal, silent, garbage, no-attrs, flood; not \"" + value +
+                   "\"";
         }
     } else {
         return std::string("unknown");

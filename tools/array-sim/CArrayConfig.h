@@ -11,7 +11,9 @@
 #include <vector>
 
 enum class SimHttpMode { Normal, NotFound, Status, Oversize, Silent };
-enum class SimSlpMode { Normal, Silent, Garbage };
+// NoAttrs and Flood are hostile peers for the tests: one answers searches but never attribute
+// requests, the other answers searches with its own URL and 1,700 of hosts that do not exist.
+enum class SimSlpMode { Normal, Silent, Garbage, NoAttrs, Flood };
 
 struct CArrayConfig {
     std::string m_strAddress;

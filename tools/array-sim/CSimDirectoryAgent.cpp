@@ -220,6 +220,9 @@ SlpWireError CSimDirectoryAgent::OnSrvReg(const SlpHeader& header, const SlpSrvR
     if (!ServesAll(request.scopeList)) {
         return SlpWireError::ScopeNotSupported;
     }
+    if (!m_strAdvertHost.empty()) {
+        return SlpWireError::Ok; // forged: acknowledged and dropped
+    }
     if (request.entry.lifetime == 0 || !CSlpServiceUrl::Parse(request.entry.url) ||
         !StartsWithNoCase(request.serviceType, "service:") || !WellFormed(request.attrList)) {
         return SlpWireError::InvalidRegistration;

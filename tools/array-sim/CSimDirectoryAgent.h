@@ -34,7 +34,14 @@ public:
     // Forgets the registrations whose lifetime has run out.
     void Expire(Clock::time_point now);
     std::size_t Registrations() const { return m_mapRegistrations.size(); }
-    std::string Url() const { return "service:directory-agent://" + m_strAddress; }
+    std::string Url() const {
+        return "service:directory-agent://" +
+               (m_strAdvertHost.empty() ? m_strAddress : m_strAdvertHost);
+    }
+    // Makes this double a forged agent, a hostile peer for the tests: its adverts name
+    // advertHost, and it keeps no registration (acknowledged all the same), so that every
+    // search it is asked gets an empty answer.
+    void Forge(std::string advertHost) { m_strAdvertHost = std::move(advertHost); }
 
 private:
     struct Registration {
@@ -54,6 +61,7 @@ private:
     bool ServesAny(std::string_view scopeList) const;
 
     std::string m_strAddress;
+    std::string m_strAdvertHost; // set when forged
     std::string m_strScope;
     std::uint32_t m_nBootTimestamp;
     std::map<std::string, Registration> m_mapRegistrations; // by URL

@@ -52,8 +52,10 @@ Array options (on the command line for one array, or on each line of --arrays):
                        (accept connections and never answer)
   --http-status N      the status for --http-mode status (implies it)
   --slp-mode MODE      normal, silent (never answers SLP requests; still registers with
-                       directory agents) or garbage (answers every request with
-                       malformed replies)
+                       directory agents), garbage (answers every request with
+                       malformed replies), or, hostile peers for tests, no-attrs
+                       (answers searches, never attribute requests) and flood
+                       (answers searches with 1,700 more URLs of absent hosts)
 
 Process options:
   --arrays FILE        many arrays: one per line, written with the array options above;
@@ -72,6 +74,8 @@ Process options:
                        registrations and answers service and attribute requests
                        from them. It is for this project's tests only; a site runs
                        its standard SLP directory agent.
+  --forged-advert HOST with --directory-agent: a forged agent, a hostile peer for tests;
+                       its adverts name HOST and it drops every registration
   --push-password NEW  instead of serving, send the new administrator password to a
                        management server: POST /UpdateAdminPasswd?<mac> with NEW as the first
                        body line, print the answer and exit (needs --address, --mac and
@@ -154,7 +158,7 @@ std::optional<std::string> CSimOptions::ApplyAll(const std::vector<std::string>&
             CArrayConfig::IsArrayOption(name) ||
             (global && (name == "arrays" || name == "ready-file" || name == "push-password" ||
                         name == "manager" || name == "slp-port" || name == "http-port" ||
-                        name == "da" || name == "lifetime"));
+                        name == "da" || name == "lifetime" || name == "forged-advert"));
         if (!known) {
             return "unknown option --" + name + (global ? " (see --help)" : "");
         }
@@ -183,6 +187,12 @@ std::optional<std::string> CSimOptions::ApplyAll(const std::vector<std::string>&
                 return "--da needs an IPv4 address, not \"" + *value + "\"";
             }
             m_listDirectoryAgents.push_back(*value);
+        } else if (name == "forged-advert") {
+            in_addr parsed{};
+            if (::inet_pton(AF_INET, value->c_str(), &parsed) != 1) {
+                return "--forged-advert needs an IPv4 address, not \"" + *value + "\"";
+            }
+            m_strForgedAdvert = *value;
         } else if (name == "lifetime") {
             std::optional<std::uint16_t> seconds = Port(*value);
             if (!seconds) {
@@ -240,6 +250,9 @@ std::optional<std::string> CSimOptions::Parse(const std::vector<std::string>& ar
     if (m_bDirectoryAgent &&
         (m_bPush || !m_strArraysFile.empty() || !m_listDirectoryAgents.empty())) {
         return "--directory-agent runs alone, without --arrays, --da or --push-password";
+    }
+    if (!m_strForgedAdvert.empty() && !m_bDirectoryAgent) {
+        return "--forged-advert needs --directory-agent";
     }
     if (!m_strArraysFile.empty()) {
         if (m_bPush) {

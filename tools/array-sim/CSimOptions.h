@@ -30,6 +30,7 @@ public:
     std::vector<std::string> m_listDirectoryAgents; // --da, repeatable
     std::uint16_t m_nLifetime = 10800;              // --lifetime
     bool m_bDirectoryAgent = false;                 // --directory-agent
+    std::string m_strForgedAdvert;                  // --forged-advert
     bool m_bTrace = false;                          // --trace
 
 private:

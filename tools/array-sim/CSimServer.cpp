@@ -148,6 +148,9 @@ std::string CSimServer::StartDirectoryAgent() {
     const auto boot = static_cast<std::uint32_t>(std::time(nullptr));
     m_pDirectoryAgent =
         std::make_unique<CSimDirectoryAgent>(self.m_strAddress, self.m_strScope, boot);
+    if (!m_settings.m_strForgedAdvert.empty()) {
+        m_pDirectoryAgent->Forge(m_settings.m_strForgedAdvert);
+    }
     // A directory agent that starts says so, so that agents register with it at once.
     SendMulticast(m_pDirectoryAgent->Advert(false));
     m_nextExpiry = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -306,7 +309,7 @@ void CSimServer::Reply(std::size_t array, const std::vector<std::uint8_t>& reque
                                             std::chrono::steady_clock::now());
     } else if (config.m_slpMode == SimSlpMode::Garbage) {
         replies = CSimSlpAgent::Garbage(request);
-    } else if (config.m_slpMode == SimSlpMode::Normal) {
+    } else if (config.m_slpMode != SimSlpMode::Silent) {
         replies = CSimSlpAgent::Answer(config, request, multicast, kMaxDatagramReply);
     }
     for (const CSimSlpAgent::Message& reply : replies) {
@@ -435,7 +438,7 @@ void CSimServer::OnStream(Endpoint& endpoint) {
     if (m_pDirectoryAgent) {
         replies = m_pDirectoryAgent->Answer(bytes.first(*length), false, 0,
                                             std::chrono::steady_clock::now());
-    } else if (config.m_slpMode == SimSlpMode::Normal) {
+    } else if (config.m_slpMode != SimSlpMode::Silent && config.m_slpMode != SimSlpMode::Garbage) {
         replies = CSimSlpAgent::Answer(config, bytes.first(*length), false, 0);
     }
     for (const CSimSlpAgent::Message& reply : replies) {

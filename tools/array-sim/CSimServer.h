@@ -29,7 +29,8 @@ public:
         std::vector<std::string> m_listDirectoryAgents; // addresses to register with
         std::uint16_t m_nLifetime = 10800;              // of a registration, in seconds
         bool m_bDirectoryAgent = false;
-        bool m_bTrace = false; // a line on standard output for each request
+        std::string m_strForgedAdvert; // a forged directory agent's advert host (tests only)
+        bool m_bTrace = false;         // a line on standard output for each request
     };
     // How long a simulator that stops waits for its deregistrations to be acknowledged.
     static constexpr std::chrono::milliseconds kLeaveWait{2000};

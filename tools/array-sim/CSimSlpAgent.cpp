@@ -73,8 +73,20 @@ std::vector<CSimSlpAgent::Message> One(CSimSlpAgent::Message message) {
     return replies;
 }
 
-std::vector<CSimSlpAgent::Message> AnswerSrvRqst(const Context& context,
-                                                 const SlpSrvRqst& request) {
+// The URLs a flooding array adds to its answer: hosts of the lab's network that nobody holds.
+void AddFlood(SlpSrvRply& reply) {
+    constexpr int kFloodUrls = 1700;
+    constexpr int kFirstSubnet = 100;
+    constexpr int kHostsPerSubnet = 250;
+    for (int i = 0; i < kFloodUrls; ++i) {
+        reply.entries.push_back({kLifetime, std::string(CSimSlpAgent::kServiceType) + "://10.77." +
+                                                std::to_string(kFirstSubnet + i / kHostsPerSubnet) +
+                                                "." + std::to_string(1 + i % kHostsPerSubnet)});
+    }
+}
+
+std::vector<CSimSlpAgent::Message> AnswerSrvRqst(const Context& context, const SlpSrvRqst& request,
+                                                 std::size_t maxDatagram) {
     SlpHeader header = ReplyHeader(context.header);
     if (FoldWhiteSpaceLower(request.serviceType) == "service:service-agent") {
         // An empty scope list asks every agent, so that the asker learns which scopes exist.
@@ -111,11 +123,21 @@ std::vector<CSimSlpAgent::Message> AnswerSrvRqst(const Context& context,
     }
     if (SameType(request.serviceType) && *matches) {
         reply.entries.push_back({kLifetime, context.array.ServiceUrl()});
+        if (context.array.m_slpMode == SimSlpMode::Flood) {
+            AddFlood(reply);
+        }
     }
     if (reply.entries.empty() && context.multicast) {
         return {};
     }
-    return One(CSlpMessageCodec::Encode(header, reply));
+    CSimSlpAgent::Message message = CSlpMessageCodec::Encode(header, reply);
+    if (maxDatagram != 0 && message.size() > maxDatagram) {
+        // Too large for a datagram: the array's own URL, flagged, and the rest over TCP.
+        header.flags = kSlpFlagOverflow;
+        reply.entries.resize(1);
+        message = CSlpMessageCodec::Encode(header, reply);
+    }
+    return One(std::move(message));
 }
 
 std::vector<CSimSlpAgent::Message>
@@ -132,9 +154,11 @@ AnswerAttrRqst(const Context& context, const SlpAttrRqst& request, std::size_t m
     bool ours =
         FoldWhiteSpaceLower(request.url) == FoldWhiteSpaceLower(context.array.ServiceUrl()) ||
         SameType(request.url);
+    // A flooding array keeps quiet about the URLs it made up, as their absent hosts would.
     if (!ours) {
-        return context.multicast ? std::vector<CSimSlpAgent::Message>{}
-                                 : One(CSlpMessageCodec::Encode(header, reply));
+        return context.multicast || context.array.m_slpMode == SimSlpMode::Flood
+                   ? std::vector<CSimSlpAgent::Message>{}
+                   : One(CSlpMessageCodec::Encode(header, reply));
     }
     reply.attrList = context.array.AttributeList(request.tagList);
     CSimSlpAgent::Message message = CSlpMessageCodec::Encode(header, reply);
@@ -199,14 +223,14 @@ std::vector<CSimSlpAgent::Message> CSimSlpAgent::Answer(const CArrayConfig& arra
         if (ListHas(body->prList, array.m_strAddress)) {
             return {};
         }
-        return AnswerSrvRqst(context, *body);
+        return AnswerSrvRqst(context, *body, maxDatagram);
     }
     case SlpFunction::AttrRqst: {
         std::optional<SlpAttrRqst> body = CSlpMessageCodec::DecodeAttrRqst(request, *header);
         if (!body) {
             break;
         }
-        if (ListHas(body->prList, array.m_strAddress)) {
+        if (ListHas(body->prList, array.m_strAddress) || array.m_slpMode == SimSlpMode::NoAttrs) {
             return {};
         }
         return AnswerAttrRqst(context, *body, maxDatagram);

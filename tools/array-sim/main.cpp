@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
     settings.m_listDirectoryAgents = options.m_listDirectoryAgents;
     settings.m_nLifetime = options.m_nLifetime;
     settings.m_bDirectoryAgent = options.m_bDirectoryAgent;
+    settings.m_strForgedAdvert = options.m_strForgedAdvert;
     settings.m_bTrace = options.m_bTrace;
     CSimServer server(options.m_arrArrays, std::move(settings));
     if (std::string error = server.Start(); !error.empty()) {

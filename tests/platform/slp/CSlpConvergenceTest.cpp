@@ -395,6 +395,36 @@ TEST_F(SlpConvergence, CallbackFalseEndsTheSearchAtOnce) {
     EXPECT_EQ(found.lastCalls, 0);
 }
 
+TEST_F(SlpConvergence, ACallbackThatTakesLongerThanTheWindowMissesNoReply) {
+    // The first URL's callback asks for attributes that never come: 600 ms, twice the window.
+    Reopen("net.slp.multicastTimeouts = 150,150\nnet.slp.multicastMaximumWait = 300\n"
+           "net.slp.unicastTimeouts = 200,200,200\nnet.slp.unicastMaximumWait = 600\n");
+    struct Slow {
+        std::vector<std::string> urls;
+        SLPHandle second = nullptr;
+    } slow;
+    ASSERT_EQ(SLPOpen(nullptr, SLP_FALSE, &slow.second), SLP_OK);
+    auto collect = [](SLPHandle, const char* url, unsigned short, SLPError error, void* cookie) {
+        auto& state = *static_cast<Slow*>(cookie);
+        if (error == SLP_OK) {
+            state.urls.push_back(url);
+            if (state.urls.size() == 1) {
+                auto none = [](SLPHandle, const char*, SLPError, void*) { return SLP_TRUE; };
+                SLPFindAttrs(state.second, "service:raid.004417://10.9.9.9", "default", "", none,
+                             nullptr);
+            }
+        }
+        return SLP_TRUE;
+    };
+    EXPECT_EQ(SLPFindSrvs(m_handle, kServiceType, "default", "", collect, &slow), SLP_OK);
+    SLPClose(slow.second);
+    // .2 and .3 answer the first request, .4 only the retransmission.
+    std::sort(slow.urls.begin(), slow.urls.end());
+    EXPECT_EQ(slow.urls, (std::vector<std::string>{"service:raid.004417://127.0.0.2",
+                                                   "service:raid.004417://127.0.0.3",
+                                                   "service:raid.004417://127.0.0.4"}));
+}
+
 TEST_F(SlpConvergence, AHandleRunsOneOperationAtATime) {
     Found found;
     found.stopAfterFirst = true;
@@ -423,6 +453,24 @@ TEST_F(SlpConvergence, AttributesAreAskedOfTheAgentThatAnswered) {
         if (request.function == SlpFunction::AttrRqst) {
             EXPECT_FALSE(request.multicast) << "the attribute query went by multicast";
         }
+    }
+}
+
+TEST_F(SlpConvergence, AttributesOfAUrlWhoseHostCannotBeReachedAreAskedOfThatHostOnly) {
+    Reopen("net.slp.unicastTimeouts = 100,100,100\nnet.slp.unicastMaximumWait = 250\n");
+    // The host named is out of reach; the agents that answer searches must not be asked instead.
+    const std::string url = std::string(kServiceType) + "://10.9.9.9";
+    SLPError last = SLP_OK;
+    auto keep = [](SLPHandle, const char*, SLPError error, void* cookie) {
+        *static_cast<SLPError*>(cookie) = error;
+        return SLP_TRUE;
+    };
+    const SLPError result = SLPFindAttrs(m_handle, url.c_str(), "default", "", keep, &last);
+    EXPECT_TRUE(result == SLP_NETWORK_TIMED_OUT || result == SLP_NETWORK_ERROR) << result;
+    EXPECT_EQ(last, result);
+    for (const SeenRequest& request : m_agents->Requests()) {
+        EXPECT_NE(request.function, SlpFunction::AttrRqst)
+            << (request.multicast ? "multicast" : "unicast") << " to an agent";
     }
 }
 

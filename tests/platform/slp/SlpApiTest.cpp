@@ -73,16 +73,30 @@ TEST(SlpConfig, BadValuesKeepTheDefaults) {
     EXPECT_EQ(config.m_nDAActiveDiscoveryInterval, defaults.m_nDAActiveDiscoveryInterval);
 }
 
-TEST(SlpConfig, TheEnvironmentNamesTheFile) {
+TEST(SlpConfig, TheEnvironmentNamesTheFileWhichOverridesTheProgramsDefaults) {
     std::filesystem::path path = std::filesystem::temp_directory_path() /
                                  ("slpconf-" + std::to_string(::getpid()) + ".conf");
-    std::ofstream(path) << "net.slp.multicastMaximumWait = 1234\n";
+    std::ofstream(path) << "net.slp.multicastMaximumWait = 1234\nnet.slp.activeDADetection = on\n"
+                           "net.slp.activeDADetection = yes\n";
     ::setenv(CSlpConfig::kPathVariable, path.c_str(), 1);
-    EXPECT_EQ(CSlpConfig::Load().m_nMulticastMaximumWait, 1234);
+    const std::string programDefaults =
+        "net.slp.activeDADetection = false\nnet.slp.unicastMaximumWait = 3000\n";
+    CSlpConfig config = CSlpConfig::Load(programDefaults);
+    EXPECT_EQ(config.m_nMulticastMaximumWait, 1234);
+    EXPECT_TRUE(config.m_bActiveDADetection);
+    EXPECT_EQ(config.m_nUnicastMaximumWait, 3000);
     ::setenv(CSlpConfig::kPathVariable, "/nonexistent/slp.conf", 1);
     EXPECT_EQ(CSlpConfig::Load().m_nMulticastMaximumWait, 15000);
+    EXPECT_TRUE(CSlpConfig::Load().m_bActiveDADetection);
+    EXPECT_FALSE(CSlpConfig::Load(programDefaults).m_bActiveDADetection);
     ::unsetenv(CSlpConfig::kPathVariable);
     std::filesystem::remove(path);
+    // A default that a file line could not hold is refused rather than read as two lines.
+    for (const char* name : {"net.slp.useScopes\nnet.slp.port", "", "a=b", "# note"}) {
+        EXPECT_EQ(SLPSetPropertyDefault(name, "x"), SLP_PARAMETER_BAD) << name;
+    }
+    EXPECT_EQ(SLPSetPropertyDefault("net.slp.useScopes", "a\nnet.slp.port = 9"), SLP_PARAMETER_BAD);
+    EXPECT_EQ(SLPSetPropertyDefault(nullptr, "x"), SLP_PARAMETER_BAD);
 }
 
 TEST(SlpParseSrvURL, SplitsTypeHostPortAndRest) {
@@ -126,40 +140,72 @@ TEST(SlpOpen, OnlySynchronousHandlesAndSaneArguments) {
     SLPClose(handle);
 }
 
-TEST(SlpDirectoryAgents, AdvertsAddUpdateAndRemoveAgents) {
-    CSlpDirectoryAgents agents;
+sockaddr_in Sender(const char* address) {
     sockaddr_in from{};
     from.sin_family = AF_INET;
-    ::inet_pton(AF_INET, "10.0.0.7", &from.sin_addr);
-    // The URL names the agent; the sender's address stands in for a host name.
-    agents.Learn({0, 100, "service:directory-agent://10.0.0.2", "Default, other", "", ""}, from,
-                 427);
-    agents.Learn({0, 200, "service:directory-agent://da.example", "default", "", ""}, from, 427);
-    agents.Learn({4, 300, "service:directory-agent://10.0.0.3", "default", "", ""}, from, 427);
-    std::vector<SlpDirectoryAgent> known = agents.Known();
-    ASSERT_EQ(known.size(), 2u) << "an advert with an error code is no agent";
+    ::inet_pton(AF_INET, address, &from.sin_addr);
+    return from;
+}
+
+std::string Text(const sockaddr_in& address) {
     char text[INET_ADDRSTRLEN] = {};
-    EXPECT_STREQ(::inet_ntop(AF_INET, &known[0].address.sin_addr, text, sizeof text), "10.0.0.2");
+    return ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+}
+
+TEST(SlpDirectoryAgents, AdvertsAddUpdateAndRemoveAgentsThatNameThemselves) {
+    CSlpDirectoryAgents agents;
+    const sockaddr_in da = Sender("10.0.0.2");
+    agents.Learn({0, 100, "service:directory-agent://10.0.0.2", "Default, other", "", ""}, da, 427);
+    // Passed over: a URL naming another host or a name, and an error code.
+    struct Advert {
+        const char* sender;
+        const char* url;
+        std::uint16_t error;
+    };
+    for (const Advert& advert : {Advert{"10.0.0.7", "service:directory-agent://10.0.0.2", 0},
+                                 Advert{"10.0.0.7", "service:directory-agent://10.0.0.9", 0},
+                                 Advert{"10.0.0.7", "service:directory-agent://da.example", 0},
+                                 Advert{"10.0.0.7", "not a url", 0},
+                                 Advert{"10.0.0.3", "service:directory-agent://10.0.0.3", 4}}) {
+        agents.Learn({advert.error, 300, advert.url, "default", "", ""}, Sender(advert.sender),
+                     427);
+    }
+    std::vector<SlpDirectoryAgent> known = agents.Known();
+    ASSERT_EQ(known.size(), 1u);
+    EXPECT_EQ(Text(known[0].address), "10.0.0.2");
     EXPECT_EQ(ntohs(known[0].address.sin_port), 427);
     EXPECT_EQ(known[0].scopes, (std::vector<std::string>{"default", "other"}));
-    EXPECT_STREQ(::inet_ntop(AF_INET, &known[1].address.sin_addr, text, sizeof text), "10.0.0.7");
+    EXPECT_EQ(known[0].bootTimestamp, 100u) << "another host's advert changed the agent";
 
     // A reboot updates the agent in place; a timestamp of 0 means it is going down.
-    agents.Learn({0, 101, "service:directory-agent://10.0.0.2", "default", "", ""}, from, 427);
+    agents.Learn({0, 101, "service:directory-agent://10.0.0.2", "default", "", ""}, da, 427);
     known = agents.Known();
-    ASSERT_EQ(known.size(), 2u);
+    ASSERT_EQ(known.size(), 1u);
     EXPECT_EQ(known[0].bootTimestamp, 101u);
-    agents.Learn({0, 0, "service:directory-agent://10.0.0.2", "default", "", ""}, from, 427);
-    ASSERT_EQ(agents.Known().size(), 1u);
-    agents.Failed(from);
+    agents.Learn({0, 0, "service:directory-agent://10.0.0.2", "default", "", ""}, da, 427);
     EXPECT_TRUE(agents.Known().empty());
+
+    // A crowd of answers: the ones known longest make room.
+    for (int i = 1; i <= 10; ++i) {
+        const std::string address = "10.0.1." + std::to_string(i);
+        agents.Learn({0, 1, "service:directory-agent://" + address, "default", "", ""},
+                     Sender(address.c_str()), 427);
+    }
+    known = agents.Known();
+    ASSERT_EQ(known.size(), CSlpDirectoryAgents::kCapacity);
+    EXPECT_EQ(Text(known.front().address), "10.0.1.3");
+    EXPECT_EQ(Text(known.back().address), "10.0.1.10");
+    agents.Failed(known.front().address);
+    EXPECT_EQ(agents.Known().size(), CSlpDirectoryAgents::kCapacity - 1);
 }
 
 TEST(SlpDirectoryAgents, WithoutActiveDetectionOnlyTheConfiguredAgentsAreAsked) {
     CSlpDirectoryAgents agents;
     sockaddr_in from{};
     from.sin_family = AF_INET;
+    from = Sender("10.0.0.2");
     agents.Learn({0, 100, "service:directory-agent://10.0.0.2", "default", "", ""}, from, 427);
+    ASSERT_EQ(agents.Known().size(), 1u);
     for (const char* off :
          {"net.slp.activeDADetection = false\n", "net.slp.DAActiveDiscoveryInterval = 0\n"}) {
         CSlpConfig config =
