@@ -104,6 +104,11 @@ bool CConsoleLab::RunUntil(const std::function<bool()>& done, std::chrono::milli
     return done();
 }
 
+std::size_t CConsoleLab::ThreadCount() {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
 bool CConsoleLab::WaitForPassEnd(std::chrono::milliseconds limit) {
     CTabSystem& tab = *m_pDialog->TabSystem();
     QTest::mouseClick(tab.GetDlgItem(IDC_REFRESH), Qt::LeftButton);

@@ -40,6 +40,8 @@ protected:
 
     // Runs the window thread until done() or the time is up; answers done().
     static bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+    // The threads of this process now.
+    static std::size_t ThreadCount();
     // Waits for the end of the pass under way (the first one after StartWindow): clicks Refresh,
     // which stays disabled until that pass is swept.
     bool WaitForPassEnd(std::chrono::milliseconds limit);

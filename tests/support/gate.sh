@@ -7,7 +7,8 @@
 #   gate_skip REASON...   ends the test as skipped (77), or as failed (1) when
 #                         ORVANE_FAIL_ON_SKIP=1, as in CI, where nothing may be left unrun
 #
-# NEEDs: netns (a network namespace of our own), veth (a veth pair made in one), mountns (a
+# NEEDs: netns (a network namespace of our own), veth (a veth pair made in one), ipnetns (a
+# named namespace, as the lab makes them, added and deleted at once), mountns (a
 # mount namespace with a memory file system of its own), nobody (switching to the user nobody),
 # dpkg (installing packages), python:MODULE (importable by /usr/bin/python3), any other word: a
 # program on PATH. Every namespace tried is a scratch one that ends with its process.
@@ -20,6 +21,11 @@ gate_try_netns() {
 
 gate_try_veth() {
     unshare -n sh -c 'ip link add orvgate0 type veth peer name orvgate1' 2>&1
+}
+
+gate_try_ipnetns() {
+    local name="orvgate-$$-$RANDOM"
+    ip netns add "$name" 2>&1 && ip netns del "$name" 2>&1
 }
 
 gate_try_mountns() {
@@ -41,7 +47,7 @@ gate_why() {
     local need out
     for need in "$@"; do
         case $need in
-        netns | veth | mountns | nobody)
+        netns | veth | ipnetns | mountns | nobody)
             if ! command -v unshare >/dev/null || ! command -v ip >/dev/null ||
                 ! command -v setpriv >/dev/null; then
                 echo "unshare, ip and setpriv are needed (util-linux, iproute2)"
@@ -59,6 +65,12 @@ gate_why() {
         veth)
             out=$(gate_try_veth) || {
                 echo "cannot make a veth pair in a network namespace here: ${out:-ip link failed}"
+                return
+            }
+            ;;
+        ipnetns)
+            out=$(gate_try_ipnetns) || {
+                echo "cannot add a named network namespace here: ${out:-ip netns add failed}"
                 return
             }
             ;;
