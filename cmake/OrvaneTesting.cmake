@@ -2,7 +2,8 @@
 include(GoogleTest)
 
 # orvane_gtest(<name> SOURCES ... [LIBS ...] [LABELS ...])
-# Labels in use: threads (also run under ThreadSanitizer), lab (needs root and namespaces),
+# Labels in use: threads (also run under ThreadSanitizer), lab (builds network namespaces: these
+# take the resource lock "lab", so that ctest -j runs one of them at a time beside the rest),
 # service, core.
 # A GoogleTest program under build/bin/tests, each test case registered with ctest.
 function(orvane_gtest name)
@@ -21,6 +22,9 @@ function(orvane_gtest name)
     if(ARG_LABELS)
         list(JOIN ARG_LABELS "-" label)
         list(APPEND properties LABELS ${label})
+    endif()
+    if("lab" IN_LIST ARG_LABELS)
+        list(APPEND properties RESOURCE_LOCK lab)
     endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST

@@ -22,8 +22,9 @@ protected:
     // True in the run inside the lab.
     static bool InLab();
     // Outside: builds the lab and runs the current test inside it with script's commands first
-    // (e.g. a wait for registrations); fails with the inner run's output unless it passed. Lines
-    // of the inner run that begin with "NOTE: " are passed on to the outer run's output.
+    // (e.g. a wait for registrations); fails with the inner run's output unless it passed, and
+    // skips (see TestGate.h) where the inner run skipped. Lines of the inner run that begin
+    // with "NOTE: " are passed on to the outer run's output.
     void RunInLab(const std::string& labArgs, const std::vector<std::string>& extra,
                   const std::string& config, const std::string& before = {});
 

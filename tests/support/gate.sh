@@ -51,7 +51,7 @@ gate_why() {
             if ! command -v unshare >/dev/null || ! command -v ip >/dev/null ||
                 ! command -v setpriv >/dev/null; then
                 echo "unshare, ip and setpriv are needed (util-linux, iproute2)"
-                return
+                return 0
             fi
             ;;
         esac
@@ -59,53 +59,54 @@ gate_why() {
         netns)
             out=$(gate_try_netns) || {
                 echo "cannot make a network namespace here: ${out:-unshare -n failed}"
-                return
+                return 0
             }
             ;;
         veth)
             out=$(gate_try_veth) || {
                 echo "cannot make a veth pair in a network namespace here: ${out:-ip link failed}"
-                return
+                return 0
             }
             ;;
         ipnetns)
             out=$(gate_try_ipnetns) || {
                 echo "cannot add a named network namespace here: ${out:-ip netns add failed}"
-                return
+                return 0
             }
             ;;
         mountns)
             out=$(gate_try_mountns) || {
                 echo "cannot mount a memory file system in a mount namespace here: ${out:-failed}"
-                return
+                return 0
             }
             ;;
         nobody)
             out=$(gate_try_nobody) || {
                 echo "cannot run as the user nobody here: ${out:-setpriv failed}"
-                return
+                return 0
             }
             ;;
         dpkg)
             [ -w /var/lib/dpkg ] || {
                 echo "cannot install packages here: /var/lib/dpkg is not writable"
-                return
+                return 0
             }
             ;;
         python:*)
             [ -x /usr/bin/python3 ] && /usr/bin/python3 -c "import ${need#python:}" 2>/dev/null || {
                 echo "the python3 module ${need#python:} is missing"
-                return
+                return 0
             }
             ;;
         *)
             command -v "$need" >/dev/null || {
                 echo "$need is missing"
-                return
+                return 0
             }
             ;;
         esac
     done
+    return 0
 }
 
 gate_skip() {
