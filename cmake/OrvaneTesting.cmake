@@ -32,11 +32,15 @@ function(orvane_gtest name)
         PROPERTIES ${properties})
 endfunction()
 
-set(ORVANE_FUZZ_SECONDS 60 CACHE STRING "How long ctest runs each fuzz target")
+set(ORVANE_FUZZ_RUNS 200000 CACHE STRING "How many inputs ctest runs through each fuzz target")
+set(ORVANE_FUZZ_SEED 1 CACHE STRING "The random seed of the fuzz targets' ctest runs")
+set(ORVANE_FUZZ_SECONDS 600 CACHE STRING "The most time a fuzz target's ctest run may take")
 
 # orvane_fuzzer(<name> SOURCES ... [LIBS ...])
-# A libFuzzer target; its ctest entry runs it for ORVANE_FUZZ_SECONDS on a fresh corpus seeded
-# from tests/fuzz/corpus/<name> when that folder exists.
+# A libFuzzer target. Its ctest entry is reproducible: ORVANE_FUZZ_RUNS inputs from the fixed seed
+# ORVANE_FUZZ_SEED, starting from a fresh copy of the committed corpus tests/fuzz/corpus/<name>
+# (when that folder exists), so that a red run fails again the same way. ORVANE_FUZZ_SECONDS
+# only stops a run that would take far longer than it should. Longer random fuzzing: README.
 function(orvane_fuzzer name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
@@ -46,9 +50,10 @@ function(orvane_fuzzer name)
     set(seeds ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
     add_test(NAME ${name}
         COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
-                sh -c "mkdir -p '${corpus}' && \
+                sh -c "rm -rf '${corpus}' && mkdir -p '${corpus}' && \
                        { [ ! -d '${seeds}' ] || cp -r '${seeds}'/. '${corpus}'/; } && \
-                       exec '$<TARGET_FILE:${name}>' -max_total_time=${ORVANE_FUZZ_SECONDS} \
+                       exec '$<TARGET_FILE:${name}>' -seed=${ORVANE_FUZZ_SEED} \
+                            -runs=${ORVANE_FUZZ_RUNS} -max_total_time=${ORVANE_FUZZ_SECONDS} \
                             -rss_limit_mb=2048 -print_final_stats=1 '${corpus}'")
-    set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
+    set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 900)
 endfunction()
