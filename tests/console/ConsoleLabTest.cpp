@@ -9,6 +9,7 @@
 #include "resources/ResourceIds.h"
 #include "tests/console/CConsoleLab.h"
 #include "tests/support/RunShell.h"
+#include "tests/tools/CLabArray.h"
 
 #include <QTest>
 #include <algorithm>
@@ -19,32 +20,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The lab's arrays: array i answers at 10.77.(1 + i / 200).(1 + i % 200) with these attributes.
 std::string Mac(int i) {
-    char text[32];
-    std::snprintf(text, sizeof text, "02:4f:52:%02x:%02x:%02x", (i >> 16) & 0xFF, (i >> 8) & 0xFF,
-                  i & 0xFF);
-    return text;
+    return CLabArray::Generated(i).mac;
 }
 
 std::string Ip(int i) {
-    return "10.77." + std::to_string(1 + i / 200) + "." + std::to_string(1 + i % 200);
-}
-
-std::string Product(int i) {
-    static const char* const kProducts[] = {"Z210-R2", "Z240-E", "Y220", "YE240-X", "W210"};
-    return kProducts[i % 5];
-}
-
-std::string Row(int i, const std::string& auth) {
-    return Ip(i) + "|array-" + std::to_string(i) + "|" + Product(i) + "|1." +
-           std::to_string(i / 10) + "." + std::to_string(i % 10) + "|" + Mac(i) + "|" + auth;
-}
-
-std::string Entry(int i, const std::string& password) {
-    return "<StorageServer Product=\"" + Product(i) + "\" Type=\"SAN\" SystemName=\"array-" +
-           std::to_string(i) + "\" MAC=\"" + Mac(i) + "\" IPAddr=\"" + Ip(i) +
-           "\" LoginUserName=\"admin\" LoginPasswd=\"" + password + "\"/>";
+    return CLabArray::Generated(i).ip;
 }
 
 // alice, in a group whose access list names the arrays given.
@@ -84,7 +65,7 @@ TEST_F(ConsoleLab, TheSystemTabListsTheLabAndLogsInThroughTheLoginDialog) {
     std::vector<std::string> expected;
     for (int i = 0; i < 5; ++i) {
         rows.push_back(RowText(static_cast<std::size_t>(i)));
-        expected.push_back(Row(i, "No"));
+        expected.push_back(CLabArray::Generated(i).Row("No"));
     }
     std::sort(rows.begin(), rows.end());
     EXPECT_EQ(rows, expected);
@@ -111,8 +92,11 @@ TEST_F(ConsoleLab, TheSystemTabListsTheLabAndLogsInThroughTheLoginDialog) {
         },
         20s));
     EXPECT_TRUE(Boxes().empty());
-    const std::string granted = "<StorageServers AdminGroup=\"No\">" + Entry(0, "secret") +
-                                Entry(1, "secret") + Entry(2, "secret") + "</StorageServers>";
+    std::string granted = "<StorageServers AdminGroup=\"No\">";
+    for (int i = 0; i < 3; ++i) {
+        granted += CLabArray::Generated(i).Entry("secret");
+    }
+    granted += "</StorageServers>";
     EXPECT_EQ(QueryAsAlice(), granted);
 
     // Wrong credentials: the box, "No", and nothing more for alice.

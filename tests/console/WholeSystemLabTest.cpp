@@ -15,6 +15,7 @@
 #include "tests/console/CConsoleLab.h"
 #include "tests/support/RunShell.h"
 #include "tests/support/TestGate.h"
+#include "tests/tools/CLabArray.h"
 
 #include <algorithm>
 #include <future>
@@ -61,24 +62,31 @@ const CArrayKind kArrays[kArrayCount] = {
     {"--omit mac", "SAN", "W210", false},
 };
 
+// Array i as the lab makes it, with its kind's changes.
+CLabArray Array(int i) {
+    CLabArray array = CLabArray::Generated(i);
+    array.product = kArrays[i].product;
+    array.type = kArrays[i].type;
+    if (!kArrays[i].bMac) {
+        array.mac.clear();
+    }
+    return array;
+}
+
 std::string Mac(int i) {
-    return kArrays[i].bMac ? "02:4f:52:00:00:0" + std::to_string(i) : "";
+    return Array(i).mac;
 }
 
 std::string Ip(int i) {
-    return "10.77.1." + std::to_string(i + 1);
+    return Array(i).ip;
 }
 
 std::string Row(int i, const std::string& auth) {
-    return Ip(i) + "|array-" + std::to_string(i) + "|" + kArrays[i].product + "|1.0." +
-           std::to_string(i) + "|" + Mac(i) + "|" + auth;
+    return Array(i).Row(auth);
 }
 
 std::string Entry(int i, const std::string& password) {
-    return std::string("<StorageServer Product=\"") + kArrays[i].product + "\" Type=\"" +
-           kArrays[i].type + "\" SystemName=\"array-" + std::to_string(i) + "\" MAC=\"" + Mac(i) +
-           "\" IPAddr=\"" + Ip(i) + "\" LoginUserName=\"" + kArrayAdmin + "\" LoginPasswd=\"" +
-           password + "\"/>";
+    return Array(i).Entry(password);
 }
 
 // A document's elements, the servers sorted: the service lists them in its tables' order.
