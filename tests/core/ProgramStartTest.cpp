@@ -2,7 +2,6 @@
 // without serving anything. Run in a private network namespace made for the test, in case it
 // started its service after all.
 #include "tests/support/CProgramNamespaceTest.h"
-#include "tests/support/TestGate.h"
 
 #include <gtest/gtest.h>
 
@@ -10,13 +9,7 @@ namespace {
 
 class ProgramStart : public CProgramNamespaceTest {
 protected:
-    void SetUp() override {
-        CProgramNamespaceTest::SetUp();
-        if (IsSkipped() || HasFailure()) {
-            return;
-        }
-        ORVANE_GATE("md5sum");
-    }
+    ProgramStart() : CProgramNamespaceTest({"md5sum"}) {}
 };
 
 TEST_F(ProgramStart, AGarbageStoreEndsTheProgramWithAReasonAndStatus2) {

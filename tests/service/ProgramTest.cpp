@@ -1,7 +1,6 @@
 // The OrvaneSrv program itself on port 51001, in a private network namespace made for the test
 // (nothing else listens there and nothing leaves it), with its registry in a temporary folder.
 #include "tests/support/CProgramNamespaceTest.h"
-#include "tests/support/TestGate.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -10,13 +9,7 @@ namespace {
 
 class Program : public CProgramNamespaceTest {
 protected:
-    void SetUp() override {
-        CProgramNamespaceTest::SetUp();
-        if (IsSkipped() || HasFailure()) {
-            return;
-        }
-        ORVANE_GATE("sqlite3", "md5sum");
-    }
+    Program() : CProgramNamespaceTest({"sqlite3", "md5sum"}) {}
 };
 
 constexpr const char* kStartProgram = "start_program\n";

@@ -25,6 +25,9 @@ std::string Quoted(const std::string& text) {
 
 void CProgramNamespaceTest::SetUp() {
     ORVANE_GATE("netns", "timeout", "curl");
+    for (const std::string& need : m_listNeeds) {
+        ORVANE_GATE(need);
+    }
 }
 
 std::string CProgramNamespaceTest::InNamespace(const std::string& script) const {

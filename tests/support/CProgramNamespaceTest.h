@@ -7,10 +7,16 @@
 #include "tests/support/CTempDir.h"
 
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <string>
+#include <string_view>
+#include <vector>
 
 class CProgramNamespaceTest : public ::testing::Test {
 protected:
+    // needs: what the test's scripts need besides a namespace, timeout and curl (TestGate.h).
+    explicit CProgramNamespaceTest(std::initializer_list<std::string_view> needs = {})
+        : m_listNeeds(needs.begin(), needs.end()) {}
     void SetUp() override;
 
     // Runs script and answers its standard output and error. The script starts in an empty
@@ -26,4 +32,7 @@ protected:
     CTempDir m_work;
     CTempDir m_home;
     CTempDir m_config;
+
+private:
+    std::vector<std::string> m_listNeeds;
 };

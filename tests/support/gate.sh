@@ -43,6 +43,33 @@ gate_try_nobody() {
     setpriv --reuid=nobody --regid="$(id -g nobody 2>/dev/null)" --clear-groups true 2>&1
 }
 
+gate_try_dpkg() {
+    [ -w /var/lib/dpkg ] || echo "/var/lib/dpkg is not writable"
+    [ -w /var/lib/dpkg ]
+}
+
+gate_try_python() {
+    [ -x /usr/bin/python3 ] && /usr/bin/python3 -c "import $1" 2>/dev/null
+}
+
+gate_try_program() {
+    command -v "$1" >/dev/null
+}
+
+# What a failed try of each need means, before its own words.
+gate_meaning() {
+    case $1 in
+    netns) echo "cannot make a network namespace here" ;;
+    veth) echo "cannot make a veth pair in a network namespace here" ;;
+    ipnetns) echo "cannot add a named network namespace here" ;;
+    mountns) echo "cannot mount a memory file system in a mount namespace here" ;;
+    nobody) echo "cannot run as the user nobody here" ;;
+    dpkg) echo "cannot install packages here" ;;
+    python:*) echo "the python3 module ${1#python:} is missing" ;;
+    *) echo "$1 is missing" ;;
+    esac
+}
+
 gate_why() {
     local need out
     for need in "$@"; do
@@ -53,58 +80,14 @@ gate_why() {
                 echo "unshare, ip and setpriv are needed (util-linux, iproute2)"
                 return 0
             fi
-            ;;
-        esac
-        case $need in
-        netns)
-            out=$(gate_try_netns) || {
-                echo "cannot make a network namespace here: ${out:-unshare -n failed}"
-                return 0
-            }
-            ;;
-        veth)
-            out=$(gate_try_veth) || {
-                echo "cannot make a veth pair in a network namespace here: ${out:-ip link failed}"
-                return 0
-            }
-            ;;
-        ipnetns)
-            out=$(gate_try_ipnetns) || {
-                echo "cannot add a named network namespace here: ${out:-ip netns add failed}"
-                return 0
-            }
-            ;;
-        mountns)
-            out=$(gate_try_mountns) || {
-                echo "cannot mount a memory file system in a mount namespace here: ${out:-failed}"
-                return 0
-            }
-            ;;
-        nobody)
-            out=$(gate_try_nobody) || {
-                echo "cannot run as the user nobody here: ${out:-setpriv failed}"
-                return 0
-            }
-            ;;
-        dpkg)
-            [ -w /var/lib/dpkg ] || {
-                echo "cannot install packages here: /var/lib/dpkg is not writable"
-                return 0
-            }
-            ;;
-        python:*)
-            [ -x /usr/bin/python3 ] && /usr/bin/python3 -c "import ${need#python:}" 2>/dev/null || {
-                echo "the python3 module ${need#python:} is missing"
-                return 0
-            }
-            ;;
-        *)
-            command -v "$need" >/dev/null || {
-                echo "$need is missing"
-                return 0
-            }
-            ;;
-        esac
+            out=$("gate_try_$need") ;;
+        dpkg) out=$(gate_try_dpkg) ;;
+        python:*) out=$(gate_try_python "${need#python:}") ;;
+        *) out=$(gate_try_program "$need") ;;
+        esac || {
+            echo "$(gate_meaning "$need")${out:+: $out}"
+            return 0
+        }
     done
     return 0
 }
