@@ -1,4 +1,4 @@
-// The real main window in the namespace lab: a test of this kind runs twice. Outside, as root, it
+// The real main window in the namespace lab: a test of this kind runs twice. Outside, it
 // builds a lab with tools/lab/orvane-lab.sh and runs the same test program, filtered to itself,
 // in the lab's manager namespace; it passes when that run passed. Inside, the window runs with
 // the real SLP library, the real login client and the credential service on port 51001, and the

@@ -2,7 +2,7 @@
 // System tab lists what discovery finds, a login through the Login Dialog reaches the credential
 // service, a refused login reaches the operator, the window closes at once while a pass and
 // logins are still waiting, and a fleet of 2,000 arrays registered with a directory agent is
-// listed whole after one pass. Each test runs itself inside a lab it builds (root only).
+// listed whole after one pass. Each test runs itself inside a lab it builds.
 #include "core/CDirectoryMessage.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CListCtrl.h"
