@@ -1,4 +1,4 @@
-// The real main window in the namespace lab: a test of this kind runs twice. Outside, as root, it
+// The real main window in the namespace lab: a test of this kind runs twice. Outside, it
 // builds a lab with tools/lab/orvane-lab.sh and runs the same test program, filtered to itself,
 // in the lab's manager namespace; it passes when that run passed. Inside, the window runs with
 // the real SLP library, the real login client and the credential service on port 51001, and the
@@ -22,8 +22,9 @@ protected:
     // True in the run inside the lab.
     static bool InLab();
     // Outside: builds the lab and runs the current test inside it with script's commands first
-    // (e.g. a wait for registrations); fails with the inner run's output unless it passed. Lines
-    // of the inner run that begin with "NOTE: " are passed on to the outer run's output.
+    // (e.g. a wait for registrations); fails with the inner run's output unless it passed, and
+    // skips (see TestGate.h) where the inner run skipped. Lines of the inner run that begin
+    // with "NOTE: " are passed on to the outer run's output.
     void RunInLab(const std::string& labArgs, const std::vector<std::string>& extra,
                   const std::string& config, const std::string& before = {});
 
@@ -40,6 +41,8 @@ protected:
 
     // Runs the window thread until done() or the time is up; answers done().
     static bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+    // The threads of this process now.
+    static std::size_t ThreadCount();
     // Waits for the end of the pass under way (the first one after StartWindow): clicks Refresh,
     // which stays disabled until that pass is swept.
     bool WaitForPassEnd(std::chrono::milliseconds limit);

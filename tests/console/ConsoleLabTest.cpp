@@ -3,7 +3,7 @@
 // service, a refused login reaches the operator, a host announcing a logged-in array's MAC
 // address gains nothing, the window closes at once while a pass and logins are still waiting,
 // and a fleet of 2,000 arrays registered with a directory agent is listed whole after one pass.
-// Each test runs itself inside a lab it builds (root only).
+// Each test runs itself inside a lab it builds.
 #include "core/CDirectoryMessage.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CListCtrl.h"
@@ -11,6 +11,7 @@
 #include "tests/console/CConsoleLab.h"
 #include "tests/support/CLogCapture.h"
 #include "tests/support/RunShell.h"
+#include "tests/tools/CLabArray.h"
 
 #include <QTest>
 #include <algorithm>
@@ -24,32 +25,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The lab's arrays: array i answers at 10.77.(1 + i / 200).(1 + i % 200) with these attributes.
 std::string Mac(int i) {
-    char text[32];
-    std::snprintf(text, sizeof text, "02:4f:52:%02x:%02x:%02x", (i >> 16) & 0xFF, (i >> 8) & 0xFF,
-                  i & 0xFF);
-    return text;
+    return CLabArray::Generated(i).mac;
 }
 
 std::string Ip(int i) {
-    return "10.77." + std::to_string(1 + i / 200) + "." + std::to_string(1 + i % 200);
-}
-
-std::string Product(int i) {
-    static const char* const kProducts[] = {"Z210-R2", "Z240-E", "Y220", "YE240-X", "W210"};
-    return kProducts[i % 5];
-}
-
-std::string Row(int i, const std::string& auth) {
-    return Ip(i) + "|array-" + std::to_string(i) + "|" + Product(i) + "|1." +
-           std::to_string(i / 10) + "." + std::to_string(i % 10) + "|" + Mac(i) + "|" + auth;
-}
-
-std::string Entry(int i, const std::string& password) {
-    return "<StorageServer Product=\"" + Product(i) + "\" Type=\"SAN\" SystemName=\"array-" +
-           std::to_string(i) + "\" MAC=\"" + Mac(i) + "\" IPAddr=\"" + Ip(i) +
-           "\" LoginUserName=\"admin\" LoginPasswd=\"" + password + "\"/>";
+    return CLabArray::Generated(i).ip;
 }
 
 // alice, in a group whose access list names the arrays given.
@@ -89,7 +70,7 @@ TEST_F(ConsoleLab, TheSystemTabListsTheLabAndLogsInThroughTheLoginDialog) {
     std::vector<std::string> expected;
     for (int i = 0; i < 5; ++i) {
         rows.push_back(RowText(static_cast<std::size_t>(i)));
-        expected.push_back(Row(i, "No"));
+        expected.push_back(CLabArray::Generated(i).Row("No"));
     }
     std::sort(rows.begin(), rows.end());
     EXPECT_EQ(rows, expected);
@@ -116,8 +97,11 @@ TEST_F(ConsoleLab, TheSystemTabListsTheLabAndLogsInThroughTheLoginDialog) {
         },
         20s));
     EXPECT_TRUE(Boxes().empty());
-    const std::string granted = "<StorageServers AdminGroup=\"No\">" + Entry(0, "secret") +
-                                Entry(1, "secret") + Entry(2, "secret") + "</StorageServers>";
+    std::string granted = "<StorageServers AdminGroup=\"No\">";
+    for (int i = 0; i < 3; ++i) {
+        granted += CLabArray::Generated(i).Entry("secret");
+    }
+    granted += "</StorageServers>";
     EXPECT_EQ(QueryAsAlice(), granted);
 
     // Wrong credentials: the box, "No", and nothing more for alice.
@@ -186,7 +170,7 @@ TEST_F(ConsoleLab, AHostAnnouncingALoggedInArraysMacGainsNothingButItsDenial) {
     ASSERT_TRUE(
         RunUntil([&] { return tab.CellText(rowOf0(), EServerColumn::Auth) == u"Yes"; }, 20s));
     const std::string granted =
-        "<StorageServers AdminGroup=\"No\">" + Entry(0, "secret") + "</StorageServers>";
+        "<StorageServers AdminGroup=\"No\">" + CLabArray::Generated(0).Entry("secret") + "</StorageServers>";
     ASSERT_EQ(QueryAsAlice(), granted);
 
     // The client computer announces array 0's MAC address from its own address.
@@ -224,7 +208,7 @@ TEST_F(ConsoleLab, AHostAnnouncingALoggedInArraysMacGainsNothingButItsDenial) {
     ASSERT_TRUE(WaitForPassEnd(20s));
     ASSERT_TRUE(WaitForPassEnd(20s));
     ASSERT_NE(rowOf0(), IServerListView::npos);
-    EXPECT_EQ(RowText(rowOf0()), Row(0, "No"));
+    EXPECT_EQ(RowText(rowOf0()), CLabArray::Generated(0).Row("No"));
     ClickRow(rowOf0());
     LoginWithKeys(QStringLiteral("admin"), QStringLiteral("secret"));
     ASSERT_TRUE(
@@ -235,17 +219,23 @@ TEST_F(ConsoleLab, AHostAnnouncingALoggedInArraysMacGainsNothingButItsDenial) {
 }
 
 TEST_F(ConsoleLab, ClosingTheWindowWhileAPassAndLoginsWaitEndsAtOnce) {
+    // The pass and the silent arrays' logins each wait ten seconds: a close that waited for
+    // either would take ten times the bound below.
+    constexpr auto kLongWait = 10s;
+    constexpr auto kCloseBound = 1s;
+    // The pass's searches and attribute requests, one after another, and the logins.
+    constexpr auto kThreadsEnd = 6 * kLongWait;
     if (!InLab()) {
-        RunInLab("--arrays 3", {"--http-mode silent", "--http-mode silent", ""}, kShortSchedule);
+        RunInLab("--arrays 3", {"--http-mode silent", "--http-mode silent", ""},
+                 "net.slp.multicastTimeouts = 10000\nnet.slp.multicastMaximumWait = 10000\n");
         return;
     }
-    // The silent arrays' logins end, with nowhere to report, after the window has gone.
+    const std::size_t threadsBefore = ThreadCount();
     CLoginOptions login;
-    login.requestTimeout = 1500ms;
+    login.requestTimeout = kLongWait;
     COrvaneSrvDlg& dialog = StartWindow(login);
-    ASSERT_TRUE(WaitForPassEnd(20s));
     CTabSystem& tab = *dialog.TabSystem();
-    ASSERT_EQ(tab.RowCount(), 3u);
+    ASSERT_TRUE(RunUntil([&tab] { return tab.RowCount() == 3; }, kLongWait));
     ClickRow(0);
     QTest::keyClick(&tab.List(), Qt::Key_A, Qt::ControlModifier);
     ASSERT_EQ(tab.List().GetSelectedRows().size(), 3u);
@@ -253,10 +243,12 @@ TEST_F(ConsoleLab, ClosingTheWindowWhileAPassAndLoginsWaitEndsAtOnce) {
     QTest::mouseClick(tab.GetDlgItem(IDC_REFRESH), Qt::LeftButton);
     ASSERT_FALSE(tab.IsRefreshEnabled()) << "a pass runs";
 
-    EXPECT_LT(StopWindow(), 2000ms);
+    EXPECT_LT(StopWindow(), kCloseBound);
     // The pass and the logins end meanwhile and report into the closed window: under
-    // AddressSanitizer, anything they touched of it would show here.
-    RunUntil([] { return false; }, 3s);
+    // AddressSanitizer, anything they touched of it would show here. Every thread the window
+    // started is awaited.
+    EXPECT_TRUE(RunUntil([threadsBefore] { return ThreadCount() <= threadsBefore; }, kThreadsEnd))
+        << ThreadCount() << " threads, " << threadsBefore << " before the window";
 }
 
 TEST_F(ConsoleLab, TwoThousandArraysThroughADirectoryAgentAreAllListedAfterOnePass) {

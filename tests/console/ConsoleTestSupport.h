@@ -7,18 +7,34 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
-// Calls act with the modal window once it is up (from inside its loop).
+// How long WhenModal waits for its dialog.
+inline constexpr std::chrono::seconds kModalDeadline{30};
+
+// Calls act with the modal window once it is up (from inside its loop). When no such window is
+// up by the deadline, the test fails, and any other modal window that is up is closed, so that
+// the test goes on instead of hanging in that window's loop.
 template <typename Dialog>
 void WhenModal(std::function<void(Dialog&)> act) {
     // Each pending poll holds the poller; the poller only looks at itself weakly.
     auto poll = std::make_shared<std::function<void()>>();
     std::weak_ptr<std::function<void()>> self = poll;
-    *poll = [act, self] {
-        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+    const auto deadline = std::chrono::steady_clock::now() + kModalDeadline;
+    *poll = [act, self, deadline] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<Dialog*>(modal)) {
             act(*dialog);
+        } else if (std::chrono::steady_clock::now() >= deadline) {
+            ADD_FAILURE() << "no " << Dialog::staticMetaObject.className() << " came up within "
+                          << kModalDeadline.count() << " s"
+                          << (modal != nullptr ? "; closed the modal window that was up" : "");
+            if (modal != nullptr) {
+                modal->close();
+            }
         } else if (auto again = self.lock()) {
             QTimer::singleShot(1, [again] { (*again)(); });
         }

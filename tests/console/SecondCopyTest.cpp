@@ -1,47 +1,20 @@
 // Two copies of the program with a (offscreen) display, inside a network namespace made for the
 // test: the second brings the first one's window forward and ends; a first copy without a window
 // cannot come forward, so the second says that one runs already.
-#include "tests/support/CTempDir.h"
-#include "tests/support/RunShell.h"
+#include "tests/support/CProgramNamespaceTest.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace {
 
-class SecondCopy : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (::geteuid() != 0) {
-            GTEST_SKIP() << "needs root to create a private network namespace";
-        }
-        if (RunShell("command -v unshare ip | wc -l") != "2\n") {
-            GTEST_SKIP() << "needs unshare and ip";
-        }
-    }
-    // Runs script in a fresh network namespace with only lo up; answers its standard output.
-    std::string InNamespace(const std::string& script) {
-        const auto file = m_work / "run.sh";
-        std::ofstream(file) << "set -u\nip link set lo up\ncd '" << m_work.Path().string()
-                            << "'\nexport XDG_CONFIG_HOME='" << m_config.Path().string()
-                            << "' QT_QPA_PLATFORM=offscreen\nunset WAYLAND_DISPLAY\n"
-                            << "export XDG_RUNTIME_DIR=\"$XDG_CONFIG_HOME/run\"\n"
-                            << "mkdir -m 700 \"$XDG_RUNTIME_DIR\"\n"
-                            << "program='" ORVANE_BIN_DIR "/OrvaneSrv'\n"
-                            << "sock=\"$XDG_CONFIG_HOME/OrvaneSrv/instance.sock\"\n"
-                            << script;
-        return RunShell("timeout 60 unshare -n bash '" + file.string() + "' 2>&1");
-    }
-    CTempDir m_work;
-    CTempDir m_config;
-};
+using SecondCopy = CProgramNamespaceTest;
 
 // Starts the first copy in the background and waits until it serves.
 constexpr const char* kFirstWithWindow = R"sh(
+sock="$XDG_CONFIG_HOME/OrvaneSrv/instance.sock"
 DISPLAY=:77 "$program" 2>first.err &
 first=$!
-for i in $(seq 600); do [ -S "$sock" ] && break; sleep 0.05; done
+wait_until 30 test -S "$sock"
 )sh";
 
 TEST_F(SecondCopy, BringsTheFirstWindowForwardAndEndsQuietly) {
@@ -62,7 +35,7 @@ TEST_F(SecondCopy, AHeadlessFirstCopyCannotComeForwardSoTheSecondSaysSo) {
     const std::string out = InNamespace(R"sh(
 env -u DISPLAY "$program" 2>first.err &
 first=$!
-for i in $(seq 600); do grep -qs 'running until' first.err && break; sleep 0.05; done
+wait_until 30 grep -qs 'running until' first.err
 grep -c 'no display' first.err
 DISPLAY=:77 "$program" 2>second.err
 echo "second exit $?"

@@ -14,6 +14,8 @@
 #include "tests/console/AccountTestSupport.h"
 #include "tests/console/CConsoleLab.h"
 #include "tests/support/RunShell.h"
+#include "tests/support/TestGate.h"
+#include "tests/tools/CLabArray.h"
 
 #include <algorithm>
 #include <future>
@@ -30,6 +32,7 @@ constexpr auto kBrowserWait = 120s;
 constexpr int kArrayCount = 5;
 constexpr int kSkippedStatus = 77; // the browser test's "not installed"
 constexpr std::string_view kStatusMark = "browser test status ";
+constexpr std::string_view kGateSkipped = "SKIPPED: "; // the gate's reason, tests/support/gate.sh
 constexpr const char* kArrayAdmin = "admin";
 constexpr const char* kPassword = "secret";
 constexpr const char* kPushed = "n3w";
@@ -59,24 +62,31 @@ const CArrayKind kArrays[kArrayCount] = {
     {"--omit mac", "SAN", "W210", false},
 };
 
+// Array i as the lab makes it, with its kind's changes.
+CLabArray Array(int i) {
+    CLabArray array = CLabArray::Generated(i);
+    array.product = kArrays[i].product;
+    array.type = kArrays[i].type;
+    if (!kArrays[i].bMac) {
+        array.mac.clear();
+    }
+    return array;
+}
+
 std::string Mac(int i) {
-    return kArrays[i].bMac ? "02:4f:52:00:00:0" + std::to_string(i) : "";
+    return Array(i).mac;
 }
 
 std::string Ip(int i) {
-    return "10.77.1." + std::to_string(i + 1);
+    return Array(i).ip;
 }
 
 std::string Row(int i, const std::string& auth) {
-    return Ip(i) + "|array-" + std::to_string(i) + "|" + kArrays[i].product + "|1.0." +
-           std::to_string(i) + "|" + Mac(i) + "|" + auth;
+    return Array(i).Row(auth);
 }
 
 std::string Entry(int i, const std::string& password) {
-    return std::string("<StorageServer Product=\"") + kArrays[i].product + "\" Type=\"" +
-           kArrays[i].type + "\" SystemName=\"array-" + std::to_string(i) + "\" MAC=\"" + Mac(i) +
-           "\" IPAddr=\"" + Ip(i) + "\" LoginUserName=\"" + kArrayAdmin + "\" LoginPasswd=\"" +
-           password + "\"/>";
+    return Array(i).Entry(password);
 }
 
 // A document's elements, the servers sorted: the service lists them in its tables' order.
@@ -348,14 +358,16 @@ protected:
         EXPECT_TRUE(Boxes().empty());
     }
     // 8: the self-service page that the service serves, in a browser on the client.
+    // It may skip only where its gate says its tools are missing: then the whole test is
+    // reported as skipped, which CI (ORVANE_FAIL_ON_SKIP=1) fails.
     void OpenThePage() {
         std::string output;
         const int status = BrowserRun(output);
-        if (status == kSkippedStatus) {
+        if (status == kSkippedStatus && output.find(kGateSkipped) != std::string::npos) {
             std::cout << "NOTE: the browser step was skipped: " << output;
-        } else {
-            EXPECT_EQ(status, 0) << output;
+            ORVANE_SKIP("the browser step: " + output);
         }
+        EXPECT_EQ(status, 0) << output;
     }
     static std::vector<std::string> AfterPush() {
         return Document("No", {Entry(0, kPushed), Entry(1, kPassword)});

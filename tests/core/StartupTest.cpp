@@ -2,6 +2,7 @@
 #include "core/COrvaneSrvApp.h"
 #include "platform/text/TextConv.h"
 #include "tests/core/CoreTestSupport.h"
+#include "tests/support/TestGate.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -50,9 +51,9 @@ void MakeStore(const std::filesystem::path& db) {
     core->SendMessage(CDirectoryMessage::AddUser(true, User(u"bob", u"pw", {u"Everyone"})));
 }
 
-// Start-up in a child process: the child runs prepare (false: exit 77, the test is skipped),
-// then start-up over db, and answers its exit status (0 started, 2 refused, 4 refused but the
-// store's bytes changed) and the refusal's text.
+// Start-up in a child process: the child runs prepare (false: exit 77), then start-up over db,
+// and answers its exit status (0 started, 2 refused, 4 refused but the store's bytes changed)
+// and the refusal's text.
 std::pair<int, std::string> StartUpInChild(const std::filesystem::path& db,
                                            const std::function<bool()>& prepare) {
     int fds[2];
@@ -244,11 +245,23 @@ TEST_F(Startup, ServiceHooksRunLastAtStartAndFirstAtStop) {
 TEST_F(Startup, KillDuringWritesLeavesTheStoreConsistent) {
     { StartCore(Db()); }
     std::mt19937 rng(12345);
+    // The child reports each operation it has finished through a pipe; the parent kills it
+    // after a random number of them, so that the kill lands inside the next one.
+    constexpr unsigned kMostOperationsBeforeTheKill = 150;
     for (int round = 0; round < 6; ++round) {
+        int done[2];
+        ASSERT_EQ(::pipe(done), 0);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            ::close(done[0]);
             auto core = StartCore(Db());
+            const auto send = [&core, &done](CDirectoryMessage message) {
+                core->SendMessage(std::move(message));
+                if (::write(done[1], "+", 1) != 1) {
+                    ::_exit(1);
+                }
+            };
             for (int i = 0;; ++i) {
                 // Large operations: a group linked to many users, many users linked to a group.
                 std::vector<std::u16string> members;
@@ -259,23 +272,27 @@ TEST_F(Startup, KillDuringWritesLeavesTheStoreConsistent) {
                     // Re-adding a user would replace its record with one in no group while
                     // groups still list it: an inconsistency of the test's own making.
                     if (i == 0 && !core->m_mapUsers.contains(name)) {
-                        core->SendMessage(CDirectoryMessage::AddUser(true, User(name, u"")));
+                        send(CDirectoryMessage::AddUser(true, User(name, u"")));
                     }
                 }
                 const std::u16string group =
                     u"g" + std::u16string(1, static_cast<char16_t>(u'a' + i % 5));
-                core->SendMessage(CDirectoryMessage::AddGroup(true, Group(group, members)));
-                core->SendMessage(
-                    CDirectoryMessage::ModifyGroup(true, Group(group, {members[i % 60]})));
-                core->SendMessage(CDirectoryMessage::DeleteGroup(
+                send(CDirectoryMessage::AddGroup(true, Group(group, members)));
+                send(CDirectoryMessage::ModifyGroup(true, Group(group, {members[i % 60]})));
+                send(CDirectoryMessage::DeleteGroup(
                     true, u"g" + std::u16string(1, static_cast<char16_t>(u'a' + (i + 2) % 5))));
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100 + rng() % 300));
+        ::close(done[1]);
+        const unsigned operations = 1 + rng() % kMostOperationsBeforeTheKill;
+        char mark = 0;
+        for (unsigned n = 0; n < operations && ::read(done[0], &mark, 1) == 1; ++n) {
+        }
         ::kill(child, SIGKILL);
+        ::close(done[0]);
         int status = 0;
         ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status));
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself before its kill";
         ExpectConsistent(Db());
     }
     auto core = StartCore(Db());
@@ -333,10 +350,9 @@ TEST_F(Startup, AStoreThatCannotBeReadStopsStartUpAndIsLeftAlone) {
 
 TEST_F(Startup, AsItsOwnerTheStoresModesDecide) {
     // Root passes every mode check: the store is given to nobody, who runs start-up.
+    ORVANE_GATE("nobody");
     const passwd* nobody = ::getpwnam("nobody");
-    if (::geteuid() != 0 || nobody == nullptr) {
-        GTEST_SKIP() << "needs root and the user nobody";
-    }
+    ASSERT_NE(nobody, nullptr);
     const uid_t uid = nobody->pw_uid;
     const gid_t gid = nobody->pw_gid;
     const auto folder = m_dir / "home" / "OrvaneSrv";
@@ -379,6 +395,7 @@ TEST_F(Startup, AsItsOwnerTheStoresModesDecide) {
 }
 
 TEST_F(Startup, AFullDiskStopsStartUp) {
+    ORVANE_GATE("mountns");
     // A small memory file system of the child's own, in a mount namespace of its own.
     const auto mountPoint = m_dir / "small";
     std::filesystem::create_directories(mountPoint);
@@ -397,9 +414,6 @@ TEST_F(Startup, AFullDiskStopsStartUp) {
         return errno == ENOSPC;
     };
     const auto [status, text] = StartUpInChild(db, fillDisk);
-    if (status == 77) {
-        GTEST_SKIP() << "needs a mount namespace of its own (root)";
-    }
     EXPECT_EQ(status, 2) << text;
     EXPECT_NE(text.find("No space left on device"), std::string::npos) << text;
 }

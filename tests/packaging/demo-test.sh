@@ -6,7 +6,6 @@
 # usage: demo-test.sh SOURCE_DIR BIN_DIR SCREENSHOT_DIR
 set -uo pipefail
 
-readonly kSkipped=77
 readonly kScreen=1280x800
 
 if [ "$#" -ne 3 ]; then
@@ -16,16 +15,9 @@ fi
 source_dir=$1
 bin_dir=$2
 shots=$3
-if [ "$EUID" -ne 0 ]; then
-    echo "SKIPPED: the demo needs root to create network namespaces"
-    exit "$kSkipped"
-fi
-for tool in Xvfb ip curl python3 setpriv; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIPPED: $tool is missing"
-        exit "$kSkipped"
-    fi
-done
+source "$(dirname "$0")/../support/gate.sh"
+# The demo's lab: named namespaces joined by veth links; its refusal is shown as nobody.
+gate_require netns ipnetns veth nobody Xvfb ip curl python3 setpriv
 
 source "$(dirname "$0")/checks.sh"
 

@@ -3,12 +3,12 @@
 # installed on this machine with apt-get, run as installed (the program from its menu entry in
 # a private network namespace: it serves its page and answers "/Query"; the lab wrapper with
 # the installed simulator and finder), purged, and nothing it installed may be left behind.
-# Installing changes the machine: it runs only as root with ORVANE_PACKAGE_TEST=1 (set by
-# scripts/test.sh for CI, whose machines are thrown away) and is skipped otherwise.
+# Installing changes the machine: it runs only with ORVANE_PACKAGE_TEST=1 (set by
+# scripts/test.sh for CI, whose machines are thrown away) where packages can be installed, and
+# is skipped otherwise (tests/support/gate.sh).
 # usage: package-test.sh BUILD_DIR VERSION
 set -uo pipefail
 
-readonly kSkipped=77
 readonly kPackage=orvanesrv
 readonly kPort=51001
 readonly kStartTries=300 # of 0.1 s
@@ -20,21 +20,13 @@ if [ "$#" -ne 2 ]; then
 fi
 build=$1
 version=$2
-if [ "$EUID" -ne 0 ]; then
-    echo "SKIPPED: installing a package needs root"
-    exit "$kSkipped"
-fi
+source "$(dirname "$0")/../support/gate.sh"
 if [ "${ORVANE_PACKAGE_TEST:-}" != 1 ]; then
-    echo "SKIPPED: set ORVANE_PACKAGE_TEST=1 to let this test install and purge the package" \
-         "$kPackage on this machine"
-    exit "$kSkipped"
+    gate_skip "set ORVANE_PACKAGE_TEST=1 to let this test install and purge the package" \
+        "$kPackage on this machine"
 fi
-for tool in cpack apt-get dpkg-deb unshare ip curl cmp; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIPPED: $tool is missing"
-        exit "$kSkipped"
-    fi
-done
+# The installed lab wrapper builds its lab of named namespaces joined by veth links.
+gate_require dpkg netns ipnetns veth cpack apt-get dpkg-deb lintian unshare ip curl cmp
 # dpkg's state of the package: empty or "not-installed" when it is not on the machine.
 package_state() {
     dpkg-query -W -f='${db:Status-Status}' "$kPackage" 2>/dev/null | grep -v '^not-installed$'
@@ -107,12 +99,8 @@ if [ "$(wc -l <<<"$files")" -ne "${#expected[@]}" ]; then
     fail "the package holds other files: $(grep -vxF -f <(printf '%s\n' "${expected[@]}") <<<"$files" | tr '\n' ' ')"
 fi
 
-if command -v lintian >/dev/null; then
-    # It warns that it runs as root; the test needs root anyway.
-    lintian --fail-on error "$deb" || fail "lintian reports errors"
-else
-    echo "lintian not installed: not run"
-fi
+# It warns that it runs as root; the test needs root anyway.
+lintian --fail-on error "$deb" || fail "lintian reports errors"
 
 # --- Install.
 # What of the package's paths exists before: the shared directories.

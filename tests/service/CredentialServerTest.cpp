@@ -423,10 +423,10 @@ TEST_F(Service, AClientStillConnectedAtShutdownNeverReachesFreedTables) {
 
 namespace {
 
+// Not in the AddressSanitizer build, whose own checks need free descriptors: a test that would
+// only skip there is left out of it instead.
+#if !defined(__SANITIZE_ADDRESS__)
 TEST_F(Service, RunningOutOfDescriptorsDoesNotStopTheService) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the sanitizers' own memory checks need free descriptors";
-#endif
     m_docRoot.Write("default.htm", "page");
     StartService();
     rlimit saved{};
@@ -449,5 +449,6 @@ TEST_F(Service, RunningOutOfDescriptorsDoesNotStopTheService) {
                                 std::chrono::seconds(3)));
     EXPECT_TRUE(Exchange(Port(), "GET / HTTP/1.0\r\n\r\n").ends_with("page"));
 }
+#endif
 
 } // namespace

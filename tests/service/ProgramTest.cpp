@@ -1,52 +1,18 @@
 // The OrvaneSrv program itself on port 51001, in a private network namespace made for the test
 // (nothing else listens there and nothing leaves it), with its registry in a temporary folder.
-#include "tests/service/ServiceTestSupport.h"
-#include "tests/support/RunShell.h"
+#include "tests/support/CProgramNamespaceTest.h"
 
-#include <cstdio>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-class Program : public ::testing::Test {
+class Program : public CProgramNamespaceTest {
 protected:
-    void SetUp() override {
-        if (::geteuid() != 0) {
-            GTEST_SKIP() << "needs root to create a private network namespace";
-        }
-        if (RunShell("command -v curl unshare ip sqlite3 | wc -l") != "4\n") {
-            GTEST_SKIP() << "needs curl, unshare, ip and sqlite3";
-        }
-    }
-    // Runs script inside a fresh network namespace with only lo up, the program started in
-    // m_www with its registry and its log file under m_config; answers the script's standard
-    // output.
-    std::string InNamespace(const std::string& script) {
-        const auto file = m_work.Path() / "run.sh";
-        std::ofstream(file) << "set -u\nip link set lo up\ncd '" << m_www.Path().string()
-                            << "'\nexport XDG_CONFIG_HOME='" << m_config.Path().string()
-                            << "'\nexport XDG_STATE_HOME='" << (m_config.Path() / "state").string()
-                            << "'\nprogram='" ORVANE_BIN_DIR "/OrvaneSrv'\n"
-                            << "log='" << (m_work.Path() / "log").string() << "'\n"
-                            << script;
-        return RunShell("timeout 60 unshare -n bash '" + file.string() + "' 2>&1");
-    }
-    CTempDir m_work;
-    CTempDir m_www;
-    CTempDir m_config;
+    Program() : CProgramNamespaceTest({"sqlite3", "md5sum"}) {}
 };
 
-constexpr const char* kStartProgram = R"(
-"$program" 2>"$log" &
-pid=$!
-for i in $(seq 100); do
-    curl -s -o /dev/null http://127.0.0.1:51001/ && break
-    sleep 0.05
-done
-)";
+constexpr const char* kStartProgram = "start_program\n";
 
 TEST_F(Program, AFreshProgramAnswersTheAdministratorQuery) {
     const std::string out = InNamespace(std::string(kStartProgram) + R"(
@@ -89,10 +55,7 @@ ln -s "$program" "$tree/build/bin/OrvaneSrv"
 echo source > "$tree/README.md"
 PATH="$tree/stubs:$PATH" "$tree/scripts/start.sh" 2>"$log" &
 pid=$!
-for i in $(seq 100); do
-    curl -s -o /dev/null http://127.0.0.1:51001/ && break
-    sleep 0.05
-done
+wait_until 30 curl -s -o /dev/null http://127.0.0.1:51001/
 curl -s http://127.0.0.1:51001/ | cmp - "$tree/www/default.htm" && echo "default page"
 for path in /README.md /scripts/start.sh /build/bin/OrvaneSrv /www/default.htm; do
     curl -s -o /dev/null -w '%{http_code} ' "http://127.0.0.1:51001$path"
@@ -122,7 +85,8 @@ TEST_F(Program, ATakenPortLeavesTheProgramRunningWithAViewLine) {
 mkdir -p "$XDG_CONFIG_HOME/second"
 XDG_CONFIG_HOME="$XDG_CONFIG_HOME/second" "$program" 2>"$log.second" &
 second=$!
-sleep 0.5
+# Past its start-up, port and all, and still there.
+wait_until 30 grep -qs 'running until' "$log.second"
 kill -0 $second && echo running
 grep -c 'WINSOCK ERROR--VIEW: Bind error #98 -- ' "$log.second"
 kill -TERM $second $pid
@@ -136,7 +100,8 @@ TEST_F(Program, ASlowClientWhileTheProgramStops) {
     const std::string out = InNamespace(std::string(kStartProgram) + R"(
 exec 3<>/dev/tcp/127.0.0.1/51001
 printf 'POST /Query HTTP/1.0\r\nAuthorization: Basic YWRtaW46OTk4Mw==\r\n\r\n' >&3
-sleep 0.2
+# A service thread holds the request, waiting for its body.
+wait_until 30 grep -q 'POST /Query HTTP' "$log"
 kill -TERM $pid
 wait $pid
 echo "exit $?"

@@ -2,6 +2,7 @@
 // credentials, and a GET of "/" sent the way a browser sends it.
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/RunShell.h"
+#include "tests/support/TestGate.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -14,9 +15,7 @@ using svctest::Exchange;
 class RealClients : public svctest::CServiceTest {
 protected:
     void SetUp() override {
-        if (RunShell("command -v curl").empty()) {
-            GTEST_SKIP() << "curl is not installed (scripts/install-deps.sh installs it)";
-        }
+        ORVANE_GATE("curl");
         CServiceTest::SetUp();
         m_docRoot.Write("default.htm", "<html><body>OrvaneSrv</body></html>\n");
         StartService();

@@ -1,7 +1,7 @@
 // The fixture of the end-to-end tests in the namespace lab: it writes a shell script and the SLP
 // settings into a scratch folder, builds a lab with tools/lab/orvane-lab.sh, runs the script in
-// the lab's manager namespace and hands back its exit status and output lines. The tests need
-// root to build the lab and skip without it.
+// the lab's manager namespace and hands back its exit status and output lines. Where the lab's
+// namespaces and links cannot be made, the tests skip with the reason (see TestGate.h).
 #pragma once
 
 #include <filesystem>

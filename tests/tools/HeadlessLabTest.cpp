@@ -2,6 +2,7 @@
 // lists every array with its attributes, logins verify credentials and the credential service
 // hands them out, failures reach the operator, an array that leaves the LAN leaves the list, a
 // pushed password reaches "/Query", and the headless program stops at once during a pass.
+#include "tests/tools/CLabArray.h"
 #include "tests/tools/CLabTest.h"
 
 #include <algorithm>
@@ -32,14 +33,12 @@ const std::string kQuery = "sh printf 'x\\n' | curl -s -u alice:pw --data-binary
                            "http://127.0.0.1:51001/Query; echo\n";
 
 std::string Mac(int i) {
-    return "02:4f:52:00:00:0" + std::to_string(i);
+    return CLabArray::Generated(i).mac;
 }
 
 // One "/Query" entry of a generated array.
-std::string Entry(int i, const std::string& product, const std::string& password) {
-    return "<StorageServer Product=\"" + product + "\" Type=\"SAN\" SystemName=\"array-" +
-           std::to_string(i) + "\" MAC=\"" + Mac(i) + "\" IPAddr=\"10.77.1." +
-           std::to_string(i + 1) + "\" LoginUserName=\"admin\" LoginPasswd=\"" + password + "\"/>";
+std::string Entry(int i, const std::string& password) {
+    return CLabArray::Generated(i).Entry(password);
 }
 
 // The lines of one section of the output: from the nth line starting with marker on, the lines
@@ -104,21 +103,17 @@ TEST_F(HeadlessLab, DiscoveryLoginsAndTheCredentialServiceEndToEnd) {
     ASSERT_EQ(result.status, 0);
 
     // Every array with its attributes, in the order the answers came.
-    const std::vector<std::string> products = {"Z210-R2", "Z240-E", "Y220",
-                                               "YE240-X", "W210",   "Z210-R2"};
     std::vector<std::string> expected;
     for (int i = 0; i < 6; ++i) {
-        expected.push_back("ROW 10.77.1." + std::to_string(i + 1) + "|array-" + std::to_string(i) +
-                           "|" + products[i] + "|1.0." + std::to_string(i) + "|" + Mac(i) + "|No");
+        expected.push_back("ROW " + CLabArray::Generated(i).Row("No"));
     }
     const std::vector<std::string> first = Section(result, "PASS", 0, "ROW");
     EXPECT_EQ(Sorted(first), expected);
 
     // Three good logins, then what the credential service hands alice.
     const std::vector<std::string> afterLogin = Section(result, "LOGINS", 0, "");
-    const std::string query0 = "<StorageServers AdminGroup=\"No\">" +
-                               Entry(0, products[0], "secret") + Entry(1, products[1], "secret") +
-                               Entry(2, products[2], "secret") + "</StorageServers>";
+    const std::string query0 = "<StorageServers AdminGroup=\"No\">" + Entry(0, "secret") +
+                               Entry(1, "secret") + Entry(2, "secret") + "</StorageServers>";
     EXPECT_NE(std::find(afterLogin.begin(), afterLogin.end(), query0), afterLogin.end())
         << "no /Query answer " << query0;
 
@@ -140,9 +135,8 @@ TEST_F(HeadlessLab, DiscoveryLoginsAndTheCredentialServiceEndToEnd) {
     }
 
     // The pushed password reaches /Query.
-    const std::string query1 = "<StorageServers AdminGroup=\"No\">" + Entry(0, products[0], "n3w") +
-                               Entry(1, products[1], "secret") + Entry(2, products[2], "secret") +
-                               "</StorageServers>";
+    const std::string query1 = "<StorageServers AdminGroup=\"No\">" + Entry(0, "n3w") +
+                               Entry(1, "secret") + Entry(2, "secret") + "</StorageServers>";
     const std::vector<std::string> afterPush = Section(result, "PASS", 1, "<");
     ASSERT_FALSE(afterPush.empty());
     EXPECT_EQ(afterPush[0], query1);
@@ -157,33 +151,41 @@ TEST_F(HeadlessLab, DiscoveryLoginsAndTheCredentialServiceEndToEnd) {
     }
     const std::vector<std::string> afterLeave = Section(result, "PASS", 2, "<");
     ASSERT_FALSE(afterLeave.empty());
-    EXPECT_EQ(afterLeave[0], "<StorageServers AdminGroup=\"No\">" + Entry(0, products[0], "n3w") +
-                                 Entry(2, products[2], "secret") + "</StorageServers>");
+    EXPECT_EQ(afterLeave[0], "<StorageServers AdminGroup=\"No\">" + Entry(0, "n3w") +
+                                 Entry(2, "secret") + "</StorageServers>");
     const std::vector<std::string> fourth = Section(result, "PASS", 3, "ROW");
     ASSERT_EQ(fourth.size(), 5u);
-    EXPECT_EQ(fourth.back(), "ROW 10.77.1.2|array-1|" + products[1] + "|1.0.1|" + Mac(1) + "|Yes");
+    EXPECT_EQ(fourth.back(), "ROW " + CLabArray::Generated(1).Row("Yes"));
 }
 
 TEST_F(HeadlessLab, TheHeadlessProgramStopsAtOnceWhileAPassWaits) {
-    // A schedule that keeps the search waiting for many seconds.
-    const std::string slowSchedule = "net.slp.multicastTimeouts = 4000,4000,4000\n"
-                                     "net.slp.multicastMaximumWait = 12000\n";
-    const LabResult result = Run("--arrays 3",
-                                 "export XDG_CONFIG_HOME=\"$LAB_DIR/config\"\n"
-                                 "OrvaneSrv 2>\"$LAB_DIR/err\" &\n"
-                                 "pid=$!\n"
-                                 "sleep 1\n"
-                                 "start=$(date +%s%N)\n"
-                                 "kill -TERM $pid\n"
-                                 "wait $pid; echo \"exit $?\"\n"
-                                 "echo \"ms $((($(date +%s%N) - start) / 1000000))\"\n"
-                                 "grep -c -e ERROR -e 'runtime error' \"$LAB_DIR/err\" || true\n",
-                                 {}, slowSchedule);
+    // A schedule that keeps the search waiting twenty seconds between transmissions: a stop that
+    // waited for the pass would take ten times the bound below.
+    const std::string slowSchedule = "net.slp.multicastTimeouts = 20000,20000,20000\n"
+                                     "net.slp.multicastMaximumWait = 60000\n";
+    constexpr int kStopBoundMs = 2000;
+    const LabResult result =
+        Run("--arrays 3 --sim-options --trace",
+            "export XDG_CONFIG_HOME=\"$LAB_DIR/config\"\n"
+            "OrvaneSrv 2>\"$LAB_DIR/err\" &\n"
+            "pid=$!\n"
+            // The pass is under way once the arrays have heard its first search.
+            "heard() { cat \"$LAB_DIR\"/sim.*.log | grep -c '^multicast SrvRqst "
+            "service:raid.004417$'; }\n"
+            "for i in $(seq 600); do [ \"$(heard)\" -ge 3 ] && break; sleep 0.05; done\n"
+            "echo \"heard $(heard)\"\n"
+            "start=$(date +%s%N)\n"
+            "kill -TERM $pid\n"
+            "wait $pid; echo \"exit $?\"\n"
+            "echo \"ms $((($(date +%s%N) - start) / 1000000))\"\n"
+            "grep -c -e ERROR -e 'runtime error' \"$LAB_DIR/err\" || true\n",
+            {}, slowSchedule);
     ASSERT_EQ(result.status, 0);
-    ASSERT_EQ(result.lines.size(), 3u);
-    EXPECT_EQ(result.lines[0], "exit 0");
-    EXPECT_LT(std::stoi(result.lines[1].substr(3)), 2000) << result.lines[1];
-    EXPECT_EQ(result.lines[2], "0") << "sanitizer reports on standard error";
+    ASSERT_EQ(result.lines.size(), 4u);
+    EXPECT_EQ(result.lines[0], "heard 3");
+    EXPECT_EQ(result.lines[1], "exit 0");
+    EXPECT_LT(std::stoi(result.lines[2].substr(3)), kStopBoundMs) << result.lines[2];
+    EXPECT_EQ(result.lines[3], "0") << "sanitizer reports on standard error";
 }
 
 TEST_F(HeadlessLab, RespondersThatNeverAnswerAttributeRequestsCostOnlyTheirOwnQueries) {

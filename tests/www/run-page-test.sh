@@ -6,11 +6,12 @@
 #        run-page-test.sh --netns NS --service URL USER PASSWORD SCREENSHOT_DIR
 # The second form checks the page of a program already running in a lab: the browser runs in
 # the lab's namespace NS instead of a new one (see page_test.py).
-# Exits 77 (skipped) when not root or when the browser, its driver or selenium are missing.
+# Exits 77 (skipped) where no namespace can be made or the browser (chromium), its driver
+# (chromium-driver) or python3-selenium are missing; under ORVANE_FAIL_ON_SKIP=1 it fails then.
 set -euo pipefail
 
-readonly kSkipped=77
-# Debian's selenium is installed for the system interpreter, not for any other python3 on PATH.
+# Debian's selenium is installed for the system interpreter, not for any other python3 on PATH
+# (the gate checks that one).
 readonly python=/usr/bin/python3
 
 # A new network namespace, or the one given.
@@ -23,21 +24,9 @@ elif [ "$#" -ne 3 ]; then
     echo "       $0 --netns NS --service URL USER PASSWORD SCREENSHOT_DIR" >&2
     exit 2
 fi
-if [ "$EUID" -ne 0 ]; then
-    echo "SKIPPED: needs root to create a private network namespace"
-    exit "$kSkipped"
-fi
-missing=()
-for tool in chromium chromedriver curl unshare ip; do
-    command -v "$tool" >/dev/null || missing+=("$tool")
-done
-if [ ! -x "$python" ] || ! "$python" -c 'import selenium' 2>/dev/null; then
-    missing+=("python3-selenium")
-fi
-if [ "${#missing[@]}" -gt 0 ]; then
-    echo "SKIPPED: missing ${missing[*]} (install chromium, chromium-driver and python3-selenium)"
-    exit "$kSkipped"
-fi
+source "$(dirname "$0")/../support/gate.sh"
+# The browser's own process and mount namespaces are made in either form.
+gate_require netns chromium chromedriver curl ip python:selenium
 
 here="$(cd "$(dirname "$0")" && pwd)"
 # A process namespace too: when the test ends, or is killed, nothing it started lives on.

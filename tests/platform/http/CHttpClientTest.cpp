@@ -4,6 +4,7 @@
 #include "platform/http/CHttpClient.h"
 
 #include "tests/platform/http/CLoopbackHttpPeer.h"
+#include "tests/support/CClosedPort.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -13,10 +14,10 @@ namespace {
 
 using EAnswer = CLoopbackHttpPeer::EAnswer;
 
-CHttpRequest RequestTo(const CLoopbackHttpPeer& peer) {
+CHttpRequest RequestTo(uint16_t port) {
     CHttpRequest request;
     request.strHost = "127.0.0.1";
-    request.nPort = peer.Port();
+    request.nPort = port;
     request.strPath = "/api/x.php";
     request.listHeaders = {"Content-Type: text/plain"};
     request.strBody = "op=query&query=0";
@@ -24,6 +25,10 @@ CHttpRequest RequestTo(const CLoopbackHttpPeer& peer) {
     request.connectTimeout = std::chrono::seconds(5);
     request.requestTimeout = std::chrono::seconds(20);
     return request;
+}
+
+CHttpRequest RequestTo(const CLoopbackHttpPeer& peer) {
+    return RequestTo(peer.Port());
 }
 
 TEST(CHttpClient, SendsTheRequestAndReadsStatusAndBody) {
@@ -158,12 +163,9 @@ TEST(CHttpClient, MalformedOrMissingResponsesAreClientErrors) {
         EXPECT_TRUE(response.strBody.empty()) << c.what;
     }
     // Nobody listening.
-    CHttpRequest request;
-    {
-        CLoopbackHttpPeer gone({""});
-        request = RequestTo(gone);
-    }
-    EXPECT_EQ(client.Post(request).nError, CURLE_COULDNT_CONNECT);
+    const CClosedPort closed;
+    ASSERT_NE(closed.Port(), 0);
+    EXPECT_EQ(client.Post(RequestTo(closed.Port())).nError, CURLE_COULDNT_CONNECT);
 }
 
 TEST(CHttpClient, HostsOtherThanAPlainIpv4AddressAreRefusedUnsent) {
