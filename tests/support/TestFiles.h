@@ -30,6 +30,6 @@ inline bool WriteFileText(const std::filesystem::path& file, std::string_view te
 }
 
 inline bool WriteFileBytes(const std::filesystem::path& file, std::span<const uint8_t> bytes) {
-    return WriteFileText(file, std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                                bytes.size()));
+    return WriteFileText(
+        file, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
