@@ -102,17 +102,21 @@ bool CRequestHandler::ServeGet(std::string_view path) {
     return true;
 }
 
-bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& userName) {
+CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_view encoded,
+                                                                    std::string& userName) {
     const uint32_t address = ntohl(m_peer.sin_addr.s_addr);
     if (m_context.m_throttle.IsBlocked(address, m_context.Now())) {
-        return false;
+        return ECredentialCheck::Refused;
     }
     int result = kCredentialsNoSuchUser;
-    m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
+    const bool bAlive = m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
         result = CheckBasicCredentials(encoded, userName, core.m_mapUsers);
     });
+    if (!bAlive) {
+        return ECredentialCheck::TablesGone;
+    }
     if (result == kCredentialsOk) {
-        return true;
+        return ECredentialCheck::Accepted;
     }
     const std::string from = AddressText(m_peer);
     m_context.m_log.Write("OrvaneSrv: credentials refused for user \"" +
@@ -125,18 +129,24 @@ bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& us
                               " failed credential checks within " +
                               std::to_string(seconds.count()) + " seconds\n");
     }
-    return false;
+    return ECredentialCheck::Refused;
 }
 
 bool CRequestHandler::ServePost(std::string_view path) {
     std::string userName;
     for (;;) {
         const std::string_view line = m_socket.ReadHeaderLine(m_headerLine);
-        if (line.starts_with(kAuthorizationPrefix) &&
-            !CheckCredentials(line.substr(kAuthorizationPrefix.size()), userName)) {
-            const std::string_view response = UnauthorizedResponse();
-            m_socket.Send(response.data(), response.size());
-            return true;
+        if (line.starts_with(kAuthorizationPrefix)) {
+            const ECredentialCheck check =
+                CheckCredentials(line.substr(kAuthorizationPrefix.size()), userName);
+            if (check == ECredentialCheck::TablesGone) {
+                return false;
+            }
+            if (check == ECredentialCheck::Refused) {
+                const std::string_view response = UnauthorizedResponse();
+                m_socket.Send(response.data(), response.size());
+                return true;
+            }
         }
         if (const auto length = ContentLengthOf(line)) {
             m_nBodyLimit = *length;

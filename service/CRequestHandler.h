@@ -29,9 +29,11 @@ public:
 private:
     bool ServeGet(std::string_view path);
     bool ServePost(std::string_view path);
+    enum class ECredentialCheck { Accepted, Refused, TablesGone };
     // Tests an Authorization value unless the peer's address is blocked; logs a failure with
-    // the user name tried, and the moment the address becomes blocked.
-    bool CheckCredentials(std::string_view encoded, std::string& userName);
+    // the user name tried, and the moment the address becomes blocked. Once the tables are gone
+    // (the service is stopping) nothing was checked: that is neither a refusal nor a guess.
+    ECredentialCheck CheckCredentials(std::string_view encoded, std::string& userName);
     bool ServeQuery(const std::string& userName);
     bool ServePasswordUpdate(std::string_view key);
     std::string_view ReadBodyLine(bool bSecret);

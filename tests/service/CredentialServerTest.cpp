@@ -8,6 +8,7 @@
 #include "service/CCredentialService.h"
 #include "service/HttpResponses.h"
 #include "tests/service/ServiceTestSupport.h"
+#include "tests/support/WaitUntil.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -394,20 +395,28 @@ TEST_F(Service, StopEndsTheAcceptorQuicklyAndARestartRebindsThePort) {
 
 TEST_F(Service, AClientStillConnectedAtShutdownNeverReachesFreedTables) {
     StartService();
+    // One client waits in its body line, one in its password update's, and one has sent only
+    // its request line: its credentials come after the tables are gone.
     CClient query(Port());
-    query.Send("POST /Query HTTP/1.0\r\nAuthorization: Basic " + Base64Encode("admin:9983") +
-               "\r\n\r\n");
+    query.Send("POST /Query HTTP/1.0\r\n\r\n");
     CClient update(Port());
     update.Send("POST /UpdateAdminPasswd?00:11 HTTP/1.0\r\n\r\n");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    CClient late(Port());
+    late.Send("POST /query HTTP/1.0\r\n");
+    for (const char* line : {"POST /Query ", "POST /UpdateAdminPasswd?00:11 ", "POST /query "}) {
+        EXPECT_TRUE(m_pLog->WaitFor(line, kEventDeadline)) << line;
+    }
     // The program's shutdown order: listener, then the tables, then the core itself.
     StopService();
     m_pCore->FreeTables();
     m_pCore.reset();
     query.Send("x\n");
     update.Send("pw\n");
+    late.Send("Authorization: Basic " + Base64Encode("admin:9983") + "\r\n\r\nx\n");
     EXPECT_EQ(query.ReadAll(), "");
     EXPECT_EQ(update.ReadAll(), "");
+    EXPECT_EQ(late.ReadAll(), "");
+    EXPECT_EQ(m_pLog->Text().find("credentials refused"), std::string::npos);
 }
 
 } // namespace
