@@ -194,7 +194,7 @@ TEST_F(Service, AFailedCheckWithoutAColonLogsNoUserNameAtAll) {
     StartService();
     EXPECT_EQ(Query(Port(), "my-secret-password"), UnauthorizedResponse());
     EXPECT_TRUE(m_pLog->WaitFor("OrvaneSrv: credentials refused for user \"\" from 127.0.0.1\n",
-                                std::chrono::seconds(2)));
+                                kEventDeadline));
     EXPECT_EQ(m_pLog->Text().find("my-secret"), std::string::npos);
 }
 
@@ -261,7 +261,7 @@ TEST_F(Service, PasswordUpdateChangesWhatTheNextQueryHandsOut) {
     EXPECT_NE(DocumentBody(Query(Port(), "admin:9983")).find("LoginPasswd=\" fresh&quot;pw\""),
               std::string::npos);
     // The new password never reaches the log.
-    EXPECT_TRUE(m_pLog->WaitFor("********\r\n", std::chrono::seconds(2)));
+    EXPECT_TRUE(m_pLog->WaitFor("********\r\n", kEventDeadline));
     EXPECT_EQ(m_pLog->Text().find("fresh"), std::string::npos);
 }
 
@@ -293,14 +293,14 @@ TEST_F(Service, ARefusedKeyIsLoggedWithItsControlBytesEscaped) {
     AddServer("\x1b[2J", "127.0.0.1");
     StartService();
     ExchangeFrom("127.0.0.2", Port(), "POST /UpdateAdminPasswd?\x1b[2J HTTP/1.0\r\n\r\nx\n");
-    EXPECT_TRUE(m_pLog->WaitFor("password update for \\x1B[2J refused", std::chrono::seconds(2)));
+    EXPECT_TRUE(m_pLog->WaitFor("password update for \\x1B[2J refused", kEventDeadline));
 }
 
 TEST_F(Service, LogLinesCountConnectionsFromOne) {
     StartService();
     Exchange(Port(), "GET /x HTTP/1.0\r\n\r\n");
-    EXPECT_TRUE(m_pLog->WaitFor("SERVER CONNECTION # 1: IP addr = 127.0.0.1, port = ",
-                                std::chrono::seconds(2)));
+    EXPECT_TRUE(
+        m_pLog->WaitFor("SERVER CONNECTION # 1: IP addr = 127.0.0.1, port = ", kEventDeadline));
     EXPECT_NE(m_pLog->Text().find(" GMT\r\nGET /x HTTP/1.0\r\n"), std::string::npos);
     EXPECT_NE(m_pLog->Text().find("OrvaneSrv: credential service on port " +
                                   std::to_string(Port()) + " serves files from "),
@@ -342,8 +342,7 @@ TEST_F(Service, AClientThatReadsTooSlowlyIsCutOff) {
     StartService(options);
     CClient reader(Port());
     reader.Send("GET /big.htm HTTP/1.0\r\n\r\n");
-    EXPECT_TRUE(
-        m_pLog->WaitFor("WINSOCK ERROR--SERVER: Send progress error -- ", std::chrono::seconds(3)));
+    EXPECT_TRUE(m_pLog->WaitFor("WINSOCK ERROR--SERVER: Send progress error -- ", kEventDeadline));
 }
 
 TEST_F(Service, TwoClientsAreServedInParallel) {
@@ -449,7 +448,7 @@ TEST_F(Service, RunningOutOfDescriptorsDoesNotStopTheService) {
     clients.clear();
     ::setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_TRUE(m_pLog->WaitFor("WINSOCK ERROR--SERVER: Accept error #" + std::to_string(EMFILE),
-                                std::chrono::seconds(3)));
+                                kEventDeadline));
     EXPECT_TRUE(Exchange(Port(), "GET / HTTP/1.0\r\n\r\n").ends_with("page"));
 }
 

@@ -226,15 +226,21 @@ TEST(SocketErrorText, FormatsAndCapacity) {
     EXPECT_EQ(std::u16string(text), u"Receive");
 }
 
-TEST(ListeningSocket, APortThatIsListenedOnCannotBeBoundAgain) {
-    CBlockingSocket first;
-    first.Create();
+// Makes the socket listen on a free loopback port; answers its address.
+sockaddr_in ListenOnLoopback(CBlockingSocket& socket) {
+    socket.Create();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    first.Bind(address);
-    first.Listen();
-    address.sin_port = htons(first.LocalPort());
+    socket.Bind(address);
+    socket.Listen();
+    address.sin_port = htons(socket.LocalPort());
+    return address;
+}
+
+TEST(ListeningSocket, APortThatIsListenedOnCannotBeBoundAgain) {
+    CBlockingSocket first;
+    const sockaddr_in address = ListenOnLoopback(first);
     CBlockingSocket second;
     second.Create();
     try {
@@ -249,12 +255,7 @@ TEST(ListeningSocket, APortThatIsListenedOnCannotBeBoundAgain) {
 
 TEST(ListeningSocket, AShutdownEndsABlockedAcceptWithFalse) {
     CBlockingSocket listener;
-    listener.Create();
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    listener.Bind(address);
-    listener.Listen();
+    ListenOnLoopback(listener);
     std::atomic<int> result{-1};
     pid_t acceptorId = 0;
     std::latch started(1);
