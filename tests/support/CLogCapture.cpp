@@ -1,9 +1,9 @@
 #include "tests/support/CLogCapture.h"
 
+#include "tests/support/TestFiles.h"
+
 #include <atomic>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -22,10 +22,7 @@ CLogCapture::~CLogCapture() {
 }
 
 std::string CLogCapture::Text() const {
-    std::ifstream in(m_file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return ReadFileText(m_file);
 }
 
 bool CLogCapture::WaitFor(std::string_view needle, std::chrono::milliseconds timeout) const {
