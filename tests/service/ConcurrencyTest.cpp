@@ -64,9 +64,9 @@ TEST_F(Concurrency, ClientsAndDirectoryChangesOverlap) {
             }
         });
     }
-    // The window thread: directory operations and discovery-like table changes, for as many
-    // rounds as it takes the clients to get their answers, at least as many as the table has
-    // servers; the deadline only stops a service that answers nobody.
+    // The window thread: directory operations and discovery-like table changes, until the
+    // clients have had their answers and every server has been replaced twice; the deadline
+    // only stops a service that answers nobody.
     constexpr int kMinRounds = 40;
     constexpr int kMinAnswers = 200;
     const auto deadline = std::chrono::steady_clock::now() + kEventDeadline;

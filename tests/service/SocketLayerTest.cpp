@@ -165,11 +165,11 @@ TEST_F(SocketPair, SendOfNothingAnswersZeroAndASecondCloseLeavesTheNumberAlone) 
     const int number = m_socket.m_hSock;
     m_socket.Close();
     EXPECT_FALSE(m_socket.HasSocket());
-    // The freed number goes to the next descriptor opened; closing again must not close it.
-    const int reused = ::dup(m_peer);
+    // The freed number goes to another descriptor; closing again must not close that one.
+    const int reused = ::fcntl(m_peer, F_DUPFD_CLOEXEC, number);
     ASSERT_EQ(reused, number);
     EXPECT_NO_THROW(m_socket.Close());
-    EXPECT_EQ(::fcntl(reused, F_GETFD), 0);
+    EXPECT_NE(::fcntl(reused, F_GETFD), -1);
     ::close(reused);
 }
 
