@@ -47,7 +47,17 @@ std::string Query(uint16_t port, std::string_view credentials, std::string_view 
                               Base64Encode(credentials) + "\r\n\r\n" + std::string(body));
 }
 
-class Service : public svctest::CServiceTest {};
+class Service : public svctest::CServiceTest {
+protected:
+    // The short options with a wait for each read or write that no test reaches: only the
+    // bound under test can end a connection.
+    static CServiceOptions NoWaitEndsOptions() {
+        constexpr int kLongWaitMs = 600000;
+        CServiceOptions options = ShortOptions();
+        options.nWaitMs = kLongWaitMs;
+        return options;
+    }
+};
 
 TEST_F(Service, GetOfTheRootServesDefaultPageByteForByte) {
     m_docRoot.Write("default.htm", "<html>hi</html>");
@@ -321,8 +331,7 @@ TEST_F(Service, SilentAndOverlongClientsEndWithAServerLine) {
 TEST_F(Service, ATricklingClientEndsAtTheRequestDeadline) {
     // No pause of the trickle comes near the wait; only the deadline can end the request. Were
     // it ignored, the bytes would fill the line buffer and end it with another error.
-    CServiceOptions options = ShortOptions();
-    options.nWaitMs = 600000;
+    CServiceOptions options = NoWaitEndsOptions();
     options.nRequestDeadlineMs = 100;
     StartService(options);
     CClient trickle(Port());
@@ -336,8 +345,7 @@ TEST_F(Service, ATricklingClientEndsAtTheRequestDeadline) {
 
 TEST_F(Service, AClientThatReadsTooSlowlyIsCutOff) {
     m_docRoot.Write("big.htm", std::string(8 << 20, 'x'));
-    CServiceOptions options = ShortOptions();
-    options.nWaitMs = 5000;
+    CServiceOptions options = NoWaitEndsOptions();
     options.nSendWindowMs = 300;
     StartService(options);
     CClient reader(Port());
