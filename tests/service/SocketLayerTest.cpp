@@ -133,7 +133,7 @@ TEST_F(SocketPair, AReceiveWaitsForThePeerAndASilentOneEndsInATimeout) {
     });
     started.wait();
     // The line is sent only once the reader is asleep in its wait.
-    EXPECT_TRUE(WaitUntilBlockedIn(readerId, {SYS_poll, SYS_ppoll}));
+    EXPECT_TRUE(WaitUntilBlockedIn(readerId, kPollCalls));
     PeerSend("late\n");
     reader.join();
     EXPECT_EQ(error, "no exception");
@@ -268,7 +268,7 @@ TEST(ListeningSocket, AShutdownEndsABlockedAcceptWithFalse) {
         EXPECT_FALSE(connection.HasSocket());
     });
     started.wait();
-    EXPECT_TRUE(WaitUntilBlockedIn(acceptorId, {SYS_accept, SYS_accept4}));
+    EXPECT_TRUE(WaitUntilBlockedIn(acceptorId, kAcceptCalls));
     listener.Shutdown();
     acceptor.join();
     EXPECT_EQ(result, 0);

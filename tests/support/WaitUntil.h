@@ -3,10 +3,11 @@
 // an acceptor in accept), read from /proc.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
-#include <initializer_list>
+#include <span>
 #include <string>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -36,24 +37,29 @@ inline pid_t ThisThreadId() {
     return static_cast<pid_t>(::syscall(SYS_gettid));
 }
 
+// The calls a thread waits in for readiness, and for a connection; not every architecture has
+// the older forms.
+inline constexpr long kPollCalls[] = {
+    SYS_ppoll,
+#ifdef SYS_poll
+    SYS_poll,
+#endif
+};
+inline constexpr long kAcceptCalls[] = {SYS_accept4, SYS_accept};
+
 // Whether the thread sleeps in one of the system calls: the kernel names the call only while
 // the thread is blocked in it ("running" otherwise).
-inline bool IsBlockedIn(pid_t tid, std::initializer_list<long> syscalls) {
+inline bool IsBlockedIn(pid_t tid, std::span<const long> syscalls) {
     std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
     long number = -1;
     if (!(in >> number)) {
         return false;
     }
-    for (const long s : syscalls) {
-        if (s == number) {
-            return true;
-        }
-    }
-    return false;
+    return std::find(syscalls.begin(), syscalls.end(), number) != syscalls.end();
 }
 
 // Waits until the thread sleeps in one of the system calls.
-inline bool WaitUntilBlockedIn(pid_t tid, std::initializer_list<long> syscalls,
+inline bool WaitUntilBlockedIn(pid_t tid, std::span<const long> syscalls,
                                std::chrono::milliseconds limit = kEventDeadline) {
     return WaitUntil([&] { return IsBlockedIn(tid, syscalls); }, limit);
 }
