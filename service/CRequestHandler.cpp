@@ -112,16 +112,18 @@ bool CRequestHandler::ServeGet(std::string_view path) {
     return true;
 }
 
-bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& userName) {
+CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_view encoded,
+                                                                    std::string& userName) {
     const uint32_t address = ntohl(m_peer.sin_addr.s_addr);
     const std::string name = BasicUserName(encoded);
     CLoginThrottle& throttle = m_context.m_throttle;
     if (throttle.Admit(address, name, m_context.Now()) != CLoginThrottle::EAdmit::Check) {
-        return false;
+        return ECredentialCheck::Refused;
     }
     int result = kCredentialsNoSuchUser;
+    bool bAlive = false;
     try {
-        m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
+        bAlive = m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
             result = CheckBasicCredentials(encoded, userName, core.m_mapUsers);
         });
     } catch (...) {
@@ -129,11 +131,15 @@ bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& us
         throttle.Finish(address, name, true, m_context.Now());
         throw;
     }
+    if (!bAlive) {
+        throttle.Finish(address, name, false, m_context.Now());
+        return ECredentialCheck::TablesGone;
+    }
     const bool bFailed = result != kCredentialsOk;
     const CLoginThrottle::CFailureNews news =
         throttle.Finish(address, name, bFailed, m_context.Now());
     if (!bFailed) {
-        return true;
+        return ECredentialCheck::Accepted;
     }
     const CServiceOptions& options = m_context.m_options;
     const std::string from = AddressText(m_peer);
@@ -155,7 +161,7 @@ bool CRequestHandler::CheckCredentials(std::string_view encoded, std::string& us
                               std::to_string(options.nMaxFailedChecksPerName) +
                               " failed credential checks within " + window);
     }
-    return false;
+    return ECredentialCheck::Refused;
 }
 
 bool CRequestHandler::SendUnauthorized() {
@@ -170,7 +176,12 @@ bool CRequestHandler::ServePost(std::string_view path) {
     for (;;) {
         const std::string_view line = m_socket.ReadHeaderLine(m_headerLine);
         if (line.starts_with(kAuthorizationPrefix)) {
-            if (!CheckCredentials(line.substr(kAuthorizationPrefix.size()), userName)) {
+            const ECredentialCheck check =
+                CheckCredentials(line.substr(kAuthorizationPrefix.size()), userName);
+            if (check == ECredentialCheck::TablesGone) {
+                return false;
+            }
+            if (check == ECredentialCheck::Refused) {
                 return SendUnauthorized();
             }
             bAuthenticated = true;

@@ -64,16 +64,22 @@ struct SlpSrvRqst {
     std::string scopeList;
     std::string predicate;
     std::string spi;
+
+    bool operator==(const SlpSrvRqst&) const = default;
 };
 
 struct SlpUrlEntry {
     std::uint16_t lifetime = 0;
     std::string url;
+
+    bool operator==(const SlpUrlEntry&) const = default;
 };
 
 struct SlpSrvRply {
     std::uint16_t errorCode = 0;
     std::vector<SlpUrlEntry> entries;
+
+    bool operator==(const SlpSrvRply&) const = default;
 };
 
 struct SlpAttrRqst {
@@ -82,11 +88,15 @@ struct SlpAttrRqst {
     std::string scopeList;
     std::string tagList;
     std::string spi;
+
+    bool operator==(const SlpAttrRqst&) const = default;
 };
 
 struct SlpAttrRply {
     std::uint16_t errorCode = 0;
     std::string attrList;
+
+    bool operator==(const SlpAttrRply&) const = default;
 };
 
 struct SlpSrvTypeRqst {
@@ -94,11 +104,15 @@ struct SlpSrvTypeRqst {
     bool allAuthorities = true; // naming authority length 0xFFFF
     std::string namingAuthority;
     std::string scopeList;
+
+    bool operator==(const SlpSrvTypeRqst&) const = default;
 };
 
 struct SlpSrvTypeRply {
     std::uint16_t errorCode = 0;
     std::string typeList;
+
+    bool operator==(const SlpSrvTypeRply&) const = default;
 };
 
 struct SlpDAAdvert {
@@ -108,6 +122,8 @@ struct SlpDAAdvert {
     std::string scopeList;
     std::string attrList;
     std::string spiList;
+
+    bool operator==(const SlpDAAdvert&) const = default;
 };
 
 // A registration (RFC 2608 section 8.3): the URL with its lifetime, and what it is.
@@ -116,6 +132,8 @@ struct SlpSrvReg {
     std::string serviceType;
     std::string scopeList;
     std::string attrList;
+
+    bool operator==(const SlpSrvReg&) const = default;
 };
 
 // A deregistration: the whole URL when the tag list is empty, else only those attributes.
@@ -123,14 +141,20 @@ struct SlpSrvDeReg {
     std::string scopeList;
     SlpUrlEntry entry;
     std::string tagList;
+
+    bool operator==(const SlpSrvDeReg&) const = default;
 };
 
 struct SlpSrvAck {
     std::uint16_t errorCode = 0;
+
+    bool operator==(const SlpSrvAck&) const = default;
 };
 
 struct SlpSAAdvert {
     std::string url;
     std::string scopeList;
     std::string attrList;
+
+    bool operator==(const SlpSAAdvert&) const = default;
 };

@@ -4,9 +4,9 @@
 #include "core/CConfigFile.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/AccountTestSupport.h"
+#include "tests/support/TestFiles.h"
 
 #include <QFileDialog>
-#include <fstream>
 
 namespace {
 
@@ -19,15 +19,6 @@ protected:
     }
     void ClickWithFile(int button, const std::filesystem::path& file) {
         ::ClickWithFile(m_window->GetDlgItem(button), file);
-    }
-    static void WriteFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-    }
-    static std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
     }
 
     CTempDir m_files;
@@ -65,19 +56,19 @@ TEST_F(ConfigButtons, ExportThenImportRestoresEveryStoredValueByteForByte) {
         WhenModal<QFileDialog>([](QFileDialog& dialog) { dialog.reject(); });
         return EMessageAnswer::No;
     };
-    const std::vector<uint8_t> exported = ReadFile(file);
+    const std::vector<uint8_t> exported = ReadFileBytes(file);
     Send(CDirectoryMessage::DeleteUser(true, u"bob"));
     ClickWithFile(IDC_EXPORT, file);
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0].text, u"directory.ovx already exists.\nDo you want to replace it?");
-    EXPECT_EQ(ReadFile(file), exported);
+    EXPECT_EQ(ReadFileBytes(file), exported);
 }
 
 TEST_F(ConfigButtons, AMemberTheFileHasNoUserForIsImportedAsItStands) {
     CGroupTable groups;
     groups[u"Ghosts"] = Group(u"Ghosts", {u"nobody", u"admin"});
     const std::filesystem::path file = m_files / "ghosts.ovx";
-    WriteFile(file, CConfigFile::Serialize(groups, CUserTable{}));
+    WriteFileBytes(file, CConfigFile::Serialize(groups, CUserTable{}));
     const CStoredValues users = Stored(kUserKey);
 
     ClickWithFile(IDC_IMPORT, file);
@@ -94,15 +85,15 @@ TEST_F(ConfigButtons, AMemberTheFileHasNoUserForIsImportedAsItStands) {
 TEST_F(ConfigButtons, AFileThatCannotBeOpenedOrIsDamagedChangesNothing) {
     const std::filesystem::path good = m_files / "good.ovx";
     ClickWithFile(IDC_EXPORT, good);
-    std::vector<uint8_t> bytes = ReadFile(good);
+    std::vector<uint8_t> bytes = ReadFileBytes(good);
     const std::filesystem::path cut = m_files / "cut.ovx";
-    WriteFile(cut, std::span(bytes).first(bytes.size() - 3));
+    WriteFileBytes(cut, std::span(bytes).first(bytes.size() - 3));
     const std::string_view className = "CGroupData";
     const auto at = std::search(bytes.begin(), bytes.end(), className.begin(), className.end());
     ASSERT_NE(at, bytes.end());
     *at = 'X';
     const std::filesystem::path alien = m_files / "alien.ovx";
-    WriteFile(alien, bytes);
+    WriteFileBytes(alien, bytes);
 
     Send(CDirectoryMessage::ModifyUser(true, User(u"bob", u"changed", {u"Everyone"})));
     SelectGroup(u"Ops");

@@ -9,7 +9,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
+#include <vector>
 
 namespace {
 
@@ -48,6 +50,41 @@ TEST(DialogTemplates, EveryDialogIsHeldWithDistinctControlIdentifiers) {
     EXPECT_EQ(FindDialogTemplate(999), nullptr);
 }
 
+// The pixels of the pinned font (DejaVu Sans 8 pt), measured once: each window's size, and every
+// control of two dialogs in the order of their templates.
+const std::map<int, QSize> kWindowPixels = {
+    {100, {380, 102}}, {102, {770, 374}}, {129, {739, 284}}, {130, {739, 284}},
+    {131, {385, 127}}, {133, {464, 284}}, {134, {385, 249}}, {135, {775, 293}},
+};
+const std::map<int, std::vector<QRect>> kControlPixels = {
+    {IDD_LOGIN,
+     {{12, 11, 105, 26},
+      {144, 11, 166, 23},
+      {12, 47, 105, 26},
+      {144, 42, 166, 23},
+      {81, 93, 88, 23},
+      {208, 93, 88, 23}}},
+    {IDD_ADD_GROUP,
+     {{12, 11, 95, 23},
+      {126, 11, 210, 23},
+      {12, 59, 95, 23},
+      {126, 55, 215, 114},
+      {72, 215, 88, 23},
+      {214, 215, 88, 23}}},
+};
+
+void ExpectPixels(const CDialogControls& controls, const QWidget& window) {
+    const int id = controls.Template()->nId;
+    EXPECT_EQ(window.size(), kWindowPixels.at(id)) << id;
+    if (const auto it = kControlPixels.find(id); it != kControlPixels.end()) {
+        std::vector<QRect> built;
+        for (const CDialogControls::CEntry& entry : controls.Entries()) {
+            built.push_back(entry.pWidget->geometry());
+        }
+        EXPECT_EQ(built, it->second) << id;
+    }
+}
+
 TEST(DialogTemplates, EveryTemplateBuildsToItsGeometry) {
     for (const CDialogTemplate& t : AllDialogTemplates()) {
         if (HasStyle(t.styles, EDialogStyle::Child)) {
@@ -55,10 +92,12 @@ TEST(DialogTemplates, EveryTemplateBuildsToItsGeometry) {
             CDialogPage page(t);
             page.Create(parent);
             ExpectBuiltAsTemplate(page.Controls(), page);
+            ExpectPixels(page.Controls(), page);
         } else {
             CDialog dialog(t);
             dialog.Create();
             ExpectBuiltAsTemplate(dialog.Controls(), dialog);
+            ExpectPixels(dialog.Controls(), dialog);
             EXPECT_EQ(dialog.windowTitle().toStdU16String(), t.caption);
             QPushButton* def = dialog.Controls().DefaultButton();
             ASSERT_NE(def, nullptr) << t.nId;

@@ -4,8 +4,8 @@
 #include "platform/text/TextConv.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/support/Hex.h"
+#include "tests/support/TestFiles.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -22,16 +22,6 @@ protected:
         core.SendMessage(
             CDirectoryMessage::AddUser(true, User(u"bob", u"p\"w", {u"ops", u"Everyone"})));
         core.SendMessage(CDirectoryMessage::AddUser(true, User(u"\u00e9ve", u"", {u"ghost"})));
-    }
-
-    static std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    static void WriteFile(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
     }
 };
 
@@ -64,7 +54,7 @@ TEST_F(ConfigFile, ExportOfAFreshInstallation) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     CGroupTable groups;
     CUserTable users;
-    ASSERT_EQ(CConfigFile::Parse(ReadFile(File()), groups, users), EArchiveError::None);
+    ASSERT_EQ(CConfigFile::Parse(ReadFileBytes(File()), groups, users), EArchiveError::None);
     ASSERT_EQ(groups.size(), 2u);
     EXPECT_EQ(groups.at(u"Administrator")->m_listUsers, Names{u"admin"});
     EXPECT_EQ(groups.at(u"Everyone")->m_listUsers, Names{u"admin"});
@@ -80,7 +70,7 @@ TEST_F(ConfigFile, ExportOfAFreshInstallation) {
 TEST_F(ConfigFile, EmptyDirectoryIsFourZeroBytes) {
     auto core = MakeCore(Db());
     ASSERT_EQ(CConfigFile::Export(File(), *core).status, EConfigStatus::Ok);
-    EXPECT_EQ(ReadFile(File()), FromHex("00 00 00 00"));
+    EXPECT_EQ(ReadFileBytes(File()), FromHex("00 00 00 00"));
 }
 
 TEST_F(ConfigFile, ImportMergesByKeyAndRewritesEverything) {
@@ -89,7 +79,7 @@ TEST_F(ConfigFile, ImportMergesByKeyAndRewritesEverything) {
     groups[u"ops"] = Group(u"ops", {u"bob", u"zed"}, {u"m1"});
     CUserTable users;
     users[u"bob"] = User(u"bob", u"new", {u"ops"});
-    WriteFile(File(), CConfigFile::Serialize(groups, users));
+    WriteFileBytes(File(), CConfigFile::Serialize(groups, users));
 
     auto core = StartCore(Db());
     core->SendMessage(CDirectoryMessage::AddUser(true, User(u"bob", u"old", {u"Everyone"})));
@@ -113,7 +103,7 @@ TEST_F(ConfigFile, FailedImportChangesNothing) {
     auto core = StartCore(Db());
     Populate(*core);
     ASSERT_EQ(CConfigFile::Export(File(), *core).status, EConfigStatus::Ok);
-    auto bytes = ReadFile(File());
+    auto bytes = ReadFileBytes(File());
 
     core->SendMessage(CDirectoryMessage::AddUser(true, User(u"later", u"")));
     const auto users = ReadValues(Db(), kUserKey);
@@ -121,7 +111,7 @@ TEST_F(ConfigFile, FailedImportChangesNothing) {
     const std::size_t userCount = core->m_mapUsers.size();
 
     bytes.resize(bytes.size() - 3);
-    WriteFile(File(), bytes);
+    WriteFileBytes(File(), bytes);
     const CConfigResult result = CConfigFile::Import(File(), *core);
     EXPECT_EQ(result.status, EConfigStatus::FormatError);
     EXPECT_EQ(result.strMessage,
@@ -163,7 +153,7 @@ TEST_F(ConfigFile, AnEntryUnderAnotherNameOrASecondTimeIsABadFormat) {
     const auto users = ReadValues(Db(), kUserKey);
     const auto groups = ReadValues(Db(), kGroupKey);
     for (const auto& bytes : files) {
-        WriteFile(File(), bytes);
+        WriteFileBytes(File(), bytes);
         const CConfigResult result = CConfigFile::Import(File(), *core);
         EXPECT_EQ(result.status, EConfigStatus::FormatError);
         EXPECT_EQ(result.strMessage, Utf8ToUtf16(File().string()) + u" has a bad format.");
@@ -197,11 +187,11 @@ TEST_F(ConfigFile, PathsThatCannotBeUsed) {
 }
 
 TEST_F(ConfigFile, ExportReplacesAnExistingFileWhole) {
-    WriteFile(File(), std::vector<uint8_t>(100000, 0xAB));
+    WriteFileBytes(File(), std::vector<uint8_t>(100000, 0xAB));
     auto core = StartCore(Db());
     ASSERT_EQ(CConfigFile::Export(File(), *core).status, EConfigStatus::Ok);
     CGroupTable groups;
     CUserTable users;
-    EXPECT_EQ(CConfigFile::Parse(ReadFile(File()), groups, users), EArchiveError::None);
-    EXPECT_LT(ReadFile(File()).size(), 1000u);
+    EXPECT_EQ(CConfigFile::Parse(ReadFileBytes(File()), groups, users), EArchiveError::None);
+    EXPECT_LT(ReadFileBytes(File()).size(), 1000u);
 }

@@ -2,10 +2,12 @@
 
 #include "tests/core/CoreTestSupport.h"
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <gtest/gtest.h>
+#include <latch>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -135,39 +137,62 @@ TEST_F(Directory, UnusableStoreKeepsInMemoryChanges) {
     EXPECT_NE(core->m_registry.m_lLastError, ERROR_SUCCESS);
 }
 
-TEST_F(Directory, ReadersUnderTheSharedGuardSeeWholeRecords) {
+namespace {
+
+// Under the shared guard: the memberships that do not agree both ways between the users and the
+// groups that exist.
+std::size_t OneSidedMemberships(const COrvaneSrvCore& core) {
+    auto lock = core.Guard()->LockShared();
+    auto lists = [](const Names& names, const std::u16string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    std::size_t oneSided = 0;
+    for (const auto& [name, user] : core.m_mapUsers) {
+        for (const auto& group : user->m_listGroups) {
+            const auto it = core.m_mapGroups.find(group);
+            oneSided += it != core.m_mapGroups.end() && !lists(it->second->m_listUsers, name);
+        }
+    }
+    for (const auto& [name, group] : core.m_mapGroups) {
+        for (const auto& member : group->m_listUsers) {
+            const auto it = core.m_mapUsers.find(member);
+            oneSided += it != core.m_mapUsers.end() && !lists(it->second->m_listGroups, name);
+        }
+    }
+    return oneSided;
+}
+
+} // namespace
+
+TEST_F(Directory, ReadersUnderTheSharedGuardSeeMembershipsThatAgreeBothWays) {
     auto core = StartCore(Db());
     std::atomic<bool> stop{false};
-    std::atomic<long> reads{0};
+    std::atomic<std::size_t> oneSided{0};
+    std::latch looked(2);
     auto reader = [&] {
-        while (!stop) {
-            auto lock = core->Guard()->LockShared();
-            for (const auto& [name, user] : core->m_mapUsers) {
-                for (const auto& g : user->m_listGroups) {
-                    auto it = core->m_mapGroups.find(g);
-                    if (it != core->m_mapGroups.end()) {
-                        reads += static_cast<long>(it->second->m_listUsers.size());
-                    }
-                }
+        bool first = true;
+        do {
+            oneSided += OneSidedMemberships(*core);
+            if (std::exchange(first, false)) {
+                looked.count_down();
             }
-        }
+        } while (!stop);
     };
     std::thread r1(reader), r2(reader);
+    // The changes start once both readers are at work, and end before they are stopped.
+    looked.wait();
     for (int i = 0; i < 200; ++i) {
         const std::u16string name = u"u" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
         core->SendMessage(CDirectoryMessage::AddUser(false, User(name, u"", {u"Everyone"})));
-        core->SendMessage(CDirectoryMessage::AddGroup(false, Group(u"g", {name})));
+        core->SendMessage(CDirectoryMessage::AddGroup(false, Group(u"g", {name, u"admin"})));
         core->SendMessage(CDirectoryMessage::DeleteGroup(false, u"g"));
         if (i % 3 == 0) {
             core->SendMessage(CDirectoryMessage::DeleteUser(false, name));
         }
     }
-    // Let the readers get at least one look in before stopping them.
-    for (int i = 0; i < 500 && reads.load() == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     stop = true;
     r1.join();
     r2.join();
-    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(oneSided.load(), 0u);
+    EXPECT_EQ(OneSidedMemberships(*core), 0u);
 }

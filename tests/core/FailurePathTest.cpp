@@ -8,9 +8,9 @@
 #include "tests/core/CFaultFileIo.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/platform/registry/CFaultVfs.h"
+#include "tests/support/TestFiles.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -21,17 +21,6 @@ struct CStoreState {
     CStoredValues groups;
     bool operator==(const CStoreState&) const = default;
 };
-
-std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
 
 std::u16string PathText(const std::filesystem::path& p) {
     return Utf8ToUtf16(p.string());
@@ -158,7 +147,7 @@ TEST_F(FailurePath, ImportWritesEveryRecordOrNone) {
     CUserTable users;
     users[u"amy"] = User(u"amy", u"new", {u"ops"});
     users[u"dan"] = User(u"dan", u"d");
-    WriteFile(File(), CConfigFile::Serialize(groups, users));
+    WriteFileBytes(File(), CConfigFile::Serialize(groups, users));
     FailEachCallInTurn([this](COrvaneSrvCore& core) {
         ASSERT_EQ(CConfigFile::Import(File(), core).status, EConfigStatus::Ok);
     });
@@ -203,12 +192,12 @@ TEST_F(FailurePath, ExportLeavesTheOldFileAndNamesTheError) {
     for (const auto& [error, text] : errors) {
         int nth = 1;
         for (;; ++nth) {
-            WriteFile(File(), old);
+            WriteFileBytes(File(), old);
             CFaultFileIo io(nth, error);
             const CConfigResult result = CConfigFile::Export(File(), *core, io);
             if (!io.Fired()) {
                 EXPECT_EQ(result.status, EConfigStatus::Ok);
-                EXPECT_NE(ReadFile(File()), old);
+                EXPECT_NE(ReadFileBytes(File()), old);
                 break;
             }
             const bool refused = nth == count.Calls() && error == EBADF;
@@ -216,7 +205,7 @@ TEST_F(FailurePath, ExportLeavesTheOldFileAndNamesTheError) {
                       refused ? EConfigStatus::CreateFailed : EConfigStatus::WriteError)
                 << "call " << nth;
             EXPECT_EQ(result.strMessage, refused ? createFailed : text) << "call " << nth;
-            EXPECT_EQ(ReadFile(File()), old) << "call " << nth;
+            EXPECT_EQ(ReadFileBytes(File()), old) << "call " << nth;
             // No temporary file is left beside the target.
             for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) {
                 EXPECT_FALSE(entry.path().filename().string().starts_with("directory.ovx."))

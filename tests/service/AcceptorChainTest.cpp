@@ -2,6 +2,7 @@
 // on connections served at once.
 #include "service/CCredentialService.h"
 #include "tests/service/ServiceTestSupport.h"
+#include "tests/support/WaitUntil.h"
 
 #include <atomic>
 #include <functional>
@@ -38,21 +39,12 @@ protected:
         }
         return n;
     }
-    // Polls the condition for up to 5 s.
-    static bool WaitUntil(const std::function<bool()>& condition) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!condition() && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return condition();
-    }
     // Connects and sends a request line without ending the request; answers once the service
     // has read (and logged) it.
     std::unique_ptr<CClient> Hold(std::string_view name) {
         auto client = std::make_unique<CClient>(Port());
         client->Send("GET /" + std::string(name) + " HTTP/1.0\r\n");
-        EXPECT_TRUE(m_pLog->WaitFor("GET /" + std::string(name) + " HTTP/1.0\r\n",
-                                    std::chrono::seconds(5)));
+        EXPECT_TRUE(m_pLog->WaitFor("GET /" + std::string(name) + " HTTP/1.0\r\n", kEventDeadline));
         return client;
     }
     static std::string Finish(const CClient& client) {
@@ -113,7 +105,7 @@ TEST_F(AcceptorChain, ConnectionsBeyondTheCapWaitInTheListenQueue) {
         "clients wait\n";
     auto first = Hold("first");
     auto second = Hold("second");
-    EXPECT_TRUE(m_pLog->WaitFor(kAtCap, std::chrono::seconds(5)));
+    EXPECT_TRUE(m_pLog->WaitFor(kAtCap, kEventDeadline));
     CClient waiting(Port());
     waiting.Send("GET / HTTP/1.0\r\n\r\n");
     EXPECT_EQ(waiting.ReadAll(std::chrono::milliseconds(300)), "");
@@ -137,7 +129,7 @@ TEST_F(AcceptorChain, StopEndsAnAcceptorWaitingAtTheCap) {
     options.nMaxConnections = 1;
     StartService(options);
     const auto held = Hold("held");
-    EXPECT_TRUE(m_pLog->WaitFor("at its cap of 1 connections", std::chrono::seconds(5)));
+    EXPECT_TRUE(m_pLog->WaitFor("at its cap of 1 connections", kEventDeadline));
     StopService();
     EXPECT_EQ(g_bServerRunning.load(), 0);
 }

@@ -13,50 +13,47 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits>
+#include <memory>
 #include <regex>
+#include <string_view>
 #include <sys/stat.h>
+#include <utility>
 
 namespace {
 
-class Credentials : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_users[u"admin"] = std::make_unique<CUserData>(u"admin", u"9983");
-        m_users[u"empty"] = std::make_unique<CUserData>(u"empty", u"");
-        m_users[u"long"] = std::make_unique<CUserData>(u"long", std::u16string(200, u'p'));
+TEST(Credentials, NameAndPasswordAreComparedInFullWithLetterCase) {
+    CUserTable users;
+    users[u"admin"] = std::make_unique<CUserData>(u"admin", u"9983");
+    users[u"empty"] = std::make_unique<CUserData>(u"empty", u"");
+    users[u"long"] = std::make_unique<CUserData>(u"long", std::u16string(200, u'p'));
+    users[u"c"] = std::make_unique<CUserData>(u"c", u"a:b:");
+    const std::string longPassword(200, 'p');
+    const struct {
+        std::string decoded;
+        int result;
+        std::string name; // the user name the check reports
+    } cases[] = {
+        {"admin:9983", kCredentialsOk, "admin"},
+        {"admin:99830", kCredentialsWrongPassword, "admin"},
+        {"Admin:9983", kCredentialsNoSuchUser, "Admin"},
+        {"nobody:x", kCredentialsNoSuchUser, "nobody"},
+        // A trailing colon means an empty password; without a colon there is no user name.
+        {"empty:", kCredentialsOk, "empty"},
+        {"admin:", kCredentialsWrongPassword, "admin"},
+        {"admin", kCredentialsNoSuchUser, ""},
+        {"", kCredentialsNoSuchUser, ""},
+        // Passwords may hold colons, and long ones are compared whole.
+        {"c:a:b:", kCredentialsOk, "c"},
+        {"long:" + longPassword, kCredentialsOk, "long"},
+        {"long:" + longPassword.substr(1), kCredentialsWrongPassword, "long"},
+        {"long:" + longPassword + "q", kCredentialsWrongPassword, "long"},
+    };
+    for (const auto& c : cases) {
+        std::string name = "<unset>";
+        EXPECT_EQ(CheckBasicCredentials(Base64Encode(c.decoded) + "\r\n", name, users), c.result)
+            << c.decoded;
+        EXPECT_EQ(name, c.name) << c.decoded;
     }
-    int Check(std::string_view decoded) {
-        return CheckBasicCredentials(Base64Encode(decoded) + "\r\n", m_name, m_users);
-    }
-    CUserTable m_users;
-    std::string m_name;
-};
-
-TEST_F(Credentials, NameAndPasswordAreComparedWithLetterCase) {
-    EXPECT_EQ(Check("admin:9983"), kCredentialsOk);
-    EXPECT_EQ(m_name, "admin");
-    EXPECT_EQ(Check("admin:99830"), kCredentialsWrongPassword);
-    EXPECT_EQ(Check("Admin:9983"), kCredentialsNoSuchUser);
-    EXPECT_EQ(m_name, "Admin");
-    EXPECT_EQ(Check("nobody:x"), kCredentialsNoSuchUser);
-}
-
-TEST_F(Credentials, ATrailingColonMeansAnEmptyPasswordAndNoColonIsRefused) {
-    EXPECT_EQ(Check("empty:"), kCredentialsOk);
-    EXPECT_EQ(Check("admin:"), kCredentialsWrongPassword);
-    EXPECT_EQ(Check("admin"), kCredentialsNoSuchUser);
-    EXPECT_EQ(Check(""), kCredentialsNoSuchUser);
-}
-
-TEST_F(Credentials, LongCredentialsAreCheckedInFull) {
-    EXPECT_EQ(Check("long:" + std::string(200, 'p')), kCredentialsOk);
-    EXPECT_EQ(Check("long:" + std::string(199, 'p')), kCredentialsWrongPassword);
-    EXPECT_EQ(Check("long:" + std::string(200, 'p') + "q"), kCredentialsWrongPassword);
-}
-
-TEST_F(Credentials, PasswordsMayHoldColons) {
-    m_users[u"c"] = std::make_unique<CUserData>(u"c", u"a:b:");
-    EXPECT_EQ(Check("c:a:b:"), kCredentialsOk);
 }
 
 TEST(Responses, CannedBytesAndLengths) {
@@ -190,16 +187,21 @@ std::string LoggedLine(std::string_view line) {
 }
 
 TEST(LogEntries, ControlBytesAreShownAsHexAndLineEndsAreKept) {
-    EXPECT_EQ(LoggedLine("GET /x\x1b[2J\x1b]0;pwned\a HTTP/1.0\r\n"),
-              "GET /x\\x1B[2J\\x1B]0;pwned\\x07 HTTP/1.0\r\n");
-    EXPECT_EQ(LoggedLine(std::string("a\rb\tc\x7f\0d\r\r\n", 11)),
-              "a\\x0Db\\x09c\\x7F\\x00d\\x0D\r\n");
-    EXPECT_EQ(LoggedLine("lone\n"), "lone\n");
-    EXPECT_EQ(LoggedLine("caf\xc3\xa9 \xe2\x82\xac\n"), "caf\xc3\xa9 \xe2\x82\xac\n");
-    // A body line cut by its announced length still ends its entry with a line end.
-    EXPECT_EQ(LoggedLine("x"), "x\r\n");
-    EXPECT_EQ(LoggedLine("x\r"), "x\\x0D\r\n");
-    EXPECT_EQ(LoggedLine(""), "\r\n");
+    using namespace std::string_view_literals;
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"GET /x\x1b[2J\x1b]0;pwned\a HTTP/1.0\r\n",
+         "GET /x\\x1B[2J\\x1B]0;pwned\\x07 HTTP/1.0\r\n"},
+        {"a\rb\tc\x7f\0d\r\r\n"sv, "a\\x0Db\\x09c\\x7F\\x00d\\x0D\r\n"},
+        {"lone\n", "lone\n"},
+        {"caf\xc3\xa9 \xe2\x82\xac\n", "caf\xc3\xa9 \xe2\x82\xac\n"},
+        // A body line cut by its announced length still ends its entry with a line end.
+        {"x", "x\r\n"},
+        {"x\r", "x\\x0D\r\n"},
+        {"", "\r\n"},
+    };
+    for (const auto& [line, logged] : cases) {
+        EXPECT_EQ(LoggedLine(line), logged);
+    }
 }
 
 TEST(LogEntries, ALongLineIsCutToFitTheEntryAndKeepsItsLineEnd) {
@@ -275,15 +277,14 @@ protected:
 };
 
 TEST_F(RequestedFile, FoldersServeTheirDefaultPage) {
-    EXPECT_EQ(Content("/"), "root page");
-    EXPECT_EQ(Content(""), "root page");
-    EXPECT_EQ(Content("/docs"), "docs page");
-    EXPECT_EQ(Content("/docs/"), "docs page");
-    EXPECT_EQ(Content("/d"), "d page");
-    EXPECT_EQ(Content("/a.txt"), "a");
-    EXPECT_EQ(Content("/missing"), "<none>");
-    EXPECT_EQ(Content("/a.txt/"), "<none>");
-    EXPECT_EQ(Content("/inner.htm"), "docs page");
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"/", "root page"},      {"", "root page"},     {"/docs", "docs page"},
+        {"/docs/", "docs page"}, {"/d", "d page"},      {"/a.txt", "a"},
+        {"/missing", "<none>"},  {"/a.txt/", "<none>"}, {"/inner.htm", "docs page"},
+    };
+    for (const auto& [path, content] : cases) {
+        EXPECT_EQ(Content(path), content) << path;
+    }
 }
 
 TEST_F(RequestedFile, EveryWayOutOfTheFolderIsRefused) {

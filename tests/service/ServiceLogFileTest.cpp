@@ -2,24 +2,16 @@
 // many threads that stay whole in the file and on the stream beside it.
 #include "service/CServiceLog.h"
 #include "tests/support/CTempDir.h"
+#include "tests/support/TestFiles.h"
 
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
 
 namespace {
-
-std::string Read(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 unsigned ModeOf(const std::filesystem::path& path) {
     struct stat st {};
@@ -31,9 +23,9 @@ unsigned ModeOf(const std::filesystem::path& path) {
 std::string ReadRotated(const std::filesystem::path& file, int nKept) {
     std::string text;
     for (int i = nKept; i >= 1; --i) {
-        text += Read(file.string() + "." + std::to_string(i));
+        text += ReadFileText(file.string() + "." + std::to_string(i));
     }
-    return text + Read(file);
+    return text + ReadFileText(file);
 }
 
 TEST(ServiceLogFile, ThePrivateFileIsRotatedKeepingFiveOldOnes) {
@@ -73,7 +65,7 @@ TEST(ServiceLogFile, LooseModesAreTightenedAndEntriesAppended) {
     CServiceLog(-1, file).Write("later\n");
     EXPECT_EQ(ModeOf(folder), 0700u);
     EXPECT_EQ(ModeOf(file), 0600u);
-    EXPECT_EQ(Read(file), "earlier\nlater\n");
+    EXPECT_EQ(ReadFileText(file), "earlier\nlater\n");
 }
 
 TEST(ServiceLogFile, AFileThatCannotBeWrittenIsReportedOnceOnTheStream) {
@@ -87,9 +79,9 @@ TEST(ServiceLogFile, AFileThatCannotBeWrittenIsReportedOnceOnTheStream) {
         log.Write("two\n");
     }
     ::close(fd);
-    EXPECT_EQ(Read(stream), "OrvaneSrv: cannot write the service log " +
-                                (dir / "plain/OrvaneSrv/service.log").string() +
-                                ": Not a directory\none\ntwo\n");
+    EXPECT_EQ(ReadFileText(stream), "OrvaneSrv: cannot write the service log " +
+                                        (dir / "plain/OrvaneSrv/service.log").string() +
+                                        ": Not a directory\none\ntwo\n");
 }
 
 TEST(ServiceLogFile, EntriesOfManyThreadsStayWholeAcrossRotations) {
@@ -118,7 +110,7 @@ TEST(ServiceLogFile, EntriesOfManyThreadsStayWholeAcrossRotations) {
     }
     ::close(fd);
     const std::regex entry("T(\\d) N(\\d+) x*\r\nsecond (\\d)\r\n");
-    for (const std::string& text : {Read(stream), ReadRotated(file, kKept)}) {
+    for (const std::string& text : {ReadFileText(stream), ReadRotated(file, kKept)}) {
         std::vector<int> next(kThreads, 0);
         int count = 0;
         for (std::sregex_iterator it(text.begin(), text.end(), entry), end; it != end; ++it) {

@@ -2,15 +2,23 @@
 // buffering, the bounded waits, the error texts, and binding.
 #include "service/CBlockingSocketException.h"
 #include "service/CHttpBlockingSocket.h"
+#include "tests/support/WaitUntil.h"
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <latch>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
+
+// Longer than any test runs: only the event under test ends such a wait.
+constexpr int kLongWaitMs = 600000;
 
 class SocketPair : public ::testing::Test {
 protected:
@@ -30,6 +38,12 @@ protected:
     void PeerSend(std::string_view bytes) const {
         ASSERT_EQ(::send(m_peer, bytes.data(), bytes.size(), 0),
                   static_cast<ssize_t>(bytes.size()));
+    }
+    // Bytes sent by the peer that the socket has not taken yet.
+    int QueuedForReader() const {
+        int n = -1;
+        ::ioctl(m_socket.m_hSock, FIONREAD, &n);
+        return n;
     }
     void ClosePeer() {
         ::close(m_peer);
@@ -59,27 +73,26 @@ TEST_F(SocketPair, LinesOfOneSegmentAndTheBodyBehindThemComeOutOneByOne) {
 }
 
 TEST_F(SocketPair, ALimitedLineEndsAtItsLineFeedOrAfterItsLength) {
-    std::thread writer([this] {
-        PeerSend("abcdef\nxy");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        PeerSend("z!");
-    });
+    PeerSend("abcdef\nxy");
     EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 3), "abc");
     EXPECT_EQ(m_line[3], '\0');
     EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 10), "def\n");
     EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 0), "");
-    // The length is reached in a later piece.
+    // The first piece is all in the buffer: the length is reached in a later one.
+    ASSERT_EQ(m_socket.BufferedBytes(), 2u);
+    PeerSend("z!");
     EXPECT_EQ(m_socket.ReadHeaderLine(m_line, 3), "xyz");
-    writer.join();
     EXPECT_EQ(m_socket.BufferedBytes(), 1u);
     // Fewer bytes than announced, then silence: the wait ends it as for any line.
+    m_socket.m_nWaitMs = 1;
     EXPECT_EQ(ErrorOf([&] { m_socket.ReadHeaderLine(m_line, 5); }), "Receive timeout error");
 }
 
 TEST_F(SocketPair, ALineArrivingInPiecesIsJoined) {
     std::thread writer([this] {
         PeerSend("GE");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // The rest follows once the reader has taken the first piece.
+        EXPECT_TRUE(WaitUntil([this] { return QueuedForReader() == 0; }));
         PeerSend("T / HTTP/1.0\nrest");
     });
     EXPECT_EQ(m_socket.ReadHeaderLine(m_line), "GET / HTTP/1.0\n");
@@ -107,30 +120,57 @@ TEST_F(SocketPair, APeerThatClosesBeforeTheLineFeedGetsNoPartialLine) {
     EXPECT_EQ(m_socket.BufferedBytes(), 9u);
 }
 
-TEST_F(SocketPair, ASilentPeerEndsInAReceiveTimeout) {
-    const auto start = std::chrono::steady_clock::now();
+TEST_F(SocketPair, AReceiveWaitsForThePeerAndASilentOneEndsInATimeout) {
+    m_socket.m_nWaitMs = kLongWaitMs;
+    pid_t readerId = 0;
+    std::latch started(1);
+    std::string line;
+    std::string error;
+    std::thread reader([&] {
+        readerId = ThisThreadId();
+        started.count_down();
+        error = ErrorOf([&] { line = m_socket.ReadHeaderLine(m_line); });
+    });
+    started.wait();
+    // The line is sent only once the reader is asleep in its wait.
+    EXPECT_TRUE(WaitUntilBlockedIn(readerId, kPollCalls));
+    PeerSend("late\n");
+    reader.join();
+    EXPECT_EQ(error, "no exception");
+    EXPECT_EQ(line, "late\n");
+    m_socket.m_nWaitMs = 1;
     EXPECT_EQ(ErrorOf([&] { m_socket.ReadHeaderLine(m_line); }), "Receive timeout error");
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
 }
 
 TEST_F(SocketPair, TheRequestDeadlineEndsATricklingPeer) {
-    m_socket.m_nWaitMs = 1000;
-    m_socket.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(300));
-    std::thread writer([this] {
-        for (int i = 0; i < 10; ++i) {
+    // Each byte comes long before the wait would end; the trickle lasts at least a second,
+    // twenty times the deadline, overfills the line buffer when the deadline is ignored, and gives
+    // up when the reader does.
+    m_socket.m_nWaitMs = kLongWaitMs;
+    m_socket.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (std::size_t i = 0; i <= CHttpBlockingSocket::kLineBufSize && !done; ++i) {
             PeerSend("x");
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
     EXPECT_EQ(ErrorOf([&] { m_socket.ReadHeaderLine(m_line); }), "Request timeout error");
+    done = true;
     writer.join();
 }
 
-TEST_F(SocketPair, SendOfNothingAnswersZeroAndCloseWithoutSocketDoesNothing) {
+TEST_F(SocketPair, SendOfNothingAnswersZeroAndASecondCloseLeavesTheNumberAlone) {
     EXPECT_EQ(m_socket.Send("", 0), 0u);
-    CBlockingSocket empty;
-    EXPECT_NO_THROW(empty.Close());
-    EXPECT_FALSE(empty.HasSocket());
+    const int number = m_socket.m_hSock;
+    m_socket.Close();
+    EXPECT_FALSE(m_socket.HasSocket());
+    // The freed number goes to another descriptor; closing again must not close that one.
+    const int reused = ::fcntl(m_peer, F_DUPFD_CLOEXEC, number);
+    ASSERT_EQ(reused, number);
+    EXPECT_NO_THROW(m_socket.Close());
+    EXPECT_NE(::fcntl(reused, F_GETFD), -1);
+    ::close(reused);
 }
 
 TEST_F(SocketPair, ASendThatMovesTooLittleWithinTheWindowEnds) {
@@ -145,16 +185,21 @@ TEST_F(SocketPair, ASendThatMovesTooLittleWithinTheWindowEnds) {
 }
 
 TEST_F(SocketPair, AReaderThatKeepsUpOutlastsManyWindows) {
-    m_socket.m_nProgressWindowMs = 500;
+    // The reader takes a little at a time, pausing about 2 ms between reads: each window of
+    // 300 ms sees far more than its minimum, and the whole transfer takes at least 450 pauses,
+    // three windows.
+    constexpr std::size_t kPiece = 2048;
+    constexpr std::size_t kPieces = 450;
+    m_socket.m_nProgressWindowMs = 300;
     m_socket.m_nMinProgressBytes = 1024;
     const int small = 4096;
     ::setsockopt(m_socket.m_hSock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    const std::string data(40 * 2048, 'x');
+    const std::string data(kPieces * kPiece, 'x');
     std::size_t received = 0;
     std::thread reader([&] {
-        char buffer[2048];
+        char buffer[kPiece];
         while (received < data.size()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
             const ssize_t r = ::recv(m_peer, buffer, sizeof buffer, 0);
             if (r <= 0) {
                 return;
@@ -181,15 +226,21 @@ TEST(SocketErrorText, FormatsAndCapacity) {
     EXPECT_EQ(std::u16string(text), u"Receive");
 }
 
-TEST(ListeningSocket, APortThatIsListenedOnCannotBeBoundAgain) {
-    CBlockingSocket first;
-    first.Create();
+// Makes the socket listen on a free loopback port; answers its address.
+sockaddr_in ListenOnLoopback(CBlockingSocket& socket) {
+    socket.Create();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    first.Bind(address);
-    first.Listen();
-    address.sin_port = htons(first.LocalPort());
+    socket.Bind(address);
+    socket.Listen();
+    address.sin_port = htons(socket.LocalPort());
+    return address;
+}
+
+TEST(ListeningSocket, APortThatIsListenedOnCannotBeBoundAgain) {
+    CBlockingSocket first;
+    const sockaddr_in address = ListenOnLoopback(first);
     CBlockingSocket second;
     second.Create();
     try {
@@ -204,20 +255,20 @@ TEST(ListeningSocket, APortThatIsListenedOnCannotBeBoundAgain) {
 
 TEST(ListeningSocket, AShutdownEndsABlockedAcceptWithFalse) {
     CBlockingSocket listener;
-    listener.Create();
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    listener.Bind(address);
-    listener.Listen();
+    ListenOnLoopback(listener);
     std::atomic<int> result{-1};
+    pid_t acceptorId = 0;
+    std::latch started(1);
     std::thread acceptor([&] {
+        acceptorId = ThisThreadId();
+        started.count_down();
         CBlockingSocket connection;
         sockaddr_in peer{};
         result = listener.Accept(connection, peer) ? 1 : 0;
         EXPECT_FALSE(connection.HasSocket());
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    started.wait();
+    EXPECT_TRUE(WaitUntilBlockedIn(acceptorId, kAcceptCalls));
     listener.Shutdown();
     acceptor.join();
     EXPECT_EQ(result, 0);

@@ -1,5 +1,6 @@
 // A file that a log is written into while it lives (standard error stays free for the
-// sanitizers' reports), with ways to read it back and to wait for a line.
+// sanitizers' reports), with ways to read it back and to wait for a line. Reading goes through a
+// descriptor opened at the start, so that it works while the process has no descriptor to spare.
 #pragma once
 
 #include <chrono>
@@ -22,4 +23,5 @@ public:
 private:
     std::filesystem::path m_file;
     int m_fd = -1;
+    int m_readFd = -1;
 };

@@ -1,9 +1,10 @@
 // A temporary directory for one test, removed with everything in it when the test ends.
 #pragma once
 
+#include "tests/support/TestFiles.h"
+
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -29,8 +30,7 @@ public:
     void Write(const std::string& name, std::string_view content) const {
         const auto file = m_path / name;
         std::filesystem::create_directories(file.parent_path());
-        std::ofstream out(file, std::ios::binary);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        WriteFileText(file, content);
     }
 
 private:

@@ -36,7 +36,7 @@ inline std::string ToHex(const std::vector<uint8_t>& bytes) {
     char buf[4];
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         std::snprintf(buf, sizeof buf, i == 0 ? "%02X" : " %02X", bytes[i]);
-        out += buf + (i == 0 ? 0 : 0);
+        out += buf;
     }
     return out;
 }

@@ -2,6 +2,7 @@
 // parsing, without a network.
 #include "platform/slp/CSlpAttrList.h"
 #include "platform/slp/CSlpMessageCodec.h"
+#include "tests/support/Hex.h"
 #include "tools/array-sim/CSimDirectoryAgent.h"
 #include "tools/array-sim/CSimHttpResponder.h"
 #include "tools/array-sim/CSimOptions.h"
@@ -96,85 +97,84 @@ int Status(const CSimHttpResponder::Result& result) {
 
 } // namespace
 
-TEST(SimSlpAgent, AnswersItsServiceTypeButNotWhenAlreadyListed) {
-    CArrayConfig array = Array();
-    auto replies = CSimSlpAgent::Answer(array, SrvRqst(""), true, 1372);
-    ASSERT_EQ(replies.size(), 1u);
-    SlpHeader header = HeaderOf(replies[0]);
-    EXPECT_EQ(header.function, SlpFunction::SrvRply);
-    EXPECT_EQ(header.xid, 77);
-    auto reply = CSlpMessageCodec::DecodeSrvRply(replies[0], header);
-    ASSERT_TRUE(reply);
-    ASSERT_EQ(reply->entries.size(), 1u);
-    EXPECT_EQ(reply->entries[0].url, "service:raid.004417://10.77.1.1");
+namespace {
 
-    EXPECT_TRUE(CSimSlpAgent::Answer(array, SrvRqst("10.77.1.9,10.77.1.1"), true, 1372).empty());
-    EXPECT_EQ(CSimSlpAgent::Answer(array, SrvRqst("10.77.1.10"), true, 1372).size(), 1u);
-    EXPECT_EQ(CSimSlpAgent::Answer(array, SrvRqst("", "SERVICE:RAID.004417"), true, 1372).size(),
-              1u);
+// What the agent sent back, in a few words: "none", or the kind of reply with the XID it echoes,
+// its error code and the URLs it lists.
+std::string Outcome(const std::vector<std::vector<std::uint8_t>>& replies) {
+    if (replies.size() != 1) {
+        return replies.empty() ? "none" : std::to_string(replies.size()) + " replies";
+    }
+    const std::vector<std::uint8_t>& reply = replies[0];
+    const SlpHeader header = HeaderOf(reply);
+    const std::string xid = " xid=" + std::to_string(header.xid);
+    switch (header.function) {
+    case SlpFunction::SrvRply: {
+        const auto body = CSlpMessageCodec::DecodeSrvRply(reply, header);
+        std::string text = "SrvRply" + xid;
+        text += body ? " error=" + std::to_string(body->errorCode) : " unreadable";
+        for (const SlpUrlEntry& entry : body ? body->entries : std::vector<SlpUrlEntry>{}) {
+            text += " " + entry.url;
+        }
+        return text;
+    }
+    case SlpFunction::AttrRply: {
+        const auto body = CSlpMessageCodec::DecodeAttrRply(reply, header);
+        return "AttrRply" + xid + (body ? " error=" + std::to_string(body->errorCode) : "");
+    }
+    case SlpFunction::SrvTypeRply: {
+        const auto body = CSlpMessageCodec::DecodeSrvTypeRply(reply, header);
+        return "SrvTypeRply" + xid + (body ? " error=" + std::to_string(body->errorCode) : "");
+    }
+    case SlpFunction::SAAdvert:
+        return CSlpMessageCodec::DecodeSAAdvert(reply, header) ? "SAAdvert" + xid : "unreadable";
+    default:
+        return "function " + std::to_string(static_cast<int>(header.function));
+    }
 }
 
-TEST(SimSlpAgent, StaysQuietOnMulticastButExplainsOnUnicast) {
-    CArrayConfig array = Array();
-    EXPECT_TRUE(CSimSlpAgent::Answer(array, SrvRqst("", "service:printer"), true, 0).empty());
-    EXPECT_TRUE(
-        CSimSlpAgent::Answer(array, SrvRqst("", "service:raid.004417", "other"), true, 0).empty());
-    auto scope = CSimSlpAgent::Answer(array, SrvRqst("", "service:raid.004417", "other"), false, 0);
-    ASSERT_EQ(scope.size(), 1u);
-    auto reply = CSlpMessageCodec::DecodeSrvRply(scope[0], HeaderOf(scope[0]));
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->errorCode, static_cast<std::uint16_t>(SlpWireError::ScopeNotSupported));
-    auto language =
-        CSimSlpAgent::Answer(array, SrvRqst("", "service:raid.004417", "default", "fr"), false, 0);
-    ASSERT_EQ(language.size(), 1u);
-    reply = CSlpMessageCodec::DecodeSrvRply(language[0], HeaderOf(language[0]));
-    EXPECT_EQ(reply->errorCode, static_cast<std::uint16_t>(SlpWireError::LanguageNotSupported));
-    EXPECT_TRUE(
-        CSimSlpAgent::Answer(array, SrvRqst("", "service:directory-agent"), true, 0).empty());
-    EXPECT_EQ(CSimSlpAgent::Answer(array, SrvRqst("", "service:service-agent"), true, 0).size(),
-              1u);
-}
+} // namespace
 
-TEST(SimSlpAgent, AMalformedRequestIsAnsweredInItsOwnKindAndOnlyByUnicast) {
-    CArrayConfig array = Array();
-    std::vector<std::uint8_t> attrRqst = Cut(AttrRqst(array.ServiceUrl()), 6);
-    EXPECT_TRUE(CSimSlpAgent::Answer(array, attrRqst, true, 0).empty());
-    auto replies = CSimSlpAgent::Answer(array, attrRqst, false, 0);
-    ASSERT_EQ(replies.size(), 1u);
-    SlpHeader header = HeaderOf(replies[0]);
-    EXPECT_EQ(header.function, SlpFunction::AttrRply);
-    EXPECT_EQ(header.xid, 78);
-    auto attrReply = CSlpMessageCodec::DecodeAttrRply(replies[0], header);
-    ASSERT_TRUE(attrReply);
-    EXPECT_EQ(attrReply->errorCode, static_cast<std::uint16_t>(SlpWireError::ParseError));
-
+TEST(SimSlpAgent, RequestsGetTheirAnswerOrSilence) {
+    // Error codes: 1 language not supported, 2 parse error, 4 scope not supported. Multicast
+    // requests that the agent cannot serve go unanswered; unicast ones are told why.
+    const CArrayConfig array = Array();
+    const std::string kRaid = "service:raid.004417";
+    const std::string kSa = "service:service-agent";
+    const std::string kFound = "SrvRply xid=77 error=0 service:raid.004417://10.77.1.1";
     SlpHeader typeHeader;
     typeHeader.xid = 79;
-    auto typeRqst = Cut(CSlpMessageCodec::Encode(typeHeader, SlpSrvTypeRqst{"", true, "", "x"}), 2);
-    replies = CSimSlpAgent::Answer(array, typeRqst, false, 0);
-    ASSERT_EQ(replies.size(), 1u);
-    header = HeaderOf(replies[0]);
-    EXPECT_EQ(header.function, SlpFunction::SrvTypeRply);
-    auto typeReply = CSlpMessageCodec::DecodeSrvTypeRply(replies[0], header);
-    ASSERT_TRUE(typeReply);
-    EXPECT_EQ(typeReply->errorCode, static_cast<std::uint16_t>(SlpWireError::ParseError));
-}
-
-TEST(SimSlpAgent, ServiceAgentAdvertOnlyForASharedScope) {
-    CArrayConfig array = Array();
-    const char* sa = "service:service-agent";
-    EXPECT_TRUE(CSimSlpAgent::Answer(array, SrvRqst("", sa, "other"), true, 0).empty());
-    auto refused = CSimSlpAgent::Answer(array, SrvRqst("", sa, "other"), false, 0);
-    ASSERT_EQ(refused.size(), 1u);
-    auto reply = CSlpMessageCodec::DecodeSrvRply(refused[0], HeaderOf(refused[0]));
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->errorCode, static_cast<std::uint16_t>(SlpWireError::ScopeNotSupported));
-    // A shared scope anywhere in the list, or no list at all (the asker wants to learn the
-    // scopes there are), brings the advert.
-    for (const char* scopes : {"other, DEFAULT", ""}) {
-        auto advert = CSimSlpAgent::Answer(array, SrvRqst("", sa, scopes), true, 0);
-        ASSERT_EQ(advert.size(), 1u) << scopes;
-        EXPECT_EQ(HeaderOf(advert[0]).function, SlpFunction::SAAdvert) << scopes;
+    const struct {
+        std::vector<std::uint8_t> request;
+        bool bMulticast;
+        std::string outcome;
+    } cases[] = {
+        {SrvRqst(""), true, kFound},
+        {SrvRqst("", "SERVICE:RAID.004417"), true, kFound},
+        // Already listed among the previous responders; an address it merely begins is not.
+        {SrvRqst("10.77.1.9,10.77.1.1"), true, "none"},
+        {SrvRqst("10.77.1.10"), true, kFound},
+        {SrvRqst("", "service:printer"), true, "none"},
+        {SrvRqst("", "service:directory-agent"), true, "none"},
+        {SrvRqst("", kRaid, "other"), true, "none"},
+        {SrvRqst("", kRaid, "other"), false, "SrvRply xid=77 error=4"},
+        {SrvRqst("", kRaid, "default", "fr"), false, "SrvRply xid=77 error=1"},
+        // The service agent's advert needs a shared scope anywhere in the list, or no list at
+        // all (the asker wants to learn the scopes there are).
+        {SrvRqst("", kSa), true, "SAAdvert xid=77"},
+        {SrvRqst("", kSa, "other, DEFAULT"), true, "SAAdvert xid=77"},
+        {SrvRqst("", kSa, ""), true, "SAAdvert xid=77"},
+        {SrvRqst("", kSa, "other"), true, "none"},
+        {SrvRqst("", kSa, "other"), false, "SrvRply xid=77 error=4"},
+        // A malformed request is answered in its own kind.
+        {Cut(AttrRqst(array.ServiceUrl()), 6), true, "none"},
+        {Cut(AttrRqst(array.ServiceUrl()), 6), false, "AttrRply xid=78 error=2"},
+        {Cut(CSlpMessageCodec::Encode(typeHeader, SlpSrvTypeRqst{"", true, "", "x"}), 2), false,
+         "SrvTypeRply xid=79 error=2"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Outcome(CSimSlpAgent::Answer(array, c.request, c.bMulticast, 1372)), c.outcome)
+            << ToHex(c.request) << (c.bMulticast ? " multicast" : " unicast");
     }
 }
 

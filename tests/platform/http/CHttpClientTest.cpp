@@ -5,6 +5,7 @@
 
 #include "tests/platform/http/CLoopbackHttpPeer.h"
 #include "tests/support/CClosedPort.h"
+#include "tests/support/WaitUntil.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -96,6 +97,8 @@ TEST(CHttpClient, APeerThatNeverAnswersEndsInTheRequestTimeout) {
     request.requestTimeout = std::chrono::milliseconds(300);
     const CHttpResponse response = client.Post(request);
     EXPECT_EQ(response.nError, CURLE_OPERATION_TIMEDOUT);
+    // The peer's thread may count the connection after the client has given up on it.
+    EXPECT_TRUE(WaitUntil([&] { return peer.Connections() > 0; }));
     EXPECT_EQ(peer.Connections(), 1u);
 
     // A 200 whose body stalls half-way is a failure too, not a short body.

@@ -1,6 +1,8 @@
 #include "platform/text/TextConv.h"
 
 #include <gtest/gtest.h>
+#include <string_view>
+#include <utility>
 
 TEST(TextConv, RoundTripsEveryPlane) {
     const std::u16string text = u"admin \u00e9\u4e2d \U0001F600";
@@ -9,12 +11,16 @@ TEST(TextConv, RoundTripsEveryPlane) {
 }
 
 TEST(TextConv, MalformedUtf8BecomesReplacementCharacters) {
-    // A stray continuation byte, an overlong form, a surrogate, a truncated sequence.
-    EXPECT_EQ(Utf8ToUtf16("a\x80z"), u"a\uFFFDz");
-    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");
-    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80x"), u"\uFFFDx");
-    EXPECT_EQ(Utf8ToUtf16("ok\xE4\xB8"), u"ok\uFFFD");
-    EXPECT_EQ(Utf8ToUtf16("\xF5\x80\x80\x80"), u"\uFFFD");
+    const std::pair<std::string_view, std::u16string_view> cases[] = {
+        {"a\x80z", u"a\uFFFDz"},         // a stray continuation byte
+        {"\xC0\xAF", u"\uFFFD"},         // an overlong form
+        {"\xED\xA0\x80x", u"\uFFFDx"},   // a surrogate
+        {"ok\xE4\xB8", u"ok\uFFFD"},     // a truncated sequence
+        {"\xF5\x80\x80\x80", u"\uFFFD"}, // past U+10FFFF
+    };
+    for (const auto& [utf8, utf16] : cases) {
+        EXPECT_EQ(Utf8ToUtf16(utf8), utf16);
+    }
 }
 
 TEST(TextConv, UnpairedSurrogatesEncodeAsReplacement) {

@@ -3,33 +3,38 @@
 #include "platform/text/TextEscape.h"
 
 #include <gtest/gtest.h>
+#include <string_view>
+#include <utility>
 
-TEST(TextEscape, ControlBytesAreWrittenAsHexEscapes) {
-    EXPECT_EQ(EscapeForTerminal("service:x://a\x1B]0;pwned\x07\x1B[2Jb\x7F"),
-              "service:x://a\\x1B]0;pwned\\x07\\x1B[2Jb\\x7F");
-    EXPECT_EQ(EscapeForTerminal(std::string("a\tb\r\n\0c", 7)), "a\\x09b\\x0D\\x0A\\x00c");
-    EXPECT_EQ(EscapeForTerminal("(hostname=a\\2Cb),~!"), "(hostname=a\\2Cb),~!");
-}
-
-TEST(TextEscape, PrintableUtf8StaysAndAnythingElseAbove127IsEscaped) {
-    EXPECT_EQ(EscapeForTerminal("Gr\xC3\xBC\xC3\x9F"
-                                "e \xE2\x9C\x93 \xF0\x9F\x98\x80"),
-              "Gr\xC3\xBC\xC3\x9F"
-              "e \xE2\x9C\x93 \xF0\x9F\x98\x80");
-    // U+009B is CSI to a terminal, in UTF-8 as much as in a single byte.
-    EXPECT_EQ(EscapeForTerminal("\xC2\x9B"
-                                "2J"),
-              "\\xC2\\x9B2J");
-    EXPECT_EQ(EscapeForTerminal("\x9B"
-                                "2J"),
-              "\\x9B2J");
-    EXPECT_EQ(EscapeForTerminal("a\xC3"), "a\\xC3");                          // cut short
-    EXPECT_EQ(EscapeForTerminal("\xC0\xAF"), "\\xC0\\xAF");                   // overlong "/"
-    EXPECT_EQ(EscapeForTerminal("\xED\xA0\x80"), "\\xED\\xA0\\x80");          // a surrogate
-    EXPECT_EQ(EscapeForTerminal("\xF4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80"); // past U+10FFFF
-    EXPECT_EQ(EscapeForTerminal("\xE2\x9C"
-                                "a"),
-              "\\xE2\\x9Ca");
+TEST(TextEscape, ControlBytesAndAnythingButPrintableUtf8AreWrittenAsHexEscapes) {
+    using namespace std::string_view_literals;
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"service:x://a\x1B]0;pwned\x07\x1B[2Jb\x7F",
+         "service:x://a\\x1B]0;pwned\\x07\\x1B[2Jb\\x7F"},
+        {"a\tb\r\n\0c"sv, "a\\x09b\\x0D\\x0A\\x00c"},
+        {"(hostname=a\\2Cb),~!", "(hostname=a\\2Cb),~!"},
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x9C\x93 \xF0\x9F\x98\x80",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x9C\x93 \xF0\x9F\x98\x80"},
+        // U+009B is CSI to a terminal, in UTF-8 as much as in a single byte.
+        {"\xC2\x9B"
+         "2J",
+         "\\xC2\\x9B2J"},
+        {"\x9B"
+         "2J",
+         "\\x9B2J"},
+        {"a\xC3", "a\\xC3"},                          // cut short
+        {"\xC0\xAF", "\\xC0\\xAF"},                   // overlong "/"
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},          // a surrogate
+        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"}, // past U+10FFFF
+        {"\xE2\x9C"
+         "a",
+         "\\xE2\\x9Ca"}, // a sequence broken off
+    };
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(EscapeForTerminal(text), shown) << shown;
+    }
 }
 
 TEST(TextEscape, LogsAlsoEscapeSeparatorsAndBackslashes) {

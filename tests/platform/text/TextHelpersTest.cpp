@@ -5,22 +5,28 @@
 #include "platform/text/TextUtil.h"
 
 #include <gtest/gtest.h>
+#include <string_view>
+#include <utility>
 
-TEST(Base64Decode, SkipsBytesOutsideTheAlphabetAndNeedsNoPadding) {
-    EXPECT_EQ(Base64Decode("YWRtaW46OTk4Mw=="), "admin:9983");
-    EXPECT_EQ(Base64Decode("YWRt aW46\r\nOTk4 Mw"), "admin:9983");
-    EXPECT_EQ(Base64Decode("YWRtaW46OTk4Mw==\r\n"), "admin:9983");
-    EXPECT_EQ(Base64Decode("\x80YW\xffJ0"), "abt");
-}
-
-TEST(Base64Decode, ShortGroupsAndEqualsSigns) {
-    EXPECT_EQ(Base64Decode("Y"), "");
-    EXPECT_EQ(Base64Decode("YQ"), "a");
-    EXPECT_EQ(Base64Decode("YWI"), "ab");
-    // An equals sign in the third or fourth place ends the text; in the first two it is skipped.
-    EXPECT_EQ(Base64Decode("YQ==YWJj"), "a");
-    EXPECT_EQ(Base64Decode("=Y=Q"), "a");
-    EXPECT_EQ(Base64Decode(""), "");
+TEST(Base64Decode, SkipsBytesOutsideTheAlphabetNeedsNoPaddingAndStopsAtLatePadding) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"YWRtaW46OTk4Mw==", "admin:9983"},
+        {"YWRt aW46\r\nOTk4 Mw", "admin:9983"},
+        {"YWRtaW46OTk4Mw==\r\n", "admin:9983"},
+        {"\x80YW\xffJ0", "abt"},
+        // Short groups.
+        {"Y", ""},
+        {"YQ", "a"},
+        {"YWI", "ab"},
+        {"", ""},
+        // An equals sign in the third or fourth place ends the text; in the first two it is
+        // skipped.
+        {"YQ==YWJj", "a"},
+        {"=Y=Q", "a"},
+    };
+    for (const auto& [encoded, plain] : cases) {
+        EXPECT_EQ(Base64Decode(encoded), plain) << encoded;
+    }
 }
 
 TEST(Base64Encode, PadsToWholeGroupsWithoutLineBreaks) {
@@ -51,18 +57,31 @@ TEST(Base64Encode, EveryByteValueRoundTripsThroughTheDecoder) {
     }
 }
 
-TEST(TextUtil, TrimSplitFoldAndCompareWithoutCase) {
+TEST(TextUtil, TrimSplitAndFold) {
     EXPECT_EQ(Trim(" \t a b \r\n"), "a b");
     EXPECT_EQ(Trim(" \t\r\n"), "");
     EXPECT_EQ(SplitList(" a, ,b ,,c"), (std::vector<std::string_view>{"a", "b", "c"}));
     EXPECT_TRUE(SplitList(" , ").empty());
     EXPECT_EQ(FoldWhiteSpaceLower("  Service:RAID \t X  "), "service:raid x");
-    EXPECT_TRUE(EqualsNoCase("PoSt", "post"));
-    EXPECT_FALSE(EqualsNoCase("post", "posts"));
-    // Only ASCII letters fold: bytes above 127 compare as they are.
-    EXPECT_FALSE(EqualsNoCase("\xC3\xA9", "\xC3\x89"));
-    EXPECT_TRUE(StartsWithNoCase("/updateadminpasswd?x", "/UpdateAdminPasswd?"));
-    EXPECT_FALSE(StartsWithNoCase("/Upd", "/UpdateAdminPasswd?"));
+}
+
+TEST(TextUtil, CompareWithoutCase) {
+    const struct {
+        std::string_view text, other;
+        bool equal, startsWith;
+    } cases[] = {
+        {"PoSt", "post", true, true},
+        {"post", "posts", false, false},
+        {"posts", "post", false, true},
+        {"/updateadminpasswd?x", "/UpdateAdminPasswd?", false, true},
+        {"/Upd", "/UpdateAdminPasswd?", false, false},
+        // Only ASCII letters fold: bytes above 127 compare as they are.
+        {"\xC3\xA9", "\xC3\x89", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EqualsNoCase(c.text, c.other), c.equal) << c.text << " / " << c.other;
+        EXPECT_EQ(StartsWithNoCase(c.text, c.other), c.startsWith) << c.text << " / " << c.other;
+    }
 }
 
 TEST(IsIpv4Literal, OnlyFourPlainDecimalOctetsAreAnAddress) {

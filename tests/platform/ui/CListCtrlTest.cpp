@@ -233,8 +233,14 @@ TEST(CheckListBox, AClickTogglesTheCheckAndNothingIsEverSelected) {
     QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, second);
     EXPECT_FALSE(box.GetCheck(1));
     EXPECT_TRUE(box.selectionModel()->selectedIndexes().isEmpty());
+    // A check set by the program is what the view draws, and the next click takes it away.
     box.SetCheck(0, true);
-    EXPECT_TRUE(box.GetCheck(0));
+    const QModelIndex first = box.model()->index(0, 0);
+    EXPECT_EQ(first.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
+    EXPECT_EQ(box.GetCheckedTexts(), std::vector<std::u16string>{u"administrator"});
+    QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, box.visualRect(first).center());
+    EXPECT_EQ(first.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Unchecked);
+    EXPECT_TRUE(box.GetCheckedTexts().empty());
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QFontInfo>
-#include <QFontMetrics>
 #include <QLocalSocket>
 #include <QTimerEvent>
 #include <atomic>
@@ -18,21 +17,29 @@
 
 namespace {
 
-TEST(DialogUnits, FollowTheDialogFontsMetrics) {
+TEST(DialogUnits, OfThePinnedFontAreItsMeasuredPixels) {
     const CDialogTemplate dialog{1, u"", 100, 50, EDialogStyle::Child, u"DejaVu Sans", 8, {}};
     const QFont font = CDialogUnits::FontOf(dialog);
     ASSERT_EQ(QFontInfo(font).family(), "DejaVu Sans") << "fonts-dejavu-core is missing";
     const CDialogUnits units(font);
-    const QFontMetrics metrics(font);
-    // Four units across are one average character, eight down one character height.
-    EXPECT_EQ(units.X(4), units.BaseX());
-    EXPECT_EQ(units.Y(8), metrics.height());
-    EXPECT_NEAR(units.BaseX(), metrics.averageCharWidth(), 1);
-    EXPECT_EQ(units.ToPixels({2, 4, 8, 16}),
-              QRect(units.X(2), units.Y(4), 2 * units.BaseX(), 2 * units.BaseY()));
-    // Rounding to the nearest pixel, halves away from zero.
-    EXPECT_EQ(units.X(1), (units.BaseX() * 2 + 4) / 8);
-    EXPECT_EQ(units.DesignPixels(CDialogUnits::kDesignBaseX * 10), units.BaseX() * 10);
+    // DejaVu Sans 8 pt: the letters average 7 px across, rounded (Qt's own average character
+    // width says 6), and a character is 13 px high.
+    EXPECT_EQ(units.BaseX(), 7);
+    EXPECT_EQ(units.BaseY(), 13);
+    // Four units across are one character, eight down one; halves round away from zero
+    // (2 x 7 / 4 = 3.5, 4 x 13 / 8 = 6.5).
+    const struct {
+        int dlu, x, y;
+    } cases[] = {{1, 2, 2}, {2, 4, 3}, {3, 5, 5}, {4, 7, 7}, {8, 14, 13}, {100, 175, 163}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(units.X(c.dlu), c.x) << c.dlu;
+        EXPECT_EQ(units.Y(c.dlu), c.y) << c.dlu;
+    }
+    EXPECT_EQ(units.ToPixels({2, 4, 8, 16}), QRect(4, 7, 14, 26));
+    // List columns drawn for a 6 px average grow to this font's 7 px.
+    EXPECT_EQ(units.DesignPixels(60), 70);
+    EXPECT_EQ(units.DesignPixels(100), 117);
+    EXPECT_EQ(units.DesignPixels(120), 140);
 }
 
 class TimerHost : public QObject {
