@@ -165,4 +165,56 @@ wait $pid
         out, "second exit 0\n1\nunchanged\n<StorageServers AdminGroup=\"Yes\"></StorageServers>\n");
 }
 
+// clang-format off
+TEST_F(Program, HelpVersionAndBadUsageOpenNothing) {
+    // Each line: the arguments, their status and the first line the program printed; nothing
+    // of the store's folder may exist afterwards.
+    const std::string out = InNamespace(R"sh(
+mkdir web
+while read -r args; do
+    DISPLAY=:77 "$program" $args >out 2>err
+    status=$?
+    echo "$args: $status $(cat out err | head -n 1 | cut -c 1-40)"
+done <<'ARGS'
+--help
+--version
+--headless --help
+--frobnicate
+serve
+--www
+--www missing
+--www web/../missing --version
+ARGS
+[ -e "$XDG_CONFIG_HOME/OrvaneSrv" ] && echo "store folder made"
+true
+)sh");
+    EXPECT_EQ(out, "--help: 0 usage: OrvaneSrv [--headless] [--www DIR\n"
+                   "--version: 0 OrvaneSrv " ORVANE_VERSION_FOR_TEST "\n"
+                   "--headless --help: 0 usage: OrvaneSrv [--headless] [--www DIR\n"
+                   "--frobnicate: 2 OrvaneSrv: unknown option --frobnicate\n"
+                   "serve: 2 OrvaneSrv: unexpected argument serve\n"
+                   "--www: 2 OrvaneSrv: --www needs a folder\n"
+                   "--www missing: 2 OrvaneSrv: cannot serve missing: No such\n"
+                   "--www web/../missing --version: 0 OrvaneSrv " ORVANE_VERSION_FOR_TEST "\n");
+}
+// clang-format on
+
+TEST_F(Program, HeadlessWithADisplayServesTheFolderOfItsCommandLine) {
+    const std::string out = InNamespace(R"(
+mkdir -p served && echo here >served/page.htm
+DISPLAY=:77 "$program" --headless --www served 2>"$log" &
+pid=$!
+for i in $(seq 100); do
+    curl -s -o /dev/null http://127.0.0.1:51001/ && break
+    sleep 0.05
+done
+curl -s http://127.0.0.1:51001/page.htm
+grep -c 'no display' "$log"
+kill -TERM $pid
+wait $pid
+echo "exit $?"
+)");
+    EXPECT_EQ(out, "here\n0\nexit 0\n");
+}
+
 } // namespace
