@@ -2,6 +2,7 @@
 // discovery passes, and the orderly stop.
 #include "app/CHeadlessRunner.h"
 
+#include "platform/io/ServiceManagerNotify.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CEventLoop.h"
 #include "platform/ui/CStderrMessageBoxes.h"
@@ -73,8 +74,10 @@ int CHeadlessRunner::Run() {
         }
         loop.Quit();
     });
+    NotifyServiceReady("serving without a window");
     loop.Run();
     waiter.join();
+    NotifyServiceStopping();
     m_app.ShutDown(*started.pCore, steps);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "console/COrvaneSrvDlg.h"
 #include "console/ConsoleLook.h"
 #include "console/SocketLayerCheck.h"
+#include "platform/io/ServiceManagerNotify.h"
 #include "platform/registry/CRegistryHive.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CActivationChannel.h"
@@ -88,6 +89,8 @@ int CConsoleFrontEnd::Run(int argc, char** argv) {
                      socketFile.c_str());
     }
     stopSignals.OnStop([&dialog] { CloseFromSignal(dialog); });
+    NotifyServiceReady("serving with the window open");
     dialog.DoModal();
+    NotifyServiceStopping();
     return 0;
 }

@@ -217,4 +217,29 @@ echo "exit $?"
     EXPECT_EQ(out, "here\n0\nexit 0\n");
 }
 
+TEST_F(Program, TellsTheServiceManagerWhenItServesAndWhenItStops) {
+    const std::string out = InNamespace(R"sh(
+notify="$PWD/notify.sock"
+python3 -c '
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind(sys.argv[1])
+for _ in range(2):
+    print(s.recv(4096).decode().split("\n")[0], flush=True)
+' "$notify" >notes &
+listener=$!
+for i in $(seq 100); do [ -S "$notify" ] && break; sleep 0.05; done
+NOTIFY_SOCKET="$notify" "$program" --headless 2>"$log" &
+pid=$!
+for i in $(seq 200); do grep -qs READY notes && break; sleep 0.05; done
+curl -s -o /dev/null -w '%{http_code}\n' http://127.0.0.1:51001/
+kill -TERM $pid
+wait $pid
+echo "exit $?"
+wait $listener
+cat notes
+)sh");
+    EXPECT_EQ(out, "404\nexit 0\nREADY=1\nSTOPPING=1\n");
+}
+
 } // namespace
