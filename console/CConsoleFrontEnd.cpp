@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -38,6 +39,26 @@ void CloseFromSignal(COrvaneSrvDlg& dialog) {
     dialog.EndDialog(CDialog::IDCANCEL);
 }
 
+// Names the copy that runs without a window and the ways on, on standard error and in a box that
+// a stop signal also closes.
+void ShowRunningHeadless(pid_t pid, CStopSignals& stopSignals) {
+    std::u16string text(LoadString(IDS_RUNNING_HEADLESS));
+    const std::u16string pidText = pid > 0 ? Utf8ToUtf16(std::to_string(pid)) : u"unknown";
+    for (auto at = text.find(u"%1"); at != std::u16string::npos; at = text.find(u"%1", at)) {
+        text.replace(at, 2, pidText);
+        at += pidText.size();
+    }
+    std::fprintf(stderr, "%s\n", Utf16ToUtf8(text).c_str());
+    stopSignals.OnStop([] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+        }
+    });
+    CQtWindowThread thread;
+    CQtMessageBoxes(thread.Queue())
+        .Show(text, IMessageBoxes::kProgramName, EMessageIcon::Warning, EMessageButtons::Ok);
+}
+
 } // namespace
 
 CConsoleFrontEnd::CConsoleFrontEnd(COrvaneSrvApp& app) : m_app(app) {}
@@ -54,10 +75,11 @@ int CConsoleFrontEnd::Run(int argc, char** argv) {
 
     const auto storeFile = CRegistryHive::DefaultPath();
     const auto socketFile = ActivationSocket(storeFile);
-    if (!m_app.AcquireInstanceLock(storeFile.parent_path() / "instance.lock")) {
+    const auto lockFile = storeFile.parent_path() / "instance.lock";
+    if (!m_app.AcquireInstanceLock(lockFile)) {
         // A first copy without a window cannot come forward; say what is going on instead.
         if (!CActivationChannel::ActivateRunning(socketFile)) {
-            std::fprintf(stderr, "%s\n", Utf16ToUtf8(LoadString(IDS_ALREADY_RUNNING)).c_str());
+            ShowRunningHeadless(COrvaneSrvApp::InstanceLockHolder(lockFile), stopSignals);
         }
         return 0;
     }
