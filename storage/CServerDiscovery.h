@@ -16,10 +16,13 @@
 #include "storage/CSlpFunctions.h"
 #include "storage/IServerListView.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 class CServerDiscovery {
 public:
@@ -57,6 +60,13 @@ public:
     void OnDiscoveryDone();
 
     bool IsDiscovering() const { return m_bDiscovering != 0; }
+    // Runs fn at the end of the pass under way (at once when none runs); a pass that never ends
+    // because this object goes drops it.
+    void WhenPassEnds(std::function<void()> fn);
+    // When the last pass ended; nothing before the first end.
+    std::optional<std::chrono::system_clock::time_point> LastPassEnd() const {
+        return m_lastPassEnd;
+    }
     // Whether the thread of the last pass is still running (it may be inside the SLP library
     // even after its end was reported, or after the window closed).
     bool PassThreadRunning() const { return !m_pLastPass.expired(); }
@@ -75,4 +85,6 @@ private:
     // What the pass threads' reports call on the window thread; null once this object is gone.
     std::shared_ptr<CServerDiscovery*> m_pTarget;
     std::weak_ptr<const void> m_pLastPass; // the last pass thread's own state
+    std::vector<std::function<void()>> m_passEndWaiters;
+    std::optional<std::chrono::system_clock::time_point> m_lastPassEnd;
 };
