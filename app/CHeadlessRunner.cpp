@@ -32,7 +32,7 @@ public:
 
     COrvaneSrvCore& Core() override { return m_core; }
     IServerListView& Servers() override { return m_rows; }
-    CServerDiscovery& Discovery() override { return m_discovery; }
+    CServerDiscovery* Discovery() override { return &m_discovery; }
     void OnDirectoryChanged() override {}
 
 private:

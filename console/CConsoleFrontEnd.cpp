@@ -1,5 +1,7 @@
 #include "console/CConsoleFrontEnd.h"
 
+#include "console/CControlChannel.h"
+#include "console/CControlCommands.h"
 #include "console/COrvaneSrvDlg.h"
 #include "console/ConsoleLook.h"
 #include "console/SocketLayerCheck.h"
@@ -10,8 +12,10 @@
 #include "platform/ui/CQtMessageBoxes.h"
 #include "platform/ui/CQtWindowThread.h"
 #include "platform/ui/CStopSignals.h"
+#include "resources/OrvaneVersion.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+#include "service/CServiceOptions.h"
 
 #include <QApplication>
 #include <csignal>
@@ -38,6 +42,25 @@ void CloseFromSignal(COrvaneSrvDlg& dialog) {
     }
     dialog.EndDialog(CDialog::IDCANCEL);
 }
+
+// What orvanectl reaches in the window: the tables, the System tab's rows, discovery, and the
+// Account tab, which lists a change at once.
+class CWindowControlTarget : public IControlTarget {
+public:
+    explicit CWindowControlTarget(COrvaneSrvDlg& dialog) : m_dialog(dialog) {}
+
+    COrvaneSrvCore& Core() override { return m_dialog.Core(); }
+    IServerListView& Servers() override { return *m_dialog.TabSystem(); }
+    CServerDiscovery* Discovery() override { return m_dialog.Discovery(); }
+    void OnDirectoryChanged() override {
+        if (CTabAccount* page = m_dialog.TabAccount()) {
+            page->ReloadGroups();
+        }
+    }
+
+private:
+    COrvaneSrvDlg& m_dialog;
+};
 
 // Names the copy that runs without a window and the ways on, on standard error and in a box that
 // a stop signal also closes.
@@ -110,9 +133,28 @@ int CConsoleFrontEnd::Run(int argc, char** argv) {
                      "window forward\n",
                      socketFile.c_str());
     }
+    CWindowControlTarget target(dialog);
+    std::error_code ec;
+    CControlCommands commands(target, {Utf16ToUtf8(ORVANE_VERSION_TEXT), storeFile.string(),
+                                       std::filesystem::current_path(ec).string(),
+                                       CServiceOptions::kDefaultPort});
+    auto control = std::make_unique<CControlChannel>(
+        dialog.WindowThread(),
+        [&commands](const std::vector<std::string>& args, const CControlChannel::CDone& done) {
+            commands.Run(args, done);
+        });
+    const auto controlSocket = CControlChannel::SocketPath(storeFile);
+    if (const std::string why = control->Listen(controlSocket); !why.empty()) {
+        std::fprintf(stderr,
+                     "OrvaneSrv: no control socket at %s (%s); orvanectl cannot reach "
+                     "this copy\n",
+                     controlSocket.c_str(), why.c_str());
+    }
     stopSignals.OnStop([&dialog] { CloseFromSignal(dialog); });
     NotifyServiceReady("serving with the window open");
     dialog.DoModal();
     NotifyServiceStopping();
+    // Waiting orvanectl requests are answered that the program stops.
+    control.reset();
     return 0;
 }

@@ -213,10 +213,10 @@ CControlReply CControlCommands::Status(bool bJson) {
         users = core.m_mapUsers.size();
         groups = core.m_mapGroups.size();
     }
-    const CServerDiscovery& discovery = m_target.Discovery();
-    const auto lastPass = discovery.LastPassEnd();
+    const CServerDiscovery* discovery = m_target.Discovery();
+    const auto lastPass = discovery ? discovery->LastPassEnd() : std::nullopt;
     std::string pass = lastPass ? TimeText(*lastPass) : "none yet";
-    if (discovery.IsDiscovering()) {
+    if (discovery && discovery->IsDiscovering()) {
         pass += " (a pass is running)";
     }
     const std::vector<std::pair<std::string, std::string>> fields = {
@@ -489,9 +489,13 @@ CControlReply CControlCommands::ConfigFile(bool bExport, const std::string& path
 }
 
 void CControlCommands::Refresh(const CControlChannel::CDone& done) {
-    CServerDiscovery& discovery = m_target.Discovery();
-    discovery.OnRefresh();
-    discovery.WhenPassEnds([this, done] {
+    CServerDiscovery* discovery = m_target.Discovery();
+    if (discovery == nullptr) {
+        done(Failed("discovery does not run in this copy"));
+        return;
+    }
+    discovery->OnRefresh();
+    discovery->WhenPassEnds([this, done] {
         done({0,
               "pass ended: " + std::to_string(m_target.Servers().RowCount()) + " arrays listed\n",
               {}});

@@ -13,7 +13,8 @@ public:
 
     virtual COrvaneSrvCore& Core() = 0;
     virtual IServerListView& Servers() = 0;
-    virtual CServerDiscovery& Discovery() = 0;
+    // Nothing when discovery does not run (a window under test without it).
+    virtual CServerDiscovery* Discovery() = 0;
     // After a change of the directory: the Account tab lists it again (nothing without one).
     virtual void OnDirectoryChanged() = 0;
 };
