@@ -27,11 +27,13 @@ constexpr int kStoreUnusableStatus = 2;
 // What orvanectl reaches without a window: the tables, the plain server rows and discovery.
 class CHeadlessControlTarget : public IControlTarget {
 public:
-    CHeadlessControlTarget(COrvaneSrvCore& core, IServerListView& rows, CServerDiscovery& discovery)
-        : m_core(core), m_rows(rows), m_discovery(discovery) {}
+    CHeadlessControlTarget(COrvaneSrvCore& core, IServerListView& rows, CServerDiscovery& discovery,
+                           std::shared_ptr<IWindowThread> window)
+        : m_core(core), m_rows(rows), m_discovery(discovery), m_pWindow(std::move(window)) {}
 
     COrvaneSrvCore& Core() override { return m_core; }
     IServerListView& Servers() override { return m_rows; }
+    std::shared_ptr<IWindowThread> Window() override { return m_pWindow; }
     CServerDiscovery* Discovery() override { return &m_discovery; }
     void OnDirectoryChanged() override {}
 
@@ -39,6 +41,7 @@ private:
     COrvaneSrvCore& m_core;
     IServerListView& m_rows;
     CServerDiscovery& m_discovery;
+    std::shared_ptr<IWindowThread> m_pWindow;
 };
 
 CControlCommands::CInfo StatusInfo(const std::filesystem::path& storeFile) {
@@ -102,7 +105,7 @@ int CHeadlessRunner::Run() {
         }
         loop.Quit();
     });
-    CHeadlessControlTarget target(*started.pCore, rows, *discovery);
+    CHeadlessControlTarget target(*started.pCore, rows, *discovery, loop.Window());
     CControlCommands commands(target, StatusInfo(registryFile));
     auto control = std::make_unique<CControlChannel>(
         loop.Window(),

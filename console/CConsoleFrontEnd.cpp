@@ -51,6 +51,7 @@ public:
 
     COrvaneSrvCore& Core() override { return m_dialog.Core(); }
     IServerListView& Servers() override { return *m_dialog.TabSystem(); }
+    std::shared_ptr<IWindowThread> Window() override { return m_dialog.WindowThread(); }
     CServerDiscovery* Discovery() override { return m_dialog.Discovery(); }
     void OnDirectoryChanged() override {
         if (CTabAccount* page = m_dialog.TabAccount()) {

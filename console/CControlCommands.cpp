@@ -6,6 +6,7 @@
 #include "platform/text/TextUtil.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+#include "storage/IsSupportedProduct.h"
 
 #include <algorithm>
 #include <array>
@@ -179,6 +180,8 @@ void CControlCommands::Run(const std::vector<std::string>& args,
     const bool bPlain = args.size() == 1;
     if (command == "refresh" && bPlain) {
         Refresh(done);
+    } else if (command == "login") {
+        Login(args, done);
     } else if (command == "status" && (bPlain || bJson)) {
         done(Status(bJson));
     } else if (command == "servers" && (bPlain || bJson)) {
@@ -500,4 +503,72 @@ void CControlCommands::Refresh(const CControlChannel::CDone& done) {
               "pass ended: " + std::to_string(m_target.Servers().RowCount()) + " arrays listed\n",
               {}});
     });
+}
+
+void CControlCommands::Login(const std::vector<std::string>& args,
+                             const CControlChannel::CDone& done) {
+    std::vector<std::string> rest(args);
+    const bool bAll = std::erase(rest, std::string("--all")) != 0;
+    const COptions options = ParseOptions(rest, 1, {"--user", "--password"});
+    const std::string* user = options.Find("--user");
+    const std::string* password = options.Find("--password");
+    if (!options.error.empty() || user == nullptr || password == nullptr ||
+        bAll == !options.words.empty()) {
+        done(Failed(options.error.empty() ? "usage: login (--all | MAC...) --user NAME"
+                                          : options.error,
+                    kBadUsage));
+        return;
+    }
+    IServerListView& list = m_target.Servers();
+    COrvaneSrvCore& core = m_target.Core();
+    std::vector<CControlLogin::CTarget> targets;
+    CControlReply refused;
+    const auto consider = [&](std::size_t row, bool bNamed) {
+        CControlLogin::CTarget target{list.CellText(row, EServerColumn::MAC),
+                                      list.CellText(row, EServerColumn::IPAddr)};
+        bool bSupported = false;
+        {
+            auto lock = core.Guard()->LockShared();
+            const CServerData* record = core.m_mapServers.Find(target.mac);
+            bSupported = record != nullptr && IsSupportedProduct(*record);
+        }
+        if (bSupported) {
+            targets.push_back(std::move(target));
+            return;
+        }
+        // As the Login button, which such an array leaves disabled.
+        refused.strOut +=
+            Utf16ToUtf8(target.ip) + "  " + Utf16ToUtf8(target.mac) + "  not a supported product\n";
+        refused.nStatus = bNamed ? kFailed : refused.nStatus;
+    };
+    if (bAll) {
+        for (std::size_t row = 0; row < list.RowCount(); ++row) {
+            consider(row, false);
+        }
+    } else {
+        for (const std::string& mac : options.words) {
+            const std::size_t row = list.FindRow(EServerColumn::MAC, Utf8ToUtf16(mac));
+            if (row == IServerListView::npos) {
+                refused.strErr += "no array with the MAC address " + mac + "\n";
+                refused.nStatus = kFailed;
+            } else {
+                consider(row, true);
+            }
+        }
+    }
+    auto finish = [done, refused](CControlReply reply) {
+        reply.strOut = refused.strOut + reply.strOut;
+        reply.strErr = refused.strErr + reply.strErr;
+        reply.nStatus = reply.nStatus != 0 ? reply.nStatus : refused.nStatus;
+        done(std::move(reply));
+    };
+    m_logins.push_back(nullptr);
+    const auto entry = std::prev(m_logins.end());
+    std::shared_ptr<IWindowThread> window = m_target.Window();
+    // Let go later: the login answers from inside its own rows.
+    auto onFinished = [this, entry, window] {
+        window->Post([this, entry] { m_logins.erase(entry); });
+    };
+    *entry = std::make_unique<CControlLogin>(core, list, window, finish, onFinished);
+    (*entry)->Start(std::move(targets), Utf8ToUtf16(*user), Utf8ToUtf16(*password));
 }

@@ -1,12 +1,15 @@
 // The commands that orvanectl sends, run on the window thread through the same directory
 // messages, checks and texts as the console's buttons and dialogs: status, servers, users,
-// groups, user and group add/set/del, export, import and refresh. Output for people is an
+// groups, user and group add/set/del, export, import, refresh and login. Output for people is an
 // aligned table; --json gives one JSON document.
 #pragma once
 
 #include "console/CControlChannel.h"
+#include "console/CControlLogin.h"
 #include "console/IControlTarget.h"
 
+#include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,7 +37,9 @@ private:
     CControlReply Group(const std::vector<std::string>& args);
     CControlReply ConfigFile(bool bExport, const std::string& path);
     void Refresh(const CControlChannel::CDone& done);
+    void Login(const std::vector<std::string>& args, const CControlChannel::CDone& done);
 
     IControlTarget& m_target;
     CInfo m_info;
+    std::list<std::unique_ptr<CControlLogin>> m_logins; // running until every array answered
 };

@@ -7,12 +7,16 @@
 #include "storage/CServerDiscovery.h"
 #include "storage/IServerListView.h"
 
+#include <memory>
+
 class IControlTarget {
 public:
     virtual ~IControlTarget() = default;
 
     virtual COrvaneSrvCore& Core() = 0;
     virtual IServerListView& Servers() = 0;
+    // What the login workers report through.
+    virtual std::shared_ptr<IWindowThread> Window() = 0;
     // Nothing when discovery does not run (a window under test without it).
     virtual CServerDiscovery* Discovery() = 0;
     // After a change of the directory: the Account tab lists it again (nothing without one).

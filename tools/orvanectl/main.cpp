@@ -42,6 +42,8 @@ constexpr const char* kUsage =
     "  group add NAME [--members U,...] [--access MAC,...]\n"
     "  group set NAME [--members U,...] [--access MAC,...]\n"
     "  group del NAME\n"
+    "  login (--all | MAC...) --user NAME [--password-stdin]\n"
+    "                                       check administrator credentials on the arrays\n"
     "  export FILE                          write the directory to a configuration file\n"
     "  import FILE                          merge a configuration file into the directory\n"
     "\n"
@@ -83,8 +85,9 @@ std::optional<std::string> Prompt(const char* question) {
     return answer;
 }
 
-// The password for a request: from standard input, or asked twice on the terminal.
-std::optional<std::string> AskPassword(bool bFromStdin, std::string& why) {
+// The password for a request: from standard input, or asked on the terminal (twice to confirm
+// a new one).
+std::optional<std::string> AskPassword(bool bFromStdin, bool bConfirm, std::string& why) {
     if (bFromStdin) {
         auto line = ReadLine();
         if (!line) {
@@ -97,12 +100,11 @@ std::optional<std::string> AskPassword(bool bFromStdin, std::string& why) {
         return std::nullopt;
     }
     auto first = Prompt("Password: ");
-    auto second = first ? Prompt("Retype password: ") : std::nullopt;
-    if (!first || !second) {
+    if (!first) {
         why = "no password given";
         return std::nullopt;
     }
-    if (*first != *second) {
+    if (bConfirm && Prompt("Retype password: ") != first) {
         why = "Password is not match";
         return std::nullopt;
     }
@@ -126,7 +128,8 @@ int BuildRequest(int argc, char** argv, std::vector<std::string>& request) {
         args[1] = std::filesystem::absolute(args[1], ec).string();
     }
     bool bStdin = false;
-    bool bAsk = command == "user" && args.size() > 1 && args[1] == "add";
+    const bool bLogin = command == "login";
+    bool bAsk = bLogin || (command == "user" && args.size() > 1 && args[1] == "add");
     for (auto it = args.begin(); it != args.end();) {
         if (*it == "--password-stdin" || *it == "--ask-password") {
             (*it == "--password-stdin" ? bStdin : bAsk) = true;
@@ -139,12 +142,13 @@ int BuildRequest(int argc, char** argv, std::vector<std::string>& request) {
             ++it;
         }
     }
-    if (bAsk && !(command == "user" && args.size() > 1 && args[1] != "del")) {
-        return BadUsage("only user add and user set take a password");
+    if (bAsk && !bLogin && !(command == "user" && args.size() > 1 && args[1] != "del")) {
+        return BadUsage("only login, user add and user set take a password");
     }
     if (bAsk) {
         std::string why;
-        const std::optional<std::string> password = AskPassword(bStdin, why);
+        // A login checks the password against the arrays: asked once.
+        const std::optional<std::string> password = AskPassword(bStdin, !bLogin, why);
         if (!password) {
             std::fprintf(stderr, "orvanectl: %s\n", why.c_str());
             return kFailed;
