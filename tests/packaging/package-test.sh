@@ -97,15 +97,16 @@ depends_names "$lab_deb" | grep -qxF "$kPackage" || fail "$kLabPackage does not 
 
 # What each package must hold (every file, without the leading "."), and nothing else.
 expected=(
-    /usr/bin/OrvaneSrv /usr/bin/orvane-slpfind
+    /usr/bin/OrvaneSrv /usr/bin/orvanectl /usr/bin/orvane-slpfind
     /usr/lib/systemd/user/orvanesrv.service
+    /usr/share/bash-completion/completions/orvanectl
     /usr/share/orvanesrv/www/default.htm
     /usr/share/applications/orvanesrv.desktop
     /usr/share/icons/hicolor/scalable/apps/orvanesrv.svg
     /usr/share/doc/orvanesrv/copyright /usr/share/doc/orvanesrv/changelog.gz
     /usr/share/doc/orvanesrv/README.md.gz /usr/share/doc/orvanesrv/security-notes.md
 )
-program_pages="OrvaneSrv orvane-slpfind"
+program_pages="OrvaneSrv orvanectl orvane-slpfind"
 lab_expected=(
     /usr/bin/orvane-array-sim /usr/bin/orvane-lab /usr/share/orvanesrv/lab/orvane-lab.sh
     /usr/share/doc/orvanesrv-lab/copyright /usr/share/doc/orvanesrv-lab/changelog.gz
@@ -209,6 +210,7 @@ for ((i = 0; i < $kStartTries; i++)); do
     sleep 0.1
 done
 curl -s -u admin:9983 --data-binary '' http://127.0.0.1:$kPort/Query >'$work/query'
+env HOME='$work/home' XDG_CONFIG_HOME='$work/home/config' orvanectl users >'$work/users' 2>&1
 curl -s -o /dev/null -w '%{http_code}' -u admin:wrong --data-binary '' \
     http://127.0.0.1:$kPort/Query >'$work/refused'
 kill -TERM \$pid
@@ -222,6 +224,19 @@ cmp -s "$work/page" /usr/share/orvanesrv/www/default.htm ||
     fail "/Query as admin answered: $(cat "$work/query")"
 [ "$(cat "$work/refused")" = 401 ] || fail "/Query with a wrong password answered $(cat "$work/refused")"
 [ "$(cat "$work/program.status")" = 0 ] || fail "the program ended with $(cat "$work/program.status")"
+[ "$(cat "$work/users")" = "$(printf 'User   Groups\nadmin  Administrator,Everyone')" ] ||
+    fail "orvanectl users answered: $(cat "$work/users")"
+# The completion completes orvanectl's commands and options (bash-completion's helper stood in
+# for, as the package only recommends what a shell setup provides).
+completion=/usr/share/bash-completion/completions/orvanectl
+complete_words() { # words...
+    bash -c '_init_completion() { words=("${COMP_WORDS[@]}"); cword=$COMP_CWORD; cur=${words[cword]}; }
+        source "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _orvanectl
+        echo "${COMPREPLY[*]}"' "$completion" "$@" 2>&1
+}
+[ "$(complete_words orvanectl ser)" = servers ] || fail "completion of orvanectl ser: $(complete_words orvanectl ser)"
+[ "$(complete_words orvanectl user add bob --g)" = --groups ] ||
+    fail "completion of orvanectl user add bob --g: $(complete_words orvanectl user add bob --g)"
 [ -f "$work/home/config/OrvaneSrv/registry.db" ] || fail "no store in XDG_CONFIG_HOME"
 [ -f "$work/home/state/OrvaneSrv/service.log" ] || fail "no service log in XDG_STATE_HOME"
 if [ "$failures" -gt 0 ]; then
