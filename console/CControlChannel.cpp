@@ -24,10 +24,10 @@ constexpr std::chrono::seconds kRequestWait{10};
 constexpr int kSendTimeoutSeconds = 10;
 constexpr int kListenBacklog = 16;
 constexpr std::size_t kReadChunk = 4096;
-constexpr int kStoppingStatus = 1;
+constexpr int kFailedStatus = 1;
 
 CControlReply Stopping() {
-    return {kStoppingStatus, {}, "OrvaneSrv is stopping\n"};
+    return {kFailedStatus, {}, "OrvaneSrv is stopping\n"};
 }
 
 void SendAll(int fd, std::string_view bytes) {
@@ -173,7 +173,7 @@ void CControlChannel::AcceptLoop() {
         const std::lock_guard lock(m_mutex);
         if (m_connections.size() >= kMaxConnections) {
             SendAll(connection.Get(), ControlProtocol::EncodeReply(
-                                          {kStoppingStatus, {}, "OrvaneSrv is busy; try again\n"}));
+                                          {kFailedStatus, {}, "OrvaneSrv is busy; try again\n"}));
             continue;
         }
         auto done = std::make_shared<std::atomic<bool>>(false);

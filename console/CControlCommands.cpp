@@ -181,7 +181,14 @@ void CControlCommands::Run(const std::vector<std::string>& args,
     if (command == "refresh" && bPlain) {
         Refresh(done);
     } else if (command == "login") {
-        Login(args, done);
+        // Right after a start the first pass may still be finding the arrays: the login waits
+        // for the pass under way, so that "--all" means every array there is.
+        CServerDiscovery* discovery = m_target.Discovery();
+        if (discovery != nullptr && discovery->IsDiscovering()) {
+            discovery->WhenPassEnds([this, args, done] { Login(args, done); });
+        } else {
+            Login(args, done);
+        }
     } else if (command == "status" && (bPlain || bJson)) {
         done(Status(bJson));
     } else if (command == "servers" && (bPlain || bJson)) {
@@ -210,8 +217,10 @@ CControlReply CControlCommands::Status(bool bJson) {
     {
         auto lock = core.Guard()->LockShared();
         core.m_mapServers.ForEach([&](const std::u16string&, const CServerData& server) {
-            found += server.m_bOnline != 0 ? 1 : 0;
-            authorized += server.m_bAuthorized != 0 ? 1 : 0;
+            // An authorized array that missed a pass keeps its credentials but is not served.
+            const bool bOnline = server.m_bOnline != 0;
+            found += bOnline ? 1 : 0;
+            authorized += bOnline && server.m_bAuthorized != 0 ? 1 : 0;
         });
         users = core.m_mapUsers.size();
         groups = core.m_mapGroups.size();
@@ -555,6 +564,10 @@ void CControlCommands::Login(const std::vector<std::string>& args,
                 consider(row, true);
             }
         }
+    }
+    if (targets.empty()) {
+        refused.strErr += "no supported array to log in to\n";
+        refused.nStatus = kFailed;
     }
     auto finish = [done, refused](CControlReply reply) {
         reply.strOut = refused.strOut + reply.strOut;

@@ -80,6 +80,10 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRules) {
         {{"import", file + ".ovx"}, 0, ""},
         {{"import", file}, 1, ""},
         {{"refresh"}, 1, "discovery does not run"},
+        {{"login", "--all", "--user", "admin", "--password", "x"}, 1, "no supported array"},
+        {{"login", "AA", "--user", "admin", "--password", "x"}, 1, "no array with the MAC"},
+        {{"login", "--all", "AA", "--user", "admin", "--password", "x"}, 2, "usage: login"},
+        {{"login", "--all", "--password", "x"}, 2, "usage: login"},
         {{"users", "extra"}, 2, "unknown command or arguments"},
         {{"frobnicate"}, 2, "unknown command or arguments"},
     };

@@ -169,7 +169,7 @@ TEST_F(HeadlessLab, TheHeadlessProgramStopsAtOnceWhileAPassWaits) {
 }
 
 // The program as a service: headless, managed only with orvanectl, and asked by a client
-// computer of the LAN.
+// computer of the LAN; a login at once after a start waits for the first pass.
 TEST_F(HeadlessLab, TheServiceManagedWithOrvanectl) {
     const std::string script = R"sh(
 export XDG_CONFIG_HOME="$LAB_DIR/config" XDG_STATE_HOME="$LAB_DIR/state"
@@ -206,6 +206,7 @@ start
 orvanectl import "$LAB_DIR/directory.ovx" >/dev/null; echo "import $?"
 orvanectl users | cmp -s - "$LAB_DIR/users.before" && echo "users back"
 orvanectl groups | cmp -s - "$LAB_DIR/groups.before" && echo "groups back"
+printf 'secret\n' | orvanectl login --all --user admin --password-stdin | grep -c ' Yes$'
 kill -TERM $pid; wait $pid; echo "stop $?"
 )sh";
     const LabResult result =
@@ -235,7 +236,7 @@ kill -TERM $pid; wait $pid; echo "stop $?"
                                          "\" IPAddr=\"10.77.1.2\" LoginUserName=\"admin\" "
                                          "LoginPasswd=\"secret\"",
                                      "export 0", "other uid 1", "1", "stop 0", "import 0",
-                                     "users back", "groups back", "stop 0"});
+                                     "users back", "groups back", "3", "stop 0"});
     EXPECT_EQ(result.lines, expected);
 }
 
