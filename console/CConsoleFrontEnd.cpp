@@ -3,6 +3,7 @@
 #include "console/CControlChannel.h"
 #include "console/CControlCommands.h"
 #include "console/COrvaneSrvDlg.h"
+#include "console/CWindowControlTarget.h"
 #include "console/ConsoleLook.h"
 #include "console/SocketLayerCheck.h"
 #include "platform/io/ServiceManagerNotify.h"
@@ -42,26 +43,6 @@ void CloseFromSignal(COrvaneSrvDlg& dialog) {
     }
     dialog.EndDialog(CDialog::IDCANCEL);
 }
-
-// What orvanectl reaches in the window: the tables, the System tab's rows, discovery, and the
-// Account tab, which lists a change at once.
-class CWindowControlTarget : public IControlTarget {
-public:
-    explicit CWindowControlTarget(COrvaneSrvDlg& dialog) : m_dialog(dialog) {}
-
-    COrvaneSrvCore& Core() override { return m_dialog.Core(); }
-    IServerListView& Servers() override { return *m_dialog.TabSystem(); }
-    std::shared_ptr<IWindowThread> Window() override { return m_dialog.WindowThread(); }
-    CServerDiscovery* Discovery() override { return m_dialog.Discovery(); }
-    void OnDirectoryChanged() override {
-        if (CTabAccount* page = m_dialog.TabAccount()) {
-            page->ReloadGroups();
-        }
-    }
-
-private:
-    COrvaneSrvDlg& m_dialog;
-};
 
 // Names the copy that runs without a window and the ways on, on standard error and in a box that
 // a stop signal also closes.
