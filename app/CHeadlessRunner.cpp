@@ -2,14 +2,20 @@
 // discovery passes, and the orderly stop.
 #include "app/CHeadlessRunner.h"
 
+#include "console/CControlChannel.h"
+#include "console/CControlCommands.h"
+#include "platform/io/ServiceManagerNotify.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CEventLoop.h"
 #include "platform/ui/CStderrMessageBoxes.h"
+#include "resources/OrvaneVersion.h"
+#include "service/CServiceOptions.h"
 #include "storage/CServerDiscovery.h"
 #include "storage/CServerRowList.h"
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <pthread.h>
 #include <thread>
 
@@ -17,6 +23,32 @@ namespace {
 
 // The exit status when the directory store cannot be used.
 constexpr int kStoreUnusableStatus = 2;
+
+// What orvanectl reaches without a window: the tables, the plain server rows and discovery.
+class CHeadlessControlTarget : public IControlTarget {
+public:
+    CHeadlessControlTarget(COrvaneSrvCore& core, IServerListView& rows, CServerDiscovery& discovery,
+                           std::shared_ptr<IWindowThread> window)
+        : m_core(core), m_rows(rows), m_discovery(discovery), m_pWindow(std::move(window)) {}
+
+    COrvaneSrvCore& Core() override { return m_core; }
+    IServerListView& Servers() override { return m_rows; }
+    std::shared_ptr<IWindowThread> Window() override { return m_pWindow; }
+    CServerDiscovery* Discovery() override { return &m_discovery; }
+    void OnDirectoryChanged() override {}
+
+private:
+    COrvaneSrvCore& m_core;
+    IServerListView& m_rows;
+    CServerDiscovery& m_discovery;
+    std::shared_ptr<IWindowThread> m_pWindow;
+};
+
+CControlCommands::CInfo StatusInfo(const std::filesystem::path& storeFile) {
+    std::error_code ec;
+    return {Utf16ToUtf8(ORVANE_VERSION_TEXT), storeFile.string(),
+            std::filesystem::current_path(ec).string(), CServiceOptions::kDefaultPort};
+}
 
 } // namespace
 
@@ -73,8 +105,26 @@ int CHeadlessRunner::Run() {
         }
         loop.Quit();
     });
+    CHeadlessControlTarget target(*started.pCore, rows, *discovery, loop.Window());
+    CControlCommands commands(target, StatusInfo(registryFile));
+    auto control = std::make_unique<CControlChannel>(
+        loop.Window(),
+        [&commands](const std::vector<std::string>& args, const CControlChannel::CDone& done) {
+            commands.Run(args, done);
+        });
+    const auto controlSocket = CControlChannel::SocketPath(registryFile);
+    if (const std::string why = control->Listen(controlSocket); !why.empty()) {
+        std::fprintf(stderr,
+                     "OrvaneSrv: no control socket at %s (%s); orvanectl cannot reach "
+                     "this copy\n",
+                     controlSocket.c_str(), why.c_str());
+    }
+    NotifyServiceReady("serving without a window");
     loop.Run();
     waiter.join();
+    NotifyServiceStopping();
+    // Waiting orvanectl requests are answered that the program stops.
+    control.reset();
     m_app.ShutDown(*started.pCore, steps);
     return 0;
 }

@@ -1,5 +1,7 @@
 // OrvaneSrv: the directory, the credential service beside it, and the front end that runs them:
-// the console window when there is a display, the headless runner when there is none.
+// the console window when there is a display, the headless runner when there is none or when
+// the command line asks for it.
+#include "app/CCommandLine.h"
 #include "app/CHeadlessRunner.h"
 #include "console/CConsoleFrontEnd.h"
 #include "core/COrvaneSrvApp.h"
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -36,6 +39,10 @@ void SetProcessLimits(CServiceOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    CCommandLine commandLine({argv, static_cast<std::size_t>(argc)});
+    if (const int status = commandLine.Prepare(); status >= 0) {
+        return status;
+    }
     CCredentialService service;
     CServiceOptions options;
     SetProcessLimits(options);
@@ -47,11 +54,15 @@ int main(int argc, char** argv) {
         [&service](COrvaneSrvCore&) { service.StopCredentialServer(); },
     };
     COrvaneSrvApp app(hooks);
+    if (commandLine.Headless()) {
+        return CHeadlessRunner(app).Run();
+    }
     if (!HasDisplay()) {
         std::fputs("OrvaneSrv: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); running "
                    "without a window\n",
                    stderr);
         return CHeadlessRunner(app).Run();
     }
-    return CConsoleFrontEnd(app).Run(argc, argv);
+    std::vector<char*>& toolkitArgs = commandLine.ToolkitArgs();
+    return CConsoleFrontEnd(app).Run(static_cast<int>(toolkitArgs.size() - 1), toolkitArgs.data());
 }

@@ -1,20 +1,27 @@
 #include "console/CConsoleFrontEnd.h"
 
+#include "console/CControlChannel.h"
+#include "console/CControlCommands.h"
 #include "console/COrvaneSrvDlg.h"
+#include "console/CWindowControlTarget.h"
 #include "console/ConsoleLook.h"
 #include "console/SocketLayerCheck.h"
+#include "platform/io/ServiceManagerNotify.h"
 #include "platform/registry/CRegistryHive.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CActivationChannel.h"
 #include "platform/ui/CQtMessageBoxes.h"
 #include "platform/ui/CQtWindowThread.h"
 #include "platform/ui/CStopSignals.h"
+#include "resources/OrvaneVersion.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+#include "service/CServiceOptions.h"
 
 #include <QApplication>
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -37,6 +44,26 @@ void CloseFromSignal(COrvaneSrvDlg& dialog) {
     dialog.EndDialog(CDialog::IDCANCEL);
 }
 
+// Names the copy that runs without a window and the ways on, on standard error and in a box that
+// a stop signal also closes.
+void ShowRunningHeadless(pid_t pid, CStopSignals& stopSignals) {
+    std::u16string text(LoadString(IDS_RUNNING_HEADLESS));
+    const std::u16string pidText = pid > 0 ? Utf8ToUtf16(std::to_string(pid)) : u"unknown";
+    for (auto at = text.find(u"%1"); at != std::u16string::npos; at = text.find(u"%1", at)) {
+        text.replace(at, 2, pidText);
+        at += pidText.size();
+    }
+    std::fprintf(stderr, "%s\n", Utf16ToUtf8(text).c_str());
+    stopSignals.OnStop([] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+        }
+    });
+    CQtWindowThread thread;
+    CQtMessageBoxes(thread.Queue())
+        .Show(text, IMessageBoxes::kProgramName, EMessageIcon::Warning, EMessageButtons::Ok);
+}
+
 } // namespace
 
 CConsoleFrontEnd::CConsoleFrontEnd(COrvaneSrvApp& app) : m_app(app) {}
@@ -53,10 +80,11 @@ int CConsoleFrontEnd::Run(int argc, char** argv) {
 
     const auto storeFile = CRegistryHive::DefaultPath();
     const auto socketFile = ActivationSocket(storeFile);
-    if (!m_app.AcquireInstanceLock(storeFile.parent_path() / "instance.lock")) {
+    const auto lockFile = storeFile.parent_path() / "instance.lock";
+    if (!m_app.AcquireInstanceLock(lockFile)) {
         // A first copy without a window cannot come forward; say what is going on instead.
         if (!CActivationChannel::ActivateRunning(socketFile)) {
-            std::fprintf(stderr, "%s\n", Utf16ToUtf8(LoadString(IDS_ALREADY_RUNNING)).c_str());
+            ShowRunningHeadless(COrvaneSrvApp::InstanceLockHolder(lockFile), stopSignals);
         }
         return 0;
     }
@@ -87,7 +115,28 @@ int CConsoleFrontEnd::Run(int argc, char** argv) {
                      "window forward\n",
                      socketFile.c_str());
     }
+    CWindowControlTarget target(dialog);
+    std::error_code ec;
+    CControlCommands commands(target, {Utf16ToUtf8(ORVANE_VERSION_TEXT), storeFile.string(),
+                                       std::filesystem::current_path(ec).string(),
+                                       CServiceOptions::kDefaultPort});
+    auto control = std::make_unique<CControlChannel>(
+        dialog.WindowThread(),
+        [&commands](const std::vector<std::string>& args, const CControlChannel::CDone& done) {
+            commands.Run(args, done);
+        });
+    const auto controlSocket = CControlChannel::SocketPath(storeFile);
+    if (const std::string why = control->Listen(controlSocket); !why.empty()) {
+        std::fprintf(stderr,
+                     "OrvaneSrv: no control socket at %s (%s); orvanectl cannot reach "
+                     "this copy\n",
+                     controlSocket.c_str(), why.c_str());
+    }
     stopSignals.OnStop([&dialog] { CloseFromSignal(dialog); });
+    NotifyServiceReady("serving with the window open");
     dialog.DoModal();
+    NotifyServiceStopping();
+    // Waiting orvanectl requests are answered that the program stops.
+    control.reset();
     return 0;
 }

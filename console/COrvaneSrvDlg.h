@@ -61,6 +61,8 @@ public:
     CTabSystem* TabSystem() const { return m_pTabSystem.get(); }
     CTabAccount* TabAccount() const { return m_pTabAccount.get(); }
     COrvaneSrvCore& Core() const { return *m_pCoreInUse; }
+    // Nothing when the System tab's hooks replace discovery.
+    CServerDiscovery* Discovery() const { return m_pDiscovery.get(); }
     CWindowMenu& WindowMenu() const { return *m_pWindowMenu; }
     const std::shared_ptr<CQtMessageBoxes>& MessageBoxes() const { return m_pBoxes; }
     const std::shared_ptr<CWindowThreadQueue>& WindowThread() const {

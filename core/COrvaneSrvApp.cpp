@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
@@ -29,8 +30,25 @@ bool COrvaneSrvApp::AcquireInstanceLock(const std::filesystem::path& lockFile) {
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         return errno != EWOULDBLOCK;
     }
+    // The holder's process id, for a copy that finds the lock taken and has to name it.
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd.Get(), 0) != 0 || ::pwrite(fd.Get(), pid.data(), pid.size(), 0) < 0) {
+        std::fprintf(stderr, "OrvaneSrv: cannot write the process id to %s\n", lockFile.c_str());
+    }
     m_lockFd = std::move(fd);
     return true;
+}
+
+pid_t COrvaneSrvApp::InstanceLockHolder(const std::filesystem::path& lockFile) {
+    CUniqueFd fd(::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    constexpr std::size_t kMaxPidText = 16;
+    char text[kMaxPidText] = {};
+    if (!fd || ::read(fd.Get(), text, sizeof text - 1) <= 0) {
+        return 0;
+    }
+    char* end = nullptr;
+    const long pid = std::strtol(text, &end, 10);
+    return pid > 0 && end != text && *end == '\n' ? static_cast<pid_t>(pid) : 0;
 }
 
 std::u16string COrvaneSrvApp::OpenStore(COrvaneSrvCore& core) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <sys/types.h>
 
 class COrvaneSrvApp {
 public:
@@ -41,7 +42,10 @@ public:
     COrvaneSrvApp& operator=(const COrvaneSrvApp&) = delete;
 
     // False when another copy of the program holds the lock (it then runs for this user).
+    // The holder writes its process id into the lock file.
     bool AcquireInstanceLock(const std::filesystem::path& lockFile);
+    // The process id that the lock's holder wrote, 0 when there is none to read.
+    static pid_t InstanceLockHolder(const std::filesystem::path& lockFile);
 
     // Opens the store for reading and writing (creating it when it is missing), waits up to
     // the lock wait for another process's lock, with one line on standard error when it has

@@ -91,3 +91,4 @@ inline constexpr int IDS_COL_FIRMWARE = 223;
 inline constexpr int IDS_COL_MAC_ADDRESS = 224;
 inline constexpr int IDS_COL_AUTH = 225;
 inline constexpr int IDS_ALREADY_RUNNING = 230;
+inline constexpr int IDS_RUNNING_HEADLESS = 240; // %1: the running copy's process id

@@ -37,6 +37,10 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_COL_MAC_ADDRESS, u"MAC address"},
     {IDS_COL_AUTH, u"Auth"},
     {IDS_ALREADY_RUNNING, u"OrvaneSrv is already running for this user."},
+    {IDS_RUNNING_HEADLESS,
+     u"OrvaneSrv is already running for this user without a window (process %1).\n\n"
+     u"Manage it from a terminal with orvanectl, or stop it with "
+     u"\"systemctl --user stop orvanesrv\" (or end process %1) and start OrvaneSrv again."},
 });
 
 } // namespace

@@ -490,4 +490,19 @@ void CServerDiscovery::OnDiscoveryDone() {
         m_hooks.refreshAccountServers();
     }
     m_bDiscovering = 0;
+    m_lastPassEnd = std::chrono::system_clock::now();
+    // Taken first: a waiter may start the next pass and wait for that one's end.
+    std::vector<std::function<void()>> waiters = std::move(m_passEndWaiters);
+    m_passEndWaiters.clear();
+    for (const auto& waiter : waiters) {
+        waiter();
+    }
+}
+
+void CServerDiscovery::WhenPassEnds(std::function<void()> fn) {
+    if (m_bDiscovering == 0) {
+        fn();
+        return;
+    }
+    m_passEndWaiters.push_back(std::move(fn));
 }

@@ -19,12 +19,15 @@
 #include "storage/CSlpFunctions.h"
 #include "storage/IServerListView.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CServerDiscovery {
 public:
@@ -71,6 +74,13 @@ public:
     void OnDiscoveryDone();
 
     bool IsDiscovering() const { return m_bDiscovering != 0; }
+    // Runs fn at the end of the pass under way (at once when none runs); a pass that never ends
+    // because this object goes drops it.
+    void WhenPassEnds(std::function<void()> fn);
+    // When the last pass ended; nothing before the first end.
+    std::optional<std::chrono::system_clock::time_point> LastPassEnd() const {
+        return m_lastPassEnd;
+    }
     // Whether the thread of the last pass is still running (it may be inside the SLP library
     // even after its end was reported, or after the window closed).
     bool PassThreadRunning() const { return !m_pLastPass.expired(); }
@@ -93,4 +103,6 @@ private:
     // Servers of this pass left out for their host, and the first such host.
     std::size_t m_nUnaddressed = 0;
     std::string m_strFirstUnaddressed;
+    std::vector<std::function<void()>> m_passEndWaiters;
+    std::optional<std::chrono::system_clock::time_point> m_lastPassEnd;
 };

@@ -1,9 +1,11 @@
 // The Account tab and its dialogs inside the main window, driven with clicks and keys: the first
 // start, adding users and groups with the dialogs' checks, properties, deleting users and
-// groups, and the group access dialog over servers of every kind.
+// groups, the group access dialog over servers of every kind, and changes from the terminal.
 #include "console/CAddGroupDlg.h"
 #include "console/CAddUserDlg.h"
+#include "console/CControlCommands.h"
 #include "console/CGroupAccessDlg.h"
+#include "console/CWindowControlTarget.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CCheckListBox.h"
 #include "resources/ResourceIds.h"
@@ -165,6 +167,23 @@ TEST_F(AccountTab, DeletingTheSelectedGroupLeavesNoneSelectedAndTheOtherListsAsT
 }
 
 // Servers of every kind the access dialog sorts out, filed directly in the table.
+TEST_F(AccountTab, ChangesFromTheTerminalShowAtOnceAndKeepTheSelectedGroup) {
+    SelectGroup(u"Everyone");
+    CWindowControlTarget target(*m_window);
+    CControlCommands commands(target, {});
+    int status = -1;
+    const auto run = [&](std::vector<std::string> args) {
+        commands.Run(args, [&status](CControlReply reply) { status = reply.nStatus; });
+        return status;
+    };
+    EXPECT_EQ(run({"user", "add", "carol", "--password", "pw"}), 0);
+    EXPECT_EQ(Texts(Tab().Users()), (Names{u"admin", u"carol"}));
+    EXPECT_EQ(run({"group", "add", "ops", "--members", "carol"}), 0);
+    EXPECT_EQ(Texts(Tab().Groups()), (Names{u"Administrator", u"Everyone", u"ops"}));
+    EXPECT_EQ(Tab().Groups().GetText(Tab().Groups().GetCurSel()), u"Everyone");
+    EXPECT_TRUE(m_boxes.empty());
+}
+
 class AccessTab : public AccountTab {
 protected:
     static constexpr const char16_t* kSupported = u"00:1B:4D:00:00:01";   // SAN, known model

@@ -223,8 +223,13 @@ TEST_F(Startup, DeletedBuiltInAccountsComeBack) {
 TEST_F(Startup, SecondCopyFindsTheInstanceLock) {
     COrvaneSrvApp first({});
     COrvaneSrvApp second({});
-    EXPECT_TRUE(first.AcquireInstanceLock(m_dir / "instance.lock"));
-    EXPECT_FALSE(second.AcquireInstanceLock(m_dir / "instance.lock"));
+    const auto lock = m_dir / "instance.lock";
+    EXPECT_EQ(COrvaneSrvApp::InstanceLockHolder(lock), 0);
+    // A stale, longer id from an earlier holder must not survive in the file.
+    std::ofstream(lock) << "1234567890\n";
+    EXPECT_TRUE(first.AcquireInstanceLock(lock));
+    EXPECT_FALSE(second.AcquireInstanceLock(lock));
+    EXPECT_EQ(COrvaneSrvApp::InstanceLockHolder(lock), ::getpid());
 }
 
 TEST_F(Startup, ServiceHooksRunLastAtStartAndFirstAtStop) {

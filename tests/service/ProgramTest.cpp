@@ -141,4 +141,81 @@ wait $pid
         out, "second exit 0\n1\nunchanged\n<StorageServers AdminGroup=\"Yes\"></StorageServers>\n");
 }
 
+// clang-format off
+TEST_F(Program, HelpVersionAndBadUsageOpenNothing) {
+    // Each line: the arguments, their status and the first line the program printed; nothing
+    // of the store's folder may exist afterwards.
+    const std::string out = InNamespace(R"sh(
+mkdir web
+while read -r args; do
+    DISPLAY=:77 "$program" $args >out 2>err
+    status=$?
+    echo "$args: $status $(cat out err | head -n 1 | cut -c 1-40)"
+done <<'ARGS'
+--help
+--version
+--headless --help
+--frobnicate
+serve
+--www
+--www missing
+--www web/../missing --version
+ARGS
+[ -e "$XDG_CONFIG_HOME/OrvaneSrv" ] && echo "store folder made"
+true
+)sh");
+    EXPECT_EQ(out, "--help: 0 usage: OrvaneSrv [--headless] [--www DIR\n"
+                   "--version: 0 OrvaneSrv " ORVANE_VERSION_FOR_TEST "\n"
+                   "--headless --help: 0 usage: OrvaneSrv [--headless] [--www DIR\n"
+                   "--frobnicate: 2 OrvaneSrv: unknown option --frobnicate\n"
+                   "serve: 2 OrvaneSrv: unexpected argument serve\n"
+                   "--www: 2 OrvaneSrv: --www needs a folder\n"
+                   "--www missing: 2 OrvaneSrv: cannot serve missing: No such\n"
+                   "--www web/../missing --version: 0 OrvaneSrv " ORVANE_VERSION_FOR_TEST "\n");
+}
+// clang-format on
+
+TEST_F(Program, HeadlessWithADisplayServesTheFolderOfItsCommandLine) {
+    const std::string out = InNamespace(R"(
+mkdir -p served && echo here >served/page.htm
+DISPLAY=:77 "$program" --headless --www served 2>"$log" &
+pid=$!
+for i in $(seq 100); do
+    curl -s -o /dev/null http://127.0.0.1:51001/ && break
+    sleep 0.05
+done
+curl -s http://127.0.0.1:51001/page.htm
+grep -c 'no display' "$log"
+kill -TERM $pid
+wait $pid
+echo "exit $?"
+)");
+    EXPECT_EQ(out, "here\n0\nexit 0\n");
+}
+
+TEST_F(Program, TellsTheServiceManagerWhenItServesAndWhenItStops) {
+    const std::string out = InNamespace(R"sh(
+notify="$PWD/notify.sock"
+python3 -c '
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind(sys.argv[1])
+for _ in range(2):
+    print(s.recv(4096).decode().split("\n")[0], flush=True)
+' "$notify" >notes &
+listener=$!
+for i in $(seq 100); do [ -S "$notify" ] && break; sleep 0.05; done
+NOTIFY_SOCKET="$notify" "$program" --headless 2>"$log" &
+pid=$!
+for i in $(seq 200); do grep -qs READY notes && break; sleep 0.05; done
+curl -s -o /dev/null -w '%{http_code}\n' http://127.0.0.1:51001/
+kill -TERM $pid
+wait $pid
+echo "exit $?"
+wait $listener
+cat notes
+)sh");
+    EXPECT_EQ(out, "404\nexit 0\nREADY=1\nSTOPPING=1\n");
+}
+
 } // namespace

@@ -326,8 +326,17 @@ TEST_F(Discovery, PassesNeverOverlapAndRefreshComesBackWithTheEnd) {
     EXPECT_EQ(Record(u"a")->m_bSeen, 1);
     EXPECT_EQ(fake.Searches(), 2);
     EXPECT_EQ(m_listRefresh, (std::vector<bool>{true, false, false}));
+    // A waiter for the pass under way hears of its end once; with no pass, at once.
+    const auto firstEnd = m_pDiscovery->LastPassEnd();
+    ASSERT_TRUE(firstEnd.has_value());
+    std::vector<int> ended;
+    m_pDiscovery->WhenPassEnds([&] { ended.push_back(1); });
+    EXPECT_TRUE(ended.empty());
     fake.OpenGate();
     Finish();
+    m_pDiscovery->WhenPassEnds([&] { ended.push_back(2); });
+    EXPECT_EQ(ended, (std::vector<int>{1, 2}));
+    EXPECT_GE(*m_pDiscovery->LastPassEnd(), *firstEnd);
     EXPECT_EQ(m_listRefresh, (std::vector<bool>{true, false, false, true}));
     EXPECT_EQ(m_nAccountRefreshes, 2);
     EXPECT_EQ(fake.Searches(), 2);

@@ -1,7 +1,8 @@
 // The program's parts without a window against simulated arrays in the namespace lab: discovery
 // lists every array with its attributes, logins verify credentials and the credential service
 // hands them out, failures reach the operator, an array that leaves the LAN leaves the list, a
-// pushed password reaches "/Query", and the headless program stops at once during a pass.
+// pushed password reaches "/Query", the headless program stops at once during a pass, and the
+// headless program is managed with orvanectl alone.
 #include "tests/tools/CLabArray.h"
 #include "tests/tools/CLabTest.h"
 
@@ -267,6 +268,78 @@ TEST_F(HeadlessLab, ForgedDirectoryAgentsDoNotEmptyTheFleet) {
     ASSERT_NE(asked, result.lines.end());
     EXPECT_GE(std::atoi(asked->c_str() + 6), 1)
         << "the program did not look for agents with discovery on";
+}
+
+// The program as a service: headless, managed only with orvanectl, and asked by a client
+// computer of the LAN; a login at once after a start waits for the first pass.
+TEST_F(HeadlessLab, TheServiceManagedWithOrvanectl) {
+    const std::string script = R"sh(
+export XDG_CONFIG_HOME="$LAB_DIR/config" XDG_STATE_HOME="$LAB_DIR/state"
+mkdir -p "$LAB_DIR/www"
+start() {
+    OrvaneSrv --headless --www "$LAB_DIR/www" 2>>"$LAB_DIR/err" &
+    pid=$!
+    for i in $(seq 200); do orvanectl status >/dev/null 2>&1 && break; sleep 0.05; done
+}
+rows() { orvanectl servers | tail -n +2 | awk '{print "ROW", $1, $NF}' | sort; }
+OrvaneSrv --help >/dev/null; echo "help $?"
+OrvaneSrv --version >/dev/null; echo "version $?"
+[ -e "$XDG_CONFIG_HOME" ] && echo "opened the store"
+orvanectl status 2>&1; echo "not running $?"
+start
+orvanectl refresh >/dev/null; echo "refresh $?"
+rows
+printf 'secret\n' | orvanectl login --all --user admin --password-stdin | sort; echo "login $?"
+rows
+printf 'wrong\n' | orvanectl login 02:4f:52:00:00:00 --user admin --password-stdin; echo "bad login $?"
+printf 'pw\n' | orvanectl user add alice --password-stdin; echo "user $?"
+orvanectl group add lab --members alice --access 02:4f:52:00:00:00,02:4f:52:00:00:01
+echo "group $?"
+printf 'x\n' | ip netns exec "$LAB_CLIENT_NS" curl -s -u alice:pw --data-binary @- \
+    http://10.77.0.1:51001/Query | grep -o 'MAC="[^"]*"[^/]*LoginPasswd="[^"]*"'
+orvanectl export "$LAB_DIR/directory" >/dev/null; echo "export $?"
+orvanectl users >"$LAB_DIR/users.before"; orvanectl groups >"$LAB_DIR/groups.before"
+setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=+dac_override \
+    --ambient-caps=+dac_override orvanectl status 2>/dev/null; echo "other uid $?"
+grep -c 'control connection from uid 65534 .* refused' "$LAB_DIR/err"
+kill -TERM $pid; wait $pid; echo "stop $?"
+rm -r "$XDG_CONFIG_HOME/OrvaneSrv"
+start
+orvanectl import "$LAB_DIR/directory.ovx" >/dev/null; echo "import $?"
+orvanectl users | cmp -s - "$LAB_DIR/users.before" && echo "users back"
+orvanectl groups | cmp -s - "$LAB_DIR/groups.before" && echo "groups back"
+printf 'secret\n' | orvanectl login --all --user admin --password-stdin | grep -c ' Yes$'
+kill -TERM $pid; wait $pid; echo "stop $?"
+)sh";
+    const LabResult result =
+        Run("--arrays 3 --client", script,
+            {"--admin-password secret", "--admin-password secret", "--admin-password secret"});
+    ASSERT_EQ(result.status, 0);
+    std::vector<std::string> expected = {"help 0", "version 0",
+                                         "OrvaneSrv is not running for this user", "not running 3",
+                                         "refresh 0"};
+    for (const std::string auth : {"No", "Yes"}) {
+        for (int i = 0; i < 3; ++i) {
+            expected.push_back("ROW 10.77.1." + std::to_string(i + 1) + " " + auth);
+        }
+        if (auth == "No") {
+            for (int i = 0; i < 3; ++i) {
+                expected.push_back("10.77.1." + std::to_string(i + 1) + "  " + Mac(i) + "  Yes");
+            }
+            expected.push_back("login 0");
+        }
+    }
+    expected.insert(expected.end(), {"10.77.1.1  " + Mac(0) + "  Authentication failed",
+                                     "bad login 1", "user 0", "group 0",
+                                     "MAC=\"" + Mac(0) +
+                                         "\" IPAddr=\"10.77.1.1\" LoginUserName=\"admin\" "
+                                         "LoginPasswd=\"secret\"",
+                                     "MAC=\"" + Mac(1) +
+                                         "\" IPAddr=\"10.77.1.2\" LoginUserName=\"admin\" "
+                                         "LoginPasswd=\"secret\"",
+                                     "export 0", "other uid 1", "1", "stop 0", "import 0",
+                                     "users back", "groups back", "3", "stop 0"});
+    EXPECT_EQ(result.lines, expected);
 }
 
 } // namespace

@@ -1,0 +1,39 @@
+// The words that orvanectl and a running OrvaneSrv exchange over the control socket: one request
+// (a list of arguments) and one reply (an exit status with the text for standard output and for
+// standard error) per connection. Both ends read with bounded sizes and never trust a length.
+//
+// Request: "orvanectl-1\0", the argument count in decimal, "\0", then each argument and "\0".
+// Reply:   the status, "\n", the length of the output, "\n", the output, the length of the
+//          error text, "\n", the error text.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct CControlReply {
+    int nStatus = 0;
+    std::string strOut;
+    std::string strErr;
+};
+
+namespace ControlProtocol {
+
+// What a request may hold at most; a file path and a password fit many times over.
+inline constexpr std::size_t kMaxRequestBytes = 64 * 1024;
+inline constexpr std::size_t kMaxArguments = 256;
+// What a reply may hold at most: the rows of 10,000 arrays in JSON.
+inline constexpr std::size_t kMaxReplyBytes = 64 * 1024 * 1024;
+
+std::string EncodeRequest(const std::vector<std::string>& args);
+// Answers the arguments once bytes hold a whole request; nothing while more must come. bad is
+// set when the bytes can never become a request (wrong word, bad count, too long).
+std::optional<std::vector<std::string>> DecodeRequest(std::string_view bytes, bool& bad);
+
+std::string EncodeReply(const CControlReply& reply);
+// The same for a reply.
+std::optional<CControlReply> DecodeReply(std::string_view bytes, bool& bad);
+
+} // namespace ControlProtocol

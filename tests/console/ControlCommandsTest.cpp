@@ -1,0 +1,170 @@
+// The control channel and its commands without a window: requests over a real local socket in a
+// scratch folder, answered on a headless window thread; the directory commands with the dialogs'
+// checks and texts; and what the channel answers when the program stops under a request.
+#include "console/CControlChannel.h"
+#include "console/CControlCommands.h"
+#include "platform/io/CUniqueFd.h"
+#include "platform/ui/CEventLoop.h"
+#include "storage/CServerRowList.h"
+#include "tests/core/CoreTestSupport.h"
+#include "tests/support/CTempDir.h"
+
+#include <cstring>
+#include <future>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+
+namespace {
+
+class CTestTarget : public IControlTarget {
+public:
+    explicit CTestTarget(const std::filesystem::path& db) : m_pCore(StartCore(db)) {}
+    COrvaneSrvCore& Core() override { return *m_pCore; }
+    IServerListView& Servers() override { return m_rows; }
+    std::shared_ptr<IWindowThread> Window() override { return m_loop.Window(); }
+    CServerDiscovery* Discovery() override { return nullptr; }
+    void OnDirectoryChanged() override { ++m_nChanges; }
+
+    CEventLoop m_loop;
+    std::unique_ptr<COrvaneSrvCore> m_pCore;
+    CServerRowList m_rows;
+    int m_nChanges = 0;
+};
+
+class Control : public ::testing::Test {
+protected:
+    CControlReply Run(std::vector<std::string> args) {
+        CControlReply reply{-1, {}, {}};
+        m_commands.Run(args, [&reply](CControlReply answer) { reply = std::move(answer); });
+        return reply;
+    }
+
+    CTempDir m_dir;
+    CTestTarget m_target{m_dir / "registry.db"};
+    CControlCommands m_commands{m_target, {"9.9", "/store", "/www", 51001}};
+    CControlChannel::CDone m_held;
+};
+
+struct CStep {
+    std::vector<std::string> args;
+    int status;
+    std::string err; // the start of standard error's text
+};
+
+TEST_F(Control, DirectoryCommandsKeepTheDialogsRules) {
+    const std::string file = (m_dir / "saved").string();
+    const std::vector<CStep> steps = {
+        {{"user", "add", "bob", "--password", "pw"}, 0, ""},
+        {{"user", "add", "bob", "--password", "x"}, 1, "This user is already exist!"},
+        {{"user", "add", "", "--password", "x"}, 1, "The user name is empty!"},
+        {{"user", "add", "carol", "--groups", "nope", "--password", "x"}, 1, "no group nope"},
+        {{"user", "add", "carol"}, 2, "a new user needs a password"},
+        {{"user", "del", "admin"}, 1, "admin is a built-in account"},
+        {{"user", "set", "nobody", "--groups", "Administrator"}, 1, "no user nobody"},
+        {{"group", "add", "ops", "--members", "bob", "--access", "AA"}, 0, ""},
+        {{"group", "add", "ops"}, 1, "This group is already exist!"},
+        {{"group", "add", "x", "--members", "ghost"}, 1, "no user ghost"},
+        {{"group", "set", "Everyone", "--members", "bob"}, 1, "\"Everyone\" holds every user"},
+        {{"group", "del", "Everyone"}, 1, "\"Everyone\" holds every user"},
+        {{"group", "del", "Administrator"}, 1, "Administrator is a built-in group"},
+        // Groups replaced, password kept; access replaced, members kept.
+        {{"user", "set", "bob", "--groups", "ops,Administrator"}, 0, ""},
+        {{"group", "set", "ops", "--access", "BB,CC"}, 0, ""},
+        {{"user", "add", "q\"x", "--password", "p"}, 0, ""},
+        {{"export", "relative.ovx"}, 2, "the file must be named by an absolute path"},
+        {{"export", file}, 0, ""},
+        {{"user", "del", "q\"x"}, 0, ""},
+        {{"import", file + ".ovx"}, 0, ""},
+        {{"import", file}, 1, ""},
+        {{"refresh"}, 1, "discovery does not run"},
+        {{"login", "--all", "--user", "admin", "--password", "x"}, 1, "no supported array"},
+        {{"login", "AA", "--user", "admin", "--password", "x"}, 1, "no array with the MAC"},
+        {{"login", "--all", "AA", "--user", "admin", "--password", "x"}, 2, "usage: login"},
+        {{"login", "--all", "--password", "x"}, 2, "usage: login"},
+        {{"users", "extra"}, 2, "unknown command or arguments"},
+        {{"frobnicate"}, 2, "unknown command or arguments"},
+    };
+    for (const CStep& step : steps) {
+        const CControlReply reply = Run(step.args);
+        const std::string label = ::testing::PrintToString(step.args);
+        EXPECT_EQ(reply.nStatus, step.status) << label << ": " << reply.strErr;
+        EXPECT_EQ(reply.strErr.substr(0, step.err.size()), step.err) << label;
+    }
+    EXPECT_EQ(m_target.m_pCore->m_mapUsers.at(u"bob")->m_strPassword, u"pw");
+    EXPECT_EQ(Run({"users"}).strOut, "User   Groups\n"
+                                     "admin  Administrator,Everyone\n"
+                                     "bob    Administrator,Everyone,ops\n"
+                                     "q\"x    Everyone\n");
+    EXPECT_EQ(Run({"groups"}).strOut, "Group          Members        Access\n"
+                                      "Administrator  admin,bob\n"
+                                      "Everyone       admin,bob,q\"x\n"
+                                      "ops            bob            BB,CC\n");
+    EXPECT_EQ(Run({"users", "--json"}).strOut,
+              "[\n  {\"name\": \"admin\", \"groups\": [\"Administrator\",\"Everyone\"]},\n"
+              "  {\"name\": \"bob\", \"groups\": [\"Administrator\",\"Everyone\",\"ops\"]},\n"
+              "  {\"name\": \"q\\\"x\", \"groups\": [\"Everyone\"]}\n]\n");
+    // Every change and the import, and nothing else, told the Account tab.
+    EXPECT_EQ(m_target.m_nChanges, 7);
+}
+
+// A client of the channel: one request, the reply's bytes until the channel closes.
+std::string Ask(const std::filesystem::path& socket, const std::string& bytes) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    CUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return "no connection";
+    }
+    ::send(fd.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string reply;
+    char chunk[256];
+    for (ssize_t got; (got = ::recv(fd.Get(), chunk, sizeof chunk, 0)) > 0;) {
+        reply.append(chunk, static_cast<std::size_t>(got));
+    }
+    return reply;
+}
+
+TEST_F(Control, TheChannelAnswersOnTheWindowThreadAndWhenTheProgramStops) {
+    const auto socket = CControlChannel::SocketPath(m_dir / "registry.db");
+    CEventLoop& loop = m_target.m_loop;
+    auto channel = std::make_unique<CControlChannel>(
+        loop.Window(),
+        [this](const std::vector<std::string>& args, const CControlChannel::CDone& done) {
+            if (args == std::vector<std::string>{"hold"}) {
+                m_held = done; // answered never: the program stops first
+                return;
+            }
+            m_commands.Run(args, done);
+        });
+    ASSERT_EQ(channel->Listen(socket), "");
+    struct stat info {};
+    ASSERT_EQ(::stat(socket.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    std::promise<std::string> answer;
+    std::future<std::string> status = answer.get_future();
+    std::thread client([&] {
+        answer.set_value(Ask(socket, ControlProtocol::EncodeRequest({"users"})));
+        loop.Window()->Post([] {}); // wakes the loop to see the answer
+    });
+    ASSERT_TRUE(loop.RunUntil(
+        [&] { return status.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    client.join();
+    EXPECT_EQ(status.get(), ControlProtocol::EncodeReply(Run({"users"})));
+    // Bytes that are not a request get no answer.
+    EXPECT_EQ(Ask(socket, std::string("GET / HTTP/1.0\r\n\r\n")), "");
+
+    auto held = std::async(std::launch::async,
+                           [&] { return Ask(socket, ControlProtocol::EncodeRequest({"hold"})); });
+    ASSERT_TRUE(loop.RunUntil([&] { return static_cast<bool>(m_held); }));
+    m_held = nullptr; // dropped unanswered, as a pass that never ends
+    EXPECT_EQ(held.get(), ControlProtocol::EncodeReply({1, {}, "OrvaneSrv is stopping\n"}));
+    channel.reset();
+    EXPECT_FALSE(std::filesystem::exists(socket));
+}
+
+} // namespace

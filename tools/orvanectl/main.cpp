@@ -1,0 +1,246 @@
+// orvanectl: manages the OrvaneSrv of the same user from a terminal. It turns its command line
+// into one request on the running copy's control socket (beside the directory store), asks for
+// a password where one is needed (without echo on a terminal, or from standard input with
+// --password-stdin, never from the command line), and prints the copy's answer.
+#include "platform/io/CUniqueFd.h"
+#include "platform/io/ControlProtocol.h"
+#include "platform/registry/CRegistryHive.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kBadUsage = 2;
+constexpr int kNotRunning = 3;
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+constexpr const char* kUsage =
+    "usage: orvanectl COMMAND [ARGS]\n"
+    "\n"
+    "  status [--json]                      the running copy: version, process, store, folder,\n"
+    "                                       port, arrays, users, groups, last pass\n"
+    "  servers [--json]                     the arrays on the System tab\n"
+    "  refresh                              start a discovery pass and wait for its end\n"
+    "  users [--json]                       the users and their groups\n"
+    "  groups [--json]                      the groups, their members and their access\n"
+    "  user add NAME [--groups G,...] [--password-stdin]\n"
+    "  user set NAME [--groups G,...] [--ask-password | --password-stdin]\n"
+    "  user del NAME\n"
+    "  group add NAME [--members U,...] [--access MAC,...]\n"
+    "  group set NAME [--members U,...] [--access MAC,...]\n"
+    "  group del NAME\n"
+    "  login (--all | MAC...) --user NAME [--password-stdin]\n"
+    "                                       check administrator credentials on the arrays\n"
+    "  export FILE                          write the directory to a configuration file\n"
+    "  import FILE                          merge a configuration file into the directory\n"
+    "\n"
+    "A password is asked for without echo on the terminal, or read as one line from standard\n"
+    "input with --password-stdin. Exit status: 0 done, 1 refused or failed, 2 bad usage,\n"
+    "3 OrvaneSrv is not running for this user.\n";
+
+int BadUsage(const std::string& why) {
+    std::fprintf(stderr, "orvanectl: %s\n%s", why.c_str(), kUsage);
+    return kBadUsage;
+}
+
+// One line from standard input, without its line end; nothing at its end.
+std::optional<std::string> ReadLine() {
+    std::string line;
+    if (!std::getline(std::cin, line) && line.empty()) {
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
+// Asks on the terminal with echo off; restores the terminal's settings whatever happens.
+std::optional<std::string> Prompt(const char* question) {
+    termios saved{};
+    if (::tcgetattr(STDIN_FILENO, &saved) != 0) {
+        return std::nullopt;
+    }
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    std::fputs(question, stderr);
+    std::fflush(stderr);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::optional<std::string> answer = ReadLine();
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+    return answer;
+}
+
+// The password for a request: from standard input, or asked on the terminal (twice to confirm
+// a new one).
+std::optional<std::string> AskPassword(bool bFromStdin, bool bConfirm, std::string& why) {
+    if (bFromStdin) {
+        auto line = ReadLine();
+        if (!line) {
+            why = "no password on standard input";
+        }
+        return line;
+    }
+    if (::isatty(STDIN_FILENO) == 0) {
+        why = "no terminal to ask for the password on; use --password-stdin";
+        return std::nullopt;
+    }
+    auto first = Prompt("Password: ");
+    if (!first) {
+        why = "no password given";
+        return std::nullopt;
+    }
+    if (bConfirm && Prompt("Retype password: ") != first) {
+        why = "Password is not match";
+        return std::nullopt;
+    }
+    return first;
+}
+
+// Turns the command line into the request's arguments: the password options become the
+// password itself, file names become absolute (the running copy has a folder of its own).
+int BuildRequest(int argc, char** argv, std::vector<std::string>& request) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        return BadUsage("no command");
+    }
+    const std::string& command = args[0];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if ((command == "export" || command == "import") && args.size() == 2) {
+        std::error_code ec;
+        args[1] = std::filesystem::absolute(args[1], ec).string();
+    }
+    bool bStdin = false;
+    const bool bLogin = command == "login";
+    bool bAsk = bLogin || (command == "user" && args.size() > 1 && args[1] == "add");
+    for (auto it = args.begin(); it != args.end();) {
+        if (*it == "--password-stdin" || *it == "--ask-password") {
+            (*it == "--password-stdin" ? bStdin : bAsk) = true;
+            bAsk = bAsk || bStdin;
+            it = args.erase(it);
+        } else if (*it == "--password") {
+            return BadUsage("a password is never given on the command line: it is asked for, or "
+                            "read with --password-stdin");
+        } else {
+            ++it;
+        }
+    }
+    if (bAsk && !bLogin && !(command == "user" && args.size() > 1 && args[1] != "del")) {
+        return BadUsage("only login, user add and user set take a password");
+    }
+    if (bAsk) {
+        std::string why;
+        // A login checks the password against the arrays: asked once.
+        const std::optional<std::string> password = AskPassword(bStdin, !bLogin, why);
+        if (!password) {
+            std::fprintf(stderr, "orvanectl: %s\n", why.c_str());
+            return kFailed;
+        }
+        args.emplace_back("--password");
+        args.push_back(*password);
+    }
+    request = std::move(args);
+    return -1;
+}
+
+// Connects to the running copy; answers an invalid descriptor with errno set when none runs.
+CUniqueFd Connect(const std::filesystem::path& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string text = path.string();
+    if (text.size() >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return {};
+    }
+    std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+    CUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd ||
+        ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return {};
+    }
+    return fd;
+}
+
+bool SendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
+    }
+    return true;
+}
+
+std::optional<CControlReply> ReadReply(int fd) {
+    std::string bytes;
+    std::vector<char> chunk(kReadChunk);
+    for (;;) {
+        const ssize_t got = ::recv(fd, chunk.data(), chunk.size(), 0);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return std::nullopt;
+        }
+        bytes.append(chunk.data(), static_cast<std::size_t>(got));
+        bool bad = false;
+        if (auto reply = ControlProtocol::DecodeReply(bytes, bad)) {
+            return reply;
+        }
+        if (bad) {
+            return std::nullopt;
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> request;
+    if (const int status = BuildRequest(argc, argv, request); status >= 0) {
+        return status;
+    }
+    const auto socketPath = CRegistryHive::DefaultPath().parent_path() / "control.sock";
+    const CUniqueFd fd = Connect(socketPath);
+    if (!fd) {
+        if (errno == ENOENT || errno == ECONNREFUSED) {
+            std::fputs("OrvaneSrv is not running for this user\n", stderr);
+        } else {
+            std::fprintf(stderr, "orvanectl: cannot reach OrvaneSrv at %s: %s\n",
+                         socketPath.c_str(), std::strerror(errno));
+        }
+        return kNotRunning;
+    }
+    std::optional<CControlReply> reply;
+    if (SendAll(fd.Get(), ControlProtocol::EncodeRequest(request))) {
+        reply = ReadReply(fd.Get());
+    }
+    if (!reply) {
+        std::fputs("orvanectl: OrvaneSrv closed the connection without an answer\n", stderr);
+        return kFailed;
+    }
+    std::fwrite(reply->strOut.data(), 1, reply->strOut.size(), stdout);
+    std::fwrite(reply->strErr.data(), 1, reply->strErr.size(), stderr);
+    return reply->nStatus;
+}
