@@ -417,7 +417,8 @@ TEST_F(Service, AClientStillConnectedAtShutdownNeverReachesFreedTables) {
     // One client waits in its body line, one in its password update's, and one has sent only
     // its request line: its credentials come after the tables are gone.
     CClient query(Port());
-    query.Send("POST /Query HTTP/1.0\r\n\r\n");
+    query.Send("POST /Query HTTP/1.0\r\nAuthorization: Basic " + Base64Encode("admin:9983") +
+               "\r\n\r\n");
     CClient update(Port());
     update.Send("POST /UpdateAdminPasswd?00:11 HTTP/1.0\r\n\r\n");
     CClient late(Port());
