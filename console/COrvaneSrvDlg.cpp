@@ -28,6 +28,7 @@ EMessageIcon IconFor(EConfigStatus status) {
     case EConfigStatus::FormatError:
     case EConfigStatus::WriteError:
     case EConfigStatus::ReadError:
+    case EConfigStatus::SaveFailed:
         return EMessageIcon::Error;
     case EConfigStatus::Ok:
     case EConfigStatus::CreateFailed:
