@@ -43,7 +43,7 @@ EMessageIcon IconFor(EConfigStatus status) {
 COrvaneSrvDlg::COrvaneSrvDlg(COrvaneSrvApp& app, std::unique_ptr<CRegistryHive> hive)
     : CDialog(*FindDialogTemplate(IDD_ORVANESRV_DIALOG)),
       m_hIcon(IconFromSvg(IconSvg(IDR_MAINFRAME))), m_app(app), m_pHive(std::move(hive)),
-      m_pBoxes(std::make_shared<CQtMessageBoxes>(m_windowThread.Queue())),
+      m_pBoxes(std::make_shared<CQtMessageBoxes>(m_boxThread.Queue())),
       m_pWindowMenu(std::make_unique<CWindowMenu>(*this, [this](int id) { OnSysCommand(id); })) {
     m_pBoxes->SetOwner(this);
 }
@@ -139,8 +139,8 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
 }
 
 void COrvaneSrvDlg::DestroyPages() {
-    // Reports of a pass or a login still under way go nowhere from here on.
-    m_pBoxes->Close();
+    // Reports of a pass or a login still under way go nowhere from here on. The boxes stay: a
+    // refused start-up still has its reason to show (shutdown has closed them already).
     m_windowThread.Close();
     m_pDiscovery.reset();
     m_pLogin.reset();
@@ -209,6 +209,11 @@ void COrvaneSrvDlg::OnExport() {
     ShowConfigResult(result);
 }
 
+void COrvaneSrvDlg::ReportStartUpError() {
+    m_pBoxes->Show(m_strStartUpError, IMessageBoxes::kProgramName, EMessageIcon::Error,
+                   EMessageButtons::Ok);
+}
+
 void COrvaneSrvDlg::OnSysCommand(int nID) {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about(this);
@@ -241,6 +246,7 @@ void COrvaneSrvDlg::ShutDown() {
     m_bShutDown = true;
     // The window goes away: what workers still send or post is dropped, waiting ones released.
     m_pBoxes->Close();
+    m_boxThread.Close();
     m_windowThread.Close();
     // The listener first, then the pages, then every record.
     if (m_pCore) {
