@@ -7,6 +7,7 @@
 #include "platform/ui/CWaitCursor.h"
 #include "platform/ui/IconFromSvg.h"
 #include "platform/ui/NewChild.h"
+#include "platform/ui/UserFolderOutside.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ProgramIcon.h"
 #include "resources/ResourceIds.h"
@@ -164,6 +165,10 @@ void COrvaneSrvDlg::OnCommand(int id) {
 
 std::optional<std::filesystem::path> COrvaneSrvDlg::AskConfigPath(bool bSave) {
     CFileDialogs dialogs(LoadString(IDS_FILE_FILTER), LoadString(IDS_DEFAULT_EXT), *m_pBoxes);
+    // The credential service publishes the working directory: a file exported there could be
+    // fetched by anyone on the LAN.
+    std::error_code ec;
+    dialogs.SetStartFolder(UserFolderOutside(std::filesystem::current_path(ec)));
     const std::optional<std::u16string> path =
         bSave ? dialogs.GetSaveFileName(this) : dialogs.GetOpenFileName(this);
     if (!path) {

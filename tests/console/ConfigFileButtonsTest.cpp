@@ -5,6 +5,7 @@
 #include "platform/text/TextConv.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/AccountTestSupport.h"
+#include "tests/support/CScopedEnv.h"
 
 #include <QFileDialog>
 #include <fstream>
@@ -72,6 +73,25 @@ TEST_F(ConfigButtons, ExportThenImportRestoresEveryStoredValueByteForByte) {
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0].text, u"directory.ovx already exists.\nDo you want to replace it?");
     EXPECT_EQ(ReadFile(file), exported);
+}
+
+TEST_F(ConfigButtons, BothFileDialogsOpenInTheDocumentsFolderNotInTheServedOne) {
+    CTempDir home;
+    home.Write("Documents/.keep", "");
+    CScopedEnv env;
+    env.Set("HOME", home.Path().c_str());
+    env.Set("XDG_CONFIG_HOME", nullptr);
+    const QString documents =
+        QString::fromStdString(std::filesystem::canonical(home / "Documents").string());
+    for (const int button : {IDC_EXPORT, IDC_IMPORT}) {
+        QString opened;
+        WhenModal<QFileDialog>([&opened](QFileDialog& dialog) {
+            opened = dialog.directory().absolutePath();
+            dialog.reject();
+        });
+        QTest::mouseClick(m_window->GetDlgItem(button), Qt::LeftButton);
+        EXPECT_EQ(opened, documents) << button;
+    }
 }
 
 TEST_F(ConfigButtons, AMemberTheFileHasNoUserForIsImportedAsItStands) {
