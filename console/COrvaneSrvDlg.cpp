@@ -132,9 +132,9 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     hooks.isLoginEnabled = [&core](std::span<const std::u16string> selectedMacs) {
         return IsLoginEnabled(core.m_mapServers, *core.Guard(), selectedMacs);
     };
-    hooks.login = [login](std::u16string mac, std::u16string ip, std::u16string user,
+    hooks.login = [login](std::vector<CLoginTarget> targets, std::u16string user,
                           std::u16string password) {
-        login->Login(std::move(mac), std::move(ip), std::move(user), std::move(password));
+        login->Login(std::move(targets), std::move(user), std::move(password));
     };
     return hooks;
 }
