@@ -51,9 +51,9 @@ constexpr long kStatusOk = 200;
 constexpr long kStatusUnauthorized = 401;
 constexpr long kStatusNotFound = 404;
 constexpr char16_t kLow8Bits = 0xFF;
-// How much a login worker yields to the window thread. A login to hundreds of servers at once
-// starts as many workers; at the window thread's own priority they would take the processor
-// from it for as long as they run, and the window would stand still.
+// How much a login worker yields to the window thread. A login to hundreds of servers keeps the
+// whole pool busy; at the window thread's own priority the workers would take the processor from
+// it for as long as they run, and the window would stand still.
 constexpr int kWorkerNiceness = 10;
 
 // The logins of one Login press: who shows the first failure's box, and the other failures
@@ -304,7 +304,16 @@ CLoginClient::CLoginClient(CServerTable& table, std::shared_ptr<CTableGuard> gua
     : m_pShared(std::make_shared<CShared>(table, std::move(guard), list, std::move(window),
                                           std::move(boxes), options)) {}
 
-CLoginClient::~CLoginClient() = default;
+CLoginClient::~CLoginClient() {
+    // Logins still queued are not started: their window is going. Those under way end on their
+    // own, with nowhere to report.
+    std::deque<std::shared_ptr<LoginRequest>> dropped;
+    {
+        std::lock_guard lock(m_pShared->queueMutex);
+        dropped.swap(m_pShared->queue);
+    }
+    m_pShared->nRunning -= dropped.size();
+}
 
 std::size_t CLoginClient::RunningLogins() const {
     return m_pShared->nRunning;

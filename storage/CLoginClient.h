@@ -47,7 +47,8 @@ public:
     CLoginClient(CServerTable& table, std::shared_ptr<CTableGuard> guard, IServerListView& list,
                  std::shared_ptr<IWindowThread> window, std::shared_ptr<IMessageBoxes> boxes,
                  CLoginOptions options = {});
-    // Running workers go on without us: they find the window closed and the tables gone.
+    // Queued logins are dropped; running ones go on without us: they find the window closed and
+    // the tables gone.
     ~CLoginClient();
     CLoginClient(const CLoginClient&) = delete;
     CLoginClient& operator=(const CLoginClient&) = delete;

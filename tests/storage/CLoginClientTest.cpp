@@ -327,12 +327,21 @@ TEST_F(Login, ShutdownWhileLoginsWaitLeavesTheirResultsNowhereToGo) {
     AddServer(u"m1", u"127.0.0.1");
     AddServer(u"m2", u"127.0.0.2");
     Client(accepts.Port());
-    Start({u"127.0.0.1", u"127.0.0.2"}, u"admin", u"pw");
-    ASSERT_TRUE(accepts.WaitForRequests(1, 20s));
+    // One press: the silent server, then enough logins to the other to fill the pool and queue
+    // nine more.
+    constexpr std::size_t kQueued = 9;
+    std::vector<CLoginTarget> targets = {{u"m2", u"127.0.0.2"}};
+    targets.resize(CLoginClient::kMaxConcurrentLogins + kQueued, {u"m1", u"127.0.0.1"});
+    m_pClient->Login(targets, u"admin", u"pw");
+    for (std::size_t row : {0, 1}) {
+        m_list.SetCellText(row, EServerColumn::Auth, u"Logging");
+    }
+    const std::size_t started = CLoginClient::kMaxConcurrentLogins - 1;
+    ASSERT_TRUE(accepts.WaitForRequests(started, 20s));
     ASSERT_TRUE(refuses.WaitForRequests(1, 20s));
 
     // The window closes, the tables are freed, the tab's objects go; nothing waits for the
-    // workers, which still wait for their servers.
+    // workers, which still wait for their servers, and the queued logins are never started.
     m_loop.Window()->Close();
     {
         auto lock = m_pGuard->LockExclusive();
@@ -350,6 +359,7 @@ TEST_F(Login, ShutdownWhileLoginsWaitLeavesTheirResultsNowhereToGo) {
         std::this_thread::yield(); // the workers hold the boxes until they end
     }
     EXPECT_EQ(m_table.Size(), 0u);
+    EXPECT_EQ(accepts.Requests().size(), started);
     EXPECT_EQ(Auth(u"127.0.0.1"), "Logging");
     EXPECT_EQ(Auth(u"127.0.0.2"), "Logging");
 }
