@@ -103,8 +103,7 @@ int CConsoleFrontEnd::Run(int argc, char** argv) {
     dialog.Create();
     if (!dialog.StartUpError().empty()) {
         // Nothing was written and nothing serves: say why and end.
-        dialog.MessageBoxes()->Show(dialog.StartUpError(), IMessageBoxes::kProgramName,
-                                    EMessageIcon::Error, EMessageButtons::Ok);
+        dialog.ReportStartUpError();
         std::fprintf(stderr, "%s\n", Utf16ToUtf8(dialog.StartUpError()).c_str());
         return kExitStoreUnusable;
     }

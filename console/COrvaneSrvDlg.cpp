@@ -7,6 +7,7 @@
 #include "platform/ui/CWaitCursor.h"
 #include "platform/ui/IconFromSvg.h"
 #include "platform/ui/NewChild.h"
+#include "platform/ui/UserFolderOutside.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ProgramIcon.h"
 #include "resources/ResourceIds.h"
@@ -28,6 +29,7 @@ EMessageIcon IconFor(EConfigStatus status) {
     case EConfigStatus::FormatError:
     case EConfigStatus::WriteError:
     case EConfigStatus::ReadError:
+    case EConfigStatus::SaveFailed:
         return EMessageIcon::Error;
     case EConfigStatus::Ok:
     case EConfigStatus::CreateFailed:
@@ -42,7 +44,7 @@ EMessageIcon IconFor(EConfigStatus status) {
 COrvaneSrvDlg::COrvaneSrvDlg(COrvaneSrvApp& app, std::unique_ptr<CRegistryHive> hive)
     : CDialog(*FindDialogTemplate(IDD_ORVANESRV_DIALOG)),
       m_hIcon(IconFromSvg(IconSvg(IDR_MAINFRAME))), m_app(app), m_pHive(std::move(hive)),
-      m_pBoxes(std::make_shared<CQtMessageBoxes>(m_windowThread.Queue())),
+      m_pBoxes(std::make_shared<CQtMessageBoxes>(m_boxThread.Queue())),
       m_pWindowMenu(std::make_unique<CWindowMenu>(*this, [this](int id) { OnSysCommand(id); })) {
     m_pBoxes->SetOwner(this);
 }
@@ -130,16 +132,16 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     hooks.isLoginEnabled = [&core](std::span<const std::u16string> selectedMacs) {
         return IsLoginEnabled(core.m_mapServers, *core.Guard(), selectedMacs);
     };
-    hooks.login = [login](std::u16string mac, std::u16string ip, std::u16string user,
+    hooks.login = [login](std::vector<CLoginTarget> targets, std::u16string user,
                           std::u16string password) {
-        login->Login(std::move(mac), std::move(ip), std::move(user), std::move(password));
+        login->Login(std::move(targets), std::move(user), std::move(password));
     };
     return hooks;
 }
 
 void COrvaneSrvDlg::DestroyPages() {
-    // Reports of a pass or a login still under way go nowhere from here on.
-    m_pBoxes->Close();
+    // Reports of a pass or a login still under way go nowhere from here on. The boxes stay: a
+    // refused start-up still has its reason to show (shutdown has closed them already).
     m_windowThread.Close();
     m_pDiscovery.reset();
     m_pLogin.reset();
@@ -163,6 +165,10 @@ void COrvaneSrvDlg::OnCommand(int id) {
 
 std::optional<std::filesystem::path> COrvaneSrvDlg::AskConfigPath(bool bSave) {
     CFileDialogs dialogs(LoadString(IDS_FILE_FILTER), LoadString(IDS_DEFAULT_EXT), *m_pBoxes);
+    // The credential service publishes the working directory: a file exported there could be
+    // fetched by anyone on the LAN.
+    std::error_code ec;
+    dialogs.SetStartFolder(UserFolderOutside(std::filesystem::current_path(ec)));
     const std::optional<std::u16string> path =
         bSave ? dialogs.GetSaveFileName(this) : dialogs.GetOpenFileName(this);
     if (!path) {
@@ -208,6 +214,11 @@ void COrvaneSrvDlg::OnExport() {
     ShowConfigResult(result);
 }
 
+void COrvaneSrvDlg::ReportStartUpError() {
+    m_pBoxes->Show(m_strStartUpError, IMessageBoxes::kProgramName, EMessageIcon::Error,
+                   EMessageButtons::Ok);
+}
+
 void COrvaneSrvDlg::OnSysCommand(int nID) {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about(this);
@@ -240,6 +251,7 @@ void COrvaneSrvDlg::ShutDown() {
     m_bShutDown = true;
     // The window goes away: what workers still send or post is dropped, waiting ones released.
     m_pBoxes->Close();
+    m_boxThread.Close();
     m_windowThread.Close();
     // The listener first, then the pages, then every record.
     if (m_pCore) {

@@ -52,6 +52,9 @@ public:
     void SetSystemTabHooks(CSystemTabHooks hooks) { m_pSystemTabHooks = std::move(hooks); }
     // After Create: why the directory store could not be used; empty when start-up went on.
     const std::u16string& StartUpError() const { return m_strStartUpError; }
+    // After a refused start-up: the reason in a box with the stop icon, answered by the operator
+    // before the program ends (the pages are gone by then, the window's boxes are not).
+    void ReportStartUpError();
     // Brings the window forward: shown in its normal state, raised, focused.
     void Activate();
     // The window menu's commands (and 0x10, About).
@@ -102,7 +105,10 @@ private:
     std::u16string m_strStartUpError;
     std::unique_ptr<CTabSystem> m_pTabSystem;
     std::unique_ptr<CTabAccount> m_pTabAccount;
-    CQtWindowThread m_windowThread;
+    CQtWindowThread m_windowThread; // what discovery and the login workers send the window
+    // The boxes' own way to the window thread: it stays open when a refused start-up closes the
+    // other before the operator has been told why.
+    CQtWindowThread m_boxThread;
     std::shared_ptr<CQtMessageBoxes> m_pBoxes;
     std::unique_ptr<CWindowMenu> m_pWindowMenu;
     CSlpFunctions m_slp = CSlpFunctions::Library();

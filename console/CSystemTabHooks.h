@@ -3,9 +3,12 @@
 // more.
 #pragma once
 
+#include "storage/CLoginTarget.h"
+
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 struct CSystemTabHooks {
     // Tab initialisation, after the list's columns exist: the first discovery pass
@@ -19,9 +22,10 @@ struct CSystemTabHooks {
     // The Login button's state after a mouse click in the list, from the MAC address texts of
     // the selected rows, top first (IsLoginEnabled).
     std::function<bool(std::span<const std::u16string> selectedMacs)> isLoginEnabled = {};
-    // One login for a selected row (CLoginClient::Login); the tab sets the row's Auth cell to
-    // "Logging" right after.
-    std::function<void(std::u16string mac, std::u16string ip, std::u16string user,
+    // One Login press: the servers of the rows selected when it was pressed and still as they
+    // were after the Login Dialog (CLoginClient::Login); the tab has set their Auth cells to
+    // "Logging".
+    std::function<void(std::vector<CLoginTarget> targets, std::u16string user,
                        std::u16string password)>
         login = {};
 };

@@ -155,6 +155,23 @@ void CTabAccount::OnSelchangeGroupList() {
     }
 }
 
+bool CTabAccount::Apply(CDirectoryMessage msg) {
+    if (m_core.SendMessage(std::move(msg)) != COrvaneSrvCore::kSaveFailed) {
+        return true;
+    }
+    m_boxes.Show(m_core.LastSaveError(), IMessageBoxes::kProgramName, EMessageIcon::Error,
+                 EMessageButtons::Ok);
+    return false;
+}
+
+void CTabAccount::ShowGroupsAgain(const std::u16string& selected) {
+    ReloadGroups();
+    const std::size_t index = m_lbGroups->FindStringExact(selected);
+    if (index != CListBox::npos) {
+        m_lbGroups->SetCurSel(index);
+    }
+}
+
 bool CTabAccount::ConfirmDelete() {
     return m_boxes.Show(LoadString(IDS_SURE_TO_DELETE), IMessageBoxes::kProgramName,
                         EMessageIcon::Question, EMessageButtons::YesNo) == EMessageAnswer::Yes;
@@ -166,7 +183,9 @@ void CTabAccount::OnAddGroup() {
         m_lbGroups->AddString(dlg.m_strGroupName);
         auto group = std::make_unique<CGroupData>(dlg.m_strGroupName);
         group->m_listUsers = std::move(dlg.m_arrUsers);
-        m_core.SendMessage(CDirectoryMessage::AddGroup(true, std::move(group)));
+        if (!Apply(CDirectoryMessage::AddGroup(true, std::move(group)))) {
+            ShowGroupsAgain(SelectedGroup().value_or(u""));
+        }
     }
     OnSelchangeGroupList();
 }
@@ -183,7 +202,7 @@ void CTabAccount::OnGroupProperties() {
         // The access list stays as it is: the core keeps the old record's.
         auto group = std::make_unique<CGroupData>(dlg.m_strGroupName);
         group->m_listUsers = std::move(dlg.m_arrUsers);
-        m_core.SendMessage(CDirectoryMessage::ModifyGroup(true, std::move(group)));
+        Apply(CDirectoryMessage::ModifyGroup(true, std::move(group)));
     }
     OnSelchangeGroupList();
 }
@@ -197,7 +216,9 @@ void CTabAccount::OnDeleteGroup() {
     // The entry goes with its selection: the refresh below then finds none and leaves the
     // other lists showing the deleted group until another one is chosen.
     m_lbGroups->DeleteString(sel);
-    m_core.SendMessage(CDirectoryMessage::DeleteGroup(true, std::move(name)));
+    if (!Apply(CDirectoryMessage::DeleteGroup(true, name))) {
+        ShowGroupsAgain(name);
+    }
     OnSelchangeGroupList();
 }
 
@@ -207,7 +228,7 @@ void CTabAccount::OnAddUser() {
         m_lbUsers->AddString(dlg.m_strUserName);
         auto user = std::make_unique<CUserData>(dlg.m_strUserName, dlg.m_strPwd);
         user->m_listGroups = std::move(dlg.m_arrGroups);
-        m_core.SendMessage(CDirectoryMessage::AddUser(true, std::move(user)));
+        Apply(CDirectoryMessage::AddUser(true, std::move(user)));
     }
     OnSelchangeGroupList();
 }
@@ -223,7 +244,7 @@ void CTabAccount::OnUserProperties() {
     if (dlg.DoModal() == CDialog::IDOK) {
         auto user = std::make_unique<CUserData>(dlg.m_strUserName, dlg.m_strPwd);
         user->m_listGroups = std::move(dlg.m_arrGroups);
-        m_core.SendMessage(CDirectoryMessage::ModifyUser(true, std::move(user)));
+        Apply(CDirectoryMessage::ModifyUser(true, std::move(user)));
     }
     OnSelchangeGroupList();
 }
@@ -237,7 +258,9 @@ void CTabAccount::OnDeleteUser() {
     for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
         std::u16string name = m_lbUsers->GetText(*it);
         m_lbUsers->DeleteString(*it);
-        m_core.SendMessage(CDirectoryMessage::DeleteUser(true, std::move(name)));
+        if (!Apply(CDirectoryMessage::DeleteUser(true, std::move(name)))) {
+            break; // the store refuses changes: one box is enough
+        }
     }
     OnSelchangeGroupList();
 }
@@ -252,7 +275,7 @@ void CTabAccount::OnGroupAccess() {
     if (dlg.DoModal() == CDialog::IDOK) {
         auto carrier = std::make_unique<CGroupData>(*name);
         carrier->m_listAccess = std::move(dlg.m_arrAccess);
-        m_core.SendMessage(CDirectoryMessage::SetGroupAccess(true, std::move(carrier)));
+        Apply(CDirectoryMessage::SetGroupAccess(true, std::move(carrier)));
     }
     OnSelchangeGroupList();
 }

@@ -2,7 +2,8 @@
 // servers it may reach, and the commands that create, edit and delete users and groups and edit
 // a group's access. The page keeps no directory data: every change goes to the core as a
 // directory message, and after every command (whether its dialog ended with OK or Cancel) the
-// Users list and the server list are rebuilt from the tables as they then are.
+// Users list and the server list are rebuilt from the tables as they then are. A change that
+// could not be saved is reported in a box, and the lists show the directory as it stayed.
 #pragma once
 
 #include "core/COrvaneSrvCore.h"
@@ -48,6 +49,11 @@ protected:
 private:
     // The selected group's name, or nothing.
     std::optional<std::u16string> SelectedGroup() const;
+    // Hands a change to the core; when it could not be saved (the core has undone it) the
+    // operator is told why and false comes back.
+    bool Apply(CDirectoryMessage msg);
+    // The group list as the directory holds it, with the named group selected where it exists.
+    void ShowGroupsAgain(const std::u16string& selected);
     bool ConfirmDelete();
 
     COrvaneSrvCore& m_core;

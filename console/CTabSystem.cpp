@@ -2,6 +2,7 @@
 
 #include "console/CLoginDlg.h"
 #include "console/ConsoleLists.h"
+#include "platform/text/TextConv.h"
 #include "platform/ui/CListCtrl.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
@@ -9,6 +10,7 @@
 
 #include <QPushButton>
 #include <array>
+#include <cstdio>
 
 namespace {
 
@@ -103,17 +105,44 @@ void CTabSystem::OnClickList() {
 }
 
 void CTabSystem::OnLogin() {
+    // What the operator chose is what is selected now: discovery goes on changing the list while
+    // the dialog is open (a sighting rewrites an address, a sweep moves the selection).
+    std::vector<CLoginTarget> chosen;
+    for (const std::size_t row : m_listServers->GetSelectedRows()) {
+        chosen.push_back({CellText(row, EServerColumn::MAC), CellText(row, EServerColumn::IPAddr)});
+    }
     CLoginDlg dialog(window());
     if (dialog.DoModal() != CDialog::IDOK) {
         return;
     }
-    for (std::size_t row : m_listServers->GetSelectedRows()) {
-        if (m_hooks.login) {
-            m_hooks.login(CellText(row, EServerColumn::MAC), CellText(row, EServerColumn::IPAddr),
-                          dialog.m_strAdminUser, dialog.m_strAdminPassword);
+    std::vector<CLoginTarget> targets;
+    for (CLoginTarget& target : chosen) {
+        const std::size_t row = RowOf(target);
+        if (row == npos) {
+            const std::string line = "OrvaneSrv: no login to " + Utf16ToUtf8(target.strIP) + " (" +
+                                     Utf16ToUtf8(target.strMAC) +
+                                     "): its row changed or went while the Login Dialog was open\n";
+            std::fputs(line.c_str(), stderr);
+            continue;
         }
         SetCellText(row, EServerColumn::Auth, LoadString(IDS_LOGGING));
+        targets.push_back(std::move(target));
     }
+    if (m_hooks.login && !targets.empty()) {
+        m_hooks.login(std::move(targets), dialog.m_strAdminUser, dialog.m_strAdminPassword);
+    }
+}
+
+std::size_t CTabSystem::RowOf(const CLoginTarget& target) const {
+    // A row with a record is found by its MAC address; one without (no MAC) by its address.
+    const bool bByMac = !target.strMAC.empty();
+    const std::size_t row = bByMac ? FindRow(EServerColumn::MAC, target.strMAC)
+                                   : FindRow(EServerColumn::IPAddr, target.strIP);
+    if (row == npos || CellText(row, EServerColumn::IPAddr) != target.strIP ||
+        CellText(row, EServerColumn::MAC) != target.strMAC) {
+        return npos;
+    }
+    return row;
 }
 
 std::size_t CTabSystem::RowCount() const {

@@ -51,6 +51,9 @@ protected:
 
 private:
     void InsertColumns();
+    // The row of a server chosen for a login, while its MAC and IP address are as they were;
+    // npos once either changed or the row went.
+    std::size_t RowOf(const CLoginTarget& target) const;
 
     IMessageBoxes& m_boxes;
     CSystemTabHooks m_hooks;

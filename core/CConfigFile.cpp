@@ -269,6 +269,8 @@ CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvC
     if (const EArchiveError error = Parse(bytes, groups, users); error != EArchiveError::None) {
         return {EConfigStatus::FormatError, FormatErrorText(error, path)};
     }
-    core.MergeImported(std::move(groups), std::move(users));
+    if (!core.MergeImported(std::move(groups), std::move(users))) {
+        return {EConfigStatus::SaveFailed, core.LastSaveError()};
+    }
     return {};
 }

@@ -10,6 +10,7 @@ enum class EConfigStatus {
     FormatError,  // an archive error; the message names the file
     WriteError,   // a file error while writing; the message names the file
     ReadError,    // a file error while reading; the message names the file
+    SaveFailed,   // read, but the directory store could not be written: nothing was imported
 };
 
 struct CConfigResult {

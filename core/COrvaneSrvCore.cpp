@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr const char16_t* kSaveFailedText = u"Failed to save the directory: ";
+
 bool Contains(const std::vector<std::u16string>& list, const std::u16string& name) {
     return std::find(list.begin(), list.end(), name) != list.end();
 }
@@ -84,8 +86,7 @@ long COrvaneSrvCore::SendMessage(CDirectoryMessage msg) {
         Dispatch(msg);
     }
     // The registry writes run outside the guard: readers never wait on the disk.
-    CommitBatch();
-    return 0;
+    return CommitBatch() ? 0 : kSaveFailed;
 }
 
 void COrvaneSrvCore::Dispatch(CDirectoryMessage& msg) {
@@ -118,7 +119,16 @@ void COrvaneSrvCore::Dispatch(CDirectoryMessage& msg) {
 bool COrvaneSrvCore::CommitBatch() {
     const bool written = m_registry.Apply(m_batch);
     m_batch.Clear();
-    return written;
+    if (written) {
+        m_undo.Clear();
+        m_strSaveError.clear();
+        return true;
+    }
+    // Nothing of the batch was written: memory goes back to what the store holds.
+    m_strSaveError = kSaveFailedText + Utf8ToUtf16(m_registry.LastFailureText());
+    auto lock = m_pGuard->LockExclusive();
+    m_undo.Restore(m_mapUsers, m_mapGroups);
+    return false;
 }
 
 void COrvaneSrvCore::LinkUserToGroups(const CUserData& user, bool bPersist) {
@@ -126,6 +136,9 @@ void COrvaneSrvCore::LinkUserToGroups(const CUserData& user, bool bPersist) {
         auto it = m_mapGroups.find(groupName);
         if (it == m_mapGroups.end()) {
             continue;
+        }
+        if (bPersist) {
+            m_undo.SaveGroup(m_mapGroups, groupName);
         }
         CGroupData& group = *it->second;
         if (!Contains(group.m_listUsers, user.m_strName)) {
@@ -143,6 +156,9 @@ void COrvaneSrvCore::LinkGroupToUsers(const CGroupData& group, bool bPersist) {
         if (it == m_mapUsers.end()) {
             continue;
         }
+        if (bPersist) {
+            m_undo.SaveUser(m_mapUsers, userName);
+        }
         CUserData& user = *it->second;
         if (!Contains(user.m_listGroups, group.m_strName)) {
             user.m_listGroups.push_back(group.m_strName);
@@ -159,6 +175,9 @@ void COrvaneSrvCore::UnlinkUserFromGroups(const CUserData& user, bool bPersist) 
         if (it == m_mapGroups.end()) {
             continue;
         }
+        if (bPersist) {
+            m_undo.SaveGroup(m_mapGroups, groupName);
+        }
         if (RemoveFirst(it->second->m_listUsers, user.m_strName) && bPersist) {
             m_batch.WriteGroup(*it->second);
         }
@@ -171,6 +190,9 @@ void COrvaneSrvCore::UnlinkGroupFromUsers(const CGroupData& group, bool bPersist
         if (it == m_mapUsers.end()) {
             continue;
         }
+        if (bPersist) {
+            m_undo.SaveUser(m_mapUsers, userName);
+        }
         if (RemoveFirst(it->second->m_listGroups, group.m_strName) && bPersist) {
             m_batch.WriteUser(*it->second);
         }
@@ -180,6 +202,9 @@ void COrvaneSrvCore::UnlinkGroupFromUsers(const CGroupData& group, bool bPersist
 void COrvaneSrvCore::OnAddUser(bool bPersist, std::unique_ptr<CUserData> user) {
     if (!user) {
         return;
+    }
+    if (bPersist) {
+        m_undo.SaveUser(m_mapUsers, user->m_strName);
     }
     CUserData& stored = *user;
     m_mapUsers[stored.m_strName] = std::move(user);
@@ -202,6 +227,9 @@ void COrvaneSrvCore::OnDeleteUser(bool bPersist, const std::u16string& name) {
     if (it == m_mapUsers.end()) {
         return;
     }
+    if (bPersist) {
+        m_undo.SaveUser(m_mapUsers, name);
+    }
     std::unique_ptr<CUserData> record = std::move(it->second);
     m_mapUsers.erase(it);
     UnlinkUserFromGroups(*record, bPersist);
@@ -213,6 +241,9 @@ void COrvaneSrvCore::OnDeleteUser(bool bPersist, const std::u16string& name) {
 void COrvaneSrvCore::OnAddGroup(bool bPersist, std::unique_ptr<CGroupData> group) {
     if (!group) {
         return;
+    }
+    if (bPersist) {
+        m_undo.SaveGroup(m_mapGroups, group->m_strName);
     }
     CGroupData& stored = *group;
     m_mapGroups[stored.m_strName] = std::move(group);
@@ -242,6 +273,9 @@ void COrvaneSrvCore::OnDeleteGroup(bool bPersist, const std::u16string& name) {
     if (it == m_mapGroups.end()) {
         return;
     }
+    if (bPersist) {
+        m_undo.SaveGroup(m_mapGroups, name);
+    }
     std::unique_ptr<CGroupData> record = std::move(it->second);
     m_mapGroups.erase(it);
     UnlinkGroupFromUsers(*record, bPersist);
@@ -257,6 +291,9 @@ void COrvaneSrvCore::OnSetGroupAccess(bool bPersist, std::unique_ptr<CGroupData>
     auto it = m_mapGroups.find(carrier->m_strName);
     if (it == m_mapGroups.end()) {
         return; // no such group: the carrier is freed
+    }
+    if (bPersist) {
+        m_undo.SaveGroup(m_mapGroups, carrier->m_strName);
     }
     it->second->m_listAccess = std::move(carrier->m_listAccess);
     if (bPersist) {
@@ -313,13 +350,15 @@ bool COrvaneSrvCore::CreateBuiltInAccounts() {
     return CommitBatch();
 }
 
-void COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users) {
+bool COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users) {
     {
         auto lock = m_pGuard->LockExclusive();
         for (auto& [key, record] : groups) {
+            m_undo.SaveGroup(m_mapGroups, key);
             m_mapGroups[key] = std::move(record);
         }
         for (auto& [key, record] : users) {
+            m_undo.SaveUser(m_mapUsers, key);
             m_mapUsers[key] = std::move(record);
         }
         for (const auto& [key, user] : m_mapUsers) {
@@ -329,7 +368,7 @@ void COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users) {
             m_batch.WriteGroup(*group);
         }
     }
-    CommitBatch();
+    return CommitBatch();
 }
 
 void COrvaneSrvCore::FreeTables() {

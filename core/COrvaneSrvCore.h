@@ -4,13 +4,14 @@
 //
 // Every directory change is a CDirectoryMessage delivered to SendMessage on the window thread.
 // The in-memory change happens under the exclusive guard; the registry writes that it asks for
-// are collected on the way and committed afterwards as one transaction, outside the guard.
+// are collected on the way and committed afterwards as one transaction, outside the guard. When
+// that transaction fails, the records it changed are put back as they were: the tables never
+// show a change that the store does not hold.
 #pragma once
 
 #include "core/CDirectoryMessage.h"
-#include "core/CGroupData.h"
+#include "core/CDirectoryUndo.h"
 #include "core/CRegistryStore.h"
-#include "core/CUserData.h"
 #include "platform/sync/CTableGuard.h"
 #include "storage/CServerTable.h"
 
@@ -19,9 +20,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-using CUserTable = std::unordered_map<std::u16string, std::unique_ptr<CUserData>>;
-using CGroupTable = std::unordered_map<std::u16string, std::unique_ptr<CGroupData>>;
-
 class COrvaneSrvCore {
 public:
     explicit COrvaneSrvCore(std::unique_ptr<CRegistryHive> hive);
@@ -29,7 +27,12 @@ public:
     COrvaneSrvCore(const COrvaneSrvCore&) = delete;
     COrvaneSrvCore& operator=(const COrvaneSrvCore&) = delete;
 
-    // Delivers one directory operation; always answers 0.
+    // What SendMessage answers when the operation's registry writes failed.
+    static constexpr long kSaveFailed = -1;
+
+    // Delivers one directory operation. Answers 0 when its registry writes were made (or none
+    // were asked for); otherwise kSaveFailed, with the change undone in memory too and
+    // LastSaveError() telling why.
     long SendMessage(CDirectoryMessage msg);
 
     // Start-up: loads users, then groups, from the registry (creating a key that is missing).
@@ -42,12 +45,16 @@ public:
     // password everyone knows.
     bool CreateBuiltInAccounts();
     // Import: stores every entry under its key, replacing records of that key, then writes every
-    // user and every group record to the registry in one transaction.
-    void MergeImported(CGroupTable groups, CUserTable users);
+    // user and every group record to the registry in one transaction. Answers whether that was
+    // written; when not, the tables are as they were before and LastSaveError() tells why.
+    bool MergeImported(CGroupTable groups, CUserTable users);
     // Shutdown: frees every record (servers, users, groups) under the guard; nothing is written.
     void FreeTables();
 
     const std::shared_ptr<CTableGuard>& Guard() const { return m_pGuard; }
+    // The operator's text for the last directory change that could not be saved ("Failed to
+    // save the directory: " and the reason); empty after one that was.
+    const std::u16string& LastSaveError() const { return m_strSaveError; }
 
     CServerTable m_mapServers;
     CUserTable m_mapUsers;
@@ -73,6 +80,8 @@ private:
 
     std::shared_ptr<CTableGuard> m_pGuard;
     CRegistryBatch m_batch; // writes of the operation under way
+    CDirectoryUndo m_undo;  // the records it changes, as they were
+    std::u16string m_strSaveError;
     // Names of the stored values that the load skipped because they are not records.
     std::unordered_set<std::u16string> m_setUnreadableUsers;
     std::unordered_set<std::u16string> m_setUnreadableGroups;

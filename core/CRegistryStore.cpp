@@ -96,14 +96,18 @@ bool CRegistryStore::DeleteGroupValue(std::u16string_view name) {
     return DeleteValue(kGroupKey, name);
 }
 
-bool CRegistryStore::Abandon(const char* why) {
+std::string CRegistryStore::LastFailureText() const {
     std::string detail = m_pHive->LastErrorText();
     if (detail.empty()) {
         detail = "error " + std::to_string(m_lLastError);
     }
+    return detail;
+}
+
+bool CRegistryStore::Abandon(const char* why) {
     const std::string line =
         "OrvaneSrv: a directory change was not saved; nothing was written to " +
-        m_pHive->Path().string() + ": " + why + ": " + detail + "\n";
+        m_pHive->Path().string() + ": " + why + ": " + LastFailureText() + "\n";
     std::fputs(line.c_str(), stderr);
     return false;
 }

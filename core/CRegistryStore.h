@@ -47,6 +47,8 @@ public:
     bool Apply(const CRegistryBatch& batch);
 
     CRegistryHive& Hive() { return *m_pHive; }
+    // The reason of the last failure, as the hive words it (or its error number).
+    std::string LastFailureText() const;
 
     bool m_bLazyWrite = false;
     LSTATUS m_lLastError = ERROR_SUCCESS;

@@ -1,5 +1,5 @@
-// The login workers and the launcher that starts them: the request to the storage server, the
-// result step with its message boxes, the record and the Auth cell.
+// The login workers and their queue: the request to the storage server, the result step with
+// its message boxes, the record and the Auth cell, and the summary of one press's failures.
 #include "storage/CLoginClient.h"
 
 #include "platform/http/CHttpClient.h"
@@ -7,6 +7,8 @@
 #include "platform/text/TextConv.h"
 
 #include <atomic>
+#include <cstdio>
+#include <deque>
 #include <mutex>
 #include <sys/resource.h>
 #include <system_error>
@@ -33,10 +35,10 @@ struct CLoginClient::CShared {
     std::shared_ptr<IMessageBoxes> pBoxes;
     CLoginOptions options;
     std::atomic<std::size_t> nRunning{0};
-    // Workers not started yet, and whether a launcher thread is starting them.
-    std::mutex launchMutex;
-    std::vector<std::shared_ptr<LoginRequest>> listToLaunch;
-    bool bLauncherRunning = false;
+    // Logins no worker has taken yet, and the workers running.
+    std::mutex queueMutex;
+    std::deque<std::shared_ptr<LoginRequest>> queue;
+    std::size_t nWorkers = 0;
 };
 
 namespace {
@@ -49,12 +51,21 @@ constexpr long kStatusOk = 200;
 constexpr long kStatusUnauthorized = 401;
 constexpr long kStatusNotFound = 404;
 constexpr char16_t kLow8Bits = 0xFF;
-// How much a login worker yields to the window thread. A login to hundreds of servers at once
-// starts as many workers; at the window thread's own priority they would take the processor
-// from it for as long as they run, and the window would stand still.
+// How much a login worker yields to the window thread. A login to hundreds of servers keeps the
+// whole pool busy; at the window thread's own priority the workers would take the processor from
+// it for as long as they run, and the window would stand still.
 constexpr int kWorkerNiceness = 10;
 
-// One login, from the click to the end of its result step; owned by its worker.
+// The logins of one Login press: who shows the first failure's box, and the other failures
+// for the summary box that the press's last login shows.
+struct CLoginPress {
+    std::mutex mutex;
+    std::size_t nUnfinished = 0;
+    bool bFirstFailureTaken = false;
+    std::vector<std::u16string> listOtherFailures; // "IP (MAC): reason"
+};
+
+// One login, from the click to the end of its result step.
 struct LoginRequest {
     std::u16string strMAC;
     std::u16string strIP;
@@ -62,6 +73,13 @@ struct LoginRequest {
     std::u16string strPassword;
     std::string strBody = kBody;
     std::shared_ptr<CLoginClient::CShared> pShared;
+    std::shared_ptr<CLoginPress> pPress;
+};
+
+// A failure as the operator reads it.
+struct CLoginFailure {
+    std::u16string strText;
+    EMessageIcon icon;
 };
 
 // The servers take one byte per character of "user:password": its low 8 bits.
@@ -117,37 +135,101 @@ bool StoreLogin(const LoginRequest& request, const std::string& body) {
     return true;
 }
 
-// The result step, on the worker: the record, a message box for a failure (the worker waits for
-// the operator), then the row's Auth cell on the window thread. body is null for a client error,
-// and code is then libcurl's error number.
-void OnLoginResult(long code, const std::string* body, const LoginRequest& request) {
-    CLoginClient::CShared& shared = *request.pShared;
-    IMessageBoxes& boxes = *shared.pBoxes;
-    const std::u16string& caption = request.strIP;
-    bool bSucceeded = false;
+// What a client error (body null, code is libcurl's error number) or an answer other than 200
+// tells the operator.
+CLoginFailure FailureOf(long code, const std::string* body) {
     if (body == nullptr) {
-        boxes.Show(u"Internet Exception. (ErrorCode: " + Number(code) + u")", caption,
-                   EMessageIcon::Error, EMessageButtons::Ok);
-    } else if (code == kStatusOk) {
-        bSucceeded = StoreLogin(request, *body);
-    } else if (code == kStatusUnauthorized) {
-        boxes.Show(u"Authentication failed", caption, EMessageIcon::Error, EMessageButtons::Ok);
-    } else if (code == kStatusNotFound) {
-        boxes.Show(u"Not Support", caption, EMessageIcon::Warning, EMessageButtons::Ok);
-    } else {
-        boxes.Show(u"Http Status Code: " + Number(code), caption, EMessageIcon::Warning,
-                   EMessageButtons::Ok);
+        return {u"Internet Exception. (ErrorCode: " + Number(code) + u")", EMessageIcon::Error};
     }
-    // The count drops with the cell, on the window thread, so that whoever runs that thread
-    // until no login is left also sees every cell set; with the window gone, here.
-    const bool bShown = shared.pWindow->Send([&shared, &request, bSucceeded] {
+    if (code == kStatusUnauthorized) {
+        return {u"Authentication failed", EMessageIcon::Error};
+    }
+    if (code == kStatusNotFound) {
+        return {u"Not Support", EMessageIcon::Warning};
+    }
+    return {u"Http Status Code: " + Number(code), EMessageIcon::Warning};
+}
+
+// The box of a press whose logins failed more than once: every failure after the first, which
+// had a box of its own.
+std::u16string SummaryText(const std::vector<std::u16string>& failures) {
+    std::u16string text = u"The login also failed on " +
+                          Number(static_cast<long>(failures.size())) +
+                          (failures.size() == 1 ? u" other array" : u" other arrays") +
+                          u" (IP address (MAC address): reason):";
+    const std::size_t listed = std::min(failures.size(), CLoginClient::kSummaryListed);
+    for (std::size_t i = 0; i < listed; ++i) {
+        text += u"\n" + failures[i];
+    }
+    if (listed < failures.size()) {
+        text += u"\n... and " + Number(static_cast<long>(failures.size() - listed)) +
+                u" more, each written to standard error.";
+        for (const std::u16string& failure : failures) {
+            const std::string line = "OrvaneSrv: login failed: " + Utf16ToUtf8(failure) + "\n";
+            std::fputs(line.c_str(), stderr);
+        }
+    }
+    return text;
+}
+
+// Sets the row's Auth cell on the window thread; with bDone the login also stops counting there,
+// so that whoever runs that thread until no login is left also sees every cell set. With the
+// window gone, the count drops here.
+void ReportToRow(const LoginRequest& request, bool bSucceeded, bool bDone) {
+    CLoginClient::CShared& shared = *request.pShared;
+    const bool bShown = shared.pWindow->Send([&shared, &request, bSucceeded, bDone] {
         const std::size_t row = shared.list.FindRow(EServerColumn::IPAddr, request.strIP);
         if (row != IServerListView::npos) {
             shared.list.SetCellText(row, EServerColumn::Auth, bSucceeded ? u"Yes" : u"No");
         }
-        --shared.nRunning;
+        if (bDone) {
+            --shared.nRunning;
+        }
     });
-    if (!bShown) {
+    if (bDone && !bShown) {
+        --shared.nRunning;
+    }
+}
+
+// The result step, on the worker: the record; for the press's first failure a box (the worker
+// waits for the operator), for a later one a line of the summary; the row's Auth cell; and for
+// the press's last login the summary box. body is null for a client error, and code is then
+// libcurl's error number.
+void OnLoginResult(long code, const std::string* body, const LoginRequest& request) {
+    CLoginClient::CShared& shared = *request.pShared;
+    CLoginPress& press = *request.pPress;
+    const bool bSucceeded = body != nullptr && code == kStatusOk && StoreLogin(request, *body);
+    if (body == nullptr || code != kStatusOk) {
+        const CLoginFailure failure = FailureOf(code, body);
+        bool bFirst = false;
+        {
+            std::lock_guard lock(press.mutex);
+            bFirst = !std::exchange(press.bFirstFailureTaken, true);
+            if (!bFirst) {
+                press.listOtherFailures.push_back(request.strIP + u" (" + request.strMAC + u"): " +
+                                                  failure.strText);
+            }
+        }
+        if (bFirst) {
+            shared.pBoxes->Show(failure.strText, request.strIP, failure.icon, EMessageButtons::Ok);
+        }
+    }
+    // Finished only now: the summary follows the first failure's box, never beside it.
+    std::vector<std::u16string> summary;
+    {
+        std::lock_guard lock(press.mutex);
+        if (--press.nUnfinished == 0) {
+            summary.swap(press.listOtherFailures);
+        }
+    }
+    if (summary.empty()) {
+        ReportToRow(request, bSucceeded, true);
+        return;
+    }
+    ReportToRow(request, bSucceeded, false);
+    shared.pBoxes->Show(SummaryText(summary), IMessageBoxes::kProgramName, EMessageIcon::Error,
+                        EMessageButtons::Ok);
+    if (!shared.pWindow->Send([&shared] { --shared.nRunning; })) {
         --shared.nRunning;
     }
 }
@@ -157,8 +239,7 @@ void YieldToTheWindowThread() {
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWorkerNiceness);
 }
 
-void LoginThreadProc(std::shared_ptr<LoginRequest> request) {
-    YieldToTheWindowThread();
+void RunLogin(const std::shared_ptr<LoginRequest>& request) {
     CHttpClient client;
     const CHttpResponse response = client.Post(HttpRequestFor(*request));
     if (response.nError != 0) {
@@ -171,34 +252,50 @@ void LoginThreadProc(std::shared_ptr<LoginRequest> request) {
     }
 }
 
-void StartWorker(const std::shared_ptr<LoginRequest>& request) {
-    try {
-        std::thread(LoginThreadProc, request).detach();
-    } catch (const std::system_error&) {
-        // No worker: the login fails like one whose request could not be set up, once the
-        // caller has marked the row.
-        request->pShared->pWindow->Post(
-            [request] { OnLoginResult(CHttpClient::kErrorFailedInit, nullptr, *request); });
+// A pool worker: takes queued logins one after the other until none is left.
+void WorkerProc(std::shared_ptr<CLoginClient::CShared> shared) {
+    YieldToTheWindowThread();
+    for (;;) {
+        std::shared_ptr<LoginRequest> request;
+        {
+            std::lock_guard lock(shared->queueMutex);
+            if (shared->queue.empty()) {
+                --shared->nWorkers;
+                return;
+            }
+            request = std::move(shared->queue.front());
+            shared->queue.pop_front();
+        }
+        RunLogin(request);
     }
 }
 
-// Takes the workers' start off the window thread: starting hundreds of threads there, for a
-// login to hundreds of servers, would hold the window still for as long.
-void LauncherThreadProc(std::shared_ptr<CLoginClient::CShared> shared) {
-    YieldToTheWindowThread();
-    for (;;) {
-        std::vector<std::shared_ptr<LoginRequest>> batch;
-        {
-            std::lock_guard lock(shared->launchMutex);
-            if (shared->listToLaunch.empty()) {
-                shared->bLauncherRunning = false;
-                return;
+// Starts workers up to the pool's size for what the queue holds. When not even one worker runs
+// and none can be started, the queued logins fail like ones whose request could not be set up,
+// once the caller has marked their rows.
+void StartWorkers(const std::shared_ptr<CLoginClient::CShared>& shared) {
+    std::deque<std::shared_ptr<LoginRequest>> orphans;
+    {
+        std::lock_guard lock(shared->queueMutex);
+        // Every running worker is busy: one that finds the queue empty ends.
+        for (std::size_t started = 0; started < shared->queue.size() &&
+                                      shared->nWorkers < CLoginClient::kMaxConcurrentLogins;
+             ++started) {
+            try {
+                std::thread(WorkerProc, shared).detach();
+            } catch (const std::system_error&) {
+                break;
             }
-            batch.swap(shared->listToLaunch);
+            ++shared->nWorkers;
         }
-        for (const auto& request : batch) {
-            StartWorker(request);
+        if (shared->nWorkers == 0) {
+            orphans.swap(shared->queue);
         }
+    }
+    for (auto& request : orphans) {
+        shared->pWindow->Post([request = std::move(request)] {
+            OnLoginResult(CHttpClient::kErrorFailedInit, nullptr, *request);
+        });
     }
 }
 
@@ -210,36 +307,36 @@ CLoginClient::CLoginClient(CServerTable& table, std::shared_ptr<CTableGuard> gua
     : m_pShared(std::make_shared<CShared>(table, std::move(guard), list, std::move(window),
                                           std::move(boxes), options)) {}
 
-CLoginClient::~CLoginClient() = default;
+CLoginClient::~CLoginClient() {
+    // Logins still queued are not started: their window is going. Those under way end on their
+    // own, with nowhere to report.
+    std::deque<std::shared_ptr<LoginRequest>> dropped;
+    {
+        std::lock_guard lock(m_pShared->queueMutex);
+        dropped.swap(m_pShared->queue);
+    }
+    m_pShared->nRunning -= dropped.size();
+}
 
 std::size_t CLoginClient::RunningLogins() const {
     return m_pShared->nRunning;
 }
 
-void CLoginClient::Login(std::u16string mac, std::u16string ip, std::u16string userName,
+void CLoginClient::Login(std::vector<CLoginTarget> targets, std::u16string userName,
                          std::u16string password) {
-    auto request = std::make_shared<LoginRequest>(LoginRequest{
-        std::move(mac), std::move(ip), std::move(userName), std::move(password), kBody, m_pShared});
-    ++m_pShared->nRunning;
+    if (targets.empty()) {
+        return;
+    }
+    auto press = std::make_shared<CLoginPress>();
+    press->nUnfinished = targets.size();
+    m_pShared->nRunning += targets.size();
     {
-        std::lock_guard lock(m_pShared->launchMutex);
-        m_pShared->listToLaunch.push_back(std::move(request));
-        if (std::exchange(m_pShared->bLauncherRunning, true)) {
-            return; // the running launcher takes it
+        std::lock_guard lock(m_pShared->queueMutex);
+        for (CLoginTarget& target : targets) {
+            m_pShared->queue.push_back(std::make_shared<LoginRequest>(
+                LoginRequest{std::move(target.strMAC), std::move(target.strIP), userName, password,
+                             kBody, m_pShared, press}));
         }
     }
-    try {
-        std::thread(LauncherThreadProc, m_pShared).detach();
-    } catch (const std::system_error&) {
-        // No launcher: the workers start from here.
-        std::vector<std::shared_ptr<LoginRequest>> batch;
-        {
-            std::lock_guard lock(m_pShared->launchMutex);
-            batch.swap(m_pShared->listToLaunch);
-            m_pShared->bLauncherRunning = false;
-        }
-        for (const auto& pending : batch) {
-            StartWorker(pending);
-        }
-    }
+    StartWorkers(m_pShared);
 }

@@ -1,18 +1,21 @@
-// The login to storage servers: for each selected row of the System tab, one worker thread sends
+// The login to storage servers: for each selected row of the System tab, a worker thread sends
 // the administrator credentials to the server's HTTP interface (port 51000) and records a
-// successful login in the server's record (LoginRequest, LoginThreadProc, OnLoginResult). Results
-// reach the operator as message boxes (shown from the worker, which waits for the answer) and in
-// the row's Auth cell (set on the window thread).
+// successful login in the server's record (LoginRequest, RunLogin, OnLoginResult). Results reach
+// the operator in the row's Auth cell (set on the window thread) and as message boxes (shown from
+// the worker, which waits for the answer): of one Login press, the first failure gets its own box
+// and the other failures one summary box at the end, not a box each.
 //
-// Qt-free. Workers hold what they need by shared pointer: at shutdown nothing waits for them, and
-// once the tables are freed or the window is gone they touch neither. A launcher thread starts
-// them, and they run below the window thread's priority, so that a login to a thousand servers
-// at once leaves the window responsive.
+// Qt-free. At most kMaxConcurrentLogins logins run at once, on a pool of as many worker threads;
+// the rest wait in a queue, so that a press on ten thousand rows needs neither ten thousand
+// threads nor as many sockets. Workers hold what they need by shared pointer: at shutdown nothing
+// waits for them, and once the tables are freed or the window is gone they touch neither. They
+// run below the window thread's priority, so that the window stays responsive.
 #pragma once
 
 #include "platform/sync/CTableGuard.h"
 #include "platform/ui/IMessageBoxes.h"
 #include "platform/ui/IWindowThread.h"
+#include "storage/CLoginTarget.h"
 #include "storage/CServerTable.h"
 #include "storage/IServerListView.h"
 
@@ -20,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct CLoginOptions {
     static constexpr uint16_t kServerApiPort = 51000; // SERVER_API_PORT
@@ -32,23 +36,29 @@ struct CLoginOptions {
 
 class CLoginClient {
 public:
+    // Logins under way at once; the others queue.
+    static constexpr std::size_t kMaxConcurrentLogins = 32;
+    // Failures named one by one in a press's summary box; the rest are counted there and each
+    // written to standard error.
+    static constexpr std::size_t kSummaryListed = 20;
+
     // list is used on the window thread only (through window); window's owner closes it before
     // list goes away.
     CLoginClient(CServerTable& table, std::shared_ptr<CTableGuard> guard, IServerListView& list,
                  std::shared_ptr<IWindowThread> window, std::shared_ptr<IMessageBoxes> boxes,
                  CLoginOptions options = {});
-    // Running workers go on without us: they find the window closed and the tables gone.
+    // Queued logins are dropped; running ones go on without us: they find the window closed and
+    // the tables gone.
     ~CLoginClient();
     CLoginClient(const CLoginClient&) = delete;
     CLoginClient& operator=(const CLoginClient&) = delete;
 
-    // Window thread: starts one login worker for the row whose MAC and IP address columns are
-    // given, with the operator's user name and password. The caller sets the row's Auth cell to
-    // "Logging" afterwards.
-    void Login(std::u16string mac, std::u16string ip, std::u16string userName,
-               std::u16string password);
+    // Window thread: one press of the Login button: a login for each server given (its row's MAC
+    // and IP address texts), with the operator's user name and password. The caller sets the
+    // rows' Auth cells to "Logging".
+    void Login(std::vector<CLoginTarget> targets, std::u16string userName, std::u16string password);
 
-    // Logins whose worker has not finished its result step yet.
+    // Logins (queued or running) whose result step has not finished yet.
     std::size_t RunningLogins() const;
 
     // What the workers share with this object (defined with them).

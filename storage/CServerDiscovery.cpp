@@ -27,6 +27,7 @@ constexpr const char* kAllAttributes = "";
 constexpr std::size_t kUrlCapacity = 128;
 constexpr std::size_t kMacCapacity = sizeof(CServerData::m_szMAC);
 constexpr std::u16string_view kYes = u"Yes";
+constexpr std::u16string_view kLogging = u"Logging"; // set by the System tab at a Login press
 constexpr std::u16string_view kNo = u"No";
 constexpr std::string_view kDefaultType = "SAN";
 
@@ -425,7 +426,12 @@ void CServerDiscovery::OnServerFound(std::string_view host, std::string_view att
                 ": it is no longer authorized until the operator logs in to it again");
     }
     std::size_t row = m_list.FindRow(EServerColumn::MAC, key);
+    // A login under way (queued or running) reports to the row of its address: until then the
+    // Auth cell keeps saying so, unless this sighting moves the row to another address.
+    bool bLoginUnderWay = false;
     if (row != IServerListView::npos) {
+        bLoginUnderWay = m_list.CellText(row, EServerColumn::Auth) == kLogging &&
+                         m_list.CellText(row, EServerColumn::IPAddr) == cells.ip;
         m_list.SetCellText(row, EServerColumn::IPAddr, cells.ip);
     } else {
         const bool wasEmpty = m_list.RowCount() == 0;
@@ -446,7 +452,9 @@ void CServerDiscovery::OnServerFound(std::string_view host, std::string_view att
     if (attrs.mac) {
         m_list.SetCellText(row, EServerColumn::MAC, cells.mac);
     }
-    m_list.SetCellText(row, EServerColumn::Auth, cells.bAuthorized ? kYes : kNo);
+    if (!bLoginUnderWay) {
+        m_list.SetCellText(row, EServerColumn::Auth, cells.bAuthorized ? kYes : kNo);
+    }
 }
 
 void CServerDiscovery::OnDiscoveryDone() {

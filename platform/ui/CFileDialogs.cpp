@@ -2,8 +2,6 @@
 
 #include "platform/ui/FileDialogFilter.h"
 
-#include <filesystem>
-
 CFileDialogs::CFileDialogs(std::u16string_view filterList, std::u16string_view defaultExt,
                            IMessageBoxes& boxes)
     : m_run([](QFileDialog& dialog) { return dialog.exec(); }), m_suffix(DefaultSuffix(defaultExt)),
@@ -21,6 +19,9 @@ void CFileDialogs::Configure(QFileDialog& dialog, QFileDialog::AcceptMode mode) 
     // Open does not insist that the file exists: a missing file is reported when it is opened.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters(m_filters);
+    if (!m_startFolder.empty()) {
+        dialog.setDirectory(QString::fromStdString(m_startFolder.string()));
+    }
 }
 
 std::u16string CFileDialogs::Complete(const QString& selected) const {

@@ -1,12 +1,14 @@
 // The open and save file dialogs: filters from a filter list ("Description|patterns|...||"), a
 // default extension added to a name typed without one, and on save a question before an existing
 // file is replaced (asked after the extension was added, so that it is about the file that would
-// really be written).
+// really be written). They open in the start folder when one is set (otherwise where Qt chooses,
+// the working directory).
 #pragma once
 
 #include "platform/ui/IMessageBoxes.h"
 
 #include <QFileDialog>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +23,8 @@ public:
     // The chosen path, or nothing when the operator cancelled.
     std::optional<std::u16string> GetOpenFileName(QWidget* owner);
     std::optional<std::u16string> GetSaveFileName(QWidget* owner);
+
+    void SetStartFolder(std::filesystem::path folder) { m_startFolder = std::move(folder); }
 
     // Sets a dialog up as these dialogs use it; tests drive it through here.
     void Configure(QFileDialog& dialog, QFileDialog::AcceptMode mode) const;
@@ -38,4 +42,5 @@ private:
     QStringList m_filters;
     std::u16string m_suffix;
     IMessageBoxes& m_boxes;
+    std::filesystem::path m_startFolder;
 };

@@ -65,6 +65,33 @@ TEST(MainWindow, StartsAndStopsInItsFixedOrder) {
     EXPECT_EQ(std::count(steps.begin(), steps.end(), "service stop"), 1);
 }
 
+TEST(MainWindow, BuiltInAccountsThatCannotBeWrittenAreReportedInABoxAfterThePagesWent) {
+    CTestMainWindow dialog;
+    std::unique_ptr<CRegistryHive> other;
+    dialog->SetSystemTabHooks({
+        .startFirstPass =
+            [&] {
+                // Between the load and the built-in accounts, another process locks the store.
+                other = std::make_unique<CRegistryHive>(dialog.RegistryFile());
+                ASSERT_EQ(other->Begin(), ERROR_SUCCESS);
+                dialog->Core().m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
+            },
+    });
+    ::testing::internal::CaptureStderr();
+    dialog->Create();
+    ::testing::internal::GetCapturedStderr();
+    other.reset();
+    EXPECT_EQ(dialog->TabSystem(), nullptr);
+    EXPECT_NE(dialog->StartUpError().find(u"the built-in accounts cannot be written"),
+              std::u16string::npos);
+    dialog->ReportStartUpError();
+    ASSERT_EQ(dialog.Boxes().size(), 1u);
+    EXPECT_EQ(dialog.Boxes()[0].text, dialog->StartUpError());
+    EXPECT_EQ(dialog.Boxes()[0].caption, u"OrvaneSrv");
+    EXPECT_EQ(dialog.Boxes()[0].icon, EMessageIcon::Error);
+    dialog->DestroyWindow();
+}
+
 TEST(MainWindow, ExitEnterEscAndTheCloseBoxEndTheModalRun) {
     for (int way = 0; way < 4; ++way) {
         CTestMainWindow dialog;

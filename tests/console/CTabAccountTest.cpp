@@ -166,6 +166,43 @@ TEST_F(AccountTab, DeletingTheSelectedGroupLeavesNoneSelectedAndTheOtherListsAsT
     EXPECT_EQ(m_boxes.size(), 1u);
 }
 
+TEST_F(AccountTab, AChangeTheStoreRefusesIsReportedAndNotShown) {
+    Send(CDirectoryMessage::AddGroup(true, Group(u"Ops", {u"admin"})));
+    SelectGroup(u"Ops");
+    const CStoredValues users = Stored(kUserKey);
+    const CStoredValues groups = Stored(kGroupKey);
+    // Another process keeps the store locked; the core gives up at once.
+    CRegistryHive other(m_window.RegistryFile());
+    ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
+    Core().m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
+    ::testing::internal::CaptureStderr();
+    WhenModal<CAddUserDlg>([](CAddUserDlg& d) {
+        Type(d, IDC_USER_NAME, u"bob");
+        ClickOk(d);
+    });
+    ClickButton(IDC_ADD_USER);
+    ClickButton(IDC_GROUP_DELETE);
+    ::testing::internal::GetCapturedStderr();
+    other.Rollback();
+    // One box per refused change: the add, the delete (after "Sure to delete?").
+    std::vector<CMessageBoxRequest> refusals;
+    for (const CMessageBoxRequest& box : m_boxes) {
+        if (box.text.starts_with(u"Failed to save the directory: ")) {
+            EXPECT_EQ(box.icon, EMessageIcon::Error);
+            refusals.push_back(box);
+        }
+    }
+    EXPECT_EQ(refusals.size(), 2u);
+    EXPECT_FALSE(Core().m_mapUsers.contains(u"bob"));
+    EXPECT_EQ(MembersOf(u"Ops"), Names{u"admin"});
+    EXPECT_EQ(GroupsOf(u"admin"), (Names{u"Administrator", u"Everyone", u"Ops"}));
+    EXPECT_EQ(Stored(kUserKey), users);
+    EXPECT_EQ(Stored(kGroupKey), groups);
+    EXPECT_EQ(Texts(Tab().Groups()), (Names{u"Administrator", u"Everyone", u"Ops"}));
+    EXPECT_EQ(Tab().Groups().GetText(Tab().Groups().GetCurSel()), u"Ops");
+    EXPECT_EQ(Texts(Tab().Users()), Names{u"admin"});
+}
+
 // Servers of every kind the access dialog sorts out, filed directly in the table.
 TEST_F(AccountTab, ChangesFromTheTerminalShowAtOnceAndKeepTheSelectedGroup) {
     SelectGroup(u"Everyone");

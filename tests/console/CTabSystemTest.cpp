@@ -23,6 +23,23 @@ public:
     }
 };
 
+// One Login press as the login hook receives it: "MAC|IP" per server.
+struct CPress {
+    std::vector<std::u16string> servers;
+    std::u16string user, password;
+};
+
+decltype(CSystemTabHooks::login) Recorder(std::vector<CPress>& presses) {
+    return [&presses](std::vector<CLoginTarget> targets, std::u16string user,
+                      std::u16string password) {
+        CPress press{{}, std::move(user), std::move(password)};
+        for (const CLoginTarget& target : targets) {
+            press.servers.push_back(target.strMAC + u"|" + target.strIP);
+        }
+        presses.push_back(std::move(press));
+    };
+}
+
 class SystemTab : public ::testing::Test {
 protected:
     // Creates the tab inside a window of its own, with the hooks given.
@@ -206,14 +223,8 @@ TEST_F(SystemTab, TheFirstSelectedRowWithARecordDecidesTheLoginButtonOnMouseClic
 }
 
 TEST_F(SystemTab, LoginAsksForCredentialsThenLogsInToEverySelectedRow) {
-    struct CCall {
-        std::u16string mac, ip, user, password;
-    };
-    std::vector<CCall> calls;
-    CTestTabSystem& tab = Make({.login = [&](std::u16string mac, std::u16string ip,
-                                             std::u16string user, std::u16string password) {
-        calls.push_back({mac, ip, user, password});
-    }});
+    std::vector<CPress> calls;
+    CTestTabSystem& tab = Make({.login = Recorder(calls)});
     Add(u"10.0.0.1", u"00:AA");
     Add(u"10.0.0.2", u"00:BB");
     Add(u"10.0.0.3", u"00:CC");
@@ -239,11 +250,11 @@ TEST_F(SystemTab, LoginAsksForCredentialsThenLogsInToEverySelectedRow) {
     QTest::mouseClick(tab.GetDlgItem(IDC_LOGIN), Qt::LeftButton);
     EXPECT_EQ(shownUser, "admin");
     EXPECT_EQ(echo, QLineEdit::Password);
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].mac, u"00:AA");
-    EXPECT_EQ(calls[1].ip, u"10.0.0.3");
-    EXPECT_EQ(calls[1].user, u"admin");
-    EXPECT_EQ(calls[1].password, u"s3cret");
+    ASSERT_EQ(calls.size(), 1u); // one press, both rows
+    EXPECT_EQ(calls[0].servers,
+              (std::vector<std::u16string>{u"00:AA|10.0.0.1", u"00:CC|10.0.0.3"}));
+    EXPECT_EQ(calls[0].user, u"admin");
+    EXPECT_EQ(calls[0].password, u"s3cret");
     EXPECT_EQ(tab.CellText(0, EServerColumn::Auth), u"Logging");
     EXPECT_EQ(tab.CellText(1, EServerColumn::Auth), u"No");
     EXPECT_EQ(tab.CellText(2, EServerColumn::Auth), u"Logging");
@@ -256,6 +267,41 @@ TEST_F(SystemTab, LoginAsksForCredentialsThenLogsInToEverySelectedRow) {
     });
     QTest::mouseClick(tab.GetDlgItem(IDC_LOGIN), Qt::LeftButton);
     EXPECT_TRUE(password.isEmpty());
+}
+
+TEST_F(SystemTab, LoginGoesOnlyToRowsThatKeptTheirMacAndAddressWhileTheDialogWasOpen) {
+    std::vector<CPress> calls;
+    CTestTabSystem& tab = Make({.login = Recorder(calls)});
+    Add(u"10.0.0.1", u"00:AA"); // stays
+    Add(u"10.0.0.2", u"00:BB"); // a sighting moves it
+    Add(u"10.0.0.3", u"00:CC"); // swept
+    Add(u"10.0.0.4", u"");      // no record, stays
+    Add(u"10.0.0.5", u"00:EE"); // not chosen, selected meanwhile
+    for (std::size_t row : {0, 1, 2, 3}) {
+        tab.List().SetSelected(row, true);
+    }
+    WhenModal<CLoginDlg>([&tab](CLoginDlg& d) {
+        // What discovery does while the operator types.
+        tab.SetCellText(1, EServerColumn::IPAddr, u"10.0.0.66");
+        const std::size_t swept[] = {2};
+        tab.DeleteRows(swept);
+        tab.SelectAndFocus(tab.FindRow(EServerColumn::MAC, u"00:EE"));
+        QTest::keyClick(d.GetDlgItem(IDC_ADMIN_PASSWORD), Qt::Key_Return);
+    });
+    ::testing::internal::CaptureStderr();
+    QTest::mouseClick(tab.GetDlgItem(IDC_LOGIN), Qt::LeftButton);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].servers, (std::vector<std::u16string>{u"00:AA|10.0.0.1", u"|10.0.0.4"}));
+    const char16_t* auth[] = {u"Logging", u"No", u"Logging", u"No"}; // rows 0, 1, 3, 4 now
+    for (std::size_t row = 0; row < 4; ++row) {
+        EXPECT_EQ(tab.CellText(row, EServerColumn::Auth), auth[row]) << row;
+    }
+    for (const char* skipped : {"10.0.0.2 (00:BB)", "10.0.0.3 (00:CC)"}) {
+        EXPECT_NE(err.find(std::string("OrvaneSrv: no login to ") + skipped), std::string::npos)
+            << err;
+    }
+    EXPECT_EQ(err.find("10.0.0.5"), std::string::npos) << err;
 }
 
 } // namespace

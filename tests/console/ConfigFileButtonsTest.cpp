@@ -2,8 +2,10 @@
 // fills them in: the round trip with the replace question, a file whose group names a member
 // that its user table lacks, and files that cannot be opened or are damaged.
 #include "core/CConfigFile.h"
+#include "platform/text/TextConv.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/AccountTestSupport.h"
+#include "tests/support/CScopedEnv.h"
 #include "tests/support/TestFiles.h"
 
 #include <QFileDialog>
@@ -64,6 +66,25 @@ TEST_F(ConfigButtons, ExportThenImportRestoresEveryStoredValueByteForByte) {
     EXPECT_EQ(ReadFileBytes(file), exported);
 }
 
+TEST_F(ConfigButtons, BothFileDialogsOpenInTheDocumentsFolderNotInTheServedOne) {
+    CTempDir home;
+    home.Write("Documents/.keep", "");
+    CScopedEnv env;
+    env.Set("HOME", home.Path().c_str());
+    env.Set("XDG_CONFIG_HOME", nullptr);
+    const QString documents =
+        QString::fromStdString(std::filesystem::canonical(home / "Documents").string());
+    for (const int button : {IDC_EXPORT, IDC_IMPORT}) {
+        QString opened;
+        WhenModal<QFileDialog>([&opened](QFileDialog& dialog) {
+            opened = dialog.directory().absolutePath();
+            dialog.reject();
+        });
+        QTest::mouseClick(m_window->GetDlgItem(button), Qt::LeftButton);
+        EXPECT_EQ(opened, documents) << button;
+    }
+}
+
 TEST_F(ConfigButtons, AMemberTheFileHasNoUserForIsImportedAsItStands) {
     CGroupTable groups;
     groups[u"Ghosts"] = Group(u"Ghosts", {u"nobody", u"admin"});
@@ -115,6 +136,22 @@ TEST_F(ConfigButtons, AFileThatCannotBeOpenedOrIsDamagedChangesNothing) {
         EXPECT_EQ(Stored(kGroupKey), groups);
         EXPECT_EQ(Tab().Groups().GetText(Tab().Groups().GetCurSel()), u"Ops");
     }
+
+    // A good file while another process keeps the store locked: nothing is imported.
+    CRegistryHive other(m_window.RegistryFile());
+    ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
+    Core().m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
+    m_boxes.clear();
+    ::testing::internal::CaptureStderr();
+    ClickWithFile(IDC_IMPORT, good);
+    ::testing::internal::GetCapturedStderr();
+    other.Rollback();
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_TRUE(m_boxes[0].text.starts_with(u"Failed to save the directory: "))
+        << Utf16ToUtf8(m_boxes[0].text);
+    EXPECT_EQ(m_boxes[0].icon, EMessageIcon::Error);
+    EXPECT_EQ(Core().m_mapUsers.at(u"bob")->m_strPassword, u"changed");
+    EXPECT_EQ(Stored(kUserKey), users);
 }
 
 } // namespace

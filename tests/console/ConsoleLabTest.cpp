@@ -1,9 +1,10 @@
 // The real main window against simulated arrays in the namespace lab, driven offscreen: the
 // System tab lists what discovery finds, a login through the Login Dialog reaches the credential
 // service, a refused login reaches the operator, a host announcing a logged-in array's MAC
-// address gains nothing, the window closes at once while a pass and logins are still waiting,
-// and a fleet of 2,000 arrays registered with a directory agent is listed whole after one pass.
-// Each test runs itself inside a lab it builds.
+// address gains nothing, the window closes at once while a pass and logins are still waiting, a
+// login to many arrays keeps at most 32 under way and reports its failures in two boxes, and a
+// fleet of 2,000 arrays registered with a directory agent is listed whole after one pass. Each
+// test runs itself inside a lab it builds.
 #include "core/CDirectoryMessage.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CListCtrl.h"
@@ -17,8 +18,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
+#include <sstream>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +51,22 @@ void AddAlice(COrvaneSrvCore& core, std::initializer_list<int> arrays) {
 std::string QueryAsAlice() {
     return RunShell("printf 'x\\n' | curl -s --noproxy '*' -u alice:pw --data-binary @- "
                     "http://127.0.0.1:51001/Query");
+}
+
+// Connections of this network namespace to the arrays' login port, open or being opened.
+std::size_t LoginConnections() {
+    constexpr const char* kLoginPort = ":C738"; // 51000
+    std::ifstream table("/proc/net/tcp");
+    std::size_t count = 0;
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (remote.ends_with(kLoginPort) && (state == "01" || state == "02")) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 using ConsoleLab = CConsoleLab;
@@ -250,6 +269,62 @@ TEST_F(ConsoleLab, ClosingTheWindowWhileAPassAndLoginsWaitEndsAtOnce) {
     // started is awaited.
     EXPECT_TRUE(RunUntil([threadsBefore] { return ThreadCount() <= threadsBefore; }, kThreadsEnd))
         << ThreadCount() << " threads, " << threadsBefore << " before the window";
+}
+
+TEST_F(ConsoleLab, ALoginToManyArraysKeepsAtMost32UnderWayAndReportsInTwoBoxes) {
+    // 6 that take the password, 2 that refuse it, 40 that never answer.
+    constexpr int kArrays = 48;
+    constexpr int kAccepting = 6;
+    constexpr int kRefusing = 2;
+    if (!InLab()) {
+        std::vector<std::string> extra;
+        for (int i = 0; i < kArrays; ++i) {
+            extra.push_back(i < kAccepting               ? "--admin-password secret"
+                            : i < kAccepting + kRefusing ? "--admin-password other"
+                                                         : "--http-mode silent");
+        }
+        RunInLab("--arrays " + std::to_string(kArrays) + " --per-ns 12", extra, kShortSchedule);
+        return;
+    }
+    CLoginOptions login;
+    login.requestTimeout = 3s;
+    COrvaneSrvDlg& dialog = StartWindow(login);
+    ASSERT_TRUE(WaitForPassEnd(20s));
+    CTabSystem& tab = *dialog.TabSystem();
+    ASSERT_EQ(tab.RowCount(), static_cast<std::size_t>(kArrays));
+    ClickRow(0);
+    QTest::keyClick(&tab.List(), Qt::Key_A, Qt::ControlModifier);
+    LoginWithKeys(QStringLiteral("admin"), QStringLiteral("secret"));
+    std::size_t most = 0;
+    const auto ended = [&] {
+        most = std::max(most, LoginConnections());
+        for (std::size_t row = 0; row < tab.RowCount(); ++row) {
+            if (tab.CellText(row, EServerColumn::Auth) == u"Logging") {
+                return false;
+            }
+        }
+        return true;
+    };
+    ASSERT_TRUE(RunUntil(ended, 60s));
+    std::printf("NOTE: at most %zu logins were under way at once\n", most);
+    EXPECT_EQ(most, CLoginClient::kMaxConcurrentLogins);
+    for (int i = 0; i < kArrays; ++i) {
+        const std::size_t row = tab.FindRow(EServerColumn::MAC, Utf8ToUtf16(Mac(i)));
+        ASSERT_NE(row, IServerListView::npos);
+        EXPECT_EQ(tab.CellText(row, EServerColumn::Auth), i < kAccepting ? u"Yes" : u"No") << i;
+    }
+    // The first failure's box, then one for the other 41.
+    ASSERT_EQ(Boxes().size(), 2u);
+    const std::u16string& first = Boxes()[0].text;
+    EXPECT_TRUE(first == u"Authentication failed" ||
+                first == u"Internet Exception. (ErrorCode: 28)")
+        << Utf16ToUtf8(first);
+    const std::string summary = Utf16ToUtf8(Boxes()[1].text);
+    EXPECT_EQ(summary.rfind("The login also failed on 41 other arrays", 0), 0u) << summary;
+    EXPECT_NE(summary.find("\n... and 21 more, each written to standard error."), std::string::npos)
+        << summary;
+    EXPECT_EQ(Boxes()[1].icon, EMessageIcon::Error);
+    StopWindow();
 }
 
 TEST_F(ConsoleLab, TwoThousandArraysThroughADirectoryAgentAreAllListedAfterOnePass) {

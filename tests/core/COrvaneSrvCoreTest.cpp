@@ -128,12 +128,16 @@ TEST_F(Directory, NamesAreCaseSensitiveKeys) {
     EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_strPassword, u"9983");
 }
 
-TEST_F(Directory, UnusableStoreKeepsInMemoryChanges) {
+TEST_F(Directory, UnusableStoreLeavesNoUnsavedChangeInMemory) {
     std::filesystem::create_directories(Db()); // a directory where the database should be
+    ::testing::internal::CaptureStderr();
     auto core = StartCore(Db());
-    core->SendMessage(CDirectoryMessage::AddUser(true, User(u"bob", u"pw", {u"Everyone"})));
-    EXPECT_EQ(core->m_mapUsers.size(), 2u);
-    EXPECT_EQ(core->m_mapGroups.at(u"Everyone")->m_listUsers, (Names{u"admin", u"bob"}));
+    EXPECT_TRUE(core->m_mapUsers.empty()); // the built-in accounts were not written either
+    EXPECT_EQ(core->SendMessage(CDirectoryMessage::AddUser(true, User(u"bob", u"pw"))),
+              COrvaneSrvCore::kSaveFailed);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(core->m_mapUsers.empty());
+    EXPECT_TRUE(core->m_mapGroups.empty());
     EXPECT_NE(core->m_registry.m_lLastError, ERROR_SUCCESS);
 }
 

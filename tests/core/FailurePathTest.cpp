@@ -2,7 +2,9 @@
 // and an import's writes under a VFS that fails one call (or every call from one on), and the
 // configuration file's write, fsync, rename and read under failing file calls. Each loop fails
 // the 1st, 2nd, ... call of one operation until the operation runs clean, and checks each time
-// that the failure was reported and that the files hold the old state or the new one.
+// that the failure was reported, that the files hold the old state or the new one, and that the
+// tables in memory hold what the store holds (a change that was not saved is undone).
+#include "core/CArchiveWriter.h"
 #include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
 #include "tests/core/CFaultFileIo.h"
@@ -26,9 +28,29 @@ std::u16string PathText(const std::filesystem::path& p) {
     return Utf8ToUtf16(p.string());
 }
 
+// What the core's tables hold, as the store would hold it.
+CStoreState Memory(const COrvaneSrvCore& core) {
+    CStoreState state;
+    for (const auto& [name, user] : core.m_mapUsers) {
+        state.users[name] = CArchiveWriter::Body(*user);
+    }
+    for (const auto& [name, group] : core.m_mapGroups) {
+        state.groups[name] = CArchiveWriter::Body(*group);
+    }
+    return state;
+}
+
 class FailurePath : public ::testing::Test {
 protected:
-    using Operation = std::function<void(COrvaneSrvCore&)>;
+    // Answers whether the operation reported success.
+    using Operation = std::function<bool(COrvaneSrvCore&)>;
+
+    struct COutcome {
+        bool bFired = false;
+        LSTATUS error = ERROR_SUCCESS;
+        bool bReportedOk = false;
+        CStoreState memory;
+    };
 
     // The loops open and commit hundreds of stores: in memory, where a sync costs nothing, when
     // the machine has a memory file system. What they check does not depend on the disk.
@@ -77,46 +99,50 @@ protected:
         ASSERT_EQ(key.SetValue(u"x", REG_BINARY, std::vector<uint8_t>{1}), ERROR_SUCCESS);
     }
 
-    // Runs op with the nth VFS call failing; answers whether a call failed and the store's
-    // last error afterwards. The store is read back once the core has closed it.
-    std::pair<bool, LSTATUS> RunOnce(const Operation& op, int nth, CFaultVfs::EMode mode,
-                                     bool cold) {
+    // Runs op with the nth VFS call failing; answers whether a call failed, the store's last
+    // error, op's report and the tables afterwards. The store is read back once the core has
+    // closed it.
+    COutcome RunOnce(const Operation& op, int nth, CFaultVfs::EMode mode, bool cold) {
         FreshWork();
         auto core = StartCore(Work());
         if (cold) {
             ChangeBehindTheCore();
         }
         m_vfs.Arm(nth, mode);
-        op(*core);
+        COutcome outcome;
+        outcome.bReportedOk = op(*core);
         m_vfs.Disarm();
-        const bool fired = m_vfs.Fired();
-        const LSTATUS error = core->m_registry.m_lLastError;
+        outcome.bFired = m_vfs.Fired();
+        outcome.error = core->m_registry.m_lLastError;
+        outcome.memory = Memory(*core);
         core.reset();
-        return {fired, error};
+        return outcome;
     }
 
     void FailEachCallInTurn(const Operation& op) {
         MakeTemplate();
         const CStoreState before = State(Template());
-        RunOnce(op, 0, CFaultVfs::EMode::Once, false);
+        ASSERT_TRUE(RunOnce(op, 0, CFaultVfs::EMode::Once, false).bReportedOk);
         const CStoreState after = State(Work());
         ASSERT_NE(before, after);
         for (const auto mode : {CFaultVfs::EMode::Once, CFaultVfs::EMode::FromThenOn}) {
             for (const bool cold : {false, true}) {
                 int nth = 1;
                 for (;; ++nth) {
-                    const auto [fired, error] = RunOnce(op, nth, mode, cold);
+                    const COutcome outcome = RunOnce(op, nth, mode, cold);
                     const CStoreState state = State(Work());
-                    if (!fired) {
-                        EXPECT_EQ(error, ERROR_SUCCESS);
+                    EXPECT_TRUE(outcome.memory == state) << "call " << nth << ": memory differs";
+                    if (!outcome.bFired) {
+                        EXPECT_EQ(outcome.error, ERROR_SUCCESS);
                         EXPECT_TRUE(state == after);
                         break;
                     }
                     const std::string where = "failing call " + std::to_string(nth) +
                                               (mode == CFaultVfs::EMode::Once ? " once" : " on") +
                                               (cold ? ", cold cache" : ", warm cache");
-                    EXPECT_NE(error, ERROR_SUCCESS) << where;
+                    EXPECT_NE(outcome.error, ERROR_SUCCESS) << where;
                     EXPECT_TRUE(state == before || state == after) << where << ": a mix";
+                    EXPECT_EQ(outcome.bReportedOk, state == after) << where;
                 }
                 EXPECT_GT(nth, 1);
             }
@@ -128,17 +154,18 @@ protected:
 
 TEST_F(FailurePath, AddingAGroupWithMembersIsWrittenWholeOrNotAtAll) {
     FailEachCallInTurn([](COrvaneSrvCore& core) {
-        core.SendMessage(CDirectoryMessage::AddGroup(true, Group(u"dev", {u"amy", u"cy"})));
+        return core.SendMessage(
+                   CDirectoryMessage::AddGroup(true, Group(u"dev", {u"amy", u"cy"}))) == 0;
     });
 }
 
 TEST_F(FailurePath, DeletingUsersIsWrittenWholeOrNotAtAll) {
     // bob: the group's side and his value; cy: his value alone.
-    FailEachCallInTurn([](COrvaneSrvCore& core) {
-        core.SendMessage(CDirectoryMessage::DeleteUser(true, u"bob"));
-    });
-    FailEachCallInTurn(
-        [](COrvaneSrvCore& core) { core.SendMessage(CDirectoryMessage::DeleteUser(true, u"cy")); });
+    for (const char16_t* name : {u"bob", u"cy"}) {
+        FailEachCallInTurn([name](COrvaneSrvCore& core) {
+            return core.SendMessage(CDirectoryMessage::DeleteUser(true, name)) == 0;
+        });
+    }
 }
 
 TEST_F(FailurePath, ImportWritesEveryRecordOrNone) {
@@ -149,7 +176,10 @@ TEST_F(FailurePath, ImportWritesEveryRecordOrNone) {
     users[u"dan"] = User(u"dan", u"d");
     WriteFileBytes(File(), CConfigFile::Serialize(groups, users));
     FailEachCallInTurn([this](COrvaneSrvCore& core) {
-        ASSERT_EQ(CConfigFile::Import(File(), core).status, EConfigStatus::Ok);
+        const CConfigResult result = CConfigFile::Import(File(), core);
+        EXPECT_TRUE(result.status == EConfigStatus::Ok ||
+                    result.status == EConfigStatus::SaveFailed);
+        return result.status == EConfigStatus::Ok;
     });
 }
 
@@ -161,15 +191,23 @@ TEST_F(FailurePath, AChangeWhoseTransactionCannotBeginWritesNothing) {
     // The first lock of the operation is its transaction's.
     m_vfs.Arm(1, CFaultVfs::EMode::Once, CFaultVfs::kLock | CFaultVfs::kShmLock);
     ::testing::internal::CaptureStderr();
-    core->SendMessage(CDirectoryMessage::AddGroup(true, Group(u"dev", {u"amy", u"cy"})));
+    const long answer =
+        core->SendMessage(CDirectoryMessage::AddGroup(true, Group(u"dev", {u"amy", u"cy"})));
     const std::string err = ::testing::internal::GetCapturedStderr();
     m_vfs.Disarm();
     ASSERT_TRUE(m_vfs.Fired());
+    EXPECT_EQ(answer, COrvaneSrvCore::kSaveFailed);
     EXPECT_NE(core->m_registry.m_lLastError, ERROR_SUCCESS);
     EXPECT_EQ(State(Work()), before);
-    // The change stays in memory, as for any failed write.
-    EXPECT_EQ(core->m_mapUsers.at(u"cy")->m_listGroups, Names{u"dev"});
+    // Undone in memory too, and the operator's text says why.
+    EXPECT_EQ(Memory(*core), before);
+    EXPECT_TRUE(core->LastSaveError().starts_with(u"Failed to save the directory: "));
+    EXPECT_GT(core->LastSaveError().size(),
+              std::u16string_view(u"Failed to save the directory: ").size());
     EXPECT_NE(err.find("nothing was written"), std::string::npos) << err;
+    // The next change that is saved clears the text.
+    EXPECT_EQ(core->SendMessage(CDirectoryMessage::DeleteUser(true, u"cy")), 0);
+    EXPECT_TRUE(core->LastSaveError().empty());
 }
 
 TEST_F(FailurePath, ExportLeavesTheOldFileAndNamesTheError) {

@@ -9,7 +9,9 @@
 #include "storage/CServerRowList.h"
 #include "tests/platform/http/CLoopbackHttpPeer.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -76,16 +78,20 @@ protected:
         m_pClient = std::make_unique<CLoginClient>(m_table, m_pGuard, m_list, m_loop.Window(),
                                                    m_pBoxes, options);
     }
-    // The Login button for the row of ip: the request, then "Logging".
-    void Start(const std::u16string& ip, const std::u16string& user,
+    // The Login button for the rows of these addresses: "Logging", then the requests.
+    void Start(std::initializer_list<std::u16string> ips, const std::u16string& user,
                const std::u16string& password) {
-        const std::size_t row = m_list.FindRow(EServerColumn::IPAddr, ip);
-        m_pClient->Login(row == IServerListView::npos ? u"gone"
-                                                      : m_list.CellText(row, EServerColumn::MAC),
-                         ip, user, password);
-        if (row != IServerListView::npos) {
-            m_list.SetCellText(row, EServerColumn::Auth, u"Logging");
+        std::vector<CLoginTarget> targets;
+        for (const std::u16string& ip : ips) {
+            const std::size_t row = m_list.FindRow(EServerColumn::IPAddr, ip);
+            targets.push_back(
+                {row == IServerListView::npos ? u"gone" : m_list.CellText(row, EServerColumn::MAC),
+                 ip});
+            if (row != IServerListView::npos) {
+                m_list.SetCellText(row, EServerColumn::Auth, u"Logging");
+            }
         }
+        m_pClient->Login(std::move(targets), user, password);
     }
     void WaitForLogins() {
         m_loop.SetTimer(kGuardTimer, 60s, [&] { m_loop.Quit(); });
@@ -111,7 +117,7 @@ TEST_F(Login, TheRequestReachesTheServerAsTheArraysExpectIt) {
     AddServer(u"m1", u"127.0.0.1");
     Client(peer.Port());
     // Only the low 8 bits of each character travel: U+0141 becomes 'A', U+00E9 stays 0xE9.
-    Start(u"127.0.0.1", u"adm\u0141n", u"p:\u00e9");
+    Start({u"127.0.0.1"}, u"adm\u0141n", u"p:\u00e9");
     WaitForLogins();
     ASSERT_EQ(peer.Requests().size(), 1u);
     const std::string sent = peer.Requests()[0];
@@ -140,9 +146,7 @@ TEST_F(Login, ASuccessfulLoginKeepsTheCredentialsAndTheBody) {
     none.SetLoginResponse("earlier");
     CServerData& big = AddServer(u"m3", u"127.0.0.3");
     Client(peer.Port());
-    for (const char16_t* ip : {u"127.0.0.1", u"127.0.0.2", u"127.0.0.3"}) {
-        Start(ip, u"admin", u"secret");
-    }
+    Start({u"127.0.0.1", u"127.0.0.2", u"127.0.0.3"}, u"admin", u"secret");
     EXPECT_EQ(Auth(u"127.0.0.1"), "Logging");
     WaitForLogins();
     for (const CServerData* record : {&ok, &none, &big}) {
@@ -188,7 +192,7 @@ TEST_F(Login, FailuresShowABoxCaptionedWithTheAddressAndKeepTheRecord) {
     for (const Case& c : cases) {
         CLoopbackHttpPeer peer(c.script);
         Client(peer.Port(), c.requestTimeout);
-        Start(u"127.0.0.1", u"admin", u"new");
+        Start({u"127.0.0.1"}, u"admin", u"new");
         WaitForLogins();
         EXPECT_EQ(Auth(u"127.0.0.1"), "No") << c.text;
         expected.push_back(Box("127.0.0.1", c.text, c.icon));
@@ -200,7 +204,7 @@ TEST_F(Login, FailuresShowABoxCaptionedWithTheAddressAndKeepTheRecord) {
         closedPort = gone.Port();
     }
     Client(closedPort);
-    Start(u"127.0.0.1", u"admin", u"new");
+    Start({u"127.0.0.1"}, u"admin", u"new");
     WaitForLogins();
     expected.push_back(Box("127.0.0.1", "Internet Exception. (ErrorCode: 7)", EMessageIcon::Error));
 
@@ -208,6 +212,92 @@ TEST_F(Login, FailuresShowABoxCaptionedWithTheAddressAndKeepTheRecord) {
     EXPECT_EQ(record.m_bAuthorized, 1);
     EXPECT_EQ(record.m_strLoginPasswd, u"old");
     EXPECT_EQ(record.m_szLoginResponse, "old body");
+}
+
+TEST_F(Login, APressOnManyServersRunsAtMost32AtOnceAndSumsUpItsFailuresInOneBox) {
+    constexpr std::size_t kServers = 40;
+    CLoopbackHttpPeer peer({CLoopbackHttpPeer::Reply(401, ""), EAnswer::ReplyWhenReleased});
+    std::vector<CLoginTarget> targets;
+    for (std::size_t i = 0; i < kServers; ++i) {
+        targets.push_back({u"m" + Utf8ToUtf16(std::to_string(i)), u"127.0.0.1"});
+    }
+    AddRow(u"m0", u"127.0.0.1");
+    Client(peer.Port());
+    ::testing::internal::CaptureStderr();
+    m_pClient->Login(targets, u"admin", u"pw");
+    ASSERT_TRUE(peer.WaitForRequests(CLoginClient::kMaxConcurrentLogins, 20s));
+    // The others queue until one of these ends.
+    EXPECT_FALSE(peer.WaitForRequests(CLoginClient::kMaxConcurrentLogins + 1, 1s));
+    EXPECT_EQ(peer.Connections(), CLoginClient::kMaxConcurrentLogins);
+    EXPECT_EQ(m_pClient->RunningLogins(), kServers);
+    peer.Release();
+    WaitForLogins();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(peer.Requests().size(), kServers);
+    EXPECT_EQ(Auth(u"127.0.0.1"), "No");
+
+    // The first failure's box, then one summary of the other 39: 20 named, the rest counted,
+    // every one of them on standard error.
+    const std::vector<std::string> boxes = m_pBoxes->Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0], Box("127.0.0.1", "Authentication failed", EMessageIcon::Error));
+    const std::string& summary = boxes[1];
+    EXPECT_EQ(summary.rfind("OrvaneSrv|The login also failed on 39 other arrays", 0), 0u)
+        << summary;
+    EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 21);
+    EXPECT_NE(summary.find("\n127.0.0.1 (m"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("): Authentication failed\n"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("\n... and 19 more, each written to standard error.|" +
+                           std::to_string(static_cast<int>(EMessageIcon::Error))),
+              std::string::npos)
+        << summary;
+    std::size_t logged = 0;
+    for (std::size_t at = 0;
+         (at = err.find("OrvaneSrv: login failed: 127.0.0.1 (m", at)) != std::string::npos; ++at) {
+        ++logged;
+    }
+    EXPECT_EQ(logged, kServers - 1) << err;
+}
+
+TEST_F(Login, APressWithFailuresOfEveryKindNamesEachButTheFirstInTheSummary) {
+    CLoopbackHttpPeer ok({CLoopbackHttpPeer::Reply(200, "")});
+    CLoopbackHttpPeer refused({CLoopbackHttpPeer::Reply(401, "")}, "127.0.0.2", ok.Port());
+    CLoopbackHttpPeer old({CLoopbackHttpPeer::Reply(404, "")}, "127.0.0.3", ok.Port());
+    CLoopbackHttpPeer silent({"", EAnswer::Silent}, "127.0.0.4", ok.Port());
+    ASSERT_NE(silent.Port(), 0);
+    const std::map<std::u16string, std::string> failures = {
+        {u"127.0.0.2", "Authentication failed"},
+        {u"127.0.0.3", "Not Support"},
+        {u"127.0.0.4", "Internet Exception. (ErrorCode: 28)"},
+    };
+    AddServer(u"m1", u"127.0.0.1");
+    for (const auto& [ip, text] : failures) {
+        AddServer(u"m" + ip.substr(ip.size() - 1), ip);
+    }
+    Client(ok.Port(), 500ms);
+    Start({u"127.0.0.1", u"127.0.0.2", u"127.0.0.3", u"127.0.0.4"}, u"admin", u"pw");
+    WaitForLogins();
+    EXPECT_EQ(Auth(u"127.0.0.1"), "Yes");
+    const std::vector<std::string> boxes = m_pBoxes->Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    std::string expected = "OrvaneSrv|The login also failed on 2 other arrays (IP address (MAC "
+                           "address): reason):";
+    std::size_t first = 0;
+    for (const auto& [ip, text] : failures) {
+        const std::string address = Utf16ToUtf8(ip);
+        EXPECT_EQ(Auth(ip), "No");
+        if (boxes[0].rfind(address + "|", 0) == 0) {
+            ++first;
+            EXPECT_EQ(boxes[0].substr(0, boxes[0].rfind('|')), address + "|" + text);
+        } else {
+            EXPECT_NE(boxes[1].find("\n" + address + " (m" + address.back() + "): " + text),
+                      std::string::npos)
+                << boxes[1];
+        }
+    }
+    EXPECT_EQ(first, 1u) << boxes[0];
+    EXPECT_EQ(boxes[1].rfind(expected, 0), 0u) << boxes[1];
+    EXPECT_EQ(std::count(boxes[1].begin(), boxes[1].end(), '\n'), 2);
 }
 
 TEST_F(Login, OnlyTheRowOfThatExactAddressChangesAndASweptServerGetsNothing) {
@@ -219,9 +309,9 @@ TEST_F(Login, OnlyTheRowOfThatExactAddressChangesAndASweptServerGetsNothing) {
     CLoopbackHttpPeer four({CLoopbackHttpPeer::Reply(200, "")}, "127.0.0.4", peer.Port());
     CLoopbackHttpPeer five({CLoopbackHttpPeer::Reply(200, "")}, "127.0.0.5", peer.Port());
     Client(peer.Port());
-    Start(u"127.0.0.1", u"admin", u"pw");
-    Start(u"127.0.0.4", u"admin", u"pw");
-    Start(u"127.0.0.5", u"admin", u"pw");
+    for (const char16_t* ip : {u"127.0.0.1", u"127.0.0.4", u"127.0.0.5"}) {
+        Start({ip}, u"admin", u"pw"); // a press each: no summary
+    }
     WaitForLogins();
     EXPECT_EQ(Auth(u"127.0.0.1"), "Yes");
     EXPECT_EQ(Auth(u"127.0.0.10"), "No");
@@ -242,8 +332,7 @@ TEST_F(Login, ALoginAuthorizesAtItsAddressAndNotAServerThatMovedMeanwhile) {
     CServerData& kept = AddServer(u"m1", u"127.0.0.1");
     CServerData& moved = AddServer(u"m2", u"127.0.0.2");
     Client(stays.Port());
-    Start(u"127.0.0.1", u"admin", u"pw");
-    Start(u"127.0.0.2", u"admin", u"pw");
+    Start({u"127.0.0.1", u"127.0.0.2"}, u"admin", u"pw");
     ASSERT_TRUE(stays.WaitForRequests(1, 20s));
     ASSERT_TRUE(moves.WaitForRequests(1, 20s));
     // Discovery sees the second server at another address while its login is out.
@@ -270,13 +359,21 @@ TEST_F(Login, ShutdownWhileLoginsWaitLeavesTheirResultsNowhereToGo) {
     AddServer(u"m1", u"127.0.0.1");
     AddServer(u"m2", u"127.0.0.2");
     Client(accepts.Port());
-    Start(u"127.0.0.1", u"admin", u"pw");
-    Start(u"127.0.0.2", u"admin", u"pw");
-    ASSERT_TRUE(accepts.WaitForRequests(1, 20s));
+    // One press: the silent server, then enough logins to the other to fill the pool and queue
+    // nine more.
+    constexpr std::size_t kQueued = 9;
+    std::vector<CLoginTarget> targets = {{u"m2", u"127.0.0.2"}};
+    targets.resize(CLoginClient::kMaxConcurrentLogins + kQueued, {u"m1", u"127.0.0.1"});
+    m_pClient->Login(targets, u"admin", u"pw");
+    for (std::size_t row : {0, 1}) {
+        m_list.SetCellText(row, EServerColumn::Auth, u"Logging");
+    }
+    const std::size_t started = CLoginClient::kMaxConcurrentLogins - 1;
+    ASSERT_TRUE(accepts.WaitForRequests(started, 20s));
     ASSERT_TRUE(refuses.WaitForRequests(1, 20s));
 
     // The window closes, the tables are freed, the tab's objects go; nothing waits for the
-    // workers, which still wait for their servers.
+    // workers, which still wait for their servers, and the queued logins are never started.
     m_loop.Window()->Close();
     {
         auto lock = m_pGuard->LockExclusive();
@@ -294,6 +391,7 @@ TEST_F(Login, ShutdownWhileLoginsWaitLeavesTheirResultsNowhereToGo) {
         std::this_thread::yield(); // the workers hold the boxes until they end
     }
     EXPECT_EQ(m_table.Size(), 0u);
+    EXPECT_EQ(accepts.Requests().size(), started);
     EXPECT_EQ(Auth(u"127.0.0.1"), "Logging");
     EXPECT_EQ(Auth(u"127.0.0.2"), "Logging");
 }

@@ -409,6 +409,17 @@ TEST_F(Discovery, UrlsBeyondTheLimitOfAPassAreIgnoredWithALogLine) {
         << m_listLog[0];
 }
 
+TEST_F(Discovery, ASightingLeavesALoginUnderWayItsCellUnlessItMovesTheRow) {
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b"), Service("10.0.0.3", "c")});
+    for (std::size_t row : {0, 1}) {
+        m_list.SetCellText(row, EServerColumn::Auth, u"Logging"); // a Login press
+    }
+    // a is seen where it was, b somewhere else; c has no login.
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.9", "b"), Service("10.0.0.3", "c")});
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"10.0.0.1|h|P|1.0|a|Logging",
+                                                "10.0.0.9|h|P|1.0|b|No", "10.0.0.3|h|P|1.0|c|No"}));
+}
+
 TEST_F(Discovery, TheSweepReadsEachRowOnceAndDeletesInOneBatch) {
     std::vector<CFakeService> all;
     std::vector<CFakeService> even;
@@ -421,8 +432,9 @@ TEST_F(Discovery, TheSweepReadsEachRowOnceAndDeletesInOneBatch) {
     Pass(all);
     m_list.m_nCellReads = 0;
     Pass(even);
-    // 20 sightings find their rows through the index; the sweep reads one cell per row.
-    EXPECT_EQ(m_list.m_nCellReads, 40u);
+    // 20 sightings find their rows through the index and read their Auth cell; the sweep reads
+    // one cell per row.
+    EXPECT_EQ(m_list.m_nCellReads, 60u);
     ASSERT_EQ(m_list.m_listDeletes.size(), 1u);
     EXPECT_EQ(m_list.m_listDeletes[0].size(), 20u);
     EXPECT_EQ(m_list.RowCount(), 20u);

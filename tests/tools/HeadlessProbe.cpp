@@ -179,12 +179,13 @@ void CProbe::Login(std::istringstream& args) {
         }
     }
     m_loginStart = Clock::now();
+    std::vector<CLoginTarget> targets;
     for (const std::size_t row : rows) {
-        m_login.Login(m_list.CellText(row, EServerColumn::MAC),
-                      m_list.CellText(row, EServerColumn::IPAddr), Utf8ToUtf16(user),
-                      Utf8ToUtf16(password));
+        targets.push_back({m_list.CellText(row, EServerColumn::MAC),
+                           m_list.CellText(row, EServerColumn::IPAddr)});
         m_list.SetCellText(row, EServerColumn::Auth, u"Logging");
     }
+    m_login.Login(std::move(targets), Utf8ToUtf16(user), Utf8ToUtf16(password));
 }
 
 void CProbe::WaitForLogins() {

@@ -5,6 +5,8 @@
 #include "platform/ui/CFileDialogs.h"
 #include "platform/ui/CTimerTable.h"
 #include "platform/ui/CWaitCursor.h"
+#include "platform/ui/UserFolderOutside.h"
+#include "tests/support/CScopedEnv.h"
 #include "tests/support/CTempDir.h"
 
 #include <QApplication>
@@ -104,6 +106,57 @@ public:
         return a;
     }
 };
+
+TEST(FileDialogs, TheStartFolderIsTheUsersDocumentsOrHomeButNeverThePublishedFolder) {
+    CTempDir home;
+    CScopedEnv env;
+    env.Set("HOME", home.Path().c_str());
+    env.Set("XDG_CONFIG_HOME", nullptr);
+    const std::filesystem::path h = std::filesystem::canonical(home.Path());
+    const CTempDir other;
+    const std::filesystem::path elsewhere = std::filesystem::canonical(other.Path());
+    struct CCase {
+        const char* what;
+        const char* documents; // below home, made when not null
+        const char* userDirs;  // the desktop's name for it, when not null
+        std::filesystem::path published;
+        std::filesystem::path expected;
+    };
+    const CCase cases[] = {
+        {"documents outside", "Documents", nullptr, elsewhere, h / "Documents"},
+        {"no documents folder", nullptr, nullptr, elsewhere, h},
+        {"the desktop's name", "Papers", "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n", elsewhere,
+         h / "Papers"},
+        {"documents published", "Documents", nullptr, h / "Documents", h},
+        {"home published", "Documents", nullptr, h, h / "Documents"},
+        {"root published", "Documents", nullptr, "/", h / "Documents"},
+        {"home published, no documents", nullptr, nullptr, h, "/"},
+        {"nothing published", "Documents", nullptr, {}, h / "Documents"},
+    };
+    for (const CCase& c : cases) {
+        for (const char* name : {"Documents", "Papers", ".config"}) {
+            std::filesystem::remove_all(h / name);
+        }
+        if (c.documents) {
+            std::filesystem::create_directories(h / c.documents);
+        }
+        if (c.userDirs) {
+            home.Write(".config/user-dirs.dirs", c.userDirs);
+        }
+        EXPECT_EQ(UserFolderOutside(c.published), c.expected) << c.what;
+    }
+
+    CScriptedBoxes boxes;
+    CFileDialogs dialogs(u"All Files (*.*)|*.*||", u"", boxes);
+    dialogs.SetStartFolder(h);
+    QString opened;
+    dialogs.m_run = [&](QFileDialog& dialog) {
+        opened = dialog.directory().absolutePath();
+        return static_cast<int>(QDialog::Rejected);
+    };
+    dialogs.GetOpenFileName(nullptr);
+    EXPECT_EQ(opened.toStdString(), h.string());
+}
 
 TEST(FileDialogs, SaveAddsTheExtensionAndAsksBeforeReplacingTheCompletedName) {
     CTempDir dir;
