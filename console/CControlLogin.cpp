@@ -146,13 +146,18 @@ void CControlLogin::Start(std::vector<CTarget> targets, std::u16string userName,
     for (const CTarget& target : targets) {
         m_pRecorder->Expect(target);
     }
+    std::vector<CLoginTarget> press;
     for (const CTarget& target : targets) {
-        m_pRecorder->m_pClient->Login(target.mac, target.ip, userName, password);
+        press.push_back({target.mac, target.ip});
         // As the Login button: the row says "Logging" until its answer comes.
         const std::size_t row = m_pRecorder->m_list.FindRow(EServerColumn::IPAddr, target.ip);
         if (row != IServerListView::npos) {
             m_pRecorder->m_list.SetCellText(row, EServerColumn::Auth, LoadString(IDS_LOGGING));
         }
     }
+    // One press through the same bounded pool as the button; each array's message is its own
+    // line of the reply, so every failure is captured rather than summarised.
+    m_pRecorder->m_pClient->Login(std::move(press), std::move(userName), std::move(password),
+                                  CLoginClient::EFailureBoxes::Each);
     m_pRecorder->FinishIfDone();
 }

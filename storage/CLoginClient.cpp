@@ -61,6 +61,7 @@ constexpr int kWorkerNiceness = 10;
 struct CLoginPress {
     std::mutex mutex;
     std::size_t nUnfinished = 0;
+    bool bEachFailureBoxed = false;
     bool bFirstFailureTaken = false;
     std::vector<std::u16string> listOtherFailures; // "IP (MAC): reason"
 };
@@ -204,7 +205,7 @@ void OnLoginResult(long code, const std::string* body, const LoginRequest& reque
         bool bFirst = false;
         {
             std::lock_guard lock(press.mutex);
-            bFirst = !std::exchange(press.bFirstFailureTaken, true);
+            bFirst = !std::exchange(press.bFirstFailureTaken, true) || press.bEachFailureBoxed;
             if (!bFirst) {
                 press.listOtherFailures.push_back(request.strIP + u" (" + request.strMAC + u"): " +
                                                   failure.strText);
@@ -323,12 +324,13 @@ std::size_t CLoginClient::RunningLogins() const {
 }
 
 void CLoginClient::Login(std::vector<CLoginTarget> targets, std::u16string userName,
-                         std::u16string password) {
+                         std::u16string password, EFailureBoxes boxes) {
     if (targets.empty()) {
         return;
     }
     auto press = std::make_shared<CLoginPress>();
     press->nUnfinished = targets.size();
+    press->bEachFailureBoxed = boxes == EFailureBoxes::Each;
     m_pShared->nRunning += targets.size();
     {
         std::lock_guard lock(m_pShared->queueMutex);

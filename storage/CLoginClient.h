@@ -53,10 +53,16 @@ public:
     CLoginClient(const CLoginClient&) = delete;
     CLoginClient& operator=(const CLoginClient&) = delete;
 
+    // How the failures of one press reach the boxes: the operator at the window gets the first
+    // failure's box and one summary of the others; a caller that reports per array (the control
+    // channel) gets a box for each, captioned with the array's address.
+    enum class EFailureBoxes { FirstThenSummary, Each };
+
     // Window thread: one press of the Login button: a login for each server given (its row's MAC
     // and IP address texts), with the operator's user name and password. The caller sets the
     // rows' Auth cells to "Logging".
-    void Login(std::vector<CLoginTarget> targets, std::u16string userName, std::u16string password);
+    void Login(std::vector<CLoginTarget> targets, std::u16string userName, std::u16string password,
+               EFailureBoxes boxes = EFailureBoxes::FirstThenSummary);
 
     // Logins (queued or running) whose result step has not finished yet.
     std::size_t RunningLogins() const;
