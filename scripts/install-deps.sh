@@ -42,6 +42,14 @@ if [ "${#missing[@]}" -gt 0 ]; then
     fi
 fi
 
-# The accessibility checker of the self-service page's test, into tests/www/node_modules.
+# The accessibility checker of the self-service page's test, into tests/www/node_modules, at the
+# version its lock file pins (fetched only when another one, or none, is there).
 www_tests="$(cd "$(dirname "$0")/../tests/www" && pwd)"
-npm ci --prefix "$www_tests" --no-audit --no-fund --ignore-scripts
+version_of() {
+    node -p "require(process.argv[1])$2" "$1" 2>/dev/null || true
+}
+pinned="$(version_of "$www_tests/package-lock.json" ".packages['node_modules/axe-core'].version")"
+installed="$(version_of "$www_tests/node_modules/axe-core/package.json" ".version")"
+if [ -z "$installed" ] || [ "$installed" != "$pinned" ]; then
+    npm ci --prefix "$www_tests" --no-audit --no-fund --ignore-scripts
+fi
