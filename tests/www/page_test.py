@@ -635,6 +635,13 @@ class LongListsAndHostileNames(PageCase):
                 self.screenshot("self-service-%d-arrays-%dpx.png" % (LONG_LIST, width))
                 if width in (1920, 1024, 390):
                     self.assert_accessible("long list at %d px" % width)
+        # The dark colours too.
+        self.addCleanup(self.d.execute_cdp_cmd, "Emulation.setEmulatedMedia", {"features": []})
+        self.d.execute_cdp_cmd("Emulation.setEmulatedMedia", {
+            "features": [{"name": "prefers-color-scheme", "value": "dark"}]})
+        self.first_row_controls()[1].click()
+        self.screenshot("self-service-dark.png")
+        self.assert_accessible("long list, dark, a password shown")
 
     def test_filter_sort_and_skip_past_the_table(self):
         self.sign_in_to(long_list_answer())
