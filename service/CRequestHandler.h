@@ -33,10 +33,9 @@ private:
     bool ServePost(std::string_view path);
     enum class ECredentialCheck { Accepted, Refused, Throttled, TablesGone };
     // Tests an Authorization value unless the throttle refuses it unchecked (Throttled, with
-    // m_retryAfter set); logs a failure
-    // with the user name tried, and the moment the address becomes blocked or the name slowed.
-    // Once the tables are gone (the service is stopping) nothing was checked: that is neither a
-    // refusal nor a guess.
+    // m_retryAfter set); logs a failure with the user name tried, and the moment the address
+    // becomes blocked or the name slowed. Once the tables are gone (the service is stopping)
+    // nothing was checked: that is neither a refusal nor a guess.
     ECredentialCheck CheckCredentials(std::string_view encoded, std::string& userName);
     bool ServeQuery(const std::string& userName);
     // Sends the canned 401 response; answers true.
