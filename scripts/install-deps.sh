@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages needed to build, run and test OrvaneSrv.
+# Installs the Debian 12 packages needed to build, run and test OrvaneSrv, and the npm packages of
+# the browser test (tests/www/package.json, exact versions from its lock file).
 set -euo pipefail
 
 packages=(
@@ -8,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     curl iproute2 procps nginx-light
     qt6-base-dev qt6-svg-dev fonts-dejavu-core xvfb xauth
-    chromium chromium-driver python3-selenium
+    chromium chromium-driver python3-selenium nodejs npm
     dpkg-dev lintian
 )
 
@@ -39,4 +40,16 @@ if [ "${#missing[@]}" -gt 0 ]; then
     if [ "$created_policy" -eq 1 ]; then
         "${sudo_cmd[@]}" rm -f "$policy"
     fi
+fi
+
+# The accessibility checker of the self-service page's test, into tests/www/node_modules, at the
+# version its lock file pins (fetched only when another one, or none, is there).
+www_tests="$(cd "$(dirname "$0")/../tests/www" && pwd)"
+version_of() {
+    node -p "require(process.argv[1])$2" "$1" 2>/dev/null || true
+}
+pinned="$(version_of "$www_tests/package-lock.json" ".packages['node_modules/axe-core'].version")"
+installed="$(version_of "$www_tests/node_modules/axe-core/package.json" ".version")"
+if [ -z "$installed" ] || [ "$installed" != "$pinned" ]; then
+    npm ci --prefix "$www_tests" --no-audit --no-fund --ignore-scripts
 fi

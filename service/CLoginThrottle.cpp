@@ -68,8 +68,8 @@ void CLoginThrottle::ForgetOld(CRecord& record, Clock::time_point now) const {
     }
 }
 
-CLoginThrottle::EAdmit CLoginThrottle::Admit(uint32_t address, std::string_view name,
-                                             Clock::time_point now) {
+CLoginThrottle::CAdmission CLoginThrottle::Admit(uint32_t address, std::string_view name,
+                                                 Clock::time_point now) {
     const auto giveUp = Clock::now() + m_settings.inFlightWait;
     const std::string key(name);
     std::unique_lock lock(m_mutex);
@@ -79,7 +79,8 @@ CLoginThrottle::EAdmit CLoginThrottle::Admit(uint32_t address, std::string_view 
         CRecord& byAddress = m_addresses.Touch(address, now);
         ForgetOld(byAddress, now);
         if (byAddress.bLimited) {
-            return EAdmit::AddressBlocked;
+            // This attempt counts as activity: the block ends a whole window from now.
+            return {EAdmit::AddressBlocked, m_settings.window};
         }
         CRecord& byName = m_names.Touch(key, now);
         ForgetOld(byName, now);
@@ -93,16 +94,18 @@ CLoginThrottle::EAdmit CLoginThrottle::Admit(uint32_t address, std::string_view 
         if (!bAddressFull && !bNameFull) {
             if (byName.bLimited) {
                 if (now < byName.nextCheck) {
-                    return EAdmit::NameSlowed;
+                    return {EAdmit::NameSlowed, byName.nextCheck - now};
                 }
                 byName.nextCheck = now + m_settings.nameCheckInterval;
             }
             ++byAddress.nInFlight;
             ++byName.nInFlight;
-            return EAdmit::Check;
+            return {EAdmit::Check, {}};
         }
         if (m_finished.wait_until(lock, giveUp) == std::cv_status::timeout) {
-            return bAddressFull ? EAdmit::AddressBlocked : EAdmit::NameSlowed;
+            // Checks in flight that did not end in time: by then they normally have.
+            return {bAddressFull ? EAdmit::AddressBlocked : EAdmit::NameSlowed,
+                    std::chrono::duration_cast<Clock::duration>(m_settings.inFlightWait)};
         }
     }
 }

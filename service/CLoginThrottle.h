@@ -55,6 +55,14 @@ public:
         NameSlowed,     // refuse unchecked: the name's one check per interval is taken
     };
 
+    // The decision on an attempt and, when it is refused, how long until an attempt from the
+    // same address for the same name may be checked (what a client is told to wait).
+    struct CAdmission {
+        EAdmit eAdmit = EAdmit::Check;
+        Clock::duration retryAfter{};
+        bool operator==(EAdmit e) const { return eAdmit == e; }
+    };
+
     // What a failure set off, for the log: each is reported once when it begins.
     struct CFailureNews {
         bool bAddressBlocked = false;
@@ -68,7 +76,7 @@ public:
     // flight until Finish. now is the throttle's time; waits for checks in flight go by the
     // steady clock. A refused attempt counts as activity of the address: its block lasts
     // until a window after the last one.
-    EAdmit Admit(uint32_t address, std::string_view name, Clock::time_point now);
+    CAdmission Admit(uint32_t address, std::string_view name, Clock::time_point now);
     // Ends an attempt that Admit let through, with the result of its check.
     CFailureNews Finish(uint32_t address, std::string_view name, bool bFailed,
                         Clock::time_point now);

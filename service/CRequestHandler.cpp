@@ -117,8 +117,10 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
     const uint32_t address = ntohl(m_peer.sin_addr.s_addr);
     const std::string name = BasicUserName(encoded);
     CLoginThrottle& throttle = m_context.m_throttle;
-    if (throttle.Admit(address, name, m_context.Now()) != CLoginThrottle::EAdmit::Check) {
-        return ECredentialCheck::Refused;
+    const CLoginThrottle::CAdmission admission = throttle.Admit(address, name, m_context.Now());
+    if (admission != CLoginThrottle::EAdmit::Check) {
+        m_retryAfter = admission.retryAfter;
+        return ECredentialCheck::Throttled;
     }
     int result = kCredentialsNoSuchUser;
     bool bAlive = false;
@@ -170,6 +172,14 @@ bool CRequestHandler::SendUnauthorized() {
     return true;
 }
 
+bool CRequestHandler::SendThrottled() {
+    // Rounded up: a client that waits exactly that long finds the block over.
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(m_retryAfter);
+    const std::string response = ThrottledResponse(seconds.count());
+    m_socket.Send(response.data(), response.size());
+    return true;
+}
+
 bool CRequestHandler::ServePost(std::string_view path) {
     std::string userName;
     bool bAuthenticated = false;
@@ -183,6 +193,9 @@ bool CRequestHandler::ServePost(std::string_view path) {
             }
             if (check == ECredentialCheck::Refused) {
                 return SendUnauthorized();
+            }
+            if (check == ECredentialCheck::Throttled) {
+                return SendThrottled();
             }
             bAuthenticated = true;
         }

@@ -31,15 +31,17 @@ public:
 private:
     bool ServeGet(std::string_view path);
     bool ServePost(std::string_view path);
-    enum class ECredentialCheck { Accepted, Refused, TablesGone };
-    // Tests an Authorization value unless the throttle refuses it unchecked; logs a failure
-    // with the user name tried, and the moment the address becomes blocked or the name slowed.
-    // Once the tables are gone (the service is stopping) nothing was checked: that is neither a
-    // refusal nor a guess.
+    enum class ECredentialCheck { Accepted, Refused, Throttled, TablesGone };
+    // Tests an Authorization value unless the throttle refuses it unchecked (Throttled, with
+    // m_retryAfter set); logs a failure with the user name tried, and the moment the address
+    // becomes blocked or the name slowed. Once the tables are gone (the service is stopping)
+    // nothing was checked: that is neither a refusal nor a guess.
     ECredentialCheck CheckCredentials(std::string_view encoded, std::string& userName);
     bool ServeQuery(const std::string& userName);
     // Sends the canned 401 response; answers true.
     bool SendUnauthorized();
+    // Sends the 401 response with the wait in m_retryAfter; answers true.
+    bool SendThrottled();
     bool ServePasswordUpdate(std::string_view key);
     std::string_view ReadBodyLine(bool bSecret);
     // Moves the deadline from the headers' to the whole request's.
@@ -54,4 +56,6 @@ private:
     CHttpBlockingSocket::LineBuffer m_headerLine{};
     // Where the body line ends without a line feed: the announced body length, if any.
     std::size_t m_nBodyLimit = std::numeric_limits<std::size_t>::max();
+    // How long the throttle wants a refused client to wait.
+    std::chrono::steady_clock::duration m_retryAfter{};
 };

@@ -15,14 +15,17 @@ constexpr std::string_view kUnauthorizedBody =
     "<body><h1>HTTP/1.0 401 Unauthorized</h1>"
     "<p>The user name or password was not accepted.</p></body></html>\r\n";
 
-std::string MakeUnauthorizedResponse() {
+// extraHeaders: whole header lines, each ending in CR LF.
+std::string MakeUnauthorizedResponse(std::string_view extraHeaders) {
     std::string response = "HTTP/1.0 401 Unauthorized\r\n"
                            "Server: Orvane2.0 Management Server\r\n"
                            "Content-Type: text/html\r\n"
                            "Accept-Ranges: bytes\r\n"
                            "Content-Length: ";
     response += std::to_string(kUnauthorizedBody.size());
-    response += "\r\n\r\n";
+    response += "\r\n";
+    response += extraHeaders;
+    response += "\r\n";
     response += kUnauthorizedBody;
     return response;
 }
@@ -30,8 +33,14 @@ std::string MakeUnauthorizedResponse() {
 } // namespace
 
 std::string_view UnauthorizedResponse() {
-    static const std::string response = MakeUnauthorizedResponse();
+    static const std::string response = MakeUnauthorizedResponse({});
     return response;
+}
+
+std::string ThrottledResponse(int64_t nRetryAfterSeconds) {
+    // A delay is a whole, non-negative number of seconds; a client told 0 would retry at once.
+    const int64_t nSeconds = nRetryAfterSeconds > 0 ? nRetryAfterSeconds : 1;
+    return MakeUnauthorizedResponse("Retry-After: " + std::to_string(nSeconds) + "\r\n");
 }
 
 std::string HttpDateText(std::time_t now) {

@@ -19,6 +19,9 @@ inline constexpr std::string_view kNotFoundResponse =
 
 // The whole 401 response, its Content-Length matching its body.
 std::string_view UnauthorizedResponse();
+// The 401 response to an attempt that was refused unchecked because of earlier failures: the
+// same bytes with a "Retry-After:" header telling the client how many seconds to wait.
+std::string ThrottledResponse(int64_t nRetryAfterSeconds);
 
 // "%a, %d %b %Y %H:%M:%S GMT" in UTC with English names, whatever the locale.
 std::string HttpDateText(std::time_t now);

@@ -168,20 +168,33 @@ TEST_F(Service, RepeatedFailuresBlockOneAddressUntilAMinuteAfterItsLastTry) {
         const std::string response = ExchangeFrom(from, Port(),
                                                   "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
                                                       Base64Encode(credentials) + "\r\n\r\nx\n");
-        return response.starts_with("HTTP/1.0 401") ? std::string("401") : DocumentBody(response);
+        if (response == UnauthorizedResponse()) {
+            return std::string("401");
+        }
+        // Refused unchecked: the canned response with the wait, in seconds, in one more line.
+        for (int seconds : {1, 59, 60}) {
+            std::string throttled(UnauthorizedResponse());
+            throttled.insert(throttled.find("\r\n\r\n") + 2,
+                             "Retry-After: " + std::to_string(seconds) + "\r\n");
+            if (response == throttled) {
+                EXPECT_EQ(response, ThrottledResponse(seconds));
+                return "401 retry " + std::to_string(seconds);
+            }
+        }
+        return DocumentBody(response);
     };
     constexpr std::string_view kAdmin = "<StorageServers AdminGroup=\"Yes\"></StorageServers>";
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(query("127.0.0.1", "admin:guess" + std::to_string(i)), "401");
     }
-    EXPECT_EQ(query("127.0.0.1", "admin:9983"), "401"); // refused without a check
+    EXPECT_EQ(query("127.0.0.1", "admin:9983"), "401 retry 60"); // refused without a check
     EXPECT_EQ(query("127.0.0.2", "admin:9983"), kAdmin);
     // A request without credentials is not a guess.
     EXPECT_EQ(Exchange(Port(), "POST /Query HTTP/1.0\r\n\r\nx\n"), UnauthorizedResponse());
     *clock = 59;
-    EXPECT_EQ(query("127.0.0.1", "admin:9983"), "401");
+    EXPECT_EQ(query("127.0.0.1", "admin:9983"), "401 retry 60");
     *clock = 118;
-    EXPECT_EQ(query("127.0.0.1", "admin:9983"), "401");
+    EXPECT_EQ(query("127.0.0.1", "admin:9983"), "401 retry 60");
     *clock = 178;
     EXPECT_EQ(query("127.0.0.1", "admin:9983"), kAdmin);
 

@@ -49,9 +49,11 @@ TEST(LoginThrottle, TheBlockLastsAMinuteFromTheLastAttempt) {
     for (int i = 0; i < 10; ++i) {
         Fail(throttle, kAttacker, kStart);
     }
-    EXPECT_EQ(throttle.Admit(kAttacker, "admin", kStart + 59s), EAdmit::AddressBlocked);
-    // 59 s after the last attempt.
-    EXPECT_EQ(throttle.Admit(kAttacker, "admin", kStart + 118s), EAdmit::AddressBlocked);
+    EXPECT_EQ(throttle.Admit(kAttacker, "admin", kStart + 59s).retryAfter, 60s);
+    // 59 s after the last attempt; each refusal says a whole window from itself.
+    const auto refused = throttle.Admit(kAttacker, "admin", kStart + 118s);
+    EXPECT_EQ(refused, EAdmit::AddressBlocked);
+    EXPECT_EQ(refused.retryAfter, 60s);
     // Unblocked, it starts counting afresh.
     EXPECT_FALSE(Fail(throttle, kAttacker, kStart + 178s).bAddressBlocked);
     EXPECT_TRUE(Pass(throttle, kAttacker, kStart + 179s));
@@ -107,7 +109,9 @@ TEST(LoginThrottle, ANameGuessedFromManyAddressesIsCheckedOnceASecond) {
     EXPECT_TRUE(Pass(throttle, 0x0C000001, kStart, "bob")); // another name is not slowed
     // One check a second, whoever asks; the right password gets in on it.
     EXPECT_TRUE(Pass(throttle, kNeighbour, kStart + 1s));
-    EXPECT_EQ(throttle.Admit(0x0B000200, "admin", kStart + 1500ms), EAdmit::NameSlowed);
+    const auto slowed = throttle.Admit(0x0B000200, "admin", kStart + 1500ms);
+    EXPECT_EQ(slowed, EAdmit::NameSlowed);
+    EXPECT_EQ(slowed.retryAfter, 500ms); // until the next check
     EXPECT_FALSE(Fail(throttle, 0x0B000201, kStart + 2s).bNameSlowed);
     EXPECT_EQ(throttle.Admit(kNeighbour, "admin", kStart + 2s), EAdmit::NameSlowed);
     // A whole window after the last failure the name is checked freely again.

@@ -11,7 +11,11 @@ Usage: page_test.py SERVER_PROGRAM WWW_DIR SCREENSHOT_DIR
 
 The second form starts nothing: run in a namespace from which URL reaches a running program,
 it checks that the page that program serves lists for USER what "/Query" lists.
+
+Every state the tests reach is also checked with axe-core (tests/www/node_modules, installed by
+scripts/install-deps.sh): it must report no accessibility violation.
 """
+import json
 import os
 import pathlib
 import shutil
@@ -24,6 +28,7 @@ import threading
 import time
 import unittest
 import xml.etree.ElementTree as ElementTree
+from xml.sax.saxutils import quoteattr
 
 from selenium import webdriver
 from selenium.common.exceptions import NoAlertPresentException, TimeoutException
@@ -53,6 +58,16 @@ UTF8_USER = ("j\u00f6rg", "p\u00e4ss:w\u00f6rd")
 HOSTILE_NAME = "<img src=x onerror=\"document.title='injected'\">"
 DESKTOP = (1280, 800)
 PHONE = (390, 844)
+# The widths a long list is looked at, down to the narrowest phone.
+WIDTHS = [1920, 1280, 1024, 800, 390, 320]
+LONG_LIST = 200
+# A second address of this namespace's loopback link: failures from it lock out only it.
+LOCKED_OUT_ADDRESS = "10.251.0.1"
+# Waits shortened for the tests; the page takes only values below its own.
+SHORT_TIMINGS = {"revealMs": 1500, "idleMs": 2500, "serviceCheckMs": 300,
+                 "serviceCheckTimeoutMs": 1000}
+AXE = pathlib.Path(__file__).resolve().parent / "node_modules" / "axe-core" / "axe.min.js"
+RLO_NAME = "evil\u202egnp.exe"
 
 running_user = None
 if sys.argv[1:2] == ["--service"]:
@@ -91,6 +106,8 @@ class StandIn(socketserver.ThreadingTCPServer):
     daemon_threads = True
     answer = b""  # the raw bytes of the next answers to POST; None: close without one
     page = b""
+    hold = None  # an Event: POST answers wait for it to be set (bounded by WAIT_S)
+    gone = False  # True: every request is closed unanswered, as by a stopped service
 
 
 class StandInHandler(socketserver.StreamRequestHandler):
@@ -106,16 +123,36 @@ class StandInHandler(socketserver.StreamRequestHandler):
                 length = int(value.strip())
         if length:
             self.rfile.read(length)
+        if self.server.gone:
+            return
         if request_line.startswith(b"GET "):
             self.wfile.write(b"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
                              + str(len(self.server.page)).encode() + b"\r\n\r\n" +
                              self.server.page)
-        elif self.server.answer is not None:
-            self.wfile.write(self.server.answer)
+        else:
+            if self.server.hold is not None:
+                self.server.hold.wait(WAIT_S)
+            if self.server.answer is not None:
+                self.wfile.write(self.server.answer)
 
 
 def xml_answer(body):
     return b"HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n" + body
+
+
+def long_list_answer(names=()):
+    """A list of LONG_LIST arrays with long names, the first ones named by names."""
+    servers = []
+    for i in range(LONG_LIST):
+        name = names[i] if i < len(names) else "storage-array-%03d.datacenter-north.example" % i
+        attributes = {"IPAddr": "10.%d.%d.%d" % (i % 3, i // 100, LONG_LIST - i),
+                      "SystemName": name, "Product": "Vault 4200 Enterprise",
+                      "Type": "SAN", "MAC": "00:1B:2C:3D:%02X:%02X" % (i // 256, i % 256),
+                      "LoginUserName": "administrator", "LoginPasswd": "pw-%03d" % i}
+        servers.append("<StorageServer " + " ".join(
+            "%s=%s" % (k, quoteattr(v)) for k, v in attributes.items()) + "/>")
+    return xml_answer(('<StorageServers AdminGroup="No">' + "".join(servers) +
+                       "</StorageServers>").encode())
 
 
 class Browser:
@@ -150,6 +187,7 @@ def setUpModule():
         browser = Browser()
         return
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    subprocess.run(["ip", "addr", "add", LOCKED_OUT_ADDRESS + "/32", "dev", "lo"], check=True)
     store = tempfile.mkdtemp(prefix="orvane-page-store-")
     # The server runs until its standard input ends.
     server = subprocess.Popen([server_program, www_dir, store], stdin=subprocess.PIPE,
@@ -219,9 +257,38 @@ class PageCase(unittest.TestCase):
         return self.wait_until(lambda: self.by_id("signin-message").text, "a message")
 
     def table_rows(self):
-        """The visible text of every cell, row by row."""
-        return [[c.text for c in row.find_elements(By.TAG_NAME, "td")]
-                for row in self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")]
+        """The visible text of every cell of the shown rows, in the order of COLUMNS, then the
+        password's cell with its buttons."""
+        return self.d.execute_script("""
+            const keys = arguments[0];
+            const shown = document.querySelectorAll('#arrays-body tr:not([hidden])');
+            return [...shown].map((row) => keys.map((k, i) => {
+                const cell = row.querySelector('td[data-key="' + k + '"]');
+                const value = i < keys.length - 1 ? cell.querySelector('.value') : cell;
+                return value.innerText.trim();
+            }));""", COLUMNS + ["LoginPasswd"])
+
+    def assert_accessible(self, state):
+        """axe-core finds no violation in the page as it is now."""
+        self.d.execute_script(AXE.read_text(encoding="utf-8"))
+        violations = self.d.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            axe.run(document, {resultTypes: ['violations']}).then(
+                (r) => done(r.violations.map((v) => v.id + ': ' + v.help + ' ' +
+                                             v.nodes.slice(0, 3).map((n) => n.target)
+                                                    .join(' '))),
+                (e) => done(['axe failed: ' + e]));""")
+        self.assertEqual(violations, [], state)
+
+    def use_short_timings(self, *names):
+        """Reloads the page with the SHORT_TIMINGS of names; setUp of the next test loads it
+        plainly."""
+        timings = {name: SHORT_TIMINGS[name] for name in names}
+        script = self.d.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {
+            "source": "window.orvanePageTimings = %s;" % json.dumps(timings)})
+        self.addCleanup(self.d.execute_cdp_cmd, "Page.removeScriptToEvaluateOnNewDocument",
+                        {"identifier": script["identifier"]})
+        self.d.get(self.d.current_url)
 
     def active_id(self):
         return self.d.switch_to.active_element.get_attribute("id")
@@ -233,10 +300,10 @@ class PageCase(unittest.TestCase):
             names.then((keys) => done(document.cookie + '|' + localStorage.length + '|' +
                                       sessionStorage.length + '|' + keys.length));""")
 
-    def copy_and_paste(self, row, clipboard):
-        """Presses Copy on the row and answers what the clipboard then holds."""
+    def copy_and_paste(self, row, clipboard, key="LoginPasswd"):
+        """Presses Copy in the row's cell of key and answers what the clipboard then holds."""
         copy = self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")[row] \
-            .find_element(By.XPATH, ".//button[text()='Copy']")
+            .find_element(By.CSS_SELECTOR, "td[data-key='%s'] button:last-child" % key)
         copy.click()
         self.wait_until(lambda: copy.text == "Copied", "Copied")
         return self.d.execute_async_script(
@@ -267,6 +334,7 @@ class ThePage(PageCase):
         self.assertEqual(self.d.execute_script(
             "return getComputedStyle(document.querySelector('.topbar')).borderBottomStyle"),
             "solid")
+        self.assert_accessible("sign-in")
 
     def test_user_sees_exactly_what_query_lists_with_passwords_hidden(self):
         expected = query_with_curl(*USER)
@@ -297,6 +365,7 @@ class ThePage(PageCase):
         self.assertTrue(secret.startswith(servers[0].get("LoginPasswd")), secret)
         self.assertNotIn(servers[1].get("LoginPasswd"), self.d.page_source)
         self.screenshot("self-service-desktop.png")
+        self.assert_accessible("a password shown")
         self.screenshot_whole_phone_page("self-service-phone.png")
         self.assertEqual(self.d.execute_script(
             "return getComputedStyle(document.querySelector('#arrays-body tr')).display"),
@@ -325,7 +394,7 @@ class ThePage(PageCase):
         first = query_with_curl(*USER)[0].get("LoginPasswd")
         self.assertEqual(self.copy_and_paste(0, "keptClipboard"), first)
         self.assertEqual(self.d.switch_to.active_element.get_attribute("aria-label"),
-                         "Copy administrator password of vault-east-01")
+                         "Copy administrator password of \u2068vault-east-01\u2069")
         self.assertEqual(self.d.find_elements(By.TAG_NAME, "textarea"), [])
 
     def test_sign_out_forgets_everything(self):
@@ -351,6 +420,7 @@ class ThePage(PageCase):
         rows = self.table_rows()
         self.assertEqual([r[:6] for r in rows], [[s.get(c) for c in COLUMNS] for s in expected])
         self.assertIn(HOSTILE_NAME, [r[1] for r in rows])
+        self.assert_accessible("administrator's list")
         self.assertEqual(self.d.find_elements(By.CSS_SELECTOR, "#arrays-body img"), [])
         self.assertNotEqual(self.d.title, "injected")
 
@@ -358,13 +428,14 @@ class ThePage(PageCase):
         self.sign_in(USER[0], "not-" + USER[1])
         message = self.wait_message()
         self.assertIn("user name or password is wrong", message)
-        self.assertIn("failed attempts", message)
+        self.assertNotIn("too many", message)
         self.assertFalse(self.by_id("results").is_displayed())
         self.assertEqual(self.table_rows(), [])
         self.assertEqual(self.by_id("password").get_attribute("value"), "")
         self.assertEqual(self.active_id(), "password")
         self.assertEqual(self.by_id("sign-in").get_attribute("disabled"), None)
         self.screenshot("self-service-refused.png")
+        self.assert_accessible("refused")
         # The next try with the right password succeeds and clears the message.
         self.by_id("password").send_keys(USER[1], Keys.ENTER)
         self.wait_signed_in()
@@ -380,8 +451,13 @@ class ThePage(PageCase):
         ActionChains(self.d).send_keys(Keys.ENTER).perform()
         self.wait_signed_in()
         self.assertEqual(self.active_id(), "results-title")
-        ActionChains(self.d).send_keys(Keys.TAB).perform()
-        self.assertEqual(self.d.switch_to.active_element.text, "Show")
+        # The filter, the skip link, the sortable headers and the first user name's Copy come
+        # before the first Show.
+        tabs = 0
+        while self.d.switch_to.active_element.text != "Show" and tabs < 12:
+            ActionChains(self.d).send_keys(Keys.TAB).perform()
+            tabs += 1
+        self.assertEqual(tabs, 10)
         ActionChains(self.d).send_keys(Keys.SPACE).perform()
         self.assertEqual(self.table_rows()[0][6][:len("Tr0ub")], "Tr0ub")
         # Focus is visible where the keyboard is.
@@ -397,11 +473,13 @@ class ThePage(PageCase):
         names = {}
         for n in nodes:
             names.setdefault(n["role"]["value"], []).append(n.get("name", {}).get("value", ""))
-        self.assertEqual(names["button"], [
-            "Sign out", "Show administrator password of vault-east-01",
-            "Copy administrator password of vault-east-01",
-            "Show administrator password of files-lab-02",
-            "Copy administrator password of files-lab-02"])
+        sorting = ["System name", "Administrator user", "IP address", "MAC address", "Product",
+                   "Type"]
+        self.assertEqual(names["button"], ["Sign out"] + sorting + [
+            what % "\u2068%s\u2069" % name for name in ["vault-east-01", "files-lab-02"]
+            for what in ["Copy administrator user name of %s",
+                         "Show administrator password of %s",
+                         "Copy administrator password of %s"]])
         self.assertEqual(len(names["columnheader"]), 7)
         self.assertEqual(len(names["cell"]), 14)
         self.assertIn("status", names)
@@ -410,6 +488,7 @@ class ThePage(PageCase):
         fields = [n.get("name", {}).get("value") for n in nodes
                   if not n.get("ignored") and n["role"]["value"] == "textbox"]
         self.assertEqual(fields, ["User name", "Password"])
+        self.assert_accessible("signed out")
 
     def test_no_arrays_says_so(self):
         self.sign_in(*NO_ARRAYS)
@@ -418,17 +497,38 @@ class ThePage(PageCase):
         self.assertIn("No storage arrays", self.by_id("results-empty").text)
         self.assertFalse(self.by_id("results-card").is_displayed())
         self.assertEqual(self.by_id("results-count").text, "0 arrays")
+        self.assert_accessible("no arrays")
 
     def test_credentials_travel_as_utf8(self):
         self.sign_in(*UTF8_USER)
         self.wait_signed_in()
         self.assertEqual(len(self.table_rows()), 2)
 
+    def test_repeated_failures_lock_this_computer_out_and_the_page_says_until_when(self):
+        locked = "http://%s:51001" % LOCKED_OUT_ADDRESS
+        for i in range(10):
+            subprocess.run(["curl", "-s", "--noproxy", "*", "--max-time", "10", "-u",
+                            "%s:guess%d" % (USER[0], i), "-X", "POST", "--data-binary", "x\n",
+                            "-o", "/dev/null", locked + "/Query"], check=True)
+        self.d.get(locked + "/")
+        self.sign_in(*USER)
+        message = self.wait_message()
+        self.assertIn("too many failed attempts came from this computer", message)
+        self.assertRegex(message, r"Try again after \d+:\d\d:\d\d.* \(in 60 seconds\)")
+        self.assertEqual(self.active_id(), "password")
+        self.screenshot("self-service-locked-out.png")
+        self.assert_accessible("locked out")
+        # Another computer still signs in.
+        self.d.get(self.base + "/")
+        self.sign_in(*USER)
+        self.wait_signed_in()
+
     def test_a_user_name_with_a_colon_or_none_is_not_sent(self):
         for user, text in [("", "Enter your user name"), ("a:b", "cannot contain a colon")]:
             self.sign_in(user, "x")
             self.assertIn(text, self.wait_message())
             self.assertEqual(self.active_id(), "user")
+        self.assert_accessible("a field at fault")
 
 
 class BrokenAnswers(PageCase):
@@ -486,11 +586,182 @@ class BrokenAnswers(PageCase):
         self.assertEqual(self.table_rows()[0][1], "")
 
 
+class LongListsAndHostileNames(PageCase):
+    """A list of LONG_LIST arrays, and names with direction marks, from the stand-in."""
+
+    base = STAND_IN
+
+    def setUp(self):
+        super().setUp()
+        self.addCleanup(self.restore_stand_in)
+
+    @staticmethod
+    def restore_stand_in():
+        stand_in.gone = False
+        if stand_in.hold is not None:
+            stand_in.hold.set()
+        stand_in.hold = None
+
+    def sign_in_to(self, answer, user="dana"):
+        stand_in.answer = answer
+        self.sign_in(user, "pw")
+        self.wait_signed_in()
+
+    def first_row_controls(self):
+        row = self.d.find_element(By.CSS_SELECTOR, "#arrays-body tr:not([hidden])")
+        return row.find_elements(By.TAG_NAME, "button")
+
+    def test_every_width_shows_show_and_copy_without_sideways_scrolling(self):
+        for width in WIDTHS:
+            self.use_viewport((width, 900), mobile=width <= PHONE[0])
+            self.assertLessEqual(self.d.execute_script(
+                "return document.documentElement.scrollWidth"), width, "sign-in %d" % width)
+        self.use_viewport(DESKTOP, mobile=False)
+        self.sign_in_to(long_list_answer())
+        self.assertEqual(self.by_id("results-count").text, "%d arrays" % LONG_LIST)
+        for width in WIDTHS:
+            with self.subTest(width=width):
+                self.use_viewport((width, 900), mobile=width <= PHONE[0])
+                self.d.execute_script("window.scrollTo(0, 0)")
+                self.assertLessEqual(self.d.execute_script(
+                    "return document.documentElement.scrollWidth"), width)
+                controls = self.first_row_controls()
+                self.assertEqual([b.text for b in controls], ["Copy", "Show", "Copy"])
+                for button in controls:
+                    box = button.rect
+                    self.assertTrue(button.is_displayed())
+                    self.assertGreaterEqual(box["x"], 0)
+                    self.assertLessEqual(box["x"] + box["width"], width)
+                self.screenshot("self-service-%d-arrays-%dpx.png" % (LONG_LIST, width))
+                if width in (1920, 1024, 390):
+                    self.assert_accessible("long list at %d px" % width)
+        # The dark colours too.
+        self.addCleanup(self.d.execute_cdp_cmd, "Emulation.setEmulatedMedia", {"features": []})
+        self.d.execute_cdp_cmd("Emulation.setEmulatedMedia", {
+            "features": [{"name": "prefers-color-scheme", "value": "dark"}]})
+        self.first_row_controls()[1].click()
+        self.screenshot("self-service-dark.png")
+        self.assert_accessible("long list, dark, a password shown")
+
+    def test_filter_sort_and_skip_past_the_table(self):
+        self.sign_in_to(long_list_answer())
+        self.by_id("filter").send_keys("ARRAY-19")
+        self.wait_until(lambda: self.by_id("results-count").text == "10 of 200 arrays",
+                        "the filtered count")
+        self.assertEqual(len(self.table_rows()), 10)
+
+        def addresses():
+            return [tuple(int(p) for p in r[0].split(".")) for r in self.table_rows()]
+
+        header = self.d.find_element(By.XPATH, "//th/button[text()='IP address']")
+        header.click()
+        self.assertEqual(addresses(), sorted(addresses()))
+        self.assertEqual(self.d.find_element(By.CSS_SELECTOR, "th[aria-sort]").text,
+                         "IP address")
+        self.d.find_element(By.XPATH, "//th/button[text()='IP address']").click()
+        self.assertEqual(addresses(), sorted(addresses(), reverse=True))
+        self.assertEqual(self.d.find_element(By.CSS_SELECTOR, "th[aria-sort]")
+                         .get_attribute("aria-sort"), "descending")
+        self.screenshot("self-service-filtered-sorted.png")
+        self.assert_accessible("filtered and sorted")
+
+        self.by_id("filter").send_keys("no such array")
+        self.wait_until(lambda: self.by_id("no-match").is_displayed(), "no match")
+        self.by_id("filter").clear()
+        self.by_id("filter").send_keys(Keys.SPACE, Keys.BACKSPACE)
+        self.wait_until(lambda: self.by_id("results-count").text == "200 arrays", "all rows")
+        # The skip link is the next stop after the filter, and lands after the table.
+        ActionChains(self.d).send_keys(Keys.TAB).perform()
+        self.assertEqual(self.active_id(), "skip-table")
+        self.assertTrue(self.by_id("skip-table").is_displayed())
+        ActionChains(self.d).send_keys(Keys.ENTER).perform()
+        self.assertEqual(self.active_id(), "list-end")
+
+    def test_direction_marks_stay_inside_the_name(self):
+        self.d.execute_cdp_cmd("Browser.grantPermissions", {
+            "origin": STAND_IN, "permissions": ["clipboardReadWrite", "clipboardSanitizedWrite"]})
+        self.sign_in_to(long_list_answer([RLO_NAME]), user="\u202eeve")
+        self.assertEqual(self.table_rows()[0][1], RLO_NAME)
+        isolation = self.d.execute_script("""
+            return [...document.querySelectorAll('#arrays-body tr:first-child .value,'
+                                                 + '#session-name .value')]
+                .map((e) => e.localName + ' ' + getComputedStyle(e).unicodeBidi);""")
+        self.assertEqual(isolation, ["bdi isolate"] * 7)
+        show = self.first_row_controls()[1]
+        self.assertEqual(show.get_attribute("aria-label"),
+                         "Show administrator password of \u2068%s\u2069" % RLO_NAME)
+        # The name that follows "Signed in as" starts right of it.
+        prefix, name = self.d.execute_script("""
+            const who = document.querySelector('.session-user');
+            return [who.firstChild, who.querySelector('bdi')].map((n) => {
+                const range = document.createRange();
+                range.selectNodeContents(n);
+                const box = range.getBoundingClientRect();
+                return [box.left, box.right];
+            });""")
+        self.assertLessEqual(prefix[1], name[0] + 1)
+        self.assertEqual(self.copy_and_paste(0, "navigator.clipboard", "LoginUserName"),
+                         "administrator")
+        self.screenshot("self-service-direction-marks.png")
+        self.assert_accessible("direction marks")
+
+    def test_a_shown_password_hides_itself_and_an_idle_page_signs_out(self):
+        self.use_short_timings("revealMs", "idleMs")
+        self.sign_in_to(long_list_answer())
+        show = self.first_row_controls()[1]
+        show.click()
+        self.assertIn("pw-000", self.d.page_source)
+        self.wait_until(lambda: show.text == "Show", "the password to hide itself")
+        self.assertNotIn("pw-000", self.d.page_source)
+        self.assertEqual(show.get_attribute("aria-pressed"), "false")
+        self.wait_until(lambda: self.by_id("signin").is_displayed(), "the idle sign-out")
+        self.assertIn("signed out after 10 minutes without input", self.wait_message())
+        self.assertEqual(self.table_rows(), [])
+        self.assertEqual(self.active_id(), "user")
+        self.assert_accessible("signed out when idle")
+
+    def test_cancel_while_waiting_keeps_the_focus_on_view(self):
+        stand_in.hold = threading.Event()
+        stand_in.answer = long_list_answer()
+        self.by_id("user").send_keys("dana")
+        self.by_id("password").send_keys("pw", Keys.ENTER)
+        self.wait_until(lambda: self.by_id("cancel").is_displayed(), "Cancel")
+        focused = self.d.switch_to.active_element
+        self.assertEqual(focused.get_attribute("id"), "password")
+        self.assertTrue(focused.is_displayed())
+        self.by_id("sign-in").click()  # a second press sends nothing more
+        self.assertEqual(self.active_id(), "sign-in")
+        self.assertTrue(self.by_id("sign-in").is_displayed())
+        self.screenshot("self-service-signing-in.png")
+        self.assert_accessible("signing in")
+        self.by_id("cancel").click()
+        self.assertIn("cancelled", self.wait_message())
+        self.assertFalse(self.by_id("cancel").is_displayed())
+        self.assertEqual(self.active_id(), "password")
+        # The late answer changes nothing; the next sign-in works.
+        stand_in.hold.set()
+        stand_in.hold = None
+        self.sign_in_to(long_list_answer())
+
+    def test_a_service_that_goes_away_is_told(self):
+        self.use_short_timings("serviceCheckMs", "serviceCheckTimeoutMs")
+        self.sign_in_to(long_list_answer())
+        stand_in.gone = True
+        self.wait_until(lambda: "stopped answering" in self.by_id("service-notice").text,
+                        "the notice")
+        self.screenshot("self-service-service-gone.png")
+        self.assert_accessible("service gone")
+        stand_in.gone = False
+        self.wait_until(lambda: "answers again" in self.by_id("service-notice").text,
+                        "the service back")
+
+
 @unittest.skipUnless(running_user, "only with --service")
 class RunningProgram(PageCase):
     """The page as a running program serves it, for a user of that program's directory."""
 
     def test_the_user_sees_what_query_lists(self):
+        self.assert_accessible("sign-in")
         expected = query_with_curl(*running_user)
         self.sign_in(*running_user)
         self.wait_signed_in()

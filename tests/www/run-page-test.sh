@@ -7,7 +7,7 @@
 # The second form checks the page of a program already running in a lab: the browser runs in
 # the lab's namespace NS instead of a new one (see page_test.py).
 # Exits 77 (skipped) where no namespace can be made or the browser (chromium), its driver
-# (chromium-driver) or python3-selenium are missing; under ORVANE_FAIL_ON_SKIP=1 it fails then.
+# (chromium-driver), python3-selenium or axe-core are missing; under ORVANE_FAIL_ON_SKIP=1 it fails then.
 set -euo pipefail
 
 # Debian's selenium is installed for the system interpreter, not for any other python3 on PATH
@@ -29,6 +29,9 @@ source "$(dirname "$0")/../support/gate.sh"
 gate_require netns chromium chromedriver curl ip python:selenium
 
 here="$(cd "$(dirname "$0")" && pwd)"
+# The accessibility checker, a pinned npm package that scripts/install-deps.sh installs.
+[ -f "$here/node_modules/axe-core/axe.min.js" ] ||
+    gate_skip "axe-core is not installed in tests/www/node_modules: run scripts/install-deps.sh"
 # A process namespace too: when the test ends, or is killed, nothing it started lives on.
 exec "${network[@]}" --pid --fork --mount-proc --kill-child -- \
     "$python" "$here/page_test.py" "$@"
