@@ -9,13 +9,20 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     curl iproute2 procps nginx-light
     qt6-base-dev qt6-svg-dev fonts-dejavu-core xvfb xauth
-    chromium chromium-driver python3-selenium nodejs npm
+    chromium chromium-driver python3-selenium
     dpkg-dev lintian
 )
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
     sudo_cmd=(sudo)
+fi
+
+# Node.js and npm run the browser test's accessibility checker. A machine may have them from
+# another source than Debian's packages (whose npm conflicts with such a nodejs): only where the
+# commands are missing are Debian's asked for.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    packages+=(nodejs npm)
 fi
 
 missing=()
