@@ -1,8 +1,8 @@
-// A blocking IPv4 stream socket whose every wait is bounded: Send and Receive first wait for
-// readiness with poll() (select() cannot watch descriptors of 1024 and above), sends must also
-// keep up a minimum rate, and every failure is a CBlockingSocketException naming the operation.
-// Close closes the descriptor and reports a failure; destroying the object closes one that is still
-// open, quietly.
+// A blocking IPv4 stream socket whose every wait is bounded: Send and Receive take what the
+// socket can take or give at once and otherwise wait for readiness with poll() (select() cannot
+// watch descriptors of 1024 and above), sends must also keep up a minimum rate, and every failure
+// is a CBlockingSocketException naming the operation. Close closes the descriptor and reports a
+// failure; destroying the object closes one that is still open, quietly.
 #pragma once
 
 #include <atomic>
