@@ -10,8 +10,9 @@
 // and the peak memory of the process with the fleet loaded.
 //
 // Usage: service_bench [seconds per run, default 1.5] [runs per measurement, default 3]
-//        [profile | fleet]
-// "fleet" measures the fleet only.
+//        [profile | fleet | wrk]
+// "fleet" measures the fleet only; "wrk" has wrk fetch the 2 KB page from nginx and from the
+// service instead, for the given seconds each.
 #include "core/CDirectoryMessage.h"
 #include "platform/text/Base64.h"
 #include "service/CCredentialService.h"
@@ -274,6 +275,21 @@ CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nCl
     return result;
 }
 
+// wrk against 127.0.0.1:port for the given seconds, 64 connections that each carry one request.
+void RunWrk(uint16_t port, double seconds) {
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    const std::string duration = std::to_string(std::max(1, static_cast<int>(seconds))) + "s";
+    const std::string connections = std::to_string(kManyClients);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execlp("wrk", "wrk", "-t2", "-c", connections.c_str(), "-d", duration.c_str(), "-H",
+                 "Connection: close", url.c_str(), nullptr);
+        std::fprintf(stderr, "wrk did not start (is wrk installed?)\n");
+        std::_Exit(127);
+    }
+    ::waitpid(pid, nullptr, 0);
+}
+
 double Ratio(const CResult& ours, const CResult& theirs) {
     return theirs.rps > 0 ? ours.rps / theirs.rps : 0;
 }
@@ -370,8 +386,6 @@ int main(int argc, char** argv) {
                                                    "\r\n\r\nx\n"};
     const std::vector<std::string> gets = {"GET / HTTP/1.0\r\nConnection: close\r\n\r\n"};
 
-    std::printf("%-26s %7s %10s %8s %8s %9s %7s %6s %9s %11s\n", "test", "clients", "req/s",
-                "p50 ms", "p99 ms", "max ms", "errors", "syn1s", "vs nginx", "vs our GET");
     auto row = [](const char* name, int clients, const CResult& r, double nginxRps, double ourGet) {
         std::printf("%-26s %7d %10.0f %8.3f %8.3f %9.3f %7ld %6ld", name, clients, r.rps, r.p50,
                     r.p99, r.max, r.errors, r.slowConnects);
@@ -400,6 +414,25 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     };
 
+    if (argc > 3 && std::string_view(argv[3]) == "wrk") {
+        runService(CServiceOptions::kDefaultBacklog, [&](uint16_t port) {
+            for (const auto& [name, target] :
+                 {std::pair{"nginx", nginxPort}, {"OrvaneSrv", port}}) {
+                std::printf("GET 2 KB, %d connections, one request each, by wrk: %s\n",
+                            kManyClients, name);
+                std::fflush(stdout);
+                RunWrk(target, seconds);
+            }
+        });
+        ::kill(nginx, SIGQUIT);
+        ::waitpid(nginx, nullptr, 0);
+        core->FreeTables();
+        std::error_code ec;
+        std::filesystem::remove_all(work, ec);
+        return 0;
+    }
+    std::printf("%-26s %7s %10s %8s %8s %9s %7s %6s %9s %11s\n", "test", "clients", "req/s",
+                "p50 ms", "p99 ms", "max ms", "errors", "syn1s", "vs nginx", "vs our GET");
     const bool bFleetOnly = argc > 3 && std::string_view(argv[3]) == "fleet";
     std::vector<CTarget> targets;
     runService(CServiceOptions::kDefaultBacklog, [&](uint16_t port) {
