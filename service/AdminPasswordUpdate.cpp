@@ -18,7 +18,7 @@ EPasswordUpdate UpdateAdminPassword(CServerTable& servers, std::string_view key,
     std::u16string password = Utf8ToUtf16(bodyLine);
     const std::size_t end = password.find_last_not_of(u" \t\r\n\v\f");
     password.resize(end == std::u16string::npos ? 0 : end + 1);
-    record->m_strLoginPasswd = std::move(password);
+    record->SetLoginPasswd(std::move(password));
     return EPasswordUpdate::Done;
 }
 

@@ -1,13 +1,14 @@
-// A blocking IPv4 stream socket whose every wait is bounded: Send and Receive first wait for
-// readiness with poll() (select() cannot watch descriptors of 1024 and above), sends must also
-// keep up a minimum rate, and every failure is a CBlockingSocketException naming the operation.
-// Close closes the descriptor and reports a failure; destroying the object closes one that is still
-// open, quietly.
+// A blocking IPv4 stream socket whose every wait is bounded: Send and Receive take what the
+// socket can take or give at once and otherwise wait for readiness with poll() (select() cannot
+// watch descriptors of 1024 and above), sends must also keep up a minimum rate, and every failure
+// is a CBlockingSocketException naming the operation. Close closes the descriptor and reports a
+// failure; destroying the object closes one that is still open, quietly.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <netinet/in.h>
 #include <optional>
 
@@ -34,7 +35,12 @@ public:
     // Ends a blocked Accept from another thread; the descriptor stays open until Close.
     void Shutdown();
     void Close();
-    std::size_t Send(const void* pData, std::size_t nBytes);
+    // bMore: more bytes follow at once (MSG_MORE), so that a header and the body behind it can
+    // share a segment.
+    std::size_t Send(const void* pData, std::size_t nBytes, bool bMore = false);
+    // Sends nBytes of the file fd from offset with sendfile(2), under the same waits and
+    // progress rule as Send; answers the bytes sent, fewer only when the file ended first.
+    uint64_t SendFile(int fd, uint64_t offset, uint64_t nBytes);
     std::size_t Receive(void* pBuffer, std::size_t nCapacity);
 
     // The local port, in host byte order, or 0 without a bound socket.
@@ -61,6 +67,11 @@ private:
     // starts again each time that many bytes have moved.
     Clock::time_point ProgressDeadline();
     void NoteProgress(std::size_t nBytes);
+
+    // The loop of Send and SendFile: transferOnce(sent) moves some of the bytes after the first
+    // sent ones and answers what the call answered (errno set on -1); 0 ends the transfer early.
+    template <class TransferOnce>
+    uint64_t Transfer(uint64_t nBytes, TransferOnce&& transferOnce);
 
     std::optional<Clock::time_point> m_progressStart;
     std::size_t m_nProgressBytes = 0;

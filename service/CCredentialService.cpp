@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <poll.h>
@@ -266,6 +267,12 @@ bool AcceptAndServe(const std::shared_ptr<CServiceContext>& context) {
 } // namespace
 
 void ConnectionThread(std::shared_ptr<CServiceContext> context) {
+    // Files go out with sendfile(), which has no MSG_NOSIGNAL: a client that closed early must
+    // end its connection, not the process, whatever the host program made of SIGPIPE.
+    sigset_t pipe{};
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     while (context) {
         while (AcceptAndServe(context)) {
         }

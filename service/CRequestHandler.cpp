@@ -25,6 +25,21 @@ constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kUpdatePrefix = "/UpdateAdminPasswd?";
 
+// A file response goes straight to the connection.
+class CSocketFileSink : public IFileSink {
+public:
+    explicit CSocketFileSink(CBlockingSocket& socket) : m_socket(socket) {}
+    void Send(std::string_view bytes, bool bMore) override {
+        m_socket.Send(bytes.data(), bytes.size(), bMore);
+    }
+    uint64_t SendFile(int fd, uint64_t offset, uint64_t nBytes) override {
+        return m_socket.SendFile(fd, offset, nBytes);
+    }
+
+private:
+    CBlockingSocket& m_socket;
+};
+
 } // namespace
 
 CRequestHandler::CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in& peer,
@@ -107,8 +122,8 @@ bool CRequestHandler::ServeGet(std::string_view path) {
         m_socket.Send(kNotFoundResponse.data(), kNotFoundResponse.size());
         return true;
     }
-    SendFileResponse(file.Get(), std::time(nullptr),
-                     [this](std::string_view piece) { m_socket.Send(piece.data(), piece.size()); });
+    CSocketFileSink sink(m_socket);
+    SendFileResponse(file.Get(), std::time(nullptr), sink);
     return true;
 }
 

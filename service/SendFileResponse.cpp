@@ -22,24 +22,27 @@ std::size_t ReadPiece(int fd, char* buffer, std::size_t n) {
 
 } // namespace
 
-void SendFileResponse(int fd, std::time_t now, const FileSink& send) {
+void SendFileResponse(int fd, std::time_t now, IFileSink& sink) {
     struct stat st {};
     ::fstat(fd, &st);
     const int64_t length = st.st_size;
     std::string buffer = FileResponseHeader(now, length);
-    std::size_t pending = buffer.size();
-    buffer.resize(pending + kTransferSize);
-    uint64_t left = length > 0 ? static_cast<uint64_t>(length) : 0;
-    do {
-        const auto want = static_cast<std::size_t>(std::min<uint64_t>(left, kTransferSize));
-        const std::size_t got = want > 0 ? ReadPiece(fd, buffer.data() + pending, want) : 0;
-        if (pending + got > 0) {
-            send(std::string_view(buffer.data(), pending + got));
+    const auto left = length > 0 ? static_cast<uint64_t>(length) : 0;
+    if (left > kTransferSize) {
+        sink.Send(buffer, true);
+        sink.SendFile(fd, 0, left);
+        return;
+    }
+    // One read and one send: cheaper than a sendfile() call for the few bytes of a page.
+    const std::size_t header = buffer.size();
+    buffer.resize(header + left);
+    std::size_t got = 0;
+    while (got < left) {
+        const std::size_t piece = ReadPiece(fd, buffer.data() + header + got, left - got);
+        if (piece == 0) {
+            break;
         }
-        if (want > 0 && got == 0) {
-            return;
-        }
-        left -= got;
-        pending = 0;
-    } while (left > 0);
+        got += piece;
+    }
+    sink.Send(std::string_view(buffer.data(), header + got), false);
 }

@@ -2,19 +2,15 @@
 // groups may reach, present and logged in to, with its identity and administrator credentials,
 // and whether the user belongs to the group "Administrator".
 //
-// Attribute values come from SLP announcements anyone on the network can make and from typed
-// passwords, so they are XML-escaped; the document is complete whatever its size.
+// The document is assembled from the elements the records keep rendered, into one buffer sized
+// once; it is complete whatever its size.
 #pragma once
 
 #include "core/COrvaneSrvCore.h"
+#include "storage/ServerElement.h"
 
 #include <string>
 #include <string_view>
-
-// Appends text to out with & < > " ' replaced by their entities, tab, CR and LF by character
-// references, and what is no XML character (another C0 control, malformed UTF-8, U+FFFE, U+FFFF)
-// by U+FFFD.
-void AppendXmlEscaped(std::string& out, std::string_view text);
 
 // Appends the document for the user name (8-bit text as the credentials carried it) to doc.
 // The caller holds the directory guard from before this call until it returns.

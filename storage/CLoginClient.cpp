@@ -131,8 +131,7 @@ bool StoreLogin(const LoginRequest& request, const std::string& body) {
     record->SetLoginResponse(body);
     record->m_bAuthorized = 1;
     record->SetAuthorizedIP(address);
-    record->m_strLoginUserName = request.strUserName;
-    record->m_strLoginPasswd = request.strPassword;
+    record->SetLoginCredentials(request.strUserName, request.strPassword);
     return true;
 }
 

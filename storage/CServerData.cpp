@@ -1,15 +1,19 @@
-// The setters of a storage server record, which keep each value within its field.
+// The setters of a storage server record, which keep each value within its field and its
+// rendered element in step with the fields it shows.
 #include "storage/CServerData.h"
 
 #include "platform/text/TextConv.h"
+#include "storage/ServerElement.h"
 
 #include <algorithm>
 
 void CServerData::SetIPAddr(std::string_view v) {
+    DropElement();
     CopyToField(m_szIPAddr, sizeof m_szIPAddr, v);
 }
 
 void CServerData::SetSystemName(std::string_view v) {
+    DropElement();
     CopyToField(m_szSystemName, sizeof m_szSystemName, v);
 }
 
@@ -22,6 +26,7 @@ void CServerData::SetModel(std::string_view v) {
 }
 
 void CServerData::SetProduct(std::string_view v) {
+    DropElement();
     CopyToField(m_szProduct, sizeof m_szProduct, v);
 }
 
@@ -30,10 +35,12 @@ void CServerData::SetVersion(std::string_view v) {
 }
 
 void CServerData::SetMAC(std::string_view v) {
+    DropElement();
     CopyToField(m_szMAC, sizeof m_szMAC, v);
 }
 
 void CServerData::SetType(std::string_view v) {
+    DropElement();
     CopyToField(m_szType, sizeof m_szType, v);
 }
 
@@ -47,10 +54,35 @@ void CServerData::SetAuthorizedIP(std::string_view v) {
 
 void CServerData::Deauthorize() {
     m_bAuthorized = 0;
+    DropElement();
     m_strLoginUserName.clear();
     // The password's bytes do not outlive its use in freed memory.
     std::fill(m_strLoginPasswd.begin(), m_strLoginPasswd.end(), u'\0');
     std::u16string().swap(m_strLoginPasswd);
     std::string().swap(m_szLoginResponse);
     m_szAuthorizedIP[0] = '\0';
+}
+
+void CServerData::SetLoginCredentials(std::u16string userName, std::u16string passwd) {
+    m_strLoginUserName = std::move(userName);
+    SetLoginPasswd(std::move(passwd));
+}
+
+void CServerData::SetLoginPasswd(std::u16string passwd) {
+    std::fill(m_strLoginPasswd.begin(), m_strLoginPasswd.end(), u'\0');
+    m_strLoginPasswd = std::move(passwd);
+    RenderElement();
+}
+
+void CServerData::RenderElement() {
+    DropElement();
+    if (m_bAuthorized != 0) {
+        AppendServerElement(m_strElement, *this);
+        m_strElement.shrink_to_fit();
+    }
+}
+
+void CServerData::DropElement() {
+    std::fill(m_strElement.begin(), m_strElement.end(), '\0');
+    std::string().swap(m_strElement);
 }

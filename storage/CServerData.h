@@ -3,6 +3,8 @@
 // The char fields hold zero-terminated 8-bit text exactly as the announcement carried it.
 // The body of the last successful login is kept off the record's fixed part: most servers never
 // have one, and a table of thousands of servers must not carry 80 KB for each.
+// A record also keeps the XML element that lists it for a user, so that a list of thousands of
+// servers is assembled rather than rendered again for each request.
 #pragma once
 
 #include <cstdint>
@@ -53,4 +55,21 @@ public:
     // Drops the authorization with everything it held: the credentials, the login's answer and
     // the address it was given at.
     void Deauthorize();
+
+    // The credentials of a successful login, and a pushed password; either renders the element.
+    void SetLoginCredentials(std::u16string userName, std::u16string passwd);
+    void SetLoginPasswd(std::u16string passwd);
+
+    // The element that lists this record for a user, as last rendered from the fields it shows.
+    // Every setter of such a field drops it, and whoever changes the record renders it again
+    // before giving up the tables' exclusive guard; empty means "render it from the fields".
+    const std::string& Element() const { return m_strElement; }
+    // Renders the element of an authorized record; drops it for any other.
+    void RenderElement();
+
+private:
+    // The element holds the password: its bytes do not outlive it in freed memory.
+    void DropElement();
+
+    std::string m_strElement;
 };

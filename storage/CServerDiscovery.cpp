@@ -289,6 +289,7 @@ void StoreSighting(CServerData& record, std::string_view host, const CAttributes
     if (attrs.mac) {
         record.SetMAC(*attrs.mac);
     }
+    record.RenderElement();
 }
 
 } // namespace

@@ -151,6 +151,13 @@ TEST_F(Document, APushIsTakenOnlyFromTheAddressThatTheLoginWentTo) {
     }
     EXPECT_EQ(Update("00:33", "new\n", "10.0.0.3"), kUpdateDone);
     EXPECT_EQ(PasswordOf(u"00:33"), u"new");
+    // The next list carries the pushed password, and the refused pushes changed nothing.
+    AddUser(u"op", u"x");
+    AddGroup(u"g", {u"op"}, {u"00:11", u"00:33"});
+    EXPECT_EQ(Build("op"), "<StorageServers AdminGroup=\"No\">" + std::string(kServerA) +
+                               "<StorageServer Product=\"Vault\" Type=\"SAN\" "
+                               "SystemName=\"array-00:33\" MAC=\"00:33\" IPAddr=\"10.0.0.66\" "
+                               "LoginUserName=\"root\" LoginPasswd=\"new\"/></StorageServers>");
 }
 
 } // namespace

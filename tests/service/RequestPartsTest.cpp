@@ -109,28 +109,45 @@ TEST(Responses, FileLengthsBeyond32BitsAreWrittenInFull) {
 }
 
 // What a file response consists of, without keeping it: the header, the body's byte count, and
-// the body's last bytes.
-struct CSentFile {
+// the body's last bytes; and how it went out.
+struct CSentFile : IFileSink {
     static constexpr std::size_t kTail = 8;
     std::string header;
     uint64_t nBodyBytes = 0;
     std::string tail;
-    std::size_t nPieces = 0;
+    std::size_t nSends = 0;
+    std::size_t nFileSends = 0;
+    bool bHeaderAnnouncedMore = false;
+
+    void Send(std::string_view bytes, bool bMore) override {
+        if (nSends++ == 0) {
+            const std::size_t end = bytes.find("\r\n\r\n") + 4;
+            header = bytes.substr(0, end);
+            bytes.remove_prefix(end);
+            bHeaderAnnouncedMore = bMore;
+        }
+        Body(bytes.size(), bytes.substr(bytes.size() - std::min(bytes.size(), kTail)));
+    }
+    // Stands in for the socket: only the range's end is read, so a sparse file costs nothing.
+    uint64_t SendFile(int fd, uint64_t offset, uint64_t nBytes) override {
+        ++nFileSends;
+        std::string last(std::min<uint64_t>(nBytes, kTail), '\0');
+        const auto at = static_cast<off_t>(offset + nBytes - last.size());
+        const ssize_t got = ::pread(fd, last.data(), last.size(), at);
+        Body(nBytes, got == static_cast<ssize_t>(last.size()) ? last : "?");
+        return nBytes;
+    }
+    void Body(uint64_t n, std::string_view end) {
+        nBodyBytes += n;
+        tail += end;
+        tail.erase(0, tail.size() - std::min(tail.size(), kTail));
+    }
 };
 
 CSentFile SendFile(const std::filesystem::path& file) {
     const CUniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     CSentFile sent;
-    SendFileResponse(fd.Get(), 0, [&](std::string_view piece) {
-        if (sent.nPieces++ == 0) {
-            const std::size_t end = piece.find("\r\n\r\n") + 4;
-            sent.header = piece.substr(0, end);
-            piece.remove_prefix(end);
-        }
-        sent.nBodyBytes += piece.size();
-        sent.tail += piece.substr(piece.size() - std::min(piece.size(), CSentFile::kTail));
-        sent.tail.erase(0, sent.tail.size() - std::min(sent.tail.size(), CSentFile::kTail));
-    });
+    SendFileResponse(fd.Get(), 0, sent);
     return sent;
 }
 
@@ -152,18 +169,27 @@ TEST(FileResponse, AFileBeyondFourGigabytesIsAnnouncedAndSentWhole) {
     EXPECT_EQ(sent.tail, std::string(3, '\0') + "!last");
 }
 
-TEST(FileResponse, PiecesOfFiveThousandBytesTheFirstWithTheHeader) {
+TEST(FileResponse, ASmallFileGoesWithItsHeaderAndALargerOneFollowsItFromTheFile) {
     CTempDir dir;
-    dir.Write("12001", std::string(12001, 'x'));
-    dir.Write("empty", "");
-    const CSentFile sent = SendFile(dir / "12001");
-    EXPECT_EQ(sent.nPieces, 3u);
-    EXPECT_EQ(sent.nBodyBytes, 12001u);
-    const CSentFile empty = SendFile(dir / "empty");
-    EXPECT_EQ(empty.nPieces, 1u);
-    EXPECT_EQ(empty.nBodyBytes, 0u);
-    EXPECT_TRUE(
-        empty.header.ends_with("Content-Length: 0\r\nLast-Modified: Fri, 20100101 GMT\r\n\r\n"));
+    struct Case {
+        std::size_t nBytes;
+        std::size_t nSends, nFileSends;
+    };
+    const Case cases[] = {{0, 1, 0}, {kTransferSize, 1, 0}, {kTransferSize + 1, 1, 1}};
+    for (const Case& c : cases) {
+        const std::string name = std::to_string(c.nBytes);
+        dir.Write(name, std::string(c.nBytes, 'x'));
+        const CSentFile sent = SendFile(dir / name);
+        EXPECT_EQ(sent.nSends, c.nSends) << name;
+        EXPECT_EQ(sent.nFileSends, c.nFileSends) << name;
+        // A header that the file's bytes follow says so, so that they may share a segment.
+        EXPECT_EQ(sent.bHeaderAnnouncedMore, c.nFileSends > 0) << name;
+        EXPECT_EQ(sent.nBodyBytes, c.nBytes) << name;
+        EXPECT_EQ(sent.tail, std::string(std::min(c.nBytes, CSentFile::kTail), 'x')) << name;
+        EXPECT_TRUE(sent.header.ends_with("Content-Length: " + name +
+                                          "\r\nLast-Modified: Fri, 20100101 GMT\r\n\r\n"))
+            << sent.header;
+    }
 }
 
 sockaddr_in Peer() {

@@ -81,8 +81,8 @@ void CServiceTest::AddServer(const std::string& mac, const std::string& ip, bool
         record->SetAuthorizedIP(ip);
     }
     record->m_bOnline = bOnline ? 1 : 0;
-    record->m_strLoginUserName = u"root";
-    record->m_strLoginPasswd = password;
+    // As a login leaves it: the record lists itself with its rendered element.
+    record->SetLoginCredentials(u"root", password);
     auto lock = m_pCore->Guard()->LockExclusive();
     m_pCore->m_mapServers.Add(std::u16string(mac.begin(), mac.end()), std::move(record));
 }

@@ -1,5 +1,6 @@
 // The blocking socket layer over a socket pair and real loopback sockets: line splitting and
 // buffering, the bounded waits, the error texts, and binding.
+#include "platform/io/CUniqueFd.h"
 #include "service/CBlockingSocketException.h"
 #include "service/CHttpBlockingSocket.h"
 #include "tests/support/WaitUntil.h"
@@ -7,6 +8,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <latch>
 #include <string>
@@ -56,6 +58,14 @@ protected:
             return e.what();
         }
         return "no exception";
+    }
+
+    // An unlinked file that holds the bytes.
+    static CUniqueFd FileOf(std::string_view bytes) {
+        CUniqueFd fd(::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        EXPECT_EQ(::write(fd.Get(), bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
+        return fd;
     }
 
     CHttpBlockingSocket m_socket;
@@ -173,7 +183,7 @@ TEST_F(SocketPair, SendOfNothingAnswersZeroAndASecondCloseLeavesTheNumberAlone) 
     ::close(reused);
 }
 
-TEST_F(SocketPair, ASendThatMovesTooLittleWithinTheWindowEnds) {
+TEST_F(SocketPair, ASendThatMovesTooLittleWithinTheWindowEndsBytesAndFilesAlike) {
     // The readiness wait alone would wait far longer than the window.
     m_socket.m_nWaitMs = 5000;
     m_socket.m_nProgressWindowMs = 200;
@@ -181,7 +191,25 @@ TEST_F(SocketPair, ASendThatMovesTooLittleWithinTheWindowEnds) {
     const int small = 4096;
     ::setsockopt(m_socket.m_hSock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     const std::string big(1 << 20, 'x');
-    EXPECT_EQ(ErrorOf([&] { m_socket.Send(big.data(), big.size()); }), "Send progress error");
+    const CUniqueFd file = FileOf(big);
+    const std::function<void()> sends[] = {
+        [&] { m_socket.Send(big.data(), big.size()); },
+        [&] { m_socket.SendFile(file.Get(), 0, big.size()); },
+    };
+    for (const auto& send : sends) {
+        EXPECT_EQ(ErrorOf(send), "Send progress error");
+    }
+}
+
+TEST_F(SocketPair, AFileGoesOutFromItsOffsetAndAShorterOneEndsEarly) {
+    const CUniqueFd file = FileOf("0123456789");
+    EXPECT_EQ(m_socket.SendFile(file.Get(), 2, 5), 5u);
+    EXPECT_EQ(m_socket.SendFile(file.Get(), 8, 100), 2u);
+    // The socket blocks again as before: a receive still waits for the peer.
+    EXPECT_EQ(::fcntl(m_socket.m_hSock, F_GETFL) & O_NONBLOCK, 0);
+    char received[16] = {};
+    ASSERT_EQ(::recv(m_peer, received, sizeof received, 0), 7);
+    EXPECT_STREQ(received, "2345689");
 }
 
 TEST_F(SocketPair, AReaderThatKeepsUpOutlastsManyWindows) {

@@ -145,6 +145,9 @@ TEST_F(Login, ASuccessfulLoginKeepsTheCredentialsAndTheBody) {
     CServerData& none = AddServer(u"m2", u"127.0.0.2");
     none.SetLoginResponse("earlier");
     CServerData& big = AddServer(u"m3", u"127.0.0.3");
+    // A login again replaces the credentials that the record lists.
+    ok.m_bAuthorized = 1;
+    ok.SetLoginCredentials(u"earlier", u"old");
     Client(peer.Port());
     Start({u"127.0.0.1", u"127.0.0.2", u"127.0.0.3"}, u"admin", u"secret");
     EXPECT_EQ(Auth(u"127.0.0.1"), "Logging");
@@ -153,6 +156,8 @@ TEST_F(Login, ASuccessfulLoginKeepsTheCredentialsAndTheBody) {
         EXPECT_EQ(record->m_bAuthorized, 1);
         EXPECT_EQ(record->m_strLoginUserName, u"admin");
         EXPECT_EQ(record->m_strLoginPasswd, u"secret");
+        EXPECT_TRUE(record->Element().ends_with(R"( LoginUserName="admin" LoginPasswd="secret"/>)"))
+            << record->Element();
     }
     EXPECT_EQ(ok.m_szLoginResponse, "<ok/>");
     EXPECT_EQ(none.m_szLoginResponse, "");

@@ -7,6 +7,7 @@
 #include "platform/text/TextConv.h"
 #include "platform/ui/CEventLoop.h"
 #include "storage/CServerRowList.h"
+#include "storage/ServerElement.h"
 #include "tests/storage/CFakeSlp.h"
 
 #include <gtest/gtest.h>
@@ -101,9 +102,8 @@ protected:
         CServerData& record = *Record(mac);
         record.m_bAuthorized = 1;
         record.SetAuthorizedIP(ip);
-        record.m_strLoginUserName = u"admin";
-        record.m_strLoginPasswd = u"secret";
         record.SetLoginResponse("<ok/>");
+        record.SetLoginCredentials(u"admin", u"secret");
         return record;
     }
 
@@ -242,6 +242,37 @@ TEST_F(Discovery, AnAuthorizedServerAnnouncedAtAnotherAddressLosesItsAuthorizati
     Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b"), Service("10.0.0.3", "c")});
     EXPECT_EQ(Ips(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
     EXPECT_EQ(m_listLog.size(), std::size(moved));
+}
+
+TEST_F(Discovery, TheListedElementFollowsEverySightingAndGoesWithTheAuthorization) {
+    Pass({Service("10.0.0.1", "a")});
+    CServerData& a = Authorize(u"a", "10.0.0.1");
+    constexpr std::string_view kCredentials = R"( LoginUserName="admin" LoginPasswd="secret"/>)";
+    struct Step {
+        std::string attrs;   // besides the MAC
+        std::string element; // without the credentials; empty: no element
+    };
+    const Step steps[] = {
+        {",(hostname=h),(product=P)",
+         R"(<StorageServer Product="P" Type="SAN" SystemName="h" MAC="a" IPAddr="10.0.0.1")"},
+        {",(hostname=h2),(product=P)",
+         R"(<StorageServer Product="P" Type="SAN" SystemName="h2" MAC="a" IPAddr="10.0.0.1")"},
+        {",(hostname=h2),(product=Q&R),(type=NAS)",
+         R"(<StorageServer Product="Q&amp;R" Type="NAS" SystemName="h2" MAC="a" IPAddr="10.0.0.1")"},
+        {",(type=iSCSI)",
+         R"(<StorageServer Product="Q&amp;R" Type="iSCSI" SystemName="h2" MAC="a" IPAddr="10.0.0.1")"},
+    };
+    for (const Step& step : steps) {
+        Pass({Service("10.0.0.1", "a", step.attrs)});
+        EXPECT_EQ(a.Element(), step.element + std::string(kCredentials)) << step.attrs;
+    }
+    // Swept, the record keeps its element for its return; announced elsewhere, it has none.
+    Pass({});
+    EXPECT_EQ(a.m_bOnline, 0);
+    EXPECT_FALSE(a.Element().empty());
+    Pass({Service("10.0.0.9", "a")});
+    EXPECT_EQ(a.m_bAuthorized, 0);
+    EXPECT_EQ(a.Element(), "");
 }
 
 TEST_F(Discovery, ServersNotNamedByAPlainIpv4AddressAreLeftOutWithOneLinePerPass) {
