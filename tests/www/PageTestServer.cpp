@@ -98,7 +98,11 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     auto core = std::make_unique<COrvaneSrvCore>(
         std::make_unique<CRegistryHive>(std::filesystem::path(argv[2]) / "registry.db"));
-    core->CreateBuiltInAccounts();
+    // As start-up does: the store's keys exist before any account is written to them.
+    if (!core->LoadDirectory() || !core->CreateBuiltInAccounts()) {
+        std::fputs("orvane-page-test-server: the directory store cannot be used\n", stderr);
+        return 1;
+    }
     FillDirectory(*core);
 
     CServiceOptions options;

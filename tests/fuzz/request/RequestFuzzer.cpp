@@ -26,6 +26,8 @@ struct CFixture {
         std::ofstream(root / "www/docs/default.htm") << "<html>docs</html>";
         core =
             std::make_unique<COrvaneSrvCore>(std::make_unique<CRegistryHive>(root / "registry.db"));
+        // As start-up does: the store's keys exist before any account is written to them.
+        core->LoadDirectory();
         core->CreateBuiltInAccounts();
         auto user = std::make_unique<CUserData>(u"op", u"pw:x");
         user->m_listGroups = {u"Everyone", u"ops"};
