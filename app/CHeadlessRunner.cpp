@@ -107,18 +107,12 @@ int CHeadlessRunner::Run() {
     });
     CHeadlessControlTarget target(*started.pCore, rows, *discovery, loop.Window());
     CControlCommands commands(target, StatusInfo(registryFile));
-    auto control = std::make_unique<CControlChannel>(
+    auto control = CControlChannel::OpenBeside(
         loop.Window(),
         [&commands](const std::vector<std::string>& args, const CControlChannel::CDone& done) {
             commands.Run(args, done);
-        });
-    const auto controlSocket = CControlChannel::SocketPath(registryFile);
-    if (const std::string why = control->Listen(controlSocket); !why.empty()) {
-        std::fprintf(stderr,
-                     "OrvaneSrv: no control socket at %s (%s); orvanectl cannot reach "
-                     "this copy\n",
-                     controlSocket.c_str(), why.c_str());
-    }
+        },
+        registryFile);
     NotifyServiceReady("serving without a window");
     loop.Run();
     waiter.join();

@@ -119,18 +119,12 @@ int CConsoleFrontEnd::Run(int argc, char** argv) {
     CControlCommands commands(target, {Utf16ToUtf8(ORVANE_VERSION_TEXT), storeFile.string(),
                                        std::filesystem::current_path(ec).string(),
                                        CServiceOptions::kDefaultPort});
-    auto control = std::make_unique<CControlChannel>(
+    auto control = CControlChannel::OpenBeside(
         dialog.WindowThread(),
         [&commands](const std::vector<std::string>& args, const CControlChannel::CDone& done) {
             commands.Run(args, done);
-        });
-    const auto controlSocket = CControlChannel::SocketPath(storeFile);
-    if (const std::string why = control->Listen(controlSocket); !why.empty()) {
-        std::fprintf(stderr,
-                     "OrvaneSrv: no control socket at %s (%s); orvanectl cannot reach "
-                     "this copy\n",
-                     controlSocket.c_str(), why.c_str());
-    }
+        },
+        storeFile);
     stopSignals.OnStop([&dialog] { CloseFromSignal(dialog); });
     NotifyServiceReady("serving with the window open");
     dialog.DoModal();

@@ -114,6 +114,19 @@ CControlChannel::~CControlChannel() {
     }
 }
 
+std::unique_ptr<CControlChannel>
+CControlChannel::OpenBeside(std::shared_ptr<IWindowThread> window, CHandler handler,
+                            const std::filesystem::path& storeFile) {
+    auto channel = std::make_unique<CControlChannel>(std::move(window), std::move(handler));
+    const std::filesystem::path socket = SocketPath(storeFile);
+    if (const std::string why = channel->Listen(socket); !why.empty()) {
+        std::fprintf(stderr,
+                     "OrvaneSrv: no control socket at %s (%s); orvanectl cannot reach this copy\n",
+                     socket.c_str(), why.c_str());
+    }
+    return channel;
+}
+
 std::filesystem::path CControlChannel::SocketPath(const std::filesystem::path& storeFile) {
     return storeFile.parent_path() / "control.sock";
 }

@@ -43,6 +43,12 @@ public:
     // Where the copy whose store is storeFile listens.
     static std::filesystem::path SocketPath(const std::filesystem::path& storeFile);
 
+    // A channel listening beside storeFile; when it cannot listen, standard error says why and
+    // the program goes on without it (orvanectl then finds no running copy).
+    static std::unique_ptr<CControlChannel> OpenBeside(std::shared_ptr<IWindowThread> window,
+                                                       CHandler handler,
+                                                       const std::filesystem::path& storeFile);
+
     struct CPending; // one connection's awaited reply
 
 private:
