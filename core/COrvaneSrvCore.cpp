@@ -1,10 +1,12 @@
 #include "core/COrvaneSrvCore.h"
 
 #include "core/CArchiveReader.h"
+#include "core/DirectoryAudit.h"
 #include "platform/text/TextConv.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -79,12 +81,19 @@ COrvaneSrvCore::~COrvaneSrvCore() {
 }
 
 long COrvaneSrvCore::SendMessage(CDirectoryMessage msg) {
+    std::optional<CAuditRecord> record;
     {
         auto lock = m_pGuard->LockExclusive();
+        if (m_pAudit) {
+            record = DirectoryChangeRecord(msg, *this, m_strChangeSource);
+        }
         Dispatch(msg);
     }
     // The registry writes run outside the guard: readers never wait on the disk.
     CommitBatch();
+    if (record) {
+        m_pAudit->Write(*record);
+    }
     return 0;
 }
 

@@ -117,7 +117,13 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
     const uint32_t address = ntohl(m_peer.sin_addr.s_addr);
     const std::string name = BasicUserName(encoded);
     CLoginThrottle& throttle = m_context.m_throttle;
-    if (throttle.Admit(address, name, m_context.Now()) != CLoginThrottle::EAdmit::Check) {
+    if (const auto admit = throttle.Admit(address, name, m_context.Now());
+        admit != CLoginThrottle::EAdmit::Check) {
+        AuditRefusal(CAuditRecord("throttled", "service")
+                         .Add("user", name)
+                         .Add("reason", admit == CLoginThrottle::EAdmit::AddressBlocked
+                                            ? "address blocked"
+                                            : "user name slowed"));
         return ECredentialCheck::Refused;
     }
     int result = kCredentialsNoSuchUser;
@@ -141,6 +147,7 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
     if (!bFailed) {
         return ECredentialCheck::Accepted;
     }
+    AuditRefusal(CAuditRecord("credentials-refused", "service").Add("user", userName));
     const CServiceOptions& options = m_context.m_options;
     const std::string from = AddressText(m_peer);
     const std::string window =
@@ -162,6 +169,30 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
                               " failed credential checks within " + window);
     }
     return ECredentialCheck::Refused;
+}
+
+void CRequestHandler::AuditRefusal(CAuditRecord& record) const {
+    if (m_context.m_pAudit) {
+        const std::string from = AddressText(m_peer);
+        record.Add("address", from);
+        m_context.m_pAudit->WriteRefusal(record, from);
+    }
+}
+
+void CRequestHandler::AuditPush(std::string_view key, EPasswordUpdate result,
+                                std::string_view authorizedAt) const {
+    if (!m_context.m_pAudit) {
+        return;
+    }
+    CAuditRecord record("push", "service");
+    record.Add("mac", key).Add("result", result == EPasswordUpdate::Done ? "accepted" : "refused");
+    if (result == EPasswordUpdate::Done) {
+        record.Add("address", AddressText(m_peer));
+        m_context.m_pAudit->Write(record);
+        return;
+    }
+    record.Add("reason", RefusedUpdateReason(result, authorizedAt));
+    AuditRefusal(record);
 }
 
 bool CRequestHandler::SendUnauthorized() {
@@ -221,13 +252,24 @@ std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
 bool CRequestHandler::ServeQuery(const std::string& userName) {
     ReadBodyLine(false);
     std::string response = DocumentResponseHeader(std::time(nullptr));
+    CServedServers served;
+    CServedServers* pServed = m_context.m_pAudit ? &served : nullptr;
     // Composed under the guard, sent after it is released: no lock waits on the network.
-    const bool bAlive = m_context.WithTablesShared(
-        [&](const COrvaneSrvCore& core) { BuildServerListDocument(core, userName, response); });
+    const bool bAlive = m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
+        BuildServerListDocument(core, userName, response, pServed);
+    });
     if (!bAlive) {
         return false;
     }
     m_socket.Send(response.data(), response.size());
+    if (pServed != nullptr) {
+        m_context.m_pAudit->Write(CAuditRecord("query", "service")
+                                      .Add("address", AddressText(m_peer))
+                                      .Add("user", userName)
+                                      .AddBool("admin", served.bAdmin)
+                                      .Add("macs", served.macs.empty() ? "none" : served.macs)
+                                      .Add("ips", served.ips.empty() ? "none" : served.ips));
+    }
     return true;
 }
 
@@ -248,6 +290,7 @@ bool CRequestHandler::ServePasswordUpdate(std::string_view key) {
     if (result != EPasswordUpdate::Done) {
         m_context.m_log.Write(RefusedUpdateLogLine(key, from, result, authorizedAt));
     }
+    AuditPush(key, result, authorizedAt);
     std::string response = DocumentResponseHeader(std::time(nullptr));
     response += PasswordUpdateAnswer(result);
     m_socket.Send(response.data(), response.size());

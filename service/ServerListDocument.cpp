@@ -150,7 +150,7 @@ void AppendXmlEscaped(std::string& out, std::string_view text) {
 }
 
 void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userName,
-                             std::string& doc) {
+                             std::string& doc, CServedServers* pServed) {
     bool bAdmin = false;
     CSelection selection;
     const auto user = core.m_mapUsers.find(Utf8ToUtf16(userName));
@@ -170,4 +170,12 @@ void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userNa
         AppendServerElement(doc, *s);
     }
     doc += "</StorageServers>";
+    if (pServed != nullptr) {
+        pServed->bAdmin = bAdmin;
+        for (const CServerData* s : selection.Servers()) {
+            const char* separator = pServed->macs.empty() ? "" : ",";
+            pServed->macs.append(separator).append(FieldText(s->m_szMAC));
+            pServed->ips.append(separator).append(FieldText(s->m_szIPAddr));
+        }
+    }
 }

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <system_error>
 #include <thread>
@@ -125,16 +127,27 @@ void OnLoginResult(long code, const std::string* body, const LoginRequest& reque
     IMessageBoxes& boxes = *shared.pBoxes;
     const std::u16string& caption = request.strIP;
     bool bSucceeded = false;
+    // Told before a message box: the worker waits for the operator's answer to one.
+    const auto tell = [&shared, &request](std::string_view result) {
+        if (shared.options.onResult) {
+            shared.options.onResult(request.strMAC, request.strIP, request.strUserName, result);
+        }
+    };
     if (body == nullptr) {
+        tell("connection error " + std::to_string(code));
         boxes.Show(u"Internet Exception. (ErrorCode: " + Number(code) + u")", caption,
                    EMessageIcon::Error, EMessageButtons::Ok);
     } else if (code == kStatusOk) {
         bSucceeded = StoreLogin(request, *body);
+        tell(bSucceeded ? "succeeded" : "the array moved while the login ran");
     } else if (code == kStatusUnauthorized) {
+        tell("authentication failed");
         boxes.Show(u"Authentication failed", caption, EMessageIcon::Error, EMessageButtons::Ok);
     } else if (code == kStatusNotFound) {
+        tell("not supported");
         boxes.Show(u"Not Support", caption, EMessageIcon::Warning, EMessageButtons::Ok);
     } else {
+        tell("http status " + std::to_string(code));
         boxes.Show(u"Http Status Code: " + Number(code), caption, EMessageIcon::Warning,
                    EMessageButtons::Ok);
     }

@@ -1,0 +1,263 @@
+// The audit trail's file, rotation, journal and refusal summaries; see CAuditTrail.h.
+#include "platform/io/CAuditTrail.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#ifdef ORVANE_HAVE_SYSTEMD
+#include <systemd/sd-journal.h>
+#endif
+
+namespace {
+
+constexpr mode_t kFolderMode = 0700;
+constexpr mode_t kFileMode = 0600;
+constexpr std::string_view kSyslogIdentifier = "SYSLOG_IDENTIFIER=OrvaneSrv";
+constexpr std::string_view kNoticePriority = "PRIORITY=5";
+constexpr std::string_view kSummaryEvent = "refusals-summary";
+
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+// One write() call; false when it failed or was cut short (a full disk).
+bool WriteOnce(int fd, std::string_view text) {
+    ssize_t r;
+    do {
+        r = ::write(fd, text.data(), text.size());
+    } while (r < 0 && errno == EINTR);
+    return r == static_cast<ssize_t>(text.size());
+}
+
+std::string JournalName(std::string_view key) {
+    std::string name = "ORVANE_";
+    for (const char c : key) {
+        name += std::isalnum(static_cast<unsigned char>(c)) != 0
+                    ? static_cast<char>(std::toupper(static_cast<unsigned char>(c)))
+                    : '_';
+    }
+    return name;
+}
+
+void SendToJournal([[maybe_unused]] const std::vector<std::string>& fields) {
+#ifdef ORVANE_HAVE_SYSTEMD
+    std::vector<iovec> vectors;
+    vectors.reserve(fields.size());
+    for (const std::string& field : fields) {
+        vectors.push_back({const_cast<char*>(field.data()), field.size()});
+    }
+    sd_journal_sendv(vectors.data(), static_cast<int>(vectors.size()));
+#endif
+}
+
+} // namespace
+
+CAuditTrail::CAuditTrail(COptions options) : m_options(std::move(options)) {
+    if (!m_options.file.empty()) {
+        std::lock_guard lock(m_mutex);
+        OpenFile();
+    }
+}
+
+CAuditTrail::~CAuditTrail() {
+    FlushSummaries(true);
+}
+
+std::filesystem::path CAuditTrail::DefaultFilePath() {
+    std::filesystem::path base;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
+        base = state;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+        base = std::filesystem::path(home) / ".local" / "state";
+    } else {
+        return {};
+    }
+    return base / "OrvaneSrv" / "audit.log";
+}
+
+bool CAuditTrail::UnderServiceManager() {
+    return IsSet("JOURNAL_STREAM") || IsSet("NOTIFY_SOCKET") || IsSet("INVOCATION_ID");
+}
+
+std::vector<std::string> CAuditTrail::JournalFields(const CAuditRecord& record,
+                                                    std::string_view line) {
+    std::string message(line);
+    while (!message.empty() && message.back() == '\n') {
+        message.pop_back();
+    }
+    std::vector<std::string> fields{
+        "MESSAGE=" + message, std::string(kNoticePriority), std::string(kSyslogIdentifier),
+        "ORVANE_EVENT=" + record.Event(), "ORVANE_SOURCE=" + record.Source()};
+    for (const CAuditRecord::CField& field : record.Fields()) {
+        // A list of arrays is one field per array, as the journal repeats a field.
+        if (field.key == "macs" || field.key == "ips") {
+            const std::string name = field.key == "macs" ? "ORVANE_MAC=" : "ORVANE_IP=";
+            std::size_t start = 0;
+            while (start <= field.value.size()) {
+                const std::size_t end = std::min(field.value.find(',', start), field.value.size());
+                fields.push_back(name + field.value.substr(start, end - start));
+                start = end + 1;
+            }
+            continue;
+        }
+        fields.push_back(JournalName(field.key) + "=" + field.value);
+    }
+    return fields;
+}
+
+CAuditTrail::Clock::time_point CAuditTrail::Now() const {
+    return m_options.clock ? m_options.clock() : Clock::now();
+}
+
+void CAuditTrail::OpenFile() {
+    const std::filesystem::path folder = m_options.file.parent_path();
+    std::error_code ec;
+    std::filesystem::create_directories(folder.parent_path(), ec);
+    // Records name users, arrays and addresses: the folder and the file are the operator's
+    // alone. A shared folder with the sticky bit (/tmp) is nobody's own and is left as it is.
+    struct stat folderStat {};
+    if (::mkdir(folder.c_str(), kFolderMode) != 0 && errno == EEXIST &&
+        ::stat(folder.c_str(), &folderStat) == 0 && (folderStat.st_mode & S_ISVTX) == 0) {
+        ::chmod(folder.c_str(), kFolderMode);
+    }
+    m_fileFd.Reset(::open(m_options.file.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kFileMode));
+    struct stat st {};
+    if (!m_fileFd || ::fchmod(m_fileFd.Get(), kFileMode) != 0 ||
+        ::fstat(m_fileFd.Get(), &st) != 0) {
+        m_strOpenError = std::strerror(errno);
+        m_fileFd.Reset();
+        return;
+    }
+    m_strOpenError.clear();
+    m_nFileBytes = static_cast<uint64_t>(st.st_size);
+}
+
+std::filesystem::path CAuditTrail::OldFile(int n) const {
+    return m_options.file.string() + "." + std::to_string(n);
+}
+
+void CAuditTrail::RotateFile() {
+    m_fileFd.Reset();
+    // Renaming onto the oldest kept name drops the file that was there.
+    for (int n = m_options.nKeptFiles - 1; n >= 1; --n) {
+        ::rename(OldFile(n).c_str(), OldFile(n + 1).c_str());
+    }
+    if (m_options.nKeptFiles > 0) {
+        ::rename(m_options.file.c_str(), OldFile(1).c_str());
+    } else {
+        ::unlink(m_options.file.c_str());
+    }
+    OpenFile();
+}
+
+void CAuditTrail::Failed(const std::string& why) {
+    ++m_nFailed;
+    if (m_bFailureReported) {
+        return;
+    }
+    m_bFailureReported = true;
+    if (m_options.nErrorFd >= 0) {
+        WriteOnce(m_options.nErrorFd, "OrvaneSrv: cannot write the audit trail " +
+                                          m_options.file.string() + ": " + why +
+                                          "; serving goes on, unwritten records are counted\n");
+    }
+}
+
+void CAuditTrail::WriteLocked(const CAuditRecord& record, Clock::time_point now) {
+    const std::string line = record.JsonLine(now);
+    if (m_options.bJournal) {
+        SendToJournal(JournalFields(record, line));
+    }
+    if (m_options.file.empty()) {
+        return;
+    }
+    if (m_fileFd && m_nFileBytes > 0 && m_nFileBytes + line.size() > m_options.nMaxFileBytes) {
+        RotateFile();
+    }
+    if (!m_fileFd) {
+        // The folder may have come back (a disk remounted): try once per record.
+        OpenFile();
+    }
+    if (!m_fileFd) {
+        Failed(m_strOpenError);
+        return;
+    }
+    if (!WriteOnce(m_fileFd.Get(), line)) {
+        Failed(errno != 0 ? std::strerror(errno) : "short write");
+        return;
+    }
+    m_nFileBytes += line.size();
+    m_bFailureReported = false;
+}
+
+void CAuditTrail::WriteSummaryLocked(const std::string& address, const CCount& count,
+                                     Clock::time_point now) {
+    CAuditRecord summary(kSummaryEvent, "service");
+    summary.Add("address", address)
+        .AddNumber("count", count.nSuppressed)
+        .Add("first", count.firstEvent)
+        .Add("since", CAuditRecord::TimeText(count.start));
+    WriteLocked(summary, now);
+}
+
+void CAuditTrail::FlushLocked(Clock::time_point now, bool bAll) {
+    while (!m_countOrder.empty() &&
+           (bAll || now - m_countOrder.front().first >= m_options.summaryWindow)) {
+        const auto [start, address] = std::move(m_countOrder.front());
+        m_countOrder.pop_front();
+        const auto it = m_counts.find(address);
+        // A later minute of the same address has its own place further on.
+        if (it == m_counts.end() || it->second.start != start) {
+            continue;
+        }
+        if (it->second.nSuppressed > 0) {
+            WriteSummaryLocked(address, it->second, now);
+        }
+        m_counts.erase(it);
+    }
+}
+
+void CAuditTrail::FlushSummaries(bool bAll) {
+    std::lock_guard lock(m_mutex);
+    FlushLocked(Now(), bAll);
+}
+
+void CAuditTrail::Write(const CAuditRecord& record) {
+    std::lock_guard lock(m_mutex);
+    const Clock::time_point now = Now();
+    FlushLocked(now, false);
+    WriteLocked(record, now);
+}
+
+void CAuditTrail::WriteRefusal(const CAuditRecord& record, std::string_view address) {
+    std::lock_guard lock(m_mutex);
+    const Clock::time_point now = Now();
+    FlushLocked(now, false);
+    const std::string key(address);
+    if (const auto it = m_counts.find(key); it != m_counts.end()) {
+        ++it->second.nSuppressed;
+        return;
+    }
+    if (m_counts.size() >= kMaxCountedAddresses) {
+        // Too many addresses at once: the oldest minute is summed up early.
+        const auto [start, oldest] = m_countOrder.front();
+        m_countOrder.pop_front();
+        if (const auto it = m_counts.find(oldest); it != m_counts.end()) {
+            if (it->second.nSuppressed > 0) {
+                WriteSummaryLocked(oldest, it->second, now);
+            }
+            m_counts.erase(it);
+        }
+    }
+    m_counts.emplace(key, CCount{now, 0, record.Event()});
+    m_countOrder.emplace_back(now, key);
+    WriteLocked(record, now);
+}
