@@ -48,6 +48,8 @@ public:
     };
 
     explicit CAuditTrail(COptions options);
+    // A file with the default limits, reports on standard error, no journal.
+    explicit CAuditTrail(std::filesystem::path file) : CAuditTrail(WithFile(std::move(file))) {}
     // Writes the summaries still counting.
     ~CAuditTrail();
     CAuditTrail(const CAuditTrail&) = delete;
@@ -74,6 +76,12 @@ public:
                                                   std::string_view line);
 
 private:
+    static COptions WithFile(std::filesystem::path file) {
+        COptions options;
+        options.file = std::move(file);
+        return options;
+    }
+
     struct CCount {
         Clock::time_point start;
         uint64_t nSuppressed = 0;

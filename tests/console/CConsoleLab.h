@@ -38,6 +38,8 @@ protected:
     // test's own; and its removal while no window runs, so that the next start is a first one.
     std::filesystem::path StoreFile() const;
     void WipeStore();
+    // Inside: the audit trail that every window of the test records in, beside the store.
+    std::filesystem::path AuditFile() const;
 
     // Runs the window thread until done() or the time is up; answers done().
     static bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);

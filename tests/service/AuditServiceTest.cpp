@@ -29,7 +29,7 @@ protected:
     void SetUp() override {
         CServiceTest::SetUp();
         m_pCore->SetAuditTrail(
-            std::make_shared<CAuditTrail>(CAuditTrail::COptions{m_dir / "audit.log"}));
+            std::make_shared<CAuditTrail>(m_dir / "audit.log"));
     }
 
     std::vector<std::string> Records() const {

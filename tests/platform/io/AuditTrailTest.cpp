@@ -51,7 +51,11 @@ TEST(AuditTrail, RotatesWithinItsLimitAndKeepsItsModes) {
     dir.Write("state/audit.log", "");
     ::chmod(file.c_str(), 0644);
     constexpr uint64_t kMax = 400;
-    CAuditTrail trail({file, kMax, 2});
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.nMaxFileBytes = kMax;
+    options.nKeptFiles = 2;
+    CAuditTrail trail(options);
     constexpr int kRecords = 40;
     for (int i = 0; i < kRecords; ++i) {
         trail.Write(CAuditRecord("query", "service").AddNumber("n", static_cast<uint64_t>(i)));
@@ -79,7 +83,10 @@ TEST(AuditTrail, UnwritableRecordsAreCountedAndReportedOncePerOutage) {
     std::filesystem::create_directories(file); // a folder where the file should be
     int pipeFds[2];
     ASSERT_EQ(::pipe2(pipeFds, O_NONBLOCK), 0);
-    CAuditTrail trail({file, CAuditTrail::kDefaultMaxFileBytes, 1, pipeFds[1]});
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.nErrorFd = pipeFds[1];
+    CAuditTrail trail(options);
     const auto reports = [&] {
         std::string text(4096, '\0');
         const ssize_t n = ::read(pipeFds[0], text.data(), text.size());
@@ -133,7 +140,8 @@ TEST(AuditTrail, RefusalsAreSummarisedOncePerAddressPerMinute) {
     CTempDir dir;
     const auto file = dir / "audit.log";
     Clock::time_point now{std::chrono::hours(24)};
-    CAuditTrail::COptions options{file};
+    CAuditTrail::COptions options;
+    options.file = file;
     options.clock = [&now] { return now; };
     {
         CAuditTrail trail(options);
@@ -167,24 +175,27 @@ TEST(AuditQuery, FiltersAndTimes) {
     const auto record = *CAuditRecord::ParseJsonLine(line);
     const std::string time = Member(line, "time");
     struct CCase {
-        CAuditQuery query;
+        std::string CAuditQuery::*field;
+        std::string value;
         bool bMatches;
     };
     const std::vector<CCase> cases = {
-        {{}, true},
-        {{.user = "bob"}, true},
-        {{.user = "Bob"}, false},
-        {{.mac = "001a2b3c4d5e"}, true},
-        {{.mac = "00-11-22-33-44-55"}, true},
-        {{.mac = "00:11:22:33:44:56"}, false},
-        {{.event = "query"}, true},
-        {{.event = "login"}, false},
-        {{.since = time}, true},
-        {{.since = time.substr(0, 10)}, true},
-        {{.since = time.substr(0, 4) + "9"}, false},
+        {&CAuditQuery::user, "", true},
+        {&CAuditQuery::user, "bob", true},
+        {&CAuditQuery::user, "Bob", false},
+        {&CAuditQuery::mac, "001a2b3c4d5e", true},
+        {&CAuditQuery::mac, "00-11-22-33-44-55", true},
+        {&CAuditQuery::mac, "00:11:22:33:44:56", false},
+        {&CAuditQuery::event, "query", true},
+        {&CAuditQuery::event, "login", false},
+        {&CAuditQuery::since, time, true},
+        {&CAuditQuery::since, time.substr(0, 10), true},
+        {&CAuditQuery::since, time.substr(0, 4) + "9", false},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        EXPECT_EQ(cases[i].query.Matches(record), cases[i].bMatches) << "case " << i;
+        CAuditQuery query;
+        query.*cases[i].field = cases[i].value;
+        EXPECT_EQ(query.Matches(record), cases[i].bMatches) << "case " << i;
     }
     const Clock::time_point now{std::chrono::hours(48)};
     EXPECT_EQ(CAuditQuery::SinceText("1d", now), "1970-01-02T00:00:00.000Z");
