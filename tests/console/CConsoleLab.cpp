@@ -93,7 +93,7 @@ std::chrono::milliseconds CConsoleLab::StopWindow() {
 }
 
 std::filesystem::path CConsoleLab::AuditFile() const {
-    return m_store / "audit.log";
+    return m_auditDir / "audit.log";
 }
 
 std::filesystem::path CConsoleLab::StoreFile() const {

@@ -21,9 +21,9 @@
 #include <algorithm>
 #include <fstream>
 #include <future>
-#include <regex>
 #include <iostream>
 #include <numeric>
+#include <regex>
 #include <set>
 
 namespace {
@@ -434,8 +434,7 @@ protected:
             });
             EXPECT_GE(static_cast<std::size_t>(n), count) << texts[0];
         }
-        for (const char* secret :
-             {kPassword, kPushed, kUserPassword, kAdminPassword, "stolen"}) {
+        for (const char* secret : {kPassword, kPushed, kUserPassword, kAdminPassword, "stolen"}) {
             for (const std::string& record : records) {
                 EXPECT_EQ(record.find(secret), std::string::npos) << secret << " in " << record;
             }
