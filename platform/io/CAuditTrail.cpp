@@ -1,6 +1,7 @@
 // The audit trail's file, rotation, journal and refusal summaries; see CAuditTrail.h.
 #include "platform/io/CAuditTrail.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <utility>
 
 #ifdef ORVANE_HAVE_SYSTEMD
 #include <systemd/sd-journal.h>
@@ -158,8 +160,8 @@ void CAuditTrail::RotateFile() {
     OpenFile();
 }
 
-void CAuditTrail::Failed(const std::string& why) {
-    ++m_nFailed;
+void CAuditTrail::Failed(const std::string& why, uint64_t nRecords) {
+    m_nFailed += nRecords;
     if (m_bFailureReported) {
         return;
     }
@@ -172,30 +174,65 @@ void CAuditTrail::Failed(const std::string& why) {
 }
 
 void CAuditTrail::WriteLocked(const CAuditRecord& record, Clock::time_point now) {
-    const std::string line = record.JsonLine(now);
+    Enqueue(record, record.JsonLine(now));
+}
+
+void CAuditTrail::Enqueue(const CAuditRecord& record, const std::string& line) {
     if (m_options.bJournal) {
         SendToJournal(JournalFields(record, line));
     }
-    if (m_options.file.empty()) {
+    if (!m_options.file.empty()) {
+        m_strPending += line;
+    }
+}
+
+void CAuditTrail::Drain(std::unique_lock<std::mutex>& lock) {
+    // Group commit: one thread writes what has gathered while the others go on; records that
+    // arrive meanwhile go out with its next write. Only the writing thread touches the file.
+    if (m_bWriting) {
         return;
     }
-    if (m_fileFd && m_nFileBytes > 0 && m_nFileBytes + line.size() > m_options.nMaxFileBytes) {
-        RotateFile();
+    m_bWriting = true;
+    while (!m_strPending.empty()) {
+        const std::string batch = std::exchange(m_strPending, {});
+        lock.unlock();
+        WriteBatch(batch);
+        lock.lock();
     }
-    if (!m_fileFd) {
-        // The folder may have come back (a disk remounted): try once per record.
-        OpenFile();
+    m_bWriting = false;
+}
+
+void CAuditTrail::WriteBatch(std::string_view batch) {
+    while (!batch.empty()) {
+        std::string_view part = batch;
+        if (m_fileFd && m_nFileBytes > 0 && m_nFileBytes + part.size() > m_options.nMaxFileBytes) {
+            // The whole records that still fit go before the rotation.
+            const std::size_t room =
+                m_options.nMaxFileBytes > m_nFileBytes ? m_options.nMaxFileBytes - m_nFileBytes : 0;
+            const std::size_t end = room > 0 ? part.substr(0, room).rfind('\n') : std::string::npos;
+            if (end == std::string_view::npos) {
+                RotateFile();
+                continue;
+            }
+            part = part.substr(0, end + 1);
+        }
+        batch.remove_prefix(part.size());
+        if (!m_fileFd) {
+            // The folder may have come back (a disk remounted): tried once per write.
+            OpenFile();
+        }
+        const auto records = static_cast<uint64_t>(std::count(part.begin(), part.end(), '\n'));
+        if (!m_fileFd) {
+            Failed(m_strOpenError, records);
+            continue;
+        }
+        if (!WriteOnce(m_fileFd.Get(), part)) {
+            Failed(errno != 0 ? std::strerror(errno) : "short write", records);
+            continue;
+        }
+        m_nFileBytes += part.size();
+        m_bFailureReported = false;
     }
-    if (!m_fileFd) {
-        Failed(m_strOpenError);
-        return;
-    }
-    if (!WriteOnce(m_fileFd.Get(), line)) {
-        Failed(errno != 0 ? std::strerror(errno) : "short write");
-        return;
-    }
-    m_nFileBytes += line.size();
-    m_bFailureReported = false;
 }
 
 void CAuditTrail::WriteSummaryLocked(const std::string& address, const CCount& count,
@@ -226,24 +263,29 @@ void CAuditTrail::FlushLocked(Clock::time_point now, bool bAll) {
 }
 
 void CAuditTrail::FlushSummaries(bool bAll) {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     FlushLocked(Now(), bAll);
+    Drain(lock);
 }
 
 void CAuditTrail::Write(const CAuditRecord& record) {
-    std::lock_guard lock(m_mutex);
     const Clock::time_point now = Now();
+    // Composed before the lock: threads that answer queries at once do not wait for each other.
+    const std::string line = record.JsonLine(now);
+    std::unique_lock lock(m_mutex);
     FlushLocked(now, false);
-    WriteLocked(record, now);
+    Enqueue(record, line);
+    Drain(lock);
 }
 
 void CAuditTrail::WriteRefusal(const CAuditRecord& record, std::string_view address) {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     const Clock::time_point now = Now();
     FlushLocked(now, false);
     const std::string key(address);
     if (const auto it = m_counts.find(key); it != m_counts.end()) {
         ++it->second.nSuppressed;
+        Drain(lock);
         return;
     }
     if (m_counts.size() >= kMaxCountedAddresses) {
@@ -260,4 +302,5 @@ void CAuditTrail::WriteRefusal(const CAuditRecord& record, std::string_view addr
     m_counts.emplace(key, CCount{now, 0, record.Event()});
     m_countOrder.emplace_back(now, key);
     WriteLocked(record, now);
+    Drain(lock);
 }

@@ -90,15 +90,22 @@ private:
 
     Clock::time_point Now() const;
     void WriteLocked(const CAuditRecord& record, Clock::time_point now);
+    void Enqueue(const CAuditRecord& record, const std::string& line);
+    // Writes what is pending unless another thread is doing so; the lock is released meanwhile.
+    void Drain(std::unique_lock<std::mutex>& lock);
+    void WriteBatch(std::string_view batch);
     void WriteSummaryLocked(const std::string& address, const CCount& count, Clock::time_point now);
     void FlushLocked(Clock::time_point now, bool bAll);
     void OpenFile();
     void RotateFile();
     std::filesystem::path OldFile(int n) const;
-    void Failed(const std::string& why);
+    void Failed(const std::string& why, uint64_t nRecords);
 
     const COptions m_options;
     std::mutex m_mutex;
+    std::string m_strPending; // records waiting for the writing thread
+    bool m_bWriting = false;
+    // Touched only by the thread that writes (m_bWriting), or before any thread can.
     CUniqueFd m_fileFd;
     std::string m_strOpenError;
     uint64_t m_nFileBytes = 0;
