@@ -110,8 +110,7 @@ double Run(uint16_t port, double seconds) {
             while (Clock::now() < end) {
                 const std::string request =
                     "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
-                    Base64Encode("user" + std::to_string(u % kUsers) + ":password") +
-                    "\r\n\r\nx\n";
+                    Base64Encode("user" + std::to_string(u % kUsers) + ":password") + "\r\n\r\nx\n";
                 done += Request(port, request) ? 1 : 0;
                 u += kClients;
             }

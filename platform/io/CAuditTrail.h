@@ -10,8 +10,10 @@
 // further ones are counted and written as one summary record when the minute has ended, at that
 // address's next refusal or the next record of any kind.
 //
-// A record that cannot be written is counted, and reported once on the error stream until a
-// write succeeds again; the caller goes on. Thread-safe.
+// Records reach the file from a thread of the trail's own, in batches (at most kBatchInterval
+// after they were given); Sync waits for them. A record that cannot be written is counted, and
+// reported once on the error stream until a write succeeds again; the caller goes on.
+// Thread-safe.
 #pragma once
 
 #include "platform/io/CAuditRecord.h"
@@ -19,6 +21,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -26,6 +29,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 class CAuditTrail {
@@ -36,6 +40,10 @@ public:
     static constexpr std::chrono::seconds kDefaultSummaryWindow{60};
     // Addresses whose refusals are being counted at once; beyond it the oldest is summed up.
     static constexpr std::size_t kMaxCountedAddresses = 4096;
+    // Records are written by a thread of the trail's own, at least this often, and at once when
+    // this many bytes are waiting.
+    static constexpr std::chrono::milliseconds kBatchInterval{20};
+    static constexpr std::size_t kBatchBytes = 64 * 1024;
 
     struct COptions {
         std::filesystem::path file; // empty: no file (the journal only, when there is one)
@@ -58,8 +66,11 @@ public:
     void Write(const CAuditRecord& record);
     // A refusal of a request from address: written, or counted into the address's summary.
     void WriteRefusal(const CAuditRecord& record, std::string_view address);
-    // Writes the summaries whose minute has ended (all of them with bAll).
+    // Writes the summaries whose minute has ended (all of them, and everything pending, with
+    // bAll).
     void FlushSummaries(bool bAll = false);
+    // Returns once every record given so far has been written (or counted as unwritten).
+    void Sync();
 
     // Records that could not be written to the file since the start.
     uint64_t FailedRecords() const { return m_nFailed.load(); }
@@ -91,8 +102,9 @@ private:
     Clock::time_point Now() const;
     void WriteLocked(const CAuditRecord& record, Clock::time_point now);
     void Enqueue(const CAuditRecord& record, const std::string& line);
-    // Writes what is pending unless another thread is doing so; the lock is released meanwhile.
+    // Wakes the writer when a batch is full.
     void Drain(std::unique_lock<std::mutex>& lock);
+    void WriterLoop();
     void WriteBatch(std::string_view batch);
     void WriteSummaryLocked(const std::string& address, const CCount& count, Clock::time_point now);
     void FlushLocked(Clock::time_point now, bool bAll);
@@ -103,9 +115,14 @@ private:
 
     const COptions m_options;
     std::mutex m_mutex;
-    std::string m_strPending; // records waiting for the writing thread
-    bool m_bWriting = false;
-    // Touched only by the thread that writes (m_bWriting), or before any thread can.
+    std::string m_strPending; // records waiting for the writer
+    std::condition_variable m_wake;
+    std::condition_variable m_written;
+    uint64_t m_nSyncWanted = 0;
+    uint64_t m_nSynced = 0;
+    bool m_bStop = false;
+    std::thread m_writer;
+    // Touched only by the writer, or before it starts.
     CUniqueFd m_fileFd;
     std::string m_strOpenError;
     uint64_t m_nFileBytes = 0;

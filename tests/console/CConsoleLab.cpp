@@ -88,6 +88,8 @@ std::chrono::milliseconds CConsoleLab::StopWindow() {
     const auto start = std::chrono::steady_clock::now();
     m_pDialog->DestroyWindow();
     m_pDialog.reset();
+    // With the program's audit trail, whose writer ends with the last holder of the trail.
+    m_pApp.reset();
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  start);
 }

@@ -60,6 +60,7 @@ TEST(AuditTrail, RotatesWithinItsLimitAndKeepsItsModes) {
     for (int i = 0; i < kRecords; ++i) {
         trail.Write(CAuditRecord("query", "service").AddNumber("n", static_cast<uint64_t>(i)));
     }
+    trail.Sync();
     EXPECT_EQ(ModeOf(folder), 0700u);
     EXPECT_EQ(ModeOf(file), 0600u);
     EXPECT_TRUE(std::filesystem::exists(dir / "state/audit.log.2"));
@@ -95,11 +96,13 @@ TEST(AuditTrail, UnwritableRecordsAreCountedAndReportedOncePerOutage) {
     };
     for (int i = 0; i < 3; ++i) {
         trail.Write(CAuditRecord("start", "service"));
+        trail.Sync();
     }
     EXPECT_EQ(trail.FailedRecords(), 3u);
     EXPECT_EQ(reports(), 1);
     std::filesystem::remove(file);
     trail.Write(CAuditRecord("stop", "service"));
+    trail.Sync();
     EXPECT_EQ(trail.FailedRecords(), 3u);
     EXPECT_EQ(Lines(file).size(), 1u);
     ::close(pipeFds[0]);
@@ -150,6 +153,7 @@ TEST(AuditTrail, RefusalsAreSummarisedOncePerAddressPerMinute) {
             trail.WriteRefusal(CAuditRecord("throttled", "service"), "10.0.0.1");
         }
         trail.WriteRefusal(CAuditRecord("credentials-refused", "service"), "10.0.0.2");
+        trail.Sync();
         EXPECT_EQ(Lines(file).size(), 3u);
         now += std::chrono::seconds(61);
         // The next refusal after the minute brings the summary, then starts a new minute.
