@@ -28,8 +28,7 @@ class AuditService : public svctest::CServiceTest {
 protected:
     void SetUp() override {
         CServiceTest::SetUp();
-        m_pCore->SetAuditTrail(
-            std::make_shared<CAuditTrail>(m_dir / "audit.log"));
+        m_pCore->SetAuditTrail(std::make_shared<CAuditTrail>(m_dir / "audit.log"));
     }
 
     std::vector<std::string> Records() const {
