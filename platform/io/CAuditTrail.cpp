@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -64,7 +66,14 @@ void SendToJournal([[maybe_unused]] const std::vector<std::string>& fields) {
 CAuditTrail::CAuditTrail(COptions options) : m_options(std::move(options)) {
     if (!m_options.file.empty()) {
         OpenFile();
+        // The writer takes no signal: the program's stop signals go to the threads that wait
+        // for them, and a writer born with them unblocked would end the process instead.
+        sigset_t all;
+        sigset_t saved;
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &saved);
         m_writer = std::thread([this] { WriterLoop(); });
+        ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     }
 }
 
