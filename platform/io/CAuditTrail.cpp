@@ -206,9 +206,13 @@ void CAuditTrail::Enqueue(const CAuditRecord& record, const std::string& line) {
 void CAuditTrail::Drain(std::unique_lock<std::mutex>& lock) {
     // Records go out in batches from the writer thread: a write() per record would cost the
     // service a tenth of its rate on a journaling file system. A full batch goes at once.
-    (void)lock;
     if (m_strPending.size() >= kBatchBytes) {
         m_wake.notify_one();
+    }
+    // A disk slower than the records: their callers wait rather than memory growing without
+    // bound or records being lost.
+    if (m_writer.joinable() && m_strPending.size() >= kMaxPendingBytes) {
+        m_written.wait(lock, [&] { return m_strPending.size() < kMaxPendingBytes; });
     }
 }
 
@@ -231,6 +235,7 @@ void CAuditTrail::WriterLoop() {
         const uint64_t synced = m_nSyncWanted;
         const std::string batch = std::exchange(m_strPending, {});
         const bool bStop = m_bStop;
+        m_written.notify_all(); // room again for callers held back by a full queue
         if (!batch.empty()) {
             lock.unlock();
             WriteBatch(batch);

@@ -44,6 +44,8 @@ public:
     // this many bytes are waiting.
     static constexpr std::chrono::milliseconds kBatchInterval{20};
     static constexpr std::size_t kBatchBytes = 64 * 1024;
+    // Beyond this many bytes waiting, the threads that give records wait for the writer.
+    static constexpr std::size_t kMaxPendingBytes = 16 * 1024 * 1024;
 
     struct COptions {
         std::filesystem::path file; // empty: no file (the journal only, when there is one)
@@ -102,7 +104,7 @@ private:
     Clock::time_point Now() const;
     void WriteLocked(const CAuditRecord& record, Clock::time_point now);
     void Enqueue(const CAuditRecord& record, const std::string& line);
-    // Wakes the writer when a batch is full.
+    // Wakes the writer when a batch is full; waits while too much is pending.
     void Drain(std::unique_lock<std::mutex>& lock);
     void WriterLoop();
     void WriteBatch(std::string_view batch);
