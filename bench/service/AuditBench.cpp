@@ -4,6 +4,9 @@
 // seconds with no trail and with a trail on disk, alternately, several times. Prints the rates
 // side by side and the cost in percent (target: under 5 %).
 //
+// The trail goes to a folder under TMPDIR (default /tmp): point TMPDIR at the file system the
+// program's state folder is on, since the cost is mostly the kernel's for the writes.
+//
 // Usage: audit_bench [seconds per run, default 2] [runs, default 3]
 #include "core/CDirectoryMessage.h"
 #include "platform/io/CAuditTrail.h"
