@@ -5,6 +5,7 @@
 #include "app/CHeadlessRunner.h"
 #include "console/CConsoleFrontEnd.h"
 #include "core/COrvaneSrvApp.h"
+#include "platform/io/CAuditTrail.h"
 #include "platform/io/ProcessLimits.h"
 #include "service/CCredentialService.h"
 #include "service/CServiceLog.h"
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -54,6 +56,10 @@ int main(int argc, char** argv) {
         [&service](COrvaneSrvCore&) { service.StopCredentialServer(); },
     };
     COrvaneSrvApp app(hooks);
+    CAuditTrail::COptions auditOptions;
+    auditOptions.file = CAuditTrail::DefaultFilePath();
+    auditOptions.bJournal = CAuditTrail::UnderServiceManager();
+    app.SetAuditTrail(std::make_shared<CAuditTrail>(std::move(auditOptions)));
     if (commandLine.Headless()) {
         return CHeadlessRunner(app).Run();
     }

@@ -197,12 +197,13 @@ void CControlCommands::Run(const std::vector<std::string>& args,
         done(Users(bJson));
     } else if (command == "groups" && (bPlain || bJson)) {
         done(Groups(bJson));
-    } else if (command == "user") {
-        done(User(args));
-    } else if (command == "group") {
-        done(Group(args));
-    } else if ((command == "export" || command == "import") && args.size() == 2) {
-        done(ConfigFile(command == "export", args[1]));
+    } else if (command == "user" || command == "group" ||
+               ((command == "export" || command == "import") && args.size() == 2)) {
+        // The audit trail tells these changes from the console's.
+        const COrvaneSrvCore::CChangeSourceScope source(m_target.Core(), "orvanectl");
+        done(command == "user"    ? User(args)
+             : command == "group" ? Group(args)
+                                  : ConfigFile(command == "export", args[1]));
     } else {
         done(Failed("unknown command or arguments: " + command, kBadUsage));
     }
@@ -225,6 +226,7 @@ CControlReply CControlCommands::Status(bool bJson) {
         users = core.m_mapUsers.size();
         groups = core.m_mapGroups.size();
     }
+    const std::shared_ptr<CAuditTrail>& trail = core.AuditTrail();
     const CServerDiscovery* discovery = m_target.Discovery();
     const auto lastPass = discovery ? discovery->LastPassEnd() : std::nullopt;
     std::string pass = lastPass ? TimeText(*lastPass) : "none yet";
@@ -242,13 +244,16 @@ CControlReply CControlCommands::Status(bool bJson) {
         {"users", std::to_string(users)},
         {"groups", std::to_string(groups)},
         {"last pass", pass},
+        {"audit trail", trail ? trail->File().string() : "none"},
+        {"audit records unwritten", std::to_string(trail ? trail->FailedRecords() : 0)},
     };
     std::string out;
     if (bJson) {
-        const std::vector<std::string> keys = {
-            "version",     "process",          "store", "servedFolder", "port",
-            "arraysFound", "arraysAuthorized", "users", "groups",       "lastPass"};
-        constexpr std::array kNumbers = {1, 4, 5, 6, 7, 8};
+        const std::vector<std::string> keys = {"version",          "process",    "store",
+                                               "servedFolder",     "port",       "arraysFound",
+                                               "arraysAuthorized", "users",      "groups",
+                                               "lastPass",         "auditTrail", "auditUnwritten"};
+        constexpr std::array kNumbers = {1, 4, 5, 6, 7, 8, 11};
         out = "{";
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const bool bNumber = std::find(kNumbers.begin(), kNumbers.end(), i) != kNumbers.end();

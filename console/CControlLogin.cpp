@@ -1,6 +1,7 @@
 // The control channel's login; see CControlLogin.h.
 #include "console/CControlLogin.h"
 
+#include "console/LoginAudit.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/IMessageBoxes.h"
 #include "resources/ResourceIds.h"
@@ -131,7 +132,8 @@ CControlLogin::CControlLogin(COrvaneSrvCore& core, IServerListView& list,
                              std::function<void()> onFinished)
     : m_pRecorder(std::make_unique<CRecorder>(list, std::move(done), std::move(onFinished))) {
     m_pRecorder->m_pClient = std::make_unique<CLoginClient>(
-        core.m_mapServers, core.Guard(), *m_pRecorder, std::move(window), m_pRecorder->Boxes());
+        core.m_mapServers, core.Guard(), *m_pRecorder, std::move(window), m_pRecorder->Boxes(),
+        WithLoginAudit({}, core.AuditTrail(), "orvanectl"));
 }
 
 CControlLogin::~CControlLogin() {

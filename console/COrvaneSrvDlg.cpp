@@ -1,6 +1,7 @@
 #include "console/COrvaneSrvDlg.h"
 
 #include "console/CAboutDlg.h"
+#include "console/LoginAudit.h"
 #include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CFileDialogs.h"
@@ -121,8 +122,9 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     };
     m_pDiscovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), page,
                                                       WindowThread(), discoveryHooks, m_slp);
-    m_pLogin = std::make_unique<CLoginClient>(core.m_mapServers, core.Guard(), page, WindowThread(),
-                                              m_pBoxes, m_loginOptions);
+    m_pLogin = std::make_unique<CLoginClient>(
+        core.m_mapServers, core.Guard(), page, WindowThread(), m_pBoxes,
+        WithLoginAudit(m_loginOptions, core.AuditTrail(), "console"));
     CServerDiscovery* discovery = m_pDiscovery.get();
     CLoginClient* login = m_pLogin.get();
     CSystemTabHooks hooks;

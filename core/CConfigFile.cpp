@@ -209,14 +209,31 @@ EArchiveError CConfigFile::Parse(std::span<const uint8_t> bytes, CGroupTable& gr
     return ar.Error();
 }
 
+namespace {
+
+void AuditConfigFile(const COrvaneSrvCore& core, std::string_view event,
+                     const std::filesystem::path& path, const CConfigResult& result) {
+    CAuditRecord record(event, core.ChangeSource());
+    record.Add("file", path.string())
+        .Add("result",
+             result.status == EConfigStatus::Ok ? "done" : Utf16ToUtf8(result.strMessage));
+    core.Audit(record);
+}
+
+} // namespace
+
 CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvCore& core) {
     CConfigFileIo io;
-    return Export(path, core, io);
+    const CConfigResult result = Export(path, core, io);
+    AuditConfigFile(core, "export", path, result);
+    return result;
 }
 
 CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvCore& core) {
     CConfigFileIo io;
-    return Import(path, core, io);
+    const CConfigResult result = Import(path, core, io);
+    AuditConfigFile(core, "import", path, result);
+    return result;
 }
 
 CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvCore& core,

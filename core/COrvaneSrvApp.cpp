@@ -91,6 +91,7 @@ CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive,
         std::fputs(line.c_str(), stderr);
     });
     auto core = std::make_unique<COrvaneSrvCore>(std::move(hive));
+    core->SetAuditTrail(m_pAudit);
     if (const std::u16string why = OpenStore(*core); !why.empty()) {
         return {nullptr, u"OrvaneSrv cannot use the directory store " + Utf8ToUtf16(path) + u": " +
                              why + u". Nothing was changed; OrvaneSrv does not start without it."};
@@ -115,6 +116,7 @@ CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive,
     if (m_hooks.start) {
         m_hooks.start(*core);
     }
+    core->Audit(CAuditRecord("start", "service").Add("store", path).AddNumber("pid", ::getpid()));
     return {std::move(core), {}};
 }
 
@@ -125,6 +127,10 @@ void COrvaneSrvApp::ShutDown(COrvaneSrvCore& core, const CFrontEndSteps& steps) 
     }
     if (steps.beforeFree) {
         steps.beforeFree(core);
+    }
+    core.Audit(CAuditRecord("stop", "service").AddNumber("pid", ::getpid()));
+    if (const auto& trail = core.AuditTrail()) {
+        trail->FlushSummaries(true);
     }
     core.FreeTables();
 }

@@ -60,6 +60,8 @@ public:
     void ShutDown(COrvaneSrvCore& core, const CFrontEndSteps& steps = {});
 
     void SetStoreLockWait(std::chrono::milliseconds wait) { m_storeLockWait = wait; }
+    // The audit trail the core records in, with the program's start and stop.
+    void SetAuditTrail(std::shared_ptr<CAuditTrail> trail) { m_pAudit = std::move(trail); }
 
 private:
     // Answers the reason the store cannot be used, empty when it can.
@@ -68,4 +70,5 @@ private:
     CServiceHooks m_hooks;
     CUniqueFd m_lockFd;
     std::chrono::milliseconds m_storeLockWait = kStoreLockWait;
+    std::shared_ptr<CAuditTrail> m_pAudit;
 };

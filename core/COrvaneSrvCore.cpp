@@ -1,10 +1,12 @@
 #include "core/COrvaneSrvCore.h"
 
 #include "core/CArchiveReader.h"
+#include "core/DirectoryAudit.h"
 #include "platform/text/TextConv.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -81,12 +83,21 @@ COrvaneSrvCore::~COrvaneSrvCore() {
 }
 
 long COrvaneSrvCore::SendMessage(CDirectoryMessage msg) {
+    std::optional<CAuditRecord> record;
     {
         auto lock = m_pGuard->LockExclusive();
+        if (m_pAudit) {
+            record = DirectoryChangeRecord(msg, *this, m_strChangeSource);
+        }
         Dispatch(msg);
     }
     // The registry writes run outside the guard: readers never wait on the disk.
-    return CommitBatch() ? 0 : kSaveFailed;
+    const bool bSaved = CommitBatch();
+    // A change the store refused was undone: the trail records only what happened.
+    if (record && bSaved) {
+        m_pAudit->Write(*record);
+    }
+    return bSaved ? 0 : kSaveFailed;
 }
 
 void COrvaneSrvCore::Dispatch(CDirectoryMessage& msg) {

@@ -12,6 +12,7 @@
 #include "core/CDirectoryMessage.h"
 #include "core/CDirectoryUndo.h"
 #include "core/CRegistryStore.h"
+#include "platform/io/CAuditTrail.h"
 #include "platform/sync/CTableGuard.h"
 #include "storage/CServerTable.h"
 
@@ -19,6 +20,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 class COrvaneSrvCore {
 public:
@@ -56,6 +58,31 @@ public:
     // save the directory: " and the reason); empty after one that was.
     const std::u16string& LastSaveError() const { return m_strSaveError; }
 
+    // The audit trail that changes, logins and the service's answers are recorded in; none
+    // (the default) records nothing. Set before anything runs beside the directory.
+    void SetAuditTrail(std::shared_ptr<CAuditTrail> trail) { m_pAudit = std::move(trail); }
+    const std::shared_ptr<CAuditTrail>& AuditTrail() const { return m_pAudit; }
+    void Audit(const CAuditRecord& record) const {
+        if (m_pAudit) {
+            m_pAudit->Write(record);
+        }
+    }
+    // Where the directory changes being made come from, for their audit records: "console"
+    // unless a scope says otherwise (window thread only).
+    const std::string& ChangeSource() const { return m_strChangeSource; }
+    class CChangeSourceScope {
+    public:
+        CChangeSourceScope(COrvaneSrvCore& core, std::string source)
+            : m_core(core), m_strSaved(std::exchange(core.m_strChangeSource, std::move(source))) {}
+        ~CChangeSourceScope() { m_core.m_strChangeSource = std::move(m_strSaved); }
+        CChangeSourceScope(const CChangeSourceScope&) = delete;
+        CChangeSourceScope& operator=(const CChangeSourceScope&) = delete;
+
+    private:
+        COrvaneSrvCore& m_core;
+        std::string m_strSaved;
+    };
+
     CServerTable m_mapServers;
     CUserTable m_mapUsers;
     CGroupTable m_mapGroups;
@@ -79,6 +106,8 @@ private:
     bool CommitBatch();
 
     std::shared_ptr<CTableGuard> m_pGuard;
+    std::shared_ptr<CAuditTrail> m_pAudit;
+    std::string m_strChangeSource = "console";
     CRegistryBatch m_batch; // writes of the operation under way
     CDirectoryUndo m_undo;  // the records it changes, as they were
     std::u16string m_strSaveError;

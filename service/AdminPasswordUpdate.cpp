@@ -26,14 +26,19 @@ std::string_view PasswordUpdateAnswer(EPasswordUpdate result) {
     return result == EPasswordUpdate::Done ? kUpdateDone : kUpdateNoServer;
 }
 
+std::string RefusedUpdateReason(EPasswordUpdate result, std::string_view authorizedAt) {
+    if (result == EPasswordUpdate::OtherAddress) {
+        return "the server was logged in to at " + std::string(authorizedAt);
+    }
+    if (result == EPasswordUpdate::NotAuthorized) {
+        return "the server is not logged in to";
+    }
+    return "no server has that MAC address";
+}
+
 std::string RefusedUpdateLogLine(std::string_view key, std::string_view from,
                                  EPasswordUpdate result, std::string_view authorizedAt) {
-    std::string reason = "no server has that MAC address";
-    if (result == EPasswordUpdate::OtherAddress) {
-        reason = "the server was logged in to at " + std::string(authorizedAt);
-    } else if (result == EPasswordUpdate::NotAuthorized) {
-        reason = "the server is not logged in to";
-    }
+    const std::string reason = RefusedUpdateReason(result, authorizedAt);
     return "OrvaneSrv: password update for " + EscapeForLog(key) + " refused: it came from " +
            std::string(from) + ", " + reason + "\n";
 }

@@ -32,6 +32,9 @@ EPasswordUpdate UpdateAdminPassword(CServerTable& servers, std::string_view key,
 // The response text for a result.
 std::string_view PasswordUpdateAnswer(EPasswordUpdate result);
 
+// Why an update was refused (result other than Done), in words; authorizedAt as below.
+std::string RefusedUpdateReason(EPasswordUpdate result, std::string_view authorizedAt);
+
 // The log line of a refused update (result other than Done), saying why; authorizedAt is the
 // address the server's login went to, for OtherAddress.
 std::string RefusedUpdateLogLine(std::string_view key, std::string_view from,

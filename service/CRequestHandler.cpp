@@ -134,6 +134,11 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
     CLoginThrottle& throttle = m_context.m_throttle;
     const CLoginThrottle::CAdmission admission = throttle.Admit(address, name, m_context.Now());
     if (admission != CLoginThrottle::EAdmit::Check) {
+        AuditRefusal(CAuditRecord("throttled", "service")
+                         .Add("user", name)
+                         .Add("reason", admission == CLoginThrottle::EAdmit::AddressBlocked
+                                            ? "address blocked"
+                                            : "user name slowed"));
         m_retryAfter = admission.retryAfter;
         return ECredentialCheck::Throttled;
     }
@@ -158,6 +163,7 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
     if (!bFailed) {
         return ECredentialCheck::Accepted;
     }
+    AuditRefusal(CAuditRecord("credentials-refused", "service").Add("user", userName));
     const CServiceOptions& options = m_context.m_options;
     const std::string from = AddressText(m_peer);
     const std::string window =
@@ -179,6 +185,30 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
                               " failed credential checks within " + window);
     }
     return ECredentialCheck::Refused;
+}
+
+void CRequestHandler::AuditRefusal(CAuditRecord& record) const {
+    if (m_context.m_pAudit) {
+        const std::string from = AddressText(m_peer);
+        record.Add("address", from);
+        m_context.m_pAudit->WriteRefusal(record, from);
+    }
+}
+
+void CRequestHandler::AuditPush(std::string_view key, EPasswordUpdate result,
+                                std::string_view authorizedAt) const {
+    if (!m_context.m_pAudit) {
+        return;
+    }
+    CAuditRecord record("push", "service");
+    record.Add("mac", key).Add("result", result == EPasswordUpdate::Done ? "accepted" : "refused");
+    if (result == EPasswordUpdate::Done) {
+        record.Add("address", AddressText(m_peer));
+        m_context.m_pAudit->Write(record);
+        return;
+    }
+    record.Add("reason", RefusedUpdateReason(result, authorizedAt));
+    AuditRefusal(record);
 }
 
 bool CRequestHandler::SendUnauthorized() {
@@ -249,13 +279,24 @@ std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
 bool CRequestHandler::ServeQuery(const std::string& userName) {
     ReadBodyLine(false);
     std::string response = DocumentResponseHeader(std::time(nullptr));
+    CServedServers served;
+    CServedServers* pServed = m_context.m_pAudit ? &served : nullptr;
     // Composed under the guard, sent after it is released: no lock waits on the network.
-    const bool bAlive = m_context.WithTablesShared(
-        [&](const COrvaneSrvCore& core) { BuildServerListDocument(core, userName, response); });
+    const bool bAlive = m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
+        BuildServerListDocument(core, userName, response, pServed);
+    });
     if (!bAlive) {
         return false;
     }
     m_socket.Send(response.data(), response.size());
+    if (pServed != nullptr) {
+        m_context.m_pAudit->Write(CAuditRecord("query", "service")
+                                      .Add("address", AddressText(m_peer))
+                                      .Add("user", userName)
+                                      .AddBool("admin", served.bAdmin)
+                                      .Add("macs", served.macs.empty() ? "none" : served.macs)
+                                      .Add("ips", served.ips.empty() ? "none" : served.ips));
+    }
     return true;
 }
 
@@ -276,6 +317,7 @@ bool CRequestHandler::ServePasswordUpdate(std::string_view key) {
     if (result != EPasswordUpdate::Done) {
         m_context.m_log.Write(RefusedUpdateLogLine(key, from, result, authorizedAt));
     }
+    AuditPush(key, result, authorizedAt);
     std::string response = DocumentResponseHeader(std::time(nullptr));
     response += PasswordUpdateAnswer(result);
     m_socket.Send(response.data(), response.size());

@@ -5,6 +5,7 @@
 // Socket failures are thrown as CBlockingSocketException; the caller logs them and closes.
 #pragma once
 
+#include "service/AdminPasswordUpdate.h"
 #include "service/CHttpBlockingSocket.h"
 #include "service/CServiceContext.h"
 
@@ -43,6 +44,11 @@ private:
     // Sends the 401 response with the wait in m_retryAfter; answers true.
     bool SendThrottled();
     bool ServePasswordUpdate(std::string_view key);
+    // Refusals go to the audit trail through its per-address summary; the address is added.
+    void AuditRefusal(CAuditRecord& record) const;
+    void AuditRefusal(CAuditRecord&& record) const { AuditRefusal(record); }
+    void AuditPush(std::string_view key, EPasswordUpdate result,
+                   std::string_view authorizedAt) const;
     std::string_view ReadBodyLine(bool bSecret);
     // Moves the deadline from the headers' to the whole request's.
     void EndOfHeaders();

@@ -60,6 +60,8 @@ public:
     // Every thread of the run writes its entries here.
     mutable CServiceLog m_log;
     mutable CLoginThrottle m_throttle;
+    // The audit trail of the run; null when nothing is recorded.
+    const std::shared_ptr<CAuditTrail> m_pAudit;
     std::atomic<bool> m_bStopping{false};
     CConnectionSlots m_slots;
     CAddressConnections m_addresses;

@@ -51,7 +51,7 @@ private:
 } // namespace
 
 void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userName,
-                             std::string& doc) {
+                             std::string& doc, CServedServers* pServed) {
     bool bAdmin = false;
     CSelection selection;
     const auto user = core.m_mapUsers.find(Utf8ToUtf16(userName));
@@ -84,4 +84,12 @@ void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userNa
         doc += s->Element().empty() ? *next++ : s->Element();
     }
     doc += kClose;
+    if (pServed != nullptr) {
+        pServed->bAdmin = bAdmin;
+        for (const CServerData* s : servers) {
+            const char* separator = pServed->macs.empty() ? "" : ",";
+            pServed->macs.append(separator).append(s->m_szMAC);
+            pServed->ips.append(separator).append(s->m_szIPAddr);
+        }
+    }
 }

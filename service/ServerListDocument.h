@@ -12,7 +12,16 @@
 #include <string>
 #include <string_view>
 
-// Appends the document for the user name (8-bit text as the credentials carried it) to doc.
+// What a document handed out, for the audit trail: whether the user is an Administrator, and
+// the MAC and IP address of every server whose credentials it carried.
+struct CServedServers {
+    bool bAdmin = false;
+    std::string macs; // comma-separated, in the document's order
+    std::string ips;
+};
+
+// Appends the document for the user name (8-bit text as the credentials carried it) to doc,
+// and says what it holds in pServed when given.
 // The caller holds the directory guard from before this call until it returns.
 void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userName,
-                             std::string& doc);
+                             std::string& doc, CServedServers* pServed = nullptr);

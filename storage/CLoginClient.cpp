@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <system_error>
 #include <thread>
@@ -135,6 +137,28 @@ bool StoreLogin(const LoginRequest& request, const std::string& body) {
     return true;
 }
 
+// Tells the result to whoever asked to be told (the audit trail), before any box: the worker
+// then waits for the operator's answer.
+void TellResult(const LoginRequest& request, long code, const std::string* body, bool bSucceeded) {
+    const CLoginClient::CShared& shared = *request.pShared;
+    if (!shared.options.onResult) {
+        return;
+    }
+    std::string result;
+    if (body == nullptr) {
+        result = "connection error " + std::to_string(code);
+    } else if (code == kStatusOk) {
+        result = bSucceeded ? "succeeded" : "the array moved while the login ran";
+    } else if (code == kStatusUnauthorized) {
+        result = "authentication failed";
+    } else if (code == kStatusNotFound) {
+        result = "not supported";
+    } else {
+        result = "http status " + std::to_string(code);
+    }
+    shared.options.onResult(request.strMAC, request.strIP, request.strUserName, result);
+}
+
 // What a client error (body null, code is libcurl's error number) or an answer other than 200
 // tells the operator.
 CLoginFailure FailureOf(long code, const std::string* body) {
@@ -199,6 +223,7 @@ void OnLoginResult(long code, const std::string* body, const LoginRequest& reque
     CLoginClient::CShared& shared = *request.pShared;
     CLoginPress& press = *request.pPress;
     const bool bSucceeded = body != nullptr && code == kStatusOk && StoreLogin(request, *body);
+    TellResult(request, code, body, bSucceeded);
     if (body == nullptr || code != kStatusOk) {
         const CLoginFailure failure = FailureOf(code, body);
         bool bFirst = false;

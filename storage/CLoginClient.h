@@ -21,8 +21,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct CLoginOptions {
@@ -32,6 +34,12 @@ struct CLoginOptions {
     uint16_t nPort = kServerApiPort;
     std::chrono::milliseconds connectTimeout{10000};
     std::chrono::milliseconds requestTimeout{30000};
+    // Told of the end of every login, on its worker: the array's MAC and IP address, the
+    // administrator user name and how it went ("succeeded", "authentication failed", ...).
+    // Empty: nobody is told.
+    std::function<void(std::u16string_view mac, std::u16string_view ip, std::u16string_view user,
+                       std::string_view result)>
+        onResult;
 };
 
 class CLoginClient {

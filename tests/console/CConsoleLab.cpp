@@ -71,6 +71,7 @@ COrvaneSrvDlg& CConsoleLab::StartWindow(CLoginOptions login, std::filesystem::pa
         },
         [this](COrvaneSrvCore&) { m_service.StopCredentialServer(); },
     });
+    m_pApp->SetAuditTrail(std::make_shared<CAuditTrail>(AuditFile()));
     m_pDialog =
         std::make_unique<COrvaneSrvDlg>(*m_pApp, std::make_unique<CRegistryHive>(StoreFile()));
     m_pDialog->SetLoginOptions(login);
@@ -87,8 +88,14 @@ std::chrono::milliseconds CConsoleLab::StopWindow() {
     const auto start = std::chrono::steady_clock::now();
     m_pDialog->DestroyWindow();
     m_pDialog.reset();
+    // With the program's audit trail, whose writer ends with the last holder of the trail.
+    m_pApp.reset();
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  start);
+}
+
+std::filesystem::path CConsoleLab::AuditFile() const {
+    return m_auditDir / "audit.log";
 }
 
 std::filesystem::path CConsoleLab::StoreFile() const {

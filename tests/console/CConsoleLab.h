@@ -38,6 +38,8 @@ protected:
     // test's own; and its removal while no window runs, so that the next start is a first one.
     std::filesystem::path StoreFile() const;
     void WipeStore();
+    // Inside: the audit trail that every window of the test records in.
+    std::filesystem::path AuditFile() const;
 
     // Runs the window thread until done() or the time is up; answers done().
     static bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
@@ -58,6 +60,7 @@ protected:
 
 private:
     CTempDir m_store;
+    CTempDir m_auditDir; // apart from the store, which a test may wipe
     std::vector<CMessageBoxRequest> m_boxes;
     CCredentialService m_service;
     std::unique_ptr<COrvaneSrvApp> m_pApp;

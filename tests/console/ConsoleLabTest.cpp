@@ -188,8 +188,8 @@ TEST_F(ConsoleLab, AHostAnnouncingALoggedInArraysMacGainsNothingButItsDenial) {
     LoginWithKeys(QStringLiteral("admin"), QStringLiteral("secret"));
     ASSERT_TRUE(
         RunUntil([&] { return tab.CellText(rowOf0(), EServerColumn::Auth) == u"Yes"; }, 20s));
-    const std::string granted =
-        "<StorageServers AdminGroup=\"No\">" + CLabArray::Generated(0).Entry("secret") + "</StorageServers>";
+    const std::string granted = "<StorageServers AdminGroup=\"No\">" +
+                                CLabArray::Generated(0).Entry("secret") + "</StorageServers>";
     ASSERT_EQ(QueryAsAlice(), granted);
 
     // The client computer announces array 0's MAC address from its own address.

@@ -3,11 +3,13 @@
 // checks and texts; and what the channel answers when the program stops under a request.
 #include "console/CControlChannel.h"
 #include "console/CControlCommands.h"
+#include "core/CDirectoryMessage.h"
 #include "platform/io/CUniqueFd.h"
 #include "platform/ui/CEventLoop.h"
 #include "storage/CServerRowList.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/support/CTempDir.h"
+#include "tests/support/TestFiles.h"
 
 #include <cstring>
 #include <future>
@@ -47,6 +49,36 @@ protected:
     CControlCommands m_commands{m_target, {"9.9", "/store", "/www", 51001}};
     CControlChannel::CDone m_held;
 };
+
+// Changes made through orvanectl are recorded as its own, with no password; the console's
+// changes keep their source.
+TEST_F(Control, DirectoryChangesAreAuditedAsOrvanectlsWithoutPasswords) {
+    const auto trail = std::make_shared<CAuditTrail>(m_dir / "audit.log");
+    m_target.m_pCore->SetAuditTrail(trail);
+    const std::string file = (m_dir / "saved").string();
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"user", "add", "bob", "--password", "pw-one"},
+                                               {"user", "set", "bob", "--password", "pw-two"},
+                                               {"group", "add", "ops", "--access", "AA:BB"},
+                                               {"export", file}}) {
+        EXPECT_EQ(Run(args).nStatus, 0) << ::testing::PrintToString(args);
+    }
+    m_target.m_pCore->SendMessage(CDirectoryMessage::DeleteUser(true, u"bob"));
+    trail->Sync();
+    const std::string text = ReadFileText(m_dir / "audit.log");
+    for (const std::string& expected : std::vector<std::string>{
+             R"("event":"user-add","source":"orvanectl","user":"bob","groups":"Everyone"})",
+             R"("event":"user-change","source":"orvanectl","user":"bob","groups":"Everyone",)"
+             R"("password_changed":true})",
+             R"("event":"group-add","source":"orvanectl","group":"ops","members":""})",
+             R"("event":"group-access","source":"orvanectl","group":"ops","macs":"AA:BB"})",
+             R"("event":"export","source":"orvanectl","file":")" + file +
+                 R"(.ovx","result":"done"})",
+             R"("event":"user-delete","source":"console","user":"bob"})"}) {
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    }
+    EXPECT_EQ(text.find("pw-"), std::string::npos) << text;
+}
 
 struct CStep {
     std::vector<std::string> args;

@@ -2,6 +2,9 @@
 // into one request on the running copy's control socket (beside the directory store), asks for
 // a password where one is needed (without echo on a terminal, or from standard input with
 // --password-stdin, never from the command line), and prints the copy's answer.
+// "audit" alone reads the audit trail's files itself.
+#include "platform/io/CAuditQuery.h"
+#include "platform/io/CAuditTrail.h"
 #include "platform/io/CUniqueFd.h"
 #include "platform/io/ControlProtocol.h"
 #include "platform/registry/CRegistryHive.h"
@@ -14,6 +17,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <termios.h>
@@ -46,6 +50,10 @@ constexpr const char* kUsage =
     "                                       check administrator credentials on the arrays\n"
     "  export FILE                          write the directory to a configuration file\n"
     "  import FILE                          merge a configuration file into the directory\n"
+    "  audit [--since TIME] [--user NAME] [--mac MAC] [--event KIND] [--json]\n"
+    "                                       the audit trail's records, newest last; TIME is a\n"
+    "                                       UTC date or time (2026-12-09T21:00) or an age (30m,\n"
+    "                                       12h, 7d)\n"
     "\n"
     "A password is asked for without echo on the terminal, or read as one line from standard\n"
     "input with --password-stdin. Exit status: 0 done, 1 refused or failed, 2 bad usage,\n"
@@ -214,9 +222,61 @@ std::optional<CControlReply> ReadReply(int fd) {
     }
 }
 
+// Reads the trail's files directly: it needs no running copy.
+int Audit(const std::vector<std::string>& args) {
+    CAuditQuery query;
+    bool bJson = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        if (option == "--json") {
+            bJson = true;
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            return BadUsage("audit: " + option + " needs a value or is unknown");
+        }
+        const std::string& value = args[++i];
+        if (option == "--since") {
+            const auto since = CAuditQuery::SinceText(value, CAuditRecord::Clock::now());
+            if (!since) {
+                return BadUsage("audit: --since takes a UTC date or time such as "
+                                "2026-12-09T21:00, or an age such as 30m, 12h or 7d");
+            }
+            query.since = *since;
+        } else if (option == "--user") {
+            query.user = value;
+        } else if (option == "--mac") {
+            query.mac = value;
+        } else if (option == "--event") {
+            query.event = value;
+        } else {
+            return BadUsage("audit: unknown option " + option);
+        }
+    }
+    const std::filesystem::path file = CAuditTrail::DefaultFilePath();
+    if (file.empty()) {
+        std::fputs("orvanectl: no home directory to find the audit trail in\n", stderr);
+        return kFailed;
+    }
+    const std::vector<std::string> lines = query.Read(file);
+    if (bJson) {
+        for (const std::string& line : lines) {
+            std::fwrite(line.data(), 1, line.size(), stdout);
+            std::fputc('\n', stdout);
+        }
+    } else {
+        const std::string table = CAuditQuery::Table(lines);
+        std::fwrite(table.data(), 1, table.size(), stdout);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::string_view(argv[1]) == "audit") {
+        return Audit(std::vector<std::string>(argv + 1, argv + argc));
+    }
     std::vector<std::string> request;
     if (const int status = BuildRequest(argc, argv, request); status >= 0) {
         return status;

@@ -1,0 +1,176 @@
+// The cost of the audit trail on "/Query": the credential service on a loopback port over a
+// directory of 100 users, 10 groups and 50 authorized storage servers (each user's answer
+// carries 20 of them), queried by 8 clients, one request per connection (HTTP/1.0), for a few
+// seconds with no trail and with a trail on disk, alternately, several times. Prints the rates
+// side by side and the cost in percent (target: under 5 %).
+//
+// The trail goes to a folder under TMPDIR (default /tmp): point TMPDIR at the file system the
+// program's state folder is on, since the cost is mostly the kernel's for the writes.
+//
+// Usage: audit_bench [seconds per run, default 2] [runs, default 3]
+#include "core/CDirectoryMessage.h"
+#include "platform/io/CAuditTrail.h"
+#include "platform/text/Base64.h"
+#include "service/CCredentialService.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kUsers = 100;
+constexpr int kGroups = 10;
+constexpr int kServers = 50;
+constexpr int kServersPerGroup = 20;
+constexpr int kClients = 8;
+
+std::u16string U16(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+std::string Mac(int s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "00:00:00:00:%02x", s);
+    return text;
+}
+
+void FillDirectory(COrvaneSrvCore& core) {
+    for (int g = 0; g < kGroups; ++g) {
+        const std::u16string name = U16("group" + std::to_string(g));
+        core.SendMessage(CDirectoryMessage::AddGroup(false, std::make_unique<CGroupData>(name)));
+        auto access = std::make_unique<CGroupData>(name);
+        for (int k = 0; k < kServersPerGroup; ++k) {
+            access->m_listAccess.push_back(U16(Mac((g * 5 + k) % kServers)));
+        }
+        core.SendMessage(CDirectoryMessage::SetGroupAccess(false, std::move(access)));
+    }
+    for (int u = 0; u < kUsers; ++u) {
+        auto user = std::make_unique<CUserData>(U16("user" + std::to_string(u)), u"password");
+        user->m_listGroups.push_back(U16("group" + std::to_string(u % kGroups)));
+        core.SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
+    }
+    auto lock = core.Guard()->LockExclusive();
+    for (int s = 0; s < kServers; ++s) {
+        auto record = std::make_unique<CServerData>();
+        record->SetMAC(Mac(s));
+        record->SetIPAddr("192.168.10." + std::to_string(s));
+        record->SetSystemName("array-" + std::to_string(s));
+        record->SetProduct("Vault 9000");
+        record->SetType("SAN");
+        record->m_bAuthorized = 1;
+        record->m_bOnline = 1;
+        record->SetAuthorizedIP("192.168.10." + std::to_string(s));
+        record->m_strLoginUserName = u"admin";
+        record->m_strLoginPasswd = u"array-password";
+        core.m_mapServers.Add(U16(Mac(s)), std::move(record));
+    }
+}
+
+// One request on a new connection; true when an answer came.
+bool Request(uint16_t port, const std::string& request) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool bAnswered = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+        char buffer[65536];
+        ssize_t n = 0;
+        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+            bAnswered = true;
+        }
+    }
+    // A reset leaves no TIME_WAIT behind: the runs do not run out of local ports.
+    const linger reset{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    ::close(fd);
+    return bAnswered;
+}
+
+// Queries per second of one run.
+double Run(uint16_t port, double seconds) {
+    std::atomic<long> done{0};
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&, c] {
+            int u = c;
+            while (Clock::now() < end) {
+                const std::string request =
+                    "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
+                    Base64Encode("user" + std::to_string(u % kUsers) + ":password") + "\r\n\r\nx\n";
+                done += Request(port, request) ? 1 : 0;
+                u += kClients;
+            }
+        });
+    }
+    for (std::thread& client : clients) {
+        client.join();
+    }
+    return static_cast<double>(done.load()) / seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("audit-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::vector<double> without;
+    std::vector<double> with;
+    uint64_t records = 0;
+    for (int r = 0; r < runs; ++r) {
+        for (const bool bAudit : {false, true}) {
+            COrvaneSrvCore core(std::make_unique<CRegistryHive>(dir / "registry.db"));
+            core.LoadDirectory();
+            FillDirectory(core);
+            if (bAudit) {
+                core.SetAuditTrail(std::make_shared<CAuditTrail>(dir / "audit.log"));
+            }
+            CServiceOptions options;
+            options.nPort = 0;
+            options.nLogFd = -1;
+            options.nLingerMs = 0;
+            CCredentialService service;
+            service.StartCredentialServer(core, options);
+            (bAudit ? with : without).push_back(Run(service.Port(), seconds));
+            service.StopCredentialServer();
+            core.FreeTables();
+        }
+    }
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        if (entry.path().filename().string().starts_with("audit.log")) {
+            records += static_cast<uint64_t>(std::filesystem::file_size(entry.path(), ec));
+        }
+    }
+    std::filesystem::remove_all(dir, ec);
+    std::sort(without.begin(), without.end());
+    std::sort(with.begin(), with.end());
+    const double a = without[without.size() / 2];
+    const double b = with[with.size() / 2];
+    std::printf("\"/Query\", %d clients, %d runs of %.1f s (median)\n", kClients, runs, seconds);
+    std::printf("%-22s %12s\n", "", "queries/s");
+    std::printf("%-22s %12.0f\n", "without audit trail", a);
+    std::printf("%-22s %12.0f\n", "with audit trail", b);
+    std::printf("cost: %.1f %% (target under 5 %%); %llu bytes of records written\n",
+                (a - b) / a * 100.0, static_cast<unsigned long long>(records));
+    return 0;
+}

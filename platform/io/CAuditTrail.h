@@ -1,0 +1,136 @@
+// The audit trail: who received which array's credentials, when and from where, who changed the
+// directory, which logins and pushes were refused. One JSON line per record in a file of the
+// operator's own (folder mode 0700, file mode 0600, never widened), rotated before it would pass
+// its size limit: audit.log -> audit.log.1 -> ... -> audit.log.N, the oldest dropped. Under a
+// service manager each record also goes to the journal with ORVANE_... fields (through
+// libsystemd when the build has it).
+//
+// Refusals (of credentials, by the throttle, of pushes) are summarised so that a flood cannot
+// rotate the trail away: the first refusal of an address within a minute is written, the
+// further ones are counted and written as one summary record when the minute has ended, at that
+// address's next refusal or the next record of any kind.
+//
+// Records reach the file from a thread of the trail's own, in batches (at most kBatchInterval
+// after they were given); Sync waits for them. A record that cannot be written is counted, and
+// reported once on the error stream until a write succeeds again; the caller goes on.
+// Thread-safe.
+#pragma once
+
+#include "platform/io/CAuditRecord.h"
+#include "platform/io/CUniqueFd.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+
+class CAuditTrail {
+public:
+    using Clock = CAuditRecord::Clock;
+    static constexpr uint64_t kDefaultMaxFileBytes = uint64_t{100} << 20;
+    static constexpr int kDefaultKeptFiles = 10;
+    static constexpr std::chrono::seconds kDefaultSummaryWindow{60};
+    // Addresses whose refusals are being counted at once; beyond it the oldest is summed up.
+    static constexpr std::size_t kMaxCountedAddresses = 4096;
+    // Records are written by a thread of the trail's own, at least this often, and at once when
+    // this many bytes are waiting.
+    static constexpr std::chrono::milliseconds kBatchInterval{20};
+    static constexpr std::size_t kBatchBytes = 64 * 1024;
+    // Beyond this many bytes waiting, the threads that give records wait for the writer.
+    static constexpr std::size_t kMaxPendingBytes = 16 * 1024 * 1024;
+
+    struct COptions {
+        std::filesystem::path file; // empty: no file (the journal only, when there is one)
+        uint64_t nMaxFileBytes = kDefaultMaxFileBytes;
+        int nKeptFiles = kDefaultKeptFiles;
+        int nErrorFd = 2; // where an unwritable record is reported; -1: nowhere
+        bool bJournal = false;
+        Clock::duration summaryWindow = kDefaultSummaryWindow;
+        std::function<Clock::time_point()> clock; // empty: the system clock
+    };
+
+    explicit CAuditTrail(COptions options);
+    // A file with the default limits, reports on standard error, no journal.
+    explicit CAuditTrail(std::filesystem::path file) : CAuditTrail(WithFile(std::move(file))) {}
+    // Writes the summaries still counting.
+    ~CAuditTrail();
+    CAuditTrail(const CAuditTrail&) = delete;
+    CAuditTrail& operator=(const CAuditTrail&) = delete;
+
+    void Write(const CAuditRecord& record);
+    // A refusal of a request from address: written, or counted into the address's summary.
+    void WriteRefusal(const CAuditRecord& record, std::string_view address);
+    // Writes the summaries whose minute has ended (all of them, and everything pending, with
+    // bAll).
+    void FlushSummaries(bool bAll = false);
+    // Returns once every record given so far has been written (or counted as unwritten).
+    void Sync();
+
+    // Records that could not be written to the file since the start.
+    uint64_t FailedRecords() const { return m_nFailed.load(); }
+    const std::filesystem::path& File() const { return m_options.file; }
+
+    // $XDG_STATE_HOME/OrvaneSrv/audit.log (an absolute XDG_STATE_HOME only), else
+    // ~/.local/state/OrvaneSrv/audit.log; empty without a home directory.
+    static std::filesystem::path DefaultFilePath();
+    // Whether the process runs under a service manager that keeps a journal.
+    static bool UnderServiceManager();
+    // The record's journal fields: MESSAGE=, PRIORITY=, SYSLOG_IDENTIFIER=, ORVANE_EVENT=,
+    // ORVANE_SOURCE= and ORVANE_<KEY>= per field (a list of MACs as one ORVANE_MAC= each).
+    static std::vector<std::string> JournalFields(const CAuditRecord& record,
+                                                  std::string_view line);
+
+private:
+    static COptions WithFile(std::filesystem::path file) {
+        COptions options;
+        options.file = std::move(file);
+        return options;
+    }
+
+    struct CCount {
+        Clock::time_point start;
+        uint64_t nSuppressed = 0;
+        std::string firstEvent;
+    };
+
+    Clock::time_point Now() const;
+    void WriteLocked(const CAuditRecord& record, Clock::time_point now);
+    void Enqueue(const CAuditRecord& record, const std::string& line);
+    // Wakes the writer when a batch is full; waits while too much is pending.
+    void Drain(std::unique_lock<std::mutex>& lock);
+    void WriterLoop();
+    void WriteBatch(std::string_view batch);
+    void WriteSummaryLocked(const std::string& address, const CCount& count, Clock::time_point now);
+    void FlushLocked(Clock::time_point now, bool bAll);
+    void OpenFile();
+    void RotateFile();
+    std::filesystem::path OldFile(int n) const;
+    void Failed(const std::string& why, uint64_t nRecords);
+
+    const COptions m_options;
+    std::mutex m_mutex;
+    std::string m_strPending; // records waiting for the writer
+    std::condition_variable m_wake;
+    std::condition_variable m_written;
+    uint64_t m_nSyncWanted = 0;
+    uint64_t m_nSynced = 0;
+    bool m_bStop = false;
+    std::thread m_writer;
+    // Touched only by the writer, or before it starts.
+    CUniqueFd m_fileFd;
+    std::string m_strOpenError;
+    uint64_t m_nFileBytes = 0;
+    bool m_bFailureReported = false;
+    std::atomic<uint64_t> m_nFailed{0};
+    std::unordered_map<std::string, CCount> m_counts;
+    // Addresses in the order their minutes began (an address again when it began a new one).
+    std::deque<std::pair<Clock::time_point, std::string>> m_countOrder;
+};

@@ -1,0 +1,216 @@
+// The audit trail's writer and reader: rotation and modes, a failing file counted and reported
+// once, records that survive hostile names, the per-address summary of refusals, and the query
+// that orvanectl runs over the files.
+#include "platform/io/CAuditQuery.h"
+#include "platform/io/CAuditTrail.h"
+#include "tests/support/CTempDir.h"
+
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = CAuditRecord::Clock;
+
+std::vector<std::string> Lines(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+mode_t ModeOf(const std::filesystem::path& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mode & 0777;
+}
+
+std::string Member(const std::string& line, const std::string& key) {
+    const auto record = CAuditRecord::ParseJsonLine(line);
+    if (record) {
+        for (const auto& [name, value] : *record) {
+            if (name == key) {
+                return value;
+            }
+        }
+    }
+    return "(absent)";
+}
+
+TEST(AuditTrail, RotatesWithinItsLimitAndKeepsItsModes) {
+    CTempDir dir;
+    const auto folder = dir / "state";
+    std::filesystem::create_directories(folder);
+    ::chmod(folder.c_str(), 0755);
+    const auto file = folder / "audit.log";
+    dir.Write("state/audit.log", "");
+    ::chmod(file.c_str(), 0644);
+    constexpr uint64_t kMax = 400;
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.nMaxFileBytes = kMax;
+    options.nKeptFiles = 2;
+    CAuditTrail trail(options);
+    constexpr int kRecords = 40;
+    for (int i = 0; i < kRecords; ++i) {
+        trail.Write(CAuditRecord("query", "service").AddNumber("n", static_cast<uint64_t>(i)));
+    }
+    trail.Sync();
+    EXPECT_EQ(ModeOf(folder), 0700u);
+    EXPECT_EQ(ModeOf(file), 0600u);
+    EXPECT_TRUE(std::filesystem::exists(dir / "state/audit.log.2"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "state/audit.log.3"));
+    // Oldest first, newest last, none cut, the newest one at the end.
+    const std::vector<std::string> read = CAuditQuery().Read(file);
+    ASSERT_FALSE(read.empty());
+    EXPECT_EQ(Member(read.back(), "n"), std::to_string(kRecords - 1));
+    for (std::size_t i = 1; i < read.size(); ++i) {
+        EXPECT_EQ(std::stoi(Member(read[i], "n")), std::stoi(Member(read[i - 1], "n")) + 1);
+    }
+    for (const auto& f : CAuditQuery::Files(file)) {
+        EXPECT_LE(std::filesystem::file_size(f), kMax) << f;
+        EXPECT_EQ(ModeOf(f), 0600u) << f;
+    }
+}
+
+TEST(AuditTrail, UnwritableRecordsAreCountedAndReportedOncePerOutage) {
+    CTempDir dir;
+    const auto file = dir / "audit.log";
+    std::filesystem::create_directories(file); // a folder where the file should be
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_NONBLOCK), 0);
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.nErrorFd = pipeFds[1];
+    CAuditTrail trail(options);
+    const auto reports = [&] {
+        std::string text(4096, '\0');
+        const ssize_t n = ::read(pipeFds[0], text.data(), text.size());
+        text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    };
+    for (int i = 0; i < 3; ++i) {
+        trail.Write(CAuditRecord("start", "service"));
+        trail.Sync();
+    }
+    EXPECT_EQ(trail.FailedRecords(), 3u);
+    EXPECT_EQ(reports(), 1);
+    std::filesystem::remove(file);
+    trail.Write(CAuditRecord("stop", "service"));
+    trail.Sync();
+    EXPECT_EQ(trail.FailedRecords(), 3u);
+    EXPECT_EQ(Lines(file).size(), 1u);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+}
+
+TEST(AuditTrail, HostileNamesStayOneValidRecord) {
+    const std::vector<std::string> names = {
+        "quote\"d",    "back\\slash",      "new\nline",           std::string("nul\0byte", 8),
+        "esc\x1b[31m", "bad\xff\xfe utf8", "sep\xe2\x80\xa8line", "\"},\"event\":\"forged"};
+    for (const std::string& name : names) {
+        const std::string line =
+            CAuditRecord("credentials-refused", "service").Add("user", name).JsonLine({});
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+        EXPECT_EQ(line.find("\xe2\x80\xa8"), std::string::npos) << line;
+        EXPECT_EQ(Member(line, "event"), "credentials-refused") << line;
+        const std::string back = Member(line, "user");
+        if (name.find('\xff') != std::string::npos) {
+            EXPECT_EQ(back, "bad\xef\xbf\xbd\xef\xbf\xbd utf8");
+        } else {
+            EXPECT_EQ(back, name);
+        }
+        const std::string table = CAuditQuery::Table({line});
+        EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 2) << table;
+        EXPECT_EQ(table.find('\x1b'), std::string::npos) << table;
+    }
+    EXPECT_EQ(CAuditRecord::TimeText(Clock::time_point(std::chrono::milliseconds(1005))),
+              "1970-01-01T00:00:01.005Z");
+    const auto journal = CAuditTrail::JournalFields(
+        CAuditRecord("query", "service").Add("user", "bob").Add("macs", "a1,b2"), "{}\n");
+    for (const char* field : {"MESSAGE={}", "ORVANE_EVENT=query", "ORVANE_SOURCE=service",
+                              "ORVANE_USER=bob", "ORVANE_MAC=a1", "ORVANE_MAC=b2"}) {
+        EXPECT_NE(std::find(journal.begin(), journal.end(), field), journal.end()) << field;
+    }
+}
+
+TEST(AuditTrail, RefusalsAreSummarisedOncePerAddressPerMinute) {
+    CTempDir dir;
+    const auto file = dir / "audit.log";
+    Clock::time_point now{std::chrono::hours(24)};
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.clock = [&now] { return now; };
+    {
+        CAuditTrail trail(options);
+        trail.Write(CAuditRecord("start", "service"));
+        for (int i = 0; i < 1000; ++i) {
+            trail.WriteRefusal(CAuditRecord("throttled", "service"), "10.0.0.1");
+        }
+        trail.WriteRefusal(CAuditRecord("credentials-refused", "service"), "10.0.0.2");
+        trail.Sync();
+        EXPECT_EQ(Lines(file).size(), 3u);
+        now += std::chrono::seconds(61);
+        // The next refusal after the minute brings the summary, then starts a new minute.
+        trail.WriteRefusal(CAuditRecord("throttled", "service"), "10.0.0.1");
+        trail.WriteRefusal(CAuditRecord("throttled", "service"), "10.0.0.1");
+    }
+    const auto lines = Lines(file);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(Member(lines[0], "event"), "start");
+    EXPECT_EQ(Member(lines[3], "event"), "refusals-summary");
+    EXPECT_EQ(Member(lines[3], "address"), "10.0.0.1");
+    EXPECT_EQ(Member(lines[3], "count"), "999");
+    EXPECT_EQ(Member(lines[4], "event"), "throttled");
+    // The destructor writes what was still counting.
+    EXPECT_EQ(Member(lines[5], "count"), "1");
+}
+
+TEST(AuditQuery, FiltersAndTimes) {
+    const std::string line = CAuditRecord("query", "service")
+                                 .Add("user", "bob")
+                                 .Add("macs", "00:1A:2B:3C:4D:5E,001122334455")
+                                 .JsonLine(Clock::time_point(std::chrono::hours(24 * 365 * 50)));
+    const auto record = *CAuditRecord::ParseJsonLine(line);
+    const std::string time = Member(line, "time");
+    struct CCase {
+        std::string CAuditQuery::*field;
+        std::string value;
+        bool bMatches;
+    };
+    const std::vector<CCase> cases = {
+        {&CAuditQuery::user, "", true},
+        {&CAuditQuery::user, "bob", true},
+        {&CAuditQuery::user, "Bob", false},
+        {&CAuditQuery::mac, "001a2b3c4d5e", true},
+        {&CAuditQuery::mac, "00-11-22-33-44-55", true},
+        {&CAuditQuery::mac, "00:11:22:33:44:56", false},
+        {&CAuditQuery::event, "query", true},
+        {&CAuditQuery::event, "login", false},
+        {&CAuditQuery::since, time, true},
+        {&CAuditQuery::since, time.substr(0, 10), true},
+        {&CAuditQuery::since, time.substr(0, 4) + "9", false},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        CAuditQuery query;
+        query.*cases[i].field = cases[i].value;
+        EXPECT_EQ(query.Matches(record), cases[i].bMatches) << "case " << i;
+    }
+    const Clock::time_point now{std::chrono::hours(48)};
+    EXPECT_EQ(CAuditQuery::SinceText("1d", now), "1970-01-02T00:00:00.000Z");
+    EXPECT_EQ(CAuditQuery::SinceText("90m", now), "1970-01-02T22:30:00.000Z");
+    EXPECT_EQ(CAuditQuery::SinceText("2026-12-09 21:00", now), "2026-12-09T21:00");
+    for (const char* bad : {"", "d", "yesterday", "2026/12/09", "12x"}) {
+        EXPECT_FALSE(CAuditQuery::SinceText(bad, now)) << bad;
+    }
+    for (const char* bad : {"", "{", "{\"a\":}", "{\"a\":[1]}", "{\"a\":\"b\"} x", "[]"}) {
+        EXPECT_FALSE(CAuditRecord::ParseJsonLine(bad)) << bad;
+    }
+}
+
+} // namespace
