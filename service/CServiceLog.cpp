@@ -1,5 +1,6 @@
 #include "service/CServiceLog.h"
 
+#include "platform/io/StateFolder.h"
 #include "service/ServiceLog.h"
 
 #include <cerrno>
@@ -37,15 +38,8 @@ CServiceLog::CServiceLog(int nStreamFd, std::filesystem::path file, uint64_t nMa
 }
 
 std::filesystem::path CServiceLog::DefaultFilePath() {
-    std::filesystem::path base;
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
-        base = state;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-        base = std::filesystem::path(home) / ".local" / "state";
-    } else {
-        return {};
-    }
-    return base / "OrvaneSrv" / "service.log";
+    const std::filesystem::path folder = ProgramStateFolder();
+    return folder.empty() ? folder : folder / "service.log";
 }
 
 void CServiceLog::OpenFile() {

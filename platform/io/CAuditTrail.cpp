@@ -1,6 +1,8 @@
 // The audit trail's file, rotation, journal and refusal summaries; see CAuditTrail.h.
 #include "platform/io/CAuditTrail.h"
 
+#include "platform/io/StateFolder.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -90,15 +92,8 @@ CAuditTrail::~CAuditTrail() {
 }
 
 std::filesystem::path CAuditTrail::DefaultFilePath() {
-    std::filesystem::path base;
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
-        base = state;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-        base = std::filesystem::path(home) / ".local" / "state";
-    } else {
-        return {};
-    }
-    return base / "OrvaneSrv" / "audit.log";
+    const std::filesystem::path folder = ProgramStateFolder();
+    return folder.empty() ? folder : folder / "audit.log";
 }
 
 bool CAuditTrail::UnderServiceManager() {
