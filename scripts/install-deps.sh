@@ -10,7 +10,7 @@ packages=(
     curl iproute2 procps nginx-light wrk
     qt6-base-dev qt6-svg-dev fonts-dejavu-core xvfb xauth
     chromium chromium-driver python3-selenium
-    dpkg-dev lintian
+    dpkg-dev lintian systemd
 )
 
 sudo_cmd=()

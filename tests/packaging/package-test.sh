@@ -29,7 +29,7 @@ if [ "${ORVANE_PACKAGE_TEST:-}" != 1 ]; then
         "$kPackage on this machine"
 fi
 # The installed lab wrapper builds its lab of named namespaces joined by veth links.
-gate_require dpkg netns ipnetns veth cpack apt-get dpkg-deb lintian unshare ip curl cmp
+gate_require dpkg netns ipnetns veth cpack apt-get dpkg-deb lintian systemd-analyze unshare ip curl cmp
 # dpkg's state of a package: empty or "not-installed" when it is not on the machine.
 package_state() { # package
     dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null | grep -v '^not-installed$'
