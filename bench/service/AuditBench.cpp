@@ -10,19 +10,16 @@
 // Usage: audit_bench [seconds per run, default 2] [runs, default 3]
 #include "core/CDirectoryMessage.h"
 #include "platform/io/CAuditTrail.h"
-#include "platform/text/Base64.h"
 #include "service/CCredentialService.h"
+#include "tests/service/CClient.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -78,30 +75,6 @@ void FillDirectory(COrvaneSrvCore& core) {
     }
 }
 
-// One request on a new connection; true when an answer came.
-bool Request(uint16_t port, const std::string& request) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool bAnswered = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size())) {
-        char buffer[65536];
-        ssize_t n = 0;
-        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
-            bAnswered = true;
-        }
-    }
-    // A reset leaves no TIME_WAIT behind: the runs do not run out of local ports.
-    const linger reset{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    ::close(fd);
-    return bAnswered;
-}
-
 // Queries per second of one run.
 double Run(uint16_t port, double seconds) {
     std::atomic<long> done{0};
@@ -112,9 +85,8 @@ double Run(uint16_t port, double seconds) {
             int u = c;
             while (Clock::now() < end) {
                 const std::string request =
-                    "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
-                    Base64Encode("user" + std::to_string(u % kUsers) + ":password") + "\r\n\r\nx\n";
-                done += Request(port, request) ? 1 : 0;
+                    svctest::QueryRequest("user" + std::to_string(u % kUsers) + ":password");
+                done += svctest::RequestAndReset(port, request, true) ? 1 : 0;
                 u += kClients;
             }
         });

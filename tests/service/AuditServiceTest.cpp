@@ -3,26 +3,18 @@
 // password; and a flood of refused requests that leaves the trail short and its earlier records
 // in place.
 #include "platform/io/CAuditTrail.h"
-#include "platform/text/Base64.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/WaitUntil.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
 
 namespace {
 
 using svctest::Exchange;
 using svctest::ExchangeFrom;
-
-std::string QueryRequest(std::string_view credentials) {
-    return "POST /Query HTTP/1.0\r\nAuthorization: Basic " + Base64Encode(credentials) +
-           "\r\n\r\nx\n";
-}
+using svctest::QueryRequest;
 
 class AuditService : public svctest::CServiceTest {
 protected:
@@ -76,27 +68,6 @@ TEST_F(AuditService, AnswersRefusalsAndPushesAreRecordedWithoutPasswords) {
     }
 }
 
-// One refused request: connect, send, read the answer's first bytes, reset the connection so
-// that a hundred thousand of them leave no TIME_WAIT behind on one address.
-bool RefusedRequest(uint16_t port, const std::string& request) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool bAnswered = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size())) {
-        char answer[64];
-        bAnswered = ::recv(fd, answer, sizeof answer, 0) > 0;
-    }
-    const linger reset{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    ::close(fd);
-    return bAnswered;
-}
-
 TEST_F(AuditService, AFloodOfRefusedRequestsLeavesFewRecordsAndTheEarlierOnesInPlace) {
     AddServer("00:11", "127.0.0.1");
     AddGroup(u"Everyone", {u"admin"}, {u"00:11"});
@@ -115,7 +86,7 @@ TEST_F(AuditService, AFloodOfRefusedRequestsLeavesFewRecordsAndTheEarlierOnesInP
         threads.emplace_back([&] {
             const std::string request = QueryRequest("admin:flood");
             while (sent.fetch_add(1) < kRequests && std::chrono::steady_clock::now() < end) {
-                answered += RefusedRequest(Port(), request) ? 1 : 0;
+                answered += svctest::RequestAndReset(Port(), request, false) ? 1 : 0;
             }
         });
     }

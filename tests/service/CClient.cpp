@@ -1,6 +1,7 @@
 #include "tests/service/CClient.h"
 
 #include "platform/io/PollWait.h"
+#include "platform/text/Base64.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -73,6 +74,29 @@ std::string ExchangeFrom(std::string_view from, uint16_t port, std::string_view 
     EXPECT_TRUE(client.Connected());
     client.Send(request);
     return client.ReadAll();
+}
+
+std::string QueryRequest(std::string_view credentials) {
+    return "POST /Query HTTP/1.0\r\nAuthorization: Basic " + Base64Encode(credentials) +
+           "\r\n\r\nx\n";
+}
+
+bool RequestAndReset(uint16_t port, std::string_view request, bool bWholeAnswer) {
+    const CClient client(port);
+    bool bAnswered = false;
+    if (client.Connected() && ::send(client.Fd(), request.data(), request.size(), MSG_NOSIGNAL) ==
+                                  static_cast<ssize_t>(request.size())) {
+        char buffer[65536];
+        while (::recv(client.Fd(), buffer, sizeof buffer, 0) > 0) {
+            bAnswered = true;
+            if (!bWholeAnswer) {
+                break;
+            }
+        }
+    }
+    const linger reset{1, 0};
+    ::setsockopt(client.Fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    return bAnswered;
 }
 
 } // namespace svctest

@@ -36,4 +36,11 @@ std::string Exchange(uint16_t port, std::string_view request);
 // The same from a given local address.
 std::string ExchangeFrom(std::string_view from, uint16_t port, std::string_view request);
 
+// "/Query" with Basic credentials ("name:password") and a one-line body.
+std::string QueryRequest(std::string_view credentials);
+// Sends a request on a new connection and reads the answer, all of it until the server closes or
+// only its first bytes; then resets the connection, so that a flood of them leaves no TIME_WAIT
+// behind and does not run out of local ports. True when an answer came.
+bool RequestAndReset(uint16_t port, std::string_view request, bool bWholeAnswer);
+
 } // namespace svctest
