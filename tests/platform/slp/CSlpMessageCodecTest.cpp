@@ -14,64 +14,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void Append(Bytes& bytes, std::string_view text) {
-    bytes.insert(bytes.end(), text.begin(), text.end());
-}
-
-void AppendString(Bytes& bytes, std::string_view text) {
-    bytes.push_back(static_cast<std::uint8_t>(text.size() >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(text.size()));
-    Append(bytes, text);
-}
-
-// Header with version 2, the function, the length filled in later, flags, no extension, XID
-// and language "en".
-Bytes Header(std::uint8_t function, std::uint16_t flags, std::uint16_t xid) {
-    return Bytes{2,
-                 function,
-                 0,
-                 0,
-                 0,
-                 static_cast<std::uint8_t>(flags >> 8),
-                 static_cast<std::uint8_t>(flags),
-                 0,
-                 0,
-                 0,
-                 static_cast<std::uint8_t>(xid >> 8),
-                 static_cast<std::uint8_t>(xid),
-                 0,
-                 2,
-                 'e',
-                 'n'};
-}
-
 void SetLength(Bytes& bytes) {
     bytes[2] = static_cast<std::uint8_t>(bytes.size() >> 16);
     bytes[3] = static_cast<std::uint8_t>(bytes.size() >> 8);
     bytes[4] = static_cast<std::uint8_t>(bytes.size());
-}
-
-Bytes SrvRplyBytes(std::uint16_t xid) {
-    Bytes bytes = Header(2, 0, xid);
-    bytes.insert(bytes.end(), {0, 0, 0, 2}); // no error, two URL entries
-    bytes.insert(bytes.end(), {0, 0x2A, 0x30});
-    AppendString(bytes, "service:raid.004417://10.0.0.5");
-    bytes.push_back(0);
-    bytes.insert(bytes.end(), {0, 0xFF, 0xFF});
-    AppendString(bytes, "service:raid.004417://10.0.0.6");
-    // One URL authentication block: descriptor 2, length 14, timestamp, SPI "ab", 2 bytes.
-    bytes.insert(bytes.end(), {1, 0, 2, 0, 14, 0, 0, 0, 1});
-    AppendString(bytes, "ab");
-    bytes.insert(bytes.end(), {0xCA, 0xFE});
-    SetLength(bytes);
-    return bytes;
-}
-
-SlpHeader RequestHeader(std::uint16_t xid) {
-    SlpHeader header;
-    header.flags = kSlpFlagMulticast;
-    header.xid = xid;
-    return header;
 }
 
 // One message of each kind laid out by hand from the message formats: header (version 2, the
@@ -106,6 +52,13 @@ constexpr std::string_view kSrvTypeRplyWire =
 constexpr std::string_view kSAAdvertWire =
     "02 0B 000031 0000 000000 0102 0002 656E"
     "0019 736572766963653A736572766963652D6167656E743A2F2F68  0001 64  0000  00";
+// Two entries, the second with an authentication block: descriptor 2, length 14, timestamp 1,
+// SPI "ab" and two bytes of signature.
+constexpr std::string_view kSrvRplyAuthWire =
+    "02 02 00006A 0000 000000 BEEF 0002 656E  0000 0002"
+    "00 2A30 001E 736572766963653A726169642E3030343431373A2F2F31302E302E302E35  00"
+    "00 FFFF 001E 736572766963653A726169642E3030343431373A2F2F31302E302E302E36"
+    "01 0002 000E 00000001 0002 6162 CAFE";
 
 // The message must be what the encoder writes for it, and must read back as the message.
 template <class Message, class Decode>
@@ -159,7 +112,7 @@ TEST(SlpMessageCodec, EveryMessageKindIsWrittenAndReadAsLaidOutOnTheWire) {
 }
 
 TEST(SlpMessageCodec, SrvRplyWithAuthBlockIsRead) {
-    Bytes bytes = SrvRplyBytes(0xBEEF);
+    const Bytes bytes = FromHex(kSrvRplyAuthWire);
     auto header = CSlpMessageCodec::DecodeHeader(bytes);
     ASSERT_TRUE(header);
     EXPECT_EQ(header->function, SlpFunction::SrvRply);
@@ -176,34 +129,30 @@ TEST(SlpMessageCodec, SrvRplyWithAuthBlockIsRead) {
 
 TEST(SlpMessageCodec, OverlongFieldsAreRefusedNotCut) {
     std::string huge(70000, 'x');
-    EXPECT_TRUE(
-        CSlpMessageCodec::Encode(RequestHeader(1), SlpSrvRqst{huge, "t", "s", "", ""}).empty());
+    EXPECT_TRUE(CSlpMessageCodec::Encode(SlpHeader{}, SlpSrvRqst{huge, "t", "s", "", ""}).empty());
 }
 
 TEST(SlpMessageCodec, BrokenHeadersAreRefused) {
-    Bytes good = SrvRplyBytes(1);
+    const Bytes good = FromHex(kSrvRplyAuthWire);
     ASSERT_TRUE(CSlpMessageCodec::DecodeHeader(good));
-    Bytes version = good;
-    version[0] = 1;
-    EXPECT_FALSE(CSlpMessageCodec::DecodeHeader(version));
-    Bytes function = good;
-    function[1] = 0;
-    EXPECT_FALSE(CSlpMessageCodec::DecodeHeader(function));
-    function[1] = 12;
-    EXPECT_FALSE(CSlpMessageCodec::DecodeHeader(function));
-    Bytes pastEnd = good;
-    pastEnd[4] = static_cast<std::uint8_t>(pastEnd[4] + 1);
-    EXPECT_FALSE(CSlpMessageCodec::DecodeHeader(pastEnd));
-    Bytes shortLength = good;
-    shortLength[2] = shortLength[3] = 0;
-    shortLength[4] = 10;
-    EXPECT_FALSE(CSlpMessageCodec::DecodeHeader(shortLength));
-    Bytes language = good;
-    language[12] = 0x40; // language tag longer than the message
-    EXPECT_FALSE(CSlpMessageCodec::DecodeHeader(language));
-    Bytes extension = good;
-    extension[9] = 0xF0; // extension offset past the end
-    EXPECT_FALSE(CSlpMessageCodec::DecodeHeader(extension));
+    const struct {
+        const char* name;
+        std::size_t at;
+        std::uint8_t value;
+    } cases[] = {
+        {"version 1", 0, 1},
+        {"function 0", 1, 0},
+        {"function 12", 1, 12},
+        {"length one past the end", 4, static_cast<std::uint8_t>(good.size() + 1)},
+        {"length shorter than a header", 4, 10},
+        {"language tag longer than the message", 12, 0x40},
+        {"extension offset past the end", 9, 0xF0},
+    };
+    for (const auto& c : cases) {
+        Bytes broken = good;
+        broken[c.at] = c.value;
+        EXPECT_FALSE(CSlpMessageCodec::DecodeHeader(broken)) << c.name;
+    }
 }
 
 TEST(SlpMessageCodec, EveryCutOfEveryMessageKindIsRefused) {
@@ -214,7 +163,7 @@ TEST(SlpMessageCodec, EveryCutOfEveryMessageKindIsRefused) {
     } cases[] = {
         {FromHex(kSrvRqstWire), Decodes<&C::DecodeSrvRqst>},
         {FromHex(kSrvRplyWire), Decodes<&C::DecodeSrvRply>},
-        {SrvRplyBytes(1), Decodes<&C::DecodeSrvRply>}, // with an authentication block
+        {FromHex(kSrvRplyAuthWire), Decodes<&C::DecodeSrvRply>},
         {FromHex(kSrvRegWire), Decodes<&C::DecodeSrvReg>},
         {FromHex(kSrvDeRegWire), Decodes<&C::DecodeSrvDeReg>},
         {FromHex(kSrvAckWire), Decodes<&C::DecodeSrvAck>},
@@ -241,27 +190,21 @@ TEST(SlpMessageCodec, EveryCutOfEveryMessageKindIsRefused) {
 
 TEST(SlpMessageCodec, ImpossibleCountsAndAuthBlocksAreRefused) {
     // 65,535 URL entries claimed in a 40-byte message.
-    Bytes many = Header(2, 0, 1);
-    many.insert(many.end(), {0, 0, 0xFF, 0xFF});
-    many.resize(40, 0);
-    SetLength(many);
+    const Bytes many =
+        FromHex("02 02 000028 0000 000000 0001 0002 656E  0000 FFFF" + std::string(40, '0'));
     auto header = CSlpMessageCodec::DecodeHeader(many);
     ASSERT_TRUE(header);
     EXPECT_FALSE(CSlpMessageCodec::DecodeSrvRply(many, *header));
-
     // An authentication block whose length is smaller than its own fixed part.
-    Bytes auth = Header(7, 0, 1);
-    auth.insert(auth.end(), {0, 0});
-    AppendString(auth, "(a=1)");
-    auth.insert(auth.end(), {1, 0, 2, 0, 3, 0, 0, 0, 0, 0, 0});
-    SetLength(auth);
+    const Bytes auth = FromHex("02 07 000024 0000 000000 0001 0002 656E  0000 0005 28613D3129"
+                               "01 0002 0003 00000000 0000");
     header = CSlpMessageCodec::DecodeHeader(auth);
     ASSERT_TRUE(header);
     EXPECT_FALSE(CSlpMessageCodec::DecodeAttrRply(auth, *header));
 }
 
 TEST(SlpMessageCodec, OverflowedReplyKeepsTheEntriesThatArrivedWhole) {
-    Bytes bytes = SrvRplyBytes(1);
+    Bytes bytes = FromHex(kSrvRplyAuthWire);
     bytes[5] = 0x80; // overflow
     bytes.resize(bytes.size() - 10);
     SetLength(bytes);
