@@ -45,3 +45,13 @@ bool CLogCapture::WaitFor(std::string_view needle, std::chrono::milliseconds tim
     } while (std::chrono::steady_clock::now() < end);
     return false;
 }
+
+std::size_t CLogCapture::Count(std::string_view needle) const {
+    const std::string text = Text();
+    std::size_t n = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos;
+         at = text.find(needle, at + 1)) {
+        ++n;
+    }
+    return n;
+}

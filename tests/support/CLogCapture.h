@@ -19,6 +19,8 @@ public:
     std::string Text() const;
     // Polls until the captured text contains needle, up to the timeout.
     bool WaitFor(std::string_view needle, std::chrono::milliseconds timeout) const;
+    // How often needle stands in the captured text so far.
+    std::size_t Count(std::string_view needle) const;
 
 private:
     std::filesystem::path m_file;
