@@ -336,21 +336,6 @@ TEST_F(Service, SilentAndOverlongClientsEndWithAServerLine) {
     EXPECT_EQ(Exchange(Port(), std::string(1500, 'G')), "");
 }
 
-TEST_F(Service, ATricklingClientEndsAtTheRequestDeadline) {
-    // No pause of the trickle comes near the wait; only the deadline can end the request. Were
-    // it ignored, the bytes would fill the line buffer and end it with another error.
-    CServiceOptions options = NoWaitEndsOptions();
-    options.nRequestDeadlineMs = 100;
-    StartService(options);
-    CClient trickle(Port());
-    trickle.Send("POST /Query HTTP/1.0\r\n");
-    for (int i = 0; i < 2000 && !trickle.WaitClosed(std::chrono::milliseconds(5)); ++i) {
-        trickle.Send("X");
-    }
-    EXPECT_TRUE(m_pLog->WaitFor("WINSOCK ERROR--SERVER: Request timeout error -- ", kEventDeadline))
-        << m_pLog->Text();
-}
-
 TEST_F(Service, AClientThatReadsTooSlowlyIsCutOff) {
     m_docRoot.Write("big.htm", std::string(8 << 20, 'x'));
     CServiceOptions options = NoWaitEndsOptions();
