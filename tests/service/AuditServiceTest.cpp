@@ -4,10 +4,10 @@
 // in place.
 #include "platform/io/CAuditTrail.h"
 #include "tests/service/ServiceTestSupport.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/WaitUntil.h"
 
 #include <atomic>
-#include <fstream>
 #include <thread>
 
 namespace {
@@ -23,14 +23,7 @@ protected:
         m_pCore->SetAuditTrail(std::make_shared<CAuditTrail>(m_dir / "audit.log"));
     }
 
-    std::vector<std::string> Records() const {
-        std::ifstream in(m_dir / "audit.log");
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) {
-            lines.push_back(line);
-        }
-        return lines;
-    }
+    std::vector<std::string> Records() const { return ReadFileLines(m_dir / "audit.log"); }
     bool WaitForRecords(std::size_t n) const {
         return WaitUntil([&] { return Records().size() >= n; });
     }

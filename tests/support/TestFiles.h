@@ -16,6 +16,16 @@ inline std::string ReadFileText(const std::filesystem::path& file) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The file's lines without their line ends.
+inline std::vector<std::string> ReadFileLines(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 inline std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& file) {
     const std::string text = ReadFileText(file);
     return {text.begin(), text.end()};

@@ -4,9 +4,9 @@
 #include "platform/io/CAuditQuery.h"
 #include "platform/io/CAuditTrail.h"
 #include "tests/support/CTempDir.h"
+#include "tests/support/TestFiles.h"
 
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,15 +14,6 @@
 namespace {
 
 using Clock = CAuditRecord::Clock;
-
-std::vector<std::string> Lines(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 mode_t ModeOf(const std::filesystem::path& path) {
     struct stat st {};
@@ -104,7 +95,7 @@ TEST(AuditTrail, UnwritableRecordsAreCountedAndReportedOncePerOutage) {
     trail.Write(CAuditRecord("stop", "service"));
     trail.Sync();
     EXPECT_EQ(trail.FailedRecords(), 3u);
-    EXPECT_EQ(Lines(file).size(), 1u);
+    EXPECT_EQ(ReadFileLines(file).size(), 1u);
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
 }
@@ -154,13 +145,13 @@ TEST(AuditTrail, RefusalsAreSummarisedOncePerAddressPerMinute) {
         }
         trail.WriteRefusal(CAuditRecord("credentials-refused", "service"), "10.0.0.2");
         trail.Sync();
-        EXPECT_EQ(Lines(file).size(), 3u);
+        EXPECT_EQ(ReadFileLines(file).size(), 3u);
         now += std::chrono::seconds(61);
         // The next refusal after the minute brings the summary, then starts a new minute.
         trail.WriteRefusal(CAuditRecord("throttled", "service"), "10.0.0.1");
         trail.WriteRefusal(CAuditRecord("throttled", "service"), "10.0.0.1");
     }
-    const auto lines = Lines(file);
+    const auto lines = ReadFileLines(file);
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(Member(lines[0], "event"), "start");
     EXPECT_EQ(Member(lines[3], "event"), "refusals-summary");
