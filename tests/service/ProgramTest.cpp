@@ -180,10 +180,7 @@ TEST_F(Program, HeadlessWithADisplayServesTheFolderOfItsCommandLine) {
 mkdir -p served && echo here >served/page.htm
 DISPLAY=:77 "$program" --headless --www served 2>"$log" &
 pid=$!
-for i in $(seq 100); do
-    curl -s -o /dev/null http://127.0.0.1:51001/ && break
-    sleep 0.05
-done
+wait_until 30 curl -s -o /dev/null http://127.0.0.1:51001/
 curl -s http://127.0.0.1:51001/page.htm
 grep -c 'no display' "$log"
 kill -TERM $pid
@@ -204,10 +201,10 @@ for _ in range(2):
     print(s.recv(4096).decode().split("\n")[0], flush=True)
 ' "$notify" >notes &
 listener=$!
-for i in $(seq 100); do [ -S "$notify" ] && break; sleep 0.05; done
+wait_until 30 test -S "$notify"
 NOTIFY_SOCKET="$notify" "$program" --headless 2>"$log" &
 pid=$!
-for i in $(seq 200); do grep -qs READY notes && break; sleep 0.05; done
+wait_until 30 grep -qs READY notes
 curl -s -o /dev/null -w '%{http_code}\n' http://127.0.0.1:51001/
 kill -TERM $pid
 wait $pid
