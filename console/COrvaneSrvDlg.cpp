@@ -4,7 +4,9 @@
 #include "console/LoginAudit.h"
 #include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
+#include "platform/ui/CAnchoredLayout.h"
 #include "platform/ui/CFileDialogs.h"
+#include "platform/ui/CListCtrl.h"
 #include "platform/ui/CWaitCursor.h"
 #include "platform/ui/IconFromSvg.h"
 #include "platform/ui/NewChild.h"
@@ -13,9 +15,17 @@
 #include "resources/ProgramIcon.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+#include "service/CCredentialService.h"
 #include "storage/IsLoginEnabled.h"
 
 #include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTime>
+#include <QTimer>
 
 namespace {
 
@@ -40,13 +50,22 @@ EMessageIcon IconFor(EConfigStatus status) {
     return EMessageIcon::None;
 }
 
+// How often the status bar looks at the service and counts the rows.
+constexpr int kStatusPeriodMs = 1000;
+
+// The window's place is kept beside the store (in the user's XDG config folder).
+std::filesystem::path PlacementFile(const CRegistryHive* hive) {
+    return hive != nullptr ? hive->Path().parent_path() / "window" : std::filesystem::path();
+}
+
 } // namespace
 
 COrvaneSrvDlg::COrvaneSrvDlg(COrvaneSrvApp& app, std::unique_ptr<CRegistryHive> hive)
     : CDialog(*FindDialogTemplate(IDD_ORVANESRV_DIALOG)),
       m_hIcon(IconFromSvg(IconSvg(IDR_MAINFRAME))), m_app(app), m_pHive(std::move(hive)),
       m_pBoxes(std::make_shared<CQtMessageBoxes>(m_boxThread.Queue())),
-      m_pWindowMenu(std::make_unique<CWindowMenu>(*this, [this](int id) { OnSysCommand(id); })) {
+      m_pWindowMenu(std::make_unique<CWindowMenu>(*this, [this](int id) { OnSysCommand(id); })),
+      m_placement(PlacementFile(m_pHive.get())) {
     m_pBoxes->SetOwner(this);
 }
 
@@ -70,6 +89,7 @@ bool COrvaneSrvDlg::OnInitDialog() {
         m_pWindowMenu->AppendItem(QString::fromStdU16String(std::u16string(about)), IDM_ABOUTBOX);
     }
     setWindowIcon(m_hIcon);
+    MakeResizable();
 
     // Users before groups, the pages around the built-in accounts, the service last.
     CStartUpResult started = m_app.StartUp(std::move(m_pHive), FrontEndSteps());
@@ -80,7 +100,105 @@ bool COrvaneSrvDlg::OnInitDialog() {
     }
     m_pCore = std::move(started.pCore);
     m_pCoreInUse = m_pCore.get();
+    AddShortcuts();
+    connect(m_pTabSystem.get(), &CTabSystem::SearchEnded, this, [this] {
+        m_strLastSearch = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+        UpdateStatusBar();
+    });
+    auto* statusTimer = NewChild<QTimer>(this);
+    connect(statusTimer, &QTimer::timeout, this, [this] { UpdateStatusBar(); });
+    statusTimer->start(kStatusPeriodMs);
+    UpdateStatusBar();
     return true;
+}
+
+void COrvaneSrvDlg::MakeResizable() {
+    m_pStatusBar = NewChild<QStatusBar>(this);
+    for (QLabel*& part : m_statusParts) {
+        part = NewChild<QLabel>(m_pStatusBar);
+        m_pStatusBar->addWidget(part);
+    }
+    const int templateHeight = height();
+    const int barHeight = m_pStatusBar->sizeHint().height();
+    setFixedSize(width(), templateHeight + barHeight);
+    m_pStatusBar->setGeometry(0, templateHeight, width(), barHeight);
+    auto* layout = NewChild<CAnchoredLayout>(*this);
+    layout->Anchor(m_tabCtrl, EAnchor::Grow);
+    for (const int id : {IDOK, IDC_EXPORT, IDC_IMPORT}) {
+        layout->Anchor(GetDlgItem(id), EAnchor::MoveXY);
+    }
+    layout->Anchor(m_pStatusBar, EAnchor::MoveY | EAnchor::GrowWidth);
+}
+
+void COrvaneSrvDlg::AddShortcuts() {
+    auto add = [this](QKeySequence keys, auto action) {
+        connect(NewChild<QShortcut>(keys, this), &QShortcut::activated, this, action);
+    };
+    for (const QKeySequence& next : {QKeySequence(Qt::CTRL | Qt::Key_Tab),
+                                     QKeySequence(Qt::CTRL | Qt::Key_PageDown)}) {
+        add(next, [this] { m_tabCtrl->SelectNext(1); });
+    }
+    for (const QKeySequence& back : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                     QKeySequence(Qt::CTRL | Qt::Key_Backtab),
+                                     QKeySequence(Qt::CTRL | Qt::Key_PageUp)}) {
+        add(back, [this] { m_tabCtrl->SelectNext(-1); });
+    }
+    add(QKeySequence(Qt::Key_F5), [this] {
+        // Like the button: not while a pass runs.
+        if (m_pTabSystem && m_pTabSystem->IsRefreshEnabled()) {
+            m_pTabSystem->OnRefresh();
+        }
+    });
+}
+
+QString COrvaneSrvDlg::StatusText() {
+    UpdateStatusBar();
+    QStringList parts;
+    for (const QLabel* part : m_statusParts) {
+        parts.push_back(part->text());
+    }
+    return parts.join(QStringLiteral(" | "));
+}
+
+void COrvaneSrvDlg::UpdateStatusBar() {
+    const uint16_t port = g_bServerRunning.load() != 0 ? g_listenSocket.LocalPort() : 0;
+    m_statusParts[0]->setText(port != 0 ? Text(IDS_STATUS_LISTENING).arg(port)
+                                        : Text(IDS_STATUS_NOT_LISTENING));
+    if (m_pTabSystem) {
+        const CListCtrl& list = m_pTabSystem->List();
+        m_statusParts[1]->setText(Text(IDS_STATUS_ARRAYS)
+                                      .arg(list.GetItemCount())
+                                      .arg(m_pTabSystem->AuthorizedCount())
+                                      .arg(list.GetShownCount()));
+    }
+    m_statusParts[2]->setText(m_strLastSearch.isEmpty()
+                                  ? Text(IDS_STATUS_NO_SEARCH)
+                                  : Text(IDS_STATUS_LAST_SEARCH).arg(m_strLastSearch));
+}
+
+void COrvaneSrvDlg::showEvent(QShowEvent* event) {
+    CDialog::showEvent(event);
+    if (!std::exchange(m_bPlaced, true)) {
+        RestorePlacement();
+    }
+}
+
+void COrvaneSrvDlg::RestorePlacement() {
+    const std::optional<QRect> place = m_placement.Load(minimumSize());
+    if (!place) {
+        return;
+    }
+    std::vector<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.push_back(screen->availableGeometry());
+    }
+    setGeometry(CWindowPlacement::PullOnScreen(*place, screens));
+}
+
+void COrvaneSrvDlg::SavePlacement() {
+    if (m_bPlaced && m_pCore) {
+        m_placement.Save(geometry());
+    }
 }
 
 COrvaneSrvApp::CFrontEndSteps COrvaneSrvDlg::FrontEndSteps() {
@@ -243,6 +361,7 @@ void COrvaneSrvDlg::Activate() {
 }
 
 void COrvaneSrvDlg::OnDestroy() {
+    SavePlacement();
     ShutDown();
 }
 

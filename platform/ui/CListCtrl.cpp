@@ -1,5 +1,8 @@
 #include "platform/ui/CListCtrl.h"
 
+#include "platform/ui/CRowsSortProxy.h"
+#include "platform/ui/NewChild.h"
+
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
@@ -31,6 +34,8 @@ CListCtrl::CListCtrl(QWidget* parent) : QTableView(parent), m_model(this) {
     setWordWrap(false);
     setCornerButtonEnabled(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab moves on to the next control; the arrow keys move within the list.
+    setTabKeyNavigation(false);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setShowGrid(false);
@@ -62,6 +67,54 @@ CListCtrl::CListCtrl(QWidget* parent) : QTableView(parent), m_model(this) {
     connect(&m_model, &QAbstractItemModel::rowsRemoved, this, &CListCtrl::OnModelChanged);
     connect(&m_model, &QAbstractItemModel::dataChanged, this, &CListCtrl::OnModelChanged);
     connect(&m_model, &QAbstractItemModel::modelReset, this, &CListCtrl::OnModelChanged);
+}
+
+void CListCtrl::SetSortable(std::span<const int> addressColumns) {
+    if (m_pProxy != nullptr) {
+        return;
+    }
+    m_pProxy = NewChild<CRowsSortProxy>(this);
+    for (const int col : addressColumns) {
+        m_pProxy->SetAddressColumn(col);
+    }
+    m_pProxy->setSourceModel(&m_model);
+    QItemSelectionModel* previous = selectionModel();
+    setModel(m_pProxy);
+    previous->deleteLater(); // the view made a new one and leaves the old to its maker
+
+    QHeaderView* columns = horizontalHeader();
+    columns->setSectionsClickable(true);
+    columns->setSortIndicatorShown(true);
+    // No column yet: the rows keep the order they came in until a heading is clicked.
+    columns->setSortIndicator(-1, Qt::AscendingOrder);
+    setSortingEnabled(true);
+}
+
+void CListCtrl::SetFilterText(const QString& text) {
+    if (m_pProxy != nullptr) {
+        m_pProxy->setFilterFixedString(text);
+    }
+}
+
+std::size_t CListCtrl::GetShownCount() const {
+    return static_cast<std::size_t>(model()->rowCount());
+}
+
+std::size_t CListCtrl::RowAtViewPlace(std::size_t place) const {
+    if (place >= GetShownCount()) {
+        return npos;
+    }
+    return RowOf(model()->index(static_cast<int>(place), 0));
+}
+
+QModelIndex CListCtrl::ViewIndex(std::size_t row, int col) const {
+    const QModelIndex index = m_model.index(static_cast<int>(row), col);
+    return m_pProxy != nullptr ? m_pProxy->mapFromSource(index) : index;
+}
+
+std::size_t CListCtrl::RowOf(const QModelIndex& viewIndex) const {
+    const QModelIndex index = m_pProxy != nullptr ? m_pProxy->mapToSource(viewIndex) : viewIndex;
+    return index.isValid() ? static_cast<std::size_t>(index.row()) : npos;
 }
 
 void CListCtrl::OnModelChanged() {
@@ -165,6 +218,9 @@ void CListCtrl::DeleteItems(std::span<const std::size_t> rows) {
                     m_model.index(static_cast<int>(kept[last]), lastColumn));
         first = last + 1;
     }
+    if (m_pProxy != nullptr) {
+        keep = m_pProxy->mapSelectionFromSource(keep);
+    }
     selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
     if (focus != npos && newPlace(focus) != npos) {
         SetFocusRow(newPlace(focus));
@@ -192,7 +248,10 @@ std::size_t CListCtrl::FindItem(std::size_t col, std::u16string_view text) const
 
 std::vector<std::size_t> CListCtrl::GetSelectedRows() const {
     std::vector<std::size_t> rows;
-    const QItemSelection selection = selectionModel()->selection();
+    QItemSelection selection = selectionModel()->selection();
+    if (m_pProxy != nullptr) {
+        selection = m_pProxy->mapSelectionToSource(selection);
+    }
     for (const QItemSelectionRange& range : selection) {
         for (int r = range.top(); r <= range.bottom(); ++r) {
             rows.push_back(static_cast<std::size_t>(r));
@@ -207,7 +266,10 @@ void CListCtrl::SetSelected(std::size_t row, bool bSelected) {
     if (row >= m_model.RowCount()) {
         return;
     }
-    const QModelIndex index = m_model.index(static_cast<int>(row), 0);
+    const QModelIndex index = ViewIndex(row);
+    if (!index.isValid()) {
+        return; // filtered out
+    }
     selectionModel()->select(
         index, (bSelected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
                    QItemSelectionModel::Rows);
@@ -215,14 +277,12 @@ void CListCtrl::SetSelected(std::size_t row, bool bSelected) {
 
 void CListCtrl::SetFocusRow(std::size_t row) {
     if (row < m_model.RowCount()) {
-        selectionModel()->setCurrentIndex(m_model.index(static_cast<int>(row), 0),
-                                          QItemSelectionModel::NoUpdate);
+        selectionModel()->setCurrentIndex(ViewIndex(row), QItemSelectionModel::NoUpdate);
     }
 }
 
 std::size_t CListCtrl::GetFocusRow() const {
-    const QModelIndex current = selectionModel()->currentIndex();
-    return current.isValid() ? static_cast<std::size_t>(current.row()) : npos;
+    return RowOf(selectionModel()->currentIndex());
 }
 
 void CListCtrl::mousePressEvent(QMouseEvent* event) {
