@@ -252,6 +252,9 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     hooks.isLoginEnabled = [&core](std::span<const std::u16string> selectedMacs) {
         return IsLoginEnabled(core.m_mapServers, *core.Guard(), selectedMacs);
     };
+    hooks.decidingMac = [&core](std::span<const std::u16string> selectedMacs) {
+        return DecidingMac(core.m_mapServers, *core.Guard(), selectedMacs);
+    };
     hooks.login = [login](std::vector<CLoginTarget> targets, std::u16string user,
                           std::u16string password) {
         login->Login(std::move(targets), std::move(user), std::move(password));

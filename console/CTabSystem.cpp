@@ -171,29 +171,29 @@ void CTabSystem::OnSelChangeList() {
     const bool bEnabled = m_hooks.isLoginEnabled && m_hooks.isLoginEnabled(selectedMacs);
     EnableLogin(bEnabled);
     GetDlgItem(IDC_LOGIN)->setToolTip(
-        QString::fromStdU16String(LoginTip(selected, bEnabled)));
+        QString::fromStdU16String(LoginTip(selected, selectedMacs, bEnabled)));
 }
 
-std::u16string CTabSystem::LoginTip(const std::vector<std::size_t>& selected,
+std::u16string CTabSystem::LoginTip(std::span<const std::size_t> selected,
+                                    std::span<const std::u16string> selectedMacs,
                                     bool bEnabled) const {
     if (bEnabled) {
         return std::u16string(LoadString(IDS_LOGIN_TIP_READY));
     }
-    // The first selected row with a record decides; rows without one (no MAC) do not.
-    for (const std::size_t row : selected) {
-        if (CellText(row, EServerColumn::MAC).empty()) {
-            continue;
-        }
-        std::u16string product = CellText(row, EServerColumn::Product);
-        if (product.empty()) {
-            product = CellText(row, EServerColumn::MAC);
-        }
-        return Text(IDS_LOGIN_TIP_UNSUPPORTED)
-            .arg(QString::fromStdU16String(CellText(row, EServerColumn::IPAddr)),
-                 QString::fromStdU16String(product))
-            .toStdU16String();
+    const std::size_t decider =
+        m_hooks.decidingMac ? m_hooks.decidingMac(selectedMacs) : std::size_t{npos};
+    if (decider >= selected.size()) {
+        return std::u16string(LoadString(IDS_LOGIN_TIP_SELECT));
     }
-    return std::u16string(LoadString(IDS_LOGIN_TIP_SELECT));
+    const std::size_t row = selected[decider];
+    std::u16string product = CellText(row, EServerColumn::Product);
+    if (product.empty()) {
+        product = selectedMacs[decider];
+    }
+    return Text(IDS_LOGIN_TIP_UNSUPPORTED)
+        .arg(QString::fromStdU16String(CellText(row, EServerColumn::IPAddr)),
+             QString::fromStdU16String(product))
+        .toStdU16String();
 }
 
 void CTabSystem::OnLogin() {

@@ -69,7 +69,8 @@ private:
     // Whether the array of that MAC address has a record of a supported product.
     bool IsSupported(const std::u16string& mac) const;
     // Why Login is greyed for the selected rows (or what it does when it is not).
-    std::u16string LoginTip(const std::vector<std::size_t>& selected, bool bEnabled) const;
+    std::u16string LoginTip(std::span<const std::size_t> selected,
+                            std::span<const std::u16string> selectedMacs, bool bEnabled) const;
     // The cells of the selected rows in the column, one a line, for the clipboard.
     QString SelectedCells(EServerColumn col) const;
     void TellSkipped(const std::vector<CLoginTarget>& skipped) const;

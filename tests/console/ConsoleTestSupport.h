@@ -6,6 +6,7 @@
 #include "tests/support/CTempDir.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QTimer>
 #include <chrono>
 #include <functional>
@@ -35,6 +36,23 @@ void WhenModal(std::function<void(Dialog&)> act) {
             if (modal != nullptr) {
                 modal->close();
             }
+        } else if (auto again = self.lock()) {
+            QTimer::singleShot(1, [again] { (*again)(); });
+        }
+    };
+    QTimer::singleShot(0, [poll] { (*poll)(); });
+}
+
+// Calls act with the popup menu once it is up; fails the test when none comes up by the deadline.
+inline void WhenPopup(std::function<void(QMenu&)> act) {
+    const auto deadline = std::chrono::steady_clock::now() + kModalDeadline;
+    auto poll = std::make_shared<std::function<void()>>();
+    std::weak_ptr<std::function<void()>> self = poll;
+    *poll = [act, self, deadline] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            act(*menu);
+        } else if (std::chrono::steady_clock::now() >= deadline) {
+            ADD_FAILURE() << "no menu came up within " << kModalDeadline.count() << " s";
         } else if (auto again = self.lock()) {
             QTimer::singleShot(1, [again] { (*again)(); });
         }
