@@ -52,6 +52,7 @@ EMessageIcon IconFor(EConfigStatus status) {
 
 // How often the status bar looks at the service and counts the rows.
 constexpr int kStatusPeriodMs = 1000;
+constexpr int kStatusPadding = 4; // pixels beside each part's text
 
 // The window's place is kept beside the store (in the user's XDG config folder).
 std::filesystem::path PlacementFile(const CRegistryHive* hive) {
@@ -116,6 +117,8 @@ void COrvaneSrvDlg::MakeResizable() {
     m_pStatusBar = NewChild<QStatusBar>(this);
     for (QLabel*& part : m_statusParts) {
         part = NewChild<QLabel>(m_pStatusBar);
+        part->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        part->setContentsMargins(kStatusPadding, 0, kStatusPadding, 0);
         m_pStatusBar->addWidget(part);
     }
     const int templateHeight = height();
