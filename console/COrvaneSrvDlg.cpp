@@ -137,13 +137,13 @@ void COrvaneSrvDlg::AddShortcuts() {
     auto add = [this](QKeySequence keys, auto action) {
         connect(NewChild<QShortcut>(keys, this), &QShortcut::activated, this, action);
     };
-    for (const QKeySequence& next : {QKeySequence(Qt::CTRL | Qt::Key_Tab),
-                                     QKeySequence(Qt::CTRL | Qt::Key_PageDown)}) {
+    for (const QKeySequence& next :
+         {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}) {
         add(next, [this] { m_tabCtrl->SelectNext(1); });
     }
-    for (const QKeySequence& back : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
-                                     QKeySequence(Qt::CTRL | Qt::Key_Backtab),
-                                     QKeySequence(Qt::CTRL | Qt::Key_PageUp)}) {
+    for (const QKeySequence& back :
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+          QKeySequence(Qt::CTRL | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)}) {
         add(back, [this] { m_tabCtrl->SelectNext(-1); });
     }
     add(QKeySequence(Qt::Key_F5), [this] {

@@ -139,8 +139,8 @@ private:
     std::unique_ptr<CLoginClient> m_pLogin;
     bool m_bShutDown = false;
     CWindowPlacement m_placement;
-    bool m_bPlaced = false; // the first show has put the window where it was
-    QStatusBar* m_pStatusBar = nullptr;          // owned by the window
-    std::array<QLabel*, 3> m_statusParts = {};   // service, arrays, last search; owned by the bar
-    QString m_strLastSearch;                     // time of day the last pass ended, or empty
+    bool m_bPlaced = false;                    // the first show has put the window where it was
+    QStatusBar* m_pStatusBar = nullptr;        // owned by the window
+    std::array<QLabel*, 3> m_statusParts = {}; // service, arrays, last search; owned by the bar
+    QString m_strLastSearch;                   // time of day the last pass ended, or empty
 };

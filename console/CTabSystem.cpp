@@ -202,7 +202,8 @@ void CTabSystem::OnLogin() {
     std::vector<CLoginTarget> chosen;
     std::vector<CLoginTarget> skipped;
     for (const std::size_t row : m_listServers->GetSelectedRows()) {
-        CLoginTarget target{CellText(row, EServerColumn::MAC), CellText(row, EServerColumn::IPAddr)};
+        CLoginTarget target{CellText(row, EServerColumn::MAC),
+                            CellText(row, EServerColumn::IPAddr)};
         (IsSupported(target.strMAC) ? chosen : skipped).push_back(std::move(target));
     }
     if (chosen.empty()) {

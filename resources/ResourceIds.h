@@ -105,6 +105,6 @@ inline constexpr int IDS_MENU_COPY_MAC = 306;
 inline constexpr int IDS_FILTER_HINT = 307;
 inline constexpr int IDS_STATUS_LISTENING = 308; // %1: port
 inline constexpr int IDS_STATUS_NOT_LISTENING = 309;
-inline constexpr int IDS_STATUS_ARRAYS = 310; // %1: listed, %2: authorized, %3: shown
+inline constexpr int IDS_STATUS_ARRAYS = 310;      // %1: listed, %2: authorized, %3: shown
 inline constexpr int IDS_STATUS_LAST_SEARCH = 311; // %1: time of day
 inline constexpr int IDS_STATUS_NO_SEARCH = 312;

@@ -40,7 +40,8 @@ public:
     // The end of a login to the row's array: authText is what its record says now ("Yes" while
     // it holds credentials the service hands out), which a failed re-login leaves as it was.
     // Whoever reports per login (the control channel) learns bSucceeded here.
-    virtual void ShowLoginResult(std::size_t row, bool /*bSucceeded*/, std::u16string_view authText) {
+    virtual void ShowLoginResult(std::size_t row, bool /*bSucceeded*/,
+                                 std::u16string_view authText) {
         SetCellText(row, EServerColumn::Auth, authText);
     }
 };

@@ -3,7 +3,8 @@
 #include <QEvent>
 #include <QWidget>
 
-CAnchoredLayout::CAnchoredLayout(QWidget& host) : QObject(&host), m_host(host), m_base(host.size()) {
+CAnchoredLayout::CAnchoredLayout(QWidget& host)
+    : QObject(&host), m_host(host), m_base(host.size()) {
     host.setMinimumSize(m_base);
     host.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     host.installEventFilter(this);

@@ -198,15 +198,18 @@ void CListCtrl::DeleteItems(std::span<const std::size_t> rows) {
     if (!m_model.DeleteRows(rows)) {
         return;
     }
-    // One range per run of adjacent rows: the selection model compares and walks its ranges
-    // pairwise, so a range per row would make every later selection change quadratic.
-    std::vector<std::size_t> kept;
+    // One range per run of rows adjacent in the view: the selection model compares and walks its
+    // ranges pairwise, so a range per row would make every later selection change quadratic.
+    std::vector<int> kept;
     kept.reserve(selected.size());
     for (std::size_t row : selected) {
         if (const std::size_t now = newPlace(row); now != npos) {
-            kept.push_back(now);
+            if (const QModelIndex shown = ViewIndex(now); shown.isValid()) {
+                kept.push_back(shown.row());
+            }
         }
     }
+    std::sort(kept.begin(), kept.end());
     QItemSelection keep;
     const int lastColumn = m_model.columnCount() - 1;
     for (std::size_t first = 0; first < kept.size();) {
@@ -214,12 +217,8 @@ void CListCtrl::DeleteItems(std::span<const std::size_t> rows) {
         while (last + 1 < kept.size() && kept[last + 1] == kept[last] + 1) {
             ++last;
         }
-        keep.select(m_model.index(static_cast<int>(kept[first]), 0),
-                    m_model.index(static_cast<int>(kept[last]), lastColumn));
+        keep.select(model()->index(kept[first], 0), model()->index(kept[last], lastColumn));
         first = last + 1;
-    }
-    if (m_pProxy != nullptr) {
-        keep = m_pProxy->mapSelectionFromSource(keep);
     }
     selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
     if (focus != npos && newPlace(focus) != npos) {
@@ -248,13 +247,10 @@ std::size_t CListCtrl::FindItem(std::size_t col, std::u16string_view text) const
 
 std::vector<std::size_t> CListCtrl::GetSelectedRows() const {
     std::vector<std::size_t> rows;
-    QItemSelection selection = selectionModel()->selection();
-    if (m_pProxy != nullptr) {
-        selection = m_pProxy->mapSelectionToSource(selection);
-    }
-    for (const QItemSelectionRange& range : selection) {
+    // Row by row: mapping whole ranges through the proxy would map every cell.
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
         for (int r = range.top(); r <= range.bottom(); ++r) {
-            rows.push_back(static_cast<std::size_t>(r));
+            rows.push_back(RowOf(model()->index(r, 0)));
         }
     }
     std::sort(rows.begin(), rows.end());

@@ -2,8 +2,8 @@
 // change, the Login button's state and tip after every kind of selection change, the Login
 // Dialog's flow, the server menu, sorting and the filter, Refresh, and the discovery timer.
 #include "console/CLoginDlg.h"
-#include "platform/ui/CListCtrl.h"
 #include "platform/text/TextConv.h"
+#include "platform/ui/CListCtrl.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/ConsoleTestSupport.h"
 
@@ -110,9 +110,7 @@ protected:
         QApplication::sendEvent(list.viewport(), &request);
         QTest::mouseRelease(list.viewport(), Qt::RightButton, {}, at);
     }
-    std::string LoginTip() const {
-        return m_tab->GetDlgItem(IDC_LOGIN)->toolTip().toStdString();
-    }
+    std::string LoginTip() const { return m_tab->GetDlgItem(IDC_LOGIN)->toolTip().toStdString(); }
     // The IP address column as the view shows it, top first.
     std::vector<std::string> Shown() const {
         std::vector<std::string> ips;
@@ -247,7 +245,8 @@ TEST_F(SystemTab, TenThousandServersStayUsable) {
 
 TEST_F(SystemTab, LoginFollowsEverySelectionChangeAndItsTipSaysWhyItIsGreyed) {
     CRecords records;
-    CTestTabSystem& tab = Make({.isLoginEnabled = records.Hook(), .decidingMac = records.Decider()});
+    CTestTabSystem& tab =
+        Make({.isLoginEnabled = records.Hook(), .decidingMac = records.Decider()});
     Add(u"10.0.0.1", u"00:AA"); // no record
     Add(u"10.0.0.2", u"00:CC"); // not supported
     tab.SetCellText(1, EServerColumn::Product, u"Other box");

@@ -53,13 +53,14 @@ TEST(MainWindowLayout, AStoredPlaceIsTakenBackUnlessItIsBadOrOffEveryScreen) {
     };
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     const Case cases[] = {
-        {"60 50 900 500\n", [](const QRect& p, const QSize&) {
-             EXPECT_EQ(p, QRect(60, 50, 900, 500));
-         }},
-        {"60 50 10 10", [](const QRect& p, const QSize& built) {
+        {"60 50 900 500\n",
+         [](const QRect& p, const QSize&) { EXPECT_EQ(p, QRect(60, 50, 900, 500)); }},
+        {"60 50 10 10",
+         [](const QRect& p, const QSize& built) {
              EXPECT_EQ(p, QRect(QPoint(60, 50), built)); // never below the template's size
          }},
-        {"-90000 -90000 900 500", [&screen](const QRect& p, const QSize&) {
+        {"-90000 -90000 900 500",
+         [&screen](const QRect& p, const QSize&) {
              EXPECT_TRUE(screen.contains(p.topLeft())) << p.x() << "," << p.y();
          }},
         {"60 50 900", nullptr},
@@ -110,7 +111,8 @@ TEST(MainWindowLayout, TheStatusBarTellsTheServiceTheArraysAndTheLastSearch) {
         QRegularExpression(QStringLiteral("\\| Last search ended at \\d\\d:\\d\\d:\\d\\d$"))))
         << dialog->StatusText().toStdString();
     service->StopCredentialServer();
-    EXPECT_TRUE(dialog->StatusText().startsWith(QStringLiteral("Credential service not listening |")));
+    EXPECT_TRUE(
+        dialog->StatusText().startsWith(QStringLiteral("Credential service not listening |")));
     dialog->DestroyWindow();
 }
 
@@ -140,8 +142,10 @@ TEST(MainWindowLayout, TheKeyboardLeavesTheListSwitchesTabsAndRefreshes) {
                           {Qt::CTRL | Qt::Key_PageDown, 1}, {Qt::CTRL | Qt::Key_PageUp, 0},
                           {Qt::CTRL | Qt::Key_PageUp, 1},   {Qt::CTRL | Qt::Key_Backtab, 0}};
     for (const Step& step : steps) {
-        QTest::keyClick(QApplication::focusWidget(), step.keys.key(), step.keys.keyboardModifiers());
-        EXPECT_EQ(tabs.currentIndex(), step.tab) << QKeySequence(step.keys).toString().toStdString();
+        QTest::keyClick(QApplication::focusWidget(), step.keys.key(),
+                        step.keys.keyboardModifiers());
+        EXPECT_EQ(tabs.currentIndex(), step.tab)
+            << QKeySequence(step.keys).toString().toStdString();
     }
     // F5 is Refresh, and like the button not while a pass runs.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
