@@ -19,6 +19,7 @@
 #include "storage/IsLoginEnabled.h"
 
 #include <QContextMenuEvent>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -133,6 +134,26 @@ void COrvaneSrvDlg::MakeResizable() {
     layout->Anchor(m_pStatusBar, EAnchor::MoveY | EAnchor::GrowWidth);
 }
 
+void COrvaneSrvDlg::AnchorAccountPage(CTabAccount& page) {
+    // The groups column grows downwards; the users and their access list take the width, and the
+    // access list the height too.
+    auto* layout = NewChild<CAnchoredLayout>(page);
+    const std::pair<int, EAnchor> anchors[] = {
+        {IDC_LIST_GROUPS, EAnchor::GrowHeight}, {IDC_LIST_USERS, EAnchor::GrowWidth},
+        {IDC_ADD_USER, EAnchor::MoveX},         {IDC_USER_PROPERTIES, EAnchor::MoveX},
+        {IDC_USER_DELETE, EAnchor::MoveX},      {IDC_LIST_ACCESS, EAnchor::Grow},
+    };
+    for (const auto& [id, anchor] : anchors) {
+        layout->Anchor(page.GetDlgItem(id), anchor);
+    }
+    // The two frames have no identifiers: the one around the groups, and the one around the users.
+    const QRect groups = page.GetDlgItem(IDC_LIST_GROUPS)->geometry();
+    for (QGroupBox* frame : page.findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly)) {
+        layout->Anchor(frame, frame->geometry().contains(groups) ? EAnchor::GrowHeight
+                                                                 : EAnchor::GrowWidth);
+    }
+}
+
 void COrvaneSrvDlg::AddShortcuts() {
     auto add = [this](QKeySequence keys, auto action) {
         connect(NewChild<QShortcut>(keys, this), &QShortcut::activated, this, action);
@@ -227,6 +248,8 @@ void COrvaneSrvDlg::CreateAccountPage(COrvaneSrvCore& core) {
     m_pTabAccount = std::make_unique<CTabAccount>(core, *m_pBoxes);
     m_pTabAccount->Create(*m_tabCtrl);
     m_tabCtrl->InsertPage(Text(IDS_TAB_ACCOUNT), 1, m_pTabAccount.get());
+
+    AnchorAccountPage(*m_pTabAccount);
 
     m_tabCtrl->SetMinTabWidth(kMinTabWidth);
     m_tabCtrl->SetSelectedColor(kSelectedTabText);

@@ -112,6 +112,7 @@ private:
     // The status bar below the buttons, the anchors that let the window grow, and the keys that
     // work anywhere in it.
     void MakeResizable();
+    void AnchorAccountPage(CTabAccount& page);
     void AddShortcuts();
     void UpdateStatusBar();
     void RestorePlacement();

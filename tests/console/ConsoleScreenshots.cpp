@@ -403,6 +403,8 @@ bool SaveFleetPictures(COrvaneSrvDlg& dialog, const QString& dir) {
     dialog.StatusText();
     PaintLists(dialog);
     ok &= Save(dialog.grab(), dir, "main-filter.png");
+    dialog.TabCtrl().setCurrentIndex(1);
+    ok &= Save(dialog.grab(), dir, "main-account-grown.png");
     return ok;
 }
 
