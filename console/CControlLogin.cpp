@@ -57,9 +57,11 @@ public:
     }
     void SetCellText(std::size_t row, EServerColumn col, std::u16string_view text) override {
         m_list.SetCellText(row, col, text);
-        if (col == EServerColumn::Auth) {
-            Answered(m_list.CellText(row, EServerColumn::IPAddr), text == u"Yes");
-        }
+    }
+    // The cell shows the record (a failed re-login leaves "Yes"); the answer is how it went.
+    void ShowLoginResult(std::size_t row, bool bSucceeded, std::u16string_view authText) override {
+        m_list.ShowLoginResult(row, bSucceeded, authText);
+        Answered(m_list.CellText(row, EServerColumn::IPAddr), bSucceeded);
     }
     std::size_t AppendRow(std::u16string_view ip) override { return m_list.AppendRow(ip); }
     void DeleteRows(std::span<const std::size_t> rows) override { m_list.DeleteRows(rows); }

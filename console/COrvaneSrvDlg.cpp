@@ -4,7 +4,9 @@
 #include "console/LoginAudit.h"
 #include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
+#include "platform/ui/CAnchoredLayout.h"
 #include "platform/ui/CFileDialogs.h"
+#include "platform/ui/CListCtrl.h"
 #include "platform/ui/CWaitCursor.h"
 #include "platform/ui/IconFromSvg.h"
 #include "platform/ui/NewChild.h"
@@ -13,9 +15,18 @@
 #include "resources/ProgramIcon.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+#include "service/CCredentialService.h"
 #include "storage/IsLoginEnabled.h"
 
 #include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTime>
+#include <QTimer>
 
 namespace {
 
@@ -40,13 +51,23 @@ EMessageIcon IconFor(EConfigStatus status) {
     return EMessageIcon::None;
 }
 
+// How often the status bar looks at the service and counts the rows.
+constexpr int kStatusPeriodMs = 1000;
+constexpr int kStatusPadding = 4; // pixels beside each part's text
+
+// The window's place is kept beside the store (in the user's XDG config folder).
+std::filesystem::path PlacementFile(const CRegistryHive* hive) {
+    return hive != nullptr ? hive->Path().parent_path() / "window" : std::filesystem::path();
+}
+
 } // namespace
 
 COrvaneSrvDlg::COrvaneSrvDlg(COrvaneSrvApp& app, std::unique_ptr<CRegistryHive> hive)
     : CDialog(*FindDialogTemplate(IDD_ORVANESRV_DIALOG)),
       m_hIcon(IconFromSvg(IconSvg(IDR_MAINFRAME))), m_app(app), m_pHive(std::move(hive)),
       m_pBoxes(std::make_shared<CQtMessageBoxes>(m_boxThread.Queue())),
-      m_pWindowMenu(std::make_unique<CWindowMenu>(*this, [this](int id) { OnSysCommand(id); })) {
+      m_pWindowMenu(std::make_unique<CWindowMenu>(*this, [this](int id) { OnSysCommand(id); })),
+      m_placement(PlacementFile(m_pHive.get())) {
     m_pBoxes->SetOwner(this);
 }
 
@@ -70,6 +91,7 @@ bool COrvaneSrvDlg::OnInitDialog() {
         m_pWindowMenu->AppendItem(QString::fromStdU16String(std::u16string(about)), IDM_ABOUTBOX);
     }
     setWindowIcon(m_hIcon);
+    MakeResizable();
 
     // Users before groups, the pages around the built-in accounts, the service last.
     CStartUpResult started = m_app.StartUp(std::move(m_pHive), FrontEndSteps());
@@ -80,7 +102,127 @@ bool COrvaneSrvDlg::OnInitDialog() {
     }
     m_pCore = std::move(started.pCore);
     m_pCoreInUse = m_pCore.get();
+    AddShortcuts();
+    connect(m_pTabSystem.get(), &CTabSystem::SearchEnded, this, [this] {
+        m_strLastSearch = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+        UpdateStatusBar();
+    });
+    auto* statusTimer = NewChild<QTimer>(this);
+    connect(statusTimer, &QTimer::timeout, this, [this] { UpdateStatusBar(); });
+    statusTimer->start(kStatusPeriodMs);
+    UpdateStatusBar();
     return true;
+}
+
+void COrvaneSrvDlg::MakeResizable() {
+    m_pStatusBar = NewChild<QStatusBar>(this);
+    for (QLabel*& part : m_statusParts) {
+        part = NewChild<QLabel>(m_pStatusBar);
+        part->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        part->setContentsMargins(kStatusPadding, 0, kStatusPadding, 0);
+        m_pStatusBar->addWidget(part);
+    }
+    const int templateHeight = height();
+    const int barHeight = m_pStatusBar->sizeHint().height();
+    setFixedSize(width(), templateHeight + barHeight);
+    m_pStatusBar->setGeometry(0, templateHeight, width(), barHeight);
+    auto* layout = NewChild<CAnchoredLayout>(*this);
+    layout->Anchor(m_tabCtrl, EAnchor::Grow);
+    for (const int id : {IDOK, IDC_EXPORT, IDC_IMPORT}) {
+        layout->Anchor(GetDlgItem(id), EAnchor::MoveXY);
+    }
+    layout->Anchor(m_pStatusBar, EAnchor::MoveY | EAnchor::GrowWidth);
+}
+
+void COrvaneSrvDlg::AnchorAccountPage(CTabAccount& page) {
+    // The groups column grows downwards; the users and their access list take the width, and the
+    // access list the height too.
+    auto* layout = NewChild<CAnchoredLayout>(page);
+    const std::pair<int, EAnchor> anchors[] = {
+        {IDC_LIST_GROUPS, EAnchor::GrowHeight}, {IDC_LIST_USERS, EAnchor::GrowWidth},
+        {IDC_ADD_USER, EAnchor::MoveX},         {IDC_USER_PROPERTIES, EAnchor::MoveX},
+        {IDC_USER_DELETE, EAnchor::MoveX},      {IDC_LIST_ACCESS, EAnchor::Grow},
+    };
+    for (const auto& [id, anchor] : anchors) {
+        layout->Anchor(page.GetDlgItem(id), anchor);
+    }
+    // The two frames have no identifiers: the one around the groups, and the one around the users.
+    const QRect groups = page.GetDlgItem(IDC_LIST_GROUPS)->geometry();
+    for (QGroupBox* frame : page.findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly)) {
+        layout->Anchor(frame, frame->geometry().contains(groups) ? EAnchor::GrowHeight
+                                                                 : EAnchor::GrowWidth);
+    }
+}
+
+void COrvaneSrvDlg::AddShortcuts() {
+    auto add = [this](QKeySequence keys, auto action) {
+        connect(NewChild<QShortcut>(keys, this), &QShortcut::activated, this, action);
+    };
+    for (const QKeySequence& next :
+         {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}) {
+        add(next, [this] { m_tabCtrl->SelectNext(1); });
+    }
+    for (const QKeySequence& back :
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+          QKeySequence(Qt::CTRL | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)}) {
+        add(back, [this] { m_tabCtrl->SelectNext(-1); });
+    }
+    add(QKeySequence(Qt::Key_F5), [this] {
+        // Like the button: not while a pass runs.
+        if (m_pTabSystem && m_pTabSystem->IsRefreshEnabled()) {
+            m_pTabSystem->OnRefresh();
+        }
+    });
+}
+
+QString COrvaneSrvDlg::StatusText() {
+    UpdateStatusBar();
+    QStringList parts;
+    for (const QLabel* part : m_statusParts) {
+        parts.push_back(part->text());
+    }
+    return parts.join(QStringLiteral(" | "));
+}
+
+void COrvaneSrvDlg::UpdateStatusBar() {
+    const uint16_t port = g_bServerRunning.load() != 0 ? g_listenSocket.LocalPort() : 0;
+    m_statusParts[0]->setText(port != 0 ? Text(IDS_STATUS_LISTENING).arg(port)
+                                        : Text(IDS_STATUS_NOT_LISTENING));
+    if (m_pTabSystem) {
+        const CListCtrl& list = m_pTabSystem->List();
+        m_statusParts[1]->setText(Text(IDS_STATUS_ARRAYS)
+                                      .arg(list.GetItemCount())
+                                      .arg(m_pTabSystem->AuthorizedCount())
+                                      .arg(list.GetShownCount()));
+    }
+    m_statusParts[2]->setText(m_strLastSearch.isEmpty()
+                                  ? Text(IDS_STATUS_NO_SEARCH)
+                                  : Text(IDS_STATUS_LAST_SEARCH).arg(m_strLastSearch));
+}
+
+void COrvaneSrvDlg::showEvent(QShowEvent* event) {
+    CDialog::showEvent(event);
+    if (!std::exchange(m_bPlaced, true)) {
+        RestorePlacement();
+    }
+}
+
+void COrvaneSrvDlg::RestorePlacement() {
+    const std::optional<QRect> place = m_placement.Load(minimumSize());
+    if (!place) {
+        return;
+    }
+    std::vector<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.push_back(screen->availableGeometry());
+    }
+    setGeometry(CWindowPlacement::PullOnScreen(*place, screens));
+}
+
+void COrvaneSrvDlg::SavePlacement() {
+    if (m_bPlaced && m_pCore) {
+        m_placement.Save(geometry());
+    }
 }
 
 COrvaneSrvApp::CFrontEndSteps COrvaneSrvDlg::FrontEndSteps() {
@@ -106,6 +248,8 @@ void COrvaneSrvDlg::CreateAccountPage(COrvaneSrvCore& core) {
     m_pTabAccount = std::make_unique<CTabAccount>(core, *m_pBoxes);
     m_pTabAccount->Create(*m_tabCtrl);
     m_tabCtrl->InsertPage(Text(IDS_TAB_ACCOUNT), 1, m_pTabAccount.get());
+
+    AnchorAccountPage(*m_pTabAccount);
 
     m_tabCtrl->SetMinTabWidth(kMinTabWidth);
     m_tabCtrl->SetSelectedColor(kSelectedTabText);
@@ -133,6 +277,9 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     hooks.onRefresh = [discovery] { discovery->OnRefresh(); };
     hooks.isLoginEnabled = [&core](std::span<const std::u16string> selectedMacs) {
         return IsLoginEnabled(core.m_mapServers, *core.Guard(), selectedMacs);
+    };
+    hooks.decidingMac = [&core](std::span<const std::u16string> selectedMacs) {
+        return DecidingMac(core.m_mapServers, *core.Guard(), selectedMacs);
     };
     hooks.login = [login](std::vector<CLoginTarget> targets, std::u16string user,
                           std::u16string password) {
@@ -243,6 +390,7 @@ void COrvaneSrvDlg::Activate() {
 }
 
 void COrvaneSrvDlg::OnDestroy() {
+    SavePlacement();
     ShutDown();
 }
 

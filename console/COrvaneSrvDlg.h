@@ -7,6 +7,10 @@
 //   stop:  the window thread's queue and message boxes closed, the credential service, the
 //          pages with discovery and the login client, then every record freed.
 // A store that cannot be used ends start-up before any page exists; StartUpError() tells why.
+// The window can grow (the lists take the room, the template's size is its minimum), comes back
+// where it was last time (a small file beside the store), and has a status bar: whether the
+// credential service listens and on which port, how many arrays are listed and authorized, and
+// when the last search ended. Ctrl+Tab, Ctrl+PgDn and Ctrl+PgUp switch tabs, F5 is Refresh.
 #pragma once
 
 #include "console/CTabAccount.h"
@@ -20,15 +24,20 @@
 #include "platform/ui/CQtMessageBoxes.h"
 #include "platform/ui/CQtWindowThread.h"
 #include "platform/ui/CWindowMenu.h"
+#include "platform/ui/CWindowPlacement.h"
 #include "storage/CLoginClient.h"
 #include "storage/CServerDiscovery.h"
 #include "storage/CSlpFunctions.h"
 
 #include <QIcon>
+#include <array>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+
+class QLabel;
+class QStatusBar;
 
 class COrvaneSrvDlg : public CDialog {
     Q_OBJECT
@@ -72,6 +81,10 @@ public:
         return m_windowThread.Queue();
     }
     const QIcon& Icon() const { return m_hIcon; }
+    // The status bar's texts, updated now; its parts separated by " | ".
+    QString StatusText();
+    // Where the window's size and place are kept.
+    const CWindowPlacement& Placement() const { return m_placement; }
 
 protected:
     bool OnInitDialog() override;
@@ -79,6 +92,7 @@ protected:
     void OnDestroy() override;
     QWidget* CreateControl(const CControlTemplate& control, QWidget& parent) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     // The start-up steps around the directory: the System page (with discovery and the login
@@ -95,6 +109,14 @@ private:
     // Shows the message of a failed export or import; answers whether it went through.
     bool ShowConfigResult(const CConfigResult& result);
     void ShutDown();
+    // The status bar below the buttons, the anchors that let the window grow, and the keys that
+    // work anywhere in it.
+    void MakeResizable();
+    void AnchorAccountPage(CTabAccount& page);
+    void AddShortcuts();
+    void UpdateStatusBar();
+    void RestorePlacement();
+    void SavePlacement();
 
     QIcon m_hIcon;
     CXTabCtrl* m_tabCtrl = nullptr; // control 1000, owned by the window
@@ -117,4 +139,9 @@ private:
     std::unique_ptr<CServerDiscovery> m_pDiscovery;
     std::unique_ptr<CLoginClient> m_pLogin;
     bool m_bShutDown = false;
+    CWindowPlacement m_placement;
+    bool m_bPlaced = false;                    // the first show has put the window where it was
+    QStatusBar* m_pStatusBar = nullptr;        // owned by the window
+    std::array<QLabel*, 3> m_statusParts = {}; // service, arrays, last search; owned by the bar
+    QString m_strLastSearch;                   // time of day the last pass ended, or empty
 };

@@ -19,9 +19,12 @@ struct CSystemTabHooks {
     // Refresh button, after the tab has disabled it (CServerDiscovery::OnRefresh, whose
     // enableRefresh hook is CTabSystem::EnableRefresh).
     std::function<void()> onRefresh = {};
-    // The Login button's state after a mouse click in the list, from the MAC address texts of
+    // The Login button's state after any change of the selection, from the MAC address texts of
     // the selected rows, top first (IsLoginEnabled).
     std::function<bool(std::span<const std::u16string> selectedMacs)> isLoginEnabled = {};
+    // Which of those MAC addresses decides (DecidingMac), for the greyed button's tip; npos or
+    // no hook: none does.
+    std::function<std::size_t(std::span<const std::u16string> selectedMacs)> decidingMac = {};
     // One Login press: the servers of the rows selected when it was pressed and still as they
     // were after the Login Dialog (CLoginClient::Login); the tab has set their Auth cells to
     // "Logging".

@@ -3,12 +3,21 @@
 #include "console/CLoginDlg.h"
 #include "console/ConsoleLists.h"
 #include "platform/text/TextConv.h"
+#include "platform/ui/CAnchoredLayout.h"
 #include "platform/ui/CListCtrl.h"
+#include "platform/ui/NewChild.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <array>
 #include <cstdio>
 
@@ -27,6 +36,16 @@ std::size_t Col(EServerColumn col) {
     return static_cast<std::size_t>(col);
 }
 
+QString Text(int id) {
+    return QString::fromStdU16String(std::u16string(LoadString(id)));
+}
+
+// The keys that open a context menu from the keyboard.
+bool IsMenuKey(const QKeyEvent& key) {
+    return key.key() == Qt::Key_Menu ||
+           (key.key() == Qt::Key_F10 && key.modifiers() == Qt::ShiftModifier);
+}
+
 } // namespace
 
 CTabSystem::CTabSystem(IMessageBoxes& boxes)
@@ -39,12 +58,50 @@ void CTabSystem::InsertColumns() {
     m_listServers->IndexColumn(Col(EServerColumn::IPAddr));
 }
 
+void CTabSystem::WireList() {
+    const std::array addressColumns = {static_cast<int>(Col(EServerColumn::IPAddr))};
+    m_listServers->SetSortable(addressColumns);
+    // Whatever changed the selection (mouse, keys, Ctrl+A, discovery), Login follows it.
+    connect(m_listServers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { OnSelChangeList(); });
+    // A changed row may have become (or stopped being) a supported array: one check for a
+    // stream of changes.
+    m_pLoginRecheck = NewChild<QTimer>(this);
+    m_pLoginRecheck->setSingleShot(true);
+    connect(m_pLoginRecheck, &QTimer::timeout, this, [this] { OnSelChangeList(); });
+    QAbstractItemModel* rows = m_listServers->model();
+    auto recheck = [this] { m_pLoginRecheck->start(); };
+    connect(rows, &QAbstractItemModel::dataChanged, m_pLoginRecheck, recheck);
+    connect(rows, &QAbstractItemModel::rowsRemoved, m_pLoginRecheck, recheck);
+    m_listServers->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_listServers, &QWidget::customContextMenuRequested, this, [this](QPoint at) {
+        // A right click on a row has selected it; one on the empty part opens nothing.
+        if (m_listServers->indexAt(at).isValid()) {
+            OnContextMenuList(m_listServers->viewport()->mapToGlobal(at));
+        }
+    });
+    m_listServers->installEventFilter(this);
+
+    auto* filter = Controls().ItemAs<QLineEdit>(IDC_SERVER_FILTER);
+    filter->setPlaceholderText(Text(IDS_FILTER_HINT));
+    filter->setClearButtonEnabled(true);
+    connect(filter, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_listServers->SetFilterText(text); });
+    Controls().ItemAs<QLabel>(IDC_SERVER_FILTER_LABEL)->setBuddy(filter);
+
+    auto* layout = NewChild<CAnchoredLayout>(*this);
+    layout->Anchor(m_listServers, EAnchor::Grow);
+    layout->Anchor(GetDlgItem(IDC_REFRESH), EAnchor::MoveXY);
+    layout->Anchor(GetDlgItem(IDC_LOGIN), EAnchor::MoveXY);
+}
+
 bool CTabSystem::OnInitDialog() {
     m_listServers = Controls().ItemAs<CListCtrl>(IDC_LIST_SERVERS);
     m_listServers->SetFullRowSelect(true);
     m_listServers->SetGridLines(true);
     InsertColumns();
-    connect(m_listServers, &CListCtrl::Clicked, this, [this] { OnClickList(); });
+    WireList();
+    OnSelChangeList(); // nothing selected yet
     if (m_hooks.startFirstPass) {
         m_hooks.startFirstPass();
     }
@@ -75,6 +132,9 @@ void CTabSystem::OnDestroy() {
 
 void CTabSystem::EnableRefresh(bool bEnable) {
     EnableDlgItem(IDC_REFRESH, bEnable);
+    if (bEnable) {
+        emit SearchEnded();
+    }
 }
 
 void CTabSystem::EnableLogin(bool bEnable) {
@@ -96,20 +156,59 @@ void CTabSystem::OnRefresh() {
     }
 }
 
-void CTabSystem::OnClickList() {
+bool CTabSystem::IsSupported(const std::u16string& mac) const {
+    return m_hooks.isLoginEnabled && !mac.empty() &&
+           m_hooks.isLoginEnabled(std::span<const std::u16string>(&mac, 1));
+}
+
+void CTabSystem::OnSelChangeList() {
+    const std::vector<std::size_t> selected = m_listServers->GetSelectedRows();
     std::vector<std::u16string> selectedMacs;
-    for (const std::size_t row : m_listServers->GetSelectedRows()) {
+    selectedMacs.reserve(selected.size());
+    for (const std::size_t row : selected) {
         selectedMacs.push_back(CellText(row, EServerColumn::MAC));
     }
-    EnableLogin(m_hooks.isLoginEnabled && m_hooks.isLoginEnabled(selectedMacs));
+    const bool bEnabled = m_hooks.isLoginEnabled && m_hooks.isLoginEnabled(selectedMacs);
+    EnableLogin(bEnabled);
+    GetDlgItem(IDC_LOGIN)->setToolTip(
+        QString::fromStdU16String(LoginTip(selected, selectedMacs, bEnabled)));
+}
+
+std::u16string CTabSystem::LoginTip(std::span<const std::size_t> selected,
+                                    std::span<const std::u16string> selectedMacs,
+                                    bool bEnabled) const {
+    if (bEnabled) {
+        return std::u16string(LoadString(IDS_LOGIN_TIP_READY));
+    }
+    const std::size_t decider =
+        m_hooks.decidingMac ? m_hooks.decidingMac(selectedMacs) : std::size_t{npos};
+    if (decider >= selected.size()) {
+        return std::u16string(LoadString(IDS_LOGIN_TIP_SELECT));
+    }
+    const std::size_t row = selected[decider];
+    std::u16string product = CellText(row, EServerColumn::Product);
+    if (product.empty()) {
+        product = selectedMacs[decider];
+    }
+    return Text(IDS_LOGIN_TIP_UNSUPPORTED)
+        .arg(QString::fromStdU16String(CellText(row, EServerColumn::IPAddr)),
+             QString::fromStdU16String(product))
+        .toStdU16String();
 }
 
 void CTabSystem::OnLogin() {
     // What the operator chose is what is selected now: discovery goes on changing the list while
     // the dialog is open (a sighting rewrites an address, a sweep moves the selection).
     std::vector<CLoginTarget> chosen;
+    std::vector<CLoginTarget> skipped;
     for (const std::size_t row : m_listServers->GetSelectedRows()) {
-        chosen.push_back({CellText(row, EServerColumn::MAC), CellText(row, EServerColumn::IPAddr)});
+        CLoginTarget target{CellText(row, EServerColumn::MAC),
+                            CellText(row, EServerColumn::IPAddr)};
+        (IsSupported(target.strMAC) ? chosen : skipped).push_back(std::move(target));
+    }
+    if (chosen.empty()) {
+        TellSkipped(skipped);
+        return;
     }
     CLoginDlg dialog(window());
     if (dialog.DoModal() != CDialog::IDOK) {
@@ -125,12 +224,72 @@ void CTabSystem::OnLogin() {
             std::fputs(line.c_str(), stderr);
             continue;
         }
+        // Checked again as it goes out: the record may have changed while the dialog was open.
+        if (!IsSupported(target.strMAC)) {
+            skipped.push_back(std::move(target));
+            continue;
+        }
         SetCellText(row, EServerColumn::Auth, LoadString(IDS_LOGGING));
         targets.push_back(std::move(target));
     }
     if (m_hooks.login && !targets.empty()) {
         m_hooks.login(std::move(targets), dialog.m_strAdminUser, dialog.m_strAdminPassword);
     }
+    TellSkipped(skipped);
+}
+
+void CTabSystem::TellSkipped(const std::vector<CLoginTarget>& skipped) const {
+    if (skipped.empty()) {
+        return;
+    }
+    std::u16string text(LoadString(IDS_LOGIN_SKIPPED));
+    for (const CLoginTarget& target : skipped) {
+        text += u"\n" + target.strIP + (target.strMAC.empty() ? u"" : u" (" + target.strMAC + u")");
+    }
+    m_boxes.Show(text, EMessageIcon::Warning);
+}
+
+void CTabSystem::OnContextMenuList(const QPoint& pos) {
+    QMenu menu(this);
+    QAction* login = menu.addAction(Text(IDS_MENU_LOGIN), this, [this] { OnLogin(); });
+    login->setEnabled(IsLoginEnabled());
+    menu.addAction(Text(IDS_MENU_COPY_IP), this, [this] {
+        QApplication::clipboard()->setText(SelectedCells(EServerColumn::IPAddr));
+    });
+    menu.addAction(Text(IDS_MENU_COPY_MAC), this, [this] {
+        QApplication::clipboard()->setText(SelectedCells(EServerColumn::MAC));
+    });
+    menu.exec(pos);
+}
+
+QString CTabSystem::SelectedCells(EServerColumn col) const {
+    QStringList cells;
+    for (const std::size_t row : m_listServers->GetSelectedRows()) {
+        cells.push_back(QString::fromStdU16String(CellText(row, col)));
+    }
+    return cells.join(u'\n');
+}
+
+bool CTabSystem::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_listServers && event->type() == QEvent::KeyPress &&
+        IsMenuKey(*static_cast<QKeyEvent*>(event))) {
+        // At the focused row; with no row selected there is nothing to act on.
+        if (m_listServers->GetFocusRow() != CListCtrl::npos &&
+            !m_listServers->GetSelectedRows().empty()) {
+            const QRect row = m_listServers->visualRect(m_listServers->currentIndex());
+            OnContextMenuList(m_listServers->viewport()->mapToGlobal(row.center()));
+        }
+        return true;
+    }
+    return CDialogPage::eventFilter(watched, event);
+}
+
+std::size_t CTabSystem::AuthorizedCount() const {
+    std::size_t count = 0;
+    for (std::size_t row = 0; row < RowCount(); ++row) {
+        count += CellText(row, EServerColumn::Auth) == LoadString(IDS_YES) ? 1 : 0;
+    }
+    return count;
 }
 
 std::size_t CTabSystem::RowOf(const CLoginTarget& target) const {

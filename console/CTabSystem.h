@@ -2,7 +2,10 @@
 // a pass at once, and the Login button that checks administrator credentials on the selected
 // servers. The list is the server list view that discovery and the login results change (rows
 // found by their MAC or IP address column without walking the rows). The tab owns the discovery
-// timer (111, every 30 seconds).
+// timer (111, every 30 seconds). The Login button follows the selection, however it changed, and
+// says in its tip why it is greyed; a login never goes to an array that does not support one. A
+// filter field narrows the list, a click on a heading sorts it, and a right click or the Menu key
+// on a server row opens the server menu (Login, Copy IP address, Copy MAC address).
 #pragma once
 
 #include "console/CSystemTabHooks.h"
@@ -11,6 +14,7 @@
 #include "storage/IServerListView.h"
 
 class CListCtrl;
+class QTimer;
 
 class CTabSystem : public CDialogPage, public IServerListView {
     Q_OBJECT
@@ -29,11 +33,20 @@ public:
     bool IsRefreshEnabled() const;
     bool IsLoginEnabled() const;
 
-    // The buttons and the list's mouse click.
+    // The buttons, and the Login button's state after any change of the selection.
     void OnRefresh();
     void OnLogin();
-    void OnClickList();
+    void OnSelChangeList();
+    // The server menu for the selected rows, at pos (screen coordinates); runs until it closes.
+    void OnContextMenuList(const QPoint& pos);
+    // Rows whose Auth cell says "Yes".
+    std::size_t AuthorizedCount() const;
 
+signals:
+    // A discovery pass ended (Refresh is enabled again).
+    void SearchEnded();
+
+public:
     // IServerListView.
     std::size_t RowCount() const override;
     std::u16string CellText(std::size_t row, EServerColumn col) const override;
@@ -48,9 +61,19 @@ protected:
     void OnCommand(int id) override;
     void OnTimer(int nIDEvent) override;
     void OnDestroy() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void InsertColumns();
+    void WireList();
+    // Whether the array of that MAC address has a record of a supported product.
+    bool IsSupported(const std::u16string& mac) const;
+    // Why Login is greyed for the selected rows (or what it does when it is not).
+    std::u16string LoginTip(std::span<const std::size_t> selected,
+                            std::span<const std::u16string> selectedMacs, bool bEnabled) const;
+    // The cells of the selected rows in the column, one a line, for the clipboard.
+    QString SelectedCells(EServerColumn col) const;
+    void TellSkipped(const std::vector<CLoginTarget>& skipped) const;
     // The row of a server chosen for a login, while its MAC and IP address are as they were;
     // npos once either changed or the row went.
     std::size_t RowOf(const CLoginTarget& target) const;
@@ -58,4 +81,5 @@ private:
     IMessageBoxes& m_boxes;
     CSystemTabHooks m_hooks;
     CListCtrl* m_listServers = nullptr; // control 1003, owned by the page
+    QTimer* m_pLoginRecheck = nullptr;  // a changed row may change the Login button; owned
 };

@@ -1,5 +1,8 @@
 #include "console/CXTabCtrl.h"
 
+#include "platform/ui/CAnchoredLayout.h"
+#include "platform/ui/NewChild.h"
+
 #include <QCursor>
 #include <QMouseEvent>
 #include <QPainter>
@@ -29,8 +32,19 @@ int CXTabCtrl::InsertPage(const QString& caption, int /*image*/, QWidget* page) 
     if (page != nullptr) {
         page->move(m_pageOrigin);
         page->setVisible(index == 0);
+        if (m_pPageLayout == nullptr) {
+            m_pPageLayout = NewChild<CAnchoredLayout>(*this);
+        }
+        // The page takes the room the control gains when the window grows.
+        m_pPageLayout->Anchor(page, EAnchor::Grow);
     }
     return index;
+}
+
+void CXTabCtrl::SelectNext(int nStep) {
+    if (count() > 0) {
+        setCurrentIndex(((currentIndex() + nStep) % count() + count()) % count());
+    }
 }
 
 QWidget* CXTabCtrl::Page(int index) const {

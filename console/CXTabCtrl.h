@@ -11,6 +11,8 @@
 #include <QPoint>
 #include <QTabBar>
 
+class CAnchoredLayout;
+
 class CXTabCtrl : public QTabBar {
     Q_OBJECT
 public:
@@ -24,6 +26,8 @@ public:
     // only if it is the first tab. No image list is attached, so no image is drawn.
     int InsertPage(const QString& caption, int image, QWidget* page);
     QWidget* Page(int index) const;
+    // The tab nStep places on (negative: back), round the ends.
+    void SelectNext(int nStep);
     void SetMinTabWidth(int nWidth);
     void SetSelectedColor(const QColor& color);
     void SetHoverColor(const QColor& color);
@@ -63,4 +67,5 @@ private:
     bool m_hoverTracking = false;
     int m_nMinTabWidth = 0;
     CTimerTable m_timers{*this};
+    CAnchoredLayout* m_pPageLayout = nullptr; // a child of the control, with the first page
 };

@@ -36,7 +36,9 @@ constexpr std::array kMain102 = std::to_array<CControlTemplate>({
 });
 
 constexpr std::array kSystem = std::to_array<CControlTemplate>({
-    {IDC_LIST_SERVERS, K::ListView, u"", {7, 7, 408, 138}, kReportList},
+    {IDC_SERVER_FILTER_LABEL, K::Label, u"&Filter:", {7, 9, 24, 8}},
+    {IDC_SERVER_FILTER, K::Edit, u"", {32, 7, 160, 14}, kLineEdit},
+    {IDC_LIST_SERVERS, K::ListView, u"", {7, 25, 408, 120}, kReportList},
     {IDC_REFRESH, K::PushButton, u"Refresh", {298, 154, 50, 14}, S::TabStop},
     {IDC_LOGIN, K::PushButton, u"Login", {365, 154, 50, 14}, S::TabStop},
 });

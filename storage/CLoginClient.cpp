@@ -196,6 +196,17 @@ std::u16string SummaryText(const std::vector<std::u16string>& failures) {
     return text;
 }
 
+// Whether the record of the row's array holds credentials the service hands out. The cell
+// shows this, not how the last login went: a failed re-login keeps the stored credentials.
+bool IsAuthorized(const CLoginClient::CShared& shared, std::u16string_view mac) {
+    auto lock = shared.pGuard->LockShared();
+    if (!shared.pGuard->m_bTablesAlive || mac.empty()) {
+        return false;
+    }
+    const CServerData* record = shared.table.Find(std::u16string(mac));
+    return record != nullptr && record->m_bAuthorized != 0;
+}
+
 // Sets the row's Auth cell on the window thread; with bDone the login also stops counting there,
 // so that whoever runs that thread until no login is left also sees every cell set. With the
 // window gone, the count drops here.
@@ -204,7 +215,9 @@ void ReportToRow(const LoginRequest& request, bool bSucceeded, bool bDone) {
     const bool bShown = shared.pWindow->Send([&shared, &request, bSucceeded, bDone] {
         const std::size_t row = shared.list.FindRow(EServerColumn::IPAddr, request.strIP);
         if (row != IServerListView::npos) {
-            shared.list.SetCellText(row, EServerColumn::Auth, bSucceeded ? u"Yes" : u"No");
+            const bool bAuthorized =
+                IsAuthorized(shared, shared.list.CellText(row, EServerColumn::MAC));
+            shared.list.ShowLoginResult(row, bSucceeded, bAuthorized ? u"Yes" : u"No");
         }
         if (bDone) {
             --shared.nRunning;

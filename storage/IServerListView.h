@@ -37,4 +37,11 @@ public:
     virtual std::size_t FindRow(EServerColumn col, std::u16string_view text) const = 0;
     // Selects the row and gives it the focus (the first row of an empty list).
     virtual void SelectAndFocus(std::size_t row) = 0;
+    // The end of a login to the row's array: authText is what its record says now ("Yes" while
+    // it holds credentials the service hands out), which a failed re-login leaves as it was.
+    // Whoever reports per login (the control channel) learns bSucceeded here.
+    virtual void ShowLoginResult(std::size_t row, bool /*bSucceeded*/,
+                                 std::u16string_view authText) {
+        SetCellText(row, EServerColumn::Auth, authText);
+    }
 };

@@ -16,3 +16,14 @@ bool IsLoginEnabled(const CServerTable& table, const CTableGuard& guard,
     }
     return false;
 }
+
+std::size_t DecidingMac(const CServerTable& table, const CTableGuard& guard,
+                        std::span<const std::u16string> selectedMacs) {
+    auto lock = guard.LockShared();
+    for (std::size_t i = 0; guard.m_bTablesAlive && i < selectedMacs.size(); ++i) {
+        if (table.Find(selectedMacs[i]) != nullptr) {
+            return i;
+        }
+    }
+    return kNoDecidingMac;
+}

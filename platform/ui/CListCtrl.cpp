@@ -1,5 +1,8 @@
 #include "platform/ui/CListCtrl.h"
 
+#include "platform/ui/CRowsSortProxy.h"
+#include "platform/ui/NewChild.h"
+
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
@@ -31,6 +34,8 @@ CListCtrl::CListCtrl(QWidget* parent) : QTableView(parent), m_model(this) {
     setWordWrap(false);
     setCornerButtonEnabled(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab moves on to the next control; the arrow keys move within the list.
+    setTabKeyNavigation(false);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setShowGrid(false);
@@ -62,6 +67,54 @@ CListCtrl::CListCtrl(QWidget* parent) : QTableView(parent), m_model(this) {
     connect(&m_model, &QAbstractItemModel::rowsRemoved, this, &CListCtrl::OnModelChanged);
     connect(&m_model, &QAbstractItemModel::dataChanged, this, &CListCtrl::OnModelChanged);
     connect(&m_model, &QAbstractItemModel::modelReset, this, &CListCtrl::OnModelChanged);
+}
+
+void CListCtrl::SetSortable(std::span<const int> addressColumns) {
+    if (m_pProxy != nullptr) {
+        return;
+    }
+    m_pProxy = NewChild<CRowsSortProxy>(this);
+    for (const int col : addressColumns) {
+        m_pProxy->SetAddressColumn(col);
+    }
+    m_pProxy->setSourceModel(&m_model);
+    QItemSelectionModel* previous = selectionModel();
+    setModel(m_pProxy);
+    previous->deleteLater(); // the view made a new one and leaves the old to its maker
+
+    QHeaderView* columns = horizontalHeader();
+    columns->setSectionsClickable(true);
+    columns->setSortIndicatorShown(true);
+    // No column yet: the rows keep the order they came in until a heading is clicked.
+    columns->setSortIndicator(-1, Qt::AscendingOrder);
+    setSortingEnabled(true);
+}
+
+void CListCtrl::SetFilterText(const QString& text) {
+    if (m_pProxy != nullptr) {
+        m_pProxy->setFilterFixedString(text);
+    }
+}
+
+std::size_t CListCtrl::GetShownCount() const {
+    return static_cast<std::size_t>(model()->rowCount());
+}
+
+std::size_t CListCtrl::RowAtViewPlace(std::size_t place) const {
+    if (place >= GetShownCount()) {
+        return npos;
+    }
+    return RowOf(model()->index(static_cast<int>(place), 0));
+}
+
+QModelIndex CListCtrl::ViewIndex(std::size_t row, int col) const {
+    const QModelIndex index = m_model.index(static_cast<int>(row), col);
+    return m_pProxy != nullptr ? m_pProxy->mapFromSource(index) : index;
+}
+
+std::size_t CListCtrl::RowOf(const QModelIndex& viewIndex) const {
+    const QModelIndex index = m_pProxy != nullptr ? m_pProxy->mapToSource(viewIndex) : viewIndex;
+    return index.isValid() ? static_cast<std::size_t>(index.row()) : npos;
 }
 
 void CListCtrl::OnModelChanged() {
@@ -145,15 +198,18 @@ void CListCtrl::DeleteItems(std::span<const std::size_t> rows) {
     if (!m_model.DeleteRows(rows)) {
         return;
     }
-    // One range per run of adjacent rows: the selection model compares and walks its ranges
-    // pairwise, so a range per row would make every later selection change quadratic.
-    std::vector<std::size_t> kept;
+    // One range per run of rows adjacent in the view: the selection model compares and walks its
+    // ranges pairwise, so a range per row would make every later selection change quadratic.
+    std::vector<int> kept;
     kept.reserve(selected.size());
     for (std::size_t row : selected) {
         if (const std::size_t now = newPlace(row); now != npos) {
-            kept.push_back(now);
+            if (const QModelIndex shown = ViewIndex(now); shown.isValid()) {
+                kept.push_back(shown.row());
+            }
         }
     }
+    std::sort(kept.begin(), kept.end());
     QItemSelection keep;
     const int lastColumn = m_model.columnCount() - 1;
     for (std::size_t first = 0; first < kept.size();) {
@@ -161,8 +217,7 @@ void CListCtrl::DeleteItems(std::span<const std::size_t> rows) {
         while (last + 1 < kept.size() && kept[last + 1] == kept[last] + 1) {
             ++last;
         }
-        keep.select(m_model.index(static_cast<int>(kept[first]), 0),
-                    m_model.index(static_cast<int>(kept[last]), lastColumn));
+        keep.select(model()->index(kept[first], 0), model()->index(kept[last], lastColumn));
         first = last + 1;
     }
     selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
@@ -192,10 +247,10 @@ std::size_t CListCtrl::FindItem(std::size_t col, std::u16string_view text) const
 
 std::vector<std::size_t> CListCtrl::GetSelectedRows() const {
     std::vector<std::size_t> rows;
-    const QItemSelection selection = selectionModel()->selection();
-    for (const QItemSelectionRange& range : selection) {
+    // Row by row: mapping whole ranges through the proxy would map every cell.
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
         for (int r = range.top(); r <= range.bottom(); ++r) {
-            rows.push_back(static_cast<std::size_t>(r));
+            rows.push_back(RowOf(model()->index(r, 0)));
         }
     }
     std::sort(rows.begin(), rows.end());
@@ -207,7 +262,10 @@ void CListCtrl::SetSelected(std::size_t row, bool bSelected) {
     if (row >= m_model.RowCount()) {
         return;
     }
-    const QModelIndex index = m_model.index(static_cast<int>(row), 0);
+    const QModelIndex index = ViewIndex(row);
+    if (!index.isValid()) {
+        return; // filtered out
+    }
     selectionModel()->select(
         index, (bSelected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
                    QItemSelectionModel::Rows);
@@ -215,14 +273,12 @@ void CListCtrl::SetSelected(std::size_t row, bool bSelected) {
 
 void CListCtrl::SetFocusRow(std::size_t row) {
     if (row < m_model.RowCount()) {
-        selectionModel()->setCurrentIndex(m_model.index(static_cast<int>(row), 0),
-                                          QItemSelectionModel::NoUpdate);
+        selectionModel()->setCurrentIndex(ViewIndex(row), QItemSelectionModel::NoUpdate);
     }
 }
 
 std::size_t CListCtrl::GetFocusRow() const {
-    const QModelIndex current = selectionModel()->currentIndex();
-    return current.isValid() ? static_cast<std::size_t>(current.row()) : npos;
+    return RowOf(selectionModel()->currentIndex());
 }
 
 void CListCtrl::mousePressEvent(QMouseEvent* event) {

@@ -4,7 +4,9 @@
 // that 10,000 rows stay fast. A mouse click anywhere in the list (also on its empty part) is
 // reported after the list has handled it. Changes that come in a stream (rows reported one at a
 // time by a worker) are painted together, at most every kRepaintPeriod; a change that comes
-// alone is painted at once.
+// alone is painted at once. A sortable list sorts by the column whose heading is clicked and
+// can be narrowed by a filter text; rows keep their indexes (the order they came in) throughout,
+// only the view shows them otherwise. Tab leaves the list instead of walking its cells.
 #pragma once
 
 #include "platform/ui/CTextRowsModel.h"
@@ -34,6 +36,15 @@ public:
     void SetCheckBoxes(bool bOn);
     void SetSingleSelection(bool bSingle);
     void IndexColumn(std::size_t col) { m_model.IndexColumn(col); }
+    // Sorting by a click on a heading, and the filter; the rows stay in their order until then.
+    // addressColumns hold IPv4 addresses, which sort by number.
+    void SetSortable(std::span<const int> addressColumns);
+    // Shows only the rows holding text in some column (any case); empty shows every row.
+    void SetFilterText(const QString& text);
+    // How many rows the view shows (all of them unless a filter hides some).
+    std::size_t GetShownCount() const;
+    // The row shown at place i of the view, top first.
+    std::size_t RowAtViewPlace(std::size_t place) const;
 
     std::size_t GetItemCount() const { return m_model.RowCount(); }
     // Appends a row with text in column 0; answers its index.
@@ -73,8 +84,11 @@ protected:
 
 private:
     void OnModelChanged();
+    QModelIndex ViewIndex(std::size_t row, int col = 0) const;
+    std::size_t RowOf(const QModelIndex& viewIndex) const;
 
     CTextRowsModel m_model;
+    class CRowsSortProxy* m_pProxy = nullptr; // owned by the list; none until sortable
     bool m_bPressed = false;
     QElapsedTimer m_sinceChange;
     QTimer m_repaintTimer;

@@ -1,14 +1,21 @@
 // The System tab on its real list control: the server list view that discovery and the logins
-// change, the Login button's state from mouse clicks, the Login Dialog's flow, Refresh, and the
-// discovery timer.
+// change, the Login button's state and tip after every kind of selection change, the Login
+// Dialog's flow, the server menu, sorting and the filter, Refresh, and the discovery timer.
 #include "console/CLoginDlg.h"
+#include "platform/text/TextConv.h"
 #include "platform/ui/CListCtrl.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/ConsoleTestSupport.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace {
 
@@ -40,6 +47,27 @@ decltype(CSystemTabHooks::login) Recorder(std::vector<CPress>& presses) {
     };
 }
 
+// Arrays with a record, and which of them are supported; the first selected row with a record
+// decides, as for the real table.
+struct CRecords {
+    std::set<std::u16string> recorded{u"00:BB", u"00:CC", u"00:DD"};
+    std::set<std::u16string> supported{u"00:BB", u"00:DD"};
+    CSystemTabHooks Hooks(decltype(CSystemTabHooks::login) login = {}) {
+        auto decider = [this](std::span<const std::u16string> macs) {
+            const auto it = std::find_if(macs.begin(), macs.end(),
+                                         [this](auto& mac) { return recorded.contains(mac); });
+            return it == macs.end() ? IServerListView::npos : std::size_t(it - macs.begin());
+        };
+        return {.isLoginEnabled =
+                    [this, decider](std::span<const std::u16string> macs) {
+                        const std::size_t i = decider(macs);
+                        return i != IServerListView::npos && supported.contains(macs[i]);
+                    },
+                .decidingMac = decider,
+                .login = std::move(login)};
+    }
+};
+
 class SystemTab : public ::testing::Test {
 protected:
     // Creates the tab inside a window of its own, with the hooks given.
@@ -66,6 +94,28 @@ protected:
         CListCtrl& list = m_tab->List();
         const QRect r = list.visualRect(list.model()->index(static_cast<int>(row), 1));
         QTest::mouseClick(list.viewport(), Qt::LeftButton, modifiers, r.center());
+    }
+    // As the window system reports it: the press, the request for a context menu, the release.
+    void RightClick(QPoint at) {
+        QWidget* viewport = m_tab->List().viewport();
+        QTest::mousePress(viewport, Qt::RightButton, {}, at);
+        QContextMenuEvent request(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+        QApplication::sendEvent(viewport, &request);
+        QTest::mouseRelease(viewport, Qt::RightButton, {}, at);
+    }
+    void RightClick(std::size_t row) {
+        CListCtrl& list = m_tab->List();
+        RightClick(list.visualRect(list.model()->index(static_cast<int>(row), 1)).center());
+    }
+    std::string LoginTip() const { return m_tab->GetDlgItem(IDC_LOGIN)->toolTip().toStdString(); }
+    // The IP address column as the view shows it, top first.
+    std::vector<std::string> Shown() const {
+        std::vector<std::string> ips;
+        for (std::size_t place = 0; place < m_tab->List().GetShownCount(); ++place) {
+            ips.push_back(Utf16ToUtf8(
+                m_tab->CellText(m_tab->List().RowAtViewPlace(place), EServerColumn::IPAddr)));
+        }
+        return ips;
     }
 
     QWidget m_parent;
@@ -100,7 +150,7 @@ TEST_F(SystemTab, TheListHasItsSixColumnsAndStartsDiscoveryWithTheTimer) {
     EXPECT_EQ(list.selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_TRUE(tab.IsTimerSet(CTabSystem::kDiscoveryTimerId));
     EXPECT_TRUE(tab.IsRefreshEnabled());
-    EXPECT_TRUE(tab.IsLoginEnabled());
+    EXPECT_FALSE(tab.IsLoginEnabled()); // nothing selected yet
     EXPECT_TRUE(m_seen.empty());
     tab.DestroyWindow();
     EXPECT_FALSE(tab.IsTimerSet(CTabSystem::kDiscoveryTimerId));
@@ -190,41 +240,52 @@ TEST_F(SystemTab, TenThousandServersStayUsable) {
     EXPECT_EQ(tab.List().GetSelectedRows().size(), 1u);
 }
 
-TEST_F(SystemTab, TheFirstSelectedRowWithARecordDecidesTheLoginButtonOnMouseClicksOnly) {
-    // "00:AA" has no record; "00:BB" is supported, "00:CC" is not.
-    CTestTabSystem& tab = Make({.isLoginEnabled = [](std::span<const std::u16string> macs) {
-        for (const std::u16string& mac : macs) {
-            if (mac == u"00:BB" || mac == u"00:CC") {
-                return mac == u"00:BB";
-            }
-        }
-        return false;
-    }});
-    Add(u"10.0.0.1", u"00:AA");
-    Add(u"10.0.0.2", u"00:CC");
+TEST_F(SystemTab, LoginFollowsEverySelectionChangeAndItsTipSaysWhyItIsGreyed) {
+    CRecords records;
+    CTestTabSystem& tab = Make(records.Hooks());
+    Add(u"10.0.0.1", u"00:AA"); // no record
+    Add(u"10.0.0.2", u"00:CC"); // not supported
+    tab.SetCellText(1, EServerColumn::Product, u"Other box");
     Add(u"10.0.0.3", u"00:BB");
-    Click(2);
-    EXPECT_TRUE(tab.IsLoginEnabled());
-    Click(1, Qt::ControlModifier); // rows 1 and 2: row 1 decides
-    EXPECT_FALSE(tab.IsLoginEnabled());
-    Click(0);
-    EXPECT_FALSE(tab.IsLoginEnabled()); // no record: nothing decides
-    Click(2, Qt::ControlModifier);      // rows 0 and 2: row 2 is the first with a record
-    EXPECT_TRUE(tab.IsLoginEnabled());
-    // The keyboard moves the selection but not the button.
-    tab.List().setFocus();
-    QTest::keyClick(&tab.List(), Qt::Key_Up);
-    EXPECT_TRUE(tab.IsLoginEnabled());
-    // A click on the empty part clears the selection and disables the button.
-    QTest::mouseClick(tab.List().viewport(), Qt::LeftButton, {},
-                      QPoint(5, tab.List().viewport()->height() - 5));
-    EXPECT_TRUE(tab.List().GetSelectedRows().empty());
-    EXPECT_FALSE(tab.IsLoginEnabled());
+    Add(u"10.0.0.4", u"00:DD");
+    CListCtrl& list = tab.List();
+    const std::string ready = "Log in to the selected arrays";
+    const std::string none = "Select one or more supported arrays to log in";
+    const std::string other = "The array at 10.0.0.2 (Other box) does not support a login";
+    const std::pair<std::function<void()>, std::string> steps[] = {
+        {[&] { Click(2); }, ready},
+        {[&] { Click(1, Qt::ControlModifier); }, other}, // the first row with a record decides
+        {[&] { QTest::keyClick(&list, Qt::Key_Up); }, none},
+        {[&] { QTest::keyClick(&list, Qt::Key_Down); }, other},
+        {[&] { QTest::keyClick(&list, Qt::Key_Down, Qt::ShiftModifier); }, other},
+        {[&] { tab.SelectAndFocus(1); }, other}, // as discovery does
+        {[&] {
+             WhenPopup([](QMenu& menu) { menu.close(); });
+             RightClick(3);
+         },
+         ready},
+        {[&] { QTest::keyClick(&list, Qt::Key_A, Qt::ControlModifier); }, other},
+        {[&] { QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, QPoint(5, 200)); }, none},
+    };
+    list.setFocus();
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        steps[i].first();
+        EXPECT_EQ(tab.IsLoginEnabled(), steps[i].second == ready) << "step " << i;
+        EXPECT_EQ(LoginTip(), steps[i].second) << "step " << i;
+    }
+    // The selected array's record changes under the selection: the button follows.
+    Click(1);
+    ASSERT_FALSE(tab.IsLoginEnabled());
+    records.supported.insert(u"00:CC");
+    tab.SetCellText(1, EServerColumn::Version, u"2.0");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tab.IsLoginEnabled(); }));
 }
 
 TEST_F(SystemTab, LoginAsksForCredentialsThenLogsInToEverySelectedRow) {
     std::vector<CPress> calls;
-    CTestTabSystem& tab = Make({.login = Recorder(calls)});
+    CRecords records;
+    records.recorded = records.supported = {u"00:AA", u"00:BB", u"00:CC"};
+    CTestTabSystem& tab = Make(records.Hooks(Recorder(calls)));
     Add(u"10.0.0.1", u"00:AA");
     Add(u"10.0.0.2", u"00:BB");
     Add(u"10.0.0.3", u"00:CC");
@@ -269,32 +330,39 @@ TEST_F(SystemTab, LoginAsksForCredentialsThenLogsInToEverySelectedRow) {
     EXPECT_TRUE(password.isEmpty());
 }
 
-TEST_F(SystemTab, LoginGoesOnlyToRowsThatKeptTheirMacAndAddressWhileTheDialogWasOpen) {
+TEST_F(SystemTab, LoginGoesOnlyToSupportedRowsThatKeptTheirMacAndAddressWhileTheDialogWasOpen) {
     std::vector<CPress> calls;
-    CTestTabSystem& tab = Make({.login = Recorder(calls)});
+    CRecords records;
+    records.recorded = {u"00:AA", u"00:BB", u"00:CC", u"00:EE", u"00:FF", u"00:GG"};
+    records.supported = {u"00:AA", u"00:BB", u"00:CC", u"00:EE", u"00:GG"};
+    CTestTabSystem& tab = Make(records.Hooks(Recorder(calls)));
     Add(u"10.0.0.1", u"00:AA"); // stays
     Add(u"10.0.0.2", u"00:BB"); // a sighting moves it
     Add(u"10.0.0.3", u"00:CC"); // swept
-    Add(u"10.0.0.4", u"");      // no record, stays
+    Add(u"10.0.0.4", u"");      // no record: never logged in to
     Add(u"10.0.0.5", u"00:EE"); // not chosen, selected meanwhile
-    for (std::size_t row : {0, 1, 2, 3}) {
+    Add(u"10.0.0.6", u"00:FF"); // not supported
+    Add(u"10.0.0.7", u"00:GG"); // its record stops being supported meanwhile
+    for (std::size_t row : {0, 1, 2, 3, 5, 6}) {
         tab.List().SetSelected(row, true);
     }
-    WhenModal<CLoginDlg>([&tab](CLoginDlg& d) {
+    ASSERT_TRUE(tab.IsLoginEnabled());
+    WhenModal<CLoginDlg>([&](CLoginDlg& d) {
         // What discovery does while the operator types.
         tab.SetCellText(1, EServerColumn::IPAddr, u"10.0.0.66");
         const std::size_t swept[] = {2};
         tab.DeleteRows(swept);
         tab.SelectAndFocus(tab.FindRow(EServerColumn::MAC, u"00:EE"));
+        records.supported.erase(u"00:GG");
         QTest::keyClick(d.GetDlgItem(IDC_ADMIN_PASSWORD), Qt::Key_Return);
     });
     ::testing::internal::CaptureStderr();
     QTest::mouseClick(tab.GetDlgItem(IDC_LOGIN), Qt::LeftButton);
     const std::string err = ::testing::internal::GetCapturedStderr();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].servers, (std::vector<std::u16string>{u"00:AA|10.0.0.1", u"|10.0.0.4"}));
-    const char16_t* auth[] = {u"Logging", u"No", u"Logging", u"No"}; // rows 0, 1, 3, 4 now
-    for (std::size_t row = 0; row < 4; ++row) {
+    EXPECT_EQ(calls[0].servers, (std::vector<std::u16string>{u"00:AA|10.0.0.1"}));
+    const char16_t* auth[] = {u"Logging", u"No", u"No", u"No", u"No", u"No"}; // row 2 went
+    for (std::size_t row = 0; row < 6; ++row) {
         EXPECT_EQ(tab.CellText(row, EServerColumn::Auth), auth[row]) << row;
     }
     for (const char* skipped : {"10.0.0.2 (00:BB)", "10.0.0.3 (00:CC)"}) {
@@ -302,6 +370,83 @@ TEST_F(SystemTab, LoginGoesOnlyToRowsThatKeptTheirMacAndAddressWhileTheDialogWas
             << err;
     }
     EXPECT_EQ(err.find("10.0.0.5"), std::string::npos) << err;
+    ASSERT_EQ(m_seen.size(), 1u);
+    EXPECT_EQ(m_seen[0].text, u"No login was sent to these arrays, which do not support it:\n"
+                              u"10.0.0.4\n10.0.0.6 (00:FF)\n10.0.0.7 (00:GG)");
+
+    // Nothing supported selected: no dialog at all, only the box.
+    tab.List().clearSelection();
+    tab.List().SetSelected(4, true);
+    tab.OnLogin();
+    EXPECT_EQ(calls.size(), 1u);
+    EXPECT_EQ(m_seen.size(), 2u);
+}
+
+TEST_F(SystemTab, TheServerMenuOpensOnARowByMouseOrMenuKeyAndCopiesTheSelectedAddresses) {
+    CRecords records;
+    CTestTabSystem& tab = Make(records.Hooks());
+    Add(u"10.0.0.2", u"00:CC");
+    Add(u"10.0.0.3", u"00:BB");
+    CListCtrl& list = tab.List();
+    const std::tuple<std::function<void()>, int, QString, bool> cases[] = {
+        {[&] { RightClick(1); }, 1, "10.0.0.3", true}, // 1: Copy IP address, 2: Copy MAC address
+        {[&] { QTest::keyClick(&list, Qt::Key_Menu); }, 2, "00:BB", true},
+        {[&] {
+             list.SetSelected(0, true);
+             QTest::keyClick(&list, Qt::Key_F10, Qt::ShiftModifier);
+         },
+         1, "10.0.0.2\n10.0.0.3", false},
+    };
+    list.setFocus();
+    for (const auto& [open, action, copied, bLogin] : cases) {
+        QStringList items;
+        WhenPopup([&](QMenu& menu) {
+            for (const QAction* item : menu.actions()) {
+                items.push_back(item->text() + (item->isEnabled() ? "" : " (greyed)"));
+            }
+            menu.actions()[action]->trigger();
+            menu.close();
+        });
+        open();
+        EXPECT_EQ(items, QStringList({bLogin ? "&Login..." : "&Login... (greyed)",
+                                      "Copy &IP address", "Copy &MAC address"}));
+        EXPECT_EQ(QApplication::clipboard()->text(), copied);
+    }
+    RightClick(list.viewport()->rect().bottomLeft() + QPoint(5, -5)); // the empty part: no menu
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+}
+
+TEST_F(SystemTab, HeadingsSortAddressesByNumberAndTheOrderAndFilterHoldForNewRows) {
+    CTestTabSystem& tab = Make();
+    for (const auto& [ip, name] : {std::pair{u"10.0.0.10", u"beta"},
+                                   {u"10.0.0.9", u"Alpha"},
+                                   {u"192.168.1.2", u"gamma"},
+                                   {u"10.0.0.100", u"alpha two"}}) {
+        tab.SetCellText(Add(ip, u""), EServerColumn::SystemName, name);
+    }
+    QHeaderView& headings = *tab.List().horizontalHeader();
+    auto sortBy = [&headings](EServerColumn col) {
+        const int x = headings.sectionViewportPosition(static_cast<int>(col)) + 5;
+        QTest::mouseClick(headings.viewport(), Qt::LeftButton, {}, QPoint(x, 5));
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(Shown(), (V{"10.0.0.10", "10.0.0.9", "192.168.1.2", "10.0.0.100"})); // as they came
+    sortBy(EServerColumn::IPAddr);
+    EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.10", "10.0.0.100", "192.168.1.2"}));
+    sortBy(EServerColumn::IPAddr);
+    EXPECT_EQ(Shown(), (V{"192.168.1.2", "10.0.0.100", "10.0.0.10", "10.0.0.9"}));
+    sortBy(EServerColumn::SystemName); // text, any case
+    EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.100", "10.0.0.10", "192.168.1.2"}));
+    // A later pass: a new row and a renamed one take their places; the rows keep their indexes.
+    tab.SetCellText(Add(u"10.0.0.1", u""), EServerColumn::SystemName, u"delta");
+    tab.SetCellText(2, EServerColumn::SystemName, u"aardvark");
+    EXPECT_EQ(Shown(), (V{"192.168.1.2", "10.0.0.9", "10.0.0.100", "10.0.0.10", "10.0.0.1"}));
+    EXPECT_EQ(tab.FindRow(EServerColumn::IPAddr, u"10.0.0.1"), 4u);
+    // The filter narrows by any column, any case, and the selection is of the rows meant.
+    QTest::keyClicks(tab.GetDlgItem(IDC_SERVER_FILTER), "ALPHA");
+    EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.100"}));
+    QTest::keyClick(&tab.List(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(tab.List().GetSelectedRows(), (std::vector<std::size_t>{1, 3}));
 }
 
 } // namespace

@@ -23,6 +23,7 @@
 #include "platform/ui/IconFromSvg.h"
 #include "resources/ProgramIcon.h"
 #include "resources/ResourceIds.h"
+#include "service/CCredentialService.h"
 #include "tests/console/ConsoleTestSupport.h"
 #include "tests/support/CTempDir.h"
 #include "tests/support/TestGate.h"
@@ -35,6 +36,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -340,6 +342,72 @@ QPixmap WithMenu(COrvaneSrvDlg& dialog) {
     return both;
 }
 
+// A fleet: made-up arrays after the listed ones, in an order the IP heading puts right.
+void AddFleet(CTabSystem& tab, std::size_t count) {
+    constexpr std::size_t kPerSubnet = 250;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::u16string subnet = Utf8ToUtf16(std::to_string(i % 4));
+        const std::u16string host = Utf8ToUtf16(std::to_string(1 + i / 4 % kPerSubnet));
+        const std::size_t row = tab.AppendRow(u"10.80." + subnet + u"." + host);
+        tab.SetCellText(row, EServerColumn::SystemName, u"rack" + subnet + u"-array" + host);
+        tab.SetCellText(row, EServerColumn::Product, u"Z220-S16");
+        tab.SetCellText(row, EServerColumn::Version, u"3.2.7");
+        char mac[sizeof "00:1B:4D:80:00:00"];
+        std::snprintf(mac, sizeof mac, "00:1B:4D:80:%02zX:%02zX", i >> 8, i & 0xFF);
+        tab.SetCellText(row, EServerColumn::MAC, Utf8ToUtf16(mac));
+        tab.SetCellText(row, EServerColumn::Auth, i % 7 == 0 ? u"Yes" : u"No");
+    }
+}
+
+// The server menu open on the focused row, beside the window, as one picture.
+QPixmap WithServerMenu(COrvaneSrvDlg& dialog) {
+    CTabSystem& tab = *dialog.TabSystem();
+    CListCtrl& list = tab.List();
+    const QPoint at = list.visualRect(list.currentIndex()).center();
+    QPixmap both;
+    QTimer::singleShot(0, [&] {
+        if (QWidget* menu = QApplication::activePopupWidget()) {
+            const QPixmap window = dialog.grab();
+            const QPoint where = list.viewport()->mapTo(&dialog, at);
+            both = QPixmap(window.size());
+            both.fill(Qt::white);
+            QPainter painter(&both);
+            painter.drawPixmap(0, 0, window);
+            painter.drawPixmap(where, menu->grab());
+            painter.end();
+            menu->close();
+        }
+    });
+    tab.OnContextMenuList(list.viewport()->mapToGlobal(at));
+    return both;
+}
+
+// The window grown, with a thousand more arrays sorted by address, then narrowed by the filter,
+// then with the server menu open.
+bool SaveFleetPictures(COrvaneSrvDlg& dialog, const QString& dir) {
+    constexpr std::size_t kFleet = 1000;
+    dialog.TabCtrl().setCurrentIndex(0);
+    CTabSystem& tab = *dialog.TabSystem();
+    AddFleet(tab, kFleet);
+    dialog.resize(dialog.minimumSize() + QSize(260, 240));
+    tab.List().sortByColumn(static_cast<int>(EServerColumn::IPAddr), Qt::AscendingOrder);
+    tab.List().clearSelection();
+    tab.SelectAndFocus(tab.FindRow(EServerColumn::IPAddr, u"10.80.0.3"));
+    dialog.StatusText();
+    PaintLists(dialog);
+    bool ok = Save(dialog.grab(), dir, "main-fleet.png");
+    ok &= Save(WithServerMenu(dialog), dir, "main-server-menu.png");
+    qobject_cast<QLineEdit*>(tab.GetDlgItem(IDC_SERVER_FILTER))
+        ->setText(QStringLiteral("rack2-array1"));
+    tab.List().scrollToTop();
+    dialog.StatusText();
+    PaintLists(dialog);
+    ok &= Save(dialog.grab(), dir, "main-filter.png");
+    dialog.TabCtrl().setCurrentIndex(1);
+    ok &= Save(dialog.grab(), dir, "main-account-grown.png");
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -373,7 +441,14 @@ int main(int argc, char** argv) {
     CTempDir store;
     bool ok = true;
     {
-        COrvaneSrvApp app({});
+        // The service listens on a free port of the lab's (or the test's own) namespace.
+        CCredentialService service;
+        COrvaneSrvApp app({[&service](COrvaneSrvCore& core) {
+                               CServiceOptions options;
+                               options.nPort = 0;
+                               service.StartCredentialServer(core, options);
+                           },
+                           [&service](COrvaneSrvCore&) { service.StopCredentialServer(); }});
         COrvaneSrvDlg dialog(app, std::make_unique<CRegistryHive>(store / "registry.db"));
         if (!bInLab) {
             dialog.SetSystemTabHooks({}); // the list is filled below, not from a network
@@ -390,6 +465,7 @@ int main(int argc, char** argv) {
         } else {
             FillSystemTab(*dialog.TabSystem());
         }
+        dialog.StatusText();
         PaintLists(dialog);
         ok &= Save(dialog.grab(), dir, "main-system.png");
         ok &= Save(WithMenu(dialog), dir, "main-window-menu.png");
@@ -399,6 +475,7 @@ int main(int argc, char** argv) {
         ok &= SaveDialog(login, dir, "login-dialog.png");
         CAboutDlg about(&dialog);
         ok &= SaveDialog(about, dir, "about-box.png");
+        ok &= SaveFleetPictures(dialog, dir);
         dialog.DestroyWindow();
     }
     ok &= Save(PixmapFromSvg(IconSvg(IDR_MAINFRAME), kIconPreview), dir, "program-icon.png");

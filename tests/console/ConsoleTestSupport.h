@@ -6,6 +6,7 @@
 #include "tests/support/CTempDir.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QTimer>
 #include <chrono>
 #include <functional>
@@ -15,21 +16,21 @@
 // How long WhenModal waits for its dialog.
 inline constexpr std::chrono::seconds kModalDeadline{30};
 
-// Calls act with the modal window once it is up (from inside its loop). When no such window is
-// up by the deadline, the test fails, and any other modal window that is up is closed, so that
-// the test goes on instead of hanging in that window's loop.
-template <typename Dialog>
-void WhenModal(std::function<void(Dialog&)> act) {
+// Calls act with the modal window (or with WhenPopup, the popup menu) once it is up, from inside
+// its loop. When no such window is up by the deadline, the test fails, and any other such window
+// that is up is closed, so that the test goes on instead of hanging in that window's loop.
+template <typename Window>
+void WhenUp(QWidget* (*find)(), std::function<void(Window&)> act) {
     // Each pending poll holds the poller; the poller only looks at itself weakly.
     auto poll = std::make_shared<std::function<void()>>();
     std::weak_ptr<std::function<void()>> self = poll;
     const auto deadline = std::chrono::steady_clock::now() + kModalDeadline;
-    *poll = [act, self, deadline] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<Dialog*>(modal)) {
-            act(*dialog);
+    *poll = [find, act, self, deadline] {
+        QWidget* modal = find();
+        if (auto* window = qobject_cast<Window*>(modal)) {
+            act(*window);
         } else if (std::chrono::steady_clock::now() >= deadline) {
-            ADD_FAILURE() << "no " << Dialog::staticMetaObject.className() << " came up within "
+            ADD_FAILURE() << "no " << Window::staticMetaObject.className() << " came up within "
                           << kModalDeadline.count() << " s"
                           << (modal != nullptr ? "; closed the modal window that was up" : "");
             if (modal != nullptr) {
@@ -40,6 +41,15 @@ void WhenModal(std::function<void(Dialog&)> act) {
         }
     };
     QTimer::singleShot(0, [poll] { (*poll)(); });
+}
+
+template <typename Dialog>
+void WhenModal(std::function<void(Dialog&)> act) {
+    WhenUp<Dialog>(&QApplication::activeModalWidget, std::move(act));
+}
+
+inline void WhenPopup(std::function<void(QMenu&)> act) {
+    WhenUp<QMenu>(&QApplication::activePopupWidget, std::move(act));
 }
 
 // SLP calls that find nothing without touching the network: the window's discovery passes end

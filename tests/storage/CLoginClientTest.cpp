@@ -187,7 +187,7 @@ TEST_F(Login, FailuresShowABoxCaptionedWithTheAddressAndKeepTheRecord) {
         {{"", EAnswer::Silent}, "Internet Exception. (ErrorCode: 28)", EMessageIcon::Error, 100ms},
         {{"", EAnswer::Close}, "Internet Exception. (ErrorCode: 52)", EMessageIcon::Error},
     };
-    // Logged in before: a failure changes only the cell.
+    // Logged in before: a failure changes nothing, and the cell goes on saying so.
     CServerData& record = AddServer(u"m1", u"127.0.0.1");
     record.m_bAuthorized = 1;
     record.m_strLoginUserName = u"admin";
@@ -199,7 +199,7 @@ TEST_F(Login, FailuresShowABoxCaptionedWithTheAddressAndKeepTheRecord) {
         Client(peer.Port(), c.requestTimeout);
         Start({u"127.0.0.1"}, u"admin", u"new");
         WaitForLogins();
-        EXPECT_EQ(Auth(u"127.0.0.1"), "No") << c.text;
+        EXPECT_EQ(Auth(u"127.0.0.1"), "Yes") << c.text;
         expected.push_back(Box("127.0.0.1", c.text, c.icon));
     }
     // Nobody listening.
