@@ -71,13 +71,44 @@ std::size_t LoginConnections() {
 
 using ConsoleLab = CConsoleLab;
 
-TEST_F(ConsoleLab, TheSystemTabListsTheLabAndLogsInThroughTheLoginDialog) {
+// Standard error, where discovery and the credential service log, goes to a capture file while
+// this lives; then what it caught is passed on, so that no sanitizer report is lost.
+class CStderrToCapture {
+public:
+    explicit CStderrToCapture(const CLogCapture& capture)
+        : m_capture(capture), m_saved(::dup(STDERR_FILENO)) {
+        ::dup2(capture.Fd(), STDERR_FILENO);
+    }
+    ~CStderrToCapture() {
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        const std::string text = m_capture.Text();
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+    CStderrToCapture(const CStderrToCapture&) = delete;
+    CStderrToCapture& operator=(const CStderrToCapture&) = delete;
+
+private:
+    const CLogCapture& m_capture;
+    int m_saved;
+};
+
+// A password push for array 0 from address, sent from namespace ns; the service's answer.
+std::string PushFrom(const std::string& address, const std::string& ns,
+                     const std::string& password) {
+    return RunShell("ip netns exec " + ns + " \"$LAB_SIM\" --address " + address + " --mac " +
+                    Mac(0) + " --push-password " + password + " --manager \"$LAB_MGR_ADDR\"");
+}
+
+TEST_F(ConsoleLab, TheSystemTabListsTheLabLogsInAndAHostAnnouncingALoggedInMacGainsNothing) {
     if (!InLab()) {
-        RunInLab("--arrays 5",
+        RunInLab("--arrays 5 --client",
                  {"--admin-password secret", "--admin-password secret", "--admin-password secret"},
                  kShortSchedule);
         return;
     }
+    CLogCapture log;
+    const CStderrToCapture toLog(log);
     COrvaneSrvDlg& dialog = StartWindow();
     AddAlice(dialog.Core(), {0, 1, 2, 3});
     ASSERT_TRUE(WaitForPassEnd(20s));
@@ -139,59 +170,8 @@ TEST_F(ConsoleLab, TheSystemTabListsTheLabAndLogsInThroughTheLoginDialog) {
         EXPECT_EQ(tab.CellText(row, EServerColumn::Auth), u"Yes");
     }
     EXPECT_EQ(QueryAsAlice(), granted);
-    StopWindow();
-}
 
-// Standard error, where discovery and the credential service log, goes to a capture file while
-// this lives; then what it caught is passed on, so that no sanitizer report is lost.
-class CStderrToCapture {
-public:
-    explicit CStderrToCapture(const CLogCapture& capture)
-        : m_capture(capture), m_saved(::dup(STDERR_FILENO)) {
-        ::dup2(capture.Fd(), STDERR_FILENO);
-    }
-    ~CStderrToCapture() {
-        ::dup2(m_saved, STDERR_FILENO);
-        ::close(m_saved);
-        const std::string text = m_capture.Text();
-        std::fwrite(text.data(), 1, text.size(), stderr);
-    }
-    CStderrToCapture(const CStderrToCapture&) = delete;
-    CStderrToCapture& operator=(const CStderrToCapture&) = delete;
-
-private:
-    const CLogCapture& m_capture;
-    int m_saved;
-};
-
-// A password push for array 0 from address, sent from namespace ns; the service's answer.
-std::string PushFrom(const std::string& address, const std::string& ns,
-                     const std::string& password) {
-    return RunShell("ip netns exec " + ns + " \"$LAB_SIM\" --address " + address + " --mac " +
-                    Mac(0) + " --push-password " + password + " --manager \"$LAB_MGR_ADDR\"");
-}
-
-TEST_F(ConsoleLab, AHostAnnouncingALoggedInArraysMacGainsNothingButItsDenial) {
-    if (!InLab()) {
-        RunInLab("--arrays 2 --client", {"--admin-password secret"}, kShortSchedule);
-        return;
-    }
-    CLogCapture log;
-    const CStderrToCapture toLog(log);
-    COrvaneSrvDlg& dialog = StartWindow();
-    AddAlice(dialog.Core(), {0, 1});
-    ASSERT_TRUE(WaitForPassEnd(20s));
-    CTabSystem& tab = *dialog.TabSystem();
     const auto rowOf0 = [&] { return tab.FindRow(EServerColumn::MAC, Utf8ToUtf16(Mac(0))); };
-    ASSERT_NE(rowOf0(), IServerListView::npos);
-    ClickRow(rowOf0());
-    LoginWithKeys(QStringLiteral("admin"), QStringLiteral("secret"));
-    ASSERT_TRUE(
-        RunUntil([&] { return tab.CellText(rowOf0(), EServerColumn::Auth) == u"Yes"; }, 20s));
-    const std::string granted = "<StorageServers AdminGroup=\"No\">" +
-                                CLabArray::Generated(0).Entry("secret") + "</StorageServers>";
-    ASSERT_EQ(QueryAsAlice(), granted);
-
     // The client computer announces array 0's MAC address from its own address.
     const std::string hostile = std::getenv("LAB_CLIENT_ADDR");
     const std::string clientNs = std::getenv("LAB_CLIENT_NS");
@@ -209,7 +189,9 @@ TEST_F(ConsoleLab, AHostAnnouncingALoggedInArraysMacGainsNothingButItsDenial) {
     // Array 0 is no longer authorized, wherever its row points now, and the log says why.
     ASSERT_NE(rowOf0(), IServerListView::npos);
     EXPECT_EQ(tab.CellText(rowOf0(), EServerColumn::Auth), u"No");
-    EXPECT_EQ(QueryAsAlice(), "<StorageServers AdminGroup=\"No\"></StorageServers>");
+    EXPECT_EQ(QueryAsAlice(), "<StorageServers AdminGroup=\"No\">" +
+                                  CLabArray::Generated(1).Entry("secret") +
+                                  CLabArray::Generated(2).Entry("secret") + "</StorageServers>");
     const std::string lost = "the server with MAC address " + Mac(0) + " was logged in to at " +
                              Ip(0) + " and is now announced at " + hostile;
     EXPECT_NE(log.Text().find(lost), std::string::npos) << log.Text();
@@ -233,7 +215,7 @@ TEST_F(ConsoleLab, AHostAnnouncingALoggedInArraysMacGainsNothingButItsDenial) {
     ASSERT_TRUE(
         RunUntil([&] { return tab.CellText(rowOf0(), EServerColumn::Auth) == u"Yes"; }, 20s));
     EXPECT_EQ(QueryAsAlice(), granted);
-    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(Boxes().size(), 1u) << "the refused login's box only";
     StopWindow();
 }
 

@@ -42,58 +42,60 @@ const char* kDiscover = "orvane-slpfind discover service:raid.004417\n";
 
 } // namespace
 
-TEST_F(Lab, FindsOneArrayAndReadsItsAttributes) {
-    LabResult result =
-        Run("--arrays 1", "orvane-slpfind findsrvs service:raid.004417 || exit 9\n"
-                          "orvane-slpfind findattrs service:raid.004417://10.77.1.1\n");
+TEST_F(Lab, OneArrayIsFoundItsLargeAttributesComeOverTcpAndItsPushReachesTheManager) {
+    // Attributes too large for a datagram. Another simulator's HTTP port stands in for the
+    // management server: it answers 404. Last, a network error shows in the exit status.
+    const std::string product(3000, 'P');
+    const std::string push =
+        "orvane-array-sim --address 10.77.0.1 --mac 02:4f:52:00:00:09 --push-password n3w ";
+    const LabResult result =
+        Run("--arrays 1",
+            "orvane-slpfind findsrvs service:raid.004417 || exit 9\n"
+            "orvane-slpfind findattrs service:raid.004417://10.77.1.1\n" +
+                push + "--manager 10.77.1.1:51000; echo push=$?\n" + push +
+                "--manager 10.77.1.1:9 2>/dev/null; echo closed=$?\n"
+                "ip route del 224.0.0.0/4 dev eth0\n"
+                "orvane-slpfind findsrvs service:raid.004417; echo unroutable=$?\n",
+            {"--product " + product});
     ASSERT_EQ(result.status, 0);
-    ASSERT_EQ(result.lines.size(), 2u);
+    ASSERT_GE(result.lines.size(), 6u);
     EXPECT_EQ(result.lines[0], "service:raid.004417://10.77.1.1");
     EXPECT_EQ(result.lines[1],
               "(mac=02:4f:52:00:00:00),(hostname=array-0),(vendor=Tarvik Networks),(type=SAN),"
-              "(model=Arvo),(product=Z210-R2),(version=1.0.0)");
-}
-
-TEST_F(Lab, FindsThreeArraysWithTheirAttributes) {
-    // Multicast leaves by the configured interface.
-    ExpectArrays(Run("--arrays 3", kDiscover, {},
-                     std::string(kShortSchedule) + "net.slp.interfaces = 10.77.0.1\n"),
-                 3);
-}
-
-TEST_F(Lab, SearchFiltersSelectArrays) {
-    LabResult result = Run("--arrays 3", "orvane-slpfind findsrvs service:raid.004417 "
-                                         "--filter '(&(hostname=ARRAY-1)(vendor=Tarvik*))'\n");
-    ASSERT_EQ(result.status, 0);
-    EXPECT_EQ(result.lines, std::vector<std::string>{"service:raid.004417://10.77.1.2"});
+              "(model=Arvo),(product=" +
+                  product + "),(version=1.0.0)");
+    EXPECT_EQ(result.lines[2].rfind("HTTP/1.1 404", 0), 0u) << result.lines[2];
+    const std::vector<std::string> statuses(result.lines.end() - 3, result.lines.end());
+    EXPECT_EQ(statuses, (std::vector<std::string>{"push=0", "closed=1", "unroutable=1"}));
 }
 
 TEST_F(Lab, FindsFiftyArraysWithTheirAttributes) {
     ExpectArrays(Run("--arrays 50", kDiscover), 50);
 }
 
-TEST_F(Lab, ReservedCharactersRoundTripThroughTheEscapes) {
-    LabResult result = Run("--arrays 2", kDiscover,
-                           {"--hostname 'rack 1, shelf (2) \\ top' --product 'a=b!<c>~d'"});
-    ExpectArrays(result, 2);
-    for (const std::string& line : result.lines) {
-        if (line.find("//10.77.1.1\t") != std::string::npos) {
-            EXPECT_EQ(Attr(line, "hostname"), "rack 1, shelf (2) \\ top");
-            EXPECT_EQ(Attr(line, "product"), "a=b!<c>~d");
-            EXPECT_NE(line.find("\\2C"), std::string::npos) << "the comma travels escaped";
-        }
-    }
-}
-
-TEST_F(Lab, OmittedAttributesAreNotReported) {
-    LabResult result = Run("--arrays 2", kDiscover, {"--omit type,model"});
+TEST_F(Lab, EscapedAndOmittedAttributesArriveAsSentAndGarbageHidesNoArray) {
+    // The first array's names hold the reserved characters, the second omits two attributes,
+    // the third answers with garbage.
+    const LabResult result = Run("--arrays 3", kDiscover,
+                                 {"--hostname 'rack 1, shelf (2) \\ top' --product 'a=b!<c>~d'",
+                                  "--omit type,model", "--slp-mode garbage"});
     ASSERT_EQ(result.status, 0);
-    ASSERT_EQ(result.lines.size(), 2u);
-    for (const std::string& line : result.lines) {
-        bool omitting = line.find("//10.77.1.1\t") != std::string::npos;
-        EXPECT_EQ(Attr(line, "type") == "<absent>", omitting) << line;
-        EXPECT_EQ(Attr(line, "model") == "<absent>", omitting) << line;
-        EXPECT_NE(Attr(line, "mac"), "<absent>");
+    std::vector<std::string> lines = result.lines;
+    std::sort(lines.begin(), lines.end());
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string& escaped = lines[0];
+    const std::string& omitting = lines[1];
+    ASSERT_EQ(escaped.find("service:raid.004417://10.77.1.1\t"), 0u) << escaped;
+    ASSERT_EQ(omitting.find("service:raid.004417://10.77.1.2\t"), 0u) << omitting;
+    EXPECT_EQ(Attr(escaped, "hostname"), "rack 1, shelf (2) \\ top");
+    EXPECT_EQ(Attr(escaped, "product"), "a=b!<c>~d");
+    EXPECT_NE(escaped.find("\\2C"), std::string::npos) << "the comma travels escaped";
+    EXPECT_NE(Attr(escaped, "type"), "<absent>");
+    EXPECT_EQ(Attr(omitting, "type"), "<absent>");
+    EXPECT_EQ(Attr(omitting, "model"), "<absent>");
+    for (const std::string& line : lines) {
+        EXPECT_NE(Attr(line, "mac"), "<absent>") << line;
+        EXPECT_EQ(line.find("192.0.2.1"), std::string::npos) << line;
     }
 }
 
@@ -110,49 +112,6 @@ TEST_F(Lab, SilentLabEndsAfterTheScheduleWithoutResultsOrError) {
                            {"--slp-mode silent", "--slp-mode silent"});
     ASSERT_EQ(result.status, 0);
     EXPECT_EQ(result.lines, (std::vector<std::string>{"rc=0", "heard=8"}));
-}
-
-TEST_F(Lab, GarbageFromOneSimulatorDoesNotHideTheOthers) {
-    LabResult result = Run("--arrays 3", kDiscover, {"", "--slp-mode garbage"});
-    ExpectArrays(result, 2);
-    for (const std::string& line : result.lines) {
-        EXPECT_EQ(line.find("10.77.1.2"), std::string::npos) << line;
-        EXPECT_EQ(line.find("192.0.2.1"), std::string::npos) << line;
-    }
-}
-
-TEST_F(Lab, AttributesTooLargeForADatagramComeOverTcp) {
-    std::string product(3000, 'P');
-    LabResult result =
-        Run("--arrays 1", "orvane-slpfind findattrs service:raid.004417://10.77.1.1\n",
-            {"--product " + product});
-    ASSERT_EQ(result.status, 0);
-    ASSERT_EQ(result.lines.size(), 1u);
-    EXPECT_EQ(CSlpAttrList::Find(result.lines[0], "product"), product);
-}
-
-TEST_F(Lab, DirectoryAgentAddressesAreAskedByUnicast) {
-    LabResult result = Run("--arrays 3", "orvane-slpfind findsrvs service:raid.004417\n", {},
-                           std::string(kShortSchedule) + "net.slp.DAAddresses = 10.77.1.2\n");
-    ASSERT_EQ(result.status, 0);
-    EXPECT_EQ(result.lines, std::vector<std::string>{"service:raid.004417://10.77.1.2"});
-}
-
-TEST_F(Lab, BroadcastOnlyFindsEveryArray) {
-    LabResult result =
-        Run("--arrays 3", kDiscover, {},
-            std::string(kShortSchedule) +
-                "net.slp.isBroadcastOnly = true\nnet.slp.broadcastAddr = 10.77.255.255\n");
-    ExpectArrays(result, 3);
-}
-
-TEST_F(Lab, NetworkErrorIsReportedByTheExitStatus) {
-    LabResult result = Run("--arrays 1", "ip route del 224.0.0.0/4 dev eth0\n"
-                                         "orvane-slpfind findsrvs service:raid.004417\n"
-                                         "echo rc=$?\n");
-    ASSERT_EQ(result.status, 0);
-    ASSERT_FALSE(result.lines.empty());
-    EXPECT_EQ(result.lines.back(), "rc=1");
 }
 
 TEST_F(Lab, SimulatorHttpSideAnswersByCredentialsAndMode) {
@@ -180,21 +139,6 @@ TEST_F(Lab, SimulatorHttpSideAnswersByCredentialsAndMode) {
     EXPECT_EQ(result.lines[4], "200 100000");
     EXPECT_EQ(result.lines[5].substr(0, 4), "000 ");
     EXPECT_EQ(result.lines[6], "curl=28"); // timed out: the silent array never answers
-}
-
-TEST_F(Lab, PasswordPushReachesTheManagerAndPrintsItsAnswer) {
-    // Another simulator's HTTP port stands in for the management server: it answers 404.
-    LabResult result =
-        Run("--arrays 1",
-            "orvane-array-sim --address 10.77.0.1 --mac 02:4f:52:00:00:09 --push-password n3w "
-            "--manager 10.77.1.1:51000; echo rc=$?\n"
-            "orvane-array-sim --address 10.77.0.1 --mac 02:4f:52:00:00:09 --push-password n3w "
-            "--manager 10.77.1.1:9 2>/dev/null; echo rc=$?\n");
-    ASSERT_EQ(result.status, 0);
-    ASSERT_GE(result.lines.size(), 3u);
-    EXPECT_EQ(result.lines.front().rfind("HTTP/1.1 404", 0), 0u) << result.lines.front();
-    EXPECT_EQ(result.lines[result.lines.size() - 2], "rc=0");
-    EXPECT_EQ(result.lines.back(), "rc=1");
 }
 
 namespace {
@@ -244,6 +188,28 @@ std::vector<std::string> Urls(std::vector<std::string> lines) {
 }
 
 } // namespace
+
+TEST_F(Lab, ThreeArraysAreFoundByEveryWayOfAsking) {
+    // "with SETTINGS COMMAND...": the command with the lab's settings and more, then "--".
+    const LabResult result =
+        Run("--arrays 3",
+            "with() { printf '%s\\n' \"$1\" | cat \"$OpenSLPConfig\" - >\"$LAB_DIR/with.conf\"; "
+            "shift; OpenSLPConfig=\"$LAB_DIR/with.conf\" \"$@\"; echo --; }\n"
+            // Multicast leaves by the configured interface.
+            "with 'net.slp.interfaces = 10.77.0.1' orvane-slpfind discover service:raid.004417\n"
+            "with 'net.slp.isBroadcastOnly = true\nnet.slp.broadcastAddr = 10.77.255.255' "
+            "orvane-slpfind discover service:raid.004417\n"
+            // A configured directory agent is asked by unicast, and alone.
+            "with 'net.slp.DAAddresses = 10.77.1.2' orvane-slpfind findsrvs service:raid.004417\n"
+            "with '' orvane-slpfind findsrvs service:raid.004417 "
+            "--filter '(&(hostname=ARRAY-1)(vendor=Tarvik*))'\n");
+    ASSERT_EQ(result.status, 0);
+    ExpectArrays({0, Section(result.lines, 0)}, 3);
+    ExpectArrays({0, Section(result.lines, 1)}, 3);
+    const std::vector<std::string> second{"service:raid.004417://10.77.1.2"};
+    EXPECT_EQ(Section(result.lines, 2), second) << "directory agent address";
+    EXPECT_EQ(Section(result.lines, 3), second) << "filter";
+}
 
 TEST_F(Lab, DiscoveredDirectoryAgentAnswersInsteadOfMulticast) {
     // Array 10.77.1.2 answers no request, but is registered: only the agent can name it.
