@@ -155,11 +155,11 @@ TEST_F(ConsoleLab, TheSystemTabListsTheLabLogsInAndAHostAnnouncingALoggedInMacGa
     EXPECT_EQ(QueryAsAlice(), granted);
 
     // Wrong credentials: the box, "No", and nothing more for alice.
-    const std::size_t refused = tab.FindRow(EServerColumn::IPAddr, Utf8ToUtf16(Ip(3)));
-    ClickRow(refused);
+    const std::size_t wrongRow = tab.FindRow(EServerColumn::IPAddr, Utf8ToUtf16(Ip(3)));
+    ClickRow(wrongRow);
     LoginWithKeys(QStringLiteral("admin"), QStringLiteral("wrong"));
     ASSERT_TRUE(RunUntil(
-        [&] { return !Boxes().empty() && tab.CellText(refused, EServerColumn::Auth) == u"No"; },
+        [&] { return !Boxes().empty() && tab.CellText(wrongRow, EServerColumn::Auth) == u"No"; },
         20s));
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].text, u"Authentication failed");
