@@ -50,46 +50,20 @@ protected:
     CControlChannel::CDone m_held;
 };
 
-// Changes made through orvanectl are recorded as its own, with no password; the console's
-// changes keep their source.
-TEST_F(Control, DirectoryChangesAreAuditedAsOrvanectlsWithoutPasswords) {
-    const auto trail = std::make_shared<CAuditTrail>(m_dir / "audit.log");
-    m_target.m_pCore->SetAuditTrail(trail);
-    const std::string file = (m_dir / "saved").string();
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{"user", "add", "bob", "--password", "pw-one"},
-                                               {"user", "set", "bob", "--password", "pw-two"},
-                                               {"group", "add", "ops", "--access", "AA:BB"},
-                                               {"export", file}}) {
-        EXPECT_EQ(Run(args).nStatus, 0) << ::testing::PrintToString(args);
-    }
-    m_target.m_pCore->SendMessage(CDirectoryMessage::DeleteUser(true, u"bob"));
-    trail->Sync();
-    const std::string text = ReadFileText(m_dir / "audit.log");
-    for (const std::string& expected : std::vector<std::string>{
-             R"("event":"user-add","source":"orvanectl","user":"bob","groups":"Everyone"})",
-             R"("event":"user-change","source":"orvanectl","user":"bob","groups":"Everyone",)"
-             R"("password_changed":true})",
-             R"("event":"group-add","source":"orvanectl","group":"ops","members":""})",
-             R"("event":"group-access","source":"orvanectl","group":"ops","macs":"AA:BB"})",
-             R"("event":"export","source":"orvanectl","file":")" + file +
-                 R"(.ovx","result":"done"})",
-             R"("event":"user-delete","source":"console","user":"bob"})"}) {
-        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
-    }
-    EXPECT_EQ(text.find("pw-"), std::string::npos) << text;
-}
-
 struct CStep {
     std::vector<std::string> args;
     int status;
     std::string err; // the start of standard error's text
 };
 
-TEST_F(Control, DirectoryCommandsKeepTheDialogsRules) {
+// The directory commands keep the dialogs' rules; their changes are audited as orvanectl's, with
+// no password, while the console's changes keep their source.
+TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
+    const auto trail = std::make_shared<CAuditTrail>(m_dir / "audit.log");
+    m_target.m_pCore->SetAuditTrail(trail);
     const std::string file = (m_dir / "saved").string();
     const std::vector<CStep> steps = {
-        {{"user", "add", "bob", "--password", "pw"}, 0, ""},
+        {{"user", "add", "bob", "--password", "pw-one"}, 0, ""},
         {{"user", "add", "bob", "--password", "x"}, 1, "This user is already exist!"},
         {{"user", "add", "", "--password", "x"}, 1, "The user name is empty!"},
         {{"user", "add", "carol", "--groups", "nope", "--password", "x"}, 1, "no group nope"},
@@ -102,7 +76,9 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRules) {
         {{"group", "set", "Everyone", "--members", "bob"}, 1, "\"Everyone\" holds every user"},
         {{"group", "del", "Everyone"}, 1, "\"Everyone\" holds every user"},
         {{"group", "del", "Administrator"}, 1, "Administrator is a built-in group"},
-        // Groups replaced, password kept; access replaced, members kept.
+        // A new password, then groups replaced and the password kept; access replaced, members
+        // kept.
+        {{"user", "set", "bob", "--password", "pw-two"}, 0, ""},
         {{"user", "set", "bob", "--groups", "ops,Administrator"}, 0, ""},
         {{"group", "set", "ops", "--access", "BB,CC"}, 0, ""},
         {{"user", "add", "q\"x", "--password", "p"}, 0, ""},
@@ -125,7 +101,7 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRules) {
         EXPECT_EQ(reply.nStatus, step.status) << label << ": " << reply.strErr;
         EXPECT_EQ(reply.strErr.substr(0, step.err.size()), step.err) << label;
     }
-    EXPECT_EQ(m_target.m_pCore->m_mapUsers.at(u"bob")->m_strPassword, u"pw");
+    EXPECT_EQ(m_target.m_pCore->m_mapUsers.at(u"bob")->m_strPassword, u"pw-two");
     EXPECT_EQ(Run({"users"}).strOut, "User   Groups\n"
                                      "admin  Administrator,Everyone\n"
                                      "bob    Administrator,Everyone,ops\n"
@@ -139,7 +115,23 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRules) {
               "  {\"name\": \"bob\", \"groups\": [\"Administrator\",\"Everyone\",\"ops\"]},\n"
               "  {\"name\": \"q\\\"x\", \"groups\": [\"Everyone\"]}\n]\n");
     // Every change and the import, and nothing else, told the Account tab.
-    EXPECT_EQ(m_target.m_nChanges, 7);
+    EXPECT_EQ(m_target.m_nChanges, 8);
+
+    m_target.m_pCore->SendMessage(CDirectoryMessage::DeleteUser(true, u"bob"));
+    trail->Sync();
+    const std::string text = ReadFileText(m_dir / "audit.log");
+    for (const std::string& expected : std::vector<std::string>{
+             R"("event":"user-add","source":"orvanectl","user":"bob","groups":"Everyone"})",
+             R"("event":"group-add","source":"orvanectl","group":"ops","members":"bob"})",
+             R"("event":"group-access","source":"orvanectl","group":"ops","macs":"AA"})",
+             R"("event":"user-change","source":"orvanectl","user":"bob","groups":"ops,Everyone",)"
+             R"("password_changed":true})",
+             R"("event":"export","source":"orvanectl","file":")" + file +
+                 R"(.ovx","result":"done"})",
+             R"("event":"user-delete","source":"console","user":"bob"})"}) {
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    }
+    EXPECT_EQ(text.find("pw-"), std::string::npos) << text;
 }
 
 // A client of the channel: one request, the reply's bytes until the channel closes.
