@@ -103,11 +103,6 @@ TEST(ContentLength, DecimalValuesOfAnyHeaderCaseAndNothingElse) {
               std::nullopt);
 }
 
-TEST(Responses, FileLengthsBeyond32BitsAreWrittenInFull) {
-    EXPECT_NE(FileResponseHeader(0, int64_t{3} << 30).find("\r\nContent-Length: 3221225472\r\n"),
-              std::string::npos);
-}
-
 // What a file response consists of, without keeping it: the header, the body's byte count, and
 // the body's last bytes; and how it went out.
 struct CSentFile : IFileSink {

@@ -253,6 +253,25 @@ class PageCase(unittest.TestCase):
     def wait_signed_in(self):
         self.wait_until(lambda: self.by_id("results").is_displayed(), "the arrays")
 
+    def signed_in(self, user, password):
+        self.sign_in(user, password)
+        self.wait_signed_in()
+
+    def sign_in_to(self, answer, user="dana", wait=True):
+        """Signs in to the stand-in, which answers "/Query" with answer."""
+        stand_in.answer = answer
+        self.sign_in(user, "pw")
+        if wait:
+            self.wait_signed_in()
+
+    def assert_no_table(self):
+        self.assertFalse(self.by_id("results").is_displayed())
+        self.assertEqual(self.table_rows(), [])
+
+    def grant_clipboard(self, origin):
+        self.d.execute_cdp_cmd("Browser.grantPermissions", {
+            "origin": origin, "permissions": ["clipboardReadWrite", "clipboardSanitizedWrite"]})
+
     def wait_message(self):
         return self.wait_until(lambda: self.by_id("signin-message").text, "a message")
 
@@ -318,6 +337,13 @@ class PageCase(unittest.TestCase):
             "width": size[0], "height": size[1], "deviceScaleFactor": 2 if mobile else 1,
             "mobile": mobile})
 
+    def assert_fits(self, width, what):
+        """At width (a phone's, at or below a phone's width) nothing scrolls sideways."""
+        self.use_viewport((width, 900), mobile=width <= PHONE[0])
+        self.d.execute_script("window.scrollTo(0, 0)")
+        self.assertLessEqual(self.d.execute_script(
+            "return document.documentElement.scrollWidth"), width, what)
+
     def screenshot_whole_phone_page(self, name):
         """A phone-wide picture as tall as the page, so that every card is in it."""
         self.use_viewport(PHONE, mobile=True)
@@ -341,8 +367,7 @@ class ThePage(PageCase):
         self.assertEqual(expected.get("AdminGroup"), "No")
         servers = list(expected)
         self.assertEqual(len(servers), 2)
-        self.sign_in(*USER)
-        self.wait_signed_in()
+        self.signed_in(*USER)
         rows = self.table_rows()
         self.assertEqual([r[:6] for r in rows], [[s.get(c) for c in COLUMNS] for s in servers])
         # No password is in the page, not even hidden, until it is shown.
@@ -377,11 +402,9 @@ class ThePage(PageCase):
         self.assertNotIn(servers[0].get("LoginPasswd"), self.d.page_source)
 
     def test_copy_puts_the_password_on_the_clipboard(self):
-        self.d.execute_cdp_cmd("Browser.grantPermissions", {
-            "origin": SERVICE, "permissions": ["clipboardReadWrite", "clipboardSanitizedWrite"]})
+        self.grant_clipboard(SERVICE)
         expected = query_with_curl(*USER)[1].get("LoginPasswd")
-        self.sign_in(*USER)
-        self.wait_signed_in()
+        self.signed_in(*USER)
         self.assertEqual(self.copy_and_paste(1, "navigator.clipboard"), expected)
         # Copying does not show it.
         self.assertNotIn(expected, self.d.page_source)
@@ -398,11 +421,9 @@ class ThePage(PageCase):
         self.assertEqual(self.d.find_elements(By.TAG_NAME, "textarea"), [])
 
     def test_sign_out_forgets_everything(self):
-        self.sign_in(*USER)
-        self.wait_signed_in()
+        self.signed_in(*USER)
         self.by_id("sign-out").click()
-        self.assertFalse(self.by_id("results").is_displayed())
-        self.assertEqual(self.table_rows(), [])
+        self.assert_no_table()
         self.assertEqual(self.by_id("user").get_attribute("value"), "")
         self.assertEqual(self.by_id("password").get_attribute("value"), "")
         self.assertFalse(self.by_id("session").is_displayed())
@@ -413,8 +434,7 @@ class ThePage(PageCase):
     def test_administrator_gets_the_badge_and_markup_stays_text(self):
         expected = query_with_curl(*ADMIN)
         self.assertEqual(expected.get("AdminGroup"), "Yes")
-        self.sign_in(*ADMIN)
-        self.wait_signed_in()
+        self.signed_in(*ADMIN)
         self.assertTrue(self.by_id("admin-badge").is_displayed())
         self.assertEqual(self.by_id("admin-badge").text.lower(), "administrator")
         rows = self.table_rows()
@@ -429,8 +449,7 @@ class ThePage(PageCase):
         message = self.wait_message()
         self.assertIn("user name or password is wrong", message)
         self.assertNotIn("too many", message)
-        self.assertFalse(self.by_id("results").is_displayed())
-        self.assertEqual(self.table_rows(), [])
+        self.assert_no_table()
         self.assertEqual(self.by_id("password").get_attribute("value"), "")
         self.assertEqual(self.active_id(), "password")
         self.assertEqual(self.by_id("sign-in").get_attribute("disabled"), None)
@@ -466,8 +485,7 @@ class ThePage(PageCase):
         self.assertEqual(outline, "solid")
 
     def test_controls_have_accessible_names(self):
-        self.sign_in(*USER)
-        self.wait_signed_in()
+        self.signed_in(*USER)
         nodes = [n for n in self.d.execute_cdp_cmd("Accessibility.getFullAXTree", {})["nodes"]
                  if not n.get("ignored")]
         names = {}
@@ -491,8 +509,7 @@ class ThePage(PageCase):
         self.assert_accessible("signed out")
 
     def test_no_arrays_says_so(self):
-        self.sign_in(*NO_ARRAYS)
-        self.wait_signed_in()
+        self.signed_in(*NO_ARRAYS)
         self.assertTrue(self.by_id("results-empty").is_displayed())
         self.assertIn("No storage arrays", self.by_id("results-empty").text)
         self.assertFalse(self.by_id("results-card").is_displayed())
@@ -520,8 +537,7 @@ class ThePage(PageCase):
         self.assert_accessible("locked out")
         # Another computer still signs in.
         self.d.get(self.base + "/")
-        self.sign_in(*USER)
-        self.wait_signed_in()
+        self.signed_in(*USER)
 
     def test_a_user_name_with_a_colon_or_none_is_not_sent(self):
         for user, text in [("", "Enter your user name"), ("a:b", "cannot contain a colon")]:
@@ -537,10 +553,6 @@ class BrokenAnswers(PageCase):
     base = STAND_IN
     ignored_reports = ("Applying inline style",)
 
-    def answer_and_sign_in(self, answer):
-        stand_in.answer = answer
-        self.sign_in("dana", "pw")
-
     def test_each_bad_answer_gets_its_own_message_and_no_table(self):
         cases = [
             (None, "could not be reached"),
@@ -555,34 +567,30 @@ class BrokenAnswers(PageCase):
         for answer, text in cases:
             with self.subTest(answer=answer):
                 self.d.get(self.base + "/")
-                self.answer_and_sign_in(answer)
+                self.sign_in_to(answer, wait=False)
                 self.assertIn(text, self.wait_message())
-                self.assertFalse(self.by_id("results").is_displayed())
-                self.assertEqual(self.table_rows(), [])
+                self.assert_no_table()
 
     def test_odd_but_readable_documents(self):
         # Unknown elements are passed over, missing attributes show as empty cells, and a
         # later answer replaces an earlier one completely.
-        self.answer_and_sign_in(xml_answer(
+        self.sign_in_to(xml_answer(
             b'<StorageServers AdminGroup="yes"><Other/><StorageServer IPAddr="10.0.0.9" '
             b'SystemName="a&amp;b &lt;c&gt;"/></StorageServers>'))
-        self.wait_signed_in()
         self.assertEqual([r[:6] for r in self.table_rows()],
                          [["10.0.0.9", "a&b <c>", "", "", "", ""]])
         # Only the exact "Yes" makes an administrator.
         self.assertFalse(self.by_id("admin-badge").is_displayed())
         self.by_id("sign-out").click()
-        self.answer_and_sign_in(xml_answer(b'<StorageServers AdminGroup="Yes"/>'))
-        self.wait_signed_in()
+        self.sign_in_to(xml_answer(b'<StorageServers AdminGroup="Yes"/>'))
         self.assertEqual(self.table_rows(), [])
         self.assertTrue(self.by_id("admin-badge").is_displayed())
         # An entity that names a file is not loaded.
         self.by_id("sign-out").click()
-        self.answer_and_sign_in(xml_answer(
+        self.sign_in_to(xml_answer(
             b'<!DOCTYPE x [<!ENTITY e SYSTEM "file:///etc/hostname">]>'
             b'<StorageServers AdminGroup="No"><StorageServer SystemName="&e;"/>'
             b'</StorageServers>'))
-        self.wait_signed_in()
         self.assertEqual(self.table_rows()[0][1], "")
 
 
@@ -602,29 +610,19 @@ class LongListsAndHostileNames(PageCase):
             stand_in.hold.set()
         stand_in.hold = None
 
-    def sign_in_to(self, answer, user="dana"):
-        stand_in.answer = answer
-        self.sign_in(user, "pw")
-        self.wait_signed_in()
-
     def first_row_controls(self):
         row = self.d.find_element(By.CSS_SELECTOR, "#arrays-body tr:not([hidden])")
         return row.find_elements(By.TAG_NAME, "button")
 
     def test_every_width_shows_show_and_copy_without_sideways_scrolling(self):
         for width in WIDTHS:
-            self.use_viewport((width, 900), mobile=width <= PHONE[0])
-            self.assertLessEqual(self.d.execute_script(
-                "return document.documentElement.scrollWidth"), width, "sign-in %d" % width)
+            self.assert_fits(width, "sign-in %d" % width)
         self.use_viewport(DESKTOP, mobile=False)
         self.sign_in_to(long_list_answer())
         self.assertEqual(self.by_id("results-count").text, "%d arrays" % LONG_LIST)
         for width in WIDTHS:
             with self.subTest(width=width):
-                self.use_viewport((width, 900), mobile=width <= PHONE[0])
-                self.d.execute_script("window.scrollTo(0, 0)")
-                self.assertLessEqual(self.d.execute_script(
-                    "return document.documentElement.scrollWidth"), width)
+                self.assert_fits(width, "long list")
                 controls = self.first_row_controls()
                 self.assertEqual([b.text for b in controls], ["Copy", "Show", "Copy"])
                 for button in controls:
@@ -678,8 +676,7 @@ class LongListsAndHostileNames(PageCase):
         self.assertEqual(self.active_id(), "list-end")
 
     def test_direction_marks_stay_inside_the_name(self):
-        self.d.execute_cdp_cmd("Browser.grantPermissions", {
-            "origin": STAND_IN, "permissions": ["clipboardReadWrite", "clipboardSanitizedWrite"]})
+        self.grant_clipboard(STAND_IN)
         self.sign_in_to(long_list_answer([RLO_NAME]), user="\u202eeve")
         self.assertEqual(self.table_rows()[0][1], RLO_NAME)
         isolation = self.d.execute_script("""
@@ -763,8 +760,7 @@ class RunningProgram(PageCase):
     def test_the_user_sees_what_query_lists(self):
         self.assert_accessible("sign-in")
         expected = query_with_curl(*running_user)
-        self.sign_in(*running_user)
-        self.wait_signed_in()
+        self.signed_in(*running_user)
         rows = self.table_rows()
         self.assertEqual([r[:6] for r in rows], [[s.get(c) for c in COLUMNS] for s in expected])
         self.assertEqual(self.by_id("admin-badge").is_displayed(),
