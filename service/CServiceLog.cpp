@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
 
 // One write() call; false when it failed or was cut short (a full disk).
@@ -43,16 +42,8 @@ std::filesystem::path CServiceLog::DefaultFilePath() {
 }
 
 void CServiceLog::OpenFile() {
-    const std::filesystem::path folder = m_file.parent_path();
-    std::error_code ec;
-    std::filesystem::create_directories(folder.parent_path(), ec);
     // Entries name users and addresses: the folder and the file are the operator's alone.
-    // A shared folder with the sticky bit (/tmp) is nobody's own and is left as it is.
-    struct stat folderStat {};
-    if (::mkdir(folder.c_str(), kFolderMode) != 0 && errno == EEXIST &&
-        ::stat(folder.c_str(), &folderStat) == 0 && (folderStat.st_mode & S_ISVTX) == 0) {
-        ::chmod(folder.c_str(), kFolderMode);
-    }
+    MakePrivateFolderFor(m_file);
     m_fileFd.Reset(
         ::open(m_file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kFileMode));
     struct stat st {};

@@ -2,6 +2,7 @@
 // parsing, without a network.
 #include "platform/slp/CSlpAttrList.h"
 #include "platform/slp/CSlpMessageCodec.h"
+#include "platform/text/Base64.h"
 #include "tests/support/Hex.h"
 #include "tools/array-sim/CSimDirectoryAgent.h"
 #include "tools/array-sim/CSimHttpResponder.h"
@@ -60,33 +61,10 @@ SlpHeader HeaderOf(const std::vector<std::uint8_t>& message) {
     return header.value_or(SlpHeader{});
 }
 
-std::string Basic(const std::string& credentials) {
-    static const char* alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned int buffer = 0;
-    int bits = 0;
-    for (unsigned char c : credentials) {
-        buffer = buffer << 8 | c;
-        bits += 8;
-        while (bits >= 6) {
-            bits -= 6;
-            out += alphabet[(buffer >> bits) & 63];
-        }
-    }
-    if (bits > 0) {
-        out += alphabet[(buffer << (6 - bits)) & 63];
-    }
-    while (out.size() % 4 != 0) {
-        out += '=';
-    }
-    return out;
-}
-
 std::string Login(const std::string& credentials, std::string body = "op=query&query=0") {
     return "POST /api/tarvik_storage_server_x.php HTTP/1.1\r\nHost: a\r\n"
            "Authorization:Basic " +
-           Basic(credentials) +
+           Base64Encode(credentials) +
            "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;
 }
