@@ -195,12 +195,18 @@ TEST(SlpMessageCodec, ImpossibleCountsAndAuthBlocksAreRefused) {
     auto header = CSlpMessageCodec::DecodeHeader(many);
     ASSERT_TRUE(header);
     EXPECT_FALSE(CSlpMessageCodec::DecodeSrvRply(many, *header));
-    // An authentication block whose length is smaller than its own fixed part.
-    const Bytes auth = FromHex("02 07 000024 0000 000000 0001 0002 656E  0000 0005 28613D3129"
-                               "01 0002 0003 00000000 0000");
-    header = CSlpMessageCodec::DecodeHeader(auth);
-    ASSERT_TRUE(header);
-    EXPECT_FALSE(CSlpMessageCodec::DecodeAttrRply(auth, *header));
+    // Authentication blocks shorter than their own fixed part: one whose length runs backwards,
+    // and one whose bytes are all there but leave no room for the timestamp and SPI length.
+    for (const std::string_view hex : {
+             "02 07 000024 0000 000000 0001 0002 656E  0000 0005 28613D3129 01 0002 0003 00000000 "
+             "0000",
+             "02 07 000022 0000 000000 0001 0002 656E  0000 0005 28613D3129 01 0002 0008 00000000",
+         }) {
+        const Bytes auth = FromHex(hex);
+        header = CSlpMessageCodec::DecodeHeader(auth);
+        ASSERT_TRUE(header) << hex;
+        EXPECT_FALSE(CSlpMessageCodec::DecodeAttrRply(auth, *header)) << hex;
+    }
 }
 
 TEST(SlpMessageCodec, OverflowedReplyKeepsTheEntriesThatArrivedWhole) {
