@@ -109,19 +109,19 @@ std::vector<std::string> CAuditTrail::JournalFields(const CAuditRecord& record,
     std::vector<std::string> fields{
         "MESSAGE=" + message, std::string(kNoticePriority), std::string(kSyslogIdentifier),
         "ORVANE_EVENT=" + record.Event(), "ORVANE_SOURCE=" + record.Source()};
-    for (const CAuditRecord::CField& field : record.Fields()) {
+    for (const auto& [key, value] : record.Fields()) {
         // A list of arrays is one field per array, as the journal repeats a field.
-        if (field.key == "macs" || field.key == "ips") {
-            const std::string name = field.key == "macs" ? "ORVANE_MAC=" : "ORVANE_IP=";
+        if (key == "macs" || key == "ips") {
+            const std::string name = key == "macs" ? "ORVANE_MAC=" : "ORVANE_IP=";
             std::size_t start = 0;
-            while (start <= field.value.size()) {
-                const std::size_t end = std::min(field.value.find(',', start), field.value.size());
-                fields.push_back(name + field.value.substr(start, end - start));
+            while (start <= value.size()) {
+                const std::size_t end = std::min(value.find(',', start), value.size());
+                fields.push_back(name + value.substr(start, end - start));
                 start = end + 1;
             }
             continue;
         }
-        fields.push_back(JournalName(field.key) + "=" + field.value);
+        fields.push_back(JournalName(key) + "=" + value);
     }
     return fields;
 }
@@ -186,10 +186,18 @@ void CAuditTrail::Failed(const std::string& why, uint64_t nRecords) {
 }
 
 void CAuditTrail::WriteLocked(const CAuditRecord& record, Clock::time_point now) {
+    // Not the thread's line buffer: a summary goes out while Write holds a line in it.
     Enqueue(record, record.JsonLine(now));
 }
 
-void CAuditTrail::Enqueue(const CAuditRecord& record, const std::string& line) {
+std::string& CAuditTrail::LineBuffer() {
+    // Each thread composes its records in a room of its own, kept from record to record.
+    thread_local std::string line;
+    line.clear();
+    return line;
+}
+
+void CAuditTrail::Enqueue(const CAuditRecord& record, std::string_view line) {
     if (m_options.bJournal) {
         SendToJournal(JournalFields(record, line));
     }
@@ -228,12 +236,18 @@ void CAuditTrail::WriterLoop() {
             return m_bStop || m_strPending.size() >= kBatchBytes || m_nSyncWanted > m_nSynced;
         });
         const uint64_t synced = m_nSyncWanted;
-        const std::string batch = std::exchange(m_strPending, {});
+        // The two buffers trade places: each keeps its room, and records go on gathering in
+        // one while the other is written.
+        m_strWriting.clear();
+        m_strWriting.swap(m_strPending);
         const bool bStop = m_bStop;
         m_written.notify_all(); // room again for callers held back by a full queue
-        if (!batch.empty()) {
+        if (!m_strWriting.empty()) {
             lock.unlock();
-            WriteBatch(batch);
+            WriteBatch(m_strWriting);
+            if (m_strWriting.capacity() > kKeptBufferBytes) {
+                m_strWriting = std::string(); // a burst's room is given back
+            }
             lock.lock();
         }
         m_nSynced = std::max(m_nSynced, synced);
@@ -321,7 +335,8 @@ void CAuditTrail::FlushSummaries(bool bAll) {
 void CAuditTrail::Write(const CAuditRecord& record) {
     const Clock::time_point now = Now();
     // Composed before the lock: threads that answer queries at once do not wait for each other.
-    const std::string line = record.JsonLine(now);
+    std::string& line = LineBuffer();
+    record.AppendJsonLine(line, now);
     std::unique_lock lock(m_mutex);
     FlushLocked(now, false);
     Enqueue(record, line);
