@@ -281,13 +281,17 @@ void CAuditTrail::WriteBatch(std::string_view batch) {
             part = part.substr(0, end == std::string_view::npos ? part.size() : end + 1);
         }
         batch.remove_prefix(part.size());
-        const auto records = static_cast<uint64_t>(std::count(part.begin(), part.end(), '\n'));
+        // Counted only when they are lost: a written batch is not read again.
+        const auto records = [part] {
+            return static_cast<uint64_t>(std::count(part.begin(), part.end(), '\n'));
+        };
         if (!m_fileFd) {
-            Failed(m_strOpenError, records);
+            Failed(m_strOpenError, records());
             continue;
         }
         if (!WriteOnce(m_fileFd.Get(), part)) {
-            Failed(errno != 0 ? std::strerror(errno) : "short write", records);
+            const int error = errno;
+            Failed(error != 0 ? std::strerror(error) : "short write", records());
             continue;
         }
         m_nFileBytes += part.size();

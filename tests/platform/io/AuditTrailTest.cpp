@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -104,9 +105,15 @@ TEST(AuditTrail, HostileNamesStayOneValidRecord) {
     const std::vector<std::string> names = {
         "quote\"d",    "back\\slash",      "new\nline",           std::string("nul\0byte", 8),
         "esc\x1b[31m", "bad\xff\xfe utf8", "sep\xe2\x80\xa8line", "\"},\"event\":\"forged"};
+    std::string reused = "left from the record before";
     for (const std::string& name : names) {
-        const std::string line =
-            CAuditRecord("credentials-refused", "service").Add("user", name).JsonLine({});
+        const CAuditRecord record =
+            CAuditRecord("credentials-refused", "service").Add("user", name).AddNumber("n", 7);
+        const std::string line = record.JsonLine({});
+        reused.clear();
+        record.AppendJsonLine(reused, {});
+        EXPECT_EQ(reused, line);
+        EXPECT_EQ(record.Fields().back(), (std::pair<std::string, std::string>("n", "7")));
         EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
         EXPECT_EQ(line.find("\xe2\x80\xa8"), std::string::npos) << line;
         EXPECT_EQ(Member(line, "event"), "credentials-refused") << line;
@@ -116,18 +123,51 @@ TEST(AuditTrail, HostileNamesStayOneValidRecord) {
         } else {
             EXPECT_EQ(back, name);
         }
+        EXPECT_EQ(record.Fields().front().second, back);
         const std::string table = CAuditQuery::Table({line});
         EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 2) << table;
         EXPECT_EQ(table.find('\x1b'), std::string::npos) << table;
     }
-    EXPECT_EQ(CAuditRecord::TimeText(Clock::time_point(std::chrono::milliseconds(1005))),
-              "1970-01-01T00:00:01.005Z");
+    // In this order, so that a second worked out before is not taken for the next one.
+    const std::vector<std::pair<int64_t, std::string>> times = {
+        {1005, "1970-01-01T00:00:01.005Z"}, {1999, "1970-01-01T00:00:01.999Z"},
+        {2000, "1970-01-01T00:00:02.000Z"}, {1000, "1970-01-01T00:00:01.000Z"},
+        {-1, "1969-12-31T23:59:59.999Z"},   {1797098400010, "2026-12-12T18:00:00.010Z"}};
+    for (const auto& [ms, text] : times) {
+        EXPECT_EQ(CAuditRecord::TimeText(Clock::time_point(std::chrono::milliseconds(ms))), text);
+    }
     const auto journal = CAuditTrail::JournalFields(
         CAuditRecord("query", "service").Add("user", "bob").Add("macs", "a1,b2"), "{}\n");
     for (const char* field : {"MESSAGE={}", "ORVANE_EVENT=query", "ORVANE_SOURCE=service",
                               "ORVANE_USER=bob", "ORVANE_MAC=a1", "ORVANE_MAC=b2"}) {
         EXPECT_NE(std::find(journal.begin(), journal.end(), field), journal.end()) << field;
     }
+}
+
+TEST(AuditTrail, StopWritesEveryRecordGivenBeforeIt) {
+    CTempDir dir;
+    const auto file = dir / "audit.log";
+    constexpr int kThreads = 4;
+    constexpr int kRecords = 5000; // per thread: several full batches
+    {
+        CAuditTrail trail(file);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&trail, t] {
+                for (int i = 0; i < kRecords; ++i) {
+                    trail.Write(CAuditRecord("query", "service")
+                                    .AddNumber("thread", static_cast<uint64_t>(t))
+                                    .Add("macs", std::string(100, 'm')));
+                }
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+    }
+    const auto lines = ReadFileLines(file);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kRecords));
+    EXPECT_EQ(Member(lines.back(), "macs"), std::string(100, 'm'));
 }
 
 TEST(AuditTrail, RefusalsAreSummarisedOncePerAddressPerMinute) {
