@@ -201,6 +201,10 @@ void CAuditTrail::Enqueue(const CAuditRecord& record, std::string_view line) {
     if (m_options.bJournal) {
         SendToJournal(JournalFields(record, line));
     }
+    EnqueueToFile(line);
+}
+
+void CAuditTrail::EnqueueToFile(std::string_view line) {
     if (!m_options.file.empty()) {
         m_strPending += line;
     }
@@ -341,9 +345,14 @@ void CAuditTrail::Write(const CAuditRecord& record) {
     // Composed before the lock: threads that answer queries at once do not wait for each other.
     std::string& line = LineBuffer();
     record.AppendJsonLine(line, now);
+    if (m_options.bJournal) {
+        // A message to the journal per record: sent before the lock, so that the threads
+        // answering queries do not queue behind each other's sends.
+        SendToJournal(JournalFields(record, line));
+    }
     std::unique_lock lock(m_mutex);
     FlushLocked(now, false);
-    Enqueue(record, line);
+    EnqueueToFile(line);
     Drain(lock);
 }
 

@@ -106,6 +106,7 @@ private:
     Clock::time_point Now() const;
     void WriteLocked(const CAuditRecord& record, Clock::time_point now);
     void Enqueue(const CAuditRecord& record, std::string_view line);
+    void EnqueueToFile(std::string_view line);
     static std::string& LineBuffer();
     // Wakes the writer when a batch is full; waits while too much is pending.
     void Drain(std::unique_lock<std::mutex>& lock);
