@@ -128,6 +128,17 @@ TEST(AuditTrail, HostileNamesStayOneValidRecord) {
         EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 2) << table;
         EXPECT_EQ(table.find('\x1b'), std::string::npos) << table;
     }
+    // Each character that is escaped, at each place of a text longer than the runs copied at once.
+    for (const std::string special :
+         {"\"", "\\", "\n", "\x1f", "\x7f", "\xe2\x80\xa9", "\xc3\xa9"}) {
+        for (std::size_t at = 0; at <= 20; ++at) {
+            std::string text(20, 'p');
+            text.insert(at, special);
+            const std::string line = CAuditRecord("e", "s").Add("v", text).JsonLine({});
+            EXPECT_EQ(Member(line, "v"), text) << at << " " << line;
+            EXPECT_EQ(line.find_first_of("\n\x1f\x7f"), line.size() - 1) << line;
+        }
+    }
     // In this order, so that a second worked out before is not taken for the next one.
     const std::vector<std::pair<int64_t, std::string>> times = {
         {1005, "1970-01-01T00:00:01.005Z"}, {1999, "1970-01-01T00:00:01.999Z"},
