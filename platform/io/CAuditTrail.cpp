@@ -293,8 +293,14 @@ void CAuditTrail::WriteBatch(std::string_view batch) {
             Failed(m_strOpenError, records());
             continue;
         }
+        errno = 0; // a write cut short sets none
         if (!WriteOnce(m_fileFd.Get(), part)) {
             const int error = errno;
+            // What was cut short goes again: a torn record would join the next one's line and
+            // both would be unreadable.
+            if (::ftruncate(m_fileFd.Get(), static_cast<off_t>(m_nFileBytes)) != 0) {
+                m_fileFd.Reset(); // reopened, and its size read again, at the next write
+            }
             Failed(error != 0 ? std::strerror(error) : "short write", records());
             continue;
         }

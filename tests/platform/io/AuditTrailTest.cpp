@@ -6,8 +6,10 @@
 #include "tests/support/CTempDir.h"
 #include "tests/support/TestFiles.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -99,6 +101,37 @@ TEST(AuditTrail, UnwritableRecordsAreCountedAndReportedOncePerOutage) {
     EXPECT_EQ(ReadFileLines(file).size(), 1u);
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
+}
+
+TEST(AuditTrail, AFullFileKeepsOnlyWholeRecords) {
+    CTempDir dir;
+    const auto file = dir / "audit.log";
+    // A file size limit stands in for a full disk: the record that crosses it is cut short.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit = saved;
+    limit.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.nErrorFd = -1;
+    {
+        CAuditTrail trail(options);
+        for (int i = 0; i < 30; ++i) {
+            trail.Write(CAuditRecord("query", "service").Add("pad", std::string(40, 'x')));
+            trail.Sync();
+        }
+        EXPECT_GT(trail.FailedRecords(), 0u);
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, SIG_DFL);
+    const auto lines = ReadFileLines(file);
+    ASSERT_FALSE(lines.empty());
+    for (const std::string& line : lines) {
+        EXPECT_TRUE(CAuditRecord::ParseJsonLine(line)) << line;
+    }
+    EXPECT_EQ(std::filesystem::file_size(file) % (lines.front().size() + 1), 0u);
 }
 
 TEST(AuditTrail, HostileNamesStayOneValidRecord) {
