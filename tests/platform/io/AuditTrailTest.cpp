@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -110,8 +109,7 @@ TEST(AuditTrail, AFullFileKeepsOnlyWholeRecords) {
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit saved{};
     ::getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limit = saved;
-    limit.rlim_cur = 1000;
+    const rlimit limit{1000, saved.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     CAuditTrail::COptions options;
     options.file = file;
@@ -138,14 +136,13 @@ TEST(AuditTrail, HostileNamesStayOneValidRecord) {
     const std::vector<std::string> names = {
         "quote\"d",    "back\\slash",      "new\nline",           std::string("nul\0byte", 8),
         "esc\x1b[31m", "bad\xff\xfe utf8", "sep\xe2\x80\xa8line", "\"},\"event\":\"forged"};
-    std::string reused = "left from the record before";
     for (const std::string& name : names) {
         const CAuditRecord record =
             CAuditRecord("credentials-refused", "service").Add("user", name).AddNumber("n", 7);
         const std::string line = record.JsonLine({});
-        reused.clear();
+        std::string reused = "before";
         record.AppendJsonLine(reused, {});
-        EXPECT_EQ(reused, line);
+        EXPECT_EQ(reused, "before" + line);
         EXPECT_EQ(record.Fields().back(), (std::pair<std::string, std::string>("n", "7")));
         EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
         EXPECT_EQ(line.find("\xe2\x80\xa8"), std::string::npos) << line;
@@ -190,28 +187,16 @@ TEST(AuditTrail, HostileNamesStayOneValidRecord) {
 
 TEST(AuditTrail, StopWritesEveryRecordGivenBeforeIt) {
     CTempDir dir;
-    const auto file = dir / "audit.log";
-    constexpr int kThreads = 4;
-    constexpr int kRecords = 5000; // per thread: several full batches
+    constexpr uint64_t kRecords = 20000; // several full batches
     {
-        CAuditTrail trail(file);
-        std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t) {
-            threads.emplace_back([&trail, t] {
-                for (int i = 0; i < kRecords; ++i) {
-                    trail.Write(CAuditRecord("query", "service")
-                                    .AddNumber("thread", static_cast<uint64_t>(t))
-                                    .Add("macs", std::string(100, 'm')));
-                }
-            });
-        }
-        for (std::thread& thread : threads) {
-            thread.join();
+        CAuditTrail trail(dir / "audit.log");
+        for (uint64_t i = 0; i < kRecords; ++i) {
+            trail.Write(CAuditRecord("query", "service").AddNumber("n", i));
         }
     }
-    const auto lines = ReadFileLines(file);
-    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kRecords));
-    EXPECT_EQ(Member(lines.back(), "macs"), std::string(100, 'm'));
+    const auto lines = ReadFileLines(dir / "audit.log");
+    ASSERT_EQ(lines.size(), kRecords);
+    EXPECT_EQ(Member(lines.back(), "n"), std::to_string(kRecords - 1));
 }
 
 TEST(AuditTrail, RefusalsAreSummarisedOncePerAddressPerMinute) {
