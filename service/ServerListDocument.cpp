@@ -86,6 +86,9 @@ void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userNa
     doc += kClose;
     if (pServed != nullptr) {
         pServed->bAdmin = bAdmin;
+        // Room for every address and its separator at once.
+        pServed->macs.reserve(servers.size() * sizeof(CServerData::m_szMAC));
+        pServed->ips.reserve(servers.size() * sizeof(CServerData::m_szIPAddr));
         for (const CServerData* s : servers) {
             const char* separator = pServed->macs.empty() ? "" : ",";
             pServed->macs.append(separator).append(s->m_szMAC);

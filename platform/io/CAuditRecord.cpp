@@ -5,15 +5,75 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <limits>
 
 namespace {
 
 constexpr unsigned kFirstPrintable = 0x20;
 constexpr unsigned kFirstNonAscii = 0x80;
+constexpr unsigned kDelete = 0x7F;
+constexpr unsigned char kLeadOfSeparators = 0xE2; // U+2028 and U+2029 start with it
+constexpr unsigned kLineSeparator = 0x2028;
+constexpr unsigned kParagraphSeparator = 0x2029;
 constexpr std::string_view kHex = "0123456789abcdef";
+constexpr std::size_t kTypicalMembersBytes = 128;
+constexpr std::size_t kMemberMarksBytes = 6; // ,"":"" around a key and its text
+
+// The bytes written as they are: neither escaped nor the start of a line separator.
+constexpr std::array<bool, 256> kPlain = [] {
+    std::array<bool, 256> plain{};
+    for (unsigned c = kFirstPrintable; c < plain.size(); ++c) {
+        plain[c] = c != '"' && c != '\\' && c != kDelete && c != kLeadOfSeparators;
+    }
+    return plain;
+}();
+
+// Eight bytes at once, each as a lane of a word: whether every one is plain ASCII. A lane
+// below n borrows into its own top bit, which a lane of ASCII never has set itself.
+constexpr uint64_t kLaneOnes = 0x0101010101010101;
+constexpr uint64_t kLaneTops = 0x8080808080808080;
+
+constexpr bool AnyLaneBelow(uint64_t word, uint64_t n) {
+    return ((word - kLaneOnes * n) & ~word & kLaneTops) != 0;
+}
+
+constexpr bool AnyLaneIs(uint64_t word, uint64_t c) {
+    return AnyLaneBelow(word ^ (kLaneOnes * c), 1);
+}
+
+bool EightPlain(const char* bytes) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes, sizeof word);
+    return (word & kLaneTops) == 0 && !AnyLaneBelow(word, kFirstPrintable) &&
+           !AnyLaneIs(word, '"') && !AnyLaneIs(word, '\\') && !AnyLaneIs(word, kDelete);
+}
+
+// Eight bytes at a time: most text is ASCII and is checked in one short pass.
+bool IsAscii(std::string_view text) {
+    uint64_t all = 0;
+    std::size_t i = 0;
+    for (; i + sizeof all <= text.size(); i += sizeof all) {
+        uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        all |= word;
+    }
+    for (; i < text.size(); ++i) {
+        all |= static_cast<unsigned char>(text[i]);
+    }
+    return (all & kLaneTops) == 0;
+}
+
+// The calendar part of a time text, kept for the second it was worked out for.
+struct CSecondText {
+    bool bValid = false;
+    std::time_t seconds = 0;
+    std::array<char, 32> text{};
+    std::size_t nLength = 0;
+};
 
 void AppendUnicodeEscape(std::string& out, unsigned code) {
     constexpr unsigned kNibble = 4;
@@ -86,25 +146,59 @@ void SkipBlanks(std::string_view line, std::size_t& pos) {
 } // namespace
 
 CAuditRecord::CAuditRecord(std::string_view event, std::string_view source)
-    : m_strEvent(event), m_strSource(source) {}
+    : m_strEvent(event), m_strSource(source) {
+    m_strMembers.reserve(kTypicalMembersBytes);
+}
+
+void CAuditRecord::AppendMemberKey(std::string_view key) {
+    m_strMembers += ',';
+    AppendJsonString(m_strMembers, key);
+    m_strMembers += ':';
+}
 
 CAuditRecord& CAuditRecord::Add(std::string_view key, std::string_view value) {
-    m_fields.push_back({std::string(key), std::string(value), true});
+    // One growth for both: the escaped text is at least as long as the raw one.
+    m_strMembers.reserve(m_strMembers.size() + key.size() + value.size() + kMemberMarksBytes);
+    AppendMemberKey(key);
+    AppendJsonString(m_strMembers, value);
     return *this;
 }
 
 CAuditRecord& CAuditRecord::AddNumber(std::string_view key, uint64_t value) {
-    m_fields.push_back({std::string(key), std::to_string(value), false});
+    AppendMemberKey(key);
+    std::array<char, std::numeric_limits<uint64_t>::digits10 + 2> digits{};
+    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    m_strMembers.append(digits.data(), result.ptr);
     return *this;
 }
 
 CAuditRecord& CAuditRecord::AddBool(std::string_view key, bool value) {
-    m_fields.push_back({std::string(key), value ? "true" : "false", false});
+    AppendMemberKey(key);
+    m_strMembers += value ? "true" : "false";
     return *this;
 }
 
+std::vector<std::pair<std::string, std::string>> CAuditRecord::Fields() const {
+    if (m_strMembers.empty()) {
+        return {};
+    }
+    // The members were written by the line's own rules: they always read back.
+    std::string object = "{";
+    object.append(m_strMembers, 1);
+    object += '}';
+    return ParseJsonLine(object).value_or(std::vector<std::pair<std::string, std::string>>{});
+}
+
 std::string CAuditRecord::TimeText(Clock::time_point when) {
+    std::string text;
+    AppendTimeText(text, when);
+    return text;
+}
+
+void CAuditRecord::AppendTimeText(std::string& out, Clock::time_point when) {
     constexpr int kMillisPerSecond = 1000;
+    constexpr int kTens = 10;
+    constexpr int kHundreds = 100;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
     std::time_t seconds = static_cast<std::time_t>(ms.count() / kMillisPerSecond);
     int millis = static_cast<int>(ms.count() % kMillisPerSecond);
@@ -112,59 +206,79 @@ std::string CAuditRecord::TimeText(Clock::time_point when) {
         millis += kMillisPerSecond;
         --seconds;
     }
-    std::tm utc{};
-    ::gmtime_r(&seconds, &utc);
-    std::array<char, 32> text{};
-    const std::size_t n = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &utc);
-    std::array<char, 8> fraction{};
-    std::snprintf(fraction.data(), fraction.size(), ".%03dZ", millis);
-    return std::string(text.data(), n) + fraction.data();
+    // Records come many to a second: the calendar is worked out once per second and thread.
+    thread_local CSecondText cache;
+    if (!cache.bValid || cache.seconds != seconds) {
+        std::tm utc{};
+        ::gmtime_r(&seconds, &utc);
+        cache.nLength =
+            std::strftime(cache.text.data(), cache.text.size(), "%Y-%m-%dT%H:%M:%S", &utc);
+        cache.seconds = seconds;
+        cache.bValid = true;
+    }
+    out.append(cache.text.data(), cache.nLength);
+    const std::array<char, 5> fraction = {'.', static_cast<char>('0' + millis / kHundreds),
+                                          static_cast<char>('0' + millis / kTens % kTens),
+                                          static_cast<char>('0' + millis % kTens), 'Z'};
+    out.append(fraction.data(), fraction.size());
 }
 
 void CAuditRecord::AppendJsonString(std::string& out, std::string_view text) {
     // Malformed UTF-8 becomes U+FFFD: a reader of the trail gets valid JSON whatever was sent.
-    const bool bAscii = std::none_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) >= kFirstNonAscii;
-    });
+    const bool bAscii = IsAscii(text);
     const std::string wellFormed = bAscii ? std::string() : Utf16ToUtf8(Utf8ToUtf16(text));
     const std::string_view source = bAscii ? text : std::string_view(wellFormed);
     out += '"';
-    for (std::size_t i = 0; i < source.size(); ++i) {
+    std::size_t i = 0;
+    while (i < source.size()) {
+        // Runs of characters that stand for themselves go in one copy.
+        std::size_t run = i;
+        while (run + sizeof(uint64_t) <= source.size() && EightPlain(source.data() + run)) {
+            run += sizeof(uint64_t);
+        }
+        while (run < source.size() && kPlain[static_cast<unsigned char>(source[run])]) {
+            ++run;
+        }
+        out.append(source.data() + i, run - i);
+        i = run;
+        if (i >= source.size()) {
+            break;
+        }
         const auto c = static_cast<unsigned char>(source[i]);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < kFirstPrintable || c == 0x7F) {
+        } else if (c < kFirstPrintable || c == kDelete) {
             AppendUnicodeEscape(out, c);
-        } else if (c == 0xE2 && i + 2 < source.size() && source[i + 1] == '\x80' &&
+        } else if (c == kLeadOfSeparators && i + 2 < source.size() && source[i + 1] == '\x80' &&
                    (source[i + 2] == '\xA8' || source[i + 2] == '\xA9')) {
             // U+2028 and U+2029 end lines for some readers of the file.
-            AppendUnicodeEscape(out, source[i + 2] == '\xA8' ? 0x2028 : 0x2029);
+            AppendUnicodeEscape(out,
+                                source[i + 2] == '\xA8' ? kLineSeparator : kParagraphSeparator);
             i += 2;
         } else {
             out += static_cast<char>(c);
         }
+        ++i;
     }
     out += '"';
 }
 
 std::string CAuditRecord::JsonLine(Clock::time_point when) const {
-    std::string line = "{\"time\":\"" + TimeText(when) + "\",\"event\":";
-    AppendJsonString(line, m_strEvent);
-    line += ",\"source\":";
-    AppendJsonString(line, m_strSource);
-    for (const CField& field : m_fields) {
-        line += ',';
-        AppendJsonString(line, field.key);
-        line += ':';
-        if (field.bText) {
-            AppendJsonString(line, field.value);
-        } else {
-            line += field.value;
-        }
-    }
-    line += "}\n";
+    std::string line;
+    AppendJsonLine(line, when);
     return line;
+}
+
+void CAuditRecord::AppendJsonLine(std::string& out, Clock::time_point when) const {
+    out += "{\"time\":\"";
+    AppendTimeText(out, when);
+    out += "\",\"event\":";
+    AppendJsonString(out, m_strEvent);
+    out += ",\"source\":";
+    AppendJsonString(out, m_strSource);
+    out += m_strMembers;
+    out += "}\n";
 }
 
 std::optional<std::vector<std::pair<std::string, std::string>>>

@@ -109,19 +109,19 @@ std::vector<std::string> CAuditTrail::JournalFields(const CAuditRecord& record,
     std::vector<std::string> fields{
         "MESSAGE=" + message, std::string(kNoticePriority), std::string(kSyslogIdentifier),
         "ORVANE_EVENT=" + record.Event(), "ORVANE_SOURCE=" + record.Source()};
-    for (const CAuditRecord::CField& field : record.Fields()) {
+    for (const auto& [key, value] : record.Fields()) {
         // A list of arrays is one field per array, as the journal repeats a field.
-        if (field.key == "macs" || field.key == "ips") {
-            const std::string name = field.key == "macs" ? "ORVANE_MAC=" : "ORVANE_IP=";
+        if (key == "macs" || key == "ips") {
+            const std::string name = key == "macs" ? "ORVANE_MAC=" : "ORVANE_IP=";
             std::size_t start = 0;
-            while (start <= field.value.size()) {
-                const std::size_t end = std::min(field.value.find(',', start), field.value.size());
-                fields.push_back(name + field.value.substr(start, end - start));
+            while (start <= value.size()) {
+                const std::size_t end = std::min(value.find(',', start), value.size());
+                fields.push_back(name + value.substr(start, end - start));
                 start = end + 1;
             }
             continue;
         }
-        fields.push_back(JournalName(field.key) + "=" + field.value);
+        fields.push_back(JournalName(key) + "=" + value);
     }
     return fields;
 }
@@ -186,13 +186,25 @@ void CAuditTrail::Failed(const std::string& why, uint64_t nRecords) {
 }
 
 void CAuditTrail::WriteLocked(const CAuditRecord& record, Clock::time_point now) {
+    // Not the thread's line buffer: a summary goes out while Write holds a line in it.
     Enqueue(record, record.JsonLine(now));
 }
 
-void CAuditTrail::Enqueue(const CAuditRecord& record, const std::string& line) {
+std::string& CAuditTrail::LineBuffer() {
+    // Each thread composes its records in a room of its own, kept from record to record.
+    thread_local std::string line;
+    line.clear();
+    return line;
+}
+
+void CAuditTrail::Enqueue(const CAuditRecord& record, std::string_view line) {
     if (m_options.bJournal) {
         SendToJournal(JournalFields(record, line));
     }
+    EnqueueToFile(line);
+}
+
+void CAuditTrail::EnqueueToFile(std::string_view line) {
     if (!m_options.file.empty()) {
         m_strPending += line;
     }
@@ -228,12 +240,18 @@ void CAuditTrail::WriterLoop() {
             return m_bStop || m_strPending.size() >= kBatchBytes || m_nSyncWanted > m_nSynced;
         });
         const uint64_t synced = m_nSyncWanted;
-        const std::string batch = std::exchange(m_strPending, {});
+        // The two buffers trade places: each keeps its room, and records go on gathering in
+        // one while the other is written.
+        m_strWriting.clear();
+        m_strWriting.swap(m_strPending);
         const bool bStop = m_bStop;
         m_written.notify_all(); // room again for callers held back by a full queue
-        if (!batch.empty()) {
+        if (!m_strWriting.empty()) {
             lock.unlock();
-            WriteBatch(batch);
+            WriteBatch(m_strWriting);
+            if (m_strWriting.capacity() > kKeptBufferBytes) {
+                m_strWriting = std::string(); // a burst's room is given back
+            }
             lock.lock();
         }
         m_nSynced = std::max(m_nSynced, synced);
@@ -267,13 +285,23 @@ void CAuditTrail::WriteBatch(std::string_view batch) {
             part = part.substr(0, end == std::string_view::npos ? part.size() : end + 1);
         }
         batch.remove_prefix(part.size());
-        const auto records = static_cast<uint64_t>(std::count(part.begin(), part.end(), '\n'));
+        // Counted only when they are lost: a written batch is not read again.
+        const auto records = [part] {
+            return static_cast<uint64_t>(std::count(part.begin(), part.end(), '\n'));
+        };
         if (!m_fileFd) {
-            Failed(m_strOpenError, records);
+            Failed(m_strOpenError, records());
             continue;
         }
+        errno = 0; // a write cut short sets none
         if (!WriteOnce(m_fileFd.Get(), part)) {
-            Failed(errno != 0 ? std::strerror(errno) : "short write", records);
+            const int error = errno;
+            // What was cut short goes again: a torn record would join the next one's line and
+            // both would be unreadable.
+            if (::ftruncate(m_fileFd.Get(), static_cast<off_t>(m_nFileBytes)) != 0) {
+                m_fileFd.Reset(); // reopened, and its size read again, at the next write
+            }
+            Failed(error != 0 ? std::strerror(error) : "short write", records());
             continue;
         }
         m_nFileBytes += part.size();
@@ -321,10 +349,16 @@ void CAuditTrail::FlushSummaries(bool bAll) {
 void CAuditTrail::Write(const CAuditRecord& record) {
     const Clock::time_point now = Now();
     // Composed before the lock: threads that answer queries at once do not wait for each other.
-    const std::string line = record.JsonLine(now);
+    std::string& line = LineBuffer();
+    record.AppendJsonLine(line, now);
+    if (m_options.bJournal) {
+        // A message to the journal per record: sent before the lock, so that the threads
+        // answering queries do not queue behind each other's sends.
+        SendToJournal(JournalFields(record, line));
+    }
     std::unique_lock lock(m_mutex);
     FlushLocked(now, false);
-    Enqueue(record, line);
+    EnqueueToFile(line);
     Drain(lock);
 }
 

@@ -46,6 +46,8 @@ public:
     static constexpr std::size_t kBatchBytes = 64 * 1024;
     // Beyond this many bytes waiting, the threads that give records wait for the writer.
     static constexpr std::size_t kMaxPendingBytes = 16 * 1024 * 1024;
+    // The writer's buffers keep up to this much room from batch to batch.
+    static constexpr std::size_t kKeptBufferBytes = 4 * kBatchBytes;
 
     struct COptions {
         std::filesystem::path file; // empty: no file (the journal only, when there is one)
@@ -103,7 +105,9 @@ private:
 
     Clock::time_point Now() const;
     void WriteLocked(const CAuditRecord& record, Clock::time_point now);
-    void Enqueue(const CAuditRecord& record, const std::string& line);
+    void Enqueue(const CAuditRecord& record, std::string_view line);
+    void EnqueueToFile(std::string_view line);
+    static std::string& LineBuffer();
     // Wakes the writer when a batch is full; waits while too much is pending.
     void Drain(std::unique_lock<std::mutex>& lock);
     void WriterLoop();
@@ -125,6 +129,7 @@ private:
     bool m_bStop = false;
     std::thread m_writer;
     // Touched only by the writer, or before it starts.
+    std::string m_strWriting; // the batch being written
     CUniqueFd m_fileFd;
     std::string m_strOpenError;
     uint64_t m_nFileBytes = 0;

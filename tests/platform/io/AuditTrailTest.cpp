@@ -6,8 +6,10 @@
 #include "tests/support/CTempDir.h"
 #include "tests/support/TestFiles.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,13 +102,48 @@ TEST(AuditTrail, UnwritableRecordsAreCountedAndReportedOncePerOutage) {
     ::close(pipeFds[1]);
 }
 
+TEST(AuditTrail, AFullFileKeepsOnlyWholeRecords) {
+    CTempDir dir;
+    const auto file = dir / "audit.log";
+    // A file size limit stands in for a full disk: the record that crosses it is cut short.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit limit{1000, saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.nErrorFd = -1;
+    {
+        CAuditTrail trail(options);
+        for (int i = 0; i < 30; ++i) {
+            trail.Write(CAuditRecord("query", "service").Add("pad", std::string(40, 'x')));
+            trail.Sync();
+        }
+        EXPECT_GT(trail.FailedRecords(), 0u);
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, SIG_DFL);
+    const auto lines = ReadFileLines(file);
+    ASSERT_FALSE(lines.empty());
+    for (const std::string& line : lines) {
+        EXPECT_TRUE(CAuditRecord::ParseJsonLine(line)) << line;
+    }
+    EXPECT_EQ(std::filesystem::file_size(file) % (lines.front().size() + 1), 0u);
+}
+
 TEST(AuditTrail, HostileNamesStayOneValidRecord) {
     const std::vector<std::string> names = {
         "quote\"d",    "back\\slash",      "new\nline",           std::string("nul\0byte", 8),
         "esc\x1b[31m", "bad\xff\xfe utf8", "sep\xe2\x80\xa8line", "\"},\"event\":\"forged"};
     for (const std::string& name : names) {
-        const std::string line =
-            CAuditRecord("credentials-refused", "service").Add("user", name).JsonLine({});
+        const CAuditRecord record =
+            CAuditRecord("credentials-refused", "service").Add("user", name).AddNumber("n", 7);
+        const std::string line = record.JsonLine({});
+        std::string reused = "before";
+        record.AppendJsonLine(reused, {});
+        EXPECT_EQ(reused, "before" + line);
+        EXPECT_EQ(record.Fields().back(), (std::pair<std::string, std::string>("n", "7")));
         EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
         EXPECT_EQ(line.find("\xe2\x80\xa8"), std::string::npos) << line;
         EXPECT_EQ(Member(line, "event"), "credentials-refused") << line;
@@ -116,18 +153,50 @@ TEST(AuditTrail, HostileNamesStayOneValidRecord) {
         } else {
             EXPECT_EQ(back, name);
         }
+        EXPECT_EQ(record.Fields().front().second, back);
         const std::string table = CAuditQuery::Table({line});
         EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 2) << table;
         EXPECT_EQ(table.find('\x1b'), std::string::npos) << table;
     }
-    EXPECT_EQ(CAuditRecord::TimeText(Clock::time_point(std::chrono::milliseconds(1005))),
-              "1970-01-01T00:00:01.005Z");
+    // Each character that is escaped, at each place of a text longer than the runs copied at once.
+    for (const std::string special :
+         {"\"", "\\", "\n", "\x1f", "\x7f", "\xe2\x80\xa9", "\xc3\xa9"}) {
+        for (std::size_t at = 0; at <= 20; ++at) {
+            std::string text(20, 'p');
+            text.insert(at, special);
+            const std::string line = CAuditRecord("e", "s").Add("v", text).JsonLine({});
+            EXPECT_EQ(Member(line, "v"), text) << at << " " << line;
+            EXPECT_EQ(line.find_first_of("\n\x1f\x7f"), line.size() - 1) << line;
+        }
+    }
+    // In this order, so that a second worked out before is not taken for the next one.
+    const std::vector<std::pair<int64_t, std::string>> times = {
+        {1005, "1970-01-01T00:00:01.005Z"}, {1999, "1970-01-01T00:00:01.999Z"},
+        {2000, "1970-01-01T00:00:02.000Z"}, {1000, "1970-01-01T00:00:01.000Z"},
+        {-1, "1969-12-31T23:59:59.999Z"},   {1797098400010, "2026-12-12T18:00:00.010Z"}};
+    for (const auto& [ms, text] : times) {
+        EXPECT_EQ(CAuditRecord::TimeText(Clock::time_point(std::chrono::milliseconds(ms))), text);
+    }
     const auto journal = CAuditTrail::JournalFields(
         CAuditRecord("query", "service").Add("user", "bob").Add("macs", "a1,b2"), "{}\n");
     for (const char* field : {"MESSAGE={}", "ORVANE_EVENT=query", "ORVANE_SOURCE=service",
                               "ORVANE_USER=bob", "ORVANE_MAC=a1", "ORVANE_MAC=b2"}) {
         EXPECT_NE(std::find(journal.begin(), journal.end(), field), journal.end()) << field;
     }
+}
+
+TEST(AuditTrail, StopWritesEveryRecordGivenBeforeIt) {
+    CTempDir dir;
+    constexpr uint64_t kRecords = 20000; // several full batches
+    {
+        CAuditTrail trail(dir / "audit.log");
+        for (uint64_t i = 0; i < kRecords; ++i) {
+            trail.Write(CAuditRecord("query", "service").AddNumber("n", i));
+        }
+    }
+    const auto lines = ReadFileLines(dir / "audit.log");
+    ASSERT_EQ(lines.size(), kRecords);
+    EXPECT_EQ(Member(lines.back(), "n"), std::to_string(kRecords - 1));
 }
 
 TEST(AuditTrail, RefusalsAreSummarisedOncePerAddressPerMinute) {
