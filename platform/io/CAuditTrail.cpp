@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
 constexpr std::string_view kSyslogIdentifier = "SYSLOG_IDENTIFIER=OrvaneSrv";
 constexpr std::string_view kNoticePriority = "PRIORITY=5";
@@ -131,16 +130,8 @@ CAuditTrail::Clock::time_point CAuditTrail::Now() const {
 }
 
 void CAuditTrail::OpenFile() {
-    const std::filesystem::path folder = m_options.file.parent_path();
-    std::error_code ec;
-    std::filesystem::create_directories(folder.parent_path(), ec);
-    // Records name users, arrays and addresses: the folder and the file are the operator's
-    // alone. A shared folder with the sticky bit (/tmp) is nobody's own and is left as it is.
-    struct stat folderStat {};
-    if (::mkdir(folder.c_str(), kFolderMode) != 0 && errno == EEXIST &&
-        ::stat(folder.c_str(), &folderStat) == 0 && (folderStat.st_mode & S_ISVTX) == 0) {
-        ::chmod(folder.c_str(), kFolderMode);
-    }
+    // Records name users, arrays and addresses: the folder and the file are the operator's alone.
+    MakePrivateFolderFor(m_options.file);
     m_fileFd.Reset(::open(m_options.file.c_str(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kFileMode));
     struct stat st {};
