@@ -1,6 +1,6 @@
-// The kept "/Query" answers: bounded, dropped least recently used first, never handed out
-// for tables that changed since; and, through the running service with its cache warm, every
-// way a listed value changes shows in the very next answer.
+// The kept "/Query" answers: bounded, dropped least recently used first, never handed out for
+// tables that changed since; and, with the running service's cache warm, every way a listed
+// value changes shows in the very next answer.
 #include "service/CQueryCache.h"
 #include "tests/service/ServiceTestSupport.h"
 
@@ -9,57 +9,46 @@
 
 namespace {
 
-std::shared_ptr<const CCachedQuery> Answer(std::size_t nBytes) {
-    auto answer = std::make_shared<CCachedQuery>();
-    answer->body.assign(nBytes, 'x');
-    return answer;
-}
-
 TEST(QueryCache, KeepsTheRecentAnswersOfTheCurrentGenerationWithinItsBudget) {
     constexpr std::size_t kBody = 1000;
     CQueryCache cache(3 * kBody); // two answers and their overhead, not three
-    cache.Store("a", 1, Answer(kBody));
-    cache.Store("b", 1, Answer(kBody));
-    ASSERT_TRUE(cache.Find("a", 1)); // "a" is now the more recently used
-    cache.Store("c", 1, Answer(kBody));
-    struct Case {
-        const char* user;
-        uint64_t generation;
-        bool bFound;
-    };
-    const Case cases[] = {
-        {"a", 1, true}, {"b", 1, false}, {"c", 1, true}, {"a", 2, false}, {"a", 0, false}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(cache.Find(c.user, c.generation) != nullptr, c.bFound) << c.user;
+    // Each step: a user, the generation composed under; "F" is too big to keep.
+    for (const std::string_view step : {"a1", "b1", "a1", "c1", "d2", "e1", "F2"}) {
+        const std::string user(1, step[0]);
+        const uint64_t generation = step[1] - '0';
+        if (!cache.Find(user, generation)) { // "a" is found: "b" becomes the least recent
+            auto answer = std::make_shared<CCachedQuery>();
+            answer->body.assign(user == "F" ? 4 * kBody : kBody, 'x');
+            cache.Store(user, generation, std::move(answer));
+        }
     }
-    // A later generation drops all, an earlier one is refused, one too big is not kept.
-    cache.Store("d", 2, Answer(kBody));
-    cache.Store("e", 1, Answer(kBody));
-    cache.Store("f", 2, Answer(4 * kBody));
-    EXPECT_FALSE(cache.Find("c", 2) || cache.Find("e", 1) || cache.Find("f", 2));
+    // "b" was dropped for "c"; generation 2 dropped the rest; "e" is too old.
     EXPECT_TRUE(cache.Find("d", 2));
-    cache.Clear();
-    EXPECT_FALSE(cache.Find("d", 2));
-    EXPECT_EQ(cache.Bytes(), 0u);
+    EXPECT_FALSE(cache.Find("a", 2) || cache.Find("c", 2) || cache.Find("e", 1) ||
+                 cache.Find("F", 2));
 }
 
 class QueryCacheService : public svctest::CServiceTest {
 protected:
     std::string Query() { return svctest::Exchange(Port(), svctest::QueryRequest("op:pw")); }
-    void WithServer(const std::function<void(CServerData&)>& change) {
-        auto lock = m_pCore->Guard()->LockExclusive();
-        change(*m_pCore->m_mapServers.Find(u"00:11"));
+    // As discovery and logins change a record: under the exclusive guard.
+    std::function<void()> Server(std::function<void(CServerData&)> change) {
+        return [this, change] {
+            auto lock = m_pCore->Guard()->LockExclusive();
+            change(*m_pCore->m_mapServers.Find(u"00:11"));
+        };
     }
-    std::unique_ptr<CGroupData> Group(std::vector<std::u16string> access) {
-        auto group = std::make_unique<CGroupData>(u"g");
-        group->m_listUsers = {u"op"};
-        group->m_listAccess = std::move(access);
-        return group;
-    }
-    std::unique_ptr<CUserData> Op(std::vector<std::u16string> groups) {
-        auto user = std::make_unique<CUserData>(u"op", u"pw");
-        user->m_listGroups = std::move(groups);
-        return user;
+    // The console's changes: the group's access list, then the user's groups.
+    std::function<void()> Directory(std::vector<std::u16string> groups,
+                                    std::vector<std::u16string> access) {
+        return [this, groups, access] {
+            auto group = std::make_unique<CGroupData>(u"g");
+            group->m_listAccess = access;
+            m_pCore->SendMessage(CDirectoryMessage::SetGroupAccess(false, std::move(group)));
+            auto user = std::make_unique<CUserData>(u"op", u"pw");
+            user->m_listGroups = groups;
+            m_pCore->SendMessage(CDirectoryMessage::ModifyUser(false, std::move(user)));
+        };
     }
 };
 
@@ -69,53 +58,28 @@ TEST_F(QueryCacheService, EveryChangeShowsInTheNextAnswerWhileTheCacheIsWarm) {
     AddUser(u"op", u"pw", {u"g"});
     AddGroup(u"g", {u"op"}, {u"00:11"});
     StartService();
-    struct Step {
-        const char* name;
-        std::function<void()> change; // through the path that makes it in the program
-        std::string expected;         // in the next answer
-    };
-    const Step steps[] = {
-        {"password push",
-         [&] {
-             svctest::Exchange(Port(), "POST /UpdateAdminPasswd?00:11 HTTP/1.0\r\n\r\npushed\r\n");
-         },
-         R"(LoginPasswd="pushed")"},
-        {"sighting", [&] { WithServer([](CServerData& s) { s.SetSystemName("renamed"); }); },
-         R"(SystemName="renamed")"},
-        {"login",
-         [&] { WithServer([](CServerData& s) { s.SetLoginCredentials(u"r2", u"logged"); }); },
-         R"(LoginUserName="r2" LoginPasswd="logged")"},
-        {"group access",
-         [&] {
-             m_pCore->SendMessage(
-                 CDirectoryMessage::SetGroupAccess(false, Group({u"00:11", u"00:22"})));
-         },
-         R"(MAC="00:22")"},
-        {"sweep", [&] { WithServer([](CServerData& s) { s.m_bOnline = 0; }); },
-         R"(<StorageServers AdminGroup="No"><StorageServer Product="Vault" Type="SAN" )"
-         R"(SystemName="array-00:22")"},
-        {"user's groups",
-         [&] {
-             m_pCore->SendMessage(
-                 CDirectoryMessage::ModifyUser(false, Op({u"g", u"Administrator"})));
-         },
-         R"(AdminGroup="Yes")"},
-        {"import",
-         [&] {
-             CGroupTable groups;
-             groups[u"g"] = Group({});
+    const std::pair<std::function<void()>, std::string> steps[] = {
+        {[&] { svctest::Exchange(Port(), "POST /UpdateAdminPasswd?00:11 HTTP/1.0\r\n\r\nnew\n"); },
+         R"(LoginPasswd="new")"},
+        {Server([](CServerData& s) { s.SetSystemName("renamed"); }), R"(SystemName="renamed")"},
+        {Server([](CServerData& s) { s.SetLoginCredentials(u"r2", u"in"); }),
+         R"(LoginUserName="r2" LoginPasswd="in")"},
+        {Directory({u"g"}, {u"00:11", u"00:22"}), R"(MAC="00:22")"},
+        {Server([](CServerData& s) { s.m_bOnline = 0; }), R"(No"><StorageServer Product="Vault" )"
+                                                          R"(Type="SAN" SystemName="array-00:22")"},
+        {Directory({u"g", u"Administrator"}, {u"00:22"}), R"(AdminGroup="Yes")"},
+        {[&] { // an imported "op" of no group
              CUserTable users;
-             users[u"op"] = Op({u"g"});
-             m_pCore->MergeImported(std::move(groups), std::move(users));
+             users[u"op"] = std::make_unique<CUserData>(u"op", u"pw");
+             m_pCore->MergeImported({}, std::move(users));
          },
-         R"(<StorageServers AdminGroup="No"></StorageServers>)"},
+         R"(="No"></StorageServers>)"},
     };
-    for (const Step& step : steps) {
+    for (const auto& [change, expected] : steps) {
         Query();
-        const std::string warm = Query();
-        EXPECT_EQ(warm.find(step.expected), std::string::npos) << step.name;
-        step.change();
-        EXPECT_NE(Query().find(step.expected), std::string::npos) << step.name;
+        EXPECT_EQ(Query().find(expected), std::string::npos) << expected;
+        change();
+        EXPECT_NE(Query().find(expected), std::string::npos) << expected;
     }
 }
 
