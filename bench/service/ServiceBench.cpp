@@ -311,10 +311,19 @@ double RunWrk(uint16_t port, std::string_view path, int nConnections, double sec
     return at == std::string::npos ? 0 : std::atof(report.c_str() + at + kRate.size());
 }
 
-// A row measured by wrk: ours beside nginx's, both by the same client.
-void WrkRow(const char* name, int nConnections, double ours, double theirs) {
+// The best of a few wrk runs against each server, taken in turn; printed as a row of ours beside
+// nginx's. Answers our rate over nginx's.
+double WrkRow(const char* name, int nRounds, uint16_t port, uint16_t nginxPort,
+              std::string_view path, int nConnections, double seconds) {
+    double ours = 0;
+    double theirs = 0;
+    for (int i = 0; i < nRounds; ++i) {
+        theirs = std::max(theirs, RunWrk(nginxPort, path, nConnections, seconds, false));
+        ours = std::max(ours, RunWrk(port, path, nConnections, seconds, false));
+    }
     std::printf("%-26s %7d %10.0f %8s %8s %9s %7s %6s %8.2fx   (nginx %.0f)\n", name, nConnections,
                 ours, "", "", "", "", "", theirs > 0 ? ours / theirs : 0, theirs);
+    return theirs > 0 ? ours / theirs : 0;
 }
 
 double Ratio(const CResult& ours, const CResult& theirs) {
@@ -479,11 +488,10 @@ int main(int argc, char** argv) {
             row("POST /Query, OrvaneSrv", clients, query, nginxGet.rps, ourGet.rps);
             row("POST /Query, no servers", clients, empty, nginxGet.rps, ourGet.rps);
             if (clients == kManyClients) {
-                const double wrkNginx = RunWrk(nginxPort, "/", clients, seconds, false);
-                const double wrkOurs = RunWrk(port, "/", clients, seconds, false);
-                WrkRow("GET 2 KB by wrk", clients, wrkOurs, wrkNginx);
-                targets.push_back({"GET 2 KB, 64 clients, by wrk, vs nginx",
-                                   wrkNginx > 0 ? wrkOurs / wrkNginx : 0, 1.0, false, "x"});
+                targets.push_back(
+                    {"GET 2 KB, 64 clients, by wrk, vs nginx",
+                     WrkRow("GET 2 KB by wrk", rounds, port, nginxPort, "/", clients, seconds), 1.0,
+                     false, "x"});
                 targets.push_back(
                     {"GET 2 KB, 64 clients, vs nginx", Ratio(ourGet, nginxGet), 1.0, false, "x"});
                 targets.push_back({"/Query 200 servers, 64 clients, vs nginx GET 2 KB",
@@ -527,12 +535,11 @@ int main(int argc, char** argv) {
             row("/Query 2,000 of 10,000", kClients, query, nginxGet.rps, ourGet.rps);
             row("GET same size, nginx", kClients, nginxSameSize, nginxGet.rps, ourGet.rps);
             row("GET same size, OrvaneSrv", kClients, ourSameSize, nginxGet.rps, ourGet.rps);
-            const double wrkNginx = RunWrk(nginxPort, "/fleet.xml", kClients, seconds, false);
-            const double wrkOurs = RunWrk(port, "/fleet.xml", kClients, seconds, false);
-            WrkRow("GET same size by wrk", kClients, wrkOurs, wrkNginx);
+            const double wrkRatio = WrkRow("GET same size by wrk", rounds, port, nginxPort,
+                                           "/fleet.xml", kClients, seconds);
             std::printf("  the document: %zu bytes\n", document.size());
-            targets.push_back({"GET of that file, 16 clients, by wrk, vs nginx",
-                               wrkNginx > 0 ? wrkOurs / wrkNginx : 0, 1.0, false, "x"});
+            targets.push_back(
+                {"GET of that file, 16 clients, by wrk, vs nginx", wrkRatio, 1.0, false, "x"});
             targets.push_back({"GET of that file, 16 clients, vs nginx",
                                Ratio(ourSameSize, nginxSameSize), 1.0, false, "x"});
             targets.push_back({"/Query 2,000 of 10,000, 16 clients, vs nginx's file",
