@@ -34,12 +34,7 @@ public:
     // Runs f(core) under the shared guard; false (f not run) once the tables are gone.
     template <class F>
     bool WithTablesShared(F&& f) const {
-        auto lock = m_pGuard->LockShared();
-        if (!m_pGuard->m_bTablesAlive) {
-            return false;
-        }
-        f(*m_pCore);
-        return true;
+        return WithTablesSharedAt([&](const COrvaneSrvCore& core, uint64_t) { f(core); });
     }
     // The same, with the generation of the tables as f sees them: f(core, generation).
     template <class F>

@@ -79,6 +79,8 @@ def main():
     parser.add_argument("--depth", type=int, default=6, help="frames shown per top stack")
     parser.add_argument("--leaves", action="store_true", help="also the heaviest leaf functions")
     parser.add_argument("--process", action="store_true", help="put the command name first")
+    parser.add_argument("--share", action="append", default=[],
+                        help="also the share of samples with this function anywhere on the stack")
     args = parser.parse_args()
     source = open(args.file, errors="replace") if args.file else sys.stdin
     with source:
@@ -91,6 +93,9 @@ def main():
     print(f"{total} samples")
     for stack, count in stacks.most_common(args.top):
         print(f"{100.0 * count / total:5.1f}%  {shorten(stack, args.depth)}")
+    for name in args.share:
+        count = sum(n for stack, n in stacks.items() if name in stack.split(";"))
+        print(f"{100.0 * count / total:5.1f}%  anywhere: {name}")
     if args.leaves:
         leaves = collections.Counter()
         for stack, count in stacks.items():
