@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -163,6 +164,22 @@ std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes, bool bM
     const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (bMore ? MSG_MORE : 0);
     return static_cast<std::size_t>(Transfer(nBytes, [&](uint64_t sent) {
         return ::send(m_hSock, bytes + sent, nBytes - sent, flags);
+    }));
+}
+
+std::size_t CBlockingSocket::SendBoth(std::string_view head, std::string_view body) {
+    return static_cast<std::size_t>(Transfer(head.size() + body.size(), [&](uint64_t sent) {
+        iovec parts[2];
+        int nParts = 0;
+        if (sent < head.size()) {
+            parts[nParts++] = {const_cast<char*>(head.data() + sent), head.size() - sent};
+        }
+        const std::size_t bodySent = sent < head.size() ? 0 : sent - head.size();
+        parts[nParts++] = {const_cast<char*>(body.data() + bodySent), body.size() - bodySent};
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = static_cast<std::size_t>(nParts);
+        return ::sendmsg(m_hSock, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
     }));
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <netinet/in.h>
 #include <optional>
+#include <string_view>
 
 class CBlockingSocket {
 public:
@@ -41,6 +42,8 @@ public:
     // Sends nBytes of the file fd from offset with sendfile(2), under the same waits and
     // progress rule as Send; answers the bytes sent, fewer only when the file ended first.
     uint64_t SendFile(int fd, uint64_t offset, uint64_t nBytes);
+    // Sends head then body with gathering writes, under the same waits and progress rule.
+    std::size_t SendBoth(std::string_view head, std::string_view body);
     std::size_t Receive(void* pBuffer, std::size_t nCapacity);
 
     // The local port, in host byte order, or 0 without a bound socket.

@@ -338,6 +338,8 @@ void CCredentialService::StopCredentialServer() {
     }
     run->m_bStopping = true;
     run->m_slots.Stop();
+    // The answers hold passwords: they do not outlive the run's serving.
+    run->m_queryCache.Clear();
     g_listenSocket.Shutdown();
     for (int i = 0; i < 10 && g_bServerRunning.load() == 1; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -7,6 +7,7 @@
 #include "service/CheckBasicCredentials.h"
 #include "service/HttpResponses.h"
 #include "service/OpenRequestedFile.h"
+#include "service/QueryAnswer.h"
 #include "service/SendFileResponse.h"
 #include "service/ServerListDocument.h"
 #include "service/ServiceLog.h"
@@ -278,18 +279,14 @@ std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
 
 bool CRequestHandler::ServeQuery(const std::string& userName) {
     ReadBodyLine(false);
-    std::string response = DocumentResponseHeader(std::time(nullptr));
-    CServedServers served;
-    CServedServers* pServed = m_context.m_pAudit ? &served : nullptr;
-    // Composed under the guard, sent after it is released: no lock waits on the network.
-    const bool bAlive = m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
-        BuildServerListDocument(core, userName, response, pServed);
-    });
-    if (!bAlive) {
+    const std::shared_ptr<const CCachedQuery> answer = QueryAnswer(m_context, userName);
+    if (!answer) {
         return false;
     }
-    m_socket.Send(response.data(), response.size());
-    if (pServed != nullptr) {
+    const std::string header = DocumentResponseHeader(std::time(nullptr));
+    m_socket.SendBoth(header, answer->body);
+    if (m_context.m_pAudit) {
+        const CServedServers& served = answer->served;
         m_context.m_pAudit->Write(CAuditRecord("query", "service")
                                       .Add("address", AddressText(m_peer))
                                       .Add("user", userName)

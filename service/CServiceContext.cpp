@@ -11,9 +11,9 @@ CServiceContext::CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
       m_throttle(CLoginThrottle::CSettings{
           m_options.nMaxFailedChecks, m_options.failureWindow, m_options.nMaxThrottledAddresses,
           m_options.nMaxFailedChecksPerName, m_options.nameCheckInterval}),
-      m_pAudit(core.AuditTrail()), m_slots(m_options.nMaxConnections),
-      m_addresses(m_options.nMaxConnectionsPerAddress), m_pIdleThreads(std::move(pIdleThreads)),
-      m_pCore(&core), m_pGuard(core.Guard()) {
+      m_queryCache(m_options.nQueryCacheBytes), m_pAudit(core.AuditTrail()),
+      m_slots(m_options.nMaxConnections), m_addresses(m_options.nMaxConnectionsPerAddress),
+      m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core), m_pGuard(core.Guard()) {
     OpenDocRoot();
 }
 

@@ -14,6 +14,7 @@
 #include "service/CConnectionSlots.h"
 #include "service/CIdleConnectionThreads.h"
 #include "service/CLoginThrottle.h"
+#include "service/CQueryCache.h"
 #include "service/CServiceLog.h"
 #include "service/CServiceOptions.h"
 
@@ -33,11 +34,16 @@ public:
     // Runs f(core) under the shared guard; false (f not run) once the tables are gone.
     template <class F>
     bool WithTablesShared(F&& f) const {
+        return WithTablesSharedAt([&](const COrvaneSrvCore& core, uint64_t) { f(core); });
+    }
+    // The same, with the generation of the tables as f sees them: f(core, generation).
+    template <class F>
+    bool WithTablesSharedAt(F&& f) const {
         auto lock = m_pGuard->LockShared();
         if (!m_pGuard->m_bTablesAlive) {
             return false;
         }
-        f(*m_pCore);
+        f(*m_pCore, m_pGuard->Generation());
         return true;
     }
     template <class F>
@@ -60,6 +66,7 @@ public:
     // Every thread of the run writes its entries here.
     mutable CServiceLog m_log;
     mutable CLoginThrottle m_throttle;
+    mutable CQueryCache m_queryCache;
     // The audit trail of the run; null when nothing is recorded.
     const std::shared_ptr<CAuditTrail> m_pAudit;
     std::atomic<bool> m_bStopping{false};

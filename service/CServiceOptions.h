@@ -19,6 +19,7 @@ struct CServiceOptions {
     static constexpr int kDefaultBacklog = 128;
     // Connections served at once; further clients wait in the listen queue.
     static constexpr std::size_t kDefaultMaxConnections = 1024;
+    static constexpr std::size_t kDefaultQueryCacheBytes = std::size_t{64} << 20;
     // Connections one client address may hold at once; more are closed as they are accepted.
     static constexpr std::size_t kDefaultMaxConnectionsPerAddress = 256;
     // The share of the process's descriptors that connections may take at most: the rest stay
@@ -62,6 +63,8 @@ struct CServiceOptions {
     std::chrono::milliseconds failureWindow = CLoginThrottle::kDefaultWindow;
     std::chrono::milliseconds nameCheckInterval = CLoginThrottle::kDefaultNameCheckInterval;
     std::size_t nMaxThrottledAddresses = CLoginThrottle::kDefaultMaxAddresses;
+    // The "/Query" answers kept for users who ask again, at most this many bytes in all.
+    std::size_t nQueryCacheBytes = kDefaultQueryCacheBytes;
     // The time the throttle goes by; empty: the steady clock. Tests move it by hand.
     std::function<std::chrono::steady_clock::time_point()> clock;
 };

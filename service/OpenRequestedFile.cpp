@@ -40,11 +40,18 @@ std::string RealPathOf(int fd) {
 // Opens the name with the kernel refusing any resolution that leaves the folder (a "..", an
 // absolute link, a link pointing outside): one system call, no real-path check afterwards.
 // Answers false when the kernel cannot do it, so that the caller checks the slow way.
-bool OpenBeneath(int rootFd, const std::string& name, CUniqueFd& fd) {
+// bLinked: a symbolic link was followed on the way, so the file's real name may differ from the
+// one asked for. Without links the first attempt opens the file; only a link costs a second.
+bool OpenBeneath(int rootFd, const std::string& name, CUniqueFd& fd, bool& bLinked) {
     open_how how{};
     how.flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-    const long r = ::syscall(SYS_openat2, rootFd, name.c_str(), &how, sizeof how);
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_SYMLINKS;
+    long r = ::syscall(SYS_openat2, rootFd, name.c_str(), &how, sizeof how);
+    bLinked = r < 0 && errno == ELOOP;
+    if (bLinked) {
+        how.resolve &= ~static_cast<uint64_t>(RESOLVE_NO_SYMLINKS);
+        r = ::syscall(SYS_openat2, rootFd, name.c_str(), &how, sizeof how);
+    }
     if (r < 0 && (errno == ENOSYS || errno == EPERM)) {
         return false;
     }
@@ -84,8 +91,10 @@ EKind OpenBelowRoot(const std::string& name, const std::string& docRoot, int roo
         return EKind::Folder; // the served folder itself
     }
     CUniqueFd fd;
-    bool beneath = rootFd >= 0 && OpenBeneath(rootFd, name, fd);
+    bool bLinked = false;
+    bool beneath = rootFd >= 0 && OpenBeneath(rootFd, name, fd, bLinked);
     if (!beneath) {
+        bLinked = true; // nothing tells otherwise
         const std::string full = docRoot + (docRoot.ends_with('/') ? "" : "/") + name;
         fd = CUniqueFd(::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     }
@@ -98,7 +107,8 @@ EKind OpenBelowRoot(const std::string& name, const std::string& docRoot, int roo
         return EKind::Folder;
     }
     if (!S_ISREG(st.st_mode) || IsConfigurationFileName(name) ||
-        IsConfigurationFileName(RealPathOf(fd.Get())) || HoldsConfiguration(fd.Get())) {
+        (bLinked && IsConfigurationFileName(RealPathOf(fd.Get()))) ||
+        HoldsConfiguration(fd.Get())) {
         return EKind::None;
     }
     out = std::move(fd);
