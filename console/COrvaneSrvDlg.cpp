@@ -21,6 +21,7 @@
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
 #include <QShortcut>
@@ -167,6 +168,7 @@ void COrvaneSrvDlg::AddShortcuts() {
           QKeySequence(Qt::CTRL | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)}) {
         add(back, [this] { m_tabCtrl->SelectNext(-1); });
     }
+    add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { ExitAfterConfirm(IDOK); });
     add(QKeySequence(Qt::Key_F5), [this] {
         // Like the button: not while a pass runs.
         if (m_pTabSystem && m_pTabSystem->IsRefreshEnabled()) {
@@ -301,6 +303,42 @@ void COrvaneSrvDlg::DestroyPages() {
     if (m_pTabAccount) {
         m_pTabAccount->DestroyWindow();
         m_pTabAccount.reset();
+    }
+}
+
+void COrvaneSrvDlg::OnOK() {
+    ExitAfterConfirm(IDOK);
+}
+
+void COrvaneSrvDlg::OnCancel() {
+    ExitAfterConfirm(IDCANCEL);
+}
+
+void COrvaneSrvDlg::ExitAfterConfirm(int nResult) {
+    if (m_bAskingExit) {
+        return; // a second close while the question is open
+    }
+    m_bAskingExit = true;
+    const bool bStop =
+        m_pBoxes->Show(LoadString(IDS_CONFIRM_EXIT), IMessageBoxes::kProgramName,
+                       EMessageIcon::Question, EMessageButtons::YesNo) == EMessageAnswer::Yes;
+    m_bAskingExit = false;
+    if (bStop) {
+        EndDialog(nResult);
+    }
+}
+
+void COrvaneSrvDlg::keyPressEvent(QKeyEvent* event) {
+    // The dialog would end on Esc, or on Enter through the default Exit button, from wherever the
+    // focus is; a focused button still takes its own Enter before it comes here.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        CDialog::keyPressEvent(event);
     }
 }
 

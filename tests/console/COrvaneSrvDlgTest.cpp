@@ -2,6 +2,7 @@
 // bringing it forward, message boxes from workers at shutdown, and the socket layer check.
 #include "console/CAboutDlg.h"
 #include "console/SocketLayerCheck.h"
+#include "platform/ui/CListCtrl.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/ConsoleTestSupport.h"
 
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -92,28 +94,54 @@ TEST(MainWindow, BuiltInAccountsThatCannotBeWrittenAreReportedInABoxAfterThePage
     dialog->DestroyWindow();
 }
 
-TEST(MainWindow, ExitEnterEscAndTheCloseBoxEndTheModalRun) {
-    for (int way = 0; way < 4; ++way) {
-        CTestMainWindow dialog;
-        WhenModal<COrvaneSrvDlg>([way](COrvaneSrvDlg& d) {
-            switch (way) {
-            case 0:
-                qobject_cast<QPushButton*>(d.GetDlgItem(IDOK))->click();
-                break;
-            case 1:
-                QTest::keyClick(&d, Qt::Key_Return);
-                break;
-            case 2:
-                QTest::keyClick(&d, Qt::Key_Escape);
-                break;
-            default:
-                d.close();
-                break;
-            }
-        });
-        const int result = dialog->DoModal();
-        EXPECT_EQ(result, way < 2 ? CDialog::IDOK : CDialog::IDCANCEL) << way;
-        EXPECT_EQ(dialog->TabSystem(), nullptr) << "shut down after the run, way " << way;
+TEST(MainWindow, ExitTheCloseBoxAndCtrlQAskBeforeEndingEscAndEnterNever) {
+    struct CWay {
+        const char* name;
+        std::function<void(COrvaneSrvDlg&)> act;
+        bool bAsks;
+        int nResult; // when the operator agrees
+    };
+    auto key = [](Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        return [k, mods](COrvaneSrvDlg& d) {
+            d.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+            d.TabSystem()->List().setFocus();
+            QTest::keyClick(QApplication::focusWidget(), k, mods);
+        };
+    };
+    const CWay ways[] = {
+        {"Exit", [](COrvaneSrvDlg& d) { QTest::mouseClick(d.GetDlgItem(IDOK), Qt::LeftButton); },
+         true, CDialog::IDOK},
+        {"close box", [](COrvaneSrvDlg& d) { d.close(); }, true, CDialog::IDCANCEL},
+        {"Ctrl+Q", key(Qt::Key_Q, Qt::ControlModifier), true, CDialog::IDOK},
+        {"Esc", key(Qt::Key_Escape), false, 0},
+        {"Enter on the list", key(Qt::Key_Return), false, 0},
+    };
+    for (const CWay& way : ways) {
+        for (const EMessageAnswer answer : {EMessageAnswer::No, EMessageAnswer::Yes}) {
+            CTestMainWindow dialog;
+            std::vector<std::u16string> asked;
+            dialog->MessageBoxes()->SetAnswerer([&](const CMessageBoxRequest& r) {
+                asked.push_back(r.text);
+                return std::optional(answer);
+            });
+            bool bStillUp = false;
+            WhenModal<COrvaneSrvDlg>([&](COrvaneSrvDlg& d) {
+                way.act(d);
+                bStillUp = d.isVisible();
+                if (bStillUp) {
+                    d.EndDialog(CDialog::IDCANCEL); // a stop signal's way: no question
+                }
+            });
+            const int result = dialog->DoModal();
+            const bool bEnds = way.bAsks && answer == EMessageAnswer::Yes;
+            EXPECT_EQ(bStillUp, !bEnds) << way.name;
+            EXPECT_EQ(result, bEnds ? way.nResult : CDialog::IDCANCEL) << way.name;
+            EXPECT_EQ(asked, way.bAsks ? std::vector<std::u16string>{u"Stop the credential "
+                                                                     u"service and exit?"}
+                                       : std::vector<std::u16string>{})
+                << way.name;
+        }
     }
 }
 
