@@ -21,11 +21,14 @@
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTime>
 #include <QTimer>
 
@@ -55,6 +58,10 @@ EMessageIcon IconFor(EConfigStatus status) {
 // How often the status bar looks at the service and counts the rows.
 constexpr int kStatusPeriodMs = 1000;
 constexpr int kStatusPadding = 4; // pixels beside each part's text
+
+// The default password's warning line: bottom left, beside the buttons, in dialog units.
+constexpr CDluRect kWarningLine{7, 209, 214, 14};
+constexpr int kWarningIconPx = 16;
 
 // The window's place is kept beside the store (in the user's XDG config folder).
 std::filesystem::path PlacementFile(const CRegistryHive* hive) {
@@ -103,6 +110,8 @@ bool COrvaneSrvDlg::OnInitDialog() {
     }
     m_pCore = std::move(started.pCore);
     m_pCoreInUse = m_pCore.get();
+    m_pCore->SetChangeListener([this] { UpdateWarningLine(); });
+    UpdateWarningLine();
     AddShortcuts();
     connect(m_pTabSystem.get(), &CTabSystem::SearchEnded, this, [this] {
         m_strLastSearch = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
@@ -133,6 +142,33 @@ void COrvaneSrvDlg::MakeResizable() {
         layout->Anchor(GetDlgItem(id), EAnchor::MoveXY);
     }
     layout->Anchor(m_pStatusBar, EAnchor::MoveY | EAnchor::GrowWidth);
+    m_pWarningLine = MakeWarningLine();
+    layout->Anchor(m_pWarningLine, EAnchor::MoveY);
+}
+
+QWidget* COrvaneSrvDlg::MakeWarningLine() {
+    auto* line = NewChild<QWidget>(this);
+    line->setGeometry(Units().ToPixels(kWarningLine));
+    auto* row = NewChild<QHBoxLayout>(line);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* icon = NewChild<QLabel>(line);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(kWarningIconPx));
+    auto* button = NewChild<QPushButton>(Text(IDS_CHANGE_DEFAULT_PASSWORD), line);
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, [this] {
+        if (m_pTabAccount) {
+            m_pTabAccount->OpenUserProperties(std::u16string(COrvaneSrvCore::kAdminUser));
+        }
+    });
+    row->addWidget(icon);
+    row->addWidget(NewChild<QLabel>(Text(IDS_DEFAULT_PASSWORD_WARNING), line), 1);
+    row->addWidget(button);
+    line->hide();
+    return line;
+}
+
+void COrvaneSrvDlg::UpdateWarningLine() {
+    m_pWarningLine->setVisible(m_pCoreInUse != nullptr && m_pCoreInUse->HasDefaultAdminPassword());
 }
 
 void COrvaneSrvDlg::AnchorAccountPage(CTabAccount& page) {
@@ -437,6 +473,9 @@ void COrvaneSrvDlg::ShutDown() {
         return;
     }
     m_bShutDown = true;
+    if (m_pCore) {
+        m_pCore->SetChangeListener({});
+    }
     // The window goes away: what workers still send or post is dropped, waiting ones released.
     m_pBoxes->Close();
     m_boxThread.Close();

@@ -11,6 +11,8 @@
 // where it was last time (a small file beside the store), and has a status bar: whether the
 // credential service listens and on which port, how many arrays are listed and authorized, and
 // when the last search ended. Ctrl+Tab, Ctrl+PgDn and Ctrl+PgUp switch tabs, F5 is Refresh.
+// While "admin" has its public default password, a warning line above the status bar says so,
+// with a button that opens the account's properties.
 // Ending the window stops the credential service for every user: Esc and Enter never do it, and
 // Exit, the close box and Ctrl+Q ask first. A stop signal ends it without asking (EndDialog).
 #pragma once
@@ -85,6 +87,8 @@ public:
     const QIcon& Icon() const { return m_hIcon; }
     // The status bar's texts, updated now; its parts separated by " | ".
     QString StatusText();
+    // The default password's warning line; shown while "admin" has that password.
+    QWidget* WarningLine() const { return m_pWarningLine; }
     // Where the window's size and place are kept.
     const CWindowPlacement& Placement() const { return m_placement; }
 
@@ -121,6 +125,8 @@ private:
     void MakeResizable();
     void AnchorAccountPage(CTabAccount& page);
     void AddShortcuts();
+    QWidget* MakeWarningLine();
+    void UpdateWarningLine();
     void UpdateStatusBar();
     void RestorePlacement();
     void SavePlacement();
@@ -152,4 +158,5 @@ private:
     std::array<QLabel*, 3> m_statusParts = {}; // service, arrays, last search; owned by the bar
     QString m_strLastSearch;                   // time of day the last pass ended, or empty
     bool m_bAskingExit = false;                // the exit question is open
+    QWidget* m_pWarningLine = nullptr;         // owned by the window
 };

@@ -5,6 +5,7 @@
 #include "console/CControlCommands.h"
 #include "core/CDirectoryMessage.h"
 #include "platform/io/CUniqueFd.h"
+#include "platform/registry/CRegistryHive.h"
 #include "platform/ui/CEventLoop.h"
 #include "storage/CServerRowList.h"
 #include "tests/core/CoreTestSupport.h"
@@ -94,14 +95,14 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRules) {
         {{"user", "add", "", "--password", "x"}, 1, "The user name is empty!"},
         {{"user", "add", "carol", "--groups", "nope", "--password", "x"}, 1, "no group nope"},
         {{"user", "add", "carol"}, 2, "a new user needs a password"},
-        {{"user", "del", "admin"}, 1, "admin is a built-in account"},
+        {{"user", "del", "admin"}, 1, "\"admin\" is a built-in account: it can be edited but not"},
         {{"user", "set", "nobody", "--groups", "Administrator"}, 1, "no user nobody"},
         {{"group", "add", "ops", "--members", "bob", "--access", "AA"}, 0, ""},
         {{"group", "add", "ops"}, 1, "This group is already exist!"},
         {{"group", "add", "x", "--members", "ghost"}, 1, "no user ghost"},
         {{"group", "set", "Everyone", "--members", "bob"}, 1, "\"Everyone\" holds every user"},
-        {{"group", "del", "Everyone"}, 1, "\"Everyone\" holds every user"},
-        {{"group", "del", "Administrator"}, 1, "Administrator is a built-in group"},
+        {{"group", "del", "Everyone"}, 1, "\"Everyone\" is a built-in group: it can be edited"},
+        {{"group", "del", "Administrator"}, 1, "\"Administrator\" is a built-in group"},
         // Groups replaced, password kept; access replaced, members kept.
         {{"user", "set", "bob", "--groups", "ops,Administrator"}, 0, ""},
         {{"group", "set", "ops", "--access", "BB,CC"}, 0, ""},
@@ -158,6 +159,18 @@ std::string Ask(const std::filesystem::path& socket, const std::string& bytes) {
         reply.append(chunk, static_cast<std::size_t>(got));
     }
     return reply;
+}
+
+TEST_F(Control, AChangeTheStoreCannotSaveIsAFailure) {
+    CRegistryHive other(m_dir / "registry.db"); // another process holds the store
+    ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
+    m_target.m_pCore->m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"user", "add", "carol", "--password", "x"}, {"group", "add", "ops"}}) {
+        const CControlReply reply = Run(args);
+        EXPECT_EQ(reply.nStatus, 1) << args[0];
+        EXPECT_TRUE(reply.strErr.starts_with("Failed to save the directory: ")) << reply.strErr;
+    }
 }
 
 TEST_F(Control, TheChannelAnswersOnTheWindowThreadAndWhenTheProgramStops) {
