@@ -584,6 +584,7 @@ void CControlCommands::Login(const std::vector<std::string>& args,
     auto onFinished = [this, entry, window] {
         window->Post([this, entry] { m_logins.erase(entry); });
     };
-    *entry = std::make_unique<CControlLogin>(core, list, window, finish, onFinished);
+    *entry =
+        std::make_unique<CControlLogin>(core, list, window, finish, onFinished, m_loginOptions);
     (*entry)->Start(std::move(targets), Utf8ToUtf16(*user), Utf8ToUtf16(*password));
 }

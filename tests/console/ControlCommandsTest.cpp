@@ -9,6 +9,7 @@
 #include "platform/ui/CEventLoop.h"
 #include "storage/CServerRowList.h"
 #include "tests/core/CoreTestSupport.h"
+#include "tests/platform/http/CLoopbackHttpPeer.h"
 #include "tests/support/CTempDir.h"
 #include "tests/support/TestFiles.h"
 
@@ -170,6 +171,40 @@ TEST_F(Control, AChangeTheStoreCannotSaveIsAFailure) {
         const CControlReply reply = Run(args);
         EXPECT_EQ(reply.nStatus, 1) << args[0];
         EXPECT_TRUE(reply.strErr.starts_with("Failed to save the directory: ")) << reply.strErr;
+    }
+}
+
+// A login to an array logged in before: the reply says how this login went, while the Auth
+// cell goes on showing the record, which a failed login leaves as it was.
+TEST_F(Control, ALoginToAnAuthorizedArrayAnswersHowItWent) {
+    auto record = std::make_unique<CServerData>();
+    record->SetMAC("m1");
+    record->SetIPAddr("127.0.0.1");
+    record->m_bAuthorized = 1;
+    m_target.m_pCore->m_mapServers.Add(u"m1", std::move(record));
+    const std::size_t row = m_target.m_rows.AppendRow(u"127.0.0.1");
+    m_target.m_rows.SetCellText(row, EServerColumn::MAC, u"m1");
+    const struct {
+        int httpStatus;
+        int nStatus;
+        std::string out;
+    } cases[] = {{401, 1, "127.0.0.1  m1  Authentication failed\n"},
+                 {200, 0, "127.0.0.1  m1  Yes\n"}};
+    for (const auto& c : cases) {
+        CLoopbackHttpPeer peer({CLoopbackHttpPeer::Reply(c.httpStatus, "")});
+        CLoginOptions options;
+        options.nPort = peer.Port();
+        m_commands.SetLoginOptions(options);
+        m_target.m_rows.SetCellText(row, EServerColumn::Auth, u"Yes");
+        std::optional<CControlReply> reply;
+        m_commands.Run({"login", "m1", "--user", "admin", "--password", "pw"},
+                       [&reply](CControlReply answer) { reply = std::move(answer); });
+        m_target.m_loop.SetTimer(1, std::chrono::seconds(60), [this] { m_target.m_loop.Quit(); });
+        ASSERT_TRUE(m_target.m_loop.RunUntil([&reply] { return reply.has_value(); }));
+        m_target.m_loop.KillTimer(1);
+        EXPECT_EQ(reply->nStatus, c.nStatus) << reply->strErr;
+        EXPECT_EQ(reply->strOut, c.out);
+        EXPECT_EQ(m_target.m_rows.CellText(row, EServerColumn::Auth), u"Yes");
     }
 }
 
