@@ -67,32 +67,6 @@ TEST_F(Directory, MembershipStaysOnBothSidesThroughAddModifyDelete) {
     EXPECT_EQ(core->m_mapGroups.at(u"Administrator")->m_listUsers, Names{u"admin"});
 }
 
-TEST_F(Directory, BuiltInAccountsCanBeEditedButNotDeleted) {
-    auto core = StartCore(Db());
-    int changes = 0;
-    core->SetChangeListener([&] { ++changes; });
-    const struct {
-        CDirectoryMessage (*del)(bool, std::u16string);
-        std::u16string name;
-        std::u16string_view kind;
-    } builtIn[] = {{&CDirectoryMessage::DeleteUser, u"admin", u"account"},
-                   {&CDirectoryMessage::DeleteGroup, u"Administrator", u"group"},
-                   {&CDirectoryMessage::DeleteGroup, u"Everyone", u"group"}};
-    for (const auto& account : builtIn) {
-        EXPECT_EQ(core->SendMessage(account.del(true, account.name)), COrvaneSrvCore::kRefused);
-        EXPECT_EQ(core->LastSaveError(), u"\"" + account.name + u"\" is a built-in " +
-                                             std::u16string(account.kind) +
-                                             u": it can be edited but not deleted.");
-    }
-    EXPECT_EQ(Users().size() + Groups().size(), 3u);
-    EXPECT_TRUE(core->HasDefaultAdminPassword());
-    EXPECT_EQ(core->SendMessage(CDirectoryMessage::ModifyUser(
-                  true, User(u"admin", u"better", {u"Administrator", u"Everyone"}))),
-              0);
-    EXPECT_FALSE(core->HasDefaultAdminPassword());
-    EXPECT_EQ(changes, 1); // only the change that was made
-}
-
 TEST_F(Directory, AddGroupLinksListedUsersOnce) {
     auto core = StartCore(Db());
     core->SendMessage(CDirectoryMessage::AddUser(true, User(u"amy", u"", {u"dev"})));
