@@ -19,7 +19,6 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
 constexpr std::u16string_view kEveryone = u"Everyone";
-constexpr std::array<std::u16string_view, 3> kBuiltIn = {u"admin", u"Administrator", kEveryone};
 constexpr std::string_view kConfigExtension = ".ovx";
 
 using CRow = std::vector<std::string>;
@@ -164,8 +163,14 @@ COptions ParseOptions(const std::vector<std::string>& args, std::size_t first,
     return options;
 }
 
-bool IsBuiltIn(const std::u16string& name) {
-    return std::find(kBuiltIn.begin(), kBuiltIn.end(), name) != kBuiltIn.end();
+// A change the directory refused, or could not save, is told as the failure it is; one that was
+// made is shown in the window at once.
+CControlReply Changed(IControlTarget& target, long result) {
+    if (result != 0) {
+        return Failed(Utf16ToUtf8(target.Core().LastSaveError()));
+    }
+    target.OnDirectoryChanged();
+    return {};
 }
 
 } // namespace
@@ -392,28 +397,24 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
         return Failed("no user " + Utf16ToUtf8(name));
     }
     if (verb == "del") {
-        if (IsBuiltIn(name)) {
-            return Failed(Utf16ToUtf8(name) + " is a built-in account and stays");
-        }
-        core.SendMessage(CDirectoryMessage::DeleteUser(true, name));
-    } else {
-        if (verb == "add" && password == nullptr) {
-            return Failed("a new user needs a password", kBadUsage);
-        }
-        auto user = std::make_unique<CUserData>(name, password ? Utf8ToUtf16(*password)
-                                                               : existing->password);
-        if (groupList == nullptr && existing) {
-            groups = existing->groups;
-        }
-        // As the dialog: every user is in "Everyone", whatever was chosen.
-        std::erase(groups, std::u16string(kEveryone));
-        groups.emplace_back(kEveryone);
-        user->m_listGroups = std::move(groups);
-        core.SendMessage(verb == "add" ? CDirectoryMessage::AddUser(true, std::move(user))
-                                       : CDirectoryMessage::ModifyUser(true, std::move(user)));
+        return Changed(m_target, core.SendMessage(CDirectoryMessage::DeleteUser(true, name)));
     }
-    m_target.OnDirectoryChanged();
-    return {};
+    if (verb == "add" && password == nullptr) {
+        return Failed("a new user needs a password", kBadUsage);
+    }
+    auto user =
+        std::make_unique<CUserData>(name, password ? Utf8ToUtf16(*password) : existing->password);
+    if (groupList == nullptr && existing) {
+        groups = existing->groups;
+    }
+    // As the dialog: every user is in "Everyone", whatever was chosen.
+    std::erase(groups, std::u16string(kEveryone));
+    groups.emplace_back(kEveryone);
+    user->m_listGroups = std::move(groups);
+    return Changed(m_target,
+                   core.SendMessage(verb == "add"
+                                        ? CDirectoryMessage::AddUser(true, std::move(user))
+                                        : CDirectoryMessage::ModifyUser(true, std::move(user))));
 }
 
 CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
@@ -457,31 +458,27 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
     if (verb != "add" && !bExists) {
         return Failed("no group " + Utf16ToUtf8(name));
     }
-    if (name == kEveryone && (verb == "del" || memberList != nullptr)) {
+    if (name == kEveryone && memberList != nullptr) {
         return Failed("\"Everyone\" holds every user: it stays, and its members follow the users");
     }
     if (verb == "del") {
-        if (IsBuiltIn(name)) {
-            return Failed(Utf16ToUtf8(name) + " is a built-in group and stays");
-        }
-        core.SendMessage(CDirectoryMessage::DeleteGroup(true, name));
-    } else {
-        if (verb == "add" || memberList != nullptr) {
-            auto group = std::make_unique<CGroupData>(name);
-            group->m_listUsers = std::move(members);
-            // The access list stays as it is: the core keeps the old record's.
-            core.SendMessage(verb == "add"
-                                 ? CDirectoryMessage::AddGroup(true, std::move(group))
-                                 : CDirectoryMessage::ModifyGroup(true, std::move(group)));
-        }
-        if (accessList != nullptr) {
-            auto carrier = std::make_unique<CGroupData>(name);
-            carrier->m_listAccess = SplitNames(*accessList);
-            core.SendMessage(CDirectoryMessage::SetGroupAccess(true, std::move(carrier)));
-        }
+        return Changed(m_target, core.SendMessage(CDirectoryMessage::DeleteGroup(true, name)));
     }
-    m_target.OnDirectoryChanged();
-    return {};
+    long result = 0;
+    if (verb == "add" || memberList != nullptr) {
+        auto group = std::make_unique<CGroupData>(name);
+        group->m_listUsers = std::move(members);
+        // The access list stays as it is: the core keeps the old record's.
+        result = core.SendMessage(verb == "add"
+                                      ? CDirectoryMessage::AddGroup(true, std::move(group))
+                                      : CDirectoryMessage::ModifyGroup(true, std::move(group)));
+    }
+    if (accessList != nullptr && result == 0) {
+        auto carrier = std::make_unique<CGroupData>(name);
+        carrier->m_listAccess = SplitNames(*accessList);
+        result = core.SendMessage(CDirectoryMessage::SetGroupAccess(true, std::move(carrier)));
+    }
+    return Changed(m_target, result);
 }
 
 CControlReply CControlCommands::ConfigFile(bool bExport, const std::string& path) {
@@ -587,6 +584,7 @@ void CControlCommands::Login(const std::vector<std::string>& args,
     auto onFinished = [this, entry, window] {
         window->Post([this, entry] { m_logins.erase(entry); });
     };
-    *entry = std::make_unique<CControlLogin>(core, list, window, finish, onFinished);
+    *entry =
+        std::make_unique<CControlLogin>(core, list, window, finish, onFinished, m_loginOptions);
     (*entry)->Start(std::move(targets), Utf8ToUtf16(*user), Utf8ToUtf16(*password));
 }

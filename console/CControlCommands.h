@@ -7,6 +7,7 @@
 #include "console/CControlChannel.h"
 #include "console/CControlLogin.h"
 #include "console/IControlTarget.h"
+#include "storage/CLoginClient.h"
 
 #include <list>
 #include <memory>
@@ -24,6 +25,8 @@ public:
     };
 
     CControlCommands(IControlTarget& target, CInfo info);
+    // The arrays' port and the timeouts of "login", as the window's Login button has them.
+    void SetLoginOptions(CLoginOptions options) { m_loginOptions = std::move(options); }
 
     // Window thread: runs one request and answers through done (at once, or when a pass ends).
     void Run(const std::vector<std::string>& args, const CControlChannel::CDone& done);
@@ -41,5 +44,6 @@ private:
 
     IControlTarget& m_target;
     CInfo m_info;
+    CLoginOptions m_loginOptions;
     std::list<std::unique_ptr<CControlLogin>> m_logins; // running until every array answered
 };

@@ -131,11 +131,11 @@ private:
 
 CControlLogin::CControlLogin(COrvaneSrvCore& core, IServerListView& list,
                              std::shared_ptr<IWindowThread> window, CControlChannel::CDone done,
-                             std::function<void()> onFinished)
+                             std::function<void()> onFinished, CLoginOptions options)
     : m_pRecorder(std::make_unique<CRecorder>(list, std::move(done), std::move(onFinished))) {
     m_pRecorder->m_pClient = std::make_unique<CLoginClient>(
         core.m_mapServers, core.Guard(), *m_pRecorder, std::move(window), m_pRecorder->Boxes(),
-        WithLoginAudit({}, core.AuditTrail(), "orvanectl"));
+        WithLoginAudit(std::move(options), core.AuditTrail(), "orvanectl"));
 }
 
 CControlLogin::~CControlLogin() {

@@ -10,6 +10,7 @@
 #include "console/CControlChannel.h"
 #include "core/COrvaneSrvCore.h"
 #include "platform/ui/IWindowThread.h"
+#include "storage/CLoginClient.h"
 #include "storage/IServerListView.h"
 
 #include <functional>
@@ -25,10 +26,10 @@ public:
     };
 
     // Window thread. done is called on the window thread once every array has answered; then
-    // onFinished, after which the object may go.
+    // onFinished, after which the object may go. options: the arrays' port and the timeouts.
     CControlLogin(COrvaneSrvCore& core, IServerListView& list,
                   std::shared_ptr<IWindowThread> window, CControlChannel::CDone done,
-                  std::function<void()> onFinished);
+                  std::function<void()> onFinished, CLoginOptions options = {});
     ~CControlLogin();
     CControlLogin(const CControlLogin&) = delete;
     CControlLogin& operator=(const CControlLogin&) = delete;

@@ -21,10 +21,14 @@
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTime>
 #include <QTimer>
 
@@ -54,6 +58,10 @@ EMessageIcon IconFor(EConfigStatus status) {
 // How often the status bar looks at the service and counts the rows.
 constexpr int kStatusPeriodMs = 1000;
 constexpr int kStatusPadding = 4; // pixels beside each part's text
+
+// The default password's warning line: bottom left, beside the buttons, in dialog units.
+constexpr CDluRect kWarningLine{7, 209, 214, 14};
+constexpr int kWarningIconPx = 16;
 
 // The window's place is kept beside the store (in the user's XDG config folder).
 std::filesystem::path PlacementFile(const CRegistryHive* hive) {
@@ -102,6 +110,8 @@ bool COrvaneSrvDlg::OnInitDialog() {
     }
     m_pCore = std::move(started.pCore);
     m_pCoreInUse = m_pCore.get();
+    m_pCore->SetChangeListener([this] { UpdateWarningLine(); });
+    UpdateWarningLine();
     AddShortcuts();
     connect(m_pTabSystem.get(), &CTabSystem::SearchEnded, this, [this] {
         m_strLastSearch = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
@@ -132,6 +142,33 @@ void COrvaneSrvDlg::MakeResizable() {
         layout->Anchor(GetDlgItem(id), EAnchor::MoveXY);
     }
     layout->Anchor(m_pStatusBar, EAnchor::MoveY | EAnchor::GrowWidth);
+    m_pWarningLine = MakeWarningLine();
+    layout->Anchor(m_pWarningLine, EAnchor::MoveY);
+}
+
+QWidget* COrvaneSrvDlg::MakeWarningLine() {
+    auto* line = NewChild<QWidget>(this);
+    line->setGeometry(Units().ToPixels(kWarningLine));
+    auto* row = NewChild<QHBoxLayout>(line);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* icon = NewChild<QLabel>(line);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(kWarningIconPx));
+    auto* button = NewChild<QPushButton>(Text(IDS_CHANGE_DEFAULT_PASSWORD), line);
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, [this] {
+        if (m_pTabAccount) {
+            m_pTabAccount->OpenUserProperties(std::u16string(COrvaneSrvCore::kAdminUser));
+        }
+    });
+    row->addWidget(icon);
+    row->addWidget(NewChild<QLabel>(Text(IDS_DEFAULT_PASSWORD_WARNING), line), 1);
+    row->addWidget(button);
+    line->hide();
+    return line;
+}
+
+void COrvaneSrvDlg::UpdateWarningLine() {
+    m_pWarningLine->setVisible(m_pCoreInUse != nullptr && m_pCoreInUse->HasDefaultAdminPassword());
 }
 
 void COrvaneSrvDlg::AnchorAccountPage(CTabAccount& page) {
@@ -167,6 +204,7 @@ void COrvaneSrvDlg::AddShortcuts() {
           QKeySequence(Qt::CTRL | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)}) {
         add(back, [this] { m_tabCtrl->SelectNext(-1); });
     }
+    add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { ExitAfterConfirm(IDOK); });
     add(QKeySequence(Qt::Key_F5), [this] {
         // Like the button: not while a pass runs.
         if (m_pTabSystem && m_pTabSystem->IsRefreshEnabled()) {
@@ -304,6 +342,42 @@ void COrvaneSrvDlg::DestroyPages() {
     }
 }
 
+void COrvaneSrvDlg::OnOK() {
+    ExitAfterConfirm(IDOK);
+}
+
+void COrvaneSrvDlg::OnCancel() {
+    ExitAfterConfirm(IDCANCEL);
+}
+
+void COrvaneSrvDlg::ExitAfterConfirm(int nResult) {
+    if (m_bAskingExit) {
+        return; // a second close while the question is open
+    }
+    m_bAskingExit = true;
+    const bool bStop =
+        m_pBoxes->Show(LoadString(IDS_CONFIRM_EXIT), IMessageBoxes::kProgramName,
+                       EMessageIcon::Question, EMessageButtons::YesNo) == EMessageAnswer::Yes;
+    m_bAskingExit = false;
+    if (bStop) {
+        EndDialog(nResult);
+    }
+}
+
+void COrvaneSrvDlg::keyPressEvent(QKeyEvent* event) {
+    // The dialog would end on Esc, or on Enter through the default Exit button, from wherever the
+    // focus is; a focused button still takes its own Enter before it comes here.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        CDialog::keyPressEvent(event);
+    }
+}
+
 void COrvaneSrvDlg::OnCommand(int id) {
     if (id == IDC_IMPORT) {
         OnImport();
@@ -399,6 +473,9 @@ void COrvaneSrvDlg::ShutDown() {
         return;
     }
     m_bShutDown = true;
+    if (m_pCore) {
+        m_pCore->SetChangeListener({});
+    }
     // The window goes away: what workers still send or post is dropped, waiting ones released.
     m_pBoxes->Close();
     m_boxThread.Close();

@@ -11,6 +11,10 @@
 // where it was last time (a small file beside the store), and has a status bar: whether the
 // credential service listens and on which port, how many arrays are listed and authorized, and
 // when the last search ended. Ctrl+Tab, Ctrl+PgDn and Ctrl+PgUp switch tabs, F5 is Refresh.
+// While "admin" has its public default password, a warning line above the status bar says so,
+// with a button that opens the account's properties.
+// Ending the window stops the credential service for every user: Esc and Enter never do it, and
+// Exit, the close box and Ctrl+Q ask first. A stop signal ends it without asking (EndDialog).
 #pragma once
 
 #include "console/CTabAccount.h"
@@ -83,16 +87,21 @@ public:
     const QIcon& Icon() const { return m_hIcon; }
     // The status bar's texts, updated now; its parts separated by " | ".
     QString StatusText();
+    // The default password's warning line; shown while "admin" has that password.
+    QWidget* WarningLine() const { return m_pWarningLine; }
     // Where the window's size and place are kept.
     const CWindowPlacement& Placement() const { return m_placement; }
 
 protected:
     bool OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
     void OnCommand(int id) override;
     void OnDestroy() override;
     QWidget* CreateControl(const CControlTemplate& control, QWidget& parent) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // The start-up steps around the directory: the System page (with discovery and the login
@@ -109,11 +118,15 @@ private:
     // Shows the message of a failed export or import; answers whether it went through.
     bool ShowConfigResult(const CConfigResult& result);
     void ShutDown();
+    // Ends the run with nResult once the operator has agreed to stop the service.
+    void ExitAfterConfirm(int nResult);
     // The status bar below the buttons, the anchors that let the window grow, and the keys that
     // work anywhere in it.
     void MakeResizable();
     void AnchorAccountPage(CTabAccount& page);
     void AddShortcuts();
+    QWidget* MakeWarningLine();
+    void UpdateWarningLine();
     void UpdateStatusBar();
     void RestorePlacement();
     void SavePlacement();
@@ -144,4 +157,6 @@ private:
     QStatusBar* m_pStatusBar = nullptr;        // owned by the window
     std::array<QLabel*, 3> m_statusParts = {}; // service, arrays, last search; owned by the bar
     QString m_strLastSearch;                   // time of day the last pass ended, or empty
+    bool m_bAskingExit = false;                // the exit question is open
+    QWidget* m_pWarningLine = nullptr;         // owned by the window
 };

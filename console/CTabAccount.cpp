@@ -156,10 +156,12 @@ void CTabAccount::OnSelchangeGroupList() {
 }
 
 bool CTabAccount::Apply(CDirectoryMessage msg) {
-    if (m_core.SendMessage(std::move(msg)) != COrvaneSrvCore::kSaveFailed) {
+    const long result = m_core.SendMessage(std::move(msg));
+    if (result == 0) {
         return true;
     }
-    m_boxes.Show(m_core.LastSaveError(), IMessageBoxes::kProgramName, EMessageIcon::Error,
+    m_boxes.Show(m_core.LastSaveError(), IMessageBoxes::kProgramName,
+                 result == COrvaneSrvCore::kRefused ? EMessageIcon::Warning : EMessageIcon::Error,
                  EMessageButtons::Ok);
     return false;
 }
@@ -238,9 +240,13 @@ void CTabAccount::OnUserProperties() {
     if (selected.size() != 1) {
         return;
     }
+    OpenUserProperties(m_lbUsers->GetText(selected.front()));
+}
+
+void CTabAccount::OpenUserProperties(const std::u16string& name) {
     CAddUserDlg dlg(m_core, m_boxes, this);
     dlg.m_bProperties = true;
-    dlg.m_strUserName = m_lbUsers->GetText(selected.front());
+    dlg.m_strUserName = name;
     if (dlg.DoModal() == CDialog::IDOK) {
         auto user = std::make_unique<CUserData>(dlg.m_strUserName, dlg.m_strPwd);
         user->m_listGroups = std::move(dlg.m_arrGroups);

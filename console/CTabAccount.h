@@ -41,6 +41,8 @@ public:
     void OnUserProperties();
     void OnDeleteUser();
     void OnGroupAccess();
+    // The user dialog for the user of that name, as Properties opens it for the selected one.
+    void OpenUserProperties(const std::u16string& name);
 
 protected:
     bool OnInitDialog() override;

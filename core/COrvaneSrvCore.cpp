@@ -82,7 +82,35 @@ COrvaneSrvCore::~COrvaneSrvCore() {
     FreeTables();
 }
 
+std::u16string COrvaneSrvCore::RefusalOf(const CDirectoryMessage& msg) {
+    const bool bUser = msg.m_id == UM_DELETE_USER && msg.m_strName == kAdminUser;
+    const bool bGroup = msg.m_id == UM_DELETE_GROUP &&
+                        std::ranges::find(kBuiltInGroups, msg.m_strName) != kBuiltInGroups.end();
+    if (!bUser && !bGroup) {
+        return {};
+    }
+    return u"\"" + msg.m_strName +
+           (bUser ? u"\" is a built-in account" : u"\" is a built-in group") +
+           u": it can be edited but not deleted.";
+}
+
+void COrvaneSrvCore::NotifyChanged() const {
+    if (m_onChanged) {
+        m_onChanged();
+    }
+}
+
+bool COrvaneSrvCore::HasDefaultAdminPassword() const {
+    auto lock = m_pGuard->LockShared();
+    const auto it = m_mapUsers.find(std::u16string(kAdminUser));
+    return it != m_mapUsers.end() && it->second->m_strPassword == kDefaultAdminPassword;
+}
+
 long COrvaneSrvCore::SendMessage(CDirectoryMessage msg) {
+    if (std::u16string refusal = RefusalOf(msg); !refusal.empty()) {
+        m_strSaveError = std::move(refusal);
+        return kRefused;
+    }
     std::optional<CAuditRecord> record;
     {
         auto lock = m_pGuard->LockExclusive();
@@ -97,6 +125,7 @@ long COrvaneSrvCore::SendMessage(CDirectoryMessage msg) {
     if (record && bSaved) {
         m_pAudit->Write(*record);
     }
+    NotifyChanged();
     return bSaved ? 0 : kSaveFailed;
 }
 
@@ -342,17 +371,19 @@ bool COrvaneSrvCore::LoadDirectory() {
 bool COrvaneSrvCore::CreateBuiltInAccounts() {
     {
         auto lock = m_pGuard->LockExclusive();
-        if (!m_mapUsers.contains(u"admin") && !m_setUnreadableUsers.contains(u"admin")) {
-            auto msg =
-                CDirectoryMessage::AddUser(true, std::make_unique<CUserData>(u"admin", u"9983"));
+        const std::u16string admin(kAdminUser);
+        if (!m_mapUsers.contains(admin) && !m_setUnreadableUsers.contains(admin)) {
+            auto msg = CDirectoryMessage::AddUser(
+                true, std::make_unique<CUserData>(admin, std::u16string(kDefaultAdminPassword)));
             Dispatch(msg);
         }
-        for (const char16_t* name : {u"Administrator", u"Everyone"}) {
+        for (const std::u16string_view view : kBuiltInGroups) {
+            const std::u16string name(view);
             if (m_mapGroups.contains(name) || m_setUnreadableGroups.contains(name)) {
                 continue;
             }
             auto group = std::make_unique<CGroupData>(name);
-            group->m_listUsers.push_back(u"admin");
+            group->m_listUsers.push_back(admin);
             auto msg = CDirectoryMessage::AddGroup(true, std::move(group));
             Dispatch(msg);
         }
@@ -379,7 +410,9 @@ bool COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users) {
             m_batch.WriteGroup(*group);
         }
     }
-    return CommitBatch();
+    const bool bSaved = CommitBatch();
+    NotifyChanged();
+    return bSaved;
 }
 
 void COrvaneSrvCore::FreeTables() {

@@ -16,8 +16,11 @@
 #include "platform/sync/CTableGuard.h"
 #include "storage/CServerTable.h"
 
+#include <array>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -29,13 +32,27 @@ public:
     COrvaneSrvCore(const COrvaneSrvCore&) = delete;
     COrvaneSrvCore& operator=(const COrvaneSrvCore&) = delete;
 
-    // What SendMessage answers when the operation's registry writes failed.
+    // What SendMessage answers when the operation's registry writes failed, and when it was
+    // refused (the delete of a built-in account).
     static constexpr long kSaveFailed = -1;
+    static constexpr long kRefused = -2;
+
+    // The accounts every directory has. Their records can be edited; they are never deleted, as
+    // start-up would bring "admin" back with its public default password.
+    static constexpr std::u16string_view kAdminUser = u"admin";
+    static constexpr std::u16string_view kDefaultAdminPassword = u"9983";
+    static constexpr std::array<std::u16string_view, 2> kBuiltInGroups = {u"Administrator",
+                                                                          u"Everyone"};
 
     // Delivers one directory operation. Answers 0 when its registry writes were made (or none
-    // were asked for); otherwise kSaveFailed, with the change undone in memory too and
-    // LastSaveError() telling why.
+    // were asked for); otherwise kSaveFailed, with the change undone in memory too, or kRefused,
+    // with nothing changed; LastSaveError() tells why.
     long SendMessage(CDirectoryMessage msg);
+    // Whether "admin" still has the default password everyone knows.
+    bool HasDefaultAdminPassword() const;
+    // Called on the window thread after every change that went through SendMessage or
+    // MergeImported, made or not.
+    void SetChangeListener(std::function<void()> listener) { m_onChanged = std::move(listener); }
 
     // Start-up: loads users, then groups, from the registry (creating a key that is missing).
     // Answers whether both keys were read in full (or made); the store's last error says why
@@ -54,8 +71,8 @@ public:
     void FreeTables();
 
     const std::shared_ptr<CTableGuard>& Guard() const { return m_pGuard; }
-    // The operator's text for the last directory change that could not be saved ("Failed to
-    // save the directory: " and the reason); empty after one that was.
+    // The operator's text for the last directory change that was refused or could not be saved
+    // ("Failed to save the directory: " and the reason); empty after one that was made.
     const std::u16string& LastSaveError() const { return m_strSaveError; }
 
     // The audit trail that changes, logins and the service's answers are recorded in; none
@@ -104,6 +121,9 @@ private:
     void Dispatch(CDirectoryMessage& msg);
     bool LoadKey(std::u16string_view key, bool bUsers);
     bool CommitBatch();
+    // The refusal's text when msg deletes a built-in account; empty otherwise.
+    static std::u16string RefusalOf(const CDirectoryMessage& msg);
+    void NotifyChanged() const;
 
     std::shared_ptr<CTableGuard> m_pGuard;
     std::shared_ptr<CAuditTrail> m_pAudit;
@@ -111,6 +131,7 @@ private:
     CRegistryBatch m_batch; // writes of the operation under way
     CDirectoryUndo m_undo;  // the records it changes, as they were
     std::u16string m_strSaveError;
+    std::function<void()> m_onChanged;
     // Names of the stored values that the load skipped because they are not records.
     std::unordered_set<std::u16string> m_setUnreadableUsers;
     std::unordered_set<std::u16string> m_setUnreadableGroups;

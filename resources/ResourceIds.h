@@ -108,3 +108,8 @@ inline constexpr int IDS_STATUS_NOT_LISTENING = 309;
 inline constexpr int IDS_STATUS_ARRAYS = 310;      // %1: listed, %2: authorized, %3: shown
 inline constexpr int IDS_STATUS_LAST_SEARCH = 311; // %1: time of day
 inline constexpr int IDS_STATUS_NO_SEARCH = 312;
+// The main window's exit question.
+inline constexpr int IDS_CONFIRM_EXIT = 340;
+// The default password's warning line.
+inline constexpr int IDS_DEFAULT_PASSWORD_WARNING = 341;
+inline constexpr int IDS_CHANGE_DEFAULT_PASSWORD = 342;

@@ -54,6 +54,9 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_STATUS_ARRAYS, u"%1 arrays listed (%3 shown), %2 authorized"},
     {IDS_STATUS_LAST_SEARCH, u"Last search ended at %1"},
     {IDS_STATUS_NO_SEARCH, u"No search has ended yet"},
+    {IDS_CONFIRM_EXIT, u"Stop the credential service and exit?"},
+    {IDS_DEFAULT_PASSWORD_WARNING, u"\"admin\" has the default password"},
+    {IDS_CHANGE_DEFAULT_PASSWORD, u"Change pass&word..."},
 });
 
 } // namespace

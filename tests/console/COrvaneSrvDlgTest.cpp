@@ -2,6 +2,7 @@
 // bringing it forward, message boxes from workers at shutdown, and the socket layer check.
 #include "console/CAboutDlg.h"
 #include "console/SocketLayerCheck.h"
+#include "platform/ui/CListCtrl.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/ConsoleTestSupport.h"
 
@@ -9,8 +10,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -92,28 +95,38 @@ TEST(MainWindow, BuiltInAccountsThatCannotBeWrittenAreReportedInABoxAfterThePage
     dialog->DestroyWindow();
 }
 
-TEST(MainWindow, ExitEnterEscAndTheCloseBoxEndTheModalRun) {
-    for (int way = 0; way < 4; ++way) {
-        CTestMainWindow dialog;
-        WhenModal<COrvaneSrvDlg>([way](COrvaneSrvDlg& d) {
-            switch (way) {
-            case 0:
-                qobject_cast<QPushButton*>(d.GetDlgItem(IDOK))->click();
-                break;
-            case 1:
-                QTest::keyClick(&d, Qt::Key_Return);
-                break;
-            case 2:
-                QTest::keyClick(&d, Qt::Key_Escape);
-                break;
-            default:
-                d.close();
-                break;
-            }
-        });
-        const int result = dialog->DoModal();
-        EXPECT_EQ(result, way < 2 ? CDialog::IDOK : CDialog::IDCANCEL) << way;
-        EXPECT_EQ(dialog->TabSystem(), nullptr) << "shut down after the run, way " << way;
+TEST(MainWindow, ExitTheCloseBoxAndCtrlQAskBeforeEndingEscAndEnterNever) {
+    auto key = [](Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        return [k, mods](COrvaneSrvDlg& d) { QTest::keyClick(&d.TabSystem()->List(), k, mods); };
+    };
+    const std::tuple<std::function<void(COrvaneSrvDlg&)>, bool, int> ways[] = {
+        {[](COrvaneSrvDlg& d) { QTest::mouseClick(d.GetDlgItem(IDOK), Qt::LeftButton); }, true,
+         CDialog::IDOK},
+        {[](COrvaneSrvDlg& d) { d.close(); }, true, CDialog::IDCANCEL},
+        {key(Qt::Key_Q, Qt::ControlModifier), true, CDialog::IDOK},
+        {key(Qt::Key_Escape), false, 0},
+        {key(Qt::Key_Return), false, 0}};
+    for (const auto& [act, bAsks, nResult] : ways) {
+        for (const EMessageAnswer answer : {EMessageAnswer::No, EMessageAnswer::Yes}) {
+            CTestMainWindow dialog;
+            std::vector<std::u16string> asked;
+            dialog->MessageBoxes()->SetAnswerer([&](const CMessageBoxRequest& r) {
+                asked.push_back(r.text);
+                return std::optional(answer);
+            });
+            WhenModal<COrvaneSrvDlg>([&](COrvaneSrvDlg& d) {
+                d.activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+                act(d);
+                if (d.isVisible()) {
+                    d.EndDialog(-1); // a stop signal's way, without a question
+                }
+            });
+            const bool bEnds = bAsks && answer == EMessageAnswer::Yes;
+            EXPECT_EQ(dialog->DoModal(), bEnds ? nResult : CDialog::IDCANCEL) << nResult;
+            const std::vector<std::u16string> question{u"Stop the credential service and exit?"};
+            EXPECT_EQ(asked, bAsks ? question : std::vector<std::u16string>{});
+        }
     }
 }
 

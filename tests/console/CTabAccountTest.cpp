@@ -6,11 +6,13 @@
 #include "console/CControlCommands.h"
 #include "console/CGroupAccessDlg.h"
 #include "console/CWindowControlTarget.h"
+#include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CCheckListBox.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/AccountTestSupport.h"
 
+#include <QPushButton>
 #include <set>
 
 namespace {
@@ -164,6 +166,45 @@ TEST_F(AccountTab, DeletingTheSelectedGroupLeavesNoneSelectedAndTheOtherListsAsT
     EXPECT_EQ(ModalsOpenedBy([this] { ClickButton(IDC_GROUP_ACCESS); }), 0);
     ClickButton(IDC_GROUP_DELETE);
     EXPECT_EQ(m_boxes.size(), 1u);
+}
+
+TEST_F(AccountTab, BuiltInAccountsAreNotDeletedAndTheDefaultPasswordIsWarnedOf) {
+    for (const char16_t* group : {u"Administrator", u"Everyone"}) {
+        SelectGroup(group);
+        ClickButton(IDC_GROUP_DELETE);
+    }
+    ClickEntry(Tab().Users(), 0); // admin
+    ClickButton(IDC_USER_DELETE);
+    ASSERT_EQ(m_boxes.size(), 6u); // each after "Sure to delete?"
+    for (std::size_t i = 1; i < m_boxes.size(); i += 2) {
+        EXPECT_TRUE(m_boxes[i].text.ends_with(u"can be edited but not deleted."));
+    }
+    EXPECT_EQ(Texts(Tab().Users()), Names{u"admin"});
+
+    // The line goes with the default password, and comes back with an import or an undone change.
+    CTempDir dir;
+    ASSERT_EQ(CConfigFile::Export(dir / "saved.ovx", Core()).status, EConfigStatus::Ok);
+    QWidget& line = *m_window->WarningLine();
+    EXPECT_TRUE(line.isVisibleTo(&*m_window));
+    auto changeTo = [&line](std::u16string_view password) {
+        WhenModal<CAddUserDlg>([password](CAddUserDlg& d) {
+            Type(d, IDC_USER_PASSWORD, password);
+            Type(d, IDC_USER_CONFIRM, password);
+            ClickOk(d);
+        });
+        QTest::mouseClick(line.findChild<QPushButton*>(), Qt::LeftButton);
+    };
+    changeTo(u"better");
+    EXPECT_FALSE(line.isVisibleTo(&*m_window));
+    CConfigFile::Import(dir / "saved.ovx", Core());
+    EXPECT_TRUE(line.isVisibleTo(&*m_window));
+    CRegistryHive other(m_window.RegistryFile()); // the store refuses the next change
+    ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
+    Core().m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
+    ::testing::internal::CaptureStderr();
+    changeTo(u"better");
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(line.isVisibleTo(&*m_window));
 }
 
 TEST_F(AccountTab, AChangeTheStoreRefusesIsReportedAndNotShown) {

@@ -467,6 +467,11 @@ int main(int argc, char** argv) {
         }
         dialog.StatusText();
         PaintLists(dialog);
+        // A fresh store: "admin" still has its default password, and the window says so.
+        ok &= Save(dialog.grab(), dir, "main-default-password.png");
+        auto admin = std::make_unique<CUserData>(u"admin", u"changed-at-install");
+        admin->m_listGroups = {u"Administrator", u"Everyone"};
+        dialog.Core().SendMessage(CDirectoryMessage::ModifyUser(true, std::move(admin)));
         ok &= Save(dialog.grab(), dir, "main-system.png");
         ok &= Save(WithMenu(dialog), dir, "main-window-menu.png");
         ok &= SaveAccountPictures(dialog, dir);

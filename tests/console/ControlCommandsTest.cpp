@@ -5,9 +5,11 @@
 #include "console/CControlCommands.h"
 #include "core/CDirectoryMessage.h"
 #include "platform/io/CUniqueFd.h"
+#include "platform/registry/CRegistryHive.h"
 #include "platform/ui/CEventLoop.h"
 #include "storage/CServerRowList.h"
 #include "tests/core/CoreTestSupport.h"
+#include "tests/platform/http/CLoopbackHttpPeer.h"
 #include "tests/support/CTempDir.h"
 #include "tests/support/TestFiles.h"
 
@@ -68,14 +70,14 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
         {{"user", "add", "", "--password", "x"}, 1, "The user name is empty!"},
         {{"user", "add", "carol", "--groups", "nope", "--password", "x"}, 1, "no group nope"},
         {{"user", "add", "carol"}, 2, "a new user needs a password"},
-        {{"user", "del", "admin"}, 1, "admin is a built-in account"},
+        {{"user", "del", "admin"}, 1, "\"admin\" is a built-in account: it can be edited but not"},
         {{"user", "set", "nobody", "--groups", "Administrator"}, 1, "no user nobody"},
         {{"group", "add", "ops", "--members", "bob", "--access", "AA"}, 0, ""},
         {{"group", "add", "ops"}, 1, "This group is already exist!"},
         {{"group", "add", "x", "--members", "ghost"}, 1, "no user ghost"},
         {{"group", "set", "Everyone", "--members", "bob"}, 1, "\"Everyone\" holds every user"},
-        {{"group", "del", "Everyone"}, 1, "\"Everyone\" holds every user"},
-        {{"group", "del", "Administrator"}, 1, "Administrator is a built-in group"},
+        {{"group", "del", "Everyone"}, 1, "\"Everyone\" is a built-in group: it can be edited"},
+        {{"group", "del", "Administrator"}, 1, "\"Administrator\" is a built-in group"},
         // A new password, then groups replaced and the password kept; access replaced, members
         // kept.
         {{"user", "set", "bob", "--password", "pw-two"}, 0, ""},
@@ -150,6 +152,43 @@ std::string Ask(const std::filesystem::path& socket, const std::string& bytes) {
         reply.append(chunk, static_cast<std::size_t>(got));
     }
     return reply;
+}
+
+TEST_F(Control, AChangeTheStoreCannotSaveIsAFailure) {
+    CRegistryHive other(m_dir / "registry.db"); // another process holds the store
+    ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
+    m_target.m_pCore->m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"user", "add", "carol", "--password", "x"}, {"group", "add", "ops"}}) {
+        const CControlReply reply = Run(args);
+        EXPECT_EQ(reply.nStatus, 1) << args[0];
+        EXPECT_TRUE(reply.strErr.starts_with("Failed to save the directory: ")) << reply.strErr;
+    }
+}
+
+// A failed login to an array logged in before fails, while the Auth cell goes on showing the
+// record, which the failure leaves as it was.
+TEST_F(Control, AFailedLoginToAnAuthorizedArrayIsAFailure) {
+    auto record = std::make_unique<CServerData>();
+    record->SetMAC("m1");
+    record->SetIPAddr("127.0.0.1");
+    record->m_bAuthorized = 1;
+    m_target.m_pCore->m_mapServers.Add(u"m1", std::move(record));
+    const std::size_t row = m_target.m_rows.AppendRow(u"127.0.0.1");
+    m_target.m_rows.SetCellText(row, EServerColumn::MAC, u"m1");
+    m_target.m_rows.SetCellText(row, EServerColumn::Auth, u"Yes");
+    CLoopbackHttpPeer peer({CLoopbackHttpPeer::Reply(401, "")});
+    CLoginOptions options;
+    options.nPort = peer.Port();
+    m_commands.SetLoginOptions(options);
+    std::optional<CControlReply> reply;
+    m_commands.Run({"login", "m1", "--user", "admin", "--password", "pw"},
+                   [&reply](CControlReply answer) { reply = std::move(answer); });
+    m_target.m_loop.SetTimer(1, std::chrono::seconds(60), [this] { m_target.m_loop.Quit(); });
+    ASSERT_TRUE(m_target.m_loop.RunUntil([&reply] { return reply.has_value(); }));
+    EXPECT_EQ(reply->nStatus, 1);
+    EXPECT_EQ(reply->strOut, "127.0.0.1  m1  Authentication failed\n");
+    EXPECT_EQ(m_target.m_rows.CellText(row, EServerColumn::Auth), u"Yes");
 }
 
 TEST_F(Control, TheChannelAnswersOnTheWindowThreadAndWhenTheProgramStops) {

@@ -22,9 +22,11 @@ TEST(MainWindowLayout, GrowsWithTheListTakingTheRoomAndKeepsItsPlaceUnlessItIsBa
     EXPECT_EQ(grown->minimumSize(), built);
     const QSize listBefore = grown->TabSystem()->List().size();
     const QPoint exitBefore = grown->GetDlgItem(IDOK)->pos();
+    const QPoint warningBefore = grown->WarningLine()->pos();
     grown->setGeometry(QRect(QPoint(40, 30), built + QSize(300, 200)));
     EXPECT_EQ(grown->TabSystem()->List().size(), listBefore + QSize(300, 200));
     EXPECT_EQ(grown->GetDlgItem(IDOK)->pos(), exitBefore + QPoint(300, 200));
+    EXPECT_EQ(grown->WarningLine()->pos(), warningBefore + QPoint(0, 200));
     EXPECT_EQ(grown->findChild<QStatusBar*>()->geometry().bottom(), grown->height() - 1);
     grown->DestroyWindow();
     std::ifstream saved(grown.RegistryFile().parent_path() / "window");

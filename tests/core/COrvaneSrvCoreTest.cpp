@@ -55,10 +55,11 @@ TEST_F(Directory, MembershipStaysOnBothSidesThroughAddModifyDelete) {
     EXPECT_EQ(StoredUser(u"bob").m_strPassword, u"pw2");
 
     // Deleting a group takes it off each member's list, and writes each member.
-    core->SendMessage(CDirectoryMessage::DeleteGroup(true, u"Everyone"));
-    EXPECT_EQ(Groups().count(u"Everyone"), 0u);
-    EXPECT_EQ(StoredUser(u"bob").m_listGroups, Names{u"Administrator"});
-    EXPECT_EQ(StoredUser(u"admin").m_listGroups, Names{u"Administrator"});
+    core->SendMessage(CDirectoryMessage::AddGroup(true, Group(u"dev", {u"admin", u"bob"})));
+    core->SendMessage(CDirectoryMessage::DeleteGroup(true, u"dev"));
+    EXPECT_EQ(Groups().count(u"dev"), 0u);
+    EXPECT_EQ(StoredUser(u"bob").m_listGroups, (Names{u"Everyone", u"Administrator"}));
+    EXPECT_EQ(StoredUser(u"admin").m_listGroups, (Names{u"Administrator", u"Everyone"}));
 
     core->SendMessage(CDirectoryMessage::DeleteUser(true, u"bob"));
     EXPECT_EQ(Users().count(u"bob"), 0u);

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QTest>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -120,7 +121,7 @@ TEST_F(QtMessageBoxes, AnOperatorsAnswerToAWorkersBoxReachesTheWorker) {
     EXPECT_EQ(box->text(), "Sure to delete?");
     EXPECT_EQ(box->windowTitle(), "OrvaneSrv");
     EXPECT_EQ(box->icon(), QMessageBox::Question);
-    box->button(QMessageBox::No)->click();
+    QTest::keyClick(box, Qt::Key_Return); // No is the default
     PumpUntil([&] { return done.load(); });
     worker.join();
     EXPECT_EQ(answer, EMessageAnswer::No);
