@@ -3,6 +3,7 @@
 // for the clock and for starting threads.
 #pragma once
 
+#include "platform/tls/CTlsServerContext.h"
 #include "service/CBlockingSocket.h"
 #include "service/CLoginThrottle.h"
 #include "service/CServiceLog.h"
@@ -11,9 +12,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 struct CServiceOptions {
     static constexpr uint16_t kDefaultPort = 51001;
+    static constexpr uint16_t kDefaultTlsPort = 51443;
     // Enough pending connections that bursts of clients are not dropped while the next
     // acceptor thread starts; see the benchmark.
     static constexpr int kDefaultBacklog = 128;
@@ -38,6 +41,9 @@ struct CServiceOptions {
     using ThreadStarter = std::function<int(std::function<void()> job)>;
 
     uint16_t nPort = kDefaultPort; // 0: any free port (read back with CredentialServerPort)
+    // The same service over TLS on a second port, when a server context is given.
+    std::shared_ptr<const CTlsServerContext> pTls;
+    uint16_t nTlsPort = kDefaultTlsPort; // 0: any free port (read back with TlsPort)
     int nWaitMs = CBlockingSocket::kDefaultWaitMs;
     int nHeaderDeadlineMs = 10000;  // request line and header lines
     int nRequestDeadlineMs = 30000; // request line, header lines and body line together

@@ -5,11 +5,11 @@
 std::string TakeTlsErrors(std::string_view context) {
     std::string text(context);
     const char* separator = text.empty() ? "" : ": ";
-    char entry[256];
+    // The reasons alone: they are what an operator can act on, and log lines are short.
     while (const unsigned long code = ERR_get_error()) {
-        ERR_error_string_n(code, entry, sizeof entry);
+        const char* reason = ERR_reason_error_string(code);
         text += separator;
-        text += entry;
+        text += reason != nullptr ? reason : "unknown error";
         separator = "; ";
     }
     return text;
