@@ -4,6 +4,7 @@
 #include "service/CBlockingSocketException.h"
 #include "service/CHttpBlockingSocket.h"
 #include "service/CRequestHandler.h"
+#include "service/ServiceCertificate.h"
 #include "service/ServiceLog.h"
 
 #include <arpa/inet.h>
@@ -284,7 +285,7 @@ bool AcceptAndServe(const CAcceptorRole& role) {
     const bool bHandedOn = StartNextAcceptor(role);
     if (role.eListener == EListener::Tls) {
         try {
-            connection.StartTls(*context->m_options.pTls);
+            connection.StartTls(context->m_tls);
         } catch (const CBlockingSocketException& e) {
             context->m_log.LogSocketError(e, "SERVER:");
             return !bHandedOn;
@@ -359,7 +360,9 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
 
 void CCredentialService::StartTlsListener(const std::shared_ptr<CServiceContext>& context) {
     const CServiceOptions& options = context->m_options;
-    if (!options.pTls) {
+    if (options.certificateFolder.empty() ||
+        !LoadServiceCertificate(options.certificateFolder, context->m_tls, context->m_log,
+                                std::chrono::system_clock::now())) {
         return;
     }
     CBlockingSocket& listenSocket = context->m_tlsListenSocket;

@@ -10,6 +10,7 @@
 
 #include "core/COrvaneSrvCore.h"
 #include "platform/io/CUniqueFd.h"
+#include "platform/tls/CTlsServerContext.h"
 #include "service/CAddressConnections.h"
 #include "service/CBlockingSocket.h"
 #include "service/CConnectionSlots.h"
@@ -76,6 +77,8 @@ public:
     // The listener of the TLS port and its chain's running flag (the plain port's are
     // process-wide).
     CBlockingSocket m_tlsListenSocket;
+    // Set up before the TLS chain starts, read-only afterwards.
+    CTlsServerContext m_tls;
     std::atomic<int> m_bTlsRunning{0};
     // Threads that served a connection of this service and wait to be reused.
     const std::shared_ptr<CIdleConnectionThreads> m_pIdleThreads;

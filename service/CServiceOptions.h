@@ -3,7 +3,6 @@
 // for the clock and for starting threads.
 #pragma once
 
-#include "platform/tls/CTlsServerContext.h"
 #include "service/CBlockingSocket.h"
 #include "service/CLoginThrottle.h"
 #include "service/CServiceLog.h"
@@ -12,7 +11,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
 
 struct CServiceOptions {
     static constexpr uint16_t kDefaultPort = 51001;
@@ -41,9 +39,12 @@ struct CServiceOptions {
     using ThreadStarter = std::function<int(std::function<void()> job)>;
 
     uint16_t nPort = kDefaultPort; // 0: any free port (read back with CredentialServerPort)
-    // The same service over TLS on a second port, when a server context is given.
-    std::shared_ptr<const CTlsServerContext> pTls;
+    // The same service over TLS on a second port, with the certificate and key kept in this
+    // folder (made there at the first start); empty: no TLS port.
+    std::filesystem::path certificateFolder;
     uint16_t nTlsPort = kDefaultTlsPort; // 0: any free port (read back with TlsPort)
+    // "/Query" is answered over TLS only; the plain port gives it the not-found answer.
+    bool bHttpsOnlyQuery = false;
     int nWaitMs = CBlockingSocket::kDefaultWaitMs;
     int nHeaderDeadlineMs = 10000;  // request line and header lines
     int nRequestDeadlineMs = 30000; // request line, header lines and body line together

@@ -1,6 +1,7 @@
 #include "platform/tls/CCertificateStore.h"
 
 #include "platform/io/CUniqueFd.h"
+#include "platform/io/StateFolder.h"
 #include "platform/tls/TlsErrors.h"
 
 #include <algorithm>
@@ -166,6 +167,7 @@ bool CCertificateStore::Load(const std::filesystem::path& folder) {
         return Fail((bHaveKey ? key : certificate).string() + " is there without " +
                     (bHaveKey ? certificate : key).string());
     }
+    MakePrivateFolderFor(key);
     if (!Generate(HostName(), LocalAddresses()) || !WritePair(certificate, key)) {
         return false;
     }
