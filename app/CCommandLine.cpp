@@ -50,6 +50,8 @@ CCommandLine::CCommandLine(std::span<char* const> args) {
             m_action = m_action == EAction::Run ? EAction::Version : m_action;
         } else if (arg == "--headless") {
             m_bHeadless = true;
+        } else if (arg == "--https-only-query") {
+            m_bHttpsOnlyQuery = true;
         } else if (arg == "--www" || arg.starts_with("--www=")) {
             std::string_view value;
             if (arg == "--www") {
@@ -141,13 +143,14 @@ std::string CCommandLine::EnterWwwDir() const {
 }
 
 std::string CCommandLine::Usage() {
-    return "usage: OrvaneSrv [--headless] [--www DIR] [--help] [--version]\n"
+    return "usage: OrvaneSrv [--headless] [--www DIR] [--https-only-query] [--help] [--version]\n"
            "\n"
-           "  --headless  run without a window even when a display is set\n"
-           "  --www DIR   serve the files of DIR (the program changes into it); by default the\n"
-           "              working directory\n"
-           "  --help      print this text and exit\n"
-           "  --version   print the version and exit\n"
+           "  --headless          run without a window even when a display is set\n"
+           "  --www DIR           serve the files of DIR (the program changes into it); by\n"
+           "                      default the working directory\n"
+           "  --https-only-query  answer \"/Query\" on the TLS port (51443) only\n"
+           "  --help              print this text and exit\n"
+           "  --version           print the version and exit\n"
            "\n"
            "With a window, the toolkit's own options (-platform, -style, ...) are accepted.\n"
            "Without a display the program runs headless. orvanectl(1) manages a running copy.\n";

@@ -1,6 +1,7 @@
-// The program's command line: its own options (--headless, --www DIR, --help, --version) and
-// the toolkit's options, which are passed on to the window untouched. Parsing opens nothing, so
-// that --help and --version can answer before the store, a socket or a window exists.
+// The program's command line: its own options (--headless, --www DIR, --https-only-query,
+// --help, --version) and the toolkit's options, which are passed on to the window untouched.
+// Parsing opens nothing, so that --help and --version can answer before the store, a socket or
+// a window exists.
 #pragma once
 
 #include <span>
@@ -22,6 +23,7 @@ public:
 
     EAction Action() const { return m_action; }
     bool Headless() const { return m_bHeadless; }
+    bool HttpsOnlyQuery() const { return m_bHttpsOnlyQuery; }
     // Empty when --www was not given.
     const std::string& WwwDir() const { return m_strWww; }
     // For BadUsage: what was wrong, one line.
@@ -48,6 +50,7 @@ private:
 
     EAction m_action = EAction::Run;
     bool m_bHeadless = false;
+    bool m_bHttpsOnlyQuery = false;
     std::string m_strWww;
     std::string m_strError;
     std::vector<char*> m_toolkitArgs;

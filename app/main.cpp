@@ -7,6 +7,7 @@
 #include "core/COrvaneSrvApp.h"
 #include "platform/io/CAuditTrail.h"
 #include "platform/io/ProcessLimits.h"
+#include "platform/registry/CRegistryHive.h"
 #include "service/CCredentialService.h"
 #include "service/CServiceLog.h"
 
@@ -49,6 +50,9 @@ int main(int argc, char** argv) {
     CServiceOptions options;
     SetProcessLimits(options);
     options.logFile = CServiceLog::DefaultFilePath();
+    // The TLS port's certificate is kept beside the store.
+    options.certificateFolder = CRegistryHive::DefaultPath().parent_path();
+    options.bHttpsOnlyQuery = commandLine.HttpsOnlyQuery();
     const COrvaneSrvApp::CServiceHooks hooks{
         [&service, &options](COrvaneSrvCore& core) {
             service.StartCredentialServer(core, options);

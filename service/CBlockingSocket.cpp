@@ -4,6 +4,7 @@
 #include "service/CBlockingSocketException.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -16,6 +17,13 @@ namespace {
 
 // What one sendfile() call moves at most on Linux, whatever it is asked for.
 constexpr uint64_t kMaxSendFileBytes = 0x7ffff000;
+// A file sent over TLS is read and encrypted in pieces of one TLS record.
+constexpr std::size_t kTlsFilePiece = 16384;
+
+// A TLS failure with the session's reason after the operation's name.
+[[noreturn]] void ThrowTls(const CTlsSession& session) {
+    throw CBlockingSocketException(session.Error().c_str(), 0);
+}
 
 // Linux reports network errors of a pending connection from accept() itself: they concern that
 // one client (one that a remote host can provoke at will), not the listening socket.
@@ -101,6 +109,7 @@ void CBlockingSocket::Close() {
     // The descriptor is gone whatever close() answers (Linux releases it even on EINTR or EIO),
     // so the handle is given up first: closing it again could close another thread's socket.
     m_hSock = kNoSocket;
+    m_pTls.reset();
     if (::close(fd) != 0 && errno != EINTR) {
         throw CBlockingSocketException("Close");
     }
@@ -161,6 +170,9 @@ uint64_t CBlockingSocket::Transfer(uint64_t nBytes, TransferOnce&& transferOnce)
 
 std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes, bool bMore) {
     const auto* bytes = static_cast<const char*>(pData);
+    if (m_pTls) {
+        return SendTls(bytes, nBytes);
+    }
     const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (bMore ? MSG_MORE : 0);
     return static_cast<std::size_t>(Transfer(nBytes, [&](uint64_t sent) {
         return ::send(m_hSock, bytes + sent, nBytes - sent, flags);
@@ -168,6 +180,9 @@ std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes, bool bM
 }
 
 std::size_t CBlockingSocket::SendBoth(std::string_view head, std::string_view body) {
+    if (m_pTls) {
+        return SendTls(head.data(), head.size()) + SendTls(body.data(), body.size());
+    }
     return static_cast<std::size_t>(Transfer(head.size() + body.size(), [&](uint64_t sent) {
         iovec parts[2];
         int nParts = 0;
@@ -184,6 +199,9 @@ std::size_t CBlockingSocket::SendBoth(std::string_view head, std::string_view bo
 }
 
 uint64_t CBlockingSocket::SendFile(int fd, uint64_t offset, uint64_t nBytes) {
+    if (m_pTls) {
+        return SendFileTls(fd, offset, nBytes);
+    }
     // sendfile() has no flag for a single call that must not block: the socket itself does not
     // block while the file goes out. A peer that closed raises no SIGPIPE either way: the
     // program ignores it.
@@ -211,6 +229,15 @@ uint64_t CBlockingSocket::SendFile(int fd, uint64_t offset, uint64_t nBytes) {
 }
 
 std::size_t CBlockingSocket::Receive(void* pBuffer, std::size_t nCapacity) {
+    return ReceiveWithin(pBuffer, nCapacity, m_nWaitMs, "Receive timeout");
+}
+
+std::size_t CBlockingSocket::ReceiveWithin(void* pBuffer, std::size_t nCapacity, int nWaitMs,
+                                           const char* pszTimeout) {
+    if (m_pTls) {
+        return ReceiveTls(pBuffer, nCapacity, Clock::now() + std::chrono::milliseconds(nWaitMs),
+                          pszTimeout);
+    }
     // Bytes that are already there are taken at once: a request usually arrives whole, and its
     // lines need no readiness wait (one system call fewer for each).
     ssize_t r;
@@ -223,8 +250,8 @@ std::size_t CBlockingSocket::Receive(void* pBuffer, std::size_t nCapacity) {
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
         throw CBlockingSocketException("Receive");
     }
-    if (!WaitFor(POLLIN, m_nWaitMs)) {
-        throw CBlockingSocketException("Receive timeout", 0);
+    if (!WaitFor(POLLIN, nWaitMs)) {
+        throw CBlockingSocketException(pszTimeout, 0);
     }
     do {
         r = ::recv(m_hSock, pBuffer, nCapacity, 0);
@@ -233,6 +260,96 @@ std::size_t CBlockingSocket::Receive(void* pBuffer, std::size_t nCapacity) {
         throw CBlockingSocketException("Receive");
     }
     return static_cast<std::size_t>(r);
+}
+
+void CBlockingSocket::StartTls(const CTlsServerContext& context) {
+    const int fd = m_hSock.load();
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        throw CBlockingSocketException("TLS start");
+    }
+    m_pTls = std::make_unique<CTlsSession>(context, fd);
+}
+
+void CBlockingSocket::EndTls() {
+    if (m_pTls && m_pTls->Established()) {
+        m_pTls->Shutdown(Clock::now() + std::chrono::milliseconds(m_nWaitMs));
+    }
+}
+
+void CBlockingSocket::HandshakeBefore(Clock::time_point deadline) {
+    if (m_pTls->Established()) {
+        return;
+    }
+    switch (m_pTls->Handshake(deadline)) {
+    case ETlsStatus::Done:
+        return;
+    case ETlsStatus::Timeout:
+        throw CBlockingSocketException("TLS handshake timeout", 0);
+    case ETlsStatus::Closed:
+    case ETlsStatus::Failed:
+        ThrowTls(*m_pTls);
+    }
+}
+
+std::size_t CBlockingSocket::ReceiveTls(void* pBuffer, std::size_t nCapacity,
+                                        Clock::time_point deadline, const char* pszTimeout) {
+    HandshakeBefore(deadline);
+    std::size_t got = 0;
+    switch (m_pTls->Read(pBuffer, nCapacity, got, deadline)) {
+    case ETlsStatus::Done:
+        return got;
+    case ETlsStatus::Closed:
+        return 0;
+    case ETlsStatus::Timeout:
+        throw CBlockingSocketException(pszTimeout, 0);
+    case ETlsStatus::Failed:
+        break;
+    }
+    ThrowTls(*m_pTls);
+}
+
+std::size_t CBlockingSocket::SendTls(const char* pData, std::size_t nBytes) {
+    HandshakeBefore(Clock::now() + std::chrono::milliseconds(m_nWaitMs));
+    std::size_t sent = 0;
+    while (sent < nBytes) {
+        const Clock::time_point progress = ProgressDeadline();
+        const Clock::time_point wait = Clock::now() + std::chrono::milliseconds(m_nWaitMs);
+        std::size_t done = 0;
+        switch (m_pTls->Write(pData + sent, nBytes - sent, done, std::min(progress, wait))) {
+        case ETlsStatus::Done:
+            sent += done;
+            NoteProgress(done);
+            break;
+        case ETlsStatus::Timeout:
+            throw CBlockingSocketException(
+                Clock::now() >= progress ? "Send progress" : "Send timeout", 0);
+        case ETlsStatus::Closed:
+        case ETlsStatus::Failed:
+            ThrowTls(*m_pTls);
+        }
+    }
+    return sent;
+}
+
+uint64_t CBlockingSocket::SendFileTls(int fd, uint64_t offset, uint64_t nBytes) {
+    std::array<char, kTlsFilePiece> piece;
+    uint64_t sent = 0;
+    while (sent < nBytes) {
+        const auto want = static_cast<std::size_t>(std::min<uint64_t>(piece.size(), nBytes - sent));
+        const ssize_t r = ::pread(fd, piece.data(), want, static_cast<off_t>(offset + sent));
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r < 0) {
+            throw CBlockingSocketException("Send");
+        }
+        if (r == 0) {
+            break;
+        }
+        sent += SendTls(piece.data(), static_cast<std::size_t>(r));
+    }
+    return sent;
 }
 
 uint16_t CBlockingSocket::LocalPort() const {

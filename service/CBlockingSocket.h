@@ -3,12 +3,17 @@
 // watch descriptors of 1024 and above), sends must also keep up a minimum rate, and every failure
 // is a CBlockingSocketException naming the operation. Close closes the descriptor and reports a
 // failure; destroying the object closes one that is still open, quietly.
+// A connection may carry a TLS session: its bytes then go through the session under the same
+// waits and progress rule, the handshake taking place within the first receive or send.
 #pragma once
+
+#include "platform/tls/CTlsSession.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <netinet/in.h>
 #include <optional>
 #include <string_view>
@@ -46,6 +51,13 @@ public:
     std::size_t SendBoth(std::string_view head, std::string_view body);
     std::size_t Receive(void* pBuffer, std::size_t nCapacity);
 
+    // Makes the connection non-blocking and puts a server session over it.
+    void StartTls(const CTlsServerContext& context);
+    bool HasTls() const { return m_pTls != nullptr; }
+    // Sends close_notify, waiting m_nWaitMs at most; failures are not reported (the connection
+    // is about to be closed).
+    void EndTls();
+
     // The local port, in host byte order, or 0 without a bound socket.
     uint16_t LocalPort() const;
     bool HasSocket() const { return m_hSock.load() != kNoSocket; }
@@ -60,6 +72,9 @@ protected:
     // Waits up to nWaitMs for the events; false on timeout. A failing poll is not reported
     // here: the transfer call that follows reports its own failure.
     bool WaitFor(short events, int nWaitMs) const;
+    // Receive with a wait of nWaitMs; a timeout throws pszTimeout.
+    std::size_t ReceiveWithin(void* pBuffer, std::size_t nCapacity, int nWaitMs,
+                              const char* pszTimeout);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -76,6 +91,14 @@ private:
     template <class TransferOnce>
     uint64_t Transfer(uint64_t nBytes, TransferOnce&& transferOnce);
 
+    std::size_t SendTls(const char* pData, std::size_t nBytes);
+    uint64_t SendFileTls(int fd, uint64_t offset, uint64_t nBytes);
+    std::size_t ReceiveTls(void* pBuffer, std::size_t nCapacity, Clock::time_point deadline,
+                           const char* pszTimeout);
+    // Shakes hands first if that has not happened yet.
+    void HandshakeBefore(Clock::time_point deadline);
+
+    std::unique_ptr<CTlsSession> m_pTls;
     std::optional<Clock::time_point> m_progressStart;
     std::size_t m_nProgressBytes = 0;
 };

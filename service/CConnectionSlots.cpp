@@ -26,7 +26,8 @@ void CConnectionSlots::Give() {
         std::lock_guard lock(m_mutex);
         --m_nTaken;
     }
-    m_changed.notify_one();
+    // The plain and the TLS acceptor may both be waiting: each must see the room.
+    m_changed.notify_all();
 }
 
 void CConnectionSlots::Stop() {

@@ -4,6 +4,7 @@
 #include "service/CBlockingSocketException.h"
 #include "service/CHttpBlockingSocket.h"
 #include "service/CRequestHandler.h"
+#include "service/ServiceCertificate.h"
 #include "service/ServiceLog.h"
 
 #include <arpa/inet.h>
@@ -59,21 +60,22 @@ int StartSmallThread(std::function<void()> job) {
     return error;
 }
 
-int StartConnectionThread(const std::shared_ptr<CServiceContext>& context) {
-    auto job = [context] { ConnectionThread(context); };
-    const CServiceOptions& options = context->m_options;
+int StartConnectionThread(const CAcceptorRole& role) {
+    auto job = [role] { ConnectionThread(role); };
+    const CServiceOptions& options = role.pContext->m_options;
     return options.startThread ? options.startThread(std::move(job))
                                : StartSmallThread(std::move(job));
 }
 
 // Hands the acceptor role on to an idle thread or a new one. False when neither was possible
 // (a process or system thread limit): the caller then stays the acceptor itself.
-bool StartNextAcceptor(const std::shared_ptr<CServiceContext>& context) {
-    if (context->m_pIdleThreads->HandOff(context)) {
+bool StartNextAcceptor(const CAcceptorRole& role) {
+    const std::shared_ptr<CServiceContext>& context = role.pContext;
+    if (context->m_pIdleThreads->HandOff(role)) {
         context->m_bThreadStartFailing = false;
         return true;
     }
-    const int error = StartConnectionThread(context);
+    const int error = StartConnectionThread(role);
     if (error == 0) {
         context->m_bThreadStartFailing = false;
         return true;
@@ -86,22 +88,39 @@ bool StartNextAcceptor(const std::shared_ptr<CServiceContext>& context) {
     return false;
 }
 
-void EndChain(const CServiceContext& context) {
-    if (context.m_bCurrentRun) {
+CBlockingSocket& ListenSocketOf(CServiceContext& context, EListener listener) {
+    return listener == EListener::Tls ? context.m_tlsListenSocket : g_listenSocket;
+}
+
+void EndChain(CServiceContext& context, EListener listener) {
+    if (listener == EListener::Tls) {
+        context.m_bTlsRunning = 0;
+    } else if (context.m_bCurrentRun) {
         g_bServerRunning = 0;
     }
 }
 
-// Closes the listening socket after a failed start, quietly.
-void DropListenSocket() {
-    if (!g_listenSocket.HasSocket()) {
+// Closes a listening socket after a failed start, quietly.
+void DropListenSocket(CBlockingSocket& socket = g_listenSocket) {
+    if (!socket.HasSocket()) {
         return;
     }
     try {
-        g_listenSocket.Close();
+        socket.Close();
     } catch (const CBlockingSocketException&) {
     }
-    g_listenSocket.m_hSock = CBlockingSocket::kNoSocket;
+    socket.m_hSock = CBlockingSocket::kNoSocket;
+}
+
+// Create, bind to every local address on the port, listen; throws what the socket throws.
+void OpenListener(CBlockingSocket& socket, uint16_t port, int nBacklog) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    socket.Create();
+    socket.Bind(address);
+    socket.Listen(nBacklog);
 }
 
 // Half-closes after a response and waits briefly for the client to close, so that request
@@ -109,6 +128,7 @@ void DropListenSocket() {
 // before the client has read it.
 void CloseGracefully(CHttpBlockingSocket& socket, int nLingerMs) {
     const int fd = socket.m_hSock;
+    socket.EndTls();
     ::shutdown(fd, SHUT_WR);
     const auto end = PollClock::now() + std::chrono::milliseconds(nLingerMs);
     char scratch[512];
@@ -167,15 +187,17 @@ bool WaitForRoom(CServiceContext& context) {
 }
 
 // Waits for one connection; false when the chain ends here.
-bool AcceptOne(const CServiceContext& context, CHttpBlockingSocket& connection, sockaddr_in& peer) {
+bool AcceptOne(CServiceContext& context, EListener listener, CHttpBlockingSocket& connection,
+               sockaddr_in& peer) {
+    CBlockingSocket& listenSocket = ListenSocketOf(context, listener);
     for (;;) {
         try {
-            const bool bAccepted = !context.m_bStopping && g_listenSocket.Accept(connection, peer);
+            const bool bAccepted = !context.m_bStopping && listenSocket.Accept(connection, peer);
             if (!bAccepted || context.m_bStopping) {
                 if (bAccepted) {
                     connection.Close();
                 }
-                EndChain(context);
+                EndChain(context, listener);
                 return false;
             }
             return true;
@@ -238,9 +260,10 @@ bool AdmitAddress(CServiceContext& context, CHttpBlockingSocket& connection,
 // One turn of a connection thread: wait for room under the cap, accept one connection, start
 // the next acceptor, serve. True when this thread is still the acceptor (no other could be
 // started) and must accept again; false when the chain went on elsewhere or ended.
-bool AcceptAndServe(const std::shared_ptr<CServiceContext>& context) {
+bool AcceptAndServe(const CAcceptorRole& role) {
+    const std::shared_ptr<CServiceContext>& context = role.pContext;
     if (!WaitForRoom(*context)) {
-        EndChain(*context);
+        EndChain(*context, role.eListener);
         return false;
     }
     CHttpBlockingSocket connection;
@@ -249,7 +272,7 @@ bool AcceptAndServe(const std::shared_ptr<CServiceContext>& context) {
     connection.m_nProgressWindowMs = context->m_options.nSendWindowMs;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
-    if (!AcceptOne(*context, connection, peer)) {
+    if (!AcceptOne(*context, role.eListener, connection, peer)) {
         return false;
     }
     if (!AdmitAddress(*context, connection, peer)) {
@@ -259,7 +282,15 @@ bool AcceptAndServe(const std::shared_ptr<CServiceContext>& context) {
     const CAddressHolder address(context->m_addresses, ntohl(peer.sin_addr.s_addr));
     const CSlotHolder slot(context->m_slots);
     ++g_nConnectionCount;
-    const bool bHandedOn = StartNextAcceptor(context);
+    const bool bHandedOn = StartNextAcceptor(role);
+    if (role.eListener == EListener::Tls) {
+        try {
+            connection.StartTls(context->m_tls);
+        } catch (const CBlockingSocketException& e) {
+            context->m_log.LogSocketError(e, "SERVER:");
+            return !bHandedOn;
+        }
+    }
     Serve(connection, peer, *context);
     return !bHandedOn;
 }
@@ -267,19 +298,23 @@ bool AcceptAndServe(const std::shared_ptr<CServiceContext>& context) {
 } // namespace
 
 void ConnectionThread(std::shared_ptr<CServiceContext> context) {
+    ConnectionThread(CAcceptorRole{std::move(context), EListener::Plain});
+}
+
+void ConnectionThread(CAcceptorRole role) {
     // Files go out with sendfile(), which has no MSG_NOSIGNAL: a client that closed early must
     // end its connection, not the process, whatever the host program made of SIGPIPE.
     sigset_t pipe{};
     sigemptyset(&pipe);
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-    while (context) {
-        while (AcceptAndServe(context)) {
+    while (role.pContext) {
+        while (AcceptAndServe(role)) {
         }
         // An idle thread holds nothing of the run it served, only the pool it waits in.
-        const std::shared_ptr<CIdleConnectionThreads> pool = context->m_pIdleThreads;
-        context.reset();
-        context = pool->WaitForWork();
+        const std::shared_ptr<CIdleConnectionThreads> pool = role.pContext->m_pIdleThreads;
+        role = {};
+        role = pool->WaitForWork();
     }
 }
 
@@ -293,14 +328,8 @@ CCredentialService::~CCredentialService() {
 void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
                                                const CServiceOptions& options) {
     auto context = std::make_shared<CServiceContext>(core, options, m_pIdleThreads);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(options.nPort);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
     try {
-        g_listenSocket.Create();
-        g_listenSocket.Bind(address);
-        g_listenSocket.Listen(options.nBacklog);
+        OpenListener(g_listenSocket, options.nPort, options.nBacklog);
     } catch (const CBlockingSocketException& e) {
         DropListenSocket();
         context->m_log.LogSocketError(e, "VIEW:");
@@ -314,16 +343,66 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
                                    : "serves no files: " + EscapeForLog(context->m_strDocRootError);
     context->m_log.Write("OrvaneSrv: credential service on port " + std::to_string(Port()) + " " +
                          served + "\n");
-    if (context->m_pIdleThreads->HandOff(context)) {
+    if (!context->m_pIdleThreads->HandOff({context})) {
+        if (const int error = StartConnectionThread({context}); error != 0) {
+            // Without a first acceptor nothing would ever be accepted: better not to listen.
+            g_bServerRunning = 0;
+            m_pRun.reset();
+            DropListenSocket();
+            context->m_log.Write(
+                "OrvaneSrv: credential service cannot start a connection thread (" +
+                std::string(std::strerror(error)) + "); it does not run\n");
+            return;
+        }
+    }
+    StartTlsListener(context);
+}
+
+void CCredentialService::StartTlsListener(const std::shared_ptr<CServiceContext>& context) {
+    const CServiceOptions& options = context->m_options;
+    if (options.certificateFolder.empty() ||
+        !LoadServiceCertificate(options.certificateFolder, context->m_tls, context->m_log,
+                                std::chrono::system_clock::now())) {
         return;
     }
-    if (const int error = StartConnectionThread(context); error != 0) {
-        // Without a first acceptor nothing would ever be accepted: better not to listen.
-        g_bServerRunning = 0;
-        m_pRun.reset();
-        DropListenSocket();
-        context->m_log.Write("OrvaneSrv: credential service cannot start a connection thread (" +
-                             std::string(std::strerror(error)) + "); it does not run\n");
+    CBlockingSocket& listenSocket = context->m_tlsListenSocket;
+    try {
+        OpenListener(listenSocket, options.nTlsPort, options.nBacklog);
+    } catch (const CBlockingSocketException& e) {
+        // The plain port serves on: TLS is what is missing, and the log says so.
+        DropListenSocket(listenSocket);
+        context->m_log.LogSocketError(e, "VIEW:");
+        return;
+    }
+    context->m_bTlsRunning = 1;
+    const CAcceptorRole role{context, EListener::Tls};
+    if (!context->m_pIdleThreads->HandOff(role)) {
+        if (const int error = StartConnectionThread(role); error != 0) {
+            context->m_bTlsRunning = 0;
+            DropListenSocket(listenSocket);
+            context->m_log.Write(
+                "OrvaneSrv: credential service cannot start a connection thread (" +
+                std::string(std::strerror(error)) + "); TLS does not run\n");
+            return;
+        }
+    }
+    context->m_log.Write("OrvaneSrv: credential service over TLS on port " +
+                         std::to_string(TlsPort()) + "\n");
+}
+
+void CCredentialService::StopTlsListener(CServiceContext& run) {
+    CBlockingSocket& listenSocket = run.m_tlsListenSocket;
+    if (!listenSocket.HasSocket()) {
+        return;
+    }
+    listenSocket.Shutdown();
+    for (int i = 0; i < 10 && run.m_bTlsRunning.load() == 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    try {
+        listenSocket.Close();
+    } catch (const CBlockingSocketException& e) {
+        run.m_log.LogSocketError(e, "VIEW:");
     }
 }
 
@@ -332,14 +411,15 @@ void CCredentialService::StopCredentialServer() {
         return;
     }
     const std::shared_ptr<CServiceContext> run = std::move(m_pRun);
-    if (g_bServerRunning.load() != 1 || !g_listenSocket.HasSocket()) {
-        run->m_bCurrentRun = false;
-        return;
-    }
     run->m_bStopping = true;
     run->m_slots.Stop();
     // The answers hold passwords: they do not outlive the run's serving.
     run->m_queryCache.Clear();
+    StopTlsListener(*run);
+    if (g_bServerRunning.load() != 1 || !g_listenSocket.HasSocket()) {
+        run->m_bCurrentRun = false;
+        return;
+    }
     g_listenSocket.Shutdown();
     for (int i = 0; i < 10 && g_bServerRunning.load() == 1; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -358,4 +438,8 @@ std::size_t CCredentialService::ConnectionsServed() const {
 
 uint16_t CCredentialService::Port() const {
     return g_listenSocket.LocalPort();
+}
+
+uint16_t CCredentialService::TlsPort() const {
+    return m_pRun ? m_pRun->m_tlsListenSocket.LocalPort() : 0;
 }

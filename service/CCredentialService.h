@@ -49,10 +49,18 @@ public:
     void StopCredentialServer();
     // The port the listening socket is bound to, or 0.
     uint16_t Port() const;
+    // The port of the TLS listener, or 0 when it does not listen.
+    uint16_t TlsPort() const;
     // Connections of the running service accepted and not yet done with.
     std::size_t ConnectionsServed() const;
 
 private:
+    // The second listener, beside the plain one, when the settings give a TLS context: the same
+    // chain of connection threads with the same caps, its connections going through TLS.
+    // Failures are logged and leave the plain port serving.
+    void StartTlsListener(const std::shared_ptr<CServiceContext>& context);
+    static void StopTlsListener(CServiceContext& run);
+
     std::shared_ptr<CServiceContext> m_pRun;
     std::shared_ptr<CIdleConnectionThreads> m_pIdleThreads;
 };
@@ -60,3 +68,4 @@ private:
 // The body of every connection thread: accepts and serves connections of the run until the
 // chain moves on and no hand-off comes.
 void ConnectionThread(std::shared_ptr<CServiceContext> context);
+void ConnectionThread(CAcceptorRole role);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <poll.h>
 
 std::string_view CHttpBlockingSocket::ReadHeaderLine(LineBuffer& out) {
     return ReadHeaderLine(out, std::numeric_limits<std::size_t>::max());
@@ -43,11 +42,12 @@ std::size_t CHttpBlockingSocket::ReceiveBeforeDeadline(char* pBuffer, std::size_
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                           *m_deadline - std::chrono::steady_clock::now())
                           .count();
-    if (left < m_nWaitMs) {
-        // The deadline comes before the ordinary wait would end.
-        if (left <= 0 || !WaitFor(POLLIN, static_cast<int>(left))) {
-            throw CBlockingSocketException("Request timeout", 0);
-        }
+    if (left >= m_nWaitMs) {
+        return Receive(pBuffer, nCapacity);
     }
-    return Receive(pBuffer, nCapacity);
+    // The deadline comes before the ordinary wait would end.
+    if (left <= 0) {
+        throw CBlockingSocketException("Request timeout", 0);
+    }
+    return ReceiveWithin(pBuffer, nCapacity, static_cast<int>(left), "Request timeout");
 }

@@ -2,22 +2,22 @@
 
 #include "service/CServiceContext.h"
 
-bool CIdleConnectionThreads::HandOff(std::shared_ptr<CServiceContext> context) {
+bool CIdleConnectionThreads::HandOff(CAcceptorRole role) {
     std::lock_guard lock(m_mutex);
     if (m_nIdle == 0) {
         return false;
     }
     --m_nIdle;
-    m_pending.push_back(std::move(context));
+    m_pending.push_back(std::move(role));
     m_ready.release();
     return true;
 }
 
-std::shared_ptr<CServiceContext> CIdleConnectionThreads::WaitForWork() {
+CAcceptorRole CIdleConnectionThreads::WaitForWork() {
     {
         std::lock_guard lock(m_mutex);
         if (m_nIdle >= kMaxIdle) {
-            return nullptr;
+            return {};
         }
         ++m_nIdle;
     }
@@ -26,9 +26,9 @@ std::shared_ptr<CServiceContext> CIdleConnectionThreads::WaitForWork() {
     // A hand-off that came as the wait ran out is still taken, so that none is lost.
     if (!bHanded && !m_ready.try_acquire()) {
         --m_nIdle;
-        return nullptr;
+        return {};
     }
-    auto context = std::move(m_pending.front());
+    CAcceptorRole role = std::move(m_pending.front());
     m_pending.pop_front();
-    return context;
+    return role;
 }

@@ -13,20 +13,29 @@
 
 class CServiceContext;
 
+// The listening socket an acceptor chain takes its connections from.
+enum class EListener { Plain, Tls };
+
+// What a connection thread is handed: the run it serves and the listener it accepts on.
+struct CAcceptorRole {
+    std::shared_ptr<CServiceContext> pContext; // null: nothing to do
+    EListener eListener = EListener::Plain;
+};
+
 class CIdleConnectionThreads {
 public:
     static constexpr std::size_t kMaxIdle = 128;
     static constexpr std::chrono::milliseconds kIdleTime{2000};
 
     // Gives the acceptor role to an idle thread; false when none is waiting.
-    bool HandOff(std::shared_ptr<CServiceContext> context);
+    bool HandOff(CAcceptorRole role);
     // Called by a thread that is done: waits up to kIdleTime for a hand-off and answers its
-    // context, or null when the thread is to end.
-    std::shared_ptr<CServiceContext> WaitForWork();
+    // role, with a null context when the thread is to end.
+    CAcceptorRole WaitForWork();
 
 private:
     std::mutex m_mutex;
-    std::size_t m_nIdle = 0;                                // waiting and not yet handed anything
-    std::deque<std::shared_ptr<CServiceContext>> m_pending; // handed off, not yet taken
+    std::size_t m_nIdle = 0;             // waiting and not yet handed anything
+    std::deque<CAcceptorRole> m_pending; // handed off, not yet taken
     std::counting_semaphore<> m_ready{0};
 };

@@ -227,6 +227,9 @@ bool CRequestHandler::SendThrottled() {
 }
 
 bool CRequestHandler::ServePost(std::string_view path) {
+    if (m_context.m_options.bHttpsOnlyQuery && !m_socket.HasTls() && EqualsNoCase(path, "/Query")) {
+        return RefusePlainQuery();
+    }
     std::string userName;
     bool bAuthenticated = false;
     for (;;) {
@@ -260,6 +263,20 @@ bool CRequestHandler::ServePost(std::string_view path) {
     if (StartsWithNoCase(path, kUpdatePrefix)) {
         return ServePasswordUpdate(path.substr(kUpdatePrefix.size()));
     }
+    return SendNotFoundDocument();
+}
+
+bool CRequestHandler::RefusePlainQuery() {
+    // Its credentials are neither checked nor counted: the client is told nothing about them.
+    while (m_socket.ReadHeaderLine(m_headerLine) != "\r\n") {
+    }
+    EndOfHeaders();
+    m_context.m_log.Write("OrvaneSrv: \"/Query\" over plain HTTP from " + AddressText(m_peer) +
+                          " refused: it is answered over TLS only\n");
+    return SendNotFoundDocument();
+}
+
+bool CRequestHandler::SendNotFoundDocument() {
     std::string response = DocumentResponseHeader(std::time(nullptr));
     response += kNotFoundResponse;
     m_socket.Send(response.data(), response.size());

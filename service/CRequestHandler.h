@@ -39,6 +39,9 @@ private:
     // nothing was checked: that is neither a refusal nor a guess.
     ECredentialCheck CheckCredentials(std::string_view encoded, std::string& userName);
     bool ServeQuery(const std::string& userName);
+    // "/Query" on the plain port when it is answered over TLS only: the not-found document.
+    bool RefusePlainQuery();
+    bool SendNotFoundDocument();
     // Sends the canned 401 response; answers true.
     bool SendUnauthorized();
     // Sends the 401 response with the wait in m_retryAfter; answers true.

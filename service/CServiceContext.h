@@ -10,7 +10,9 @@
 
 #include "core/COrvaneSrvCore.h"
 #include "platform/io/CUniqueFd.h"
+#include "platform/tls/CTlsServerContext.h"
 #include "service/CAddressConnections.h"
+#include "service/CBlockingSocket.h"
 #include "service/CConnectionSlots.h"
 #include "service/CIdleConnectionThreads.h"
 #include "service/CLoginThrottle.h"
@@ -79,6 +81,12 @@ public:
     // True until the stop of this run has finished waiting for its acceptor: an acceptor of an
     // earlier run that wakes late leaves the flag of a later run alone.
     std::atomic<bool> m_bCurrentRun{true};
+    // The listener of the TLS port and its chain's running flag (the plain port's are
+    // process-wide).
+    CBlockingSocket m_tlsListenSocket;
+    // Set up before the TLS chain starts, read-only afterwards.
+    CTlsServerContext m_tls;
+    std::atomic<int> m_bTlsRunning{0};
     // Threads that served a connection of this service and wait to be reused.
     const std::shared_ptr<CIdleConnectionThreads> m_pIdleThreads;
 

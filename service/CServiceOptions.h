@@ -14,6 +14,7 @@
 
 struct CServiceOptions {
     static constexpr uint16_t kDefaultPort = 51001;
+    static constexpr uint16_t kDefaultTlsPort = 51443;
     // Enough pending connections that bursts of clients are not dropped while the next
     // acceptor thread starts; see the benchmark.
     static constexpr int kDefaultBacklog = 128;
@@ -39,6 +40,12 @@ struct CServiceOptions {
     using ThreadStarter = std::function<int(std::function<void()> job)>;
 
     uint16_t nPort = kDefaultPort; // 0: any free port (read back with CredentialServerPort)
+    // The same service over TLS on a second port, with the certificate and key kept in this
+    // folder (made there at the first start); empty: no TLS port.
+    std::filesystem::path certificateFolder;
+    uint16_t nTlsPort = kDefaultTlsPort; // 0: any free port (read back with TlsPort)
+    // "/Query" is answered over TLS only; the plain port gives it the not-found answer.
+    bool bHttpsOnlyQuery = false;
     int nWaitMs = CBlockingSocket::kDefaultWaitMs;
     int nHeaderDeadlineMs = 10000;  // request line and header lines
     int nRequestDeadlineMs = 30000; // request line, header lines and body line together

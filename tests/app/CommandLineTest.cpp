@@ -1,6 +1,7 @@
 // The program's command line: its own options, what it hands to the toolkit, and what it refuses.
 #include "app/CCommandLine.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ TEST(CommandLine, ParsesItsOwnOptionsAndPassesTheToolkitsOn) {
         {{}, EAction::Run, false, "", {}},
         {{"--headless", "--www", "/srv/w"}, EAction::Run, true, "/srv/w", {}},
         {{"--www=/srv/w"}, EAction::Run, false, "/srv/w", {}},
+        {{"--https-only-query", "--headless"}, EAction::Run, true, "", {}},
         {{"--help"}, EAction::Help, false, "", {}},
         {{"-h", "--version"}, EAction::Help, false, "", {}},
         {{"--version", "--headless"}, EAction::Version, true, "", {}},
@@ -70,6 +72,8 @@ TEST(CommandLine, ParsesItsOwnOptionsAndPassesTheToolkitsOn) {
         }
         EXPECT_EQ(line.Headless(), c.bHeadless) << label;
         EXPECT_EQ(line.WwwDir(), c.www) << label;
+        EXPECT_EQ(line.HttpsOnlyQuery(), std::ranges::count(c.args, "--https-only-query") == 1)
+            << label;
         EXPECT_EQ(ToolkitArgs(line), c.toolkit) << label;
         EXPECT_EQ(line.ToolkitArgs().front(), argv.front()) << label;
     }

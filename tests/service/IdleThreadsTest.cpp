@@ -13,15 +13,15 @@ TEST_F(IdleThreads, AHandOffReachesAWaitingThreadAndNeedsOne) {
     auto pool = std::make_shared<CIdleConnectionThreads>();
     CIdleConnectionThreads& idle = *pool;
     auto context = std::make_shared<CServiceContext>(*m_pCore, CServiceOptions{}, pool);
-    EXPECT_FALSE(idle.HandOff(context));
+    EXPECT_FALSE(idle.HandOff({context}));
     std::shared_ptr<CServiceContext> received;
-    std::thread waiter([&] { received = idle.WaitForWork(); });
-    while (!idle.HandOff(context)) {
+    std::thread waiter([&] { received = idle.WaitForWork().pContext; });
+    while (!idle.HandOff({context})) {
         std::this_thread::yield();
     }
     waiter.join();
     EXPECT_EQ(received, context);
-    EXPECT_FALSE(idle.HandOff(context));
+    EXPECT_FALSE(idle.HandOff({context}));
 }
 
 TEST_F(IdleThreads, TheServiceKeepsAcceptingWhileThreadsComeAndGo) {

@@ -18,7 +18,10 @@ protected:
         ORVANE_GATE("curl");
         CServiceTest::SetUp();
         m_docRoot.Write("default.htm", "<html><body>OrvaneSrv</body></html>\n");
-        StartService();
+        CServiceOptions options = ShortOptions();
+        options.certificateFolder = m_dir.Path();
+        options.nTlsPort = 0;
+        StartService(options);
     }
     std::string Url(std::string_view path) const {
         return "http://127.0.0.1:" + std::to_string(Port()) + std::string(path);
@@ -40,6 +43,13 @@ TEST_F(RealClients, CurlQueriesWithBasicCredentials) {
                        "--data-binary $'x\\n' " +
                        Url("/Query")),
               "401");
+}
+
+TEST_F(RealClients, CurlQueriesOverTlsTrustingTheMadeCertificate) {
+    EXPECT_EQ(RunShell("curl -s --max-time 5 -u admin:9983 -d x --cacert " +
+                       (m_dir / "tls.crt").string() +
+                       " https://127.0.0.1:" + std::to_string(m_pService->TlsPort()) + "/Query"),
+              "<StorageServers AdminGroup=\"Yes\"></StorageServers>");
 }
 
 TEST_F(RealClients, CurlPostsAFormBodyWithoutALineFeed) {

@@ -1,0 +1,29 @@
+#include "platform/tls/CTlsServerContext.h"
+
+#include "platform/tls/TlsErrors.h"
+
+#include <openssl/err.h>
+
+bool CTlsServerContext::Init(const CCertificateStore& store) {
+    ERR_clear_error();
+    m_pContext.reset(SSL_CTX_new(TLS_server_method()));
+    SSL_CTX* context = m_pContext.get();
+    const bool ok = context != nullptr &&
+                    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) == 1 &&
+                    SSL_CTX_set_max_proto_version(context, TLS1_3_VERSION) == 1 &&
+                    store.Certificate() != nullptr && store.Key() != nullptr &&
+                    SSL_CTX_use_certificate(context, store.Certificate()) == 1 &&
+                    SSL_CTX_use_PrivateKey(context, store.Key()) == 1 &&
+                    SSL_CTX_check_private_key(context) == 1;
+    if (!ok) {
+        m_strError = TakeTlsErrors("TLS server settings refused");
+        m_pContext.reset();
+        return false;
+    }
+    // A client may not make the server redo handshakes on an open connection; sends may end
+    // part-way, as on a plain socket, and be resumed from another buffer address.
+    SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
+    SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    m_strError.clear();
+    return true;
+}

@@ -1,0 +1,128 @@
+// The service's TLS port beside the plain one: the same answers byte for byte, clients that
+// cannot speak TLS 1.2 or 1.3 refused without harm to the others, and the certificate's log.
+#include "service/ServiceCertificate.h"
+#include "tests/service/ServiceTestSupport.h"
+#include "tests/support/TlsTestClient.h"
+
+#include <gtest/gtest.h>
+#include <regex>
+
+namespace {
+
+using svctest::Exchange;
+
+constexpr auto kLogPatience = std::chrono::seconds(10);
+constexpr std::string_view kGet = "GET / HTTP/1.0\r\n\r\n";
+
+// Two answers a second apart differ only in the lines that tell the time.
+std::string WithoutTimes(const std::string& response) {
+    return std::regex_replace(response, std::regex("(Date|Last-Modified): [^\r]*\r\n"), "");
+}
+
+class TlsService : public svctest::CServiceTest {
+protected:
+    void SetUp() override {
+        CServiceTest::SetUp();
+        m_docRoot.Write("default.htm", "<html>hi</html>");
+        m_docRoot.Write("big.htm", std::string(70000, 'b')); // sent in pieces
+        AddServer("00:11", "127.0.0.1");
+        AddGroup(u"Everyone", {u"admin"}, {u"00:11"});
+        StartService(TlsOptions(m_certificates.Path()));
+        ASSERT_NE(m_pService->TlsPort(), 0);
+        ASSERT_TRUE(m_store.Load(m_certificates.Path())) << m_store.Error();
+        ASSERT_FALSE(m_store.Created());
+    }
+    static CServiceOptions TlsOptions(const std::filesystem::path& folder) {
+        CServiceOptions options = ShortOptions();
+        options.certificateFolder = folder;
+        options.nTlsPort = 0;
+        return options;
+    }
+    CTlsClientResult OverTls(std::string_view request, int nMaxVersion = TLS1_3_VERSION) {
+        const svctest::CClient client(m_pService->TlsPort());
+        return TlsExchange(client.Fd(), {nMaxVersion, m_store.Certificate()}, request);
+    }
+
+    CTempDir m_certificates;
+    CCertificateStore m_store;
+};
+
+TEST_F(TlsService, AnswersAsThePlainPortDoes) {
+    const std::string requests[] = {
+        std::string(kGet),
+        "GET /big.htm HTTP/1.0\r\n\r\n",
+        "GET /missing.htm HTTP/1.0\r\n\r\n",
+        svctest::QueryRequest("admin:9983"),
+        svctest::QueryRequest("admin:wrong"),
+        "POST /UpdateAdminPasswd?00:11 HTTP/1.0\r\n\r\nnew\n",
+    };
+    for (const std::string& request : requests) {
+        SCOPED_TRACE(request);
+        const CTlsClientResult tls = OverTls(request);
+        ASSERT_TRUE(tls.bHandshake);
+        EXPECT_EQ(WithoutTimes(tls.strReceived), WithoutTimes(Exchange(Port(), request)));
+    }
+    EXPECT_EQ(m_pLog->Count("SHA-256 fingerprint " + m_store.Fingerprint()), 1u);
+}
+
+TEST_F(TlsService, HttpsOnlyQueryRefusesOnlyPlainQueries) {
+    StopService();
+    CServiceOptions options = TlsOptions(m_certificates.Path());
+    options.bHttpsOnlyQuery = true;
+    StartService(options);
+    const std::string query = svctest::QueryRequest("admin:9983");
+    const std::string notFound = Exchange(Port(), "POST /nothing HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(WithoutTimes(Exchange(Port(), query)), WithoutTimes(notFound));
+    EXPECT_TRUE(m_pLog->WaitFor("\"/Query\" over plain HTTP from 127.0.0.1 refused", kLogPatience));
+    Exchange(Port(), "POST /UpdateAdminPasswd?00:11 HTTP/1.0\r\n\r\npushed\n");
+    EXPECT_NE(OverTls(query).strReceived.find("LoginPasswd=\"pushed\""), std::string::npos);
+    EXPECT_TRUE(Exchange(Port(), std::string(kGet)).ends_with("<html>hi</html>"));
+}
+
+TEST_F(TlsService, RefusesClientsWithoutTls12AndKeepsServing) {
+    const uint16_t port = m_pService->TlsPort();
+    const struct {
+        std::function<std::string()> client; // answers what it received
+        const char* logged;
+    } cases[] = {
+        {[&] { return Exchange(port, std::string(kGet)); }, "TLS handshake: http request"},
+        {[&] { return OverTls(kGet, TLS1_1_VERSION).strReceived; },
+         "TLS handshake: unsupported protocol"},
+        {[&] { return Exchange(port, ""); }, "TLS handshake timeout"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        EXPECT_EQ(c.client().find("HTTP/1.0"), std::string::npos);
+        EXPECT_TRUE(m_pLog->WaitFor(std::string("SERVER: ") + c.logged, kLogPatience));
+        EXPECT_TRUE(OverTls(kGet).strReceived.ends_with("<html>hi</html>"));
+        EXPECT_TRUE(Exchange(Port(), std::string(kGet)).ends_with("<html>hi</html>"));
+    }
+}
+
+TEST_F(TlsService, ANearEndIsLoggedAndAnUnusableKeyLeavesOnlyThePlainPort) {
+    const struct {
+        std::chrono::hours beforeEnd;
+        const char* warning; // empty: none
+    } cases[] = {{std::chrono::hours(24 * 31), ""},
+                 {std::chrono::hours(24 * 29), "expires within 30 days"},
+                 {std::chrono::hours(-1), "has expired"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.warning);
+        const CLogCapture log;
+        CServiceLog serviceLog(log.Fd());
+        CTlsServerContext tls;
+        EXPECT_TRUE(LoadServiceCertificate(m_certificates.Path(), tls, serviceLog,
+                                           m_store.Expiry() - c.beforeEnd));
+        EXPECT_EQ(log.Count("warning:"), *c.warning != '\0' ? 1u : 0u);
+        EXPECT_NE(log.Text().find(c.warning), std::string::npos);
+    }
+    StopService();
+    std::filesystem::permissions(m_certificates / "tls.key", std::filesystem::perms::others_read,
+                                 std::filesystem::perm_options::add);
+    StartService(TlsOptions(m_certificates.Path()));
+    EXPECT_EQ(m_pService->TlsPort(), 0);
+    EXPECT_TRUE(m_pLog->WaitFor("no TLS port: ", kLogPatience));
+    EXPECT_TRUE(Exchange(Port(), std::string(kGet)).ends_with("<html>hi</html>"));
+}
+
+} // namespace
