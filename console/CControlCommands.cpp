@@ -1,6 +1,7 @@
 // The control commands; see CControlCommands.h.
 #include "console/CControlCommands.h"
 
+#include "console/AccountNames.h"
 #include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
 #include "platform/text/TextUtil.h"
@@ -374,8 +375,10 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
         std::vector<std::u16string> groups;
     };
     std::optional<CExisting> existing;
+    CNameCheck check;
     {
         auto lock = core.Guard()->LockShared();
+        check = CheckName(core.m_mapUsers, name, verb == "add");
         if (const auto it = core.m_mapUsers.find(name); it != core.m_mapUsers.end()) {
             existing = CExisting{it->second->m_strPassword, it->second->m_listGroups};
         }
@@ -385,8 +388,8 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
             }
         }
     }
-    if (verb == "add" && existing) {
-        return FailedWith(IDS_USER_EXISTS);
+    if (check.eResult != ENameCheck::Ok) {
+        return Failed(Utf16ToUtf8(NameCheckText(ERecordKind::User, check)));
     }
     if (verb != "add" && !existing) {
         return Failed("no user " + Utf16ToUtf8(name));
@@ -399,6 +402,9 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
     } else {
         if (verb == "add" && password == nullptr) {
             return Failed("a new user needs a password", kBadUsage);
+        }
+        if (password != nullptr && password->empty()) {
+            return FailedWith(IDS_PASSWORD_EMPTY);
         }
         auto user = std::make_unique<CUserData>(name, password ? Utf8ToUtf16(*password)
                                                                : existing->password);
@@ -437,9 +443,11 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
     const std::string* accessList = options.Find("--access");
     std::vector<std::u16string> members;
     bool bExists = false;
+    CNameCheck check;
     {
         auto lock = core.Guard()->LockShared();
         bExists = core.m_mapGroups.contains(name);
+        check = CheckName(core.m_mapGroups, name, verb == "add");
         if (memberList != nullptr) {
             members = SplitNames(*memberList);
             for (const std::u16string& member : members) {
@@ -451,8 +459,8 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
             members = core.m_mapGroups.at(name)->m_listUsers;
         }
     }
-    if (verb == "add" && bExists) {
-        return FailedWith(IDS_GROUP_EXISTS);
+    if (check.eResult != ENameCheck::Ok) {
+        return Failed(Utf16ToUtf8(NameCheckText(ERecordKind::Group, check)));
     }
     if (verb != "add" && !bExists) {
         return Failed("no group " + Utf16ToUtf8(name));
