@@ -2,6 +2,7 @@
 #include "console/CControlCommands.h"
 
 #include "console/AccountNames.h"
+#include "console/ConfigSummary.h"
 #include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
 #include "platform/text/TextUtil.h"
@@ -510,7 +511,7 @@ CControlReply CControlCommands::ConfigFile(bool bExport, const std::string& path
     if (!bExport) {
         m_target.OnDirectoryChanged();
     }
-    return {0, (bExport ? "exported to " : "imported from ") + file.string() + "\n", {}};
+    return {0, Utf16ToUtf8(ConfigSummary(bExport, file, result.counts)) + "\n", {}};
 }
 
 void CControlCommands::Refresh(const CControlChannel::CDone& done) {

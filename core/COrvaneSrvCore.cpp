@@ -361,14 +361,17 @@ bool COrvaneSrvCore::CreateBuiltInAccounts() {
     return CommitBatch();
 }
 
-bool COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users) {
+bool COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users, CConfigCounts* pCounts) {
+    CConfigCounts counts;
     {
         auto lock = m_pGuard->LockExclusive();
         for (auto& [key, record] : groups) {
+            ++(m_mapGroups.contains(key) ? counts.nGroupsReplaced : counts.nGroups);
             m_undo.SaveGroup(m_mapGroups, key);
             m_mapGroups[key] = std::move(record);
         }
         for (auto& [key, record] : users) {
+            ++(m_mapUsers.contains(key) ? counts.nUsersReplaced : counts.nUsers);
             m_undo.SaveUser(m_mapUsers, key);
             m_mapUsers[key] = std::move(record);
         }
@@ -379,7 +382,13 @@ bool COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users) {
             m_batch.WriteGroup(*group);
         }
     }
-    return CommitBatch();
+    if (!CommitBatch()) {
+        return false;
+    }
+    if (pCounts != nullptr) {
+        *pCounts = counts;
+    }
+    return true;
 }
 
 void COrvaneSrvCore::FreeTables() {

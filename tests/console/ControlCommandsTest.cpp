@@ -146,6 +146,11 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRules) {
               "  {\"name\": \"q\\\"x\", \"groups\": [\"Everyone\"]}\n]\n");
     // Every change and the import, and nothing else, told the Account tab.
     EXPECT_EQ(m_target.m_nChanges, 7);
+    // Export and import say what they did.
+    EXPECT_EQ(Run({"export", file}).strOut, "Exported 3 users and 3 groups to " + file + ".ovx\n");
+    EXPECT_EQ(Run({"import", file + ".ovx"}).strOut,
+              "Imported from " + file +
+                  ".ovx: 0 users and 0 groups added, 3 users and 3 groups replaced\n");
 }
 
 // A client of the channel: one request, the reply's bytes until the channel closes.
