@@ -100,7 +100,8 @@ std::unique_ptr<QMessageBox> MakeBox(const CMessageBoxRequest& request, QWidget*
         request.buttons == EMessageButtons::YesNo ? QMessageBox::Yes | QMessageBox::No
                                                   : QMessageBox::Ok,
         owner);
-    box->setDefaultButton(request.buttons == EMessageButtons::YesNo ? QMessageBox::Yes
+    // A question never goes ahead on a stray Enter.
+    box->setDefaultButton(request.buttons == EMessageButtons::YesNo ? QMessageBox::No
                                                                     : QMessageBox::Ok);
     return box;
 }

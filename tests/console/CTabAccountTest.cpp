@@ -176,7 +176,7 @@ TEST_F(AccountTab, DeletingSelectedUsersAsksOnceAndTakesThemFromEveryGroup) {
     EXPECT_EQ(Core().m_mapUsers.size(), 5u);
 
     m_answer = EMessageAnswer::Yes;
-    ClickButton(IDC_USER_DELETE);
+    QTest::keyClick(&Tab().Users(), Qt::Key_Delete); // as the button
     ASSERT_EQ(m_boxes.size(), 2u);
     EXPECT_EQ(m_boxes[1].text, u"Sure to delete?");
     EXPECT_EQ(m_boxes[1].icon, EMessageIcon::Question);
@@ -191,7 +191,9 @@ TEST_F(AccountTab, DeletingTheSelectedGroupLeavesNoneSelectedAndTheOtherListsAsT
     Send(CDirectoryMessage::AddUser(true, User(u"bob", u"")));
     Send(CDirectoryMessage::AddGroup(true, Group(u"Ops", {u"admin", u"bob"}, {u"00:1B:4D:0:9"})));
     SelectGroup(u"Ops");
-    ClickButton(IDC_GROUP_DELETE);
+    QTest::keyClick(&Tab().Groups(), Qt::Key_Delete); // as the button
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, u"Sure to delete?");
     EXPECT_FALSE(Core().m_mapGroups.contains(u"Ops"));
     EXPECT_EQ(GroupsOf(u"bob"), Names{});
     EXPECT_EQ(Texts(Tab().Groups()), (Names{u"Administrator", u"Everyone"}));

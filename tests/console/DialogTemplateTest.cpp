@@ -6,10 +6,13 @@
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 
+#include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -102,6 +105,50 @@ TEST(DialogTemplates, EveryTemplateBuildsToItsGeometry) {
             QPushButton* def = dialog.Controls().DefaultButton();
             ASSERT_NE(def, nullptr) << t.nId;
             EXPECT_EQ(def, dialog.GetDlgItem(IDOK)) << t.nId;
+        }
+    }
+}
+
+// Every button of every window has an Alt letter, and no two controls of a window share one; the
+// main window is checked with each of its pages in front.
+void ExpectOwnAltLetters(const QWidget& window, int id) {
+    std::set<QKeySequence> keys;
+    auto take = [&](const QString& text) {
+        const QKeySequence key = QKeySequence::mnemonic(text);
+        EXPECT_TRUE(key.isEmpty() || keys.insert(key).second)
+            << id << ": " << text.toStdString() << " repeats an Alt letter";
+        return !key.isEmpty();
+    };
+    for (const QPushButton* button : window.findChildren<QPushButton*>()) {
+        EXPECT_TRUE(take(button->text())) << id << ": " << button->text().toStdString();
+    }
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
+        take(label->text());
+    }
+}
+
+TEST(DialogTemplates, EveryButtonHasAnAltLetterOfItsOwn) {
+    std::vector<const CDialogTemplate*> pages;
+    for (const CDialogTemplate& t : AllDialogTemplates()) {
+        if (HasStyle(t.styles, EDialogStyle::Child)) {
+            pages.push_back(&t);
+        }
+    }
+    for (const CDialogTemplate& t : AllDialogTemplates()) {
+        if (HasStyle(t.styles, EDialogStyle::Child)) {
+            continue;
+        }
+        const bool bMain = t.nId == IDD_ORVANESRV_DIALOG;
+        for (const CDialogTemplate* page :
+             bMain ? pages : std::vector<const CDialogTemplate*>{nullptr}) {
+            CDialog dialog(t);
+            dialog.Create();
+            std::optional<CDialogPage> front;
+            if (page != nullptr) {
+                front.emplace(*page);
+                front->Create(dialog);
+            }
+            ExpectOwnAltLetters(dialog, page != nullptr ? page->nId : t.nId);
         }
     }
 }

@@ -120,6 +120,7 @@ TEST_F(QtMessageBoxes, AnOperatorsAnswerToAWorkersBoxReachesTheWorker) {
     EXPECT_EQ(box->text(), "Sure to delete?");
     EXPECT_EQ(box->windowTitle(), "OrvaneSrv");
     EXPECT_EQ(box->icon(), QMessageBox::Question);
+    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
     box->button(QMessageBox::No)->click();
     PumpUntil([&] { return done.load(); });
     worker.join();
