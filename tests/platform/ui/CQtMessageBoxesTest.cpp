@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -120,7 +121,7 @@ TEST_F(QtMessageBoxes, AnOperatorsAnswerToAWorkersBoxReachesTheWorker) {
     EXPECT_EQ(box->text(), "Sure to delete?");
     EXPECT_EQ(box->windowTitle(), "OrvaneSrv");
     EXPECT_EQ(box->icon(), QMessageBox::Question);
-    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+    EXPECT_EQ(static_cast<QAbstractButton*>(box->defaultButton()), box->button(QMessageBox::No));
     box->button(QMessageBox::No)->click();
     PumpUntil([&] { return done.load(); });
     worker.join();
