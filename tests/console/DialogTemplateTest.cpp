@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 #include <map>
-#include <optional>
 #include <set>
 #include <vector>
 
@@ -111,44 +110,29 @@ TEST(DialogTemplates, EveryTemplateBuildsToItsGeometry) {
 
 // Every button of every window has an Alt letter, and no two controls of a window share one; the
 // main window is checked with each of its pages in front.
-void ExpectOwnAltLetters(const QWidget& window, int id) {
-    std::set<QKeySequence> keys;
-    auto take = [&](const QString& text) {
-        const QKeySequence key = QKeySequence::mnemonic(text);
-        EXPECT_TRUE(key.isEmpty() || keys.insert(key).second)
-            << id << ": " << text.toStdString() << " repeats an Alt letter";
-        return !key.isEmpty();
-    };
-    for (const QPushButton* button : window.findChildren<QPushButton*>()) {
-        EXPECT_TRUE(take(button->text())) << id << ": " << button->text().toStdString();
-    }
-    for (const QLabel* label : window.findChildren<QLabel*>()) {
-        take(label->text());
-    }
-}
-
 TEST(DialogTemplates, EveryButtonHasAnAltLetterOfItsOwn) {
-    std::vector<const CDialogTemplate*> pages;
     for (const CDialogTemplate& t : AllDialogTemplates()) {
-        if (HasStyle(t.styles, EDialogStyle::Child)) {
-            pages.push_back(&t);
-        }
-    }
-    for (const CDialogTemplate& t : AllDialogTemplates()) {
-        if (HasStyle(t.styles, EDialogStyle::Child)) {
-            continue;
-        }
-        const bool bMain = t.nId == IDD_ORVANESRV_DIALOG;
-        for (const CDialogTemplate* page :
-             bMain ? pages : std::vector<const CDialogTemplate*>{nullptr}) {
+        for (const CDialogTemplate& page : AllDialogTemplates()) {
+            const bool bMain = t.nId == IDD_ORVANESRV_DIALOG;
+            if (HasStyle(t.styles, EDialogStyle::Child) ||
+                (bMain != HasStyle(page.styles, EDialogStyle::Child)) || (!bMain && &page != &t)) {
+                continue;
+            }
             CDialog dialog(t);
             dialog.Create();
-            std::optional<CDialogPage> front;
-            if (page != nullptr) {
-                front.emplace(*page);
-                front->Create(dialog);
+            CDialogPage front(page);
+            if (bMain) {
+                front.Create(dialog);
             }
-            ExpectOwnAltLetters(dialog, page != nullptr ? page->nId : t.nId);
+            std::set<QKeySequence> keys;
+            for (const QWidget* w : dialog.findChildren<QWidget*>()) {
+                const auto* button = qobject_cast<const QPushButton*>(w);
+                const auto* label = qobject_cast<const QLabel*>(w);
+                const QString text = button ? button->text() : label ? label->text() : QString();
+                const QKeySequence key = QKeySequence::mnemonic(text);
+                EXPECT_TRUE(key.isEmpty() ? !button : keys.insert(key).second)
+                    << page.nId << ": " << text.toStdString();
+            }
         }
     }
 }
