@@ -1,5 +1,6 @@
 #include "console/CAddGroupDlg.h"
 
+#include "console/AccountNames.h"
 #include "console/ConsoleLists.h"
 #include "platform/ui/CCheckListBox.h"
 #include "resources/DialogTemplates.h"
@@ -57,26 +58,16 @@ bool CAddGroupDlg::OnInitDialog() {
     return true;
 }
 
-bool CAddGroupDlg::IsNameTaken() const {
-    auto lock = m_core.Guard()->LockShared();
-    return m_core.m_mapGroups.contains(m_strGroupName);
-}
-
-int CAddGroupDlg::FirstFailedCheck() const {
-    if (m_strGroupName.empty()) {
-        return IDS_GROUP_NAME_EMPTY;
-    }
-    // In properties mode the name is the edited record's own.
-    if (!m_bProperties && IsNameTaken()) {
-        return IDS_GROUP_EXISTS;
-    }
-    return 0;
-}
-
 void CAddGroupDlg::OnOK() {
     m_strGroupName = GetDlgItemText(IDC_GROUP_NAME);
-    if (const int nMessage = FirstFailedCheck(); nMessage != 0) {
-        m_boxes.Show(LoadString(nMessage), EMessageIcon::Warning);
+    CNameCheck check;
+    {
+        auto lock = m_core.Guard()->LockShared();
+        check = CheckName(m_core.m_mapGroups, m_strGroupName, !m_bProperties);
+    }
+    if (check.eResult != ENameCheck::Ok) {
+        m_boxes.Show(NameCheckText(ERecordKind::Group, check), EMessageIcon::Warning);
+        FocusFieldAtFault(GetDlgItem(IDC_GROUP_NAME));
         return;
     }
     m_arrUsers = m_checkUsers->GetCheckedTexts();

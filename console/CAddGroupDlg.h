@@ -1,7 +1,7 @@
 // The group dialog: creates a group, or shows an existing group's members for change
 // (properties mode: the name cannot be changed). It changes nothing itself: it reads the tables
 // to fill its list and to check the name, and after OK hands back the name and the checked
-// members. A failed check keeps the dialog open with its input.
+// members. A failed check keeps the dialog open with its input, the caret in the name.
 #pragma once
 
 #include "core/COrvaneSrvCore.h"
@@ -29,10 +29,6 @@ protected:
     void OnOK() override;
 
 private:
-    bool IsNameTaken() const;
-    // The string number of the first check the input fails, 0 when it passes them all.
-    int FirstFailedCheck() const;
-
     const COrvaneSrvCore& m_core;
     IMessageBoxes& m_boxes;
     CCheckListBox* m_checkUsers = nullptr; // control 1020, owned by the dialog

@@ -1,5 +1,6 @@
 #include "console/CAddUserDlg.h"
 
+#include "console/AccountNames.h"
 #include "console/ConsoleLists.h"
 #include "platform/ui/CCheckListBox.h"
 #include "resources/DialogTemplates.h"
@@ -74,31 +75,37 @@ bool CAddUserDlg::OnInitDialog() {
     return true;
 }
 
-bool CAddUserDlg::IsNameTaken() const {
-    auto lock = m_core.Guard()->LockShared();
-    return m_core.m_mapUsers.contains(m_strUserName);
-}
-
-int CAddUserDlg::FirstFailedCheck() const {
-    if (m_strUserName.empty()) {
-        return IDS_USER_NAME_EMPTY;
+std::pair<std::u16string, int> CAddUserDlg::FirstFailedCheck() const {
+    CNameCheck check;
+    {
+        auto lock = m_core.Guard()->LockShared();
+        check = CheckName(m_core.m_mapUsers, m_strUserName, !m_bProperties);
     }
-    // In properties mode the name is the edited record's own.
-    if (!m_bProperties && IsNameTaken()) {
-        return IDS_USER_EXISTS;
+    if (check.eResult != ENameCheck::Ok) {
+        return {NameCheckText(ERecordKind::User, check), IDC_USER_NAME};
+    }
+    if (m_strPwd.empty()) {
+        return {std::u16string(LoadString(IDS_PASSWORD_EMPTY)), IDC_USER_PASSWORD};
     }
     if (m_strPwd != m_strPwdConfirm) {
-        return IDS_PASSWORD_MISMATCH;
+        return {std::u16string(LoadString(IDS_PASSWORD_MISMATCH)), IDC_USER_PASSWORD};
     }
-    return 0;
+    return {};
 }
 
 void CAddUserDlg::OnOK() {
     m_strUserName = GetDlgItemText(IDC_USER_NAME);
     m_strPwd = GetDlgItemText(IDC_USER_PASSWORD);
     m_strPwdConfirm = GetDlgItemText(IDC_USER_CONFIRM);
-    if (const int nMessage = FirstFailedCheck(); nMessage != 0) {
-        m_boxes.Show(LoadString(nMessage), EMessageIcon::Warning);
+    if (auto [message, field] = FirstFailedCheck(); !message.empty()) {
+        m_boxes.Show(message, EMessageIcon::Warning);
+        if (field == IDC_USER_PASSWORD) {
+            // Neither field shows which one was mistyped: both are typed again.
+            m_strPwd.clear();
+            m_strPwdConfirm.clear();
+            LoadControls();
+        }
+        FocusFieldAtFault(GetDlgItem(field));
         return;
     }
     m_arrGroups = m_checkGroups->GetCheckedTexts();

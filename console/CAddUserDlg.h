@@ -2,7 +2,7 @@
 // (properties mode: the name cannot be changed). It changes nothing itself: it reads the tables
 // to fill its list and to check the name, and after OK hands back the name, the password and
 // the groups, which always end with "Everyone". A failed check keeps the dialog open with its
-// input.
+// input and puts the caret in the field at fault; passwords that differ are typed again.
 #pragma once
 
 #include "core/COrvaneSrvCore.h"
@@ -10,6 +10,7 @@
 #include "platform/ui/IMessageBoxes.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class CCheckListBox;
@@ -36,9 +37,9 @@ protected:
 
 private:
     void LoadControls();
-    bool IsNameTaken() const;
-    // The string number of the first check the input fails, 0 when it passes them all.
-    int FirstFailedCheck() const;
+    // The message of the first check the input fails (empty when it passes them all), and the
+    // field to type again.
+    std::pair<std::u16string, int> FirstFailedCheck() const;
 
     const COrvaneSrvCore& m_core;
     IMessageBoxes& m_boxes;

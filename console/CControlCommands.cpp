@@ -1,6 +1,8 @@
 // The control commands; see CControlCommands.h.
 #include "console/CControlCommands.h"
 
+#include "console/AccountNames.h"
+#include "console/ConfigSummary.h"
 #include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
 #include "platform/text/TextUtil.h"
@@ -379,8 +381,10 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
         std::vector<std::u16string> groups;
     };
     std::optional<CExisting> existing;
+    CNameCheck check;
     {
         auto lock = core.Guard()->LockShared();
+        check = CheckName(core.m_mapUsers, name, verb == "add");
         if (const auto it = core.m_mapUsers.find(name); it != core.m_mapUsers.end()) {
             existing = CExisting{it->second->m_strPassword, it->second->m_listGroups};
         }
@@ -390,8 +394,8 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
             }
         }
     }
-    if (verb == "add" && existing) {
-        return FailedWith(IDS_USER_EXISTS);
+    if (check.eResult != ENameCheck::Ok) {
+        return Failed(Utf16ToUtf8(NameCheckText(ERecordKind::User, check)));
     }
     if (verb != "add" && !existing) {
         return Failed("no user " + Utf16ToUtf8(name));
@@ -401,6 +405,9 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
     }
     if (verb == "add" && password == nullptr) {
         return Failed("a new user needs a password", kBadUsage);
+    }
+    if (password != nullptr && password->empty()) {
+        return FailedWith(IDS_PASSWORD_EMPTY);
     }
     auto user =
         std::make_unique<CUserData>(name, password ? Utf8ToUtf16(*password) : existing->password);
@@ -438,9 +445,11 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
     const std::string* accessList = options.Find("--access");
     std::vector<std::u16string> members;
     bool bExists = false;
+    CNameCheck check;
     {
         auto lock = core.Guard()->LockShared();
         bExists = core.m_mapGroups.contains(name);
+        check = CheckName(core.m_mapGroups, name, verb == "add");
         if (memberList != nullptr) {
             members = SplitNames(*memberList);
             for (const std::u16string& member : members) {
@@ -452,8 +461,8 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
             members = core.m_mapGroups.at(name)->m_listUsers;
         }
     }
-    if (verb == "add" && bExists) {
-        return FailedWith(IDS_GROUP_EXISTS);
+    if (check.eResult != ENameCheck::Ok) {
+        return Failed(Utf16ToUtf8(NameCheckText(ERecordKind::Group, check)));
     }
     if (verb != "add" && !bExists) {
         return Failed("no group " + Utf16ToUtf8(name));
@@ -499,7 +508,7 @@ CControlReply CControlCommands::ConfigFile(bool bExport, const std::string& path
     if (!bExport) {
         m_target.OnDirectoryChanged();
     }
-    return {0, (bExport ? "exported to " : "imported from ") + file.string() + "\n", {}};
+    return {0, Utf16ToUtf8(ConfigSummary(bExport, file, result.counts)) + "\n", {}};
 }
 
 void CControlCommands::Refresh(const CControlChannel::CDone& done) {

@@ -1,6 +1,7 @@
 #include "console/COrvaneSrvDlg.h"
 
 #include "console/CAboutDlg.h"
+#include "console/ConfigSummary.h"
 #include "console/LoginAudit.h"
 #include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
@@ -413,12 +414,18 @@ void COrvaneSrvDlg::OnImport() {
         return;
     }
     const std::optional<std::filesystem::path> path = AskConfigPath(false);
-    if (!path || !ShowConfigResult(CConfigFile::Import(*path, *m_pCoreInUse))) {
+    if (!path) {
         return;
     }
+    const CConfigResult result = CConfigFile::Import(*path, *m_pCoreInUse);
+    if (!ShowConfigResult(result)) {
+        return;
+    }
+    // The lists show what came in before the box tells how much it was.
     if (m_pTabAccount) {
         m_pTabAccount->ReloadGroups();
     }
+    m_pBoxes->Show(ConfigSummary(false, *path, result.counts));
 }
 
 void COrvaneSrvDlg::OnExport() {
@@ -434,7 +441,9 @@ void COrvaneSrvDlg::OnExport() {
         const CWaitCursor wait;
         result = CConfigFile::Export(*path, *m_pCoreInUse);
     }
-    ShowConfigResult(result);
+    if (ShowConfigResult(result)) {
+        m_pBoxes->Show(ConfigSummary(true, *path, result.counts));
+    }
 }
 
 void COrvaneSrvDlg::ReportStartUpError() {

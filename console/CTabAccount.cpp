@@ -12,6 +12,7 @@
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 
+#include <QKeyEvent>
 #include <array>
 #include <unordered_set>
 
@@ -84,6 +85,8 @@ bool CTabAccount::OnInitDialog() {
     m_lvAccess->SetFullRowSelect(true);
     InsertColumns(*m_lvAccess, Units(), kColumns);
     connect(m_lbGroups, &CListBox::SelChange, this, [this] { OnSelchangeGroupList(); });
+    m_lbGroups->installEventFilter(this);
+    m_lbUsers->installEventFilter(this);
     ReloadGroups();
     return true;
 }
@@ -114,6 +117,22 @@ void CTabAccount::OnCommand(int id) {
     default:
         break;
     }
+}
+
+bool CTabAccount::eventFilter(QObject* watched, QEvent* event) {
+    // Delete in a list does what its Delete button does, confirmation included.
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
+        if (watched == m_lbGroups) {
+            OnDeleteGroup();
+            return true;
+        }
+        if (watched == m_lbUsers) {
+            OnDeleteUser();
+            return true;
+        }
+    }
+    return CDialogPage::eventFilter(watched, event);
 }
 
 void CTabAccount::ReloadGroups() {

@@ -47,6 +47,7 @@ public:
 protected:
     bool OnInitDialog() override;
     void OnCommand(int id) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The selected group's name, or nothing.

@@ -239,14 +239,17 @@ CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvC
 CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvCore& core,
                                   CConfigFileIo& io) {
     std::vector<uint8_t> bytes;
+    CConfigCounts counts;
     {
         auto lock = core.Guard()->LockShared();
         bytes = Serialize(core.m_mapGroups, core.m_mapUsers);
+        counts.nUsers = core.m_mapUsers.size();
+        counts.nGroups = core.m_mapGroups.size();
     }
     std::string tempName;
     CUniqueFd fd = CreateTemporary(path, tempName);
     if (!fd) {
-        return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
+        return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed), {}};
     }
     const bool written = WriteAll(io, fd.Get(), bytes) && io.Fsync(fd.Get()) == 0;
     int error = written ? 0 : errno;
@@ -260,14 +263,14 @@ CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvC
         // are file errors.
         if (!IsFull(error) && error != EIO) {
             ::unlink(tempName.c_str());
-            return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed)};
+            return {EConfigStatus::CreateFailed, std::u16string(kCreateFailed), {}};
         }
     }
     if (error != 0) {
         ::unlink(tempName.c_str());
-        return {EConfigStatus::WriteError, FileErrorText(error, path)};
+        return {EConfigStatus::WriteError, FileErrorText(error, path), {}};
     }
-    return {};
+    return {EConfigStatus::Ok, {}, counts};
 }
 
 CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvCore& core,
@@ -275,19 +278,20 @@ CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvC
     const CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return {EConfigStatus::OpenFailed, std::u16string(kOpenFailed)};
+        return {EConfigStatus::OpenFailed, std::u16string(kOpenFailed), {}};
     }
     std::vector<uint8_t> bytes;
     if (!ReadAll(io, fd.Get(), bytes)) {
-        return {EConfigStatus::ReadError, FileErrorText(errno, path)};
+        return {EConfigStatus::ReadError, FileErrorText(errno, path), {}};
     }
     CGroupTable groups;
     CUserTable users;
     if (const EArchiveError error = Parse(bytes, groups, users); error != EArchiveError::None) {
-        return {EConfigStatus::FormatError, FormatErrorText(error, path)};
+        return {EConfigStatus::FormatError, FormatErrorText(error, path), {}};
     }
-    if (!core.MergeImported(std::move(groups), std::move(users))) {
-        return {EConfigStatus::SaveFailed, core.LastSaveError()};
+    CConfigResult result;
+    if (!core.MergeImported(std::move(groups), std::move(users), &result.counts)) {
+        return {EConfigStatus::SaveFailed, core.LastSaveError(), {}};
     }
-    return {};
+    return result;
 }

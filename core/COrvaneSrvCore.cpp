@@ -392,14 +392,17 @@ bool COrvaneSrvCore::CreateBuiltInAccounts() {
     return CommitBatch();
 }
 
-bool COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users) {
+bool COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users, CConfigCounts* pCounts) {
+    CConfigCounts counts;
     {
         auto lock = m_pGuard->LockExclusive();
         for (auto& [key, record] : groups) {
+            ++(m_mapGroups.contains(key) ? counts.nGroupsReplaced : counts.nGroups);
             m_undo.SaveGroup(m_mapGroups, key);
             m_mapGroups[key] = std::move(record);
         }
         for (auto& [key, record] : users) {
+            ++(m_mapUsers.contains(key) ? counts.nUsersReplaced : counts.nUsers);
             m_undo.SaveUser(m_mapUsers, key);
             m_mapUsers[key] = std::move(record);
         }
@@ -412,6 +415,9 @@ bool COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users) {
     }
     const bool bSaved = CommitBatch();
     NotifyChanged();
+    if (bSaved && pCounts != nullptr) {
+        *pCounts = counts;
+    }
     return bSaved;
 }
 

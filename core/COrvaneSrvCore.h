@@ -9,6 +9,7 @@
 // show a change that the store does not hold.
 #pragma once
 
+#include "core/CConfigResult.h"
 #include "core/CDirectoryMessage.h"
 #include "core/CDirectoryUndo.h"
 #include "core/CRegistryStore.h"
@@ -65,8 +66,9 @@ public:
     bool CreateBuiltInAccounts();
     // Import: stores every entry under its key, replacing records of that key, then writes every
     // user and every group record to the registry in one transaction. Answers whether that was
-    // written; when not, the tables are as they were before and LastSaveError() tells why.
-    bool MergeImported(CGroupTable groups, CUserTable users);
+    // written; when not, the tables are as they were before and LastSaveError() tells why. When
+    // written, *pCounts (if given) says how many records were added and how many replaced.
+    bool MergeImported(CGroupTable groups, CUserTable users, CConfigCounts* pCounts = nullptr);
     // Shutdown: frees every record (servers, users, groups) under the guard; nothing is written.
     void FreeTables();
 

@@ -25,36 +25,36 @@ constexpr std::array kAbout = std::to_array<CControlTemplate>({
     {IDC_ABOUT_ICON, K::Icon, u"", {14, 14, 21, 20}},
     {IDC_ABOUT_VERSION, K::Label, u"Orvane-Srv Version " ORVANE_VERSION_TEXT, {42, 14, 155, 8}},
     {IDC_ABOUT_PURPOSE, K::Label, u"Storage array credential server", {42, 26, 155, 8}},
-    {IDOK, K::DefPushButton, u"OK", {160, 42, 50, 14}, S::TabStop},
+    {IDOK, K::DefPushButton, u"&OK", {160, 42, 50, 14}, S::TabStop},
 });
 
 constexpr std::array kMain102 = std::to_array<CControlTemplate>({
-    {IDOK, K::DefPushButton, u"Exit", {383, 209, 50, 14}, S::TabStop},
+    {IDOK, K::DefPushButton, u"E&xit", {383, 209, 50, 14}, S::TabStop},
     {IDC_TAB, K::TabControl, u"", {7, 7, 426, 192}, S::TabStop},
-    {IDC_EXPORT, K::PushButton, u"Export", {293, 209, 50, 14}, S::TabStop},
-    {IDC_IMPORT, K::PushButton, u"Import", {228, 209, 50, 14}, S::TabStop},
+    {IDC_EXPORT, K::PushButton, u"&Export", {293, 209, 50, 14}, S::TabStop},
+    {IDC_IMPORT, K::PushButton, u"&Import", {228, 209, 50, 14}, S::TabStop},
 });
 
 constexpr std::array kSystem = std::to_array<CControlTemplate>({
     {IDC_SERVER_FILTER_LABEL, K::Label, u"&Filter:", {7, 9, 24, 8}},
     {IDC_SERVER_FILTER, K::Edit, u"", {32, 7, 160, 14}, kLineEdit},
     {IDC_LIST_SERVERS, K::ListView, u"", {7, 25, 408, 120}, kReportList},
-    {IDC_REFRESH, K::PushButton, u"Refresh", {298, 154, 50, 14}, S::TabStop},
-    {IDC_LOGIN, K::PushButton, u"Login", {365, 154, 50, 14}, S::TabStop},
+    {IDC_REFRESH, K::PushButton, u"&Refresh", {298, 154, 50, 14}, S::TabStop},
+    {IDC_LOGIN, K::PushButton, u"&Login", {365, 154, 50, 14}, S::TabStop},
 });
 
 constexpr std::array kAccount = std::to_array<CControlTemplate>({
     {kNone, K::GroupBox, u"Groups", {7, 7, 196, 161}},
     {IDC_LIST_GROUPS, K::ListBox, u"", {13, 23, 130, 138}, S::Border | S::TabStop},
-    {IDC_ADD_GROUP, K::PushButton, u"Add Group", {153, 24, 50, 14}, S::TabStop},
-    {IDC_GROUP_PROPERTIES, K::PushButton, u"Properties", {153, 43, 50, 14}, S::TabStop},
-    {IDC_GROUP_DELETE, K::PushButton, u"Delete", {153, 62, 50, 14}, S::TabStop},
-    {IDC_GROUP_ACCESS, K::PushButton, u"Access", {153, 100, 50, 14}, S::TabStop},
+    {IDC_ADD_GROUP, K::PushButton, u"Add &Group", {153, 24, 50, 14}, S::TabStop},
+    {IDC_GROUP_PROPERTIES, K::PushButton, u"&Properties", {153, 43, 50, 14}, S::TabStop},
+    {IDC_GROUP_DELETE, K::PushButton, u"&Delete", {153, 62, 50, 14}, S::TabStop},
+    {IDC_GROUP_ACCESS, K::PushButton, u"&Access", {153, 100, 50, 14}, S::TabStop},
     {kNone, K::GroupBox, u"Users", {211, 7, 204, 87}},
     {IDC_LIST_USERS, K::ListBox, u"", {222, 22, 133, 66}, S::Border | S::MultiToggle | S::TabStop},
-    {IDC_ADD_USER, K::PushButton, u"Add User", {365, 23, 50, 14}, S::TabStop},
-    {IDC_USER_PROPERTIES, K::PushButton, u"Properties", {365, 42, 50, 14}, S::TabStop},
-    {IDC_USER_DELETE, K::PushButton, u"Delete", {365, 62, 50, 14}, S::TabStop},
+    {IDC_ADD_USER, K::PushButton, u"Add &User", {365, 23, 50, 14}, S::TabStop},
+    {IDC_USER_PROPERTIES, K::PushButton, u"Pr&operties", {365, 42, 50, 14}, S::TabStop},
+    {IDC_USER_DELETE, K::PushButton, u"Dele&te", {365, 62, 50, 14}, S::TabStop},
     {IDC_LIST_ACCESS, K::ListView, u"", {212, 97, 203, 71}, kReportList},
 });
 
@@ -63,8 +63,8 @@ constexpr std::array kLogin = std::to_array<CControlTemplate>({
     {IDC_ADMIN_USER, K::Edit, u"", {82, 7, 95, 14}, kLineEdit},
     {kNone, K::Label, u"Password", {7, 29, 60, 16}},
     {IDC_ADMIN_PASSWORD, K::Edit, u"", {82, 26, 95, 14}, kLineEdit | S::Password},
-    {IDOK, K::DefPushButton, u"OK", {46, 57, 50, 14}, S::TabStop},
-    {IDCANCEL, K::PushButton, u"Cancel", {119, 57, 50, 14}, S::TabStop},
+    {IDOK, K::DefPushButton, u"&OK", {46, 57, 50, 14}, S::TabStop},
+    {IDCANCEL, K::PushButton, u"&Cancel", {119, 57, 50, 14}, S::TabStop},
 });
 
 constexpr std::array kAddUser = std::to_array<CControlTemplate>({
@@ -76,8 +76,8 @@ constexpr std::array kAddUser = std::to_array<CControlTemplate>({
     {IDC_USER_CONFIRM, K::Edit, u"", {120, 45, 106, 14}, kLineEdit | S::Password},
     {kNone, K::Label, u"Groups", {31, 80, 73, 14}},
     {IDC_CHECK_GROUPS, K::CheckListBox, u"", {119, 78, 107, 63}, S::Border | S::TabStop},
-    {IDOK, K::DefPushButton, u"OK", {51, 154, 50, 14}, S::TabStop},
-    {IDCANCEL, K::PushButton, u"Cancel", {143, 154, 50, 14}, S::TabStop},
+    {IDOK, K::DefPushButton, u"&OK", {51, 154, 50, 14}, S::TabStop},
+    {IDCANCEL, K::PushButton, u"&Cancel", {143, 154, 50, 14}, S::TabStop},
 });
 
 constexpr std::array kAddGroup = std::to_array<CControlTemplate>({
@@ -85,16 +85,16 @@ constexpr std::array kAddGroup = std::to_array<CControlTemplate>({
     {IDC_GROUP_NAME, K::Edit, u"", {72, 7, 120, 14}, kLineEdit},
     {kNone, K::Label, u"Users", {7, 36, 54, 14}},
     {IDC_CHECK_USERS, K::CheckListBox, u"", {72, 34, 123, 70}, S::Border | S::TabStop},
-    {IDOK, K::DefPushButton, u"OK", {41, 132, 50, 14}, S::TabStop},
-    {IDCANCEL, K::PushButton, u"Cancel", {122, 132, 50, 14}, S::TabStop},
+    {IDOK, K::DefPushButton, u"&OK", {41, 132, 50, 14}, S::TabStop},
+    {IDCANCEL, K::PushButton, u"&Cancel", {122, 132, 50, 14}, S::TabStop},
 });
 
 constexpr std::array kGroupAccess = std::to_array<CControlTemplate>({
     {kNone, K::Label, u"Group Name", {7, 7, 61, 16}},
     {IDC_ACCESS_GROUP_NAME, K::Edit, u"", {82, 7, 93, 14}, S::AutoHScroll | S::Disabled},
     {IDC_ACCESS_SERVERS, K::ListView, u"", {7, 31, 429, 122}, kReportList | S::SingleSel},
-    {IDOK, K::DefPushButton, u"OK", {151, 159, 50, 14}, S::TabStop},
-    {IDCANCEL, K::PushButton, u"Cancel", {233, 159, 50, 14}, S::TabStop},
+    {IDOK, K::DefPushButton, u"&OK", {151, 159, 50, 14}, S::TabStop},
+    {IDCANCEL, K::PushButton, u"&Cancel", {233, 159, 50, 14}, S::TabStop},
 });
 
 constexpr std::array kTemplates = std::to_array<CDialogTemplate>({

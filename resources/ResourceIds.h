@@ -108,6 +108,15 @@ inline constexpr int IDS_STATUS_NOT_LISTENING = 309;
 inline constexpr int IDS_STATUS_ARRAYS = 310;      // %1: listed, %2: authorized, %3: shown
 inline constexpr int IDS_STATUS_LAST_SEARCH = 311; // %1: time of day
 inline constexpr int IDS_STATUS_NO_SEARCH = 312;
+inline constexpr int IDS_PASSWORD_EMPTY = 330;
+inline constexpr int IDS_USER_NAME_CASE = 331;  // %1: the existing user's name
+inline constexpr int IDS_GROUP_NAME_CASE = 332; // %1: the existing group's name
+inline constexpr int IDS_COUNT_USER = 333;      // %1: one
+inline constexpr int IDS_COUNT_USERS = 334;     // %1: any other count
+inline constexpr int IDS_COUNT_GROUP = 335;
+inline constexpr int IDS_COUNT_GROUPS = 336;
+inline constexpr int IDS_EXPORTED = 337; // %1: users, %2: groups, %3: file
+inline constexpr int IDS_IMPORTED = 338; // %1: file, %2 %3: added, %4 %5: replaced (users, groups)
 // The main window's exit question.
 inline constexpr int IDS_CONFIRM_EXIT = 340;
 // The default password's warning line.

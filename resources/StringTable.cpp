@@ -54,6 +54,17 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_STATUS_ARRAYS, u"%1 arrays listed (%3 shown), %2 authorized"},
     {IDS_STATUS_LAST_SEARCH, u"Last search ended at %1"},
     {IDS_STATUS_NO_SEARCH, u"No search has ended yet"},
+    {IDS_PASSWORD_EMPTY, u"The password is empty. Every user needs a password."},
+    {IDS_USER_NAME_CASE, u"A user named %1 exists already. User names may not differ in letter "
+                         u"case only."},
+    {IDS_GROUP_NAME_CASE, u"A group named %1 exists already. Group names may not differ in "
+                          u"letter case only."},
+    {IDS_COUNT_USER, u"%1 user"},
+    {IDS_COUNT_USERS, u"%1 users"},
+    {IDS_COUNT_GROUP, u"%1 group"},
+    {IDS_COUNT_GROUPS, u"%1 groups"},
+    {IDS_EXPORTED, u"Exported %1 and %2 to %3"},
+    {IDS_IMPORTED, u"Imported from %1: %2 and %3 added, %4 and %5 replaced"},
     {IDS_CONFIRM_EXIT, u"Stop the credential service and exit?"},
     {IDS_DEFAULT_PASSWORD_WARNING, u"\"admin\" has the default password"},
     {IDS_CHANGE_DEFAULT_PASSWORD, u"Change pass&word..."},

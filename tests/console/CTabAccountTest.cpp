@@ -30,49 +30,74 @@ TEST_F(AccountTab, TheFirstStartSelectsAdministratorWithAdminAndNoServers) {
     }
 }
 
-TEST_F(AccountTab, AddUserChecksItsInputInOrderAndKeepsItAfterEachMessage) {
-    WhenModal<CAddUserDlg>([](CAddUserDlg& d) {
+// One refused input of the user dialog: what is typed, the warning, and the field that has the
+// caret afterwards.
+struct CRefusedUser {
+    std::u16string_view name, password, confirm, message;
+    int focus;
+};
+
+TEST_F(AccountTab, AddUserRefusesWeakInputAndReturnsToTheFieldAtFault) {
+    const std::u16string caseTwin =
+        u"A user named admin exists already. User names may not differ in letter case only.";
+    const CRefusedUser refused[] = {
+        {u"", u"Secret", u"Secret", u"The user name is empty!", IDC_USER_NAME},
+        {u"   ", u"Secret", u"Secret", u"The user name is empty!", IDC_USER_NAME},
+        {u"admin", u"Secret", u"Secret", u"This user is already exist!", IDC_USER_NAME},
+        {u"ADMIN", u"Secret", u"Secret", caseTwin, IDC_USER_NAME},
+        {u"carl", u"", u"", u"The password is empty. Every user needs a password.",
+         IDC_USER_PASSWORD},
+        {u"carl", u"Secret", u"secret", u"Password is not match", IDC_USER_PASSWORD},
+    };
+    WhenModal<CAddUserDlg>([&](CAddUserDlg& d) {
         EXPECT_EQ(d.windowTitle(), "Create New User");
         EXPECT_EQ(Texts(d.CheckGroups()), Names{u"Administrator"}); // never "Everyone"
         ClickEntry(d.CheckGroups(), 0);
+        bool bByKey = false;
+        for (const CRefusedUser& input : refused) {
+            const std::size_t before = m_boxes.size();
+            Type(d, IDC_USER_NAME, input.name);
+            Type(d, IDC_USER_PASSWORD, input.password);
+            Type(d, IDC_USER_CONFIRM, input.confirm);
+            // Enter in the last field and a click on OK take the same path.
+            bByKey ? QTest::keyClick(d.GetDlgItem(IDC_USER_CONFIRM), Qt::Key_Return) : ClickOk(d);
+            bByKey = !bByKey;
+            ASSERT_EQ(m_boxes.size(), before + 1);
+            EXPECT_EQ(m_boxes.back().text, input.message);
+            EXPECT_EQ(d.focusWidget(), d.GetDlgItem(input.focus)) << Utf16ToUtf8(input.message);
+            EXPECT_EQ(d.GetDlgItemText(IDC_USER_NAME), input.name);
+            // After a password warning both password fields are typed again.
+            EXPECT_EQ(d.GetDlgItemText(IDC_USER_CONFIRM).empty(), input.focus == IDC_USER_PASSWORD);
+            EXPECT_TRUE(d.CheckGroups().GetCheck(0));
+        }
+        Type(d, IDC_USER_NAME, u"carl");
         Type(d, IDC_USER_PASSWORD, u"Secret");
-        Type(d, IDC_USER_CONFIRM, u"secret");
-        ClickOk(d); // empty name
-        Type(d, IDC_USER_NAME, u"admin");
-        ClickOk(d); // taken
-        Type(d, IDC_USER_NAME, u"Admin");
-        ClickOk(d); // the passwords differ in case only
-        EXPECT_EQ(d.GetDlgItemText(IDC_USER_PASSWORD), u"Secret");
-        EXPECT_TRUE(d.CheckGroups().GetCheck(0));
         Type(d, IDC_USER_CONFIRM, u"Secret");
         QTest::keyClick(d.GetDlgItem(IDC_USER_CONFIRM), Qt::Key_Return);
     });
     ClickButton(IDC_ADD_USER);
-    const std::u16string expected[] = {u"The user name is empty!", u"This user is already exist!",
-                                       u"Password is not match"};
-    ASSERT_EQ(m_boxes.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(m_boxes[i].text, expected[i]);
-        EXPECT_EQ(m_boxes[i].icon, EMessageIcon::Warning);
-    }
-    EXPECT_EQ(Core().m_mapUsers.at(u"Admin")->m_strPassword, u"Secret");
-    EXPECT_EQ(GroupsOf(u"Admin"), (Names{u"Administrator", u"Everyone"}));
-    EXPECT_EQ(Texts(Tab().Users()), (Names{u"Admin", u"admin"}));
+    EXPECT_EQ(m_boxes.size(), std::size(refused));
+    EXPECT_EQ(Core().m_mapUsers.at(u"carl")->m_strPassword, u"Secret");
+    EXPECT_EQ(GroupsOf(u"carl"), (Names{u"Administrator", u"Everyone"}));
+    EXPECT_EQ(Texts(Tab().Users()), (Names{u"admin", u"carl"}));
 
-    // No group checked, empty passwords; not a member of the group in view.
+    // No group checked; not a member of the group in view.
     WhenModal<CAddUserDlg>([](CAddUserDlg& d) {
         Type(d, IDC_USER_NAME, u"bob");
+        Type(d, IDC_USER_PASSWORD, u"b");
+        Type(d, IDC_USER_CONFIRM, u"b");
         ClickOk(d);
     });
     ClickButton(IDC_ADD_USER);
     EXPECT_EQ(Decode<CUserData>(Stored(kUserKey).at(u"bob")).m_listGroups, Names{u"Everyone"});
-    EXPECT_EQ(Texts(Tab().Users()), (Names{u"Admin", u"admin"}));
+    EXPECT_EQ(Texts(Tab().Users()), (Names{u"admin", u"carl"}));
 
-    // Cancel creates nothing, and the lists are shown afresh all the same.
-    Send(CDirectoryMessage::AddUser(true, User(u"carl", u"", {u"Administrator"})));
+    // Cancel creates nothing, and the lists are shown afresh all the same. A record the
+    // dialog would refuse (empty password, name differing in case only) stays as it came.
+    Send(CDirectoryMessage::AddUser(true, User(u"CARL", u"", {u"Administrator"})));
     WhenModal<CAddUserDlg>([](CAddUserDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); });
     ClickButton(IDC_ADD_USER);
-    EXPECT_EQ(Texts(Tab().Users()), (Names{u"Admin", u"admin", u"carl"}));
+    EXPECT_EQ(Texts(Tab().Users()), (Names{u"admin", u"CARL", u"carl"}));
 }
 
 TEST_F(AccountTab, PropertiesShowTheCurrentStateAndAnUncheckedMemberLosesTheGroup) {
@@ -92,21 +117,30 @@ TEST_F(AccountTab, PropertiesShowTheCurrentStateAndAnUncheckedMemberLosesTheGrou
     EXPECT_EQ(Core().m_mapUsers.at(u"admin")->m_strPassword, u"9983");
     EXPECT_EQ(GroupsOf(u"admin"), (Names{u"Administrator", u"Everyone"}));
 
-    // A new group of one user; the name differs from "Everyone" in case only.
+    // A new group of one user, after the names it refuses.
     Send(CDirectoryMessage::AddUser(true, User(u"bob", u"", {u"Everyone"})));
-    WhenModal<CAddGroupDlg>([](CAddGroupDlg& d) {
+    const std::pair<std::u16string_view, std::u16string_view> refused[] = {
+        {u"", u"The group name is empty!"},
+        {u"   ", u"The group name is empty!"},
+        {u"Everyone", u"This group is already exist!"},
+        {u"everyone", u"A group named Everyone exists already. Group names may not differ in "
+                      u"letter case only."},
+    };
+    WhenModal<CAddGroupDlg>([&](CAddGroupDlg& d) {
         ClickEntry(d.CheckUsers(), 1);
-        ClickOk(d);
-        Type(d, IDC_GROUP_NAME, u"Everyone");
-        ClickOk(d);
-        Type(d, IDC_GROUP_NAME, u"everyone");
+        for (const auto& [name, message] : refused) {
+            Type(d, IDC_GROUP_NAME, name);
+            QTest::keyClick(d.GetDlgItem(IDC_GROUP_NAME), Qt::Key_Return);
+            ASSERT_FALSE(m_boxes.empty());
+            EXPECT_EQ(m_boxes.back().text, message);
+            EXPECT_EQ(d.focusWidget(), d.GetDlgItem(IDC_GROUP_NAME));
+        }
+        Type(d, IDC_GROUP_NAME, u"Staff");
         ClickOk(d);
     });
     ClickButton(IDC_ADD_GROUP);
-    ASSERT_EQ(m_boxes.size(), 2u);
-    EXPECT_EQ(m_boxes[0].text, u"The group name is empty!");
-    EXPECT_EQ(m_boxes[1].text, u"This group is already exist!");
-    EXPECT_EQ(GroupsOf(u"bob"), (Names{u"Everyone", u"everyone"}));
+    EXPECT_EQ(m_boxes.size(), std::size(refused));
+    EXPECT_EQ(GroupsOf(u"bob"), (Names{u"Everyone", u"Staff"}));
     EXPECT_EQ(Tab().Groups().GetText(Tab().Groups().GetCurSel()), u"Administrator");
 
     Send(CDirectoryMessage::SetGroupAccess(true, Group(u"Everyone", {}, {u"00:1B:4D:00:00:01"})));
@@ -120,7 +154,7 @@ TEST_F(AccountTab, PropertiesShowTheCurrentStateAndAnUncheckedMemberLosesTheGrou
     });
     ClickButton(IDC_GROUP_PROPERTIES);
     EXPECT_EQ(MembersOf(u"Everyone"), Names{u"admin"});
-    EXPECT_EQ(Decode<CUserData>(Stored(kUserKey).at(u"bob")).m_listGroups, Names{u"everyone"});
+    EXPECT_EQ(Decode<CUserData>(Stored(kUserKey).at(u"bob")).m_listGroups, Names{u"Staff"});
     EXPECT_EQ(Core().m_mapGroups.at(u"Everyone")->m_listAccess, Names{u"00:1B:4D:00:00:01"});
     EXPECT_EQ(Texts(Tab().Users()), Names{u"admin"});
 }
@@ -140,7 +174,7 @@ TEST_F(AccountTab, DeletingSelectedUsersAsksOnceAndTakesThemFromEveryGroup) {
     EXPECT_EQ(Core().m_mapUsers.size(), 5u);
 
     m_answer = EMessageAnswer::Yes;
-    ClickButton(IDC_USER_DELETE);
+    QTest::keyClick(&Tab().Users(), Qt::Key_Delete); // as the button
     ASSERT_EQ(m_boxes.size(), 2u);
     EXPECT_EQ(m_boxes[1].text, u"Sure to delete?");
     EXPECT_EQ(m_boxes[1].icon, EMessageIcon::Question);
@@ -155,7 +189,9 @@ TEST_F(AccountTab, DeletingTheSelectedGroupLeavesNoneSelectedAndTheOtherListsAsT
     Send(CDirectoryMessage::AddUser(true, User(u"bob", u"")));
     Send(CDirectoryMessage::AddGroup(true, Group(u"Ops", {u"admin", u"bob"}, {u"00:1B:4D:0:9"})));
     SelectGroup(u"Ops");
-    ClickButton(IDC_GROUP_DELETE);
+    QTest::keyClick(&Tab().Groups(), Qt::Key_Delete); // as the button
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, u"Sure to delete?");
     EXPECT_FALSE(Core().m_mapGroups.contains(u"Ops"));
     EXPECT_EQ(GroupsOf(u"bob"), Names{});
     EXPECT_EQ(Texts(Tab().Groups()), (Names{u"Administrator", u"Everyone"}));
@@ -219,6 +255,8 @@ TEST_F(AccountTab, AChangeTheStoreRefusesIsReportedAndNotShown) {
     ::testing::internal::CaptureStderr();
     WhenModal<CAddUserDlg>([](CAddUserDlg& d) {
         Type(d, IDC_USER_NAME, u"bob");
+        Type(d, IDC_USER_PASSWORD, u"b");
+        Type(d, IDC_USER_CONFIRM, u"b");
         ClickOk(d);
     });
     ClickButton(IDC_ADD_USER);

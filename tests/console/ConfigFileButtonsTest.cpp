@@ -39,14 +39,20 @@ TEST_F(ConfigButtons, ExportThenImportRestoresEveryStoredValueByteForByte) {
     const std::filesystem::path file = m_files / "directory.ovx";
     ASSERT_TRUE(std::filesystem::exists(file));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr); // the wait cursor is gone again
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, u"Exported 2 users and 3 groups to " + file.u16string());
     const CStoredValues users = Stored(kUserKey);
     const CStoredValues groups = Stored(kGroupKey);
 
     Send(CDirectoryMessage::ModifyUser(true, User(u"bob", u"new", {})));
     Send(CDirectoryMessage::SetGroupAccess(true, Group(u"Ops")));
     SelectGroup(u"Ops");
+    Send(CDirectoryMessage::DeleteUser(true, u"bob"));
+    m_boxes.clear();
     ClickWithFile(IDC_IMPORT, file);
-    EXPECT_TRUE(m_boxes.empty());
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, u"Imported from " + file.u16string() +
+                                   u": 1 user and 0 groups added, 1 user and 3 groups replaced");
     EXPECT_EQ(Stored(kUserKey), users);
     EXPECT_EQ(Stored(kGroupKey), groups);
     EXPECT_EQ(Texts(Tab().Groups()), (Names{u"Administrator", u"Everyone", u"Ops"}));
@@ -60,6 +66,7 @@ TEST_F(ConfigButtons, ExportThenImportRestoresEveryStoredValueByteForByte) {
     };
     const std::vector<uint8_t> exported = ReadFileBytes(file);
     Send(CDirectoryMessage::DeleteUser(true, u"bob"));
+    m_boxes.clear();
     ClickWithFile(IDC_EXPORT, file);
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0].text, u"directory.ovx already exists.\nDo you want to replace it?");
@@ -93,7 +100,9 @@ TEST_F(ConfigButtons, AMemberTheFileHasNoUserForIsImportedAsItStands) {
     const CStoredValues users = Stored(kUserKey);
 
     ClickWithFile(IDC_IMPORT, file);
-    EXPECT_TRUE(m_boxes.empty());
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, u"Imported from " + file.u16string() +
+                                   u": 0 users and 1 group added, 0 users and 0 groups replaced");
     EXPECT_EQ(Decode<CGroupData>(Stored(kGroupKey).at(u"Ghosts")).m_listUsers,
               (Names{u"nobody", u"admin"}));
     // Nothing linked: admin's own list stays, and every user is written again unchanged.

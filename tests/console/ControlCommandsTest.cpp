@@ -68,12 +68,18 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
         {{"user", "add", "bob", "--password", "pw-one"}, 0, ""},
         {{"user", "add", "bob", "--password", "x"}, 1, "This user is already exist!"},
         {{"user", "add", "", "--password", "x"}, 1, "The user name is empty!"},
+        {{"user", "add", " \t", "--password", "x"}, 1, "The user name is empty!"},
+        {{"user", "add", "BOB", "--password", "x"}, 1, "A user named bob exists already."},
+        {{"user", "add", "carol", "--password", ""}, 1, "The password is empty."},
+        {{"user", "set", "bob", "--password", ""}, 1, "The password is empty."},
         {{"user", "add", "carol", "--groups", "nope", "--password", "x"}, 1, "no group nope"},
         {{"user", "add", "carol"}, 2, "a new user needs a password"},
         {{"user", "del", "admin"}, 1, "\"admin\" is a built-in account: it can be edited but not"},
         {{"user", "set", "nobody", "--groups", "Administrator"}, 1, "no user nobody"},
         {{"group", "add", "ops", "--members", "bob", "--access", "AA"}, 0, ""},
         {{"group", "add", "ops"}, 1, "This group is already exist!"},
+        {{"group", "add", "Ops"}, 1, "A group named ops exists already."},
+        {{"group", "add", "  "}, 1, "The group name is empty!"},
         {{"group", "add", "x", "--members", "ghost"}, 1, "no user ghost"},
         {{"group", "set", "Everyone", "--members", "bob"}, 1, "\"Everyone\" holds every user"},
         {{"group", "del", "Everyone"}, 1, "\"Everyone\" is a built-in group: it can be edited"},
@@ -118,6 +124,11 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
               "  {\"name\": \"q\\\"x\", \"groups\": [\"Everyone\"]}\n]\n");
     // Every change and the import, and nothing else, told the Account tab.
     EXPECT_EQ(m_target.m_nChanges, 8);
+    // Export and import say what they did.
+    EXPECT_EQ(Run({"export", file}).strOut, "Exported 3 users and 3 groups to " + file + ".ovx\n");
+    EXPECT_EQ(Run({"import", file + ".ovx"}).strOut,
+              "Imported from " + file +
+                  ".ovx: 0 users and 0 groups added, 3 users and 3 groups replaced\n");
 
     m_target.m_pCore->SendMessage(CDirectoryMessage::DeleteUser(true, u"bob"));
     trail->Sync();

@@ -6,6 +6,8 @@
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 
+#include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
@@ -102,6 +104,35 @@ TEST(DialogTemplates, EveryTemplateBuildsToItsGeometry) {
             QPushButton* def = dialog.Controls().DefaultButton();
             ASSERT_NE(def, nullptr) << t.nId;
             EXPECT_EQ(def, dialog.GetDlgItem(IDOK)) << t.nId;
+        }
+    }
+}
+
+// Every button of every window has an Alt letter, and no two controls of a window share one; the
+// main window is checked with each of its pages in front.
+TEST(DialogTemplates, EveryButtonHasAnAltLetterOfItsOwn) {
+    for (const CDialogTemplate& t : AllDialogTemplates()) {
+        for (const CDialogTemplate& page : AllDialogTemplates()) {
+            const bool bMain = t.nId == IDD_ORVANESRV_DIALOG;
+            if (HasStyle(t.styles, EDialogStyle::Child) ||
+                (bMain != HasStyle(page.styles, EDialogStyle::Child)) || (!bMain && &page != &t)) {
+                continue;
+            }
+            CDialog dialog(t);
+            dialog.Create();
+            CDialogPage front(page);
+            if (bMain) {
+                front.Create(dialog);
+            }
+            std::set<QKeySequence> keys;
+            for (const QWidget* w : dialog.findChildren<QWidget*>()) {
+                const auto* button = qobject_cast<const QPushButton*>(w);
+                const auto* label = qobject_cast<const QLabel*>(w);
+                const QString text = button ? button->text() : label ? label->text() : QString();
+                const QKeySequence key = QKeySequence::mnemonic(text);
+                EXPECT_TRUE(key.isEmpty() ? !button : keys.insert(key).second)
+                    << page.nId << ": " << text.toStdString();
+            }
         }
     }
 }
