@@ -29,7 +29,7 @@ constexpr std::array kAbout = std::to_array<CControlTemplate>({
 });
 
 constexpr std::array kMain102 = std::to_array<CControlTemplate>({
-    {IDOK, K::DefPushButton, u"E&xit", {383, 209, 50, 14}, S::TabStop},
+    {IDOK, K::PushButton, u"E&xit", {383, 209, 50, 14}, S::TabStop},
     {IDC_TAB, K::TabControl, u"", {7, 7, 426, 192}, S::TabStop},
     {IDC_EXPORT, K::PushButton, u"&Export", {293, 209, 50, 14}, S::TabStop},
     {IDC_IMPORT, K::PushButton, u"&Import", {228, 209, 50, 14}, S::TabStop},
