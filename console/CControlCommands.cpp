@@ -8,6 +8,7 @@
 #include "platform/text/TextUtil.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+#include "service/CTlsPortState.h"
 #include "storage/IsSupportedProduct.h"
 
 #include <algorithm>
@@ -246,6 +247,7 @@ CControlReply CControlCommands::Status(bool bJson) {
         {"store", m_info.storePath},
         {"served folder", m_info.wwwDir},
         {"port", std::to_string(m_info.nPort)},
+        {"https", CTlsPortState::Published().Summary()},
         {"arrays found", std::to_string(found)},
         {"arrays authorized", std::to_string(authorized)},
         {"users", std::to_string(users)},
@@ -256,11 +258,11 @@ CControlReply CControlCommands::Status(bool bJson) {
     };
     std::string out;
     if (bJson) {
-        const std::vector<std::string> keys = {"version",          "process",    "store",
-                                               "servedFolder",     "port",       "arraysFound",
-                                               "arraysAuthorized", "users",      "groups",
-                                               "lastPass",         "auditTrail", "auditUnwritten"};
-        constexpr std::array kNumbers = {1, 4, 5, 6, 7, 8, 11};
+        const std::vector<std::string> keys = {
+            "version",       "process",          "store", "servedFolder", "port",     "https",
+            "arraysFound",   "arraysAuthorized", "users", "groups",       "lastPass", "auditTrail",
+            "auditUnwritten"};
+        constexpr std::array kNumbers = {1, 4, 6, 7, 8, 9, 12};
         out = "{";
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const bool bNumber = std::find(kNumbers.begin(), kNumbers.end(), i) != kNumbers.end();

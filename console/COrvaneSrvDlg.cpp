@@ -453,7 +453,7 @@ void COrvaneSrvDlg::ReportStartUpError() {
 
 void COrvaneSrvDlg::OnSysCommand(int nID) {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg about(this);
+        CAboutDlg about(CTlsPortState::Published(), this);
         about.DoModal();
         return;
     }

@@ -23,9 +23,11 @@ constexpr EControlStyle kReportList = S::Border | S::NoSort | S::ShowSelAlways |
 
 constexpr std::array kAbout = std::to_array<CControlTemplate>({
     {IDC_ABOUT_ICON, K::Icon, u"", {14, 14, 21, 20}},
-    {IDC_ABOUT_VERSION, K::Label, u"Orvane-Srv Version " ORVANE_VERSION_TEXT, {42, 14, 155, 8}},
-    {IDC_ABOUT_PURPOSE, K::Label, u"Storage array credential server", {42, 26, 155, 8}},
-    {IDOK, K::DefPushButton, u"&OK", {160, 42, 50, 14}, S::TabStop},
+    {IDC_ABOUT_VERSION, K::Label, u"Orvane-Srv Version " ORVANE_VERSION_TEXT, {42, 14, 180, 8}},
+    {IDC_ABOUT_PURPOSE, K::Label, u"Storage array credential server", {42, 26, 180, 8}},
+    {IDC_ABOUT_HTTPS, K::Label, u"", {42, 40, 180, 16}},
+    {IDC_ABOUT_FINGERPRINT, K::Label, u"", {42, 58, 180, 16}},
+    {IDOK, K::DefPushButton, u"&OK", {173, 80, 50, 14}, S::TabStop},
 });
 
 constexpr std::array kMain102 = std::to_array<CControlTemplate>({
@@ -98,7 +100,7 @@ constexpr std::array kGroupAccess = std::to_array<CControlTemplate>({
 });
 
 constexpr std::array kTemplates = std::to_array<CDialogTemplate>({
-    {IDD_ABOUTBOX, u"About Orvane-Srv", 217, 63, kModal, kFont, kPointSize, kAbout},
+    {IDD_ABOUTBOX, u"About Orvane-Srv", 230, 101, kModal, kFont, kPointSize, kAbout},
     {IDD_ORVANESRV_DIALOG, u"Orvane-Srv", 440, 230, kMain, kFont, kPointSize, kMain102},
     {IDD_TAB_SYSTEM, u"", 422, 175, D::Child, kFont, kPointSize, kSystem},
     {IDD_TAB_ACCOUNT, u"", 422, 175, D::Child, kFont, kPointSize, kAccount},

@@ -27,6 +27,8 @@ inline constexpr int IDC_IMPORT = 1027;
 inline constexpr int IDC_ABOUT_ICON = 1101;
 inline constexpr int IDC_ABOUT_VERSION = 1102;
 inline constexpr int IDC_ABOUT_PURPOSE = 1103;
+inline constexpr int IDC_ABOUT_HTTPS = 1104;
+inline constexpr int IDC_ABOUT_FINGERPRINT = 1105;
 
 // System tab.
 inline constexpr int IDC_LIST_SERVERS = 1003;

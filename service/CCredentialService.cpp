@@ -359,10 +359,20 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
 }
 
 void CCredentialService::StartTlsListener(const std::shared_ptr<CServiceContext>& context) {
+    CTlsPortState state;
+    const auto notServed = [&state](std::string reason) {
+        state.eState = CTlsPortState::EState::NotServed;
+        state.strReason = std::move(reason);
+        CTlsPortState::Publish(std::move(state));
+    };
     const CServiceOptions& options = context->m_options;
-    if (options.certificateFolder.empty() ||
-        !LoadServiceCertificate(options.certificateFolder, context->m_tls, context->m_log,
-                                std::chrono::system_clock::now())) {
+    if (options.certificateFolder.empty()) {
+        CTlsPortState::Publish(state);
+        return;
+    }
+    if (!LoadServiceCertificate(options.certificateFolder, context->m_tls, context->m_log,
+                                std::chrono::system_clock::now(), state)) {
+        notServed(state.strReason);
         return;
     }
     CBlockingSocket& listenSocket = context->m_tlsListenSocket;
@@ -372,6 +382,7 @@ void CCredentialService::StartTlsListener(const std::shared_ptr<CServiceContext>
         // The plain port serves on: TLS is what is missing, and the log says so.
         DropListenSocket(listenSocket);
         context->m_log.LogSocketError(e, "VIEW:");
+        notServed("port " + std::to_string(options.nTlsPort) + ": " + e.what());
         return;
     }
     context->m_bTlsRunning = 1;
@@ -380,12 +391,17 @@ void CCredentialService::StartTlsListener(const std::shared_ptr<CServiceContext>
         if (const int error = StartConnectionThread(role); error != 0) {
             context->m_bTlsRunning = 0;
             DropListenSocket(listenSocket);
-            context->m_log.Write(
-                "OrvaneSrv: credential service cannot start a connection thread (" +
-                std::string(std::strerror(error)) + "); TLS does not run\n");
+            const std::string reason =
+                "cannot start a connection thread (" + std::string(std::strerror(error)) + ")";
+            context->m_log.Write("OrvaneSrv: credential service " + reason +
+                                 "; TLS does not run\n");
+            notServed(reason);
             return;
         }
     }
+    state.eState = CTlsPortState::EState::Serving;
+    state.nPort = TlsPort();
+    CTlsPortState::Publish(state);
     context->m_log.Write("OrvaneSrv: credential service over TLS on port " +
                          std::to_string(TlsPort()) + "\n");
 }
@@ -416,6 +432,7 @@ void CCredentialService::StopCredentialServer() {
     // The answers hold passwords: they do not outlive the run's serving.
     run->m_queryCache.Clear();
     StopTlsListener(*run);
+    CTlsPortState::Publish({});
     if (g_bServerRunning.load() != 1 || !g_listenSocket.HasSocket()) {
         run->m_bCurrentRun = false;
         return;

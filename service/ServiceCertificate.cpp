@@ -19,15 +19,18 @@ std::string DateText(std::chrono::system_clock::time_point when) {
 } // namespace
 
 bool LoadServiceCertificate(const std::filesystem::path& folder, CTlsServerContext& tls,
-                            CServiceLog& log, std::chrono::system_clock::time_point now) {
+                            CServiceLog& log, std::chrono::system_clock::time_point now,
+                            CTlsPortState& state) {
     CCertificateStore store;
     if (!store.Load(folder) || !tls.Init(store)) {
         const std::string& error = store.Error().empty() ? tls.Error() : store.Error();
         log.Write("OrvaneSrv: no TLS port: " + EscapeForLog(error) + "\n");
+        state.strReason = error;
         return false;
     }
     const std::string file = EscapeForLog((folder / CCertificateStore::kCertificateFile).string());
     const auto expiry = store.Expiry();
+    state.strFingerprint = store.Fingerprint();
     log.Write("OrvaneSrv: TLS certificate " + file + (store.Created() ? " (made now)" : "") +
               ", SHA-256 fingerprint " + store.Fingerprint() + ", valid until " + DateText(expiry) +
               "\n");

@@ -5,6 +5,7 @@
 
 #include "platform/tls/CTlsServerContext.h"
 #include "service/CServiceLog.h"
+#include "service/CTlsPortState.h"
 
 #include <chrono>
 #include <filesystem>
@@ -12,7 +13,8 @@
 // A certificate that ends within this time is logged as a warning at every start.
 inline constexpr std::chrono::hours kCertificateWarningTime{24 * 30};
 
-// Loads (or makes) the pair in folder and sets tls up with it; false, logged, when the TLS port
-// cannot serve.
+// Loads (or makes) the pair in folder and sets tls up with it, with its fingerprint in state;
+// false, logged and with the reason in state, when the TLS port cannot serve.
 bool LoadServiceCertificate(const std::filesystem::path& folder, CTlsServerContext& tls,
-                            CServiceLog& log, std::chrono::system_clock::time_point now);
+                            CServiceLog& log, std::chrono::system_clock::time_point now,
+                            CTlsPortState& state);

@@ -138,14 +138,36 @@ TEST(MainWindow, TheAboutEntryIsTheLastMenuItemAfterASeparatorAndOpensAFreshBox)
     EXPECT_EQ(actions.back()->text(), "&About Orvane-Srv...");
     EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
 
+    // Each box shows the HTTPS port as the service last published it: the fingerprint in two
+    // lines of 16 bytes, or the reason the port is not served.
+    std::string fingerprint;
+    for (int i = 0; i < 32; ++i) {
+        fingerprint += (i == 0 ? "" : ":") + std::string(i < 16 ? "0A" : "B1");
+    }
+    using E = CTlsPortState::EState;
+    const struct {
+        CTlsPortState tls;
+        QString https;
+        QString fingerprint;
+    } cases[] = {
+        {{E::Serving, 51443, fingerprint, ""},
+         "HTTPS on port 51443, certificate SHA-256:",
+         QString::fromStdString(fingerprint.substr(0, 47) + "\n" + fingerprint.substr(48))},
+        {{E::NotServed, 0, "", "port 51443: in use"}, "HTTPS not served: port 51443: in use", ""},
+    };
     std::vector<QString> versions;
-    for (int i = 0; i < 2; ++i) {
+    for (const auto& c : cases) {
+        CTlsPortState::Publish(c.tls);
         WhenModal<CAboutDlg>([&](CAboutDlg& about) {
             versions.push_back(QString::fromStdU16String(about.GetDlgItemText(IDC_ABOUT_VERSION)));
+            EXPECT_EQ(QString::fromStdU16String(about.GetDlgItemText(IDC_ABOUT_HTTPS)), c.https);
+            EXPECT_EQ(QString::fromStdU16String(about.GetDlgItemText(IDC_ABOUT_FINGERPRINT)),
+                      c.fingerprint);
             QTest::keyClick(&about, Qt::Key_Escape);
         });
         actions.back()->trigger();
     }
+    CTlsPortState::Publish({});
     ASSERT_EQ(versions.size(), 2u);
     EXPECT_TRUE(versions[0].startsWith("Orvane-Srv Version "));
     dialog->DestroyWindow();

@@ -478,7 +478,14 @@ int main(int argc, char** argv) {
 
         CLoginDlg login(&dialog);
         ok &= SaveDialog(login, dir, "login-dialog.png");
-        CAboutDlg about(&dialog);
+        // A made-up certificate: the picture shows where users find the fingerprint.
+        std::string fingerprint = "3F";
+        for (int i = 1; i < 32; ++i) {
+            fingerprint += ":" + std::to_string(10 + (i * 37) % 90);
+        }
+        CAboutDlg about(
+            {CTlsPortState::EState::Serving, CServiceOptions::kDefaultTlsPort, fingerprint, ""},
+            &dialog);
         ok &= SaveDialog(about, dir, "about-box.png");
         ok &= SaveFleetPictures(dialog, dir);
         dialog.DestroyWindow();

@@ -7,6 +7,7 @@
 #include "platform/io/CUniqueFd.h"
 #include "platform/registry/CRegistryHive.h"
 #include "platform/ui/CEventLoop.h"
+#include "service/CTlsPortState.h"
 #include "storage/CServerRowList.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/platform/http/CLoopbackHttpPeer.h"
@@ -51,6 +52,29 @@ protected:
     CControlCommands m_commands{m_target, {"9.9", "/store", "/www", 51001}};
     CControlChannel::CDone m_held;
 };
+
+// Status tells the HTTPS port with the fingerprint to pin, or why the port is not served.
+TEST_F(Control, StatusTellsTheHttpsPortAndItsFingerprint) {
+    using E = CTlsPortState::EState;
+    const struct {
+        CTlsPortState state;
+        std::string line; // the value of "https", plain and in JSON
+    } cases[] = {
+        {{E::Serving, 51443, "AB:01", ""}, "port 51443, SHA-256 fingerprint AB:01"},
+        {{E::NotServed, 0, "", "tls.key is readable by others"},
+         "not served: tls.key is readable by others"},
+        {{}, "off"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        CTlsPortState::Publish(c.state);
+        EXPECT_NE(Run({"status"}).strOut.find("\nhttps:                    " + c.line + "\n"),
+                  std::string::npos);
+        EXPECT_NE(Run({"status", "--json"}).strOut.find("\"https\": \"" + c.line + "\","),
+                  std::string::npos);
+    }
+    CTlsPortState::Publish({});
+}
 
 struct CStep {
     std::vector<std::string> args;

@@ -63,6 +63,11 @@ TEST_F(TlsService, AnswersAsThePlainPortDoes) {
         EXPECT_EQ(WithoutTimes(tls.strReceived), WithoutTimes(Exchange(Port(), request)));
     }
     EXPECT_EQ(m_pLog->Count("SHA-256 fingerprint " + m_store.Fingerprint()), 1u);
+    const CTlsPortState published = CTlsPortState::Published();
+    EXPECT_EQ(published.Summary(), "port " + std::to_string(m_pService->TlsPort()) +
+                                       ", SHA-256 fingerprint " + m_store.Fingerprint());
+    StopService();
+    EXPECT_EQ(CTlsPortState::Published().Summary(), "off");
 }
 
 TEST_F(TlsService, HttpsOnlyQueryRefusesOnlyPlainQueries) {
@@ -111,8 +116,10 @@ TEST_F(TlsService, ANearEndIsLoggedAndAnUnusableKeyLeavesOnlyThePlainPort) {
         const CLogCapture log;
         CServiceLog serviceLog(log.Fd());
         CTlsServerContext tls;
+        CTlsPortState state;
         EXPECT_TRUE(LoadServiceCertificate(m_certificates.Path(), tls, serviceLog,
-                                           m_store.Expiry() - c.beforeEnd));
+                                           m_store.Expiry() - c.beforeEnd, state));
+        EXPECT_EQ(state.strFingerprint, m_store.Fingerprint());
         EXPECT_EQ(log.Count("warning:"), *c.warning != '\0' ? 1u : 0u);
         EXPECT_NE(log.Text().find(c.warning), std::string::npos);
     }
@@ -122,6 +129,8 @@ TEST_F(TlsService, ANearEndIsLoggedAndAnUnusableKeyLeavesOnlyThePlainPort) {
     StartService(TlsOptions(m_certificates.Path()));
     EXPECT_EQ(m_pService->TlsPort(), 0);
     EXPECT_TRUE(m_pLog->WaitFor("no TLS port: ", kLogPatience));
+    EXPECT_EQ(CTlsPortState::Published().eState, CTlsPortState::EState::NotServed);
+    EXPECT_NE(CTlsPortState::Published().strReason, "");
     EXPECT_TRUE(Exchange(Port(), std::string(kGet)).ends_with("<html>hi</html>"));
 }
 

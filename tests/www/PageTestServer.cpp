@@ -1,6 +1,7 @@
-// The credential service on its real port over a small fixed directory, for the browser test of
-// the self-service page: it serves the page's folder and answers "/Query" until SIGINT or
-// SIGTERM. It binds every local address, so it runs only inside a network namespace that the
+// The credential service on its real ports (plain and TLS) over a small fixed directory, for the
+// browser test of the self-service page: it serves the page's folder and answers "/Query" until
+// its standard input ends. The TLS port's certificate is made in STORE_DIR, as the program makes
+// it beside its store. It binds every local address, so it runs only inside a network namespace that the
 // test made. Usage: orvane-page-test-server WWW_DIR STORE_DIR
 #include "core/CDirectoryMessage.h"
 #include "core/COrvaneSrvCore.h"
@@ -107,13 +108,20 @@ int main(int argc, char** argv) {
 
     CServiceOptions options;
     options.docRoot = argv[1];
+    options.certificateFolder = argv[2];
     CCredentialService service;
     service.StartCredentialServer(*core, options);
     if (service.Port() == 0) {
         std::fputs("orvane-page-test-server: the service did not start\n", stderr);
         return 1;
     }
-    std::printf("listening on port %u\n", static_cast<unsigned>(service.Port()));
+    if (service.TlsPort() == 0) {
+        std::fputs("orvane-page-test-server: the TLS port did not start\n", stderr);
+        service.StopCredentialServer();
+        return 1;
+    }
+    std::printf("listening on ports %u and %u (TLS)\n", static_cast<unsigned>(service.Port()),
+                static_cast<unsigned>(service.TlsPort()));
     std::fflush(stdout);
 
     // The test holds the other end of standard input; when it closes it, or ends, so does this.

@@ -2,9 +2,11 @@
 """The self-service page in a real, headless browser.
 
 Runs inside a private network namespace (run-page-test.sh makes it): brings its loopback link
-up, starts the test server program (the credential service on port 51001 over a fixed
-directory, serving the page's folder) and a small stand-in service that answers "/Query" with
-broken or unexpected answers, then drives chromium through chromedriver.
+up, starts the test server program (the credential service on ports 51001 and 51443 over a
+fixed directory, serving the page's folder) and a small stand-in service that answers "/Query"
+with broken or unexpected answers, then drives chromium through chromedriver. The page is
+tested over https: the browser trusts exactly the certificate the server made (by the hash of
+its public key) and curl checks it against that certificate.
 
 Usage: page_test.py SERVER_PROGRAM WWW_DIR SCREENSHOT_DIR
        page_test.py --service URL USER PASSWORD SCREENSHOT_DIR
@@ -15,12 +17,15 @@ it checks that the page that program serves lists for USER what "/Query" lists.
 Every state the tests reach is also checked with axe-core (tests/www/node_modules, installed by
 scripts/install-deps.sh): it must report no accessibility violation.
 """
+import base64
+import hashlib
 import json
 import os
 import pathlib
 import shutil
 import socket
 import socketserver
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -45,7 +50,8 @@ import importlib  # noqa: E402
 
 page_hashes = importlib.import_module("update-page-hashes")
 
-SERVICE = "http://127.0.0.1:51001"
+SERVICE = "https://127.0.0.1:51443"
+PLAIN_SERVICE = "http://127.0.0.1:51001"
 STAND_IN_PORT = 51081
 STAND_IN = "http://127.0.0.1:%d" % STAND_IN_PORT
 WAIT_S = 10
@@ -70,6 +76,7 @@ AXE = pathlib.Path(__file__).resolve().parent / "node_modules" / "axe-core" / "a
 RLO_NAME = "evil\u202egnp.exe"
 
 running_user = None
+certificate = None  # the test server's tls.crt: what curl and the browser trust
 if sys.argv[1:2] == ["--service"]:
     SERVICE, running_user, screenshot_dir = sys.argv[2], tuple(sys.argv[3:5]), sys.argv[5]
 else:
@@ -78,13 +85,35 @@ else:
 
 def query_with_curl(user, password):
     """The service's own answer to "/Query", as the page must show it."""
+    trust = ["--cacert", certificate] if certificate else []
     out = subprocess.run(
         ["curl", "-s", "--noproxy", "*", "--max-time", "10", "-u", "%s:%s" % (user, password),
-         "-X", "POST", "--data-binary", "x\n", SERVICE + "/Query"],
+         "-X", "POST", "--data-binary", "x\n", *trust, SERVICE + "/Query"],
         check=True, capture_output=True).stdout
     root = ElementTree.fromstring(out)
     assert root.tag == "StorageServers", out
     return root
+
+
+def der_header(data, at):
+    """The start of the body and the end of the DER element at offset at."""
+    length, body = data[at + 1], at + 2
+    if length & 0x80:
+        count = length & 0x7F
+        length, body = int.from_bytes(data[body:body + count], "big"), body + count
+    return body, body + length
+
+
+def spki_hash(pem_file):
+    """Base64 of the SHA-256 of the certificate's SubjectPublicKeyInfo, as chromium's
+    --ignore-certificate-errors-spki-list takes it."""
+    der = ssl.PEM_cert_to_DER_cert(pathlib.Path(pem_file).read_text())
+    at = der_header(der, der_header(der, 0)[0])[0]  # into the signed part
+    if der[at] == 0xA0:  # the version
+        at = der_header(der, at)[1]
+    for _ in range(5):  # serial number, algorithm, issuer, validity, subject
+        at = der_header(der, at)[1]
+    return base64.b64encode(hashlib.sha256(der[at:der_header(der, at)[1]]).digest()).decode()
 
 
 def wait_for_port(port, process=None):
@@ -158,7 +187,8 @@ def long_list_answer(names=()):
 class Browser:
     """One headless chromium with an empty profile of its own."""
 
-    def __init__(self):
+    def __init__(self, trusted_key=None):
+        """trusted_key: the SPKI hash of a certificate to trust, whatever signed it."""
         self.profile = tempfile.mkdtemp(prefix="orvane-page-profile-")
         options = webdriver.ChromeOptions()
         options.binary_location = shutil.which("chromium")
@@ -170,6 +200,8 @@ class Browser:
                      "--window-size=%d,%d" % DESKTOP, "--lang=en-US",
                      "--force-color-profile=srgb", "--hide-scrollbars"]:
             options.add_argument(flag)
+        if trusted_key:
+            options.add_argument("--ignore-certificate-errors-spki-list=" + trusted_key)
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         self.driver = webdriver.Chrome(service=Service(shutil.which("chromedriver")),
                                        options=options)
@@ -181,7 +213,7 @@ class Browser:
 
 
 def setUpModule():
-    global server, store, stand_in, browser
+    global server, store, stand_in, browser, certificate
     os.makedirs(screenshot_dir, exist_ok=True)
     if running_user:
         browser = Browser()
@@ -193,10 +225,12 @@ def setUpModule():
     server = subprocess.Popen([server_program, www_dir, store], stdin=subprocess.PIPE,
                               stdout=subprocess.DEVNULL)
     wait_for_port(51001, server)
+    wait_for_port(51443, server)
+    certificate = os.path.join(store, "tls.crt")
     stand_in = StandIn(("127.0.0.1", STAND_IN_PORT), StandInHandler)
     stand_in.page = (pathlib.Path(www_dir) / "default.htm").read_bytes()
     threading.Thread(target=stand_in.serve_forever, daemon=True).start()
-    browser = Browser()
+    browser = Browser(spki_hash(certificate))
 
 
 def tearDownModule():
@@ -360,7 +394,20 @@ class ThePage(PageCase):
         self.assertEqual(self.d.execute_script(
             "return getComputedStyle(document.querySelector('.topbar')).borderBottomStyle"),
             "solid")
+        # Over https: no notice.
+        self.assertEqual(self.d.execute_script("return location.protocol"), "https:")
+        self.assertFalse(self.by_id("plain-notice").is_displayed())
         self.assert_accessible("sign-in")
+
+    def test_plain_http_shows_the_https_address(self):
+        self.d.get(PLAIN_SERVICE + "/")
+        notice = self.by_id("plain-notice")
+        self.assertEqual(notice.text,
+                         "This connection is not encrypted: use https://127.0.0.1:51443/.")
+        self.assertEqual(notice.find_element(By.TAG_NAME, "a").get_attribute("href"),
+                         SERVICE + "/")
+        self.screenshot("self-service-plain-http.png")
+        self.assert_accessible("plain http")
 
     def test_user_sees_exactly_what_query_lists_with_passwords_hidden(self):
         expected = query_with_curl(*USER)
