@@ -8,14 +8,17 @@
 // 16 clients beside the GET of a file of the same bytes from both servers. The 2 KB GET with 64
 // clients and the GET of that file are measured by wrk too, against both servers. Both servers
 // log every request to a file. The run ends with the table of targets, each beside its measure,
-// and the peak memory of the process with the fleet loaded.
+// and the peak memory of the process with the fleet loaded. Over TLS, "/Query" with 16 clients
+// is measured beside nginx sending the same documents as files, with the same certificate, a
+// full handshake for every connection on both.
 //
 // Usage: service_bench [seconds per run, default 1.5] [runs per measurement, default 3]
-//        [profile | fleet | wrk]
-// "fleet" measures the fleet only; "wrk" has wrk fetch the 2 KB page from nginx and from the
-// service instead, for the given seconds each.
+//        [profile | fleet | wrk | tls]
+// "fleet" measures the fleet only, "tls" the rows over TLS only; "wrk" has wrk fetch the 2 KB
+// page from nginx and from the service instead, for the given seconds each.
 #include "core/CDirectoryMessage.h"
 #include "platform/text/Base64.h"
+#include "platform/tls/CCertificateStore.h"
 #include "service/CCredentialService.h"
 #include "service/ServerListDocument.h"
 
@@ -30,8 +33,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/ssl.h>
+#include <span>
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -149,16 +155,26 @@ uint16_t FreePort() {
     return ntohs(address.sin_port);
 }
 
+// A new connection to the loopback port, without Nagle's delay; -1 when it was refused.
+int Connect(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
 bool WaitListening(uint16_t port) {
     for (int i = 0; i < 200; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(fd);
-        if (ok) {
+        if (const int fd = Connect(port); fd >= 0) {
+            ::close(fd);
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
@@ -166,9 +182,36 @@ bool WaitListening(uint16_t port) {
     return false;
 }
 
-// nginx with one worker per core on 127.0.0.1:port, serving root; answers its process id.
+// nginx's TLS server: on its own port, with the certificate and key of a folder.
+struct CNginxTls {
+    uint16_t port = 0; // 0: none
+    std::filesystem::path certificateFolder;
+};
+
+// The TLS server block: the protocols and session settings of ours (OpenSSL's own session cache
+// and tickets), one request per connection. The bench's client never resumes a session, so every
+// connection is a full handshake on both.
+std::string NginxTlsServer(const CNginxTls& tls, const std::filesystem::path& root) {
+    if (tls.port == 0) {
+        return {};
+    }
+    const auto file = [&](std::string_view name) {
+        return (tls.certificateFolder / name).string();
+    };
+    return "  server {\n    listen 127.0.0.1:" + std::to_string(tls.port) + " ssl;\n" +
+           "    ssl_certificate " + file(CCertificateStore::kCertificateFile) + ";\n" +
+           "    ssl_certificate_key " + file(CCertificateStore::kKeyFile) + ";\n" +
+           "    ssl_protocols TLSv1.2 TLSv1.3;\n"
+           "    ssl_session_cache builtin;\n    ssl_session_tickets on;\n"
+           "    keepalive_timeout 0;\n"
+           "    root " +
+           root.string() + ";\n    index default.htm;\n  }\n";
+}
+
+// nginx with one worker per core on 127.0.0.1:port, serving root, and over TLS when asked;
+// answers its process id.
 pid_t StartNginx(const std::filesystem::path& prefix, const std::filesystem::path& root,
-                 uint16_t port) {
+                 uint16_t port, const CNginxTls& tls) {
     std::filesystem::create_directories(prefix / "logs");
     const auto conf = prefix / "nginx.conf";
     std::ofstream(conf) << "worker_processes auto;\n"
@@ -183,7 +226,8 @@ pid_t StartNginx(const std::filesystem::path& prefix, const std::filesystem::pat
                         << "  uwsgi_temp_path " << (prefix / "uwsgi").string() << ";\n"
                         << "  scgi_temp_path " << (prefix / "scgi").string() << ";\n"
                         << "  server {\n    listen 127.0.0.1:" << port << ";\n"
-                        << "    root " << root.string() << ";\n    index default.htm;\n  }\n}\n";
+                        << "    root " << root.string() << ";\n    index default.htm;\n  }\n"
+                        << NginxTlsServer(tls, root) << "}\n";
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_WRONLY);
@@ -203,9 +247,70 @@ struct CResult {
     long slowConnects = 0;
 };
 
-// Clients that each send one request per connection and read the answer to its end.
+// The client's TLS settings: every connection a new session and a full handshake (nothing is
+// kept to resume), and the server is not verified, so that the client costs as little as it can
+// on the machine it shares with the servers.
+struct SslCtxFree {
+    void operator()(SSL_CTX* p) const { SSL_CTX_free(p); }
+};
+std::unique_ptr<SSL_CTX, SslCtxFree> TlsClientContext() {
+    std::unique_ptr<SSL_CTX, SslCtxFree> context(SSL_CTX_new(TLS_client_method()));
+    if (context != nullptr) {
+        SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+        SSL_CTX_set_session_cache_mode(context.get(), SSL_SESS_CACHE_OFF);
+        SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
+    }
+    return context;
+}
+
+// Sends the request over a connected socket, over TLS when tls is given, and reads the answer
+// to the end of the stream; answers how many bytes came, and keeps them in pKept when given.
+std::size_t Exchange(int fd, const std::string& request, std::span<char> buffer, SSL_CTX* tls,
+                     std::string* pKept = nullptr) {
+    std::size_t got = 0;
+    if (tls == nullptr) {
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+            for (ssize_t r; (r = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
+                got += static_cast<std::size_t>(r);
+                if (pKept != nullptr) {
+                    pKept->append(buffer.data(), static_cast<std::size_t>(r));
+                }
+            }
+        }
+        return got;
+    }
+    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(tls), SSL_free);
+    std::size_t n = 0;
+    if (ssl == nullptr || SSL_set_fd(ssl.get(), fd) != 1 || SSL_connect(ssl.get()) != 1 ||
+        SSL_write_ex(ssl.get(), request.data(), request.size(), &n) != 1) {
+        return 0;
+    }
+    while (SSL_read_ex(ssl.get(), buffer.data(), buffer.size(), &n) == 1) {
+        got += n;
+        if (pKept != nullptr) {
+            pKept->append(buffer.data(), n);
+        }
+    }
+    return got;
+}
+
+// The body of one answer to the request.
+std::string FetchBody(uint16_t port, const std::string& request, SSL_CTX* tls) {
+    std::string answer;
+    char buffer[65536];
+    if (const int fd = Connect(port); fd >= 0) {
+        Exchange(fd, request, buffer, tls, &answer);
+        ::close(fd);
+    }
+    const std::size_t body = answer.find("\r\n\r\n");
+    return body == std::string::npos ? std::string() : answer.substr(body + 4);
+}
+
+// Clients that each send one request per connection and read the answer to its end; over TLS
+// when tls is given.
 CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nClients,
-                double seconds) {
+                double seconds, SSL_CTX* tls = nullptr) {
     std::atomic<bool> bStop{false};
     std::vector<std::vector<double>> latencies(static_cast<std::size_t>(nClients));
     std::atomic<long> errors{0};
@@ -220,29 +325,15 @@ CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nCl
             while (!bStop) {
                 const std::string& request = requests[n++ % requests.size()];
                 const auto start = Clock::now();
-                const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-                sockaddr_in address{};
-                address.sin_family = AF_INET;
-                address.sin_port = htons(port);
-                address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+                const int fd = Connect(port);
+                if (fd < 0) {
                     ++errors;
-                    ::close(fd);
                     continue;
                 }
                 if (Clock::now() - start >= std::chrono::milliseconds(900)) {
                     ++slow;
                 }
-                const int one = 1;
-                ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                std::size_t got = 0;
-                if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-                    static_cast<ssize_t>(request.size())) {
-                    ssize_t r;
-                    while ((r = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
-                        got += static_cast<std::size_t>(r);
-                    }
-                }
+                const std::size_t got = Exchange(fd, request, buffer, tls);
                 ::close(fd);
                 if (got == 0) {
                     ++errors;
@@ -326,14 +417,29 @@ double WrkRow(const char* name, int nRounds, uint16_t port, uint16_t nginxPort,
     return theirs > 0 ? ours / theirs : 0;
 }
 
+// One row of the table: the measure, its ratio to nginx's rate and to our GET's when given.
+void PrintRow(const char* name, int clients, const CResult& r, double nginxRps, double ourGet) {
+    std::printf("%-26s %7d %10.0f %8.3f %8.3f %9.3f %7ld %6ld", name, clients, r.rps, r.p50, r.p99,
+                r.max, r.errors, r.slowConnects);
+    if (nginxRps > 0) {
+        std::printf(" %8.2fx", r.rps / nginxRps);
+    } else {
+        std::printf(" %9s", "");
+    }
+    if (ourGet > 0) {
+        std::printf(" %10.0f%%", 100.0 * r.rps / ourGet);
+    }
+    std::printf("\n");
+}
+
 double Ratio(const CResult& ours, const CResult& theirs) {
     return theirs.rps > 0 ? ours.rps / theirs.rps : 0;
 }
 
 // Measures once more and keeps the result if it beat the best so far.
 void KeepBest(CResult& best, uint16_t port, const std::vector<std::string>& requests, int nClients,
-              double seconds) {
-    const CResult result = Measure(port, requests, nClients, seconds);
+              double seconds, SSL_CTX* tls = nullptr) {
+    const CResult result = Measure(port, requests, nClients, seconds, tls);
     if (result.rps > best.rps) {
         best = result;
     }
@@ -348,6 +454,50 @@ CResult BestOf(int nRounds, uint16_t port, const std::vector<std::string>& reque
         KeepBest(best, port, requests, nClients, seconds);
     }
     return best;
+}
+
+void PrintTargets(const std::vector<CTarget>& targets) {
+    std::printf("\n%-52s %10s %10s\n", "target", "measured", "target");
+    for (const CTarget& t : targets) {
+        const bool bMet = t.bAtMost ? t.measured < t.target : t.measured >= t.target;
+        std::printf("%-52s %8.2f%-2s %s%6.2f%-2s %s\n", t.name, t.measured, t.unit,
+                    t.bAtMost ? "< " : ">=", t.target, t.unit, bMet ? "met" : "MISSED");
+    }
+}
+
+// "/Query" over TLS with 16 clients beside nginx sending the same bytes over TLS, a file per
+// user with that user's document, with the same certificate; one request per connection and a
+// full handshake each. Prints both rows; answers our rate over nginx's.
+template <class RunService>
+double TlsRows(RunService& runService, const uint16_t& ourTlsPort, const COrvaneSrvCore& core,
+               const std::filesystem::path& www, const std::vector<std::string>& queries,
+               uint16_t nginxTlsPort, int nRounds, double seconds) {
+    constexpr int kClients = 16;
+    constexpr int kUsers = 1000;
+    std::filesystem::create_directories(www / "query");
+    std::vector<std::string> gets;
+    for (int u = 0; u < kUsers; ++u) {
+        std::string document;
+        BuildServerListDocument(core, Name("user", u), document);
+        std::ofstream(www / "query" / (Name("user", u) + ".xml")) << document;
+        gets.push_back("GET /query/" + Name("user", u) + ".xml HTTP/1.0\r\n\r\n");
+    }
+    const auto client = TlsClientContext();
+    CResult nginx, ours;
+    runService(CServiceOptions::kDefaultBacklog, [&](uint16_t) {
+        const std::string body = FetchBody(nginxTlsPort, gets[0], client.get());
+        if (body.empty() || body != FetchBody(ourTlsPort, queries[0], client.get())) {
+            std::fprintf(stderr, "nginx and the service do not send the same document\n");
+            return;
+        }
+        for (int i = 0; i < nRounds; ++i) {
+            KeepBest(nginx, nginxTlsPort, gets, kClients, seconds, client.get());
+            KeepBest(ours, ourTlsPort, queries, kClients, seconds, client.get());
+        }
+    });
+    PrintRow("same bytes over TLS, nginx", kClients, nginx, 0, 0);
+    PrintRow("/Query over TLS", kClients, ours, nginx.rps, 0);
+    return Ratio(ours, nginx);
 }
 
 } // namespace
@@ -404,12 +554,28 @@ int main(int argc, char** argv) {
     // As nginx logs every request to its access log, the service logs to a file only.
     const auto serviceLog = work / "log" / "service.log";
 
+    // One certificate for both servers: made here, found by the service in the same folder.
+    const auto certificates = work / "tls";
+    if (CCertificateStore certificate; !certificate.Load(certificates)) {
+        std::fprintf(stderr, "no certificate: %s\n", certificate.Error().c_str());
+        return 1;
+    }
     const uint16_t nginxPort = FreePort();
-    const pid_t nginx = StartNginx(work / "nginx", www, nginxPort);
-    if (!WaitListening(nginxPort)) {
+    const uint16_t nginxTlsPort = FreePort();
+    const pid_t nginx = StartNginx(work / "nginx", www, nginxPort, {nginxTlsPort, certificates});
+    if (!WaitListening(nginxPort) || !WaitListening(nginxTlsPort)) {
         std::fprintf(stderr, "nginx did not start (is nginx-light installed?)\n");
         return 1;
     }
+    // Stops nginx and removes what the run made; the exit status of the run.
+    auto Finish = [&] {
+        ::kill(nginx, SIGQUIT);
+        ::waitpid(nginx, nullptr, 0);
+        core->FreeTables();
+        std::error_code ec;
+        std::filesystem::remove_all(work, ec);
+        return 0;
+    };
 
     std::vector<std::string> queries;
     for (int u = 0; u < 1000; ++u) {
@@ -422,29 +588,19 @@ int main(int argc, char** argv) {
                                                    "\r\n\r\nx\n"};
     const std::vector<std::string> gets = {"GET / HTTP/1.0\r\nConnection: close\r\n\r\n"};
 
-    auto row = [](const char* name, int clients, const CResult& r, double nginxRps, double ourGet) {
-        std::printf("%-26s %7d %10.0f %8.3f %8.3f %9.3f %7ld %6ld", name, clients, r.rps, r.p50,
-                    r.p99, r.max, r.errors, r.slowConnects);
-        if (nginxRps > 0) {
-            std::printf(" %8.2fx", r.rps / nginxRps);
-        } else {
-            std::printf(" %9s", "");
-        }
-        if (ourGet > 0) {
-            std::printf(" %10.0f%%", 100.0 * r.rps / ourGet);
-        }
-        std::printf("\n");
-    };
-
+    uint16_t ourTlsPort = 0; // the TLS port of the service that runService runs
     auto runService = [&](int backlog, auto&& body, COrvaneSrvCore* served = nullptr) {
         CServiceOptions options;
         options.nPort = 0;
+        options.certificateFolder = certificates;
+        options.nTlsPort = 0;
         options.nBacklog = backlog;
         options.nLogFd = -1;
         options.logFile = serviceLog;
         options.docRoot = www;
         CCredentialService service;
         service.StartCredentialServer(served != nullptr ? *served : *core, options);
+        ourTlsPort = service.TlsPort();
         body(service.Port());
         service.StopCredentialServer();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -460,19 +616,15 @@ int main(int argc, char** argv) {
                 RunWrk(target, "/", kManyClients, seconds, true);
             }
         });
-        ::kill(nginx, SIGQUIT);
-        ::waitpid(nginx, nullptr, 0);
-        core->FreeTables();
-        std::error_code ec;
-        std::filesystem::remove_all(work, ec);
-        return 0;
+        return Finish();
     }
     std::printf("%-26s %7s %10s %8s %8s %9s %7s %6s %9s %11s\n", "test", "clients", "req/s",
                 "p50 ms", "p99 ms", "max ms", "errors", "syn1s", "vs nginx", "vs our GET");
     const bool bFleetOnly = argc > 3 && std::string_view(argv[3]) == "fleet";
+    const bool bTlsOnly = argc > 3 && std::string_view(argv[3]) == "tls";
     std::vector<CTarget> targets;
     runService(CServiceOptions::kDefaultBacklog, [&](uint16_t port) {
-        if (bFleetOnly) {
+        if (bFleetOnly || bTlsOnly) {
             return;
         }
         for (const int clients : {1, 16, kManyClients}) {
@@ -483,10 +635,10 @@ int main(int argc, char** argv) {
                 KeepBest(query, port, queries, clients, seconds);
                 KeepBest(empty, port, emptyQueries, clients, seconds);
             }
-            row("GET 2 KB, nginx", clients, nginxGet, 0, 0);
-            row("GET 2 KB, OrvaneSrv", clients, ourGet, nginxGet.rps, 0);
-            row("POST /Query, OrvaneSrv", clients, query, nginxGet.rps, ourGet.rps);
-            row("POST /Query, no servers", clients, empty, nginxGet.rps, ourGet.rps);
+            PrintRow("GET 2 KB, nginx", clients, nginxGet, 0, 0);
+            PrintRow("GET 2 KB, OrvaneSrv", clients, ourGet, nginxGet.rps, 0);
+            PrintRow("POST /Query, OrvaneSrv", clients, query, nginxGet.rps, ourGet.rps);
+            PrintRow("POST /Query, no servers", clients, empty, nginxGet.rps, ourGet.rps);
             if (clients == kManyClients) {
                 targets.push_back(
                     {"GET 2 KB, 64 clients, by wrk, vs nginx",
@@ -500,12 +652,22 @@ int main(int argc, char** argv) {
         }
     });
     runService(5, [&](uint16_t port) {
-        if (bFleetOnly) {
+        if (bFleetOnly || bTlsOnly) {
             return;
         }
-        row("GET 2 KB, backlog 5", 64, BestOf(rounds, port, gets, 64, seconds), 0, 0);
-        row("POST /Query, backlog 5", 64, BestOf(rounds, port, queries, 64, seconds), 0, 0);
+        PrintRow("GET 2 KB, backlog 5", 64, BestOf(rounds, port, gets, 64, seconds), 0, 0);
+        PrintRow("POST /Query, backlog 5", 64, BestOf(rounds, port, queries, 64, seconds), 0, 0);
     });
+    if (!bFleetOnly) {
+        targets.push_back(
+            {"/Query over TLS, 16 clients, vs nginx over TLS",
+             TlsRows(runService, ourTlsPort, *core, www, queries, nginxTlsPort, rounds, seconds),
+             0.9, false, "x"});
+    }
+    if (bTlsOnly) {
+        PrintTargets(targets);
+        return Finish();
+    }
 
     auto fleet = std::make_unique<COrvaneSrvCore>(std::make_unique<CRegistryHive>(work / "f.db"));
     FillFleet(*fleet);
@@ -530,11 +692,11 @@ int main(int argc, char** argv) {
                 KeepBest(nginxSameSize, nginxPort, fleetGets, kClients, seconds);
                 KeepBest(ourSameSize, port, fleetGets, kClients, seconds);
             }
-            row("GET 2 KB, nginx", kClients, nginxGet, 0, 0);
-            row("GET 2 KB, fleet", kClients, ourGet, nginxGet.rps, 0);
-            row("/Query 2,000 of 10,000", kClients, query, nginxGet.rps, ourGet.rps);
-            row("GET same size, nginx", kClients, nginxSameSize, nginxGet.rps, ourGet.rps);
-            row("GET same size, OrvaneSrv", kClients, ourSameSize, nginxGet.rps, ourGet.rps);
+            PrintRow("GET 2 KB, nginx", kClients, nginxGet, 0, 0);
+            PrintRow("GET 2 KB, fleet", kClients, ourGet, nginxGet.rps, 0);
+            PrintRow("/Query 2,000 of 10,000", kClients, query, nginxGet.rps, ourGet.rps);
+            PrintRow("GET same size, nginx", kClients, nginxSameSize, nginxGet.rps, ourGet.rps);
+            PrintRow("GET same size, OrvaneSrv", kClients, ourSameSize, nginxGet.rps, ourGet.rps);
             const double wrkRatio = WrkRow("GET same size by wrk", rounds, port, nginxPort,
                                            "/fleet.xml", kClients, seconds);
             std::printf("  the document: %zu bytes\n", document.size());
@@ -555,17 +717,7 @@ int main(int argc, char** argv) {
                        " MB"});
     fleet->FreeTables();
 
-    std::printf("\n%-52s %10s %10s\n", "target", "measured", "target");
-    for (const CTarget& t : targets) {
-        const bool bMet = t.bAtMost ? t.measured < t.target : t.measured >= t.target;
-        std::printf("%-52s %8.2f%-2s %s%6.2f%-2s %s\n", t.name, t.measured, t.unit,
-                    t.bAtMost ? "< " : ">=", t.target, t.unit, bMet ? "met" : "MISSED");
-    }
+    PrintTargets(targets);
 
-    ::kill(nginx, SIGQUIT);
-    ::waitpid(nginx, nullptr, 0);
-    core->FreeTables();
-    std::error_code ec;
-    std::filesystem::remove_all(work, ec);
-    return 0;
+    return Finish();
 }
