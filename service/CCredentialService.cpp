@@ -141,10 +141,15 @@ void CloseGracefully(CHttpBlockingSocket& socket, int nLingerMs) {
 void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer,
            const CServiceContext& context) {
     try {
-        if (CRequestHandler(connection, peer, context).Run()) {
-            CloseGracefully(connection, context.m_options.nLingerMs);
-        } else {
+        CRequestHandler handler(connection, peer, context);
+        if (!handler.Run()) {
             connection.Close();
+        } else if (handler.ReadToEnd() && !connection.HasUnreadBytes()) {
+            // Nothing more is coming from the client, so closing cannot reset the connection:
+            // the answer and the end of the stream go out as they are.
+            connection.Close();
+        } else {
+            CloseGracefully(connection, context.m_options.nLingerMs);
         }
     } catch (const CBlockingSocketException& e) {
         context.m_log.LogSocketError(e, "SERVER:");

@@ -110,9 +110,13 @@ void CRequestHandler::EndOfHeaders() {
 }
 
 bool CRequestHandler::ServeGet(std::string_view path) {
-    while (m_socket.ReadHeaderLine(m_headerLine) != "\r\n") {
+    bool bBodyAnnounced = false;
+    for (std::string_view line; (line = m_socket.ReadHeaderLine(m_headerLine)) != "\r\n";) {
+        bBodyAnnounced = bBodyAnnounced || ContentLengthOf(line).value_or(0) > 0;
     }
     EndOfHeaders();
+    // A GET's body is never read.
+    m_bReadToEnd = !bBodyAnnounced;
     if (EqualsNoCase(path, "/custom") || path.find('?') != std::string_view::npos) {
         return false;
     }
@@ -286,6 +290,10 @@ bool CRequestHandler::SendNotFoundDocument() {
 std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
     const std::string_view line = m_socket.ReadHeaderLine(m_headerLine, m_nBodyLimit);
     m_socket.ClearDeadline();
+    // The body is one line: it ends with the announced length, or without one at its line feed.
+    constexpr std::size_t kUnannounced = std::numeric_limits<std::size_t>::max();
+    m_bReadToEnd =
+        m_nBodyLimit == kUnannounced ? line.ends_with('\n') : line.size() >= m_nBodyLimit;
     if (bSecret) {
         LogLine(MaskedLine(line));
     } else {

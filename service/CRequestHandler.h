@@ -28,6 +28,9 @@ public:
     // with blanks or tabs around them; too large a value saturates); nothing for any other
     // line and for a value that is not a plain decimal number.
     static std::optional<std::size_t> ContentLengthOf(std::string_view headerLine);
+    // After Run: whether the request was read through its end (the headers to the blank line
+    // and the body the service reads), so that the client has nothing more to send.
+    bool ReadToEnd() const { return m_bReadToEnd; }
 
 private:
     bool ServeGet(std::string_view path);
@@ -65,6 +68,7 @@ private:
     CHttpBlockingSocket::LineBuffer m_headerLine{};
     // Where the body line ends without a line feed: the announced body length, if any.
     std::size_t m_nBodyLimit = std::numeric_limits<std::size_t>::max();
+    bool m_bReadToEnd = false;
     // How long the throttle wants a refused client to wait.
     std::chrono::steady_clock::duration m_retryAfter{};
 };
