@@ -141,10 +141,17 @@ void CloseGracefully(CHttpBlockingSocket& socket, int nLingerMs) {
 void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer,
            const CServiceContext& context) {
     try {
-        CRequestHandler handler(connection, peer, context);
-        if (!handler.Run()) {
+        bool bAnswered = false;
+        bool bReadToEnd = false;
+        {
+            // Gone before the connection closes: its log entries are written by then.
+            CRequestHandler handler(connection, peer, context);
+            bAnswered = handler.Run();
+            bReadToEnd = handler.ReadToEnd();
+        }
+        if (!bAnswered) {
             connection.Close();
-        } else if (handler.ReadToEnd() && !connection.HasUnreadBytes()) {
+        } else if (bReadToEnd && !connection.HasUnreadBytes()) {
             // Nothing more is coming from the client, so closing cannot reset the connection:
             // the answer and the end of the stream go out as they are.
             connection.Close();

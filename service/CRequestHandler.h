@@ -20,6 +20,9 @@ class CRequestHandler {
 public:
     CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in& peer,
                     const CServiceContext& context);
+    ~CRequestHandler();
+    CRequestHandler(const CRequestHandler&) = delete;
+    CRequestHandler& operator=(const CRequestHandler&) = delete;
 
     // Answers true when a response was sent (the caller then closes gracefully).
     bool Run();
@@ -58,7 +61,12 @@ private:
     std::string_view ReadBodyLine(bool bSecret);
     // Moves the deadline from the headers' to the whole request's.
     void EndOfHeaders();
-    void LogLine(std::string_view line) const;
+    // Entries wait in m_pendingLog until the next flush, so that the lines of one request reach
+    // the log in a single write; whatever is left goes when the handler ends.
+    void HoldLogLine(std::string_view line);
+    void LogLine(std::string_view line);
+    void Log(std::string_view entry);
+    void FlushLog();
 
     CHttpBlockingSocket& m_socket;
     const sockaddr_in m_peer;
@@ -69,6 +77,7 @@ private:
     // Where the body line ends without a line feed: the announced body length, if any.
     std::size_t m_nBodyLimit = std::numeric_limits<std::size_t>::max();
     bool m_bReadToEnd = false;
+    std::string m_pendingLog;
     // How long the throttle wants a refused client to wait.
     std::chrono::steady_clock::duration m_retryAfter{};
 };
