@@ -282,6 +282,8 @@ bool AcceptAndServe(const CAcceptorRole& role) {
     connection.m_nWaitMs = context->m_options.nWaitMs;
     connection.m_nMinProgressBytes = context->m_options.nMinSendBytes;
     connection.m_nProgressWindowMs = context->m_options.nSendWindowMs;
+    // Serve closes or half-closes every connection right after its answer.
+    connection.m_bAnswerEndsStream = true;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     if (!AcceptOne(*context, role.eListener, connection, peer)) {
