@@ -173,7 +173,7 @@ std::size_t CBlockingSocket::Send(const void* pData, std::size_t nBytes, bool bM
     if (m_pTls) {
         return SendTls(bytes, nBytes);
     }
-    const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (bMore ? MSG_MORE : 0);
+    const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (bMore || m_bAnswerEndsStream ? MSG_MORE : 0);
     return static_cast<std::size_t>(Transfer(nBytes, [&](uint64_t sent) {
         return ::send(m_hSock, bytes + sent, nBytes - sent, flags);
     }));
@@ -194,7 +194,8 @@ std::size_t CBlockingSocket::SendBoth(std::string_view head, std::string_view bo
         msghdr message{};
         message.msg_iov = parts;
         message.msg_iovlen = static_cast<std::size_t>(nParts);
-        return ::sendmsg(m_hSock, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        return ::sendmsg(m_hSock, &message,
+                         MSG_NOSIGNAL | MSG_DONTWAIT | (m_bAnswerEndsStream ? MSG_MORE : 0));
     }));
 }
 

@@ -67,6 +67,10 @@ public:
     int m_nWaitMs = kDefaultWaitMs;
     std::size_t m_nMinProgressBytes = kDefaultMinProgressBytes;
     int m_nProgressWindowMs = kDefaultProgressWindowMs;
+    // Set when the connection is closed (or half-closed) right after its last send: every send
+    // then leaves its last bytes for the end of the stream to push, so that the end of an answer
+    // and the FIN share one segment instead of costing the peer a wake-up each.
+    bool m_bAnswerEndsStream = false;
 
 protected:
     // Waits up to nWaitMs for the events; false on timeout. A failing poll is not reported

@@ -141,10 +141,22 @@ void CloseGracefully(CHttpBlockingSocket& socket, int nLingerMs) {
 void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer,
            const CServiceContext& context) {
     try {
-        if (CRequestHandler(connection, peer, context).Run()) {
-            CloseGracefully(connection, context.m_options.nLingerMs);
-        } else {
+        bool bAnswered = false;
+        bool bReadToEnd = false;
+        {
+            // Gone before the connection closes: its log entries are written by then.
+            CRequestHandler handler(connection, peer, context);
+            bAnswered = handler.Run();
+            bReadToEnd = handler.ReadToEnd();
+        }
+        if (!bAnswered) {
             connection.Close();
+        } else if (bReadToEnd && !connection.HasUnreadBytes()) {
+            // Nothing more is coming from the client, so closing cannot reset the connection:
+            // the answer and the end of the stream go out as they are.
+            connection.Close();
+        } else {
+            CloseGracefully(connection, context.m_options.nLingerMs);
         }
     } catch (const CBlockingSocketException& e) {
         context.m_log.LogSocketError(e, "SERVER:");
@@ -270,6 +282,8 @@ bool AcceptAndServe(const CAcceptorRole& role) {
     connection.m_nWaitMs = context->m_options.nWaitMs;
     connection.m_nMinProgressBytes = context->m_options.nMinSendBytes;
     connection.m_nProgressWindowMs = context->m_options.nSendWindowMs;
+    // Serve closes or half-closes every connection right after its answer.
+    connection.m_bAnswerEndsStream = true;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     if (!AcceptOne(*context, role.eListener, connection, peer)) {

@@ -3,8 +3,10 @@
 #include "service/CBlockingSocketException.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
+#include <sys/socket.h>
 
 std::string_view CHttpBlockingSocket::ReadHeaderLine(LineBuffer& out) {
     return ReadHeaderLine(out, std::numeric_limits<std::size_t>::max());
@@ -50,4 +52,17 @@ std::size_t CHttpBlockingSocket::ReceiveBeforeDeadline(char* pBuffer, std::size_
         throw CBlockingSocketException("Request timeout", 0);
     }
     return ReceiveWithin(pBuffer, nCapacity, static_cast<int>(left), "Request timeout");
+}
+
+bool CHttpBlockingSocket::HasUnreadBytes() const {
+    if (m_nLineBytes > 0 || HasTls()) {
+        return true;
+    }
+    char probe = 0;
+    ssize_t r;
+    do {
+        r = ::recv(m_hSock, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    } while (r < 0 && errno == EINTR);
+    // 0: the client closed its side, so nothing more can come.
+    return r > 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
 }

@@ -32,6 +32,9 @@ public:
     void ClearDeadline() { m_deadline.reset(); }
 
     std::size_t BufferedBytes() const { return static_cast<std::size_t>(m_nLineBytes); }
+    // Whether the client sent bytes that were not read: buffered here, waiting in the socket, or
+    // possibly still on their way (a TLS session's closing alert). Costs one system call.
+    bool HasUnreadBytes() const;
 
 private:
     std::size_t ReceiveBeforeDeadline(char* pBuffer, std::size_t nCapacity);

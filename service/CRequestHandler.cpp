@@ -47,8 +47,34 @@ CRequestHandler::CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in&
                                  const CServiceContext& context)
     : m_socket(socket), m_peer(peer), m_context(context) {}
 
-void CRequestHandler::LogLine(std::string_view line) const {
-    m_context.m_log.LogConnection(g_nConnectionCount.load(), m_peer, line);
+CRequestHandler::~CRequestHandler() {
+    try {
+        FlushLog();
+    } catch (...) {
+        // Out of memory while logging: the entries are lost, the connection still ends.
+    }
+}
+
+void CRequestHandler::HoldLogLine(std::string_view line) {
+    m_pendingLog +=
+        ComposeConnectionEntry(g_nConnectionCount.load(), m_peer, line, std::time(nullptr));
+}
+
+void CRequestHandler::LogLine(std::string_view line) {
+    HoldLogLine(line);
+    FlushLog();
+}
+
+void CRequestHandler::Log(std::string_view entry) {
+    m_pendingLog += entry;
+    FlushLog();
+}
+
+void CRequestHandler::FlushLog() {
+    if (!m_pendingLog.empty()) {
+        m_context.m_log.Write(m_pendingLog);
+        m_pendingLog.clear();
+    }
 }
 
 std::optional<std::size_t> CRequestHandler::ContentLengthOf(std::string_view headerLine) {
@@ -83,23 +109,28 @@ bool CRequestHandler::Run() {
     m_socket.SetDeadline(m_start + std::chrono::milliseconds(std::min(options.nHeaderDeadlineMs,
                                                                       options.nRequestDeadlineMs)));
     const std::string_view line = m_socket.ReadHeaderLine(m_requestLine);
-    LogLine(line);
+    // A POST's request line goes out with its body line (or whatever else its request logs) in
+    // one write; any other request's at once.
+    HoldLogLine(line);
     const std::size_t methodEnd = line.find(' ');
+    const std::string_view method = line.substr(0, methodEnd);
+    if (!EqualsNoCase(method, "POST")) {
+        FlushLog();
+    }
     if (methodEnd == std::string_view::npos) {
         return false;
     }
-    const std::string_view method = line.substr(0, methodEnd);
     std::string_view path = line.substr(methodEnd + 1);
     const std::size_t pathEnd = path.find(' ');
     if (pathEnd == std::string_view::npos) {
         return false;
     }
     path = path.substr(0, pathEnd);
-    if (EqualsNoCase(method, "GET")) {
-        return ServeGet(path);
-    }
     if (EqualsNoCase(method, "POST")) {
         return ServePost(path);
+    }
+    if (EqualsNoCase(method, "GET")) {
+        return ServeGet(path);
     }
     return false;
 }
@@ -110,9 +141,13 @@ void CRequestHandler::EndOfHeaders() {
 }
 
 bool CRequestHandler::ServeGet(std::string_view path) {
-    while (m_socket.ReadHeaderLine(m_headerLine) != "\r\n") {
+    bool bBodyAnnounced = false;
+    for (std::string_view line; (line = m_socket.ReadHeaderLine(m_headerLine)) != "\r\n";) {
+        bBodyAnnounced = bBodyAnnounced || ContentLengthOf(line).value_or(0) > 0;
     }
     EndOfHeaders();
+    // A GET's body is never read.
+    m_bReadToEnd = !bBodyAnnounced;
     if (EqualsNoCase(path, "/custom") || path.find('?') != std::string_view::npos) {
         return false;
     }
@@ -171,19 +206,17 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
         std::to_string(
             std::chrono::duration_cast<std::chrono::seconds>(options.failureWindow).count()) +
         " seconds\n";
-    m_context.m_log.Write("OrvaneSrv: credentials refused for user \"" + EscapeForLog(userName) +
-                          "\" from " + from + "\n");
+    Log("OrvaneSrv: credentials refused for user \"" + EscapeForLog(userName) + "\" from " + from +
+        "\n");
     if (news.bAddressBlocked) {
-        m_context.m_log.Write("OrvaneSrv: " + from + " blocked after " +
-                              std::to_string(options.nMaxFailedChecks) +
-                              " failed credential checks within " + window);
+        Log("OrvaneSrv: " + from + " blocked after " + std::to_string(options.nMaxFailedChecks) +
+            " failed credential checks within " + window);
     }
     if (news.bNameSlowed) {
-        m_context.m_log.Write("OrvaneSrv: checks for user \"" + EscapeForLog(name) +
-                              "\" slowed down to one every " +
-                              std::to_string(options.nameCheckInterval.count()) + " ms after " +
-                              std::to_string(options.nMaxFailedChecksPerName) +
-                              " failed credential checks within " + window);
+        Log("OrvaneSrv: checks for user \"" + EscapeForLog(name) + "\" slowed down to one every " +
+            std::to_string(options.nameCheckInterval.count()) + " ms after " +
+            std::to_string(options.nMaxFailedChecksPerName) + " failed credential checks within " +
+            window);
     }
     return ECredentialCheck::Refused;
 }
@@ -213,12 +246,14 @@ void CRequestHandler::AuditPush(std::string_view key, EPasswordUpdate result,
 }
 
 bool CRequestHandler::SendUnauthorized() {
+    FlushLog();
     const std::string_view response = UnauthorizedResponse();
     m_socket.Send(response.data(), response.size());
     return true;
 }
 
 bool CRequestHandler::SendThrottled() {
+    FlushLog();
     // Rounded up: a client that waits exactly that long finds the block over.
     const auto seconds = std::chrono::ceil<std::chrono::seconds>(m_retryAfter);
     const std::string response = ThrottledResponse(seconds.count());
@@ -271,12 +306,13 @@ bool CRequestHandler::RefusePlainQuery() {
     while (m_socket.ReadHeaderLine(m_headerLine) != "\r\n") {
     }
     EndOfHeaders();
-    m_context.m_log.Write("OrvaneSrv: \"/Query\" over plain HTTP from " + AddressText(m_peer) +
-                          " refused: it is answered over TLS only\n");
+    Log("OrvaneSrv: \"/Query\" over plain HTTP from " + AddressText(m_peer) +
+        " refused: it is answered over TLS only\n");
     return SendNotFoundDocument();
 }
 
 bool CRequestHandler::SendNotFoundDocument() {
+    FlushLog();
     std::string response = DocumentResponseHeader(std::time(nullptr));
     response += kNotFoundResponse;
     m_socket.Send(response.data(), response.size());
@@ -286,6 +322,10 @@ bool CRequestHandler::SendNotFoundDocument() {
 std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
     const std::string_view line = m_socket.ReadHeaderLine(m_headerLine, m_nBodyLimit);
     m_socket.ClearDeadline();
+    // The body is one line: it ends with the announced length, or without one at its line feed.
+    constexpr std::size_t kUnannounced = std::numeric_limits<std::size_t>::max();
+    m_bReadToEnd =
+        m_nBodyLimit == kUnannounced ? line.ends_with('\n') : line.size() >= m_nBodyLimit;
     if (bSecret) {
         LogLine(MaskedLine(line));
     } else {
@@ -329,7 +369,7 @@ bool CRequestHandler::ServePasswordUpdate(std::string_view key) {
         return false;
     }
     if (result != EPasswordUpdate::Done) {
-        m_context.m_log.Write(RefusedUpdateLogLine(key, from, result, authorizedAt));
+        Log(RefusedUpdateLogLine(key, from, result, authorizedAt));
     }
     AuditPush(key, result, authorizedAt);
     std::string response = DocumentResponseHeader(std::time(nullptr));

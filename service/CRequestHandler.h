@@ -20,6 +20,9 @@ class CRequestHandler {
 public:
     CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in& peer,
                     const CServiceContext& context);
+    ~CRequestHandler();
+    CRequestHandler(const CRequestHandler&) = delete;
+    CRequestHandler& operator=(const CRequestHandler&) = delete;
 
     // Answers true when a response was sent (the caller then closes gracefully).
     bool Run();
@@ -28,6 +31,9 @@ public:
     // with blanks or tabs around them; too large a value saturates); nothing for any other
     // line and for a value that is not a plain decimal number.
     static std::optional<std::size_t> ContentLengthOf(std::string_view headerLine);
+    // After Run: whether the request was read through its end (the headers to the blank line
+    // and the body the service reads), so that the client has nothing more to send.
+    bool ReadToEnd() const { return m_bReadToEnd; }
 
 private:
     bool ServeGet(std::string_view path);
@@ -55,7 +61,12 @@ private:
     std::string_view ReadBodyLine(bool bSecret);
     // Moves the deadline from the headers' to the whole request's.
     void EndOfHeaders();
-    void LogLine(std::string_view line) const;
+    // Entries wait in m_pendingLog until the next flush, so that the lines of one request reach
+    // the log in a single write; whatever is left goes when the handler ends.
+    void HoldLogLine(std::string_view line);
+    void LogLine(std::string_view line);
+    void Log(std::string_view entry);
+    void FlushLog();
 
     CHttpBlockingSocket& m_socket;
     const sockaddr_in m_peer;
@@ -65,6 +76,8 @@ private:
     CHttpBlockingSocket::LineBuffer m_headerLine{};
     // Where the body line ends without a line feed: the announced body length, if any.
     std::size_t m_nBodyLimit = std::numeric_limits<std::size_t>::max();
+    bool m_bReadToEnd = false;
+    std::string m_pendingLog;
     // How long the throttle wants a refused client to wait.
     std::chrono::steady_clock::duration m_retryAfter{};
 };

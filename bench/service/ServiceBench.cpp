@@ -13,7 +13,7 @@
 // full handshake for every connection on both.
 //
 // Usage: service_bench [seconds per run, default 1.5] [runs per measurement, default 3]
-//        [profile | fleet | wrk | tls]
+//        [profile [clients] [query | empty | get] | fleet | wrk | tls]
 // "fleet" measures the fleet only, "tls" the rows over TLS only; "wrk" has wrk fetch the 2 KB
 // page from nginx and from the service instead, for the given seconds each.
 #include "core/CDirectoryMessage.h"
@@ -505,32 +505,53 @@ double TlsRows(RunService& runService, const uint16_t& ourTlsPort, const COrvane
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 1.5;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
-    // "profile": only "/Query" with 16 clients, for a profiler to watch.
+    // "profile [clients] [query | empty | get]": one request kind only (by default "/Query"
+    // with 16 clients), for a profiler to watch; the service logs to a file as in the full run.
     if (argc > 3 && std::string_view(argv[3]) == "profile") {
+        const int clients = argc > 4 ? std::atoi(argv[4]) : 16;
+        const std::string_view kind = argc > 5 ? argv[5] : "query";
         // A folder of its own: opening a store narrows its folder to the owner.
         char folder[] = "/tmp/orvane-bench-XXXXXX";
         if (::mkdtemp(folder) == nullptr) {
             return 1;
         }
-        auto core = std::make_unique<COrvaneSrvCore>(
-            std::make_unique<CRegistryHive>(std::filesystem::path(folder) / "registry.db"));
+        const std::filesystem::path work = folder;
+        std::filesystem::create_directories(work / "www");
+        std::ofstream(work / "www" / "default.htm") << std::string(2048, 'x');
+        auto core =
+            std::make_unique<COrvaneSrvCore>(std::make_unique<CRegistryHive>(work / "registry.db"));
         FillDirectory(*core);
         CServiceOptions options;
         options.nPort = 0;
-        options.nLogFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        options.nLogFd = -1;
+        options.logFile = work / "log" / "service.log";
+        options.docRoot = work / "www";
         CCredentialService service;
         service.StartCredentialServer(*core, options);
-        std::vector<std::string> queries;
+        std::vector<std::string> requests;
         for (int u = 0; u < 1000; ++u) {
-            queries.push_back("POST /Query HTTP/1.0\r\nAuthorization: Basic " +
-                              Base64Encode(Name("user", u) + ":password") + "\r\n\r\nx\n");
+            const std::string user = kind == "empty" ? "nogroups" : Name("user", u);
+            requests.push_back(kind == "get"
+                                   ? "GET / HTTP/1.0\r\nConnection: close\r\n\r\n"
+                                   : "POST /Query HTTP/1.0\r\nAuthorization: Basic " +
+                                         Base64Encode(user + ":password") + "\r\n\r\nx\n");
         }
-        const CResult r = Measure(service.Port(), queries, 16, seconds);
-        std::printf("%.0f req/s, p50 %.3f ms, p99 %.3f ms\n", r.rps, r.p50, r.p99);
+        rusage before{};
+        ::getrusage(RUSAGE_SELF, &before);
+        const CResult r = Measure(service.Port(), requests, clients, seconds);
+        rusage after{};
+        ::getrusage(RUSAGE_SELF, &after);
+        auto micros = [](const timeval& t) { return t.tv_sec * 1e6 + t.tv_usec; };
+        const double cpu = micros(after.ru_utime) - micros(before.ru_utime) +
+                           micros(after.ru_stime) - micros(before.ru_stime);
+        const double requestsDone = r.rps * seconds;
+        std::printf("%.0f req/s, p50 %.3f ms, p99 %.3f ms, %.1f us CPU per request (clients "
+                    "included)\n",
+                    r.rps, r.p50, r.p99, requestsDone > 0 ? cpu / requestsDone : 0);
         service.StopCredentialServer();
         core->FreeTables();
         core.reset();
-        std::filesystem::remove_all(folder);
+        std::filesystem::remove_all(work);
         return 0;
     }
     std::signal(SIGPIPE, SIG_IGN);
