@@ -4,6 +4,7 @@
 #pragma once
 
 #include "console/CTabAccount.h"
+#include "platform/text/TextConv.h"
 #include "platform/ui/CListBox.h"
 #include "platform/ui/CListCtrl.h"
 #include "tests/console/ConsoleTestSupport.h"
@@ -103,6 +104,24 @@ protected:
     }
     CStoredValues Stored(std::u16string_view key) {
         return ReadValues(m_window.RegistryFile(), key);
+    }
+    // Runs act while another process keeps the store locked and the core gives up at once.
+    void WithStoreLocked(const std::function<void()>& act) {
+        CRegistryHive other(m_window.RegistryFile());
+        ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
+        Core().m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
+        ::testing::internal::CaptureStderr();
+        act();
+        ::testing::internal::GetCapturedStderr();
+    }
+    // Submits the dialog (Enter in enterIn, else OK) and expects one more warning, with the
+    // caret back in field.
+    void ExpectRefused(CDialog& d, QWidget* enterIn, std::u16string_view message, int field) {
+        const std::size_t before = m_boxes.size();
+        enterIn ? QTest::keyClick(enterIn, Qt::Key_Return) : ClickOk(d);
+        ASSERT_EQ(m_boxes.size(), before + 1);
+        EXPECT_EQ(m_boxes.back().text, message);
+        EXPECT_EQ(d.focusWidget(), d.GetDlgItem(field)) << Utf16ToUtf8(message);
     }
 
     CTestMainWindow m_window;

@@ -13,9 +13,18 @@
 #include "tests/console/AccountTestSupport.h"
 
 #include <QPushButton>
+#include <optional>
 #include <set>
 
 namespace {
+
+// The user dialog's three fields; the confirmation as the password unless given.
+void TypeUser(CDialog& d, std::u16string_view name, std::u16string_view password,
+              std::optional<std::u16string_view> confirm = {}) {
+    Type(d, IDC_USER_NAME, name);
+    Type(d, IDC_USER_PASSWORD, password);
+    Type(d, IDC_USER_CONFIRM, confirm.value_or(password));
+}
 
 TEST_F(AccountTab, TheFirstStartSelectsAdministratorWithAdminAndNoServers) {
     EXPECT_EQ(Texts(Tab().Groups()), (Names{u"Administrator", u"Everyone"}));
@@ -55,24 +64,17 @@ TEST_F(AccountTab, AddUserRefusesWeakInputAndReturnsToTheFieldAtFault) {
         ClickEntry(d.CheckGroups(), 0);
         bool bByKey = false;
         for (const CRefusedUser& input : refused) {
-            const std::size_t before = m_boxes.size();
-            Type(d, IDC_USER_NAME, input.name);
-            Type(d, IDC_USER_PASSWORD, input.password);
-            Type(d, IDC_USER_CONFIRM, input.confirm);
+            TypeUser(d, input.name, input.password, input.confirm);
             // Enter in the last field and a click on OK take the same path.
-            bByKey ? QTest::keyClick(d.GetDlgItem(IDC_USER_CONFIRM), Qt::Key_Return) : ClickOk(d);
             bByKey = !bByKey;
-            ASSERT_EQ(m_boxes.size(), before + 1);
-            EXPECT_EQ(m_boxes.back().text, input.message);
-            EXPECT_EQ(d.focusWidget(), d.GetDlgItem(input.focus)) << Utf16ToUtf8(input.message);
+            ExpectRefused(d, bByKey ? d.GetDlgItem(IDC_USER_CONFIRM) : nullptr, input.message,
+                          input.focus);
             EXPECT_EQ(d.GetDlgItemText(IDC_USER_NAME), input.name);
             // After a password warning both password fields are typed again.
             EXPECT_EQ(d.GetDlgItemText(IDC_USER_CONFIRM).empty(), input.focus == IDC_USER_PASSWORD);
             EXPECT_TRUE(d.CheckGroups().GetCheck(0));
         }
-        Type(d, IDC_USER_NAME, u"carl");
-        Type(d, IDC_USER_PASSWORD, u"Secret");
-        Type(d, IDC_USER_CONFIRM, u"Secret");
+        TypeUser(d, u"carl", u"Secret");
         QTest::keyClick(d.GetDlgItem(IDC_USER_CONFIRM), Qt::Key_Return);
     });
     ClickButton(IDC_ADD_USER);
@@ -83,9 +85,7 @@ TEST_F(AccountTab, AddUserRefusesWeakInputAndReturnsToTheFieldAtFault) {
 
     // No group checked; not a member of the group in view.
     WhenModal<CAddUserDlg>([](CAddUserDlg& d) {
-        Type(d, IDC_USER_NAME, u"bob");
-        Type(d, IDC_USER_PASSWORD, u"b");
-        Type(d, IDC_USER_CONFIRM, u"b");
+        TypeUser(d, u"bob", u"b");
         ClickOk(d);
     });
     ClickButton(IDC_ADD_USER);
@@ -130,10 +130,7 @@ TEST_F(AccountTab, PropertiesShowTheCurrentStateAndAnUncheckedMemberLosesTheGrou
         ClickEntry(d.CheckUsers(), 1);
         for (const auto& [name, message] : refused) {
             Type(d, IDC_GROUP_NAME, name);
-            QTest::keyClick(d.GetDlgItem(IDC_GROUP_NAME), Qt::Key_Return);
-            ASSERT_FALSE(m_boxes.empty());
-            EXPECT_EQ(m_boxes.back().text, message);
-            EXPECT_EQ(d.focusWidget(), d.GetDlgItem(IDC_GROUP_NAME));
+            ExpectRefused(d, d.GetDlgItem(IDC_GROUP_NAME), message, IDC_GROUP_NAME);
         }
         Type(d, IDC_GROUP_NAME, u"Staff");
         ClickOk(d);
@@ -234,12 +231,7 @@ TEST_F(AccountTab, BuiltInAccountsAreNotDeletedAndTheDefaultPasswordIsWarnedOf) 
     EXPECT_FALSE(line.isVisibleTo(&*m_window));
     CConfigFile::Import(dir / "saved.ovx", Core());
     EXPECT_TRUE(line.isVisibleTo(&*m_window));
-    CRegistryHive other(m_window.RegistryFile()); // the store refuses the next change
-    ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
-    Core().m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
-    ::testing::internal::CaptureStderr();
-    changeTo(u"better");
-    ::testing::internal::GetCapturedStderr();
+    WithStoreLocked([&] { changeTo(u"better"); });
     EXPECT_TRUE(line.isVisibleTo(&*m_window));
 }
 
@@ -248,21 +240,14 @@ TEST_F(AccountTab, AChangeTheStoreRefusesIsReportedAndNotShown) {
     SelectGroup(u"Ops");
     const CStoredValues users = Stored(kUserKey);
     const CStoredValues groups = Stored(kGroupKey);
-    // Another process keeps the store locked; the core gives up at once.
-    CRegistryHive other(m_window.RegistryFile());
-    ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
-    Core().m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
-    ::testing::internal::CaptureStderr();
-    WhenModal<CAddUserDlg>([](CAddUserDlg& d) {
-        Type(d, IDC_USER_NAME, u"bob");
-        Type(d, IDC_USER_PASSWORD, u"b");
-        Type(d, IDC_USER_CONFIRM, u"b");
-        ClickOk(d);
+    WithStoreLocked([this] {
+        WhenModal<CAddUserDlg>([](CAddUserDlg& d) {
+            TypeUser(d, u"bob", u"b");
+            ClickOk(d);
+        });
+        ClickButton(IDC_ADD_USER);
+        ClickButton(IDC_GROUP_DELETE);
     });
-    ClickButton(IDC_ADD_USER);
-    ClickButton(IDC_GROUP_DELETE);
-    ::testing::internal::GetCapturedStderr();
-    other.Rollback();
     // One box per refused change: the add, the delete (after "Sure to delete?").
     std::vector<CMessageBoxRequest> refusals;
     for (const CMessageBoxRequest& box : m_boxes) {

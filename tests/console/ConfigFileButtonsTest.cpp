@@ -147,14 +147,8 @@ TEST_F(ConfigButtons, AFileThatCannotBeOpenedOrIsDamagedChangesNothing) {
     }
 
     // A good file while another process keeps the store locked: nothing is imported.
-    CRegistryHive other(m_window.RegistryFile());
-    ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
-    Core().m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
     m_boxes.clear();
-    ::testing::internal::CaptureStderr();
-    ClickWithFile(IDC_IMPORT, good);
-    ::testing::internal::GetCapturedStderr();
-    other.Rollback();
+    WithStoreLocked([&] { ClickWithFile(IDC_IMPORT, good); });
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_TRUE(m_boxes[0].text.starts_with(u"Failed to save the directory: "))
         << Utf16ToUtf8(m_boxes[0].text);

@@ -157,16 +157,16 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
     m_target.m_pCore->SendMessage(CDirectoryMessage::DeleteUser(true, u"bob"));
     trail->Sync();
     const std::string text = ReadFileText(m_dir / "audit.log");
-    for (const std::string& expected : std::vector<std::string>{
-             R"("event":"user-add","source":"orvanectl","user":"bob","groups":"Everyone"})",
-             R"("event":"group-add","source":"orvanectl","group":"ops","members":"bob"})",
-             R"("event":"group-access","source":"orvanectl","group":"ops","macs":"AA"})",
-             R"("event":"user-change","source":"orvanectl","user":"bob","groups":"ops,Everyone",)"
-             R"("password_changed":true})",
-             R"("event":"export","source":"orvanectl","file":")" + file +
-                 R"(.ovx","result":"done"})",
-             R"("event":"user-delete","source":"console","user":"bob"})"}) {
-        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    const std::string ctl = R"(","source":"orvanectl",")";
+    for (const std::string& expected :
+         {"user-add" + ctl + R"(user":"bob","groups":"Everyone"})",
+          "group-add" + ctl + R"(group":"ops","members":"bob"})",
+          "group-access" + ctl + R"(group":"ops","macs":"AA"})",
+          "user-change" + ctl + R"(user":"bob","groups":"ops,Everyone","password_changed":true})",
+          "export" + ctl + "file\":\"" + file + R"(.ovx","result":"done"})",
+          std::string(R"(user-delete","source":"console","user":"bob"})")}) {
+        EXPECT_NE(text.find("\"event\":\"" + expected), std::string::npos) << expected << "\n"
+                                                                           << text;
     }
     EXPECT_EQ(text.find("pw-"), std::string::npos) << text;
 }
@@ -213,9 +213,7 @@ TEST_F(Control, AFailedLoginToAnAuthorizedArrayIsAFailure) {
     m_target.m_rows.SetCellText(row, EServerColumn::MAC, u"m1");
     m_target.m_rows.SetCellText(row, EServerColumn::Auth, u"Yes");
     CLoopbackHttpPeer peer({CLoopbackHttpPeer::Reply(401, "")});
-    CLoginOptions options;
-    options.nPort = peer.Port();
-    m_commands.SetLoginOptions(options);
+    m_commands.SetLoginOptions({.nPort = peer.Port()});
     std::optional<CControlReply> reply;
     m_commands.Run({"login", "m1", "--user", "admin", "--password", "pw"},
                    [&reply](CControlReply answer) { reply = std::move(answer); });

@@ -6,6 +6,7 @@
 #include "tests/support/CTempDir.h"
 #include "tests/support/TestFiles.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -111,11 +112,8 @@ TEST(AuditTrail, AFullFileKeepsOnlyWholeRecords) {
     ::getrlimit(RLIMIT_FSIZE, &saved);
     const rlimit limit{1000, saved.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    CAuditTrail::COptions options;
-    options.file = file;
-    options.nErrorFd = -1;
     {
-        CAuditTrail trail(options);
+        CAuditTrail trail({.file = file, .nErrorFd = -1});
         for (int i = 0; i < 30; ++i) {
             trail.Write(CAuditRecord("query", "service").Add("pad", std::string(40, 'x')));
             trail.Sync();
@@ -126,9 +124,8 @@ TEST(AuditTrail, AFullFileKeepsOnlyWholeRecords) {
     std::signal(SIGXFSZ, SIG_DFL);
     const auto lines = ReadFileLines(file);
     ASSERT_FALSE(lines.empty());
-    for (const std::string& line : lines) {
-        EXPECT_TRUE(CAuditRecord::ParseJsonLine(line)) << line;
-    }
+    EXPECT_TRUE(
+        std::ranges::all_of(lines, [](auto& l) { return !!CAuditRecord::ParseJsonLine(l); }));
     EXPECT_EQ(std::filesystem::file_size(file) % (lines.front().size() + 1), 0u);
 }
 
