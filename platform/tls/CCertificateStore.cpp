@@ -195,6 +195,11 @@ bool CCertificateStore::ReadPair(const std::filesystem::path& certificate,
     if (!m_pCertificate) {
         return Fail(ReadError(certificate, "holds no PEM certificate"));
     }
+    m_chain.clear();
+    while (X509* issuer = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
+        m_chain.emplace_back(issuer);
+    }
+    ERR_clear_error(); // the end of the file, reported as a missing PEM start line
     bio.reset(BIO_new_file(key.c_str(), "r"));
     if (!bio) {
         return Fail(ReadError(key, "cannot be read"));

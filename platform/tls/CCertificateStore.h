@@ -1,6 +1,7 @@
 // The service's certificate and key, kept as tls.crt and tls.key in the store's folder. An
 // operator's pair is used as it is, after checks (the key private to its owner, the key matching
-// the certificate, both readable PEM). Without either file, a self-signed ECDSA P-256 certificate
+// the certificate, both readable PEM), with any issuers' certificates that follow the first in
+// tls.crt. Without either file, a self-signed ECDSA P-256 certificate
 // for the host name and the machine's IPv4 addresses is made once and kept, so that its
 // fingerprint stays the same from one start to the next and clients can pin it.
 #pragma once
@@ -40,6 +41,9 @@ public:
     std::chrono::system_clock::time_point Expiry() const;
     X509* Certificate() const { return m_pCertificate.get(); }
     EVP_PKEY* Key() const { return m_pKey.get(); }
+    // The certificates after the first in an operator's tls.crt: the issuers a client needs
+    // between the service's certificate and the authority it trusts.
+    const std::vector<X509Ptr>& Chain() const { return m_chain; }
 
     // A self-signed certificate for the names (DNS) and IPv4 addresses (dotted), valid for
     // kValidDays from now, with a new P-256 key; false with Error() on failure.
@@ -51,6 +55,7 @@ private:
     bool WritePair(const std::filesystem::path& certificate, const std::filesystem::path& key);
 
     X509Ptr m_pCertificate;
+    std::vector<X509Ptr> m_chain;
     EvpPkeyPtr m_pKey;
     bool m_bCreated = false;
     std::string m_strError;

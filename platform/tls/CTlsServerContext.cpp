@@ -4,6 +4,19 @@
 
 #include <openssl/err.h>
 
+namespace {
+
+bool AddChain(SSL_CTX* context, const CCertificateStore& store) {
+    for (const X509Ptr& issuer : store.Chain()) {
+        if (SSL_CTX_add1_chain_cert(context, issuer.get()) != 1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 bool CTlsServerContext::Init(const CCertificateStore& store) {
     ERR_clear_error();
     m_pContext.reset(SSL_CTX_new(TLS_server_method()));
@@ -14,7 +27,7 @@ bool CTlsServerContext::Init(const CCertificateStore& store) {
                     store.Certificate() != nullptr && store.Key() != nullptr &&
                     SSL_CTX_use_certificate(context, store.Certificate()) == 1 &&
                     SSL_CTX_use_PrivateKey(context, store.Key()) == 1 &&
-                    SSL_CTX_check_private_key(context) == 1;
+                    SSL_CTX_check_private_key(context) == 1 && AddChain(context, store);
     if (!ok) {
         m_strError = TakeTlsErrors("TLS server settings refused");
         m_pContext.reset();

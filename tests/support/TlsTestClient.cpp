@@ -20,6 +20,9 @@ CTlsClientResult TlsExchange(int fd, const CTlsClientSettings& settings, std::st
     SSL_set_fd(ssl.get(), fd);
     std::size_t n = 0;
     result.bHandshake = SSL_connect(ssl.get()) == 1;
+    if (const STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl.get())) {
+        result.nPeerCertificates = sk_X509_num(chain);
+    }
     if (result.bHandshake &&
         (request.empty() || SSL_write_ex(ssl.get(), request.data(), request.size(), &n) == 1)) {
         char buffer[4096];

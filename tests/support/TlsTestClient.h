@@ -14,6 +14,7 @@ struct CTlsClientSettings {
 
 struct CTlsClientResult {
     bool bHandshake = false;
+    int nPeerCertificates = 0; // the server's certificate and the issuers it sent
     std::string strReceived;
 };
 

@@ -125,6 +125,28 @@ TEST_F(TlsSession, TakesTls12And13AndRefusesOlderOrPlainClients) {
     }
 }
 
+// An operator's tls.crt may carry the issuers after the service's certificate: clients get them
+// all, and the fingerprint stays the first certificate's.
+TEST_F(TlsSession, SendsTheIssuersThatFollowTheCertificate) {
+    const CTempDir issuer;
+    ASSERT_TRUE(CCertificateStore().Load(issuer.Path()));
+    m_dir.Write("tls.crt", ReadFileText(m_dir / "tls.crt") + ReadFileText(issuer / "tls.crt"));
+    CCertificateStore store;
+    CTlsServerContext context;
+    ASSERT_TRUE(store.Load(m_dir.Path())) << store.Error();
+    ASSERT_TRUE(context.Init(store)) << context.Error();
+    EXPECT_EQ(store.Fingerprint(), m_store.Fingerprint());
+    int fds[2];
+    Pair(fds);
+    auto client = std::async(std::launch::async, [fd = fds[1]] { return TlsExchange(fd, {}, ""); });
+    CTlsSession session(context, fds[0]);
+    EXPECT_EQ(session.Handshake(Deadline()), ETlsStatus::Done) << session.Error();
+    ::shutdown(fds[0], SHUT_RDWR);
+    EXPECT_EQ(client.get().nPeerCertificates, 2);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
 TEST_F(TlsSession, EndsAtItsDeadlineOrWhenThePeerLeaves) {
     int fds[2];
     Pair(fds);
