@@ -33,8 +33,15 @@ std::string MakeUnauthorizedResponse(std::string_view extraHeaders) {
 } // namespace
 
 std::string_view UnauthorizedResponse() {
-    static const std::string response = MakeUnauthorizedResponse({});
-    return response;
+    // Connection threads may still be sending it while the process exits: the text outlives
+    // the destructors that run at exit (a union member is not destroyed with its union).
+    union CLasting {
+        std::string text;
+        CLasting() : text(MakeUnauthorizedResponse({})) {}
+        ~CLasting() {}
+    };
+    static const CLasting response;
+    return response.text;
 }
 
 std::string ThrottledResponse(int64_t nRetryAfterSeconds) {
