@@ -1,11 +1,16 @@
 #include "service/CLoginThrottle.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
 std::size_t AtLeastOne(int n) {
     return static_cast<std::size_t>(n > 0 ? n : 1);
+}
+
+std::size_t NameHash(std::string_view name) {
+    return std::hash<std::string_view>{}(name);
 }
 
 // Wakes every waiter when it goes, after the state they wait on has changed.
@@ -63,9 +68,23 @@ CLoginThrottle::CLoginThrottle(const CSettings& settings)
       m_names(settings.nMaxEntries) {}
 
 void CLoginThrottle::ForgetOld(CRecord& record, Clock::time_point now) const {
-    while (!record.failures.empty() && now - record.failures.front() >= m_settings.window) {
+    while (!record.failures.empty() && now - record.failures.front().at >= m_settings.window) {
         record.failures.pop_front();
     }
+}
+
+void CLoginThrottle::AddFailure(CRecord& record, CFailure failure, std::size_t nMax) {
+    record.failures.push_back(failure);
+    if (record.failures.size() > nMax) {
+        record.failures.pop_front();
+    }
+}
+
+bool CLoginThrottle::HasFailed(const CRecord& byAddress, std::size_t nameHash) {
+    // An address that failed more names than it keeps is blocked, and stays so until all of
+    // them are older than the window: the failures kept are all that can count.
+    return std::any_of(byAddress.failures.begin(), byAddress.failures.end(),
+                       [nameHash](const CFailure& f) { return f.nameHash == nameHash; });
 }
 
 CLoginThrottle::CAdmission CLoginThrottle::Admit(uint32_t address, std::string_view name,
@@ -92,7 +111,7 @@ CLoginThrottle::CAdmission CLoginThrottle::Admit(uint32_t address, std::string_v
         const bool bNameFull =
             !byName.bLimited && byName.failures.size() + byName.nInFlight >= m_nMaxNameFailures;
         if (!bAddressFull && !bNameFull) {
-            if (byName.bLimited) {
+            if (byName.bLimited && HasFailed(byAddress, NameHash(name))) {
                 if (now < byName.nextCheck) {
                     return {EAdmit::NameSlowed, byName.nextCheck - now};
                 }
@@ -124,19 +143,13 @@ CLoginThrottle::CFailureNews CLoginThrottle::Finish(uint32_t address, std::strin
         return news;
     }
     ForgetOld(byAddress, now);
-    byAddress.failures.push_back(now);
-    if (byAddress.failures.size() > m_nMaxFailures) {
-        byAddress.failures.pop_front();
-    }
+    AddFailure(byAddress, {now, NameHash(name)}, m_nMaxFailures);
     if (!byAddress.bLimited && byAddress.failures.size() >= m_nMaxFailures) {
         byAddress.bLimited = true;
         news.bAddressBlocked = true;
     }
     ForgetOld(byName, now);
-    byName.failures.push_back(now);
-    if (byName.failures.size() > m_nMaxNameFailures) {
-        byName.failures.pop_front();
-    }
+    AddFailure(byName, {now}, m_nMaxNameFailures);
     if (!byName.bLimited && byName.failures.size() >= m_nMaxNameFailures) {
         byName.bLimited = true;
         byName.nextCheck = std::max(byName.nextCheck, now + m_settings.nameCheckInterval);

@@ -9,14 +9,16 @@
 // window has passed since its last attempt.
 //
 // By user name, across addresses: once a name has failed nMaxNameFailures times within the
-// window, its checks are let through at most one per nameCheckInterval, whoever asks, until a
-// whole window passes without a failure; the rest are refused unchecked. The right password
-// still gets in on a check it is let through to, so a guesser spread over many addresses is
-// slowed down without locking the user out.
+// window, the addresses that failed it within the window have their checks of it let through
+// at most one per nameCheckInterval between them, until a whole window passes without a
+// failure; the rest are refused unchecked. An address that has not failed the name is checked
+// as usual: were the slowing shared with every address, a guesser spread over many of them
+// would take each check it lets through and lock the user out.
 //
 // Entries that have been quiet for a window are dropped, and at most nMaxEntries addresses and
 // as many names are kept (the least recently active go first), so a flood of addresses or
-// names cannot use up memory. Thread-safe.
+// names cannot use up memory. Which names an address failed is kept with the address's own
+// failures, as a hash of each name: no more than the failures that block it. Thread-safe.
 #pragma once
 
 #include <chrono>
@@ -52,7 +54,8 @@ public:
     enum class EAdmit {
         Check,          // check the credentials, then call Finish
         AddressBlocked, // refuse unchecked: the address has failed too often
-        NameSlowed,     // refuse unchecked: the name's one check per interval is taken
+        NameSlowed,     // refuse unchecked: the address failed the name, and the name's one
+                        // check per interval for such addresses is taken
     };
 
     // The decision on an attempt and, when it is refused, how long until an attempt from the
@@ -85,8 +88,13 @@ public:
     std::size_t TrackedNames() const;
 
 private:
+    struct CFailure {
+        Clock::time_point at;
+        std::size_t nameHash = 0; // of the name tried, for an address's failures
+    };
+
     struct CRecord {
-        std::deque<Clock::time_point> failures; // within the window, oldest first
+        std::deque<CFailure> failures; // within the window, oldest first, at most the limit
         std::size_t nInFlight = 0;
         Clock::time_point lastActivity;
         bool bLimited = false;       // the address blocked, the name slowed
@@ -116,6 +124,9 @@ private:
     };
 
     void ForgetOld(CRecord& record, Clock::time_point now) const;
+    // Adds a failure, keeping no more than the limit (which a failure over it has no use for).
+    static void AddFailure(CRecord& record, CFailure failure, std::size_t nMax);
+    static bool HasFailed(const CRecord& byAddress, std::size_t nameHash);
 
     const CSettings m_settings;
     const std::size_t m_nMaxFailures;

@@ -213,7 +213,8 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
             " failed credential checks within " + window);
     }
     if (news.bNameSlowed) {
-        Log("OrvaneSrv: checks for user \"" + EscapeForLog(name) + "\" slowed down to one every " +
+        Log("OrvaneSrv: checks for user \"" + EscapeForLog(name) +
+            "\" from the addresses that failed it slowed down to one every " +
             std::to_string(options.nameCheckInterval.count()) + " ms after " +
             std::to_string(options.nMaxFailedChecksPerName) + " failed credential checks within " +
             window);

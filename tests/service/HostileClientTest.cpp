@@ -1,13 +1,17 @@
 // The credential service against clients that try to get what is not theirs: files that hold
 // the directory whatever their name, more connections than one address may hold, headers that
-// never end, guesses at one user name spread over many addresses.
+// never end, guesses at one user name spread over many addresses, a body held back until the
+// password its headers carried has changed.
 #include "core/CConfigFile.h"
+#include "core/CDirectoryMessage.h"
+#include "platform/text/Base64.h"
 #include "service/HttpResponses.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/WaitUntil.h"
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -139,7 +143,7 @@ TEST_F(HostileClient, TricklingClientsEndAtTheirDeadline) {
     }
 }
 
-TEST_F(HostileClient, GuessesAtOneNameFromManyAddressesAreCheckedOnceASecond) {
+TEST_F(HostileClient, GuessesAtOneNameAreCheckedOnceASecondForTheAddressesThatFailedIt) {
     auto clock = std::make_shared<std::atomic<int64_t>>(0);
     CServiceOptions options = ShortOptions();
     options.nMaxFailedChecksPerName = 5;
@@ -153,18 +157,76 @@ TEST_F(HostileClient, GuessesAtOneNameFromManyAddressesAreCheckedOnceASecond) {
                    ? std::string("401")
                    : response.substr(response.find("\r\n\r\n") + 4);
     };
+    // The sixth comes from an address that has not failed the name yet: it is checked too.
     for (int i = 1; i <= 6; ++i) {
         EXPECT_EQ(query("127.0.1." + std::to_string(i), "admin:guess"), "401") << i;
     }
-    EXPECT_EQ(query("127.0.2.1", "admin:9983"), "401"); // within the second: not checked
-    *clock = 1;
     EXPECT_EQ(query("127.0.2.1", "admin:9983"), kAdminDocument);
+    EXPECT_EQ(query("127.0.1.1", "admin:9983"), "401"); // within the second: not checked
+    *clock = 1;
+    EXPECT_EQ(query("127.0.1.1", "admin:9983"), kAdminDocument);
 
-    EXPECT_EQ(m_pLog->Count("OrvaneSrv: credentials refused for user \"admin\" from "), 5u)
+    EXPECT_EQ(m_pLog->Count("OrvaneSrv: credentials refused for user \"admin\" from "), 6u)
         << m_pLog->Text();
-    const std::string slowed = "OrvaneSrv: checks for user \"admin\" slowed down to one every "
-                               "1000 ms after 5 failed credential checks within 60 seconds\n";
+    const std::string slowed =
+        "OrvaneSrv: checks for user \"admin\" from the addresses that failed it slowed down to "
+        "one every 1000 ms after 5 failed credential checks within 60 seconds\n";
     EXPECT_EQ(m_pLog->Count(slowed), 1u) << m_pLog->Text();
+}
+
+TEST_F(HostileClient, ABodyHeldBackPastAChangeOfItsUserGetsTheCanned401) {
+    // The throttle reads the clock as it admits a check and as the check ends: two reads, and the
+    // headers' credentials have been checked.
+    auto reads = std::make_shared<std::atomic<int>>(0);
+    CServiceOptions options = ShortOptions();
+    options.nWaitMs = 600000;
+    options.nRequestDeadlineMs = 600000;
+    options.clock = [reads] {
+        ++*reads;
+        return std::chrono::steady_clock::time_point{};
+    };
+    StartService(options);
+    AddUser(u"bob", u"pw");
+    auto modify = [this](const std::u16string& name, const std::u16string& password) {
+        m_pCore->SendMessage(
+            CDirectoryMessage::ModifyUser(false, std::make_unique<CUserData>(name, password)));
+    };
+    const struct {
+        const char* name;
+        std::function<void(const std::u16string& user)> change;
+        bool bServed;
+    } cases[] = {
+        {"nothing changed", [](const std::u16string&) {}, true},
+        {"another user's password changed", [&](const std::u16string&) { modify(u"bob", u"new"); },
+         true},
+        {"the same password set again", [&](const std::u16string& user) { modify(user, u"pw"); },
+         true},
+        {"her password changed", [&](const std::u16string& user) { modify(user, u"new"); }, false},
+        {"she was deleted",
+         [&](const std::u16string& user) {
+             m_pCore->SendMessage(CDirectoryMessage::DeleteUser(false, user));
+         },
+         false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        const std::string name = "alice" + std::to_string(i);
+        const std::u16string user(name.begin(), name.end());
+        AddUser(user, u"pw");
+        CClient client(Port());
+        const int before = reads->load();
+        client.Send("POST /Query HTTP/1.0\r\nAuthorization: Basic " + Base64Encode(name + ":pw") +
+                    "\r\nContent-Length: 10\r\n\r\n01234");
+        ASSERT_TRUE(WaitUntil([&] { return reads->load() >= before + 2; })) << c.name;
+        c.change(user);
+        client.Send("56789");
+        const std::string response = client.ReadAll();
+        if (c.bServed) {
+            EXPECT_TRUE(response.starts_with("HTTP/1.0 200 OK\r\n")) << c.name << response;
+        } else {
+            EXPECT_EQ(response, UnauthorizedResponse()) << c.name;
+        }
+    }
 }
 
 } // namespace

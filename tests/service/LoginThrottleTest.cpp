@@ -1,6 +1,6 @@
 // Failed credential checks per client address and per user name: when an address gets blocked
-// and for how long, attempts in flight, a name guessed from many addresses, and the memory it
-// all takes under a flood.
+// and for how long, attempts in flight, a name guessed from many addresses slowed for those
+// addresses only, and the memory it all takes under a flood.
 #include "service/CLoginThrottle.h"
 
 #include <future>
@@ -99,24 +99,31 @@ TEST(LoginThrottle, AnAttemptBeyondTheChecksInFlightLearnsHowTheyEnded) {
     }
 }
 
-TEST(LoginThrottle, ANameGuessedFromManyAddressesIsCheckedOnceASecond) {
+TEST(LoginThrottle, ANameGuessedFromManyAddressesIsSlowedForThoseAddressesAlone) {
     CLoginThrottle throttle;
     for (uint32_t a = 0; a < 49; ++a) {
         EXPECT_FALSE(Fail(throttle, 0x0B000000 + a, kStart).bNameSlowed);
     }
     EXPECT_TRUE(Fail(throttle, 0x0B000100, kStart).bNameSlowed); // logged once
-    EXPECT_EQ(throttle.Admit(kNeighbour, "admin", kStart + 999ms), EAdmit::NameSlowed);
-    EXPECT_TRUE(Pass(throttle, 0x0C000001, kStart, "bob")); // another name is not slowed
-    // One check a second, whoever asks; the right password gets in on it.
-    EXPECT_TRUE(Pass(throttle, kNeighbour, kStart + 1s));
-    const auto slowed = throttle.Admit(0x0B000200, "admin", kStart + 1500ms);
+    EXPECT_EQ(throttle.Admit(0x0B000001, "admin", kStart + 999ms), EAdmit::NameSlowed);
+    // An address that has not failed the name is checked at once, however often it asks.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(Pass(throttle, kNeighbour, kStart + 999ms)) << i;
+    }
+    EXPECT_TRUE(Pass(throttle, 0x0B000001, kStart, "bob")); // another name is not slowed
+    // The addresses that failed it share one check a second.
+    EXPECT_TRUE(Pass(throttle, 0x0B000002, kStart + 1s));
+    const auto slowed = throttle.Admit(0x0B000003, "admin", kStart + 1500ms);
     EXPECT_EQ(slowed, EAdmit::NameSlowed);
     EXPECT_EQ(slowed.retryAfter, 500ms); // until the next check
-    EXPECT_FALSE(Fail(throttle, 0x0B000201, kStart + 2s).bNameSlowed);
-    EXPECT_EQ(throttle.Admit(kNeighbour, "admin", kStart + 2s), EAdmit::NameSlowed);
+    EXPECT_FALSE(Fail(throttle, 0x0B000004, kStart + 2s).bNameSlowed);
+    EXPECT_EQ(throttle.Admit(0x0B000005, "admin", kStart + 2s), EAdmit::NameSlowed);
+    // An address that fails the name joins them.
+    Fail(throttle, kNeighbour, kStart + 2s);
+    EXPECT_EQ(throttle.Admit(kNeighbour, "admin", kStart + 2500ms), EAdmit::NameSlowed);
     // A whole window after the last failure the name is checked freely again.
-    EXPECT_TRUE(Pass(throttle, kNeighbour, kStart + 62s));
-    EXPECT_TRUE(Pass(throttle, kNeighbour, kStart + 62s));
+    EXPECT_TRUE(Pass(throttle, 0x0B000005, kStart + 62s));
+    EXPECT_TRUE(Pass(throttle, 0x0B000005, kStart + 62s));
 }
 
 TEST(LoginThrottle, AFloodOfAddressesAndNamesTakesBoundedMemoryAndFreesABlockedGuesser) {
