@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -48,6 +49,7 @@ CRequestHandler::CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in&
     : m_socket(socket), m_peer(peer), m_context(context) {}
 
 CRequestHandler::~CRequestHandler() {
+    ::explicit_bzero(m_credentials.data(), m_nCredentialBytes);
     try {
         FlushLog();
     } catch (...) {
@@ -179,10 +181,12 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
         return ECredentialCheck::Throttled;
     }
     int result = kCredentialsNoSuchUser;
+    uint64_t generation = 0;
     bool bAlive = false;
     try {
-        bAlive = m_context.WithTablesShared([&](const COrvaneSrvCore& core) {
+        bAlive = m_context.WithTablesSharedAt([&](const COrvaneSrvCore& core, uint64_t at) {
             result = CheckBasicCredentials(encoded, userName, core.m_mapUsers);
+            generation = at;
         });
     } catch (...) {
         // An admitted attempt always ends, or the ones waiting behind it would wait in vain.
@@ -197,6 +201,7 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
     const CLoginThrottle::CFailureNews news =
         throttle.Finish(address, name, bFailed, m_context.Now());
     if (!bFailed) {
+        KeepCredentials(encoded, generation);
         return ECredentialCheck::Accepted;
     }
     AuditRefusal(CAuditRecord("credentials-refused", "service").Add("user", userName));
@@ -220,6 +225,15 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
             window);
     }
     return ECredentialCheck::Refused;
+}
+
+void CRequestHandler::KeepCredentials(std::string_view encoded, uint64_t generation) {
+    // A header line fits its buffer, so its value fits this one.
+    const std::size_t nBytes = std::min(encoded.size(), m_credentials.size());
+    ::explicit_bzero(m_credentials.data(), m_nCredentialBytes);
+    std::copy_n(encoded.data(), nBytes, m_credentials.data());
+    m_nCredentialBytes = nBytes;
+    m_credentialsGeneration = generation;
 }
 
 void CRequestHandler::AuditRefusal(CAuditRecord& record) const {
@@ -337,7 +351,15 @@ std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
 
 bool CRequestHandler::ServeQuery(const std::string& userName) {
     ReadBodyLine(false);
-    const std::shared_ptr<const CCachedQuery> answer = QueryAnswer(m_context, userName);
+    const CQueryAnswer query = QueryAnswer(
+        m_context, userName, {{m_credentials.data(), m_nCredentialBytes}, m_credentialsGeneration});
+    if (query.bCredentialsChanged) {
+        AuditRefusal(CAuditRecord("credentials-refused", "service").Add("user", userName));
+        Log("OrvaneSrv: credentials refused for user \"" + EscapeForLog(userName) + "\" from " +
+            AddressText(m_peer) + ": the user changed while the request was read\n");
+        return SendUnauthorized();
+    }
+    const std::shared_ptr<const CCachedQuery>& answer = query.answer;
     if (!answer) {
         return false;
     }

@@ -10,6 +10,7 @@
 #include "service/CServiceContext.h"
 
 #include <chrono>
+#include <cstdint>
 #include <limits>
 #include <netinet/in.h>
 #include <optional>
@@ -44,6 +45,8 @@ private:
     // becomes blocked or the name slowed. Once the tables are gone (the service is stopping)
     // nothing was checked: that is neither a refusal nor a guess.
     ECredentialCheck CheckCredentials(std::string_view encoded, std::string& userName);
+    // Keeps the credentials that passed, with the generation of the tables they passed in.
+    void KeepCredentials(std::string_view encoded, uint64_t generation);
     bool ServeQuery(const std::string& userName);
     // "/Query" on the plain port when it is answered over TLS only: the not-found document.
     bool RefusePlainQuery();
@@ -80,4 +83,9 @@ private:
     std::string m_pendingLog;
     // How long the throttle wants a refused client to wait.
     std::chrono::steady_clock::duration m_retryAfter{};
+    // The credentials that passed, kept (in place: no allocation on the way of every "/Query")
+    // to be checked again if the tables change before the answer is composed; wiped at the end.
+    CHttpBlockingSocket::LineBuffer m_credentials{};
+    std::size_t m_nCredentialBytes = 0;
+    uint64_t m_credentialsGeneration = 0;
 };
