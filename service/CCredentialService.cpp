@@ -15,6 +15,8 @@
 #include <functional>
 #include <poll.h>
 #include <pthread.h>
+#include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -138,17 +140,20 @@ void CloseGracefully(CHttpBlockingSocket& socket, int nLingerMs) {
     socket.Close();
 }
 
-void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer,
-           const CServiceContext& context) {
+// Every way out settles the ticket before the connection is closed: a connection closed at the
+// cap is shut down by another thread, which must be done with its descriptor by then.
+void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer, const CServiceContext& context,
+           CConnectionSlots::CTicket& ticket) {
     try {
         bool bAnswered = false;
         bool bReadToEnd = false;
         {
             // Gone before the connection closes: its log entries are written by then.
-            CRequestHandler handler(connection, peer, context);
+            CRequestHandler handler(connection, peer, context, &ticket);
             bAnswered = handler.Run();
             bReadToEnd = handler.ReadToEnd();
         }
+        ticket.Settle();
         if (!bAnswered) {
             connection.Close();
         } else if (bReadToEnd && !connection.HasUnreadBytes()) {
@@ -159,12 +164,14 @@ void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer,
             CloseGracefully(connection, context.m_options.nLingerMs);
         }
     } catch (const CBlockingSocketException& e) {
+        ticket.Settle();
         context.m_log.LogSocketError(e, "SERVER:");
         try {
             connection.Close();
         } catch (const CBlockingSocketException&) {
         }
     } catch (const std::exception&) {
+        ticket.Settle();
         // Out of memory and the like: the connection ends without an answer.
         try {
             connection.Close();
@@ -179,23 +186,37 @@ bool IsTransientAcceptError(int error) {
     return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
-// Waits while the cap of connections served at once is reached; false when the service stops.
-bool WaitForRoom(CServiceContext& context) {
-    switch (context.m_slots.CheckRoom()) {
-    case CConnectionSlots::ERoom::Free:
-        context.m_bAtConnectionCap = false;
-        return true;
-    case CConnectionSlots::ERoom::Stopped:
-        return false;
-    case CConnectionSlots::ERoom::Full:
-        break;
-    }
-    if (!context.m_bAtConnectionCap.exchange(true)) {
+// Logs the start of a run of admissions at the cap, once per run of each kind.
+void LogAtCap(const CServiceContext& context, std::atomic<bool>& bLogged, std::string_view what) {
+    if (!bLogged.exchange(true)) {
         context.m_log.Write("OrvaneSrv: credential service is at its cap of " +
                             std::to_string(context.m_options.nMaxConnections) +
-                            " connections served at once; further clients wait\n");
+                            " connections served at once, at most " +
+                            std::to_string(context.m_slots.PortMax()) + " on one port; " +
+                            std::string(what) + "\n");
     }
-    return context.m_slots.WaitForRoom();
+}
+
+// Admits an accepted connection under the cap, waiting for room when it must; false when the
+// service stops first.
+bool AdmitUnderCap(CServiceContext& context, CConnectionSlots::CTicket& ticket) {
+    switch (context.m_slots.TryAdmit(ticket)) {
+    case CConnectionSlots::EAdmit::Admitted:
+        context.m_bAtConnectionCap = false;
+        context.m_bClosingAtCap = false;
+        return true;
+    case CConnectionSlots::EAdmit::AdmittedByClosing:
+        LogAtCap(context, context.m_bClosingAtCap,
+                 "the connection that has waited longest for its request is closed for each new "
+                 "one");
+        return true;
+    case CConnectionSlots::EAdmit::Stopped:
+        return false;
+    case CConnectionSlots::EAdmit::Full:
+        break;
+    }
+    LogAtCap(context, context.m_bAtConnectionCap, "further clients wait");
+    return context.m_slots.WaitAndAdmit(ticket);
 }
 
 // Waits for one connection; false when the chain ends here.
@@ -222,18 +243,6 @@ bool AcceptOne(CServiceContext& context, EListener listener, CHttpBlockingSocket
         }
     }
 }
-
-// Holds a connection's slot while it is served, however that ends.
-class CSlotHolder {
-public:
-    explicit CSlotHolder(CConnectionSlots& slots) : m_slots(slots) { m_slots.Take(); }
-    ~CSlotHolder() { m_slots.Give(); }
-    CSlotHolder(const CSlotHolder&) = delete;
-    CSlotHolder& operator=(const CSlotHolder&) = delete;
-
-private:
-    CConnectionSlots& m_slots;
-};
 
 // Holds a connection's place among its address's connections while it is served.
 class CAddressHolder {
@@ -269,15 +278,12 @@ bool AdmitAddress(CServiceContext& context, CHttpBlockingSocket& connection,
     return false;
 }
 
-// One turn of a connection thread: wait for room under the cap, accept one connection, start
-// the next acceptor, serve. True when this thread is still the acceptor (no other could be
-// started) and must accept again; false when the chain went on elsewhere or ended.
+// One turn of a connection thread: accept one connection, admit it under the cap (waiting
+// there when it must: further clients wait in the listen queue meanwhile), start the next
+// acceptor, serve. True when this thread is still the acceptor (no other could be started) and
+// must accept again; false when the chain went on elsewhere or ended.
 bool AcceptAndServe(const CAcceptorRole& role) {
     const std::shared_ptr<CServiceContext>& context = role.pContext;
-    if (!WaitForRoom(*context)) {
-        EndChain(*context, role.eListener);
-        return false;
-    }
     CHttpBlockingSocket connection;
     connection.m_nWaitMs = context->m_options.nWaitMs;
     connection.m_nMinProgressBytes = context->m_options.nMinSendBytes;
@@ -294,7 +300,13 @@ bool AcceptAndServe(const CAcceptorRole& role) {
         return true;
     }
     const CAddressHolder address(context->m_addresses, ntohl(peer.sin_addr.s_addr));
-    const CSlotHolder slot(context->m_slots);
+    // Gone before the connection: its slot is given back, and it is settled before the
+    // connection closes.
+    CConnectionSlots::CTicket ticket(context->m_slots, role.eListener, connection.m_hSock.load());
+    if (!AdmitUnderCap(*context, ticket)) {
+        EndChain(*context, role.eListener);
+        return false;
+    }
     ++g_nConnectionCount;
     const bool bHandedOn = StartNextAcceptor(role);
     if (role.eListener == EListener::Tls) {
@@ -305,7 +317,7 @@ bool AcceptAndServe(const CAcceptorRole& role) {
             return !bHandedOn;
         }
     }
-    Serve(connection, peer, *context);
+    Serve(connection, peer, *context, ticket);
     return !bHandedOn;
 }
 
@@ -465,6 +477,10 @@ void CCredentialService::StopCredentialServer() {
 
 std::size_t CCredentialService::ConnectionsServed() const {
     return m_pRun ? m_pRun->m_slots.Taken() : 0;
+}
+
+std::size_t CCredentialService::ConnectionsWaitingForRequest() const {
+    return m_pRun ? m_pRun->m_slots.Waiting() : 0;
 }
 
 uint16_t CCredentialService::Port() const {

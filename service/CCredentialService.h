@@ -3,10 +3,12 @@
 // that accepts the next one, then serves its own request and ends (or waits briefly to be
 // reused as a later acceptor). When no thread can be started (a thread limit), the thread
 // serves its connection and then accepts the next one itself: the chain goes on, slower. At
-// most nMaxConnections connections are served at once; the acceptor waits for one to end
-// before it accepts another, and further clients wait in the listen queue. One client address
-// holds at most nMaxConnectionsPerAddress of them: its further connections are closed as soon
-// as they are accepted.
+// most nMaxConnections connections are served at once, at most three quarters of them on one
+// port (see CConnectionSlots): at the cap, the connection that has waited longest for its
+// request is closed to admit a new one, or, when every connection has sent its request, the
+// acceptor waits for one to end and further clients wait in the listen queue. One client
+// address holds at most nMaxConnectionsPerAddress of them: its further connections are closed
+// as soon as they are accepted.
 //
 // States: Stopped (flag 0, no socket), Running (flag 1, an acceptor waiting), Stopping (socket
 // shut down, the acceptor waking) and Broken (flag 1, the socket open, nobody accepting, after
@@ -53,6 +55,8 @@ public:
     uint16_t TlsPort() const;
     // Connections of the running service accepted and not yet done with.
     std::size_t ConnectionsServed() const;
+    // Those of them still waiting for their request line and headers.
+    std::size_t ConnectionsWaitingForRequest() const;
 
 private:
     // The second listener, beside the plain one, when the settings give a TLS context: the same

@@ -45,8 +45,8 @@ private:
 } // namespace
 
 CRequestHandler::CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in& peer,
-                                 const CServiceContext& context)
-    : m_socket(socket), m_peer(peer), m_context(context) {}
+                                 const CServiceContext& context, CConnectionSlots::CTicket* pTicket)
+    : m_socket(socket), m_peer(peer), m_context(context), m_pTicket(pTicket) {}
 
 CRequestHandler::~CRequestHandler() {
     ::explicit_bzero(m_credentials.data(), m_nCredentialBytes);
@@ -140,6 +140,10 @@ bool CRequestHandler::Run() {
 void CRequestHandler::EndOfHeaders() {
     m_socket.SetDeadline(m_start +
                          std::chrono::milliseconds(m_context.m_options.nRequestDeadlineMs));
+    // The client has said what it wants: it is served, not closed for a newer connection.
+    if (m_pTicket != nullptr) {
+        m_pTicket->Settle();
+    }
 }
 
 bool CRequestHandler::ServeGet(std::string_view path) {

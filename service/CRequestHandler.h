@@ -19,8 +19,10 @@
 
 class CRequestHandler {
 public:
+    // ticket: the connection's place under the cap, settled once the headers are in; none
+    // when the connection is not counted there.
     CRequestHandler(CHttpBlockingSocket& socket, const sockaddr_in& peer,
-                    const CServiceContext& context);
+                    const CServiceContext& context, CConnectionSlots::CTicket* pTicket = nullptr);
     ~CRequestHandler();
     CRequestHandler(const CRequestHandler&) = delete;
     CRequestHandler& operator=(const CRequestHandler&) = delete;
@@ -62,7 +64,7 @@ private:
     void AuditPush(std::string_view key, EPasswordUpdate result,
                    std::string_view authorizedAt) const;
     std::string_view ReadBodyLine(bool bSecret);
-    // Moves the deadline from the headers' to the whole request's.
+    // Moves the deadline from the headers' to the whole request's, and settles the ticket.
     void EndOfHeaders();
     // Entries wait in m_pendingLog until the next flush, so that the lines of one request reach
     // the log in a single write; whatever is left goes when the handler ends.
@@ -74,6 +76,7 @@ private:
     CHttpBlockingSocket& m_socket;
     const sockaddr_in m_peer;
     const CServiceContext& m_context;
+    CConnectionSlots::CTicket* const m_pTicket;
     std::chrono::steady_clock::time_point m_start; // when the request began to be read
     CHttpBlockingSocket::LineBuffer m_requestLine{};
     CHttpBlockingSocket::LineBuffer m_headerLine{};

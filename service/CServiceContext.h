@@ -74,9 +74,11 @@ public:
     std::atomic<bool> m_bStopping{false};
     CConnectionSlots m_slots;
     CAddressConnections m_addresses;
-    // Set while the acceptor finds every slot taken, and while connection threads cannot be
-    // started: each condition is logged once when it begins, not once per connection.
+    // Set while connections wait at the cap, while connections are closed at the cap for new
+    // ones, and while connection threads cannot be started: each condition is logged once when
+    // it begins, not once per connection.
     std::atomic<bool> m_bAtConnectionCap{false};
+    std::atomic<bool> m_bClosingAtCap{false};
     std::atomic<bool> m_bThreadStartFailing{false};
     // True until the stop of this run has finished waiting for its acceptor: an acceptor of an
     // earlier run that wakes late leaves the flag of a later run alone.

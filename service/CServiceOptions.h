@@ -18,22 +18,26 @@ struct CServiceOptions {
     // Enough pending connections that bursts of clients are not dropped while the next
     // acceptor thread starts; see the benchmark.
     static constexpr int kDefaultBacklog = 128;
-    // Connections served at once; further clients wait in the listen queue.
+    // Connections served at once, both ports together; see CConnectionSlots.
     static constexpr std::size_t kDefaultMaxConnections = 1024;
     static constexpr std::size_t kDefaultQueryCacheBytes = std::size_t{64} << 20;
-    // Connections one client address may hold at once; more are closed as they are accepted.
-    static constexpr std::size_t kDefaultMaxConnectionsPerAddress = 256;
+    // Connections one client address may hold at once, both ports together; more are closed as
+    // they are accepted. A small share of the cap: a few addresses cannot fill it.
+    static constexpr std::size_t kDefaultMaxConnectionsPerAddress = 64;
     // The share of the process's descriptors that connections may take at most: the rest stay
     // for discovery's sockets, logins and the files GET opens.
     static constexpr uint64_t kConnectionShareOfDescriptors = 4;
+    // Each connection is served by a thread of its own: beyond this many, the threads' stacks
+    // and TLS buffers would cost more memory than the descriptors are worth.
+    static constexpr std::size_t kMostConnections = 16384;
 
     // The cap on connections for a process allowed nOpenFiles descriptors: a quarter of them,
-    // never more than the default (which a usual limit of 1,024 would leave at 256).
+    // never more than kMostConnections.
     static constexpr std::size_t MaxConnectionsFor(uint64_t nOpenFiles) {
         const uint64_t share = nOpenFiles / kConnectionShareOfDescriptors;
-        return share == 0                       ? 1
-               : share < kDefaultMaxConnections ? static_cast<std::size_t>(share)
-                                                : kDefaultMaxConnections;
+        return share == 0                 ? 1
+               : share < kMostConnections ? static_cast<std::size_t>(share)
+                                          : kMostConnections;
     }
 
     // Starts a thread that runs job: 0, or an errno value when no thread could be started.

@@ -1,5 +1,6 @@
 // The acceptor chain under pressure: a connection thread that cannot be started, and the cap
-// on connections served at once.
+// on connections served at once: who is closed for a new connection, who waits, and how the
+// cap follows the descriptors.
 #include "service/CCredentialService.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/WaitUntil.h"
@@ -96,42 +97,68 @@ TEST_F(AcceptorChain, NoFirstThreadMeansNoServiceAndSaysSo) {
               1u);
 }
 
-TEST_F(AcceptorChain, ConnectionsBeyondTheCapWaitInTheListenQueue) {
+constexpr std::string_view kAtCap = "OrvaneSrv: credential service is at its cap of 2 connections "
+                                    "served at once, at most 2 on one port; further clients wait\n";
+
+TEST_F(AcceptorChain, AtTheCapANewConnectionClosesTheOneWaitingLongestForItsRequest) {
     CServiceOptions options = HoldingOptions();
     options.nMaxConnections = 2;
     StartService(options);
-    constexpr std::string_view kAtCap =
-        "OrvaneSrv: credential service is at its cap of 2 connections served at once; further "
-        "clients wait\n";
     auto first = Hold("first");
-    auto second = Hold("second");
-    EXPECT_TRUE(m_pLog->WaitFor(kAtCap, kEventDeadline));
-    CClient waiting(Port());
-    waiting.Send("GET / HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(waiting.ReadAll(std::chrono::milliseconds(300)), "");
-    EXPECT_TRUE(Finish(*first).ends_with("page"));
-    EXPECT_TRUE(waiting.ReadAll().ends_with("page"));
+    const auto second = Hold("second");
+    EXPECT_TRUE(Exchange(Port(), "GET / HTTP/1.0\r\n\r\n").ends_with("page"));
+    EXPECT_EQ(first->ReadAll(), "");
+    // The next one finds the slot of the one just served.
+    EXPECT_TRUE(Exchange(Port(), "GET / HTTP/1.0\r\n\r\n").ends_with("page"));
     EXPECT_TRUE(Finish(*second).ends_with("page"));
-    EXPECT_EQ(Count(kAtCap), 1u);
-    // All served and gone, then a new burst: a new line.
-    first.reset();
-    second.reset();
-    EXPECT_TRUE(WaitUntil([&] { return m_pService->ConnectionsServed() == 0; }));
-    first = Hold("third");
-    second = Hold("fourth");
-    EXPECT_TRUE(WaitUntil([&] { return Count(kAtCap) == 2; }));
-    Finish(*first);
-    Finish(*second);
+    EXPECT_EQ(Count("connections served at once, at most 2 on one port; the connection that has "
+                    "waited longest for its request is closed for each new one\n"),
+              1u);
+}
+
+TEST_F(AcceptorChain, ConnectionsPastTheirHeadersKeepTheirSlotsAndNewOnesWait) {
+    CServiceOptions options = HoldingOptions();
+    options.nMaxConnections = 2;
+    StartService(options);
+    for (int burst = 1; burst <= 2; ++burst) {
+        auto first = HoldPastHeaders();
+        auto second = HoldPastHeaders();
+        CClient waiting(Port());
+        waiting.Send("GET / HTTP/1.0\r\n\r\n");
+        EXPECT_EQ(waiting.ReadAll(std::chrono::milliseconds(300)), "") << burst;
+        first->Send("new\n");
+        EXPECT_NE(first->ReadAll(), "") << burst;
+        EXPECT_TRUE(waiting.ReadAll().ends_with("page")) << burst;
+        second->Send("new\n");
+        EXPECT_NE(second->ReadAll(), "") << burst;
+        // Once a burst, when it begins.
+        EXPECT_EQ(Count(kAtCap), static_cast<std::size_t>(burst));
+        first.reset();
+        second.reset();
+        EXPECT_TRUE(WaitUntil([&] { return m_pService->ConnectionsServed() == 0; }));
+    }
 }
 
 TEST_F(AcceptorChain, StopEndsAnAcceptorWaitingAtTheCap) {
     CServiceOptions options = HoldingOptions();
     options.nMaxConnections = 1;
     StartService(options);
-    const auto held = Hold("held");
+    const auto held = HoldPastHeaders();
+    const CClient waiting(Port());
     EXPECT_TRUE(m_pLog->WaitFor("at its cap of 1 connections", kEventDeadline));
     StopService();
     EXPECT_EQ(g_bServerRunning.load(), 0);
+    EXPECT_TRUE(waiting.WaitClosed(kEventDeadline));
+}
+
+TEST(ConnectionCap, IsAQuarterOfTheDescriptorsWithinBounds) {
+    const struct {
+        uint64_t nOpenFiles;
+        std::size_t nCap;
+    } cases[] = {{0, 1}, {3, 1}, {1024, 256}, {4096, 1024}, {20000, 5000}, {1 << 20, 16384}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(CServiceOptions::MaxConnectionsFor(c.nOpenFiles), c.nCap) << c.nOpenFiles;
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "core/CDirectoryMessage.h"
 #include "service/CCredentialService.h"
+#include "tests/support/WaitUntil.h"
 
 namespace svctest {
 
@@ -49,6 +50,25 @@ void CServiceTest::StopService() {
         m_pService.reset();
         m_bStarted = false;
     }
+}
+
+std::unique_ptr<CClient> CServiceTest::HoldPastHeaders() {
+    const std::size_t nServed = m_pService->ConnectionsServed();
+    const std::size_t nWaiting = m_pService->ConnectionsWaitingForRequest();
+    auto client = std::make_unique<CClient>(Port());
+    client->Send("POST /UpdateAdminPasswd?held HTTP/1.0\r\nContent-Length: 4\r\n\r\n");
+    EXPECT_TRUE(WaitUntil([&] {
+        return m_pService->ConnectionsServed() == nServed + 1 &&
+               m_pService->ConnectionsWaitingForRequest() == nWaiting;
+    }));
+    return client;
+}
+
+std::unique_ptr<CClient> CServiceTest::HoldSilent(uint16_t port) {
+    const std::size_t nServed = m_pService->ConnectionsServed();
+    auto client = std::make_unique<CClient>(port);
+    EXPECT_TRUE(WaitUntil([&] { return m_pService->ConnectionsServed() == nServed + 1; }));
+    return client;
 }
 
 void CServiceTest::AddUser(const std::u16string& name, const std::u16string& password,

@@ -37,6 +37,14 @@ protected:
     void AddServer(const std::string& mac, const std::string& ip, bool bAuthorized = true,
                    bool bOnline = true, const std::u16string& password = u"secret");
 
+    // A connection that has sent a password push's request line and headers and holds back its
+    // body, once the service has read the headers; its body is "new\n".
+    std::unique_ptr<CClient> HoldPastHeaders();
+    // A connection to the port that sends nothing, once the service has admitted it. Both count
+    // on the connections served settling first: a client has its answer just before its slot
+    // is given back.
+    std::unique_ptr<CClient> HoldSilent(uint16_t port);
+
     CTempDir m_dir;     // registry file
     CTempDir m_docRoot; // what GET serves
     std::unique_ptr<CLogCapture> m_pLog;

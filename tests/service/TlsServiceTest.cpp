@@ -1,11 +1,15 @@
 // The service's TLS port beside the plain one: the same answers byte for byte, clients that
-// cannot speak TLS 1.2 or 1.3 refused without harm to the others, and the certificate's log.
+// cannot speak TLS 1.2 or 1.3 refused without harm to the others, the certificate's log, and
+// the share of the cap on connections that each port keeps.
 #include "service/ServiceCertificate.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/TlsTestClient.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <regex>
+#include <vector>
 
 namespace {
 
@@ -133,6 +137,55 @@ TEST_F(TlsService, ANearEndIsLoggedAndAnUnusableKeyLeavesOnlyThePlainPort) {
     EXPECT_EQ(CTlsPortState::Published().eState, CTlsPortState::EState::NotServed);
     EXPECT_NE(CTlsPortState::Published().strReason, "");
     EXPECT_TRUE(PlainServes());
+}
+
+// A cap of 4: at most 3 on one port.
+TEST_F(TlsService, EachPortKeepsAQuarterOfTheCapAndStalledHandshakesMakeRoom) {
+    StopService();
+    CServiceOptions options = TlsOptions();
+    options.nMaxConnections = 4;
+    options.nWaitMs = 10000;
+    options.nRequestDeadlineMs = 20000;
+    StartService(options);
+    const uint16_t tlsPort = m_pService->TlsPort();
+    {
+        // Plain connections past their headers fill the plain port's share; the TLS port's
+        // quarter stays.
+        std::vector<std::unique_ptr<svctest::CClient>> held;
+        for (int i = 0; i < 3; ++i) {
+            held.push_back(HoldPastHeaders());
+        }
+        svctest::CClient waiting(Port());
+        waiting.Send(kGet);
+        EXPECT_EQ(waiting.ReadAll(std::chrono::milliseconds(300)), "");
+        EXPECT_TRUE(OverTls(kGet).strReceived.ends_with("<html>hi</html>"));
+        held[0]->Send("new\n");
+        EXPECT_NE(held[0]->ReadAll(), "");
+        EXPECT_TRUE(waiting.ReadAll().ends_with("<html>hi</html>"));
+        for (std::size_t i = 1; i < held.size(); ++i) {
+            held[i]->Send("new\n");
+            EXPECT_NE(held[i]->ReadAll(), "");
+        }
+    }
+    ASSERT_TRUE(WaitUntil([&] { return m_pService->ConnectionsServed() == 0; }));
+    // Handshakes never started fill the TLS port's share and, with a plain connection past its
+    // headers, the cap: a new plain connection closes the oldest of them, and a new TLS one, its
+    // port full again, the oldest of its own.
+    std::vector<std::unique_ptr<svctest::CClient>> stalled;
+    for (int i = 0; i < 3; ++i) {
+        stalled.push_back(HoldSilent(tlsPort));
+    }
+    const auto held = HoldPastHeaders();
+    EXPECT_TRUE(PlainServes());
+    EXPECT_TRUE(stalled[0]->WaitClosed(kLogPatience));
+    // The plain client has its answer just before its slot is given back.
+    ASSERT_TRUE(WaitUntil([&] { return m_pService->ConnectionsServed() == 3; }));
+    stalled.push_back(HoldSilent(tlsPort));
+    EXPECT_TRUE(OverTls(kGet).strReceived.ends_with("<html>hi</html>"));
+    EXPECT_TRUE(stalled[1]->WaitClosed(kLogPatience));
+    EXPECT_EQ(m_pService->ConnectionsWaitingForRequest(), 2u);
+    held->Send("new\n");
+    EXPECT_NE(held->ReadAll(), "");
 }
 
 } // namespace

@@ -72,7 +72,7 @@ echo
 ip netns exec "$LAB_CLIENT2_NS" curl -s --max-time 1 http://10.77.0.1:51001/page.htm
 touch "$LAB_DIR/flood.count"
 wait $flood
-grep -c 'OrvaneSrv: 10.77.0.3 holds 256 connections; further connections from it are closed' \
+grep -c 'OrvaneSrv: 10.77.0.3 holds 64 connections; further connections from it are closed' \
     "$LAB_DIR/err"
 kill -TERM $pid
 wait $pid
@@ -82,7 +82,7 @@ echo "exit $?"
     ASSERT_EQ(result.status, 0);
     EXPECT_EQ(result.lines, (std::vector<std::string>{
                                 "<StorageServers AdminGroup=\"Yes\"></StorageServers>",
-                                "<html>page</html>", "connected 1000", "held 256", "1", "exit 0"}));
+                                "<html>page</html>", "connected 1000", "held 64", "1", "exit 0"}));
 }
 
 } // namespace
