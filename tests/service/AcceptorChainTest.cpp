@@ -108,7 +108,9 @@ TEST_F(AcceptorChain, AtTheCapANewConnectionClosesTheOneWaitingLongestForItsRequ
     const auto second = Hold("second");
     EXPECT_TRUE(Exchange(Port(), "GET / HTTP/1.0\r\n\r\n").ends_with("page"));
     EXPECT_EQ(first->ReadAll(), "");
-    // The next one finds the slot of the one just served.
+    // The next one finds the slot of the one just served, once it is given back (just after
+    // the answer).
+    ASSERT_TRUE(WaitUntil([&] { return m_pService->ConnectionsServed() == 1; }));
     EXPECT_TRUE(Exchange(Port(), "GET / HTTP/1.0\r\n\r\n").ends_with("page"));
     EXPECT_TRUE(Finish(*second).ends_with("page"));
     EXPECT_EQ(Count("connections served at once, at most 2 on one port; the connection that has "
