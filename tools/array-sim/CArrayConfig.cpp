@@ -130,9 +130,12 @@ std::optional<std::string> CArrayConfig::Apply(std::string_view name, const std:
             m_slpMode = SimSlpMode::NoAttrs;
         } else if (value == "flood") {
             m_slpMode = SimSlpMode::Flood;
+        } else if (value == "many-macs") {
+            m_slpMode = SimSlpMode::ManyMacs;
         } else {
-            return "--slp-mode is one of normal, silent, garbage, no-attrs, flood; not \"" + value +
-                   "\"";
+            return "--slp-mode is one of normal, silent, garbage, no-attrs, flood, many-macs; not "
+                   "\"" +
+                   value + "\"";
         }
     } else {
         return std::string("unknown");
