@@ -307,9 +307,12 @@ CServerDiscovery::CServerDiscovery(CServerTable& table, std::shared_ptr<CTableGu
       m_nQueriesAtOnce(std::max<std::size_t>(queriesAtOnce, 1)),
       m_pTarget(std::make_shared<CServerDiscovery*>(this)) {
     // Directory agents are believed only when the operator names them (net.slp.DAAddresses) or
-    // turns active discovery back on in the SLP settings: any host can answer discovery.
+    // turns active discovery back on in the SLP settings: any host can answer discovery. For the
+    // same reason an array's attributes come from those agents or from the host its URL names,
+    // never from whoever answers a multicast.
     if (m_slp.setPropertyDefault != nullptr) {
         m_slp.setPropertyDefault("net.slp.activeDADetection", "false");
+        m_slp.setPropertyDefault("orvane.slp.attributesFromUrlHost", "true");
         const std::string budgetMs =
             std::to_string(std::chrono::milliseconds(kQueryBudget).count());
         m_slp.setPropertyDefault("net.slp.unicastMaximumWait", budgetMs.c_str());

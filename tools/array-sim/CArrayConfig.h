@@ -18,6 +18,9 @@ enum class SimSlpMode { Normal, Silent, Garbage, NoAttrs, Flood, ManyMacs };
 
 struct CArrayConfig {
     std::string m_strAddress;
+    // The host its URL names when not m_strAddress: the array then answers for another host, as
+    // a proxy or a static registration does.
+    std::string m_strUrlHost;
     // The announced attributes in announcement order; one whose option was not given is absent.
     std::vector<std::pair<std::string, std::string>> m_listAttributes;
     std::string m_strAdminUser = "admin";

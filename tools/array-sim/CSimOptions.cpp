@@ -34,6 +34,9 @@ Run it only inside a network namespace made for testing.
 
 Array options (on the command line for one array, or on each line of --arrays):
   --address A          IPv4 address the array serves on; also the host of its URL (required)
+  --url-host H         announce service:raid.004417://H instead, H an IPv4 address: the
+                       array answers for another host, as a proxy or a static
+                       registration does (for tests)
   --mac M              announce attribute "mac"
   --hostname H         announce attribute "hostname"
   --vendor V           announce attribute "vendor"
