@@ -57,10 +57,12 @@ void CTabSystem::InsertColumns() {
     // Discovery finds rows by MAC address, the login results by IP address.
     m_listServers->IndexColumn(Col(EServerColumn::MAC));
     m_listServers->IndexColumn(Col(EServerColumn::IPAddr));
-    m_listServers->SetRowNote([this](std::size_t row) {
-        const auto note = m_mapAddressNotes.find(CellText(row, EServerColumn::MAC));
-        return note == m_mapAddressNotes.end() ? std::u16string() : note->second;
-    });
+    m_listServers->SetRowNote(
+        [this](std::size_t row) {
+            const auto note = m_mapAddressNotes.find(CellText(row, EServerColumn::MAC));
+            return note == m_mapAddressNotes.end() ? CTextRowsModel::CRowNote() : note->second;
+        },
+        Col(EServerColumn::Auth));
 }
 
 void CTabSystem::WireList() {
@@ -405,11 +407,10 @@ void CTabSystem::ShowAddressState(std::size_t row, EAddressState state,
         }
         return;
     }
-    const int textId = state == EAddressState::Moved ? IDS_TIP_MOVED : IDS_TIP_CONFLICT;
-    m_mapAddressNotes[mac] =
-        Text(textId)
-            .arg(QString::fromStdU16String(CellText(row, EServerColumn::IPAddr)),
-                 QString::fromStdU16String(std::u16string(claims)))
-            .toStdU16String();
+    const bool bMoved = state == EAddressState::Moved;
+    const QString tip = Text(bMoved ? IDS_TIP_MOVED : IDS_TIP_CONFLICT)
+                            .arg(QString::fromStdU16String(CellText(row, EServerColumn::IPAddr)),
+                                 QString::fromStdU16String(std::u16string(claims)));
+    m_mapAddressNotes[mac] = {tip.toStdU16String(), bMoved ? u"moved?" : u""};
     m_listServers->RefreshRowNote(row);
 }

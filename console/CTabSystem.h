@@ -10,6 +10,7 @@
 
 #include "console/CSystemTabHooks.h"
 #include "platform/ui/CDialogPage.h"
+#include "platform/ui/CTextRowsModel.h"
 #include "platform/ui/IMessageBoxes.h"
 #include "storage/IServerListView.h"
 
@@ -89,6 +90,6 @@ private:
     CSystemTabHooks m_hooks;
     CListCtrl* m_listServers = nullptr; // control 1003, owned by the page
     // The tips of the rows whose MAC address other addresses announce, by MAC address.
-    std::unordered_map<std::u16string, std::u16string> m_mapAddressNotes;
+    std::unordered_map<std::u16string, CTextRowsModel::CRowNote> m_mapAddressNotes;
     QTimer* m_pLoginRecheck = nullptr; // a changed row may change the Login button; owned
 };

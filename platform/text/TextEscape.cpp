@@ -1,5 +1,9 @@
 #include "platform/text/TextEscape.h"
 
+#include "platform/text/TextConv.h"
+
+#include <algorithm>
+
 namespace {
 
 constexpr char32_t kFirstC1 = 0x80;
@@ -92,18 +96,12 @@ std::string EscapeForLog(std::string_view text) {
 }
 
 std::u16string ShowControls(std::u16string_view text) {
-    constexpr char16_t kControlPictures = 0x2400;
-    constexpr char16_t kDeletePicture = 0x2421;
-    constexpr char16_t kReplacement = 0xFFFD;
-    std::u16string out(text);
-    for (char16_t& c : out) {
-        if (c < kFirstPrintable) {
-            c = static_cast<char16_t>(kControlPictures + c);
-        } else if (c == kDelete) {
-            c = kDeletePicture;
-        } else if (IsEscapedInLog(c)) {
-            c = kReplacement;
-        }
+    // Most names hold none: they are shown as they are, without a copy through UTF-8.
+    const bool bAny = std::any_of(text.begin(), text.end(), [](char16_t c) {
+        return IsControlCode(c) || (c >= kFirstC1 && c <= kLastC1);
+    });
+    if (!bAny) {
+        return std::u16string(text);
     }
-    return out;
+    return Utf8ToUtf16(EscapeForTerminal(Utf16ToUtf8(text)));
 }

@@ -45,7 +45,6 @@ std::string EscapeForLog(std::string_view text);
 // well-formed UTF-8 escaped; printable UTF-8 and backslashes as they are.
 std::string EscapeForTerminal(std::string_view text);
 
-// For a window: control characters (C0, DEL and C1, the line and paragraph separators) shown as
-// visible symbols (the Control Pictures block for C0 and DEL, U+FFFD for the others), so that a
-// name from the network cannot hide or reorder what a cell shows.
+// For a window: what EscapeForTerminal escapes, escaped the same way ("\x0D"), so that a name
+// from the network cannot hide or rewrite what a cell shows, and reads as orvanectl prints it.
 std::u16string ShowControls(std::u16string_view text);

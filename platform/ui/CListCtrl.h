@@ -59,8 +59,9 @@ public:
     std::size_t FindItem(std::size_t col, std::u16string_view text) const;
 
     // A warning icon and tip on a row: see CTextRowsModel::SetRowNote.
-    void SetRowNote(std::function<std::u16string(std::size_t row)> note) {
-        m_model.SetRowNote(std::move(note));
+    void SetRowNote(std::function<CTextRowsModel::CRowNote(std::size_t row)> note,
+                    std::size_t badgeColumn) {
+        m_model.SetRowNote(std::move(note), badgeColumn);
     }
     void RefreshRowNote(std::size_t row) { m_model.RefreshRow(row); }
 

@@ -168,7 +168,8 @@ int CTextRowsModel::columnCount(const QModelIndex& parent) const {
 void CTextRowsModel::RefreshRow(std::size_t row) {
     if (row < m_rows.RowCount()) {
         const QModelIndex first = index(static_cast<int>(row), 0);
-        emit dataChanged(first, first, {Qt::DecorationRole, Qt::ToolTipRole});
+        const QModelIndex last = index(static_cast<int>(row), columnCount() - 1);
+        emit dataChanged(first, last, {Qt::DisplayRole, Qt::DecorationRole, Qt::ToolTipRole});
     }
 }
 
@@ -180,16 +181,25 @@ QVariant CTextRowsModel::data(const QModelIndex& index, int role) const {
     const auto row = static_cast<std::size_t>(index.row());
     const auto col = static_cast<std::size_t>(index.column());
     switch (role) {
-    case Qt::DisplayRole:
-        return QString::fromStdU16String(ShowControls(m_rows.Cell(row, col)));
+    case Qt::DisplayRole: {
+        std::u16string text = ShowControls(m_rows.Cell(row, col));
+        if (col == m_nBadgeColumn && m_rowNote) {
+            if (const CRowNote note = m_rowNote(row); !note.strBadge.empty()) {
+                text += u"  " + note.strBadge;
+            }
+        }
+        return QString::fromStdU16String(text);
+    }
     case Qt::DecorationRole:
     case Qt::ToolTipRole: {
-        const std::u16string note = col == 0 && m_rowNote ? m_rowNote(row) : std::u16string();
-        if (note.empty()) {
+        // The tip on every cell of the row, the icon before its first.
+        const CRowNote note =
+            m_rowNote && (col == 0 || role == Qt::ToolTipRole) ? m_rowNote(row) : CRowNote();
+        if (note.strTip.empty()) {
             return {};
         }
         if (role == Qt::ToolTipRole) {
-            return QString::fromStdU16String(note);
+            return QString::fromStdU16String(note.strTip);
         }
         return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
     }

@@ -455,7 +455,7 @@ TEST_F(SystemTab, LoginAsksBeforeNewArraysAndMovesAnArrayOnlyWhenConfirmed) {
     tab.List().SetSelected(1, true);
     tab.OnLogin();
     ASSERT_EQ(m_seen.size(), 1u);
-    EXPECT_TRUE(m_seen[0].text.ends_with(u"\n10.0.0.1  00:NN  name\u241b]0;x  P"))
+    EXPECT_TRUE(m_seen[0].text.ends_with(u"\n10.0.0.1  00:NN  name\\x1B]0;x  P"))
         << Utf16ToUtf8(m_seen[0].text);
 }
 
