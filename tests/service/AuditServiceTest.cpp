@@ -1,13 +1,18 @@
 // The credential service's audit records: every answered "/Query" with the arrays it handed
 // out, refused checks, throttle blocks and pushes with their addresses and reasons, never a
-// password; and a flood of refused requests that leaves the trail short and its earlier records
-// in place.
+// password; and floods of refused requests and of answered queries that leave the trail short
+// and its earlier records in place.
+#include "platform/io/CAuditQuery.h"
 #include "platform/io/CAuditTrail.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WaitUntil.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -105,6 +110,76 @@ TEST_F(AuditService, AFloodOfRefusedRequestsLeavesFewRecordsAndTheEarlierOnesInP
     }
     // Every refusal is in the trail: written, or counted in a summary.
     EXPECT_EQ(counted + refusals, static_cast<uint64_t>(kRequests));
+}
+
+TEST_F(AuditService, AQueryFloodKeepsTheEarlierLoginPushAndDirectoryRecords) {
+    // Caps a thousand times smaller than the program's: the flood writes megabytes, not a gigabyte.
+    constexpr uint64_t kFileBytes = 100 * 1024;
+    const auto file = m_dir / "flood" / "audit.log";
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.nMaxFileBytes = kFileBytes;
+    options.nErrorFd = -1;
+    m_pCore->SetAuditTrail(std::make_shared<CAuditTrail>(std::move(options)));
+    // As in the field: one user reaching 400 arrays, some 7 KB of MACs and addresses a query.
+    constexpr int kArrays = 400;
+    std::vector<std::u16string> access;
+    for (int i = 0; i < kArrays; ++i) {
+        std::array<char, 32> mac{};
+        std::snprintf(mac.data(), mac.size(), "02:4f:52:00:%02x:%02x", i / 256, i % 256);
+        const std::string ip = i == 0 ? "127.0.0.1" : "10.1." + std::to_string(i / 256) + "." +
+                                                          std::to_string(i % 256);
+        AddServer(mac.data(), ip);
+        access.emplace_back(mac.data(), mac.data() + std::strlen(mac.data()));
+    }
+    AddGroup(u"Everyone", {u"admin"}, access);
+    StartService();
+    m_pCore->Audit(CAuditRecord("login", "console").Add("mac", "02:4f:52:00:00:01"));
+    m_pCore->Audit(CAuditRecord("user-add", "orvanectl").Add("user", "nora"));
+    Exchange(Port(), "POST /UpdateAdminPasswd?02:4f:52:00:00:00 HTTP/1.0\r\n\r\npushed-pw\r\n");
+    constexpr int kQueries = 3000;
+    std::atomic<int> sent{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&] {
+            while (sent.fetch_add(1) < kQueries) {
+                svctest::RequestAndReset(Port(), QueryRequest("admin:9983"), true);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    StopService();
+    m_pCore->AuditTrail()->FlushSummaries(true);
+    const std::vector<std::string> records = CAuditQuery().Read(file);
+    uint64_t bytes = 0;
+    for (const auto& f : CAuditQuery::Files(file)) {
+        bytes += std::filesystem::file_size(f);
+    }
+    std::printf("flood: %d queries, %zu files, %llu bytes, %zu records\n", kQueries,
+                CAuditQuery::Files(file).size(), static_cast<unsigned long long>(bytes),
+                records.size());
+    for (const char* kept : {R"("event":"login")", R"("event":"user-add")",
+                             R"("event":"push","source":"service","mac":"02:4f:52:00:00:00")"}) {
+        EXPECT_TRUE(std::ranges::any_of(records, [&](auto& r) { return r.find(kept) != std::string::npos; }))
+            << kept;
+    }
+    // Every query is in the trail, written or counted; the lists far fewer times than that.
+    uint64_t queries = 0;
+    std::size_t lists = 0;
+    for (const std::string& record : records) {
+        CAuditQuery query;
+        query.event = "query";
+        if (const auto members = CAuditRecord::ParseJsonLine(record); query.Matches(*members)) {
+            const auto count = std::ranges::find(*members, "count", [](auto& m) { return m.first; });
+            queries += count == members->end() ? 1 : std::stoull(count->second);
+            lists += record.find("\"macs\":") != std::string::npos ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(queries, static_cast<uint64_t>(kQueries));
+    EXPECT_LT(lists, 10u);
+    EXPECT_LT(bytes, kFileBytes);
 }
 
 } // namespace
