@@ -236,7 +236,8 @@ void CRequestHandler::LogIfAuditFull() const {
         return;
     }
     const auto full = m_context.m_pAudit->Full();
-    m_context.m_log.Write("OrvaneSrv: audit trail full: " + m_context.m_pAudit->File().string() +
+    m_context.m_log.Write(
+        "OrvaneSrv: audit trail full: " + m_context.m_pAudit->File().string() +
         " reached its size limit while the oldest file kept is younger than a day; further "
         "records are summarised per event, user and address each minute" +
         (full ? " until " + CAuditRecord::TimeText(full->until) : std::string()) + "\n");

@@ -29,8 +29,8 @@ constexpr std::size_t kMemberMarksBytes = 6; // ,"":"" around a key and its text
 constexpr std::array<bool, 256> kPlain = [] {
     std::array<bool, 256> plain{};
     for (unsigned c = kFirstPrintable; c < plain.size(); ++c) {
-        plain[c] = c != '"' && c != '\\' && c != kDelete && c != kLeadOfSeparators &&
-                   c != kLeadOfNextLine;
+        plain[c] =
+            c != '"' && c != '\\' && c != kDelete && c != kLeadOfSeparators && c != kLeadOfNextLine;
     }
     return plain;
 }();

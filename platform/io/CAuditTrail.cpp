@@ -229,8 +229,9 @@ void CAuditTrail::Resume() {
     const Clock::time_point since{Clock::duration(m_fullSince.load())};
     m_fullSince = 0;
     m_fullUntil = 0;
-    WriteLocked(CAuditRecord("trail-resumed", "service").Add("since", CAuditRecord::TimeText(since)),
-                Now());
+    WriteLocked(
+        CAuditRecord("trail-resumed", "service").Add("since", CAuditRecord::TimeText(since)),
+        Now());
 }
 
 std::filesystem::path CAuditTrail::OldFile(int n) const {
@@ -561,7 +562,8 @@ void CAuditTrail::WriteHandOut(const CHandOut& handOut) {
     std::optional<std::size_t> hash;
     if (it != m_handOuts.end() && it->second.nRotation == rotation) {
         CHandOutState& state = it->second;
-        if (state.generation != handOut.generation && (hash = ListHash(handOut)) == state.nListHash) {
+        if (state.generation != handOut.generation &&
+            (hash = ListHash(handOut)) == state.nListHash) {
             state.generation = handOut.generation;
         }
         if (state.generation == handOut.generation) {

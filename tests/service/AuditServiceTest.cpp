@@ -127,8 +127,9 @@ TEST_F(AuditService, AQueryFloodKeepsTheEarlierLoginPushAndDirectoryRecords) {
     for (int i = 0; i < kArrays; ++i) {
         std::array<char, 32> mac{};
         std::snprintf(mac.data(), mac.size(), "02:4f:52:00:%02x:%02x", i / 256, i % 256);
-        const std::string ip = i == 0 ? "127.0.0.1" : "10.1." + std::to_string(i / 256) + "." +
-                                                          std::to_string(i % 256);
+        const std::string ip =
+            i == 0 ? "127.0.0.1"
+                   : "10.1." + std::to_string(i / 256) + "." + std::to_string(i % 256);
         AddServer(mac.data(), ip);
         access.emplace_back(mac.data(), mac.data() + std::strlen(mac.data()));
     }
@@ -162,8 +163,9 @@ TEST_F(AuditService, AQueryFloodKeepsTheEarlierLoginPushAndDirectoryRecords) {
                 records.size());
     for (const char* kept : {R"("event":"login")", R"("event":"user-add")",
                              R"("event":"push","source":"service","mac":"02:4f:52:00:00:00")"}) {
-        EXPECT_TRUE(std::ranges::any_of(records, [&](auto& r) { return r.find(kept) != std::string::npos; }))
-            << kept;
+        EXPECT_TRUE(std::ranges::any_of(records, [&](auto& r) {
+            return r.find(kept) != std::string::npos;
+        })) << kept;
     }
     // Every query is in the trail, written or counted; the lists far fewer times than that.
     uint64_t queries = 0;
@@ -172,7 +174,8 @@ TEST_F(AuditService, AQueryFloodKeepsTheEarlierLoginPushAndDirectoryRecords) {
         CAuditQuery query;
         query.event = "query";
         if (const auto members = CAuditRecord::ParseJsonLine(record); query.Matches(*members)) {
-            const auto count = std::ranges::find(*members, "count", [](auto& m) { return m.first; });
+            const auto count =
+                std::ranges::find(*members, "count", [](auto& m) { return m.first; });
             queries += count == members->end() ? 1 : std::stoull(count->second);
             lists += record.find("\"macs\":") != std::string::npos ? 1 : 0;
         }
