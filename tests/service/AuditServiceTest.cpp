@@ -185,4 +185,29 @@ TEST_F(AuditService, AQueryFloodKeepsTheEarlierLoginPushAndDirectoryRecords) {
     EXPECT_LT(bytes, kFileBytes);
 }
 
+TEST_F(AuditService, AFullTrailIsSaidOnceInTheServiceLog) {
+    // The only older file kept was just written: the trail may not drop it.
+    const auto file = m_dir / "full" / "audit.log";
+    std::filesystem::create_directories(file.parent_path());
+    m_dir.Write("full/audit.log.1", "");
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.nMaxFileBytes = 1;
+    options.nKeptFiles = 1;
+    auto trail = std::make_shared<CAuditTrail>(std::move(options));
+    m_pCore->SetAuditTrail(trail);
+    for (const char* event : {"start", "login"}) {
+        trail->Write(CAuditRecord(event, "console"));
+        trail->Sync();
+    }
+    ASSERT_TRUE(trail->Full());
+    StartService();
+    for (int i = 0; i < 3; ++i) {
+        Exchange(Port(), QueryRequest("admin:9983"));
+    }
+    EXPECT_TRUE(m_pLog->WaitFor("audit trail full", std::chrono::seconds(5)));
+    EXPECT_EQ(m_pLog->Count("audit trail full"), 1u);
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "full" / "audit.log.1"));
+}
+
 } // namespace
