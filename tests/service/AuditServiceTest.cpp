@@ -119,18 +119,13 @@ TEST_F(AuditService, AQueryFloodKeepsTheEarlierLoginPushAndDirectoryRecords) {
     CAuditTrail::COptions options;
     options.file = file;
     options.nMaxFileBytes = kFileBytes;
-    options.nErrorFd = -1;
     m_pCore->SetAuditTrail(std::make_shared<CAuditTrail>(std::move(options)));
-    // As in the field: one user reaching 400 arrays, some 7 KB of MACs and addresses a query.
-    constexpr int kArrays = 400;
+    // As in the field: one user reaching 400 arrays, some 10 KB of MACs and addresses a query.
     std::vector<std::u16string> access;
-    for (int i = 0; i < kArrays; ++i) {
+    for (int i = 0; i < 400; ++i) {
         std::array<char, 32> mac{};
         std::snprintf(mac.data(), mac.size(), "02:4f:52:00:%02x:%02x", i / 256, i % 256);
-        const std::string ip =
-            i == 0 ? "127.0.0.1"
-                   : "10.1." + std::to_string(i / 256) + "." + std::to_string(i % 256);
-        AddServer(mac.data(), ip);
+        AddServer(mac.data(), i == 0 ? "127.0.0.1" : "10.1.1." + std::to_string(i % 256));
         access.emplace_back(mac.data(), mac.data() + std::strlen(mac.data()));
     }
     AddGroup(u"Everyone", {u"admin"}, access);
@@ -139,17 +134,8 @@ TEST_F(AuditService, AQueryFloodKeepsTheEarlierLoginPushAndDirectoryRecords) {
     m_pCore->Audit(CAuditRecord("user-add", "orvanectl").Add("user", "nora"));
     Exchange(Port(), "POST /UpdateAdminPasswd?02:4f:52:00:00:00 HTTP/1.0\r\n\r\npushed-pw\r\n");
     constexpr int kQueries = 3000;
-    std::atomic<int> sent{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 2; ++t) {
-        threads.emplace_back([&] {
-            while (sent.fetch_add(1) < kQueries) {
-                svctest::RequestAndReset(Port(), QueryRequest("admin:9983"), true);
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
+    for (int i = 0; i < kQueries; ++i) {
+        svctest::RequestAndReset(Port(), QueryRequest("admin:9983"), true);
     }
     StopService();
     m_pCore->AuditTrail()->FlushSummaries(true);
@@ -171,13 +157,10 @@ TEST_F(AuditService, AQueryFloodKeepsTheEarlierLoginPushAndDirectoryRecords) {
     uint64_t queries = 0;
     std::size_t lists = 0;
     for (const std::string& record : records) {
-        CAuditQuery query;
-        query.event = "query";
-        if (const auto members = CAuditRecord::ParseJsonLine(record); query.Matches(*members)) {
-            const auto count =
-                std::ranges::find(*members, "count", [](auto& m) { return m.first; });
-            queries += count == members->end() ? 1 : std::stoull(count->second);
-            lists += record.find("\"macs\":") != std::string::npos ? 1 : 0;
+        if (record.find(R"("event":"query")") != std::string::npos) {
+            const std::size_t at = record.find(R"("count":)");
+            queries += at == std::string::npos ? 1 : std::stoull(record.substr(at + 8));
+            lists += record.find(R"("macs":)") != std::string::npos ? 1 : 0;
         }
     }
     EXPECT_EQ(queries, static_cast<uint64_t>(kQueries));
