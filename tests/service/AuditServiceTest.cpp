@@ -139,14 +139,11 @@ TEST_F(AuditService, AQueryFloodKeepsTheEarlierLoginPushAndDirectoryRecords) {
     }
     StopService();
     m_pCore->AuditTrail()->FlushSummaries(true);
+    // Written one by one, the answers would fill all 11 files (1 MB) and rotate the three
+    // records before them away.
     const std::vector<std::string> records = CAuditQuery().Read(file);
-    uint64_t bytes = 0;
-    for (const auto& f : CAuditQuery::Files(file)) {
-        bytes += std::filesystem::file_size(f);
-    }
-    std::printf("flood: %d queries, %zu files, %llu bytes, %zu records\n", kQueries,
-                CAuditQuery::Files(file).size(), static_cast<unsigned long long>(bytes),
-                records.size());
+    EXPECT_EQ(CAuditQuery::Files(file).size(), 1u);
+    EXPECT_LT(std::filesystem::file_size(file), kFileBytes / 4);
     for (const char* kept : {R"("event":"login")", R"("event":"user-add")",
                              R"("event":"push","source":"service","mac":"02:4f:52:00:00:00")"}) {
         EXPECT_TRUE(std::ranges::any_of(records, [&](auto& r) {
@@ -165,7 +162,6 @@ TEST_F(AuditService, AQueryFloodKeepsTheEarlierLoginPushAndDirectoryRecords) {
     }
     EXPECT_EQ(queries, static_cast<uint64_t>(kQueries));
     EXPECT_LT(lists, 10u);
-    EXPECT_LT(bytes, kFileBytes);
 }
 
 TEST_F(AuditService, AFullTrailIsSaidOnceInTheServiceLog) {

@@ -294,7 +294,7 @@ TEST(AuditTrail, AFloodFillsTheTrailWithoutRotatingAwayItsLastDay) {
     CAuditTrail trail(options);
     const std::vector<std::string> earlier = {"login", "push", "user-add"};
     for (const std::string& event : earlier) {
-        trail.Write(CAuditRecord(event, "console").Add("user", "nora"));
+        trail.Write(CAuditRecord(event, "console"));
     }
     constexpr int kFlood = 3000;
     for (int i = 0; i < kFlood; ++i) {
@@ -304,8 +304,6 @@ TEST(AuditTrail, AFloodFillsTheTrailWithoutRotatingAwayItsLastDay) {
         }
     }
     ASSERT_TRUE(trail.Full());
-    EXPECT_TRUE(trail.TakeFullNotice());
-    EXPECT_FALSE(trail.TakeFullNotice());
     now = start + std::chrono::seconds(61);
     trail.Sync();
     std::vector<std::string> records = CAuditQuery().Read(file);
