@@ -251,6 +251,9 @@ void CAuditTrail::RotateFile() {
         ::unlink(m_options.file.c_str());
     }
     OpenFile();
+    if (m_fullSince != 0) {
+        Resume(); // there is room again: every record is written again
+    }
 }
 
 void CAuditTrail::Failed(const std::string& why, uint64_t nRecords) {
@@ -325,7 +328,6 @@ void CAuditTrail::WriterLoop() {
             lock.unlock();
             if (MayRotate()) {
                 RotateFile();
-                Resume();
             }
             lock.lock();
         }
