@@ -45,13 +45,17 @@ std::size_t ListHash(const CAuditTrail::CHandOut& handOut) {
     return (hash(handOut.macs) * kMix ^ hash(handOut.ips)) * kMix + (handOut.bAdmin ? 1 : 0);
 }
 
-std::string MemberOf(const CAuditRecord& record, std::string_view key) {
+// The record's user and address, empty where it has none.
+std::pair<std::string, std::string> UserAndAddress(const CAuditRecord& record) {
+    std::pair<std::string, std::string> found;
     for (auto& [name, value] : record.Fields()) {
-        if (name == key) {
-            return std::move(value);
+        if (name == "user") {
+            found.first = std::move(value);
+        } else if (name == "address") {
+            found.second = std::move(value);
         }
     }
-    return {};
+    return found;
 }
 
 bool IsSet(const char* name) {
@@ -527,8 +531,7 @@ void CAuditTrail::WriteRefusal(const CAuditRecord& record, std::string_view addr
 void CAuditTrail::WriteWhenFull(const CAuditRecord& record, std::string_view line,
                                 Clock::time_point now) {
     // Read from the record only while full: the usual path costs no parsing.
-    const std::string user = MemberOf(record, "user");
-    const std::string address = MemberOf(record, "address");
+    const auto [user, address] = UserAndAddress(record);
     std::string key(1, kFullTag);
     key.append(record.Event()).append(1, '\0').append(user).append(1, '\0').append(address);
     std::unique_lock lock(m_mutex);
