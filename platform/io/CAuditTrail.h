@@ -81,8 +81,10 @@ public:
     };
 
     // Credentials handed out to a user at an address: the lists as the answer carried them
-    // (comma-separated, "none" for none), and the generation of the tables they were read
-    // from, which tells a repeat without comparing the lists.
+    // (comma-separated, empty for none), and the generation of the tables they were read from,
+    // which tells a repeat without looking at the lists. A new generation is compared by the
+    // lists' hash: any push, even a refused one, starts a generation, and the lists mostly stay
+    // as they were.
     struct CHandOut {
         std::string_view address;
         std::string_view user;
