@@ -90,3 +90,20 @@ std::string EscapeForTerminal(std::string_view text) {
 std::string EscapeForLog(std::string_view text) {
     return Escape(text, true);
 }
+
+std::u16string ShowControls(std::u16string_view text) {
+    constexpr char16_t kControlPictures = 0x2400;
+    constexpr char16_t kDeletePicture = 0x2421;
+    constexpr char16_t kReplacement = 0xFFFD;
+    std::u16string out(text);
+    for (char16_t& c : out) {
+        if (c < kFirstPrintable) {
+            c = static_cast<char16_t>(kControlPictures + c);
+        } else if (c == kDelete) {
+            c = kDeletePicture;
+        } else if (IsEscapedInLog(c)) {
+            c = kReplacement;
+        }
+    }
+    return out;
+}

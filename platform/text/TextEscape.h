@@ -44,3 +44,8 @@ std::string EscapeForLog(std::string_view text);
 // For a terminal: control bytes, the C1 controls (U+0080 to U+009F) and bytes that are not
 // well-formed UTF-8 escaped; printable UTF-8 and backslashes as they are.
 std::string EscapeForTerminal(std::string_view text);
+
+// For a window: control characters (C0, DEL and C1, the line and paragraph separators) shown as
+// visible symbols (the Control Pictures block for C0 and DEL, U+FFFD for the others), so that a
+// name from the network cannot hide or reorder what a cell shows.
+std::u16string ShowControls(std::u16string_view text);

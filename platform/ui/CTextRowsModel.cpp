@@ -1,5 +1,9 @@
 #include "platform/ui/CTextRowsModel.h"
 
+#include "platform/text/TextEscape.h"
+
+#include <QApplication>
+#include <QStyle>
 #include <algorithm>
 
 namespace {
@@ -161,6 +165,13 @@ int CTextRowsModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
 }
 
+void CTextRowsModel::RefreshRow(std::size_t row) {
+    if (row < m_rows.RowCount()) {
+        const QModelIndex first = index(static_cast<int>(row), 0);
+        emit dataChanged(first, first, {Qt::DecorationRole, Qt::ToolTipRole});
+    }
+}
+
 QVariant CTextRowsModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || static_cast<std::size_t>(index.row()) >= m_rows.RowCount() ||
         static_cast<std::size_t>(index.column()) >= m_columns.size()) {
@@ -170,7 +181,18 @@ QVariant CTextRowsModel::data(const QModelIndex& index, int role) const {
     const auto col = static_cast<std::size_t>(index.column());
     switch (role) {
     case Qt::DisplayRole:
-        return QString::fromStdU16String(m_rows.Cell(row, col));
+        return QString::fromStdU16String(ShowControls(m_rows.Cell(row, col)));
+    case Qt::DecorationRole:
+    case Qt::ToolTipRole: {
+        const std::u16string note = col == 0 && m_rowNote ? m_rowNote(row) : std::u16string();
+        if (note.empty()) {
+            return {};
+        }
+        if (role == Qt::ToolTipRole) {
+            return QString::fromStdU16String(note);
+        }
+        return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    }
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(m_columns[col].alignment | Qt::AlignVCenter);
     case Qt::CheckStateRole:

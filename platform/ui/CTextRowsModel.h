@@ -7,6 +7,7 @@
 
 #include <QAbstractTableModel>
 #include <QString>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,6 +35,12 @@ public:
     bool DeleteRows(std::span<const std::size_t> rows);
     void Clear();
     std::size_t FindRow(std::size_t col, std::u16string_view text) const;
+    // A note on a row (a warning icon before its first cell, the text as its tip): what note
+    // answers for the row, nothing when empty. Set once; RefreshRow shows a changed note.
+    void SetRowNote(std::function<std::u16string(std::size_t row)> note) {
+        m_rowNote = std::move(note);
+    }
+    void RefreshRow(std::size_t row);
     bool Checked(std::size_t row) const;
     void SetChecked(std::size_t row, bool bChecked);
 
@@ -58,5 +65,6 @@ private:
     std::vector<std::size_t> m_indexedColumns;
     CTextRows m_rows{0};
     std::vector<char> m_checked; // per row, when check boxes are on
+    std::function<std::u16string(std::size_t row)> m_rowNote;
     bool m_bCheckBoxes = false;
 };
