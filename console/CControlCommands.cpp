@@ -133,6 +133,18 @@ std::string TimeText(std::chrono::system_clock::time_point when) {
     return text;
 }
 
+// Whether the trail summarises records because its files are full and none is old enough to go.
+std::string AuditFullText(const CAuditTrail* trail) {
+    const auto full = trail ? trail->Full() : std::nullopt;
+    if (!full) {
+        return "no";
+    }
+    return "since " + TimeText(full->since) +
+           ", records summarised per event, user and address each minute until the oldest file "
+           "may go at " +
+           TimeText(full->until);
+}
+
 // The options after a command's name: "--key value" pairs and flags, by name.
 struct COptions {
     std::vector<std::string> words;                      // not options
@@ -307,6 +319,7 @@ CControlReply CControlCommands::Status(bool bJson) {
         {"last pass", pass},
         {"audit trail", trail ? trail->File().string() : "none"},
         {"audit records unwritten", std::to_string(trail ? trail->FailedRecords() : 0)},
+        {"audit trail full", AuditFullText(trail.get())},
     };
     std::string out;
     if (bJson) {
@@ -323,7 +336,8 @@ CControlReply CControlCommands::Status(bool bJson) {
                                                "groups",
                                                "lastPass",
                                                "auditTrail",
-                                               "auditUnwritten"};
+                                               "auditUnwritten",
+                                               "auditFull"};
         constexpr std::array kNumbers = {1, 4, 6, 7, 8, 9, 10, 13};
         out = "{";
         for (std::size_t i = 0; i < fields.size(); ++i) {

@@ -12,6 +12,7 @@ std::shared_ptr<const CCachedQuery> QueryAnswer(const CServiceContext& context,
                 return;
             }
             auto composed = std::make_shared<CCachedQuery>();
+            composed->generation = generation;
             BuildServerListDocument(core, userName, composed->body,
                                     context.m_pAudit ? &composed->served : nullptr);
             answer = composed;
