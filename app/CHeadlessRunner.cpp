@@ -76,8 +76,10 @@ int CHeadlessRunner::Run() {
     COrvaneSrvApp::CFrontEndSteps steps;
     // The first pass starts between the load of the directory and the built-in accounts.
     steps.afterLoad = [&](COrvaneSrvCore& core) {
+        CServerDiscovery::CHooks hooks;
+        hooks.audit = [&core](const CAuditRecord& record) { core.Audit(record); };
         discovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), rows,
-                                                       loop.Window(), CServerDiscovery::CHooks{});
+                                                       loop.Window(), std::move(hooks));
         discovery->StartFirstPass();
     };
     steps.beforeFree = [&](COrvaneSrvCore&) {

@@ -4,12 +4,13 @@
 #include "console/AccountNames.h"
 #include "console/ConfigSummary.h"
 #include "core/CConfigFile.h"
+#include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextConv.h"
+#include "platform/text/TextEscape.h"
 #include "platform/text/TextUtil.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 #include "service/CTlsPortState.h"
-#include "storage/IsSupportedProduct.h"
 
 #include <algorithm>
 #include <array>
@@ -132,6 +133,18 @@ std::string TimeText(std::chrono::system_clock::time_point when) {
     return text;
 }
 
+// Whether the trail summarises records because its files are full and none is old enough to go.
+std::string AuditFullText(const CAuditTrail* trail) {
+    const auto full = trail ? trail->Full() : std::nullopt;
+    if (!full) {
+        return "no";
+    }
+    return "since " + TimeText(full->since) +
+           ", records summarised per event, user and address each minute until the oldest file "
+           "may go at " +
+           TimeText(full->until);
+}
+
 // The options after a command's name: "--key value" pairs and flags, by name.
 struct COptions {
     std::vector<std::string> words;                      // not options
@@ -175,6 +188,56 @@ CControlReply Changed(IControlTarget& target, long result) {
     target.OnDirectoryChanged();
     return {};
 }
+
+// One line of login's reply about an array it did not log in to: address, MAC, name and product
+// (escaped: they came from the network), then why.
+std::string SkippedLine(const CLoginCandidate& array, std::string_view why) {
+    return EscapeForTerminal(Utf16ToUtf8(array.strIP) + "  " + Utf16ToUtf8(array.strMAC) + "  " +
+                             Utf16ToUtf8(array.strName) + "  " + Utf16ToUtf8(array.strProduct)) +
+           "  " + std::string(why) + "\n";
+}
+
+// The conflict column: empty, "also at A" or "moved? to A".
+std::string ConflictCell(const CLoginCandidate& array) {
+    const std::string other = Utf16ToUtf8(array.strLatestClaim);
+    switch (array.eState) {
+    case EAddressState::Conflict:
+        return "also at " + other;
+    case EAddressState::Moved:
+        return "moved? to " + other;
+    case EAddressState::Bound:
+        break;
+    }
+    return {};
+}
+
+std::string ConflictReason(const CLoginCandidate& array) {
+    const std::string other = EscapeForTerminal(Utf16ToUtf8(array.strLatestClaim));
+    return array.eState == EAddressState::Moved
+               ? "moved?: only " + other +
+                     " announces it now: check it, then log in to it by its MAC with --address " +
+                     other
+               : "address conflict: " + other +
+                     " announces it too: check it, then log in to it by its MAC";
+}
+
+// The reply's last line: how many logins succeeded, and why the others were not sent.
+std::string SummaryLine(std::string_view answers, std::size_t nSent,
+                        const CControlCommands::CLoginCounts& counts) {
+    constexpr std::string_view kYes = "  Yes\n";
+    std::size_t nYes = 0;
+    for (std::size_t at = answers.find(kYes); at != std::string_view::npos;
+         at = answers.find(kYes, at + 1)) {
+        ++nYes;
+    }
+    return "logged in to " + std::to_string(nYes) + " of " + std::to_string(nSent) +
+           " arrays; skipped " + std::to_string(counts.nNew) + " new, " +
+           std::to_string(counts.nConflict) + " in address conflict, " +
+           std::to_string(counts.nUnsupported) + " not supported\n";
+}
+
+constexpr std::string_view kNewArray =
+    "new array: log in to it by its MAC, or give a group access to it first";
 
 } // namespace
 
@@ -250,19 +313,32 @@ CControlReply CControlCommands::Status(bool bJson) {
         {"https", CTlsPortState::Published().Summary()},
         {"arrays found", std::to_string(found)},
         {"arrays authorized", std::to_string(authorized)},
+        {"arrays in conflict", std::to_string(core.AddressConflicts())},
         {"users", std::to_string(users)},
         {"groups", std::to_string(groups)},
         {"last pass", pass},
         {"audit trail", trail ? trail->File().string() : "none"},
         {"audit records unwritten", std::to_string(trail ? trail->FailedRecords() : 0)},
+        {"audit trail full", AuditFullText(trail.get())},
     };
     std::string out;
     if (bJson) {
-        const std::vector<std::string> keys = {
-            "version",       "process",          "store", "servedFolder", "port",     "https",
-            "arraysFound",   "arraysAuthorized", "users", "groups",       "lastPass", "auditTrail",
-            "auditUnwritten"};
-        constexpr std::array kNumbers = {1, 4, 6, 7, 8, 9, 12};
+        const std::vector<std::string> keys = {"version",
+                                               "process",
+                                               "store",
+                                               "servedFolder",
+                                               "port",
+                                               "https",
+                                               "arraysFound",
+                                               "arraysAuthorized",
+                                               "arraysInConflict",
+                                               "users",
+                                               "groups",
+                                               "lastPass",
+                                               "auditTrail",
+                                               "auditUnwritten",
+                                               "auditFull"};
+        constexpr std::array kNumbers = {1, 4, 6, 7, 8, 9, 10, 13};
         out = "{";
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const bool bNumber = std::find(kNumbers.begin(), kNumbers.end(), i) != kNumbers.end();
@@ -282,25 +358,33 @@ CControlReply CControlCommands::Status(bool bJson) {
 
 CControlReply CControlCommands::ServerRows(bool bJson) {
     const IServerListView& list = m_target.Servers();
+    const COrvaneSrvCore& core = m_target.Core();
     std::vector<CRow> rows;
     for (std::size_t row = 0; row < list.RowCount(); ++row) {
         CRow cells;
         for (std::size_t col = 0; col < kServerColumnCount; ++col) {
-            const std::string cell =
-                Utf16ToUtf8(list.CellText(row, static_cast<EServerColumn>(col)));
-            cells.push_back(bJson ? JsonString(cell) : cell);
+            cells.push_back(Utf16ToUtf8(list.CellText(row, static_cast<EServerColumn>(col))));
+        }
+        const auto array = core.LoginCandidate(list.CellText(row, EServerColumn::MAC));
+        cells.push_back(array ? ConflictCell(*array) : std::string());
+        // What the network sent never drives the operator's terminal.
+        for (std::string& cell : cells) {
+            cell = bJson ? JsonString(cell) : EscapeForTerminal(cell);
         }
         rows.push_back(std::move(cells));
     }
     if (bJson) {
-        return {0, JsonRows({"ip", "systemName", "product", "firmware", "mac", "auth"}, rows), {}};
+        return {
+            0,
+            JsonRows({"ip", "systemName", "product", "firmware", "mac", "auth", "conflict"}, rows),
+            {}};
     }
     rows.insert(rows.begin(), CRow{Utf16ToUtf8(LoadString(IDS_COL_IP_ADDRESS)),
                                    Utf16ToUtf8(LoadString(IDS_COL_SYSTEM_NAME)),
                                    Utf16ToUtf8(LoadString(IDS_COL_PRODUCT)),
                                    Utf16ToUtf8(LoadString(IDS_COL_FIRMWARE)),
                                    Utf16ToUtf8(LoadString(IDS_COL_MAC_ADDRESS)),
-                                   Utf16ToUtf8(LoadString(IDS_COL_AUTH))});
+                                   Utf16ToUtf8(LoadString(IDS_COL_AUTH)), "Conflict"});
     return {0, Table(rows), {}};
 }
 
@@ -527,63 +611,93 @@ void CControlCommands::Refresh(const CControlChannel::CDone& done) {
     });
 }
 
+// Which arrays a login reaches. "--all" reaches the known arrays at their own address only: an
+// announcement alone never earns a host the fleet's password. Arrays named by MAC may be new or
+// in conflict (the login then goes to the array's own address); one that seems to have moved is
+// reached at its new address only when --address names it.
+void CControlCommands::ChooseLoginTargets(const CLoginRequestArgs& request,
+                                          std::vector<CLoginTarget>& targets,
+                                          CControlReply& refused, CLoginCounts& counts) {
+    COrvaneSrvCore& core = m_target.Core();
+    IServerListView& list = m_target.Servers();
+    const auto consider = [&](const std::u16string& mac, bool bNamed) {
+        const std::optional<CLoginCandidate> array = core.LoginCandidate(mac);
+        if (!array) {
+            return;
+        }
+        if (!array->bSupported) {
+            // As the Login button, which such an array leaves disabled.
+            refused.strOut += SkippedLine(*array, "not a supported product");
+            refused.nStatus = bNamed ? kFailed : refused.nStatus;
+            ++counts.nUnsupported;
+        } else if (!bNamed && array->eState != EAddressState::Bound) {
+            refused.strOut += SkippedLine(*array, ConflictReason(*array));
+            ++counts.nConflict;
+        } else if (!bNamed && !array->bKnown) {
+            refused.strOut += SkippedLine(*array, kNewArray);
+            ++counts.nNew;
+        } else if (bNamed && request.address.empty() && array->eState == EAddressState::Moved) {
+            refused.strOut += SkippedLine(*array, ConflictReason(*array));
+            refused.nStatus = kFailed;
+            ++counts.nConflict;
+        } else {
+            const std::u16string at = request.address.empty() ? array->strIP : request.address;
+            targets.push_back({mac, at, array->bKnown, at != array->strIP});
+        }
+    };
+    if (request.bAll) {
+        for (std::size_t row = 0; row < list.RowCount(); ++row) {
+            consider(list.CellText(row, EServerColumn::MAC), false);
+        }
+        return;
+    }
+    for (const std::string& mac : request.macs) {
+        const std::u16string key = Utf8ToUtf16(mac);
+        if (list.FindRow(EServerColumn::MAC, key) == IServerListView::npos ||
+            !core.LoginCandidate(key)) {
+            refused.strErr += "no array with the MAC address " + EscapeForTerminal(mac) + "\n";
+            refused.nStatus = kFailed;
+        } else {
+            consider(key, true);
+        }
+    }
+}
+
 void CControlCommands::Login(const std::vector<std::string>& args,
                              const CControlChannel::CDone& done) {
     std::vector<std::string> rest(args);
     const bool bAll = std::erase(rest, std::string("--all")) != 0;
-    const COptions options = ParseOptions(rest, 1, {"--user", "--password"});
+    const COptions options = ParseOptions(rest, 1, {"--user", "--password", "--address"});
     const std::string* user = options.Find("--user");
     const std::string* password = options.Find("--password");
+    const std::string* address = options.Find("--address");
+    const bool bBadAddress =
+        address != nullptr && (bAll || options.words.size() != 1 || !IsIpv4Literal(*address));
     if (!options.error.empty() || user == nullptr || password == nullptr ||
-        bAll == !options.words.empty()) {
-        done(Failed(options.error.empty() ? "usage: login (--all | MAC...) --user NAME"
-                                          : options.error,
+        bAll == !options.words.empty() || bBadAddress) {
+        done(Failed(!options.error.empty() ? options.error
+                    : bBadAddress
+                        ? "--address takes one IPv4 address, for one array named by its MAC"
+                        : "usage: login (--all | MAC... | MAC --address IP) --user NAME",
                     kBadUsage));
         return;
     }
-    IServerListView& list = m_target.Servers();
-    COrvaneSrvCore& core = m_target.Core();
-    std::vector<CControlLogin::CTarget> targets;
+    CLoginRequestArgs request{bAll, options.words,
+                              address != nullptr ? Utf8ToUtf16(*address) : std::u16string()};
+    std::vector<CLoginTarget> targets;
     CControlReply refused;
-    const auto consider = [&](std::size_t row, bool bNamed) {
-        CControlLogin::CTarget target{list.CellText(row, EServerColumn::MAC),
-                                      list.CellText(row, EServerColumn::IPAddr)};
-        bool bSupported = false;
-        {
-            auto lock = core.Guard()->LockShared();
-            const CServerData* record = core.m_mapServers.Find(target.mac);
-            bSupported = record != nullptr && IsSupportedProduct(*record);
-        }
-        if (bSupported) {
-            targets.push_back(std::move(target));
-            return;
-        }
-        // As the Login button, which such an array leaves disabled.
-        refused.strOut +=
-            Utf16ToUtf8(target.ip) + "  " + Utf16ToUtf8(target.mac) + "  not a supported product\n";
-        refused.nStatus = bNamed ? kFailed : refused.nStatus;
-    };
-    if (bAll) {
-        for (std::size_t row = 0; row < list.RowCount(); ++row) {
-            consider(row, false);
-        }
-    } else {
-        for (const std::string& mac : options.words) {
-            const std::size_t row = list.FindRow(EServerColumn::MAC, Utf8ToUtf16(mac));
-            if (row == IServerListView::npos) {
-                refused.strErr += "no array with the MAC address " + mac + "\n";
-                refused.nStatus = kFailed;
-            } else {
-                consider(row, true);
-            }
-        }
-    }
-    if (targets.empty()) {
+    CLoginCounts counts;
+    ChooseLoginTargets(request, targets, refused, counts);
+    if (targets.empty() && bAll && counts.nNew + counts.nConflict > 0) {
+        refused.strErr += "no known array to log in to\n";
+        refused.nStatus = kFailed;
+    } else if (targets.empty()) {
         refused.strErr += "no supported array to log in to\n";
         refused.nStatus = kFailed;
     }
-    auto finish = [done, refused](CControlReply reply) {
-        reply.strOut = refused.strOut + reply.strOut;
+    const std::size_t nTargets = targets.size();
+    auto finish = [done, refused, counts, nTargets](CControlReply reply) {
+        reply.strOut = refused.strOut + reply.strOut + SummaryLine(reply.strOut, nTargets, counts);
         reply.strErr = refused.strErr + reply.strErr;
         reply.nStatus = reply.nStatus != 0 ? reply.nStatus : refused.nStatus;
         done(std::move(reply));
@@ -595,7 +709,7 @@ void CControlCommands::Login(const std::vector<std::string>& args,
     auto onFinished = [this, entry, window] {
         window->Post([this, entry] { m_logins.erase(entry); });
     };
-    *entry =
-        std::make_unique<CControlLogin>(core, list, window, finish, onFinished, m_loginOptions);
+    *entry = std::make_unique<CControlLogin>(m_target.Core(), m_target.Servers(), window, finish,
+                                             onFinished, m_loginOptions);
     (*entry)->Start(std::move(targets), Utf8ToUtf16(*user), Utf8ToUtf16(*password));
 }

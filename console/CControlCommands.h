@@ -42,6 +42,23 @@ private:
     void Refresh(const CControlChannel::CDone& done);
     void Login(const std::vector<std::string>& args, const CControlChannel::CDone& done);
 
+public:
+    // What one login was asked to reach, and the arrays it left out, by reason.
+    struct CLoginRequestArgs {
+        bool bAll = false;
+        std::vector<std::string> macs;
+        std::u16string address; // --address: where the one array named now lives
+    };
+    struct CLoginCounts {
+        std::size_t nNew = 0;
+        std::size_t nConflict = 0;
+        std::size_t nUnsupported = 0;
+    };
+
+private:
+    void ChooseLoginTargets(const CLoginRequestArgs& request, std::vector<CLoginTarget>& targets,
+                            CControlReply& refused, CLoginCounts& counts);
+
     IControlTarget& m_target;
     CInfo m_info;
     CLoginOptions m_loginOptions;

@@ -1,10 +1,7 @@
-// One "orvanectl login": logs in to the chosen arrays through the console's login client, with
-// the same worker per array, record update and Auth cell as the Login button, and gathers what
-// the operator would have seen per array (Yes, or the message box's text with its code) into
-// one reply once every array has answered.
-//
-// The only place that knows the login client's interface for the control channel: it captures
-// the client's message boxes and watches its Auth cells through the System tab's rows.
+// One "orvanectl login": logs in to the chosen arrays through a login client, with the same
+// worker per array, record update and Auth cell as the Login button, and gathers each array's
+// outcome (Yes, or the text the button's message box would show) into one reply once every
+// array has answered.
 #pragma once
 
 #include "console/CControlChannel.h"
@@ -20,11 +17,6 @@
 
 class CControlLogin {
 public:
-    struct CTarget {
-        std::u16string mac;
-        std::u16string ip;
-    };
-
     // Window thread. done is called on the window thread once every array has answered; then
     // onFinished, after which the object may go. options: the arrays' port and the timeouts.
     CControlLogin(COrvaneSrvCore& core, IServerListView& list,
@@ -35,9 +27,15 @@ public:
     CControlLogin& operator=(const CControlLogin&) = delete;
 
     // Window thread: starts one login per target; an empty list answers at once.
-    void Start(std::vector<CTarget> targets, std::u16string userName, std::u16string password);
+    void Start(std::vector<CLoginTarget> targets, std::u16string userName, std::u16string password);
 
 private:
-    class CRecorder;
-    std::unique_ptr<CRecorder> m_pRecorder;
+    struct CState;
+    void Answer(const CLoginOutcome& outcome);
+    void FinishIfDone();
+
+    IServerListView& m_list;
+    std::shared_ptr<IWindowThread> m_pWindow;
+    std::unique_ptr<CState> m_pState;
+    std::unique_ptr<CLoginClient> m_pClient;
 };

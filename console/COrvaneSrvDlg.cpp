@@ -303,6 +303,7 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
             m_pTabAccount->OnSelchangeGroupList();
         }
     };
+    discoveryHooks.audit = [&core](const CAuditRecord& record) { core.Audit(record); };
     m_pDiscovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), page,
                                                       WindowThread(), discoveryHooks, m_slp);
     m_pLogin = std::make_unique<CLoginClient>(
@@ -320,6 +321,7 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     hooks.decidingMac = [&core](std::span<const std::u16string> selectedMacs) {
         return DecidingMac(core.m_mapServers, *core.Guard(), selectedMacs);
     };
+    hooks.loginCandidate = [&core](const std::u16string& mac) { return core.LoginCandidate(mac); };
     hooks.login = [login](std::vector<CLoginTarget> targets, std::u16string user,
                           std::u16string password) {
         login->Login(std::move(targets), std::move(user), std::move(password));

@@ -3,9 +3,11 @@
 // more.
 #pragma once
 
+#include "core/CLoginCandidate.h"
 #include "storage/CLoginTarget.h"
 
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -31,4 +33,7 @@ struct CSystemTabHooks {
     std::function<void(std::vector<CLoginTarget> targets, std::u16string user,
                        std::u16string password)>
         login = {};
+    // Where the array of a MAC address stands for a login (COrvaneSrvCore::LoginCandidate). No
+    // hook: every supported array is known and at its own address.
+    std::function<std::optional<CLoginCandidate>(const std::u16string& mac)> loginCandidate = {};
 };

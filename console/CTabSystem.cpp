@@ -3,6 +3,7 @@
 #include "console/CLoginDlg.h"
 #include "console/ConsoleLists.h"
 #include "platform/text/TextConv.h"
+#include "platform/text/TextEscape.h"
 #include "platform/ui/CAnchoredLayout.h"
 #include "platform/ui/CListCtrl.h"
 #include "platform/ui/NewChild.h"
@@ -56,6 +57,12 @@ void CTabSystem::InsertColumns() {
     // Discovery finds rows by MAC address, the login results by IP address.
     m_listServers->IndexColumn(Col(EServerColumn::MAC));
     m_listServers->IndexColumn(Col(EServerColumn::IPAddr));
+    m_listServers->SetRowNote(
+        [this](std::size_t row) {
+            const auto note = m_mapAddressNotes.find(CellText(row, EServerColumn::MAC));
+            return note == m_mapAddressNotes.end() ? CTextRowsModel::CRowNote() : note->second;
+        },
+        Col(EServerColumn::Auth));
 }
 
 void CTabSystem::WireList() {
@@ -206,8 +213,11 @@ void CTabSystem::OnLogin() {
                             CellText(row, EServerColumn::IPAddr)};
         (IsSupported(target.strMAC) ? chosen : skipped).push_back(std::move(target));
     }
+    if (!chosen.empty()) {
+        chosen = ConfirmTargets(std::move(chosen));
+    }
     if (chosen.empty()) {
-        TellSkipped(skipped);
+        TellSkipped(skipped, IDS_LOGIN_SKIPPED);
         return;
     }
     CLoginDlg dialog(window());
@@ -235,14 +245,67 @@ void CTabSystem::OnLogin() {
     if (m_hooks.login && !targets.empty()) {
         m_hooks.login(std::move(targets), dialog.m_strAdminUser, dialog.m_strAdminPassword);
     }
-    TellSkipped(skipped);
+    TellSkipped(skipped, IDS_LOGIN_SKIPPED);
 }
 
-void CTabSystem::TellSkipped(const std::vector<CLoginTarget>& skipped) const {
+std::optional<CLoginCandidate> CTabSystem::Candidate(const std::u16string& mac) const {
+    if (m_hooks.loginCandidate) {
+        return m_hooks.loginCandidate(mac);
+    }
+    CLoginCandidate known;
+    known.strMAC = mac;
+    known.bSupported = known.bKnown = true;
+    return known;
+}
+
+std::vector<CLoginTarget> CTabSystem::ConfirmTargets(std::vector<CLoginTarget> chosen) {
+    std::vector<CLoginTarget> targets;
+    std::vector<CLoginTarget> inConflict;
+    std::u16string newArrays;
+    for (CLoginTarget& target : chosen) {
+        const std::optional<CLoginCandidate> array = Candidate(target.strMAC);
+        if (!array) {
+            continue;
+        }
+        target.bKnown = array->bKnown;
+        if (array->eState == EAddressState::Moved && chosen.size() == 1) {
+            const QString text = Text(IDS_LOGIN_ASK_MOVED)
+                                     .arg(QString::fromStdU16String(array->strMAC),
+                                          QString::fromStdU16String(array->strIP),
+                                          QString::fromStdU16String(array->strLatestClaim));
+            if (m_boxes.Show(text.toStdU16String(), IMessageBoxes::kProgramName,
+                             EMessageIcon::Question,
+                             EMessageButtons::YesNo) != EMessageAnswer::Yes) {
+                return {};
+            }
+            target.strIP = array->strLatestClaim;
+            target.bRebind = true;
+        } else if (array->eState != EAddressState::Bound && chosen.size() > 1) {
+            inConflict.push_back(std::move(target));
+            continue;
+        }
+        if (!array->bKnown) {
+            newArrays += u"\n" + array->strIP + u"  " + array->strMAC + u"  " +
+                         ShowControls(array->strName) + u"  " + ShowControls(array->strProduct);
+        }
+        targets.push_back(std::move(target));
+    }
+    TellSkipped(inConflict, IDS_LOGIN_SKIPPED_CONFLICT);
+    if (!newArrays.empty()) {
+        const QString text = Text(IDS_LOGIN_ASK_NEW).arg(QString::fromStdU16String(newArrays));
+        if (m_boxes.Show(text.toStdU16String(), IMessageBoxes::kProgramName, EMessageIcon::Question,
+                         EMessageButtons::YesNo) != EMessageAnswer::Yes) {
+            std::erase_if(targets, [](const CLoginTarget& target) { return !target.bKnown; });
+        }
+    }
+    return targets;
+}
+
+void CTabSystem::TellSkipped(const std::vector<CLoginTarget>& skipped, int textId) const {
     if (skipped.empty()) {
         return;
     }
-    std::u16string text(LoadString(IDS_LOGIN_SKIPPED));
+    std::u16string text(LoadString(textId));
     for (const CLoginTarget& target : skipped) {
         text += u"\n" + target.strIP + (target.strMAC.empty() ? u"" : u" (" + target.strMAC + u")");
     }
@@ -297,7 +360,8 @@ std::size_t CTabSystem::RowOf(const CLoginTarget& target) const {
     const bool bByMac = !target.strMAC.empty();
     const std::size_t row = bByMac ? FindRow(EServerColumn::MAC, target.strMAC)
                                    : FindRow(EServerColumn::IPAddr, target.strIP);
-    if (row == npos || CellText(row, EServerColumn::IPAddr) != target.strIP ||
+    // A login that moves the array goes to another address than its row shows.
+    if (row == npos || (CellText(row, EServerColumn::IPAddr) != target.strIP && !target.bRebind) ||
         CellText(row, EServerColumn::MAC) != target.strMAC) {
         return npos;
     }
@@ -332,4 +396,21 @@ std::size_t CTabSystem::FindRow(EServerColumn col, std::u16string_view text) con
 void CTabSystem::SelectAndFocus(std::size_t row) {
     m_listServers->SetSelected(row, true);
     m_listServers->SetFocusRow(row);
+}
+
+void CTabSystem::ShowAddressState(std::size_t row, EAddressState state,
+                                  std::u16string_view claims) {
+    const std::u16string mac = CellText(row, EServerColumn::MAC);
+    if (state == EAddressState::Bound) {
+        if (m_mapAddressNotes.erase(mac) != 0) {
+            m_listServers->RefreshRowNote(row);
+        }
+        return;
+    }
+    const bool bMoved = state == EAddressState::Moved;
+    const QString tip = Text(bMoved ? IDS_TIP_MOVED : IDS_TIP_CONFLICT)
+                            .arg(QString::fromStdU16String(CellText(row, EServerColumn::IPAddr)),
+                                 QString::fromStdU16String(std::u16string(claims)));
+    m_mapAddressNotes[mac] = {tip.toStdU16String(), bMoved ? u"moved?" : u""};
+    m_listServers->RefreshRowNote(row);
 }

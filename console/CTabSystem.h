@@ -10,6 +10,7 @@
 
 #include "console/CSystemTabHooks.h"
 #include "platform/ui/CDialogPage.h"
+#include "platform/ui/CTextRowsModel.h"
 #include "platform/ui/IMessageBoxes.h"
 #include "storage/IServerListView.h"
 
@@ -55,6 +56,8 @@ public:
     void DeleteRows(std::span<const std::size_t> rows) override;
     std::size_t FindRow(EServerColumn col, std::u16string_view text) const override;
     void SelectAndFocus(std::size_t row) override;
+    void ShowAddressState(std::size_t row, EAddressState state,
+                          std::u16string_view claims) override;
 
 protected:
     bool OnInitDialog() override;
@@ -73,7 +76,12 @@ private:
                             std::span<const std::u16string> selectedMacs, bool bEnabled) const;
     // The cells of the selected rows in the column, one a line, for the clipboard.
     QString SelectedCells(EServerColumn col) const;
-    void TellSkipped(const std::vector<CLoginTarget>& skipped) const;
+    void TellSkipped(const std::vector<CLoginTarget>& skipped, int textId) const;
+    // The arrays of the selection that a login may go to, as the operator confirms them: new
+    // arrays only after a question, in conflict only alone, moved only alone and after a
+    // question. Empty when nothing is to be sent.
+    std::vector<CLoginTarget> ConfirmTargets(std::vector<CLoginTarget> chosen);
+    std::optional<CLoginCandidate> Candidate(const std::u16string& mac) const;
     // The row of a server chosen for a login, while its MAC and IP address are as they were;
     // npos once either changed or the row went.
     std::size_t RowOf(const CLoginTarget& target) const;
@@ -81,5 +89,7 @@ private:
     IMessageBoxes& m_boxes;
     CSystemTabHooks m_hooks;
     CListCtrl* m_listServers = nullptr; // control 1003, owned by the page
-    QTimer* m_pLoginRecheck = nullptr;  // a changed row may change the Login button; owned
+    // The tips of the rows whose MAC address other addresses announce, by MAC address.
+    std::unordered_map<std::u16string, CTextRowsModel::CRowNote> m_mapAddressNotes;
+    QTimer* m_pLoginRecheck = nullptr; // a changed row may change the Login button; owned
 };

@@ -3,6 +3,7 @@
 #include "core/CArchiveReader.h"
 #include "core/DirectoryAudit.h"
 #include "platform/text/TextConv.h"
+#include "storage/IsSupportedProduct.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -427,4 +428,37 @@ void COrvaneSrvCore::FreeTables() {
     m_mapServers.Clear();
     m_mapUsers.clear();
     m_mapGroups.clear();
+}
+
+std::optional<CLoginCandidate> COrvaneSrvCore::LoginCandidate(const std::u16string& mac) const {
+    auto lock = m_pGuard->LockShared();
+    const CServerData* record = m_pGuard->m_bTablesAlive ? m_mapServers.Find(mac) : nullptr;
+    if (record == nullptr) {
+        return std::nullopt;
+    }
+    CLoginCandidate candidate{mac,
+                              Utf8ToUtf16(record->m_szIPAddr),
+                              Utf8ToUtf16(record->m_szSystemName),
+                              Utf8ToUtf16(record->m_szProduct),
+                              !mac.empty() && IsSupportedProduct(*record),
+                              record->m_bKnown,
+                              record->AddressState(),
+                              Utf8ToUtf16(record->LatestClaim())};
+    for (const auto& [name, group] : m_mapGroups) {
+        const auto& access = group->m_listAccess;
+        candidate.bKnown =
+            candidate.bKnown || std::find(access.begin(), access.end(), mac) != access.end();
+    }
+    return candidate;
+}
+
+std::size_t COrvaneSrvCore::AddressConflicts() const {
+    auto lock = m_pGuard->LockShared();
+    std::size_t count = 0;
+    if (m_pGuard->m_bTablesAlive) {
+        m_mapServers.ForEach([&count](const std::u16string&, const CServerData& record) {
+            count += record.AddressState() != EAddressState::Bound ? 1 : 0;
+        });
+    }
+    return count;
 }

@@ -12,6 +12,7 @@
 #include "core/CConfigResult.h"
 #include "core/CDirectoryMessage.h"
 #include "core/CDirectoryUndo.h"
+#include "core/CLoginCandidate.h"
 #include "core/CRegistryStore.h"
 #include "platform/io/CAuditTrail.h"
 #include "platform/sync/CTableGuard.h"
@@ -20,6 +21,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -73,6 +75,11 @@ public:
     void FreeTables();
 
     const std::shared_ptr<CTableGuard>& Guard() const { return m_pGuard; }
+    // The array's standing for a login, read under the shared guard; none when no record has
+    // that MAC (or the tables are freed).
+    std::optional<CLoginCandidate> LoginCandidate(const std::u16string& mac) const;
+    // How many arrays are in conflict or "moved?".
+    std::size_t AddressConflicts() const;
     // The operator's text for the last directory change that was refused or could not be saved
     // ("Failed to save the directory: " and the reason); empty after one that was made.
     const std::u16string& LastSaveError() const { return m_strSaveError; }

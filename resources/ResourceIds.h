@@ -110,6 +110,12 @@ inline constexpr int IDS_STATUS_NOT_LISTENING = 309;
 inline constexpr int IDS_STATUS_ARRAYS = 310;      // %1: listed, %2: authorized, %3: shown
 inline constexpr int IDS_STATUS_LAST_SEARCH = 311; // %1: time of day
 inline constexpr int IDS_STATUS_NO_SEARCH = 312;
+// Arrays whose MAC address other addresses announce, and logins to new arrays.
+inline constexpr int IDS_LOGIN_SKIPPED_CONFLICT = 313;
+inline constexpr int IDS_LOGIN_ASK_NEW = 314;   // %1: the arrays, a line each
+inline constexpr int IDS_LOGIN_ASK_MOVED = 315; // %1: MAC, %2: its address, %3: the new one
+inline constexpr int IDS_TIP_CONFLICT = 316;    // %1: its address, %2: the other addresses
+inline constexpr int IDS_TIP_MOVED = 317;       // %1: its address, %2: the other addresses
 inline constexpr int IDS_PASSWORD_EMPTY = 330;
 inline constexpr int IDS_USER_NAME_CASE = 331;  // %1: the existing user's name
 inline constexpr int IDS_GROUP_NAME_CASE = 332; // %1: the existing group's name

@@ -54,6 +54,20 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_STATUS_ARRAYS, u"%1 arrays listed (%3 shown), %2 authorized"},
     {IDS_STATUS_LAST_SEARCH, u"Last search ended at %1"},
     {IDS_STATUS_NO_SEARCH, u"No search has ended yet"},
+    {IDS_LOGIN_SKIPPED_CONFLICT,
+     u"No login was sent to these arrays, whose MAC address another address announces too. "
+     u"Check them, then log in to each one on its own:"},
+    {IDS_LOGIN_ASK_NEW,
+     u"No one has logged in to these arrays before, and no group gives access to them. Any host "
+     u"on the network can announce itself as an array. Send the administrator password to them "
+     u"too?\n%1"},
+    {IDS_LOGIN_ASK_MOVED,
+     u"The array %1 no longer answers at %2, and %3 announces its MAC address now.\n\n"
+     u"Log in at %3 and keep the array there? Answer Yes only if you know that the array moved."},
+    {IDS_TIP_CONFLICT, u"Another address announces this array's MAC address too: %2. Logins and "
+                       u"the credential service keep to %1."},
+    {IDS_TIP_MOVED, u"moved? %1 has stopped answering, and %2 announces this array's MAC "
+                    u"address. Log in to it on its own to move it."},
     {IDS_PASSWORD_EMPTY, u"The password is empty. Every user needs a password."},
     {IDS_USER_NAME_CASE, u"A user named %1 exists already. User names may not differ in letter "
                          u"case only."},

@@ -25,6 +25,7 @@ struct CCachedQuery {
 
     std::string body;
     CServedServers served;
+    uint64_t generation = 0; // of the tables it was composed from
 };
 
 class CQueryCache {

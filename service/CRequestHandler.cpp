@@ -245,7 +245,21 @@ void CRequestHandler::AuditRefusal(CAuditRecord& record) const {
         const std::string from = AddressText(m_peer);
         record.Add("address", from);
         m_context.m_pAudit->WriteRefusal(record, from);
+        LogIfAuditFull();
     }
+}
+
+void CRequestHandler::LogIfAuditFull() const {
+    // Said once each time: the trail's own record and orvanectl status say it too.
+    if (!m_context.m_pAudit->TakeFullNotice()) {
+        return;
+    }
+    const auto full = m_context.m_pAudit->Full();
+    m_context.m_log.Write(
+        "OrvaneSrv: audit trail full: " + m_context.m_pAudit->File().string() +
+        " reached its size limit while the oldest file kept is younger than a day; further "
+        "records are summarised per event, user and address each minute" +
+        (full ? " until " + CAuditRecord::TimeText(full->until) : std::string()) + "\n");
 }
 
 void CRequestHandler::AuditPush(std::string_view key, EPasswordUpdate result,
@@ -258,6 +272,7 @@ void CRequestHandler::AuditPush(std::string_view key, EPasswordUpdate result,
     if (result == EPasswordUpdate::Done) {
         record.Add("address", AddressText(m_peer));
         m_context.m_pAudit->Write(record);
+        LogIfAuditFull();
         return;
     }
     record.Add("reason", RefusedUpdateReason(result, authorizedAt));
@@ -371,12 +386,14 @@ bool CRequestHandler::ServeQuery(const std::string& userName) {
     m_socket.SendBoth(header, answer->body);
     if (m_context.m_pAudit) {
         const CServedServers& served = answer->served;
-        m_context.m_pAudit->Write(CAuditRecord("query", "service")
-                                      .Add("address", AddressText(m_peer))
-                                      .Add("user", userName)
-                                      .AddBool("admin", served.bAdmin)
-                                      .Add("macs", served.macs.empty() ? "none" : served.macs)
-                                      .Add("ips", served.ips.empty() ? "none" : served.ips));
+        // A client asking again for the same answer is counted, not written again.
+        m_context.m_pAudit->WriteHandOut({.address = AddressText(m_peer),
+                                          .user = userName,
+                                          .bAdmin = served.bAdmin,
+                                          .macs = served.macs,
+                                          .ips = served.ips,
+                                          .generation = answer->generation});
+        LogIfAuditFull();
     }
     return true;
 }

@@ -63,6 +63,8 @@ private:
     void AuditRefusal(CAuditRecord&& record) const { AuditRefusal(record); }
     void AuditPush(std::string_view key, EPasswordUpdate result,
                    std::string_view authorizedAt) const;
+    // Says in the service log, once each time, that the trail became full.
+    void LogIfAuditFull() const;
     std::string_view ReadBodyLine(bool bSecret);
     // Moves the deadline from the headers' to the whole request's, and settles the ticket.
     void EndOfHeaders();

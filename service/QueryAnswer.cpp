@@ -34,6 +34,7 @@ CQueryAnswer QueryAnswer(const CServiceContext& context, std::string_view userNa
             return;
         }
         auto composed = std::make_shared<CCachedQuery>();
+        composed->generation = generation;
         BuildServerListDocument(core, userName, composed->body,
                                 context.m_pAudit ? &composed->served : nullptr);
         result.answer = composed;

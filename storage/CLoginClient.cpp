@@ -63,15 +63,15 @@ constexpr int kWorkerNiceness = 10;
 struct CLoginPress {
     std::mutex mutex;
     std::size_t nUnfinished = 0;
-    bool bEachFailureBoxed = false;
+    bool bBoxes = true;
+    CLoginClient::COnOutcome onOutcome;
     bool bFirstFailureTaken = false;
     std::vector<std::u16string> listOtherFailures; // "IP (MAC): reason"
 };
 
 // One login, from the click to the end of its result step.
 struct LoginRequest {
-    std::u16string strMAC;
-    std::u16string strIP;
+    CLoginTarget target;
     std::u16string strUserName;
     std::u16string strPassword;
     std::string strBody = kBody;
@@ -99,7 +99,7 @@ std::string BasicCredentials(const LoginRequest& request) {
 CHttpRequest HttpRequestFor(const LoginRequest& request) {
     const CLoginOptions& options = request.pShared->options;
     CHttpRequest http;
-    http.strHost = Utf16ToUtf8(request.strIP);
+    http.strHost = Utf16ToUtf8(request.target.strIP);
     http.nPort = options.nPort;
     http.strPath = CLoginOptions::kServerApiPath;
     http.listHeaders = {kAuthorization + BasicCredentials(request), kContentType};
@@ -116,47 +116,30 @@ std::u16string Number(long value) {
     return Utf8ToUtf16(std::to_string(value));
 }
 
-// Records a successful login, authorized at the address it went to; false when the server's
-// record is gone (swept, or the tables freed at shutdown) or was announced at another address
-// while the login was out: the credentials were checked by whoever answered there.
+// Records a successful login, authorized at the address it went to (which a login that named
+// another address binds the record to); false when the server's record is gone (swept, or the
+// tables freed at shutdown) or now lives at another address than the login went to.
 bool StoreLogin(const LoginRequest& request, const std::string& body) {
     CLoginClient::CShared& shared = *request.pShared;
-    const std::string address = Utf16ToUtf8(request.strIP);
+    const std::string address = Utf16ToUtf8(request.target.strIP);
     auto lock = shared.pGuard->LockExclusive();
     if (!shared.pGuard->m_bTablesAlive) {
         return false;
     }
-    CServerData* record = shared.table.Find(request.strMAC);
-    if (record == nullptr || address != record->m_szIPAddr) {
+    CServerData* record = shared.table.Find(request.target.strMAC);
+    if (record == nullptr || (address != record->m_szIPAddr && !request.target.bRebind)) {
         return false;
     }
+    if (request.target.bRebind) {
+        record->Rebind(address);
+    }
+    record->m_bKnown = true;
+    record->m_bOnline = 1;
     record->SetLoginResponse(body);
     record->m_bAuthorized = 1;
     record->SetAuthorizedIP(address);
     record->SetLoginCredentials(request.strUserName, request.strPassword);
     return true;
-}
-
-// Tells the result to whoever asked to be told (the audit trail), before any box: the worker
-// then waits for the operator's answer.
-void TellResult(const LoginRequest& request, long code, const std::string* body, bool bSucceeded) {
-    const CLoginClient::CShared& shared = *request.pShared;
-    if (!shared.options.onResult) {
-        return;
-    }
-    std::string result;
-    if (body == nullptr) {
-        result = "connection error " + std::to_string(code);
-    } else if (code == kStatusOk) {
-        result = bSucceeded ? "succeeded" : "the array moved while the login ran";
-    } else if (code == kStatusUnauthorized) {
-        result = "authentication failed";
-    } else if (code == kStatusNotFound) {
-        result = "not supported";
-    } else {
-        result = "http status " + std::to_string(code);
-    }
-    shared.options.onResult(request.strMAC, request.strIP, request.strUserName, result);
 }
 
 // What a client error (body null, code is libcurl's error number) or an answer other than 200
@@ -172,6 +155,33 @@ CLoginFailure FailureOf(long code, const std::string* body) {
         return {u"Not Support", EMessageIcon::Warning};
     }
     return {u"Http Status Code: " + Number(code), EMessageIcon::Warning};
+}
+
+CLoginOutcome OutcomeOf(const LoginRequest& request, long code, const std::string* body,
+                        bool bSucceeded) {
+    CLoginOutcome outcome{request.target.strMAC,
+                          request.target.strIP,
+                          request.strUserName,
+                          ELoginResult::Succeeded,
+                          code,
+                          {},
+                          request.target.bKnown,
+                          request.target.bRebind};
+    if (body == nullptr) {
+        outcome.eResult = ELoginResult::TransportError;
+    } else if (code == kStatusOk) {
+        outcome.eResult = bSucceeded ? ELoginResult::Succeeded : ELoginResult::Superseded;
+    } else if (code == kStatusUnauthorized) {
+        outcome.eResult = ELoginResult::Refused;
+    } else if (code == kStatusNotFound) {
+        outcome.eResult = ELoginResult::NotSupported;
+    } else {
+        outcome.eResult = ELoginResult::HttpStatus;
+    }
+    if (body == nullptr || code != kStatusOk) {
+        outcome.strMessage = FailureOf(code, body).strText;
+    }
+    return outcome;
 }
 
 // The box of a press whose logins failed more than once: every failure after the first, which
@@ -207,23 +217,33 @@ bool IsAuthorized(const CLoginClient::CShared& shared, std::u16string_view mac) 
     return record != nullptr && record->m_bAuthorized != 0;
 }
 
-// Sets the row's Auth cell on the window thread; with bDone the login also stops counting there,
-// so that whoever runs that thread until no login is left also sees every cell set. With the
-// window gone, the count drops here.
-void ReportToRow(const LoginRequest& request, bool bSucceeded, bool bDone) {
+// Sets the row's Auth cell (and, after a login that moved the array, its address) on the window
+// thread.
+void ReportToRow(const LoginRequest& request, bool bSucceeded) {
     CLoginClient::CShared& shared = *request.pShared;
-    const bool bShown = shared.pWindow->Send([&shared, &request, bSucceeded, bDone] {
-        const std::size_t row = shared.list.FindRow(EServerColumn::IPAddr, request.strIP);
+    shared.pWindow->Send([&shared, &request, bSucceeded] {
+        const CLoginTarget& target = request.target;
+        // A row with a record is found by its MAC address; one without (no MAC) by its address.
+        const std::size_t row = target.strMAC.empty()
+                                    ? shared.list.FindRow(EServerColumn::IPAddr, target.strIP)
+                                    : shared.list.FindRow(EServerColumn::MAC, target.strMAC);
         if (row != IServerListView::npos) {
+            if (target.bRebind && bSucceeded) {
+                shared.list.SetCellText(row, EServerColumn::IPAddr, target.strIP);
+                // Any other claims show again at the end of the next pass.
+                shared.list.ShowAddressState(row, EAddressState::Bound, {});
+            }
             const bool bAuthorized =
                 IsAuthorized(shared, shared.list.CellText(row, EServerColumn::MAC));
             shared.list.ShowLoginResult(row, bSucceeded, bAuthorized ? u"Yes" : u"No");
         }
-        if (bDone) {
-            --shared.nRunning;
-        }
     });
-    if (bDone && !bShown) {
+}
+
+// The login stops counting on the window thread, so that whoever runs that thread until no login
+// is left also sees every cell set; with the window gone, the count drops here.
+void StopCounting(CLoginClient::CShared& shared) {
+    if (!shared.pWindow->Send([&shared] { --shared.nRunning; })) {
         --shared.nRunning;
     }
 }
@@ -236,20 +256,25 @@ void OnLoginResult(long code, const std::string* body, const LoginRequest& reque
     CLoginClient::CShared& shared = *request.pShared;
     CLoginPress& press = *request.pPress;
     const bool bSucceeded = body != nullptr && code == kStatusOk && StoreLogin(request, *body);
-    TellResult(request, code, body, bSucceeded);
-    if (body == nullptr || code != kStatusOk) {
+    const CLoginOutcome outcome = OutcomeOf(request, code, body, bSucceeded);
+    // The audit trail hears of it before any box: the worker then waits for the operator.
+    if (shared.options.onResult) {
+        shared.options.onResult(outcome);
+    }
+    if (press.bBoxes && (body == nullptr || code != kStatusOk)) {
         const CLoginFailure failure = FailureOf(code, body);
         bool bFirst = false;
         {
             std::lock_guard lock(press.mutex);
-            bFirst = !std::exchange(press.bFirstFailureTaken, true) || press.bEachFailureBoxed;
+            bFirst = !std::exchange(press.bFirstFailureTaken, true);
             if (!bFirst) {
-                press.listOtherFailures.push_back(request.strIP + u" (" + request.strMAC + u"): " +
-                                                  failure.strText);
+                press.listOtherFailures.push_back(request.target.strIP + u" (" +
+                                                  request.target.strMAC + u"): " + failure.strText);
             }
         }
         if (bFirst) {
-            shared.pBoxes->Show(failure.strText, request.strIP, failure.icon, EMessageButtons::Ok);
+            shared.pBoxes->Show(failure.strText, request.target.strIP, failure.icon,
+                                EMessageButtons::Ok);
         }
     }
     // Finished only now: the summary follows the first failure's box, never beside it.
@@ -260,16 +285,16 @@ void OnLoginResult(long code, const std::string* body, const LoginRequest& reque
             summary.swap(press.listOtherFailures);
         }
     }
-    if (summary.empty()) {
-        ReportToRow(request, bSucceeded, true);
-        return;
+    ReportToRow(request, bSucceeded);
+    // The press's caller hears of it once the row shows it too.
+    if (press.onOutcome) {
+        press.onOutcome(outcome);
     }
-    ReportToRow(request, bSucceeded, false);
-    shared.pBoxes->Show(SummaryText(summary), IMessageBoxes::kProgramName, EMessageIcon::Error,
-                        EMessageButtons::Ok);
-    if (!shared.pWindow->Send([&shared] { --shared.nRunning; })) {
-        --shared.nRunning;
+    if (!summary.empty()) {
+        shared.pBoxes->Show(SummaryText(summary), IMessageBoxes::kProgramName, EMessageIcon::Error,
+                            EMessageButtons::Ok);
     }
+    StopCounting(shared);
 }
 
 // Linux gives each thread its own niceness; a failure leaves the thread as it was.
@@ -283,7 +308,7 @@ void RunLogin(const std::shared_ptr<LoginRequest>& request) {
     if (response.nError != 0) {
         OnLoginResult(response.nError, nullptr, *request);
     } else {
-        if (response.nStatus == kStatusOk && response.bOverflow) {
+        if (response.nStatus == kStatusOk && response.bOverflow && request->pPress->bBoxes) {
             request->pShared->pBoxes->Show(u"File overran buffer -- not cached");
         }
         OnLoginResult(response.nStatus, &response.strBody, *request);
@@ -361,20 +386,20 @@ std::size_t CLoginClient::RunningLogins() const {
 }
 
 void CLoginClient::Login(std::vector<CLoginTarget> targets, std::u16string userName,
-                         std::u16string password, EFailureBoxes boxes) {
+                         std::u16string password, EFailureBoxes boxes, COnOutcome onOutcome) {
     if (targets.empty()) {
         return;
     }
     auto press = std::make_shared<CLoginPress>();
     press->nUnfinished = targets.size();
-    press->bEachFailureBoxed = boxes == EFailureBoxes::Each;
+    press->bBoxes = boxes == EFailureBoxes::FirstThenSummary;
+    press->onOutcome = std::move(onOutcome);
     m_pShared->nRunning += targets.size();
     {
         std::lock_guard lock(m_pShared->queueMutex);
         for (CLoginTarget& target : targets) {
             m_pShared->queue.push_back(std::make_shared<LoginRequest>(
-                LoginRequest{std::move(target.strMAC), std::move(target.strIP), userName, password,
-                             kBody, m_pShared, press}));
+                LoginRequest{std::move(target), userName, password, kBody, m_pShared, press}));
         }
     }
     StartWorkers(m_pShared);

@@ -15,6 +15,7 @@
 #include "platform/sync/CTableGuard.h"
 #include "platform/ui/IMessageBoxes.h"
 #include "platform/ui/IWindowThread.h"
+#include "storage/CLoginOutcome.h"
 #include "storage/CLoginTarget.h"
 #include "storage/CServerTable.h"
 #include "storage/IServerListView.h"
@@ -28,18 +29,15 @@
 #include <vector>
 
 struct CLoginOptions {
-    static constexpr uint16_t kServerApiPort = 51000; // SERVER_API_PORT
+    static constexpr uint16_t kServerApiPort = 51000;
     static constexpr const char* kServerApiPath = "/api/tarvik_storage_server_x.php";
 
     uint16_t nPort = kServerApiPort;
     std::chrono::milliseconds connectTimeout{10000};
     std::chrono::milliseconds requestTimeout{30000};
-    // Told of the end of every login, on its worker: the array's MAC and IP address, the
-    // administrator user name and how it went ("succeeded", "authentication failed", ...).
-    // Empty: nobody is told.
-    std::function<void(std::u16string_view mac, std::u16string_view ip, std::u16string_view user,
-                       std::string_view result)>
-        onResult;
+    // Told of the end of every login, on its worker, before any box (the audit trail). Empty:
+    // nobody is told.
+    std::function<void(const CLoginOutcome&)> onResult;
 };
 
 class CLoginClient {
@@ -63,14 +61,16 @@ public:
 
     // How the failures of one press reach the boxes: the operator at the window gets the first
     // failure's box and one summary of the others; a caller that reports per array (the control
-    // channel) gets a box for each, captioned with the array's address.
-    enum class EFailureBoxes { FirstThenSummary, Each };
+    // channel) takes the outcomes instead and shows no box.
+    enum class EFailureBoxes { FirstThenSummary, None };
+    using COnOutcome = std::function<void(const CLoginOutcome&)>;
 
     // Window thread: one press of the Login button: a login for each server given (its row's MAC
-    // and IP address texts), with the operator's user name and password. The caller sets the
-    // rows' Auth cells to "Logging".
+    // and the address to log in at), with the operator's user name and password. The caller sets
+    // the rows' Auth cells to "Logging". onOutcome (on the worker, once the record and the row
+    // show it) learns how each login ended.
     void Login(std::vector<CLoginTarget> targets, std::u16string userName, std::u16string password,
-               EFailureBoxes boxes = EFailureBoxes::FirstThenSummary);
+               EFailureBoxes boxes = EFailureBoxes::FirstThenSummary, COnOutcome onOutcome = {});
 
     // Logins (queued or running) whose result step has not finished yet.
     std::size_t RunningLogins() const;

@@ -1,5 +1,5 @@
-// One server of a Login button press: its row's MAC and IP address texts as they stood when the
-// button was pressed.
+// One server of a login: its MAC and the address the login goes to, as they stood when the
+// operator chose it.
 #pragma once
 
 #include <string>
@@ -7,4 +7,9 @@
 struct CLoginTarget {
     std::u16string strMAC;
     std::u16string strIP;
+    // Whether the array was known (logged in to before, or in a group's access list): recorded
+    // with the login.
+    bool bKnown = true;
+    // strIP is another address than the record's: a success moves the record there.
+    bool bRebind = false;
 };

@@ -86,3 +86,52 @@ void CServerData::DropElement() {
     std::fill(m_strElement.begin(), m_strElement.end(), '\0');
     std::string().swap(m_strElement);
 }
+
+EAddressState CServerData::AddressState() const {
+    if (m_listClaims.empty()) {
+        return EAddressState::Bound;
+    }
+    return m_nPassesBoundUnseen >= kPassesToForget ? EAddressState::Moved : EAddressState::Conflict;
+}
+
+bool CServerData::NoteClaim(std::string_view address, std::chrono::system_clock::time_point now) {
+    m_bSeenElsewhere = true;
+    for (CAddressClaim& claim : m_listClaims) {
+        if (claim.strAddress == address) {
+            claim.lastSeen = now;
+            claim.bSeenThisPass = true;
+            return false;
+        }
+    }
+    if (m_listClaims.size() == kMaxClaims) {
+        return false;
+    }
+    m_listClaims.push_back({std::string(address), now, now, 0, true});
+    return true;
+}
+
+std::string CServerData::LatestClaim() const {
+    const auto latest = std::max_element(
+        m_listClaims.begin(), m_listClaims.end(),
+        [](const CAddressClaim& a, const CAddressClaim& b) { return a.lastSeen < b.lastSeen; });
+    return latest == m_listClaims.end() ? std::string() : latest->strAddress;
+}
+
+void CServerData::AgeClaims() {
+    m_nPassesBoundUnseen = m_bSeen != 0 ? 0 : m_nPassesBoundUnseen + 1;
+    for (CAddressClaim& claim : m_listClaims) {
+        claim.nPassesUnseen = claim.bSeenThisPass ? 0 : claim.nPassesUnseen + 1;
+        claim.bSeenThisPass = false;
+    }
+    std::erase_if(m_listClaims, [](const CAddressClaim& claim) {
+        return claim.nPassesUnseen >= kPassesToForget;
+    });
+    m_bSeenElsewhere = false;
+}
+
+void CServerData::Rebind(std::string_view address) {
+    SetIPAddr(address);
+    std::erase_if(m_listClaims,
+                  [address](const CAddressClaim& claim) { return claim.strAddress == address; });
+    m_nPassesBoundUnseen = 0;
+}

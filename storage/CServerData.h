@@ -7,9 +7,19 @@
 // servers is assembled rather than rendered again for each request.
 #pragma once
 
+#include "storage/CAddressClaim.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+// Where a record stands with the addresses that announce its MAC address.
+enum class EAddressState {
+    Bound,    // only its own address announces it
+    Conflict, // another address announces it too
+    Moved,    // its own address has stopped announcing it and another one does ("moved?")
+};
 
 class CServerData {
 public:
@@ -33,9 +43,17 @@ public:
     char m_szVersion[16] = {};
     char m_szMAC[20] = {};
     char m_szType[16] = {};
-    // The address that the successful login went to, empty while not authorized. The record is
-    // authorized only there: a sighting at another address takes the authorization away.
+    // The address that the successful login went to, empty while not authorized. It equals
+    // m_szIPAddr, the bound address: only a login that names another address moves the record.
     char m_szAuthorizedIP[20] = {};
+    // An operator has logged in to it successfully at its bound address: a fleet-wide login may
+    // send it credentials. Never cleared by what the network announces.
+    bool m_bKnown = false;
+    // Other addresses announcing this MAC; the passes in a row that ended without a sighting at
+    // the bound address; whether this pass saw the MAC at another address.
+    std::vector<CAddressClaim> m_listClaims;
+    int32_t m_nPassesBoundUnseen = 0;
+    bool m_bSeenElsewhere = false;
     // Bytes as the server sent them (not text); empty before the first successful login.
     std::string m_szLoginResponse;
 
@@ -55,6 +73,21 @@ public:
     // Drops the authorization with everything it held: the credentials, the login's answer and
     // the address it was given at.
     void Deauthorize();
+
+    // Passes that a claim, or the bound address, stays unseen before it counts as gone.
+    static constexpr int kPassesToForget = 3;
+    // At most this many other addresses are remembered per record; further ones are ignored.
+    static constexpr std::size_t kMaxClaims = 8;
+    EAddressState AddressState() const;
+    // Records a sighting of this MAC at address, which is not the bound one; answers whether the
+    // address is new to the record (false too when the list is full and it is left out).
+    bool NoteClaim(std::string_view address, std::chrono::system_clock::time_point now);
+    // The most recently seen other address, empty when none.
+    std::string LatestClaim() const;
+    // The end of a pass: claims unseen for kPassesToForget passes are dropped.
+    void AgeClaims();
+    // A login that named another address succeeded there: the record now lives at it.
+    void Rebind(std::string_view address);
 
     // The credentials of a successful login, and a pushed password; either renders the element.
     void SetLoginCredentials(std::u16string userName, std::u16string passwd);

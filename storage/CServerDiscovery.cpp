@@ -264,12 +264,6 @@ CAttributes ReadAttributes(const CSlpFunctions& slp, std::string_view attrList) 
             Attribute(slp, list, "version")};
 }
 
-// What the server's row shows, copied out of its record under the guard.
-struct CRowCells {
-    std::u16string ip, systemName, product, version, mac;
-    bool bAuthorized = false;
-};
-
 void StoreSighting(CServerData& record, std::string_view host, const CAttributes& attrs) {
     record.SetIPAddr(host);
     if (attrs.hostname) {
@@ -294,6 +288,17 @@ void StoreSighting(CServerData& record, std::string_view host, const CAttributes
 
 } // namespace
 
+CServerDiscovery::CRowCells CServerDiscovery::CellsOf(const CServerData& record) {
+    CRowCells cells{Utf8ToUtf16(record.m_szIPAddr),  Utf8ToUtf16(record.m_szSystemName),
+                    Utf8ToUtf16(record.m_szProduct), Utf8ToUtf16(record.m_szVersion),
+                    Utf8ToUtf16(record.m_szMAC),     record.m_bAuthorized != 0,
+                    record.AddressState(),           {}};
+    for (const CAddressClaim& claim : record.m_listClaims) {
+        cells.claims += (cells.claims.empty() ? u"" : u", ") + Utf8ToUtf16(claim.strAddress);
+    }
+    return cells;
+}
+
 CServerDiscovery::CServerDiscovery(CServerTable& table, std::shared_ptr<CTableGuard> guard,
                                    IServerListView& list, std::shared_ptr<IWindowThread> window,
                                    CHooks hooks, CSlpFunctions slp, std::size_t queriesAtOnce)
@@ -302,9 +307,12 @@ CServerDiscovery::CServerDiscovery(CServerTable& table, std::shared_ptr<CTableGu
       m_nQueriesAtOnce(std::max<std::size_t>(queriesAtOnce, 1)),
       m_pTarget(std::make_shared<CServerDiscovery*>(this)) {
     // Directory agents are believed only when the operator names them (net.slp.DAAddresses) or
-    // turns active discovery back on in the SLP settings: any host can answer discovery.
+    // turns active discovery back on in the SLP settings: any host can answer discovery. For the
+    // same reason an array's attributes come from those agents or from the host its URL names,
+    // never from whoever answers a multicast.
     if (m_slp.setPropertyDefault != nullptr) {
         m_slp.setPropertyDefault("net.slp.activeDADetection", "false");
+        m_slp.setPropertyDefault("orvane.slp.attributesFromUrlHost", "true");
         const std::string budgetMs =
             std::to_string(std::chrono::milliseconds(kQueryBudget).count());
         m_slp.setPropertyDefault("net.slp.unicastMaximumWait", budgetMs.c_str());
@@ -394,41 +402,74 @@ void CServerDiscovery::OnServerFound(std::string_view host, std::string_view att
         return;
     }
     const std::u16string key = Utf8ToUtf16(attrs.mac.value_or(""));
+    if (!CountMacOfHost(host, key)) {
+        return;
+    }
     CRowCells cells;
-    // Where the authorization that this sighting takes away was given.
-    std::optional<std::string> lostAt;
+    bool bNewClaim = false;
     {
         auto lock = m_pGuard->LockExclusive();
         if (!m_pGuard->m_bTablesAlive) {
             return;
         }
         CServerData* record = m_table.Find(key);
-        if (record != nullptr) {
-            record->m_bSeen = 1;
-            record->m_bOnline = 1;
-        } else {
+        if (record == nullptr) {
             auto created = std::make_unique<CServerData>();
             record = created.get();
             m_table.Add(key, std::move(created));
+            StoreSighting(*record, host, attrs);
+        } else if (host == record->m_szIPAddr || key.empty()) {
+            // Servers that announce no MAC share one record that can never be logged in to:
+            // it follows the last of them, as it always did.
+            record->m_bSeen = 1;
+            record->m_bOnline = 1;
+            StoreSighting(*record, host, attrs);
+        } else {
+            bNewClaim = record->NoteClaim(host, std::chrono::system_clock::now());
         }
-        if (record->m_bAuthorized != 0 && host != record->m_szAuthorizedIP) {
-            lostAt = record->m_szAuthorizedIP;
-            record->Deauthorize();
-        }
-        StoreSighting(*record, host, attrs);
-        cells = {Utf8ToUtf16(record->m_szIPAddr),  Utf8ToUtf16(record->m_szSystemName),
-                 Utf8ToUtf16(record->m_szProduct), Utf8ToUtf16(record->m_szVersion),
-                 Utf8ToUtf16(record->m_szMAC),     record->m_bAuthorized != 0};
+        cells = CellsOf(*record);
     }
-    if (lostAt) {
-        LogLine("the server with MAC address " + Printable(Utf16ToUtf8(key)) +
-                " was logged in to at " + *lostAt + " and is now announced at " +
-                std::string(host) +
-                ": it is no longer authorized until the operator logs in to it again");
+    if (bNewClaim) {
+        ReportClaim(key, cells.ip, host);
     }
-    std::size_t row = m_list.FindRow(EServerColumn::MAC, key);
-    // A login under way (queued or running) reports to the row of its address: until then the
-    // Auth cell keeps saying so, unless this sighting moves the row to another address.
+    ShowRow(cells);
+}
+
+bool CServerDiscovery::CountMacOfHost(std::string_view host, const std::u16string& key) {
+    if (key.empty()) {
+        return true;
+    }
+    auto& macs = m_passMacsByHost[std::string(host)];
+    if (macs.contains(key)) {
+        return true;
+    }
+    if (macs.size() == kMaxMacsPerHost) {
+        ++m_passIgnoredByHost[std::string(host)];
+        return false;
+    }
+    macs.insert(key);
+    return true;
+}
+
+void CServerDiscovery::ReportClaim(const std::u16string& key, const std::u16string& bound,
+                                   std::string_view other) {
+    const std::string mac = Printable(Utf16ToUtf8(key));
+    const std::string boundText = Utf16ToUtf8(bound);
+    LogLine("the array with MAC address " + mac + " at " + boundText + " is also announced at " +
+            std::string(other) + ": logins and the service keep to " + boundText +
+            " until the operator logs in to it at another address");
+    if (m_hooks.audit) {
+        m_hooks.audit(CAuditRecord("address-conflict", "discovery")
+                          .Add("mac", Utf16ToUtf8(key))
+                          .Add("ip", boundText)
+                          .Add("announcedAt", other));
+    }
+}
+
+void CServerDiscovery::ShowRow(const CRowCells& cells) {
+    std::size_t row = m_list.FindRow(EServerColumn::MAC, cells.mac);
+    // A login under way (queued or running) reports to its row: until then the Auth cell keeps
+    // saying so.
     bool bLoginUnderWay = false;
     if (row != IServerListView::npos) {
         bLoginUnderWay = m_list.CellText(row, EServerColumn::Auth) == kLogging &&
@@ -441,21 +482,15 @@ void CServerDiscovery::OnServerFound(std::string_view host, std::string_view att
             m_list.SelectAndFocus(row);
         }
     }
-    if (attrs.hostname) {
-        m_list.SetCellText(row, EServerColumn::SystemName, cells.systemName);
-    }
-    if (attrs.product) {
-        m_list.SetCellText(row, EServerColumn::Product, cells.product);
-    }
-    if (attrs.version) {
-        m_list.SetCellText(row, EServerColumn::Version, cells.version);
-    }
-    if (attrs.mac) {
-        m_list.SetCellText(row, EServerColumn::MAC, cells.mac);
-    }
+    // From the record, which only a sighting at its own address changes.
+    m_list.SetCellText(row, EServerColumn::SystemName, cells.systemName);
+    m_list.SetCellText(row, EServerColumn::Product, cells.product);
+    m_list.SetCellText(row, EServerColumn::Version, cells.version);
+    m_list.SetCellText(row, EServerColumn::MAC, cells.mac);
     if (!bLoginUnderWay) {
         m_list.SetCellText(row, EServerColumn::Auth, cells.bAuthorized ? kYes : kNo);
     }
+    m_list.ShowAddressState(row, cells.eState, cells.claims);
 }
 
 void CServerDiscovery::OnDiscoveryDone() {
@@ -467,31 +502,13 @@ void CServerDiscovery::OnDiscoveryDone() {
         m_nUnaddressed = 0;
         m_strFirstUnaddressed.clear();
     }
-    const std::size_t count = m_list.RowCount();
-    std::vector<std::u16string> keys;
-    keys.reserve(count);
-    for (std::size_t row = 0; row < count; ++row) {
-        keys.push_back(m_list.CellText(row, EServerColumn::MAC));
+    for (const auto& [host, ignored] : m_passIgnoredByHost) {
+        LogLine("discovery ignores " + std::to_string(ignored) + " MAC addresses announced from " +
+                host + " beyond its first " + std::to_string(kMaxMacsPerHost) + " of this pass");
     }
-    std::vector<std::size_t> gone;
-    {
-        auto lock = m_pGuard->LockExclusive();
-        for (std::size_t row = 0; m_pGuard->m_bTablesAlive && row < count; ++row) {
-            CServerData* record = m_table.Find(keys[row]);
-            if (record == nullptr || record->m_bSeen != 0) {
-                continue;
-            }
-            gone.push_back(row);
-            if (record->m_bAuthorized != 0) {
-                record->m_bOnline = 0; // keeps its credentials until it answers again
-            } else {
-                m_table.Remove(keys[row]);
-            }
-        }
-    }
-    if (!gone.empty()) {
-        m_list.DeleteRows(gone);
-    }
+    m_passIgnoredByHost.clear();
+    m_passMacsByHost.clear();
+    Sweep();
     if (m_hooks.enableRefresh) {
         m_hooks.enableRefresh(true);
     }
@@ -505,6 +522,53 @@ void CServerDiscovery::OnDiscoveryDone() {
     m_passEndWaiters.clear();
     for (const auto& waiter : waiters) {
         waiter();
+    }
+}
+
+void CServerDiscovery::Sweep() {
+    const std::size_t count = m_list.RowCount();
+    std::vector<std::u16string> keys;
+    keys.reserve(count);
+    for (std::size_t row = 0; row < count; ++row) {
+        keys.push_back(m_list.CellText(row, EServerColumn::MAC));
+    }
+    std::vector<std::size_t> gone;
+    std::vector<std::pair<std::size_t, CRowCells>> kept; // with where their records now stand
+    {
+        auto lock = m_pGuard->LockExclusive();
+        if (!m_pGuard->m_bTablesAlive) {
+            return;
+        }
+        for (std::size_t row = 0; row < count; ++row) {
+            CServerData* record = m_table.Find(keys[row]);
+            if (record == nullptr || record->m_bSeen != 0) {
+                continue;
+            }
+            // An array whose own address no longer answers is not served, even while another
+            // address announces its MAC; its row stays while one does.
+            record->m_bOnline = 0;
+            if (!record->m_bSeenElsewhere) {
+                gone.push_back(row);
+                if (record->m_bAuthorized == 0) {
+                    m_table.Remove(keys[row]); // an authorized one keeps its credentials
+                }
+            }
+        }
+        m_table.ForEach([](const std::u16string&, CServerData& record) { record.AgeClaims(); });
+        std::size_t next = 0;
+        for (std::size_t row = 0; row < count; ++row) {
+            if (next < gone.size() && gone[next] == row) {
+                ++next;
+            } else if (const CServerData* record = m_table.Find(keys[row])) {
+                kept.emplace_back(row, CellsOf(*record));
+            }
+        }
+    }
+    for (const auto& [row, cells] : kept) {
+        m_list.ShowAddressState(row, cells.eState, cells.claims);
+    }
+    if (!gone.empty()) {
+        m_list.DeleteRows(gone);
     }
 }
 

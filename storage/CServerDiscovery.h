@@ -2,7 +2,7 @@
 // a thread of its own (DiscoveryThreadProc): one SLP search for the storage servers' service type,
 // which only collects the URLs, then one attribute query per URL (those of servers the table
 // already knows first), at most 16 at a time, each server reported to the window thread with a
-// sent call (UM_SERVER_FOUND), the end of the pass with a posted one (UM_DISCOVERY_DONE). A pass
+// sent call, the end of the pass with a posted one. A pass
 // ends within 60 s whatever the network does: a query waits 3 s at most, none starts once the
 // bound is near, and URLs beyond 20,000 are ignored; each of these is logged. On the window
 // thread, OnServerFound files the server in the table and updates its row, and OnDiscoveryDone
@@ -13,6 +13,7 @@
 // on the window thread.
 #pragma once
 
+#include "platform/io/CAuditRecord.h"
 #include "platform/sync/CTableGuard.h"
 #include "platform/ui/IWindowThread.h"
 #include "storage/CServerTable.h"
@@ -23,10 +24,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class CServerDiscovery {
@@ -40,7 +44,12 @@ public:
         std::function<void()> refreshAccountServers; // the Account tab's servers of its group
         // One line for the operator (a server skipped); written to standard error when empty.
         std::function<void(std::string_view)> logLine;
+        // A record of the audit trail (another address announcing an array's MAC).
+        std::function<void(const CAuditRecord&)> audit;
     };
+    // MAC addresses taken from one address in one pass; more are ignored (and logged once), so
+    // that one host cannot put the whole fleet in conflict.
+    static constexpr std::size_t kMaxMacsPerHost = 4;
 
     // The table is guarded by guard; list and hooks are used on the window thread only. window
     // carries the pass thread's reports; its owner closes it before this object goes, so that a
@@ -62,15 +71,15 @@ public:
     // Refresh button: disables the button, then as a timer tick.
     void OnRefresh();
 
-    // UM_SERVER_FOUND: host is the service URL's host, attrList the server's attribute list.
-    // A server is identified by its MAC and its address together: one whose host is not a plain
-    // IPv4 address is left out (logins and pushes are matched against that address), and an
-    // authorized server announced at another address than its login went to loses its
-    // authorization.
+    // A server found: host is the service URL's host, attrList the server's attribute list. A
+    // server whose host is not a plain IPv4 address is left out (logins and pushes are matched
+    // against that address). A record stays bound to the address it was first seen at or last
+    // logged in to: a sighting of its MAC at another address only puts it in conflict (logged
+    // and audited once per address), never changes its address, attributes or authorization.
     void OnServerFound(std::string_view host, std::string_view attrList);
     // A line from the pass thread for the operator's log.
     void OnPassNote(std::string_view line);
-    // UM_DISCOVERY_DONE: the sweep, and one line for the servers the pass left out.
+    // The end of a pass: the sweep, claims aged, and one line for the servers the pass left out.
     void OnDiscoveryDone();
 
     bool IsDiscovering() const { return m_bDiscovering != 0; }
@@ -86,6 +95,20 @@ public:
     bool PassThreadRunning() const { return !m_pLastPass.expired(); }
 
 private:
+    // What a server's row shows, copied out of its record under the guard.
+    struct CRowCells {
+        std::u16string ip, systemName, product, version, mac;
+        bool bAuthorized = false;
+        EAddressState eState = EAddressState::Bound;
+        std::u16string claims; // the other addresses, comma-separated
+    };
+    static CRowCells CellsOf(const CServerData& record);
+    // Whether the pass takes this MAC from host (under kMaxMacsPerHost).
+    bool CountMacOfHost(std::string_view host, const std::u16string& key);
+    void ReportClaim(const std::u16string& key, const std::u16string& bound,
+                     std::string_view other);
+    void ShowRow(const CRowCells& cells);
+    void Sweep();
     void StartPass();
     void LogLine(std::string_view line) const;
 
@@ -103,6 +126,9 @@ private:
     // Servers of this pass left out for their host, and the first such host.
     std::size_t m_nUnaddressed = 0;
     std::string m_strFirstUnaddressed;
+    // This pass's MACs by announcing address, and the MACs ignored beyond kMaxMacsPerHost.
+    std::unordered_map<std::string, std::unordered_set<std::u16string>> m_passMacsByHost;
+    std::map<std::string, std::size_t> m_passIgnoredByHost;
     std::vector<std::function<void()>> m_passEndWaiters;
     std::optional<std::chrono::system_clock::time_point> m_lastPassEnd;
 };

@@ -4,6 +4,8 @@
 // headless front end on a plain list (CServerRowList). Used on the window thread only.
 #pragma once
 
+#include "storage/CServerData.h"
+
 #include <cstddef>
 #include <span>
 #include <string>
@@ -44,4 +46,8 @@ public:
                                  std::u16string_view authText) {
         SetCellText(row, EServerColumn::Auth, authText);
     }
+    // Whether other addresses announce the row's MAC (claims: them, comma-separated); a list
+    // that cannot show it leaves it to the records.
+    virtual void ShowAddressState(std::size_t /*row*/, EAddressState /*state*/,
+                                  std::u16string_view /*claims*/) {}
 };

@@ -86,6 +86,7 @@ void AskAll(Measure& measure) {
 int RunMeasure() {
     // The defaults the program sets for itself.
     SLPSetPropertyDefault("net.slp.activeDADetection", "false");
+    SLPSetPropertyDefault("orvane.slp.attributesFromUrlHost", "true");
     SLPSetPropertyDefault("net.slp.unicastMaximumWait", "3000");
     SLPHandle handle = nullptr;
     if (SLPOpen(nullptr, SLP_FALSE, &handle) != SLP_OK) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cctype>
 #include <fstream>
+#include <unordered_map>
 
 namespace {
 
@@ -126,17 +127,41 @@ std::vector<std::filesystem::path> CAuditQuery::Files(const std::filesystem::pat
 
 std::vector<std::string> CAuditQuery::Read(const std::filesystem::path& current) const {
     std::vector<std::string> lines;
+    // The last lists handed out to each address and user: a count of repeats names none.
+    CHandOutLists lists;
     for (const std::filesystem::path& file : Files(current)) {
         std::ifstream in(file, std::ios::binary);
         std::string line;
         while (std::getline(in, line)) {
-            const auto record = CAuditRecord::ParseJsonLine(line);
-            if (record && Matches(*record)) {
+            auto record = CAuditRecord::ParseJsonLine(line);
+            if (!record) {
+                continue;
+            }
+            ResolveHandOut(*record, lists);
+            if (Matches(*record)) {
                 lines.push_back(line);
             }
         }
     }
     return lines;
+}
+
+void CAuditQuery::ResolveHandOut(CMembers& record, CHandOutLists& lists) {
+    const std::string* event = Find(record, "event");
+    if (event == nullptr || *event != "query") {
+        return;
+    }
+    const std::string* address = Find(record, "address");
+    const std::string* user = Find(record, "user");
+    std::string key = (address ? *address : std::string()) + '\0' + (user ? *user : std::string());
+    const std::string* macs = Find(record, "macs");
+    const std::string* ips = Find(record, "ips");
+    if (macs != nullptr) {
+        lists[std::move(key)] = {*macs, ips != nullptr ? *ips : std::string()};
+    } else if (const auto it = lists.find(key); it != lists.end()) {
+        record.emplace_back("macs", it->second.first);
+        record.emplace_back("ips", it->second.second);
+    }
 }
 
 std::string CAuditQuery::Table(const std::vector<std::string>& lines) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -29,9 +30,18 @@ public:
 
     // The file and the rotated ones beside it that exist, oldest first.
     static std::vector<std::filesystem::path> Files(const std::filesystem::path& current);
-    // Every matching line of the files, oldest first; lines that are no record are skipped.
+    // Every matching line of the files, oldest first; lines that are no record are skipped. A
+    // count of repeated "query" hand-outs, which names no arrays, matches by the lists of the
+    // last whole "query" record of its address and user before it.
     std::vector<std::string> Read(const std::filesystem::path& current) const;
 
     // The lines as a table: time, event, source, address, user, then the other fields.
     static std::string Table(const std::vector<std::string>& lines);
+
+private:
+    // By address, a NUL and user: the last lists of MACs and IPs handed out.
+    using CHandOutLists = std::unordered_map<std::string, std::pair<std::string, std::string>>;
+    // Notes the lists of a whole "query" record, or gives a count of repeats the lists it
+    // stands for.
+    static void ResolveHandOut(CMembers& record, CHandOutLists& lists);
 };

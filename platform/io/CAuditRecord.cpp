@@ -17,6 +17,8 @@ constexpr unsigned kFirstPrintable = 0x20;
 constexpr unsigned kFirstNonAscii = 0x80;
 constexpr unsigned kDelete = 0x7F;
 constexpr unsigned char kLeadOfSeparators = 0xE2; // U+2028 and U+2029 start with it
+constexpr unsigned char kLeadOfNextLine = 0xC2;   // U+0085 starts with it
+constexpr unsigned kNextLine = 0x85;
 constexpr unsigned kLineSeparator = 0x2028;
 constexpr unsigned kParagraphSeparator = 0x2029;
 constexpr std::string_view kHex = "0123456789abcdef";
@@ -27,7 +29,8 @@ constexpr std::size_t kMemberMarksBytes = 6; // ,"":"" around a key and its text
 constexpr std::array<bool, 256> kPlain = [] {
     std::array<bool, 256> plain{};
     for (unsigned c = kFirstPrintable; c < plain.size(); ++c) {
-        plain[c] = c != '"' && c != '\\' && c != kDelete && c != kLeadOfSeparators;
+        plain[c] =
+            c != '"' && c != '\\' && c != kDelete && c != kLeadOfSeparators && c != kLeadOfNextLine;
     }
     return plain;
 }();
@@ -252,10 +255,14 @@ void CAuditRecord::AppendJsonString(std::string& out, std::string_view text) {
             AppendUnicodeEscape(out, c);
         } else if (c == kLeadOfSeparators && i + 2 < source.size() && source[i + 1] == '\x80' &&
                    (source[i + 2] == '\xA8' || source[i + 2] == '\xA9')) {
-            // U+2028 and U+2029 end lines for some readers of the file.
+            // U+0085, U+2028 and U+2029 end lines for some readers of the file.
             AppendUnicodeEscape(out,
                                 source[i + 2] == '\xA8' ? kLineSeparator : kParagraphSeparator);
             i += 2;
+        } else if (c == kLeadOfNextLine && i + 1 < source.size() &&
+                   static_cast<unsigned char>(source[i + 1]) == kNextLine) {
+            AppendUnicodeEscape(out, kNextLine);
+            ++i;
         } else {
             out += static_cast<char>(c);
         }

@@ -3,7 +3,8 @@
 // A record becomes one JSON object on one line; it is read back by the same rules, so that
 // orvanectl can filter the trail without a JSON library. Values are text, a number or a truth
 // value; text that is not well-formed UTF-8 (a user name as a client sent it) is written with
-// U+FFFD in place of each malformed sequence.
+// U+FFFD in place of each malformed sequence, and the characters that some readers take for a
+// line end (U+0085, U+2028, U+2029) as \u escapes.
 //
 // The fields are kept as the JSON members they become, in one piece of text: a record costs the
 // thread that answers a query no allocation per field, and its line is one copy of that text.

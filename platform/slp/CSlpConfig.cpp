@@ -141,5 +141,7 @@ void CSlpConfig::Set(std::string_view name, std::string_view value) {
         if (!value.empty()) {
             m_strUseScopes = std::string(value);
         }
+    } else if (key == AsciiLower(kAttributesFromUrlHost)) {
+        Assign(m_bAttributesFromUrlHost, Boolean(value));
     }
 }

@@ -1,6 +1,7 @@
 // The SLP library's own settings, read as an SLP installation keeps them: a properties file
 // ("name = value" lines, "#" or ";" comments), /etc/slp.conf unless the environment variable
 // OpenSLPConfig names another. Properties that are absent or unreadable keep their defaults.
+// Besides the net.slp properties, one of this library's own: kAttributesFromUrlHost.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@ class CSlpConfig {
 public:
     static constexpr const char* kDefaultPath = "/etc/slp.conf";
     static constexpr const char* kPathVariable = "OpenSLPConfig";
+    static constexpr const char* kAttributesFromUrlHost = "orvane.slp.attributesFromUrlHost";
 
     // Reads the file the environment names, or the default file; defaults when there is none.
     // programDefaults (properties-file lines) are read first, so the file overrides them.
@@ -36,6 +38,12 @@ public:
     std::string m_strBroadcastAddr = "255.255.255.255";
     std::string m_strLocale = "en";
     std::string m_strUseScopes = "default";
+    // The attributes of a URL that names its host by IPv4 address are asked of the directory
+    // agents in use, else of that host alone, never by multicast. Off by default, as a user
+    // agent must also hear a service agent that answers for URLs of other hosts (a proxy, a
+    // static registration); a program that must not take any host's word for another turns
+    // it on.
+    bool m_bAttributesFromUrlHost = false;
 
 private:
     void Set(std::string_view name, std::string_view value);

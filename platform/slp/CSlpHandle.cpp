@@ -232,7 +232,9 @@ SLPError CSlpHandle::FindAttrs(const char* urlOrType, const char* scopeList, con
     CSlpConvergence engine(m_config, m_strLanguage, SlpFunction::AttrRply);
     const std::vector<sockaddr_in> directoryAgents =
         m_directoryAgents.For(m_config, m_strLanguage, request.scopeList);
-    if (std::optional<sockaddr_in> host = NamedHost(urlOrType)) {
+    const std::optional<sockaddr_in> host =
+        m_config.m_bAttributesFromUrlHost ? NamedHost(urlOrType) : std::nullopt;
+    if (host) {
         const SLPError result =
             AskNamedHost(engine, *host, directoryAgents, build, handle, tally, stopped);
         return stopped ? SLP_OK : Finish(callback, cookie, result);

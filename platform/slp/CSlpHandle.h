@@ -5,15 +5,16 @@
 // The directory agents known for the request's scopes (configured or discovered, see
 // CSlpDirectoryAgents) are asked by unicast, over TCP when the answer overflows a datagram;
 // when none answers whole and without an error code, the search goes on by multicast, and an
-// agent that did not answer at all is reported to the directory agents' list. The attributes
-// of a URL that names its host by address are the exception: they are asked of the directory
-// agents when there are any, else of that host alone, never by multicast, all within
-// net.slp.unicastMaximumWait (SLP_NETWORK_TIMED_OUT when nobody answered). Errors reach the last
-// call of the callback: an agent's error code (as its SLPError) when the search found nothing else,
-// and SLP_NETWORK_ERROR for a reply that overflowed and could not be fetched whole over TCP. Such
-// a cut-short reply still delivers the URLs that arrived whole, but a multicast search that
-// met one reports SLP_NETWORK_ERROR, since its list is known to be incomplete; a cut-short
-// attribute list is never delivered.
+// agent that did not answer at all is reported to the directory agents' list. An attribute
+// query first asks, by unicast, the agent whose multicast answer named the URL, if any did. With
+// orvane.slp.attributesFromUrlHost on, the attributes of a URL that names its host by address
+// are asked of the directory agents when there are any, else of that host alone, never by
+// multicast, all within net.slp.unicastMaximumWait (SLP_NETWORK_TIMED_OUT when nobody
+// answered). Errors reach the last call of the callback: an agent's error code (as its
+// SLPError) when the search found nothing else, and SLP_NETWORK_ERROR for a reply that
+// overflowed and could not be fetched whole over TCP. Such a cut-short reply still delivers
+// the URLs that arrived whole, but a multicast search that met one reports SLP_NETWORK_ERROR,
+// since its list is known to be incomplete; a cut-short attribute list is never delivered.
 #pragma once
 
 #include "platform/slp/CSlpConfig.h"

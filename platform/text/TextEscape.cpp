@@ -1,5 +1,9 @@
 #include "platform/text/TextEscape.h"
 
+#include "platform/text/TextConv.h"
+
+#include <algorithm>
+
 namespace {
 
 constexpr char32_t kFirstC1 = 0x80;
@@ -89,4 +93,15 @@ std::string EscapeForTerminal(std::string_view text) {
 
 std::string EscapeForLog(std::string_view text) {
     return Escape(text, true);
+}
+
+std::u16string ShowControls(std::u16string_view text) {
+    // Most names hold none: they are shown as they are, without a copy through UTF-8.
+    const bool bAny = std::any_of(text.begin(), text.end(), [](char16_t c) {
+        return IsControlCode(c) || (c >= kFirstC1 && c <= kLastC1);
+    });
+    if (!bAny) {
+        return std::u16string(text);
+    }
+    return Utf8ToUtf16(EscapeForTerminal(Utf16ToUtf8(text)));
 }

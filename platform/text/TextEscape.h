@@ -44,3 +44,7 @@ std::string EscapeForLog(std::string_view text);
 // For a terminal: control bytes, the C1 controls (U+0080 to U+009F) and bytes that are not
 // well-formed UTF-8 escaped; printable UTF-8 and backslashes as they are.
 std::string EscapeForTerminal(std::string_view text);
+
+// For a window: what EscapeForTerminal escapes, escaped the same way ("\x0D"), so that a name
+// from the network cannot hide or rewrite what a cell shows, and reads as orvanectl prints it.
+std::u16string ShowControls(std::u16string_view text);

@@ -1,5 +1,6 @@
 // The server side's TLS settings, shared by every session of a listener: TLS 1.2 and 1.3 only,
-// the certificate and key of a CCertificateStore, no renegotiation.
+// TLS 1.2 with ECDHE and AES-GCM or ChaCha20-Poly1305 alone, the certificate and key of a
+// CCertificateStore, no renegotiation.
 #pragma once
 
 #include "platform/tls/CCertificateStore.h"

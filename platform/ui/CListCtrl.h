@@ -58,6 +58,13 @@ public:
     void SetItemText(std::size_t row, std::size_t col, std::u16string_view text);
     std::size_t FindItem(std::size_t col, std::u16string_view text) const;
 
+    // A warning icon and tip on a row: see CTextRowsModel::SetRowNote.
+    void SetRowNote(std::function<CTextRowsModel::CRowNote(std::size_t row)> note,
+                    std::size_t badgeColumn) {
+        m_model.SetRowNote(std::move(note), badgeColumn);
+    }
+    void RefreshRowNote(std::size_t row) { m_model.RefreshRow(row); }
+
     bool GetCheck(std::size_t row) const { return m_model.Checked(row); }
     void SetCheck(std::size_t row, bool bChecked) { m_model.SetChecked(row, bChecked); }
 

@@ -1,5 +1,9 @@
 #include "platform/ui/CTextRowsModel.h"
 
+#include "platform/text/TextEscape.h"
+
+#include <QApplication>
+#include <QStyle>
 #include <algorithm>
 
 namespace {
@@ -161,6 +165,14 @@ int CTextRowsModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
 }
 
+void CTextRowsModel::RefreshRow(std::size_t row) {
+    if (row < m_rows.RowCount()) {
+        const QModelIndex first = index(static_cast<int>(row), 0);
+        const QModelIndex last = index(static_cast<int>(row), columnCount() - 1);
+        emit dataChanged(first, last, {Qt::DisplayRole, Qt::DecorationRole, Qt::ToolTipRole});
+    }
+}
+
 QVariant CTextRowsModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || static_cast<std::size_t>(index.row()) >= m_rows.RowCount() ||
         static_cast<std::size_t>(index.column()) >= m_columns.size()) {
@@ -169,8 +181,28 @@ QVariant CTextRowsModel::data(const QModelIndex& index, int role) const {
     const auto row = static_cast<std::size_t>(index.row());
     const auto col = static_cast<std::size_t>(index.column());
     switch (role) {
-    case Qt::DisplayRole:
-        return QString::fromStdU16String(m_rows.Cell(row, col));
+    case Qt::DisplayRole: {
+        std::u16string text = ShowControls(m_rows.Cell(row, col));
+        if (col == m_nBadgeColumn && m_rowNote) {
+            if (const CRowNote note = m_rowNote(row); !note.strBadge.empty()) {
+                text += u"  " + note.strBadge;
+            }
+        }
+        return QString::fromStdU16String(text);
+    }
+    case Qt::DecorationRole:
+    case Qt::ToolTipRole: {
+        // The tip on every cell of the row, the icon before its first.
+        const CRowNote note =
+            m_rowNote && (col == 0 || role == Qt::ToolTipRole) ? m_rowNote(row) : CRowNote();
+        if (note.strTip.empty()) {
+            return {};
+        }
+        if (role == Qt::ToolTipRole) {
+            return QString::fromStdU16String(note.strTip);
+        }
+        return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    }
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(m_columns[col].alignment | Qt::AlignVCenter);
     case Qt::CheckStateRole:

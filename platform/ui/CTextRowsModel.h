@@ -7,6 +7,7 @@
 
 #include <QAbstractTableModel>
 #include <QString>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,6 +35,18 @@ public:
     bool DeleteRows(std::span<const std::size_t> rows);
     void Clear();
     std::size_t FindRow(std::size_t col, std::u16string_view text) const;
+    // A note on a row: a warning icon before its first cell, strTip as the tip of its cells,
+    // and strBadge after the text of the badge column. Nothing when strTip is empty. Set once;
+    // RefreshRow shows a changed note.
+    struct CRowNote {
+        std::u16string strTip;
+        std::u16string strBadge;
+    };
+    void SetRowNote(std::function<CRowNote(std::size_t row)> note, std::size_t badgeColumn) {
+        m_rowNote = std::move(note);
+        m_nBadgeColumn = badgeColumn;
+    }
+    void RefreshRow(std::size_t row);
     bool Checked(std::size_t row) const;
     void SetChecked(std::size_t row, bool bChecked);
 
@@ -58,5 +71,7 @@ private:
     std::vector<std::size_t> m_indexedColumns;
     CTextRows m_rows{0};
     std::vector<char> m_checked; // per row, when check boxes are on
+    std::function<CRowNote(std::size_t row)> m_rowNote;
+    std::size_t m_nBadgeColumn = 0;
     bool m_bCheckBoxes = false;
 };

@@ -5,6 +5,7 @@
 #include "platform/text/TextConv.h"
 #include "platform/ui/CListCtrl.h"
 #include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
 #include "tests/console/ConsoleTestSupport.h"
 #include "tests/support/TestGate.h"
 
@@ -76,6 +77,12 @@ COrvaneSrvDlg& CConsoleLab::StartWindow(CLoginOptions login, std::filesystem::pa
         std::make_unique<COrvaneSrvDlg>(*m_pApp, std::make_unique<CRegistryHive>(StoreFile()));
     m_pDialog->SetLoginOptions(login);
     m_pDialog->MessageBoxes()->SetAnswerer([this](const CMessageBoxRequest& request) {
+        // The operator means to log in to the lab's new arrays: the question about them is
+        // answered yes, and not counted among the boxes.
+        const std::u16string_view askNew = LoadString(IDS_LOGIN_ASK_NEW);
+        if (request.text.starts_with(askNew.substr(0, askNew.find(u"%1")))) {
+            return std::optional(EMessageAnswer::Yes);
+        }
         m_boxes.push_back(request);
         return std::optional(CQtMessageBoxes::DefaultAnswer(request.buttons));
     });

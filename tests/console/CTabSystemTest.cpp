@@ -74,7 +74,8 @@ protected:
     CTestTabSystem& Make(CSystemTabHooks hooks = {}, bool bTimerFails = false) {
         m_boxes.SetAnswerer([this](const CMessageBoxRequest& r) {
             m_seen.push_back(r);
-            return std::optional(EMessageAnswer::Ok);
+            return std::optional(r.buttons == EMessageButtons::YesNo ? m_question
+                                                                     : EMessageAnswer::Ok);
         });
         m_tab = std::make_unique<CTestTabSystem>(m_boxes);
         m_tab->m_bTimerFails = bTimerFails;
@@ -122,6 +123,7 @@ protected:
     CQtWindowThread m_window;
     CQtMessageBoxes m_boxes{m_window.Queue()};
     std::vector<CMessageBoxRequest> m_seen;
+    EMessageAnswer m_question = EMessageAnswer::No; // the operator's answer to a question
     std::unique_ptr<CTestTabSystem> m_tab;
 };
 
@@ -380,6 +382,81 @@ TEST_F(SystemTab, LoginGoesOnlyToSupportedRowsThatKeptTheirMacAndAddressWhileThe
     tab.OnLogin();
     EXPECT_EQ(calls.size(), 1u);
     EXPECT_EQ(m_seen.size(), 2u);
+}
+
+// A multi-row Login leaves out arrays that another address announces too and asks before it
+// sends the password to new arrays; a single "moved?" array is logged in to at its new address
+// only when the operator says yes to both addresses.
+TEST_F(SystemTab, LoginAsksBeforeNewArraysAndMovesAnArrayOnlyWhenConfirmed) {
+    std::vector<CPress> calls;
+    CRecords records;
+    records.recorded = records.supported = {u"00:KK", u"00:NN", u"00:CC", u"00:MM"};
+    CSystemTabHooks hooks = records.Hooks(Recorder(calls));
+    hooks.loginCandidate = [](const std::u16string& mac) {
+        CLoginCandidate array{mac, u"10.0.0.1", u"name\x1b]0;x", u"P", true, mac != u"00:NN"};
+        array.eState = mac == u"00:CC"   ? EAddressState::Conflict
+                       : mac == u"00:MM" ? EAddressState::Moved
+                                         : EAddressState::Bound;
+        array.strLatestClaim = u"10.0.0.99";
+        return std::optional(array);
+    };
+    CTestTabSystem& tab = Make(std::move(hooks));
+    for (const char16_t* mac : {u"00:KK", u"00:NN", u"00:CC", u"00:MM"}) {
+        Add(u"10.0.0.1", mac);
+    }
+    const struct {
+        std::vector<std::size_t> rows;
+        EMessageAnswer answer;
+        std::vector<std::u16string> sent;  // empty: no Login Dialog
+        std::vector<std::u16string> boxes; // the start of each box's text
+    } cases[] = {
+        {{0, 1, 2},
+         EMessageAnswer::No,
+         {u"00:KK|10.0.0.1"},
+         {u"No login was sent to these arrays, whose MAC address another address announces too",
+          u"No one has logged in to these arrays before"}},
+        {{0, 1},
+         EMessageAnswer::Yes,
+         {u"00:KK|10.0.0.1", u"00:NN|10.0.0.1"},
+         {u"No one has logged in to these arrays before"}},
+        {{3},
+         EMessageAnswer::No,
+         {},
+         {u"The array 00:MM no longer answers at 10.0.0.1, and "
+          u"10.0.0.99 announces its MAC address now."}},
+        {{3}, EMessageAnswer::Yes, {u"00:MM|10.0.0.99"}, {u"The array 00:MM"}},
+        {{2}, EMessageAnswer::No, {u"00:CC|10.0.0.1"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rows.size() * 10 + c.rows[0]);
+        calls.clear();
+        m_seen.clear();
+        m_question = c.answer;
+        tab.List().clearSelection();
+        for (const std::size_t row : c.rows) {
+            tab.List().SetSelected(row, true);
+        }
+        if (!c.sent.empty()) {
+            WhenModal<CLoginDlg>([](CLoginDlg& d) {
+                QTest::keyClick(d.GetDlgItem(IDC_ADMIN_PASSWORD), Qt::Key_Return);
+            });
+        }
+        tab.OnLogin();
+        EXPECT_EQ(calls.empty() ? std::vector<std::u16string>() : calls[0].servers, c.sent);
+        ASSERT_EQ(m_seen.size(), c.boxes.size());
+        for (std::size_t i = 0; i < c.boxes.size(); ++i) {
+            EXPECT_TRUE(m_seen[i].text.starts_with(c.boxes[i])) << Utf16ToUtf8(m_seen[i].text);
+        }
+    }
+    // The question lists the new array's address, MAC, name (its escape shown, not obeyed) and
+    // product.
+    m_seen.clear();
+    tab.List().clearSelection();
+    tab.List().SetSelected(1, true);
+    tab.OnLogin();
+    ASSERT_EQ(m_seen.size(), 1u);
+    EXPECT_TRUE(m_seen[0].text.ends_with(u"\n10.0.0.1  00:NN  name\\x1B]0;x  P"))
+        << Utf16ToUtf8(m_seen[0].text);
 }
 
 TEST_F(SystemTab, TheServerMenuOpensOnARowByMouseOrMenuKeyAndCopiesTheSelectedAddresses) {

@@ -389,6 +389,14 @@ bool SaveFleetPictures(COrvaneSrvDlg& dialog, const QString& dir) {
     dialog.TabCtrl().setCurrentIndex(0);
     CTabSystem& tab = *dialog.TabSystem();
     AddFleet(tab, kFleet);
+    // Two arrays that another host announces too (one of them silent at its own address), and
+    // one whose name would drive a terminal.
+    tab.ShowAddressState(tab.FindRow(EServerColumn::IPAddr, u"10.80.0.2"), EAddressState::Conflict,
+                         u"10.80.9.9");
+    tab.ShowAddressState(tab.FindRow(EServerColumn::IPAddr, u"10.80.0.4"), EAddressState::Moved,
+                         u"10.80.9.8");
+    tab.SetCellText(tab.FindRow(EServerColumn::IPAddr, u"10.80.0.6"), EServerColumn::SystemName,
+                    u"evil\r10.80.0.9\x1b]0;x");
     dialog.resize(dialog.minimumSize() + QSize(260, 240));
     tab.List().sortByColumn(static_cast<int>(EServerColumn::IPAddr), Qt::AscendingOrder);
     tab.List().clearSelection();

@@ -6,6 +6,7 @@
 #include "core/CDirectoryMessage.h"
 #include "platform/io/CUniqueFd.h"
 #include "platform/registry/CRegistryHive.h"
+#include "platform/text/TextConv.h"
 #include "platform/ui/CEventLoop.h"
 #include "service/CTlsPortState.h"
 #include "storage/CServerRowList.h"
@@ -38,6 +39,13 @@ public:
     CServerRowList m_rows;
     int m_nChanges = 0;
 };
+
+// The last line of a login's reply.
+std::string Summary(int yes, int sent, int fresh, int conflict, int unsupported) {
+    return "logged in to " + std::to_string(yes) + " of " + std::to_string(sent) +
+           " arrays; skipped " + std::to_string(fresh) + " new, " + std::to_string(conflict) +
+           " in address conflict, " + std::to_string(unsupported) + " not supported\n";
+}
 
 class Control : public ::testing::Test {
 protected:
@@ -220,8 +228,89 @@ TEST_F(Control, AFailedLoginToAnAuthorizedArrayIsAFailure) {
     m_target.m_loop.SetTimer(1, std::chrono::seconds(60), [this] { m_target.m_loop.Quit(); });
     ASSERT_TRUE(m_target.m_loop.RunUntil([&reply] { return reply.has_value(); }));
     EXPECT_EQ(reply->nStatus, 1);
-    EXPECT_EQ(reply->strOut, "127.0.0.1  m1  Authentication failed\n");
+    EXPECT_EQ(reply->strOut, "127.0.0.1  m1  Authentication failed\n" + Summary(0, 1, 0, 0, 0));
     EXPECT_EQ(m_target.m_rows.CellText(row, EServerColumn::Auth), u"Yes");
+}
+
+// "--all" sends the password only to known arrays (logged in to before, or in a group's access
+// list) at their own address; new arrays and arrays that another address announces too are
+// listed as skipped. Naming an array by MAC reaches it at its own address, and one that seems
+// to have moved only at the address --address names, which then becomes its own.
+TEST_F(Control, AFleetLoginReachesOnlyKnownArraysAtTheirOwnAddress) {
+    CLoopbackHttpPeer own({CLoopbackHttpPeer::Reply(200, "<ok/>")});
+    CLoopbackHttpPeer moved({CLoopbackHttpPeer::Reply(200, "<ok/>")}, "127.0.0.9", own.Port());
+    ASSERT_NE(moved.Port(), 0);
+    m_commands.SetLoginOptions({.nPort = own.Port()});
+    const auto add = [this](const char* mac, bool bKnown, const char* claim, int unseen,
+                            const char* vendor = "Tarvik Networks") {
+        auto record = std::make_unique<CServerData>();
+        record->SetMAC(mac);
+        record->SetIPAddr("127.0.0.1");
+        record->SetType("SAN");
+        record->SetVendor(vendor);
+        record->SetModel("Evask");
+        record->SetSystemName(std::string("name-") + mac);
+        record->m_bKnown = bKnown;
+        if (*claim != '\0') {
+            record->NoteClaim(claim, std::chrono::system_clock::now());
+        }
+        record->m_nPassesBoundUnseen = unseen;
+        m_target.m_pCore->m_mapServers.Add(Utf8ToUtf16(mac), std::move(record));
+        const std::size_t row = m_target.m_rows.AppendRow(u"127.0.0.1");
+        m_target.m_rows.SetCellText(row, EServerColumn::MAC, Utf8ToUtf16(mac));
+    };
+    add("k", true, "", 0);
+    add("n", false, "", 0);
+    add("g", false, "", 0);
+    add("c", true, "127.0.0.66", 0);
+    add("m", true, "127.0.0.9", CServerData::kPassesToForget);
+    add("u", true, "", 0, "Other");
+    Run({"group", "add", "ops", "--access", "g"});
+    const auto login = [this](std::vector<std::string> args) {
+        std::optional<CControlReply> reply;
+        args.insert(args.begin(), "login");
+        args.insert(args.end(), {"--user", "admin", "--password", "pw"});
+        m_commands.Run(args, [&reply](CControlReply answer) { reply = std::move(answer); });
+        m_target.m_loop.RunUntil([&reply] { return reply.has_value(); });
+        return *reply;
+    };
+    const CControlReply all = login({"--all"});
+    EXPECT_EQ(all.nStatus, 0) << all.strErr;
+    for (const std::string& line : std::vector<std::string>{
+             "127.0.0.1  n  name-n    new array: log in to it by its MAC, or give a group access",
+             "127.0.0.1  c  name-c    address conflict: 127.0.0.66 announces it too",
+             "127.0.0.1  m  name-m    moved?: only 127.0.0.9 announces it now",
+             "127.0.0.1  u  name-u    not a supported product", "127.0.0.1  k  Yes\n",
+             "127.0.0.1  g  Yes\n", Summary(2, 2, 1, 2, 1)}) {
+        EXPECT_NE(all.strOut.find(line), std::string::npos) << line << "\n" << all.strOut;
+    }
+    EXPECT_EQ(own.Requests().size(), 2u);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out; // the start of the reply
+    } named[] = {
+        {{"n", "c"}, 0, "127.0.0.1  n  Yes\n127.0.0.1  c  Yes\n"},
+        {{"m"}, 1, "127.0.0.1  m  name-m    moved?: only 127.0.0.9 announces it now: check it"},
+        {{"m", "--address", "127.0.0.9"}, 0, "127.0.0.9  m  Yes\n"},
+        {{"m", "--address", "127.1"}, 2, ""},
+        {{"k", "n", "--address", "127.0.0.9"}, 2, ""},
+    };
+    for (const auto& step : named) {
+        const CControlReply reply = login(step.args);
+        EXPECT_EQ(reply.nStatus, step.status) << step.args[0] << reply.strErr;
+        EXPECT_TRUE(reply.strOut.starts_with(step.out)) << reply.strOut;
+    }
+    EXPECT_EQ(moved.Requests().size(), 1u);
+    const CServerData& m = *m_target.m_pCore->m_mapServers.Find(u"m");
+    EXPECT_STREQ(m.m_szIPAddr, "127.0.0.9");
+    EXPECT_STREQ(m.m_szAuthorizedIP, "127.0.0.9");
+    EXPECT_EQ(m.AddressState(), EAddressState::Bound);
+    EXPECT_EQ(m_target.m_rows.CellText(m_target.m_rows.FindRow(EServerColumn::MAC, u"m"),
+                                       EServerColumn::IPAddr),
+              u"127.0.0.9");
+    // The new arrays named once are known now.
+    EXPECT_TRUE(m_target.m_pCore->LoginCandidate(u"n")->bKnown);
 }
 
 TEST_F(Control, TheChannelAnswersOnTheWindowThreadAndWhenTheProgramStops) {

@@ -377,7 +377,7 @@ protected:
         const std::string client = RunShell("printf %s \"$LAB_CLIENT_ADDR\"");
         const auto login = [](int i) {
             return R"("event":"login","source":"console","mac":")" + Mac(i) + R"(","ip":")" +
-                   Ip(i) + R"(","user":"admin","result":"succeeded"})";
+                   Ip(i) + R"(","user":"admin","result":"succeeded","array":")";
         };
         const std::string query = R"("event":"query","source":"service","address":")" + client +
                                   R"(","user":"nora","admin":false,"macs":")";

@@ -1,13 +1,18 @@
 // The credential service's audit records: every answered "/Query" with the arrays it handed
 // out, refused checks, throttle blocks and pushes with their addresses and reasons, never a
-// password; and a flood of refused requests that leaves the trail short and its earlier records
-// in place.
+// password; and floods of refused requests and of answered queries that leave the trail short
+// and its earlier records in place.
+#include "platform/io/CAuditQuery.h"
 #include "platform/io/CAuditTrail.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WaitUntil.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -105,6 +110,83 @@ TEST_F(AuditService, AFloodOfRefusedRequestsLeavesFewRecordsAndTheEarlierOnesInP
     }
     // Every refusal is in the trail: written, or counted in a summary.
     EXPECT_EQ(counted + refusals, static_cast<uint64_t>(kRequests));
+}
+
+TEST_F(AuditService, AQueryFloodKeepsTheEarlierLoginPushAndDirectoryRecords) {
+    // Caps a thousand times smaller than the program's: the flood writes megabytes, not a gigabyte.
+    constexpr uint64_t kFileBytes = 100 * 1024;
+    const auto file = m_dir / "flood" / "audit.log";
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.nMaxFileBytes = kFileBytes;
+    m_pCore->SetAuditTrail(std::make_shared<CAuditTrail>(std::move(options)));
+    // As in the field: one user reaching 400 arrays, some 10 KB of MACs and addresses a query.
+    std::vector<std::u16string> access;
+    for (int i = 0; i < 400; ++i) {
+        std::array<char, 32> mac{};
+        std::snprintf(mac.data(), mac.size(), "02:4f:52:00:%02x:%02x", i / 256, i % 256);
+        AddServer(mac.data(), i == 0 ? "127.0.0.1" : "10.1.1." + std::to_string(i % 256));
+        access.emplace_back(mac.data(), mac.data() + std::strlen(mac.data()));
+    }
+    AddGroup(u"Everyone", {u"admin"}, access);
+    StartService();
+    m_pCore->Audit(CAuditRecord("login", "console").Add("mac", "02:4f:52:00:00:01"));
+    m_pCore->Audit(CAuditRecord("user-add", "orvanectl").Add("user", "nora"));
+    Exchange(Port(), "POST /UpdateAdminPasswd?02:4f:52:00:00:00 HTTP/1.0\r\n\r\npushed-pw\r\n");
+    constexpr int kQueries = 3000;
+    for (int i = 0; i < kQueries; ++i) {
+        svctest::RequestAndReset(Port(), QueryRequest("admin:9983"), true);
+    }
+    StopService();
+    m_pCore->AuditTrail()->FlushSummaries(true);
+    // Written one by one, the answers would fill all 11 files (1 MB) and rotate the three
+    // records before them away.
+    const std::vector<std::string> records = CAuditQuery().Read(file);
+    EXPECT_EQ(CAuditQuery::Files(file).size(), 1u);
+    EXPECT_LT(std::filesystem::file_size(file), kFileBytes / 4);
+    for (const char* kept : {R"("event":"login")", R"("event":"user-add")",
+                             R"("event":"push","source":"service","mac":"02:4f:52:00:00:00")"}) {
+        EXPECT_TRUE(std::ranges::any_of(records, [&](auto& r) {
+            return r.find(kept) != std::string::npos;
+        })) << kept;
+    }
+    // Every query is in the trail, written or counted; the lists far fewer times than that.
+    uint64_t queries = 0;
+    std::size_t lists = 0;
+    for (const std::string& record : records) {
+        if (record.find(R"("event":"query")") != std::string::npos) {
+            const std::size_t at = record.find(R"("count":)");
+            queries += at == std::string::npos ? 1 : std::stoull(record.substr(at + 8));
+            lists += record.find(R"("macs":)") != std::string::npos ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(queries, static_cast<uint64_t>(kQueries));
+    EXPECT_LT(lists, 10u);
+}
+
+TEST_F(AuditService, AFullTrailIsSaidOnceInTheServiceLog) {
+    // The only older file kept was just written: the trail may not drop it.
+    const auto file = m_dir / "full" / "audit.log";
+    std::filesystem::create_directories(file.parent_path());
+    m_dir.Write("full/audit.log.1", "");
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.nMaxFileBytes = 1;
+    options.nKeptFiles = 1;
+    auto trail = std::make_shared<CAuditTrail>(std::move(options));
+    m_pCore->SetAuditTrail(trail);
+    for (const char* event : {"start", "login"}) {
+        trail->Write(CAuditRecord(event, "console"));
+        trail->Sync();
+    }
+    ASSERT_TRUE(trail->Full());
+    StartService();
+    for (int i = 0; i < 3; ++i) {
+        Exchange(Port(), QueryRequest("admin:9983"));
+    }
+    EXPECT_TRUE(m_pLog->WaitFor("audit trail full", std::chrono::seconds(5)));
+    EXPECT_EQ(m_pLog->Count("audit trail full"), 1u);
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "full" / "audit.log.1"));
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // Discovery passes against a scripted SLP layer: what a pass files in the table and shows in the
-// list, the sweep at its end, an authorization lost to a sighting at another address, servers
+// list, the sweep at its end, sightings at another address that never move a record, servers
 // named by no address, passes that never overlap, what the pass thread skips, and a shutdown
 // while a pass is still inside the library.
 #include "storage/CServerDiscovery.h"
@@ -11,6 +11,7 @@
 #include "tests/storage/CFakeSlp.h"
 
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,14 @@ public:
         m_listDeletes.emplace_back(rows.begin(), rows.end());
         CServerRowList::DeleteRows(rows);
     }
+    void ShowAddressState(std::size_t row, EAddressState state,
+                          std::u16string_view claims) override {
+        m_mapStates[Utf16ToUtf8(CServerRowList::CellText(row, EServerColumn::MAC))] = {
+            state, Utf16ToUtf8(claims)};
+    }
     mutable std::size_t m_nCellReads = 0;
     std::vector<std::vector<std::size_t>> m_listDeletes;
+    std::map<std::string, std::pair<EAddressState, std::string>> m_mapStates; // by MAC
 };
 
 class Discovery : public ::testing::Test {
@@ -55,6 +62,9 @@ protected:
         hooks.enableRefresh = [this](bool on) { m_listRefresh.push_back(on); };
         hooks.refreshAccountServers = [this] { ++m_nAccountRefreshes; };
         hooks.logLine = [this](std::string_view line) { m_listLog.emplace_back(line); };
+        hooks.audit = [this](const CAuditRecord& record) {
+            m_listAudit.push_back(record.JsonLine(CAuditRecord::Clock::time_point{}));
+        };
         return std::make_unique<CServerDiscovery>(m_table, m_pGuard, m_list, m_loop.Window(), hooks,
                                                   CFakeSlp::Functions(), queriesAtOnce);
     }
@@ -114,6 +124,7 @@ protected:
     std::vector<bool> m_listRefresh;
     int m_nAccountRefreshes = 0;
     std::vector<std::string> m_listLog;
+    std::vector<std::string> m_listAudit;
     std::unique_ptr<CServerDiscovery> m_pDiscovery = Make();
     bool m_bFirst = true;
 };
@@ -147,14 +158,13 @@ TEST_F(Discovery, ServersAreFiledAndListedInArrivalOrderWithTheFirstSelected) {
     EXPECT_EQ(CFakeSlp::Instance().OpenHandles(), 0);
 
     // A later sighting without some attributes: type and model fall back, the others stay.
-    Pass({{Url("10.0.0.8"), "(mac=00:07),(vendor=Other)"},
+    Pass({{Url("10.0.0.7"), "(mac=00:07),(vendor=Other)"},
           Service("10.0.0.3", "00:03"),
           Service("10.0.0.5", "00:05")});
-    EXPECT_EQ(Rows()[0], "10.0.0.8|seven|Z210-R2|2.1|00:07|No");
+    EXPECT_EQ(Rows()[0], "10.0.0.7|seven|Z210-R2|2.1|00:07|No");
     EXPECT_STREQ(seven.m_szVendor, "Other");
     EXPECT_STREQ(seven.m_szType, "SAN");
     EXPECT_STREQ(seven.m_szModel, "");
-    EXPECT_STREQ(seven.m_szIPAddr, "10.0.0.8");
 }
 
 TEST_F(Discovery, RowsKeepTheirPlacesAndUnseenServersAreSweptTogether) {
@@ -200,48 +210,87 @@ TEST_F(Discovery, AnAuthorizedServerThatMissesAPassStaysOfflineWithItsCredential
     EXPECT_EQ(m_list.SelectedRow(), 0u);
 }
 
-TEST_F(Discovery, AnAuthorizedServerAnnouncedAtAnotherAddressLosesItsAuthorization) {
-    Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b"), Service("10.0.0.3", "c")});
+// An announcement is a rumour: whoever else announces an array's MAC never moves its row, its
+// login address or its credentials; the array is only marked in conflict, which the log and the
+// audit trail hear of once per address, and which clears three passes after the claims stop.
+TEST_F(Discovery, AnotherAddressAnnouncingAServerPutsItInConflictAndNeverMovesIt) {
+    const auto fleet = [](const std::string& aAt, const std::string& bAt, const std::string& cAt) {
+        std::vector<CFakeService> services;
+        for (const auto& [at, mac] : {std::pair{aAt, "a"}, {bAt, "b"}, {cAt, "c"}}) {
+            if (!at.empty()) {
+                services.push_back(Service(at, mac, ",(hostname=" + at + "),(product=P)"));
+            }
+        }
+        return services;
+    };
+    Pass(fleet("10.0.0.1", "10.0.0.2", "10.0.0.3"));
     Authorize(u"a", "10.0.0.1");
     Authorize(u"b", "10.0.0.2");
     CServerData& c = Authorize(u"c", "10.0.0.3");
-    // Seen where it was logged in to: nothing changes.
-    Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b"), Service("10.0.0.3", "c")});
-    EXPECT_EQ(Rows()[0], "10.0.0.1|h|P|1.0|a|Yes");
-    EXPECT_TRUE(m_listLog.empty());
-
-    // Other hosts claim a's MAC and b's, b announcing itself after its impostor in the same pass;
-    // c misses the pass and comes back elsewhere in the next.
-    Pass({Service("10.0.0.66", "a"), Service("10.0.0.77", "b"), Service("10.0.0.2", "b")});
-    EXPECT_EQ(c.m_bAuthorized, 1);
-    Pass({Service("10.0.0.66", "a"), Service("10.0.0.2", "b"), Service("10.0.0.33", "c")});
-    EXPECT_EQ(Rows(), (std::vector<std::string>{"10.0.0.66|h|P|1.0|a|No", "10.0.0.2|h|P|1.0|b|No",
-                                                "10.0.0.33|h|P|1.0|c|No"}));
-    struct Moved {
-        const char16_t* mac;
-        std::string from, to;
-    };
-    const Moved moved[] = {{u"a", "10.0.0.1", "10.0.0.66"},
-                           {u"b", "10.0.0.2", "10.0.0.77"},
-                           {u"c", "10.0.0.3", "10.0.0.33"}};
-    ASSERT_EQ(m_listLog.size(), std::size(moved)) << "one line per lost authorization";
-    for (std::size_t i = 0; i < std::size(moved); ++i) {
-        const CServerData& record = *Record(moved[i].mac);
-        EXPECT_EQ(record.m_bAuthorized, 0);
-        EXPECT_EQ(record.m_strLoginUserName, u"");
-        EXPECT_EQ(record.m_strLoginPasswd, u"");
-        EXPECT_EQ(record.m_szLoginResponse, "");
-        EXPECT_STREQ(record.m_szAuthorizedIP, "");
-        const std::string& line = m_listLog[i];
-        for (const std::string& part :
-             {Utf16ToUtf8(moved[i].mac) + " ", moved[i].from, moved[i].to}) {
-            EXPECT_NE(line.find(part), std::string::npos) << line;
-        }
+    // Impostors claim a's MAC (a silent) and b's (announced before b itself); c misses a pass
+    // and then shows up elsewhere only.
+    auto impostors = fleet("10.0.0.66", "10.0.0.77", "");
+    impostors.push_back(Service("10.0.0.2", "b", ",(hostname=10.0.0.2),(product=P)"));
+    Pass(impostors);
+    EXPECT_EQ(c.m_bOnline, 0);
+    Pass(fleet("10.0.0.66", "10.0.0.2", "10.0.0.33"));
+    EXPECT_EQ(Rows(),
+              (std::vector<std::string>{"10.0.0.1|10.0.0.1|P||a|Yes", "10.0.0.2|10.0.0.2|P||b|Yes",
+                                        "10.0.0.3|10.0.0.3|P||c|Yes"}));
+    for (const char16_t* mac : {u"a", u"b", u"c"}) {
+        const CServerData& record = *Record(mac);
+        EXPECT_EQ(record.m_bAuthorized, 1);
+        EXPECT_EQ(record.m_strLoginPasswd, u"secret");
+        EXPECT_STREQ(record.m_szAuthorizedIP, record.m_szIPAddr);
+        EXPECT_EQ(record.AddressState(), EAddressState::Conflict);
     }
-    // Until the next login the servers move freely, without a word.
-    Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b"), Service("10.0.0.3", "c")});
+    // Only a server seen at its own address is served.
+    EXPECT_EQ(Record(u"a")->m_bOnline, 0);
+    EXPECT_EQ(Record(u"b")->m_bOnline, 1);
+    EXPECT_EQ(m_list.m_mapStates["c"],
+              std::pair(EAddressState::Conflict, std::string("10.0.0.33")));
+    ASSERT_EQ(m_listLog.size(), 3u) << "one line per new address";
+    ASSERT_EQ(m_listAudit.size(), 3u);
+    EXPECT_NE(m_listAudit[0].find(R"("mac":"a","ip":"10.0.0.1","announcedAt":"10.0.0.66")"),
+              std::string::npos)
+        << m_listAudit[0];
+    for (const std::string& line : m_listLog) {
+        EXPECT_NE(line.find("is also announced at"), std::string::npos) << line;
+    }
+    // a's own address has now missed three passes while another announces it: "moved?".
+    Pass(fleet("10.0.0.66", "10.0.0.2", "10.0.0.3"));
+    EXPECT_EQ(Record(u"a")->AddressState(), EAddressState::Moved);
+    EXPECT_EQ(m_list.m_mapStates["a"].first, EAddressState::Moved);
     EXPECT_EQ(Ips(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
-    EXPECT_EQ(m_listLog.size(), std::size(moved));
+    // The claims stop: three passes later the conflicts are gone, without another word.
+    for (int pass = 1; pass <= CServerData::kPassesToForget; ++pass) {
+        Pass(fleet("10.0.0.1", "10.0.0.2", "10.0.0.3"));
+        EXPECT_EQ(Record(u"a")->AddressState(), pass < CServerData::kPassesToForget
+                                                    ? EAddressState::Conflict
+                                                    : EAddressState::Bound)
+            << pass;
+    }
+    for (const char* mac : {"a", "b", "c"}) {
+        EXPECT_EQ(m_list.m_mapStates[mac].first, EAddressState::Bound) << mac;
+    }
+    EXPECT_EQ(m_listLog.size(), 3u);
+}
+
+// One host announcing many MACs (as if it were a whole fleet) is heard for its first four only.
+TEST_F(Discovery, OneAddressIsHeardForFourMacsAPassAndTheRestIsLoggedOnce) {
+    std::vector<CFakeService> services = {Service("10.0.0.1", "real")};
+    for (int i = 0; i < 10; ++i) {
+        services.push_back(
+            {Url("10.0.0.66/" + std::to_string(i)), "(mac=m" + std::to_string(i) + ")"});
+    }
+    services.push_back({Url("10.0.0.66/real"), "(mac=real)"});
+    Pass(services);
+    EXPECT_EQ(m_list.RowCount(), 5u);
+    EXPECT_EQ(Record(u"real")->AddressState(), EAddressState::Bound);
+    ASSERT_EQ(m_listLog.size(), 1u);
+    EXPECT_NE(m_listLog[0].find("ignores 7 MAC addresses announced from 10.0.0.66"),
+              std::string::npos)
+        << m_listLog[0];
 }
 
 TEST_F(Discovery, TheListedElementFollowsEverySightingAndGoesWithTheAuthorization) {
@@ -266,13 +315,14 @@ TEST_F(Discovery, TheListedElementFollowsEverySightingAndGoesWithTheAuthorizatio
         Pass({Service("10.0.0.1", "a", step.attrs)});
         EXPECT_EQ(a.Element(), step.element + std::string(kCredentials)) << step.attrs;
     }
-    // Swept, the record keeps its element for its return; announced elsewhere, it has none.
+    // Swept, the record keeps its element for its return; announced elsewhere, it keeps it too.
     Pass({});
     EXPECT_EQ(a.m_bOnline, 0);
-    EXPECT_FALSE(a.Element().empty());
-    Pass({Service("10.0.0.9", "a")});
-    EXPECT_EQ(a.m_bAuthorized, 0);
-    EXPECT_EQ(a.Element(), "");
+    const std::string element = a.Element();
+    EXPECT_FALSE(element.empty());
+    Pass({Service("10.0.0.9", "a", ",(hostname=evil)")});
+    EXPECT_EQ(a.m_bAuthorized, 1);
+    EXPECT_EQ(a.Element(), element);
 }
 
 TEST_F(Discovery, ServersNotNamedByAPlainIpv4AddressAreLeftOutWithOneLinePerPass) {
@@ -291,13 +341,13 @@ TEST_F(Discovery, ServersNotNamedByAPlainIpv4AddressAreLeftOutWithOneLinePerPass
     EXPECT_EQ(m_listLog.size(), 2u);
 }
 
-TEST_F(Discovery, ServersSharingAMacShareOneRowAndTheLastSetsItsFields) {
+TEST_F(Discovery, ServersSharingAMacShareOneRowThatTheFirstSetsUnlessTheyAnnounceNone) {
     Pass({Service("10.0.0.1", "same", ",(hostname=first)"),
           Service("10.0.0.2", "same", ",(hostname=second)"),
           {Url("10.0.0.3"), "(hostname=no mac one)"},
           {Url("10.0.0.4"), "(hostname=no mac two),(version=9)"}});
-    EXPECT_EQ(Rows(), (std::vector<std::string>{"10.0.0.2|second|||same|No",
-                                                "10.0.0.4|no mac two||9||No"}));
+    EXPECT_EQ(Rows(),
+              (std::vector<std::string>{"10.0.0.1|first|||same|No", "10.0.0.4|no mac two||9||No"}));
     EXPECT_EQ(m_table.Size(), 2u);
     EXPECT_STREQ(Record(u"")->m_szSystemName, "no mac two");
     EXPECT_STREQ(Record(u"")->m_szMAC, "");
@@ -440,15 +490,16 @@ TEST_F(Discovery, UrlsBeyondTheLimitOfAPassAreIgnoredWithALogLine) {
         << m_listLog[0];
 }
 
-TEST_F(Discovery, ASightingLeavesALoginUnderWayItsCellUnlessItMovesTheRow) {
+TEST_F(Discovery, ASightingLeavesALoginUnderWayItsCell) {
     Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b"), Service("10.0.0.3", "c")});
     for (std::size_t row : {0, 1}) {
         m_list.SetCellText(row, EServerColumn::Auth, u"Logging"); // a Login press
     }
     // a is seen where it was, b somewhere else; c has no login.
     Pass({Service("10.0.0.1", "a"), Service("10.0.0.9", "b"), Service("10.0.0.3", "c")});
-    EXPECT_EQ(Rows(), (std::vector<std::string>{"10.0.0.1|h|P|1.0|a|Logging",
-                                                "10.0.0.9|h|P|1.0|b|No", "10.0.0.3|h|P|1.0|c|No"}));
+    EXPECT_EQ(Rows(),
+              (std::vector<std::string>{"10.0.0.1|h|P|1.0|a|Logging", "10.0.0.2|h|P|1.0|b|Logging",
+                                        "10.0.0.3|h|P|1.0|c|No"}));
 }
 
 TEST_F(Discovery, TheSweepReadsEachRowOnceAndDeletesInOneBatch) {

@@ -11,6 +11,9 @@ CTlsClientResult TlsExchange(int fd, const CTlsClientSettings& settings, std::st
     // Old protocols are only offered at security level 0: the client must really offer them
     // for the server's refusal to be tested.
     SSL_CTX_set_security_level(context.get(), 0);
+    if (settings.pCiphers != nullptr) {
+        SSL_CTX_set_cipher_list(context.get(), settings.pCiphers);
+    }
     if (settings.pTrusted != nullptr) {
         X509_STORE_add_cert(SSL_CTX_get_cert_store(context.get()), settings.pTrusted);
         SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
@@ -20,6 +23,9 @@ CTlsClientResult TlsExchange(int fd, const CTlsClientSettings& settings, std::st
     SSL_set_fd(ssl.get(), fd);
     std::size_t n = 0;
     result.bHandshake = SSL_connect(ssl.get()) == 1;
+    if (result.bHandshake) {
+        result.strCipher = SSL_get_cipher_name(ssl.get());
+    }
     if (const STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl.get())) {
         result.nPeerCertificates = sk_X509_num(chain);
     }

@@ -249,6 +249,12 @@ TEST(SimOptions, ParsesArraysAndRejectsBadFlags) {
     ASSERT_EQ(options.m_arrArrays.size(), 1u);
     EXPECT_EQ(options.m_arrArrays[0].Attribute("mac"), "aa");
     EXPECT_EQ(options.m_arrArrays[0].Attribute("model"), std::nullopt);
+    CSimOptions proxy;
+    EXPECT_FALSE(proxy.Parse({"--address", "10.0.0.2", "--url-host", "10.0.0.7"}));
+    ASSERT_EQ(proxy.m_arrArrays.size(), 1u);
+    EXPECT_EQ(proxy.m_arrArrays[0].ServiceUrl(), "service:raid.004417://10.0.0.7");
+    EXPECT_EQ(CSimOptions().Parse({"--address", "10.0.0.2", "--url-host", "h"}),
+              "--url-host needs an IPv4 address, not \"h\"");
 
     EXPECT_EQ(CSimOptions().Parse({"--bogus", "1"}), "unknown option --bogus (see --help)");
     EXPECT_EQ(CSimOptions().Parse({"--address"}), "option --address needs a value");

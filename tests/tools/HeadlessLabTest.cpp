@@ -276,10 +276,9 @@ TEST_F(HeadlessLab, ForgedDirectoryAgentsDoNotEmptyTheFleet) {
         << "the program did not look for agents with discovery on";
 }
 
-// The program as a service: headless, managed only with orvanectl, and asked by a client
-// computer of the LAN; a login at once after a start waits for the first pass.
-TEST_F(HeadlessLab, TheServiceManagedWithOrvanectl) {
-    const std::string script = R"sh(
+// The headless program in the lab's manager namespace, managed with orvanectl: start() starts it
+// and waits for its control socket.
+const std::string kHeadless = R"sh(
 export XDG_CONFIG_HOME="$LAB_DIR/config" XDG_STATE_HOME="$LAB_DIR/state"
 mkdir -p "$LAB_DIR/www"
 start() {
@@ -287,6 +286,121 @@ start() {
     pid=$!
     for i in $(seq 200); do orvanectl status >/dev/null 2>&1 && break; sleep 0.05; done
 }
+query() {
+    printf 'x\n' | ip netns exec "$LAB_CLIENT_NS" curl -s -u alice:pw --data-binary @- \
+        http://10.77.0.1:51001/Query; echo
+}
+)sh";
+
+// A host that announces a logged-in array's MAC from its own address, and one that announces a
+// supported product under a MAC of its own (with a name that would drive a terminal), both
+// accepting any login on their port 51000: the operator's fleet-wide login sends neither a
+// password, the array keeps its row, its address and what "/Query" hands out, the thief's push
+// is refused, and only a login that names the new host's MAC reaches it.
+TEST_F(HeadlessLab, HostsAnnouncingAnArraysMacOrANewOneGetNoPassword) {
+    const std::string macs = Mac(0) + " " + Mac(1) + " " + Mac(2);
+    const std::string script = kHeadless + "MACS='" + macs + "'\n" + R"sh(
+NEW=02:66:00:00:00:01
+start
+orvanectl refresh >/dev/null
+printf 'secret\n' | orvanectl login $MACS --user admin --password-stdin >/dev/null; echo "named $?"
+printf 'pw\n' | orvanectl user add alice --password-stdin >/dev/null
+orvanectl group add lab --members alice --access "$(echo $MACS | tr ' ' ,)" >/dev/null
+query >"$LAB_DIR/before"
+impostor() { # namespace, address, trace file, options
+    ns=$1 addr=$2 trace=$3; shift 3
+    ip netns exec "$ns" "$LAB_SIM" --address "$addr" --product Z210-R2 --version 1.0.0 \
+        --vendor 'Tarvik Networks' --type SAN --model Evask --admin-password secret --trace \
+        --ready-file "$trace.ready" "$@" >"$trace" 2>&1 &
+    for i in $(seq 200); do [ -e "$trace.ready" ] && break; sleep 0.05; done
+}
+impostor "$LAB_CLIENT2_NS" "$LAB_CLIENT2_ADDR" "$LAB_DIR/thief" --mac "${MACS%% *}" --hostname array-0
+impostor "$LAB_CLIENT3_NS" "$LAB_CLIENT3_ADDR" "$LAB_DIR/new" --mac $NEW \
+    --hostname "$(printf 'evil\r10.77.1.1 \033]0;x\007')"
+orvanectl refresh >/dev/null; orvanectl refresh >/dev/null
+orvanectl servers | grep -c " also at $LAB_CLIENT2_ADDR\$"
+orvanectl status --json | grep -o '"arraysInConflict": [0-9]*'
+orvanectl servers | LC_ALL=C grep -c '[[:cntrl:]]'
+orvanectl servers | grep -c 'evil\\x0D10.77.1.1 \\x1B]0;x\\x07'
+printf 'secret\n' | orvanectl login --all --user admin --password-stdin >"$LAB_DIR/all"; echo "all $?"
+grep -c ' Yes$' "$LAB_DIR/all"; tail -n 1 "$LAB_DIR/all"
+grep -c "  address conflict: $LAB_CLIENT2_ADDR announces it too" "$LAB_DIR/all"
+grep -c "^$LAB_CLIENT3_ADDR  $NEW  .*  new array: " "$LAB_DIR/all"
+echo "thief reached $(grep -c 'http connection' "$LAB_DIR/thief")"
+echo "new reached $(grep -c 'http connection' "$LAB_DIR/new")"
+ip netns exec "$LAB_CLIENT2_NS" "$LAB_SIM" --address "$LAB_CLIENT2_ADDR" --mac "${MACS%% *}" \
+    --push-password evil --manager 10.77.0.1 | grep -o '<ErrCode>[^<]*'
+query | cmp -s - "$LAB_DIR/before" && echo "query unchanged"
+printf 'secret\n' | orvanectl login $NEW --user admin --password-stdin | head -n 1 | cut -d' ' -f 3-
+echo "new reached $(grep -c 'http connection' "$LAB_DIR/new")"
+kill -TERM $pid; wait $pid; echo "stop $?"
+grep -c '"event":"address-conflict","source":"discovery"' "$XDG_STATE_HOME/OrvaneSrv/audit.log"
+grep -c '"event":"login".*"result":"succeeded","array":"new"' "$XDG_STATE_HOME/OrvaneSrv/audit.log"
+)sh";
+    const LabResult result =
+        Run("--arrays 3 --clients 3", script,
+            {"--admin-password secret", "--admin-password secret", "--admin-password secret"});
+    ASSERT_EQ(result.status, 0);
+    EXPECT_EQ(result.lines,
+              (std::vector<std::string>{
+                  "named 0", "1", "\"arraysInConflict\": 1", "0", "1", "all 0", "2",
+                  "logged in to 2 of 2 arrays; skipped 1 new, 1 in address conflict, 0 not "
+                  "supported",
+                  "1", "1", "thief reached 0", "new reached 0", "<ErrCode>-1", "query unchanged",
+                  "02:66:00:00:00:01  Yes", "new reached 1", "stop 0", "1", "4"}));
+}
+
+// One host posing as 410 arrays, each URL of its address with another of the fleet's MACs: no
+// array loses its address or its credentials, at most four are put in conflict, and the
+// fleet-wide login still reaches the others and never the poser.
+TEST_F(HeadlessLab, AHostPosingAsHundredsOfArraysTakesNoneOfThem) {
+    std::string macs;
+    for (int i = 0; i < 12; ++i) {
+        macs += (i == 0 ? "" : ",") + Mac(i);
+    }
+    const std::string script = kHeadless + "MACS='" + macs + "'\n" + R"sh(
+start
+orvanectl refresh >/dev/null
+printf 'pw\n' | orvanectl user add alice --password-stdin >/dev/null
+orvanectl group add lab --members alice --access "$MACS" >/dev/null
+printf 'secret\n' | orvanectl login --all --user admin --password-stdin | tail -n 1
+query >"$LAB_DIR/before"
+ip netns exec "$LAB_CLIENT2_NS" "$LAB_SIM" --address "$LAB_CLIENT2_ADDR" --slp-mode many-macs \
+    --mac 02:66:00:00:00:02 --type SAN --vendor 'Tarvik Networks' --model Evask --trace \
+    --ready-file "$LAB_DIR/poser.ready" >"$LAB_DIR/poser" 2>&1 &
+for i in $(seq 200); do [ -e "$LAB_DIR/poser.ready" ] && break; sleep 0.05; done
+orvanectl refresh >/dev/null; orvanectl refresh >/dev/null
+# Four MACs a pass: rows of its own, and arrays in conflict, which the passes since add up.
+at=$(orvanectl servers | awk -v poser="$LAB_CLIENT2_ADDR" '$1 == poser' | wc -l)
+conflicts=$(orvanectl servers | grep -c " also at $LAB_CLIENT2_ADDR\$")
+[ "$at" -le 4 ] && [ $((at + conflicts)) -le 8 ] && echo "heard four MACs a pass"
+grep -c "discovery ignores .* MAC addresses announced from $LAB_CLIENT2_ADDR beyond its first 4" \
+    "$LAB_DIR/err" | sed 's/^[1-9][0-9]*$/logged/'
+query | cmp -s - "$LAB_DIR/before" && echo "query unchanged"
+printf 'secret\n' | orvanectl login --all --user admin --password-stdin >"$LAB_DIR/all"
+yes=$(grep -c ' Yes$' "$LAB_DIR/all")
+[ $((yes + $(grep -c '  address conflict: ' "$LAB_DIR/all"))) -eq 12 ] && [ "$yes" -ge 4 ] &&
+    echo "the fleet logged in again, the arrays in conflict listed"
+echo "poser reached $(grep -c 'http connection' "$LAB_DIR/poser")"
+kill -TERM $pid; wait $pid; echo "stop $?"
+)sh";
+    std::vector<std::string> extra(12, "--admin-password secret");
+    const LabResult result = Run("--arrays 12 --per-ns 4 --clients 2", script, extra);
+    ASSERT_EQ(result.status, 0);
+    EXPECT_EQ(result.lines,
+              (std::vector<std::string>{
+                  "logged in to 12 of 12 arrays; skipped 0 new, 0 in address conflict, 0 not "
+                  "supported",
+                  "heard four MACs a pass", "logged", "query unchanged",
+                  "the fleet logged in again, the arrays in conflict listed", "poser reached 0",
+                  "stop 0"}));
+}
+
+// The program as a service: headless, managed only with orvanectl, and asked by a client
+// computer of the LAN; a login at once after a start waits for the first pass, and after a
+// restart the fleet-wide login reaches the arrays a group gives access to.
+TEST_F(HeadlessLab, TheServiceManagedWithOrvanectl) {
+    const std::string script = kHeadless + R"sh(
 rows() { orvanectl servers | tail -n +2 | awk '{print "ROW", $1, $NF}' | sort; }
 OrvaneSrv --help >/dev/null; echo "help $?"
 OrvaneSrv --version >/dev/null; echo "version $?"
@@ -295,7 +409,10 @@ orvanectl status 2>&1; echo "not running $?"
 start
 orvanectl refresh >/dev/null; echo "refresh $?"
 rows
-printf 'secret\n' | orvanectl login --all --user admin --password-stdin | sort; echo "login $?"
+printf 'secret\n' | orvanectl login --all --user admin --password-stdin | tail -n 1
+orvanectl servers --json | grep -o '"mac": "[^"]*"' | cut -d'"' -f 4 >"$LAB_DIR/macs"
+printf 'secret\n' | orvanectl login --from "$LAB_DIR/macs" --user admin --password-stdin | sort
+echo "login $?"
 rows
 printf 'wrong\n' | orvanectl login 02:4f:52:00:00:00 --user admin --password-stdin; echo "bad login $?"
 printf 'pw\n' | orvanectl user add alice --password-stdin; echo "user $?"
@@ -329,13 +446,19 @@ kill -TERM $pid; wait $pid; echo "stop $?"
             expected.push_back("ROW 10.77.1." + std::to_string(i + 1) + " " + auth);
         }
         if (auth == "No") {
+            expected.push_back("logged in to 0 of 0 arrays; skipped 3 new, 0 in address conflict, "
+                               "0 not supported");
             for (int i = 0; i < 3; ++i) {
                 expected.push_back("10.77.1." + std::to_string(i + 1) + "  " + Mac(i) + "  Yes");
             }
+            expected.push_back("logged in to 3 of 3 arrays; skipped 0 new, 0 in address conflict, "
+                               "0 not supported");
             expected.push_back("login 0");
         }
     }
     expected.insert(expected.end(), {"10.77.1.1  " + Mac(0) + "  Authentication failed",
+                                     "logged in to 0 of 1 arrays; skipped 0 new, 0 in address "
+                                     "conflict, 0 not supported",
                                      "bad login 1", "user 0", "group 0",
                                      "MAC=\"" + Mac(0) +
                                          "\" IPAddr=\"10.77.1.1\" LoginUserName=\"admin\" "
@@ -344,7 +467,7 @@ kill -TERM $pid; wait $pid; echo "stop $?"
                                          "\" IPAddr=\"10.77.1.2\" LoginUserName=\"admin\" "
                                          "LoginPasswd=\"secret\"",
                                      "export 0", "other uid 1", "1", "stop 0", "import 0",
-                                     "users back", "groups back", "3", "stop 0"});
+                                     "users back", "groups back", "2", "stop 0"});
     EXPECT_EQ(result.lines, expected);
 }
 

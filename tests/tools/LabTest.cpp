@@ -1,7 +1,9 @@
 // End-to-end tests in the namespace lab: orvane-slpfind on our SLP layer against simulated
-// arrays, and the simulators' HTTP side with curl. They need root to build the lab and skip
+// arrays (and the program's discovery, through the headless probe, where the two ask
+// differently), and the simulators' HTTP side with curl. They need root to build the lab and skip
 // without it. Most use a shortened multicast schedule so that each run takes about a second.
 #include "platform/slp/CSlpAttrList.h"
+#include "tests/tools/CLabArray.h"
 #include "tests/tools/CLabTest.h"
 
 #include <algorithm>
@@ -312,4 +314,31 @@ TEST_F(Lab, ArraysRegisterAgainWithARebootedAgent) {
                 "echo registered\n");
     ASSERT_EQ(result.status, 0) << (result.lines.empty() ? "" : result.lines.back());
     EXPECT_EQ(result.lines, std::vector<std::string>{"registered"});
+}
+
+TEST_F(Lab, AnArrayThatAnotherHostAnswersForIsHeardByMulticastButNotByTheProgram) {
+    // The simulator at 10.77.1.1 answers for service:raid.004417://10.77.1.99, a host nobody
+    // holds, as a proxy or a static registration does. The finder asks for the attributes as SLP
+    // does and gets them; the program asks the URL's host alone and lists nothing, unless the
+    // settings turn that off.
+    const LabResult result =
+        Run("--arrays 1",
+            "printf 'pass\\nrows\\n' >\"$LAB_DIR/probe\"\n"
+            "probe() { orvane-headless-probe \"$LAB_DIR/probe\" | sed 's/ ms=.*//'; echo --; }\n"
+            "orvane-slpfind findattrs service:raid.004417://10.77.1.99; echo \"rc=$?\"; echo --\n"
+            "probe\n"
+            "printf 'orvane.slp.attributesFromUrlHost = false\\n' | "
+            "cat \"$OpenSLPConfig\" - >\"$LAB_DIR/proxy.conf\"\n"
+            "OpenSLPConfig=\"$LAB_DIR/proxy.conf\" probe\n",
+            {"--url-host 10.77.1.99"});
+    ASSERT_EQ(result.status, 0);
+    CLabArray proxied = CLabArray::Generated(0);
+    const std::vector<std::string> finder = Section(result.lines, 0);
+    ASSERT_EQ(finder.size(), 2u);
+    EXPECT_EQ(Attr("\t" + finder[0], "mac"), proxied.mac);
+    EXPECT_EQ(finder[1], "rc=0");
+    EXPECT_EQ(Section(result.lines, 1), std::vector<std::string>{"PASS rows=0"});
+    proxied.ip = "10.77.1.99";
+    EXPECT_EQ(Section(result.lines, 2),
+              (std::vector<std::string>{"PASS rows=1", "ROW " + proxied.Row("No")}));
 }

@@ -14,8 +14,8 @@ namespace {
 
 // start: the headless program with the options given, once both ports answer. C runs a command
 // in the client namespace; query asks, from there, for alice's "/Query" at the URL in $1, with
-// curl's further options after it; login logs in to every array found and gives alice, in group
-// lab, access to them all.
+// curl's further options after it; login gives alice, in group lab, access to every array found
+// and logs in to them all.
 const std::string kPrelude = R"sh(
 export XDG_CONFIG_HOME="$LAB_DIR/config" XDG_STATE_HOME="$LAB_DIR/state"
 store="$XDG_CONFIG_HOME/OrvaneSrv"
@@ -38,10 +38,10 @@ query() {
 }
 login() {
     orvanectl refresh >/dev/null
-    printf 'secret\n' | orvanectl login --all --user admin --password-stdin >/dev/null
-    echo "login $?"
     printf 'pw\n' | orvanectl user add alice --password-stdin
     orvanectl group add lab --members alice --access "$(cut -d' ' -f4 "$LAB_ARRAYS" | paste -sd,)"
+    printf 'secret\n' | orvanectl login --all --user admin --password-stdin >/dev/null
+    echo "login $?"
 }
 )sh";
 

@@ -10,14 +10,14 @@ namespace {
 
 constexpr std::array<std::string_view, 7> kAttributeOptions = {
     "mac", "hostname", "vendor", "type", "model", "product", "version"};
-constexpr std::array<std::string_view, 9> kOtherOptions = {
+constexpr std::array<std::string_view, 10> kOtherOptions = {
     "address",   "admin-user",  "admin-password", "scope", "body",
-    "http-mode", "http-status", "slp-mode",       "omit"};
+    "http-mode", "http-status", "slp-mode",       "omit",  "url-host"};
 
 } // namespace
 
 std::string CArrayConfig::ServiceUrl() const {
-    return "service:raid.004417://" + m_strAddress;
+    return "service:raid.004417://" + (m_strUrlHost.empty() ? m_strAddress : m_strUrlHost);
 }
 
 std::optional<std::string> CArrayConfig::Attribute(std::string_view tag) const {
@@ -74,12 +74,12 @@ std::optional<std::string> CArrayConfig::Apply(std::string_view name, const std:
             return std::nullopt;
         }
     }
-    if (name == "address") {
+    if (name == "address" || name == "url-host") {
         in_addr parsed{};
         if (::inet_pton(AF_INET, value.c_str(), &parsed) != 1) {
-            return "--address needs an IPv4 address, not \"" + value + "\"";
+            return "--" + std::string(name) + " needs an IPv4 address, not \"" + value + "\"";
         }
-        m_strAddress = value;
+        (name == "address" ? m_strAddress : m_strUrlHost) = value;
     } else if (name == "omit") {
         for (std::string_view tag : kAttributeOptions) {
             if (CSlpAttrList::TagSelected(value, tag)) {
@@ -130,9 +130,12 @@ std::optional<std::string> CArrayConfig::Apply(std::string_view name, const std:
             m_slpMode = SimSlpMode::NoAttrs;
         } else if (value == "flood") {
             m_slpMode = SimSlpMode::Flood;
+        } else if (value == "many-macs") {
+            m_slpMode = SimSlpMode::ManyMacs;
         } else {
-            return "--slp-mode is one of normal, silent, garbage, no-attrs, flood; not \"" + value +
-                   "\"";
+            return "--slp-mode is one of normal, silent, garbage, no-attrs, flood, many-macs; not "
+                   "\"" +
+                   value + "\"";
         }
     } else {
         return std::string("unknown");

@@ -11,12 +11,16 @@
 #include <vector>
 
 enum class SimHttpMode { Normal, NotFound, Status, Oversize, Silent };
-// NoAttrs and Flood are hostile peers for the tests: one answers searches but never attribute
-// requests, the other answers searches with its own URL and 1,700 of hosts that do not exist.
-enum class SimSlpMode { Normal, Silent, Garbage, NoAttrs, Flood };
+// NoAttrs, Flood and ManyMacs are hostile peers for the tests: one answers searches but never
+// attribute requests, one answers searches with its own URL and 1,700 of hosts that do not
+// exist, and one announces 410 URLs of its own address, each with another of the lab's MACs.
+enum class SimSlpMode { Normal, Silent, Garbage, NoAttrs, Flood, ManyMacs };
 
 struct CArrayConfig {
     std::string m_strAddress;
+    // The host its URL names when not m_strAddress: the array then answers for another host, as
+    // a proxy or a static registration does.
+    std::string m_strUrlHost;
     // The announced attributes in announcement order; one whose option was not given is absent.
     std::vector<std::pair<std::string, std::string>> m_listAttributes;
     std::string m_strAdminUser = "admin";

@@ -34,6 +34,9 @@ Run it only inside a network namespace made for testing.
 
 Array options (on the command line for one array, or on each line of --arrays):
   --address A          IPv4 address the array serves on; also the host of its URL (required)
+  --url-host H         announce service:raid.004417://H instead, H an IPv4 address: the
+                       array answers for another host, as a proxy or a static
+                       registration does (for tests)
   --mac M              announce attribute "mac"
   --hostname H         announce attribute "hostname"
   --vendor V           announce attribute "vendor"
@@ -54,7 +57,9 @@ Array options (on the command line for one array, or on each line of --arrays):
   --slp-mode MODE      normal, silent (never answers SLP requests; still registers with
                        directory agents), garbage (answers every request with
                        malformed replies), or, hostile peers for tests, no-attrs
-                       (answers searches, never attribute requests) and flood
+                       (answers searches, never attribute requests), many-macs
+                       (announces 410 URLs of its own address, URL k with the MAC
+                       of the lab's array k) and flood
                        (answers searches with 1,700 more URLs of absent hosts)
 
 Process options:
@@ -68,7 +73,8 @@ Process options:
                        (repeatable)
   --lifetime SECONDS   lifetime of the registrations (default 10800)
   --trace              print a line for each SLP request: how it came (multicast,
-                       unicast, tcp), its kind and its service type or URL
+                       unicast, tcp), its kind and its service type or URL; and one
+                       for each connection to the HTTP port
   --directory-agent    instead of arrays, run a TEST DOUBLE of an SLP directory agent
                        on --address for --scope: it answers DA discovery, accepts
                        registrations and answers service and attribute requests

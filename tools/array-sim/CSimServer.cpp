@@ -404,6 +404,10 @@ void CSimServer::OnAccept(Endpoint& endpoint) {
     }
     Kind kind = endpoint.kind == Kind::SlpListen ? Kind::SlpStream : Kind::HttpStream;
     std::size_t array = endpoint.array;
+    if (kind == Kind::HttpStream && m_settings.m_bTrace) {
+        // The tests count who reached an array's login port at all.
+        std::cout << "http connection " << m_arrArrays[array].m_strAddress << std::endl;
+    }
     m_listEndpoints.push_back(Endpoint{kind, CUniqueFd(fd), array, {}, {}});
 }
 

@@ -5,6 +5,8 @@
 #include "tools/array-sim/CSimPredicate.h"
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,6 +87,37 @@ void AddFlood(SlpSrvRply& reply) {
     }
 }
 
+// A host posing as many arrays: URLs of its own address, path k, each announcing the MAC of the
+// lab's array k.
+constexpr int kManyMacs = 410;
+
+std::string ManyMacsUrl(const CArrayConfig& array, int k) {
+    return array.ServiceUrl() + "/" + std::to_string(k);
+}
+
+void AddManyMacs(const CArrayConfig& array, SlpSrvRply& reply) {
+    for (int k = 0; k < kManyMacs; ++k) {
+        reply.entries.push_back({kLifetime, ManyMacsUrl(array, k)});
+    }
+}
+
+// The attributes of URL k of a host posing as many arrays; nothing for another URL.
+std::optional<std::string> ManyMacsAttributes(const CArrayConfig& array, std::string_view url,
+                                              std::string_view tagList) {
+    const std::string prefix = array.ServiceUrl() + "/";
+    if (!url.starts_with(prefix)) {
+        return std::nullopt;
+    }
+    const int k = std::atoi(std::string(url.substr(prefix.size())).c_str());
+    constexpr int kByte = 0xFF;
+    char mac[32];
+    std::snprintf(mac, sizeof mac, "02:4f:52:%02x:%02x:%02x", (k >> 16) & kByte, (k >> 8) & kByte,
+                  k & kByte);
+    CArrayConfig posed = array;
+    posed.SetAttribute("mac", mac);
+    return posed.AttributeList(tagList);
+}
+
 std::vector<CSimSlpAgent::Message> AnswerSrvRqst(const Context& context, const SlpSrvRqst& request,
                                                  std::size_t maxDatagram) {
     SlpHeader header = ReplyHeader(context.header);
@@ -125,6 +158,8 @@ std::vector<CSimSlpAgent::Message> AnswerSrvRqst(const Context& context, const S
         reply.entries.push_back({kLifetime, context.array.ServiceUrl()});
         if (context.array.m_slpMode == SimSlpMode::Flood) {
             AddFlood(reply);
+        } else if (context.array.m_slpMode == SimSlpMode::ManyMacs) {
+            AddManyMacs(context.array, reply);
         }
     }
     if (reply.entries.empty() && context.multicast) {
@@ -154,6 +189,13 @@ AnswerAttrRqst(const Context& context, const SlpAttrRqst& request, std::size_t m
     bool ours =
         FoldWhiteSpaceLower(request.url) == FoldWhiteSpaceLower(context.array.ServiceUrl()) ||
         SameType(request.url);
+    if (context.array.m_slpMode == SimSlpMode::ManyMacs && !ours) {
+        if (std::optional<std::string> posed =
+                ManyMacsAttributes(context.array, request.url, request.tagList)) {
+            reply.attrList = std::move(*posed);
+            return One(CSlpMessageCodec::Encode(header, reply));
+        }
+    }
     // A flooding array keeps quiet about the URLs it made up, as their absent hosts would.
     if (!ours) {
         return context.multicast || context.array.m_slpMode == SimSlpMode::Flood

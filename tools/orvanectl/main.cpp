@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -46,8 +47,12 @@ constexpr const char* kUsage =
     "  group add NAME [--members U,...] [--access MAC,...]\n"
     "  group set NAME [--members U,...] [--access MAC,...]\n"
     "  group del NAME\n"
-    "  login (--all | MAC...) --user NAME [--password-stdin]\n"
-    "                                       check administrator credentials on the arrays\n"
+    "  login (--all | MAC... | --from FILE | MAC --address IP) --user NAME [--password-stdin]\n"
+    "                                       check administrator credentials on the arrays;\n"
+    "                                       --all reaches only known arrays (logged in to\n"
+    "                                       before, or in a group's access list) at their own\n"
+    "                                       address; FILE lists MACs, one a line; --address\n"
+    "                                       moves an array whose address changed\n"
     "  export FILE                          write the directory to a configuration file\n"
     "  import FILE                          merge a configuration file into the directory\n"
     "  audit [--since TIME] [--user NAME] [--mac MAC] [--event KIND] [--json]\n"
@@ -119,6 +124,39 @@ std::optional<std::string> AskPassword(bool bFromStdin, bool bConfirm, std::stri
     return first;
 }
 
+// login's --from FILE becomes the MAC addresses the file lists, one a line (blank lines and
+// lines starting with '#' skipped). Answers an exit status on failure, -1 otherwise.
+int ExpandMacFile(std::vector<std::string>& args) {
+    const auto from = std::find(args.begin(), args.end(), "--from");
+    if (from == args.end()) {
+        return -1;
+    }
+    if (std::next(from) == args.end()) {
+        return BadUsage("--from needs a file");
+    }
+    const std::string file = *std::next(from);
+    std::ifstream in(file);
+    if (!in) {
+        std::fprintf(stderr, "orvanectl: %s: %s\n", file.c_str(), std::strerror(errno));
+        return kFailed;
+    }
+    std::vector<std::string> macs;
+    for (std::string line; std::getline(in, line);) {
+        const auto first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#') {
+            continue;
+        }
+        macs.push_back(line.substr(first, line.find_last_not_of(" \t\r") - first + 1));
+    }
+    if (macs.empty()) {
+        std::fprintf(stderr, "orvanectl: %s lists no MAC address\n", file.c_str());
+        return kFailed;
+    }
+    const auto at = args.erase(from, std::next(from, 2));
+    args.insert(at, macs.begin(), macs.end());
+    return -1;
+}
+
 // Turns the command line into the request's arguments: the password options become the
 // password itself, file names become absolute (the running copy has a folder of its own).
 int BuildRequest(int argc, char** argv, std::vector<std::string>& request) {
@@ -137,6 +175,11 @@ int BuildRequest(int argc, char** argv, std::vector<std::string>& request) {
     }
     bool bStdin = false;
     const bool bLogin = command == "login";
+    if (bLogin) {
+        if (const int status = ExpandMacFile(args); status >= 0) {
+            return status;
+        }
+    }
     bool bAsk = bLogin || (command == "user" && args.size() > 1 && args[1] == "add");
     for (auto it = args.begin(); it != args.end();) {
         if (*it == "--password-stdin" || *it == "--ask-password") {

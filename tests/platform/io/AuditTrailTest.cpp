@@ -1,12 +1,14 @@
 // The audit trail's writer and reader: rotation and modes, a failing file counted and reported
-// once, records that survive hostile names, the per-address summary of refusals, and the query
-// that orvanectl runs over the files.
+// once, records that survive hostile names, the per-address summary of refusals, repeated
+// hand-outs counted, a full trail that keeps its last day, and the query that orvanectl runs
+// over the files.
 #include "platform/io/CAuditQuery.h"
 #include "platform/io/CAuditTrail.h"
 #include "tests/support/CTempDir.h"
 #include "tests/support/TestFiles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -49,6 +51,7 @@ TEST(AuditTrail, RotatesWithinItsLimitAndKeepsItsModes) {
     options.file = file;
     options.nMaxFileBytes = kMax;
     options.nKeptFiles = 2;
+    options.minKeptAge = {}; // rotation alone: the files may go however young
     CAuditTrail trail(options);
     constexpr int kRecords = 40;
     for (int i = 0; i < kRecords; ++i) {
@@ -131,8 +134,9 @@ TEST(AuditTrail, AFullFileKeepsOnlyWholeRecords) {
 
 TEST(AuditTrail, HostileNamesStayOneValidRecord) {
     const std::vector<std::string> names = {
-        "quote\"d",    "back\\slash",      "new\nline",           std::string("nul\0byte", 8),
-        "esc\x1b[31m", "bad\xff\xfe utf8", "sep\xe2\x80\xa8line", "\"},\"event\":\"forged"};
+        "quote\"d",        "back\\slash",      "new\nline",           std::string("nul\0byte", 8),
+        "esc\x1b[31m",     "bad\xff\xfe utf8", "sep\xe2\x80\xa8line", "\"},\"event\":\"forged",
+        "next\xc2\x85line"};
     for (const std::string& name : names) {
         const CAuditRecord record =
             CAuditRecord("credentials-refused", "service").Add("user", name).AddNumber("n", 7);
@@ -143,6 +147,7 @@ TEST(AuditTrail, HostileNamesStayOneValidRecord) {
         EXPECT_EQ(record.Fields().back(), (std::pair<std::string, std::string>("n", "7")));
         EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
         EXPECT_EQ(line.find("\xe2\x80\xa8"), std::string::npos) << line;
+        EXPECT_EQ(line.find("\xc2\x85"), std::string::npos) << line;
         EXPECT_EQ(Member(line, "event"), "credentials-refused") << line;
         const std::string back = Member(line, "user");
         if (name.find('\xff') != std::string::npos) {
@@ -157,7 +162,7 @@ TEST(AuditTrail, HostileNamesStayOneValidRecord) {
     }
     // Each character that is escaped, at each place of a text longer than the runs copied at once.
     for (const std::string special :
-         {"\"", "\\", "\n", "\x1f", "\x7f", "\xe2\x80\xa9", "\xc3\xa9"}) {
+         {"\"", "\\", "\n", "\x1f", "\x7f", "\xe2\x80\xa9", "\xc3\xa9", "\xc2\x85", "\xc2\xa0"}) {
         for (std::size_t at = 0; at <= 20; ++at) {
             std::string text(20, 'p');
             text.insert(at, special);
@@ -199,10 +204,10 @@ TEST(AuditTrail, StopWritesEveryRecordGivenBeforeIt) {
 TEST(AuditTrail, RefusalsAreSummarisedOncePerAddressPerMinute) {
     CTempDir dir;
     const auto file = dir / "audit.log";
-    Clock::time_point now{std::chrono::hours(24)};
+    std::atomic<Clock::time_point> now{Clock::time_point(std::chrono::hours(24))};
     CAuditTrail::COptions options;
     options.file = file;
-    options.clock = [&now] { return now; };
+    options.clock = [&now] { return now.load(); };
     {
         CAuditTrail trail(options);
         trail.Write(CAuditRecord("start", "service"));
@@ -212,7 +217,7 @@ TEST(AuditTrail, RefusalsAreSummarisedOncePerAddressPerMinute) {
         trail.WriteRefusal(CAuditRecord("credentials-refused", "service"), "10.0.0.2");
         trail.Sync();
         EXPECT_EQ(ReadFileLines(file).size(), 3u);
-        now += std::chrono::seconds(61);
+        now = now.load() + std::chrono::seconds(61);
         // The next refusal after the minute brings the summary, then starts a new minute.
         trail.WriteRefusal(CAuditRecord("throttled", "service"), "10.0.0.1");
         trail.WriteRefusal(CAuditRecord("throttled", "service"), "10.0.0.1");
@@ -226,6 +231,105 @@ TEST(AuditTrail, RefusalsAreSummarisedOncePerAddressPerMinute) {
     EXPECT_EQ(Member(lines[4], "event"), "throttled");
     // The destructor writes what was still counting.
     EXPECT_EQ(Member(lines[5], "count"), "1");
+}
+
+TEST(AuditTrail, RepeatedHandOutsAreCountedAndTheirListsWrittenWhenTheyChange) {
+    CTempDir dir;
+    const auto file = dir / "audit.log";
+    const Clock::time_point start{std::chrono::hours(24)};
+    std::atomic<Clock::time_point> now{start};
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.clock = [&now] { return now.load(); };
+    const std::string first = "02:00:00:00:00:01";
+    const std::string second = "02:00:00:00:00:02";
+    CAuditTrail::CHandOut nora{"10.0.0.1", "nora", false, first, "10.1.0.1", 1};
+    {
+        CAuditTrail trail(options);
+        for (int i = 0; i < 100; ++i) {
+            trail.WriteHandOut(nora);
+        }
+        now = start + std::chrono::seconds(1);
+        nora.generation = 2; // other tables, the same lists: a repeat
+        trail.WriteHandOut(nora);
+        CAuditTrail::CHandOut other = nora;
+        other.address = "10.0.0.2";
+        trail.WriteHandOut(other);
+        now = start + std::chrono::seconds(61);
+        trail.Sync(); // the minute is over: its count goes without another record
+        EXPECT_EQ(ReadFileLines(file).size(), 3u);
+        nora.macs = second;
+        nora.generation = 3;
+        trail.WriteHandOut(nora);
+        trail.WriteHandOut(nora);
+    }
+    const auto lines = ReadFileLines(file);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(Member(lines[0], "macs"), first);
+    EXPECT_EQ(Member(lines[1], "address"), "10.0.0.2");
+    EXPECT_EQ(Member(lines[2], "count"), "100");
+    EXPECT_EQ(Member(lines[2], "macs"), "(absent)");
+    EXPECT_EQ(Member(lines[2], "first"), CAuditRecord::TimeText(start));
+    EXPECT_EQ(Member(lines[2], "last"), CAuditRecord::TimeText(start + std::chrono::seconds(1)));
+    EXPECT_EQ(Member(lines[3], "macs"), second);
+    EXPECT_EQ(Member(lines[4], "count"), "1"); // written at the stop
+    // The counts are found by the arrays of the lists they repeat.
+    for (const auto& [mac, expected] : {std::pair{first, 3u}, std::pair{second, 2u}}) {
+        CAuditQuery query;
+        query.mac = mac;
+        EXPECT_EQ(query.Read(file).size(), expected) << mac;
+    }
+}
+
+TEST(AuditTrail, AFloodFillsTheTrailWithoutRotatingAwayItsLastDay) {
+    CTempDir dir;
+    const auto file = dir / "audit.log";
+    const Clock::time_point start = Clock::now(); // the files' own times are compared with it
+    std::atomic<Clock::time_point> now{start};
+    CAuditTrail::COptions options;
+    options.file = file;
+    options.nMaxFileBytes = 2000;
+    options.nKeptFiles = 2;
+    options.clock = [&now] { return now.load(); };
+    CAuditTrail trail(options);
+    const std::vector<std::string> earlier = {"login", "push", "user-add"};
+    for (const std::string& event : earlier) {
+        trail.Write(CAuditRecord(event, "console"));
+    }
+    constexpr int kFlood = 3000;
+    for (int i = 0; i < kFlood; ++i) {
+        trail.Write(CAuditRecord("push", "service").Add("address", "10.9.9.9").AddNumber("n", i));
+        if (i % 10 == 0) {
+            trail.Sync();
+        }
+    }
+    ASSERT_TRUE(trail.Full());
+    now = start + std::chrono::seconds(61);
+    trail.Sync();
+    std::vector<std::string> records = CAuditQuery().Read(file);
+    for (std::size_t i = 0; i < earlier.size(); ++i) {
+        EXPECT_EQ(Member(records.at(i), "event"), earlier[i]);
+    }
+    uint64_t flood = 0;
+    for (const std::string& record : records) {
+        if (Member(record, "address") == "10.9.9.9") {
+            const std::string count = Member(record, "count");
+            flood += count == "(absent)" ? 1 : std::stoull(count);
+        }
+    }
+    EXPECT_EQ(flood, static_cast<uint64_t>(kFlood));
+    EXPECT_EQ(std::ranges::count_if(
+                  records, [](auto& r) { return r.find("trail-full") != std::string::npos; }),
+              1);
+    EXPECT_LT(std::filesystem::file_size(file), 2 * options.nMaxFileBytes);
+    // A day later the oldest file may go: the trail rotates and writes each record again.
+    now = start + std::chrono::hours(25);
+    trail.Write(CAuditRecord("stop", "service"));
+    trail.Sync();
+    EXPECT_FALSE(trail.Full());
+    records = CAuditQuery().Read(file);
+    EXPECT_EQ(Member(records.back(), "event"), "trail-resumed");
+    EXPECT_EQ(Member(records.at(records.size() - 2), "event"), "stop");
 }
 
 TEST(AuditQuery, FiltersAndTimes) {

@@ -3,8 +3,9 @@
 // none can be made): retransmissions carry the previous responders, replies with foreign XIDs or
 // broken bodies are ignored, a retransmission that brings nobody new ends the search, the
 // callbacks' return values are obeyed, attribute queries go by unicast to the agent that
-// answered for the URL, replies cut short and directory agents' errors are reported as
-// errors, and an agent that stalls cannot stretch a search past its deadline.
+// answered for the URL, else by multicast, or only to the host the URL names when so set, replies
+// cut short and directory agents' errors are reported as errors, and an agent that stalls cannot
+// stretch a search past its deadline.
 #include "platform/slp/CSlpMessageCodec.h"
 #include "platform/slp/CSlpResponderCache.h"
 #include "platform/slp/slp.h"
@@ -400,9 +401,11 @@ TEST_F(SlpConvergence, CallbackFalseEndsTheSearchAtOnce) {
 }
 
 TEST_F(SlpConvergence, ACallbackThatTakesLongerThanTheWindowMissesNoReply) {
-    // The first URL's callback asks for attributes that never come: 600 ms, twice the window.
+    // The first URL's callback asks its host alone for attributes that never come: 600 ms, twice
+    // the window.
     Reopen("net.slp.multicastTimeouts = 150,150\nnet.slp.multicastMaximumWait = 300\n"
-           "net.slp.unicastTimeouts = 200,200,200\nnet.slp.unicastMaximumWait = 600\n");
+           "net.slp.unicastTimeouts = 200,200,200\nnet.slp.unicastMaximumWait = 600\n"
+           "orvane.slp.attributesFromUrlHost = true\n");
     struct Slow {
         std::vector<std::string> urls;
         SLPHandle second = nullptr;
@@ -460,21 +463,58 @@ TEST_F(SlpConvergence, AttributesAreAskedOfTheAgentThatAnswered) {
     }
 }
 
-TEST_F(SlpConvergence, AttributesOfAUrlWhoseHostCannotBeReachedAreAskedOfThatHostOnly) {
-    Reopen("net.slp.unicastTimeouts = 100,100,100\nnet.slp.unicastMaximumWait = 250\n");
-    // The host named is out of reach; the agents that answer searches must not be asked instead.
+TEST_F(SlpConvergence, AttributesOfAUrlOfAnotherHostComeByMulticastUnlessThatHostAloneIsAsked) {
+    // The host named is out of reach; a proxy at .5 answers for its URL, by multicast only.
     const std::string url = std::string(kServiceType) + "://10.9.9.9";
-    SLPError last = SLP_OK;
-    auto keep = [](SLPHandle, const char*, SLPError error, void* cookie) {
-        *static_cast<SLPError*>(cookie) = error;
-        return SLP_TRUE;
-    };
-    const SLPError result = SLPFindAttrs(m_handle, url.c_str(), "default", "", keep, &last);
-    EXPECT_TRUE(result == SLP_NETWORK_TIMED_OUT || result == SLP_NETWORK_ERROR) << result;
-    EXPECT_EQ(last, result);
-    for (const SeenRequest& request : m_agents->Requests()) {
-        EXPECT_NE(request.function, SlpFunction::AttrRqst)
-            << (request.multicast ? "multicast" : "unicast") << " to an agent";
+    std::atomic<int> proxyAsked{0};
+    CRogueAgent proxy("127.0.0.5", CRogueAgent::Tcp::Refuse,
+                      [&proxyAsked](const SlpHeader& request, bool) -> CRogueAgent::Replies {
+                          if (request.function != SlpFunction::AttrRqst) {
+                              return {};
+                          }
+                          ++proxyAsked;
+                          SlpHeader header;
+                          header.xid = request.xid;
+                          return {CSlpMessageCodec::Encode(header, SlpAttrRply{0, "(mac=proxy)"})};
+                      });
+    const struct {
+        const char* setting;
+        const char* attrs; // empty: none may come, and nobody but the host is asked
+    } cases[] = {{"", "(mac=proxy)"}, {"orvane.slp.attributesFromUrlHost = true\n", ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.setting);
+        Reopen(std::string("net.slp.unicastTimeouts = 100,100,100\n"
+                           "net.slp.unicastMaximumWait = 250\n") +
+               c.setting);
+        const std::size_t seenBefore = m_agents->Requests().size();
+        proxyAsked = 0;
+        struct {
+            std::string attrs;
+            SLPError last = SLP_OK;
+        } got;
+        auto keep = [](SLPHandle, const char* list, SLPError error, void* cookie) {
+            auto& state = *static_cast<decltype(got)*>(cookie);
+            if (error == SLP_OK) {
+                state.attrs = list;
+                return SLP_FALSE;
+            }
+            state.last = error;
+            return SLP_TRUE;
+        };
+        const SLPError result = SLPFindAttrs(m_handle, url.c_str(), "default", "", keep, &got);
+        EXPECT_EQ(got.attrs, c.attrs);
+        if (*c.attrs != '\0') {
+            EXPECT_EQ(result, SLP_OK);
+            continue;
+        }
+        EXPECT_TRUE(result == SLP_NETWORK_TIMED_OUT || result == SLP_NETWORK_ERROR) << result;
+        EXPECT_EQ(got.last, result);
+        EXPECT_EQ(proxyAsked, 0);
+        const std::vector<SeenRequest> seen = m_agents->Requests();
+        for (std::size_t i = seenBefore; i < seen.size(); ++i) {
+            EXPECT_NE(seen[i].function, SlpFunction::AttrRqst)
+                << (seen[i].multicast ? "multicast" : "unicast") << " to an agent";
+        }
     }
 }
 

@@ -24,6 +24,7 @@ TEST(SlpConfig, DefaultsAreThoseOfAnSlpInstallation) {
     EXPECT_TRUE(config.m_listDAAddresses.empty());
     EXPECT_TRUE(config.m_bActiveDADetection);
     EXPECT_EQ(config.m_nDAActiveDiscoveryInterval, 900);
+    EXPECT_FALSE(config.m_bAttributesFromUrlHost);
 }
 
 TEST(SlpConfig, PropertiesAreRead) {
@@ -40,7 +41,8 @@ TEST(SlpConfig, PropertiesAreRead) {
                                              "net.slp.isBroadcastOnly = TRUE\n"
                                              "net.slp.broadcastAddr = 10.0.255.255\n"
                                              "net.slp.activeDADetection = no\n"
-                                             "net.slp.DAActiveDiscoveryInterval = 0\n");
+                                             "net.slp.DAActiveDiscoveryInterval = 0\n"
+                                             "ORVANE.slp.attributesFromUrlHost = yes\n");
     EXPECT_EQ(config.m_nPort, 1427);
     EXPECT_EQ(config.m_listDAAddresses, (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
     EXPECT_EQ(config.m_listInterfaces, (std::vector<std::string>{"10.0.0.5"}));
@@ -54,6 +56,7 @@ TEST(SlpConfig, PropertiesAreRead) {
     EXPECT_EQ(config.m_strBroadcastAddr, "10.0.255.255");
     EXPECT_FALSE(config.m_bActiveDADetection);
     EXPECT_EQ(config.m_nDAActiveDiscoveryInterval, 0);
+    EXPECT_TRUE(config.m_bAttributesFromUrlHost);
 }
 
 TEST(SlpConfig, BadValuesKeepTheDefaults) {

@@ -8,6 +8,8 @@
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
 #include <regex>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +20,39 @@ namespace fs = std::filesystem;
 
 CTlsSession::Clock::time_point Deadline() {
     return CTlsSession::Clock::now() + std::chrono::seconds(10);
+}
+
+template <typename Write>
+std::string Pem(Write write) {
+    const std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    write(bio.get());
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+// An operator's own RSA pair as tls.crt and tls.key in dir: the suites of RSA certificates are
+// only ever agreed on with one.
+void WriteRsaPair(const CTempDir& dir) {
+    constexpr int kBits = 2048;
+    constexpr long kOneDay = 86400;
+    const EvpPkeyPtr key(EVP_RSA_gen(kBits));
+    const X509Ptr certificate(X509_new());
+    X509* cert = certificate.get();
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), 0);
+    X509_gmtime_adj(X509_getm_notAfter(cert), kOneDay);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("rsa"), -1, -1, 0);
+    X509_set_issuer_name(cert, X509_get_subject_name(cert));
+    X509_set_pubkey(cert, key.get());
+    ASSERT_GT(X509_sign(cert, key.get(), EVP_sha256()), 0);
+    dir.Write("tls.crt", Pem([cert](BIO* bio) { PEM_write_bio_X509(bio, cert); }));
+    dir.Write("tls.key", Pem([&key](BIO* bio) {
+                  PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+              }));
+    fs::permissions(dir / "tls.key", fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST(CertificateStore, IsMadeOnceAndThenKept) {
@@ -120,6 +155,51 @@ TEST_F(TlsSession, TakesTls12And13AndRefusesOlderOrPlainClients) {
         const CTlsClientResult result = client.get();
         EXPECT_EQ(session.Protocol(), c.protocol);
         EXPECT_EQ(result.strReceived, bAccepted ? "pong" : "");
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+}
+
+// Over TLS 1.2 only ECDHE with an AEAD cipher is agreed on, whichever kind of key the certificate
+// has: a client that offers nothing else (CBC, RSA key exchange) is refused.
+TEST_F(TlsSession, Tls12AgreesOnlyOnEcdheWithAeadSuites) {
+    const CTempDir rsaDir;
+    WriteRsaPair(rsaDir);
+    CCertificateStore rsaStore;
+    CTlsServerContext rsa;
+    ASSERT_TRUE(rsaStore.Load(rsaDir.Path())) << rsaStore.Error();
+    ASSERT_TRUE(rsa.Init(rsaStore)) << rsa.Error();
+    const struct {
+        const CTlsServerContext* context;
+        const char* offered;
+        bool bAccepted;
+    } cases[] = {
+        {&m_context, "ECDHE-ECDSA-AES128-GCM-SHA256", true},
+        {&m_context, "ECDHE-ECDSA-AES256-GCM-SHA384", true},
+        {&m_context, "ECDHE-ECDSA-CHACHA20-POLY1305", true},
+        {&m_context,
+         "ECDHE-ECDSA-AES128-SHA:ECDHE-ECDSA-AES256-SHA:ECDHE-ECDSA-AES128-SHA256:"
+         "ECDHE-ECDSA-AES256-SHA384",
+         false},
+        {&rsa, "ECDHE-RSA-AES128-GCM-SHA256", true},
+        {&rsa, "ECDHE-RSA-AES256-GCM-SHA384", true},
+        {&rsa, "ECDHE-RSA-CHACHA20-POLY1305", true},
+        {&rsa, "ECDHE-RSA-AES128-SHA:ECDHE-RSA-AES256-SHA:ECDHE-RSA-AES128-SHA256", false},
+        {&rsa, "AES128-GCM-SHA256:AES256-GCM-SHA384:AES128-SHA:AES256-SHA256", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.offered);
+        int fds[2];
+        Pair(fds);
+        auto client = std::async(std::launch::async, [&c, fd = fds[1]] {
+            return TlsExchange(fd, {TLS1_2_VERSION, nullptr, c.offered}, "");
+        });
+        CTlsSession session(*c.context, fds[0]);
+        EXPECT_EQ(session.Handshake(Deadline()),
+                  c.bAccepted ? ETlsStatus::Done : ETlsStatus::Failed)
+            << session.Error();
+        ::shutdown(fds[0], SHUT_RDWR);
+        EXPECT_EQ(client.get().strCipher, c.bAccepted ? c.offered : "");
         ::close(fds[0]);
         ::close(fds[1]);
     }

@@ -1,0 +1,28 @@
+// How one login to a storage server ended, as a value: the console turns it into its message
+// boxes and Auth cell, orvanectl into a line, the audit trail into a record.
+#pragma once
+
+#include <string>
+
+enum class ELoginResult {
+    Succeeded,
+    Refused,        // HTTP 401: the administrator credentials are wrong
+    NotSupported,   // HTTP 404: the array has no such interface
+    HttpStatus,     // another HTTP status (nCode)
+    TransportError, // no HTTP answer (nCode is the client's error number)
+    Superseded,     // answered 200, but the record left or changed address meanwhile
+};
+
+struct CLoginOutcome {
+    std::u16string strMAC;
+    std::u16string strIP;
+    std::u16string strUserName;
+    ELoginResult eResult = ELoginResult::Succeeded;
+    long nCode = 0;
+    // What the operator reads of a failure ("Authentication failed", ...); empty otherwise.
+    std::u16string strMessage;
+    // Whether an operator had logged in to the array, or given a group access to it, before.
+    bool bKnown = true;
+    // Whether the login named another address than the array's own, to move it there.
+    bool bRebind = false;
+};
