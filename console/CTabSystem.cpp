@@ -62,7 +62,7 @@ void CTabSystem::InsertColumns() {
             const auto note = m_mapAddressNotes.find(CellText(row, EServerColumn::MAC));
             return note == m_mapAddressNotes.end() ? CTextRowsModel::CRowNote() : note->second;
         },
-        Col(EServerColumn::Auth));
+        Col(EServerColumn::SystemName));
 }
 
 void CTabSystem::WireList() {

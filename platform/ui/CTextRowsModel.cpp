@@ -185,7 +185,7 @@ QVariant CTextRowsModel::data(const QModelIndex& index, int role) const {
         std::u16string text = ShowControls(m_rows.Cell(row, col));
         if (col == m_nBadgeColumn && m_rowNote) {
             if (const CRowNote note = m_rowNote(row); !note.strBadge.empty()) {
-                text += u"  " + note.strBadge;
+                text = note.strBadge + u"  " + text; // first, so that it is never cut off
             }
         }
         return QString::fromStdU16String(text);

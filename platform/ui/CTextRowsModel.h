@@ -36,7 +36,7 @@ public:
     void Clear();
     std::size_t FindRow(std::size_t col, std::u16string_view text) const;
     // A note on a row: a warning icon before its first cell, strTip as the tip of its cells,
-    // and strBadge after the text of the badge column. Nothing when strTip is empty. Set once;
+    // and strBadge before the text of the badge column. Nothing when strTip is empty. Set once;
     // RefreshRow shows a changed note.
     struct CRowNote {
         std::u16string strTip;

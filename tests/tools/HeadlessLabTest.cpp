@@ -413,6 +413,11 @@ printf 'secret\n' | orvanectl login --all --user admin --password-stdin | tail -
 orvanectl servers --json | grep -o '"mac": "[^"]*"' | cut -d'"' -f 4 >"$LAB_DIR/macs"
 printf 'secret\n' | orvanectl login --from "$LAB_DIR/macs" --user admin --password-stdin | sort
 echo "login $?"
+: >"$LAB_DIR/empty"
+for f in "$LAB_DIR/none" "$LAB_DIR/empty"; do
+    orvanectl login --from "$f" --user admin </dev/null 2>/dev/null; echo "from $?"
+done
+orvanectl login --user admin --from 2>/dev/null; echo "from $?"
 rows
 printf 'wrong\n' | orvanectl login 02:4f:52:00:00:00 --user admin --password-stdin; echo "bad login $?"
 printf 'pw\n' | orvanectl user add alice --password-stdin; echo "user $?"
@@ -453,7 +458,7 @@ kill -TERM $pid; wait $pid; echo "stop $?"
             }
             expected.push_back("logged in to 3 of 3 arrays; skipped 0 new, 0 in address conflict, "
                                "0 not supported");
-            expected.push_back("login 0");
+            expected.insert(expected.end(), {"login 0", "from 1", "from 1", "from 2"});
         }
     }
     expected.insert(expected.end(), {"10.77.1.1  " + Mac(0) + "  Authentication failed",
