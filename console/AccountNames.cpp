@@ -1,6 +1,7 @@
-// Name checks on Qt's Unicode tables: white space of every script, and full case folding.
+// The refusals' texts come from the string table, with the name they concern where they have one.
 #include "console/AccountNames.h"
 
+#include "core/COrvaneSrvCore.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 
@@ -9,37 +10,39 @@
 
 namespace {
 
-QString ToQt(std::u16string_view text) {
-    return QString(reinterpret_cast<const QChar*>(text.data()),
-                   static_cast<qsizetype>(text.size()));
+std::u16string WithName(int id, const std::u16string& name) {
+    return QString::fromStdU16String(std::u16string(LoadString(id)))
+        .arg(QString::fromStdU16String(name))
+        .toStdU16String();
 }
 
 } // namespace
 
-bool IsBlankName(std::u16string_view name) {
-    return ToQt(name).trimmed().isEmpty();
-}
-
-bool DifferInCaseOnly(std::u16string_view a, std::u16string_view b) {
-    return a != b && ToQt(a).compare(ToQt(b), Qt::CaseInsensitive) == 0;
-}
-
-std::u16string NameCheckText(ERecordKind kind, const CNameCheck& check) {
-    const bool bUser = kind == ERecordKind::User;
-    switch (check.eResult) {
-    case ENameCheck::Blank:
+std::u16string RefusalText(const CRefusal& refusal) {
+    const bool bUser = refusal.eRecord == ERecordKind::User;
+    switch (refusal.eKind) {
+    case ERefusal::BlankName:
         return std::u16string(LoadString(bUser ? IDS_USER_NAME_EMPTY : IDS_GROUP_NAME_EMPTY));
-    case ENameCheck::Taken:
+    case ERefusal::NameTaken:
         return std::u16string(LoadString(bUser ? IDS_USER_EXISTS : IDS_GROUP_EXISTS));
-    case ENameCheck::CaseTwin:
-        return QString::fromStdU16String(
-                   std::u16string(LoadString(bUser ? IDS_USER_NAME_CASE : IDS_GROUP_NAME_CASE)))
-            .arg(ToQt(check.strTwin))
-            .toStdU16String();
-    case ENameCheck::Ok:
+    case ERefusal::CaseTwin:
+        return WithName(bUser ? IDS_USER_NAME_CASE : IDS_GROUP_NAME_CASE, refusal.strName);
+    case ERefusal::ColonInName:
+        return std::u16string(LoadString(IDS_USER_NAME_COLON));
+    case ERefusal::EmptyPassword:
+        return std::u16string(LoadString(IDS_PASSWORD_EMPTY));
+    case ERefusal::OutsideEveryone:
+        return WithName(IDS_OUTSIDE_EVERYONE, refusal.strName);
+    case ERefusal::BuiltIn:
+        return WithName(bUser ? IDS_BUILT_IN_USER : IDS_BUILT_IN_GROUP, refusal.strName);
+    case ERefusal::None:
         break;
     }
     return {};
+}
+
+std::u16string UnmadeChangeText(const COrvaneSrvCore& core) {
+    return core.LastRefusal() ? RefusalText(core.LastRefusal()) : core.LastSaveError();
 }
 
 void FocusFieldAtFault(QWidget* field) {

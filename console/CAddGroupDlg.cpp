@@ -60,13 +60,13 @@ bool CAddGroupDlg::OnInitDialog() {
 
 void CAddGroupDlg::OnOK() {
     m_strGroupName = GetDlgItemText(IDC_GROUP_NAME);
-    CNameCheck check;
-    {
+    CRefusal refusal;
+    if (!m_bProperties) {
         auto lock = m_core.Guard()->LockShared();
-        check = CheckName(m_core.m_mapGroups, m_strGroupName, !m_bProperties);
+        refusal = CDirectoryRules::CheckNewName(m_core.m_mapGroups, m_strGroupName);
     }
-    if (check.eResult != ENameCheck::Ok) {
-        m_boxes.Show(NameCheckText(ERecordKind::Group, check), EMessageIcon::Warning);
+    if (refusal) {
+        m_boxes.Show(RefusalText(refusal), EMessageIcon::Warning);
         FocusFieldAtFault(GetDlgItem(IDC_GROUP_NAME));
         return;
     }

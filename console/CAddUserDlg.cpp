@@ -26,7 +26,7 @@ CUserSnapshot TakeSnapshot(const COrvaneSrvCore& core, bool bProperties,
     auto lock = core.Guard()->LockShared();
     snap.groups.reserve(core.m_mapGroups.size());
     for (const auto& [groupName, group] : core.m_mapGroups) {
-        if (groupName != CAddUserDlg::kEveryone) {
+        if (groupName != CDirectoryRules::kEveryoneGroup) {
             snap.groups.push_back(groupName);
         }
     }
@@ -76,16 +76,16 @@ bool CAddUserDlg::OnInitDialog() {
 }
 
 std::pair<std::u16string, int> CAddUserDlg::FirstFailedCheck() const {
-    CNameCheck check;
+    CUserData typed(m_strUserName, m_strPwd);
+    CDirectoryRules::JoinEveryone(typed.m_listGroups);
+    CRefusal refusal;
     {
         auto lock = m_core.Guard()->LockShared();
-        check = CheckName(m_core.m_mapUsers, m_strUserName, !m_bProperties);
+        refusal = CDirectoryRules::CheckUser(m_core.m_mapUsers, typed, !m_bProperties);
     }
-    if (check.eResult != ENameCheck::Ok) {
-        return {NameCheckText(ERecordKind::User, check), IDC_USER_NAME};
-    }
-    if (m_strPwd.empty()) {
-        return {std::u16string(LoadString(IDS_PASSWORD_EMPTY)), IDC_USER_PASSWORD};
+    if (refusal) {
+        const bool bPassword = refusal.eKind == ERefusal::EmptyPassword;
+        return {RefusalText(refusal), bPassword ? IDC_USER_PASSWORD : IDC_USER_NAME};
     }
     if (m_strPwd != m_strPwdConfirm) {
         return {std::u16string(LoadString(IDS_PASSWORD_MISMATCH)), IDC_USER_PASSWORD};
@@ -109,6 +109,6 @@ void CAddUserDlg::OnOK() {
         return;
     }
     m_arrGroups = m_checkGroups->GetCheckedTexts();
-    m_arrGroups.emplace_back(kEveryone);
+    CDirectoryRules::JoinEveryone(m_arrGroups);
     CDialog::OnOK();
 }

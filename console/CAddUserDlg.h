@@ -18,9 +18,6 @@ class CCheckListBox;
 class CAddUserDlg : public CDialog {
     Q_OBJECT
 public:
-    // The group every user is given; the dialog never lists it.
-    static constexpr std::u16string_view kEveryone = u"Everyone";
-
     CAddUserDlg(const COrvaneSrvCore& core, IMessageBoxes& boxes, QWidget* parent = nullptr);
 
     CCheckListBox& CheckGroups() const { return *m_checkGroups; }
@@ -38,7 +35,7 @@ protected:
 private:
     void LoadControls();
     // The message of the first check the input fails (empty when it passes them all), and the
-    // field to type again.
+    // field to type again. The directory's rules first (CDirectoryRules), then the confirmation.
     std::pair<std::u16string, int> FirstFailedCheck() const;
 
     const COrvaneSrvCore& m_core;

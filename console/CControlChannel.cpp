@@ -128,7 +128,7 @@ CControlChannel::OpenBeside(std::shared_ptr<IWindowThread> window, CHandler hand
 }
 
 std::filesystem::path CControlChannel::SocketPath(const std::filesystem::path& storeFile) {
-    return storeFile.parent_path() / "control.sock";
+    return storeFile.parent_path() / ControlProtocol::kSocketName;
 }
 
 std::string CControlChannel::Listen(const std::filesystem::path& path) {

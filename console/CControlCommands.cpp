@@ -22,8 +22,6 @@ namespace {
 
 constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
-constexpr std::u16string_view kEveryone = u"Everyone";
-constexpr std::string_view kConfigExtension = ".ovx";
 
 using CRow = std::vector<std::string>;
 
@@ -183,7 +181,7 @@ COptions ParseOptions(const std::vector<std::string>& args, std::size_t first,
 // made is shown in the window at once.
 CControlReply Changed(IControlTarget& target, long result) {
     if (result != 0) {
-        return Failed(Utf16ToUtf8(target.Core().LastSaveError()));
+        return Failed(Utf16ToUtf8(UnmadeChangeText(target.Core())));
     }
     target.OnDirectoryChanged();
     return {};
@@ -467,10 +465,12 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
         std::vector<std::u16string> groups;
     };
     std::optional<CExisting> existing;
-    CNameCheck check;
+    CRefusal refusal;
     {
         auto lock = core.Guard()->LockShared();
-        check = CheckName(core.m_mapUsers, name, verb == "add");
+        if (verb == "add") {
+            refusal = CDirectoryRules::CheckNewName(core.m_mapUsers, name);
+        }
         if (const auto it = core.m_mapUsers.find(name); it != core.m_mapUsers.end()) {
             existing = CExisting{it->second->m_strPassword, it->second->m_listGroups};
         }
@@ -480,14 +480,15 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
             }
         }
     }
-    if (check.eResult != ENameCheck::Ok) {
-        return Failed(Utf16ToUtf8(NameCheckText(ERecordKind::User, check)));
+    if (refusal) {
+        return Failed(Utf16ToUtf8(RefusalText(refusal)));
     }
     if (verb != "add" && !existing) {
         return Failed("no user " + Utf16ToUtf8(name));
     }
     if (verb == "del") {
-        return Changed(m_target, core.SendMessage(CDirectoryMessage::DeleteUser(true, name)));
+        return Changed(m_target,
+                       core.SendMessage(CDirectoryMessage::DeleteUser(true, name).AsTypedInput()));
     }
     if (verb == "add" && password == nullptr) {
         return Failed("a new user needs a password", kBadUsage);
@@ -501,13 +502,11 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
         groups = existing->groups;
     }
     // As the dialog: every user is in "Everyone", whatever was chosen.
-    std::erase(groups, std::u16string(kEveryone));
-    groups.emplace_back(kEveryone);
+    CDirectoryRules::JoinEveryone(groups);
     user->m_listGroups = std::move(groups);
-    return Changed(m_target,
-                   core.SendMessage(verb == "add"
-                                        ? CDirectoryMessage::AddUser(true, std::move(user))
-                                        : CDirectoryMessage::ModifyUser(true, std::move(user))));
+    auto msg = verb == "add" ? CDirectoryMessage::AddUser(true, std::move(user))
+                             : CDirectoryMessage::ModifyUser(true, std::move(user));
+    return Changed(m_target, core.SendMessage(std::move(msg).AsTypedInput()));
 }
 
 CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
@@ -531,11 +530,13 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
     const std::string* accessList = options.Find("--access");
     std::vector<std::u16string> members;
     bool bExists = false;
-    CNameCheck check;
+    CRefusal refusal;
     {
         auto lock = core.Guard()->LockShared();
         bExists = core.m_mapGroups.contains(name);
-        check = CheckName(core.m_mapGroups, name, verb == "add");
+        if (verb == "add") {
+            refusal = CDirectoryRules::CheckNewName(core.m_mapGroups, name);
+        }
         if (memberList != nullptr) {
             members = SplitNames(*memberList);
             for (const std::u16string& member : members) {
@@ -547,31 +548,34 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
             members = core.m_mapGroups.at(name)->m_listUsers;
         }
     }
-    if (check.eResult != ENameCheck::Ok) {
-        return Failed(Utf16ToUtf8(NameCheckText(ERecordKind::Group, check)));
+    if (refusal) {
+        return Failed(Utf16ToUtf8(RefusalText(refusal)));
     }
     if (verb != "add" && !bExists) {
         return Failed("no group " + Utf16ToUtf8(name));
     }
-    if (name == kEveryone && memberList != nullptr) {
-        return Failed("\"Everyone\" holds every user: it stays, and its members follow the users");
+    if (name == CDirectoryRules::kEveryoneGroup && memberList != nullptr) {
+        return Failed("\"" + Utf16ToUtf8(CDirectoryRules::kEveryoneGroup) +
+                      "\" holds every user: it stays, and its members follow the users");
     }
     if (verb == "del") {
-        return Changed(m_target, core.SendMessage(CDirectoryMessage::DeleteGroup(true, name)));
+        return Changed(m_target,
+                       core.SendMessage(CDirectoryMessage::DeleteGroup(true, name).AsTypedInput()));
     }
     long result = 0;
     if (verb == "add" || memberList != nullptr) {
         auto group = std::make_unique<CGroupData>(name);
         group->m_listUsers = std::move(members);
         // The access list stays as it is: the core keeps the old record's.
-        result = core.SendMessage(verb == "add"
-                                      ? CDirectoryMessage::AddGroup(true, std::move(group))
-                                      : CDirectoryMessage::ModifyGroup(true, std::move(group)));
+        auto msg = verb == "add" ? CDirectoryMessage::AddGroup(true, std::move(group))
+                                 : CDirectoryMessage::ModifyGroup(true, std::move(group));
+        result = core.SendMessage(std::move(msg).AsTypedInput());
     }
     if (accessList != nullptr && result == 0) {
         auto carrier = std::make_unique<CGroupData>(name);
         carrier->m_listAccess = SplitNames(*accessList);
-        result = core.SendMessage(CDirectoryMessage::SetGroupAccess(true, std::move(carrier)));
+        result = core.SendMessage(
+            CDirectoryMessage::SetGroupAccess(true, std::move(carrier)).AsTypedInput());
     }
     return Changed(m_target, result);
 }
@@ -583,7 +587,7 @@ CControlReply CControlCommands::ConfigFile(bool bExport, const std::string& path
     }
     // As the save dialog: a name typed without an extension gets the file type's.
     if (bExport && !file.has_extension()) {
-        file += kConfigExtension;
+        file += CConfigFile::kExtension;
     }
     COrvaneSrvCore& core = m_target.Core();
     const CConfigResult result =

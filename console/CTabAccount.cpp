@@ -1,5 +1,6 @@
 #include "console/CTabAccount.h"
 
+#include "console/AccountNames.h"
 #include "console/CAddGroupDlg.h"
 #include "console/CAddUserDlg.h"
 #include "console/CGroupAccessDlg.h"
@@ -175,11 +176,11 @@ void CTabAccount::OnSelchangeGroupList() {
 }
 
 bool CTabAccount::Apply(CDirectoryMessage msg) {
-    const long result = m_core.SendMessage(std::move(msg));
+    const long result = m_core.SendMessage(std::move(msg).AsTypedInput());
     if (result == 0) {
         return true;
     }
-    m_boxes.Show(m_core.LastSaveError(), IMessageBoxes::kProgramName,
+    m_boxes.Show(UnmadeChangeText(m_core), IMessageBoxes::kProgramName,
                  result == COrvaneSrvCore::kRefused ? EMessageIcon::Warning : EMessageIcon::Error,
                  EMessageButtons::Ok);
     return false;

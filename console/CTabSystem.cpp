@@ -164,6 +164,12 @@ void CTabSystem::OnRefresh() {
 }
 
 bool CTabSystem::IsSupported(const std::u16string& mac) const {
+    // The directory decides (CDirectoryRules::TakesLogin, through the array's standing), as it
+    // does for orvanectl's logins; without that hook, the Login button's own test.
+    if (m_hooks.loginCandidate) {
+        const std::optional<CLoginCandidate> array = m_hooks.loginCandidate(mac);
+        return array && array->bSupported;
+    }
     return m_hooks.isLoginEnabled && !mac.empty() &&
            m_hooks.isLoginEnabled(std::span<const std::u16string>(&mac, 1));
 }

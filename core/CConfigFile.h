@@ -16,12 +16,17 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CArchiveReader;
 
 class CConfigFile {
 public:
+    // The extension of an exported directory: the save dialog and orvanectl add it to a name
+    // typed without one, and the credential service never hands such a file out.
+    static constexpr std::string_view kExtension = ".ovx";
+
     static CConfigResult Export(const std::filesystem::path& path, COrvaneSrvCore& core);
     static CConfigResult Import(const std::filesystem::path& path, COrvaneSrvCore& core);
     // The same through the given file calls.

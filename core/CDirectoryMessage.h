@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 enum class EDirectoryMessage : uint32_t {
     UM_ADD_USER = 0x900,
@@ -38,11 +39,20 @@ public:
     static CDirectoryMessage DeleteGroup(bool bPersist, std::u16string name);
     static CDirectoryMessage SetGroupAccess(bool bPersist, std::unique_ptr<CGroupData> carrier);
 
+    // Marks what an operator typed (a dialog, orvanectl): SendMessage then holds it to the
+    // directory's rules for new names, passwords and "Everyone" (CDirectoryRules). Records read
+    // back from the store keep what they have.
+    CDirectoryMessage AsTypedInput() && {
+        m_bTypedInput = true;
+        return std::move(*this);
+    }
+
     EDirectoryMessage m_id;
     bool m_bPersist = false;
     std::unique_ptr<CUserData> m_pUser;   // add and modify of a user
     std::unique_ptr<CGroupData> m_pGroup; // add and modify of a group, and the access carrier
     std::u16string m_strName;             // the deletes
+    bool m_bTypedInput = false;
 
 private:
     CDirectoryMessage(EDirectoryMessage id, bool bPersist) : m_id(id), m_bPersist(bPersist) {}

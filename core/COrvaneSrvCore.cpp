@@ -3,7 +3,6 @@
 #include "core/CArchiveReader.h"
 #include "core/DirectoryAudit.h"
 #include "platform/text/TextConv.h"
-#include "storage/IsSupportedProduct.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -83,18 +82,6 @@ COrvaneSrvCore::~COrvaneSrvCore() {
     FreeTables();
 }
 
-std::u16string COrvaneSrvCore::RefusalOf(const CDirectoryMessage& msg) {
-    const bool bUser = msg.m_id == UM_DELETE_USER && msg.m_strName == kAdminUser;
-    const bool bGroup = msg.m_id == UM_DELETE_GROUP &&
-                        std::ranges::find(kBuiltInGroups, msg.m_strName) != kBuiltInGroups.end();
-    if (!bUser && !bGroup) {
-        return {};
-    }
-    return u"\"" + msg.m_strName +
-           (bUser ? u"\" is a built-in account" : u"\" is a built-in group") +
-           u": it can be edited but not deleted.";
-}
-
 void COrvaneSrvCore::NotifyChanged() const {
     if (m_onChanged) {
         m_onChanged();
@@ -108,13 +95,15 @@ bool COrvaneSrvCore::HasDefaultAdminPassword() const {
 }
 
 long COrvaneSrvCore::SendMessage(CDirectoryMessage msg) {
-    if (std::u16string refusal = RefusalOf(msg); !refusal.empty()) {
-        m_strSaveError = std::move(refusal);
-        return kRefused;
-    }
     std::optional<CAuditRecord> record;
     {
         auto lock = m_pGuard->LockExclusive();
+        // Checked against the tables it would change, under the same guard: whatever sent it.
+        m_refusal = CDirectoryRules::CheckMessage(msg, m_mapUsers, m_mapGroups);
+        if (m_refusal) {
+            m_strSaveError.clear();
+            return kRefused;
+        }
         if (m_pAudit) {
             record = DirectoryChangeRecord(msg, *this, m_strChangeSource);
         }
@@ -440,7 +429,7 @@ std::optional<CLoginCandidate> COrvaneSrvCore::LoginCandidate(const std::u16stri
                               Utf8ToUtf16(record->m_szIPAddr),
                               Utf8ToUtf16(record->m_szSystemName),
                               Utf8ToUtf16(record->m_szProduct),
-                              !mac.empty() && IsSupportedProduct(*record),
+                              CDirectoryRules::TakesLogin(mac, record),
                               record->m_bKnown,
                               record->AddressState(),
                               Utf8ToUtf16(record->LatestClaim())};

@@ -11,6 +11,7 @@
 
 #include "core/CConfigResult.h"
 #include "core/CDirectoryMessage.h"
+#include "core/CDirectoryRules.h"
 #include "core/CDirectoryUndo.h"
 #include "core/CLoginCandidate.h"
 #include "core/CRegistryStore.h"
@@ -35,21 +36,21 @@ public:
     COrvaneSrvCore(const COrvaneSrvCore&) = delete;
     COrvaneSrvCore& operator=(const COrvaneSrvCore&) = delete;
 
-    // What SendMessage answers when the operation's registry writes failed, and when it was
-    // refused (the delete of a built-in account).
+    // What SendMessage answers when the operation's registry writes failed, and when the
+    // directory's rules refused it (LastRefusal() says which rule).
     static constexpr long kSaveFailed = -1;
     static constexpr long kRefused = -2;
 
     // The accounts every directory has. Their records can be edited; they are never deleted, as
     // start-up would bring "admin" back with its public default password.
-    static constexpr std::u16string_view kAdminUser = u"admin";
+    static constexpr std::u16string_view kAdminUser = CDirectoryRules::kAdminUser;
     static constexpr std::u16string_view kDefaultAdminPassword = u"9983";
-    static constexpr std::array<std::u16string_view, 2> kBuiltInGroups = {u"Administrator",
-                                                                          u"Everyone"};
+    static constexpr auto kBuiltInGroups = CDirectoryRules::kBuiltInGroups;
 
     // Delivers one directory operation. Answers 0 when its registry writes were made (or none
-    // were asked for); otherwise kSaveFailed, with the change undone in memory too, or kRefused,
-    // with nothing changed; LastSaveError() tells why.
+    // were asked for); otherwise kSaveFailed, with the change undone in memory too and
+    // LastSaveError() telling why, or kRefused, with nothing changed and LastRefusal() telling
+    // which rule the message breaks (CDirectoryRules::CheckMessage).
     long SendMessage(CDirectoryMessage msg);
     // Whether "admin" still has the default password everyone knows.
     bool HasDefaultAdminPassword() const;
@@ -80,9 +81,11 @@ public:
     std::optional<CLoginCandidate> LoginCandidate(const std::u16string& mac) const;
     // How many arrays are in conflict or "moved?".
     std::size_t AddressConflicts() const;
-    // The operator's text for the last directory change that was refused or could not be saved
-    // ("Failed to save the directory: " and the reason); empty after one that was made.
+    // The operator's text for the last directory change that could not be saved ("Failed to
+    // save the directory: " and the reason); empty after one that was made or refused.
     const std::u16string& LastSaveError() const { return m_strSaveError; }
+    // The rule that the last message sent broke; none after one that was not refused.
+    const CRefusal& LastRefusal() const { return m_refusal; }
 
     // The audit trail that changes, logins and the service's answers are recorded in; none
     // (the default) records nothing. Set before anything runs beside the directory.
@@ -130,8 +133,6 @@ private:
     void Dispatch(CDirectoryMessage& msg);
     bool LoadKey(std::u16string_view key, bool bUsers);
     bool CommitBatch();
-    // The refusal's text when msg deletes a built-in account; empty otherwise.
-    static std::u16string RefusalOf(const CDirectoryMessage& msg);
     void NotifyChanged() const;
 
     std::shared_ptr<CTableGuard> m_pGuard;
@@ -140,6 +141,7 @@ private:
     CRegistryBatch m_batch; // writes of the operation under way
     CDirectoryUndo m_undo;  // the records it changes, as they were
     std::u16string m_strSaveError;
+    CRefusal m_refusal;
     std::function<void()> m_onChanged;
     // Names of the stored values that the load skipped because they are not records.
     std::unordered_set<std::u16string> m_setUnreadableUsers;

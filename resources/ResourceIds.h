@@ -130,3 +130,8 @@ inline constexpr int IDS_CONFIRM_EXIT = 340;
 // The default password's warning line.
 inline constexpr int IDS_DEFAULT_PASSWORD_WARNING = 341;
 inline constexpr int IDS_CHANGE_DEFAULT_PASSWORD = 342;
+// Directory changes the directory's rules refuse beyond the name checks above.
+inline constexpr int IDS_USER_NAME_COLON = 343;
+inline constexpr int IDS_BUILT_IN_USER = 344;    // %1: the account
+inline constexpr int IDS_BUILT_IN_GROUP = 345;   // %1: the group
+inline constexpr int IDS_OUTSIDE_EVERYONE = 346; // %1: the group every user is in

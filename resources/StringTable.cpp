@@ -82,6 +82,11 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_CONFIRM_EXIT, u"Stop the credential service and exit?"},
     {IDS_DEFAULT_PASSWORD_WARNING, u"\"admin\" has the default password"},
     {IDS_CHANGE_DEFAULT_PASSWORD, u"Change pass&word..."},
+    {IDS_USER_NAME_COLON, u"A user name may not contain \":\": the credential service could not "
+                          u"tell it from the password."},
+    {IDS_BUILT_IN_USER, u"\"%1\" is a built-in account: it can be edited but not deleted."},
+    {IDS_BUILT_IN_GROUP, u"\"%1\" is a built-in group: it can be edited but not deleted."},
+    {IDS_OUTSIDE_EVERYONE, u"Every user is in \"%1\"."},
 });
 
 } // namespace

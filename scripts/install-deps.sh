@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-    libsqlite3-dev sqlite3 libssl-dev libcurl4-openssl-dev libsystemd-dev
+    libsqlite3-dev sqlite3 libssl-dev libcurl4-openssl-dev libsystemd-dev libicu-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     curl openssl iproute2 procps nginx-light wrk
     qt6-base-dev qt6-svg-dev fonts-dejavu-core xvfb xauth

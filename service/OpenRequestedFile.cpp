@@ -62,7 +62,7 @@ bool OpenBeneath(int rootFd, const std::string& name, CUniqueFd& fd, bool& bLink
 // An exported directory holds every password in clear text; whatever it is called on the way
 // (a link, a folder's default page), it is never handed out.
 bool IsConfigurationFileName(std::string_view name) {
-    constexpr std::string_view kExtension = ".ovx";
+    constexpr std::string_view kExtension = CConfigFile::kExtension;
     return name.size() >= kExtension.size() &&
            EqualsNoCase(name.substr(name.size() - kExtension.size()), kExtension);
 }

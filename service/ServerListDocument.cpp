@@ -1,5 +1,6 @@
 #include "service/ServerListDocument.h"
 
+#include "core/CDirectoryRules.h"
 #include "platform/text/TextConv.h"
 
 #include <algorithm>
@@ -57,7 +58,7 @@ void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userNa
     const auto user = core.m_mapUsers.find(Utf8ToUtf16(userName));
     if (user != core.m_mapUsers.end() && user->second) {
         for (const std::u16string& groupName : user->second->m_listGroups) {
-            bAdmin = bAdmin || groupName == u"Administrator";
+            bAdmin = bAdmin || groupName == CDirectoryRules::kAdministratorGroup;
             const auto group = core.m_mapGroups.find(groupName);
             if (group != core.m_mapGroups.end() && group->second) {
                 selection.Add(core.m_mapServers, group->second->m_listAccess);

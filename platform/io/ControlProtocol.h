@@ -21,6 +21,9 @@ struct CControlReply {
 
 namespace ControlProtocol {
 
+// The socket's file name, beside the directory store.
+inline constexpr std::string_view kSocketName = "control.sock";
+
 // What a request may hold at most; a file path and a password fit many times over.
 inline constexpr std::size_t kMaxRequestBytes = 64 * 1024;
 inline constexpr std::size_t kMaxArguments = 256;

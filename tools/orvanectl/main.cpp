@@ -324,7 +324,8 @@ int main(int argc, char** argv) {
     if (const int status = BuildRequest(argc, argv, request); status >= 0) {
         return status;
     }
-    const auto socketPath = CRegistryHive::DefaultPath().parent_path() / "control.sock";
+    const auto socketPath =
+        CRegistryHive::DefaultPath().parent_path() / ControlProtocol::kSocketName;
     const CUniqueFd fd = Connect(socketPath);
     if (!fd) {
         if (errno == ENOENT || errno == ECONNREFUSED) {
