@@ -21,6 +21,8 @@
 
 namespace {
 
+const std::u16string kEveryone(CDirectoryRules::kEveryoneGroup);
+
 constexpr int kRuns = 5;
 constexpr std::size_t kUsers = 10000;
 constexpr std::size_t kGroups = 1000;
@@ -87,7 +89,7 @@ void Fill(COrvaneSrvCore& core) {
         group->m_listAccess.push_back(u"00:1B:4D:FF:FF:FF"); // never discovered
         core.SendMessage(CDirectoryMessage::AddGroup(false, std::move(group)));
     }
-    auto everyone = std::make_unique<CGroupData>(u"Everyone");
+    auto everyone = std::make_unique<CGroupData>(kEveryone);
     for (std::size_t u = 0; u < kUsers; ++u) {
         everyone->m_listUsers.push_back(Name("user", u));
     }
@@ -126,7 +128,7 @@ void MeasureDialogs(COrvaneSrvCore& core, IMessageBoxes& boxes, QWidget& parent)
     MeasureDialog<CAddGroupDlg>("group dialog, create mode", core, boxes, parent, u"",
                                 &CAddGroupDlg::m_strGroupName);
     MeasureDialog<CAddGroupDlg>("group dialog, properties of Everyone", core, boxes, parent,
-                                u"Everyone", &CAddGroupDlg::m_strGroupName);
+                                kEveryone, &CAddGroupDlg::m_strGroupName);
 }
 
 } // namespace
@@ -156,9 +158,9 @@ int main(int argc, char** argv) {
     tab.show();
     Report("select group500 (about 30 members, 5 servers)",
            Best([&] { Select(tab, u"group500"); }));
-    Report("select Everyone (10,000 members)", Best([&] { Select(tab, u"Everyone"); }));
+    Report("select Everyone (10,000 members)", Best([&] { Select(tab, kEveryone); }));
     Report("select Everyone, painted", Best([&] {
-               Select(tab, u"Everyone");
+               Select(tab, kEveryone);
                tab.grab();
            }));
     MeasureDialogs(core, boxes, parent);

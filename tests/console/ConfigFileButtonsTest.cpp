@@ -4,6 +4,7 @@
 #include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
 #include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
 #include "tests/console/AccountTestSupport.h"
 #include "tests/support/CScopedEnv.h"
 #include "tests/support/TestFiles.h"
@@ -158,3 +159,12 @@ TEST_F(ConfigButtons, AFileThatCannotBeOpenedOrIsDamagedChangesNothing) {
 }
 
 } // namespace
+
+// The file dialogs' texts live in the string table; they must name the extension that
+// orvanectl adds and the credential service refuses to hand out.
+TEST(ConfigFileTexts, TheDialogsNameTheOneExtension) {
+    const std::u16string pattern = u"*" + Utf8ToUtf16(CConfigFile::kExtension);
+    EXPECT_EQ(LoadString(IDS_DEFAULT_EXT), pattern);
+    EXPECT_NE(LoadString(IDS_FILE_FILTER).find(u"(" + pattern + u")|" + pattern + u"|"),
+              std::u16string_view::npos);
+}

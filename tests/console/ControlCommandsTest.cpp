@@ -90,6 +90,43 @@ struct CStep {
     std::string err; // the start of standard error's text
 };
 
+// orvanectl holds typed names and passwords to the directory's rules in every script, in the
+// dialogs' words, and a refused command leaves the store as it was.
+TEST_F(Control, DirectoryCommandsRefuseNamesInEveryScriptAndChangeNothing) {
+    COrvaneSrvCore& core = *m_target.m_pCore;
+    core.SendMessage(CDirectoryMessage::AddUser(true, User(u"\u00e4dmin", u"", {u"Everyone"})));
+    const auto users = ReadValues(m_dir / "registry.db", kUserKey);
+    const auto groups = ReadValues(m_dir / "registry.db", kGroupKey);
+    const std::vector<CStep> steps = {
+        {{"user", "add", "\u3000\u00a0", "--password", "x"}, 1, "The user name is empty!\n"},
+        {{"user", "add", "\u00c4DMIN", "--password", "x"},
+         1,
+         "A user named \u00e4dmin exists already. User names may not differ in letter case "
+         "only.\n"},
+        {{"user", "add", "ann:1", "--password", "x"},
+         1,
+         "A user name may not contain \":\": the credential service could not tell it from the "
+         "password.\n"},
+        // A stored user without a password gets one before any other change.
+        {{"user", "set", "\u00e4dmin", "--groups", "Administrator"},
+         1,
+         "The password is empty. Every user needs a password.\n"},
+        {{"group", "add", "\u2003"}, 1, "The group name is empty!\n"},
+        {{"group", "add", "EVERYONE"},
+         1,
+         "A group named Everyone exists already. Group names may not differ in letter case "
+         "only.\n"},
+    };
+    for (const CStep& step : steps) {
+        const CControlReply reply = Run(step.args);
+        EXPECT_EQ(reply.nStatus, step.status) << ::testing::PrintToString(step.args);
+        EXPECT_EQ(reply.strErr, step.err);
+    }
+    EXPECT_EQ(ReadValues(m_dir / "registry.db", kUserKey), users);
+    EXPECT_EQ(ReadValues(m_dir / "registry.db", kGroupKey), groups);
+    EXPECT_EQ(m_target.m_nChanges, 0);
+}
+
 // The directory commands keep the dialogs' rules; their changes are audited as orvanectl's, with
 // no password, while the console's changes keep their source.
 TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
