@@ -480,10 +480,10 @@ kill -TERM $pid; wait $pid; echo "stop $?"
 
 namespace {
 
-// One fleet-wide "orvanectl login" to 44 arrays that hold each answer back 1.5 s, then four
-// one-array logins beside it: all share the program's one pool, so that at most 32 connections
-// to the arrays' login port are ever open or being opened, and the small logins are served in
-// turn with the fleet's queue, not after it.
+// One fleet-wide "orvanectl login" to 44 arrays that hold each answer back 1.5 s, then, while it
+// fills the pool, four one-array logins to arrays that hold theirs back 0.5 s: all share the
+// program's one pool, so that at most 32 connections to the arrays' login port are ever open or
+// being opened, and the small logins end before the fleet's, not after its queue.
 TEST_F(HeadlessLab, LoginsFromSeveralCallersShareOnePoolOf32AndTakeTurns) {
     constexpr int kSlow = 44;
     constexpr int kSingles = 4;
@@ -527,7 +527,7 @@ kill -TERM $pid; wait $pid; echo "stop $?"
 grep -c '"event":"login","source":"orvanectl".*"result":"succeeded"' "$XDG_STATE_HOME/OrvaneSrv/audit.log"
 )sh";
     std::vector<std::string> extra(kSlow, "--admin-password secret --http-delay-ms 1500");
-    extra.resize(kSlow + kSingles, "--admin-password secret");
+    extra.resize(kSlow + kSingles, "--admin-password secret --http-delay-ms 500");
     const LabResult result =
         Run("--arrays " + std::to_string(kSlow + kSingles) + " --per-ns 12", script, extra);
     ASSERT_EQ(result.status, 0);
