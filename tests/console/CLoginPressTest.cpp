@@ -13,9 +13,24 @@
 
 namespace {
 
-// One log, in the order things happened, of the boxes, the audit and the Auth cells set.
-class CLog {
+// The list and the boxes of a press, logging in one list, in the order things happened, the
+// boxes, the audit and the Auth cells set.
+class CWitness : public CServerRowList, public IMessageBoxes {
 public:
+    using IMessageBoxes::Show;
+    EMessageAnswer Show(std::u16string_view text, std::u16string_view caption, EMessageIcon icon,
+                        EMessageButtons) override {
+        Add("box " + Utf16ToUtf8(caption) + "|" + Utf16ToUtf8(text) + "|" +
+            std::to_string(static_cast<int>(icon)));
+        return EMessageAnswer::Ok;
+    }
+    void SetCellText(std::size_t row, EServerColumn col, std::u16string_view text) override {
+        if (col == EServerColumn::Auth && m_bLogging) {
+            Add("row " + Utf16ToUtf8(CellText(row, EServerColumn::IPAddr)) + " " +
+                Utf16ToUtf8(text));
+        }
+        CServerRowList::SetCellText(row, col, text);
+    }
     void Add(std::string line) {
         std::lock_guard lock(m_mutex);
         m_lines.push_back(std::move(line));
@@ -24,40 +39,11 @@ public:
         std::lock_guard lock(m_mutex);
         return m_lines;
     }
+    bool m_bLogging = false;
 
 private:
     std::mutex m_mutex;
     std::vector<std::string> m_lines;
-};
-
-class CLoggedBoxes : public IMessageBoxes {
-public:
-    explicit CLoggedBoxes(CLog& log) : m_log(log) {}
-    using IMessageBoxes::Show;
-    EMessageAnswer Show(std::u16string_view text, std::u16string_view caption, EMessageIcon icon,
-                        EMessageButtons) override {
-        m_log.Add("box " + Utf16ToUtf8(caption) + "|" + Utf16ToUtf8(text) + "|" +
-                  std::to_string(static_cast<int>(icon)));
-        return EMessageAnswer::Ok;
-    }
-
-private:
-    CLog& m_log;
-};
-
-class CLoggedRows : public CServerRowList {
-public:
-    explicit CLoggedRows(CLog& log) : m_log(log) {}
-    void SetCellText(std::size_t row, EServerColumn col, std::u16string_view text) override {
-        if (col == EServerColumn::Auth) {
-            m_log.Add("row " + Utf16ToUtf8(CellText(row, EServerColumn::IPAddr)) + " " +
-                      Utf16ToUtf8(text));
-        }
-        CServerRowList::SetCellText(row, col, text);
-    }
-
-private:
-    CLog& m_log;
 };
 
 CLoginOutcome Outcome(std::u16string mac, std::u16string ip,
@@ -81,16 +67,16 @@ protected:
 
     void AddRow(const std::u16string& mac, const std::u16string& ip) {
         const std::size_t row = m_rows.AppendRow(ip);
-        m_rows.CServerRowList::SetCellText(row, EServerColumn::MAC, mac);
-        m_rows.CServerRowList::SetCellText(row, EServerColumn::Auth, u"Logging");
+        m_rows.SetCellText(row, EServerColumn::MAC, mac);
     }
     // One press whose logins end in this order, told from one worker while the window thread
     // runs.
     void Press(const std::vector<CLoginOutcome>& outcomes) {
+        m_rows.m_bLogging = true;
         auto press =
-            std::make_shared<CLoginPress>(outcomes.size(), m_rows, m_loop.Window(), m_pBoxes,
+            std::make_shared<CLoginPress>(outcomes.size(), m_rows, m_loop.Window(), m_pWitness,
                                           [this](const CLoginOutcome& outcome) {
-                                              m_log.Add("audit " + Utf16ToUtf8(outcome.strIP));
+                                              m_rows.Add("audit " + Utf16ToUtf8(outcome.strIP));
                                           });
         bool bDone = false;
         std::thread worker([&] {
@@ -107,9 +93,8 @@ protected:
     }
 
     CEventLoop m_loop;
-    CLog m_log;
-    CLoggedRows m_rows{m_log};
-    std::shared_ptr<CLoggedBoxes> m_pBoxes = std::make_shared<CLoggedBoxes>(m_log);
+    std::shared_ptr<CWitness> m_pWitness = std::make_shared<CWitness>();
+    CWitness& m_rows = *m_pWitness;
 };
 
 TEST_F(LoginPress, TheFirstFailureHasItsOwnBoxBeforeItsRowAndTheOthersOneSummaryAfterTheLastRow) {
@@ -128,7 +113,7 @@ TEST_F(LoginPress, TheFirstFailureHasItsOwnBoxBeforeItsRowAndTheOthersOneSummary
     ::testing::internal::CaptureStderr();
     Press(outcomes);
     const std::string err = ::testing::internal::GetCapturedStderr();
-    const std::vector<std::string> log = m_log.Lines();
+    const std::vector<std::string> log = m_rows.Lines();
     const std::string error = std::to_string(static_cast<int>(EMessageIcon::Error));
     ASSERT_EQ(log.size(), 2 * outcomes.size() + 2);
     EXPECT_EQ(log[0], "audit 10.0.0.0");
@@ -178,7 +163,7 @@ TEST_F(LoginPress, EachKindOfFailureHasItsIconAndACutBodyItsOwnBox) {
     Press({cut});
     expected.insert(expected.end(), {"box OrvaneSrv|File overran buffer -- not cached|0",
                                      "audit 10.0.0.1", "row 10.0.0.1 Yes"});
-    EXPECT_EQ(m_log.Lines(), expected);
+    EXPECT_EQ(m_rows.Lines(), expected);
 }
 
 TEST_F(LoginPress, TheRowShowsTheRecordAndALoginThatMovedTheArrayItsNewAddress) {
