@@ -1,9 +1,9 @@
 // The control channel's login; see CControlLogin.h.
 #include "console/CControlLogin.h"
 
+#include "console/CLoginPress.h"
 #include "console/LoginAudit.h"
 #include "platform/text/TextConv.h"
-#include "platform/ui/IMessageBoxes.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 
@@ -13,16 +13,6 @@
 namespace {
 
 constexpr int kFailed = 1;
-
-// The client shows no box for the control channel; this answers any it asks all the same.
-class CNoBoxes : public IMessageBoxes {
-public:
-    using IMessageBoxes::Show;
-    EMessageAnswer Show(std::u16string_view, std::u16string_view, EMessageIcon,
-                        EMessageButtons buttons) override {
-        return buttons == EMessageButtons::YesNo ? EMessageAnswer::Yes : EMessageAnswer::Ok;
-    }
-};
 
 } // namespace
 
@@ -37,18 +27,18 @@ struct CControlLogin::CState {
 CControlLogin::CControlLogin(COrvaneSrvCore& core, IServerListView& list,
                              std::shared_ptr<IWindowThread> window, CControlChannel::CDone done,
                              std::function<void()> onFinished, CLoginOptions options)
-    : m_list(list), m_pWindow(window), m_pState(std::make_unique<CState>()) {
+    : m_list(list), m_pWindow(std::move(window)),
+      m_audit(LoginAuditor(core.AuditTrail(), "orvanectl")), m_pState(std::make_unique<CState>()) {
     m_pState->done = std::move(done);
     m_pState->onFinished = std::move(onFinished);
     m_pState->pSelf = std::make_shared<CControlLogin*>(this);
-    m_pClient = std::make_unique<CLoginClient>(
-        core.m_mapServers, core.Guard(), list, std::move(window), std::make_shared<CNoBoxes>(),
-        WithLoginAudit(std::move(options), core.AuditTrail(), "orvanectl"));
+    m_pClient =
+        std::make_unique<CLoginClient>(core.m_mapServers, core.Guard(), core.LoginPool(), options);
 }
 
 CControlLogin::~CControlLogin() {
     *m_pState->pSelf = nullptr;
-    // The client first: its workers must find it gone before the rows they report to.
+    // Queued logins go with the client; running ones report to the rows alone.
     m_pClient.reset();
 }
 
@@ -63,21 +53,24 @@ void CControlLogin::Start(std::vector<CLoginTarget> targets, std::u16string user
         }
     }
     // Each array's outcome is its own line of the reply, so every failure is told rather than
-    // summarised.
-    auto onOutcome = [window = m_pWindow, self = m_pState->pSelf](const CLoginOutcome& outcome) {
-        window->Post([self, outcome] {
+    // summarised. The record shows it first, then the row, then the reply.
+    auto onOutcome = [audit = m_audit, window = m_pWindow, &list = m_list,
+                      self = m_pState->pSelf](const CLoginOutcome& outcome) {
+        audit(outcome);
+        window->Post([&list, self, outcome] {
+            ShowLoginOnRow(list, outcome);
             if (*self != nullptr) {
                 (*self)->Answer(outcome);
             }
         });
     };
     m_pClient->Login(std::move(targets), std::move(userName), std::move(password),
-                     CLoginClient::EFailureBoxes::None, std::move(onOutcome));
+                     std::move(onOutcome));
     FinishIfDone();
 }
 
 void CControlLogin::Answer(const CLoginOutcome& outcome) {
-    // The record is updated before the outcome is told; the row after it.
+    // The record and the row show the outcome already.
     const bool bListed =
         m_list.FindRow(EServerColumn::MAC, outcome.strMAC) != IServerListView::npos;
     for (auto& [target, answer] : m_pState->lines) {

@@ -1,7 +1,8 @@
-// One "orvanectl login": logs in to the chosen arrays through a login client, with the same
-// worker per array, record update and Auth cell as the Login button, and gathers each array's
-// outcome (Yes, or the text the button's message box would show) into one reply once every
-// array has answered.
+// One "orvanectl login": logs in to the chosen arrays on the process's login pool, beside the
+// Login button and the other control connections, with the same record update and Auth cell as
+// the button, and gathers each array's outcome (Yes, or the text the button's message box would
+// show) into one reply once every array has answered. Gone before then (its connection closed),
+// it drops its queued logins; running ones still update their records and rows.
 #pragma once
 
 #include "console/CControlChannel.h"
@@ -36,6 +37,7 @@ private:
 
     IServerListView& m_list;
     std::shared_ptr<IWindowThread> m_pWindow;
+    std::function<void(const CLoginOutcome&)> m_audit;
     std::unique_ptr<CState> m_pState;
     std::unique_ptr<CLoginClient> m_pClient;
 };

@@ -1,6 +1,7 @@
 #include "console/COrvaneSrvDlg.h"
 
 #include "console/CAboutDlg.h"
+#include "console/CLoginPress.h"
 #include "console/ConfigSummary.h"
 #include "console/LoginAudit.h"
 #include "core/CConfigFile.h"
@@ -306,9 +307,8 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     discoveryHooks.audit = [&core](const CAuditRecord& record) { core.Audit(record); };
     m_pDiscovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), page,
                                                       WindowThread(), discoveryHooks, m_slp);
-    m_pLogin = std::make_unique<CLoginClient>(
-        core.m_mapServers, core.Guard(), page, WindowThread(), m_pBoxes,
-        WithLoginAudit(m_loginOptions, core.AuditTrail(), "console"));
+    m_pLogin = std::make_unique<CLoginClient>(core.m_mapServers, core.Guard(), core.LoginPool(),
+                                              m_loginOptions);
     CServerDiscovery* discovery = m_pDiscovery.get();
     CLoginClient* login = m_pLogin.get();
     CSystemTabHooks hooks;
@@ -322,9 +322,12 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
         return DecidingMac(core.m_mapServers, *core.Guard(), selectedMacs);
     };
     hooks.loginCandidate = [&core](const std::u16string& mac) { return core.LoginCandidate(mac); };
-    hooks.login = [login](std::vector<CLoginTarget> targets, std::u16string user,
-                          std::u16string password) {
-        login->Login(std::move(targets), std::move(user), std::move(password));
+    hooks.login = [this, login, &page, &core](std::vector<CLoginTarget> targets,
+                                              std::u16string user, std::u16string password) {
+        auto press = std::make_shared<CLoginPress>(targets.size(), page, WindowThread(), m_pBoxes,
+                                                   LoginAuditor(core.AuditTrail(), "console"));
+        login->Login(std::move(targets), std::move(user), std::move(password),
+                     [press](const CLoginOutcome& outcome) { press->OnOutcome(outcome); });
     };
     return hooks;
 }

@@ -26,13 +26,12 @@ std::string ResultText(const CLoginOutcome& outcome) {
 
 } // namespace
 
-CLoginOptions WithLoginAudit(CLoginOptions options, std::shared_ptr<CAuditTrail> trail,
-                             std::string source) {
+std::function<void(const CLoginOutcome&)> LoginAuditor(std::shared_ptr<CAuditTrail> trail,
+                                                       std::string source) {
     if (!trail) {
-        return options;
+        return [](const CLoginOutcome&) {};
     }
-    options.onResult = [trail = std::move(trail),
-                        source = std::move(source)](const CLoginOutcome& outcome) {
+    return [trail = std::move(trail), source = std::move(source)](const CLoginOutcome& outcome) {
         CAuditRecord record("login", source);
         record.Add("mac", Utf16ToUtf8(outcome.strMAC))
             .Add("ip", Utf16ToUtf8(outcome.strIP))
@@ -44,5 +43,4 @@ CLoginOptions WithLoginAudit(CLoginOptions options, std::shared_ptr<CAuditTrail>
         }
         trail->Write(record);
     };
-    return options;
 }

@@ -3,11 +3,12 @@
 #pragma once
 
 #include "platform/io/CAuditTrail.h"
-#include "storage/CLoginClient.h"
+#include "storage/CLoginOutcome.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
-// The options with a result hook that records each login in trail (none: as they are).
-CLoginOptions WithLoginAudit(CLoginOptions options, std::shared_ptr<CAuditTrail> trail,
-                             std::string source);
+// What records each login's outcome in trail, from any thread (none: records nothing).
+std::function<void(const CLoginOutcome&)> LoginAuditor(std::shared_ptr<CAuditTrail> trail,
+                                                       std::string source);

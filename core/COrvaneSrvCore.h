@@ -17,6 +17,7 @@
 #include "core/CRegistryStore.h"
 #include "platform/io/CAuditTrail.h"
 #include "platform/sync/CTableGuard.h"
+#include "storage/CLoginPool.h"
 #include "storage/CServerTable.h"
 
 #include <array>
@@ -76,6 +77,8 @@ public:
     void FreeTables();
 
     const std::shared_ptr<CTableGuard>& Guard() const { return m_pGuard; }
+    // The process's one login pool: the Login button and every orvanectl login share its places.
+    const std::shared_ptr<CLoginPool>& LoginPool() const { return m_pLoginPool; }
     // The array's standing for a login, read under the shared guard; none when no record has
     // that MAC (or the tables are freed).
     std::optional<CLoginCandidate> LoginCandidate(const std::u16string& mac) const;
@@ -137,6 +140,7 @@ private:
 
     std::shared_ptr<CTableGuard> m_pGuard;
     std::shared_ptr<CAuditTrail> m_pAudit;
+    std::shared_ptr<CLoginPool> m_pLoginPool = std::make_shared<CLoginPool>();
     std::string m_strChangeSource = "console";
     CRegistryBatch m_batch; // writes of the operation under way
     CDirectoryUndo m_undo;  // the records it changes, as they were

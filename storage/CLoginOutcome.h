@@ -1,5 +1,6 @@
-// How one login to a storage server ended, as a value: the console turns it into its message
-// boxes and Auth cell, orvanectl into a line, the audit trail into a record.
+// How one login to a storage server ended, as a value: the login client hands it to its caller
+// once the record shows it; the console turns it into its message boxes and Auth cell, orvanectl
+// into a line, the audit trail into a record.
 #pragma once
 
 #include <string>
@@ -25,4 +26,9 @@ struct CLoginOutcome {
     bool bKnown = true;
     // Whether the login named another address than the array's own, to move it there.
     bool bRebind = false;
+    // Whether the array's record holds credentials the service hands out, once this login ended
+    // (a failed re-login leaves earlier ones in place): what the row's Auth cell says.
+    bool bAuthorized = false;
+    // A 200 whose body did not fit the record's buffer: the record keeps the part that did.
+    bool bBodyCut = false;
 };

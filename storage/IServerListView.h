@@ -1,7 +1,8 @@
 // The System tab's server list as discovery and the login results change it: rows of six text
 // columns in the order the operator sees them. A row is found by its MAC address column, or,
-// after a login, by its IP address column. The console implements it on its list control; the
-// headless front end on a plain list (CServerRowList). Used on the window thread only.
+// for a login to an array without a record, by its IP address column. The console implements it on
+// its list control; the headless front end on a plain list (CServerRowList). Used on the window
+// thread only.
 #pragma once
 
 #include "storage/CServerData.h"
@@ -39,13 +40,6 @@ public:
     virtual std::size_t FindRow(EServerColumn col, std::u16string_view text) const = 0;
     // Selects the row and gives it the focus (the first row of an empty list).
     virtual void SelectAndFocus(std::size_t row) = 0;
-    // The end of a login to the row's array: authText is what its record says now ("Yes" while
-    // it holds credentials the service hands out), which a failed re-login leaves as it was.
-    // Whoever reports per login (the control channel) learns bSucceeded here.
-    virtual void ShowLoginResult(std::size_t row, bool /*bSucceeded*/,
-                                 std::u16string_view authText) {
-        SetCellText(row, EServerColumn::Auth, authText);
-    }
     // Whether other addresses announce the row's MAC (claims: them, comma-separated); a list
     // that cannot show it leaves it to the records.
     virtual void ShowAddressState(std::size_t /*row*/, EAddressState /*state*/,

@@ -286,7 +286,7 @@ TEST_F(ConsoleLab, ALoginToManyArraysKeepsAtMost32UnderWayAndReportsInTwoBoxes) 
     };
     ASSERT_TRUE(RunUntil(ended, 60s));
     std::printf("NOTE: at most %zu logins were under way at once\n", most);
-    EXPECT_EQ(most, CLoginClient::kMaxConcurrentLogins);
+    EXPECT_EQ(most, CLoginPool::kMaxInFlight);
     for (int i = 0; i < kArrays; ++i) {
         const std::size_t row = tab.FindRow(EServerColumn::MAC, Utf8ToUtf16(Mac(i)));
         ASSERT_NE(row, IServerListView::npos);

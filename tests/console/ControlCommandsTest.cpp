@@ -18,6 +18,7 @@
 #include <cstring>
 #include <future>
 #include <gtest/gtest.h>
+#include <latch>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -260,6 +261,51 @@ TEST_F(Control, AFailedLoginToAnAuthorizedArrayIsAFailure) {
     EXPECT_EQ(reply->nStatus, 1);
     EXPECT_EQ(reply->strOut, "127.0.0.1  m1  Authentication failed\n" + Summary(0, 1, 0, 0, 0));
     EXPECT_EQ(m_target.m_rows.CellText(row, EServerColumn::Auth), u"Yes");
+}
+
+// A login whose caller goes away (its connection closed) before its arrays answered drops its
+// queued logins; the running ones still update the record and the row, and tell it nothing.
+TEST_F(Control, ALoginThatGoesAwayDropsItsQueuedLoginsAndHearsNothingMore) {
+    constexpr std::size_t kQueued = 8;
+    auto record = std::make_unique<CServerData>();
+    record->SetMAC("m1");
+    record->SetIPAddr("127.0.0.1");
+    CServerData& stored = *record;
+    m_target.m_pCore->m_mapServers.Add(u"m1", std::move(record));
+    const std::size_t row = m_target.m_rows.AppendRow(u"127.0.0.1");
+    m_target.m_rows.SetCellText(row, EServerColumn::MAC, u"m1");
+    CLoopbackHttpPeer peer(
+        {CLoopbackHttpPeer::Reply(200, ""), CLoopbackHttpPeer::EAnswer::ReplyWhenReleased});
+    bool bTold = false;
+    auto login = std::make_unique<CControlLogin>(
+        *m_target.m_pCore, m_target.m_rows, m_target.m_loop.Window(),
+        [&bTold](CControlReply) { bTold = true; }, [&bTold] { bTold = true; },
+        CLoginOptions{.nPort = peer.Port()});
+    login->Start(
+        std::vector<CLoginTarget>(CLoginPool::kMaxInFlight + kQueued, {u"m1", u"127.0.0.1"}),
+        u"admin", u"pw");
+    ASSERT_TRUE(peer.WaitForRequests(CLoginPool::kMaxInFlight, std::chrono::seconds(20)));
+    login.reset();
+    peer.Release();
+    m_target.m_loop.SetTimer(1, std::chrono::seconds(60), [this] { m_target.m_loop.Quit(); });
+    ASSERT_TRUE(m_target.m_loop.RunUntil(
+        [&] { return m_target.m_rows.CellText(row, EServerColumn::Auth) == u"Yes"; }));
+    // The pool is idle once as many jobs as it has places run side by side: every login has
+    // ended by then, and a queued one that was not dropped would have been sent.
+    std::latch allPlaces(CLoginPool::kMaxInFlight);
+    std::vector<CLoginPool::CJob> probes(
+        CLoginPool::kMaxInFlight, [&allPlaces](CLoginPool::ERun) { allPlaces.arrive_and_wait(); });
+    const CLoginPool::CTicket ticket = m_target.m_pCore->LoginPool()->Submit(std::move(probes));
+    allPlaces.wait();
+    bool bDrained = false;
+    m_target.m_loop.Window()->Post([&bDrained] { bDrained = true; });
+    ASSERT_TRUE(m_target.m_loop.RunUntil([&bDrained] { return bDrained; }));
+    EXPECT_EQ(peer.Requests().size(), CLoginPool::kMaxInFlight);
+    {
+        auto lock = m_target.m_pCore->Guard()->LockShared();
+        EXPECT_EQ(stored.m_bAuthorized, 1);
+    }
+    EXPECT_FALSE(bTold);
 }
 
 // "--all" sends the password only to known arrays (logged in to before, or in a group's access

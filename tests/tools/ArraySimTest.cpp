@@ -261,6 +261,13 @@ TEST(SimOptions, ParsesArraysAndRejectsBadFlags) {
     EXPECT_TRUE(CSimOptions().Parse({"--address", "not-an-ip"}));
     EXPECT_TRUE(CSimOptions().Parse({"--mac", "aa"})); // no address
     EXPECT_TRUE(CSimOptions().Parse({"--address", "10.0.0.2", "--http-status", "42"}));
+    for (const char* delay : {"-1", "60001", "1s"}) {
+        EXPECT_TRUE(CSimOptions().Parse({"--address", "10.0.0.2", "--http-delay-ms", delay}))
+            << delay;
+    }
+    CSimOptions slow;
+    EXPECT_FALSE(slow.Parse({"--address", "10.0.0.2", "--http-delay-ms", "1500"}));
+    EXPECT_EQ(slow.m_arrArrays.at(0).m_httpDelay, std::chrono::milliseconds(1500));
     EXPECT_TRUE(CSimOptions().Parse({"--address", "10.0.0.2", "--slp-mode", "loud"}));
     EXPECT_TRUE(CSimOptions().Parse({"--address", "10.0.0.2", "--push-password", "x"}));
     EXPECT_TRUE(CSimOptions().Parse({"--arrays", "/nonexistent/arrays"}));

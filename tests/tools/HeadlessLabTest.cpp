@@ -477,3 +477,64 @@ kill -TERM $pid; wait $pid; echo "stop $?"
 }
 
 } // namespace
+
+namespace {
+
+// One fleet-wide "orvanectl login" to 44 arrays that hold each answer back 1.5 s, then, while it
+// fills the pool, four one-array logins to arrays that hold theirs back 0.5 s: all share the
+// program's one pool, so that at most 32 connections to the arrays' login port are ever open or
+// being opened, and the small logins end before the fleet's, not after its queue.
+TEST_F(HeadlessLab, LoginsFromSeveralCallersShareOnePoolOf32AndTakeTurns) {
+    constexpr int kSlow = 44;
+    constexpr int kSingles = 4;
+    std::string fleet;
+    for (int i = 0; i < kSlow; ++i) {
+        fleet += " " + Mac(i);
+    }
+    std::string singles;
+    for (int i = kSlow; i < kSlow + kSingles; ++i) {
+        singles += " " + Mac(i);
+    }
+    const std::string script = kHeadless + "FLEET='" + fleet + "'\nSINGLES='" + singles + "'\n" +
+                               R"sh(
+start
+orvanectl refresh >/dev/null
+orvanectl servers | tail -n +2 | wc -l
+# Connections of this namespace to port 51000 (C738) established or being opened, sampled
+# until told to stop; the most seen goes to a file.
+watch() {
+    most=0
+    while [ ! -e "$LAB_DIR/stop" ]; do
+        n=$(awk '$3 ~ /:C738$/ && ($4 == "01" || $4 == "02")' /proc/net/tcp | wc -l)
+        if [ "$n" -gt "$most" ]; then most=$n; echo $most >"$LAB_DIR/most"; fi
+    done
+}
+echo 0 >"$LAB_DIR/most"
+watch & watcher=$!
+login() { printf 'secret\n' | orvanectl login $1 --user admin --password-stdin; }
+(login "$FLEET" >"$LAB_DIR/fleet"; echo fleet >>"$LAB_DIR/order") & fleetpid=$!
+for i in $(seq 400); do [ "$(cat "$LAB_DIR/most")" -ge 32 ] && break; sleep 0.02; done
+pids=
+for mac in $SINGLES; do
+    (login $mac >"$LAB_DIR/one.$mac"; echo single >>"$LAB_DIR/order") & pids="$pids $!"
+done
+wait $fleetpid $pids
+touch "$LAB_DIR/stop"; wait $watcher
+echo "most $(cat "$LAB_DIR/most")"
+cat "$LAB_DIR/order"
+cat "$LAB_DIR/fleet" "$LAB_DIR"/one.* | grep -c '  Yes$'
+kill -TERM $pid; wait $pid; echo "stop $?"
+grep -c '"event":"login","source":"orvanectl".*"result":"succeeded"' "$XDG_STATE_HOME/OrvaneSrv/audit.log"
+)sh";
+    std::vector<std::string> extra(kSlow, "--admin-password secret --http-delay-ms 1500");
+    extra.resize(kSlow + kSingles, "--admin-password secret --http-delay-ms 500");
+    const LabResult result =
+        Run("--arrays " + std::to_string(kSlow + kSingles) + " --per-ns 12", script, extra);
+    ASSERT_EQ(result.status, 0);
+    const std::string total = std::to_string(kSlow + kSingles);
+    EXPECT_EQ(result.lines,
+              (std::vector<std::string>{total, "most 32", "single", "single", "single", "single",
+                                        "fleet", total, "stop 0", total}));
+}
+
+} // namespace

@@ -17,6 +17,8 @@
 //   wait-logins               runs until every login has ended; prints "LOGINS ms=T"
 //   sh COMMAND                runs COMMAND with sh
 // Message boxes are printed as "BOX caption|text|icon" and answered at once.
+#include "console/CLoginPress.h"
+#include "console/LoginAudit.h"
 #include "core/COrvaneSrvCore.h"
 #include "platform/registry/CRegistryHive.h"
 #include "platform/text/TextConv.h"
@@ -77,8 +79,7 @@ public:
         : m_core(std::make_unique<CRegistryHive>(store.empty() ? Scratch() : store)),
           m_bPersist(!store.empty()),
           m_discovery(m_core.m_mapServers, m_core.Guard(), m_list, m_loop.Window(), {}),
-          m_login(m_core.m_mapServers, m_core.Guard(), m_list, m_loop.Window(),
-                  std::make_shared<CPrintingBoxes>(), options) {
+          m_login(m_core.m_mapServers, m_core.Guard(), m_core.LoginPool(), options) {
         if (m_bPersist) {
             m_core.LoadDirectory(); // makes the keys that the records go under
         }
@@ -114,6 +115,10 @@ private:
     CTimedList m_list;
     CServerDiscovery m_discovery;
     CLoginClient m_login;
+    std::shared_ptr<IMessageBoxes> m_pBoxes = std::make_shared<CPrintingBoxes>();
+    // Logins asked for and logins whose outcome the window thread has seen.
+    std::size_t m_nLogins = 0;
+    std::size_t m_nLoginsDone = 0;
     CCredentialService m_service;
     bool m_bFirstPass = true;
     Clock::time_point m_loginStart;
@@ -185,11 +190,18 @@ void CProbe::Login(std::istringstream& args) {
                            m_list.CellText(row, EServerColumn::IPAddr)});
         m_list.SetCellText(row, EServerColumn::Auth, u"Logging");
     }
-    m_login.Login(std::move(targets), Utf8ToUtf16(user), Utf8ToUtf16(password));
+    m_nLogins += targets.size();
+    auto press = std::make_shared<CLoginPress>(targets.size(), m_list, m_loop.Window(), m_pBoxes,
+                                               LoginAuditor(m_core.AuditTrail(), "console"));
+    m_login.Login(std::move(targets), Utf8ToUtf16(user), Utf8ToUtf16(password),
+                  [press, window = m_loop.Window(), this](const CLoginOutcome& outcome) {
+                      press->OnOutcome(outcome);
+                      window->Post([this] { ++m_nLoginsDone; });
+                  });
 }
 
 void CProbe::WaitForLogins() {
-    m_loop.RunUntil([&] { return m_login.RunningLogins() == 0; });
+    m_loop.RunUntil([&] { return m_nLoginsDone == m_nLogins; });
     std::printf("LOGINS ms=%.0f\n", MsSince(m_loginStart));
 }
 

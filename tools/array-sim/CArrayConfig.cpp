@@ -10,9 +10,11 @@ namespace {
 
 constexpr std::array<std::string_view, 7> kAttributeOptions = {
     "mac", "hostname", "vendor", "type", "model", "product", "version"};
-constexpr std::array<std::string_view, 10> kOtherOptions = {
-    "address",   "admin-user",  "admin-password", "scope", "body",
-    "http-mode", "http-status", "slp-mode",       "omit",  "url-host"};
+constexpr std::array<std::string_view, 11> kOtherOptions = {
+    "address",     "admin-user", "admin-password", "scope",    "body",         "http-mode",
+    "http-status", "slp-mode",   "omit",           "url-host", "http-delay-ms"};
+// A held answer still ends within any login's timeout.
+constexpr int kMaxHttpDelayMs = 60000;
 
 } // namespace
 
@@ -119,6 +121,14 @@ std::optional<std::string> CArrayConfig::Apply(std::string_view name, const std:
         }
         m_nHttpStatus = status;
         m_httpMode = SimHttpMode::Status;
+    } else if (name == "http-delay-ms") {
+        int delay = -1;
+        auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), delay);
+        if (error != std::errc() || end != value.data() + value.size() || delay < 0 ||
+            delay > kMaxHttpDelayMs) {
+            return "--http-delay-ms needs milliseconds from 0 to 60000, not \"" + value + "\"";
+        }
+        m_httpDelay = std::chrono::milliseconds(delay);
     } else if (name == "slp-mode") {
         if (value == "normal") {
             m_slpMode = SimSlpMode::Normal;

@@ -3,6 +3,7 @@
 // on the command line and in an arrays file.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,6 +30,8 @@ struct CArrayConfig {
     std::string m_strBody;
     SimHttpMode m_httpMode = SimHttpMode::Normal;
     int m_nHttpStatus = 500;
+    // How long each HTTP answer is held back once its request is in, so that logins overlap.
+    std::chrono::milliseconds m_httpDelay{0};
     SimSlpMode m_slpMode = SimSlpMode::Normal;
 
     std::string ServiceUrl() const;

@@ -54,6 +54,7 @@ Array options (on the command line for one array, or on each line of --arrays):
                        --http-status), oversize (a 200 body of 100000 bytes), silent
                        (accept connections and never answer)
   --http-status N      the status for --http-mode status (implies it)
+  --http-delay-ms N    hold each HTTP answer back N ms (0 to 60000) once its request is in
   --slp-mode MODE      normal, silent (never answers SLP requests; still registers with
                        directory agents), garbage (answers every request with
                        malformed replies), or, hostile peers for tests, no-attrs

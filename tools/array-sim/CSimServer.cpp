@@ -226,10 +226,11 @@ void CSimServer::Serve(const std::atomic<bool>& stop, std::chrono::steady_clock:
         Tick(now);
         entries.clear();
         for (const Endpoint& endpoint : m_listEndpoints) {
-            short events = endpoint.out.empty() ? POLLIN : static_cast<short>(POLLIN | POLLOUT);
+            const bool bWrite = !endpoint.out.empty() && endpoint.writeAfter <= now;
+            short events = bWrite ? static_cast<short>(POLLIN | POLLOUT) : POLLIN;
             entries.push_back(pollfd{endpoint.fd.Get(), events, 0});
         }
-        int ready = ::poll(entries.data(), entries.size(), kPollMs);
+        int ready = ::poll(entries.data(), entries.size(), WaitMs(now));
         if (ready <= 0) {
             continue;
         }
@@ -244,6 +245,17 @@ void CSimServer::Serve(const std::atomic<bool>& stop, std::chrono::steady_clock:
             }
         }
     }
+}
+
+int CSimServer::WaitMs(std::chrono::steady_clock::time_point now) const {
+    auto wait = std::chrono::milliseconds(kPollMs);
+    for (const Endpoint& endpoint : m_listEndpoints) {
+        if (!endpoint.out.empty() && endpoint.writeAfter > now) {
+            wait = std::min(
+                wait, std::chrono::ceil<std::chrono::milliseconds>(endpoint.writeAfter - now));
+        }
+    }
+    return static_cast<int>(wait.count());
 }
 
 void CSimServer::OnReadable(std::size_t index) {
@@ -418,6 +430,7 @@ void CSimServer::OnStream(Endpoint& endpoint) {
         if (result.state == CSimHttpResponder::State::Respond) {
             endpoint.out = std::move(result.response);
             endpoint.closeAfterWrite = true;
+            endpoint.writeAfter = std::chrono::steady_clock::now() + config.m_httpDelay;
         } else if (result.state == CSimHttpResponder::State::Ignore) {
             endpoint.ignoring = true;
         }

@@ -59,6 +59,8 @@ private:
         std::string out;
         bool closeAfterWrite = false;
         bool ignoring = false;
+        // Nothing of out is written before then (--http-delay-ms).
+        std::chrono::steady_clock::time_point writeAfter{};
     };
 
     std::string Bind(Kind kind, std::size_t array, int type, std::uint16_t port);
@@ -67,6 +69,8 @@ private:
     std::string StartRegistrar();
     void Serve(const std::atomic<bool>& stop, std::chrono::steady_clock::time_point until);
     void Tick(std::chrono::steady_clock::time_point now);
+    // How long poll may wait: until the next held answer is due, at most kPollMs.
+    int WaitMs(std::chrono::steady_clock::time_point now) const;
     void SendMulticast(const std::vector<std::uint8_t>& message);
     void OnRegistrar(Endpoint& endpoint);
     void Trace(std::string_view how, std::span<const std::uint8_t> request) const;
