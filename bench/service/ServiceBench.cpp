@@ -10,12 +10,19 @@
 // log every request to a file. The run ends with the table of targets, each beside its measure,
 // and the peak memory of the process with the fleet loaded. Over TLS, "/Query" with 16 clients
 // is measured beside nginx sending the same documents as files, with the same certificate, a
-// full handshake for every connection on both.
+// full handshake for every connection on both. Last, the fleet's "/Query" while a discovery pass
+// over all 10,000 servers runs every 5 s through an in-memory directory agent (every record
+// refreshed under the exclusive guard, so the answers kept for the tables' generation go stale
+// thousands of times a pass), with the service's answer cache and without it, each run a whole
+// period long so that every run holds one pass.
 //
 // Usage: service_bench [seconds per run, default 1.5] [runs per measurement, default 3]
-//        [profile [clients] [query | empty | get] | fleet | wrk | tls]
-// "fleet" measures the fleet only, "tls" the rows over TLS only; "wrk" has wrk fetch the 2 KB
-// page from nginx and from the service instead, for the given seconds each.
+//        [profile [clients] [query | empty | get] | fleet | churn | wrk | tls]
+// "fleet" measures the fleet only, "churn" the fleet under discovery only, "tls" the rows over
+// TLS only; "wrk" has wrk fetch the 2 KB page from nginx and from the service instead, for the
+// given seconds each.
+#include "bench/service/CDirectoryAgentSlp.h"
+#include "bench/service/CDiscoveryChurn.h"
 #include "core/CDirectoryMessage.h"
 #include "platform/text/Base64.h"
 #include "platform/tls/CCertificateStore.h"
@@ -113,6 +120,14 @@ struct CTarget {
     const char* unit;
 };
 
+std::string FleetMac(int s) {
+    return Name("00:00:00:0", s);
+}
+
+std::string FleetAddress(int s) {
+    return "10.1." + std::to_string(s / 250) + "." + std::to_string(s % 250);
+}
+
 void FillFleet(COrvaneSrvCore& core) {
     auto user = std::make_unique<CUserData>(u"fleet", u"password");
     for (int g = 0; g < kFleetGroups; ++g) {
@@ -121,8 +136,7 @@ void FillFleet(COrvaneSrvCore& core) {
         auto access = std::make_unique<CGroupData>(U16(Name("fleet-group", g)));
         for (int k = 0; k < kFleetServersPerGroup; ++k) {
             // Every fifth server: the user's servers are spread over the whole table.
-            access->m_listAccess.push_back(
-                U16(Name("00:00:00:0", (g * kFleetServersPerGroup + k) * 5)));
+            access->m_listAccess.push_back(U16(FleetMac((g * kFleetServersPerGroup + k) * 5)));
         }
         core.SendMessage(CDirectoryMessage::SetGroupAccess(false, std::move(access)));
         user->m_listGroups.push_back(U16(Name("fleet-group", g)));
@@ -131,16 +145,30 @@ void FillFleet(COrvaneSrvCore& core) {
     auto lock = core.Guard()->LockExclusive();
     for (int s = 0; s < kFleetServers; ++s) {
         auto record = std::make_unique<CServerData>();
-        record->SetMAC(Name("00:00:00:0", s));
-        record->SetIPAddr("10.1." + std::to_string(s / 250) + "." + std::to_string(s % 250));
+        record->SetMAC(FleetMac(s));
+        record->SetIPAddr(FleetAddress(s));
         record->SetSystemName(Name("array-", s));
         record->SetProduct("Z220-S16");
         record->SetType("SAN");
         record->m_bAuthorized = 1;
         // As a login leaves it, with the element that lists it rendered.
         record->SetLoginCredentials(u"admin", u"adminpassword");
-        core.m_mapServers.Add(U16(Name("00:00:00:0", s)), std::move(record));
+        core.m_mapServers.Add(U16(FleetMac(s)), std::move(record));
     }
+}
+
+// What the directory agent holds for the fleet: every server at its address with the attributes
+// its record holds, so that a pass refreshes each record as it stands and the answers keep their
+// bytes.
+std::vector<CRegisteredService> FleetRegistrations() {
+    std::vector<CRegisteredService> services;
+    services.reserve(kFleetServers);
+    for (int s = 0; s < kFleetServers; ++s) {
+        services.push_back({"service:raid.004417://" + FleetAddress(s),
+                            "(mac=" + FleetMac(s) + "),(hostname=" + Name("array-", s) +
+                                "),(product=Z220-S16),(type=SAN)"});
+    }
+    return services;
 }
 
 uint16_t FreePort() {
@@ -500,6 +528,81 @@ double TlsRows(RunService& runService, const uint16_t& ourTlsPort, const COrvane
     return Ratio(ours, nginx);
 }
 
+// A pass every period, each run a whole period long: every run holds the start of one pass.
+constexpr std::chrono::milliseconds kChurnPeriod{5000};
+
+// The fleet's "/Query" with 16 clients while discovery passes over all of it every kChurnPeriod,
+// from a service with its answer cache and from one without, beside nginx sending a file of the
+// document's bytes; prints the three rows and what the passes did, and adds the targets.
+template <class RunService>
+void ChurnRows(RunService& runService, COrvaneSrvCore& fleet, uint16_t nginxPort,
+               const std::vector<std::string>& fleetGets,
+               const std::vector<std::string>& fleetQueries, int nRounds,
+               std::vector<CTarget>& targets) {
+    constexpr int kClients = 16;
+    const double seconds = std::chrono::duration<double>(kChurnPeriod).count();
+    CDirectoryAgentSlp::Register(FleetRegistrations());
+    const auto generation = [&fleet] {
+        const auto lock = fleet.Guard()->LockShared();
+        return fleet.Guard()->Generation();
+    };
+    const uint64_t generationBefore = generation();
+    const std::size_t queriesBefore = CDirectoryAgentSlp::AttrQueries();
+    CResult nginxSameSize, cached, uncached;
+    std::size_t nPasses = 0;
+    std::chrono::milliseconds passTime{0};
+    bool bSameBytes = true;
+    // Whether the service sends nginx's bytes while the passes refresh every record as it stands.
+    const auto sameBytes = [&](uint16_t port) {
+        const std::string file = FetchBody(nginxPort, fleetGets[0], nullptr);
+        return !file.empty() && file == FetchBody(port, fleetQueries[0], nullptr);
+    };
+    {
+        // The listener is process-wide: the two services run in turn, each round.
+        CDiscoveryChurn churn(fleet.m_mapServers, fleet.Guard(), CDirectoryAgentSlp::Functions(),
+                              kChurnPeriod);
+        for (int i = 0; i < nRounds; ++i) {
+            KeepBest(nginxSameSize, nginxPort, fleetGets, kClients, seconds);
+            for (const auto& [cacheBytes, pBest] :
+                 {std::pair{CServiceOptions::kDefaultQueryCacheBytes, &cached},
+                  {std::size_t{0}, &uncached}}) {
+                runService(
+                    CServiceOptions::kDefaultBacklog,
+                    [&, pBest = pBest](uint16_t port) {
+                        KeepBest(*pBest, port, fleetQueries, kClients, seconds);
+                        bSameBytes = bSameBytes && sameBytes(port);
+                    },
+                    &fleet, cacheBytes);
+            }
+        }
+        nPasses = churn.PassesEnded();
+        passTime = churn.PassTime();
+    }
+    PrintRow("GET same size, nginx", kClients, nginxSameSize, 0, 0);
+    PrintRow("/Query during discovery", kClients, cached, nginxSameSize.rps, 0);
+    PrintRow("/Query discovery, no cache", kClients, uncached, nginxSameSize.rps, 0);
+    std::printf("  discovery: %zu passes ended, %lld ms each on average, %zu attribute queries, "
+                "the generation moved %llu times\n",
+                nPasses,
+                nPasses > 0
+                    ? static_cast<long long>(passTime.count() / static_cast<long long>(nPasses))
+                    : 0LL,
+                CDirectoryAgentSlp::AttrQueries() - queriesBefore,
+                static_cast<unsigned long long>(generation() - generationBefore));
+    if (!bSameBytes) {
+        std::fprintf(stderr, "during discovery the service and nginx do not send the same "
+                             "document\n");
+    }
+    targets.push_back({"/Query 2,000 of 10,000 in discovery, vs nginx's file",
+                       Ratio(cached, nginxSameSize), 0.8, false, "x"});
+    targets.push_back(
+        {"/Query 2,000 of 10,000 in discovery, p99", cached.p99, kFleetP99TargetMs, true, " ms"});
+    targets.push_back({"/Query in discovery without cache, vs nginx's file",
+                       Ratio(uncached, nginxSameSize), 0.8, false, "x"});
+    targets.push_back(
+        {"/Query in discovery without cache, p99", uncached.p99, kFleetP99TargetMs, true, " ms"});
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -610,8 +713,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> gets = {"GET / HTTP/1.0\r\nConnection: close\r\n\r\n"};
 
     uint16_t ourTlsPort = 0; // the TLS port of the service that runService runs
-    auto runService = [&](int backlog, auto&& body, COrvaneSrvCore* served = nullptr) {
+    auto runService = [&](int backlog, auto&& body, COrvaneSrvCore* served = nullptr,
+                          std::size_t queryCacheBytes = CServiceOptions::kDefaultQueryCacheBytes) {
         CServiceOptions options;
+        options.nQueryCacheBytes = queryCacheBytes;
         options.nPort = 0;
         options.certificateFolder = certificates;
         options.nTlsPort = 0;
@@ -643,9 +748,11 @@ int main(int argc, char** argv) {
                 "p50 ms", "p99 ms", "max ms", "errors", "syn1s", "vs nginx", "vs our GET");
     const bool bFleetOnly = argc > 3 && std::string_view(argv[3]) == "fleet";
     const bool bTlsOnly = argc > 3 && std::string_view(argv[3]) == "tls";
+    const bool bChurnOnly = argc > 3 && std::string_view(argv[3]) == "churn";
+    const bool bSmallRows = !bFleetOnly && !bTlsOnly && !bChurnOnly;
     std::vector<CTarget> targets;
     runService(CServiceOptions::kDefaultBacklog, [&](uint16_t port) {
-        if (bFleetOnly || bTlsOnly) {
+        if (!bSmallRows) {
             return;
         }
         for (const int clients : {1, 16, kManyClients}) {
@@ -673,13 +780,13 @@ int main(int argc, char** argv) {
         }
     });
     runService(5, [&](uint16_t port) {
-        if (bFleetOnly || bTlsOnly) {
+        if (!bSmallRows) {
             return;
         }
         PrintRow("GET 2 KB, backlog 5", 64, BestOf(rounds, port, gets, 64, seconds), 0, 0);
         PrintRow("POST /Query, backlog 5", 64, BestOf(rounds, port, queries, 64, seconds), 0, 0);
     });
-    if (!bFleetOnly) {
+    if (bSmallRows || bTlsOnly) {
         targets.push_back(
             {"/Query over TLS, 16 clients, vs nginx over TLS",
              TlsRows(runService, ourTlsPort, *core, www, queries, nginxTlsPort, rounds, seconds),
@@ -704,6 +811,9 @@ int main(int argc, char** argv) {
     runService(
         CServiceOptions::kDefaultBacklog,
         [&](uint16_t port) {
+            if (bChurnOnly) {
+                return;
+            }
             constexpr int kClients = 16;
             CResult nginxGet, ourGet, query, nginxSameSize, ourSameSize;
             for (int i = 0; i < rounds; ++i) {
@@ -736,6 +846,7 @@ int main(int argc, char** argv) {
     targets.push_back({"peak memory with 10,000 authorized servers",
                        static_cast<double>(usage.ru_maxrss) / kKilobytesPerMegabyte, 200, true,
                        " MB"});
+    ChurnRows(runService, *fleet, nginxPort, fleetGets, fleetQueries, rounds, targets);
     fleet->FreeTables();
 
     PrintTargets(targets);

@@ -26,6 +26,10 @@ TEST(QueryCache, KeepsTheRecentAnswersOfTheCurrentGenerationWithinItsBudget) {
     EXPECT_TRUE(cache.Find("d", 2));
     EXPECT_FALSE(cache.Find("a", 2) || cache.Find("c", 2) || cache.Find("e", 1) ||
                  cache.Find("F", 2));
+    // A budget of 0 is the cache turned off: even the smallest answer is composed every time.
+    CQueryCache off(0);
+    off.Store("a", 1, std::make_shared<CCachedQuery>());
+    EXPECT_FALSE(off.Find("a", 1));
 }
 
 class QueryCacheService : public svctest::CServiceTest {
