@@ -14,7 +14,7 @@
 #include "core/CDirectoryUndo.h"
 #include "core/CLoginCandidate.h"
 #include "core/CRegistryStore.h"
-#include "platform/io/CAuditTrail.h"
+#include "core/audit/CAuditTrail.h"
 #include "platform/sync/CTableGuard.h"
 #include "storage/CServerTable.h"
 
