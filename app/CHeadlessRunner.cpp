@@ -2,8 +2,9 @@
 // discovery passes, and the orderly stop.
 #include "app/CHeadlessRunner.h"
 
-#include "console/CControlChannel.h"
-#include "console/CControlCommands.h"
+#include "control/CControlChannel.h"
+#include "control/CControlCommands.h"
+#include "core/audit/AuditRecords.h"
 #include "platform/io/ServiceManagerNotify.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CEventLoop.h"
@@ -77,7 +78,10 @@ int CHeadlessRunner::Run() {
     // The first pass starts between the load of the directory and the built-in accounts.
     steps.afterLoad = [&](COrvaneSrvCore& core) {
         CServerDiscovery::CHooks hooks;
-        hooks.audit = [&core](const CAuditRecord& record) { core.Audit(record); };
+        hooks.addressConflict = [&core](std::u16string_view mac, std::u16string_view bound,
+                                        std::string_view announcedAt) {
+            core.Audit(AddressConflictRecord(mac, bound, announcedAt));
+        };
         discovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), rows,
                                                        loop.Window(), std::move(hooks));
         discovery->StartFirstPass();

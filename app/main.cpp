@@ -5,7 +5,7 @@
 #include "app/CHeadlessRunner.h"
 #include "console/CConsoleFrontEnd.h"
 #include "core/COrvaneSrvApp.h"
-#include "platform/io/CAuditTrail.h"
+#include "core/audit/CAuditTrail.h"
 #include "platform/io/ProcessLimits.h"
 #include "platform/registry/CRegistryHive.h"
 #include "service/CCredentialService.h"

@@ -1,49 +1,7 @@
-// The refusals' texts come from the string table, with the name they concern where they have one.
+// The caret after a refusal; see AccountNames.h.
 #include "console/AccountNames.h"
 
-#include "core/COrvaneSrvCore.h"
-#include "resources/ResourceIds.h"
-#include "resources/StringTable.h"
-
 #include <QLineEdit>
-#include <QString>
-
-namespace {
-
-std::u16string WithName(int id, const std::u16string& name) {
-    return QString::fromStdU16String(std::u16string(LoadString(id)))
-        .arg(QString::fromStdU16String(name))
-        .toStdU16String();
-}
-
-} // namespace
-
-std::u16string RefusalText(const CRefusal& refusal) {
-    const bool bUser = refusal.eRecord == ERecordKind::User;
-    switch (refusal.eKind) {
-    case ERefusal::BlankName:
-        return std::u16string(LoadString(bUser ? IDS_USER_NAME_EMPTY : IDS_GROUP_NAME_EMPTY));
-    case ERefusal::NameTaken:
-        return std::u16string(LoadString(bUser ? IDS_USER_EXISTS : IDS_GROUP_EXISTS));
-    case ERefusal::CaseTwin:
-        return WithName(bUser ? IDS_USER_NAME_CASE : IDS_GROUP_NAME_CASE, refusal.strName);
-    case ERefusal::ColonInName:
-        return std::u16string(LoadString(IDS_USER_NAME_COLON));
-    case ERefusal::EmptyPassword:
-        return std::u16string(LoadString(IDS_PASSWORD_EMPTY));
-    case ERefusal::OutsideEveryone:
-        return WithName(IDS_OUTSIDE_EVERYONE, refusal.strName);
-    case ERefusal::BuiltIn:
-        return WithName(bUser ? IDS_BUILT_IN_USER : IDS_BUILT_IN_GROUP, refusal.strName);
-    case ERefusal::None:
-        break;
-    }
-    return {};
-}
-
-std::u16string UnmadeChangeText(const COrvaneSrvCore& core) {
-    return core.LastRefusal() ? RefusalText(core.LastRefusal()) : core.LastSaveError();
-}
 
 void FocusFieldAtFault(QWidget* field) {
     field->setFocus(Qt::OtherFocusReason);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/ui/CDialog.h"
-#include "service/CTlsPortState.h"
+#include "service/listener/CTlsPortState.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "console/CConsoleFrontEnd.h"
 
-#include "console/CControlChannel.h"
-#include "console/CControlCommands.h"
+#include "control/CControlChannel.h"
+#include "control/CControlCommands.h"
 #include "console/COrvaneSrvDlg.h"
 #include "console/CWindowControlTarget.h"
 #include "console/ConsoleLook.h"

@@ -1,10 +1,11 @@
 #include "console/COrvaneSrvDlg.h"
 
 #include "console/CAboutDlg.h"
-#include "console/CLoginPress.h"
-#include "console/ConfigSummary.h"
-#include "console/LoginAudit.h"
+#include "control/CLoginPress.h"
+#include "control/ConfigSummary.h"
 #include "core/CConfigFile.h"
+#include "core/audit/AuditRecords.h"
+#include "core/audit/LoginAudit.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CAnchoredLayout.h"
 #include "platform/ui/CFileDialogs.h"
@@ -304,7 +305,10 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
             m_pTabAccount->OnSelchangeGroupList();
         }
     };
-    discoveryHooks.audit = [&core](const CAuditRecord& record) { core.Audit(record); };
+    discoveryHooks.addressConflict = [&core](std::u16string_view mac, std::u16string_view bound,
+                                             std::string_view announcedAt) {
+        core.Audit(AddressConflictRecord(mac, bound, announcedAt));
+    };
     m_pDiscovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), page,
                                                       WindowThread(), discoveryHooks, m_slp);
     m_pLogin = std::make_unique<CLoginClient>(core.m_mapServers, core.Guard(), core.LoginPool(),

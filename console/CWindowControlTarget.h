@@ -3,7 +3,7 @@
 #pragma once
 
 #include "console/COrvaneSrvDlg.h"
-#include "console/IControlTarget.h"
+#include "control/IControlTarget.h"
 
 class CWindowControlTarget : public IControlTarget {
 public:

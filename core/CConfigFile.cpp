@@ -2,6 +2,7 @@
 
 #include "core/CArchiveReader.h"
 #include "core/CArchiveWriter.h"
+#include "core/audit/AuditRecords.h"
 #include "platform/io/CUniqueFd.h"
 #include "platform/text/TextConv.h"
 
@@ -213,11 +214,9 @@ namespace {
 
 void AuditConfigFile(const COrvaneSrvCore& core, std::string_view event,
                      const std::filesystem::path& path, const CConfigResult& result) {
-    CAuditRecord record(event, core.ChangeSource());
-    record.Add("file", path.string())
-        .Add("result",
-             result.status == EConfigStatus::Ok ? "done" : Utf16ToUtf8(result.strMessage));
-    core.Audit(record);
+    const std::string failure =
+        result.status == EConfigStatus::Ok ? std::string() : Utf16ToUtf8(result.strMessage);
+    core.Audit(ConfigFileRecord(event, core.ChangeSource(), path, failure));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "core/COrvaneSrvApp.h"
 
+#include "core/audit/AuditRecords.h"
 #include "platform/text/TextConv.h"
 
 #include <cerrno>
@@ -116,7 +117,7 @@ CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive,
     if (m_hooks.start) {
         m_hooks.start(*core);
     }
-    core->Audit(CAuditRecord("start", "service").Add("store", path).AddNumber("pid", ::getpid()));
+    core->Audit(StartRecord(path, ::getpid()));
     return {std::move(core), {}};
 }
 
@@ -128,9 +129,11 @@ void COrvaneSrvApp::ShutDown(COrvaneSrvCore& core, const CFrontEndSteps& steps) 
     if (steps.beforeFree) {
         steps.beforeFree(core);
     }
-    core.Audit(CAuditRecord("stop", "service").AddNumber("pid", ::getpid()));
+    // The hand-outs still being counted are written first: "stop" is the trail's last word.
     if (const auto& trail = core.AuditTrail()) {
         trail->FlushSummaries(true);
+        trail->Write(StopRecord(::getpid()));
+        trail->Sync();
     }
     core.FreeTables();
 }

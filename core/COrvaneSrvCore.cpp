@@ -1,7 +1,7 @@
 #include "core/COrvaneSrvCore.h"
 
 #include "core/CArchiveReader.h"
-#include "core/DirectoryAudit.h"
+#include "core/audit/DirectoryAudit.h"
 #include "platform/text/TextConv.h"
 
 #include <algorithm>

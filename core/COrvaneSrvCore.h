@@ -15,7 +15,7 @@
 #include "core/CDirectoryUndo.h"
 #include "core/CLoginCandidate.h"
 #include "core/CRegistryStore.h"
-#include "platform/io/CAuditTrail.h"
+#include "core/audit/CAuditTrail.h"
 #include "platform/sync/CTableGuard.h"
 #include "storage/CLoginPool.h"
 #include "storage/CServerTable.h"

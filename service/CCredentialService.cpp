@@ -1,11 +1,11 @@
 #include "service/CCredentialService.h"
 
 #include "platform/io/PollWait.h"
-#include "service/CBlockingSocketException.h"
-#include "service/CHttpBlockingSocket.h"
-#include "service/CRequestHandler.h"
-#include "service/ServiceCertificate.h"
-#include "service/ServiceLog.h"
+#include "service/ServiceLogText.h"
+#include "service/http/CRequestHandler.h"
+#include "service/listener/CBlockingSocketException.h"
+#include "service/listener/CHttpBlockingSocket.h"
+#include "service/listener/ServiceCertificate.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -20,10 +20,10 @@
 #pragma once
 
 #include "core/COrvaneSrvCore.h"
-#include "service/CBlockingSocket.h"
-#include "service/CIdleConnectionThreads.h"
 #include "service/CServiceContext.h"
 #include "service/CServiceOptions.h"
+#include "service/listener/CBlockingSocket.h"
+#include "service/listener/CIdleConnectionThreads.h"
 
 #include <atomic>
 #include <cstddef>

@@ -11,14 +11,14 @@
 #include "core/COrvaneSrvCore.h"
 #include "platform/io/CUniqueFd.h"
 #include "platform/tls/CTlsServerContext.h"
-#include "service/CAddressConnections.h"
-#include "service/CBlockingSocket.h"
-#include "service/CConnectionSlots.h"
-#include "service/CIdleConnectionThreads.h"
-#include "service/CLoginThrottle.h"
-#include "service/CQueryCache.h"
 #include "service/CServiceLog.h"
 #include "service/CServiceOptions.h"
+#include "service/answers/CQueryCache.h"
+#include "service/http/CLoginThrottle.h"
+#include "service/listener/CAddressConnections.h"
+#include "service/listener/CBlockingSocket.h"
+#include "service/listener/CConnectionSlots.h"
+#include "service/listener/CIdleConnectionThreads.h"
 
 #include <atomic>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #include "service/CServiceLog.h"
 
 #include "platform/io/StateFolder.h"
-#include "service/ServiceLog.h"
+#include "service/ServiceLogText.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "platform/io/CUniqueFd.h"
-#include "service/CBlockingSocketException.h"
+#include "service/listener/CBlockingSocketException.h"
 
 #include <cstdint>
 #include <filesystem>

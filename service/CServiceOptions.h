@@ -3,9 +3,9 @@
 // for the clock and for starting threads.
 #pragma once
 
-#include "service/CBlockingSocket.h"
-#include "service/CLoginThrottle.h"
 #include "service/CServiceLog.h"
+#include "service/http/CLoginThrottle.h"
+#include "service/listener/CBlockingSocket.h"
 
 #include <chrono>
 #include <cstdint>

@@ -458,11 +458,8 @@ void CServerDiscovery::ReportClaim(const std::u16string& key, const std::u16stri
     LogLine("the array with MAC address " + mac + " at " + boundText + " is also announced at " +
             std::string(other) + ": logins and the service keep to " + boundText +
             " until the operator logs in to it at another address");
-    if (m_hooks.audit) {
-        m_hooks.audit(CAuditRecord("address-conflict", "discovery")
-                          .Add("mac", Utf16ToUtf8(key))
-                          .Add("ip", boundText)
-                          .Add("announcedAt", other));
+    if (m_hooks.addressConflict) {
+        m_hooks.addressConflict(key, bound, other);
     }
 }
 

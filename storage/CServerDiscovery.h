@@ -13,7 +13,6 @@
 // on the window thread.
 #pragma once
 
-#include "platform/io/CAuditRecord.h"
 #include "platform/sync/CTableGuard.h"
 #include "platform/ui/IWindowThread.h"
 #include "storage/CServerTable.h"
@@ -44,8 +43,11 @@ public:
         std::function<void()> refreshAccountServers; // the Account tab's servers of its group
         // One line for the operator (a server skipped); written to standard error when empty.
         std::function<void(std::string_view)> logLine;
-        // A record of the audit trail (another address announcing an array's MAC).
-        std::function<void(const CAuditRecord&)> audit;
+        // Another address (announcedAt) announcing the MAC of the array bound to bound: for the
+        // audit trail.
+        std::function<void(std::u16string_view mac, std::u16string_view bound,
+                           std::string_view announcedAt)>
+            addressConflict;
     };
     // MAC addresses taken from one address in one pass; more are ignored (and logged once), so
     // that one host cannot put the whole fleet in conflict.

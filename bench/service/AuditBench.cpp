@@ -11,7 +11,7 @@
 //
 // Usage: audit_bench [seconds per run, default 2] [runs, default 3]
 #include "core/CDirectoryMessage.h"
-#include "platform/io/CAuditTrail.h"
+#include "core/audit/CAuditTrail.h"
 #include "service/CCredentialService.h"
 #include "tests/service/CClient.h"
 

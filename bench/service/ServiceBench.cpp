@@ -27,7 +27,7 @@
 #include "platform/text/Base64.h"
 #include "platform/tls/CCertificateStore.h"
 #include "service/CCredentialService.h"
-#include "service/ServerListDocument.h"
+#include "service/answers/ServerListDocument.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

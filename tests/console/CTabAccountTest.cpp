@@ -3,7 +3,7 @@
 // groups, the group access dialog over servers of every kind, and changes from the terminal.
 #include "console/CAddGroupDlg.h"
 #include "console/CAddUserDlg.h"
-#include "console/CControlCommands.h"
+#include "control/CControlCommands.h"
 #include "console/CGroupAccessDlg.h"
 #include "console/CWindowControlTarget.h"
 #include "core/CConfigFile.h"

@@ -1,8 +1,11 @@
 #include "core/CArchiveWriter.h"
 #include "core/COrvaneSrvApp.h"
 #include "core/CRegistryBatch.h"
+#include "core/audit/CAuditRecord.h"
+#include "core/audit/CAuditTrail.h"
 #include "platform/text/TextConv.h"
 #include "tests/core/CoreTestSupport.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TestGate.h"
 
 #include <csignal>
@@ -248,6 +251,23 @@ TEST_F(Startup, ServiceHooksRunLastAtStartAndFirstAtStop) {
     app.ShutDown(*core);
     EXPECT_EQ(order, (std::vector<std::string>{"start:1", "stop:1"}));
     EXPECT_FALSE(guard->m_bTablesAlive);
+}
+
+TEST_F(Startup, StopIsTheTrailsLastRecord) {
+    COrvaneSrvApp app({});
+    const auto file = m_dir / "audit.log";
+    app.SetAuditTrail(std::make_shared<CAuditTrail>(file));
+    auto core = app.StartUp(std::make_unique<CRegistryHive>(Db())).pCore;
+    ASSERT_TRUE(core);
+    // A repeated hand-out is counted, to be written when its minute ends or at the stop.
+    const CAuditTrail::CHandOut handOut{"10.0.0.1", "nora", false, "m", "10.1.0.1", 1};
+    core->AuditTrail()->WriteHandOut(handOut);
+    core->AuditTrail()->WriteHandOut(handOut);
+    app.ShutDown(*core);
+    const auto lines = ReadFileLines(file);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[2].find(R"("count":1)"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find(R"("event":"stop")"), std::string::npos) << lines[3];
 }
 
 TEST_F(Startup, KillDuringWritesLeavesTheStoreConsistent) {

@@ -2,8 +2,8 @@
 // out, refused checks, throttle blocks and pushes with their addresses and reasons, never a
 // password; and floods of refused requests and of answered queries that leave the trail short
 // and its earlier records in place.
-#include "platform/io/CAuditQuery.h"
-#include "platform/io/CAuditTrail.h"
+#include "core/audit/CAuditQuery.h"
+#include "core/audit/CAuditTrail.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WaitUntil.h"

@@ -3,7 +3,7 @@
 // ThreadSanitizer, no access may race).
 #include "core/CDirectoryMessage.h"
 #include "platform/text/Base64.h"
-#include "service/AdminPasswordUpdate.h"
+#include "service/answers/AdminPasswordUpdate.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/WaitUntil.h"
 

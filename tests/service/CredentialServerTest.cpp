@@ -4,9 +4,9 @@
 #include "platform/io/CUniqueFd.h"
 #include "platform/io/PollWait.h"
 #include "platform/text/Base64.h"
-#include "service/AdminPasswordUpdate.h"
+#include "service/answers/AdminPasswordUpdate.h"
 #include "service/CCredentialService.h"
-#include "service/HttpResponses.h"
+#include "service/http/HttpResponses.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/WaitUntil.h"
 

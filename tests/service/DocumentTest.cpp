@@ -1,7 +1,7 @@
 // The storage server list document and the password update, against a directory core filled
 // through its operations.
-#include "service/AdminPasswordUpdate.h"
-#include "service/ServerListDocument.h"
+#include "service/answers/AdminPasswordUpdate.h"
+#include "service/answers/ServerListDocument.h"
 #include "tests/service/ServiceTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "core/CConfigFile.h"
 #include "core/CDirectoryMessage.h"
 #include "platform/text/Base64.h"
-#include "service/HttpResponses.h"
+#include "service/http/HttpResponses.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/WaitUntil.h"
 

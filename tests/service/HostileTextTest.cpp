@@ -1,8 +1,8 @@
 // Text a client or an array chooses, as the service writes it: log entries that cannot drive a
 // terminal or fake an escape, and "/Query" attribute values that keep every character a
 // password may hold and are always well-formed XML.
-#include "service/ServerListDocument.h"
-#include "service/ServiceLog.h"
+#include "service/answers/ServerListDocument.h"
+#include "service/ServiceLogText.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

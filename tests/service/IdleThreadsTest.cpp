@@ -1,5 +1,5 @@
 // Handing the acceptor role to an idle connection thread.
-#include "service/CIdleConnectionThreads.h"
+#include "service/listener/CIdleConnectionThreads.h"
 #include "tests/service/ServiceTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Failed credential checks per client address and per user name: when an address gets blocked
 // and for how long, attempts in flight, a name guessed from many addresses slowed for those
 // addresses only, and the memory it all takes under a flood.
-#include "service/CLoginThrottle.h"
+#include "service/http/CLoginThrottle.h"
 
 #include <future>
 #include <gtest/gtest.h>

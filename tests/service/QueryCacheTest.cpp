@@ -1,7 +1,7 @@
 // The kept "/Query" answers: bounded, dropped least recently used first, never handed out for
 // tables that changed since; and, with the running service's cache warm, every way a listed
 // value changes shows in the very next answer.
-#include "service/CQueryCache.h"
+#include "service/answers/CQueryCache.h"
 #include "tests/service/ServiceTestSupport.h"
 
 #include <functional>

@@ -1,12 +1,12 @@
 // The pieces of request handling that need no network: the Basic credentials test, the canned
 // responses and dates, the log entries, and which names GET may open.
 #include "platform/text/Base64.h"
-#include "service/CRequestHandler.h"
-#include "service/CheckBasicCredentials.h"
-#include "service/HttpResponses.h"
-#include "service/OpenRequestedFile.h"
-#include "service/SendFileResponse.h"
-#include "service/ServiceLog.h"
+#include "service/http/CRequestHandler.h"
+#include "service/http/CheckBasicCredentials.h"
+#include "service/http/HttpResponses.h"
+#include "service/http/OpenRequestedFile.h"
+#include "service/http/SendFileResponse.h"
+#include "service/ServiceLogText.h"
 #include "tests/service/ServiceTestSupport.h"
 
 #include <arpa/inet.h>

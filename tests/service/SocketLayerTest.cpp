@@ -1,8 +1,8 @@
 // The blocking socket layer over a socket pair and real loopback sockets: line splitting and
 // buffering, the bounded waits, the error texts, and binding.
 #include "platform/io/CUniqueFd.h"
-#include "service/CBlockingSocketException.h"
-#include "service/CHttpBlockingSocket.h"
+#include "service/listener/CBlockingSocketException.h"
+#include "service/listener/CHttpBlockingSocket.h"
 #include "tests/support/WaitUntil.h"
 
 #include <arpa/inet.h>

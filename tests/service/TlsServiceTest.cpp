@@ -1,7 +1,7 @@
 // The service's TLS port beside the plain one: the same answers byte for byte, clients that
 // cannot speak TLS 1.2 or 1.3 refused without harm to the others, the certificate's log, and
 // the share of the cap on connections that each port keeps.
-#include "service/ServiceCertificate.h"
+#include "service/listener/ServiceCertificate.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/TlsTestClient.h"
 #include "tests/support/WaitUntil.h"

@@ -17,8 +17,8 @@
 //   wait-logins               runs until every login has ended; prints "LOGINS ms=T"
 //   sh COMMAND                runs COMMAND with sh
 // Message boxes are printed as "BOX caption|text|icon" and answered at once.
-#include "console/CLoginPress.h"
-#include "console/LoginAudit.h"
+#include "control/CLoginPress.h"
+#include "core/audit/LoginAudit.h"
 #include "core/COrvaneSrvCore.h"
 #include "platform/registry/CRegistryHive.h"
 #include "platform/text/TextConv.h"

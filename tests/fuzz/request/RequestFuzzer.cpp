@@ -2,8 +2,8 @@
 // as one client connection, over a directory with a few users, groups and storage servers and
 // a served folder with a few files.
 #include "core/CDirectoryMessage.h"
-#include "service/CBlockingSocketException.h"
-#include "service/CRequestHandler.h"
+#include "service/listener/CBlockingSocketException.h"
+#include "service/http/CRequestHandler.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,7 @@
 // Base64 both ways, the small text helpers of protocol and configuration text, and the plain
 // IPv4 address check.
 #include "platform/text/Base64.h"
+#include "platform/text/FormatText.h"
 #include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextUtil.h"
 
@@ -98,4 +99,24 @@ TEST(IsIpv4Literal, OnlyFourPlainDecimalOctetsAreAnAddress) {
         EXPECT_FALSE(IsIpv4Literal(text)) << text;
     }
     EXPECT_FALSE(IsIpv4Literal(std::string_view("1.2.3.4\0", 8)));
+}
+
+TEST(FormatText, FillsNumberedMarkersOnceAndLeavesTheRest) {
+    const struct {
+        std::u16string_view pattern;
+        std::initializer_list<std::u16string_view> args;
+        std::u16string_view expected;
+    } cases[] = {
+        {u"Exported %1 and %2 to %3",
+         {u"2 users", u"1 group", u"/tmp/a.ovx"},
+         u"Exported 2 users and 1 group to /tmp/a.ovx"},
+        {u"%2 before %1", {u"a", u"b"}, u"b before a"},
+        // An argument that looks like a marker is not filled again.
+        {u"%1 and %2", {u"%2", u"x"}, u"%2 and x"},
+        // Markers without an argument, a lone '%' and "%0" stay.
+        {u"%1 %3 100% %0 %", {u"a"}, u"a %3 100% %0 %"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatText(c.pattern, c.args), c.expected);
+    }
 }

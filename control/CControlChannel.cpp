@@ -1,0 +1,273 @@
+// The control socket: accepting, the uid check, one thread per connection, and the hand-over of
+// each request to the window thread; see CControlChannel.h.
+#include "control/CControlChannel.h"
+
+#include "platform/io/PollWait.h"
+
+#include <array>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// How long a connected peer has to send its request, and a reply's write may block.
+constexpr std::chrono::seconds kRequestWait{10};
+constexpr int kSendTimeoutSeconds = 10;
+constexpr int kListenBacklog = 16;
+constexpr std::size_t kReadChunk = 4096;
+constexpr int kFailedStatus = 1;
+
+CControlReply Stopping() {
+    return {kFailedStatus, {}, "OrvaneSrv is stopping\n"};
+}
+
+void SendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent <= 0) {
+            return; // the peer left, or does not read: nothing more to do for it
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
+    }
+}
+
+} // namespace
+
+struct CControlChannel::CPending {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::optional<CControlReply> reply;
+
+    void Set(CControlReply answer) {
+        {
+            const std::lock_guard lock(mutex);
+            if (reply) {
+                return;
+            }
+            reply = std::move(answer);
+        }
+        cv.notify_all();
+    }
+    CControlReply Wait() {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [this] { return reply.has_value(); });
+        return *reply;
+    }
+};
+
+namespace {
+
+// Travels with a request to the window thread: whoever drops it unanswered (a closed window
+// thread queue, a pass that never ends because the program stops) answers that it stops.
+class CReplySlot {
+public:
+    explicit CReplySlot(std::shared_ptr<CControlChannel::CPending> pending)
+        : m_pPending(std::move(pending)) {}
+    ~CReplySlot() { m_pPending->Set(Stopping()); }
+    CReplySlot(const CReplySlot&) = delete;
+    CReplySlot& operator=(const CReplySlot&) = delete;
+
+    void Set(CControlReply reply) { m_pPending->Set(std::move(reply)); }
+
+private:
+    std::shared_ptr<CControlChannel::CPending> m_pPending;
+};
+
+} // namespace
+
+CControlChannel::CControlChannel(std::shared_ptr<IWindowThread> window, CHandler handler)
+    : m_pWindow(std::move(window)), m_handler(std::move(handler)) {}
+
+CControlChannel::~CControlChannel() {
+    m_bStop = true;
+    if (m_wakeFd) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_wakeFd.Get(), &one, sizeof one);
+    }
+    if (m_acceptor.joinable()) {
+        m_acceptor.join();
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        for (const auto& weak : m_pending) {
+            if (const auto pending = weak.lock()) {
+                pending->Set(Stopping());
+            }
+        }
+    }
+    Reap(true);
+    if (m_listenFd) {
+        std::error_code ec;
+        std::filesystem::remove(m_path, ec);
+    }
+}
+
+std::unique_ptr<CControlChannel>
+CControlChannel::OpenBeside(std::shared_ptr<IWindowThread> window, CHandler handler,
+                            const std::filesystem::path& storeFile) {
+    auto channel = std::make_unique<CControlChannel>(std::move(window), std::move(handler));
+    const std::filesystem::path socket = SocketPath(storeFile);
+    if (const std::string why = channel->Listen(socket); !why.empty()) {
+        std::fprintf(stderr,
+                     "OrvaneSrv: no control socket at %s (%s); orvanectl cannot reach this copy\n",
+                     socket.c_str(), why.c_str());
+    }
+    return channel;
+}
+
+std::filesystem::path CControlChannel::SocketPath(const std::filesystem::path& storeFile) {
+    return storeFile.parent_path() / ControlProtocol::kSocketName;
+}
+
+std::string CControlChannel::Listen(const std::filesystem::path& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string text = path.string();
+    if (text.size() >= sizeof address.sun_path) {
+        return "the path is too long for a local socket";
+    }
+    std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+    CUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    CUniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!fd || !wake) {
+        return std::strerror(errno);
+    }
+    ::unlink(text.c_str());
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::chmod(text.c_str(), S_IRUSR | S_IWUSR) != 0 || ::listen(fd.Get(), kListenBacklog) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::unlink(text.c_str());
+        return reason;
+    }
+    m_path = path;
+    m_listenFd = std::move(fd);
+    m_wakeFd = std::move(wake);
+    m_acceptor = std::thread([this] { AcceptLoop(); });
+    return {};
+}
+
+void CControlChannel::AcceptLoop() {
+    while (!m_bStop) {
+        std::array<pollfd, 2> fds{{{m_listenFd.Get(), POLLIN, 0}, {m_wakeFd.Get(), POLLIN, 0}}};
+        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+            std::fprintf(stderr, "OrvaneSrv: the control socket fails: %s\n", std::strerror(errno));
+            return;
+        }
+        if (m_bStop || (fds[0].revents & POLLIN) == 0) {
+            continue;
+        }
+        CUniqueFd connection(::accept4(m_listenFd.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!connection) {
+            continue;
+        }
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        if (::getsockopt(connection.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
+            peer.uid != ::geteuid()) {
+            std::fprintf(stderr, "OrvaneSrv: control connection from uid %u (process %d) refused\n",
+                         static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid));
+            continue;
+        }
+        const timeval sendTimeout{kSendTimeoutSeconds, 0};
+        ::setsockopt(connection.Get(), SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+        Reap(false);
+        const std::lock_guard lock(m_mutex);
+        if (m_connections.size() >= kMaxConnections) {
+            SendAll(connection.Get(), ControlProtocol::EncodeReply(
+                                          {kFailedStatus, {}, "OrvaneSrv is busy; try again\n"}));
+            continue;
+        }
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        m_connections.push_back(
+            {std::thread([this, done, fd = std::make_shared<CUniqueFd>(std::move(connection))] {
+                 Serve(std::move(*fd));
+                 *done = true;
+             }),
+             done});
+    }
+}
+
+void CControlChannel::Reap(bool bAll) {
+    std::list<CConnection> finished;
+    {
+        const std::lock_guard lock(m_mutex);
+        for (auto it = m_connections.begin(); it != m_connections.end();) {
+            const auto next = std::next(it);
+            if (bAll || *it->pDone) {
+                finished.splice(finished.end(), m_connections, it);
+            }
+            it = next;
+        }
+        std::erase_if(m_pending, [](const auto& weak) { return weak.expired(); });
+    }
+    for (CConnection& connection : finished) {
+        connection.thread.join();
+    }
+}
+
+void CControlChannel::Serve(CUniqueFd connection) {
+    std::optional<std::vector<std::string>> args = ReadRequest(connection.Get());
+    if (!args) {
+        return;
+    }
+    SendAll(connection.Get(), ControlProtocol::EncodeReply(Dispatch(std::move(*args))));
+}
+
+std::optional<std::vector<std::string>> CControlChannel::ReadRequest(int fd) const {
+    const auto deadline = PollClock::now() + kRequestWait;
+    std::string bytes;
+    while (!m_bStop) {
+        std::array<pollfd, 2> fds{{{fd, POLLIN, 0}, {m_wakeFd.Get(), POLLIN, 0}}};
+        const int ready = ::poll(fds.data(), fds.size(), MillisecondsUntil(deadline));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0 || (fds[1].revents & POLLIN) != 0) {
+            return std::nullopt;
+        }
+        std::array<char, kReadChunk> chunk{};
+        const ssize_t got = ::recv(fd, chunk.data(), chunk.size(), 0);
+        if (got <= 0) {
+            return std::nullopt;
+        }
+        bytes.append(chunk.data(), static_cast<std::size_t>(got));
+        bool bad = false;
+        if (auto args = ControlProtocol::DecodeRequest(bytes, bad)) {
+            return args;
+        }
+        if (bad) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+CControlReply CControlChannel::Dispatch(std::vector<std::string> args) {
+    auto pending = std::make_shared<CPending>();
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_bStop) {
+            return Stopping();
+        }
+        m_pending.push_back(pending);
+    }
+    auto slot = std::make_shared<CReplySlot>(pending);
+    m_pWindow->Post([handler = m_handler, args = std::move(args), slot]() mutable {
+        handler(args, [slot](CControlReply reply) { slot->Set(std::move(reply)); });
+    });
+    // Dropped here, the slot lives on only with the request.
+    slot.reset();
+    return pending->Wait();
+}

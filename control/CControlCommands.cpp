@@ -1,0 +1,719 @@
+// The control commands; see CControlCommands.h.
+#include "control/CControlCommands.h"
+
+#include "control/ConfigSummary.h"
+#include "control/RefusalText.h"
+#include "core/CConfigFile.h"
+#include "platform/text/Ipv4Literal.h"
+#include "platform/text/TextConv.h"
+#include "platform/text/TextEscape.h"
+#include "platform/text/TextUtil.h"
+#include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
+#include "service/listener/CTlsPortState.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kBadUsage = 2;
+
+using CRow = std::vector<std::string>;
+
+CControlReply Failed(std::string text, int status = kFailed) {
+    return {status, {}, std::move(text) + "\n"};
+}
+
+CControlReply FailedWith(int stringId) {
+    return Failed(Utf16ToUtf8(LoadString(stringId)));
+}
+
+// Columns separated by two spaces, each as wide as its widest cell (in characters); the last
+// one unpadded. The first row is the header, when there is one.
+std::string Table(const std::vector<CRow>& rows) {
+    constexpr std::size_t kGap = 2;
+    std::vector<std::size_t> widths;
+    for (const CRow& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], Utf8ToUtf16(row[i]).size());
+        }
+    }
+    std::string out;
+    for (const CRow& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) {
+                line.append(widths[i] - Utf8ToUtf16(row[i]).size() + kGap, ' ');
+            }
+        }
+        // An empty last cell leaves no padding behind.
+        line.erase(line.find_last_not_of(' ') + 1);
+        out += line + '\n';
+    }
+    return out;
+}
+
+std::string JsonString(std::string_view text) {
+    constexpr unsigned kFirstPrintable = 0x20;
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < kFirstPrintable) {
+            constexpr std::size_t kEscapeSize = 7;
+            char escape[kEscapeSize];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonList(const std::vector<std::u16string>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        out += (i == 0 ? "" : ",") + JsonString(Utf16ToUtf8(items[i]));
+    }
+    return out + "]";
+}
+
+// Objects of the given keys, one per row, in one JSON array.
+std::string JsonRows(const std::vector<std::string>& keys, const std::vector<CRow>& rows) {
+    std::string out = "[";
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        out += r == 0 ? "\n  {" : ",\n  {";
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            out += (i == 0 ? "" : ", ") + JsonString(keys[i]) + ": " + rows[r][i];
+        }
+        out += "}";
+    }
+    return out + (rows.empty() ? "]\n" : "\n]\n");
+}
+
+std::string Joined(std::vector<std::u16string> names) {
+    std::sort(names.begin(), names.end());
+    std::string out;
+    for (const std::u16string& name : names) {
+        out += (out.empty() ? "" : ",") + Utf16ToUtf8(name);
+    }
+    return out;
+}
+
+std::vector<std::u16string> SplitNames(std::string_view list) {
+    std::vector<std::u16string> names;
+    for (const std::string_view name : SplitList(list)) {
+        const std::u16string text = Utf8ToUtf16(Trim(name));
+        if (!text.empty() && std::find(names.begin(), names.end(), text) == names.end()) {
+            names.push_back(text);
+        }
+    }
+    return names;
+}
+
+std::string TimeText(std::chrono::system_clock::time_point when) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm utc{};
+    ::gmtime_r(&t, &utc);
+    constexpr std::size_t kTimeSize = 32;
+    char text[kTimeSize];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return text;
+}
+
+// Whether the trail summarises records because its files are full and none is old enough to go.
+std::string AuditFullText(const CAuditTrail* trail) {
+    const auto full = trail ? trail->Full() : std::nullopt;
+    if (!full) {
+        return "no";
+    }
+    return "since " + TimeText(full->since) +
+           ", records summarised per event, user and address each minute until the oldest file "
+           "may go at " +
+           TimeText(full->until);
+}
+
+// The options after a command's name: "--key value" pairs and flags, by name.
+struct COptions {
+    std::vector<std::string> words;                      // not options
+    std::vector<std::pair<std::string, std::string>> kv; // --key value
+    std::string error;
+
+    const std::string* Find(std::string_view key) const {
+        for (const auto& [k, v] : kv) {
+            if (k == key) {
+                return &v;
+            }
+        }
+        return nullptr;
+    }
+};
+
+COptions ParseOptions(const std::vector<std::string>& args, std::size_t first,
+                      std::initializer_list<std::string_view> valued) {
+    COptions options;
+    for (std::size_t i = first; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!arg.starts_with("--")) {
+            options.words.push_back(arg);
+        } else if (std::find(valued.begin(), valued.end(), arg) == valued.end()) {
+            options.error = "unknown option " + arg;
+        } else if (i + 1 == args.size()) {
+            options.error = arg + " needs a value";
+        } else {
+            options.kv.emplace_back(arg, args[++i]);
+        }
+    }
+    return options;
+}
+
+// A change the directory refused, or could not save, is told as the failure it is; one that was
+// made is shown in the window at once.
+CControlReply Changed(IControlTarget& target, long result) {
+    if (result != 0) {
+        return Failed(Utf16ToUtf8(UnmadeChangeText(target.Core())));
+    }
+    target.OnDirectoryChanged();
+    return {};
+}
+
+// One line of login's reply about an array it did not log in to: address, MAC, name and product
+// (escaped: they came from the network), then why.
+std::string SkippedLine(const CLoginCandidate& array, std::string_view why) {
+    return EscapeForTerminal(Utf16ToUtf8(array.strIP) + "  " + Utf16ToUtf8(array.strMAC) + "  " +
+                             Utf16ToUtf8(array.strName) + "  " + Utf16ToUtf8(array.strProduct)) +
+           "  " + std::string(why) + "\n";
+}
+
+// The conflict column: empty, "also at A" or "moved? to A".
+std::string ConflictCell(const CLoginCandidate& array) {
+    const std::string other = Utf16ToUtf8(array.strLatestClaim);
+    switch (array.eState) {
+    case EAddressState::Conflict:
+        return "also at " + other;
+    case EAddressState::Moved:
+        return "moved? to " + other;
+    case EAddressState::Bound:
+        break;
+    }
+    return {};
+}
+
+std::string ConflictReason(const CLoginCandidate& array) {
+    const std::string other = EscapeForTerminal(Utf16ToUtf8(array.strLatestClaim));
+    return array.eState == EAddressState::Moved
+               ? "moved?: only " + other +
+                     " announces it now: check it, then log in to it by its MAC with --address " +
+                     other
+               : "address conflict: " + other +
+                     " announces it too: check it, then log in to it by its MAC";
+}
+
+// The reply's last line: how many logins succeeded, and why the others were not sent.
+std::string SummaryLine(std::string_view answers, std::size_t nSent,
+                        const CControlCommands::CLoginCounts& counts) {
+    constexpr std::string_view kYes = "  Yes\n";
+    std::size_t nYes = 0;
+    for (std::size_t at = answers.find(kYes); at != std::string_view::npos;
+         at = answers.find(kYes, at + 1)) {
+        ++nYes;
+    }
+    return "logged in to " + std::to_string(nYes) + " of " + std::to_string(nSent) +
+           " arrays; skipped " + std::to_string(counts.nNew) + " new, " +
+           std::to_string(counts.nConflict) + " in address conflict, " +
+           std::to_string(counts.nUnsupported) + " not supported\n";
+}
+
+constexpr std::string_view kNewArray =
+    "new array: log in to it by its MAC, or give a group access to it first";
+
+} // namespace
+
+CControlCommands::CControlCommands(IControlTarget& target, CInfo info)
+    : m_target(target), m_info(std::move(info)) {}
+
+void CControlCommands::Run(const std::vector<std::string>& args,
+                           const CControlChannel::CDone& done) {
+    const std::string command = args.empty() ? std::string() : args[0];
+    const bool bJson = args.size() == 2 && args[1] == "--json";
+    const bool bPlain = args.size() == 1;
+    if (command == "refresh" && bPlain) {
+        Refresh(done);
+    } else if (command == "login") {
+        // Right after a start the first pass may still be finding the arrays: the login waits
+        // for the pass under way, so that "--all" means every array there is.
+        CServerDiscovery* discovery = m_target.Discovery();
+        if (discovery != nullptr && discovery->IsDiscovering()) {
+            discovery->WhenPassEnds([this, args, done] { Login(args, done); });
+        } else {
+            Login(args, done);
+        }
+    } else if (command == "status" && (bPlain || bJson)) {
+        done(Status(bJson));
+    } else if (command == "servers" && (bPlain || bJson)) {
+        done(ServerRows(bJson));
+    } else if (command == "users" && (bPlain || bJson)) {
+        done(Users(bJson));
+    } else if (command == "groups" && (bPlain || bJson)) {
+        done(Groups(bJson));
+    } else if (command == "user" || command == "group" ||
+               ((command == "export" || command == "import") && args.size() == 2)) {
+        // The audit trail tells these changes from the console's.
+        const COrvaneSrvCore::CChangeSourceScope source(m_target.Core(), "orvanectl");
+        done(command == "user"    ? User(args)
+             : command == "group" ? Group(args)
+                                  : ConfigFile(command == "export", args[1]));
+    } else {
+        done(Failed("unknown command or arguments: " + command, kBadUsage));
+    }
+}
+
+CControlReply CControlCommands::Status(bool bJson) {
+    COrvaneSrvCore& core = m_target.Core();
+    std::size_t found = 0;
+    std::size_t authorized = 0;
+    std::size_t users = 0;
+    std::size_t groups = 0;
+    {
+        auto lock = core.Guard()->LockShared();
+        core.m_mapServers.ForEach([&](const std::u16string&, const CServerData& server) {
+            // An authorized array that missed a pass keeps its credentials but is not served.
+            const bool bOnline = server.m_bOnline != 0;
+            found += bOnline ? 1 : 0;
+            authorized += bOnline && server.m_bAuthorized != 0 ? 1 : 0;
+        });
+        users = core.m_mapUsers.size();
+        groups = core.m_mapGroups.size();
+    }
+    const std::shared_ptr<CAuditTrail>& trail = core.AuditTrail();
+    const CServerDiscovery* discovery = m_target.Discovery();
+    const auto lastPass = discovery ? discovery->LastPassEnd() : std::nullopt;
+    std::string pass = lastPass ? TimeText(*lastPass) : "none yet";
+    if (discovery && discovery->IsDiscovering()) {
+        pass += " (a pass is running)";
+    }
+    const std::vector<std::pair<std::string, std::string>> fields = {
+        {"version", m_info.version},
+        {"process", std::to_string(::getpid())},
+        {"store", m_info.storePath},
+        {"served folder", m_info.wwwDir},
+        {"port", std::to_string(m_info.nPort)},
+        {"https", CTlsPortState::Published().Summary()},
+        {"arrays found", std::to_string(found)},
+        {"arrays authorized", std::to_string(authorized)},
+        {"arrays in conflict", std::to_string(core.AddressConflicts())},
+        {"users", std::to_string(users)},
+        {"groups", std::to_string(groups)},
+        {"last pass", pass},
+        {"audit trail", trail ? trail->File().string() : "none"},
+        {"audit records unwritten", std::to_string(trail ? trail->FailedRecords() : 0)},
+        {"audit trail full", AuditFullText(trail.get())},
+    };
+    std::string out;
+    if (bJson) {
+        const std::vector<std::string> keys = {"version",
+                                               "process",
+                                               "store",
+                                               "servedFolder",
+                                               "port",
+                                               "https",
+                                               "arraysFound",
+                                               "arraysAuthorized",
+                                               "arraysInConflict",
+                                               "users",
+                                               "groups",
+                                               "lastPass",
+                                               "auditTrail",
+                                               "auditUnwritten",
+                                               "auditFull"};
+        constexpr std::array kNumbers = {1, 4, 6, 7, 8, 9, 10, 13};
+        out = "{";
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            const bool bNumber = std::find(kNumbers.begin(), kNumbers.end(), i) != kNumbers.end();
+            out += (i == 0 ? "\n  " : ",\n  ") + JsonString(keys[i]) + ": " +
+                   (bNumber ? fields[i].second : JsonString(fields[i].second));
+        }
+        out += "\n}\n";
+    } else {
+        std::vector<CRow> rows;
+        for (const auto& [name, value] : fields) {
+            rows.push_back({name + ":", value});
+        }
+        out = Table(rows);
+    }
+    return {0, out, {}};
+}
+
+CControlReply CControlCommands::ServerRows(bool bJson) {
+    const IServerListView& list = m_target.Servers();
+    const COrvaneSrvCore& core = m_target.Core();
+    std::vector<CRow> rows;
+    for (std::size_t row = 0; row < list.RowCount(); ++row) {
+        CRow cells;
+        for (std::size_t col = 0; col < kServerColumnCount; ++col) {
+            cells.push_back(Utf16ToUtf8(list.CellText(row, static_cast<EServerColumn>(col))));
+        }
+        const auto array = core.LoginCandidate(list.CellText(row, EServerColumn::MAC));
+        cells.push_back(array ? ConflictCell(*array) : std::string());
+        // What the network sent never drives the operator's terminal.
+        for (std::string& cell : cells) {
+            cell = bJson ? JsonString(cell) : EscapeForTerminal(cell);
+        }
+        rows.push_back(std::move(cells));
+    }
+    if (bJson) {
+        return {
+            0,
+            JsonRows({"ip", "systemName", "product", "firmware", "mac", "auth", "conflict"}, rows),
+            {}};
+    }
+    rows.insert(rows.begin(), CRow{Utf16ToUtf8(LoadString(IDS_COL_IP_ADDRESS)),
+                                   Utf16ToUtf8(LoadString(IDS_COL_SYSTEM_NAME)),
+                                   Utf16ToUtf8(LoadString(IDS_COL_PRODUCT)),
+                                   Utf16ToUtf8(LoadString(IDS_COL_FIRMWARE)),
+                                   Utf16ToUtf8(LoadString(IDS_COL_MAC_ADDRESS)),
+                                   Utf16ToUtf8(LoadString(IDS_COL_AUTH)), "Conflict"});
+    return {0, Table(rows), {}};
+}
+
+CControlReply CControlCommands::Users(bool bJson) {
+    COrvaneSrvCore& core = m_target.Core();
+    std::vector<std::pair<std::u16string, std::vector<std::u16string>>> users;
+    {
+        auto lock = core.Guard()->LockShared();
+        for (const auto& [name, user] : core.m_mapUsers) {
+            users.emplace_back(name, user->m_listGroups);
+        }
+    }
+    std::sort(users.begin(), users.end());
+    std::vector<CRow> rows;
+    for (auto& [name, groups] : users) {
+        std::sort(groups.begin(), groups.end());
+        rows.push_back(bJson ? CRow{JsonString(Utf16ToUtf8(name)), JsonList(groups)}
+                             : CRow{Utf16ToUtf8(name), Joined(groups)});
+    }
+    if (bJson) {
+        return {0, JsonRows({"name", "groups"}, rows), {}};
+    }
+    rows.insert(rows.begin(), CRow{"User", "Groups"});
+    return {0, Table(rows), {}};
+}
+
+CControlReply CControlCommands::Groups(bool bJson) {
+    COrvaneSrvCore& core = m_target.Core();
+    struct CGroupRow {
+        std::u16string name;
+        std::vector<std::u16string> members;
+        std::vector<std::u16string> access;
+        bool operator<(const CGroupRow& other) const { return name < other.name; }
+    };
+    std::vector<CGroupRow> groups;
+    {
+        auto lock = core.Guard()->LockShared();
+        for (const auto& [name, group] : core.m_mapGroups) {
+            groups.push_back({name, group->m_listUsers, group->m_listAccess});
+        }
+    }
+    std::sort(groups.begin(), groups.end());
+    std::vector<CRow> rows;
+    for (CGroupRow& group : groups) {
+        std::sort(group.members.begin(), group.members.end());
+        rows.push_back(
+            bJson ? CRow{JsonString(Utf16ToUtf8(group.name)), JsonList(group.members),
+                         JsonList(group.access)}
+                  : CRow{Utf16ToUtf8(group.name), Joined(group.members), Joined(group.access)});
+    }
+    if (bJson) {
+        return {0, JsonRows({"name", "members", "access"}, rows), {}};
+    }
+    rows.insert(rows.begin(), CRow{"Group", "Members", "Access"});
+    return {0, Table(rows), {}};
+}
+
+CControlReply CControlCommands::User(const std::vector<std::string>& args) {
+    const std::string verb = args.size() > 1 ? args[1] : std::string();
+    const COptions options = ParseOptions(args, 2, {"--groups", "--password"});
+    if (!options.error.empty() || options.words.size() != 1 ||
+        (verb != "add" && verb != "set" && verb != "del") ||
+        (verb == "del" && !options.kv.empty())) {
+        return Failed(options.error.empty() ? "usage: user add|set NAME [--groups G,...] | "
+                                              "user del NAME"
+                                            : options.error,
+                      kBadUsage);
+    }
+    COrvaneSrvCore& core = m_target.Core();
+    const std::u16string name = Utf8ToUtf16(options.words[0]);
+    if (name.empty()) {
+        return FailedWith(IDS_USER_NAME_EMPTY);
+    }
+    const std::string* groupList = options.Find("--groups");
+    const std::string* password = options.Find("--password");
+    std::vector<std::u16string> groups =
+        groupList ? SplitNames(*groupList) : std::vector<std::u16string>{};
+    struct CExisting {
+        std::u16string password;
+        std::vector<std::u16string> groups;
+    };
+    std::optional<CExisting> existing;
+    CRefusal refusal;
+    {
+        auto lock = core.Guard()->LockShared();
+        if (verb == "add") {
+            refusal = CDirectoryRules::CheckNewName(core.m_mapUsers, name);
+        }
+        if (const auto it = core.m_mapUsers.find(name); it != core.m_mapUsers.end()) {
+            existing = CExisting{it->second->m_strPassword, it->second->m_listGroups};
+        }
+        for (const std::u16string& group : groups) {
+            if (!core.m_mapGroups.contains(group)) {
+                return Failed("no group " + Utf16ToUtf8(group));
+            }
+        }
+    }
+    if (refusal) {
+        return Failed(Utf16ToUtf8(RefusalText(refusal)));
+    }
+    if (verb != "add" && !existing) {
+        return Failed("no user " + Utf16ToUtf8(name));
+    }
+    if (verb == "del") {
+        return Changed(m_target,
+                       core.SendMessage(CDirectoryMessage::DeleteUser(true, name).AsTypedInput()));
+    }
+    if (verb == "add" && password == nullptr) {
+        return Failed("a new user needs a password", kBadUsage);
+    }
+    if (password != nullptr && password->empty()) {
+        return FailedWith(IDS_PASSWORD_EMPTY);
+    }
+    auto user =
+        std::make_unique<CUserData>(name, password ? Utf8ToUtf16(*password) : existing->password);
+    if (groupList == nullptr && existing) {
+        groups = existing->groups;
+    }
+    // As the dialog: every user is in "Everyone", whatever was chosen.
+    CDirectoryRules::JoinEveryone(groups);
+    user->m_listGroups = std::move(groups);
+    auto msg = verb == "add" ? CDirectoryMessage::AddUser(true, std::move(user))
+                             : CDirectoryMessage::ModifyUser(true, std::move(user));
+    return Changed(m_target, core.SendMessage(std::move(msg).AsTypedInput()));
+}
+
+CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
+    const std::string verb = args.size() > 1 ? args[1] : std::string();
+    const COptions options = ParseOptions(args, 2, {"--members", "--access"});
+    if (!options.error.empty() || options.words.size() != 1 ||
+        (verb != "add" && verb != "set" && verb != "del") ||
+        (verb == "del" && !options.kv.empty())) {
+        return Failed(options.error.empty()
+                          ? "usage: group add|set NAME [--members U,...] [--access MAC,...] | "
+                            "group del NAME"
+                          : options.error,
+                      kBadUsage);
+    }
+    COrvaneSrvCore& core = m_target.Core();
+    const std::u16string name = Utf8ToUtf16(options.words[0]);
+    if (name.empty()) {
+        return FailedWith(IDS_GROUP_NAME_EMPTY);
+    }
+    const std::string* memberList = options.Find("--members");
+    const std::string* accessList = options.Find("--access");
+    std::vector<std::u16string> members;
+    bool bExists = false;
+    CRefusal refusal;
+    {
+        auto lock = core.Guard()->LockShared();
+        bExists = core.m_mapGroups.contains(name);
+        if (verb == "add") {
+            refusal = CDirectoryRules::CheckNewName(core.m_mapGroups, name);
+        }
+        if (memberList != nullptr) {
+            members = SplitNames(*memberList);
+            for (const std::u16string& member : members) {
+                if (!core.m_mapUsers.contains(member)) {
+                    return Failed("no user " + Utf16ToUtf8(member));
+                }
+            }
+        } else if (bExists) {
+            members = core.m_mapGroups.at(name)->m_listUsers;
+        }
+    }
+    if (refusal) {
+        return Failed(Utf16ToUtf8(RefusalText(refusal)));
+    }
+    if (verb != "add" && !bExists) {
+        return Failed("no group " + Utf16ToUtf8(name));
+    }
+    if (name == CDirectoryRules::kEveryoneGroup && memberList != nullptr) {
+        return Failed("\"" + Utf16ToUtf8(CDirectoryRules::kEveryoneGroup) +
+                      "\" holds every user: it stays, and its members follow the users");
+    }
+    if (verb == "del") {
+        return Changed(m_target,
+                       core.SendMessage(CDirectoryMessage::DeleteGroup(true, name).AsTypedInput()));
+    }
+    long result = 0;
+    if (verb == "add" || memberList != nullptr) {
+        auto group = std::make_unique<CGroupData>(name);
+        group->m_listUsers = std::move(members);
+        // The access list stays as it is: the core keeps the old record's.
+        auto msg = verb == "add" ? CDirectoryMessage::AddGroup(true, std::move(group))
+                                 : CDirectoryMessage::ModifyGroup(true, std::move(group));
+        result = core.SendMessage(std::move(msg).AsTypedInput());
+    }
+    if (accessList != nullptr && result == 0) {
+        auto carrier = std::make_unique<CGroupData>(name);
+        carrier->m_listAccess = SplitNames(*accessList);
+        result = core.SendMessage(
+            CDirectoryMessage::SetGroupAccess(true, std::move(carrier)).AsTypedInput());
+    }
+    return Changed(m_target, result);
+}
+
+CControlReply CControlCommands::ConfigFile(bool bExport, const std::string& path) {
+    std::filesystem::path file(path);
+    if (!file.is_absolute()) {
+        return Failed("the file must be named by an absolute path", kBadUsage);
+    }
+    // As the save dialog: a name typed without an extension gets the file type's.
+    if (bExport && !file.has_extension()) {
+        file += CConfigFile::kExtension;
+    }
+    COrvaneSrvCore& core = m_target.Core();
+    const CConfigResult result =
+        bExport ? CConfigFile::Export(file, core) : CConfigFile::Import(file, core);
+    if (result.status != EConfigStatus::Ok) {
+        return Failed(Utf16ToUtf8(result.strMessage));
+    }
+    if (!bExport) {
+        m_target.OnDirectoryChanged();
+    }
+    return {0, Utf16ToUtf8(ConfigSummary(bExport, file, result.counts)) + "\n", {}};
+}
+
+void CControlCommands::Refresh(const CControlChannel::CDone& done) {
+    CServerDiscovery* discovery = m_target.Discovery();
+    if (discovery == nullptr) {
+        done(Failed("discovery does not run in this copy"));
+        return;
+    }
+    discovery->OnRefresh();
+    discovery->WhenPassEnds([this, done] {
+        done({0,
+              "pass ended: " + std::to_string(m_target.Servers().RowCount()) + " arrays listed\n",
+              {}});
+    });
+}
+
+// Which arrays a login reaches. "--all" reaches the known arrays at their own address only: an
+// announcement alone never earns a host the fleet's password. Arrays named by MAC may be new or
+// in conflict (the login then goes to the array's own address); one that seems to have moved is
+// reached at its new address only when --address names it.
+void CControlCommands::ChooseLoginTargets(const CLoginRequestArgs& request,
+                                          std::vector<CLoginTarget>& targets,
+                                          CControlReply& refused, CLoginCounts& counts) {
+    COrvaneSrvCore& core = m_target.Core();
+    IServerListView& list = m_target.Servers();
+    const auto consider = [&](const std::u16string& mac, bool bNamed) {
+        const std::optional<CLoginCandidate> array = core.LoginCandidate(mac);
+        if (!array) {
+            return;
+        }
+        if (!array->bSupported) {
+            // As the Login button, which such an array leaves disabled.
+            refused.strOut += SkippedLine(*array, "not a supported product");
+            refused.nStatus = bNamed ? kFailed : refused.nStatus;
+            ++counts.nUnsupported;
+        } else if (!bNamed && array->eState != EAddressState::Bound) {
+            refused.strOut += SkippedLine(*array, ConflictReason(*array));
+            ++counts.nConflict;
+        } else if (!bNamed && !array->bKnown) {
+            refused.strOut += SkippedLine(*array, kNewArray);
+            ++counts.nNew;
+        } else if (bNamed && request.address.empty() && array->eState == EAddressState::Moved) {
+            refused.strOut += SkippedLine(*array, ConflictReason(*array));
+            refused.nStatus = kFailed;
+            ++counts.nConflict;
+        } else {
+            const std::u16string at = request.address.empty() ? array->strIP : request.address;
+            targets.push_back({mac, at, array->bKnown, at != array->strIP});
+        }
+    };
+    if (request.bAll) {
+        for (std::size_t row = 0; row < list.RowCount(); ++row) {
+            consider(list.CellText(row, EServerColumn::MAC), false);
+        }
+        return;
+    }
+    for (const std::string& mac : request.macs) {
+        const std::u16string key = Utf8ToUtf16(mac);
+        if (list.FindRow(EServerColumn::MAC, key) == IServerListView::npos ||
+            !core.LoginCandidate(key)) {
+            refused.strErr += "no array with the MAC address " + EscapeForTerminal(mac) + "\n";
+            refused.nStatus = kFailed;
+        } else {
+            consider(key, true);
+        }
+    }
+}
+
+void CControlCommands::Login(const std::vector<std::string>& args,
+                             const CControlChannel::CDone& done) {
+    std::vector<std::string> rest(args);
+    const bool bAll = std::erase(rest, std::string("--all")) != 0;
+    const COptions options = ParseOptions(rest, 1, {"--user", "--password", "--address"});
+    const std::string* user = options.Find("--user");
+    const std::string* password = options.Find("--password");
+    const std::string* address = options.Find("--address");
+    const bool bBadAddress =
+        address != nullptr && (bAll || options.words.size() != 1 || !IsIpv4Literal(*address));
+    if (!options.error.empty() || user == nullptr || password == nullptr ||
+        bAll == !options.words.empty() || bBadAddress) {
+        done(Failed(!options.error.empty() ? options.error
+                    : bBadAddress
+                        ? "--address takes one IPv4 address, for one array named by its MAC"
+                        : "usage: login (--all | MAC... | MAC --address IP) --user NAME",
+                    kBadUsage));
+        return;
+    }
+    CLoginRequestArgs request{bAll, options.words,
+                              address != nullptr ? Utf8ToUtf16(*address) : std::u16string()};
+    std::vector<CLoginTarget> targets;
+    CControlReply refused;
+    CLoginCounts counts;
+    ChooseLoginTargets(request, targets, refused, counts);
+    if (targets.empty() && bAll && counts.nNew + counts.nConflict > 0) {
+        refused.strErr += "no known array to log in to\n";
+        refused.nStatus = kFailed;
+    } else if (targets.empty()) {
+        refused.strErr += "no supported array to log in to\n";
+        refused.nStatus = kFailed;
+    }
+    const std::size_t nTargets = targets.size();
+    auto finish = [done, refused, counts, nTargets](CControlReply reply) {
+        reply.strOut = refused.strOut + reply.strOut + SummaryLine(reply.strOut, nTargets, counts);
+        reply.strErr = refused.strErr + reply.strErr;
+        reply.nStatus = reply.nStatus != 0 ? reply.nStatus : refused.nStatus;
+        done(std::move(reply));
+    };
+    m_logins.push_back(nullptr);
+    const auto entry = std::prev(m_logins.end());
+    std::shared_ptr<IWindowThread> window = m_target.Window();
+    // Let go later: the login answers from inside its own rows.
+    auto onFinished = [this, entry, window] {
+        window->Post([this, entry] { m_logins.erase(entry); });
+    };
+    *entry = std::make_unique<CControlLogin>(m_target.Core(), m_target.Servers(), window, finish,
+                                             onFinished, m_loginOptions);
+    (*entry)->Start(std::move(targets), Utf8ToUtf16(*user), Utf8ToUtf16(*password));
+}

@@ -1,0 +1,66 @@
+// The commands that orvanectl sends, run on the window thread through the same directory
+// messages, checks and texts as the console's buttons and dialogs: status, servers, users,
+// groups, user and group add/set/del, export, import, refresh and login. Output for people is an
+// aligned table; --json gives one JSON document.
+#pragma once
+
+#include "control/CControlChannel.h"
+#include "control/CControlLogin.h"
+#include "control/IControlTarget.h"
+#include "storage/CLoginClient.h"
+
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CControlCommands {
+public:
+    // What status reports beside the tables.
+    struct CInfo {
+        std::string version;
+        std::string storePath;
+        std::string wwwDir;
+        int nPort = 0;
+    };
+
+    CControlCommands(IControlTarget& target, CInfo info);
+    // The arrays' port and the timeouts of "login", as the window's Login button has them.
+    void SetLoginOptions(CLoginOptions options) { m_loginOptions = std::move(options); }
+
+    // Window thread: runs one request and answers through done (at once, or when a pass ends).
+    void Run(const std::vector<std::string>& args, const CControlChannel::CDone& done);
+
+private:
+    CControlReply Status(bool bJson);
+    CControlReply ServerRows(bool bJson);
+    CControlReply Users(bool bJson);
+    CControlReply Groups(bool bJson);
+    CControlReply User(const std::vector<std::string>& args);
+    CControlReply Group(const std::vector<std::string>& args);
+    CControlReply ConfigFile(bool bExport, const std::string& path);
+    void Refresh(const CControlChannel::CDone& done);
+    void Login(const std::vector<std::string>& args, const CControlChannel::CDone& done);
+
+public:
+    // What one login was asked to reach, and the arrays it left out, by reason.
+    struct CLoginRequestArgs {
+        bool bAll = false;
+        std::vector<std::string> macs;
+        std::u16string address; // --address: where the one array named now lives
+    };
+    struct CLoginCounts {
+        std::size_t nNew = 0;
+        std::size_t nConflict = 0;
+        std::size_t nUnsupported = 0;
+    };
+
+private:
+    void ChooseLoginTargets(const CLoginRequestArgs& request, std::vector<CLoginTarget>& targets,
+                            CControlReply& refused, CLoginCounts& counts);
+
+    IControlTarget& m_target;
+    CInfo m_info;
+    CLoginOptions m_loginOptions;
+    std::list<std::unique_ptr<CControlLogin>> m_logins; // running until every array answered
+};

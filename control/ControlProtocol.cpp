@@ -1,0 +1,110 @@
+// Encoding and decoding of the control socket's request and reply; see ControlProtocol.h.
+#include "control/ControlProtocol.h"
+
+#include <charconv>
+
+namespace ControlProtocol {
+
+namespace {
+
+constexpr std::string_view kMagic{"orvanectl-1\0", 12};
+
+// Reads a decimal number that ends with terminator at pos; moves pos past the terminator.
+// Answers nothing while the terminator has not arrived; bad for anything but digits.
+std::optional<std::size_t> ReadNumber(std::string_view bytes, std::size_t& pos, char terminator,
+                                      std::size_t maxValue, bool& bad) {
+    constexpr std::size_t kMaxDigits = 10;
+    const std::size_t end = bytes.find(terminator, pos);
+    if (end == std::string_view::npos) {
+        bad = bytes.size() - pos > kMaxDigits;
+        return std::nullopt;
+    }
+    std::size_t value = 0;
+    const char* first = bytes.data() + pos;
+    const char* last = bytes.data() + end;
+    const auto [ptr, ec] = std::from_chars(first, last, value);
+    if (first == last || ec != std::errc() || ptr != last || value > maxValue) {
+        bad = true;
+        return std::nullopt;
+    }
+    pos = end + 1;
+    return value;
+}
+
+} // namespace
+
+std::string EncodeRequest(const std::vector<std::string>& args) {
+    std::string bytes(kMagic);
+    bytes += std::to_string(args.size());
+    bytes += '\0';
+    for (const std::string& arg : args) {
+        bytes += arg;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+std::optional<std::vector<std::string>> DecodeRequest(std::string_view bytes, bool& bad) {
+    bad = bytes.size() > kMaxRequestBytes ||
+          bytes.substr(0, kMagic.size()) != kMagic.substr(0, bytes.size());
+    if (bad || bytes.size() < kMagic.size()) {
+        return std::nullopt;
+    }
+    std::size_t pos = kMagic.size();
+    const std::optional<std::size_t> count = ReadNumber(bytes, pos, '\0', kMaxArguments, bad);
+    if (!count) {
+        return std::nullopt;
+    }
+    std::vector<std::string> args;
+    while (args.size() < *count) {
+        const std::size_t end = bytes.find('\0', pos);
+        if (end == std::string_view::npos) {
+            return std::nullopt;
+        }
+        args.emplace_back(bytes.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    if (pos != bytes.size()) {
+        bad = true; // more than one request
+        return std::nullopt;
+    }
+    return args;
+}
+
+std::string EncodeReply(const CControlReply& reply) {
+    return std::to_string(reply.nStatus) + "\n" + std::to_string(reply.strOut.size()) + "\n" +
+           reply.strOut + std::to_string(reply.strErr.size()) + "\n" + reply.strErr;
+}
+
+std::optional<CControlReply> DecodeReply(std::string_view bytes, bool& bad) {
+    constexpr std::size_t kMaxStatus = 255;
+    bad = bytes.size() > kMaxReplyBytes;
+    if (bad) {
+        return std::nullopt;
+    }
+    std::size_t pos = 0;
+    CControlReply reply;
+    const auto status = ReadNumber(bytes, pos, '\n', kMaxStatus, bad);
+    if (!status) {
+        return std::nullopt;
+    }
+    reply.nStatus = static_cast<int>(*status);
+    for (std::string* text : {&reply.strOut, &reply.strErr}) {
+        const auto length = ReadNumber(bytes, pos, '\n', kMaxReplyBytes, bad);
+        if (!length) {
+            return std::nullopt;
+        }
+        if (bytes.size() - pos < *length) {
+            return std::nullopt;
+        }
+        *text = bytes.substr(pos, *length);
+        pos += *length;
+    }
+    if (pos != bytes.size()) {
+        bad = true;
+        return std::nullopt;
+    }
+    return reply;
+}
+
+} // namespace ControlProtocol

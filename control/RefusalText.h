@@ -1,0 +1,15 @@
+// The operator's words for the directory's refusals (CDirectoryRules), as the account dialogs
+// show them and orvanectl prints them.
+#pragma once
+
+#include "core/CDirectoryRules.h"
+
+#include <string>
+
+class COrvaneSrvCore;
+
+// The message for a refusal; empty for none.
+std::u16string RefusalText(const CRefusal& refusal);
+
+// Why the last change sent to core was not made: the rule it broke, or why it was not saved.
+std::u16string UnmadeChangeText(const COrvaneSrvCore& core);

@@ -1,0 +1,58 @@
+// The audit trail's records of the program, discovery, the configuration file and the service;
+// see AuditRecords.h.
+#include "core/audit/AuditRecords.h"
+
+#include "platform/text/TextConv.h"
+
+namespace {
+
+constexpr std::string_view kService = "service";
+
+} // namespace
+
+CAuditRecord StartRecord(std::string_view store, long pid) {
+    return std::move(CAuditRecord("start", kService).Add("store", store).AddNumber("pid", pid));
+}
+
+CAuditRecord StopRecord(long pid) {
+    return std::move(CAuditRecord("stop", kService).AddNumber("pid", pid));
+}
+
+CAuditRecord AddressConflictRecord(std::u16string_view mac, std::u16string_view bound,
+                                   std::string_view announcedAt) {
+    return std::move(CAuditRecord("address-conflict", "discovery")
+                         .Add("mac", Utf16ToUtf8(mac))
+                         .Add("ip", Utf16ToUtf8(bound))
+                         .Add("announcedAt", announcedAt));
+}
+
+CAuditRecord ConfigFileRecord(std::string_view event, std::string_view source,
+                              const std::filesystem::path& file, std::string_view failure) {
+    return std::move(CAuditRecord(event, source)
+                         .Add("file", file.string())
+                         .Add("result", failure.empty() ? std::string_view("done") : failure));
+}
+
+CAuditRecord ThrottledRecord(std::string_view user, bool bAddressBlocked) {
+    return std::move(CAuditRecord("throttled", kService)
+                         .Add("user", user)
+                         .Add("reason", bAddressBlocked ? "address blocked" : "user name slowed"));
+}
+
+CAuditRecord CredentialsRefusedRecord(std::string_view user) {
+    return std::move(CAuditRecord("credentials-refused", kService).Add("user", user));
+}
+
+CAuditRecord PushAcceptedRecord(std::string_view mac, std::string_view address) {
+    return std::move(CAuditRecord("push", kService)
+                         .Add("mac", mac)
+                         .Add("result", "accepted")
+                         .Add("address", address));
+}
+
+CAuditRecord PushRefusedRecord(std::string_view mac, std::string_view reason) {
+    return std::move(CAuditRecord("push", kService)
+                         .Add("mac", mac)
+                         .Add("result", "refused")
+                         .Add("reason", reason));
+}

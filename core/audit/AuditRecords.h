@@ -1,0 +1,32 @@
+// The records of the audit trail other than directory changes and logins (DirectoryAudit.h,
+// LoginAudit.h): the program's start and stop, an address announcing an array's MAC, the
+// configuration file's export and import, and the credential service's refusals and pushed
+// passwords. Every record's event name and fields are written here, so that what the trail
+// holds can be read in one folder; a caller only supplies the values.
+#pragma once
+
+#include "core/audit/CAuditRecord.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+CAuditRecord StartRecord(std::string_view store, long pid);
+CAuditRecord StopRecord(long pid);
+
+// Discovery heard announcedAt announce mac, which stays bound to bound.
+CAuditRecord AddressConflictRecord(std::u16string_view mac, std::u16string_view bound,
+                                   std::string_view announcedAt);
+
+// An export or import by source; resultText is empty when it was done.
+CAuditRecord ConfigFileRecord(std::string_view event, std::string_view source,
+                              const std::filesystem::path& file, std::string_view failure);
+
+// The service's refusals of credentials.
+CAuditRecord ThrottledRecord(std::string_view user, bool bAddressBlocked);
+CAuditRecord CredentialsRefusedRecord(std::string_view user);
+
+// An array's push of its new administrator password: accepted (from address) or refused (for
+// reason).
+CAuditRecord PushAcceptedRecord(std::string_view mac, std::string_view address);
+CAuditRecord PushRefusedRecord(std::string_view mac, std::string_view reason);

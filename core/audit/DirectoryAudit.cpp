@@ -1,0 +1,71 @@
+// The audit records of directory changes; see DirectoryAudit.h.
+#include "core/audit/DirectoryAudit.h"
+
+#include "core/COrvaneSrvCore.h"
+#include "platform/text/TextConv.h"
+
+std::string JoinNames(const std::vector<std::u16string>& names) {
+    std::string joined;
+    for (const std::u16string& name : names) {
+        joined += joined.empty() ? "" : ",";
+        joined += Utf16ToUtf8(name);
+    }
+    return joined;
+}
+
+std::optional<CAuditRecord> DirectoryChangeRecord(const CDirectoryMessage& msg,
+                                                  const COrvaneSrvCore& core,
+                                                  std::string_view source) {
+    if (!msg.m_bPersist) {
+        return std::nullopt;
+    }
+    switch (msg.m_id) {
+    case UM_ADD_USER:
+    case UM_MODIFY_USER: {
+        if (!msg.m_pUser) {
+            return std::nullopt;
+        }
+        const bool bAdd = msg.m_id == UM_ADD_USER;
+        CAuditRecord record(bAdd ? "user-add" : "user-change", source);
+        record.Add("user", Utf16ToUtf8(msg.m_pUser->m_strName))
+            .Add("groups", JoinNames(msg.m_pUser->m_listGroups));
+        if (!bAdd) {
+            const auto it = core.m_mapUsers.find(msg.m_pUser->m_strName);
+            const bool bChanged = it == core.m_mapUsers.end() || !it->second ||
+                                  it->second->m_strPassword != msg.m_pUser->m_strPassword;
+            record.AddBool("password_changed", bChanged);
+        }
+        return record;
+    }
+    case UM_DELETE_USER: {
+        CAuditRecord record("user-delete", source);
+        record.Add("user", Utf16ToUtf8(msg.m_strName));
+        return record;
+    }
+    case UM_ADD_GROUP:
+    case UM_MODIFY_GROUP: {
+        if (!msg.m_pGroup) {
+            return std::nullopt;
+        }
+        CAuditRecord record(msg.m_id == UM_ADD_GROUP ? "group-add" : "group-change", source);
+        record.Add("group", Utf16ToUtf8(msg.m_pGroup->m_strName))
+            .Add("members", JoinNames(msg.m_pGroup->m_listUsers));
+        return record;
+    }
+    case UM_DELETE_GROUP: {
+        CAuditRecord record("group-delete", source);
+        record.Add("group", Utf16ToUtf8(msg.m_strName));
+        return record;
+    }
+    case UM_SET_GROUP_ACCESS: {
+        if (!msg.m_pGroup) {
+            return std::nullopt;
+        }
+        CAuditRecord record("group-access", source);
+        record.Add("group", Utf16ToUtf8(msg.m_pGroup->m_strName))
+            .Add("macs", JoinNames(msg.m_pGroup->m_listAccess));
+        return record;
+    }
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,22 @@
+// The audit record of a directory change: which user or group, what it now holds (groups,
+// members, access list) and, for a user, whether the password was changed; never the password.
+#pragma once
+
+#include "core/CDirectoryMessage.h"
+#include "core/audit/CAuditRecord.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class COrvaneSrvCore;
+
+// Names joined with commas, as the trail lists them.
+std::string JoinNames(const std::vector<std::u16string>& names);
+
+// The record for msg, composed before it is delivered (the caller holds the guard); nothing for
+// the loading of stored records, which changes nothing.
+std::optional<CAuditRecord> DirectoryChangeRecord(const CDirectoryMessage& msg,
+                                                  const COrvaneSrvCore& core,
+                                                  std::string_view source);

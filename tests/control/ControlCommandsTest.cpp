@@ -1,0 +1,431 @@
+// The control channel and its commands without a window: requests over a real local socket in a
+// scratch folder, answered on a headless window thread; the directory commands with the dialogs'
+// checks and texts; and what the channel answers when the program stops under a request.
+#include "control/CControlChannel.h"
+#include "control/CControlCommands.h"
+#include "core/CDirectoryMessage.h"
+#include "platform/io/CUniqueFd.h"
+#include "platform/registry/CRegistryHive.h"
+#include "platform/text/TextConv.h"
+#include "platform/ui/CEventLoop.h"
+#include "service/listener/CTlsPortState.h"
+#include "storage/CServerRowList.h"
+#include "tests/core/CoreTestSupport.h"
+#include "tests/platform/http/CLoopbackHttpPeer.h"
+#include "tests/support/CTempDir.h"
+#include "tests/support/TestFiles.h"
+
+#include <cstring>
+#include <future>
+#include <gtest/gtest.h>
+#include <latch>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+
+namespace {
+
+class CTestTarget : public IControlTarget {
+public:
+    explicit CTestTarget(const std::filesystem::path& db) : m_pCore(StartCore(db)) {}
+    COrvaneSrvCore& Core() override { return *m_pCore; }
+    IServerListView& Servers() override { return m_rows; }
+    std::shared_ptr<IWindowThread> Window() override { return m_loop.Window(); }
+    CServerDiscovery* Discovery() override { return nullptr; }
+    void OnDirectoryChanged() override { ++m_nChanges; }
+
+    CEventLoop m_loop;
+    std::unique_ptr<COrvaneSrvCore> m_pCore;
+    CServerRowList m_rows;
+    int m_nChanges = 0;
+};
+
+// The last line of a login's reply.
+std::string Summary(int yes, int sent, int fresh, int conflict, int unsupported) {
+    return "logged in to " + std::to_string(yes) + " of " + std::to_string(sent) +
+           " arrays; skipped " + std::to_string(fresh) + " new, " + std::to_string(conflict) +
+           " in address conflict, " + std::to_string(unsupported) + " not supported\n";
+}
+
+class Control : public ::testing::Test {
+protected:
+    CControlReply Run(std::vector<std::string> args) {
+        CControlReply reply{-1, {}, {}};
+        m_commands.Run(args, [&reply](CControlReply answer) { reply = std::move(answer); });
+        return reply;
+    }
+
+    CTempDir m_dir;
+    CTestTarget m_target{m_dir / "registry.db"};
+    CControlCommands m_commands{m_target, {"9.9", "/store", "/www", 51001}};
+    CControlChannel::CDone m_held;
+};
+
+// Status tells the HTTPS port with the fingerprint to pin, or why the port is not served.
+TEST_F(Control, StatusTellsTheHttpsPortAndItsFingerprint) {
+    using E = CTlsPortState::EState;
+    const struct {
+        CTlsPortState state;
+        std::string line; // the value of "https", plain and in JSON
+    } cases[] = {
+        {{E::Serving, 51443, "AB:01", ""}, "port 51443, SHA-256 fingerprint AB:01"},
+        {{E::NotServed, 0, "", "tls.key is readable by others"},
+         "not served: tls.key is readable by others"},
+        {{}, "off"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        CTlsPortState::Publish(c.state);
+        EXPECT_NE(Run({"status"}).strOut.find("\nhttps:                    " + c.line + "\n"),
+                  std::string::npos);
+        EXPECT_NE(Run({"status", "--json"}).strOut.find("\"https\": \"" + c.line + "\","),
+                  std::string::npos);
+    }
+    CTlsPortState::Publish({});
+}
+
+struct CStep {
+    std::vector<std::string> args;
+    int status;
+    std::string err; // the start of standard error's text
+};
+
+// orvanectl holds names and passwords to the directory's rules in every script, in the
+// dialogs' words, and a refused command leaves the store as it was.
+TEST_F(Control, DirectoryCommandsRefuseNamesInEveryScriptAndChangeNothing) {
+    m_target.m_pCore->SendMessage(
+        CDirectoryMessage::AddUser(true, User(u"\u00e4dmin", u"", {u"Everyone"})));
+    const auto users = ReadValues(m_dir / "registry.db", kUserKey);
+    const std::vector<CStep> steps = {
+        {{"user", "add", "\u3000\u00a0", "--password", "x"}, 1, "The user name is empty!\n"},
+        {{"user", "add", "\u00c4DMIN", "--password", "x"},
+         1,
+         "A user named \u00e4dmin exists already. User names may not differ in letter case "
+         "only.\n"},
+        {{"user", "add", "ann:1", "--password", "x"},
+         1,
+         "A user name may not contain \":\": the credential service could not tell it from the "
+         "password.\n"},
+        // A stored user without a password gets one before any other change.
+        {{"user", "set", "\u00e4dmin", "--groups", "Administrator"},
+         1,
+         "The password is empty. Every user needs a password.\n"},
+    };
+    for (const CStep& step : steps) {
+        const CControlReply reply = Run(step.args);
+        EXPECT_EQ(reply.nStatus, step.status) << ::testing::PrintToString(step.args);
+        EXPECT_EQ(reply.strErr, step.err);
+    }
+    EXPECT_EQ(ReadValues(m_dir / "registry.db", kUserKey), users);
+    EXPECT_EQ(m_target.m_nChanges, 0);
+}
+
+// The directory commands keep the dialogs' rules; their changes are audited as orvanectl's, with
+// no password, while the console's changes keep their source.
+TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
+    const auto trail = std::make_shared<CAuditTrail>(m_dir / "audit.log");
+    m_target.m_pCore->SetAuditTrail(trail);
+    const std::string file = (m_dir / "saved").string();
+    const std::vector<CStep> steps = {
+        {{"user", "add", "bob", "--password", "pw-one"}, 0, ""},
+        {{"user", "add", "bob", "--password", "x"}, 1, "This user is already exist!"},
+        {{"user", "add", "", "--password", "x"}, 1, "The user name is empty!"},
+        {{"user", "add", " \t", "--password", "x"}, 1, "The user name is empty!"},
+        {{"user", "add", "BOB", "--password", "x"}, 1, "A user named bob exists already."},
+        {{"user", "add", "carol", "--password", ""}, 1, "The password is empty."},
+        {{"user", "set", "bob", "--password", ""}, 1, "The password is empty."},
+        {{"user", "add", "carol", "--groups", "nope", "--password", "x"}, 1, "no group nope"},
+        {{"user", "add", "carol"}, 2, "a new user needs a password"},
+        {{"user", "del", "admin"}, 1, "\"admin\" is a built-in account: it can be edited but not"},
+        {{"user", "set", "nobody", "--groups", "Administrator"}, 1, "no user nobody"},
+        {{"group", "add", "ops", "--members", "bob", "--access", "AA"}, 0, ""},
+        {{"group", "add", "ops"}, 1, "This group is already exist!"},
+        {{"group", "add", "Ops"}, 1, "A group named ops exists already."},
+        {{"group", "add", "  "}, 1, "The group name is empty!"},
+        {{"group", "add", "x", "--members", "ghost"}, 1, "no user ghost"},
+        {{"group", "set", "Everyone", "--members", "bob"}, 1, "\"Everyone\" holds every user"},
+        {{"group", "del", "Everyone"}, 1, "\"Everyone\" is a built-in group: it can be edited"},
+        {{"group", "del", "Administrator"}, 1, "\"Administrator\" is a built-in group"},
+        // A new password, then groups replaced and the password kept; access replaced, members
+        // kept.
+        {{"user", "set", "bob", "--password", "pw-two"}, 0, ""},
+        {{"user", "set", "bob", "--groups", "ops,Administrator"}, 0, ""},
+        {{"group", "set", "ops", "--access", "BB,CC"}, 0, ""},
+        {{"user", "add", "q\"x", "--password", "p"}, 0, ""},
+        {{"export", "relative.ovx"}, 2, "the file must be named by an absolute path"},
+        {{"export", file}, 0, ""},
+        {{"user", "del", "q\"x"}, 0, ""},
+        {{"import", file + ".ovx"}, 0, ""},
+        {{"import", file}, 1, ""},
+        {{"refresh"}, 1, "discovery does not run"},
+        {{"login", "--all", "--user", "admin", "--password", "x"}, 1, "no supported array"},
+        {{"login", "AA", "--user", "admin", "--password", "x"}, 1, "no array with the MAC"},
+        {{"login", "--all", "AA", "--user", "admin", "--password", "x"}, 2, "usage: login"},
+        {{"login", "--all", "--password", "x"}, 2, "usage: login"},
+        {{"users", "extra"}, 2, "unknown command or arguments"},
+        {{"frobnicate"}, 2, "unknown command or arguments"},
+    };
+    for (const CStep& step : steps) {
+        const CControlReply reply = Run(step.args);
+        const std::string label = ::testing::PrintToString(step.args);
+        EXPECT_EQ(reply.nStatus, step.status) << label << ": " << reply.strErr;
+        EXPECT_EQ(reply.strErr.substr(0, step.err.size()), step.err) << label;
+    }
+    EXPECT_EQ(m_target.m_pCore->m_mapUsers.at(u"bob")->m_strPassword, u"pw-two");
+    EXPECT_EQ(Run({"users"}).strOut, "User   Groups\n"
+                                     "admin  Administrator,Everyone\n"
+                                     "bob    Administrator,Everyone,ops\n"
+                                     "q\"x    Everyone\n");
+    EXPECT_EQ(Run({"groups"}).strOut, "Group          Members        Access\n"
+                                      "Administrator  admin,bob\n"
+                                      "Everyone       admin,bob,q\"x\n"
+                                      "ops            bob            BB,CC\n");
+    EXPECT_EQ(Run({"users", "--json"}).strOut,
+              "[\n  {\"name\": \"admin\", \"groups\": [\"Administrator\",\"Everyone\"]},\n"
+              "  {\"name\": \"bob\", \"groups\": [\"Administrator\",\"Everyone\",\"ops\"]},\n"
+              "  {\"name\": \"q\\\"x\", \"groups\": [\"Everyone\"]}\n]\n");
+    // Every change and the import, and nothing else, told the Account tab.
+    EXPECT_EQ(m_target.m_nChanges, 8);
+    // Export and import say what they did.
+    EXPECT_EQ(Run({"export", file}).strOut, "Exported 3 users and 3 groups to " + file + ".ovx\n");
+    EXPECT_EQ(Run({"import", file + ".ovx"}).strOut,
+              "Imported from " + file +
+                  ".ovx: 0 users and 0 groups added, 3 users and 3 groups replaced\n");
+
+    m_target.m_pCore->SendMessage(CDirectoryMessage::DeleteUser(true, u"bob"));
+    trail->Sync();
+    const std::string text = ReadFileText(m_dir / "audit.log");
+    const std::string ctl = R"(","source":"orvanectl",")";
+    for (const std::string& expected :
+         {"user-add" + ctl + R"(user":"bob","groups":"Everyone"})",
+          "group-add" + ctl + R"(group":"ops","members":"bob"})",
+          "group-access" + ctl + R"(group":"ops","macs":"AA"})",
+          "user-change" + ctl + R"(user":"bob","groups":"ops,Everyone","password_changed":true})",
+          "export" + ctl + "file\":\"" + file + R"(.ovx","result":"done"})",
+          std::string(R"(user-delete","source":"console","user":"bob"})")}) {
+        EXPECT_NE(text.find("\"event\":\"" + expected), std::string::npos) << expected << "\n"
+                                                                           << text;
+    }
+    EXPECT_EQ(text.find("pw-"), std::string::npos) << text;
+}
+
+// A client of the channel: one request, the reply's bytes until the channel closes.
+std::string Ask(const std::filesystem::path& socket, const std::string& bytes) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    CUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return "no connection";
+    }
+    ::send(fd.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string reply;
+    char chunk[256];
+    for (ssize_t got; (got = ::recv(fd.Get(), chunk, sizeof chunk, 0)) > 0;) {
+        reply.append(chunk, static_cast<std::size_t>(got));
+    }
+    return reply;
+}
+
+TEST_F(Control, AChangeTheStoreCannotSaveIsAFailure) {
+    CRegistryHive other(m_dir / "registry.db"); // another process holds the store
+    ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
+    m_target.m_pCore->m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"user", "add", "carol", "--password", "x"}, {"group", "add", "ops"}}) {
+        const CControlReply reply = Run(args);
+        EXPECT_EQ(reply.nStatus, 1) << args[0];
+        EXPECT_TRUE(reply.strErr.starts_with("Failed to save the directory: ")) << reply.strErr;
+    }
+}
+
+// A failed login to an array logged in before fails, while the Auth cell goes on showing the
+// record, which the failure leaves as it was.
+TEST_F(Control, AFailedLoginToAnAuthorizedArrayIsAFailure) {
+    auto record = std::make_unique<CServerData>();
+    record->SetMAC("m1");
+    record->SetIPAddr("127.0.0.1");
+    record->m_bAuthorized = 1;
+    m_target.m_pCore->m_mapServers.Add(u"m1", std::move(record));
+    const std::size_t row = m_target.m_rows.AppendRow(u"127.0.0.1");
+    m_target.m_rows.SetCellText(row, EServerColumn::MAC, u"m1");
+    m_target.m_rows.SetCellText(row, EServerColumn::Auth, u"Yes");
+    CLoopbackHttpPeer peer({CLoopbackHttpPeer::Reply(401, "")});
+    m_commands.SetLoginOptions({.nPort = peer.Port()});
+    std::optional<CControlReply> reply;
+    m_commands.Run({"login", "m1", "--user", "admin", "--password", "pw"},
+                   [&reply](CControlReply answer) { reply = std::move(answer); });
+    m_target.m_loop.SetTimer(1, std::chrono::seconds(60), [this] { m_target.m_loop.Quit(); });
+    ASSERT_TRUE(m_target.m_loop.RunUntil([&reply] { return reply.has_value(); }));
+    EXPECT_EQ(reply->nStatus, 1);
+    EXPECT_EQ(reply->strOut, "127.0.0.1  m1  Authentication failed\n" + Summary(0, 1, 0, 0, 0));
+    EXPECT_EQ(m_target.m_rows.CellText(row, EServerColumn::Auth), u"Yes");
+}
+
+// A login whose caller goes away (its connection closed) before its arrays answered drops its
+// queued logins; the running ones still update the record and the row, and tell it nothing.
+TEST_F(Control, ALoginThatGoesAwayDropsItsQueuedLoginsAndHearsNothingMore) {
+    constexpr std::size_t kQueued = 8;
+    auto record = std::make_unique<CServerData>();
+    record->SetMAC("m1");
+    record->SetIPAddr("127.0.0.1");
+    CServerData& stored = *record;
+    m_target.m_pCore->m_mapServers.Add(u"m1", std::move(record));
+    const std::size_t row = m_target.m_rows.AppendRow(u"127.0.0.1");
+    m_target.m_rows.SetCellText(row, EServerColumn::MAC, u"m1");
+    CLoopbackHttpPeer peer(
+        {CLoopbackHttpPeer::Reply(200, ""), CLoopbackHttpPeer::EAnswer::ReplyWhenReleased});
+    bool bTold = false;
+    auto login = std::make_unique<CControlLogin>(
+        *m_target.m_pCore, m_target.m_rows, m_target.m_loop.Window(),
+        [&bTold](CControlReply) { bTold = true; }, [&bTold] { bTold = true; },
+        CLoginOptions{.nPort = peer.Port()});
+    login->Start(
+        std::vector<CLoginTarget>(CLoginPool::kMaxInFlight + kQueued, {u"m1", u"127.0.0.1"}),
+        u"admin", u"pw");
+    ASSERT_TRUE(peer.WaitForRequests(CLoginPool::kMaxInFlight, std::chrono::seconds(20)));
+    login.reset();
+    peer.Release();
+    m_target.m_loop.SetTimer(1, std::chrono::seconds(60), [this] { m_target.m_loop.Quit(); });
+    ASSERT_TRUE(m_target.m_loop.RunUntil(
+        [&] { return m_target.m_rows.CellText(row, EServerColumn::Auth) == u"Yes"; }));
+    // The pool is idle once as many jobs as it has places run side by side: every login has
+    // ended by then, and a queued one that was not dropped would have been sent.
+    std::latch allPlaces(CLoginPool::kMaxInFlight);
+    std::vector<CLoginPool::CJob> probes(
+        CLoginPool::kMaxInFlight, [&allPlaces](CLoginPool::ERun) { allPlaces.arrive_and_wait(); });
+    const CLoginPool::CTicket ticket = m_target.m_pCore->LoginPool()->Submit(std::move(probes));
+    allPlaces.wait();
+    bool bDrained = false;
+    m_target.m_loop.Window()->Post([&bDrained] { bDrained = true; });
+    ASSERT_TRUE(m_target.m_loop.RunUntil([&bDrained] { return bDrained; }));
+    EXPECT_EQ(peer.Requests().size(), CLoginPool::kMaxInFlight);
+    {
+        auto lock = m_target.m_pCore->Guard()->LockShared();
+        EXPECT_EQ(stored.m_bAuthorized, 1);
+    }
+    EXPECT_FALSE(bTold);
+}
+
+// "--all" sends the password only to known arrays (logged in to before, or in a group's access
+// list) at their own address; new arrays and arrays that another address announces too are
+// listed as skipped. Naming an array by MAC reaches it at its own address, and one that seems
+// to have moved only at the address --address names, which then becomes its own.
+TEST_F(Control, AFleetLoginReachesOnlyKnownArraysAtTheirOwnAddress) {
+    CLoopbackHttpPeer own({CLoopbackHttpPeer::Reply(200, "<ok/>")});
+    CLoopbackHttpPeer moved({CLoopbackHttpPeer::Reply(200, "<ok/>")}, "127.0.0.9", own.Port());
+    ASSERT_NE(moved.Port(), 0);
+    m_commands.SetLoginOptions({.nPort = own.Port()});
+    const auto add = [this](const char* mac, bool bKnown, const char* claim, int unseen,
+                            const char* vendor = "Tarvik Networks") {
+        auto record = std::make_unique<CServerData>();
+        record->SetMAC(mac);
+        record->SetIPAddr("127.0.0.1");
+        record->SetType("SAN");
+        record->SetVendor(vendor);
+        record->SetModel("Evask");
+        record->SetSystemName(std::string("name-") + mac);
+        record->m_bKnown = bKnown;
+        if (*claim != '\0') {
+            record->NoteClaim(claim, std::chrono::system_clock::now());
+        }
+        record->m_nPassesBoundUnseen = unseen;
+        m_target.m_pCore->m_mapServers.Add(Utf8ToUtf16(mac), std::move(record));
+        const std::size_t row = m_target.m_rows.AppendRow(u"127.0.0.1");
+        m_target.m_rows.SetCellText(row, EServerColumn::MAC, Utf8ToUtf16(mac));
+    };
+    add("k", true, "", 0);
+    add("n", false, "", 0);
+    add("g", false, "", 0);
+    add("c", true, "127.0.0.66", 0);
+    add("m", true, "127.0.0.9", CServerData::kPassesToForget);
+    add("u", true, "", 0, "Other");
+    Run({"group", "add", "ops", "--access", "g"});
+    const auto login = [this](std::vector<std::string> args) {
+        std::optional<CControlReply> reply;
+        args.insert(args.begin(), "login");
+        args.insert(args.end(), {"--user", "admin", "--password", "pw"});
+        m_commands.Run(args, [&reply](CControlReply answer) { reply = std::move(answer); });
+        m_target.m_loop.RunUntil([&reply] { return reply.has_value(); });
+        return *reply;
+    };
+    const CControlReply all = login({"--all"});
+    EXPECT_EQ(all.nStatus, 0) << all.strErr;
+    for (const std::string& line : std::vector<std::string>{
+             "127.0.0.1  n  name-n    new array: log in to it by its MAC, or give a group access",
+             "127.0.0.1  c  name-c    address conflict: 127.0.0.66 announces it too",
+             "127.0.0.1  m  name-m    moved?: only 127.0.0.9 announces it now",
+             "127.0.0.1  u  name-u    not a supported product", "127.0.0.1  k  Yes\n",
+             "127.0.0.1  g  Yes\n", Summary(2, 2, 1, 2, 1)}) {
+        EXPECT_NE(all.strOut.find(line), std::string::npos) << line << "\n" << all.strOut;
+    }
+    EXPECT_EQ(own.Requests().size(), 2u);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out; // the start of the reply
+    } named[] = {
+        {{"n", "c"}, 0, "127.0.0.1  n  Yes\n127.0.0.1  c  Yes\n"},
+        {{"m"}, 1, "127.0.0.1  m  name-m    moved?: only 127.0.0.9 announces it now: check it"},
+        {{"m", "--address", "127.0.0.9"}, 0, "127.0.0.9  m  Yes\n"},
+        {{"m", "--address", "127.1"}, 2, ""},
+        {{"k", "n", "--address", "127.0.0.9"}, 2, ""},
+    };
+    for (const auto& step : named) {
+        const CControlReply reply = login(step.args);
+        EXPECT_EQ(reply.nStatus, step.status) << step.args[0] << reply.strErr;
+        EXPECT_TRUE(reply.strOut.starts_with(step.out)) << reply.strOut;
+    }
+    EXPECT_EQ(moved.Requests().size(), 1u);
+    const CServerData& m = *m_target.m_pCore->m_mapServers.Find(u"m");
+    EXPECT_STREQ(m.m_szIPAddr, "127.0.0.9");
+    EXPECT_STREQ(m.m_szAuthorizedIP, "127.0.0.9");
+    EXPECT_EQ(m.AddressState(), EAddressState::Bound);
+    EXPECT_EQ(m_target.m_rows.CellText(m_target.m_rows.FindRow(EServerColumn::MAC, u"m"),
+                                       EServerColumn::IPAddr),
+              u"127.0.0.9");
+    // The new arrays named once are known now.
+    EXPECT_TRUE(m_target.m_pCore->LoginCandidate(u"n")->bKnown);
+}
+
+TEST_F(Control, TheChannelAnswersOnTheWindowThreadAndWhenTheProgramStops) {
+    const auto socket = CControlChannel::SocketPath(m_dir / "registry.db");
+    CEventLoop& loop = m_target.m_loop;
+    auto channel = std::make_unique<CControlChannel>(
+        loop.Window(),
+        [this](const std::vector<std::string>& args, const CControlChannel::CDone& done) {
+            if (args == std::vector<std::string>{"hold"}) {
+                m_held = done; // answered never: the program stops first
+                return;
+            }
+            m_commands.Run(args, done);
+        });
+    ASSERT_EQ(channel->Listen(socket), "");
+    struct stat info {};
+    ASSERT_EQ(::stat(socket.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    std::promise<std::string> answer;
+    std::future<std::string> status = answer.get_future();
+    std::thread client([&] {
+        answer.set_value(Ask(socket, ControlProtocol::EncodeRequest({"users"})));
+        loop.Window()->Post([] {}); // wakes the loop to see the answer
+    });
+    ASSERT_TRUE(loop.RunUntil(
+        [&] { return status.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    client.join();
+    EXPECT_EQ(status.get(), ControlProtocol::EncodeReply(Run({"users"})));
+    // Bytes that are not a request get no answer.
+    EXPECT_EQ(Ask(socket, std::string("GET / HTTP/1.0\r\n\r\n")), "");
+
+    auto held = std::async(std::launch::async,
+                           [&] { return Ask(socket, ControlProtocol::EncodeRequest({"hold"})); });
+    ASSERT_TRUE(loop.RunUntil([&] { return static_cast<bool>(m_held); }));
+    m_held = nullptr; // dropped unanswered, as a pass that never ends
+    EXPECT_EQ(held.get(), ControlProtocol::EncodeReply({1, {}, "OrvaneSrv is stopping\n"}));
+    channel.reset();
+    EXPECT_FALSE(std::filesystem::exists(socket));
+}
+
+} // namespace
