@@ -78,8 +78,8 @@ int CHeadlessRunner::Run() {
     steps.afterLoad = [&](COrvaneSrvCore& core) {
         CServerDiscovery::CHooks hooks;
         hooks.audit = [&core](const CAuditRecord& record) { core.Audit(record); };
-        discovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), rows,
-                                                       loop.Window(), std::move(hooks));
+        discovery =
+            core.MakeServerTableWorker<CServerDiscovery>(rows, loop.Window(), std::move(hooks));
         discovery->StartFirstPass();
     };
     steps.beforeFree = [&](COrvaneSrvCore&) {

@@ -22,22 +22,24 @@ struct CUserSnapshot {
 
 CUserSnapshot TakeSnapshot(const COrvaneSrvCore& core, bool bProperties,
                            const std::u16string& name) {
-    CUserSnapshot snap;
-    auto lock = core.Guard()->LockShared();
-    snap.groups.reserve(core.m_mapGroups.size());
-    for (const auto& [groupName, group] : core.m_mapGroups) {
-        if (groupName != CAddUserDlg::kEveryone) {
-            snap.groups.push_back(groupName);
+    return core.Read([&](const CTablesView& tables) {
+        CUserSnapshot snap;
+        snap.groups.reserve(tables.groups.size());
+        for (const auto& [groupName, group] : tables.groups) {
+            if (groupName != CAddUserDlg::kEveryone) {
+                snap.groups.push_back(groupName);
+            }
         }
-    }
-    if (bProperties) {
-        if (auto it = core.m_mapUsers.find(name); it != core.m_mapUsers.end()) {
-            snap.bFound = true;
-            snap.password = it->second->m_strPassword;
-            snap.memberOf.insert(it->second->m_listGroups.begin(), it->second->m_listGroups.end());
+        if (bProperties) {
+            if (auto it = tables.users.find(name); it != tables.users.end()) {
+                snap.bFound = true;
+                snap.password = it->second->m_strPassword;
+                snap.memberOf.insert(it->second->m_listGroups.begin(),
+                                     it->second->m_listGroups.end());
+            }
         }
-    }
-    return snap;
+        return snap;
+    });
 }
 
 } // namespace
@@ -76,11 +78,9 @@ bool CAddUserDlg::OnInitDialog() {
 }
 
 std::pair<std::u16string, int> CAddUserDlg::FirstFailedCheck() const {
-    CNameCheck check;
-    {
-        auto lock = m_core.Guard()->LockShared();
-        check = CheckName(m_core.m_mapUsers, m_strUserName, !m_bProperties);
-    }
+    const CNameCheck check = m_core.Read([&](const CTablesView& tables) {
+        return CheckName(tables.users, m_strUserName, !m_bProperties);
+    });
     if (check.eResult != ENameCheck::Ok) {
         return {NameCheckText(ERecordKind::User, check), IDC_USER_NAME};
     }

@@ -41,8 +41,8 @@ CControlLogin::CControlLogin(COrvaneSrvCore& core, IServerListView& list,
     m_pState->done = std::move(done);
     m_pState->onFinished = std::move(onFinished);
     m_pState->pSelf = std::make_shared<CControlLogin*>(this);
-    m_pClient = std::make_unique<CLoginClient>(
-        core.m_mapServers, core.Guard(), list, std::move(window), std::make_shared<CNoBoxes>(),
+    m_pClient = core.MakeServerTableWorker<CLoginClient>(
+        list, std::move(window), std::make_shared<CNoBoxes>(),
         WithLoginAudit(std::move(options), core.AuditTrail(), "orvanectl"));
 }
 

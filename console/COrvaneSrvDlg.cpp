@@ -304,10 +304,10 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
         }
     };
     discoveryHooks.audit = [&core](const CAuditRecord& record) { core.Audit(record); };
-    m_pDiscovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), page,
-                                                      WindowThread(), discoveryHooks, m_slp);
-    m_pLogin = std::make_unique<CLoginClient>(
-        core.m_mapServers, core.Guard(), page, WindowThread(), m_pBoxes,
+    m_pDiscovery =
+        core.MakeServerTableWorker<CServerDiscovery>(page, WindowThread(), discoveryHooks, m_slp);
+    m_pLogin = core.MakeServerTableWorker<CLoginClient>(
+        page, WindowThread(), m_pBoxes,
         WithLoginAudit(m_loginOptions, core.AuditTrail(), "console"));
     CServerDiscovery* discovery = m_pDiscovery.get();
     CLoginClient* login = m_pLogin.get();
@@ -316,10 +316,10 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     hooks.onTimer = [discovery] { discovery->OnTimer(); };
     hooks.onRefresh = [discovery] { discovery->OnRefresh(); };
     hooks.isLoginEnabled = [&core](std::span<const std::u16string> selectedMacs) {
-        return IsLoginEnabled(core.m_mapServers, *core.Guard(), selectedMacs);
+        return core.IsLoginEnabledFor(selectedMacs);
     };
     hooks.decidingMac = [&core](std::span<const std::u16string> selectedMacs) {
-        return DecidingMac(core.m_mapServers, *core.Guard(), selectedMacs);
+        return core.DecidingMacOf(selectedMacs);
     };
     hooks.loginCandidate = [&core](const std::u16string& mac) { return core.LoginCandidate(mac); };
     hooks.login = [login](std::vector<CLoginTarget> targets, std::u16string user,

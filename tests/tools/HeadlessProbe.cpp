@@ -75,10 +75,10 @@ class CProbe {
 public:
     CProbe(CLoginOptions options, const std::filesystem::path& store)
         : m_core(std::make_unique<CRegistryHive>(store.empty() ? Scratch() : store)),
-          m_bPersist(!store.empty()),
-          m_discovery(m_core.m_mapServers, m_core.Guard(), m_list, m_loop.Window(), {}),
-          m_login(m_core.m_mapServers, m_core.Guard(), m_list, m_loop.Window(),
-                  std::make_shared<CPrintingBoxes>(), options) {
+          m_bPersist(!store.empty()), m_discovery(m_core.MakeServerTableWorker<CServerDiscovery>(
+                                          m_list, m_loop.Window(), CServerDiscovery::CHooks{})),
+          m_login(m_core.MakeServerTableWorker<CLoginClient>(
+              m_list, m_loop.Window(), std::make_shared<CPrintingBoxes>(), options)) {
         if (m_bPersist) {
             m_core.LoadDirectory(); // makes the keys that the records go under
         }
@@ -112,8 +112,8 @@ private:
     COrvaneSrvCore m_core;
     bool m_bPersist;
     CTimedList m_list;
-    CServerDiscovery m_discovery;
-    CLoginClient m_login;
+    std::unique_ptr<CServerDiscovery> m_discovery;
+    std::unique_ptr<CLoginClient> m_login;
     CCredentialService m_service;
     bool m_bFirstPass = true;
     Clock::time_point m_loginStart;
@@ -143,11 +143,11 @@ void CProbe::Pass() {
     const auto start = Clock::now();
     m_list.m_lastAppend = start;
     if (std::exchange(m_bFirstPass, false)) {
-        m_discovery.StartFirstPass();
+        m_discovery->StartFirstPass();
     } else {
-        m_discovery.OnTimer();
+        m_discovery->OnTimer();
     }
-    m_loop.RunUntil([&] { return !m_discovery.IsDiscovering(); });
+    m_loop.RunUntil([&] { return !m_discovery->IsDiscovering(); });
     std::printf("PASS rows=%zu ms=%.0f last-row-ms=%.0f\n", m_list.RowCount(), MsSince(start),
                 std::chrono::duration<double, std::milli>(m_list.m_lastAppend - start).count());
 }
@@ -185,11 +185,11 @@ void CProbe::Login(std::istringstream& args) {
                            m_list.CellText(row, EServerColumn::IPAddr)});
         m_list.SetCellText(row, EServerColumn::Auth, u"Logging");
     }
-    m_login.Login(std::move(targets), Utf8ToUtf16(user), Utf8ToUtf16(password));
+    m_login->Login(std::move(targets), Utf8ToUtf16(user), Utf8ToUtf16(password));
 }
 
 void CProbe::WaitForLogins() {
-    m_loop.RunUntil([&] { return m_login.RunningLogins() == 0; });
+    m_loop.RunUntil([&] { return m_login->RunningLogins() == 0; });
     std::printf("LOGINS ms=%.0f\n", MsSince(m_loginStart));
 }
 
