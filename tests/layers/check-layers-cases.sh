@@ -10,14 +10,12 @@ trap 'rm -rf "$work"' EXIT
 cases=(
     "service/A.cpp|auto lock = guard.LockShared();|1"
     "console/A.cpp|auto lock = core.Guard()->LockExclusive();|1"
-    "app/A.h|std::shared_ptr<CTableGuard> m_pGuard;|1"
     "bench/A.cpp|core.m_mapServers.Add(mac, std::move(record));|1"
     "tests/service/A.cpp|EXPECT_TRUE(core.m_mapUsers.empty());|1"
     "tools/A.cpp|if (guard.m_bTablesAlive) {}|1"
     "service/A.cpp|core.Read([](const CTablesView& tables) { return tables.users.size(); });|0"
     "service/A.cpp|auto lock = m_mapServersLock.LockSharedish();|0"
     "core/A.cpp|auto lock = m_pGuard->LockShared();|0"
-    "storage/A.cpp|auto lock = m_pGuard->LockExclusive();|0"
     "tests/storage/A.cpp|CTableGuard guard;|0"
 )
 failed=0
