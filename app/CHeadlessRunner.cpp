@@ -82,8 +82,8 @@ int CHeadlessRunner::Run() {
                                         std::string_view announcedAt) {
             core.Audit(AddressConflictRecord(mac, bound, announcedAt));
         };
-        discovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), rows,
-                                                       loop.Window(), std::move(hooks));
+        discovery =
+            core.MakeServerTableWorker<CServerDiscovery>(rows, loop.Window(), std::move(hooks));
         discovery->StartFirstPass();
     };
     steps.beforeFree = [&](COrvaneSrvCore&) {

@@ -20,18 +20,19 @@ struct CGroupSnapshot {
 
 CGroupSnapshot TakeSnapshot(const COrvaneSrvCore& core, bool bProperties,
                             const std::u16string& name) {
-    CGroupSnapshot snap;
-    auto lock = core.Guard()->LockShared();
-    snap.users.reserve(core.m_mapUsers.size());
-    for (const auto& entry : core.m_mapUsers) {
-        snap.users.push_back(entry.first);
-    }
-    if (bProperties) {
-        if (auto it = core.m_mapGroups.find(name); it != core.m_mapGroups.end()) {
-            snap.members.insert(it->second->m_listUsers.begin(), it->second->m_listUsers.end());
+    return core.Read([&](const CTablesView& tables) {
+        CGroupSnapshot snap;
+        snap.users.reserve(tables.users.size());
+        for (const auto& entry : tables.users) {
+            snap.users.push_back(entry.first);
         }
-    }
-    return snap;
+        if (bProperties) {
+            if (auto it = tables.groups.find(name); it != tables.groups.end()) {
+                snap.members.insert(it->second->m_listUsers.begin(), it->second->m_listUsers.end());
+            }
+        }
+        return snap;
+    });
 }
 
 } // namespace
@@ -60,11 +61,10 @@ bool CAddGroupDlg::OnInitDialog() {
 
 void CAddGroupDlg::OnOK() {
     m_strGroupName = GetDlgItemText(IDC_GROUP_NAME);
-    CRefusal refusal;
-    if (!m_bProperties) {
-        auto lock = m_core.Guard()->LockShared();
-        refusal = CDirectoryRules::CheckNewName(m_core.m_mapGroups, m_strGroupName);
-    }
+    const CRefusal refusal = m_core.Read([&](const CTablesView& tables) {
+        return m_bProperties ? CRefusal{}
+                             : CDirectoryRules::CheckNewName(tables.groups, m_strGroupName);
+    });
     if (refusal) {
         m_boxes.Show(RefusalText(refusal), EMessageIcon::Warning);
         FocusFieldAtFault(GetDlgItem(IDC_GROUP_NAME));

@@ -22,22 +22,24 @@ struct CUserSnapshot {
 
 CUserSnapshot TakeSnapshot(const COrvaneSrvCore& core, bool bProperties,
                            const std::u16string& name) {
-    CUserSnapshot snap;
-    auto lock = core.Guard()->LockShared();
-    snap.groups.reserve(core.m_mapGroups.size());
-    for (const auto& [groupName, group] : core.m_mapGroups) {
-        if (groupName != CDirectoryRules::kEveryoneGroup) {
-            snap.groups.push_back(groupName);
+    return core.Read([&](const CTablesView& tables) {
+        CUserSnapshot snap;
+        snap.groups.reserve(tables.groups.size());
+        for (const auto& [groupName, group] : tables.groups) {
+            if (groupName != CDirectoryRules::kEveryoneGroup) {
+                snap.groups.push_back(groupName);
+            }
         }
-    }
-    if (bProperties) {
-        if (auto it = core.m_mapUsers.find(name); it != core.m_mapUsers.end()) {
-            snap.bFound = true;
-            snap.password = it->second->m_strPassword;
-            snap.memberOf.insert(it->second->m_listGroups.begin(), it->second->m_listGroups.end());
+        if (bProperties) {
+            if (auto it = tables.users.find(name); it != tables.users.end()) {
+                snap.bFound = true;
+                snap.password = it->second->m_strPassword;
+                snap.memberOf.insert(it->second->m_listGroups.begin(),
+                                     it->second->m_listGroups.end());
+            }
         }
-    }
-    return snap;
+        return snap;
+    });
 }
 
 } // namespace
@@ -78,11 +80,9 @@ bool CAddUserDlg::OnInitDialog() {
 std::pair<std::u16string, int> CAddUserDlg::FirstFailedCheck() const {
     CUserData typed(m_strUserName, m_strPwd);
     CDirectoryRules::JoinEveryone(typed.m_listGroups);
-    CRefusal refusal;
-    {
-        auto lock = m_core.Guard()->LockShared();
-        refusal = CDirectoryRules::CheckUser(m_core.m_mapUsers, typed, !m_bProperties);
-    }
+    const CRefusal refusal = m_core.Read([&](const CTablesView& tables) {
+        return CDirectoryRules::CheckUser(tables.users, typed, !m_bProperties);
+    });
     if (refusal) {
         const bool bPassword = refusal.eKind == ERefusal::EmptyPassword;
         return {RefusalText(refusal), bPassword ? IDC_USER_PASSWORD : IDC_USER_NAME};

@@ -35,17 +35,16 @@ std::vector<std::u16string> ServerCells(const CServerData& server) {
 }
 
 // The rows of the group's list, built under the guard; none for a group the table lacks.
-std::vector<CAccessRow> BuildRows(const COrvaneSrvCore& core, const std::u16string& groupName) {
+std::vector<CAccessRow> BuildRows(const CTablesView& tables, const std::u16string& groupName) {
     std::vector<CAccessRow> rows;
-    auto lock = core.Guard()->LockShared();
-    const auto group = core.m_mapGroups.find(groupName);
-    if (group == core.m_mapGroups.end()) {
+    const auto group = tables.groups.find(groupName);
+    if (group == tables.groups.end()) {
         return rows;
     }
     const std::vector<std::u16string>& access = group->second->m_listAccess;
     const std::unordered_set<std::u16string> onList(access.begin(), access.end());
     std::unordered_set<std::u16string> rowMacs;
-    core.m_mapServers.ForEach([&](const std::u16string&, const CServerData& server) {
+    tables.servers.ForEach([&](const std::u16string&, const CServerData& server) {
         if (!IsSupportedProduct(server)) {
             return;
         }
@@ -74,7 +73,9 @@ bool CGroupAccessDlg::OnInitDialog() {
     m_lvServers->SetCheckBoxes(true);
     m_lvServers->SetFullRowSelect(true);
     InsertColumns(*m_lvServers, Units(), kColumns);
-    for (CAccessRow& row : BuildRows(m_core, m_strGroupName)) {
+    std::vector<CAccessRow> rows =
+        m_core.Read([&](const CTablesView& tables) { return BuildRows(tables, m_strGroupName); });
+    for (CAccessRow& row : rows) {
         const std::size_t index = m_lvServers->AppendItem(std::move(row.cells));
         m_lvServers->SetCheck(index, row.bChecked);
     }

@@ -309,10 +309,9 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
                                              std::string_view announcedAt) {
         core.Audit(AddressConflictRecord(mac, bound, announcedAt));
     };
-    m_pDiscovery = std::make_unique<CServerDiscovery>(core.m_mapServers, core.Guard(), page,
-                                                      WindowThread(), discoveryHooks, m_slp);
-    m_pLogin = std::make_unique<CLoginClient>(core.m_mapServers, core.Guard(), core.LoginPool(),
-                                              m_loginOptions);
+    m_pDiscovery =
+        core.MakeServerTableWorker<CServerDiscovery>(page, WindowThread(), discoveryHooks, m_slp);
+    m_pLogin = core.MakeServerTableWorker<CLoginClient>(core.LoginPool(), m_loginOptions);
     CServerDiscovery* discovery = m_pDiscovery.get();
     CLoginClient* login = m_pLogin.get();
     CSystemTabHooks hooks;
@@ -320,10 +319,10 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     hooks.onTimer = [discovery] { discovery->OnTimer(); };
     hooks.onRefresh = [discovery] { discovery->OnRefresh(); };
     hooks.isLoginEnabled = [&core](std::span<const std::u16string> selectedMacs) {
-        return IsLoginEnabled(core.m_mapServers, *core.Guard(), selectedMacs);
+        return core.IsLoginEnabledFor(selectedMacs);
     };
     hooks.decidingMac = [&core](std::span<const std::u16string> selectedMacs) {
-        return DecidingMac(core.m_mapServers, *core.Guard(), selectedMacs);
+        return core.DecidingMacOf(selectedMacs);
     };
     hooks.loginCandidate = [&core](const std::u16string& mac) { return core.LoginCandidate(mac); };
     hooks.login = [this, login, &page, &core](std::vector<CLoginTarget> targets,

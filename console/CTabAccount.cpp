@@ -35,10 +35,9 @@ struct CGroupView {
     std::vector<std::vector<std::u16string>> rows;
 };
 
-std::optional<CGroupView> BuildView(const COrvaneSrvCore& core, const std::u16string& name) {
-    auto lock = core.Guard()->LockShared();
-    const auto group = core.m_mapGroups.find(name);
-    if (group == core.m_mapGroups.end()) {
+std::optional<CGroupView> BuildView(const CTablesView& tables, const std::u16string& name) {
+    const auto group = tables.groups.find(name);
+    if (group == tables.groups.end()) {
         return std::nullopt;
     }
     CGroupView view;
@@ -46,7 +45,7 @@ std::optional<CGroupView> BuildView(const COrvaneSrvCore& core, const std::u16st
     const std::vector<std::u16string>& access = group->second->m_listAccess;
     const std::unordered_set<std::u16string> onList(access.begin(), access.end());
     std::unordered_set<std::u16string> rowMacs;
-    core.m_mapServers.ForEach([&](const std::u16string&, const CServerData& server) {
+    tables.servers.ForEach([&](const std::u16string&, const CServerData& server) {
         std::u16string mac = Utf8ToUtf16(server.m_szMAC);
         if (onList.contains(mac)) {
             rowMacs.insert(mac);
@@ -58,16 +57,6 @@ std::optional<CGroupView> BuildView(const COrvaneSrvCore& core, const std::u16st
         view.rows.push_back({NoneText(), std::move(mac), NoneText()});
     }
     return view;
-}
-
-std::vector<std::u16string> GroupNames(const COrvaneSrvCore& core) {
-    std::vector<std::u16string> names;
-    auto lock = core.Guard()->LockShared();
-    names.reserve(core.m_mapGroups.size());
-    for (const auto& entry : core.m_mapGroups) {
-        names.push_back(entry.first);
-    }
-    return names;
 }
 
 } // namespace
@@ -138,7 +127,7 @@ bool CTabAccount::eventFilter(QObject* watched, QEvent* event) {
 
 void CTabAccount::ReloadGroups() {
     m_lbGroups->ResetContent();
-    std::vector<std::u16string> names = GroupNames(m_core);
+    std::vector<std::u16string> names = m_core.GroupNames();
     SortAsListed(names);
     for (const std::u16string& name : names) {
         m_lbGroups->AddString(name);
@@ -162,7 +151,8 @@ void CTabAccount::OnSelchangeGroupList() {
     }
     m_lbUsers->ResetContent();
     m_lvAccess->DeleteAllItems();
-    std::optional<CGroupView> view = BuildView(m_core, *name);
+    std::optional<CGroupView> view =
+        m_core.Read([&](const CTablesView& tables) { return BuildView(tables, *name); });
     if (!view) {
         return;
     }

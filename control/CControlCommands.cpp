@@ -284,17 +284,16 @@ CControlReply CControlCommands::Status(bool bJson) {
     std::size_t authorized = 0;
     std::size_t users = 0;
     std::size_t groups = 0;
-    {
-        auto lock = core.Guard()->LockShared();
-        core.m_mapServers.ForEach([&](const std::u16string&, const CServerData& server) {
+    core.Read([&](const CTablesView& tables) {
+        tables.servers.ForEach([&](const std::u16string&, const CServerData& server) {
             // An authorized array that missed a pass keeps its credentials but is not served.
             const bool bOnline = server.m_bOnline != 0;
             found += bOnline ? 1 : 0;
             authorized += bOnline && server.m_bAuthorized != 0 ? 1 : 0;
         });
-        users = core.m_mapUsers.size();
-        groups = core.m_mapGroups.size();
-    }
+        users = tables.users.size();
+        groups = tables.groups.size();
+    });
     const std::shared_ptr<CAuditTrail>& trail = core.AuditTrail();
     const CServerDiscovery* discovery = m_target.Discovery();
     const auto lastPass = discovery ? discovery->LastPassEnd() : std::nullopt;
@@ -389,12 +388,11 @@ CControlReply CControlCommands::ServerRows(bool bJson) {
 CControlReply CControlCommands::Users(bool bJson) {
     COrvaneSrvCore& core = m_target.Core();
     std::vector<std::pair<std::u16string, std::vector<std::u16string>>> users;
-    {
-        auto lock = core.Guard()->LockShared();
-        for (const auto& [name, user] : core.m_mapUsers) {
+    core.Read([&](const CTablesView& tables) {
+        for (const auto& [name, user] : tables.users) {
             users.emplace_back(name, user->m_listGroups);
         }
-    }
+    });
     std::sort(users.begin(), users.end());
     std::vector<CRow> rows;
     for (auto& [name, groups] : users) {
@@ -418,12 +416,11 @@ CControlReply CControlCommands::Groups(bool bJson) {
         bool operator<(const CGroupRow& other) const { return name < other.name; }
     };
     std::vector<CGroupRow> groups;
-    {
-        auto lock = core.Guard()->LockShared();
-        for (const auto& [name, group] : core.m_mapGroups) {
+    core.Read([&](const CTablesView& tables) {
+        for (const auto& [name, group] : tables.groups) {
             groups.push_back({name, group->m_listUsers, group->m_listAccess});
         }
-    }
+    });
     std::sort(groups.begin(), groups.end());
     std::vector<CRow> rows;
     for (CGroupRow& group : groups) {
@@ -466,19 +463,20 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
     };
     std::optional<CExisting> existing;
     CRefusal refusal;
-    {
-        auto lock = core.Guard()->LockShared();
+    const std::u16string* missingGroup = core.Read([&](const CTablesView& tables) {
         if (verb == "add") {
-            refusal = CDirectoryRules::CheckNewName(core.m_mapUsers, name);
+            refusal = CDirectoryRules::CheckNewName(tables.users, name);
         }
-        if (const auto it = core.m_mapUsers.find(name); it != core.m_mapUsers.end()) {
+        if (const auto it = tables.users.find(name); it != tables.users.end()) {
             existing = CExisting{it->second->m_strPassword, it->second->m_listGroups};
         }
-        for (const std::u16string& group : groups) {
-            if (!core.m_mapGroups.contains(group)) {
-                return Failed("no group " + Utf16ToUtf8(group));
-            }
-        }
+        const auto missing = std::find_if(groups.begin(), groups.end(), [&](const auto& group) {
+            return !tables.groups.contains(group);
+        });
+        return missing == groups.end() ? nullptr : &*missing;
+    });
+    if (missingGroup != nullptr) {
+        return Failed("no group " + Utf16ToUtf8(*missingGroup));
     }
     if (refusal) {
         return Failed(Utf16ToUtf8(RefusalText(refusal)));
@@ -531,22 +529,26 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
     std::vector<std::u16string> members;
     bool bExists = false;
     CRefusal refusal;
-    {
-        auto lock = core.Guard()->LockShared();
-        bExists = core.m_mapGroups.contains(name);
-        if (verb == "add") {
-            refusal = CDirectoryRules::CheckNewName(core.m_mapGroups, name);
-        }
-        if (memberList != nullptr) {
-            members = SplitNames(*memberList);
-            for (const std::u16string& member : members) {
-                if (!core.m_mapUsers.contains(member)) {
-                    return Failed("no user " + Utf16ToUtf8(member));
-                }
+    const std::u16string* missingUser =
+        core.Read([&](const CTablesView& tables) -> const std::u16string* {
+            bExists = tables.groups.contains(name);
+            if (verb == "add") {
+                refusal = CDirectoryRules::CheckNewName(tables.groups, name);
             }
-        } else if (bExists) {
-            members = core.m_mapGroups.at(name)->m_listUsers;
-        }
+            if (memberList != nullptr) {
+                members = SplitNames(*memberList);
+                const auto missing =
+                    std::find_if(members.begin(), members.end(),
+                                 [&](const auto& m) { return !tables.users.contains(m); });
+                return missing == members.end() ? nullptr : &*missing;
+            }
+            if (bExists) {
+                members = tables.groups.at(name)->m_listUsers;
+            }
+            return nullptr;
+        });
+    if (missingUser != nullptr) {
+        return Failed("no user " + Utf16ToUtf8(*missingUser));
     }
     if (refusal) {
         return Failed(Utf16ToUtf8(RefusalText(refusal)));

@@ -32,8 +32,7 @@ CControlLogin::CControlLogin(COrvaneSrvCore& core, IServerListView& list,
     m_pState->done = std::move(done);
     m_pState->onFinished = std::move(onFinished);
     m_pState->pSelf = std::make_shared<CControlLogin*>(this);
-    m_pClient =
-        std::make_unique<CLoginClient>(core.m_mapServers, core.Guard(), core.LoginPool(), options);
+    m_pClient = core.MakeServerTableWorker<CLoginClient>(core.LoginPool(), options);
 }
 
 CControlLogin::~CControlLogin() {

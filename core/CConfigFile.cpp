@@ -239,12 +239,11 @@ CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvC
                                   CConfigFileIo& io) {
     std::vector<uint8_t> bytes;
     CConfigCounts counts;
-    {
-        auto lock = core.Guard()->LockShared();
-        bytes = Serialize(core.m_mapGroups, core.m_mapUsers);
-        counts.nUsers = core.m_mapUsers.size();
-        counts.nGroups = core.m_mapGroups.size();
-    }
+    core.Read([&](const CTablesView& tables) {
+        bytes = Serialize(tables.groups, tables.users);
+        counts.nUsers = tables.users.size();
+        counts.nGroups = tables.groups.size();
+    });
     std::string tempName;
     CUniqueFd fd = CreateTemporary(path, tempName);
     if (!fd) {

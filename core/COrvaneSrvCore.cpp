@@ -3,6 +3,8 @@
 #include "core/CArchiveReader.h"
 #include "core/audit/DirectoryAudit.h"
 #include "platform/text/TextConv.h"
+#include "storage/IsLoginEnabled.h"
+#include "storage/IsSupportedProduct.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -76,7 +78,8 @@ std::unique_ptr<Record> ReadRecord(std::u16string_view key, const std::u16string
 } // namespace
 
 COrvaneSrvCore::COrvaneSrvCore(std::unique_ptr<CRegistryHive> hive)
-    : m_registry(std::move(hive)), m_pGuard(std::make_shared<CTableGuard>()) {}
+    : m_registry(std::move(hive)), m_pGuard(std::make_shared<CTableGuard>()),
+      m_tables(m_pGuard, m_mapServers, m_mapUsers, m_mapGroups) {}
 
 COrvaneSrvCore::~COrvaneSrvCore() {
     FreeTables();
@@ -105,7 +108,7 @@ long COrvaneSrvCore::SendMessage(CDirectoryMessage msg) {
             return kRefused;
         }
         if (m_pAudit) {
-            record = DirectoryChangeRecord(msg, *this, m_strChangeSource);
+            record = DirectoryChangeRecord(msg, m_mapUsers, m_strChangeSource);
         }
         Dispatch(msg);
     }
@@ -450,4 +453,62 @@ std::size_t COrvaneSrvCore::AddressConflicts() const {
         });
     }
     return count;
+}
+
+namespace {
+
+template <class Table>
+std::vector<std::u16string> KeysOf(const Table& table) {
+    std::vector<std::u16string> names;
+    names.reserve(table.size());
+    for (const auto& entry : table) {
+        names.push_back(entry.first);
+    }
+    return names;
+}
+
+// A copy of the record filed under name, or none; the caller holds the guard.
+template <class Record, class Table>
+std::optional<Record> CopyOf(const Table& table, const std::u16string& name) {
+    const auto it = table.find(name);
+    if (it == table.end() || !it->second) {
+        return std::nullopt;
+    }
+    return *it->second;
+}
+
+} // namespace
+
+std::optional<CUserData> COrvaneSrvCore::UserRecord(const std::u16string& name) const {
+    return Read([&](const CTablesView& t) { return CopyOf<CUserData>(t.users, name); });
+}
+
+std::optional<CGroupData> COrvaneSrvCore::GroupRecord(const std::u16string& name) const {
+    return Read([&](const CTablesView& t) { return CopyOf<CGroupData>(t.groups, name); });
+}
+
+std::optional<CServerData> COrvaneSrvCore::ServerRecord(const std::u16string& mac) const {
+    return Read([&](const CTablesView& t) -> std::optional<CServerData> {
+        const CServerData* record = t.servers.Find(mac);
+        if (record == nullptr) {
+            return std::nullopt;
+        }
+        return *record;
+    });
+}
+
+std::vector<std::u16string> COrvaneSrvCore::UserNames() const {
+    return Read([](const CTablesView& t) { return KeysOf(t.users); });
+}
+
+std::vector<std::u16string> COrvaneSrvCore::GroupNames() const {
+    return Read([](const CTablesView& t) { return KeysOf(t.groups); });
+}
+
+bool COrvaneSrvCore::IsLoginEnabledFor(std::span<const std::u16string> selectedMacs) const {
+    return IsLoginEnabled(m_mapServers, *m_pGuard, selectedMacs);
+}
+
+std::size_t COrvaneSrvCore::DecidingMacOf(std::span<const std::u16string> selectedMacs) const {
+    return DecidingMac(m_mapServers, *m_pGuard, selectedMacs);
 }

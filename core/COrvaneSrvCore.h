@@ -2,6 +2,11 @@
 // tables, the registry store that persists the directory, and the guard over all three tables.
 // The main window holds one; the credential service's threads get it as their parameter.
 //
+// The tables and the guard are its own: code outside core and storage reads them through Read
+// (a function run under the shared guard) or a snapshot function, and changes them through
+// SendMessage, MergeImported or ChangeServers, which take the exclusive guard and so move the
+// generation that the service's "/Query" cache relies on.
+//
 // Every directory change is a CDirectoryMessage delivered to SendMessage on the window thread.
 // The in-memory change happens under the exclusive guard; the registry writes that it asks for
 // are collected on the way and committed afterwards as one transaction, outside the guard. When
@@ -15,6 +20,8 @@
 #include "core/CDirectoryUndo.h"
 #include "core/CLoginCandidate.h"
 #include "core/CRegistryStore.h"
+#include "core/CTablesAccess.h"
+#include "core/CTablesView.h"
 #include "core/audit/CAuditTrail.h"
 #include "platform/sync/CTableGuard.h"
 #include "storage/CLoginPool.h"
@@ -24,11 +31,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 class COrvaneSrvCore {
 public:
@@ -76,9 +85,37 @@ public:
     // Shutdown: frees every record (servers, users, groups) under the guard; nothing is written.
     void FreeTables();
 
-    const std::shared_ptr<CTableGuard>& Guard() const { return m_pGuard; }
     // The process's one login pool: the Login button and every orvanectl login share its places.
     const std::shared_ptr<CLoginPool>& LoginPool() const { return m_pLoginPool; }
+    // Runs f(const CTablesView&) under the shared guard and answers what f answers.
+    template <class F>
+    decltype(auto) Read(F&& f) const {
+        return m_tables.Read(std::forward<F>(f));
+    }
+    // The same way in, for a holder that may outlive this object (see CTablesAccess).
+    const CTablesAccess& Tables() const { return m_tables; }
+    // Runs f(CServerTable&) under the exclusive guard; false (f not run) once the tables are
+    // freed. For changes of storage server records made outside discovery and the login client.
+    template <class F>
+    bool ChangeServers(F&& f) {
+        return m_tables.ChangeServers(std::forward<F>(f));
+    }
+    // Copies taken under the shared guard, for callers that want values, not a view.
+    std::optional<CUserData> UserRecord(const std::u16string& name) const;
+    std::optional<CGroupData> GroupRecord(const std::u16string& name) const;
+    std::optional<CServerData> ServerRecord(const std::u16string& mac) const;
+    std::vector<std::u16string> UserNames() const;
+    std::vector<std::u16string> GroupNames() const;
+    // Makes a storage worker over the server table: T(table, guard, args...). Discovery and the
+    // login client take the guard themselves; nobody else is handed it.
+    template <class T, class... Args>
+    std::unique_ptr<T> MakeServerTableWorker(Args&&... args) {
+        return std::make_unique<T>(m_mapServers, m_pGuard, std::forward<Args>(args)...);
+    }
+    // Whether the Login button is enabled for these selected rows, and the row that decides it
+    // (storage/IsLoginEnabled), read under the shared guard. Window thread.
+    bool IsLoginEnabledFor(std::span<const std::u16string> selectedMacs) const;
+    std::size_t DecidingMacOf(std::span<const std::u16string> selectedMacs) const;
     // The array's standing for a login, read under the shared guard; none when no record has
     // that MAC (or the tables are freed).
     std::optional<CLoginCandidate> LoginCandidate(const std::u16string& mac) const;
@@ -115,12 +152,11 @@ public:
         std::string m_strSaved;
     };
 
-    CServerTable m_mapServers;
-    CUserTable m_mapUsers;
-    CGroupTable m_mapGroups;
-    CRegistryStore m_registry;
-
 private:
+    // The start-up order opens the store; the tests' accessor reaches what tests must arrange.
+    friend class COrvaneSrvApp;
+    friend class CCoreTestAccess;
+
     void OnAddUser(bool bPersist, std::unique_ptr<CUserData> user);
     void OnModifyUser(bool bPersist, std::unique_ptr<CUserData> user);
     void OnDeleteUser(bool bPersist, const std::u16string& name);
@@ -138,7 +174,12 @@ private:
     bool CommitBatch();
     void NotifyChanged() const;
 
+    CServerTable m_mapServers;
+    CUserTable m_mapUsers;
+    CGroupTable m_mapGroups;
+    CRegistryStore m_registry;
     std::shared_ptr<CTableGuard> m_pGuard;
+    CTablesAccess m_tables;
     std::shared_ptr<CAuditTrail> m_pAudit;
     std::shared_ptr<CLoginPool> m_pLoginPool = std::make_shared<CLoginPool>();
     std::string m_strChangeSource = "console";

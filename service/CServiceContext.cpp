@@ -13,7 +13,7 @@ CServiceContext::CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
           m_options.nMaxFailedChecksPerName, m_options.nameCheckInterval}),
       m_queryCache(m_options.nQueryCacheBytes), m_pAudit(core.AuditTrail()),
       m_slots(m_options.nMaxConnections), m_addresses(m_options.nMaxConnectionsPerAddress),
-      m_pIdleThreads(std::move(pIdleThreads)), m_pCore(&core), m_pGuard(core.Guard()) {
+      m_pIdleThreads(std::move(pIdleThreads)), m_tables(core.Tables()) {
     OpenDocRoot();
 }
 

@@ -3,9 +3,10 @@
 // the password-guessing throttle, the caps on connections served at once (in all and per client
 // address) and the pool of idle connection threads.
 //
-// The threads hold the guard by shared pointer, so it outlives the core. Every access to the
-// core goes through WithTables, which takes the guard and checks m_bTablesAlive first: once the
-// tables have been freed, a thread that is still serving never dereferences the core again.
+// The threads reach the tables through the core's CTablesAccess, which holds the guard by shared
+// pointer, so it outlives the core. Every access goes through WithTables, which takes the guard
+// and checks that the tables are alive first: once they have been freed, a thread that is still
+// serving never dereferences the core again.
 #pragma once
 
 #include "core/COrvaneSrvCore.h"
@@ -33,29 +34,26 @@ public:
     // The time the settings' clock tells, or the steady clock's.
     CLoginThrottle::Clock::time_point Now() const;
 
-    // Runs f(core) under the shared guard; false (f not run) once the tables are gone.
+    // Runs f(tables) under the shared guard; false (f not run) once the tables are gone.
     template <class F>
     bool WithTablesShared(F&& f) const {
-        return WithTablesSharedAt([&](const COrvaneSrvCore& core, uint64_t) { f(core); });
+        return WithTablesSharedAt([&](const CTablesView& tables, uint64_t) { f(tables); });
     }
-    // The same, with the generation of the tables as f sees them: f(core, generation).
+    // The same, with the generation of the tables as f sees them: f(tables, generation).
     template <class F>
     bool WithTablesSharedAt(F&& f) const {
-        auto lock = m_pGuard->LockShared();
-        if (!m_pGuard->m_bTablesAlive) {
-            return false;
-        }
-        f(*m_pCore, m_pGuard->Generation());
-        return true;
+        return m_tables.Read([&](const CTablesView& tables) {
+            if (!tables.bAlive) {
+                return false;
+            }
+            f(tables, tables.generation);
+            return true;
+        });
     }
+    // Runs f(servers) under the exclusive guard; false (f not run) once the tables are gone.
     template <class F>
-    bool WithTablesExclusive(F&& f) const {
-        auto lock = m_pGuard->LockExclusive();
-        if (!m_pGuard->m_bTablesAlive) {
-            return false;
-        }
-        f(*m_pCore);
-        return true;
+    bool WithServersExclusive(F&& f) const {
+        return m_tables.ChangeServers(std::forward<F>(f));
     }
 
     const CServiceOptions m_options;
@@ -95,6 +93,5 @@ public:
 private:
     void OpenDocRoot();
 
-    COrvaneSrvCore* const m_pCore;
-    const std::shared_ptr<CTableGuard> m_pGuard;
+    const CTablesAccess m_tables;
 };

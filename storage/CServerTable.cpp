@@ -1,6 +1,11 @@
 #include "storage/CServerTable.h"
 
-CServerData* CServerTable::Find(const std::u16string& mac) const {
+const CServerData* CServerTable::Find(const std::u16string& mac) const {
+    auto it = m_map.find(mac);
+    return it == m_map.end() ? nullptr : it->second.get();
+}
+
+CServerData* CServerTable::Find(const std::u16string& mac) {
     auto it = m_map.find(mac);
     return it == m_map.end() ? nullptr : it->second.get();
 }
@@ -14,7 +19,13 @@ void CServerTable::Remove(const std::u16string& mac) {
 }
 
 void CServerTable::ForEach(
-    const std::function<void(const std::u16string&, CServerData&)>& visit) const {
+    const std::function<void(const std::u16string&, const CServerData&)>& visit) const {
+    for (const auto& [key, record] : m_map) {
+        visit(key, *record);
+    }
+}
+
+void CServerTable::ForEach(const std::function<void(const std::u16string&, CServerData&)>& visit) {
     for (const auto& [key, record] : m_map) {
         visit(key, *record);
     }

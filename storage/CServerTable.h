@@ -16,11 +16,15 @@
 
 class CServerTable {
 public:
-    CServerData* Find(const std::u16string& mac) const;
+    // A reader of the table (under the shared guard) gets records it cannot change; only a
+    // holder of the exclusive guard, with the table itself in hand, changes one.
+    const CServerData* Find(const std::u16string& mac) const;
+    CServerData* Find(const std::u16string& mac);
     // Files a new record; used only after Find gave none.
     void Add(const std::u16string& mac, std::unique_ptr<CServerData> record);
     void Remove(const std::u16string& mac);
-    void ForEach(const std::function<void(const std::u16string&, CServerData&)>& visit) const;
+    void ForEach(const std::function<void(const std::u16string&, const CServerData&)>& visit) const;
+    void ForEach(const std::function<void(const std::u16string&, CServerData&)>& visit);
     void BeginPass();
     void Clear();
     std::size_t Size() const { return m_map.size(); }

@@ -64,14 +64,16 @@ std::string Mac(std::size_t i) {
 
 // The directory as the load builds it, without writing it: users, then groups that link them.
 void Fill(COrvaneSrvCore& core) {
-    for (std::size_t s = 0; s < kServers; ++s) {
-        auto server = std::make_unique<CServerData>();
-        server->SetIPAddr("10.0." + std::to_string(s / 250) + "." + std::to_string(s % 250));
-        server->SetMAC(Mac(s));
-        server->SetType("NAS");
-        server->m_bAuthorized = static_cast<int32_t>(s % 2);
-        core.m_mapServers.Add(Utf8ToUtf16(Mac(s)), std::move(server));
-    }
+    core.ChangeServers([](CServerTable& servers) {
+        for (std::size_t s = 0; s < kServers; ++s) {
+            auto server = std::make_unique<CServerData>();
+            server->SetIPAddr("10.0." + std::to_string(s / 250) + "." + std::to_string(s % 250));
+            server->SetMAC(Mac(s));
+            server->SetType("NAS");
+            server->m_bAuthorized = static_cast<int32_t>(s % 2);
+            servers.Add(Utf8ToUtf16(Mac(s)), std::move(server));
+        }
+    });
     for (std::size_t u = 0; u < kUsers; ++u) {
         core.SendMessage(CDirectoryMessage::AddUser(
             false, std::make_unique<CUserData>(Name("user", u), u"password")));
@@ -141,8 +143,10 @@ int main(int argc, char** argv) {
     COrvaneSrvCore core(std::make_unique<CRegistryHive>(store / "registry.db"));
     core.LoadDirectory();
     Fill(core);
-    std::printf("%zu users, %zu groups, %zu servers\n", core.m_mapUsers.size(),
-                core.m_mapGroups.size(), core.m_mapServers.Size());
+    core.Read([](const CTablesView& tables) {
+        std::printf("%zu users, %zu groups, %zu servers\n", tables.users.size(),
+                    tables.groups.size(), tables.servers.Size());
+    });
     CStderrMessageBoxes boxes;
     QWidget parent;
     parent.resize(900, 500);

@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     const auto t0 = Clock::now();
     const auto result = CConfigFile::Import(file, *core);
     const double import = Ms(Clock::now() - t0);
-    const std::size_t users = core->m_mapUsers.size();
+    const std::size_t users = core->UserNames().size();
     core.reset();
 
     std::vector<double> loads;
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
         const auto t1 = Clock::now();
         fresh->LoadDirectory();
         loads.push_back(Ms(Clock::now() - t1));
-        loadedUsers = fresh->m_mapUsers.size();
+        loadedUsers = fresh->UserNames().size();
     }
 
     std::vector<double> startUps;

@@ -61,21 +61,22 @@ void FillDirectory(COrvaneSrvCore& core) {
         user->m_listGroups.push_back(U16("group" + std::to_string(u % kGroups)));
         core.SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
     }
-    auto lock = core.Guard()->LockExclusive();
-    for (int s = 0; s < kServers; ++s) {
-        auto record = std::make_unique<CServerData>();
-        record->SetMAC(Mac(s));
-        record->SetIPAddr("192.168.10." + std::to_string(s));
-        record->SetSystemName("array-" + std::to_string(s));
-        record->SetProduct("Vault 9000");
-        record->SetType("SAN");
-        record->m_bAuthorized = 1;
-        record->m_bOnline = 1;
-        record->SetAuthorizedIP("192.168.10." + std::to_string(s));
-        record->m_strLoginUserName = u"admin";
-        record->m_strLoginPasswd = u"array-password";
-        core.m_mapServers.Add(U16(Mac(s)), std::move(record));
-    }
+    core.ChangeServers([](CServerTable& servers) {
+        for (int s = 0; s < kServers; ++s) {
+            auto record = std::make_unique<CServerData>();
+            record->SetMAC(Mac(s));
+            record->SetIPAddr("192.168.10." + std::to_string(s));
+            record->SetSystemName("array-" + std::to_string(s));
+            record->SetProduct("Vault 9000");
+            record->SetType("SAN");
+            record->m_bAuthorized = 1;
+            record->m_bOnline = 1;
+            record->SetAuthorizedIP("192.168.10." + std::to_string(s));
+            record->m_strLoginUserName = u"admin";
+            record->m_strLoginPasswd = u"array-password";
+            servers.Add(U16(Mac(s)), std::move(record));
+        }
+    });
 }
 
 // The process's processor time (all threads, user and kernel).

@@ -16,22 +16,24 @@ constexpr int kStopTimer = 2;
 
 } // namespace
 
-CDiscoveryChurn::CDiscoveryChurn(CServerTable& table, std::shared_ptr<CTableGuard> guard,
-                                 CSlpFunctions slp, std::chrono::milliseconds period)
-    : m_thread(&CDiscoveryChurn::Run, this, std::ref(table), std::move(guard), slp, period) {}
+CDiscoveryChurn::CDiscoveryChurn(COrvaneSrvCore& core, CSlpFunctions slp,
+                                 std::chrono::milliseconds period)
+    : m_thread(&CDiscoveryChurn::Run, this, std::ref(core), slp, period) {}
 
 CDiscoveryChurn::~CDiscoveryChurn() {
     m_bStop = true;
     m_thread.join();
 }
 
-void CDiscoveryChurn::Run(CServerTable& table, std::shared_ptr<CTableGuard> guard,
-                          CSlpFunctions slp, std::chrono::milliseconds period) {
+void CDiscoveryChurn::Run(COrvaneSrvCore& core, CSlpFunctions slp,
+                          std::chrono::milliseconds period) {
     CEventLoop loop;
     CServerRowList list;
     CServerDiscovery::CHooks hooks;
     hooks.logLine = [](std::string_view) {}; // a benchmark's table stays readable
-    CServerDiscovery discovery(table, std::move(guard), list, loop.Window(), hooks, slp);
+    const std::unique_ptr<CServerDiscovery> pDiscovery =
+        core.MakeServerTableWorker<CServerDiscovery>(list, loop.Window(), hooks, slp);
+    CServerDiscovery& discovery = *pDiscovery;
     const auto startPass = [&] {
         if (discovery.IsDiscovering()) {
             return;

@@ -1,12 +1,11 @@
-// Discovery passes over a server table every period, on a window thread of their own, as the
-// headless program runs them: each pass refreshes every record it finds under the exclusive guard,
-// so the guard's generation moves thousands of times a pass and whatever readers derived from the
-// tables (the service's "/Query" answers) must be composed again. The SLP calls go to whatever
-// function table is given; the benchmark gives it an in-memory directory agent.
+// Discovery passes over the core's server table every period, on a window thread of their own, as
+// the headless program runs them: each pass refreshes every record it finds under the exclusive
+// guard, so the guard's generation moves thousands of times a pass and whatever readers derived
+// from the tables (the service's "/Query" answers) must be composed again. The SLP calls go to
+// whatever function table is given; the benchmark gives it an in-memory directory agent.
 #pragma once
 
-#include "platform/sync/CTableGuard.h"
-#include "storage/CServerTable.h"
+#include "core/COrvaneSrvCore.h"
 #include "storage/CSlpFunctions.h"
 
 #include <atomic>
@@ -19,8 +18,7 @@ class CDiscoveryChurn {
 public:
     // Starts the first pass at once and then one every period (a pass still running when the
     // period comes round is left to end, as the program's timer does).
-    CDiscoveryChurn(CServerTable& table, std::shared_ptr<CTableGuard> guard, CSlpFunctions slp,
-                    std::chrono::milliseconds period);
+    CDiscoveryChurn(COrvaneSrvCore& core, CSlpFunctions slp, std::chrono::milliseconds period);
     // Stops starting passes, waits for the one running to end and its thread to leave.
     ~CDiscoveryChurn();
     CDiscoveryChurn(const CDiscoveryChurn&) = delete;
@@ -33,8 +31,7 @@ public:
     }
 
 private:
-    void Run(CServerTable& table, std::shared_ptr<CTableGuard> guard, CSlpFunctions slp,
-             std::chrono::milliseconds period);
+    void Run(COrvaneSrvCore& core, CSlpFunctions slp, std::chrono::milliseconds period);
 
     std::atomic<bool> m_bStop{false};
     std::atomic<std::size_t> m_nPassesEnded{0};

@@ -87,19 +87,20 @@ void FillDirectory(COrvaneSrvCore& core) {
     // A user of no group: the same request path with an empty document.
     core.SendMessage(
         CDirectoryMessage::AddUser(false, std::make_unique<CUserData>(u"nogroups", u"password")));
-    auto lock = core.Guard()->LockExclusive();
-    for (int s = 0; s < 200; ++s) {
-        auto record = std::make_unique<CServerData>();
-        record->SetMAC(Name("00:00:00:00:", s));
-        record->SetIPAddr("192.168.10." + std::to_string(s));
-        record->SetSystemName(Name("array-", s));
-        record->SetProduct("Vault 9000");
-        record->SetType("SAN");
-        record->m_bAuthorized = 1;
-        // As a login leaves it, with the element that lists it rendered.
-        record->SetLoginCredentials(u"admin", u"adminpassword");
-        core.m_mapServers.Add(U16(Name("00:00:00:00:", s)), std::move(record));
-    }
+    core.ChangeServers([](CServerTable& servers) {
+        for (int s = 0; s < 200; ++s) {
+            auto record = std::make_unique<CServerData>();
+            record->SetMAC(Name("00:00:00:00:", s));
+            record->SetIPAddr("192.168.10." + std::to_string(s));
+            record->SetSystemName(Name("array-", s));
+            record->SetProduct("Vault 9000");
+            record->SetType("SAN");
+            record->m_bAuthorized = 1;
+            // As a login leaves it, with the element that lists it rendered.
+            record->SetLoginCredentials(u"admin", u"adminpassword");
+            servers.Add(U16(Name("00:00:00:00:", s)), std::move(record));
+        }
+    });
 }
 
 // The fleet: 10,000 authorized servers; "fleet" is in 10 groups of 200 servers each (2,000 in
@@ -142,19 +143,20 @@ void FillFleet(COrvaneSrvCore& core) {
         user->m_listGroups.push_back(U16(Name("fleet-group", g)));
     }
     core.SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
-    auto lock = core.Guard()->LockExclusive();
-    for (int s = 0; s < kFleetServers; ++s) {
-        auto record = std::make_unique<CServerData>();
-        record->SetMAC(FleetMac(s));
-        record->SetIPAddr(FleetAddress(s));
-        record->SetSystemName(Name("array-", s));
-        record->SetProduct("Z220-S16");
-        record->SetType("SAN");
-        record->m_bAuthorized = 1;
-        // As a login leaves it, with the element that lists it rendered.
-        record->SetLoginCredentials(u"admin", u"adminpassword");
-        core.m_mapServers.Add(U16(FleetMac(s)), std::move(record));
-    }
+    core.ChangeServers([](CServerTable& servers) {
+        for (int s = 0; s < kFleetServers; ++s) {
+            auto record = std::make_unique<CServerData>();
+            record->SetMAC(FleetMac(s));
+            record->SetIPAddr(FleetAddress(s));
+            record->SetSystemName(Name("array-", s));
+            record->SetProduct("Z220-S16");
+            record->SetType("SAN");
+            record->m_bAuthorized = 1;
+            // As a login leaves it, with the element that lists it rendered.
+            record->SetLoginCredentials(u"admin", u"adminpassword");
+            servers.Add(U16(FleetMac(s)), std::move(record));
+        }
+    });
 }
 
 // What the directory agent holds for the fleet: every server at its address with the attributes
@@ -506,7 +508,9 @@ double TlsRows(RunService& runService, const uint16_t& ourTlsPort, const COrvane
     std::vector<std::string> gets;
     for (int u = 0; u < kUsers; ++u) {
         std::string document;
-        BuildServerListDocument(core, Name("user", u), document);
+        core.Read([&](const CTablesView& tables) {
+            BuildServerListDocument(tables, Name("user", u), document);
+        });
         std::ofstream(www / "query" / (Name("user", u) + ".xml")) << document;
         gets.push_back("GET /query/" + Name("user", u) + ".xml HTTP/1.0\r\n\r\n");
     }
@@ -543,8 +547,7 @@ void ChurnRows(RunService& runService, COrvaneSrvCore& fleet, uint16_t nginxPort
     const double seconds = std::chrono::duration<double>(kChurnPeriod).count();
     CDirectoryAgentSlp::Register(FleetRegistrations());
     const auto generation = [&fleet] {
-        const auto lock = fleet.Guard()->LockShared();
-        return fleet.Guard()->Generation();
+        return fleet.Read([](const CTablesView& tables) { return tables.generation; });
     };
     const uint64_t generationBefore = generation();
     const std::size_t queriesBefore = CDirectoryAgentSlp::AttrQueries();
@@ -559,8 +562,7 @@ void ChurnRows(RunService& runService, COrvaneSrvCore& fleet, uint16_t nginxPort
     };
     {
         // The listener is process-wide: the two services run in turn, each round.
-        CDiscoveryChurn churn(fleet.m_mapServers, fleet.Guard(), CDirectoryAgentSlp::Functions(),
-                              kChurnPeriod);
+        CDiscoveryChurn churn(fleet, CDirectoryAgentSlp::Functions(), kChurnPeriod);
         for (int i = 0; i < nRounds; ++i) {
             KeepBest(nginxSameSize, nginxPort, fleetGets, kClients, seconds);
             for (const auto& [cacheBytes, pBest] :
@@ -802,7 +804,8 @@ int main(int argc, char** argv) {
     // The ceiling of moving a document that large: a static file of its size, from nginx and
     // from us.
     std::string document;
-    BuildServerListDocument(*fleet, "fleet", document);
+    fleet->Read(
+        [&](const CTablesView& tables) { BuildServerListDocument(tables, "fleet", document); });
     std::ofstream(www / "fleet.xml") << document;
     const std::vector<std::string> fleetGets = {
         "GET /fleet.xml HTTP/1.0\r\nConnection: close\r\n\r\n"};

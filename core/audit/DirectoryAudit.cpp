@@ -14,7 +14,7 @@ std::string JoinNames(const std::vector<std::u16string>& names) {
 }
 
 std::optional<CAuditRecord> DirectoryChangeRecord(const CDirectoryMessage& msg,
-                                                  const COrvaneSrvCore& core,
+                                                  const CUserTable& users,
                                                   std::string_view source) {
     if (!msg.m_bPersist) {
         return std::nullopt;
@@ -30,8 +30,8 @@ std::optional<CAuditRecord> DirectoryChangeRecord(const CDirectoryMessage& msg,
         record.Add("user", Utf16ToUtf8(msg.m_pUser->m_strName))
             .Add("groups", JoinNames(msg.m_pUser->m_listGroups));
         if (!bAdd) {
-            const auto it = core.m_mapUsers.find(msg.m_pUser->m_strName);
-            const bool bChanged = it == core.m_mapUsers.end() || !it->second ||
+            const auto it = users.find(msg.m_pUser->m_strName);
+            const bool bChanged = it == users.end() || !it->second ||
                                   it->second->m_strPassword != msg.m_pUser->m_strPassword;
             record.AddBool("password_changed", bChanged);
         }

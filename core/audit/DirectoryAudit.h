@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/CDirectoryMessage.h"
+#include "core/CDirectoryUndo.h"
 #include "core/audit/CAuditRecord.h"
 
 #include <optional>
@@ -10,13 +11,10 @@
 #include <string_view>
 #include <vector>
 
-class COrvaneSrvCore;
-
 // Names joined with commas, as the trail lists them.
 std::string JoinNames(const std::vector<std::u16string>& names);
 
-// The record for msg, composed before it is delivered (the caller holds the guard); nothing for
-// the loading of stored records, which changes nothing.
+// The record for msg, composed before it is delivered (the caller holds the guard over users);
+// nothing for the loading of stored records, which changes nothing.
 std::optional<CAuditRecord> DirectoryChangeRecord(const CDirectoryMessage& msg,
-                                                  const COrvaneSrvCore& core,
-                                                  std::string_view source);
+                                                  const CUserTable& users, std::string_view source);

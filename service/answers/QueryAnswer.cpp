@@ -7,14 +7,14 @@
 namespace {
 
 // Whether the credentials still pass in the tables as they are now; the caller holds the guard.
-bool StillPass(const COrvaneSrvCore& core, uint64_t generation,
+bool StillPass(const CTablesView& tables, uint64_t generation,
                const CCheckedCredentials& credentials) {
     // The same generation is the same tables: nothing to check again on the usual path.
     if (generation == credentials.generation) {
         return true;
     }
     std::string name;
-    return CheckBasicCredentials(credentials.encoded, name, core.m_mapUsers) == kCredentialsOk;
+    return CheckBasicCredentials(credentials.encoded, name, tables.users) == kCredentialsOk;
 }
 
 } // namespace
@@ -24,8 +24,8 @@ CQueryAnswer QueryAnswer(const CServiceContext& context, std::string_view userNa
     CQueryAnswer result;
     // Looked up and composed under the guard, sent after it is released: no lock waits on the
     // network, and the generation read is that of the tables the document shows.
-    context.WithTablesSharedAt([&](const COrvaneSrvCore& core, uint64_t generation) {
-        if (!StillPass(core, generation, credentials)) {
+    context.WithTablesSharedAt([&](const CTablesView& tables, uint64_t generation) {
+        if (!StillPass(tables, generation, credentials)) {
             result.bCredentialsChanged = true;
             return;
         }
@@ -35,7 +35,7 @@ CQueryAnswer QueryAnswer(const CServiceContext& context, std::string_view userNa
         }
         auto composed = std::make_shared<CCachedQuery>();
         composed->generation = generation;
-        BuildServerListDocument(core, userName, composed->body,
+        BuildServerListDocument(tables, userName, composed->body,
                                 context.m_pAudit ? &composed->served : nullptr);
         result.answer = composed;
         context.m_queryCache.Store(userName, generation, std::move(composed));

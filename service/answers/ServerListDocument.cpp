@@ -51,17 +51,17 @@ private:
 
 } // namespace
 
-void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userName,
-                             std::string& doc, CServedServers* pServed) {
+void BuildServerListDocument(const CTablesView& tables, std::string_view userName, std::string& doc,
+                             CServedServers* pServed) {
     bool bAdmin = false;
     CSelection selection;
-    const auto user = core.m_mapUsers.find(Utf8ToUtf16(userName));
-    if (user != core.m_mapUsers.end() && user->second) {
+    const auto user = tables.users.find(Utf8ToUtf16(userName));
+    if (user != tables.users.end() && user->second) {
         for (const std::u16string& groupName : user->second->m_listGroups) {
             bAdmin = bAdmin || groupName == CDirectoryRules::kAdministratorGroup;
-            const auto group = core.m_mapGroups.find(groupName);
-            if (group != core.m_mapGroups.end() && group->second) {
-                selection.Add(core.m_mapServers, group->second->m_listAccess);
+            const auto group = tables.groups.find(groupName);
+            if (group != tables.groups.end() && group->second) {
+                selection.Add(tables.servers, group->second->m_listAccess);
             }
         }
     }

@@ -6,7 +6,7 @@
 // once; it is complete whatever its size.
 #pragma once
 
-#include "core/COrvaneSrvCore.h"
+#include "core/CTablesView.h"
 #include "storage/ServerElement.h"
 
 #include <string>
@@ -22,6 +22,6 @@ struct CServedServers {
 
 // Appends the document for the user name (8-bit text as the credentials carried it) to doc,
 // and says what it holds in pServed when given.
-// The caller holds the directory guard from before this call until it returns.
-void BuildServerListDocument(const COrvaneSrvCore& core, std::string_view userName,
-                             std::string& doc, CServedServers* pServed = nullptr);
+// Called inside a read of the tables (COrvaneSrvCore::Read), with the view it was handed.
+void BuildServerListDocument(const CTablesView& tables, std::string_view userName, std::string& doc,
+                             CServedServers* pServed = nullptr);

@@ -185,8 +185,8 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
     uint64_t generation = 0;
     bool bAlive = false;
     try {
-        bAlive = m_context.WithTablesSharedAt([&](const COrvaneSrvCore& core, uint64_t at) {
-            result = CheckBasicCredentials(encoded, userName, core.m_mapUsers);
+        bAlive = m_context.WithTablesSharedAt([&](const CTablesView& tables, uint64_t at) {
+            result = CheckBasicCredentials(encoded, userName, tables.users);
             generation = at;
         });
     } catch (...) {
@@ -397,10 +397,10 @@ bool CRequestHandler::ServePasswordUpdate(std::string_view key) {
     const std::string from = AddressText(m_peer);
     auto result = EPasswordUpdate::NoServer;
     std::string authorizedAt;
-    const bool bAlive = m_context.WithTablesExclusive([&](COrvaneSrvCore& core) {
-        result = UpdateAdminPassword(core.m_mapServers, key, from, password);
+    const bool bAlive = m_context.WithServersExclusive([&](CServerTable& servers) {
+        result = UpdateAdminPassword(servers, key, from, password);
         if (result == EPasswordUpdate::OtherAddress) {
-            authorizedAt = core.m_mapServers.Find(Utf8ToUtf16(key))->m_szAuthorizedIP;
+            authorizedAt = servers.Find(Utf8ToUtf16(key))->m_szAuthorizedIP;
         }
     });
     if (!bAlive) {

@@ -9,6 +9,7 @@
 #include "platform/ui/CListCtrl.h"
 #include "tests/console/ConsoleTestSupport.h"
 #include "tests/core/CoreTestSupport.h"
+#include "tests/support/CCoreTestAccess.h"
 
 #include <QFileDialog>
 #include <QLineEdit>
@@ -98,10 +99,8 @@ protected:
         Tab().ReloadGroups();
         ClickEntry(Tab().Groups(), Tab().Groups().FindStringExact(name));
     }
-    Names GroupsOf(const std::u16string& user) { return Core().m_mapUsers.at(user)->m_listGroups; }
-    Names MembersOf(const std::u16string& group) {
-        return Core().m_mapGroups.at(group)->m_listUsers;
-    }
+    Names GroupsOf(const std::u16string& user) { return Core().UserRecord(user)->m_listGroups; }
+    Names MembersOf(const std::u16string& group) { return Core().GroupRecord(group)->m_listUsers; }
     CStoredValues Stored(std::u16string_view key) {
         return ReadValues(m_window.RegistryFile(), key);
     }
@@ -109,7 +108,7 @@ protected:
     void WithStoreLocked(const std::function<void()>& act) {
         CRegistryHive other(m_window.RegistryFile());
         ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
-        Core().m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
+        CCoreTestAccess::Registry(Core()).Hive().SetLockWait(std::chrono::milliseconds(0));
         ::testing::internal::CaptureStderr();
         act();
         ::testing::internal::GetCapturedStderr();

@@ -5,6 +5,7 @@
 #include "platform/ui/CListCtrl.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/ConsoleTestSupport.h"
+#include "tests/support/CCoreTestAccess.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -26,14 +27,14 @@ TEST(MainWindow, StartsAndStopsInItsFixedOrder) {
             steps.push_back("service start");
             EXPECT_NE(window->TabSystem(), nullptr);
             EXPECT_NE(window->TabAccount(), nullptr);
-            EXPECT_TRUE(core.m_mapUsers.contains(u"admin"));
-            EXPECT_TRUE(core.m_mapGroups.contains(u"Everyone"));
+            EXPECT_TRUE(core.UserRecord(u"admin").has_value());
+            EXPECT_TRUE(core.GroupRecord(u"Everyone").has_value());
         },
         [&](COrvaneSrvCore& core) {
             // First: pages and records are all still there.
             steps.push_back("service stop");
             EXPECT_NE(window->TabSystem(), nullptr);
-            EXPECT_TRUE(core.m_mapUsers.contains(u"admin"));
+            EXPECT_TRUE(core.UserRecord(u"admin").has_value());
         },
     });
     window = &*dialog;
@@ -43,7 +44,7 @@ TEST(MainWindow, StartsAndStopsInItsFixedOrder) {
                 // The System page starts discovery before the Account page exists.
                 steps.push_back("first pass");
                 EXPECT_EQ(window->TabAccount(), nullptr);
-                EXPECT_FALSE(window->Core().m_mapUsers.contains(u"admin"));
+                EXPECT_FALSE(window->Core().UserRecord(u"admin").has_value());
             },
     });
     dialog->Create();
@@ -63,7 +64,7 @@ TEST(MainWindow, StartsAndStopsInItsFixedOrder) {
     EXPECT_EQ(steps.back(), "service stop");
     EXPECT_EQ(dialog->TabSystem(), nullptr);
     EXPECT_EQ(dialog->TabAccount(), nullptr);
-    EXPECT_TRUE(dialog->Core().m_mapUsers.empty());
+    EXPECT_TRUE(dialog->Core().UserNames().empty());
     dialog->DestroyWindow(); // once only
     EXPECT_EQ(std::count(steps.begin(), steps.end(), "service stop"), 1);
 }
@@ -77,7 +78,9 @@ TEST(MainWindow, BuiltInAccountsThatCannotBeWrittenAreReportedInABoxAfterThePage
                 // Between the load and the built-in accounts, another process locks the store.
                 other = std::make_unique<CRegistryHive>(dialog.RegistryFile());
                 ASSERT_EQ(other->Begin(), ERROR_SUCCESS);
-                dialog->Core().m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
+                CCoreTestAccess::Registry(dialog->Core())
+                    .Hive()
+                    .SetLockWait(std::chrono::milliseconds(0));
             },
     });
     ::testing::internal::CaptureStderr();

@@ -79,7 +79,7 @@ TEST_F(AccountTab, AddUserRefusesWeakInputAndReturnsToTheFieldAtFault) {
     });
     ClickButton(IDC_ADD_USER);
     EXPECT_EQ(m_boxes.size(), std::size(refused));
-    EXPECT_EQ(Core().m_mapUsers.at(u"carl")->m_strPassword, u"Secret");
+    EXPECT_EQ(Core().UserRecord(u"carl")->m_strPassword, u"Secret");
     EXPECT_EQ(GroupsOf(u"carl"), (Names{u"Administrator", u"Everyone"}));
     EXPECT_EQ(Texts(Tab().Users()), (Names{u"admin", u"carl"}));
 
@@ -126,7 +126,7 @@ TEST_F(AccountTab, NewNamesAreCheckedInEveryScript) {
         QTest::keyClick(&d, Qt::Key_Escape);
     });
     ClickButton(IDC_ADD_GROUP);
-    EXPECT_EQ(Core().m_mapUsers.size(), 2u);
+    EXPECT_EQ(Core().UserNames().size(), 2u);
 }
 
 TEST_F(AccountTab, PropertiesShowTheCurrentStateAndAnUncheckedMemberLosesTheGroup) {
@@ -143,7 +143,7 @@ TEST_F(AccountTab, PropertiesShowTheCurrentStateAndAnUncheckedMemberLosesTheGrou
         ClickOk(d);
     });
     ClickButton(IDC_USER_PROPERTIES);
-    EXPECT_EQ(Core().m_mapUsers.at(u"admin")->m_strPassword, u"9983");
+    EXPECT_EQ(Core().UserRecord(u"admin")->m_strPassword, u"9983");
     EXPECT_EQ(GroupsOf(u"admin"), (Names{u"Administrator", u"Everyone"}));
 
     // A new group of one user, after the names it refuses.
@@ -181,7 +181,7 @@ TEST_F(AccountTab, PropertiesShowTheCurrentStateAndAnUncheckedMemberLosesTheGrou
     ClickButton(IDC_GROUP_PROPERTIES);
     EXPECT_EQ(MembersOf(u"Everyone"), Names{u"admin"});
     EXPECT_EQ(Decode<CUserData>(Stored(kUserKey).at(u"bob")).m_listGroups, Names{u"Staff"});
-    EXPECT_EQ(Core().m_mapGroups.at(u"Everyone")->m_listAccess, Names{u"00:1B:4D:00:00:01"});
+    EXPECT_EQ(Core().GroupRecord(u"Everyone")->m_listAccess, Names{u"00:1B:4D:00:00:01"});
     EXPECT_EQ(Texts(Tab().Users()), Names{u"admin"});
 }
 
@@ -197,7 +197,7 @@ TEST_F(AccountTab, DeletingSelectedUsersAsksOnceAndTakesThemFromEveryGroup) {
     EXPECT_EQ(ModalsOpenedBy([this] { ClickButton(IDC_USER_PROPERTIES); }), 0);
     m_answer = EMessageAnswer::No;
     ClickButton(IDC_USER_DELETE);
-    EXPECT_EQ(Core().m_mapUsers.size(), 5u);
+    EXPECT_EQ(Core().UserNames().size(), 5u);
 
     m_answer = EMessageAnswer::Yes;
     QTest::keyClick(&Tab().Users(), Qt::Key_Delete); // as the button
@@ -218,7 +218,7 @@ TEST_F(AccountTab, DeletingTheSelectedGroupLeavesNoneSelectedAndTheOtherListsAsT
     QTest::keyClick(&Tab().Groups(), Qt::Key_Delete); // as the button
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0].text, u"Sure to delete?");
-    EXPECT_FALSE(Core().m_mapGroups.contains(u"Ops"));
+    EXPECT_FALSE(Core().GroupRecord(u"Ops").has_value());
     EXPECT_EQ(GroupsOf(u"bob"), Names{});
     EXPECT_EQ(Texts(Tab().Groups()), (Names{u"Administrator", u"Everyone"}));
     EXPECT_EQ(Tab().Groups().GetCurSel(), CListBox::npos);
@@ -286,7 +286,7 @@ TEST_F(AccountTab, AChangeTheStoreRefusesIsReportedAndNotShown) {
         }
     }
     EXPECT_EQ(refusals.size(), 2u);
-    EXPECT_FALSE(Core().m_mapUsers.contains(u"bob"));
+    EXPECT_FALSE(Core().UserRecord(u"bob").has_value());
     EXPECT_EQ(MembersOf(u"Ops"), Names{u"admin"});
     EXPECT_EQ(GroupsOf(u"admin"), (Names{u"Administrator", u"Everyone", u"Ops"}));
     EXPECT_EQ(Stored(kUserKey), users);
@@ -345,8 +345,7 @@ protected:
         server->SetProduct("P1");
         server->SetVersion("1.0");
         server->m_bAuthorized = bAuthorized ? 1 : 0;
-        auto lock = Core().Guard()->LockExclusive();
-        Core().m_mapServers.Add(mac, std::move(server));
+        Core().ChangeServers([&](CServerTable& servers) { servers.Add(mac, std::move(server)); });
     }
     // Rows with their check marks; those of servers in a set, since the table has no order.
     static std::pair<std::set<Names>, std::vector<Names>> Rows(const CListCtrl& list,
@@ -366,7 +365,7 @@ protected:
         }
         return rows;
     }
-    Names Access() { return Core().m_mapGroups.at(u"Administrator")->m_listAccess; }
+    Names Access() { return Core().GroupRecord(u"Administrator")->m_listAccess; }
 };
 
 TEST_F(AccessTab, SupportedServersAreOfferedWithPlaceholdersForEveryOtherEntryOnTheList) {

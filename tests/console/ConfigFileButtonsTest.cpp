@@ -141,7 +141,7 @@ TEST_F(ConfigButtons, AFileThatCannotBeOpenedOrIsDamagedChangesNothing) {
         ASSERT_EQ(m_boxes.size(), 1u);
         EXPECT_EQ(m_boxes[0].text, text);
         EXPECT_EQ(m_boxes[0].icon, icon);
-        EXPECT_EQ(Core().m_mapUsers.at(u"bob")->m_strPassword, u"changed");
+        EXPECT_EQ(Core().UserRecord(u"bob")->m_strPassword, u"changed");
         EXPECT_EQ(Stored(kUserKey), users);
         EXPECT_EQ(Stored(kGroupKey), groups);
         EXPECT_EQ(Tab().Groups().GetText(Tab().Groups().GetCurSel()), u"Ops");
@@ -154,7 +154,7 @@ TEST_F(ConfigButtons, AFileThatCannotBeOpenedOrIsDamagedChangesNothing) {
     EXPECT_TRUE(m_boxes[0].text.starts_with(u"Failed to save the directory: "))
         << Utf16ToUtf8(m_boxes[0].text);
     EXPECT_EQ(m_boxes[0].icon, EMessageIcon::Error);
-    EXPECT_EQ(Core().m_mapUsers.at(u"bob")->m_strPassword, u"changed");
+    EXPECT_EQ(Core().UserRecord(u"bob")->m_strPassword, u"changed");
     EXPECT_EQ(Stored(kUserKey), users);
 }
 

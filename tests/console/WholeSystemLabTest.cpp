@@ -235,10 +235,9 @@ protected:
     }
     // The login fields of array i's record, as "authorized online user password".
     std::string Record(int i) const {
-        COrvaneSrvCore& core = m_pDialog->Core();
-        auto lock = core.Guard()->LockShared();
-        const CServerData* record = core.m_mapServers.Find(Utf8ToUtf16(Mac(i)));
-        if (record == nullptr) {
+        const std::optional<CServerData> record =
+            m_pDialog->Core().ServerRecord(Utf8ToUtf16(Mac(i)));
+        if (!record) {
             return "none";
         }
         return std::to_string(record->m_bAuthorized) + " " + std::to_string(record->m_bOnline) +

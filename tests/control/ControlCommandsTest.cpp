@@ -12,6 +12,7 @@
 #include "storage/CServerRowList.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/platform/http/CLoopbackHttpPeer.h"
+#include "tests/support/CCoreTestAccess.h"
 #include "tests/support/CTempDir.h"
 #include "tests/support/TestFiles.h"
 
@@ -172,7 +173,7 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
         EXPECT_EQ(reply.nStatus, step.status) << label << ": " << reply.strErr;
         EXPECT_EQ(reply.strErr.substr(0, step.err.size()), step.err) << label;
     }
-    EXPECT_EQ(m_target.m_pCore->m_mapUsers.at(u"bob")->m_strPassword, u"pw-two");
+    EXPECT_EQ(m_target.m_pCore->UserRecord(u"bob")->m_strPassword, u"pw-two");
     EXPECT_EQ(Run({"users"}).strOut, "User   Groups\n"
                                      "admin  Administrator,Everyone\n"
                                      "bob    Administrator,Everyone,ops\n"
@@ -231,7 +232,7 @@ std::string Ask(const std::filesystem::path& socket, const std::string& bytes) {
 TEST_F(Control, AChangeTheStoreCannotSaveIsAFailure) {
     CRegistryHive other(m_dir / "registry.db"); // another process holds the store
     ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
-    m_target.m_pCore->m_registry.Hive().SetLockWait(std::chrono::milliseconds(0));
+    CCoreTestAccess::Registry(*m_target.m_pCore).Hive().SetLockWait(std::chrono::milliseconds(0));
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"user", "add", "carol", "--password", "x"}, {"group", "add", "ops"}}) {
         const CControlReply reply = Run(args);
@@ -247,7 +248,8 @@ TEST_F(Control, AFailedLoginToAnAuthorizedArrayIsAFailure) {
     record->SetMAC("m1");
     record->SetIPAddr("127.0.0.1");
     record->m_bAuthorized = 1;
-    m_target.m_pCore->m_mapServers.Add(u"m1", std::move(record));
+    m_target.m_pCore->ChangeServers(
+        [&](CServerTable& servers) { servers.Add(u"m1", std::move(record)); });
     const std::size_t row = m_target.m_rows.AppendRow(u"127.0.0.1");
     m_target.m_rows.SetCellText(row, EServerColumn::MAC, u"m1");
     m_target.m_rows.SetCellText(row, EServerColumn::Auth, u"Yes");
@@ -270,8 +272,8 @@ TEST_F(Control, ALoginThatGoesAwayDropsItsQueuedLoginsAndHearsNothingMore) {
     auto record = std::make_unique<CServerData>();
     record->SetMAC("m1");
     record->SetIPAddr("127.0.0.1");
-    CServerData& stored = *record;
-    m_target.m_pCore->m_mapServers.Add(u"m1", std::move(record));
+    m_target.m_pCore->ChangeServers(
+        [&record](CServerTable& servers) { servers.Add(u"m1", std::move(record)); });
     const std::size_t row = m_target.m_rows.AppendRow(u"127.0.0.1");
     m_target.m_rows.SetCellText(row, EServerColumn::MAC, u"m1");
     CLoopbackHttpPeer peer(
@@ -301,10 +303,7 @@ TEST_F(Control, ALoginThatGoesAwayDropsItsQueuedLoginsAndHearsNothingMore) {
     m_target.m_loop.Window()->Post([&bDrained] { bDrained = true; });
     ASSERT_TRUE(m_target.m_loop.RunUntil([&bDrained] { return bDrained; }));
     EXPECT_EQ(peer.Requests().size(), CLoginPool::kMaxInFlight);
-    {
-        auto lock = m_target.m_pCore->Guard()->LockShared();
-        EXPECT_EQ(stored.m_bAuthorized, 1);
-    }
+    EXPECT_EQ(m_target.m_pCore->ServerRecord(u"m1")->m_bAuthorized, 1);
     EXPECT_FALSE(bTold);
 }
 
@@ -331,7 +330,8 @@ TEST_F(Control, AFleetLoginReachesOnlyKnownArraysAtTheirOwnAddress) {
             record->NoteClaim(claim, std::chrono::system_clock::now());
         }
         record->m_nPassesBoundUnseen = unseen;
-        m_target.m_pCore->m_mapServers.Add(Utf8ToUtf16(mac), std::move(record));
+        m_target.m_pCore->ChangeServers(
+            [&](CServerTable& servers) { servers.Add(Utf8ToUtf16(mac), std::move(record)); });
         const std::size_t row = m_target.m_rows.AppendRow(u"127.0.0.1");
         m_target.m_rows.SetCellText(row, EServerColumn::MAC, Utf8ToUtf16(mac));
     };
@@ -378,7 +378,7 @@ TEST_F(Control, AFleetLoginReachesOnlyKnownArraysAtTheirOwnAddress) {
         EXPECT_TRUE(reply.strOut.starts_with(step.out)) << reply.strOut;
     }
     EXPECT_EQ(moved.Requests().size(), 1u);
-    const CServerData& m = *m_target.m_pCore->m_mapServers.Find(u"m");
+    const CServerData m = *m_target.m_pCore->ServerRecord(u"m");
     EXPECT_STREQ(m.m_szIPAddr, "127.0.0.9");
     EXPECT_STREQ(m.m_szAuthorizedIP, "127.0.0.9");
     EXPECT_EQ(m.AddressState(), EAddressState::Bound);

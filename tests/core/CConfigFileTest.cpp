@@ -87,11 +87,11 @@ TEST_F(ConfigFile, ImportMergesByKeyAndRewritesEverything) {
     ASSERT_EQ(CConfigFile::Import(File(), *core).status, EConfigStatus::Ok);
 
     // Records are stored as read: no linking, so Everyone still lists bob.
-    EXPECT_EQ(core->m_mapUsers.at(u"bob")->m_strPassword, u"new");
-    EXPECT_EQ(core->m_mapUsers.at(u"bob")->m_listGroups, Names{u"ops"});
-    EXPECT_EQ(core->m_mapGroups.at(u"ops")->m_listUsers, (Names{u"bob", u"zed"}));
-    EXPECT_EQ(core->m_mapGroups.at(u"Everyone")->m_listUsers, (Names{u"admin", u"bob"}));
-    EXPECT_TRUE(core->m_mapUsers.contains(u"keep"));
+    EXPECT_EQ(core->UserRecord(u"bob")->m_strPassword, u"new");
+    EXPECT_EQ(core->UserRecord(u"bob")->m_listGroups, Names{u"ops"});
+    EXPECT_EQ(core->GroupRecord(u"ops")->m_listUsers, (Names{u"bob", u"zed"}));
+    EXPECT_EQ(core->GroupRecord(u"Everyone")->m_listUsers, (Names{u"admin", u"bob"}));
+    EXPECT_TRUE(core->UserRecord(u"keep").has_value());
     const auto stored = ReadValues(Db(), kUserKey);
     EXPECT_EQ(stored.size(), 3u);
     EXPECT_EQ(Decode<CUserData>(stored.at(u"bob")).m_strPassword, u"new");
@@ -108,7 +108,7 @@ TEST_F(ConfigFile, FailedImportChangesNothing) {
     core->SendMessage(CDirectoryMessage::AddUser(true, User(u"later", u"")));
     const auto users = ReadValues(Db(), kUserKey);
     const auto groups = ReadValues(Db(), kGroupKey);
-    const std::size_t userCount = core->m_mapUsers.size();
+    const std::size_t userCount = core->UserNames().size();
 
     bytes.resize(bytes.size() - 3);
     WriteFileBytes(File(), bytes);
@@ -116,8 +116,8 @@ TEST_F(ConfigFile, FailedImportChangesNothing) {
     EXPECT_EQ(result.status, EConfigStatus::FormatError);
     EXPECT_EQ(result.strMessage,
               u"Attempted to access " + Utf8ToUtf16(File().string()) + u" past its end.");
-    EXPECT_EQ(core->m_mapUsers.size(), userCount);
-    EXPECT_EQ(core->m_mapUsers.at(u"bob")->m_listGroups, (Names{u"ops", u"Everyone"}));
+    EXPECT_EQ(core->UserNames().size(), userCount);
+    EXPECT_EQ(core->UserRecord(u"bob")->m_listGroups, (Names{u"ops", u"Everyone"}));
     EXPECT_EQ(ReadValues(Db(), kUserKey), users);
     EXPECT_EQ(ReadValues(Db(), kGroupKey), groups);
 }
@@ -157,9 +157,9 @@ TEST_F(ConfigFile, AnEntryUnderAnotherNameOrASecondTimeIsABadFormat) {
         const CConfigResult result = CConfigFile::Import(File(), *core);
         EXPECT_EQ(result.status, EConfigStatus::FormatError);
         EXPECT_EQ(result.strMessage, Utf8ToUtf16(File().string()) + u" has a bad format.");
-        EXPECT_EQ(core->m_mapUsers.size(), 1u);
-        EXPECT_EQ(core->m_mapGroups.at(u"Everyone")->m_listUsers, Names{u"admin"});
-        EXPECT_FALSE(core->m_mapGroups.contains(u"ops"));
+        EXPECT_EQ(core->UserNames().size(), 1u);
+        EXPECT_EQ(core->GroupRecord(u"Everyone")->m_listUsers, Names{u"admin"});
+        EXPECT_FALSE(core->GroupRecord(u"ops").has_value());
         EXPECT_EQ(ReadValues(Db(), kUserKey), users);
         EXPECT_EQ(ReadValues(Db(), kGroupKey), groups);
     }

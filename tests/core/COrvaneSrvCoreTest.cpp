@@ -1,6 +1,7 @@
 #include "core/COrvaneSrvCore.h"
 
 #include "tests/core/CoreTestSupport.h"
+#include "tests/support/CCoreTestAccess.h"
 
 #include <algorithm>
 #include <atomic>
@@ -29,14 +30,14 @@ protected:
 
 TEST_F(Directory, FreshStoreGetsTheBuiltInAccounts) {
     auto core = StartCore(Db());
-    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_strPassword, u"9983");
-    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_listGroups, (Names{u"Administrator", u"Everyone"}));
+    EXPECT_EQ(core->UserRecord(u"admin")->m_strPassword, u"9983");
+    EXPECT_EQ(core->UserRecord(u"admin")->m_listGroups, (Names{u"Administrator", u"Everyone"}));
     ASSERT_EQ(Users().size(), 1u);
     ASSERT_EQ(Groups().size(), 2u);
     EXPECT_EQ(StoredUser(u"admin").m_listGroups, (Names{u"Administrator", u"Everyone"}));
     EXPECT_EQ(Groups().at(u"Everyone").size(), 38u);
     EXPECT_EQ(StoredGroup(u"Administrator").m_listUsers, Names{u"admin"});
-    EXPECT_EQ(core->m_registry.m_lLastError, ERROR_SUCCESS);
+    EXPECT_EQ(CCoreTestAccess::Registry(*core).m_lLastError, ERROR_SUCCESS);
 }
 
 TEST_F(Directory, MembershipStaysOnBothSidesThroughAddModifyDelete) {
@@ -64,7 +65,7 @@ TEST_F(Directory, MembershipStaysOnBothSidesThroughAddModifyDelete) {
     core->SendMessage(CDirectoryMessage::DeleteUser(true, u"bob"));
     EXPECT_EQ(Users().count(u"bob"), 0u);
     EXPECT_EQ(StoredGroup(u"Administrator").m_listUsers, Names{u"admin"});
-    EXPECT_EQ(core->m_mapGroups.at(u"Administrator")->m_listUsers, Names{u"admin"});
+    EXPECT_EQ(core->GroupRecord(u"Administrator")->m_listUsers, Names{u"admin"});
 }
 
 TEST_F(Directory, AddGroupLinksListedUsersOnce) {
@@ -72,7 +73,7 @@ TEST_F(Directory, AddGroupLinksListedUsersOnce) {
     core->SendMessage(CDirectoryMessage::AddUser(true, User(u"amy", u"", {u"dev"})));
     // amy already lists dev; carl does not exist and stays in the member list.
     core->SendMessage(CDirectoryMessage::AddGroup(true, Group(u"dev", {u"amy", u"carl"})));
-    EXPECT_EQ(core->m_mapUsers.at(u"amy")->m_listGroups, Names{u"dev"});
+    EXPECT_EQ(core->UserRecord(u"amy")->m_listGroups, Names{u"dev"});
     EXPECT_EQ(StoredGroup(u"dev").m_listUsers, (Names{u"amy", u"carl"}));
     EXPECT_EQ(StoredUser(u"amy").m_listGroups, Names{u"dev"});
 }
@@ -81,7 +82,7 @@ TEST_F(Directory, UnknownGroupNamesStayInAUsersList) {
     auto core = StartCore(Db());
     core->SendMessage(CDirectoryMessage::AddUser(true, User(u"eve", u"x", {u"ghost"})));
     EXPECT_EQ(StoredUser(u"eve").m_listGroups, Names{u"ghost"});
-    EXPECT_FALSE(core->m_mapGroups.contains(u"ghost"));
+    EXPECT_FALSE(core->GroupRecord(u"ghost").has_value());
 }
 
 TEST_F(Directory, GroupModifyKeepsAccessAndAccessKeepsMembers) {
@@ -112,8 +113,8 @@ TEST_F(Directory, OperationsOnMissingRecordsChangeNothing) {
     core->SendMessage(CDirectoryMessage::DeleteGroup(true, u"nothing"));
     core->SendMessage(CDirectoryMessage::ModifyGroup(true, Group(u"nothing", {u"admin"})));
     core->SendMessage(CDirectoryMessage::SetGroupAccess(true, Group(u"nothing", {}, {u"m"})));
-    EXPECT_FALSE(core->m_mapGroups.contains(u"nothing"));
-    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_listGroups, (Names{u"Administrator", u"Everyone"}));
+    EXPECT_FALSE(core->GroupRecord(u"nothing").has_value());
+    EXPECT_EQ(core->UserRecord(u"admin")->m_listGroups, (Names{u"Administrator", u"Everyone"}));
     EXPECT_EQ(Users(), users);
     EXPECT_EQ(Groups(), groups);
     // A modify of a missing user is an add.
@@ -124,44 +125,49 @@ TEST_F(Directory, OperationsOnMissingRecordsChangeNothing) {
 TEST_F(Directory, NamesAreCaseSensitiveKeys) {
     auto core = StartCore(Db());
     core->SendMessage(CDirectoryMessage::AddUser(true, User(u"Admin", u"other")));
-    EXPECT_EQ(core->m_mapUsers.size(), 2u);
+    EXPECT_EQ(core->UserNames().size(), 2u);
     EXPECT_EQ(Users().size(), 2u);
-    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_strPassword, u"9983");
+    EXPECT_EQ(core->UserRecord(u"admin")->m_strPassword, u"9983");
 }
 
 TEST_F(Directory, UnusableStoreLeavesNoUnsavedChangeInMemory) {
     std::filesystem::create_directories(Db()); // a directory where the database should be
     ::testing::internal::CaptureStderr();
     auto core = StartCore(Db());
-    EXPECT_TRUE(core->m_mapUsers.empty()); // the built-in accounts were not written either
+    EXPECT_TRUE(core->UserNames().empty()); // the built-in accounts were not written either
     EXPECT_EQ(core->SendMessage(CDirectoryMessage::AddUser(true, User(u"bob", u"pw"))),
               COrvaneSrvCore::kSaveFailed);
     ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(core->m_mapUsers.empty());
-    EXPECT_TRUE(core->m_mapGroups.empty());
-    EXPECT_NE(core->m_registry.m_lLastError, ERROR_SUCCESS);
+    EXPECT_TRUE(core->UserNames().empty());
+    EXPECT_TRUE(core->GroupNames().empty());
+    EXPECT_NE(CCoreTestAccess::Registry(*core).m_lLastError, ERROR_SUCCESS);
 }
 
 namespace {
 
+std::size_t OneSidedMemberships(const CTablesView& tables);
+
 // Under the shared guard: the memberships that do not agree both ways between the users and the
 // groups that exist.
 std::size_t OneSidedMemberships(const COrvaneSrvCore& core) {
-    auto lock = core.Guard()->LockShared();
+    return core.Read([](const CTablesView& tables) { return OneSidedMemberships(tables); });
+}
+
+std::size_t OneSidedMemberships(const CTablesView& tables) {
     auto lists = [](const Names& names, const std::u16string& name) {
         return std::find(names.begin(), names.end(), name) != names.end();
     };
     std::size_t oneSided = 0;
-    for (const auto& [name, user] : core.m_mapUsers) {
+    for (const auto& [name, user] : tables.users) {
         for (const auto& group : user->m_listGroups) {
-            const auto it = core.m_mapGroups.find(group);
-            oneSided += it != core.m_mapGroups.end() && !lists(it->second->m_listUsers, name);
+            const auto it = tables.groups.find(group);
+            oneSided += it != tables.groups.end() && !lists(it->second->m_listUsers, name);
         }
     }
-    for (const auto& [name, group] : core.m_mapGroups) {
+    for (const auto& [name, group] : tables.groups) {
         for (const auto& member : group->m_listUsers) {
-            const auto it = core.m_mapUsers.find(member);
-            oneSided += it != core.m_mapUsers.end() && !lists(it->second->m_listGroups, name);
+            const auto it = tables.users.find(member);
+            oneSided += it != tables.users.end() && !lists(it->second->m_listGroups, name);
         }
     }
     return oneSided;

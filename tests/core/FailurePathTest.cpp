@@ -10,6 +10,7 @@
 #include "tests/core/CFaultFileIo.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/platform/registry/CFaultVfs.h"
+#include "tests/support/CCoreTestAccess.h"
 #include "tests/support/TestFiles.h"
 
 #include <cstdlib>
@@ -30,14 +31,16 @@ std::u16string PathText(const std::filesystem::path& p) {
 
 // What the core's tables hold, as the store would hold it.
 CStoreState Memory(const COrvaneSrvCore& core) {
-    CStoreState state;
-    for (const auto& [name, user] : core.m_mapUsers) {
-        state.users[name] = CArchiveWriter::Body(*user);
-    }
-    for (const auto& [name, group] : core.m_mapGroups) {
-        state.groups[name] = CArchiveWriter::Body(*group);
-    }
-    return state;
+    return core.Read([](const CTablesView& tables) {
+        CStoreState state;
+        for (const auto& [name, user] : tables.users) {
+            state.users[name] = CArchiveWriter::Body(*user);
+        }
+        for (const auto& [name, group] : tables.groups) {
+            state.groups[name] = CArchiveWriter::Body(*group);
+        }
+        return state;
+    });
 }
 
 class FailurePath : public ::testing::Test {
@@ -113,7 +116,7 @@ protected:
         outcome.bReportedOk = op(*core);
         m_vfs.Disarm();
         outcome.bFired = m_vfs.Fired();
-        outcome.error = core->m_registry.m_lLastError;
+        outcome.error = CCoreTestAccess::Registry(*core).m_lLastError;
         outcome.memory = Memory(*core);
         core.reset();
         return outcome;
@@ -197,7 +200,7 @@ TEST_F(FailurePath, AChangeWhoseTransactionCannotBeginWritesNothing) {
     m_vfs.Disarm();
     ASSERT_TRUE(m_vfs.Fired());
     EXPECT_EQ(answer, COrvaneSrvCore::kSaveFailed);
-    EXPECT_NE(core->m_registry.m_lLastError, ERROR_SUCCESS);
+    EXPECT_NE(CCoreTestAccess::Registry(*core).m_lLastError, ERROR_SUCCESS);
     EXPECT_EQ(State(Work()), before);
     // Undone in memory too, and the operator's text says why.
     EXPECT_EQ(Memory(*core), before);
@@ -283,7 +286,7 @@ TEST_F(FailurePath, ImportReadErrorIsAFileErrorAndChangesNothing) {
             }
             EXPECT_EQ(result.status, EConfigStatus::ReadError) << "call " << nth;
             EXPECT_EQ(result.strMessage, text) << "call " << nth;
-            EXPECT_EQ(core->m_mapUsers.size(), 1u) << "call " << nth;
+            EXPECT_EQ(core->UserNames().size(), 1u) << "call " << nth;
             EXPECT_EQ(State(m_dir / "registry.db"), before) << "call " << nth;
         }
         EXPECT_GT(nth, 2);

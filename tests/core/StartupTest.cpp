@@ -5,6 +5,7 @@
 #include "core/audit/CAuditTrail.h"
 #include "platform/text/TextConv.h"
 #include "tests/core/CoreTestSupport.h"
+#include "tests/support/CCoreTestAccess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestGate.h"
 
@@ -138,9 +139,9 @@ TEST_F(Startup, RestartWithUnchangedDataChangesNothing) {
     auto core = StartCore(Db());
     EXPECT_EQ(ReadValues(Db(), kUserKey), users);
     EXPECT_EQ(ReadValues(Db(), kGroupKey), groups);
-    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_listGroups,
+    EXPECT_EQ(core->UserRecord(u"admin")->m_listGroups,
               (Names{u"Administrator", u"Everyone", u"ops"}));
-    EXPECT_EQ(core->m_mapGroups.at(u"ops")->m_listUsers, (Names{u"admin", u"bob"}));
+    EXPECT_EQ(core->GroupRecord(u"ops")->m_listUsers, (Names{u"admin", u"bob"}));
     ExpectConsistent(Db());
 }
 
@@ -150,7 +151,7 @@ TEST_F(Startup, GroupSideMembershipIsCompletedInMemoryOnly) {
     PutRecord(kGroupKey, *Group(u"Everyone", {u"admin"}));
     const auto before = ReadValues(Db(), kUserKey);
     auto core = StartCore(Db());
-    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_listGroups, (Names{u"Administrator", u"Everyone"}));
+    EXPECT_EQ(core->UserRecord(u"admin")->m_listGroups, (Names{u"Administrator", u"Everyone"}));
     EXPECT_EQ(ReadValues(Db(), kUserKey), before);
 }
 
@@ -167,10 +168,10 @@ TEST_F(Startup, CorruptValuesAreSkippedWithAWarningAndBuiltInsAreNotResetOverThe
     EXPECT_NE(err.find("\"broken\" under Software\\Tarvik\\OrvaneSrv\\Users"), std::string::npos)
         << err;
     EXPECT_NE(err.find("\"empty\" under Software\\Tarvik\\OrvaneSrv\\Groups"), std::string::npos);
-    EXPECT_TRUE(core->m_mapUsers.contains(u"good"));
-    EXPECT_TRUE(core->m_mapUsers.contains(u"admin"));
-    EXPECT_FALSE(core->m_mapGroups.contains(u"Everyone"));
-    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_listGroups, Names{u"Administrator"});
+    EXPECT_TRUE(core->UserRecord(u"good").has_value());
+    EXPECT_TRUE(core->UserRecord(u"admin").has_value());
+    EXPECT_FALSE(core->GroupRecord(u"Everyone").has_value());
+    EXPECT_EQ(core->UserRecord(u"admin")->m_listGroups, Names{u"Administrator"});
     EXPECT_EQ(ReadValues(Db(), kGroupKey).at(u"Everyone"), damaged);
 }
 
@@ -185,9 +186,9 @@ TEST_F(Startup, RecordsWithoutANameAreSkippedWithAWarning) {
         << err;
     EXPECT_NE(err.find("under Software\\Tarvik\\OrvaneSrv\\Groups: the record has no name"),
               std::string::npos);
-    EXPECT_FALSE(core->m_mapUsers.contains(u""));
-    EXPECT_FALSE(core->m_mapGroups.contains(u""));
-    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_listGroups, (Names{u"Administrator", u"Everyone"}));
+    EXPECT_FALSE(core->UserRecord(u"").has_value());
+    EXPECT_FALSE(core->GroupRecord(u"").has_value());
+    EXPECT_EQ(core->UserRecord(u"admin")->m_listGroups, (Names{u"Administrator", u"Everyone"}));
 }
 
 TEST_F(Startup, OversizedValuesLoadInFull) {
@@ -203,8 +204,8 @@ TEST_F(Startup, OversizedValuesLoadInFull) {
     }
     EXPECT_GT(ReadValues(Db(), kGroupKey).at(longName).size(), 4096u);
     auto core = StartCore(Db());
-    ASSERT_TRUE(core->m_mapGroups.contains(longName));
-    EXPECT_EQ(core->m_mapGroups.at(longName)->m_listAccess, access);
+    ASSERT_TRUE(core->GroupRecord(longName).has_value());
+    EXPECT_EQ(core->GroupRecord(longName)->m_listAccess, access);
 }
 
 TEST_F(Startup, DeletedBuiltInAccountsComeBack) {
@@ -215,14 +216,14 @@ TEST_F(Startup, DeletedBuiltInAccountsComeBack) {
         batch.DeleteUserValue(u"admin");
         batch.DeleteGroupValue(u"Everyone");
         batch.WriteGroup(CGroupData(u"Administrator"));
-        ASSERT_TRUE(core->m_registry.Apply(batch));
+        ASSERT_TRUE(CCoreTestAccess::Registry(*core).Apply(batch));
     }
     EXPECT_EQ(ReadValues(Db(), kUserKey).count(u"admin"), 0u);
     auto core = StartCore(Db());
-    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_strPassword, u"9983");
+    EXPECT_EQ(core->UserRecord(u"admin")->m_strPassword, u"9983");
     // Administrator survived without admin; only the recreated Everyone gains the new admin.
-    EXPECT_EQ(core->m_mapUsers.at(u"admin")->m_listGroups, Names{u"Everyone"});
-    EXPECT_EQ(core->m_mapGroups.at(u"Everyone")->m_listUsers, Names{u"admin"});
+    EXPECT_EQ(core->UserRecord(u"admin")->m_listGroups, Names{u"Everyone"});
+    EXPECT_EQ(core->GroupRecord(u"Everyone")->m_listUsers, Names{u"admin"});
     ExpectConsistent(Db());
 }
 
@@ -241,16 +242,16 @@ TEST_F(Startup, SecondCopyFindsTheInstanceLock) {
 TEST_F(Startup, ServiceHooksRunLastAtStartAndFirstAtStop) {
     std::vector<std::string> order;
     COrvaneSrvApp app({[&](COrvaneSrvCore& core) {
-                           order.push_back("start:" + std::to_string(core.m_mapUsers.size()));
+                           order.push_back("start:" + std::to_string(core.UserNames().size()));
                        },
                        [&](COrvaneSrvCore& core) {
-                           order.push_back("stop:" + std::to_string(core.m_mapUsers.size()));
+                           order.push_back("stop:" + std::to_string(core.UserNames().size()));
                        }});
     auto core = app.StartUp(std::make_unique<CRegistryHive>(Db())).pCore;
-    auto guard = core->Guard();
+    const CTablesAccess tables = core->Tables();
     app.ShutDown(*core);
     EXPECT_EQ(order, (std::vector<std::string>{"start:1", "stop:1"}));
-    EXPECT_FALSE(guard->m_bTablesAlive);
+    EXPECT_FALSE(tables.Read([](const CTablesView& view) { return view.bAlive; }));
 }
 
 TEST_F(Startup, StopIsTheTrailsLastRecord) {
@@ -299,7 +300,7 @@ TEST_F(Startup, KillDuringWritesLeavesTheStoreConsistent) {
                     members.push_back(name);
                     // Re-adding a user would replace its record with one in no group while
                     // groups still list it: an inconsistency of the test's own making.
-                    if (i == 0 && !core->m_mapUsers.contains(name)) {
+                    if (i == 0 && !core->UserRecord(name).has_value()) {
                         send(CDirectoryMessage::AddUser(true, User(name, u"")));
                     }
                 }
@@ -324,7 +325,7 @@ TEST_F(Startup, KillDuringWritesLeavesTheStoreConsistent) {
         ExpectConsistent(Db());
     }
     auto core = StartCore(Db());
-    EXPECT_TRUE(core->m_mapUsers.contains(u"admin"));
+    EXPECT_TRUE(core->UserRecord(u"admin").has_value());
 }
 
 TEST_F(Startup, AStoreThatCannotBeReadStopsStartUpAndIsLeftAlone) {
@@ -501,5 +502,5 @@ TEST_F(Startup, ALockLetGoDuringTheWaitLetsStartUpGoOn) {
     EXPECT_EQ(err, "OrvaneSrv: the directory store " + Db().string() +
                        " is locked by another process; waiting up to 30 seconds\n");
     ASSERT_TRUE(result);
-    EXPECT_TRUE(result.pCore->m_mapUsers.contains(u"bob"));
+    EXPECT_TRUE(result.pCore->UserRecord(u"bob").has_value());
 }

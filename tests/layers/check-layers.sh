@@ -2,7 +2,8 @@
 # Checks the direction of dependencies between the source folders, lowest layer first:
 #   platform <- storage <- core <- service <- control <- console <- app
 # A folder may include and link only its own layer and the layers to its left, and only
-# console/ and platform/ui/ may include Qt. Prints every offending line; fails if there is one.
+# console/ and platform/ui/ may include Qt; and only core/ and storage/ touch the tables and their
+# guard by hand. Prints every offending line; fails if there is one.
 set -uo pipefail
 root=${1:-$(cd "$(dirname "$0")/../.." && pwd)}
 cd "$root" || exit 2
@@ -79,6 +80,23 @@ if [ -d tools ]; then
     done < <(grep -rnE '#\s*include\s*"(storage|core|service|control|console|app)/' \
                  --include='*.h' --include='*.cpp' tools)
 fi
+
+# The tables and their guard belong to core/ and storage/: every other folder reads through the
+# core's functions (Read, the snapshots) and changes through it, so that every change moves the
+# generation the service's answers are cached under, and no reader holds the guard by hand.
+# Tests of core/ and storage/ (and of the guard itself) may reach inside.
+guard_outside=(service console app tools bench tests)
+guard_allowed='^(tests/(core|storage|platform)/|tests/support/CCoreTestAccess\.h:)'
+while IFS= read -r hit; do
+    [[ "$hit" =~ $guard_allowed ]] && continue
+    complain "$hit: only core/ and storage/ take the tables' guard"
+done < <(grep -rnE '\b(LockShared|LockExclusive|CTableGuard|m_bTablesAlive)\b' \
+             --include='*.h' --include='*.cpp' "${guard_outside[@]}" 2>/dev/null)
+while IFS= read -r hit; do
+    [[ "$hit" =~ $guard_allowed ]] && continue
+    complain "$hit: only core/ and storage/ name the tables; read them through the core"
+done < <(grep -rnE '\bm_(mapServers|mapUsers|mapGroups|registry)\b' \
+             --include='*.h' --include='*.cpp' "${guard_outside[@]}" 2>/dev/null)
 
 [ "$bad" -eq 0 ] && echo "layers: every include and link points left"
 exit "$bad"

@@ -84,15 +84,10 @@ TEST_F(Concurrency, ClientsAndDirectoryChangesOverlap) {
             AddUser(u"admin", u"9983", {u"Administrator", u"Everyone"});
         }
         const std::string mac = "mac-" + std::to_string(round % 20);
-        {
-            auto lock = m_pCore->Guard()->LockExclusive();
-            m_pCore->m_mapServers.Remove(std::u16string(mac.begin(), mac.end()));
-        }
+        m_pCore->ChangeServers(
+            [&](CServerTable& servers) { servers.Remove(std::u16string(mac.begin(), mac.end())); });
         AddServer(mac, "127.0.0.1", round % 3 != 0);
-        {
-            auto lock = m_pCore->Guard()->LockExclusive();
-            m_pCore->m_mapServers.BeginPass();
-        }
+        m_pCore->ChangeServers([](CServerTable& servers) { servers.BeginPass(); });
         std::this_thread::yield();
     }
     bStop = true;

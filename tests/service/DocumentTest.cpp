@@ -12,17 +12,19 @@ class Document : public svctest::CServiceTest {
 protected:
     std::string Build(std::string_view user) {
         std::string doc;
-        auto lock = m_pCore->Guard()->LockShared();
-        BuildServerListDocument(*m_pCore, user, doc);
+        m_pCore->Read(
+            [&](const CTablesView& tables) { BuildServerListDocument(tables, user, doc); });
         return doc;
     }
     std::string_view Update(std::string_view key, std::string_view line,
                             std::string_view from = "10.0.0.1") {
-        auto lock = m_pCore->Guard()->LockExclusive();
-        return PasswordUpdateAnswer(UpdateAdminPassword(m_pCore->m_mapServers, key, from, line));
+        auto result = EPasswordUpdate::NoServer;
+        m_pCore->ChangeServers(
+            [&](CServerTable& servers) { result = UpdateAdminPassword(servers, key, from, line); });
+        return PasswordUpdateAnswer(result);
     }
     std::u16string PasswordOf(const std::u16string& mac) {
-        return m_pCore->m_mapServers.Find(mac)->m_strLoginPasswd;
+        return m_pCore->ServerRecord(mac)->m_strLoginPasswd;
     }
 };
 
@@ -74,7 +76,7 @@ TEST_F(Document, ValuesAreEscapedSoThatNoElementCanBeForged) {
     record->m_bAuthorized = 1;
     record->m_strLoginUserName = u"r\"oot";
     record->m_strLoginPasswd = u"p\"&'<>";
-    m_pCore->m_mapServers.Add(u"m1", std::move(record));
+    m_pCore->ChangeServers([&](CServerTable& servers) { servers.Add(u"m1", std::move(record)); });
     AddUser(u"op", u"x");
     AddGroup(u"g", {u"op"}, {u"m1"});
     EXPECT_EQ(Build("op"), "<StorageServers AdminGroup=\"No\"><StorageServer Product=\"A&amp;B\" "
@@ -123,7 +125,8 @@ TEST_F(Document, APushIsTakenOnlyFromTheAddressThatTheLoginWentTo) {
     AddServer("00:22", "10.0.0.2", /*bAuthorized=*/false);
     // Logged in to at 10.0.0.3, announced at another address since.
     AddServer("00:33", "10.0.0.3");
-    m_pCore->m_mapServers.Find(u"00:33")->SetIPAddr("10.0.0.66");
+    m_pCore->ChangeServers(
+        [](CServerTable& servers) { servers.Find(u"00:33")->SetIPAddr("10.0.0.66"); });
     struct Case {
         const char* key;
         const char* from;
@@ -140,8 +143,10 @@ TEST_F(Document, APushIsTakenOnlyFromTheAddressThatTheLoginWentTo) {
         {"00:99", "10.0.0.1", EPasswordUpdate::NoServer},
     };
     for (const Case& c : cases) {
-        const EPasswordUpdate result =
-            UpdateAdminPassword(m_pCore->m_mapServers, c.key, c.from, "x\n");
+        auto result = EPasswordUpdate::NoServer;
+        m_pCore->ChangeServers([&](CServerTable& servers) {
+            result = UpdateAdminPassword(servers, c.key, c.from, "x\n");
+        });
         EXPECT_EQ(result, c.result) << c.key << " from " << c.from;
         // A stranger cannot tell one refusal from another.
         EXPECT_EQ(PasswordUpdateAnswer(result), kUpdateNoServer) << c.key << " from " << c.from;

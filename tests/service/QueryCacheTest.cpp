@@ -38,8 +38,7 @@ protected:
     // As discovery and logins change a record: under the exclusive guard.
     std::function<void()> Server(std::function<void(CServerData&)> change) {
         return [this, change] {
-            auto lock = m_pCore->Guard()->LockExclusive();
-            change(*m_pCore->m_mapServers.Find(u"00:11"));
+            m_pCore->ChangeServers([&](CServerTable& servers) { change(*servers.Find(u"00:11")); });
         };
     }
     // The console's changes: the group's access list, then the user's groups.

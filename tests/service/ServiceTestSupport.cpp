@@ -103,8 +103,9 @@ void CServiceTest::AddServer(const std::string& mac, const std::string& ip, bool
     record->m_bOnline = bOnline ? 1 : 0;
     // As a login leaves it: the record lists itself with its rendered element.
     record->SetLoginCredentials(u"root", password);
-    auto lock = m_pCore->Guard()->LockExclusive();
-    m_pCore->m_mapServers.Add(std::u16string(mac.begin(), mac.end()), std::move(record));
+    m_pCore->ChangeServers([&](CServerTable& servers) {
+        servers.Add(std::u16string(mac.begin(), mac.end()), std::move(record));
+    });
 }
 
 } // namespace svctest

@@ -77,9 +77,9 @@ class CProbe {
 public:
     CProbe(CLoginOptions options, const std::filesystem::path& store)
         : m_core(std::make_unique<CRegistryHive>(store.empty() ? Scratch() : store)),
-          m_bPersist(!store.empty()),
-          m_discovery(m_core.m_mapServers, m_core.Guard(), m_list, m_loop.Window(), {}),
-          m_login(m_core.m_mapServers, m_core.Guard(), m_core.LoginPool(), options) {
+          m_bPersist(!store.empty()), m_discovery(m_core.MakeServerTableWorker<CServerDiscovery>(
+                                          m_list, m_loop.Window(), CServerDiscovery::CHooks{})),
+          m_login(m_core.MakeServerTableWorker<CLoginClient>(m_core.LoginPool(), options)) {
         if (m_bPersist) {
             m_core.LoadDirectory(); // makes the keys that the records go under
         }
@@ -113,8 +113,8 @@ private:
     COrvaneSrvCore m_core;
     bool m_bPersist;
     CTimedList m_list;
-    CServerDiscovery m_discovery;
-    CLoginClient m_login;
+    std::unique_ptr<CServerDiscovery> m_discovery;
+    std::unique_ptr<CLoginClient> m_login;
     std::shared_ptr<IMessageBoxes> m_pBoxes = std::make_shared<CPrintingBoxes>();
     // Logins asked for and logins whose outcome the window thread has seen.
     std::size_t m_nLogins = 0;
@@ -148,11 +148,11 @@ void CProbe::Pass() {
     const auto start = Clock::now();
     m_list.m_lastAppend = start;
     if (std::exchange(m_bFirstPass, false)) {
-        m_discovery.StartFirstPass();
+        m_discovery->StartFirstPass();
     } else {
-        m_discovery.OnTimer();
+        m_discovery->OnTimer();
     }
-    m_loop.RunUntil([&] { return !m_discovery.IsDiscovering(); });
+    m_loop.RunUntil([&] { return !m_discovery->IsDiscovering(); });
     std::printf("PASS rows=%zu ms=%.0f last-row-ms=%.0f\n", m_list.RowCount(), MsSince(start),
                 std::chrono::duration<double, std::milli>(m_list.m_lastAppend - start).count());
 }
@@ -193,7 +193,7 @@ void CProbe::Login(std::istringstream& args) {
     m_nLogins += targets.size();
     auto press = std::make_shared<CLoginPress>(targets.size(), m_list, m_loop.Window(), m_pBoxes,
                                                LoginAuditor(m_core.AuditTrail(), "console"));
-    m_login.Login(std::move(targets), Utf8ToUtf16(user), Utf8ToUtf16(password),
+    m_login->Login(std::move(targets), Utf8ToUtf16(user), Utf8ToUtf16(password),
                   [press, window = m_loop.Window(), this](const CLoginOutcome& outcome) {
                       press->OnOutcome(outcome);
                       window->Post([this] { ++m_nLoginsDone; });

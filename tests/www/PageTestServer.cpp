@@ -1,8 +1,8 @@
 // The credential service on its real ports (plain and TLS) over a small fixed directory, for the
 // browser test of the self-service page: it serves the page's folder and answers "/Query" until
 // its standard input ends. The TLS port's certificate is made in STORE_DIR, as the program makes
-// it beside its store. It binds every local address, so it runs only inside a network namespace that the
-// test made. Usage: orvane-page-test-server WWW_DIR STORE_DIR
+// it beside its store. It binds every local address, so it runs only inside a network namespace
+// that the test made. Usage: orvane-page-test-server WWW_DIR STORE_DIR
 #include "core/CDirectoryMessage.h"
 #include "core/COrvaneSrvCore.h"
 #include "service/CCredentialService.h"
@@ -54,8 +54,9 @@ void AddArray(COrvaneSrvCore& core, const CArray& a) {
     record->m_strLoginUserName = u"root";
     record->m_strLoginPasswd = a.password;
     const std::string mac = a.mac;
-    auto lock = core.Guard()->LockExclusive();
-    core.m_mapServers.Add(std::u16string(mac.begin(), mac.end()), std::move(record));
+    core.ChangeServers([&](CServerTable& servers) {
+        servers.Add(std::u16string(mac.begin(), mac.end()), std::move(record));
+    });
 }
 
 void SetAccess(COrvaneSrvCore& core, const std::u16string& name,

@@ -133,6 +133,9 @@ const std::array kAccounts = {
     CFakeAccount{u"kemal.aydin", {u"Audit"}},
 };
 
+// The servers of the pictures that discovery in the lab did not find; under the exclusive guard.
+void AddFakeServers(CServerTable& servers);
+
 // The directory and the storage server table of the Account tab's pictures.
 void FillDirectory(COrvaneSrvCore& core) {
     for (const char16_t* group : kGroups) {
@@ -149,13 +152,16 @@ void FillDirectory(COrvaneSrvCore& core) {
                             u"00:1B:4D:7F:00:10"};
     core.SendMessage(CDirectoryMessage::SetGroupAccess(true, std::move(access)));
 
-    auto lock = core.Guard()->LockExclusive();
+    core.ChangeServers([&](CServerTable& servers) { AddFakeServers(servers); });
+}
+
+void AddFakeServers(CServerTable& servers) {
     const char* vendors[] = {"Tarvik Networks", "Tarvik Networks", "Halvard", "KOVA", "Tarvik"};
     const char* models[] = {"Arvo", "Arvo", "Evask", "Lunn", ""};
     const char* types[] = {"SAN", "SAN", "SAN", "SAN", "NAS"};
     for (std::size_t i = 0; i < kServers.size(); ++i) {
         const CFakeServer& s = kServers[i];
-        if (core.m_mapServers.Find(s.mac) != nullptr) {
+        if (servers.Find(s.mac) != nullptr) {
             continue; // found by discovery in the lab
         }
         auto server = std::make_unique<CServerData>();
@@ -168,7 +174,7 @@ void FillDirectory(COrvaneSrvCore& core) {
         server->SetModel(models[i]);
         server->SetType(types[i]);
         server->m_bAuthorized = std::u16string_view(s.auth) == u"Yes" ? 1 : 0;
-        core.m_mapServers.Add(s.mac, std::move(server));
+        servers.Add(s.mac, std::move(server));
     }
 }
 

@@ -47,7 +47,9 @@ struct CFixture {
             server->m_bAuthorized = mac[4] != '3';
             server->m_strLoginUserName = u"root";
             server->m_strLoginPasswd = u"secret";
-            core->m_mapServers.Add(std::u16string(mac, mac + 5), std::move(server));
+            core->ChangeServers([&](CServerTable& servers) {
+                servers.Add(std::u16string(mac, mac + 5), std::move(server));
+            });
         }
         CServiceOptions options;
         options.nWaitMs = 20;
