@@ -26,8 +26,9 @@ protected:
     }
     // Everything the tables hold, in the export's bytes.
     std::vector<uint8_t> Tables() const {
-        auto lock = m_core->Guard()->LockShared();
-        return CConfigFile::Serialize(m_core->m_mapGroups, m_core->m_mapUsers);
+        return m_core->Read([](const CTablesView& tables) {
+            return CConfigFile::Serialize(tables.groups, tables.users);
+        });
     }
 
     CTempDir m_dir;
@@ -95,6 +96,6 @@ TEST_F(DirectoryRules, WhatKeepsToTheRulesIsMadeAndClearsTheLastRefusal) {
     // Not typed input: a record as the store holds it.
     EXPECT_EQ(m_core->SendMessage(CDirectoryMessage::AddUser(false, User(u"Bob:", u""))), 0);
     EXPECT_EQ(ReadValues(m_db, kGroupKey).count(u"lab:1"), 1u);
-    EXPECT_EQ(m_core->m_mapGroups.at(u"ops")->m_listUsers, Names{u"bob"});
-    EXPECT_TRUE(m_core->m_mapUsers.contains(u"Bob:"));
+    EXPECT_EQ(m_core->GroupRecord(u"ops")->m_listUsers, Names{u"bob"});
+    EXPECT_TRUE(m_core->UserRecord(u"Bob:"));
 }

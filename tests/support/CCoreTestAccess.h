@@ -3,7 +3,6 @@
 // core's own functions.
 #pragma once
 
-#include "tests/support/CCoreTestAccess.h"
 #include "core/COrvaneSrvCore.h"
 
 class CCoreTestAccess {
