@@ -286,6 +286,21 @@ void StoreSighting(CServerData& record, std::string_view host, const CAttributes
     record.RenderElement();
 }
 
+// A sighting at the record's own address; answers whether it changed what the credential
+// service hands out (the record's element, address or MAC, or its being online). Most sightings
+// of a pass find an array as it stands, and those leave cached answers valid.
+bool RefreshSighting(CServerData& record, std::string_view host, const CAttributes& attrs) {
+    const bool bWasOnline = record.m_bOnline != 0;
+    const std::string element = record.Element();
+    const std::string ip = record.m_szIPAddr;
+    const std::string mac = record.m_szMAC;
+    record.m_bSeen = 1;
+    record.m_bOnline = 1;
+    StoreSighting(record, host, attrs);
+    return !bWasOnline || record.Element() != element || ip != record.m_szIPAddr ||
+           mac != record.m_szMAC;
+}
+
 } // namespace
 
 CServerDiscovery::CRowCells CServerDiscovery::CellsOf(const CServerData& record) {
@@ -408,7 +423,7 @@ void CServerDiscovery::OnServerFound(std::string_view host, std::string_view att
     CRowCells cells;
     bool bNewClaim = false;
     {
-        auto lock = m_pGuard->LockExclusive();
+        CTableGuard::CChangeHold hold(*m_pGuard);
         if (!m_pGuard->m_bTablesAlive) {
             return;
         }
@@ -418,14 +433,16 @@ void CServerDiscovery::OnServerFound(std::string_view host, std::string_view att
             record = created.get();
             m_table.Add(key, std::move(created));
             StoreSighting(*record, host, attrs);
+            hold.MarkChanged();
         } else if (host == record->m_szIPAddr || key.empty()) {
             // Servers that announce no MAC share one record that can never be logged in to:
             // it follows the last of them, as it always did.
-            record->m_bSeen = 1;
-            record->m_bOnline = 1;
-            StoreSighting(*record, host, attrs);
+            if (RefreshSighting(*record, host, attrs)) {
+                hold.MarkChanged();
+            }
         } else {
             bNewClaim = record->NoteClaim(host, std::chrono::system_clock::now());
+            hold.MarkChanged();
         }
         cells = CellsOf(*record);
     }

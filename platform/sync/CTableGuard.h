@@ -29,6 +29,27 @@ public:
     // Meaningful only under the guard (shared or exclusive).
     uint64_t Generation() const { return m_nGeneration.load(std::memory_order_relaxed); }
 
+    // An exclusive hold for a change that may turn out to leave every answer as it was (a
+    // discovery pass seeing an array exactly as it stands): the generation moves only when the
+    // holder says it changed something, and still before any reader can see the tables again.
+    class CChangeHold {
+    public:
+        explicit CChangeHold(const CTableGuard& guard) : m_guard(guard), m_lock(guard.m_mutex) {}
+        ~CChangeHold() {
+            if (m_bChanged) {
+                m_guard.m_nGeneration.fetch_add(1, std::memory_order_relaxed);
+            }
+        }
+        CChangeHold(const CChangeHold&) = delete;
+        CChangeHold& operator=(const CChangeHold&) = delete;
+        void MarkChanged() { m_bChanged = true; }
+
+    private:
+        const CTableGuard& m_guard;
+        std::unique_lock<std::shared_mutex> m_lock; // released after the count, as a member
+        bool m_bChanged = false;
+    };
+
     // False once the tables have been freed; read and written under the lock.
     bool m_bTablesAlive = true;
 

@@ -315,6 +315,16 @@ TEST_F(Discovery, TheListedElementFollowsEverySightingAndGoesWithTheAuthorizatio
         Pass({Service("10.0.0.1", "a", step.attrs)});
         EXPECT_EQ(a.Element(), step.element + std::string(kCredentials)) << step.attrs;
     }
+    // The service's cached answers live as long as the generation stands: a pass that finds the
+    // array as it is moves it only at its start and end, one that changes the element once more.
+    const auto moves = [&](const std::string& attrs) {
+        const uint64_t before = m_pGuard->Generation();
+        Pass({Service("10.0.0.1", "a", attrs)});
+        return m_pGuard->Generation() - before;
+    };
+    const uint64_t unchanged = moves(",(type=iSCSI)");
+    EXPECT_LE(unchanged, 2u);
+    EXPECT_EQ(moves(",(type=NAS)"), unchanged + 1);
     // Swept, the record keeps its element for its return; announced elsewhere, it keeps it too.
     Pass({});
     EXPECT_EQ(a.m_bOnline, 0);
