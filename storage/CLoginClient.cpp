@@ -45,9 +45,19 @@ struct CLogin {
     std::shared_ptr<const CLoginRequest> pRequest;
 };
 
+const std::u16string& UserNameOf(const CLogin& login) {
+    const auto& own = login.target.credentials;
+    return own ? own->strUserName : login.pRequest->strUserName;
+}
+
+const std::u16string& PasswordOf(const CLogin& login) {
+    const auto& own = login.target.credentials;
+    return own ? own->strPassword : login.pRequest->strPassword;
+}
+
 // The servers take one byte per character of "user:password": its low 8 bits.
-std::string BasicCredentials(const CLoginRequest& request) {
-    const std::u16string text = request.strUserName + u":" + request.strPassword;
+std::string BasicCredentials(const CLogin& login) {
+    const std::u16string text = UserNameOf(login) + u":" + PasswordOf(login);
     std::string bytes;
     bytes.reserve(text.size());
     for (const char16_t c : text) {
@@ -62,7 +72,7 @@ CHttpRequest HttpRequestFor(const CLogin& login) {
     http.strHost = Utf16ToUtf8(login.target.strIP);
     http.nPort = options.nPort;
     http.strPath = CLoginOptions::kServerApiPath;
-    http.listHeaders = {kAuthorization + BasicCredentials(*login.pRequest), kContentType};
+    http.listHeaders = {kAuthorization + BasicCredentials(login), kContentType};
     http.strBody = kBody;
     http.strUserAgent = kUserAgent;
     http.nBodyCapacity = CServerData::kLoginResponseMax;
@@ -120,7 +130,7 @@ CStored StoreLogin(const CLogin& login, const std::string& body) {
     record->SetLoginResponse(body);
     record->m_bAuthorized = 1;
     record->SetAuthorizedIP(address);
-    record->SetLoginCredentials(login.pRequest->strUserName, login.pRequest->strPassword);
+    record->SetLoginCredentials(UserNameOf(login), PasswordOf(login));
     return {true, true};
 }
 
@@ -128,7 +138,7 @@ CStored StoreLogin(const CLogin& login, const std::string& body) {
 // libcurl's error number).
 CLoginOutcome OutcomeOf(const CLogin& login, bool bAnswered, long code, const CStored& stored) {
     const CLoginTarget& target = login.target;
-    CLoginOutcome outcome{target.strMAC,           target.strIP,   login.pRequest->strUserName,
+    CLoginOutcome outcome{target.strMAC,           target.strIP,   UserNameOf(login),
                           ELoginResult::Succeeded, code,           {},
                           target.bKnown,           target.bRebind, stored.bAuthorized};
     if (!bAnswered) {

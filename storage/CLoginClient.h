@@ -46,7 +46,8 @@ public:
     CLoginClient& operator=(const CLoginClient&) = delete;
 
     // One request: a login for each server given (its row's MAC and the address to log in at),
-    // with the operator's user name and password; onOutcome hears of each login's end.
+    // with the operator's user name and password (or the target's own); onOutcome hears of each
+    // login's end.
     void Login(std::vector<CLoginTarget> targets, std::u16string userName, std::u16string password,
                COnOutcome onOutcome);
 

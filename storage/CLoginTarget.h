@@ -2,7 +2,14 @@
 // operator chose it.
 #pragma once
 
+#include <optional>
 #include <string>
+
+// The administrator credentials one login sends.
+struct CLoginCredentials {
+    std::u16string strUserName;
+    std::u16string strPassword;
+};
 
 struct CLoginTarget {
     std::u16string strMAC;
@@ -12,4 +19,7 @@ struct CLoginTarget {
     bool bKnown = true;
     // strIP is another address than the record's: a success moves the record there.
     bool bRebind = false;
+    // This array's own credentials (a file of per-array passwords, a remembered authorization);
+    // none: the request's.
+    std::optional<CLoginCredentials> credentials = std::nullopt;
 };

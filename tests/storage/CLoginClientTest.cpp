@@ -8,6 +8,7 @@
 #include "tests/platform/http/CLoopbackHttpPeer.h"
 #include "tests/support/WaitUntil.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
@@ -118,8 +119,17 @@ TEST_F(Login, ASuccessfulLoginKeepsTheCredentialsAndTheBody) {
     ok.m_bAuthorized = 1;
     ok.SetLoginCredentials(u"earlier", u"old");
     Client(peer.Port());
-    LoginTo({{u"m1", u"127.0.0.1"}, {u"m2", u"127.0.0.2"}, {u"m3", u"127.0.0.3"}}, u"admin",
+    // An array with credentials of its own gets those, the others the request's.
+    CLoginTarget own{u"m4", u"127.0.0.1"};
+    own.credentials = CLoginCredentials{u"root", u"own"};
+    CServerData& mine = AddServer(u"m4", u"127.0.0.1");
+    LoginTo({{u"m1", u"127.0.0.1"}, {u"m2", u"127.0.0.2"}, {u"m3", u"127.0.0.3"}, own}, u"admin",
             u"secret");
+    EXPECT_EQ(mine.m_strLoginUserName, u"root");
+    EXPECT_EQ(mine.m_strLoginPasswd, u"own");
+    EXPECT_TRUE(std::ranges::any_of(peer.Requests(), [](const std::string& sent) {
+        return sent.find("Basic " + Base64Encode("root:own") + "\r\n") != std::string::npos;
+    }));
     for (const CServerData* record : {&ok, &none, &big}) {
         EXPECT_EQ(record->m_bAuthorized, 1);
         EXPECT_EQ(record->m_strLoginUserName, u"admin");
@@ -131,6 +141,7 @@ TEST_F(Login, ASuccessfulLoginKeepsTheCredentialsAndTheBody) {
     EXPECT_EQ(none.m_szLoginResponse, "");
     EXPECT_EQ(big.m_szLoginResponse, std::string(81919, 'x'));
     for (const CLoginOutcome& outcome : m_outcomes.All()) {
+        EXPECT_EQ(outcome.strUserName, outcome.strMAC == u"m4" ? u"root" : u"admin");
         EXPECT_EQ(outcome.eResult, ELoginResult::Succeeded);
         EXPECT_EQ(outcome.nCode, 200);
         EXPECT_TRUE(outcome.bAuthorized);
