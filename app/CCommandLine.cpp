@@ -52,21 +52,14 @@ CCommandLine::CCommandLine(std::span<char* const> args) {
             m_bHeadless = true;
         } else if (arg == "--https-only-query") {
             m_bHttpsOnlyQuery = true;
-        } else if (arg == "--www" || arg.starts_with("--www=")) {
-            std::string_view value;
-            if (arg == "--www") {
-                if (i + 1 == args.size()) {
-                    Fail("--www needs a folder");
-                    break;
-                }
-                value = args[++i];
-            } else {
-                value = arg.substr(arg.find('=') + 1);
-            }
-            if (value.empty()) {
-                Fail("--www needs a folder");
-            }
-            m_strWww = value;
+        } else if (IsValueOption(arg, "--www")) {
+            m_strWww = TakeValue(args, i, "--www", "a folder");
+        } else if (IsValueOption(arg, "--seal-key")) {
+            // Made absolute now: Prepare changes into the served folder.
+            const std::string file = TakeValue(args, i, "--seal-key", "a file");
+            std::error_code ec;
+            m_sealKeyFile = file.empty() ? std::filesystem::path()
+                                         : std::filesystem::absolute(file, ec);
         } else if (const std::size_t n = ToolkitOptionLength(arg); n != 0) {
             if (i + n > args.size()) {
                 Fail(std::string(arg) + " needs a value");
@@ -83,6 +76,27 @@ CCommandLine::CCommandLine(std::span<char* const> args) {
         }
     }
     m_toolkitArgs.push_back(nullptr);
+}
+
+bool CCommandLine::IsValueOption(std::string_view arg, std::string_view name) {
+    return arg == name || (arg.starts_with(name) && arg.substr(name.size()).starts_with('='));
+}
+
+std::string CCommandLine::TakeValue(std::span<char* const> args, std::size_t& i,
+                                    std::string_view name, std::string_view what) {
+    const std::string_view arg = args[i];
+    std::string_view value;
+    if (arg == name) {
+        if (i + 1 < args.size()) {
+            value = args[++i];
+        }
+    } else {
+        value = arg.substr(name.size() + 1);
+    }
+    if (value.empty()) {
+        Fail(std::string(name) + " needs " + std::string(what));
+    }
+    return std::string(value);
 }
 
 void CCommandLine::Fail(std::string error) {
@@ -143,12 +157,16 @@ std::string CCommandLine::EnterWwwDir() const {
 }
 
 std::string CCommandLine::Usage() {
-    return "usage: OrvaneSrv [--headless] [--www DIR] [--https-only-query] [--help] [--version]\n"
+    return "usage: OrvaneSrv [--headless] [--www DIR] [--https-only-query] [--seal-key FILE]\n"
+           "                 [--help] [--version]\n"
            "\n"
            "  --headless          run without a window even when a display is set\n"
            "  --www DIR           serve the files of DIR (the program changes into it); by\n"
            "                      default the working directory\n"
            "  --https-only-query  answer \"/Query\" on the TLS port (51443) only\n"
+           "  --seal-key FILE     remember the arrays' authorizations across restarts, sealed\n"
+           "                      under the key in FILE (orvanectl seal-key new FILE makes one);\n"
+           "                      a systemd credential orvanesrv-seal-key does the same\n"
            "  --help              print this text and exit\n"
            "  --version           print the version and exit\n"
            "\n"

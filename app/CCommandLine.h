@@ -1,9 +1,10 @@
 // The program's command line: its own options (--headless, --www DIR, --https-only-query,
-// --help, --version) and the toolkit's options, which are passed on to the window untouched.
+// --seal-key FILE, --help, --version) and the toolkit's options, which are passed on to the window untouched.
 // Parsing opens nothing, so that --help and --version can answer before the store, a socket or
 // a window exists.
 #pragma once
 
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
@@ -26,6 +27,8 @@ public:
     bool HttpsOnlyQuery() const { return m_bHttpsOnlyQuery; }
     // Empty when --www was not given.
     const std::string& WwwDir() const { return m_strWww; }
+    // Empty when --seal-key was not given; absolute otherwise.
+    const std::filesystem::path& SealKeyFile() const { return m_sealKeyFile; }
     // For BadUsage: what was wrong, one line.
     const std::string& Error() const { return m_strError; }
     // The program name and the toolkit's options in their order, then a null pointer: argc and
@@ -45,6 +48,11 @@ private:
     // one of the toolkit's.
     static std::size_t ToolkitOptionLength(std::string_view arg);
     void Fail(std::string error);
+    // "--name VALUE" or "--name=VALUE".
+    static bool IsValueOption(std::string_view arg, std::string_view name);
+    // The option's value, i moved past it; empty (and the line failed) when there is none.
+    std::string TakeValue(std::span<char* const> args, std::size_t& i, std::string_view name,
+                          std::string_view what);
     // Changes into the served folder; answers why it cannot, empty when done.
     std::string EnterWwwDir() const;
 
@@ -52,6 +60,7 @@ private:
     bool m_bHeadless = false;
     bool m_bHttpsOnlyQuery = false;
     std::string m_strWww;
+    std::filesystem::path m_sealKeyFile;
     std::string m_strError;
     std::vector<char*> m_toolkitArgs;
 };

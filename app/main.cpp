@@ -6,6 +6,7 @@
 #include "console/CConsoleFrontEnd.h"
 #include "core/COrvaneSrvApp.h"
 #include "core/audit/CAuditTrail.h"
+#include "core/seal/SealKeyFile.h"
 #include "platform/io/ProcessLimits.h"
 #include "platform/registry/CRegistryHive.h"
 #include "service/CCredentialService.h"
@@ -14,10 +15,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
 namespace {
+
+// The name of the seal key among the service manager's credentials.
+constexpr const char* kSealKeyCredential = "orvanesrv-seal-key";
 
 bool IsSet(const char* name) {
     const char* value = std::getenv(name);
@@ -39,6 +44,33 @@ void SetProcessLimits(CServiceOptions& options) {
     }
 }
 
+// The key that seals remembered authorizations: --seal-key FILE, else the credential the service
+// manager passes (LoadCredential=); empty when neither is there. A key file that is refused ends
+// the start with its reason: running without it would silently forget every authorization.
+bool LoadSealKey(const CCommandLine& commandLine, CSecretBytes& key) {
+    std::filesystem::path file = commandLine.SealKeyFile();
+    if (file.empty()) {
+        const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
+        std::error_code ec;
+        if (credentials == nullptr || credentials[0] != '/' ||
+            !std::filesystem::exists(std::filesystem::path(credentials) / kSealKeyCredential,
+                                     ec)) {
+            return true;
+        }
+        file = std::filesystem::path(credentials) / kSealKeyCredential;
+    }
+    std::error_code ec;
+    const std::filesystem::path forbidden[] = {CRegistryHive::DefaultPath().parent_path(),
+                                               std::filesystem::current_path(ec)};
+    CSealKeyLoad load = LoadSealKeyFile(file, forbidden);
+    if (!load.strError.empty()) {
+        std::fprintf(stderr, "OrvaneSrv: %s\n", load.strError.c_str());
+        return false;
+    }
+    key = std::move(load.key);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -46,6 +78,13 @@ int main(int argc, char** argv) {
     if (const int status = commandLine.Prepare(); status >= 0) {
         return status;
     }
+    COrvaneSrvApp::CSealSetup seal;
+    if (!LoadSealKey(commandLine, seal.key)) {
+        return CCommandLine::kBadUsageStatus;
+    }
+    seal.log = [](std::string_view line) {
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+    };
     CCredentialService service;
     CServiceOptions options;
     SetProcessLimits(options);
@@ -60,6 +99,7 @@ int main(int argc, char** argv) {
         [&service](COrvaneSrvCore&) { service.StopCredentialServer(); },
     };
     COrvaneSrvApp app(hooks);
+    app.SetSealSetup(std::move(seal));
     CAuditTrail::COptions auditOptions;
     auditOptions.file = CAuditTrail::DefaultFilePath();
     auditOptions.bJournal = CAuditTrail::UnderServiceManager();

@@ -107,6 +107,7 @@ int CConsoleFrontEnd::Run(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", Utf16ToUtf8(dialog.StartUpError()).c_str());
         return kExitStoreUnusable;
     }
+    dialog.AskToUnseal();
     CActivationChannel activation;
     if (!activation.Listen(socketFile, [&dialog] { dialog.Activate(); })) {
         std::fprintf(stderr,

@@ -6,6 +6,8 @@
 #include "core/CConfigFile.h"
 #include "core/audit/AuditRecords.h"
 #include "core/audit/LoginAudit.h"
+#include "core/seal/CAuthorizationSeal.h"
+#include "platform/text/FormatText.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CAnchoredLayout.h"
 #include "platform/ui/CFileDialogs.h"
@@ -25,8 +27,10 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -236,6 +240,18 @@ void COrvaneSrvDlg::UpdateStatusBar() {
                                       .arg(m_pTabSystem->AuthorizedCount())
                                       .arg(list.GetShownCount()));
     }
+    if (m_pCoreInUse != nullptr) {
+        // While remembered authorizations wait for their arrays, the operator sees how far along.
+        const CSealStatus seal = Core().Seal().Status();
+        if (seal.nWaiting + seal.nVerifying > 0) {
+            m_statusParts[1]->setText(m_statusParts[1]->text() + QStringLiteral(", ") +
+                                      Text(IDS_STATUS_REMEMBERED)
+                                          .arg(seal.nRemembered)
+                                          .arg(seal.nWaiting + seal.nVerifying)
+                                          .arg(seal.nVerified)
+                                          .arg(seal.Dropped()));
+        }
+    }
     m_statusParts[2]->setText(m_strLastSearch.isEmpty()
                                   ? Text(IDS_STATUS_NO_SEARCH)
                                   : Text(IDS_STATUS_LAST_SEARCH).arg(m_strLastSearch));
@@ -365,11 +381,50 @@ void COrvaneSrvDlg::ExitAfterConfirm(int nResult) {
     }
     m_bAskingExit = true;
     const bool bStop =
-        m_pBoxes->Show(LoadString(IDS_CONFIRM_EXIT), IMessageBoxes::kProgramName,
-                       EMessageIcon::Question, EMessageButtons::YesNo) == EMessageAnswer::Yes;
+        m_pBoxes->Show(ExitQuestion(), IMessageBoxes::kProgramName, EMessageIcon::Question,
+                       EMessageButtons::YesNo) == EMessageAnswer::Yes;
     m_bAskingExit = false;
     if (bStop) {
         EndDialog(nResult);
+    }
+}
+
+std::u16string COrvaneSrvDlg::ExitQuestion() const {
+    std::u16string question(LoadString(IDS_CONFIRM_EXIT));
+    if (m_pCoreInUse == nullptr) {
+        return question;
+    }
+    const CAuthorizationSeal::CAtExit atExit = Core().Seal().AtExit();
+    if (atExit.nAuthorizations == 0) {
+        return question;
+    }
+    const std::u16string count = Utf8ToUtf16(std::to_string(atExit.nAuthorizations));
+    return question + u"\n\n" +
+           FormatText(LoadString(atExit.bRemembered ? IDS_EXIT_REMEMBERED : IDS_EXIT_LOST),
+                      {count});
+}
+
+void COrvaneSrvDlg::AskToUnseal() {
+    if (m_pCoreInUse == nullptr) {
+        return;
+    }
+    CAuthorizationSeal& seal = Core().Seal();
+    while (seal.Status().bAsksPassphrase) {
+        bool bOk = false;
+        QString passphrase = QInputDialog::getText(
+            this, QString::fromStdU16String(std::u16string(IMessageBoxes::kProgramName)),
+            Text(IDS_UNSEAL_PROMPT), QLineEdit::Password, {}, &bOk);
+        if (!bOk) {
+            return; // started without them; orvanectl unseal opens the file later
+        }
+        std::string bytes = passphrase.toStdString();
+        const CSealAnswer answer = seal.Unseal(bytes);
+        std::fill(bytes.begin(), bytes.end(), '\0');
+        passphrase.fill(QChar(0));
+        if (!answer.bDone) {
+            m_pBoxes->Show(Utf8ToUtf16(answer.strText), IMessageBoxes::kProgramName,
+                           EMessageIcon::Warning, EMessageButtons::Ok);
+        }
     }
 }
 

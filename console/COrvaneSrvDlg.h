@@ -68,6 +68,9 @@ public:
     // After a refused start-up: the reason in a box with the stop icon, answered by the operator
     // before the program ends (the pages are gone by then, the window's boxes are not).
     void ReportStartUpError();
+    // After Create, when a sealed file of remembered authorizations waits for its passphrase:
+    // asks for it until it opens the file or the operator cancels.
+    void AskToUnseal();
     // Brings the window forward: shown in its normal state, raised, focused.
     void Activate();
     // The window menu's commands (and 0x10, About).
@@ -120,6 +123,8 @@ private:
     void ShutDown();
     // Ends the run with nResult once the operator has agreed to stop the service.
     void ExitAfterConfirm(int nResult);
+    // "Stop the credential service and exit?", with the authorizations a stop keeps or loses.
+    std::u16string ExitQuestion() const;
     // The status bar below the buttons, the anchors that let the window grow, and the keys that
     // work anywhere in it.
     void MakeResizable();

@@ -3,6 +3,7 @@
 
 #include "control/ConfigSummary.h"
 #include "control/RefusalText.h"
+#include "control/SealRequests.h"
 #include "core/CConfigFile.h"
 #include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextConv.h"
@@ -258,6 +259,8 @@ void CControlCommands::Run(const std::vector<std::string>& args,
         } else {
             Login(args, done);
         }
+    } else if (IsSealRequest(args)) {
+        done(RunSealRequest(m_target.Core(), args));
     } else if (command == "status" && (bPlain || bJson)) {
         done(Status(bJson));
     } else if (command == "servers" && (bPlain || bJson)) {
@@ -301,7 +304,7 @@ CControlReply CControlCommands::Status(bool bJson) {
     if (discovery && discovery->IsDiscovering()) {
         pass += " (a pass is running)";
     }
-    const std::vector<std::pair<std::string, std::string>> fields = {
+    std::vector<std::pair<std::string, std::string>> fields = {
         {"version", m_info.version},
         {"process", std::to_string(::getpid())},
         {"store", m_info.storePath},
@@ -318,9 +321,7 @@ CControlReply CControlCommands::Status(bool bJson) {
         {"audit records unwritten", std::to_string(trail ? trail->FailedRecords() : 0)},
         {"audit trail full", AuditFullText(trail.get())},
     };
-    std::string out;
-    if (bJson) {
-        const std::vector<std::string> keys = {"version",
+    std::vector<std::string> keys = {"version",
                                                "process",
                                                "store",
                                                "servedFolder",
@@ -335,22 +336,31 @@ CControlReply CControlCommands::Status(bool bJson) {
                                                "auditTrail",
                                                "auditUnwritten",
                                                "auditFull"};
-        constexpr std::array kNumbers = {1, 4, 6, 7, 8, 9, 10, 13};
-        out = "{";
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            const bool bNumber = std::find(kNumbers.begin(), kNumbers.end(), i) != kNumbers.end();
-            out += (i == 0 ? "\n  " : ",\n  ") + JsonString(keys[i]) + ": " +
-                   (bNumber ? fields[i].second : JsonString(fields[i].second));
+    constexpr std::array kNumbers = {1, 4, 6, 7, 8, 9, 10, 13};
+    std::vector<std::string> json;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const bool bNumber = std::find(kNumbers.begin(), kNumbers.end(), i) != kNumbers.end();
+        json.push_back(bNumber ? fields[i].second : JsonString(fields[i].second));
+    }
+    for (const CSealStatusField& field : SealStatusFields(core.Seal().Status())) {
+        if (!field.label.empty()) {
+            fields.emplace_back(field.label, field.value);
         }
-        out += "\n}\n";
-    } else {
+        keys.push_back(field.key);
+        json.push_back(field.json);
+    }
+    if (!bJson) {
         std::vector<CRow> rows;
         for (const auto& [name, value] : fields) {
             rows.push_back({name + ":", value});
         }
-        out = Table(rows);
+        return {0, Table(rows), {}};
     }
-    return {0, out, {}};
+    std::string out = "{";
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        out += (i == 0 ? "\n  " : ",\n  ") + JsonString(keys[i]) + ": " + json[i];
+    }
+    return {0, out + "\n}\n", {}};
 }
 
 CControlReply CControlCommands::ServerRows(bool bJson) {

@@ -1,6 +1,7 @@
 #include "core/COrvaneSrvApp.h"
 
 #include "core/audit/AuditRecords.h"
+#include "core/seal/CAuthorizationSeal.h"
 #include "platform/text/TextConv.h"
 
 #include <cerrno>
@@ -110,6 +111,13 @@ CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive,
                              u"). Nothing was changed; OrvaneSrv does not start without it."};
     }
     core->m_registry.Hive().SetLockWait(CRegistryHive::kDefaultLockWait);
+    // Before the service: a remembered authorization is verified before it is handed out, and
+    // the page tells users that verification is under way from the first request.
+    CAuthorizationSeal& seal = core->Seal();
+    seal.SetLog(m_seal.log);
+    seal.SetLoginOptions(m_seal.loginOptions);
+    seal.Start(std::filesystem::path(path).parent_path() / CAuthorizationSeal::kFileName,
+               std::move(m_seal.key));
     if (steps.beforeService) {
         steps.beforeService(*core);
     }

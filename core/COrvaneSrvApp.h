@@ -5,6 +5,8 @@
 
 #include "core/COrvaneSrvCore.h"
 #include "core/CStartUpResult.h"
+#include "platform/crypto/CSecretBytes.h"
+#include "storage/CLoginClient.h"
 #include "platform/io/CUniqueFd.h"
 
 #include <chrono>
@@ -60,6 +62,14 @@ public:
     void ShutDown(COrvaneSrvCore& core, const CFrontEndSteps& steps = {});
 
     void SetStoreLockWait(std::chrono::milliseconds wait) { m_storeLockWait = wait; }
+    // Remembering authorizations across restarts: the key from a key file (empty when none was
+    // given), where the seal's lines for the operator go, and how its logins reach the arrays.
+    struct CSealSetup {
+        CSecretBytes key;
+        std::function<void(std::string_view)> log;
+        CLoginOptions loginOptions;
+    };
+    void SetSealSetup(CSealSetup setup) { m_seal = std::move(setup); }
     // The audit trail the core records in, with the program's start and stop.
     void SetAuditTrail(std::shared_ptr<CAuditTrail> trail) { m_pAudit = std::move(trail); }
 
@@ -71,4 +81,5 @@ private:
     CUniqueFd m_lockFd;
     std::chrono::milliseconds m_storeLockWait = kStoreLockWait;
     std::shared_ptr<CAuditTrail> m_pAudit;
+    CSealSetup m_seal;
 };

@@ -2,6 +2,7 @@
 
 #include "core/CArchiveReader.h"
 #include "core/audit/DirectoryAudit.h"
+#include "core/seal/CAuthorizationSeal.h"
 #include "platform/text/TextConv.h"
 #include "storage/IsLoginEnabled.h"
 #include "storage/IsSupportedProduct.h"
@@ -79,10 +80,12 @@ std::unique_ptr<Record> ReadRecord(std::u16string_view key, const std::u16string
 
 COrvaneSrvCore::COrvaneSrvCore(std::unique_ptr<CRegistryHive> hive)
     : m_registry(std::move(hive)), m_pGuard(std::make_shared<CTableGuard>()),
-      m_tables(m_pGuard, m_mapServers, m_mapUsers, m_mapGroups) {}
+      m_tables(m_pGuard, m_mapServers, m_mapUsers, m_mapGroups),
+      m_pSeal(std::make_unique<CAuthorizationSeal>(*this)) {}
 
 COrvaneSrvCore::~COrvaneSrvCore() {
     FreeTables();
+    m_pSeal.reset();
 }
 
 void COrvaneSrvCore::NotifyChanged() const {
@@ -415,6 +418,8 @@ bool COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users, CConfig
 }
 
 void COrvaneSrvCore::FreeTables() {
+    // The last seal of the authorizations needs the records they are read from.
+    m_pSeal->Stop();
     auto lock = m_pGuard->LockExclusive();
     m_pGuard->m_bTablesAlive = false;
     m_mapServers.Clear();

@@ -39,6 +39,8 @@
 #include <utility>
 #include <vector>
 
+class CAuthorizationSeal;
+
 class COrvaneSrvCore {
 public:
     explicit COrvaneSrvCore(std::unique_ptr<CRegistryHive> hive);
@@ -87,6 +89,8 @@ public:
 
     // The process's one login pool: the Login button and every orvanectl login share its places.
     const std::shared_ptr<CLoginPool>& LoginPool() const { return m_pLoginPool; }
+    // The authorizations remembered across restarts, sealed beside the store.
+    CAuthorizationSeal& Seal() const { return *m_pSeal; }
     // Runs f(const CTablesView&) under the shared guard and answers what f answers.
     template <class F>
     decltype(auto) Read(F&& f) const {
@@ -188,6 +192,7 @@ private:
     std::u16string m_strSaveError;
     CRefusal m_refusal;
     std::function<void()> m_onChanged;
+    std::unique_ptr<CAuthorizationSeal> m_pSeal; // last member: its worker reads the tables
     // Names of the stored values that the load skipped because they are not records.
     std::unordered_set<std::u16string> m_setUnreadableUsers;
     std::unordered_set<std::u16string> m_setUnreadableGroups;

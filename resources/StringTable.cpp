@@ -80,6 +80,14 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_EXPORTED, u"Exported %1 and %2 to %3"},
     {IDS_IMPORTED, u"Imported from %1: %2 and %3 added, %4 and %5 replaced"},
     {IDS_CONFIRM_EXIT, u"Stop the credential service and exit?"},
+    {IDS_EXIT_REMEMBERED, u"%1 authorizations will be remembered and verified again at the next "
+                          u"start."},
+    {IDS_EXIT_LOST, u"%1 authorizations will be lost: remembering is off (orvanectl seal turns it "
+                    u"on)."},
+    {IDS_STATUS_REMEMBERED, u"%1 remembered: %2 waiting for their arrays, %3 verified, %4 dropped"},
+    {IDS_UNSEAL_PROMPT, u"The arrays' authorizations were remembered and sealed. Enter the "
+                        u"passphrase to verify them again, or Cancel to start without them (they "
+                        u"stay sealed):"},
     {IDS_DEFAULT_PASSWORD_WARNING, u"\"admin\" has the default password"},
     {IDS_CHANGE_DEFAULT_PASSWORD, u"Change pass&word..."},
     {IDS_USER_NAME_COLON, u"A user name may not contain \":\": the credential service could not "

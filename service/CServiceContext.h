@@ -69,6 +69,8 @@ public:
     mutable CQueryCache m_queryCache;
     // The audit trail of the run; null when nothing is recorded.
     const std::shared_ptr<CAuditTrail> m_pAudit;
+    // How many remembered authorizations are still being verified after a restart.
+    const std::shared_ptr<const std::atomic<std::size_t>> m_pSealPending;
     std::atomic<bool> m_bStopping{false};
     CConnectionSlots m_slots;
     CAddressConnections m_addresses;

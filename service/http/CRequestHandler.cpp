@@ -376,7 +376,9 @@ bool CRequestHandler::ServeQuery(const std::string& userName) {
     if (!answer) {
         return false;
     }
-    const std::string header = DocumentResponseHeader(std::time(nullptr));
+    // The page tells an empty list after a restart from one that the groups leave empty.
+    const std::string header =
+        DocumentResponseHeader(std::time(nullptr), m_context.m_pSealPending->load());
     m_socket.SendBoth(header, answer->body);
     if (m_context.m_pAudit) {
         const CServedServers& served = answer->served;

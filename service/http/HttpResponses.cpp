@@ -86,7 +86,7 @@ std::string FileResponseHeader(std::time_t now, int64_t nLength) {
     return header;
 }
 
-std::string DocumentResponseHeader(std::time_t now) {
+std::string DocumentResponseHeader(std::time_t now, std::size_t nVerifying) {
     std::string header = "HTTP/1.0 200 OK\r\n"
                          "Server: Orvane2.0 Management Server\r\n"
                          "Content-Type: text/xml\r\n"
@@ -94,7 +94,10 @@ std::string DocumentResponseHeader(std::time_t now) {
                          "Last-Modified: ";
     header += HttpDateText(now);
     header += "\r\nCache-Control: no-store, no-cache, must-revalidate\r\n"
-              "Pragma: no-cache\r\n"
-              "\r\n";
+              "Pragma: no-cache\r\n";
+    if (nVerifying > 0) {
+        header += "X-Orvane-Verifying: " + std::to_string(nVerifying) + "\r\n";
+    }
+    header += "\r\n";
     return header;
 }

@@ -30,5 +30,6 @@ std::string HttpDateText(std::time_t now);
 // responses' headers they forbid content sniffing and framing.
 std::string FileResponseHeader(std::time_t now, int64_t nLength);
 // Status line and headers of an XML document, the blank line included; the document has no
-// Content-Length and ends when the connection closes.
-std::string DocumentResponseHeader(std::time_t now);
+// Content-Length and ends when the connection closes. While remembered authorizations are still
+// being verified after a restart (nVerifying of them), "X-Orvane-Verifying" says how many.
+std::string DocumentResponseHeader(std::time_t now, std::size_t nVerifying = 0);

@@ -8,6 +8,8 @@
 #include "platform/io/CUniqueFd.h"
 #include "control/ControlProtocol.h"
 #include "platform/registry/CRegistryHive.h"
+#include "tools/orvanectl/SealCommands.h"
+#include "tools/orvanectl/TerminalInput.h"
 
 #include <array>
 #include <cerrno>
@@ -21,7 +23,6 @@
 #include <string_view>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -55,6 +56,11 @@ constexpr const char* kUsage =
     "                                       moves an array whose address changed\n"
     "  export FILE                          write the directory to a configuration file\n"
     "  import FILE                          merge a configuration file into the directory\n"
+    "  seal [--passphrase-stdin]             remember the arrays' authorizations across restarts,\n"
+    "                                       sealed under a passphrase (asked twice)\n"
+    "  seal --off                           forget them and remove the sealed file\n"
+    "  unseal [--passphrase-stdin]          open the sealed file after a start\n"
+    "  seal-key new FILE                    write a new key file for --seal-key\n"
     "  audit [--since TIME] [--user NAME] [--mac MAC] [--event KIND] [--json]\n"
     "                                       the audit trail's records, newest last; TIME is a\n"
     "                                       UTC date or time (2026-12-09T21:00) or an age (30m,\n"
@@ -69,59 +75,10 @@ int BadUsage(const std::string& why) {
     return kBadUsage;
 }
 
-// One line from standard input, without its line end; nothing at its end.
-std::optional<std::string> ReadLine() {
-    std::string line;
-    if (!std::getline(std::cin, line) && line.empty()) {
-        return std::nullopt;
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return line;
-}
-
-// Asks on the terminal with echo off; restores the terminal's settings whatever happens.
-std::optional<std::string> Prompt(const char* question) {
-    termios saved{};
-    if (::tcgetattr(STDIN_FILENO, &saved) != 0) {
-        return std::nullopt;
-    }
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    std::fputs(question, stderr);
-    std::fflush(stderr);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    std::optional<std::string> answer = ReadLine();
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::fputs("\n", stderr);
-    return answer;
-}
-
 // The password for a request: from standard input, or asked on the terminal (twice to confirm
 // a new one).
 std::optional<std::string> AskPassword(bool bFromStdin, bool bConfirm, std::string& why) {
-    if (bFromStdin) {
-        auto line = ReadLine();
-        if (!line) {
-            why = "no password on standard input";
-        }
-        return line;
-    }
-    if (::isatty(STDIN_FILENO) == 0) {
-        why = "no terminal to ask for the password on; use --password-stdin";
-        return std::nullopt;
-    }
-    auto first = Prompt("Password: ");
-    if (!first) {
-        why = "no password given";
-        return std::nullopt;
-    }
-    if (bConfirm && Prompt("Retype password: ") != first) {
-        why = "Password is not match";
-        return std::nullopt;
-    }
-    return first;
+    return AskSecret(bFromStdin, bConfirm, CSecretWords{"password", "--password-stdin"}, why);
 }
 
 // login's --from FILE becomes the MAC addresses the file lists, one a line (blank lines and
@@ -320,8 +277,14 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::string_view(argv[1]) == "audit") {
         return Audit(std::vector<std::string>(argv + 1, argv + argc));
     }
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "seal-key") {
+        return SealKeyNew(args);
+    }
     std::vector<std::string> request;
-    if (const int status = BuildRequest(argc, argv, request); status >= 0) {
+    const int status =
+        IsSealCommand(args) ? BuildSealRequest(args, request) : BuildRequest(argc, argv, request);
+    if (status >= 0) {
         return status;
     }
     const auto socketPath =
