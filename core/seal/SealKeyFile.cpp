@@ -34,6 +34,11 @@ int HexValue(std::uint8_t c) {
 
 // The path inside folder, compared part by part after resolving what can be resolved.
 bool IsInside(const std::filesystem::path& file, const std::filesystem::path& folder) {
+    // An unset folder (no served folder configured) holds nothing; made absolute it would be
+    // the working folder.
+    if (folder.empty()) {
+        return false;
+    }
     std::error_code ec;
     const std::filesystem::path f =
         std::filesystem::weakly_canonical(std::filesystem::absolute(file, ec), ec);
@@ -97,6 +102,16 @@ CSecretBytes ParseKey(std::span<const std::uint8_t> content) {
         key.Bytes()[i] = static_cast<std::uint8_t>(hi << 4 | lo);
     }
     return key;
+}
+
+// Best effort: the file's name survives a crash only once its folder is synced, and a sealed
+// file written under a key whose file was lost would not open again.
+void SyncFolderOf(const std::filesystem::path& file) {
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    CUniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) {
+        ::fsync(fd.Get());
+    }
 }
 
 } // namespace
@@ -182,6 +197,7 @@ std::string CreateSealKeyFile(const std::filesystem::path& file) {
         done += bDone ? static_cast<std::size_t>(n) : 0;
     }
     if (bDone && ::fsync(fd.Get()) == 0 && fd.Close() == 0) {
+        SyncFolderOf(file);
         return {};
     }
     const int error = errno != 0 ? errno : EIO;
