@@ -3,6 +3,7 @@
 #include "core/seal/SealKeyFile.h"
 
 #include "tests/support/CTempDir.h"
+#include "tests/support/TestGate.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -51,7 +52,7 @@ TEST(SealKeyFile, UnsafeOrMalformedFilesAreRefusedByName) {
 
 TEST(SealKeyFile, AFileOfAnotherUserIsRefused) {
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "only root can give a file away";
+        ORVANE_SKIP("only root can give a file away");
     }
     CTempDir dir;
     const auto file = Put(dir, "key", kHex);
