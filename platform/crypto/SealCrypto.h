@@ -30,7 +30,8 @@ struct CScryptParams {
     static constexpr std::uint32_t kMaxR = 32;
     static constexpr std::uint32_t kMaxP = 16;
     // The bounds one by one still allow 2^22 * 32 blocks (16 GiB): a file read from disk must
-    // not make us allocate that much, nor spin for minutes, so the products are bounded too.
+    // not make us allocate that much, nor spin for minutes, so the products are bounded too:
+    // scrypt's memory below 1 GiB, N * r * p at most 64 times the default's.
     static constexpr std::uint64_t kMaxMemoryBytes = std::uint64_t{1} << 30;
     static constexpr std::uint64_t kMaxWork = std::uint64_t{1} << 24; // N * r * p
 
