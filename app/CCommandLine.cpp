@@ -58,8 +58,8 @@ CCommandLine::CCommandLine(std::span<char* const> args) {
             // Made absolute now: Prepare changes into the served folder.
             const std::string file = TakeValue(args, i, "--seal-key", "a file");
             std::error_code ec;
-            m_sealKeyFile = file.empty() ? std::filesystem::path()
-                                         : std::filesystem::absolute(file, ec);
+            m_sealKeyFile =
+                file.empty() ? std::filesystem::path() : std::filesystem::absolute(file, ec);
         } else if (const std::size_t n = ToolkitOptionLength(arg); n != 0) {
             if (i + n > args.size()) {
                 Fail(std::string(arg) + " needs a value");

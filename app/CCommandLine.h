@@ -1,7 +1,7 @@
 // The program's command line: its own options (--headless, --www DIR, --https-only-query,
-// --seal-key FILE, --help, --version) and the toolkit's options, which are passed on to the window untouched.
-// Parsing opens nothing, so that --help and --version can answer before the store, a socket or
-// a window exists.
+// --seal-key FILE, --help, --version) and the toolkit's options, which are passed on to the window
+// untouched. Parsing opens nothing, so that --help and --version can answer before the store, a
+// socket or a window exists.
 #pragma once
 
 #include <filesystem>

@@ -5,7 +5,6 @@
 
 #include "core/COrvaneSrvApp.h"
 
-
 class CHeadlessRunner {
 public:
     explicit CHeadlessRunner(COrvaneSrvApp& app);

@@ -53,8 +53,7 @@ bool LoadSealKey(const CCommandLine& commandLine, CSecretBytes& key) {
         const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
         std::error_code ec;
         if (credentials == nullptr || credentials[0] != '/' ||
-            !std::filesystem::exists(std::filesystem::path(credentials) / kSealKeyCredential,
-                                     ec)) {
+            !std::filesystem::exists(std::filesystem::path(credentials) / kSealKeyCredential, ec)) {
             return true;
         }
         file = std::filesystem::path(credentials) / kSealKeyCredential;

@@ -73,7 +73,7 @@ std::string SealStateText(const CSealStatus& status) {
     case ESealState::Off:
         return "off";
     case ESealState::Waiting:
-        return "sealed, waiting for unseal";
+        return "sealed, waiting: " + status.strProblem;
     case ESealState::Refused:
         return "refused: " + status.strProblem;
     case ESealState::Open:
@@ -84,9 +84,6 @@ std::string SealStateText(const CSealStatus& status) {
 
 std::vector<CSealStatusField> SealStatusFields(const CSealStatus& status) {
     std::string state = SealStateText(status);
-    if (status.eState == ESealState::Waiting) {
-        state += " (" + status.strProblem + ")";
-    }
     if (!status.strWriteError.empty()) {
         state += "; the last write failed: " + status.strWriteError;
     }

@@ -6,8 +6,8 @@
 #include "core/COrvaneSrvCore.h"
 #include "core/CStartUpResult.h"
 #include "platform/crypto/CSecretBytes.h"
-#include "storage/CLoginClient.h"
 #include "platform/io/CUniqueFd.h"
+#include "storage/CLoginClient.h"
 
 #include <chrono>
 #include <filesystem>

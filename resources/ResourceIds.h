@@ -138,5 +138,6 @@ inline constexpr int IDS_OUTSIDE_EVERYONE = 346; // %1: the group every user is 
 // Remembered authorizations: the exit question's second line, the status bar, the passphrase.
 inline constexpr int IDS_EXIT_REMEMBERED = 347; // %1: authorizations
 inline constexpr int IDS_EXIT_LOST = 348;       // %1: authorizations
-inline constexpr int IDS_STATUS_REMEMBERED = 349; // %1 remembered, %2 waiting, %3 verified, %4 dropped
+inline constexpr int IDS_STATUS_REMEMBERED =
+    349; // %1 remembered, %2 waiting, %3 verified, %4 dropped
 inline constexpr int IDS_UNSEAL_PROMPT = 350;

@@ -137,9 +137,11 @@ void CAuthorizationSeal::Start(std::filesystem::path file, CSecretBytes key) {
             Refuse(std::string(SealErrorText(read.eError)));
         } else if (read.header.eSource == ESealKeySource::Passphrase) {
             m_eState = ESealState::Waiting;
-            m_strProblem = "the sealed file waits for its passphrase (orvanectl unseal)";
+            m_eMode = bKey ? ESealMode::KeyFile : ESealMode::Passphrase;
+            m_strProblem = "the sealed file waits for its passphrase; orvanectl unseal opens it";
         } else if (!bKey) {
             m_eState = ESealState::Waiting;
+            m_eMode = ESealMode::KeyFile;
             m_strProblem = "the sealed file was sealed with a key file; start OrvaneSrv with "
                            "--seal-key FILE, or forget it with orvanectl seal --off";
         } else {
@@ -491,8 +493,8 @@ CSealAnswer CAuthorizationSeal::Unseal(std::string_view passphrase) {
     if (opened.eError != ESealError::None) {
         return {false, std::string(SealErrorText(opened.eError))};
     }
-    if (m_eMode == ESealMode::KeyFile) {
-        m_bDirty = true; // sealed again under the key file at the next round
+    if (!m_key.Empty()) {
+        m_bDirty = true; // a key file was given: sealed again under it at the next round
     } else {
         m_key = std::move(key);
         m_header = read.header;
@@ -547,8 +549,8 @@ CSealAnswer CAuthorizationSeal::TurnOff() {
         std::lock_guard client(m_clientMutex);
         if (m_pClient) {
             // Queued verifications go with the old client; running ones find nothing to verify.
-            m_pClient = m_core.MakeServerTableWorker<CLoginClient>(m_core.LoginPool(),
-                                                                   m_loginOptions);
+            m_pClient =
+                m_core.MakeServerTableWorker<CLoginClient>(m_core.LoginPool(), m_loginOptions);
         }
     }
     std::lock_guard writing(m_writeMutex);

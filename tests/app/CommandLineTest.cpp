@@ -34,6 +34,8 @@ TEST(CommandLine, ParsesItsOwnOptionsAndPassesTheToolkitsOn) {
         {{"--headless", "--www", "/srv/w"}, EAction::Run, true, "/srv/w", {}},
         {{"--www=/srv/w"}, EAction::Run, false, "/srv/w", {}},
         {{"--https-only-query", "--headless"}, EAction::Run, true, "", {}},
+        {{"--seal-key", "/etc/k", "--headless"}, EAction::Run, true, "", {}},
+        {{"--seal-key=k"}, EAction::Run, false, "", {}},
         {{"--help"}, EAction::Help, false, "", {}},
         {{"-h", "--version"}, EAction::Help, false, "", {}},
         {{"--version", "--headless"}, EAction::Version, true, "", {}},
@@ -53,6 +55,8 @@ TEST(CommandLine, ParsesItsOwnOptionsAndPassesTheToolkitsOn) {
         {{"serve"}, EAction::BadUsage, false, "", {}},
         {{"--www"}, EAction::BadUsage, false, "", {}},
         {{"--www="}, EAction::BadUsage, false, "", {}},
+        {{"--seal-key"}, EAction::BadUsage, false, "", {}},
+        {{"--seal-key="}, EAction::BadUsage, false, "", {}},
         {{"-platform"}, EAction::BadUsage, false, "", {}},
         {{"-reverse=1"}, EAction::BadUsage, false, "", {}},
     };
@@ -75,6 +79,12 @@ TEST(CommandLine, ParsesItsOwnOptionsAndPassesTheToolkitsOn) {
         EXPECT_EQ(line.HttpsOnlyQuery(), std::ranges::count(c.args, "--https-only-query") == 1)
             << label;
         EXPECT_EQ(ToolkitArgs(line), c.toolkit) << label;
+        // A relative key file is made absolute before the program changes into its folder.
+        EXPECT_EQ(line.SealKeyFile().empty(),
+                  std::ranges::count_if(
+                      c.args, [](const auto& a) { return a.starts_with("--seal-key"); }) == 0)
+            << label;
+        EXPECT_TRUE(line.SealKeyFile().empty() || line.SealKeyFile().is_absolute()) << label;
         EXPECT_EQ(line.ToolkitArgs().front(), argv.front()) << label;
     }
 }

@@ -3,10 +3,10 @@
 // a password where one is needed (without echo on a terminal, or from standard input with
 // --password-stdin, never from the command line), and prints the copy's answer.
 // "audit" alone reads the audit trail's files itself.
+#include "control/ControlProtocol.h"
 #include "core/audit/CAuditQuery.h"
 #include "core/audit/CAuditTrail.h"
 #include "platform/io/CUniqueFd.h"
-#include "control/ControlProtocol.h"
 #include "platform/registry/CRegistryHive.h"
 #include "tools/orvanectl/SealCommands.h"
 #include "tools/orvanectl/TerminalInput.h"

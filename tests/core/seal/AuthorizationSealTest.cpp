@@ -1,9 +1,8 @@
 // Remembered authorizations across a restart of the core: what is sealed, what comes back only
 // after its array answers a login with the remembered credentials, what is dropped, and files
 // that do not open, which are kept untouched until the operator forgets them.
-#include "core/seal/CAuthorizationSeal.h"
-
 #include "core/COrvaneSrvCore.h"
+#include "core/seal/CAuthorizationSeal.h"
 #include "platform/text/TextConv.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/platform/http/CLoopbackHttpPeer.h"
