@@ -2,6 +2,7 @@
 #include "control/CControlCommands.h"
 
 #include "control/ConfigSummary.h"
+#include "control/LoginFile.h"
 #include "control/RefusalText.h"
 #include "control/SealRequests.h"
 #include "core/CConfigFile.h"
@@ -24,7 +25,7 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
 
-using CRow = std::vector<std::string>;
+using CRow = CTextRow;
 
 CControlReply Failed(std::string text, int status = kFailed) {
     return {status, {}, std::move(text) + "\n"};
@@ -32,33 +33,6 @@ CControlReply Failed(std::string text, int status = kFailed) {
 
 CControlReply FailedWith(int stringId) {
     return Failed(Utf16ToUtf8(LoadString(stringId)));
-}
-
-// Columns separated by two spaces, each as wide as its widest cell (in characters); the last
-// one unpadded. The first row is the header, when there is one.
-std::string Table(const std::vector<CRow>& rows) {
-    constexpr std::size_t kGap = 2;
-    std::vector<std::size_t> widths;
-    for (const CRow& row : rows) {
-        widths.resize(std::max(widths.size(), row.size()));
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            widths[i] = std::max(widths[i], Utf8ToUtf16(row[i]).size());
-        }
-    }
-    std::string out;
-    for (const CRow& row : rows) {
-        std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            line += row[i];
-            if (i + 1 < row.size()) {
-                line.append(widths[i] - Utf8ToUtf16(row[i]).size() + kGap, ' ');
-            }
-        }
-        // An empty last cell leaves no padding behind.
-        line.erase(line.find_last_not_of(' ') + 1);
-        out += line + '\n';
-    }
-    return out;
 }
 
 std::string JsonString(std::string_view text) {
@@ -235,6 +209,44 @@ std::string SummaryLine(std::string_view answers, std::size_t nSent,
            std::to_string(counts.nUnsupported) + " not supported\n";
 }
 
+// Why a login that names its arrays (--all, MACs, one MAC with --address) cannot run; empty
+// when it can.
+std::string NamedUsageError(const COptions& options, bool bAll) {
+    const std::string* address = options.Find("--address");
+    if (!options.error.empty()) {
+        return options.error;
+    }
+    if (address != nullptr && (bAll || options.words.size() != 1 || !IsIpv4Literal(*address))) {
+        return "--address takes one IPv4 address, for one array named by its MAC";
+    }
+    if (options.Find("--user") == nullptr || options.Find("--password") == nullptr ||
+        bAll == !options.words.empty()) {
+        return "usage: login (--all | MAC... | MAC --address IP) --user NAME";
+    }
+    return {};
+}
+
+// The same for a login file's list: its arrays alone, and the command's credentials when an
+// array of it has none of its own.
+std::string ListUsageError(const COptions& options, bool bAll,
+                           const std::optional<std::vector<CLoginFileEntry>>& entries) {
+    if (!options.error.empty()) {
+        return options.error;
+    }
+    if (!entries) {
+        return "--list does not hold a login file's arrays";
+    }
+    if (bAll || !options.words.empty() || options.Find("--address") != nullptr) {
+        return "usage: login --list LIST [--user NAME]: the list names every array";
+    }
+    const bool bShared = std::ranges::any_of(
+        *entries, [](const CLoginFileEntry& entry) { return !entry.HasOwnCredentials(); });
+    if (bShared && (options.Find("--user") == nullptr || options.Find("--password") == nullptr)) {
+        return "an array listed with its MAC alone needs --user and a password";
+    }
+    return {};
+}
+
 constexpr std::string_view kNewArray =
     "new array: log in to it by its MAC, or give a group access to it first";
 
@@ -322,20 +334,20 @@ CControlReply CControlCommands::Status(bool bJson) {
         {"audit trail full", AuditFullText(trail.get())},
     };
     std::vector<std::string> keys = {"version",
-                                               "process",
-                                               "store",
-                                               "servedFolder",
-                                               "port",
-                                               "https",
-                                               "arraysFound",
-                                               "arraysAuthorized",
-                                               "arraysInConflict",
-                                               "users",
-                                               "groups",
-                                               "lastPass",
-                                               "auditTrail",
-                                               "auditUnwritten",
-                                               "auditFull"};
+                                     "process",
+                                     "store",
+                                     "servedFolder",
+                                     "port",
+                                     "https",
+                                     "arraysFound",
+                                     "arraysAuthorized",
+                                     "arraysInConflict",
+                                     "users",
+                                     "groups",
+                                     "lastPass",
+                                     "auditTrail",
+                                     "auditUnwritten",
+                                     "auditFull"};
     constexpr std::array kNumbers = {1, 4, 6, 7, 8, 9, 10, 13};
     std::vector<std::string> json;
     for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -354,7 +366,7 @@ CControlReply CControlCommands::Status(bool bJson) {
         for (const auto& [name, value] : fields) {
             rows.push_back({name + ":", value});
         }
-        return {0, Table(rows), {}};
+        return {0, TextTable(rows), {}};
     }
     std::string out = "{";
     for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -392,7 +404,7 @@ CControlReply CControlCommands::ServerRows(bool bJson) {
                                    Utf16ToUtf8(LoadString(IDS_COL_FIRMWARE)),
                                    Utf16ToUtf8(LoadString(IDS_COL_MAC_ADDRESS)),
                                    Utf16ToUtf8(LoadString(IDS_COL_AUTH)), "Conflict"});
-    return {0, Table(rows), {}};
+    return {0, TextTable(rows), {}};
 }
 
 CControlReply CControlCommands::Users(bool bJson) {
@@ -414,7 +426,7 @@ CControlReply CControlCommands::Users(bool bJson) {
         return {0, JsonRows({"name", "groups"}, rows), {}};
     }
     rows.insert(rows.begin(), CRow{"User", "Groups"});
-    return {0, Table(rows), {}};
+    return {0, TextTable(rows), {}};
 }
 
 CControlReply CControlCommands::Groups(bool bJson) {
@@ -444,7 +456,7 @@ CControlReply CControlCommands::Groups(bool bJson) {
         return {0, JsonRows({"name", "members", "access"}, rows), {}};
     }
     rows.insert(rows.begin(), CRow{"Group", "Members", "Access"});
-    return {0, Table(rows), {}};
+    return {0, TextTable(rows), {}};
 }
 
 CControlReply CControlCommands::User(const std::vector<std::string>& args) {
@@ -636,6 +648,20 @@ void CControlCommands::ChooseLoginTargets(const CLoginRequestArgs& request,
                                           CControlReply& refused, CLoginCounts& counts) {
     COrvaneSrvCore& core = m_target.Core();
     IServerListView& list = m_target.Servers();
+    const auto skip = [&](const CLoginCandidate& array, std::string_view why) {
+        if (request.bTable) {
+            counts.leftOut.push_back({EscapeForTerminal(Utf16ToUtf8(array.strIP)),
+                                      EscapeForTerminal(Utf16ToUtf8(array.strMAC)),
+                                      std::string(why)});
+        } else {
+            refused.strOut += SkippedLine(array, why);
+        }
+    };
+    const auto ownCredentials = [&](const std::u16string& mac) {
+        const auto found = request.own.find(mac);
+        return found == request.own.end() ? std::nullopt
+                                          : std::optional<CLoginCredentials>(found->second);
+    };
     const auto consider = [&](const std::u16string& mac, bool bNamed) {
         const std::optional<CLoginCandidate> array = core.LoginCandidate(mac);
         if (!array) {
@@ -643,22 +669,22 @@ void CControlCommands::ChooseLoginTargets(const CLoginRequestArgs& request,
         }
         if (!array->bSupported) {
             // As the Login button, which such an array leaves disabled.
-            refused.strOut += SkippedLine(*array, "not a supported product");
+            skip(*array, "not a supported product");
             refused.nStatus = bNamed ? kFailed : refused.nStatus;
             ++counts.nUnsupported;
         } else if (!bNamed && array->eState != EAddressState::Bound) {
-            refused.strOut += SkippedLine(*array, ConflictReason(*array));
+            skip(*array, ConflictReason(*array));
             ++counts.nConflict;
         } else if (!bNamed && !array->bKnown) {
-            refused.strOut += SkippedLine(*array, kNewArray);
+            skip(*array, kNewArray);
             ++counts.nNew;
         } else if (bNamed && request.address.empty() && array->eState == EAddressState::Moved) {
-            refused.strOut += SkippedLine(*array, ConflictReason(*array));
+            skip(*array, ConflictReason(*array));
             refused.nStatus = kFailed;
             ++counts.nConflict;
         } else {
             const std::u16string at = request.address.empty() ? array->strIP : request.address;
-            targets.push_back({mac, at, array->bKnown, at != array->strIP});
+            targets.push_back({mac, at, array->bKnown, at != array->strIP, ownCredentials(mac)});
         }
     };
     if (request.bAll) {
@@ -683,23 +709,32 @@ void CControlCommands::Login(const std::vector<std::string>& args,
                              const CControlChannel::CDone& done) {
     std::vector<std::string> rest(args);
     const bool bAll = std::erase(rest, std::string("--all")) != 0;
-    const COptions options = ParseOptions(rest, 1, {"--user", "--password", "--address"});
+    const COptions options = ParseOptions(rest, 1, {"--user", "--password", "--address", "--list"});
     const std::string* user = options.Find("--user");
     const std::string* password = options.Find("--password");
     const std::string* address = options.Find("--address");
-    const bool bBadAddress =
-        address != nullptr && (bAll || options.words.size() != 1 || !IsIpv4Literal(*address));
-    if (!options.error.empty() || user == nullptr || password == nullptr ||
-        bAll == !options.words.empty() || bBadAddress) {
-        done(Failed(!options.error.empty() ? options.error
-                    : bBadAddress
-                        ? "--address takes one IPv4 address, for one array named by its MAC"
-                        : "usage: login (--all | MAC... | MAC --address IP) --user NAME",
-                    kBadUsage));
+    const std::string* list = options.Find("--list");
+    const auto entries = list != nullptr ? LoginFile::Decode(*list) : std::nullopt;
+    const std::string why =
+        list != nullptr ? ListUsageError(options, bAll, entries) : NamedUsageError(options, bAll);
+    if (!why.empty()) {
+        done(Failed(why, kBadUsage));
         return;
     }
-    CLoginRequestArgs request{bAll, options.words,
-                              address != nullptr ? Utf8ToUtf16(*address) : std::u16string()};
+    CLoginRequestArgs request;
+    request.bAll = bAll;
+    request.macs = options.words;
+    request.address = address != nullptr ? Utf8ToUtf16(*address) : std::u16string();
+    if (entries) {
+        request.bTable = true;
+        for (const CLoginFileEntry& entry : *entries) {
+            request.macs.push_back(entry.mac);
+            if (entry.HasOwnCredentials()) {
+                request.own[Utf8ToUtf16(entry.mac)] = {Utf8ToUtf16(entry.user),
+                                                       Utf8ToUtf16(entry.password)};
+            }
+        }
+    }
     std::vector<CLoginTarget> targets;
     CControlReply refused;
     CLoginCounts counts;
@@ -727,5 +762,10 @@ void CControlCommands::Login(const std::vector<std::string>& args,
     };
     *entry = std::make_unique<CControlLogin>(m_target.Core(), m_target.Servers(), window, finish,
                                              onFinished, m_loginOptions);
-    (*entry)->Start(std::move(targets), Utf8ToUtf16(*user), Utf8ToUtf16(*password));
+    if (request.bTable) {
+        (*entry)->ReplyAsTable(std::move(counts.leftOut));
+    }
+    // A list whose every array has its own credentials needs none of the command's.
+    (*entry)->Start(std::move(targets), Utf8ToUtf16(user != nullptr ? *user : std::string()),
+                    Utf8ToUtf16(password != nullptr ? *password : std::string()));
 }

@@ -1,15 +1,18 @@
 // The commands that orvanectl sends, run on the window thread through the same directory
 // messages, checks and texts as the console's buttons and dialogs: status, servers, users,
-// groups, user and group add/set/del, export, import, refresh and login. Output for people is an
-// aligned table; --json gives one JSON document.
+// groups, user and group add/set/del, export, import, refresh and login (with one password for
+// every array, or each array's own from a login file). Output for people is an aligned table;
+// --json gives one JSON document.
 #pragma once
 
 #include "control/CControlChannel.h"
 #include "control/CControlLogin.h"
 #include "control/IControlTarget.h"
+#include "control/TextTable.h"
 #include "storage/CLoginClient.h"
 
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,11 +51,15 @@ public:
         bool bAll = false;
         std::vector<std::string> macs;
         std::u16string address; // --address: where the one array named now lives
+        // --list (a login file's): the arrays' own credentials by MAC, and the reply a table.
+        std::map<std::u16string, CLoginCredentials> own;
+        bool bTable = false;
     };
     struct CLoginCounts {
         std::size_t nNew = 0;
         std::size_t nConflict = 0;
         std::size_t nUnsupported = 0;
+        std::vector<CTextRow> leftOut; // the table's rows of the arrays left out
     };
 
 private:

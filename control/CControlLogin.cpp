@@ -3,10 +3,15 @@
 
 #include "control/CLoginPress.h"
 #include "core/audit/LoginAudit.h"
+#include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextConv.h"
+#include "platform/text/TextEscape.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -14,12 +19,39 @@ namespace {
 
 constexpr int kFailed = 1;
 
+// Where an address sorts: IPv4 addresses by their number, anything else after them.
+uint64_t AddressOrder(std::string_view address) {
+    constexpr unsigned kOctetBits = 8;
+    constexpr uint64_t kNotAnAddress = uint64_t{1} << 32U;
+    if (!IsIpv4Literal(address)) {
+        return kNotAnAddress;
+    }
+    uint64_t value = 0;
+    for (const char* at = address.data(); at < address.data() + address.size(); ++at) {
+        unsigned octet = 0;
+        at = std::from_chars(at, address.data() + address.size(), octet).ptr;
+        value = (value << kOctetBits) | octet;
+    }
+    return value;
+}
+
+// The table's rows by address, then MAC.
+void SortByAddress(std::vector<CTextRow>& rows) {
+    std::ranges::sort(rows, [](const CTextRow& a, const CTextRow& b) {
+        const uint64_t left = AddressOrder(a[0]);
+        const uint64_t right = AddressOrder(b[0]);
+        return left != right ? left < right : a < b;
+    });
+}
+
 } // namespace
 
 struct CControlLogin::CState {
     CControlChannel::CDone done;
     std::function<void()> onFinished;
     std::vector<std::pair<CLoginTarget, std::optional<std::u16string>>> lines;
+    bool bTable = false;
+    std::vector<CTextRow> leftOut;
     // Told to the workers' posts: null once this object is gone.
     std::shared_ptr<CControlLogin*> pSelf;
 };
@@ -39,6 +71,11 @@ CControlLogin::~CControlLogin() {
     *m_pState->pSelf = nullptr;
     // Queued logins go with the client; running ones report to the rows alone.
     m_pClient.reset();
+}
+
+void CControlLogin::ReplyAsTable(std::vector<CTextRow> leftOut) {
+    m_pState->bTable = true;
+    m_pState->leftOut = std::move(leftOut);
 }
 
 void CControlLogin::Start(std::vector<CLoginTarget> targets, std::u16string userName,
@@ -95,11 +132,21 @@ void CControlLogin::FinishIfDone() {
         }
     }
     CControlReply reply;
+    std::vector<CTextRow> rows = std::move(state.leftOut);
     for (const auto& [target, answer] : state.lines) {
         const bool bYes = *answer == u"Yes";
         reply.nStatus = bYes ? reply.nStatus : kFailed;
-        reply.strOut += Utf16ToUtf8(target.strIP) + "  " + Utf16ToUtf8(target.strMAC) + "  " +
-                        Utf16ToUtf8(*answer) + "\n";
+        if (state.bTable) {
+            rows.push_back({EscapeForTerminal(Utf16ToUtf8(target.strIP)),
+                            EscapeForTerminal(Utf16ToUtf8(target.strMAC)), Utf16ToUtf8(*answer)});
+        } else {
+            reply.strOut += Utf16ToUtf8(target.strIP) + "  " + Utf16ToUtf8(target.strMAC) + "  " +
+                            Utf16ToUtf8(*answer) + "\n";
+        }
+    }
+    if (state.bTable) {
+        SortByAddress(rows);
+        reply.strOut = TextTable(rows);
     }
     auto done = std::move(state.done);
     auto onFinished = std::move(state.onFinished);

@@ -2,10 +2,12 @@
 // Login button and the other control connections, with the same record update and Auth cell as
 // the button, and gathers each array's outcome (Yes, or the text the button's message box would
 // show) into one reply once every array has answered. Gone before then (its connection closed),
-// it drops its queued logins; running ones still update their records and rows.
+// it drops its queued logins; running ones still update their records and rows. The reply lists
+// the arrays in the order given, or (for a login file) as a table sorted by address.
 #pragma once
 
 #include "control/CControlChannel.h"
+#include "control/TextTable.h"
 #include "core/COrvaneSrvCore.h"
 #include "platform/ui/IWindowThread.h"
 #include "storage/CLoginClient.h"
@@ -27,7 +29,12 @@ public:
     CControlLogin(const CControlLogin&) = delete;
     CControlLogin& operator=(const CControlLogin&) = delete;
 
-    // Window thread: starts one login per target; an empty list answers at once.
+    // Before Start: the reply becomes one aligned table of the arrays, sorted by address
+    // (numerically), with leftOut's rows (address, MAC, why) among them.
+    void ReplyAsTable(std::vector<CTextRow> leftOut);
+
+    // Window thread: starts one login per target; an empty list answers at once. A target's own
+    // credentials, where it has them, stand in for userName and password.
     void Start(std::vector<CLoginTarget> targets, std::u16string userName, std::u16string password);
 
 private:

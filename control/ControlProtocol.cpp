@@ -55,6 +55,11 @@ std::optional<std::vector<std::string>> DecodeRequest(std::string_view bytes, bo
     if (!count) {
         return std::nullopt;
     }
+    // A whole request ends with an argument's terminator: a request of megabytes read in small
+    // pieces is walked once it may be whole, not once a piece.
+    if (*count > 0 && bytes.back() != '\0') {
+        return std::nullopt;
+    }
     std::vector<std::string> args;
     while (args.size() < *count) {
         const std::size_t end = bytes.find('\0', pos);

@@ -24,8 +24,9 @@ namespace ControlProtocol {
 // The socket's file name, beside the directory store.
 inline constexpr std::string_view kSocketName = "control.sock";
 
-// What a request may hold at most; a file path and a password fit many times over.
-inline constexpr std::size_t kMaxRequestBytes = 64 * 1024;
+// What a request may hold at most: a login file's list of 10,000 arrays, each with its own user
+// name and password, fits with room to spare; a peer still cannot make the copy hold much.
+inline constexpr std::size_t kMaxRequestBytes = 8 * 1024 * 1024;
 inline constexpr std::size_t kMaxArguments = 256;
 // What a reply may hold at most: the rows of 10,000 arrays in JSON.
 inline constexpr std::size_t kMaxReplyBytes = 64 * 1024 * 1024;

@@ -4,6 +4,7 @@
 // --password-stdin, never from the command line), and prints the copy's answer.
 // "audit" alone reads the audit trail's files itself.
 #include "control/ControlProtocol.h"
+#include "control/LoginFile.h"
 #include "core/audit/CAuditQuery.h"
 #include "core/audit/CAuditTrail.h"
 #include "platform/io/CUniqueFd.h"
@@ -11,6 +12,7 @@
 #include "tools/orvanectl/SealCommands.h"
 #include "tools/orvanectl/TerminalInput.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -32,6 +34,9 @@ constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
 constexpr int kNotRunning = 3;
 constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kMegabyte = 1024 * 1024;
+// A login file of 10,000 arrays with comments between them fits many times over.
+constexpr std::size_t kMaxLoginFileBytes = 64 * kMegabyte;
 
 constexpr const char* kUsage =
     "usage: orvanectl COMMAND [ARGS]\n"
@@ -48,12 +53,17 @@ constexpr const char* kUsage =
     "  group add NAME [--members U,...] [--access MAC,...]\n"
     "  group set NAME [--members U,...] [--access MAC,...]\n"
     "  group del NAME\n"
-    "  login (--all | MAC... | --from FILE | MAC --address IP) --user NAME [--password-stdin]\n"
+    "  login (--all | MAC... | MAC --address IP) --user NAME [--password-stdin]\n"
+    "  login --from FILE [--user NAME] [--password-stdin]\n"
     "                                       check administrator credentials on the arrays;\n"
     "                                       --all reaches only known arrays (logged in to\n"
     "                                       before, or in a group's access list) at their own\n"
-    "                                       address; FILE lists MACs, one a line; --address\n"
-    "                                       moves an array whose address changed\n"
+    "                                       address; --address moves an array whose address\n"
+    "                                       changed; FILE (- for standard input) has a line\n"
+    "                                       per array: MAC,user,password (a field in double\n"
+    "                                       quotes may hold commas, a quote written twice),\n"
+    "                                       or a MAC alone for --user and the password asked;\n"
+    "                                       '#' starts a comment line\n"
     "  export FILE                          write the directory to a configuration file\n"
     "  import FILE                          merge a configuration file into the directory\n"
     "  seal [--passphrase-stdin]             remember the arrays' authorizations across restarts,\n"
@@ -70,6 +80,11 @@ constexpr const char* kUsage =
     "input with --password-stdin. Exit status: 0 done, 1 refused or failed, 2 bad usage,\n"
     "3 OrvaneSrv is not running for this user.\n";
 
+// How messages name a login file: standard input is "-" on the command line.
+std::string LoginFileName(const std::string& file) {
+    return file == "-" ? "standard input" : file;
+}
+
 int BadUsage(const std::string& why) {
     std::fprintf(stderr, "orvanectl: %s\n%s", why.c_str(), kUsage);
     return kBadUsage;
@@ -81,9 +96,46 @@ std::optional<std::string> AskPassword(bool bFromStdin, bool bConfirm, std::stri
     return AskSecret(bFromStdin, bConfirm, CSecretWords{"password", "--password-stdin"}, why);
 }
 
-// login's --from FILE becomes the MAC addresses the file lists, one a line (blank lines and
-// lines starting with '#' skipped). Answers an exit status on failure, -1 otherwise.
-int ExpandMacFile(std::vector<std::string>& args) {
+// What login's --from FILE found, beside the list it put in the request.
+struct CLoginFileUse {
+    bool bUsed = false;
+    bool bFromStdin = false;     // "--from -"
+    bool bNeedsPassword = false; // a line has a MAC alone
+    bool bMalformed = false;     // a line was left out
+};
+
+// The file's bytes, at most kMaxLoginFileBytes; nothing when it cannot be read (why says so).
+std::optional<std::string> ReadLoginFile(const std::string& file, std::string& why) {
+    std::ifstream opened;
+    if (file != "-") {
+        opened.open(file, std::ios::binary);
+        if (!opened) {
+            why = file + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+    }
+    std::istream& in = file == "-" ? std::cin : opened;
+    std::string text;
+    std::vector<char> chunk(kReadChunk);
+    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
+        text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kMaxLoginFileBytes) {
+            why = LoginFileName(file) + " is larger than " +
+                  std::to_string(kMaxLoginFileBytes / kMegabyte) + " MB";
+            return std::nullopt;
+        }
+    }
+    if (in.bad()) {
+        why = LoginFileName(file) + ": cannot be read";
+        return std::nullopt;
+    }
+    return text;
+}
+
+// login's --from FILE becomes "--list" and the arrays the file lists, each with its own
+// credentials or with the command's; lines that cannot be used are told on standard error as
+// "FILE:LINE: reason" and left out. Answers an exit status on failure, -1 otherwise.
+int ExpandLoginFile(std::vector<std::string>& args, CLoginFileUse& use) {
     const auto from = std::find(args.begin(), args.end(), "--from");
     if (from == args.end()) {
         return -1;
@@ -92,31 +144,36 @@ int ExpandMacFile(std::vector<std::string>& args) {
         return BadUsage("--from needs a file");
     }
     const std::string file = *std::next(from);
-    std::ifstream in(file);
-    if (!in) {
-        std::fprintf(stderr, "orvanectl: %s: %s\n", file.c_str(), std::strerror(errno));
+    std::string why;
+    const std::optional<std::string> text = ReadLoginFile(file, why);
+    if (!text) {
+        std::fprintf(stderr, "orvanectl: %s\n", why.c_str());
         return kFailed;
     }
-    std::vector<std::string> macs;
-    for (std::string line; std::getline(in, line);) {
-        const auto first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos || line[first] == '#') {
-            continue;
-        }
-        macs.push_back(line.substr(first, line.find_last_not_of(" \t\r") - first + 1));
+    const CLoginFileContent content = LoginFile::Parse(*text);
+    for (const CLoginFileError& error : content.errors) {
+        std::fprintf(stderr, "%s:%zu: %s\n", LoginFileName(file).c_str(), error.nLine,
+                     error.reason.c_str());
     }
-    if (macs.empty()) {
-        std::fprintf(stderr, "orvanectl: %s lists no MAC address\n", file.c_str());
+    if (content.entries.empty()) {
+        std::fprintf(stderr,
+                     content.errors.empty() ? "orvanectl: %s lists no MAC address\n"
+                                            : "orvanectl: %s: no line left to log in with\n",
+                     LoginFileName(file).c_str());
         return kFailed;
     }
-    const auto at = args.erase(from, std::next(from, 2));
-    args.insert(at, macs.begin(), macs.end());
+    use = {true, file == "-",
+           std::ranges::any_of(content.entries,
+                               [](const auto& entry) { return !entry.HasOwnCredentials(); }),
+           !content.errors.empty()};
+    *from = "--list";
+    *std::next(from) = LoginFile::Encode(content.entries);
     return -1;
 }
 
 // Turns the command line into the request's arguments: the password options become the
 // password itself, file names become absolute (the running copy has a folder of its own).
-int BuildRequest(int argc, char** argv, std::vector<std::string>& request) {
+int BuildRequest(int argc, char** argv, std::vector<std::string>& request, CLoginFileUse& fileUse) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         return BadUsage("no command");
@@ -133,11 +190,13 @@ int BuildRequest(int argc, char** argv, std::vector<std::string>& request) {
     bool bStdin = false;
     const bool bLogin = command == "login";
     if (bLogin) {
-        if (const int status = ExpandMacFile(args); status >= 0) {
+        if (const int status = ExpandLoginFile(args, fileUse); status >= 0) {
             return status;
         }
     }
-    bool bAsk = bLogin || (command == "user" && args.size() > 1 && args[1] == "add");
+    // A login file whose every line has its own credentials takes no password.
+    const bool bLoginPassword = bLogin && (!fileUse.bUsed || fileUse.bNeedsPassword);
+    bool bAsk = bLoginPassword || (command == "user" && args.size() > 1 && args[1] == "add");
     for (auto it = args.begin(); it != args.end();) {
         if (*it == "--password-stdin" || *it == "--ask-password") {
             (*it == "--password-stdin" ? bStdin : bAsk) = true;
@@ -153,6 +212,14 @@ int BuildRequest(int argc, char** argv, std::vector<std::string>& request) {
     if (bAsk && !bLogin && !(command == "user" && args.size() > 1 && args[1] != "del")) {
         return BadUsage("only login, user add and user set take a password");
     }
+    if (fileUse.bNeedsPassword && bStdin && fileUse.bFromStdin) {
+        return BadUsage("--from - and --password-stdin both read standard input: give every line "
+                        "of the file its own user and password, or name a file");
+    }
+    if (fileUse.bNeedsPassword && std::find(args.begin(), args.end(), "--user") == args.end()) {
+        return BadUsage("a line of the login file with a MAC alone needs --user");
+    }
+    bAsk = bAsk && (!bLogin || bLoginPassword);
     if (bAsk) {
         std::string why;
         // A login checks the password against the arrays: asked once.
@@ -282,10 +349,19 @@ int main(int argc, char** argv) {
         return SealKeyNew(args);
     }
     std::vector<std::string> request;
-    const int status =
-        IsSealCommand(args) ? BuildSealRequest(args, request) : BuildRequest(argc, argv, request);
+    CLoginFileUse fileUse;
+    const int status = IsSealCommand(args) ? BuildSealRequest(args, request)
+                                           : BuildRequest(argc, argv, request, fileUse);
     if (status >= 0) {
         return status;
+    }
+    const std::string bytes = ControlProtocol::EncodeRequest(request);
+    if (bytes.size() > ControlProtocol::kMaxRequestBytes) {
+        std::fprintf(stderr,
+                     "orvanectl: the request is larger than the %zu MB OrvaneSrv takes; "
+                     "split the login file\n",
+                     ControlProtocol::kMaxRequestBytes / kMegabyte);
+        return kFailed;
     }
     const auto socketPath =
         CRegistryHive::DefaultPath().parent_path() / ControlProtocol::kSocketName;
@@ -300,7 +376,7 @@ int main(int argc, char** argv) {
         return kNotRunning;
     }
     std::optional<CControlReply> reply;
-    if (SendAll(fd.Get(), ControlProtocol::EncodeRequest(request))) {
+    if (SendAll(fd.Get(), bytes)) {
         reply = ReadReply(fd.Get());
     }
     if (!reply) {
@@ -309,5 +385,6 @@ int main(int argc, char** argv) {
     }
     std::fwrite(reply->strOut.data(), 1, reply->strOut.size(), stdout);
     std::fwrite(reply->strErr.data(), 1, reply->strErr.size(), stderr);
-    return reply->nStatus;
+    // The lines of the login file that were left out fail the command too.
+    return reply->nStatus == 0 && fileUse.bMalformed ? kFailed : reply->nStatus;
 }

@@ -1,0 +1,31 @@
+// Aligned tables for orvanectl's replies; see TextTable.h.
+#include "control/TextTable.h"
+
+#include "platform/text/TextConv.h"
+
+#include <algorithm>
+
+std::string TextTable(const std::vector<CTextRow>& rows) {
+    constexpr std::size_t kGap = 2;
+    std::vector<std::size_t> widths;
+    for (const CTextRow& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], Utf8ToUtf16(row[i]).size());
+        }
+    }
+    std::string out;
+    for (const CTextRow& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) {
+                line.append(widths[i] - Utf8ToUtf16(row[i]).size() + kGap, ' ');
+            }
+        }
+        // An empty last cell leaves no padding behind.
+        line.erase(line.find_last_not_of(' ') + 1);
+        out += line + '\n';
+    }
+    return out;
+}
