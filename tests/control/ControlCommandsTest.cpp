@@ -3,9 +3,11 @@
 // checks and texts; and what the channel answers when the program stops under a request.
 #include "control/CControlChannel.h"
 #include "control/CControlCommands.h"
+#include "control/LoginFile.h"
 #include "core/CDirectoryMessage.h"
 #include "platform/io/CUniqueFd.h"
 #include "platform/registry/CRegistryHive.h"
+#include "platform/text/Base64.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CEventLoop.h"
 #include "service/listener/CTlsPortState.h"
@@ -387,6 +389,95 @@ TEST_F(Control, AFleetLoginReachesOnlyKnownArraysAtTheirOwnAddress) {
               u"127.0.0.9");
     // The new arrays named once are known now.
     EXPECT_TRUE(m_target.m_pCore->LoginCandidate(u"n")->bKnown);
+}
+
+// A login file through the control socket, as orvanectl sends it: each array gets its own
+// credentials (none of the command's is needed then), the audit trail names each one's user and
+// no password, and the reply is one table sorted by address, numerically, with the arrays left
+// out among the others.
+TEST_F(Control, ALoginFileLogsInToEachArrayWithItsOwnCredentials) {
+    CLoopbackHttpPeer ten({CLoopbackHttpPeer::Reply(200, "<ok/>")}, "127.0.0.10");
+    CLoopbackHttpPeer nine({CLoopbackHttpPeer::Reply(200, "<ok/>")}, "127.0.0.9", ten.Port());
+    ASSERT_NE(nine.Port(), 0);
+    m_commands.SetLoginOptions({.nPort = ten.Port()});
+    const auto trail = std::make_shared<CAuditTrail>(m_dir / "audit.log");
+    m_target.m_pCore->SetAuditTrail(trail);
+    const auto add = [this](const char* mac, const char* ip, const char* vendor) {
+        auto record = std::make_unique<CServerData>();
+        record->SetMAC(mac);
+        record->SetIPAddr(ip);
+        record->SetType("SAN");
+        record->SetVendor(vendor);
+        record->SetModel("Evask");
+        m_target.m_pCore->ChangeServers(
+            [&](CServerTable& servers) { servers.Add(Utf8ToUtf16(mac), std::move(record)); });
+        const std::size_t row = m_target.m_rows.AppendRow(Utf8ToUtf16(ip));
+        m_target.m_rows.SetCellText(row, EServerColumn::MAC, Utf8ToUtf16(mac));
+    };
+    add("ma", "127.0.0.10", "Tarvik Networks");
+    add("mb", "127.0.0.9", "Tarvik Networks");
+    add("mu", "127.0.0.2", "Other");
+    const CLoginFileContent file = LoginFile::Parse("ma,ann,\"pw,a\"\nmu,x,pw-u\nmb,bob,pw-b\n");
+    const auto socket = CControlChannel::SocketPath(m_dir / "registry.db");
+    CEventLoop& loop = m_target.m_loop;
+    CControlChannel channel(
+        loop.Window(), [this](const std::vector<std::string>& args,
+                              const CControlChannel::CDone& done) { m_commands.Run(args, done); });
+    ASSERT_EQ(channel.Listen(socket), "");
+    const auto ask = [&](const std::vector<std::string>& args) {
+        std::promise<std::string> answer;
+        std::future<std::string> bytes = answer.get_future();
+        std::thread client([&] {
+            answer.set_value(Ask(socket, ControlProtocol::EncodeRequest(args)));
+            loop.Window()->Post([] {}); // wakes the loop to see the answer
+        });
+        EXPECT_TRUE(loop.RunUntil(
+            [&] { return bytes.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+        client.join();
+        bool bad = false;
+        return ControlProtocol::DecodeReply(bytes.get(), bad).value_or(CControlReply{-1, {}, {}});
+    };
+    const std::string list = LoginFile::Encode(file.entries);
+    const CControlReply reply = ask({"login", "--list", list});
+    // An array named but not supported fails the command, as on the command line.
+    EXPECT_EQ(reply.nStatus, 1) << reply.strErr;
+    EXPECT_EQ(reply.strOut, "127.0.0.2   mu  not a supported product\n"
+                            "127.0.0.9   mb  Yes\n"
+                            "127.0.0.10  ma  Yes\n" +
+                                Summary(2, 2, 0, 0, 1));
+    for (const auto& [peer, credentials] : {std::pair{&ten, "ann:pw,a"}, {&nine, "bob:pw-b"}}) {
+        ASSERT_EQ(peer->Requests().size(), 1u) << credentials;
+        EXPECT_NE(peer->Requests()[0].find("\r\nAuthorization:Basic " + Base64Encode(credentials) +
+                                           "\r\n"),
+                  std::string::npos)
+            << credentials;
+    }
+    trail->Sync();
+    const std::string audit = ReadFileText(m_dir / "audit.log");
+    for (const std::string expected : {R"("mac":"ma","ip":"127.0.0.10","user":"ann")",
+                                       R"("mac":"mb","ip":"127.0.0.9","user":"bob")"}) {
+        EXPECT_NE(audit.find(expected), std::string::npos) << expected << "\n" << audit;
+    }
+    EXPECT_EQ(audit.find("pw"), std::string::npos) << audit;
+    // The command's credentials are wanted only for an array listed with its MAC alone; a list
+    // names its arrays alone.
+    const std::string alone = LoginFile::Encode(LoginFile::Parse("mb\nma,ann,pw").entries);
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } refused[] = {
+        {{"login", "--list", alone}, "an array listed with its MAC alone needs --user and a"},
+        {{"login", "--list", alone, "--user", "admin"}, "an array listed with its MAC alone"},
+        {{"login", "--list", "3:ma"}, "--list does not hold a login file's arrays"},
+        {{"login", "--list", list, "--all"}, "usage: login --list LIST"},
+        {{"login", "--list", list, "mb"}, "usage: login --list LIST"},
+    };
+    for (const auto& step : refused) {
+        const CControlReply answer = ask(step.args);
+        EXPECT_EQ(answer.nStatus, 2) << step.err;
+        EXPECT_TRUE(answer.strErr.starts_with(step.err)) << answer.strErr;
+    }
+    EXPECT_EQ(ten.Requests().size(), 1u);
 }
 
 TEST_F(Control, TheChannelAnswersOnTheWindowThreadAndWhenTheProgramStops) {
