@@ -397,8 +397,9 @@ kill -TERM $pid; wait $pid; echo "stop $?"
 }
 
 // The program as a service: headless, managed only with orvanectl, and asked by a client
-// computer of the LAN; a login at once after a start waits for the first pass, and after a
-// restart the fleet-wide login reaches the arrays a group gives access to.
+// computer of the LAN; a login at once after a start waits for the first pass, a login file
+// gives arrays their own passwords, and after a restart the fleet-wide login reaches the arrays
+// a group gives access to.
 TEST_F(HeadlessLab, TheServiceManagedWithOrvanectl) {
     const std::string script = kHeadless + R"sh(
 rows() { orvanectl servers | tail -n +2 | awk '{print "ROW", $1, $NF}' | sort; }
@@ -418,6 +419,11 @@ for f in "$LAB_DIR/none" "$LAB_DIR/empty"; do
     orvanectl login --from "$f" --user admin </dev/null 2>/dev/null; echo "from $?"
 done
 orvanectl login --user admin --from 2>/dev/null; echo "from $?"
+printf '%s,admin,secret\n%s, admin ,"wr,ong"\nx,admin\n' )sh" +
+                               Mac(0) + " " + Mac(1) + R"sh( |
+    orvanectl login --from - --password-stdin 2>&1; echo "own $?"
+echo )sh" + Mac(2) + R"sh( | orvanectl login --from - --user admin --password-stdin 2>/dev/null
+echo "from - $?"
 rows
 printf 'wrong\n' | orvanectl login 02:4f:52:00:00:00 --user admin --password-stdin; echo "bad login $?"
 printf 'pw\n' | orvanectl user add alice --password-stdin; echo "user $?"
@@ -458,7 +464,15 @@ kill -TERM $pid; wait $pid; echo "stop $?"
             }
             expected.push_back("logged in to 3 of 3 arrays; skipped 0 new, 0 in address conflict, "
                                "0 not supported");
-            expected.insert(expected.end(), {"login 0", "from 1", "from 1", "from 2"});
+            expected.insert(
+                expected.end(),
+                {"login 0", "from 1", "from 1", "from 2",
+                 "standard input:3: expected MAC,user,password or a MAC alone, found 2 fields",
+                 "10.77.1.1  " + Mac(0) + "  Yes",
+                 "10.77.1.2  " + Mac(1) + "  Authentication failed",
+                 "logged in to 1 of 2 arrays; skipped 0 new, 0 in address conflict, 0 not "
+                 "supported",
+                 "own 1", "from - 2"});
         }
     }
     expected.insert(expected.end(), {"10.77.1.1  " + Mac(0) + "  Authentication failed",
