@@ -651,15 +651,19 @@ settle 1
 check changed-listed $(listed) $(handed 5) $(handed 6)
 check changed-dropped $(field rememberedDroppedBy)
 check changed-waiting $(field rememberedWaiting)
-# Then a burst of pushed passwords, killed halfway.
+# Then a burst of pushed passwords, killed once the file was replaced during it, with pushes
+# still to come.
 burst() {
-    for i in $(seq 10 46); do
-        ip netns exec "$LAB-a$((i / 10))" "$LAB_SIM" --address 10.77.1.$((i + 1)) --mac $(mac $i) \
-            --push-password "pushed-$i" --manager 10.77.0.1 >/dev/null 2>&1
-        echo $i >>"$LAB_DIR/pushed"
+    for round in $(seq 8); do
+        for i in $(seq 10 46); do
+            [ -e "$LAB_DIR/killed" ] && return
+            ip netns exec "$LAB-a$((i / 10))" "$LAB_SIM" --address 10.77.1.$((i + 1)) \
+                --mac $(mac $i) --push-password "pushed-$round-$i" --manager 10.77.0.1 \
+                >/dev/null 2>&1
+            echo $i >>"$LAB_DIR/pushed"
+        done
     done
 }
-# The kill comes once the file was replaced during the burst, with pushes still to come.
 inode=$(stat -c %i "$SEALED")
 burst & burster=$!
 for i in $(seq 400); do
@@ -668,8 +672,8 @@ for i in $(seq 400); do
     sleep 0.02
 done
 check killed-during-writes $([ "$(stat -c %i "$SEALED")" != "$inode" ] && echo yes) \
-    $([ "$(wc -l <"$LAB_DIR/pushed")" -lt 37 ] && echo yes)
-kill -KILL $pid; wait $pid 2>/dev/null; wait $burster
+    $(kill -0 $burster 2>/dev/null && echo yes)
+kill -KILL $pid; wait $pid 2>/dev/null; touch "$LAB_DIR/killed"; wait $burster
 
 # Run 4: the file left by the kill opens.
 srv --seal-key "$KEY"
