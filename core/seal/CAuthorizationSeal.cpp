@@ -17,6 +17,10 @@ constexpr std::chrono::milliseconds kTick{250};
 // A login that got no answer is tried again this many times before the authorization goes.
 constexpr int kMaxUnanswered = 3;
 constexpr std::size_t kSaltBytes = 16;
+// What a file that waits for its passphrase counts as pending: how many it holds is sealed with
+// the rest, but "/Query" callers must still learn that remembered arrays are on their way, not
+// that their groups reach nothing.
+constexpr std::size_t kPendingUntilUnsealed = 1;
 
 std::int64_t NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -139,6 +143,7 @@ void CAuthorizationSeal::Start(std::filesystem::path file, CSecretBytes key) {
             m_eState = ESealState::Waiting;
             m_eMode = bKey ? ESealMode::KeyFile : ESealMode::Passphrase;
             m_strProblem = "the sealed file waits for its passphrase; orvanectl unseal opens it";
+            *m_pPending = kPendingUntilUnsealed; // the unseal or seal --off sets the real count
         } else if (!bKey) {
             m_eState = ESealState::Waiting;
             m_eMode = ESealMode::KeyFile;

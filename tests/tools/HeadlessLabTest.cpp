@@ -1,13 +1,16 @@
 // The program's parts without a window against simulated arrays in the namespace lab: discovery
 // lists every array with its attributes, logins verify credentials and the credential service
 // hands them out, failures reach the operator, an array that leaves the LAN leaves the list, a
-// pushed password reaches "/Query", the headless program stops at once during a pass, and the
-// headless program is managed with orvanectl alone.
+// pushed password reaches "/Query", the headless program stops at once during a pass, the
+// headless program is managed with orvanectl alone, and the arrays' authorizations it remembers
+// across restarts come back only where the arrays confirm them.
 #include "tests/tools/CLabArray.h"
 #include "tests/tools/CLabTest.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <map>
@@ -552,6 +555,255 @@ grep -c '"event":"login","source":"orvanectl".*"result":"succeeded"' "$XDG_STATE
     EXPECT_EQ(result.lines,
               (std::vector<std::string>{total, "most 32", "single", "single", "single", "single",
                                         "fleet", total, "stop 0", total}));
+}
+
+} // namespace
+
+namespace {
+
+// The lines "CHECK name value" of a script, by name.
+std::map<std::string, std::string> Checks(const LabResult& result) {
+    std::map<std::string, std::string> checks;
+    for (const std::string& line : result.lines) {
+        if (line.rfind("CHECK ", 0) == 0) {
+            const std::size_t value = line.find(' ', 6);
+            checks[line.substr(6, value - 6)] =
+                value == std::string::npos ? "" : line.substr(value + 1);
+        }
+    }
+    return checks;
+}
+
+// Whether bytes hold text as UTF-8 or as UTF-16LE (the arrays' passwords are ASCII here).
+bool Holds(const std::string& bytes, const std::string& text) {
+    std::string utf16;
+    for (const char c : text) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    return bytes.find(text) != std::string::npos || bytes.find(utf16) != std::string::npos;
+}
+
+std::string FileBytes(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// The headless program's runs against 50 arrays, remembering their authorizations in the sealed
+// file. settle waits until nothing is being verified and $1 authorizations still wait for their
+// array to be sighted at the remembered address.
+const std::string kRemembering = R"sh(
+LAB=$(basename "$LAB_DIR" | sed 's/\.[^.]*$//')
+OUT=$(dirname "$0")
+KEY="$LAB_DIR/seal.key"
+SEALED="$XDG_CONFIG_HOME/OrvaneSrv/authorizations.sealed"
+FLEET_PW=fleet-secret-42
+PASSPHRASE='a passphrase for the lab'
+check() { name=$1; shift; echo "CHECK $name $*"; }
+mac() { echo $MACS | cut -d' ' -f $(($1 + 1)); }
+srv() {
+    OrvaneSrv --headless --www "$LAB_DIR/www" "$@" 2>>"$LAB_DIR/err" &
+    pid=$!
+    for i in $(seq 200); do orvanectl status >/dev/null 2>&1 && break; sleep 0.05; done
+    orvanectl refresh >/dev/null
+}
+stops=
+stop() { kill -TERM $pid; wait $pid; stops="$stops $?"; }
+field() {
+    orvanectl status --json | grep -oE "\"$1\": (\"[^\"]*\"|\{[^}]*\}|[^,}]*)" | head -n 1 |
+        cut -d' ' -f 2-
+}
+settle() {
+    for i in $(seq 480); do
+        [ "$(field rememberedVerifying)" = 0 ] && [ "$(field rememberedWaiting)" = "$1" ] && return
+        sleep 0.25
+    done
+    echo "settle timed out: $(orvanectl status --json | tr -d '\n')"
+}
+listed() { query | grep -o '<StorageServer ' | wc -l; }
+handed() { query | grep -o "MAC=\"$(mac $1)\"" | wc -l; }
+login_fleet() {
+    printf '%s\n' "$FLEET_PW" | orvanectl login --all --user admin --password-stdin | tail -n 1
+    for i in $OWN; do
+        printf 'pass-%s\n' $i | orvanectl login $(mac $i) --user admin --password-stdin |
+            grep -c ' Yes$'
+    done
+}
+
+# Run 1, with a key file: the fleet logged in to, most with one password, some with their own.
+orvanectl seal-key new "$KEY" >/dev/null; check key-written $?
+srv --seal-key "$KEY"
+printf 'pw\n' | orvanectl user add alice --password-stdin >/dev/null
+orvanectl group add lab --members alice --access "$(echo $MACS | tr ' ' ,)" >/dev/null
+check logins $(login_fleet)
+check listed-before-restart $(listed)
+stop
+cp "$SEALED" "$OUT/sealed.key-file"
+
+# Run 2, the same key: every array back without a login.
+srv --seal-key "$KEY"
+settle 0
+check key-file-remembered $(field remembered) $(field rememberedVerified)
+check key-file-listed $(listed)
+check key-file-logins $(grep -c '"event":"login","source":"remembered".*"result":"succeeded"' \
+    "$XDG_STATE_HOME/OrvaneSrv/audit.log")
+stop
+
+# Between runs, array 5 gets another password and array 6 another address.
+for p in $(ip netns pids "$LAB-a0"); do kill $p; done
+for i in $(seq 200); do [ -z "$(ip netns pids "$LAB-a0")" ] && break; sleep 0.05; done
+awk 'NR == 6 { $0 = $0 " --admin-password changed-5" }
+     NR == 7 { $0 = $0 " --address 10.77.1.150" } 1' "$LAB_DIR/arrays.0" >"$LAB_DIR/changed"
+ip -n "$LAB-a0" addr add 10.77.1.150/16 dev eth0
+ip netns exec "$LAB-a0" "$LAB_SIM" --arrays "$LAB_DIR/changed" --ready-file "$LAB_DIR/changed.ready" \
+    >"$LAB_DIR/changed.log" 2>&1 &
+for i in $(seq 200); do [ -e "$LAB_DIR/changed.ready" ] && break; sleep 0.05; done
+
+# Run 3: neither changed array is handed out; the refused one is dropped, the moved one waits.
+srv --seal-key "$KEY"
+settle 1
+check changed-listed $(listed) $(handed 5) $(handed 6)
+check changed-dropped $(field rememberedDroppedBy)
+check changed-waiting $(field rememberedWaiting)
+# Then a burst of pushed passwords, killed once the file was replaced during it, with pushes
+# still to come.
+burst() {
+    for round in $(seq 8); do
+        for i in $(seq 10 46); do
+            [ -e "$LAB_DIR/killed" ] && return
+            ip netns exec "$LAB-a$((i / 10))" "$LAB_SIM" --address 10.77.1.$((i + 1)) \
+                --mac $(mac $i) --push-password "pushed-$round-$i" --manager 10.77.0.1 \
+                >/dev/null 2>&1
+            echo $i >>"$LAB_DIR/pushed"
+        done
+    done
+}
+inode=$(stat -c %i "$SEALED")
+burst & burster=$!
+for i in $(seq 400); do
+    [ "$(cat "$LAB_DIR/pushed" 2>/dev/null | wc -l)" -ge 20 ] &&
+        [ "$(stat -c %i "$SEALED")" != "$inode" ] && break
+    sleep 0.02
+done
+check killed-during-writes $([ "$(stat -c %i "$SEALED")" != "$inode" ] && echo yes) \
+    $(kill -0 $burster 2>/dev/null && echo yes)
+kill -KILL $pid; wait $pid 2>/dev/null; touch "$LAB_DIR/killed"; wait $burster
+
+# Run 4: the file left by the kill opens.
+srv --seal-key "$KEY"
+check killed-state $(field sealedFile)
+check killed-remembered $(field remembered)
+stop
+
+# One byte of the file flipped.
+off=$(($(stat -c %s "$SEALED") / 2))
+byte=$(od -An -tu1 -j $off -N 1 "$SEALED" | tr -d ' ')
+printf "\\$(printf %03o $((byte ^ 1)))" | dd of="$SEALED" bs=1 seek=$off conv=notrunc 2>/dev/null
+cp "$SEALED" "$LAB_DIR/tampered"
+
+# Run 5: the tampered file is refused, nothing is handed out, and it is never written over.
+srv --seal-key "$KEY"
+check tampered-status $(orvanectl status | grep -c 'refused')
+check tampered-listed $(listed)
+check tampered-login $(printf '%s\n' "$FLEET_PW" |
+    orvanectl login $(mac 0) --user admin --password-stdin | grep -c ' Yes$') $(listed)
+sleep 2.5 # past the interval of the writes that a change would bring
+stop
+cmp -s "$SEALED" "$LAB_DIR/tampered"; check tampered-kept $?
+
+# Run 6, without a key file: the file is forgotten, the fleet logged in to again and sealed
+# under a passphrase.
+srv
+orvanectl seal --off >/dev/null; check forgot $?
+login_fleet >/dev/null
+printf '%s\n' "$PASSPHRASE" | orvanectl seal --passphrase-stdin >/dev/null; check sealed $?
+sealed=$(listed)
+stop
+cp "$SEALED" "$OUT/sealed.passphrase"
+
+# Run 7: nothing until unsealed, but the answer says that remembered arrays are on their way.
+srv
+printf 'x\n' | ip netns exec "$LAB_CLIENT_NS" curl -s -D "$LAB_DIR/headers" -u alice:pw \
+    --data-binary @- http://10.77.0.1:51001/Query >"$LAB_DIR/body"
+check passphrase-waiting $(grep -o '<StorageServer ' "$LAB_DIR/body" | wc -l) \
+    $(grep -ci '^X-Orvane-Verifying: [1-9]' "$LAB_DIR/headers")
+cp "$SEALED" "$LAB_DIR/before-unseal"
+printf 'not the passphrase\n' | orvanectl unseal --passphrase-stdin >/dev/null 2>&1
+check wrong-unseal $?
+cmp -s "$SEALED" "$LAB_DIR/before-unseal"; check wrong-unseal-changed $?
+printf '%s\n' "$PASSPHRASE" | orvanectl unseal --passphrase-stdin >/dev/null; check unseal $?
+settle 0
+after=$(listed)
+check passphrase-back $([ "$sealed" -gt 0 ] && [ "$after" = "$sealed" ] && echo yes) $sealed $after
+stop
+check stops $stops
+)sh";
+
+// Fifty arrays, 47 with one password and 3 with their own, through seven runs of the headless
+// program: with a key file, with a changed password and a moved array between runs, killed
+// during pushed passwords, with a tampered file and under a passphrase.
+TEST_F(HeadlessLab, RememberedAuthorizationsComeBackOnlyWhereTheArraysConfirmThem) {
+    constexpr int kArrays = 50;
+    constexpr int kFirstOwn = 47; // arrays from here keep the lab's own password "pass-<i>"
+    std::string macs;
+    for (int i = 0; i < kArrays; ++i) {
+        macs += (i == 0 ? "" : " ") + Mac(i);
+    }
+    const std::string script = kHeadless + "MACS='" + macs + "'\nOWN='47 48 49'\n" + kRemembering;
+    std::vector<std::string> extra(kFirstOwn, "--admin-password fleet-secret-42");
+    extra.resize(kArrays, "");
+    const LabResult result = Run("--arrays 50 --per-ns 10 --client", script, extra);
+    ASSERT_EQ(result.status, 0);
+    std::map<std::string, std::string> checks = Checks(result);
+    const std::map<std::string, std::string> expected = {
+        {"key-written", "0"},
+        {"logins", "logged in to 47 of 50 arrays; skipped 0 new, 0 in address conflict, 0 not "
+                   "supported 1 1 1"},
+        {"listed-before-restart", "50"},
+        // 1. Key file: all 50 remembered, verified and listed again without a login.
+        {"key-file-remembered", "50 50"},
+        {"key-file-listed", "50"},
+        {"key-file-logins", "50"},
+        // 2. A changed password and a moved array: 48 listed, neither of the two.
+        {"changed-listed", "48 0 0"},
+        {"changed-dropped", "{\"the array refused the remembered password\": 1}"},
+        {"changed-waiting", "1"},
+        // 6. The file that a kill during pushed passwords left opens.
+        {"killed-during-writes", "yes yes"},
+        {"killed-state", "\"open, sealed with a key file\""},
+        // 4. A tampered file: refused, nothing handed out, never written over.
+        {"tampered-status", "1"},
+        {"tampered-listed", "0"},
+        {"tampered-login", "1 1"},
+        {"tampered-kept", "0"},
+        // 3. Passphrase: nothing but the header before the unseal, the file untouched by a wrong
+        // passphrase, the arrays back after the right one.
+        {"forgot", "0"},
+        {"sealed", "0"},
+        {"passphrase-waiting", "0 1"},
+        {"wrong-unseal", "1"},
+        {"wrong-unseal-changed", "0"},
+        {"unseal", "0"},
+        {"stops", "0 0 0 0 0 0"},
+    };
+    for (const auto& [name, value] : expected) {
+        EXPECT_EQ(checks[name], value) << name;
+    }
+    EXPECT_GT(std::atoi(checks["killed-remembered"].c_str()), 0) << "killed-remembered";
+    EXPECT_EQ(checks["passphrase-back"].substr(0, 3), "yes") << checks["passphrase-back"];
+    for (const std::string& line : result.lines) {
+        EXPECT_EQ(line.rfind("settle timed out", 0), std::string::npos) << line;
+    }
+
+    // 5. Neither file holds a password's bytes, nor the passphrase's.
+    for (const char* file : {"sealed.key-file", "sealed.passphrase"}) {
+        const std::string bytes = FileBytes(m_dir / file);
+        ASSERT_FALSE(bytes.empty()) << file;
+        for (const char* password :
+             {"fleet-secret-42", "pass-47", "pass-48", "pass-49", "a passphrase for the lab"}) {
+            EXPECT_FALSE(Holds(bytes, password)) << file << " holds " << password;
+        }
+    }
 }
 
 } // namespace

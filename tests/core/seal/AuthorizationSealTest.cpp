@@ -116,9 +116,11 @@ TEST_F(AuthorizationSeal, APassphraseOpensTheFileAndAWrongOneChangesNothing) {
     auto core = Start(nullptr);
     EXPECT_EQ(core->Seal().Status().eState, ESealState::Waiting);
     EXPECT_TRUE(core->Seal().Status().bAsksPassphrase);
+    EXPECT_TRUE(core->Seal().IsVerifying()) << "\"/Query\" says arrays are on their way";
     Put(*core, u"m2", "127.0.0.2", u"pw2");
     const CSealAnswer wrong = core->Seal().Unseal("not the passphrase");
     EXPECT_FALSE(wrong.bDone);
+    EXPECT_TRUE(core->Seal().IsVerifying());
     core->Seal().RunOnce();
     EXPECT_EQ(ReadFileText(m_file), sealed) << "a waiting file is never overwritten";
     const CSealAnswer right = core->Seal().Unseal(kPassphrase);
@@ -132,6 +134,8 @@ TEST_F(AuthorizationSeal, APassphraseOpensTheFileAndAWrongOneChangesNothing) {
     }
     EXPECT_FALSE(core->Seal().Unseal(kPassphrase).bDone);
     EXPECT_EQ(core->Seal().Status().eState, ESealState::Waiting);
+    EXPECT_TRUE(core->Seal().TurnOff().bDone);
+    EXPECT_FALSE(core->Seal().IsVerifying()) << "a forgotten file brings nothing";
 }
 
 TEST_F(AuthorizationSeal, AFileThatDoesNotOpenIsKeptUntilTheOperatorForgetsIt) {
