@@ -41,6 +41,9 @@
 
 namespace {
 
+// The passphrase question's width, in pixels.
+constexpr int kUnsealPromptWidth = 440;
+
 QString Text(int id) {
     return QString::fromStdU16String(std::u16string(LoadString(id)));
 }
@@ -404,19 +407,31 @@ std::u16string COrvaneSrvDlg::ExitQuestion() const {
                       {count});
 }
 
+void COrvaneSrvDlg::ConfigureUnsealPrompt(QInputDialog& prompt) {
+    prompt.setWindowTitle(QString::fromStdU16String(std::u16string(IMessageBoxes::kProgramName)));
+    prompt.setLabelText(Text(IDS_UNSEAL_PROMPT));
+    prompt.setTextEchoMode(QLineEdit::Password);
+    prompt.setInputMode(QInputDialog::TextInput);
+    // The question is a paragraph: wrapped at a readable width, not one line across the screen.
+    for (QLabel* label : prompt.findChildren<QLabel*>()) {
+        label->setWordWrap(true);
+    }
+    prompt.setFixedWidth(kUnsealPromptWidth);
+}
+
 void COrvaneSrvDlg::AskToUnseal() {
     if (m_pCoreInUse == nullptr) {
         return;
     }
     CAuthorizationSeal& seal = Core().Seal();
     while (seal.Status().bAsksPassphrase) {
-        bool bOk = false;
-        QString passphrase = QInputDialog::getText(
-            this, QString::fromStdU16String(std::u16string(IMessageBoxes::kProgramName)),
-            Text(IDS_UNSEAL_PROMPT), QLineEdit::Password, {}, &bOk);
-        if (!bOk) {
+        QInputDialog prompt(this);
+        ConfigureUnsealPrompt(prompt);
+        if (prompt.exec() != QDialog::Accepted) {
             return; // started without them; orvanectl unseal opens the file later
         }
+        QString passphrase = prompt.textValue();
+        prompt.setTextValue({});
         std::string bytes = passphrase.toStdString();
         const CSealAnswer answer = seal.Unseal(bytes);
         std::fill(bytes.begin(), bytes.end(), '\0');

@@ -41,6 +41,7 @@
 #include <string>
 
 class QLabel;
+class QInputDialog;
 class QStatusBar;
 
 class COrvaneSrvDlg : public CDialog {
@@ -71,6 +72,8 @@ public:
     // After Create, when a sealed file of remembered authorizations waits for its passphrase:
     // asks for it until it opens the file or the operator cancels.
     void AskToUnseal();
+    // The passphrase question's title, text and hidden entry.
+    static void ConfigureUnsealPrompt(QInputDialog& prompt);
     // Brings the window forward: shown in its normal state, raised, focused.
     void Activate();
     // The window menu's commands (and 0x10, About).

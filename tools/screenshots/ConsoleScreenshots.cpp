@@ -31,6 +31,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
@@ -501,6 +502,12 @@ int main(int argc, char** argv) {
             {CTlsPortState::EState::Serving, CServiceOptions::kDefaultTlsPort, fingerprint, ""},
             &dialog);
         ok &= SaveDialog(about, dir, "about-box.png");
+        QInputDialog unseal(&dialog);
+        COrvaneSrvDlg::ConfigureUnsealPrompt(unseal);
+        unseal.setTextValue(QStringLiteral("passphrase"));
+        unseal.show();
+        ok &= Save(WithCaption(unseal), dir, "unseal-prompt.png");
+        unseal.hide();
         ok &= SaveFleetPictures(dialog, dir);
         dialog.DestroyWindow();
     }
