@@ -2,6 +2,7 @@
 #include "bench/seal/CFleetRun.h"
 
 #include "core/CDirectoryMessage.h"
+#include "core/audit/LoginAudit.h"
 #include "core/seal/CAuthorizationSeal.h"
 #include "core/seal/SealKeyFile.h"
 #include "platform/http/CHttpClient.h"
@@ -344,9 +345,12 @@ bool CFleetRun::LoginAll(CFigures& figures) {
     options.nPort = m_settings.nLoginPort;
     auto client = m_pCore->MakeServerTableWorker<CLoginClient>(m_pCore->LoginPool(), options);
     auto failed = std::make_shared<std::atomic<std::size_t>>(0);
+    // Each login is recorded as orvanectl's are, as the seal records its own.
     client->Login(std::move(targets), u"admin", Utf8ToUtf16(kAdminPassword),
-                  [failed](const CLoginOutcome& outcome) {
+                  [failed, audit = LoginAuditor(m_pCore->AuditTrail(), "orvanectl")](
+                      const CLoginOutcome& outcome) {
                       *failed += outcome.eResult == ELoginResult::Succeeded ? 0 : 1;
+                      audit(outcome);
                   });
     while (client->RunningLogins() > 0 && Clock::now() - t0 < m_settings.limit) {
         std::this_thread::sleep_for(kSample);
