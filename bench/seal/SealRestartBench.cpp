@@ -179,6 +179,7 @@ void PrintTable(const std::vector<std::pair<std::string, CFigureMap>>& columns) 
         {"dropped or failed", "dropped"},
         {"VmRSS at the end, MB", "rss_mb"},
         {"VmHWM at the end, MB", "hwm_mb"},
+        {"processor time until then, ms", "cpu_ms"},
         {"stop with the last write, ms", "stop_ms"},
     };
     std::printf("%-34s", "");
@@ -289,16 +290,25 @@ int main(int argc, char** argv) {
     }
     std::vector<std::pair<std::string, CFigureMap>> columns = {
         {"A key file", {}}, {"A passphrase", {}}, {"B login --all", {}}};
+    std::vector<std::string> runTimes(columns.size());
     for (int run = 0; run < nRuns; ++run) {
         for (std::size_t i = 0; i < columns.size(); ++i) {
             CPhase phase = kinds[i];
             phase.name = phase.eSeal == EFleetSeal::None ? "login" : "restart";
-            KeepSlowest(columns[i].second, Child(context, phase));
+            const std::optional<CFigureMap> figures = Child(context, phase);
+            runTimes[i] += " " + (figures ? Cell(*figures, "listed_ms") : std::string("failed"));
+            KeepSlowest(columns[i].second, figures);
         }
     }
     std::printf("\n");
     PrintTable(columns);
     PrintTargets(columns);
+    if (nRuns > 1) {
+        std::printf("every run, ms until all are listed:\n");
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            std::printf("  %-16s%s\n", columns[i].first.c_str(), runTimes[i].c_str());
+        }
+    }
     std::printf("(A with a passphrase is timed from the unseal, right after start-up; the others "
                 "from start-up. %zu logins answered on loopback.)\n",
                 responder.Answered());
