@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <shared_mutex>
 
 namespace {
 
@@ -82,9 +83,10 @@ enum class ESighting { NotYet, Ready, AuthorizedAgain };
 } // namespace
 
 // The login client's workers may end a login after this object is gone: they reach it through
-// this, which the destructor empties.
+// this, which the destructor empties. The workers share it, so that the pool's logins end side by
+// side rather than one at a time through it.
 struct CSealLink {
-    std::mutex mutex;
+    std::shared_mutex mutex;
     CAuthorizationSeal* pSeal = nullptr;
 };
 
@@ -103,7 +105,7 @@ CAuthorizationSeal::CAuthorizationSeal(COrvaneSrvCore& core)
 
 CAuthorizationSeal::~CAuthorizationSeal() {
     Stop();
-    std::lock_guard lock(m_pLink->mutex);
+    std::unique_lock lock(m_pLink->mutex);
     m_pLink->pSeal = nullptr;
 }
 
@@ -118,7 +120,7 @@ void CAuthorizationSeal::Wake() {
 }
 
 void CAuthorizationSeal::Start(std::filesystem::path file, CSecretBytes key) {
-    m_store.emplace(std::move(file));
+    m_store.emplace(std::move(file), m_pFileOps);
     m_audit = LoginAuditor(m_core.AuditTrail(), "remembered");
     m_pClient = m_core.MakeServerTableWorker<CLoginClient>(m_core.LoginPool(), m_loginOptions);
     const CSealedFileStore::CLoadResult load = m_store->Load();
@@ -305,7 +307,7 @@ void CAuthorizationSeal::CheckSightings() {
     if (m_pClient) {
         m_pClient->Login(std::move(targets), {}, {},
                          [link = m_pLink](const CLoginOutcome& outcome) {
-                             std::lock_guard lock(link->mutex);
+                             std::shared_lock lock(link->mutex);
                              if (link->pSeal != nullptr) {
                                  link->pSeal->OnVerified(outcome);
                              }
@@ -314,6 +316,7 @@ void CAuthorizationSeal::CheckSightings() {
 }
 
 void CAuthorizationSeal::OnVerified(const CLoginOutcome& outcome) {
+    bool bRetry = false;
     {
         std::lock_guard lock(m_mutex);
         const auto it = m_remembered.find(outcome.strMAC);
@@ -329,6 +332,7 @@ void CAuthorizationSeal::OnVerified(const CLoginOutcome& outcome) {
         } else if (outcome.eResult == ELoginResult::TransportError &&
                    ++entry.nUnanswered < kMaxUnanswered) {
             entry.eStanding = EStanding::Waiting; // tried again at the next round
+            bRetry = true;
         } else {
             Drop(entry, DropReason(outcome));
         }
@@ -336,7 +340,11 @@ void CAuthorizationSeal::OnVerified(const CLoginOutcome& outcome) {
     if (m_audit) {
         m_audit(outcome);
     }
-    Wake();
+    // Only a retry needs the worker before its tick: waking it for every login ending made it
+    // scan every remembered authorization under the lock thousands of times a second.
+    if (bRetry) {
+        Wake();
+    }
 }
 
 void CAuthorizationSeal::Drop(CRemembered& entry, const std::string& reason) {
@@ -377,28 +385,39 @@ std::string CAuthorizationSeal::WriteIfDue(bool bForce) {
         }
     }
     std::vector<CSealedAuthorization> authorized = Snapshot();
-    std::lock_guard lock(m_mutex);
-    if (m_eState != ESealState::Open || m_key.Empty()) {
-        Wipe(authorized);
-        return {};
+    std::map<std::u16string, CSealedAuthorization> next;
+    CSealHeader header;
+    CSecretBytes key;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_eState != ESealState::Open || m_key.Empty()) {
+            Wipe(authorized);
+            return {};
+        }
+        m_nWrittenGeneration = generation;
+        m_bDirty = false;
+        next = Dated(std::move(authorized));
+        const bool bSame = std::ranges::equal(next, m_written, [](const auto& a, const auto& b) {
+            return SameRecord(a.second, b.second);
+        });
+        if (bSame && !bForce) {
+            Wipe(next);
+            return {};
+        }
+        header = m_header;
+        key = CSecretBytes::CopyOf(m_key.Bytes());
     }
-    m_nWrittenGeneration = generation;
-    m_bDirty = false;
-    std::map<std::u16string, CSealedAuthorization> next = Dated(std::move(authorized));
-    const bool bSame = std::ranges::equal(next, m_written, [](const auto& a, const auto& b) {
-        return SameRecord(a.second, b.second);
-    });
-    if (bSame && !bForce) {
-        Wipe(next);
-        return {};
-    }
+    // Sealing thousands of records and the synced write take tens of milliseconds or more: the
+    // logins that verify remembered authorizations end under m_mutex and must not wait for them.
+    // m_writeMutex keeps the file's state (TurnOff, another write) still meanwhile.
     std::vector<CSealedAuthorization> records;
     records.reserve(next.size());
     for (const auto& [mac, record] : next) {
         records.push_back(record);
     }
-    const std::string error = m_store->Write(SealFile(m_header, m_key.Bytes(), records));
+    const std::string error = m_store->Write(SealFile(header, key.Bytes(), records));
     Wipe(records);
+    std::lock_guard lock(m_mutex);
     m_lastWrite = Clock::now();
     if (!error.empty()) {
         if (m_strWriteError.empty()) {

@@ -93,6 +93,8 @@ public:
     void SetLog(std::function<void(std::string_view)> log) { m_log = std::move(log); }
     // The arrays' port and timeouts for the logins that verify remembered authorizations.
     void SetLoginOptions(CLoginOptions options) { m_loginOptions = options; }
+    // The file calls of the sealed file's store (a test holds or fails them). Set before Start.
+    void SetFileOps(std::shared_ptr<IFileOps> ops) { m_pFileOps = std::move(ops); }
 
     // Start-up, once the directory is loaded: opens the file with the key when one is given (it
     // is then the key of every write); without one, a file found waits for its passphrase.
@@ -152,6 +154,7 @@ private:
     std::shared_ptr<CSealLink> m_pLink;
     std::function<void(std::string_view)> m_log;
     CLoginOptions m_loginOptions;
+    std::shared_ptr<IFileOps> m_pFileOps = RealFileOps();
     std::mutex m_clientMutex; // over m_pClient
     std::unique_ptr<CLoginClient> m_pClient;
     std::mutex m_writeMutex; // one write at a time, taken before m_mutex

@@ -1,15 +1,20 @@
 // Remembered authorizations across a restart of the core: what is sealed, what comes back only
 // after its array answers a login with the remembered credentials, what is dropped, and files
 // that do not open, which are kept untouched until the operator forgets them.
-#include "core/COrvaneSrvCore.h"
 #include "core/seal/CAuthorizationSeal.h"
+
+#include "core/COrvaneSrvCore.h"
+#include "core/seal/CRealFileOps.h"
 #include "platform/text/TextConv.h"
 #include "tests/core/CoreTestSupport.h"
 #include "tests/platform/http/CLoopbackHttpPeer.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WaitUntil.h"
 
+#include <condition_variable>
+#include <future>
 #include <gtest/gtest.h>
+#include <mutex>
 
 namespace {
 
@@ -17,12 +22,46 @@ using namespace std::chrono_literals;
 
 constexpr const char* kPassphrase = "correct horse battery";
 
+// The system's file calls, but an fsync waits while the test holds it: a write of the sealed
+// file that stays under way as long as the test likes.
+class CHeldFsync : public CRealFileOps {
+public:
+    int Fsync(int fd) override {
+        std::unique_lock lock(m_mutex);
+        ++m_nWaiting;
+        m_changed.wait(lock, [this] { return !m_bHeld; });
+        --m_nWaiting;
+        return CRealFileOps::Fsync(fd);
+    }
+    void Hold() {
+        std::lock_guard lock(m_mutex);
+        m_bHeld = true;
+    }
+    void Release() {
+        std::lock_guard lock(m_mutex);
+        m_bHeld = false;
+        m_changed.notify_all();
+    }
+    bool Waiting() {
+        std::lock_guard lock(m_mutex);
+        return m_nWaiting > 0;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_bHeld = false;
+    int m_nWaiting = 0;
+};
+
 class AuthorizationSeal : public ::testing::Test {
 protected:
     // A core as the program starts it, with its seal started over the test's file.
-    std::unique_ptr<COrvaneSrvCore> Start(const CSecretBytes* key, uint16_t port = 1) {
+    std::unique_ptr<COrvaneSrvCore> Start(const CSecretBytes* key, uint16_t port = 1,
+                                          std::shared_ptr<IFileOps> ops = RealFileOps()) {
         auto core = StartCore(m_dir / "registry.db");
         core->Seal().SetLoginOptions({.nPort = port, .connectTimeout = 5s, .requestTimeout = 5s});
+        core->Seal().SetFileOps(std::move(ops));
         core->Seal().Start(m_file, key ? CSecretBytes::CopyOf(key->Bytes()) : CSecretBytes());
         return core;
     }
@@ -101,6 +140,30 @@ TEST_F(AuthorizationSeal, ARestartHandsOutOnlyWhatItsArrayConfirmsAgain) {
     const auto records = Opened(m_key);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].strMAC, u"m1");
+}
+
+// With thousands of records a write takes long; the logins that verify remembered
+// authorizations go on meanwhile instead of waiting for it.
+TEST_F(AuthorizationSeal, ARememberedAuthorizationIsVerifiedWhileTheFileIsBeingWritten) {
+    CLoopbackHttpPeer accepts({CLoopbackHttpPeer::Reply(200, "<ok/>")}, "127.0.0.1");
+    {
+        auto core = Start(&m_key);
+        Put(*core, u"m1", "127.0.0.1", u"pw");
+    }
+    const auto ops = std::make_shared<CHeldFsync>();
+    auto core = Start(&m_key, accepts.Port(), ops);
+    ops->Hold();
+    Put(*core, u"m2", "127.0.0.2", u"pw2"); // a change for the worker to write
+    ASSERT_TRUE(WaitUntil([&] { return ops->Waiting(); }));
+    Put(*core, u"m1", "127.0.0.1");
+    auto round = std::async(std::launch::async, [&] { core->Seal().RunOnce(); });
+    const bool bVerified = WaitUntil([&] { return core->ServerRecord(u"m1")->m_bAuthorized != 0; });
+    ops->Release();
+    round.get();
+    EXPECT_TRUE(bVerified) << "the login waited for the write";
+    EXPECT_EQ(core->Seal().Status().nVerified, 1u);
+    core->FreeTables();
+    EXPECT_EQ(Opened(m_key).size(), 2u);
 }
 
 TEST_F(AuthorizationSeal, APassphraseOpensTheFileAndAWrongOneChangesNothing) {
