@@ -662,8 +662,8 @@ void CControlCommands::ChooseLoginTargets(const CLoginRequestArgs& request,
         return found == request.own.end() ? std::nullopt
                                           : std::optional<CLoginCredentials>(found->second);
     };
-    const auto consider = [&](const std::u16string& mac, bool bNamed) {
-        const std::optional<CLoginCandidate> array = core.LoginCandidate(mac);
+    const auto consider = [&](const std::u16string& mac,
+                              const std::optional<CLoginCandidate>& array, bool bNamed) {
         if (!array) {
             return;
         }
@@ -687,20 +687,27 @@ void CControlCommands::ChooseLoginTargets(const CLoginRequestArgs& request,
             targets.push_back({mac, at, array->bKnown, at != array->strIP, ownCredentials(mac)});
         }
     };
+    std::vector<std::u16string> macs;
     if (request.bAll) {
         for (std::size_t row = 0; row < list.RowCount(); ++row) {
-            consider(list.CellText(row, EServerColumn::MAC), false);
+            macs.push_back(list.CellText(row, EServerColumn::MAC));
         }
-        return;
+    } else {
+        for (const std::string& mac : request.macs) {
+            macs.push_back(Utf8ToUtf16(mac));
+        }
     }
-    for (const std::string& mac : request.macs) {
-        const std::u16string key = Utf8ToUtf16(mac);
-        if (list.FindRow(EServerColumn::MAC, key) == IServerListView::npos ||
-            !core.LoginCandidate(key)) {
-            refused.strErr += "no array with the MAC address " + EscapeForTerminal(mac) + "\n";
+    const auto arrays = core.LoginCandidates(macs);
+    for (std::size_t i = 0; i < macs.size(); ++i) {
+        if (request.bAll) {
+            consider(macs[i], arrays[i], false);
+        } else if (list.FindRow(EServerColumn::MAC, macs[i]) == IServerListView::npos ||
+                   !arrays[i]) {
+            refused.strErr +=
+                "no array with the MAC address " + EscapeForTerminal(request.macs[i]) + "\n";
             refused.nStatus = kFailed;
         } else {
-            consider(key, true);
+            consider(macs[i], arrays[i], true);
         }
     }
 }

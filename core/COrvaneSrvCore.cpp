@@ -428,25 +428,37 @@ void COrvaneSrvCore::FreeTables() {
 }
 
 std::optional<CLoginCandidate> COrvaneSrvCore::LoginCandidate(const std::u16string& mac) const {
+    return std::move(LoginCandidates({&mac, 1}).front());
+}
+
+std::vector<std::optional<CLoginCandidate>>
+COrvaneSrvCore::LoginCandidates(std::span<const std::u16string> macs) const {
     auto lock = m_pGuard->LockShared();
-    const CServerData* record = m_pGuard->m_bTablesAlive ? m_mapServers.Find(mac) : nullptr;
-    if (record == nullptr) {
-        return std::nullopt;
+    std::vector<std::optional<CLoginCandidate>> candidates(macs.size());
+    if (!m_pGuard->m_bTablesAlive) {
+        return candidates;
     }
-    CLoginCandidate candidate{mac,
-                              Utf8ToUtf16(record->m_szIPAddr),
-                              Utf8ToUtf16(record->m_szSystemName),
-                              Utf8ToUtf16(record->m_szProduct),
-                              CDirectoryRules::TakesLogin(mac, record),
-                              record->m_bKnown,
-                              record->AddressState(),
-                              Utf8ToUtf16(record->LatestClaim())};
+    // Once per call: a fleet-wide login asks for every array, and a group may reach thousands.
+    std::unordered_set<std::u16string_view> reached;
     for (const auto& [name, group] : m_mapGroups) {
-        const auto& access = group->m_listAccess;
-        candidate.bKnown =
-            candidate.bKnown || std::find(access.begin(), access.end(), mac) != access.end();
+        reached.insert(group->m_listAccess.begin(), group->m_listAccess.end());
     }
-    return candidate;
+    for (std::size_t i = 0; i < macs.size(); ++i) {
+        const std::u16string& mac = macs[i];
+        const CServerData* record = m_mapServers.Find(mac);
+        if (record == nullptr) {
+            continue;
+        }
+        candidates[i] = CLoginCandidate{mac,
+                                        Utf8ToUtf16(record->m_szIPAddr),
+                                        Utf8ToUtf16(record->m_szSystemName),
+                                        Utf8ToUtf16(record->m_szProduct),
+                                        CDirectoryRules::TakesLogin(mac, record),
+                                        record->m_bKnown || reached.contains(mac),
+                                        record->AddressState(),
+                                        Utf8ToUtf16(record->LatestClaim())};
+    }
+    return candidates;
 }
 
 std::size_t COrvaneSrvCore::AddressConflicts() const {

@@ -123,6 +123,9 @@ public:
     // The array's standing for a login, read under the shared guard; none when no record has
     // that MAC (or the tables are freed).
     std::optional<CLoginCandidate> LoginCandidate(const std::u16string& mac) const;
+    // The same for many arrays under one hold of the guard, in their order.
+    std::vector<std::optional<CLoginCandidate>>
+    LoginCandidates(std::span<const std::u16string> macs) const;
     // How many arrays are in conflict or "moved?".
     std::size_t AddressConflicts() const;
     // The operator's text for the last directory change that could not be saved ("Failed to
