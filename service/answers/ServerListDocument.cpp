@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -100,6 +101,9 @@ void BuildServerListDocument(const CTablesView& tables, std::string_view userNam
         doc += s->Element().empty() ? *next++ : s->Element();
     }
     doc += kClose;
+    for (std::string& element : rendered) {
+        ::explicit_bzero(element.data(), element.size()); // it holds the password
+    }
     if (pServed != nullptr) {
         pServed->bAdmin = bAdmin;
         // Room for every address and its separator at once.
