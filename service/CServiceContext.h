@@ -67,6 +67,9 @@ public:
     mutable CServiceLog m_log;
     mutable CLoginThrottle m_throttle;
     mutable CQueryCache m_queryCache;
+    // The records each group reaches, kept between answers while the access lists and the
+    // server table's set of records stand.
+    mutable CAccessResolution m_accessResolution;
     // The audit trail of the run; null when nothing is recorded.
     const std::shared_ptr<CAuditTrail> m_pAudit;
     // How many remembered authorizations are still being verified after a restart.

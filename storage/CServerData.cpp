@@ -6,6 +6,7 @@
 #include "storage/ServerElement.h"
 
 #include <algorithm>
+#include <cstring>
 
 void CServerData::SetIPAddr(std::string_view v) {
     DropElement();
@@ -76,10 +77,18 @@ void CServerData::SetLoginPasswd(std::u16string passwd) {
 
 void CServerData::RenderElement() {
     DropElement();
-    if (m_bAuthorized != 0) {
-        AppendServerElement(m_strElement, *this);
-        m_strElement.shrink_to_fit();
+    if (m_bAuthorized == 0) {
+        return;
     }
+    // Rendered in room for the usual element and then kept at its exact size, with the buffer
+    // it was rendered in wiped: shrinking the buffer in place would free a copy of the password
+    // as it is.
+    constexpr std::size_t kUsualElementBytes = 1024;
+    std::string rendered;
+    rendered.reserve(kUsualElementBytes);
+    AppendServerElement(rendered, *this);
+    m_strElement = std::string(rendered);
+    ::explicit_bzero(rendered.data(), rendered.size());
 }
 
 void CServerData::DropElement() {

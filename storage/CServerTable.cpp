@@ -1,5 +1,13 @@
 #include "storage/CServerTable.h"
 
+#include <atomic>
+
+uint64_t CServerTable::NextMembership() {
+    // Process-wide, so that a value names one table's state and no other table's.
+    static std::atomic<uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 const CServerData* CServerTable::Find(const std::u16string& mac) const {
     auto it = m_map.find(mac);
     return it == m_map.end() ? nullptr : it->second.get();
@@ -12,10 +20,13 @@ CServerData* CServerTable::Find(const std::u16string& mac) {
 
 void CServerTable::Add(const std::u16string& mac, std::unique_ptr<CServerData> record) {
     m_map[mac] = std::move(record);
+    m_nMembership = NextMembership();
 }
 
 void CServerTable::Remove(const std::u16string& mac) {
-    m_map.erase(mac);
+    if (m_map.erase(mac) != 0) {
+        m_nMembership = NextMembership();
+    }
 }
 
 void CServerTable::ForEach(
@@ -39,4 +50,5 @@ void CServerTable::BeginPass() {
 
 void CServerTable::Clear() {
     m_map.clear();
+    m_nMembership = NextMembership();
 }

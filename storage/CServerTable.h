@@ -9,6 +9,7 @@
 
 #include "storage/CServerData.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,7 +29,15 @@ public:
     void BeginPass();
     void Clear();
     std::size_t Size() const { return m_map.size(); }
+    // Stands for the set of records the table holds: it moves whenever one is filed or removed,
+    // never when a record changes in place, and no two tables ever show the same value. A reader
+    // that kept record addresses under one value may use them again (under the guard) as long
+    // as the table still shows it.
+    uint64_t Membership() const { return m_nMembership; }
 
 private:
+    static uint64_t NextMembership();
+
     std::unordered_map<std::u16string, std::unique_ptr<CServerData>> m_map;
+    uint64_t m_nMembership = NextMembership();
 };

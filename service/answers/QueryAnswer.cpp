@@ -36,7 +36,8 @@ CQueryAnswer QueryAnswer(const CServiceContext& context, std::string_view userNa
         auto composed = std::make_shared<CCachedQuery>();
         composed->generation = generation;
         BuildServerListDocument(tables, userName, composed->body,
-                                context.m_pAudit ? &composed->served : nullptr);
+                                context.m_pAudit ? &composed->served : nullptr,
+                                &context.m_accessResolution);
         result.answer = composed;
         context.m_queryCache.Store(userName, generation, std::move(composed));
     });

@@ -4,7 +4,9 @@
 #include "platform/text/TextConv.h"
 
 #include <algorithm>
-#include <utility>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -13,61 +15,75 @@ constexpr std::string_view kAdminOpen = "<StorageServers AdminGroup=\"Yes\">";
 constexpr std::string_view kOtherOpen = "<StorageServers AdminGroup=\"No\">";
 constexpr std::string_view kClose = "</StorageServers>";
 
-// The servers that the user's groups reach, each once, in the order the access lists name
-// them. A record is filed under exactly the MAC text its m_szMAC field holds, so looking an
-// access entry up by key finds the same records as comparing every record's field would.
-// Repeats are dropped once at the end, by sorting: a user who reaches thousands of servers costs
-// neither a search per server nor an allocation per server.
-class CSelection {
+// The records already listed: an open-addressed set of their addresses, sized once for every
+// candidate, so that dropping repeats costs one probe per server instead of a sort.
+class CListedSet {
 public:
-    void Add(const CServerTable& servers, const std::vector<std::u16string>& access) {
-        for (const std::u16string& mac : access) {
-            const CServerData* s = servers.Find(mac);
-            if (s != nullptr && s->m_bAuthorized != 0 && s->m_bOnline != 0) {
-                m_servers.push_back(s);
+    explicit CListedSet(std::size_t nCandidates)
+        : m_slots(std::bit_ceil(std::max<std::size_t>(2 * nCandidates, kMinSlots)), nullptr),
+          m_nShift(64 - std::countr_zero(m_slots.size())) {}
+
+    // False when the record was in the set already.
+    bool Insert(const CServerData* record) {
+        constexpr uint64_t kGoldenRatio = 0x9E3779B97F4A7C15ULL;
+        const std::size_t mask = m_slots.size() - 1;
+        std::size_t at = (reinterpret_cast<uintptr_t>(record) * kGoldenRatio) >> m_nShift;
+        for (; m_slots[at] != nullptr; at = (at + 1) & mask) {
+            if (m_slots[at] == record) {
+                return false;
             }
         }
-    }
-    // The servers with every repeat after the first dropped.
-    const std::vector<const CServerData*>& Servers() {
-        std::vector<std::pair<const CServerData*, std::size_t>> order;
-        order.reserve(m_servers.size());
-        for (std::size_t i = 0; i < m_servers.size(); ++i) {
-            order.emplace_back(m_servers[i], i);
-        }
-        std::sort(order.begin(), order.end());
-        for (std::size_t i = 1; i < order.size(); ++i) {
-            if (order[i].first == order[i - 1].first) {
-                m_servers[order[i].second] = nullptr;
-            }
-        }
-        std::erase(m_servers, nullptr);
-        return m_servers;
+        m_slots[at] = record;
+        return true;
     }
 
 private:
-    std::vector<const CServerData*> m_servers;
+    static constexpr std::size_t kMinSlots = 16;
+    std::vector<const CServerData*> m_slots;
+    int m_nShift;
 };
+
+// The servers that the user's groups reach, each once, in the order the access lists name them,
+// present and logged in to; and whether one of the groups is "Administrator".
+bool SelectServers(const CTablesView& tables, std::string_view userName,
+                   CAccessResolution& resolution, std::vector<const CServerData*>& servers) {
+    bool bAdmin = false;
+    const auto user = tables.users.find(Utf8ToUtf16(userName));
+    if (user == tables.users.end() || !user->second) {
+        return false;
+    }
+    std::vector<std::shared_ptr<const CGroupRecords>> reached;
+    std::size_t nCandidates = 0;
+    for (const std::u16string& groupName : user->second->m_listGroups) {
+        bAdmin = bAdmin || groupName == CDirectoryRules::kAdministratorGroup;
+        const auto group = tables.groups.find(groupName);
+        if (group != tables.groups.end() && group->second) {
+            reached.push_back(resolution.Records(tables, groupName, *group->second));
+            nCandidates += reached.back()->records.size();
+        }
+    }
+    CListedSet listed(nCandidates);
+    servers.reserve(nCandidates);
+    for (const auto& group : reached) {
+        for (const CServerData* s : group->records) {
+            if (s->m_bAuthorized != 0 && s->m_bOnline != 0 && listed.Insert(s)) {
+                servers.push_back(s);
+            }
+        }
+    }
+    return bAdmin;
+}
 
 } // namespace
 
 void BuildServerListDocument(const CTablesView& tables, std::string_view userName, std::string& doc,
-                             CServedServers* pServed) {
-    bool bAdmin = false;
-    CSelection selection;
-    const auto user = tables.users.find(Utf8ToUtf16(userName));
-    if (user != tables.users.end() && user->second) {
-        for (const std::u16string& groupName : user->second->m_listGroups) {
-            bAdmin = bAdmin || groupName == CDirectoryRules::kAdministratorGroup;
-            const auto group = tables.groups.find(groupName);
-            if (group != tables.groups.end() && group->second) {
-                selection.Add(tables.servers, group->second->m_listAccess);
-            }
-        }
-    }
+                             CServedServers* pServed, CAccessResolution* pResolution) {
+    CAccessResolution once;
+    std::vector<const CServerData*> servers;
+    const bool bAdmin =
+        SelectServers(tables, userName, pResolution != nullptr ? *pResolution : once, servers);
     // A record without a rendered element (one filled in place, never through its setters) is
     // rendered here, as it is now.
-    const std::vector<const CServerData*>& servers = selection.Servers();
     std::vector<std::string> rendered;
     std::size_t size = doc.size() + std::max(kAdminOpen.size(), kOtherOpen.size()) + kClose.size();
     for (const CServerData* s : servers) {
@@ -85,6 +101,9 @@ void BuildServerListDocument(const CTablesView& tables, std::string_view userNam
         doc += s->Element().empty() ? *next++ : s->Element();
     }
     doc += kClose;
+    for (std::string& element : rendered) {
+        ::explicit_bzero(element.data(), element.size()); // it holds the password
+    }
     if (pServed != nullptr) {
         pServed->bAdmin = bAdmin;
         // Room for every address and its separator at once.

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "core/CTablesView.h"
+#include "service/answers/CAccessResolution.h"
 #include "storage/ServerElement.h"
 
 #include <string>
@@ -21,7 +22,9 @@ struct CServedServers {
 };
 
 // Appends the document for the user name (8-bit text as the credentials carried it) to doc,
-// and says what it holds in pServed when given.
+// and says what it holds in pServed when given. The groups' access lists are resolved through
+// pResolution when given (kept from one document to the next), otherwise looked up for this one.
 // Called inside a read of the tables (COrvaneSrvCore::Read), with the view it was handed.
 void BuildServerListDocument(const CTablesView& tables, std::string_view userName, std::string& doc,
-                             CServedServers* pServed = nullptr);
+                             CServedServers* pServed = nullptr,
+                             CAccessResolution* pResolution = nullptr);

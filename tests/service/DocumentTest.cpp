@@ -4,6 +4,7 @@
 #include "service/answers/ServerListDocument.h"
 #include "tests/service/ServiceTestSupport.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -103,6 +104,64 @@ TEST_F(Document, ALargeDocumentIsComplete) {
         ++count;
     }
     EXPECT_EQ(count, 400u);
+}
+
+// A resolution kept from one document to the next must show every change the way one made
+// afresh does: the records' addresses are reused only while the table's set of records and the
+// access lists stand.
+TEST_F(Document, AKeptResolutionFollowsEveryChangeOfAccessListsAndRecords) {
+    AddServer("00:11", "10.0.0.1");
+    AddServer("00:22", "10.0.0.2");
+    AddUser(u"op", u"x");
+    AddGroup(u"g1", {u"op"}, {u"00:11", u"00:22", u"00:33"});
+    AddGroup(u"g2", {u"op"}, {u"00:22"});
+    const auto onServers = [this](const std::function<void(CServerTable&)>& f) {
+        m_pCore->ChangeServers(f);
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        const char* listed;
+    };
+    const Step steps[] = {
+        {"as filed", [] {}, "00:11,00:22"},
+        {"a record filed for an access entry", [&] { AddServer("00:33", "10.0.0.3"); },
+         "00:11,00:22,00:33"},
+        {"the access list changed",
+         [&] {
+             auto carrier = std::make_unique<CGroupData>(u"g1");
+             carrier->m_listAccess = {u"00:33", u"00:11"};
+             m_pCore->SendMessage(CDirectoryMessage::SetGroupAccess(false, std::move(carrier)));
+         },
+         "00:33,00:11,00:22"},
+        {"a record removed", [&] { onServers([](CServerTable& t) { t.Remove(u"00:11"); }); },
+         "00:33,00:22"},
+        {"a record filed again at another address",
+         [&] {
+             onServers([](CServerTable& t) { t.Remove(u"00:22"); });
+             AddServer("00:22", "10.0.0.9");
+         },
+         "00:33,00:22"},
+        {"a pushed password",
+         [&] { onServers([](CServerTable& t) { t.Find(u"00:33")->SetLoginPasswd(u"new"); }); },
+         "00:33,00:22"},
+        {"a record logged out",
+         [&] { onServers([](CServerTable& t) { t.Find(u"00:33")->Deauthorize(); }); }, "00:22"},
+    };
+    CAccessResolution kept;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        std::string keptDoc;
+        std::string freshDoc;
+        CServedServers served;
+        m_pCore->Read([&](const CTablesView& tables) {
+            BuildServerListDocument(tables, "op", keptDoc, &served, &kept);
+            BuildServerListDocument(tables, "op", freshDoc);
+        });
+        EXPECT_EQ(keptDoc, freshDoc);
+        EXPECT_EQ(served.macs, step.listed);
+    }
 }
 
 TEST_F(Document, PasswordUpdateAnswersAndStripsTrailingWhiteSpace) {

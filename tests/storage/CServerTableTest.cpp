@@ -3,6 +3,7 @@
 #include "storage/CServerTable.h"
 
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -44,6 +45,32 @@ TEST(CServerTable, BeginPassClearsSeenAndForEachVisitsEveryRecord) {
     EXPECT_EQ(seen, (std::map<std::u16string, std::string>{{u"a", "a"}, {u"b", "b"}, {u"c", "c"}}));
     table.Clear();
     EXPECT_EQ(table.Size(), 0u);
+}
+
+TEST(CServerTable, MembershipMovesOnlyWhenARecordIsFiledOrRemoved) {
+    CServerTable table;
+    const CServerTable other;
+    EXPECT_NE(table.Membership(), other.Membership());
+    struct Case {
+        const char* what;
+        std::function<void(CServerTable&)> change;
+        bool bMoves;
+    };
+    const Case cases[] = {
+        {"filed", [](CServerTable& t) { t.Add(u"00:AA", Record("00:AA")); }, true},
+        {"changed in place", [](CServerTable& t) { t.Find(u"00:AA")->SetIPAddr("10.0.0.1"); },
+         false},
+        {"a new pass", [](CServerTable& t) { t.BeginPass(); }, false},
+        {"nothing removed", [](CServerTable& t) { t.Remove(u"missing"); }, false},
+        {"removed", [](CServerTable& t) { t.Remove(u"00:AA"); }, true},
+        {"cleared", [](CServerTable& t) { t.Clear(); }, true},
+    };
+    for (const Case& c : cases) {
+        const uint64_t before = table.Membership();
+        c.change(table);
+        EXPECT_EQ(table.Membership() != before, c.bMoves) << c.what;
+        EXPECT_NE(table.Membership(), other.Membership()) << c.what;
+    }
 }
 
 TEST(CServerData, ValuesAreCutToTheirFields) {
