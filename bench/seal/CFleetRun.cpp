@@ -253,16 +253,24 @@ bool CFleetRun::WaitUntilListed(Clock::time_point t0, CFigures& figures) {
     return false;
 }
 
+bool CFleetRun::LoadKey(CSecretBytes& key) const {
+    if (m_settings.eSeal != EFleetSeal::KeyFile) {
+        return true;
+    }
+    const std::filesystem::path forbidden[] = {m_settings.folder};
+    CSealKeyLoad load = LoadSealKeyFile(m_settings.keyFile, forbidden);
+    if (!load.strError.empty()) {
+        std::fprintf(stderr, "key file: %s\n", load.strError.c_str());
+        return false;
+    }
+    key = std::move(load.key);
+    return true;
+}
+
 bool CFleetRun::Make(CFigures& figures) {
     CSecretBytes key;
-    if (m_settings.eSeal == EFleetSeal::KeyFile) {
-        const std::filesystem::path forbidden[] = {m_settings.folder};
-        CSealKeyLoad load = LoadSealKeyFile(m_settings.keyFile, forbidden);
-        if (!load.strError.empty()) {
-            std::fprintf(stderr, "key file: %s\n", load.strError.c_str());
-            return false;
-        }
-        key = std::move(load.key);
+    if (!LoadKey(key)) {
+        return false;
     }
     if (!Start(std::move(key), false)) {
         return false;
@@ -294,14 +302,8 @@ bool CFleetRun::Make(CFigures& figures) {
 bool CFleetRun::Restart(CFigures& figures) {
     const auto t0 = Clock::now();
     CSecretBytes key;
-    if (m_settings.eSeal == EFleetSeal::KeyFile) {
-        const std::filesystem::path forbidden[] = {m_settings.folder};
-        CSealKeyLoad load = LoadSealKeyFile(m_settings.keyFile, forbidden);
-        if (!load.strError.empty()) {
-            std::fprintf(stderr, "key file: %s\n", load.strError.c_str());
-            return false;
-        }
-        key = std::move(load.key);
+    if (!LoadKey(key)) {
+        return false;
     }
     if (!Start(std::move(key), true)) {
         return false;

@@ -61,6 +61,8 @@ public:
     static std::string Address(int i);
 
 private:
+    // The key file's key when the run seals with one; false (said why) when it is refused.
+    bool LoadKey(CSecretBytes& key) const;
     bool Start(CSecretBytes key, bool bDiscovery);
     void Stop(CFigures& figures);
     CServiceOptions ServiceOptions() const;

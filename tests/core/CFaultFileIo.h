@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/CConfigFileIo.h"
+#include "tests/support/CNthCallFault.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -12,7 +13,7 @@ class CFaultFileIo : public CConfigFileIo {
 public:
     static constexpr std::size_t kStep = 1000;
 
-    CFaultFileIo(int nth, int error) : m_nNth(nth), m_nError(error) {}
+    CFaultFileIo(int nth, int error) : m_fault(nth, error) {}
 
     ssize_t Write(int fd, std::span<const uint8_t> bytes) override {
         return Fails() ? -1 : CConfigFileIo::Write(fd, bytes.first(std::min(bytes.size(), kStep)));
@@ -25,19 +26,11 @@ public:
         return Fails() ? -1 : CConfigFileIo::Read(fd, buffer.first(std::min(buffer.size(), kStep)));
     }
 
-    bool Fired() const { return m_nNth > 0 && m_nCalls >= m_nNth; }
-    int Calls() const { return m_nCalls; }
+    bool Fired() const { return m_fault.Fired(); }
+    int Calls() const { return m_fault.Calls(); }
 
 private:
-    bool Fails() {
-        if (++m_nCalls != m_nNth) {
-            return false;
-        }
-        errno = m_nError;
-        return true;
-    }
+    bool Fails() { return m_fault.Fails(); }
 
-    int m_nNth;
-    int m_nError;
-    int m_nCalls = 0;
+    CNthCallFault m_fault;
 };

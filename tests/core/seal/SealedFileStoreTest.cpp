@@ -3,6 +3,7 @@
 #include "core/seal/CRealFileOps.h"
 #include "core/seal/CSealedFileStore.h"
 #include "tests/core/seal/SealTestSupport.h"
+#include "tests/support/CNthCallFault.h"
 #include "tests/support/CTempDir.h"
 
 #include <cerrno>
@@ -18,7 +19,7 @@ namespace {
 class CFaultOps : public CRealFileOps {
 public:
     CFaultOps(int nth, int error, std::size_t nMaxWrite)
-        : m_nNth(nth), m_nError(error), m_nMaxWrite(nMaxWrite) {}
+        : m_fault(nth, error), m_nMaxWrite(nMaxWrite) {}
     int Open(const char* p, int f, mode_t m) override {
         return Fails() ? -1 : CRealFileOps::Open(p, f, m);
     }
@@ -46,22 +47,14 @@ public:
     }
     int Unlink(const char* p) override { return Fails() ? -1 : CRealFileOps::Unlink(p); }
 
-    bool Fired() const { return m_nCalls >= m_nNth; }
+    bool Fired() const { return m_fault.Fired(); }
     bool Renamed() const { return m_bRenamed; }
 
 private:
-    bool Fails() {
-        if (++m_nCalls != m_nNth) {
-            return false;
-        }
-        errno = m_nError;
-        return true;
-    }
+    bool Fails() { return m_fault.Fails(); }
 
-    int m_nNth;
-    int m_nError;
+    CNthCallFault m_fault;
     std::size_t m_nMaxWrite;
-    int m_nCalls = 0;
     bool m_bRenamed = false;
 };
 
