@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -291,14 +292,17 @@ void StoreSighting(CServerData& record, std::string_view host, const CAttributes
 // of a pass find an array as it stands, and those leave cached answers valid.
 bool RefreshSighting(CServerData& record, std::string_view host, const CAttributes& attrs) {
     const bool bWasOnline = record.m_bOnline != 0;
-    const std::string element = record.Element();
+    std::string element = record.Element();
     const std::string ip = record.m_szIPAddr;
     const std::string mac = record.m_szMAC;
     record.m_bSeen = 1;
     record.m_bOnline = 1;
     StoreSighting(record, host, attrs);
-    return !bWasOnline || record.Element() != element || ip != record.m_szIPAddr ||
-           mac != record.m_szMAC;
+    const bool bChanged = !bWasOnline || record.Element() != element || ip != record.m_szIPAddr ||
+                          mac != record.m_szMAC;
+    // The element holds the administrator password: the copy does not outlive it in freed memory.
+    ::explicit_bzero(element.data(), element.size());
+    return bChanged;
 }
 
 } // namespace
