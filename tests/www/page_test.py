@@ -639,6 +639,12 @@ class BrokenAnswers(PageCase):
             b'<StorageServers AdminGroup="No"><StorageServer SystemName="&e;"/>'
             b'</StorageServers>'))
         self.assertEqual(self.table_rows()[0][1], "")
+        # After a restart, an empty list while arrays are verified again says so, not the groups.
+        self.by_id("sign-out").click()
+        self.sign_in_to(b"HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nX-Orvane-Verifying: 3\r\n"
+                        b'\r\n<StorageServers AdminGroup="No"></StorageServers>')
+        self.assertIn("has restarted", self.by_id("results-empty").text)
+        self.assertFalse(self.by_id("empty-groups").is_displayed())
 
 
 class LongListsAndHostileNames(PageCase):
