@@ -84,7 +84,7 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
                           u"start."},
     {IDS_EXIT_LOST, u"%1 authorizations will be lost: remembering is off (orvanectl seal turns it "
                     u"on)."},
-    {IDS_STATUS_REMEMBERED, u"%1 remembered: %2 waiting for their arrays, %3 verified, %4 dropped"},
+    {IDS_STATUS_REMEMBERED, u"%1 remembered: %2 waiting, %3 verified, %4 dropped"},
     {IDS_UNSEAL_PROMPT, u"The arrays' authorizations were remembered and sealed. Enter the "
                         u"passphrase to verify them again, or Cancel to start without them (they "
                         u"stay sealed):"},
