@@ -41,7 +41,7 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 # The source tree stays clean: no bytecode cache beside the scripts.
 sys.dont_write_bytecode = True
@@ -74,6 +74,8 @@ SHORT_TIMINGS = {"revealMs": 1500, "idleMs": 2500, "serviceCheckMs": 300,
                  "serviceCheckTimeoutMs": 1000}
 AXE = pathlib.Path(__file__).resolve().parent / "node_modules" / "axe-core" / "axe.min.js"
 RLO_NAME = "evil\u202egnp.exe"
+# A lockout short enough to watch to its end.
+SHORT_WAIT_S = 5
 
 running_user = None
 certificate = None  # the test server's tls.crt: what curl and the browser trust
@@ -137,6 +139,7 @@ class StandIn(socketserver.ThreadingTCPServer):
     page = b""
     hold = None  # an Event: POST answers wait for it to be set (bounded by WAIT_S)
     gone = False  # True: every request is closed unanswered, as by a stopped service
+    posts = 0  # how many POST requests came
 
 
 class StandInHandler(socketserver.StreamRequestHandler):
@@ -159,6 +162,7 @@ class StandInHandler(socketserver.StreamRequestHandler):
                              + str(len(self.server.page)).encode() + b"\r\n\r\n" +
                              self.server.page)
         else:
+            self.server.posts += 1
             if self.server.hold is not None:
                 self.server.hold.wait(WAIT_S)
             if self.server.answer is not None:
@@ -402,8 +406,12 @@ class ThePage(PageCase):
     def test_plain_http_shows_the_https_address(self):
         self.d.get(PLAIN_SERVICE + "/")
         notice = self.by_id("plain-notice")
-        self.assertEqual(notice.text,
-                         "This connection is not encrypted: use https://127.0.0.1:51443/.")
+        self.assertEqual(self.by_id("plain-notice-link").text,
+                         "This connection is not encrypted: anyone on the network could read "
+                         "your password. Use https://127.0.0.1:51443/ instead.")
+        for words in ["certificate not trusted", "That is expected: OrvaneSrv made its own",
+                      "compare its SHA-256 fingerprint with the one your operator gave you"]:
+            self.assertIn(words, notice.text)
         self.assertEqual(notice.find_element(By.TAG_NAME, "a").get_attribute("href"),
                          SERVICE + "/")
         self.screenshot("self-service-plain-http.png")
@@ -412,11 +420,16 @@ class ThePage(PageCase):
     def test_user_sees_exactly_what_query_lists_with_passwords_hidden(self):
         expected = query_with_curl(*USER)
         self.assertEqual(expected.get("AdminGroup"), "No")
-        servers = list(expected)
+        # Listed by system name, whatever order the service sent.
+        servers = sorted(expected, key=lambda s: s.get("SystemName"))
         self.assertEqual(len(servers), 2)
+        self.assertNotEqual(servers, list(expected))
         self.signed_in(*USER)
         rows = self.table_rows()
         self.assertEqual([r[:6] for r in rows], [[s.get(c) for c in COLUMNS] for s in servers])
+        self.assertEqual(self.d.find_element(By.CSS_SELECTOR, "th[aria-sort]").text,
+                         "System name")
+        self.assertNotIn("verified", self.d.find_element(By.TAG_NAME, "body").text)
         # No password is in the page, not even hidden, until it is shown.
         source = self.d.page_source
         for s in servers:
@@ -428,14 +441,14 @@ class ThePage(PageCase):
         self.assertEqual(self.by_id("password").get_attribute("value"), "")
         self.assertEqual(self.stored_anything(), "|0|0|0")
 
-        show = self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")[0] \
+        show = self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")[1] \
             .find_element(By.XPATH, ".//button[text()='Show']")
         show.click()
         self.assertEqual(show.get_attribute("aria-pressed"), "true")
-        secret = self.table_rows()[0][6]
-        # The first password holds every character that XML escapes.
-        self.assertTrue(secret.startswith(servers[0].get("LoginPasswd")), secret)
-        self.assertNotIn(servers[1].get("LoginPasswd"), self.d.page_source)
+        secret = self.table_rows()[1][6]
+        # This password holds every character that XML escapes.
+        self.assertTrue(secret.startswith(servers[1].get("LoginPasswd")), secret)
+        self.assertNotIn(servers[0].get("LoginPasswd"), self.d.page_source)
         self.screenshot("self-service-desktop.png")
         self.assert_accessible("a password shown")
         self.screenshot_whole_phone_page("self-service-phone.png")
@@ -446,23 +459,23 @@ class ThePage(PageCase):
             "return document.documentElement.scrollWidth"), PHONE[0])
 
         show.click()
-        self.assertNotIn(servers[0].get("LoginPasswd"), self.d.page_source)
+        self.assertNotIn(servers[1].get("LoginPasswd"), self.d.page_source)
 
     def test_copy_puts_the_password_on_the_clipboard(self):
         self.grant_clipboard(SERVICE)
         expected = query_with_curl(*USER)[1].get("LoginPasswd")
         self.signed_in(*USER)
-        self.assertEqual(self.copy_and_paste(1, "navigator.clipboard"), expected)
+        self.assertEqual(self.copy_and_paste(0, "navigator.clipboard"), expected)
         # Copying does not show it.
         self.assertNotIn(expected, self.d.page_source)
-        self.assertIn("\u2022", self.table_rows()[1][6])
+        self.assertIn("\u2022", self.table_rows()[0][6])
 
         # A page from another computer's address has no Clipboard API: the selection copy
         # takes over and gives the focus back to the button.
         self.d.execute_script("window.keptClipboard = navigator.clipboard;"
                               "Object.defineProperty(navigator, 'clipboard', {value: undefined});")
         first = query_with_curl(*USER)[0].get("LoginPasswd")
-        self.assertEqual(self.copy_and_paste(0, "keptClipboard"), first)
+        self.assertEqual(self.copy_and_paste(1, "keptClipboard"), first)
         self.assertEqual(self.d.switch_to.active_element.get_attribute("aria-label"),
                          "Copy administrator password of \u2068vault-east-01\u2069")
         self.assertEqual(self.d.find_elements(By.TAG_NAME, "textarea"), [])
@@ -485,7 +498,8 @@ class ThePage(PageCase):
         self.assertTrue(self.by_id("admin-badge").is_displayed())
         self.assertEqual(self.by_id("admin-badge").text.lower(), "administrator")
         rows = self.table_rows()
-        self.assertEqual([r[:6] for r in rows], [[s.get(c) for c in COLUMNS] for s in expected])
+        by_name = sorted(expected, key=lambda s: s.get("SystemName"))
+        self.assertEqual([r[:6] for r in rows], [[s.get(c) for c in COLUMNS] for s in by_name])
         self.assertIn(HOSTILE_NAME, [r[1] for r in rows])
         self.assert_accessible("administrator's list")
         self.assertEqual(self.d.find_elements(By.CSS_SELECTOR, "#arrays-body img"), [])
@@ -525,7 +539,7 @@ class ThePage(PageCase):
             tabs += 1
         self.assertEqual(tabs, 10)
         ActionChains(self.d).send_keys(Keys.SPACE).perform()
-        self.assertEqual(self.table_rows()[0][6][:len("Tr0ub")], "Tr0ub")
+        self.assertEqual(self.table_rows()[0][6][:len("c0rrect")], "c0rrect")
         # Focus is visible where the keyboard is.
         outline = self.d.execute_script(
             "return getComputedStyle(document.activeElement).outlineStyle")
@@ -541,7 +555,7 @@ class ThePage(PageCase):
         sorting = ["System name", "Administrator user", "IP address", "MAC address", "Product",
                    "Type"]
         self.assertEqual(names["button"], ["Sign out"] + sorting + [
-            what % "\u2068%s\u2069" % name for name in ["vault-east-01", "files-lab-02"]
+            what % "\u2068%s\u2069" % name for name in ["files-lab-02", "vault-east-01"]
             for what in ["Copy administrator user name of %s",
                          "Show administrator password of %s",
                          "Copy administrator password of %s"]])
@@ -559,6 +573,8 @@ class ThePage(PageCase):
         self.signed_in(*NO_ARRAYS)
         self.assertTrue(self.by_id("results-empty").is_displayed())
         self.assertIn("No storage arrays", self.by_id("results-empty").text)
+        self.assertIn("administrator user name and password the operator has checked",
+                      self.by_id("results-empty").text)
         self.assertFalse(self.by_id("results-card").is_displayed())
         self.assertEqual(self.by_id("results-count").text, "0 arrays")
         self.assert_accessible("no arrays")
@@ -576,9 +592,12 @@ class ThePage(PageCase):
                             "-o", "/dev/null", locked + "/Query"], check=True)
         self.d.get(locked + "/")
         self.sign_in(*USER)
-        message = self.wait_message()
+        message = self.wait_until(lambda: self.by_id("signin-wait").text, "the wait")
         self.assertIn("too many failed attempts came from this computer", message)
-        self.assertRegex(message, r"Try again after \d+:\d\d:\d\d.* \(in 60 seconds\)")
+        self.assertRegex(message, r"Try again after \d+:\d\d:\d\d.* \(in 60 seconds\)\. Each "
+                         r"try before then, from this computer, starts the wait again\.")
+        self.assertRegex(self.by_id("sign-in").text, r"^Sign in \((1:00|0:59)\)$")
+        self.assertFalse(self.by_id("sign-in").is_enabled())
         self.assertEqual(self.active_id(), "password")
         self.screenshot("self-service-locked-out.png")
         self.assert_accessible("locked out")
@@ -617,6 +636,35 @@ class BrokenAnswers(PageCase):
                 self.sign_in_to(answer, wait=False)
                 self.assertIn(text, self.wait_message())
                 self.assert_no_table()
+
+    def test_a_lockout_counts_down_on_the_button_and_is_announced_once(self):
+        self.d.execute_script("""
+            window.announced = [];
+            new MutationObserver(() => {
+                const text = document.getElementById('status').textContent;
+                if (text) { window.announced.push(text); }
+            }).observe(document.getElementById('status'), {childList: true});""")
+        sign_in = self.by_id("sign-in")
+        self.sign_in_to(b"HTTP/1.0 401 Unauthorized\r\nRetry-After: %d\r\n"
+                        b"Content-Length: 0\r\n\r\n" % SHORT_WAIT_S, wait=False)
+        first = self.wait_until(lambda: "(" in sign_in.text and sign_in.text, "the countdown")
+        self.assertRegex(first, r"^Sign in \(0:0[1-%d]\)$" % SHORT_WAIT_S)
+        self.assertFalse(sign_in.is_enabled())
+        self.screenshot("self-service-lockout-countdown.png")
+        self.assert_accessible("locked out, counting down")
+        # The password field's Enter sends nothing while the button waits.
+        posts = stand_in.posts
+        self.by_id("password").send_keys("pw", Keys.ENTER)
+        self.wait_until(lambda: sign_in.text not in (first, "Sign in"), "the count to drop")
+        self.wait_until(sign_in.is_enabled, "the end of the wait")
+        self.assertEqual(sign_in.text, "Sign in")
+        self.assertEqual(stand_in.posts, posts)
+        self.assertEqual(self.by_id("signin-wait").text,
+                         "The wait is over: you may sign in again.")
+        announced = self.d.execute_script("return window.announced")
+        self.assertEqual(len(announced), 2, announced)
+        self.assertIn("starts the wait again", announced[0])
+        self.sign_in_to(long_list_answer())
 
     def test_odd_but_readable_documents(self):
         # Unknown elements are passed over, missing attributes show as empty cells, and a
@@ -718,6 +766,8 @@ class LongListsAndHostileNames(PageCase):
 
         self.by_id("filter").send_keys("no such array")
         self.wait_until(lambda: self.by_id("no-match").is_displayed(), "no match")
+        self.assertFalse(self.by_id("list-end").is_displayed())
+        self.assertEqual(self.by_id("skip-table").get_attribute("hidden"), "true")
         self.by_id("filter").clear()
         self.by_id("filter").send_keys(Keys.SPACE, Keys.BACKSPACE)
         self.wait_until(lambda: self.by_id("results-count").text == "200 arrays", "all rows")
@@ -727,6 +777,39 @@ class LongListsAndHostileNames(PageCase):
         self.assertTrue(self.by_id("skip-table").is_displayed())
         ActionChains(self.d).send_keys(Keys.ENTER).perform()
         self.assertEqual(self.active_id(), "list-end")
+
+    def test_phones_sort_with_a_control_of_their_own_and_start_by_name(self):
+        names = ["zulu-array", "Alpha-array", "array-10", "array-9"]
+        self.use_viewport(PHONE, mobile=True)
+        self.sign_in_to(long_list_answer(names))
+        thead = self.d.find_element(By.TAG_NAME, "thead").rect
+        self.assertLessEqual(thead["width"] * thead["height"], 1)
+        self.assertEqual({b.get_attribute("tabindex") for b in
+                          self.d.find_elements(By.CSS_SELECTOR, "thead button")}, {"-1"})
+        by_name = [r[1] for r in self.table_rows()]
+        self.assertEqual(by_name[:3], ["Alpha-array", "array-9", "array-10"])
+        self.assertEqual(by_name[-1], "zulu-array")
+        key, order = Select(self.by_id("sort-key")), Select(self.by_id("sort-order"))
+        self.assertTrue(self.by_id("sort-key").is_displayed())
+
+        def addresses():
+            return [tuple(int(p) for p in r[0].split(".")) for r in self.table_rows()]
+
+        for direction, descending in [("Descending", True), ("Ascending", False)]:
+            key.select_by_visible_text("IP address")
+            order.select_by_visible_text(direction)
+            self.assertEqual(addresses(), sorted(addresses(), reverse=descending))
+            self.assertEqual(self.d.find_element(By.CSS_SELECTOR, "th[aria-sort]")
+                             .get_attribute("aria-sort"), direction.lower())
+        self.screenshot("self-service-phone-sort.png")
+        self.assert_accessible("phone, sorted by the control")
+        # The header's buttons set the control too; a wide screen does without it.
+        self.use_viewport(DESKTOP, mobile=False)
+        self.assertFalse(self.by_id("sort-key").is_displayed())
+        self.d.find_element(By.XPATH, "//th/button[text()='Product']").click()
+        self.assertEqual([self.by_id(i).get_property("value") for i in ["sort-key", "sort-order"]]
+                         + [self.d.find_element(By.CSS_SELECTOR, "thead button").get_attribute(
+                             "tabindex")], ["Product", "ascending", "0"])
 
     def test_direction_marks_stay_inside_the_name(self):
         self.grant_clipboard(STAND_IN)
@@ -815,10 +898,12 @@ class RunningProgram(PageCase):
         expected = query_with_curl(*running_user)
         self.signed_in(*running_user)
         rows = self.table_rows()
-        self.assertEqual([r[:6] for r in rows], [[s.get(c) for c in COLUMNS] for s in expected])
+        self.assertEqual(sorted(r[:6] for r in rows),
+                         sorted([s.get(c) for c in COLUMNS] for s in expected))
         self.assertEqual(self.by_id("admin-badge").is_displayed(),
                          expected.get("AdminGroup") == "Yes")
-        for row, server in enumerate(expected):
+        by_mac = {s.get("MAC"): s for s in expected}
+        for row, server in enumerate(by_mac[r[4]] for r in rows):
             self.d.find_elements(By.CSS_SELECTOR, "#arrays-body tr")[row] \
                 .find_element(By.XPATH, ".//button[text()='Show']").click()
             self.assertTrue(self.table_rows()[row][6].startswith(server.get("LoginPasswd")))
