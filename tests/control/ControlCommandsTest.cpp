@@ -243,6 +243,69 @@ std::string Ask(const std::filesystem::path& socket, const std::string& bytes) {
     return reply;
 }
 
+// Listings for scripts: CSV quoted as RFC 4180 with a header, JSON with booleans. An import
+// tried with --dry-run says what it would add and replace and changes nothing; one that cannot
+// be read names the file and why, and changes nothing either.
+TEST_F(Control, ListingsForScriptsAndImportsThatChangeNothing) {
+    const auto trail = std::make_shared<CAuditTrail>(m_dir / "audit.log");
+    m_target.m_pCore->SetAuditTrail(trail);
+    Run({"user", "add", "q\"x,y", "--password", "p"});
+    const std::size_t row = m_target.m_rows.AppendRow(u"10.0.0.1");
+    m_target.m_rows.SetCellText(row, EServerColumn::MAC, u"02:4f:52:00:00:01");
+    m_target.m_rows.SetCellText(row, EServerColumn::SystemName, u"a\nb");
+    m_target.m_rows.SetCellText(row, EServerColumn::Auth, u"Yes");
+    m_target.m_rows.SetCellText(m_target.m_rows.AppendRow(u"10.0.0.2"), EServerColumn::Auth, u"No");
+    EXPECT_EQ(Run({"users", "--csv"}).strOut,
+              "User,Groups\r\nadmin,\"Administrator,Everyone\"\r\n\"q\"\"x,y\",Everyone\r\n");
+    const std::string servers = Run({"servers", "--csv"}).strOut;
+    EXPECT_NE(servers.find("\r\n10.0.0.1,a\\x0Ab,"), std::string::npos) << servers;
+    const std::string json = Run({"servers", "--json"}).strOut;
+    EXPECT_NE(json.find("\"auth\": true"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"auth\": false"), std::string::npos) << json;
+    EXPECT_NE(Run({"status", "--json"}).strOut.find("\"adminDefaultPassword\": true"),
+              std::string::npos);
+
+    const std::string file = (m_dir / "dir.ovx").string();
+    ASSERT_EQ(Run({"export", file}).nStatus, 0);
+    Run({"user", "del", "q\"x,y"});
+    Run({"user", "add", "zed", "--password", "p"});
+    const auto users = ReadValues(m_dir / "registry.db", kUserKey);
+    const std::string bytes = ReadFileText(file);
+    WriteFileText(m_dir / "cut.ovx", bytes.substr(0, bytes.size() / 2));
+    WriteFileText(m_dir / "text.ovx", "hello, world\n");
+    const std::vector<CStep> steps = {
+        {{"import", "--dry-run", file}, 0, ""},
+        {{"import", (m_dir / "cut.ovx").string()},
+         1,
+         (m_dir / "cut.ovx").string() + ": truncated at byte " + std::to_string(bytes.size() / 2)},
+        {{"import", "--dry-run", (m_dir / "text.ovx").string()},
+         1,
+         (m_dir / "text.ovx").string() + ": not an export file"},
+        {{"import", (m_dir / "none.ovx").string()},
+         1,
+         (m_dir / "none.ovx").string() + ": No such file or directory"},
+    };
+    for (const CStep& step : steps) {
+        const CControlReply reply = Run(step.args);
+        EXPECT_EQ(reply.nStatus, step.status) << step.args.back();
+        EXPECT_EQ(reply.strErr.substr(0, step.err.size()), step.err);
+    }
+    EXPECT_EQ(Run({"import", "--dry-run", file}).strOut,
+              "dry run, nothing was changed: importing " + file +
+                  " would make\nusers added (1): q\"x,y\nusers replaced (1): admin\n"
+                  "groups added (0)\ngroups replaced (2): Administrator, Everyone\n");
+    EXPECT_EQ(ReadValues(m_dir / "registry.db", kUserKey), users);
+    trail->Sync();
+    const std::string audit = ReadFileText(m_dir / "audit.log");
+    // Only the two imports tried for real are in the trail, as failures; no dry run is.
+    std::size_t imports = 0;
+    for (std::size_t at = audit.find("\"event\":\"import\""); at != std::string::npos;
+         at = audit.find("\"event\":\"import\"", at + 1)) {
+        ++imports;
+    }
+    EXPECT_EQ(imports, 2u);
+}
+
 TEST_F(Control, AChangeTheStoreCannotSaveIsAFailure) {
     CRegistryHive other(m_dir / "registry.db"); // another process holds the store
     ASSERT_EQ(other.Begin(), ERROR_SUCCESS);
