@@ -881,7 +881,7 @@ void CControlCommands::Login(const std::vector<std::string>& args,
     };
     *entry = std::make_unique<CControlLogin>(m_target.Core(), m_target.Servers(), window, finish,
                                              onFinished, m_loginOptions);
-    (*entry)->ReplyAsTable(std::move(counts.leftOut));
+    (*entry)->AddLeftOut(std::move(counts.leftOut));
     // A list whose every array has its own credentials needs none of the command's.
     (*entry)->Start(std::move(targets), Utf8ToUtf16(user != nullptr ? *user : std::string()),
                     Utf8ToUtf16(password != nullptr ? *password : std::string()));
