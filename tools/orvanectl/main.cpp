@@ -1,5 +1,6 @@
-// orvanectl: manages the OrvaneSrv of the same user from a terminal. It turns its command line
-// into one request on the running copy's control socket (beside the directory store), asks for
+// orvanectl: manages the OrvaneSrv of the same user from a terminal. It checks its command line
+// first (CCtlArguments: help, version, refusals of what can be judged here), turns it into one
+// request on the running copy's control socket (beside the directory store), asks for
 // a password where one is needed (without echo on a terminal, or from standard input with
 // --password-stdin, never from the command line), and prints the copy's answer.
 // "audit" alone reads the audit trail's files itself.
@@ -11,13 +12,13 @@
 #include "core/audit/CAuditTrail.h"
 #include "platform/io/CUniqueFd.h"
 #include "platform/registry/CRegistryHive.h"
+#include "tools/orvanectl/CWaitingLine.h"
 #include "tools/orvanectl/SealCommands.h"
 #include "tools/orvanectl/TerminalInput.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -245,43 +246,6 @@ bool SendAll(int fd, std::string_view bytes) {
     }
     return true;
 }
-
-// While a reply is awaited, a line on the terminal says what for and how long it has taken,
-// rewritten in place each second and cleared once the answer is there.
-class CWaitingLine {
-public:
-    explicit CWaitingLine(const char* what)
-        : m_what(what != nullptr && ::isatty(STDERR_FILENO) != 0 ? what : nullptr),
-          m_start(std::chrono::steady_clock::now()) {}
-    ~CWaitingLine() {
-        if (m_nWidth > 0) {
-            std::fprintf(stderr, "\r%*s\r", m_nWidth, "");
-        }
-    }
-    CWaitingLine(const CWaitingLine&) = delete;
-    CWaitingLine& operator=(const CWaitingLine&) = delete;
-
-    // How long to wait for the socket before the line is due again (-1: it never is).
-    int PollTimeoutMs() const { return m_what != nullptr ? kTickMs : -1; }
-    void Tick() {
-        if (m_what == nullptr) {
-            return;
-        }
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::steady_clock::now() - m_start)
-                                 .count();
-        const int width = std::fprintf(stderr, "\r%s: waiting for the answers, %lld s", m_what,
-                                       static_cast<long long>(seconds));
-        m_nWidth = std::max(m_nWidth, width);
-        std::fflush(stderr);
-    }
-
-private:
-    static constexpr int kTickMs = 1000;
-    const char* m_what;
-    std::chrono::steady_clock::time_point m_start;
-    int m_nWidth = 0;
-};
 
 std::optional<CControlReply> ReadReply(int fd, const char* waitingFor) {
     CWaitingLine line(waitingFor);
