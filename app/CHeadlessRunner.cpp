@@ -100,6 +100,12 @@ int CHeadlessRunner::Run() {
     }
     std::fprintf(stderr, "OrvaneSrv: directory store %s; running until SIGINT or SIGTERM\n",
                  registryFile.c_str());
+    // Without a window nobody sees the console's warning line: the log of the start says it.
+    if (started.pCore->HasDefaultAdminPassword()) {
+        std::fputs("OrvaneSrv: warning: \"admin\" still has the default password; change it with "
+                   "orvanectl user set admin --ask-password\n",
+                   stderr);
+    }
     if (!loop.SetTimer(CServerDiscovery::kTimerId,
                        std::chrono::milliseconds(CServerDiscovery::kPeriodMs),
                        [&discovery] { discovery->OnTimer(); })) {

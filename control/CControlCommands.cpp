@@ -1,12 +1,14 @@
 // The control commands; see CControlCommands.h.
 #include "control/CControlCommands.h"
 
+#include "control/ConfigFileRequest.h"
 #include "control/ConfigSummary.h"
 #include "control/LoginFile.h"
 #include "control/RefusalText.h"
 #include "control/SealRequests.h"
 #include "core/CConfigFile.h"
 #include "platform/text/Ipv4Literal.h"
+#include "platform/text/MacText.h"
 #include "platform/text/TextConv.h"
 #include "platform/text/TextEscape.h"
 #include "platform/text/TextUtil.h"
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <ctime>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace {
 
@@ -53,6 +56,10 @@ std::string JsonString(std::string_view text) {
         }
     }
     return out + "\"";
+}
+
+std::string JsonBool(bool value) {
+    return value ? "true" : "false";
 }
 
 std::string JsonList(const std::vector<std::u16string>& items) {
@@ -122,7 +129,10 @@ std::string AuditFullText(const CAuditTrail* trail) {
 struct COptions {
     std::vector<std::string> words;                      // not options
     std::vector<std::pair<std::string, std::string>> kv; // --key value
+    std::vector<std::string> flags;                      // --flag
     std::string error;
+
+    bool Has(std::string_view flag) const { return std::ranges::find(flags, flag) != flags.end(); }
 
     const std::string* Find(std::string_view key) const {
         for (const auto& [k, v] : kv) {
@@ -134,13 +144,20 @@ struct COptions {
     }
 };
 
+// After "--" every argument is a word, whatever it starts with.
 COptions ParseOptions(const std::vector<std::string>& args, std::size_t first,
-                      std::initializer_list<std::string_view> valued) {
+                      std::initializer_list<std::string_view> valued,
+                      std::initializer_list<std::string_view> flags = {}) {
     COptions options;
+    bool bWordsOnly = false;
     for (std::size_t i = first; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (!arg.starts_with("--")) {
+        if (bWordsOnly || !arg.starts_with("--")) {
             options.words.push_back(arg);
+        } else if (arg == "--") {
+            bWordsOnly = true;
+        } else if (std::find(flags.begin(), flags.end(), arg) != flags.end()) {
+            options.flags.push_back(arg);
         } else if (std::find(valued.begin(), valued.end(), arg) == valued.end()) {
             options.error = "unknown option " + arg;
         } else if (i + 1 == args.size()) {
@@ -160,14 +177,6 @@ CControlReply Changed(IControlTarget& target, long result) {
     }
     target.OnDirectoryChanged();
     return {};
-}
-
-// One line of login's reply about an array it did not log in to: address, MAC, name and product
-// (escaped: they came from the network), then why.
-std::string SkippedLine(const CLoginCandidate& array, std::string_view why) {
-    return EscapeForTerminal(Utf16ToUtf8(array.strIP) + "  " + Utf16ToUtf8(array.strMAC) + "  " +
-                             Utf16ToUtf8(array.strName) + "  " + Utf16ToUtf8(array.strProduct)) +
-           "  " + std::string(why) + "\n";
 }
 
 // The conflict column: empty, "also at A" or "moved? to A".
@@ -194,7 +203,8 @@ std::string ConflictReason(const CLoginCandidate& array) {
                      " announces it too: check it, then log in to it by its MAC";
 }
 
-// The reply's last line: how many logins succeeded, and why the others were not sent.
+// The reply's last line: how many logins succeeded and failed, how many arrays were not sent
+// one, and why.
 std::string SummaryLine(std::string_view answers, std::size_t nSent,
                         const CControlCommands::CLoginCounts& counts) {
     constexpr std::string_view kYes = "  Yes\n";
@@ -203,10 +213,14 @@ std::string SummaryLine(std::string_view answers, std::size_t nSent,
          at = answers.find(kYes, at + 1)) {
         ++nYes;
     }
-    return "logged in to " + std::to_string(nYes) + " of " + std::to_string(nSent) +
-           " arrays; skipped " + std::to_string(counts.nNew) + " new, " +
-           std::to_string(counts.nConflict) + " in address conflict, " +
-           std::to_string(counts.nUnsupported) + " not supported\n";
+    const std::size_t nSkipped = counts.nNew + counts.nConflict + counts.nUnsupported;
+    std::string line = std::to_string(nYes) + " logged in, " + std::to_string(nSent - nYes) +
+                       " failed, " + std::to_string(nSkipped) + " skipped";
+    if (nSkipped > 0) {
+        line += " (" + std::to_string(counts.nNew) + " new, " + std::to_string(counts.nConflict) +
+                " in address conflict, " + std::to_string(counts.nUnsupported) + " not supported)";
+    }
+    return line + "\n";
 }
 
 // Why a login that names its arrays (--all, MACs, one MAC with --address) cannot run; empty
@@ -247,6 +261,20 @@ std::string ListUsageError(const COptions& options, bool bAll,
     return {};
 }
 
+// The https field's place in status, and its JSON object.
+constexpr std::size_t kHttpsField = 5;
+
+std::string HttpsJson(const CTlsPortState& state) {
+    const std::string_view names[] = {"off", "serving", "not served"};
+    return "{\"port\": " + std::to_string(state.nPort) +
+           ", \"fingerprint\": " + JsonString(state.strFingerprint) +
+           ", \"state\": " + JsonString(names[static_cast<std::size_t>(state.eState)]) +
+           ", \"reason\": " + JsonString(state.strReason) + "}";
+}
+
+constexpr std::string_view kDefaultPasswordText =
+    "still the default: change it with orvanectl user set admin --ask-password";
+
 constexpr std::string_view kNewArray =
     "new array: log in to it by its MAC, or give a group access to it first";
 
@@ -258,9 +286,17 @@ CControlCommands::CControlCommands(IControlTarget& target, CInfo info)
 void CControlCommands::Run(const std::vector<std::string>& args,
                            const CControlChannel::CDone& done) {
     const std::string command = args.empty() ? std::string() : args[0];
-    const bool bJson = args.size() == 2 && args[1] == "--json";
-    const bool bPlain = args.size() == 1;
-    if (command == "refresh" && bPlain) {
+    const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+    // A listing takes at most one of the formats it knows.
+    const auto formats = [&rest](std::initializer_list<std::string_view> known) {
+        return rest.empty() ||
+               (rest.size() == 1 && std::find(known.begin(), known.end(), rest[0]) != known.end());
+    };
+    const EFormat format = rest.empty()          ? EFormat::Text
+                           : rest[0] == "--json" ? EFormat::Json
+                                                 : EFormat::Csv;
+    const bool bJson = format == EFormat::Json;
+    if (command == "refresh" && rest.empty()) {
         Refresh(done);
     } else if (command == "login") {
         // Right after a start the first pass may still be finding the arrays: the login waits
@@ -273,21 +309,21 @@ void CControlCommands::Run(const std::vector<std::string>& args,
         }
     } else if (IsSealRequest(args)) {
         done(RunSealRequest(m_target.Core(), args));
-    } else if (command == "status" && (bPlain || bJson)) {
+    } else if (command == "status" && formats({"--json"})) {
         done(Status(bJson));
-    } else if (command == "servers" && (bPlain || bJson)) {
-        done(ServerRows(bJson));
-    } else if (command == "users" && (bPlain || bJson)) {
-        done(Users(bJson));
-    } else if (command == "groups" && (bPlain || bJson)) {
+    } else if (command == "servers" && formats({"--json", "--csv"})) {
+        done(ServerRows(format));
+    } else if (command == "users" && formats({"--json", "--csv"})) {
+        done(Users(format));
+    } else if (command == "groups" && formats({"--json"})) {
         done(Groups(bJson));
-    } else if (command == "user" || command == "group" ||
-               ((command == "export" || command == "import") && args.size() == 2)) {
+    } else if (command == "group" && args.size() > 1 && args[1] == "show") {
+        done(GroupShow(args));
+    } else if (command == "user" || command == "group" || command == "export" ||
+               command == "import") {
         // The audit trail tells these changes from the console's.
         const COrvaneSrvCore::CChangeSourceScope source(m_target.Core(), "orvanectl");
-        done(command == "user"    ? User(args)
-             : command == "group" ? Group(args)
-                                  : ConfigFile(command == "export", args[1]));
+        done(command == "user" ? User(args) : command == "group" ? Group(args) : ConfigFile(args));
     } else {
         done(Failed("unknown command or arguments: " + command, kBadUsage));
     }
@@ -332,6 +368,8 @@ CControlReply CControlCommands::Status(bool bJson) {
         {"audit trail", trail ? trail->File().string() : "none"},
         {"audit records unwritten", std::to_string(trail ? trail->FailedRecords() : 0)},
         {"audit trail full", AuditFullText(trail.get())},
+        {"admin password", core.HasDefaultAdminPassword() ? std::string(kDefaultPasswordText)
+                                                          : "changed from the default"},
     };
     std::vector<std::string> keys = {"version",
                                      "process",
@@ -347,13 +385,16 @@ CControlReply CControlCommands::Status(bool bJson) {
                                      "lastPass",
                                      "auditTrail",
                                      "auditUnwritten",
-                                     "auditFull"};
+                                     "auditFull",
+                                     "adminDefaultPassword"};
     constexpr std::array kNumbers = {1, 4, 6, 7, 8, 9, 10, 13};
     std::vector<std::string> json;
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const bool bNumber = std::find(kNumbers.begin(), kNumbers.end(), i) != kNumbers.end();
         json.push_back(bNumber ? fields[i].second : JsonString(fields[i].second));
     }
+    json[kHttpsField] = HttpsJson(CTlsPortState::Published());
+    json.back() = JsonBool(core.HasDefaultAdminPassword());
     for (const CSealStatusField& field : SealStatusFields(core.Seal().Status())) {
         if (!field.label.empty()) {
             fields.emplace_back(field.label, field.value);
@@ -375,7 +416,8 @@ CControlReply CControlCommands::Status(bool bJson) {
     return {0, out + "\n}\n", {}};
 }
 
-CControlReply CControlCommands::ServerRows(bool bJson) {
+CControlReply CControlCommands::ServerRows(EFormat format) {
+    const bool bJson = format == EFormat::Json;
     const IServerListView& list = m_target.Servers();
     const COrvaneSrvCore& core = m_target.Core();
     std::vector<CRow> rows;
@@ -389,6 +431,10 @@ CControlReply CControlCommands::ServerRows(bool bJson) {
         // What the network sent never drives the operator's terminal.
         for (std::string& cell : cells) {
             cell = bJson ? JsonString(cell) : EscapeForTerminal(cell);
+        }
+        if (bJson) {
+            const std::size_t auth = static_cast<std::size_t>(EServerColumn::Auth);
+            cells[auth] = JsonBool(list.CellText(row, EServerColumn::Auth) == LoadString(IDS_YES));
         }
         rows.push_back(std::move(cells));
     }
@@ -404,10 +450,11 @@ CControlReply CControlCommands::ServerRows(bool bJson) {
                                    Utf16ToUtf8(LoadString(IDS_COL_FIRMWARE)),
                                    Utf16ToUtf8(LoadString(IDS_COL_MAC_ADDRESS)),
                                    Utf16ToUtf8(LoadString(IDS_COL_AUTH)), "Conflict"});
-    return {0, TextTable(rows), {}};
+    return {0, format == EFormat::Csv ? CsvTable(rows) : TextTable(rows), {}};
 }
 
-CControlReply CControlCommands::Users(bool bJson) {
+CControlReply CControlCommands::Users(EFormat format) {
+    const bool bJson = format == EFormat::Json;
     COrvaneSrvCore& core = m_target.Core();
     std::vector<std::pair<std::u16string, std::vector<std::u16string>>> users;
     core.Read([&](const CTablesView& tables) {
@@ -426,7 +473,7 @@ CControlReply CControlCommands::Users(bool bJson) {
         return {0, JsonRows({"name", "groups"}, rows), {}};
     }
     rows.insert(rows.begin(), CRow{"User", "Groups"});
-    return {0, TextTable(rows), {}};
+    return {0, format == EFormat::Csv ? CsvTable(rows) : TextTable(rows), {}};
 }
 
 CControlReply CControlCommands::Groups(bool bJson) {
@@ -447,15 +494,47 @@ CControlReply CControlCommands::Groups(bool bJson) {
     std::vector<CRow> rows;
     for (CGroupRow& group : groups) {
         std::sort(group.members.begin(), group.members.end());
-        rows.push_back(
-            bJson ? CRow{JsonString(Utf16ToUtf8(group.name)), JsonList(group.members),
-                         JsonList(group.access)}
-                  : CRow{Utf16ToUtf8(group.name), Joined(group.members), Joined(group.access)});
+        // Hundreds of arrays make no line to read: the table counts them, group show lists them.
+        rows.push_back(bJson ? CRow{JsonString(Utf16ToUtf8(group.name)), JsonList(group.members),
+                                    JsonList(group.access)}
+                             : CRow{Utf16ToUtf8(group.name), std::to_string(group.members.size()),
+                                    std::to_string(group.access.size())});
     }
     if (bJson) {
         return {0, JsonRows({"name", "members", "access"}, rows), {}};
     }
-    rows.insert(rows.begin(), CRow{"Group", "Members", "Access"});
+    rows.insert(rows.begin(), CRow{"Group", "Members", "Arrays"});
+    return {0, TextTable(rows), {}};
+}
+
+CControlReply CControlCommands::GroupShow(const std::vector<std::string>& args) {
+    const COptions options = ParseOptions(args, 2, {}, {"--json"});
+    if (!options.error.empty() || options.words.size() != 1) {
+        return Failed(options.error.empty() ? "usage: group show NAME [--json]" : options.error,
+                      kBadUsage);
+    }
+    const std::u16string name = Utf8ToUtf16(options.words[0]);
+    std::optional<CGroupData> group = m_target.Core().GroupRecord(name);
+    if (!group) {
+        return Failed("no group " + options.words[0]);
+    }
+    std::sort(group->m_listUsers.begin(), group->m_listUsers.end());
+    if (options.Has("--json")) {
+        return {0,
+                "{\"name\": " + JsonString(options.words[0]) +
+                    ", \"members\": " + JsonList(group->m_listUsers) +
+                    ", \"access\": " + JsonList(group->m_listAccess) + "}\n",
+                {}};
+    }
+    std::vector<CRow> rows = {{"group:", options.words[0]}};
+    rows.push_back({"members:", std::to_string(group->m_listUsers.size())});
+    for (const std::u16string& member : group->m_listUsers) {
+        rows.push_back({"", Utf16ToUtf8(member)});
+    }
+    rows.push_back({"arrays:", std::to_string(group->m_listAccess.size())});
+    for (const std::u16string& mac : group->m_listAccess) {
+        rows.push_back({"", Utf16ToUtf8(mac)});
+    }
     return {0, TextTable(rows), {}};
 }
 
@@ -597,15 +676,21 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
     }
     if (accessList != nullptr && result == 0) {
         auto carrier = std::make_unique<CGroupData>(name);
-        carrier->m_listAccess = SplitNames(*accessList);
+        carrier->m_listAccess = RowMacs(SplitNames(*accessList));
         result = core.SendMessage(
             CDirectoryMessage::SetGroupAccess(true, std::move(carrier)).AsTypedInput());
     }
     return Changed(m_target, result);
 }
 
-CControlReply CControlCommands::ConfigFile(bool bExport, const std::string& path) {
-    std::filesystem::path file(path);
+CControlReply CControlCommands::ConfigFile(const std::vector<std::string>& args) {
+    const bool bExport = args[0] == "export";
+    const COptions options = ParseOptions(args, 1, {}, {bExport ? "--force" : "--dry-run"});
+    if (!options.error.empty() || options.words.size() != 1) {
+        return Failed(options.error.empty() ? "usage: " + args[0] + " FILE" : options.error,
+                      kBadUsage);
+    }
+    std::filesystem::path file(options.words[0]);
     if (!file.is_absolute()) {
         return Failed("the file must be named by an absolute path", kBadUsage);
     }
@@ -614,15 +699,47 @@ CControlReply CControlCommands::ConfigFile(bool bExport, const std::string& path
         file += CConfigFile::kExtension;
     }
     COrvaneSrvCore& core = m_target.Core();
+    if (!bExport && options.Has("--dry-run")) {
+        return DryRunImport(core, file);
+    }
+    // Without --force the name is claimed first: a file made since orvanectl looked stays.
+    if (bExport && !options.Has("--force")) {
+        if (const std::string why = ClaimExportFile(file); !why.empty()) {
+            return Failed(why);
+        }
+    }
     const CConfigResult result =
         bExport ? CConfigFile::Export(file, core) : CConfigFile::Import(file, core);
     if (result.status != EConfigStatus::Ok) {
-        return Failed(Utf16ToUtf8(result.strMessage));
+        if (bExport && !options.Has("--force")) {
+            std::filesystem::remove(file);
+        }
+        // The window's words name no file and no cause: an import says which and why.
+        CGroupTable groups;
+        CUserTable users;
+        const auto why = bExport ? std::nullopt : ReadExportFile(file, groups, users);
+        return Failed(why ? *why : Utf16ToUtf8(result.strMessage));
     }
     if (!bExport) {
         m_target.OnDirectoryChanged();
     }
     return {0, Utf16ToUtf8(ConfigSummary(bExport, file, result.counts)) + "\n", {}};
+}
+
+std::vector<std::u16string>
+CControlCommands::RowMacs(const std::vector<std::u16string>& typed) const {
+    const IServerListView& list = m_target.Servers();
+    std::unordered_map<std::string, std::u16string> byKey;
+    for (std::size_t row = 0; row < list.RowCount(); ++row) {
+        const std::u16string mac = list.CellText(row, EServerColumn::MAC);
+        byKey.emplace(MacKey(Utf16ToUtf8(mac)), mac);
+    }
+    std::vector<std::u16string> macs;
+    for (const std::u16string& mac : typed) {
+        const auto found = byKey.find(MacKey(Utf16ToUtf8(mac)));
+        macs.push_back(found != byKey.end() ? found->second : mac);
+    }
+    return macs;
 }
 
 void CControlCommands::Refresh(const CControlChannel::CDone& done) {
@@ -649,13 +766,8 @@ void CControlCommands::ChooseLoginTargets(const CLoginRequestArgs& request,
     COrvaneSrvCore& core = m_target.Core();
     IServerListView& list = m_target.Servers();
     const auto skip = [&](const CLoginCandidate& array, std::string_view why) {
-        if (request.bTable) {
-            counts.leftOut.push_back({EscapeForTerminal(Utf16ToUtf8(array.strIP)),
-                                      EscapeForTerminal(Utf16ToUtf8(array.strMAC)),
-                                      std::string(why)});
-        } else {
-            refused.strOut += SkippedLine(array, why);
-        }
+        counts.leftOut.push_back({EscapeForTerminal(Utf16ToUtf8(array.strIP)),
+                                  EscapeForTerminal(Utf16ToUtf8(array.strMAC)), std::string(why)});
     };
     const auto ownCredentials = [&](const std::u16string& mac) {
         const auto found = request.own.find(mac);
@@ -696,6 +808,7 @@ void CControlCommands::ChooseLoginTargets(const CLoginRequestArgs& request,
         for (const std::string& mac : request.macs) {
             macs.push_back(Utf8ToUtf16(mac));
         }
+        macs = RowMacs(macs);
     }
     const auto arrays = core.LoginCandidates(macs);
     for (std::size_t i = 0; i < macs.size(); ++i) {
@@ -733,12 +846,11 @@ void CControlCommands::Login(const std::vector<std::string>& args,
     request.macs = options.words;
     request.address = address != nullptr ? Utf8ToUtf16(*address) : std::u16string();
     if (entries) {
-        request.bTable = true;
         for (const CLoginFileEntry& entry : *entries) {
             request.macs.push_back(entry.mac);
             if (entry.HasOwnCredentials()) {
-                request.own[Utf8ToUtf16(entry.mac)] = {Utf8ToUtf16(entry.user),
-                                                       Utf8ToUtf16(entry.password)};
+                const std::u16string mac = RowMacs({Utf8ToUtf16(entry.mac)})[0];
+                request.own[mac] = {Utf8ToUtf16(entry.user), Utf8ToUtf16(entry.password)};
             }
         }
     }
@@ -769,9 +881,7 @@ void CControlCommands::Login(const std::vector<std::string>& args,
     };
     *entry = std::make_unique<CControlLogin>(m_target.Core(), m_target.Servers(), window, finish,
                                              onFinished, m_loginOptions);
-    if (request.bTable) {
-        (*entry)->ReplyAsTable(std::move(counts.leftOut));
-    }
+    (*entry)->AddLeftOut(std::move(counts.leftOut));
     // A list whose every array has its own credentials needs none of the command's.
     (*entry)->Start(std::move(targets), Utf8ToUtf16(user != nullptr ? *user : std::string()),
                     Utf8ToUtf16(password != nullptr ? *password : std::string()));

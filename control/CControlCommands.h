@@ -1,8 +1,10 @@
 // The commands that orvanectl sends, run on the window thread through the same directory
 // messages, checks and texts as the console's buttons and dialogs: status, servers, users,
-// groups, user and group add/set/del, export, import, refresh and login (with one password for
-// every array, or each array's own from a login file). Output for people is an aligned table;
-// --json gives one JSON document.
+// groups, group show, user and group add/set/del, export, import, refresh and login (with one
+// password for every array, or each array's own from a login file). Output for people is an
+// aligned table; --json gives one JSON document, --csv (servers, users) RFC 4180 lines with a
+// header for spreadsheets. MACs typed are matched to the arrays' own without regard to letter
+// case.
 #pragma once
 
 #include "control/CControlChannel.h"
@@ -35,13 +37,18 @@ public:
     void Run(const std::vector<std::string>& args, const CControlChannel::CDone& done);
 
 private:
+    enum class EFormat { Text, Json, Csv };
+
     CControlReply Status(bool bJson);
-    CControlReply ServerRows(bool bJson);
-    CControlReply Users(bool bJson);
+    CControlReply ServerRows(EFormat format);
+    CControlReply Users(EFormat format);
     CControlReply Groups(bool bJson);
+    CControlReply GroupShow(const std::vector<std::string>& args);
     CControlReply User(const std::vector<std::string>& args);
     CControlReply Group(const std::vector<std::string>& args);
-    CControlReply ConfigFile(bool bExport, const std::string& path);
+    CControlReply ConfigFile(const std::vector<std::string>& args);
+    // The typed MACs as the System tab's rows spell them, where a row has one of them.
+    std::vector<std::u16string> RowMacs(const std::vector<std::u16string>& typed) const;
     void Refresh(const CControlChannel::CDone& done);
     void Login(const std::vector<std::string>& args, const CControlChannel::CDone& done);
 
@@ -51,9 +58,8 @@ public:
         bool bAll = false;
         std::vector<std::string> macs;
         std::u16string address; // --address: where the one array named now lives
-        // --list (a login file's): the arrays' own credentials by MAC, and the reply a table.
+        // --list (a login file's): the arrays' own credentials by MAC.
         std::map<std::u16string, CLoginCredentials> own;
-        bool bTable = false;
     };
     struct CLoginCounts {
         std::size_t nNew = 0;

@@ -50,7 +50,6 @@ struct CControlLogin::CState {
     CControlChannel::CDone done;
     std::function<void()> onFinished;
     std::vector<std::pair<CLoginTarget, std::optional<std::u16string>>> lines;
-    bool bTable = false;
     std::vector<CTextRow> leftOut;
     // Told to the workers' posts: null once this object is gone.
     std::shared_ptr<CControlLogin*> pSelf;
@@ -73,8 +72,7 @@ CControlLogin::~CControlLogin() {
     m_pClient.reset();
 }
 
-void CControlLogin::ReplyAsTable(std::vector<CTextRow> leftOut) {
-    m_pState->bTable = true;
+void CControlLogin::AddLeftOut(std::vector<CTextRow> leftOut) {
     m_pState->leftOut = std::move(leftOut);
 }
 
@@ -136,18 +134,11 @@ void CControlLogin::FinishIfDone() {
     for (const auto& [target, answer] : state.lines) {
         const bool bYes = *answer == u"Yes";
         reply.nStatus = bYes ? reply.nStatus : kFailed;
-        if (state.bTable) {
-            rows.push_back({EscapeForTerminal(Utf16ToUtf8(target.strIP)),
-                            EscapeForTerminal(Utf16ToUtf8(target.strMAC)), Utf16ToUtf8(*answer)});
-        } else {
-            reply.strOut += Utf16ToUtf8(target.strIP) + "  " + Utf16ToUtf8(target.strMAC) + "  " +
-                            Utf16ToUtf8(*answer) + "\n";
-        }
+        rows.push_back({EscapeForTerminal(Utf16ToUtf8(target.strIP)),
+                        EscapeForTerminal(Utf16ToUtf8(target.strMAC)), Utf16ToUtf8(*answer)});
     }
-    if (state.bTable) {
-        SortByAddress(rows);
-        reply.strOut = TextTable(rows);
-    }
+    SortByAddress(rows);
+    reply.strOut = TextTable(rows);
     auto done = std::move(state.done);
     auto onFinished = std::move(state.onFinished);
     state.lines.clear();

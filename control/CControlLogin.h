@@ -2,8 +2,8 @@
 // Login button and the other control connections, with the same record update and Auth cell as
 // the button, and gathers each array's outcome (Yes, or the text the button's message box would
 // show) into one reply once every array has answered. Gone before then (its connection closed),
-// it drops its queued logins; running ones still update their records and rows. The reply lists
-// the arrays in the order given, or (for a login file) as a table sorted by address.
+// it drops its queued logins; running ones still update their records and rows. The reply is one
+// aligned table of the arrays sorted by address, numerically: what hundreds of lines need.
 #pragma once
 
 #include "control/CControlChannel.h"
@@ -29,9 +29,8 @@ public:
     CControlLogin(const CControlLogin&) = delete;
     CControlLogin& operator=(const CControlLogin&) = delete;
 
-    // Before Start: the reply becomes one aligned table of the arrays, sorted by address
-    // (numerically), with leftOut's rows (address, MAC, why) among them.
-    void ReplyAsTable(std::vector<CTextRow> leftOut);
+    // Before Start: rows (address, MAC, why) of the arrays left out, sorted in among the others.
+    void AddLeftOut(std::vector<CTextRow> leftOut);
 
     // Window thread: starts one login per target; an empty list answers at once. A target's own
     // credentials, where it has them, stand in for userName and password.

@@ -1,6 +1,7 @@
 // The login file's lines and the parsed list's encoding; see LoginFile.h.
 #include "control/LoginFile.h"
 
+#include "platform/text/MacText.h"
 #include "platform/text/TextConv.h"
 #include "platform/text/TextEscape.h"
 #include "platform/text/TextUtil.h"
@@ -113,13 +114,13 @@ void DropRepeatedMacs(std::vector<CLoginFileEntry>& entries, std::vector<std::si
     std::map<std::string, std::size_t> firstLine;
     std::map<std::string, std::size_t> count;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::string key = AsciiLower(entries[i].mac);
+        const std::string key = MacKey(entries[i].mac);
         firstLine.try_emplace(key, lines[i]);
         ++count[key];
     }
     std::vector<CLoginFileEntry> kept;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::string key = AsciiLower(entries[i].mac);
+        const std::string key = MacKey(entries[i].mac);
         if (count[key] == 1) {
             kept.push_back(std::move(entries[i]));
         } else if (lines[i] != firstLine[key]) {

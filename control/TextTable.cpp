@@ -29,3 +29,29 @@ std::string TextTable(const std::vector<CTextRow>& rows) {
     }
     return out;
 }
+
+namespace {
+
+std::string CsvCell(const std::string& cell) {
+    if (cell.find_first_of(",\"\r\n") == std::string::npos) {
+        return cell;
+    }
+    std::string out = "\"";
+    for (const char c : cell) {
+        out += c == '"' ? "\"\"" : std::string(1, c);
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+std::string CsvTable(const std::vector<CTextRow>& rows) {
+    std::string out;
+    for (const CTextRow& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            out += (i == 0 ? "" : ",") + CsvCell(row[i]);
+        }
+        out += "\r\n";
+    }
+    return out;
+}

@@ -1,5 +1,6 @@
 // The aligned tables of orvanectl's replies for people: columns separated by two spaces, each as
-// wide as its widest cell in characters, so that names in any script line up on a terminal.
+// wide as its widest cell in characters, so that names in any script line up on a terminal; and
+// the same rows as comma-separated values for spreadsheets (RFC 4180).
 #pragma once
 
 #include <string>
@@ -10,3 +11,7 @@ using CTextRow = std::vector<std::string>;
 // One line per row; the last cell of a row unpadded. The first row is the header, when there is
 // one.
 std::string TextTable(const std::vector<CTextRow>& rows);
+
+// One CRLF-ended line per row; a cell holding a comma, a double quote or a line end is quoted,
+// with its quotes doubled.
+std::string CsvTable(const std::vector<CTextRow>& rows);

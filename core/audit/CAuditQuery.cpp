@@ -1,6 +1,7 @@
 // Reading and filtering the audit trail; see CAuditQuery.h.
 #include "core/audit/CAuditQuery.h"
 
+#include "platform/text/MacText.h"
 #include "platform/text/TextEscape.h"
 
 #include <algorithm>
@@ -10,17 +11,6 @@
 #include <unordered_map>
 
 namespace {
-
-// The MAC text with only its hex digits, lower case, so that 00:1A-2b... match each other.
-std::string MacDigits(std::string_view text) {
-    std::string digits;
-    for (const char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
-            digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-    }
-    return digits;
-}
 
 const std::string* Find(const CAuditQuery::CMembers& record, std::string_view key) {
     for (const auto& [name, value] : record) {
@@ -35,7 +25,7 @@ bool ListHasMac(const std::string& list, const std::string& wanted) {
     std::size_t start = 0;
     while (start <= list.size()) {
         const std::size_t end = std::min(list.find(',', start), list.size());
-        if (MacDigits(std::string_view(list).substr(start, end - start)) == wanted) {
+        if (MacKey(std::string_view(list).substr(start, end - start)) == wanted) {
             return true;
         }
         start = end + 1;
@@ -98,10 +88,10 @@ bool CAuditQuery::Matches(const CMembers& record) const {
         }
     }
     if (!mac.empty()) {
-        const std::string wanted = MacDigits(mac);
+        const std::string wanted = MacKey(mac);
         const std::string* one = Find(record, "mac");
         const std::string* list = Find(record, "macs");
-        if (!(one != nullptr && MacDigits(*one) == wanted) &&
+        if (!(one != nullptr && MacKey(*one) == wanted) &&
             !(list != nullptr && ListHasMac(*list, wanted))) {
             return false;
         }

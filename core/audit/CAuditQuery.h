@@ -4,6 +4,7 @@
 
 #include "core/audit/CAuditRecord.h"
 
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -20,6 +21,29 @@ public:
     std::string user;
     std::string mac; // any letter case, with or without separators
     std::string event;
+
+    // Every event kind the trail writes (AuditRecords, DirectoryAudit, LoginAudit, CAuditTrail):
+    // a --event outside it can match nothing, and orvanectl refuses it as the typing slip it is.
+    static constexpr std::array<std::string_view, 20> kEventKinds = {"address-conflict",
+                                                                     "credentials-refused",
+                                                                     "export",
+                                                                     "group-access",
+                                                                     "group-add",
+                                                                     "group-change",
+                                                                     "group-delete",
+                                                                     "import",
+                                                                     "login",
+                                                                     "push",
+                                                                     "query",
+                                                                     "refusals-summary",
+                                                                     "start",
+                                                                     "stop",
+                                                                     "throttled",
+                                                                     "trail-full",
+                                                                     "trail-resumed",
+                                                                     "user-add",
+                                                                     "user-change",
+                                                                     "user-delete"};
 
     // Reads a --since value: an ISO 8601 date or time (UTC, as far as it is given), or an age
     // such as 30m, 12h, 7d, counted back from now. Nothing when it is neither.

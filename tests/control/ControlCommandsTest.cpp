@@ -46,9 +46,14 @@ public:
 
 // The last line of a login's reply.
 std::string Summary(int yes, int sent, int fresh, int conflict, int unsupported) {
-    return "logged in to " + std::to_string(yes) + " of " + std::to_string(sent) +
-           " arrays; skipped " + std::to_string(fresh) + " new, " + std::to_string(conflict) +
-           " in address conflict, " + std::to_string(unsupported) + " not supported\n";
+    const int skipped = fresh + conflict + unsupported;
+    return std::to_string(yes) + " logged in, " + std::to_string(sent - yes) + " failed, " +
+           std::to_string(skipped) + " skipped" +
+           (skipped == 0
+                ? std::string()
+                : " (" + std::to_string(fresh) + " new, " + std::to_string(conflict) +
+                      " in address conflict, " + std::to_string(unsupported) + " not supported)") +
+           "\n";
 }
 
 class Control : public ::testing::Test {
@@ -77,12 +82,17 @@ TEST_F(Control, StatusTellsTheHttpsPortAndItsFingerprint) {
          "not served: tls.key is readable by others"},
         {{}, "off"},
     };
+    const std::string json[] = {
+        R"({"port": 51443, "fingerprint": "AB:01", "state": "serving", "reason": ""})",
+        R"({"port": 0, "fingerprint": "", "state": "not served", "reason": "tls.key is readable by others"})",
+        R"({"port": 0, "fingerprint": "", "state": "off", "reason": ""})"};
+    std::size_t i = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         CTlsPortState::Publish(c.state);
         EXPECT_NE(Run({"status"}).strOut.find("\nhttps:                    " + c.line + "\n"),
                   std::string::npos);
-        EXPECT_NE(Run({"status", "--json"}).strOut.find("\"https\": \"" + c.line + "\","),
+        EXPECT_NE(Run({"status", "--json"}).strOut.find("\"https\": " + json[i++] + ","),
                   std::string::npos);
     }
     CTlsPortState::Publish({});
@@ -180,10 +190,10 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
                                      "admin  Administrator,Everyone\n"
                                      "bob    Administrator,Everyone,ops\n"
                                      "q\"x    Everyone\n");
-    EXPECT_EQ(Run({"groups"}).strOut, "Group          Members        Access\n"
-                                      "Administrator  admin,bob\n"
-                                      "Everyone       admin,bob,q\"x\n"
-                                      "ops            bob            BB,CC\n");
+    EXPECT_EQ(Run({"groups"}).strOut, "Group          Members  Arrays\n"
+                                      "Administrator  2        0\n"
+                                      "Everyone       3        0\n"
+                                      "ops            1        2\n");
     EXPECT_EQ(Run({"users", "--json"}).strOut,
               "[\n  {\"name\": \"admin\", \"groups\": [\"Administrator\",\"Everyone\"]},\n"
               "  {\"name\": \"bob\", \"groups\": [\"Administrator\",\"Everyone\",\"ops\"]},\n"
@@ -191,7 +201,9 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
     // Every change and the import, and nothing else, told the Account tab.
     EXPECT_EQ(m_target.m_nChanges, 8);
     // Export and import say what they did.
-    EXPECT_EQ(Run({"export", file}).strOut, "Exported 3 users and 3 groups to " + file + ".ovx\n");
+    EXPECT_EQ(Run({"export", file}).strErr, file + ".ovx: exists: give --force to replace it\n");
+    EXPECT_EQ(Run({"export", "--force", file}).strOut,
+              "Exported 3 users and 3 groups to " + file + ".ovx\n");
     EXPECT_EQ(Run({"import", file + ".ovx"}).strOut,
               "Imported from " + file +
                   ".ovx: 0 users and 0 groups added, 3 users and 3 groups replaced\n");
@@ -229,6 +241,69 @@ std::string Ask(const std::filesystem::path& socket, const std::string& bytes) {
         reply.append(chunk, static_cast<std::size_t>(got));
     }
     return reply;
+}
+
+// Listings for scripts: CSV quoted as RFC 4180 with a header, JSON with booleans. An import
+// tried with --dry-run says what it would add and replace and changes nothing; one that cannot
+// be read names the file and why, and changes nothing either.
+TEST_F(Control, ListingsForScriptsAndImportsThatChangeNothing) {
+    const auto trail = std::make_shared<CAuditTrail>(m_dir / "audit.log");
+    m_target.m_pCore->SetAuditTrail(trail);
+    Run({"user", "add", "q\"x,y", "--password", "p"});
+    const std::size_t row = m_target.m_rows.AppendRow(u"10.0.0.1");
+    m_target.m_rows.SetCellText(row, EServerColumn::MAC, u"02:4f:52:00:00:01");
+    m_target.m_rows.SetCellText(row, EServerColumn::SystemName, u"a\nb");
+    m_target.m_rows.SetCellText(row, EServerColumn::Auth, u"Yes");
+    m_target.m_rows.SetCellText(m_target.m_rows.AppendRow(u"10.0.0.2"), EServerColumn::Auth, u"No");
+    EXPECT_EQ(Run({"users", "--csv"}).strOut,
+              "User,Groups\r\nadmin,\"Administrator,Everyone\"\r\n\"q\"\"x,y\",Everyone\r\n");
+    const std::string servers = Run({"servers", "--csv"}).strOut;
+    EXPECT_NE(servers.find("\r\n10.0.0.1,a\\x0Ab,"), std::string::npos) << servers;
+    const std::string json = Run({"servers", "--json"}).strOut;
+    EXPECT_NE(json.find("\"auth\": true"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"auth\": false"), std::string::npos) << json;
+    EXPECT_NE(Run({"status", "--json"}).strOut.find("\"adminDefaultPassword\": true"),
+              std::string::npos);
+
+    const std::string file = (m_dir / "dir.ovx").string();
+    ASSERT_EQ(Run({"export", file}).nStatus, 0);
+    Run({"user", "del", "q\"x,y"});
+    Run({"user", "add", "zed", "--password", "p"});
+    const auto users = ReadValues(m_dir / "registry.db", kUserKey);
+    const std::string bytes = ReadFileText(file);
+    WriteFileText(m_dir / "cut.ovx", bytes.substr(0, bytes.size() / 2));
+    WriteFileText(m_dir / "text.ovx", "hello, world\n");
+    const std::vector<CStep> steps = {
+        {{"import", "--dry-run", file}, 0, ""},
+        {{"import", (m_dir / "cut.ovx").string()},
+         1,
+         (m_dir / "cut.ovx").string() + ": truncated at byte " + std::to_string(bytes.size() / 2)},
+        {{"import", "--dry-run", (m_dir / "text.ovx").string()},
+         1,
+         (m_dir / "text.ovx").string() + ": not an export file"},
+        {{"import", (m_dir / "none.ovx").string()},
+         1,
+         (m_dir / "none.ovx").string() + ": No such file or directory"},
+    };
+    for (const CStep& step : steps) {
+        const CControlReply reply = Run(step.args);
+        EXPECT_EQ(reply.nStatus, step.status) << step.args.back();
+        EXPECT_EQ(reply.strErr.substr(0, step.err.size()), step.err);
+    }
+    EXPECT_EQ(Run({"import", "--dry-run", file}).strOut,
+              "dry run, nothing was changed: importing " + file +
+                  " would make\nusers added (1): q\"x,y\nusers replaced (1): admin\n"
+                  "groups added (0)\ngroups replaced (2): Administrator, Everyone\n");
+    EXPECT_EQ(ReadValues(m_dir / "registry.db", kUserKey), users);
+    trail->Sync();
+    const std::string audit = ReadFileText(m_dir / "audit.log");
+    // Only the two imports tried for real are in the trail, as failures; no dry run is.
+    std::size_t imports = 0;
+    for (std::size_t at = audit.find("\"event\":\"import\""); at != std::string::npos;
+         at = audit.find("\"event\":\"import\"", at + 1)) {
+        ++imports;
+    }
+    EXPECT_EQ(imports, 2u);
 }
 
 TEST_F(Control, AChangeTheStoreCannotSaveIsAFailure) {
@@ -355,11 +430,11 @@ TEST_F(Control, AFleetLoginReachesOnlyKnownArraysAtTheirOwnAddress) {
     const CControlReply all = login({"--all"});
     EXPECT_EQ(all.nStatus, 0) << all.strErr;
     for (const std::string& line : std::vector<std::string>{
-             "127.0.0.1  n  name-n    new array: log in to it by its MAC, or give a group access",
-             "127.0.0.1  c  name-c    address conflict: 127.0.0.66 announces it too",
-             "127.0.0.1  m  name-m    moved?: only 127.0.0.9 announces it now",
-             "127.0.0.1  u  name-u    not a supported product", "127.0.0.1  k  Yes\n",
-             "127.0.0.1  g  Yes\n", Summary(2, 2, 1, 2, 1)}) {
+             "127.0.0.1  n  new array: log in to it by its MAC, or give a group access",
+             "127.0.0.1  c  address conflict: 127.0.0.66 announces it too",
+             "127.0.0.1  m  moved?: only 127.0.0.9 announces it now",
+             "127.0.0.1  u  not a supported product", "127.0.0.1  k  Yes\n", "127.0.0.1  g  Yes\n",
+             Summary(2, 2, 1, 2, 1)}) {
         EXPECT_NE(all.strOut.find(line), std::string::npos) << line << "\n" << all.strOut;
     }
     EXPECT_EQ(own.Requests().size(), 2u);
@@ -368,8 +443,9 @@ TEST_F(Control, AFleetLoginReachesOnlyKnownArraysAtTheirOwnAddress) {
         int status;
         std::string out; // the start of the reply
     } named[] = {
-        {{"n", "c"}, 0, "127.0.0.1  n  Yes\n127.0.0.1  c  Yes\n"},
-        {{"m"}, 1, "127.0.0.1  m  name-m    moved?: only 127.0.0.9 announces it now: check it"},
+        // Named in any letter case, listed by address, then MAC.
+        {{"N", "c"}, 0, "127.0.0.1  c  Yes\n127.0.0.1  n  Yes\n"},
+        {{"m"}, 1, "127.0.0.1  m  moved?: only 127.0.0.9 announces it now: check it"},
         {{"m", "--address", "127.0.0.9"}, 0, "127.0.0.9  m  Yes\n"},
         {{"m", "--address", "127.1"}, 2, ""},
         {{"k", "n", "--address", "127.0.0.9"}, 2, ""},

@@ -68,15 +68,17 @@ for layer in "${layers[@]}"; do
 done
 
 # The tools sit beside the program: they may use the platform layer only, and no Qt; orvanectl
-# also speaks the control protocol (with the login file it hands over), reads the audit trail
-# and makes seal key files, and the picture generator, a front end of its own, runs the console
+# also speaks the control protocol (with the login file it hands over and the command line's
+# checks), reads the audit trail, makes seal key files and names export files as the program
+# does, and the picture generator, a front end of its own, runs the console
 # in the tests' lab.
 if [ -d tools ]; then
     while IFS= read -r hit; do
         case $hit in
             tools/orvanectl/*'"control/ControlProtocol.h"'* | tools/orvanectl/*'"core/audit/'*) continue ;;
             tools/orvanectl/*'"core/seal/SealKeyFile.h"'*) continue ;;
-            tools/orvanectl/*'"control/LoginFile.h"'*) continue ;;
+            tools/orvanectl/*'"control/LoginFile.h"'* | tools/orvanectl/*'"control/CCtlArguments.h"'*) continue ;;
+            tools/orvanectl/*'"core/CConfigFile.h"'*) continue ;;
             tools/screenshots/*) continue ;;
         esac
         complain "$hit: tools/ may include only platform/ and tools/"

@@ -1,14 +1,18 @@
-// orvanectl: manages the OrvaneSrv of the same user from a terminal. It turns its command line
-// into one request on the running copy's control socket (beside the directory store), asks for
+// orvanectl: manages the OrvaneSrv of the same user from a terminal. It checks its command line
+// first (CCtlArguments: help, version, refusals of what can be judged here), turns it into one
+// request on the running copy's control socket (beside the directory store), asks for
 // a password where one is needed (without echo on a terminal, or from standard input with
 // --password-stdin, never from the command line), and prints the copy's answer.
 // "audit" alone reads the audit trail's files itself.
+#include "control/CCtlArguments.h"
 #include "control/ControlProtocol.h"
 #include "control/LoginFile.h"
+#include "core/CConfigFile.h"
 #include "core/audit/CAuditQuery.h"
 #include "core/audit/CAuditTrail.h"
 #include "platform/io/CUniqueFd.h"
 #include "platform/registry/CRegistryHive.h"
+#include "tools/orvanectl/CWaitingLine.h"
 #include "tools/orvanectl/SealCommands.h"
 #include "tools/orvanectl/TerminalInput.h"
 
@@ -21,6 +25,7 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <poll.h>
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
@@ -38,55 +43,13 @@ constexpr std::size_t kMegabyte = 1024 * 1024;
 // A login file of 10,000 arrays with comments between them fits many times over.
 constexpr std::size_t kMaxLoginFileBytes = 64 * kMegabyte;
 
-constexpr const char* kUsage =
-    "usage: orvanectl COMMAND [ARGS]\n"
-    "\n"
-    "  status [--json]                      the running copy: version, process, store, folder,\n"
-    "                                       port, arrays, users, groups, last pass\n"
-    "  servers [--json]                     the arrays on the System tab\n"
-    "  refresh                              start a discovery pass and wait for its end\n"
-    "  users [--json]                       the users and their groups\n"
-    "  groups [--json]                      the groups, their members and their access\n"
-    "  user add NAME [--groups G,...] [--password-stdin]\n"
-    "  user set NAME [--groups G,...] [--ask-password | --password-stdin]\n"
-    "  user del NAME\n"
-    "  group add NAME [--members U,...] [--access MAC,...]\n"
-    "  group set NAME [--members U,...] [--access MAC,...]\n"
-    "  group del NAME\n"
-    "  login (--all | MAC... | MAC --address IP) --user NAME [--password-stdin]\n"
-    "  login --from FILE [--user NAME] [--password-stdin]\n"
-    "                                       check administrator credentials on the arrays;\n"
-    "                                       --all reaches only known arrays (logged in to\n"
-    "                                       before, or in a group's access list) at their own\n"
-    "                                       address; --address moves an array whose address\n"
-    "                                       changed; FILE (- for standard input) has a line\n"
-    "                                       per array: MAC,user,password (a field in double\n"
-    "                                       quotes may hold commas, a quote written twice),\n"
-    "                                       or a MAC alone for --user and the password asked;\n"
-    "                                       '#' starts a comment line\n"
-    "  export FILE                          write the directory to a configuration file\n"
-    "  import FILE                          merge a configuration file into the directory\n"
-    "  seal [--passphrase-stdin]             remember the arrays' authorizations across restarts,\n"
-    "                                       sealed under a passphrase (asked twice)\n"
-    "  seal --off                           forget them and remove the sealed file\n"
-    "  unseal [--passphrase-stdin]          open the sealed file after a start\n"
-    "  seal-key new FILE                    write a new key file for --seal-key\n"
-    "  audit [--since TIME] [--user NAME] [--mac MAC] [--event KIND] [--json]\n"
-    "                                       the audit trail's records, newest last; TIME is a\n"
-    "                                       UTC date or time (2026-12-09T21:00) or an age (30m,\n"
-    "                                       12h, 7d)\n"
-    "\n"
-    "A password is asked for without echo on the terminal, or read as one line from standard\n"
-    "input with --password-stdin. Exit status: 0 done, 1 refused or failed, 2 bad usage,\n"
-    "3 OrvaneSrv is not running for this user.\n";
-
 // How messages name a login file: standard input is "-" on the command line.
 std::string LoginFileName(const std::string& file) {
     return file == "-" ? "standard input" : file;
 }
 
 int BadUsage(const std::string& why) {
-    std::fprintf(stderr, "orvanectl: %s\n%s", why.c_str(), kUsage);
+    std::fprintf(stderr, "orvanectl: %s\n(orvanectl --help lists the commands)\n", why.c_str());
     return kBadUsage;
 }
 
@@ -171,21 +134,38 @@ int ExpandLoginFile(std::vector<std::string>& args, CLoginFileUse& use) {
     return -1;
 }
 
+// An export never replaces a file unless --force says so; the running copy checks again when it
+// creates the file, so that one made meanwhile is not replaced either.
+int RefuseToReplace(const std::vector<std::string>& args) {
+    if (std::ranges::find(args, "--force") != args.end()) {
+        return -1;
+    }
+    std::filesystem::path file(args.back());
+    // As the running copy: a name without an extension gets the file type's.
+    if (!file.has_extension()) {
+        file += CConfigFile::kExtension;
+    }
+    std::error_code ec;
+    if (std::filesystem::symlink_status(file, ec).type() != std::filesystem::file_type::not_found) {
+        std::fprintf(stderr, "orvanectl: %s exists: give --force to replace it\n", file.c_str());
+        return kFailed;
+    }
+    return -1;
+}
+
 // Turns the command line into the request's arguments: the password options become the
 // password itself, file names become absolute (the running copy has a folder of its own).
-int BuildRequest(int argc, char** argv, std::vector<std::string>& request, CLoginFileUse& fileUse) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        return BadUsage("no command");
-    }
-    const std::string& command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if ((command == "export" || command == "import") && args.size() == 2) {
+int BuildRequest(std::vector<std::string> args, std::vector<std::string>& request,
+                 CLoginFileUse& fileUse) {
+    const std::string command = args[0];
+    if (command == "export" || command == "import") {
         std::error_code ec;
-        args[1] = std::filesystem::absolute(args[1], ec).string();
+        args.back() = std::filesystem::absolute(args.back(), ec).string();
+    }
+    if (command == "export") {
+        if (const int status = RefuseToReplace(args); status >= 0) {
+            return status;
+        }
     }
     bool bStdin = false;
     const bool bLogin = command == "login";
@@ -267,10 +247,20 @@ bool SendAll(int fd, std::string_view bytes) {
     return true;
 }
 
-std::optional<CControlReply> ReadReply(int fd) {
+std::optional<CControlReply> ReadReply(int fd, const char* waitingFor) {
+    CWaitingLine line(waitingFor);
     std::string bytes;
     std::vector<char> chunk(kReadChunk);
     for (;;) {
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, line.PollTimeoutMs());
+        if (polled == 0) {
+            line.Tick();
+            continue;
+        }
+        if (polled < 0 && errno == EINTR) {
+            continue;
+        }
         const ssize_t got = ::recv(fd, chunk.data(), chunk.size(), 0);
         if (got < 0 && errno == EINTR) {
             continue;
@@ -299,9 +289,6 @@ int Audit(const std::vector<std::string>& args) {
             bJson = true;
             continue;
         }
-        if (i + 1 >= args.size()) {
-            return BadUsage("audit: " + option + " needs a value or is unknown");
-        }
         const std::string& value = args[++i];
         if (option == "--since") {
             const auto since = CAuditQuery::SinceText(value, CAuditRecord::Clock::now());
@@ -314,10 +301,8 @@ int Audit(const std::vector<std::string>& args) {
             query.user = value;
         } else if (option == "--mac") {
             query.mac = value;
-        } else if (option == "--event") {
-            query.event = value;
         } else {
-            return BadUsage("audit: unknown option " + option);
+            query.event = value;
         }
     }
     const std::filesystem::path file = CAuditTrail::DefaultFilePath();
@@ -341,17 +326,30 @@ int Audit(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::string_view(argv[1]) == "audit") {
-        return Audit(std::vector<std::string>(argv + 1, argv + argc));
+    const CCtlArguments::CResult checked =
+        CCtlArguments::Check(std::vector<std::string>(argv + 1, argv + argc), ORVANECTL_VERSION);
+    switch (checked.eOutcome) {
+    case CCtlArguments::EOutcome::Help:
+    case CCtlArguments::EOutcome::Version:
+        std::fputs(checked.text.c_str(), stdout);
+        return 0;
+    case CCtlArguments::EOutcome::BadUsage:
+        return BadUsage(checked.text);
+    case CCtlArguments::EOutcome::Run:
+        break;
     }
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && args[0] == "seal-key") {
+    std::vector<std::string> args = checked.args;
+    if (args[0] == "audit") {
+        return Audit(args);
+    }
+    if (args[0] == "seal-key") {
+        std::erase(args, std::string("--"));
         return SealKeyNew(args);
     }
     std::vector<std::string> request;
     CLoginFileUse fileUse;
     const int status = IsSealCommand(args) ? BuildSealRequest(args, request)
-                                           : BuildRequest(argc, argv, request, fileUse);
+                                           : BuildRequest(args, request, fileUse);
     if (status >= 0) {
         return status;
     }
@@ -377,7 +375,10 @@ int main(int argc, char** argv) {
     }
     std::optional<CControlReply> reply;
     if (SendAll(fd.Get(), bytes)) {
-        reply = ReadReply(fd.Get());
+        const std::string& command = request[0];
+        reply = ReadReply(fd.Get(), command == "login"     ? "logging in"
+                                    : command == "refresh" ? "discovering"
+                                                           : nullptr);
     }
     if (!reply) {
         std::fputs("orvanectl: OrvaneSrv closed the connection without an answer\n", stderr);

@@ -1,0 +1,86 @@
+// orvanectl's command line as CCtlArguments judges it: help for every command and verb whatever
+// else the line holds, refusals of what can be judged where it is typed, and words that look
+// like options only after "--".
+#include "control/CCtlArguments.h"
+#include "platform/text/MacText.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using EOutcome = CCtlArguments::EOutcome;
+
+CCtlArguments::CResult Check(std::vector<std::string> argv) {
+    return CCtlArguments::Check(argv, "9.9");
+}
+
+// Every command and verb answers -h and --help with its own usage, even beside a file name or
+// a value that would otherwise be used: nothing is done, asked or sent.
+TEST(CtlArguments, EveryCommandAnswersHelpWithItsOwnUsage) {
+    const std::vector<std::vector<std::string>> lines = {
+        {"status"},           {"servers"},      {"refresh"},       {"users"},  {"groups"},
+        {"user", "add", "x"}, {"user", "set"},  {"user", "del"},   {"user"},   {"group", "add"},
+        {"group", "set"},     {"group", "del"}, {"group", "show"}, {"group"},  {"login", "--all"},
+        {"export", "f.ovx"},  {"import"},       {"seal"},          {"unseal"}, {"seal-key", "new"},
+        {"seal-key"},         {"audit"}};
+    for (const auto& line : lines) {
+        for (const char* help : {"-h", "--help"}) {
+            std::vector<std::string> argv = line;
+            argv.emplace_back(help);
+            const auto result = Check(argv);
+            EXPECT_EQ(result.eOutcome, EOutcome::Help) << ::testing::PrintToString(argv);
+            EXPECT_TRUE(result.text.starts_with("usage: orvanectl " + line[0])) << result.text;
+        }
+    }
+    EXPECT_EQ(Check({"--version"}).text, "orvanectl 9.9\n");
+    EXPECT_EQ(Check({"--help"}).text, CCtlArguments::Usage());
+    // After "--" it is a name.
+    EXPECT_EQ(Check({"user", "del", "--", "--help"}).args,
+              (std::vector<std::string>{"user", "del", "--", "--help"}));
+}
+
+// What the running copy would refuse anyway, or could never use, is refused before a password
+// is asked for; what passes keeps its options and puts its words last.
+TEST(CtlArguments, InputIsCheckedWhereItIsTyped) {
+    const struct {
+        std::vector<std::string> argv;
+        std::string error; // the start of the reason; empty: it runs
+    } cases[] = {
+        {{"user", "add", "ann:1"}, "A user name may not contain \":\""},
+        {{"user", "set", "ann:1"}, ""}, // a name imported before the rule keeps working
+        {{"export", "--help.ovx"}, "export: unknown option --help.ovx"},
+        {{"import", "-"}, "import: unknown option -"},
+        {{"login", "--from", "-", "--user", "admin"}, ""},
+        {{"login", "--user", "--all"}, "--user needs a value, not --all"},
+        {{"user", "add", "bob", "--password", "x"}, "a password is never given"},
+        {{"group", "add", "g", "--access", "02:4f:52:00:00:01, 02-4F-52-00-00-02"}, ""},
+        {{"group", "set", "g", "--access", "02:4f:52:00:00:1"}, "--access: \"02:4f:52:00:00:1\""},
+        {{"group", "set", "g", "--access", "02:4f-52:00:00:01"}, "--access: "},
+        {{"group", "set", "g", "--access", "02:4f:52:00:00:0g"}, "--access: "},
+        {{"audit", "--event", "login"}, ""},
+        {{"audit", "--event", "logins"}, "audit: no event kind \"logins\""},
+        {{"servers", "--json", "--csv"}, "--json and --csv: choose one"},
+        {{"groups", "--csv"}, "groups: unknown option --csv"},
+        {{"status", "extra"}, "status: unexpected argument extra"},
+        {{"user", "frob"}, "usage: orvanectl user add"},
+        {{"frob"}, "unknown command frob"},
+    };
+    for (const auto& c : cases) {
+        const auto result = Check(c.argv);
+        const std::string label = ::testing::PrintToString(c.argv);
+        EXPECT_EQ(result.eOutcome, c.error.empty() ? EOutcome::Run : EOutcome::BadUsage) << label;
+        EXPECT_TRUE(result.text.starts_with(c.error)) << label << ": " << result.text;
+    }
+    EXPECT_EQ(Check({"export", "--force", "--", "-x"}).args,
+              (std::vector<std::string>{"export", "--force", "--", "-x"}));
+    EXPECT_EQ(Check({"login", "AA", "--user", "u", "BB"}).args,
+              (std::vector<std::string>{"login", "--user", "u", "AA", "BB"}));
+}
+
+TEST(CtlArguments, MacsMatchWithoutRegardToCaseOrSeparator) {
+    EXPECT_TRUE(SameMac("02:4F:52:AA:bb:01", "02-4f-52-aa-BB-01"));
+    EXPECT_FALSE(SameMac("02:4f:52:aa:bb:01", "02:4f:52:aa:bb:02"));
+    EXPECT_FALSE(SameMac("m1", "m"));
+}
+
+} // namespace
