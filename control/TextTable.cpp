@@ -4,6 +4,7 @@
 #include "platform/text/TextConv.h"
 
 #include <algorithm>
+#include <string_view>
 
 std::string TextTable(const std::vector<CTextRow>& rows) {
     constexpr std::size_t kGap = 2;
@@ -32,7 +33,14 @@ std::string TextTable(const std::vector<CTextRow>& rows) {
 
 namespace {
 
-std::string CsvCell(const std::string& cell) {
+// A spreadsheet runs a cell that starts like a formula; names come from the LAN, so such a cell
+// is written as text, behind an apostrophe.
+bool LooksLikeFormula(const std::string& cell) {
+    return !cell.empty() && std::string_view("=+-@\t\r").find(cell[0]) != std::string_view::npos;
+}
+
+std::string CsvCell(const std::string& plain) {
+    const std::string cell = LooksLikeFormula(plain) ? "'" + plain : plain;
     if (cell.find_first_of(",\"\r\n") == std::string::npos) {
         return cell;
     }

@@ -13,5 +13,6 @@ using CTextRow = std::vector<std::string>;
 std::string TextTable(const std::vector<CTextRow>& rows);
 
 // One CRLF-ended line per row; a cell holding a comma, a double quote or a line end is quoted,
-// with its quotes doubled.
+// with its quotes doubled, and one that a spreadsheet would take for a formula ('=', '+', '-',
+// '@', a tab or a carriage return first) starts with an apostrophe.
 std::string CsvTable(const std::vector<CTextRow>& rows);

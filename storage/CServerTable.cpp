@@ -1,4 +1,8 @@
+// The server table and its index by MAC key; see CServerTable.h.
 #include "storage/CServerTable.h"
+
+#include "platform/text/MacText.h"
+#include "platform/text/TextConv.h"
 
 #include <atomic>
 
@@ -18,14 +22,40 @@ CServerData* CServerTable::Find(const std::u16string& mac) {
     return it == m_map.end() ? nullptr : it->second.get();
 }
 
+void CServerTable::FindAlike(const std::u16string& mac,
+                             std::vector<const CServerData*>& found) const {
+    const auto [first, last] = m_byKey.equal_range(MacKey(Utf16ToUtf8(mac)));
+    for (auto it = first; it != last; ++it) {
+        found.push_back(it->second);
+    }
+}
+
 void CServerTable::Add(const std::u16string& mac, std::unique_ptr<CServerData> record) {
-    m_map[mac] = std::move(record);
+    std::unique_ptr<CServerData>& slot = m_map[mac];
+    if (slot) {
+        Unindex(mac, slot.get());
+    }
+    m_byKey.emplace(MacKey(Utf16ToUtf8(mac)), record.get());
+    slot = std::move(record);
     m_nMembership = NextMembership();
 }
 
 void CServerTable::Remove(const std::u16string& mac) {
-    if (m_map.erase(mac) != 0) {
+    const auto it = m_map.find(mac);
+    if (it != m_map.end()) {
+        Unindex(mac, it->second.get());
+        m_map.erase(it);
         m_nMembership = NextMembership();
+    }
+}
+
+void CServerTable::Unindex(const std::u16string& mac, const CServerData* record) {
+    const auto [first, last] = m_byKey.equal_range(MacKey(Utf16ToUtf8(mac)));
+    for (auto it = first; it != last; ++it) {
+        if (it->second == record) {
+            m_byKey.erase(it);
+            return;
+        }
     }
 }
 
@@ -49,6 +79,7 @@ void CServerTable::BeginPass() {
 }
 
 void CServerTable::Clear() {
+    m_byKey.clear();
     m_map.clear();
     m_nMembership = NextMembership();
 }

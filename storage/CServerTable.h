@@ -4,7 +4,9 @@
 //
 // A record's key is always the text of its m_szMAC field: discovery files a server under the
 // MAC text it stores, and refuses a MAC text that does not fit the field. Lookups by an access
-// list's MAC text therefore find exactly the records whose field holds that text.
+// list's MAC text therefore find exactly the records whose field holds that text; FindAlike
+// also finds those whose text differs only in letter case or separators, for an access list
+// typed before its array announced itself.
 #pragma once
 
 #include "storage/CServerData.h"
@@ -14,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 class CServerTable {
 public:
@@ -21,6 +24,8 @@ public:
     // holder of the exclusive guard, with the table itself in hand, changes one.
     const CServerData* Find(const std::u16string& mac) const;
     CServerData* Find(const std::u16string& mac);
+    // Appends the records whose MAC text differs from mac at most in letter case and separators.
+    void FindAlike(const std::u16string& mac, std::vector<const CServerData*>& found) const;
     // Files a new record; used only after Find gave none.
     void Add(const std::u16string& mac, std::unique_ptr<CServerData> record);
     void Remove(const std::u16string& mac);
@@ -38,6 +43,9 @@ public:
 private:
     static uint64_t NextMembership();
 
+    void Unindex(const std::u16string& mac, const CServerData* record);
+
     std::unordered_map<std::u16string, std::unique_ptr<CServerData>> m_map;
+    std::unordered_multimap<std::string, const CServerData*> m_byKey; // MacKey of the text
     uint64_t m_nMembership = NextMembership();
 };

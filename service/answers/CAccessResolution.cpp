@@ -28,10 +28,14 @@ std::shared_ptr<const CGroupRecords> Resolve(const CTablesView& tables, const CG
     resolved->checkedAt.store(tables.generation, std::memory_order_relaxed);
     resolved->records.reserve(group.m_listAccess.size());
     // A record is filed under exactly the MAC text its m_szMAC field holds, so looking an access
-    // entry up by key finds the same records as comparing every record's field would.
+    // entry up by key finds the same records as comparing every record's field would. An entry
+    // spelled otherwise than its array announces (typed before discovery found it) still
+    // reaches it; a repeat is dropped where the document is built.
     for (const std::u16string& mac : group.m_listAccess) {
         if (const CServerData* record = tables.servers.Find(mac); record != nullptr) {
             resolved->records.push_back(record);
+        } else {
+            tables.servers.FindAlike(mac, resolved->records);
         }
     }
     return resolved;

@@ -255,6 +255,10 @@ TEST_F(Control, ListingsForScriptsAndImportsThatChangeNothing) {
     m_target.m_rows.SetCellText(row, EServerColumn::SystemName, u"a\nb");
     m_target.m_rows.SetCellText(row, EServerColumn::Auth, u"Yes");
     m_target.m_rows.SetCellText(m_target.m_rows.AppendRow(u"10.0.0.2"), EServerColumn::Auth, u"No");
+    const std::size_t hostile = m_target.m_rows.AppendRow(u"10.0.0.3");
+    m_target.m_rows.SetCellText(hostile, EServerColumn::SystemName, u"=HYPERLINK(\"x\",1)");
+    EXPECT_NE(Run({"servers", "--csv"}).strOut.find("\r\n10.0.0.3,\"'=HYPERLINK(\"\"x\"\",1)\""),
+              std::string::npos);
     EXPECT_EQ(Run({"users", "--csv"}).strOut,
               "User,Groups\r\nadmin,\"Administrator,Everyone\"\r\n\"q\"\"x,y\",Everyone\r\n");
     const std::string servers = Run({"servers", "--csv"}).strOut;

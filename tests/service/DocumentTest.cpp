@@ -56,6 +56,15 @@ TEST_F(Document, AServerReachedThroughTwoGroupsIsListedOnce) {
               "<StorageServers AdminGroup=\"No\">" + std::string(kServerA) + "</StorageServers>");
 }
 
+TEST_F(Document, AnAccessEntrySpelledOtherwiseReachesItsArrayOnce) {
+    AddServer("00:11", "10.0.0.1");
+    AddUser(u"op", u"x");
+    AddGroup(u"typed", {u"op"}, {u"00-11"});
+    AddGroup(u"exact", {u"op"}, {u"00:11"});
+    EXPECT_EQ(Build("op"),
+              "<StorageServers AdminGroup=\"No\">" + std::string(kServerA) + "</StorageServers>");
+}
+
 TEST_F(Document, AbsentAndNeverLoggedInServersAreLeftOut) {
     AddServer("00:11", "10.0.0.1");
     AddServer("00:22", "10.0.0.2", /*bAuthorized=*/false);

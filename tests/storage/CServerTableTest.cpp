@@ -6,6 +6,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -27,6 +28,25 @@ TEST(CServerTable, KeysAreExactAndTheEmptyKeyIsOneRecord) {
     table.Remove(u"missing");
     EXPECT_EQ(table.Find(u"00:AA"), nullptr);
     EXPECT_EQ(table.Size(), 1u);
+}
+
+TEST(CServerTable, AlikeKeysIgnoreCaseAndSeparatorsAndFollowRemovals) {
+    CServerTable table;
+    table.Add(u"02:4f:00", Record("02:4f:00"));
+    table.Add(u"02:4F:00", Record("02:4F:00")); // another host announcing the same in capitals
+    table.Add(u"02:4f:00", Record("02:4f:00")); // filed again in place
+    std::vector<const CServerData*> found;
+    table.FindAlike(u"02-4F-00", found);
+    EXPECT_EQ(found.size(), 2u);
+    table.Remove(u"02:4F:00");
+    found.clear();
+    table.FindAlike(u"024f00", found);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0], table.Find(u"02:4f:00"));
+    table.Clear();
+    found.clear();
+    table.FindAlike(u"02:4f:00", found);
+    EXPECT_TRUE(found.empty());
 }
 
 TEST(CServerTable, BeginPassClearsSeenAndForEachVisitsEveryRecord) {
