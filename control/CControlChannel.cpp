@@ -25,6 +25,8 @@ constexpr int kSendTimeoutSeconds = 10;
 constexpr int kListenBacklog = 16;
 constexpr std::size_t kReadChunk = 4096;
 constexpr int kFailedStatus = 1;
+// How often a connection waiting for its answer looks whether its peer hung up.
+constexpr std::chrono::milliseconds kHangUpCheck{100};
 
 CControlReply Stopping() {
     return {kFailedStatus, {}, "OrvaneSrv is stopping\n"};
@@ -60,10 +62,11 @@ struct CControlChannel::CPending {
         }
         cv.notify_all();
     }
-    CControlReply Wait() {
+    // The reply; nothing when none came within wait.
+    std::optional<CControlReply> WaitFor(std::chrono::milliseconds wait) {
         std::unique_lock lock(mutex);
-        cv.wait(lock, [this] { return reply.has_value(); });
-        return *reply;
+        cv.wait_for(lock, wait, [this] { return reply.has_value(); });
+        return reply;
     }
 };
 
@@ -222,7 +225,8 @@ void CControlChannel::Serve(CUniqueFd connection) {
     if (!args) {
         return;
     }
-    SendAll(connection.Get(), ControlProtocol::EncodeReply(Dispatch(std::move(*args))));
+    SendAll(connection.Get(),
+            ControlProtocol::EncodeReply(Dispatch(std::move(*args), connection.Get())));
 }
 
 std::optional<std::vector<std::string>> CControlChannel::ReadRequest(int fd) const {
@@ -254,7 +258,18 @@ std::optional<std::vector<std::string>> CControlChannel::ReadRequest(int fd) con
     return std::nullopt;
 }
 
-CControlReply CControlChannel::Dispatch(std::vector<std::string> args) {
+namespace {
+
+// A peer that closed its end: on a stream socket the hang-up is told once both directions are
+// shut, so a peer that only ended its writing still waits.
+bool PeerHungUp(int fd) {
+    pollfd one{fd, 0, 0};
+    return ::poll(&one, 1, 0) > 0 && (one.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+} // namespace
+
+CControlReply CControlChannel::Dispatch(std::vector<std::string> args, int fd) {
     auto pending = std::make_shared<CPending>();
     {
         const std::lock_guard lock(m_mutex);
@@ -264,10 +279,19 @@ CControlReply CControlChannel::Dispatch(std::vector<std::string> args) {
         m_pending.push_back(pending);
     }
     auto slot = std::make_shared<CReplySlot>(pending);
-    m_pWindow->Post([handler = m_handler, args = std::move(args), slot]() mutable {
-        handler(args, [slot](CControlReply reply) { slot->Set(std::move(reply)); });
+    auto hangUp = std::make_shared<CControlDone::CHangUp>(m_pWindow);
+    m_pWindow->Post([handler = m_handler, args = std::move(args), slot, hangUp]() mutable {
+        handler(args,
+                CControlDone([slot](CControlReply reply) { slot->Set(std::move(reply)); }, hangUp));
     });
     // Dropped here, the slot lives on only with the request.
     slot.reset();
-    return pending->Wait();
+    for (;;) {
+        if (std::optional<CControlReply> reply = pending->WaitFor(kHangUpCheck)) {
+            return std::move(*reply);
+        }
+        if (PeerHungUp(fd)) {
+            hangUp->Fire();
+        }
+    }
 }

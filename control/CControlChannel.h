@@ -2,11 +2,13 @@
 // reads one reply. The socket sits beside the store (mode 0600 in the store's 0700 folder); the
 // peer's uid is checked with SO_PEERCRED and any other uid is refused and logged. Each request
 // runs on the window thread through the handler, which may answer at once or later (a refresh
-// answers when its pass ends); the connection's own thread waits for the answer meanwhile.
+// answers when its pass ends); the connection's own thread waits for the answer meanwhile, and
+// tells the request when its peer hangs up first.
 //
 // Qt-free, so that the window and the headless front end both run one.
 #pragma once
 
+#include "control/CControlDone.h"
 #include "control/ControlProtocol.h"
 #include "platform/io/CUniqueFd.h"
 #include "platform/ui/IWindowThread.h"
@@ -23,7 +25,7 @@
 
 class CControlChannel {
 public:
-    using CDone = std::function<void(CControlReply)>;
+    using CDone = CControlDone;
     // Window thread: runs one request; calls done once, at once or later on the window thread.
     using CHandler = std::function<void(const std::vector<std::string>& args, CDone done)>;
 
@@ -56,7 +58,7 @@ private:
     void Serve(CUniqueFd connection);
     // Reads the request; answers nothing when the peer sent none in time or a bad one.
     std::optional<std::vector<std::string>> ReadRequest(int fd) const;
-    CControlReply Dispatch(std::vector<std::string> args);
+    CControlReply Dispatch(std::vector<std::string> args, int fd);
     void Reap(bool bAll);
 
     std::shared_ptr<IWindowThread> m_pWindow;

@@ -872,17 +872,16 @@ void CControlCommands::Login(const std::vector<std::string>& args,
         reply.nStatus = reply.nStatus != 0 ? reply.nStatus : refused.nStatus;
         done(std::move(reply));
     };
-    m_logins.push_back(nullptr);
-    const auto entry = std::prev(m_logins.end());
+    const uint64_t id = ++m_nLastLogin;
     std::shared_ptr<IWindowThread> window = m_target.Window();
     // Let go later: the login answers from inside its own rows.
-    auto onFinished = [this, entry, window] {
-        window->Post([this, entry] { m_logins.erase(entry); });
-    };
-    *entry = std::make_unique<CControlLogin>(m_target.Core(), m_target.Servers(), window, finish,
-                                             onFinished, m_loginOptions);
-    (*entry)->AddLeftOut(std::move(counts.leftOut));
+    auto onFinished = [this, id, window] { window->Post([this, id] { m_logins.erase(id); }); };
+    auto& login = m_logins[id] = std::make_unique<CControlLogin>(
+        m_target.Core(), m_target.Servers(), window, finish, onFinished, m_loginOptions);
+    login->AddLeftOut(std::move(counts.leftOut));
     // A list whose every array has its own credentials needs none of the command's.
-    (*entry)->Start(std::move(targets), Utf8ToUtf16(user != nullptr ? *user : std::string()),
-                    Utf8ToUtf16(password != nullptr ? *password : std::string()));
+    login->Start(std::move(targets), Utf8ToUtf16(user != nullptr ? *user : std::string()),
+                 Utf8ToUtf16(password != nullptr ? *password : std::string()));
+    // Nobody reads the answer any more: the arrays not yet tried go with the login.
+    done.WhenGone([this, id] { m_logins.erase(id); });
 }

@@ -13,7 +13,6 @@
 #include "control/TextTable.h"
 #include "storage/CLoginClient.h"
 
-#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -75,5 +74,7 @@ private:
     IControlTarget& m_target;
     CInfo m_info;
     CLoginOptions m_loginOptions;
-    std::list<std::unique_ptr<CControlLogin>> m_logins; // running until every array answered
+    // Running until every array answered or the peer hung up, by a number of their own.
+    std::map<uint64_t, std::unique_ptr<CControlLogin>> m_logins;
+    uint64_t m_nLastLogin = 0;
 };

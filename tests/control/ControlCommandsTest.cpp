@@ -225,8 +225,10 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
     EXPECT_EQ(text.find("pw-"), std::string::npos) << text;
 }
 
-// A client of the channel: one request, the reply's bytes until the channel closes.
-std::string Ask(const std::filesystem::path& socket, const std::string& bytes) {
+// A client of the channel: one request, the reply's bytes until the channel closes (or none,
+// hanging up at once).
+std::string Ask(const std::filesystem::path& socket, const std::string& bytes,
+                bool bHangUp = false) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
@@ -235,6 +237,9 @@ std::string Ask(const std::filesystem::path& socket, const std::string& bytes) {
         return "no connection";
     }
     ::send(fd.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (bHangUp) {
+        return {};
+    }
     std::string reply;
     char chunk[256];
     for (ssize_t got; (got = ::recv(fd.Get(), chunk, sizeof chunk, 0)) > 0;) {
@@ -595,6 +600,13 @@ TEST_F(Control, TheChannelAnswersOnTheWindowThreadAndWhenTheProgramStops) {
     ASSERT_TRUE(loop.RunUntil([&] { return static_cast<bool>(m_held); }));
     m_held = nullptr; // dropped unanswered, as a pass that never ends
     EXPECT_EQ(held.get(), ControlProtocol::EncodeReply({1, {}, "OrvaneSrv is stopping\n"}));
+    // A peer that hangs up before its answer is told to its request, whichever comes first.
+    Ask(socket, ControlProtocol::EncodeRequest({"hold"}), true);
+    ASSERT_TRUE(loop.RunUntil([&] { return static_cast<bool>(m_held); }));
+    bool bGone = false;
+    m_held.WhenGone([&bGone] { bGone = true; });
+    EXPECT_TRUE(loop.RunUntil([&bGone] { return bGone; }));
+    m_held = nullptr;
     channel.reset();
     EXPECT_FALSE(std::filesystem::exists(socket));
 }
