@@ -1,17 +1,42 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages needed to build, run and test OrvaneSrv, and the npm packages of
-# the browser test (tests/www/package.json, exact versions from its lock file).
+# Installs the Debian 12 packages needed to build and run OrvaneSrv (and its demo, which runs the
+# program on a virtual display inside a lab of network namespaces).
+#
+# scripts/install-deps.sh --for-tests
+# also installs what only the tests and benchmarks use: the fuzz build's compiler, a browser and
+# its driver, lintian and the package tools, nginx and wrk, the command-line tools the tests call,
+# and Node.js with the browser test's accessibility checker (tests/www/package.json, exact
+# versions from its lock file). scripts/test.sh runs it so.
 set -euo pipefail
 
+for_tests=0
+case ${1:-} in
+    "") ;;
+    --for-tests) for_tests=1 ;;
+    *)
+        echo "usage: $0 [--for-tests]" >&2
+        exit 2
+        ;;
+esac
+
+# The default build configures the tests beside the program, so their library is needed to build
+# it at all.
 packages=(
-    build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-    libsqlite3-dev sqlite3 libssl-dev libcurl4-openssl-dev libsystemd-dev libicu-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    curl openssl iproute2 procps nginx-light wrk
-    qt6-base-dev qt6-svg-dev fonts-dejavu-core xvfb xauth
+    build-essential cmake ninja-build pkg-config
+    libsqlite3-dev libssl-dev libcurl4-openssl-dev libsystemd-dev libicu-dev
+    libgtest-dev libgmock-dev
+    qt6-base-dev qt6-svg-dev fonts-dejavu-core
+    iproute2 curl xvfb python3
+)
+test_packages=(
+    clang libclang-rt-14-dev libbenchmark-dev
+    sqlite3 openssl procps nginx-light wrk xauth
     chromium chromium-driver python3-selenium
     dpkg-dev lintian systemd
 )
+if [ "$for_tests" -eq 1 ]; then
+    packages+=("${test_packages[@]}")
+fi
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -21,7 +46,7 @@ fi
 # Node.js and npm run the browser test's accessibility checker. A machine may have them from
 # another source than Debian's packages (whose npm conflicts with such a nodejs): only where the
 # commands are missing are Debian's asked for.
-if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+if [ "$for_tests" -eq 1 ] && { ! command -v node >/dev/null || ! command -v npm >/dev/null; }; then
     packages+=(nodejs npm)
 fi
 
@@ -48,6 +73,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
         "${sudo_cmd[@]}" rm -f "$policy"
     fi
 fi
+
+[ "$for_tests" -eq 1 ] || exit 0
 
 # The accessibility checker of the self-service page's test, into tests/www/node_modules, at the
 # version its lock file pins (fetched only when another one, or none, is there).

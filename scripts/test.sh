@@ -7,7 +7,7 @@
 # CI runs it) a test that cannot run fails instead of skipping, and any skip fails the run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh || exit 1
+scripts/install-deps.sh --for-tests || exit 1
 
 jobs=$(nproc)
 passed=0

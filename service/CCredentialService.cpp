@@ -83,9 +83,9 @@ bool StartNextAcceptor(const CAcceptorRole& role) {
         return true;
     }
     if (!context->m_bThreadStartFailing.exchange(true)) {
-        context->m_log.Write("OrvaneSrv: credential service cannot start a connection thread (" +
-                             std::string(std::strerror(error)) +
-                             "); the acceptor serves its connection itself\n");
+        context->m_log.Note("OrvaneSrv: credential service cannot start a connection thread (" +
+                            std::string(std::strerror(error)) +
+                            "); the acceptor serves its connection itself\n");
     }
     return false;
 }
@@ -189,11 +189,11 @@ bool IsTransientAcceptError(int error) {
 // Logs the start of a run of admissions at the cap, once per run of each kind.
 void LogAtCap(const CServiceContext& context, std::atomic<bool>& bLogged, std::string_view what) {
     if (!bLogged.exchange(true)) {
-        context.m_log.Write("OrvaneSrv: credential service is at its cap of " +
-                            std::to_string(context.m_options.nMaxConnections) +
-                            " connections served at once, at most " +
-                            std::to_string(context.m_slots.PortMax()) + " on one port; " +
-                            std::string(what) + "\n");
+        context.m_log.Note("OrvaneSrv: credential service is at its cap of " +
+                           std::to_string(context.m_options.nMaxConnections) +
+                           " connections served at once, at most " +
+                           std::to_string(context.m_slots.PortMax()) + " on one port; " +
+                           std::string(what) + "\n");
     }
 }
 
@@ -267,9 +267,9 @@ bool AdmitAddress(CServiceContext& context, CHttpBlockingSocket& connection,
         return true;
     }
     if (taken == CAddressConnections::ETake::FirstRefused) {
-        context.m_log.Write("OrvaneSrv: " + AddressText(peer) + " holds " +
-                            std::to_string(context.m_options.nMaxConnectionsPerAddress) +
-                            " connections; further connections from it are closed at once\n");
+        context.m_log.Note("OrvaneSrv: " + AddressText(peer) + " holds " +
+                           std::to_string(context.m_options.nMaxConnectionsPerAddress) +
+                           " connections; further connections from it are closed at once\n");
     }
     try {
         connection.Close();
@@ -367,17 +367,16 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
     const std::string served = context->m_strDocRootError.empty()
                                    ? "serves files from " + EscapeForLog(context->m_strDocRoot)
                                    : "serves no files: " + EscapeForLog(context->m_strDocRootError);
-    context->m_log.Write("OrvaneSrv: credential service on port " + std::to_string(Port()) + " " +
-                         served + "\n");
+    context->m_log.Note("OrvaneSrv: credential service on port " + std::to_string(Port()) + " " +
+                        served + "\n");
     if (!context->m_pIdleThreads->HandOff({context})) {
         if (const int error = StartConnectionThread({context}); error != 0) {
             // Without a first acceptor nothing would ever be accepted: better not to listen.
             g_bServerRunning = 0;
             m_pRun.reset();
             DropListenSocket();
-            context->m_log.Write(
-                "OrvaneSrv: credential service cannot start a connection thread (" +
-                std::string(std::strerror(error)) + "); it does not run\n");
+            context->m_log.Note("OrvaneSrv: credential service cannot start a connection thread (" +
+                                std::string(std::strerror(error)) + "); it does not run\n");
             return;
         }
     }
@@ -419,8 +418,7 @@ void CCredentialService::StartTlsListener(const std::shared_ptr<CServiceContext>
             DropListenSocket(listenSocket);
             const std::string reason =
                 "cannot start a connection thread (" + std::string(std::strerror(error)) + ")";
-            context->m_log.Write("OrvaneSrv: credential service " + reason +
-                                 "; TLS does not run\n");
+            context->m_log.Note("OrvaneSrv: credential service " + reason + "; TLS does not run\n");
             notServed(reason);
             return;
         }
@@ -428,8 +426,8 @@ void CCredentialService::StartTlsListener(const std::shared_ptr<CServiceContext>
     state.eState = CTlsPortState::EState::Serving;
     state.nPort = TlsPort();
     CTlsPortState::Publish(state);
-    context->m_log.Write("OrvaneSrv: credential service over TLS on port " +
-                         std::to_string(TlsPort()) + "\n");
+    context->m_log.Note("OrvaneSrv: credential service over TLS on port " +
+                        std::to_string(TlsPort()) + "\n");
 }
 
 void CCredentialService::StopTlsListener(CServiceContext& run) {

@@ -4,6 +4,7 @@
 #include "service/ServiceLogText.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -94,6 +95,10 @@ void CServiceLog::Write(std::string_view entry) {
     if (m_fileFd && WriteOnce(m_fileFd.Get(), entry)) {
         m_nFileBytes += entry.size();
     }
+}
+
+void CServiceLog::Note(std::string_view line) {
+    Write(StampProgramLine(line, std::chrono::system_clock::now()));
 }
 
 void CServiceLog::LogConnection(int nConnection, const sockaddr_in& peer, std::string_view line) {

@@ -28,6 +28,8 @@ public:
 
     // Writes one whole entry to every destination.
     void Write(std::string_view entry);
+    // One of the program's own lines ("OrvaneSrv: ...\n"), stamped with the time.
+    void Note(std::string_view line);
     void LogConnection(int nConnection, const sockaddr_in& peer, std::string_view line);
     void LogSocketError(const CBlockingSocketException& e, std::string_view prefix);
 

@@ -1,5 +1,6 @@
 #include "service/ServiceLogText.h"
 
+#include "core/audit/CAuditRecord.h"
 #include "platform/text/TextConv.h"
 #include "platform/text/TextEscape.h"
 
@@ -7,6 +8,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kStampBytes = 32; // the time text and its blank
+
+} // namespace
 
 std::string LogTimeText(std::time_t now) {
     // The C library converts under a process-wide lock; a thread rarely needs a new second.
@@ -22,6 +29,15 @@ std::string LogTimeText(std::time_t now) {
     cachedAt = now;
     cached.assign(text, n);
     return cached;
+}
+
+std::string StampProgramLine(std::string_view line, std::chrono::system_clock::time_point now) {
+    std::string stamped;
+    stamped.reserve(line.size() + kStampBytes);
+    CAuditRecord::AppendTimeText(stamped, now);
+    stamped += ' ';
+    stamped += line;
+    return stamped;
 }
 
 namespace {

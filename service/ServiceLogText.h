@@ -6,6 +6,7 @@
 #include "platform/text/TextEscape.h"
 #include "service/listener/CBlockingSocketException.h"
 
+#include <chrono>
 #include <cstddef>
 #include <ctime>
 #include <netinet/in.h>
@@ -30,6 +31,11 @@ std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std
 // "WINSOCK ERROR--<prefix> <error text> -- <time>\r\n".
 std::string ComposeSocketErrorLine(const CBlockingSocketException& e, std::string_view prefix,
                                    std::time_t now);
+
+// One of the program's own lines ("OrvaneSrv: ...\n"), as the log holds it: after the time in UTC,
+// ISO 8601 with milliseconds as the audit trail writes it, so that the two can be read side by
+// side, and so that these lines stand apart from the request entries, which carry their own.
+std::string StampProgramLine(std::string_view line, std::chrono::system_clock::time_point now);
 
 // A line that carries a secret, as it is logged: eight asterisks and the line's own line end.
 std::string MaskedLine(std::string_view line);

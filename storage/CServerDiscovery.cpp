@@ -453,7 +453,13 @@ void CServerDiscovery::OnServerFound(std::string_view host, std::string_view att
     if (bNewClaim) {
         ReportClaim(key, cells.ip, host);
     }
-    ShowRow(cells);
+    if (ShowRow(cells)) {
+        if (const auto left = m_leftMacs.find(key); left != m_leftMacs.end()) {
+            m_leftOrder.erase(left->second);
+            m_leftMacs.erase(left);
+            ReportPresence({EArrayPresence::Back, key, cells.ip, cells.systemName, 0});
+        }
+    }
 }
 
 bool CServerDiscovery::CountMacOfHost(std::string_view host, const std::u16string& key) {
@@ -484,16 +490,18 @@ void CServerDiscovery::ReportClaim(const std::u16string& key, const std::u16stri
     }
 }
 
-void CServerDiscovery::ShowRow(const CRowCells& cells) {
+bool CServerDiscovery::ShowRow(const CRowCells& cells) {
     std::size_t row = m_list.FindRow(EServerColumn::MAC, cells.mac);
     // A login under way (queued or running) reports to its row: until then the Auth cell keeps
     // saying so.
     bool bLoginUnderWay = false;
+    bool bAdded = false;
     if (row != IServerListView::npos) {
         bLoginUnderWay = m_list.CellText(row, EServerColumn::Auth) == kLogging &&
                          m_list.CellText(row, EServerColumn::IPAddr) == cells.ip;
         m_list.SetCellText(row, EServerColumn::IPAddr, cells.ip);
     } else {
+        bAdded = true;
         const bool wasEmpty = m_list.RowCount() == 0;
         row = m_list.AppendRow(cells.ip);
         if (wasEmpty) {
@@ -509,6 +517,56 @@ void CServerDiscovery::ShowRow(const CRowCells& cells) {
         m_list.SetCellText(row, EServerColumn::Auth, cells.bAuthorized ? kYes : kNo);
     }
     m_list.ShowAddressState(row, cells.eState, cells.claims);
+    return bAdded;
+}
+
+void CServerDiscovery::RememberLeft(const std::u16string& key) {
+    if (m_leftMacs.contains(key)) {
+        return;
+    }
+    if (m_leftMacs.size() == kMaxRememberedLeft) {
+        m_leftMacs.erase(m_leftOrder.front());
+        m_leftOrder.pop_front();
+    }
+    m_leftMacs.emplace(key, m_leftOrder.insert(m_leftOrder.end(), key));
+}
+
+void CServerDiscovery::ReportPresence(CArrayPresence news) {
+    const auto kind = static_cast<std::size_t>(news.eKind);
+    if (m_nPassTold[kind] == kMaxPresenceNewsPerPass) {
+        ++m_nPassBeyond[kind];
+        return;
+    }
+    ++m_nPassTold[kind];
+    const std::string mac =
+        news.mac.empty() ? std::string("(none)") : Printable(Utf16ToUtf8(news.mac));
+    const std::string where = "the array with MAC address " + mac + " (system name \"" +
+                              Printable(Utf16ToUtf8(news.systemName)) + "\") at " +
+                              Printable(Utf16ToUtf8(news.ip));
+    LogLine(news.eKind == EArrayPresence::Left
+                ? where + " left the System list: it did not answer this discovery pass"
+                : where + " is back in the System list");
+    if (m_hooks.arrayPresence) {
+        m_hooks.arrayPresence(news);
+    }
+}
+
+void CServerDiscovery::ReportPresenceBeyondBound() {
+    for (const EArrayPresence kind : {EArrayPresence::Back, EArrayPresence::Left}) {
+        const auto index = static_cast<std::size_t>(kind);
+        if (const std::size_t more = m_nPassBeyond[index]; more > 0) {
+            LogLine("... and " + std::to_string(more) +
+                    (more == 1 ? " more array " : " more arrays ") +
+                    (kind == EArrayPresence::Left ? "left the System list"
+                                                  : "came back to the System list") +
+                    " in this discovery pass");
+            if (m_hooks.arrayPresence) {
+                m_hooks.arrayPresence({kind, {}, {}, {}, more});
+            }
+        }
+        m_nPassTold[index] = 0;
+        m_nPassBeyond[index] = 0;
+    }
 }
 
 void CServerDiscovery::OnDiscoveryDone() {
@@ -527,6 +585,7 @@ void CServerDiscovery::OnDiscoveryDone() {
     m_passIgnoredByHost.clear();
     m_passMacsByHost.clear();
     Sweep();
+    ReportPresenceBeyondBound();
     if (m_hooks.enableRefresh) {
         m_hooks.enableRefresh(true);
     }
@@ -551,6 +610,7 @@ void CServerDiscovery::Sweep() {
         keys.push_back(m_list.CellText(row, EServerColumn::MAC));
     }
     std::vector<std::size_t> gone;
+    std::vector<CArrayPresence> left;
     std::vector<std::pair<std::size_t, CRowCells>> kept; // with where their records now stand
     {
         auto lock = m_pGuard->LockExclusive();
@@ -567,6 +627,8 @@ void CServerDiscovery::Sweep() {
             record->m_bOnline = 0;
             if (!record->m_bSeenElsewhere) {
                 gone.push_back(row);
+                left.push_back({EArrayPresence::Left, keys[row], Utf8ToUtf16(record->m_szIPAddr),
+                                Utf8ToUtf16(record->m_szSystemName), 0});
                 if (record->m_bAuthorized == 0) {
                     m_table.Remove(keys[row]); // an authorized one keeps its credentials
                 }
@@ -587,6 +649,10 @@ void CServerDiscovery::Sweep() {
     }
     if (!gone.empty()) {
         m_list.DeleteRows(gone);
+    }
+    for (CArrayPresence& news : left) {
+        RememberLeft(news.mac);
+        ReportPresence(std::move(news));
     }
 }
 

@@ -6,7 +6,9 @@
 // ends within 60 s whatever the network does: a query waits 3 s at most, none starts once the
 // bound is near, and URLs beyond 20,000 are ignored; each of these is logged. On the window
 // thread, OnServerFound files the server in the table and updates its row, and OnDiscoveryDone
-// sweeps away the servers that did not answer. Passes never overlap (m_bDiscovering).
+// sweeps away the servers that did not answer. Passes never overlap (m_bDiscovering). A row that
+// the sweep takes away, and a row of the same MAC that a later pass brings back, are told to the
+// log and through a hook to the audit trail, a bounded number a pass.
 //
 // Qt-free: the console's System tab owns one and drives it from its timer and Refresh button;
 // the headless front end does the same with its own loop. Everything here except the thread runs
@@ -15,14 +17,17 @@
 
 #include "platform/sync/CTableGuard.h"
 #include "platform/ui/IWindowThread.h"
+#include "storage/CArrayPresence.h"
 #include "storage/CServerTable.h"
 #include "storage/CSlpFunctions.h"
 #include "storage/IServerListView.h"
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -48,7 +53,14 @@ public:
         std::function<void(std::u16string_view mac, std::u16string_view bound,
                            std::string_view announcedAt)>
             addressConflict;
+        // An array that left the list or came back to it: for the audit trail.
+        std::function<void(const CArrayPresence&)> arrayPresence;
     };
+    // Arrays of each kind (left, back) named in the log and to the hook in one pass; the rest
+    // are counted in one line and one piece of news.
+    static constexpr std::size_t kMaxPresenceNewsPerPass = 8;
+    // MACs of rows that left, remembered so that their return is told; the oldest go first.
+    static constexpr std::size_t kMaxRememberedLeft = 20000;
     // MAC addresses taken from one address in one pass; more are ignored (and logged once), so
     // that one host cannot put the whole fleet in conflict.
     static constexpr std::size_t kMaxMacsPerHost = 4;
@@ -109,8 +121,14 @@ private:
     bool CountMacOfHost(std::string_view host, const std::u16string& key);
     void ReportClaim(const std::u16string& key, const std::u16string& bound,
                      std::string_view other);
-    void ShowRow(const CRowCells& cells);
+    // Whether it added the row (which was not in the list).
+    bool ShowRow(const CRowCells& cells);
     void Sweep();
+    void RememberLeft(const std::u16string& key);
+    // Tells of one array, or counts it beyond the pass's bound.
+    void ReportPresence(CArrayPresence news);
+    // The line and the news counting what this pass did not name; the counts start over.
+    void ReportPresenceBeyondBound();
     void StartPass();
     void LogLine(std::string_view line) const;
 
@@ -131,6 +149,12 @@ private:
     // This pass's MACs by announcing address, and the MACs ignored beyond kMaxMacsPerHost.
     std::unordered_map<std::string, std::unordered_set<std::u16string>> m_passMacsByHost;
     std::map<std::string, std::size_t> m_passIgnoredByHost;
+    // MACs whose rows left the list, oldest first, and where each stands in that order.
+    std::list<std::u16string> m_leftOrder;
+    std::unordered_map<std::u16string, std::list<std::u16string>::iterator> m_leftMacs;
+    // This pass's news by kind (left, back): how many were told, how many more only counted.
+    std::array<std::size_t, 2> m_nPassTold{};
+    std::array<std::size_t, 2> m_nPassBeyond{};
     std::vector<std::function<void()>> m_passEndWaiters;
     std::optional<std::chrono::system_clock::time_point> m_lastPassEnd;
 };

@@ -26,6 +26,17 @@ CAuditRecord AddressConflictRecord(std::u16string_view mac, std::u16string_view 
                          .Add("announcedAt", announcedAt));
 }
 
+CAuditRecord ArrayPresenceRecord(const CArrayPresence& news) {
+    CAuditRecord record(news.eKind == EArrayPresence::Left ? kArrayLeftEvent : kArrayBackEvent,
+                        "discovery");
+    if (news.nMore > 0) {
+        return std::move(record.AddNumber("count", news.nMore));
+    }
+    return std::move(record.Add("mac", Utf16ToUtf8(news.mac))
+                         .Add("ip", Utf16ToUtf8(news.ip))
+                         .Add("system", Utf16ToUtf8(news.systemName)));
+}
+
 CAuditRecord ConfigFileRecord(std::string_view event, std::string_view source,
                               const std::filesystem::path& file, std::string_view failure) {
     return std::move(CAuditRecord(event, source)

@@ -69,7 +69,7 @@ void CRequestHandler::LogLine(std::string_view line) {
 }
 
 void CRequestHandler::Log(std::string_view entry) {
-    m_pendingLog += entry;
+    m_pendingLog += StampProgramLine(entry, std::chrono::system_clock::now());
     FlushLog();
 }
 
@@ -252,7 +252,7 @@ void CRequestHandler::LogIfAuditFull() const {
         return;
     }
     const auto full = m_context.m_pAudit->Full();
-    m_context.m_log.Write(
+    m_context.m_log.Note(
         "OrvaneSrv: audit trail full: " + m_context.m_pAudit->File().string() +
         " reached its size limit while the oldest file kept is younger than a day; further "
         "records are summarised per event, user and address each minute" +

@@ -24,20 +24,20 @@ bool LoadServiceCertificate(const std::filesystem::path& folder, CTlsServerConte
     CCertificateStore store;
     if (!store.Load(folder) || !tls.Init(store)) {
         const std::string& error = store.Error().empty() ? tls.Error() : store.Error();
-        log.Write("OrvaneSrv: no TLS port: " + EscapeForLog(error) + "\n");
+        log.Note("OrvaneSrv: no TLS port: " + EscapeForLog(error) + "\n");
         state.strReason = error;
         return false;
     }
     const std::string file = EscapeForLog((folder / CCertificateStore::kCertificateFile).string());
     const auto expiry = store.Expiry();
     state.strFingerprint = store.Fingerprint();
-    log.Write("OrvaneSrv: TLS certificate " + file + (store.Created() ? " (made now)" : "") +
-              ", SHA-256 fingerprint " + store.Fingerprint() + ", valid until " + DateText(expiry) +
-              "\n");
+    log.Note("OrvaneSrv: TLS certificate " + file + (store.Created() ? " (made now)" : "") +
+             ", SHA-256 fingerprint " + store.Fingerprint() + ", valid until " + DateText(expiry) +
+             "\n");
     if (expiry - now < kCertificateWarningTime) {
-        log.Write("OrvaneSrv: warning: the TLS certificate " + file +
-                  (expiry <= now ? " has expired" : " expires within 30 days") +
-                  "; replace tls.crt and tls.key, or remove both for a new one\n");
+        log.Note("OrvaneSrv: warning: the TLS certificate " + file +
+                 (expiry <= now ? " has expired" : " expires within 30 days") +
+                 "; replace tls.crt and tls.key, or remove both for a new one\n");
     }
     return true;
 }

@@ -388,6 +388,13 @@ TEST(AuditRecords, EachEventCarriesItsFieldsInOrder) {
         {AddressConflictRecord(u"02:00:00:00:00:01", u"10.0.0.1", "10.0.0.66"),
          R"("event":"address-conflict","source":"discovery","mac":"02:00:00:00:00:01",)"
          R"("ip":"10.0.0.1","announcedAt":"10.0.0.66")"},
+        {ArrayPresenceRecord({EArrayPresence::Left, u"02:00:00:00:00:01", u"10.0.0.1", u"sys", 0}),
+         R"("event":"array-left","source":"discovery","mac":"02:00:00:00:00:01",)"
+         R"("ip":"10.0.0.1","system":"sys")"},
+        {ArrayPresenceRecord({EArrayPresence::Back, u"", u"10.0.0.2", u"", 0}),
+         R"("event":"array-back","source":"discovery","mac":"","ip":"10.0.0.2","system":"")"},
+        {ArrayPresenceRecord({EArrayPresence::Left, u"ignored", u"", u"", 12}),
+         R"("event":"array-left","source":"discovery","count":12)"},
         {ConfigFileRecord("export", "orvanectl", "/t/a.ovx", ""),
          R"("event":"export","source":"orvanectl","file":"/t/a.ovx","result":"done")"},
         {ConfigFileRecord("import", "console", "/t/a.ovx", "Bad file"),
@@ -408,5 +415,7 @@ TEST(AuditRecords, EachEventCarriesItsFieldsInOrder) {
         const std::string expected = R"({"time":")" + CAuditRecord::TimeText(Clock::time_point{}) +
                                      R"(",)" + std::string(c.members) + "}\n";
         EXPECT_EQ(line, expected);
+        EXPECT_TRUE(IsAuditEventKind(c.record.Event())) << c.record.Event();
     }
+    EXPECT_FALSE(IsAuditEventKind("array-gone"));
 }

@@ -21,10 +21,16 @@ gate_require netns ipnetns veth nobody Xvfb ip curl python3 setpriv
 
 source "$(dirname "$0")/checks.sh"
 
-# Without root it says so and starts nothing.
-out=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
-    bash "$source_dir/scripts/start.sh" --demo --bin "$bin_dir" 2>&1)
+# Without root it says so and starts nothing. nobody runs a copy in a folder of its reach: the
+# checkout may lie where only its owner may enter (a clone in root's home folder).
+as_nobody=$(mktemp -d /tmp/orvane-demo-nobody.XXXXXX)
+chmod 0755 "$as_nobody"
+mkdir -m 0755 "$as_nobody/scripts"
+install -m 0644 "$source_dir/scripts/start.sh" "$as_nobody/scripts/start.sh"
+out=$(cd "$as_nobody" && setpriv --reuid=65534 --regid=65534 --clear-groups \
+    bash "$as_nobody/scripts/start.sh" --demo --bin "$bin_dir" 2>&1)
 status=$?
+rm -rf "$as_nobody"
 [ "$status" -eq 1 ] || fail "without root: status $status"
 [[ "$out" == *"needs root"* ]] || fail "without root it said: $out"
 

@@ -1,12 +1,12 @@
 // The pieces of request handling that need no network: the Basic credentials test, the canned
 // responses and dates, the log entries, and which names GET may open.
 #include "platform/text/Base64.h"
+#include "service/ServiceLogText.h"
 #include "service/http/CRequestHandler.h"
 #include "service/http/CheckBasicCredentials.h"
 #include "service/http/HttpResponses.h"
 #include "service/http/OpenRequestedFile.h"
 #include "service/http/SendFileResponse.h"
-#include "service/ServiceLogText.h"
 #include "tests/service/ServiceTestSupport.h"
 
 #include <arpa/inet.h>
@@ -74,6 +74,10 @@ TEST(Responses, DatesAreInEnglishAndUtc) {
     // 2010-01-01 00:00:00 UTC was a Friday.
     EXPECT_EQ(HttpDateText(1262304000), "Fri, 01 Jan 2010 00:00:00 GMT");
     EXPECT_EQ(LogTimeText(1262304000 + 13 * 3600 + 62), "01/01/10 13:01:02 GMT");
+    // The program's own lines are stamped as the audit trail stamps its records.
+    const auto at = std::chrono::system_clock::from_time_t(1262304000 + 13 * 3600 + 62) +
+                    std::chrono::milliseconds(7);
+    EXPECT_EQ(StampProgramLine("OrvaneSrv: x\n", at), "2010-01-01T13:01:02.007Z OrvaneSrv: x\n");
     EXPECT_EQ(FileResponseHeader(1262304000, 12),
               "HTTP/1.0 200 OK\r\nServer: Orvane2.0 Management Server\r\n"
               "Date: Fri, 01 Jan 2010 00:00:00 GMT\r\nContent-Type: text/html\r\n"

@@ -62,10 +62,17 @@ TEST(ServiceLogFile, LooseModesAreTightenedAndEntriesAppended) {
     dir.Write("OrvaneSrv/service.log", "earlier\n");
     ::chmod(folder.c_str(), 0755);
     ::chmod(file.c_str(), 0644);
-    CServiceLog(-1, file).Write("later\n");
+    {
+        CServiceLog log(-1, file);
+        log.Write("later\n");
+        log.Note("OrvaneSrv: noted\n");
+    }
     EXPECT_EQ(ModeOf(folder), 0700u);
     EXPECT_EQ(ModeOf(file), 0600u);
-    EXPECT_EQ(ReadFileText(file), "earlier\nlater\n");
+    EXPECT_TRUE(std::regex_match(
+        ReadFileText(file), std::regex(R"(earlier\nlater\n\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )"
+                                       R"(OrvaneSrv: noted\n)")))
+        << ReadFileText(file);
 }
 
 TEST(ServiceLogFile, AFileThatCannotBeWrittenIsReportedOnceOnTheStream) {

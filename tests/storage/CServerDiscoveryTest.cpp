@@ -10,6 +10,7 @@
 #include "storage/ServerElement.h"
 #include "tests/storage/CFakeSlp.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
@@ -66,6 +67,13 @@ protected:
                                        std::string_view announcedAt) {
             m_listAudit.push_back(Utf16ToUtf8(mac) + " " + Utf16ToUtf8(bound) + " " +
                                   std::string(announcedAt));
+        };
+        hooks.arrayPresence = [this](const CArrayPresence& news) {
+            const std::string kind = news.eKind == EArrayPresence::Left ? "left " : "back ";
+            m_listPresence.push_back(kind + (news.nMore > 0 ? "+" + std::to_string(news.nMore)
+                                                            : Utf16ToUtf8(news.mac) + " " +
+                                                                  Utf16ToUtf8(news.ip) + " " +
+                                                                  Utf16ToUtf8(news.systemName)));
         };
         return std::make_unique<CServerDiscovery>(m_table, m_pGuard, m_list, m_loop.Window(), hooks,
                                                   CFakeSlp::Functions(), queriesAtOnce);
@@ -127,6 +135,7 @@ protected:
     int m_nAccountRefreshes = 0;
     std::vector<std::string> m_listLog;
     std::vector<std::string> m_listAudit;
+    std::vector<std::string> m_listPresence;
     std::unique_ptr<CServerDiscovery> m_pDiscovery = Make();
     bool m_bFirst = true;
 };
@@ -183,6 +192,60 @@ TEST_F(Discovery, RowsKeepTheirPlacesAndUnseenServersAreSweptTogether) {
           Service("10.0.0.5", "e")});
     EXPECT_EQ(Ips(), (std::vector<std::string>{"10.0.0.1", "10.0.0.4", "10.0.0.5", "10.0.0.2"}));
     EXPECT_EQ(m_list.SelectedRow(), 0u);
+}
+
+// Only a row that goes, and the same MAC's row coming back later, are news: not a first
+// sighting, not a re-sighting, not an array announced elsewhere while its own address is silent.
+TEST_F(Discovery, ArraysLeavingTheListAndComingBackAreToldOnceEach) {
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b"), Service("10.0.0.3", "c")});
+    Authorize(u"c", "10.0.0.3");
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b"), Service("10.0.0.3", "c")});
+    EXPECT_TRUE(m_listPresence.empty());
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.66", "c")});
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.66", "c")});
+    EXPECT_EQ(m_listPresence, std::vector<std::string>{"left b 10.0.0.2 h"});
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.2", "b"), Service("10.0.0.3", "c")});
+    Pass({Service("10.0.0.1", "a")}); // rows a, c, b: c goes first
+    Pass({Service("10.0.0.1", "a"), Service("10.0.0.3", "c")});
+    EXPECT_EQ(m_listPresence, (std::vector<std::string>{"left b 10.0.0.2 h", "back b 10.0.0.2 h",
+                                                        "left c 10.0.0.3 h", "left b 10.0.0.2 h",
+                                                        "back c 10.0.0.3 h"}));
+    const std::string b = "the array with MAC address b (system name \"h\") at 10.0.0.2 ";
+    // b left twice and came back once.
+    for (const auto& [line, times] :
+         {std::pair{b + "left the System list: it did not answer this discovery pass", 2},
+          std::pair{b + "is back in the System list", 1}}) {
+        EXPECT_EQ(std::count(m_listLog.begin(), m_listLog.end(), line), times) << line;
+    }
+}
+
+// A LAN announcing and withdrawing many arrays gets a bounded number of lines and records a
+// pass, of each kind, and one more that counts the rest.
+TEST_F(Discovery, LeavingAndComingBackAreNamedUpToTheBoundOfAPassAndTheRestCounted) {
+    constexpr std::size_t kBound = CServerDiscovery::kMaxPresenceNewsPerPass;
+    constexpr std::size_t kFleet = kBound + 5;
+    std::vector<CFakeService> fleet;
+    for (std::size_t i = 0; i < kFleet; ++i) {
+        fleet.push_back(Service("10.0.2." + std::to_string(i), "m" + std::to_string(i)));
+    }
+    Pass(fleet);
+    for (const std::string kind : {"left ", "back "}) {
+        m_listLog.clear();
+        m_listPresence.clear();
+        Pass(kind == "left " ? std::vector<CFakeService>{} : fleet);
+        ASSERT_EQ(m_listPresence.size(), kBound + 1) << kind;
+        EXPECT_EQ(m_listPresence.back(), kind + "+5");
+        ASSERT_EQ(m_listLog.size(), kBound + 1) << kind;
+        EXPECT_EQ(m_listLog.back(),
+                  "... and 5 more arrays " +
+                      std::string(kind == "left " ? "left the System list"
+                                                  : "came back to the System list") +
+                      " in this discovery pass");
+    }
+    // The next pass's bound starts afresh.
+    m_listPresence.clear();
+    Pass({fleet[0]});
+    EXPECT_EQ(m_listPresence.size(), kBound + 1);
 }
 
 TEST_F(Discovery, AnAuthorizedServerThatMissesAPassStaysOfflineWithItsCredentials) {
@@ -251,12 +314,16 @@ TEST_F(Discovery, AnotherAddressAnnouncingAServerPutsItInConflictAndNeverMovesIt
     EXPECT_EQ(Record(u"b")->m_bOnline, 1);
     EXPECT_EQ(m_list.m_mapStates["c"],
               std::pair(EAddressState::Conflict, std::string("10.0.0.33")));
-    ASSERT_EQ(m_listLog.size(), 3u) << "one line per new address";
+    // c's row left with its silent pass and came back with the claim: two lines of their own.
+    const auto conflictLines = [this] {
+        return std::count_if(m_listLog.begin(), m_listLog.end(), [](const std::string& line) {
+            return line.find("is also announced at") != std::string::npos;
+        });
+    };
+    EXPECT_EQ(conflictLines(), 3) << "one line per new address";
+    EXPECT_EQ(m_listLog.size(), 5u);
     ASSERT_EQ(m_listAudit.size(), 3u);
     EXPECT_EQ(m_listAudit[0], "a 10.0.0.1 10.0.0.66");
-    for (const std::string& line : m_listLog) {
-        EXPECT_NE(line.find("is also announced at"), std::string::npos) << line;
-    }
     // a's own address has now missed three passes while another announces it: "moved?".
     Pass(fleet("10.0.0.66", "10.0.0.2", "10.0.0.3"));
     EXPECT_EQ(Record(u"a")->AddressState(), EAddressState::Moved);
@@ -273,7 +340,7 @@ TEST_F(Discovery, AnotherAddressAnnouncingAServerPutsItInConflictAndNeverMovesIt
     for (const char* mac : {"a", "b", "c"}) {
         EXPECT_EQ(m_list.m_mapStates[mac].first, EAddressState::Bound) << mac;
     }
-    EXPECT_EQ(m_listLog.size(), 3u);
+    EXPECT_EQ(m_listLog.size(), 5u);
 }
 
 // One host announcing many MACs (as if it were a whole fleet) is heard for its first four only.

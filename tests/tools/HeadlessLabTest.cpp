@@ -434,8 +434,12 @@ printf 'x\n' | ip netns exec "$LAB_CLIENT_NS" curl -s -u alice:pw --data-binary 
     http://10.77.0.1:51001/Query | grep -o 'MAC="[^"]*"[^/]*LoginPasswd="[^"]*"'
 orvanectl export "$LAB_DIR/directory" >/dev/null; echo "export $?"
 orvanectl users >"$LAB_DIR/users.before"; orvanectl groups >"$LAB_DIR/groups.before"
+# Another user runs a copy from a folder of its reach: the checkout may be its owner's alone.
+other=$(mktemp -d /tmp/orvane-other-uid.XXXXXX); chmod 0755 "$other"
+install -m 0755 "$(command -v orvanectl)" "$other/orvanectl"
 setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=+dac_override \
-    --ambient-caps=+dac_override orvanectl status 2>/dev/null; echo "other uid $?"
+    --ambient-caps=+dac_override "$other/orvanectl" status 2>/dev/null; echo "other uid $?"
+rm -rf "$other"
 grep -c 'control connection from uid 65534 .* refused' "$LAB_DIR/err"
 kill -TERM $pid; wait $pid; echo "stop $?"
 rm -r "$XDG_CONFIG_HOME/OrvaneSrv"

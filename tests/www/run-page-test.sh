@@ -31,7 +31,7 @@ gate_require netns chromium chromedriver curl ip python:selenium
 here="$(cd "$(dirname "$0")" && pwd)"
 # The accessibility checker, a pinned npm package that scripts/install-deps.sh installs.
 [ -f "$here/node_modules/axe-core/axe.min.js" ] ||
-    gate_skip "axe-core is not installed in tests/www/node_modules: run scripts/install-deps.sh"
+    gate_skip "axe-core is not installed in tests/www/node_modules: run scripts/install-deps.sh --for-tests"
 # A process namespace too: when the test ends, or is killed, nothing it started lives on.
 exec "${network[@]}" --pid --fork --mount-proc --kill-child -- \
     "$python" "$here/page_test.py" "$@"

@@ -1,0 +1,42 @@
+// Every kind of event that the audit trail holds, in one list: the records' builders name their
+// kinds from it, and whatever filters the trail by kind (orvanectl audit --event) refuses a kind
+// that is not in it, since a misspelt one would match nothing and look like a quiet trail.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+// An array that left the System list, and one that came back to it.
+inline constexpr std::string_view kArrayLeftEvent = "array-left";
+inline constexpr std::string_view kArrayBackEvent = "array-back";
+
+inline constexpr std::array<std::string_view, 22> kAuditEventKinds = {
+    "start",
+    "stop",
+    "login",
+    "user-add",
+    "user-change",
+    "user-delete",
+    "group-add",
+    "group-change",
+    "group-delete",
+    "group-access",
+    "export",
+    "import",
+    "push",
+    "query",
+    "throttled",
+    "credentials-refused",
+    "refusals-summary",
+    "trail-full",
+    "trail-resumed",
+    "address-conflict",
+    kArrayLeftEvent,
+    kArrayBackEvent,
+};
+
+constexpr bool IsAuditEventKind(std::string_view kind) {
+    return std::find(kAuditEventKinds.begin(), kAuditEventKinds.end(), kind) !=
+           kAuditEventKinds.end();
+}
