@@ -4,7 +4,7 @@
 
 #include "control/CControlChannel.h"
 #include "control/CControlCommands.h"
-#include "core/audit/AuditRecords.h"
+#include "core/audit/DiscoveryAudit.h"
 #include "platform/io/ServiceManagerNotify.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CEventLoop.h"
@@ -78,10 +78,7 @@ int CHeadlessRunner::Run() {
     // The first pass starts between the load of the directory and the built-in accounts.
     steps.afterLoad = [&](COrvaneSrvCore& core) {
         CServerDiscovery::CHooks hooks;
-        hooks.addressConflict = [&core](std::u16string_view mac, std::u16string_view bound,
-                                        std::string_view announcedAt) {
-            core.Audit(AddressConflictRecord(mac, bound, announcedAt));
-        };
+        AddDiscoveryAudit(hooks, core);
         discovery =
             core.MakeServerTableWorker<CServerDiscovery>(rows, loop.Window(), std::move(hooks));
         discovery->StartFirstPass();

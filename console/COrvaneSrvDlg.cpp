@@ -4,7 +4,7 @@
 #include "control/CLoginPress.h"
 #include "control/ConfigSummary.h"
 #include "core/CConfigFile.h"
-#include "core/audit/AuditRecords.h"
+#include "core/audit/DiscoveryAudit.h"
 #include "core/audit/LoginAudit.h"
 #include "core/seal/CAuthorizationSeal.h"
 #include "platform/text/FormatText.h"
@@ -324,10 +324,7 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
             m_pTabAccount->OnSelchangeGroupList();
         }
     };
-    discoveryHooks.addressConflict = [&core](std::u16string_view mac, std::u16string_view bound,
-                                             std::string_view announcedAt) {
-        core.Audit(AddressConflictRecord(mac, bound, announcedAt));
-    };
+    AddDiscoveryAudit(discoveryHooks, core);
     m_pDiscovery =
         core.MakeServerTableWorker<CServerDiscovery>(page, WindowThread(), discoveryHooks, m_slp);
     m_pLogin = core.MakeServerTableWorker<CLoginClient>(core.LoginPool(), m_loginOptions);

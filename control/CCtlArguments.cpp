@@ -2,6 +2,7 @@
 #include "control/CCtlArguments.h"
 
 #include "core/CDirectoryRules.h"
+#include "core/audit/AuditEventKinds.h"
 #include "core/audit/CAuditQuery.h"
 #include "platform/text/MacText.h"
 #include "platform/text/TextConv.h"
@@ -226,10 +227,11 @@ std::string CheckValue(const CCommandForm& form, std::string_view option, std::s
             }
         }
     }
-    if (option == "--event" && form.command == "audit" &&
-        std::ranges::find(CAuditQuery::kEventKinds, value) == CAuditQuery::kEventKinds.end()) {
+    if (option == "--event" && form.command == "audit" && !IsAuditEventKind(value)) {
+        std::vector<std::string_view> sorted(kAuditEventKinds.begin(), kAuditEventKinds.end());
+        std::ranges::sort(sorted);
         std::string kinds;
-        for (const std::string_view kind : CAuditQuery::kEventKinds) {
+        for (const std::string_view kind : sorted) {
             kinds += (kinds.empty() ? "" : ", ") + std::string(kind);
         }
         return "audit: no event kind \"" + std::string(value) + "\"; the trail writes " + kinds;

@@ -22,29 +22,6 @@ public:
     std::string mac; // any letter case, with or without separators
     std::string event;
 
-    // Every event kind the trail writes (AuditRecords, DirectoryAudit, LoginAudit, CAuditTrail):
-    // a --event outside it can match nothing, and orvanectl refuses it as the typing slip it is.
-    static constexpr std::array<std::string_view, 20> kEventKinds = {"address-conflict",
-                                                                     "credentials-refused",
-                                                                     "export",
-                                                                     "group-access",
-                                                                     "group-add",
-                                                                     "group-change",
-                                                                     "group-delete",
-                                                                     "import",
-                                                                     "login",
-                                                                     "push",
-                                                                     "query",
-                                                                     "refusals-summary",
-                                                                     "start",
-                                                                     "stop",
-                                                                     "throttled",
-                                                                     "trail-full",
-                                                                     "trail-resumed",
-                                                                     "user-add",
-                                                                     "user-change",
-                                                                     "user-delete"};
-
     // Reads a --since value: an ISO 8601 date or time (UTC, as far as it is given), or an age
     // such as 30m, 12h, 7d, counted back from now. Nothing when it is neither.
     static std::optional<std::string> SinceText(std::string_view value,
