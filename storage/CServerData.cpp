@@ -62,6 +62,7 @@ void CServerData::Deauthorize() {
     std::u16string().swap(m_strLoginPasswd);
     std::string().swap(m_szLoginResponse);
     m_szAuthorizedIP[0] = '\0';
+    m_loginHistory.verified.reset(); // nothing verified is held any more
 }
 
 void CServerData::SetLoginCredentials(std::u16string userName, std::u16string passwd) {

@@ -8,8 +8,11 @@
 #pragma once
 
 #include "storage/CAddressClaim.h"
+#include "storage/CLoginOutcome.h"
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +22,22 @@ enum class EAddressState {
     Bound,    // only its own address announces it
     Conflict, // another address announces it too
     Moved,    // its own address has stopped announcing it and another one does ("moved?")
+};
+
+// How one login to the array ended, and when.
+struct CLoginMark {
+    ELoginResult eResult = ELoginResult::Succeeded;
+    long nCode = 0;
+    std::chrono::milliseconds requestTimeout{0};
+    std::chrono::system_clock::time_point at;
+    bool bRemembered = false; // it verified an authorization remembered from an earlier run
+};
+
+// What the operator is told of an array's Auth cell: why it says "No", since when "Yes" holds.
+// Kept in memory only: no store or file holds it, and a restart begins without it.
+struct CLoginHistory {
+    std::optional<CLoginMark> last;     // the last login that ended, whatever its outcome
+    std::optional<CLoginMark> verified; // the last one that stored the credentials it sent
 };
 
 class CServerData {
@@ -56,6 +75,7 @@ public:
     bool m_bSeenElsewhere = false;
     // Bytes as the server sent them (not text); empty before the first successful login.
     std::string m_szLoginResponse;
+    CLoginHistory m_loginHistory;
 
     // Setters that cut a value to what its field holds (the vendor to its first 32 bytes), never
     // inside a UTF-8 sequence. The login response is cut to its first kLoginResponseMax bytes.
