@@ -111,11 +111,15 @@ std::u16string SummaryText(const std::vector<CLoginOutcome>& failures,
                            const std::vector<CLoginSkipped>& skipped,
                            const std::vector<std::u16string>& cut, std::size_t nLogins) {
     const std::size_t nArrays = nLogins + skipped.size();
-    std::u16string text = u"Logged in to " + Number(nLogins - failures.size()) + u" of " +
-                          Number(nArrays) + (nArrays == 1 ? u" array." : u" arrays.");
     const std::vector<CSummaryRow> rows = SortedRows(failures, skipped);
+    std::u16string text;
+    if (nLogins > 0) {
+        text = u"Logged in to " + Number(nLogins - failures.size()) + u" of " + Number(nArrays) +
+               u" arrays.";
+    }
     if (!rows.empty()) {
-        text += u"\nNot logged in (IP address (MAC address): reason):";
+        text += (nLogins > 0 ? u"\nNot logged in" : u"No login was sent");
+        text += u" (IP address (MAC address): reason):";
     }
     const std::size_t listed = std::min(rows.size(), kPressBoxListed);
     for (std::size_t i = 0; i < listed; ++i) {
