@@ -380,7 +380,7 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     hooks.loginHistory = [&core](const std::u16string& mac) {
         return core.Read([&mac](const CTablesView& tables) {
             const CServerData* record = tables.servers.Find(mac);
-            return record != nullptr ? record->m_loginHistory : CLoginHistory();
+            return record != nullptr ? record->LoginHistory() : CLoginHistory();
         });
     };
     hooks.login = [this, login, &page, &core](std::vector<CLoginTarget> targets,

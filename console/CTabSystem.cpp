@@ -225,7 +225,7 @@ std::u16string CTabSystem::LoginTip(std::span<const std::size_t> selected,
     if (selected.empty()) {
         return std::u16string(LoadString(IDS_LOGIN_TIP_SELECT));
     }
-    // The top row says why; a row without a record only that nothing selected takes a login.
+    // The top row says why.
     const std::size_t row = selected.front();
     const QString ip = QString::fromStdU16String(CellText(row, EServerColumn::IPAddr));
     if (reasons.front() == ELoginSkip::NoMac) {
@@ -307,22 +307,19 @@ std::vector<CLoginTarget> CTabSystem::StillChosen(std::vector<CLoginTarget> chos
     return targets;
 }
 
-std::optional<CLoginCandidate> CTabSystem::Candidate(const std::u16string& mac) const {
-    if (m_hooks.loginCandidates) {
-        return m_hooks.loginCandidates(std::span<const std::u16string>(&mac, 1)).front();
-    }
-    CLoginCandidate known;
-    known.strMAC = mac;
-    known.bSupported = known.bKnown = true;
-    return known;
-}
-
 std::vector<CLoginTarget> CTabSystem::ConfirmTargets(std::vector<CLoginTarget> chosen,
                                                      std::vector<CLoginSkipped>& skipped) {
+    std::vector<std::u16string> macs;
+    for (const CLoginTarget& target : chosen) {
+        macs.push_back(target.strMAC);
+    }
+    // Chosen arrays take a login, so the hook that said so is there; asked once for them all.
+    const std::vector<std::optional<CLoginCandidate>> arrays = m_hooks.loginCandidates(macs);
     std::vector<CLoginTarget> targets;
     std::u16string newArrays;
-    for (CLoginTarget& target : chosen) {
-        const std::optional<CLoginCandidate> array = Candidate(target.strMAC);
+    for (std::size_t i = 0; i < chosen.size() && i < arrays.size(); ++i) {
+        CLoginTarget& target = chosen[i];
+        const std::optional<CLoginCandidate>& array = arrays[i];
         if (!array) {
             continue;
         }

@@ -95,7 +95,6 @@ private:
     // closed (their Auth cells now say "Logging"); the others added to skipped.
     std::vector<CLoginTarget> StillChosen(std::vector<CLoginTarget> chosen,
                                           std::vector<CLoginSkipped>& skipped);
-    std::optional<CLoginCandidate> Candidate(const std::u16string& mac) const;
     // The row of a server chosen for a login, while its MAC and IP address are as they were;
     // npos once either changed or the row went.
     std::size_t RowOf(const CLoginTarget& target) const;

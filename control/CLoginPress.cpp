@@ -63,7 +63,10 @@ struct CSummaryRow {
     std::u16string strWords;
     bool bFailed = false; // a login that failed, rather than none sent
 
-    std::u16string Line() const {
+    // The box's line: short enough not to wrap in a box, the list beside it names the MAC.
+    std::u16string Line() const { return strIP + u": " + strWords; }
+    // Standard error's line names the MAC too.
+    std::u16string FullLine() const {
         return strIP + (strMAC.empty() ? u"" : u" (" + strMAC + u")") + u": " + strWords;
     }
 };
@@ -93,7 +96,7 @@ std::u16string LeftOut(std::span<const CSummaryRow> rows) {
         ++counts[row.strWords];
         const std::string line =
             (row.bFailed ? "OrvaneSrv: login failed: " : "OrvaneSrv: no login sent: ") +
-            Utf16ToUtf8(row.Line()) + "\n";
+            Utf16ToUtf8(row.FullLine()) + "\n";
         std::fputs(line.c_str(), stderr);
     }
     std::vector<std::pair<std::u16string, std::size_t>> byCount(counts.begin(), counts.end());
@@ -119,7 +122,7 @@ std::u16string SummaryText(const std::vector<CLoginOutcome>& failures,
     }
     if (!rows.empty()) {
         text += (nLogins > 0 ? u"\nNot logged in" : u"No login was sent");
-        text += u" (IP address (MAC address): reason):";
+        text += u" (IP address: reason):";
     }
     const std::size_t listed = std::min(rows.size(), kPressBoxListed);
     for (std::size_t i = 0; i < listed; ++i) {

@@ -70,7 +70,7 @@ std::u16string LoginSkipWords(ELoginSkip reason) {
     case ELoginSkip::NoMac:
         return u"announces no MAC address";
     case ELoginSkip::AddressConflict:
-        return u"another address announces its MAC address too; log in to it on its own";
+        return u"another address announces its MAC address too";
     case ELoginSkip::Changed:
         break;
     }

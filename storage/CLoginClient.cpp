@@ -156,10 +156,7 @@ CStored Conclude(const CLogin& login, const CEnding& ending, const std::string& 
     const bool bStored = ending.IsOk() && StoreOn(*record, login, body);
     const CLoginMark mark{ResultOf(ending, bStored), ending.nCode, shared.options.requestTimeout,
                           std::chrono::system_clock::now(), login.target.bRemembered};
-    record->m_loginHistory.last = mark;
-    if (bStored) {
-        record->m_loginHistory.verified = mark;
-    }
+    record->NoteLogin(mark, bStored);
     return {bStored, record->m_bAuthorized != 0};
 }
 

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,7 +76,6 @@ public:
     bool m_bSeenElsewhere = false;
     // Bytes as the server sent them (not text); empty before the first successful login.
     std::string m_szLoginResponse;
-    CLoginHistory m_loginHistory;
 
     // Setters that cut a value to what its field holds (the vendor to its first 32 bytes), never
     // inside a UTF-8 sequence. The login response is cut to its first kLoginResponseMax bytes.
@@ -120,9 +120,17 @@ public:
     // Renders the element of an authorized record; drops it for any other.
     void RenderElement();
 
+    // How the logins to it ended; empty before the first.
+    CLoginHistory LoginHistory() const;
+    // A login ended as mark says; bVerified: it stored the credentials it sent.
+    void NoteLogin(const CLoginMark& mark, bool bVerified);
+
 private:
     // The element holds the password: its bytes do not outlive it in freed memory.
     void DropElement();
 
     std::string m_strElement;
+    // Off the record's fixed part, like the login's body: most records never have one. Replaced,
+    // never changed in place, so that a copy of the record keeps its own.
+    std::shared_ptr<const CLoginHistory> m_pLoginHistory;
 };

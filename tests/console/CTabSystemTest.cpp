@@ -69,10 +69,12 @@ struct CRecords {
                 .loginCandidates = [this](std::span<const std::u16string> macs) {
                     std::vector<std::optional<CLoginCandidate>> arrays;
                     for (const std::u16string& mac : macs) {
-                        arrays.push_back(recorded.contains(mac)
-                                             ? std::optional(CLoginCandidate{
-                                                   mac, {}, {}, {}, supported.contains(mac), true})
-                                             : std::nullopt);
+                        CLoginCandidate array;
+                        array.strMAC = mac;
+                        array.bSupported = supported.contains(mac);
+                        array.bKnown = true;
+                        arrays.push_back(recorded.contains(mac) ? std::optional(array)
+                                                                : std::nullopt);
                     }
                     return arrays;
                 }};
@@ -410,8 +412,8 @@ TEST_F(SystemTab, LoginGoesOnlyToSupportedRowsThatKeptTheirMacAndAddressWhileThe
     tab.OnLogin();
     EXPECT_EQ(calls.size(), 1u);
     ASSERT_EQ(m_seen.size(), 1u);
-    EXPECT_EQ(m_seen[0].text, u"No login was sent (IP address (MAC address): reason):\n"
-                              u"10.0.0.6 (00:FF): does not support a login");
+    EXPECT_EQ(m_seen[0].text, u"No login was sent (IP address: reason):\n"
+                              u"10.0.0.6: does not support a login");
 }
 
 // A multi-row Login leaves out arrays that another address announces too and asks before it
@@ -579,7 +581,9 @@ TEST_F(SystemTab, APressEndsInOneBoxTheArraysOwnForALoneFailureElseOneSortedSumm
             pending = 1;
             workers.emplace_back([&endings, &pending, press, targets = std::move(targets)] {
                 for (const CLoginTarget& target : targets) {
-                    CLoginOutcome outcome{target.strMAC, target.strIP, u"admin"};
+                    CLoginOutcome outcome;
+                    outcome.strMAC = target.strMAC;
+                    outcome.strIP = target.strIP;
                     std::tie(outcome.eResult, outcome.nCode) = endings.at(target.strMAC);
                     outcome.bAuthorized = outcome.eResult == ELoginResult::Succeeded;
                     outcome.strMessage = outcome.bAuthorized ? u"" : u"the array's own text";
@@ -600,10 +604,10 @@ TEST_F(SystemTab, APressEndsInOneBoxTheArraysOwnForALoneFailureElseOneSortedSumm
         {{0, 4}, {u"10.0.0.10|the array's own text"}},
         {{0, 1, 2, 3, 4},
          {u"OrvaneSrv|Logged in to 1 of 5 arrays.\n"
-          u"Not logged in (IP address (MAC address): reason):\n"
-          u"10.0.0.2 (00:02): does not support a login\n"
-          u"10.0.0.9 (00:09): answered HTTP 404\n"
-          u"10.0.0.10 (00:10): wrong user name or password\n"
+          u"Not logged in (IP address: reason):\n"
+          u"10.0.0.2: does not support a login\n"
+          u"10.0.0.9: answered HTTP 404\n"
+          u"10.0.0.10: wrong user name or password\n"
           u"10.0.0.30: announces no MAC address"}},
     };
     for (const auto& c : cases) {

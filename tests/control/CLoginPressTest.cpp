@@ -125,12 +125,12 @@ TEST_F(LoginPress, ManyFailuresMakeOneSummaryAfterTheLastRowSortedByAddressInPla
     EXPECT_EQ(log[log.size() - 2], "row 10.0.0.0 No");
     const std::string& summary = log.back();
     EXPECT_TRUE(summary.starts_with("box OrvaneSrv|Logged in to 1 of 43 arrays.\n"
-                                    "Not logged in (IP address (MAC address): reason):\n"
-                                    "10.0.0.0 (m-10.0.0.0): wrong user name or password\n"
-                                    "10.0.0.1 (m-10.0.0.1): wrong user name or password\n"))
+                                    "Not logged in (IP address: reason):\n"
+                                    "10.0.0.0: wrong user name or password\n"
+                                    "10.0.0.1: wrong user name or password\n"))
         << summary;
-    EXPECT_NE(summary.find("\n10.0.0.9 (m-10.0.0.9): wrong user name or password\n"
-                           "10.0.0.10 (m-10.0.0.10): wrong user name or password\n"),
+    EXPECT_NE(summary.find("\n10.0.0.9: wrong user name or password\n"
+                           "10.0.0.10: wrong user name or password\n"),
               std::string::npos)
         << summary;
     EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 2 + 20);
@@ -176,9 +176,9 @@ TEST_F(LoginPress, ALoneFailureKeepsTheArraysOwnBoxAndAnySkippedArrayMakesItASum
     notFound.nCode = 404;
     Press({notFound}, {{u"m-10.0.0.20", u"10.0.0.20", ELoginSkip::NoLogin}});
     EXPECT_EQ(m_rows.Lines().back(), "box OrvaneSrv|Logged in to 0 of 2 arrays.\n"
-                                     "Not logged in (IP address (MAC address): reason):\n"
-                                     "10.0.0.1 (m-10.0.0.1): answered HTTP 404\n"
-                                     "10.0.0.20 (m-10.0.0.20): does not support a login|" +
+                                     "Not logged in (IP address: reason):\n"
+                                     "10.0.0.1: answered HTTP 404\n"
+                                     "10.0.0.20: does not support a login|" +
                                          std::to_string(static_cast<int>(EMessageIcon::Warning)));
 }
 
