@@ -250,7 +250,7 @@ TEST_F(ConsoleLab, ClosingTheWindowWhileAPassAndLoginsWaitEndsAtOnce) {
         << ThreadCount() << " threads, " << threadsBefore << " before the window";
 }
 
-TEST_F(ConsoleLab, ALoginToManyArraysKeepsAtMost32UnderWayAndReportsInTwoBoxes) {
+TEST_F(ConsoleLab, ALoginToManyArraysKeepsAtMost32UnderWayAndReportsInOneBox) {
     // 6 that take the password, 2 that refuse it, 40 that never answer.
     constexpr int kArrays = 48;
     constexpr int kAccepting = 6;
