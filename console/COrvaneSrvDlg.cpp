@@ -4,6 +4,7 @@
 #include "control/CLoginPress.h"
 #include "control/ConfigSummary.h"
 #include "core/CConfigFile.h"
+#include "core/CTablesView.h"
 #include "core/audit/DiscoveryAudit.h"
 #include "core/audit/LoginAudit.h"
 #include "core/seal/CAuthorizationSeal.h"
@@ -215,6 +216,8 @@ void COrvaneSrvDlg::AddShortcuts() {
         add(back, [this] { m_tabCtrl->SelectNext(-1); });
     }
     add(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { ExitAfterConfirm(IDOK); });
+    // The About box names the fingerprint users pin: reachable without the window menu's mouse.
+    add(QKeySequence(Qt::Key_F1), [this] { OnSysCommand(IDM_ABOUTBOX); });
     add(QKeySequence(Qt::Key_F5), [this] {
         // Like the button: not while a pass runs.
         if (m_pTabSystem && m_pTabSystem->IsRefreshEnabled()) {
@@ -234,8 +237,9 @@ QString COrvaneSrvDlg::StatusText() {
 
 void COrvaneSrvDlg::UpdateStatusBar() {
     const uint16_t port = g_bServerRunning.load() != 0 ? g_listenSocket.LocalPort() : 0;
-    m_statusParts[0]->setText(port != 0 ? Text(IDS_STATUS_LISTENING).arg(port)
-                                        : Text(IDS_STATUS_NOT_LISTENING));
+    m_statusParts[0]->setText(port != 0 ? PortsText(port) : Text(IDS_STATUS_NOT_LISTENING));
+    // A long reason for HTTPS is cut by a narrow window; the tip keeps it whole.
+    m_statusParts[0]->setToolTip(m_statusParts[0]->text());
     if (m_pTabSystem) {
         const CListCtrl& list = m_pTabSystem->List();
         m_statusParts[1]->setText(Text(IDS_STATUS_ARRAYS)
@@ -255,9 +259,32 @@ void COrvaneSrvDlg::UpdateStatusBar() {
                                           .arg(seal.Dropped()));
         }
     }
-    m_statusParts[2]->setText(m_strLastSearch.isEmpty()
-                                  ? Text(IDS_STATUS_NO_SEARCH)
-                                  : Text(IDS_STATUS_LAST_SEARCH).arg(m_strLastSearch));
+    if (IsSearching()) {
+        m_statusParts[2]->setText(Text(IDS_STATUS_SEARCHING));
+    } else {
+        m_statusParts[2]->setText(m_strLastSearch.isEmpty()
+                                      ? Text(IDS_STATUS_NO_SEARCH)
+                                      : Text(IDS_STATUS_LAST_SEARCH).arg(m_strLastSearch));
+    }
+}
+
+QString COrvaneSrvDlg::PortsText(uint16_t port) {
+    const CTlsPortState tls = CTlsPortState::Published();
+    switch (tls.eState) {
+    case CTlsPortState::EState::Serving:
+        return Text(IDS_STATUS_PORTS).arg(port).arg(tls.nPort);
+    case CTlsPortState::EState::NotServed:
+        return Text(IDS_STATUS_PORT_NO_TLS).arg(port).arg(QString::fromStdString(tls.strReason));
+    case CTlsPortState::EState::Off:
+        break;
+    }
+    return Text(IDS_STATUS_PORT_TLS_OFF).arg(port);
+}
+
+bool COrvaneSrvDlg::IsSearching() const {
+    // A pass the timer started leaves Refresh as it was; one the hooks replace shows only there.
+    return (m_pDiscovery && m_pDiscovery->IsDiscovering()) ||
+           (m_pTabSystem && !m_pTabSystem->IsRefreshEnabled());
 }
 
 void COrvaneSrvDlg::showEvent(QShowEvent* event) {
@@ -331,20 +358,34 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     CServerDiscovery* discovery = m_pDiscovery.get();
     CLoginClient* login = m_pLogin.get();
     CSystemTabHooks hooks;
-    hooks.startFirstPass = [discovery] { discovery->StartFirstPass(); };
-    hooks.onTimer = [discovery] { discovery->OnTimer(); };
-    hooks.onRefresh = [discovery] { discovery->OnRefresh(); };
-    hooks.isLoginEnabled = [&core](std::span<const std::u16string> selectedMacs) {
-        return core.IsLoginEnabledFor(selectedMacs);
+    // The status bar says "Searching..." from the moment a pass starts.
+    hooks.startFirstPass = [this, discovery] {
+        discovery->StartFirstPass();
+        UpdateStatusBar();
     };
-    hooks.decidingMac = [&core](std::span<const std::u16string> selectedMacs) {
-        return core.DecidingMacOf(selectedMacs);
+    hooks.onTimer = [this, discovery] {
+        discovery->OnTimer();
+        UpdateStatusBar();
     };
-    hooks.loginCandidate = [&core](const std::u16string& mac) { return core.LoginCandidate(mac); };
+    hooks.onRefresh = [this, discovery] {
+        discovery->OnRefresh();
+        UpdateStatusBar();
+    };
+    hooks.loginCandidates = [&core](std::span<const std::u16string> macs) {
+        return core.LoginCandidates(macs);
+    };
+    hooks.loginHistory = [&core](const std::u16string& mac) {
+        return core.Read([&mac](const CTablesView& tables) {
+            const CServerData* record = tables.servers.Find(mac);
+            return record != nullptr ? record->LoginHistory() : CLoginHistory();
+        });
+    };
     hooks.login = [this, login, &page, &core](std::vector<CLoginTarget> targets,
+                                              std::vector<CLoginSkipped> skipped,
                                               std::u16string user, std::u16string password) {
-        auto press = std::make_shared<CLoginPress>(targets.size(), page, WindowThread(), m_pBoxes,
-                                                   LoginAuditor(core.AuditTrail(), "console"));
+        auto press =
+            std::make_shared<CLoginPress>(targets.size(), std::move(skipped), page, WindowThread(),
+                                          m_pBoxes, LoginAuditor(core.AuditTrail(), "console"));
         login->Login(std::move(targets), std::move(user), std::move(password),
                      [press](const CLoginOutcome& outcome) { press->OnOutcome(outcome); });
     };

@@ -9,8 +9,9 @@
 // A store that cannot be used ends start-up before any page exists; StartUpError() tells why.
 // The window can grow (the lists take the room, the template's size is its minimum), comes back
 // where it was last time (a small file beside the store), and has a status bar: whether the
-// credential service listens and on which port, how many arrays are listed and authorized, and
-// when the last search ended. Ctrl+Tab, Ctrl+PgDn and Ctrl+PgUp switch tabs, F5 is Refresh.
+// credential service listens and on which ports (or why HTTPS is not served), how many arrays
+// are listed and authorized, and "Searching..." while a pass runs or when the last one ended.
+// Ctrl+Tab, Ctrl+PgDn and Ctrl+PgUp switch tabs, F5 is Refresh, F1 opens the About box.
 // While "admin" has its public default password, a warning line above the status bar says so,
 // with a button that opens the account's properties.
 // Ending the window stops the credential service for every user: Esc and Enter never do it, and
@@ -136,6 +137,10 @@ private:
     QWidget* MakeWarningLine();
     void UpdateWarningLine();
     void UpdateStatusBar();
+    // The service's ports: HTTP's, and HTTPS's or why it is not served.
+    static QString PortsText(uint16_t port);
+    // Whether a discovery pass is under way.
+    bool IsSearching() const;
     void RestorePlacement();
     void SavePlacement();
 

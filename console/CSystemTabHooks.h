@@ -3,6 +3,7 @@
 // more.
 #pragma once
 
+#include "control/CLoginPress.h"
 #include "core/CLoginCandidate.h"
 #include "storage/CLoginTarget.h"
 
@@ -21,19 +22,19 @@ struct CSystemTabHooks {
     // Refresh button, after the tab has disabled it (CServerDiscovery::OnRefresh, whose
     // enableRefresh hook is CTabSystem::EnableRefresh).
     std::function<void()> onRefresh = {};
-    // The Login button's state after any change of the selection, from the MAC address texts of
-    // the selected rows, top first (IsLoginEnabled).
-    std::function<bool(std::span<const std::u16string> selectedMacs)> isLoginEnabled = {};
-    // Which of those MAC addresses decides (DecidingMac), for the greyed button's tip; npos or
-    // no hook: none does.
-    std::function<std::size_t(std::span<const std::u16string> selectedMacs)> decidingMac = {};
     // One Login press: the servers of the rows selected when it was pressed and still as they
-    // were after the Login Dialog (CLoginClient::Login); the tab has set their Auth cells to
+    // were after the Login Dialog (CLoginClient::Login), and the selected ones given no login,
+    // for the press's one box (CLoginPress); the tab has set the sent ones' Auth cells to
     // "Logging".
-    std::function<void(std::vector<CLoginTarget> targets, std::u16string user,
-                       std::u16string password)>
+    std::function<void(std::vector<CLoginTarget> targets, std::vector<CLoginSkipped> skipped,
+                       std::u16string user, std::u16string password)>
         login = {};
-    // Where the array of a MAC address stands for a login (COrvaneSrvCore::LoginCandidate). No
-    // hook: every supported array is known and at its own address.
-    std::function<std::optional<CLoginCandidate>(const std::u16string& mac)> loginCandidate = {};
+    // Where the arrays of these MAC addresses stand for a login, in their order; nothing for an
+    // array without a record (COrvaneSrvCore::LoginCandidates, whose bSupported is the
+    // directory's one rule of which arrays take a login). No hook: none takes one.
+    std::function<std::vector<std::optional<CLoginCandidate>>(std::span<const std::u16string> macs)>
+        loginCandidates = {};
+    // How the last logins to the array of a MAC address ended, for its Auth cell's tip. No hook:
+    // no tip.
+    std::function<CLoginHistory(const std::u16string& mac)> loginHistory = {};
 };

@@ -13,13 +13,18 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolTip>
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -45,6 +50,15 @@ QString Text(int id) {
 bool IsMenuKey(const QKeyEvent& key) {
     return key.key() == Qt::Key_Menu ||
            (key.key() == Qt::Key_F10 && key.modifiers() == Qt::ShiftModifier);
+}
+
+// When a login ended, as the operator's clock shows it: the time of day, and the date too when it
+// was not today.
+QString TimeOfMark(const CLoginMark& mark) {
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(
+        std::chrono::duration_cast<std::chrono::milliseconds>(mark.at.time_since_epoch()).count());
+    return at.toString(at.date() == QDate::currentDate() ? QStringLiteral("HH:mm")
+                                                         : QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 } // namespace
@@ -88,6 +102,7 @@ void CTabSystem::WireList() {
         }
     });
     m_listServers->installEventFilter(this);
+    m_listServers->viewport()->installEventFilter(this); // the Auth cell's tip
 
     auto* filter = Controls().ItemAs<QLineEdit>(IDC_SERVER_FILTER);
     filter->setPlaceholderText(Text(IDS_FILTER_HINT));
@@ -163,15 +178,23 @@ void CTabSystem::OnRefresh() {
     }
 }
 
-bool CTabSystem::IsSupported(const std::u16string& mac) const {
-    // The directory decides (CDirectoryRules::TakesLogin, through the array's standing), as it
-    // does for orvanectl's logins; without that hook, the Login button's own test.
-    if (m_hooks.loginCandidate) {
-        const std::optional<CLoginCandidate> array = m_hooks.loginCandidate(mac);
-        return array && array->bSupported;
+std::vector<std::optional<ELoginSkip>>
+CTabSystem::SkipReasons(std::span<const std::u16string> macs) const {
+    // The directory decides (CDirectoryRules::TakesLogin, through the arrays' standing), as it
+    // does for orvanectl's logins.
+    std::vector<std::optional<CLoginCandidate>> arrays =
+        m_hooks.loginCandidates ? m_hooks.loginCandidates(macs)
+                                : std::vector<std::optional<CLoginCandidate>>(macs.size());
+    arrays.resize(macs.size());
+    std::vector<std::optional<ELoginSkip>> reasons(macs.size());
+    for (std::size_t i = 0; i < macs.size(); ++i) {
+        if (macs[i].empty()) {
+            reasons[i] = ELoginSkip::NoMac; // nothing could keep its credentials
+        } else if (!arrays[i] || !arrays[i]->bSupported) {
+            reasons[i] = ELoginSkip::NoLogin;
+        }
     }
-    return m_hooks.isLoginEnabled && !mac.empty() &&
-           m_hooks.isLoginEnabled(std::span<const std::u16string>(&mac, 1));
+    return reasons;
 }
 
 void CTabSystem::OnSelChangeList() {
@@ -181,31 +204,39 @@ void CTabSystem::OnSelChangeList() {
     for (const std::size_t row : selected) {
         selectedMacs.push_back(CellText(row, EServerColumn::MAC));
     }
-    const bool bEnabled = m_hooks.isLoginEnabled && m_hooks.isLoginEnabled(selectedMacs);
-    EnableLogin(bEnabled);
+    const std::vector<std::optional<ELoginSkip>> reasons = SkipReasons(selectedMacs);
+    const auto nTaking =
+        static_cast<std::size_t>(std::count(reasons.begin(), reasons.end(), std::nullopt));
+    // Any array that takes a login is worth the press; the others are reported as skipped.
+    EnableLogin(nTaking > 0);
     GetDlgItem(IDC_LOGIN)->setToolTip(
-        QString::fromStdU16String(LoginTip(selected, selectedMacs, bEnabled)));
+        QString::fromStdU16String(LoginTip(selected, reasons, nTaking)));
 }
 
 std::u16string CTabSystem::LoginTip(std::span<const std::size_t> selected,
-                                    std::span<const std::u16string> selectedMacs,
-                                    bool bEnabled) const {
-    if (bEnabled) {
+                                    std::span<const std::optional<ELoginSkip>> reasons,
+                                    std::size_t nTaking) const {
+    if (nTaking == selected.size() && nTaking > 0) {
         return std::u16string(LoadString(IDS_LOGIN_TIP_READY));
     }
-    const std::size_t decider =
-        m_hooks.decidingMac ? m_hooks.decidingMac(selectedMacs) : std::size_t{npos};
-    if (decider >= selected.size()) {
+    if (nTaking > 0) {
+        return Text(IDS_LOGIN_TIP_SOME).arg(nTaking).arg(selected.size()).toStdU16String();
+    }
+    if (selected.empty()) {
         return std::u16string(LoadString(IDS_LOGIN_TIP_SELECT));
     }
-    const std::size_t row = selected[decider];
+    // The top row says why.
+    const std::size_t row = selected.front();
+    const QString ip = QString::fromStdU16String(CellText(row, EServerColumn::IPAddr));
+    if (reasons.front() == ELoginSkip::NoMac) {
+        return Text(IDS_LOGIN_TIP_NO_MAC).arg(ip).toStdU16String();
+    }
     std::u16string product = CellText(row, EServerColumn::Product);
     if (product.empty()) {
-        product = selectedMacs[decider];
+        product = CellText(row, EServerColumn::MAC);
     }
     return Text(IDS_LOGIN_TIP_UNSUPPORTED)
-        .arg(QString::fromStdU16String(CellText(row, EServerColumn::IPAddr)),
-             QString::fromStdU16String(product))
+        .arg(ip, QString::fromStdU16String(product))
         .toStdU16String();
 }
 
@@ -213,63 +244,82 @@ void CTabSystem::OnLogin() {
     // What the operator chose is what is selected now: discovery goes on changing the list while
     // the dialog is open (a sighting rewrites an address, a sweep moves the selection).
     std::vector<CLoginTarget> chosen;
-    std::vector<CLoginTarget> skipped;
-    for (const std::size_t row : m_listServers->GetSelectedRows()) {
-        CLoginTarget target{CellText(row, EServerColumn::MAC),
-                            CellText(row, EServerColumn::IPAddr)};
-        (IsSupported(target.strMAC) ? chosen : skipped).push_back(std::move(target));
+    std::vector<CLoginSkipped> skipped;
+    const std::vector<std::size_t> selected = m_listServers->GetSelectedRows();
+    std::vector<std::u16string> macs;
+    for (const std::size_t row : selected) {
+        macs.push_back(CellText(row, EServerColumn::MAC));
+    }
+    const std::vector<std::optional<ELoginSkip>> reasons = SkipReasons(macs);
+    for (std::size_t i = 0; i < selected.size(); ++i) {
+        std::u16string ip = CellText(selected[i], EServerColumn::IPAddr);
+        if (reasons[i]) {
+            skipped.push_back({std::move(macs[i]), std::move(ip), *reasons[i]});
+        } else {
+            chosen.push_back({std::move(macs[i]), std::move(ip)});
+        }
     }
     if (!chosen.empty()) {
-        chosen = ConfirmTargets(std::move(chosen));
+        chosen = ConfirmTargets(std::move(chosen), skipped);
     }
     if (chosen.empty()) {
-        TellSkipped(skipped, IDS_LOGIN_SKIPPED);
+        ShowSkipped(std::move(skipped));
         return;
     }
     CLoginDlg dialog(window());
     if (dialog.DoModal() != CDialog::IDOK) {
         return;
     }
+    std::vector<CLoginTarget> targets = StillChosen(std::move(chosen), skipped);
+    if (m_hooks.login && !targets.empty()) {
+        m_hooks.login(std::move(targets), std::move(skipped), dialog.m_strAdminUser,
+                      dialog.m_strAdminPassword);
+    } else {
+        ShowSkipped(std::move(skipped));
+    }
+}
+
+std::vector<CLoginTarget> CTabSystem::StillChosen(std::vector<CLoginTarget> chosen,
+                                                  std::vector<CLoginSkipped>& skipped) {
+    std::vector<std::u16string> macs;
+    for (const CLoginTarget& target : chosen) {
+        macs.push_back(target.strMAC);
+    }
+    // Checked again as they go out: a record may have changed while the dialog was open.
+    const std::vector<std::optional<ELoginSkip>> reasons = SkipReasons(macs);
     std::vector<CLoginTarget> targets;
-    for (CLoginTarget& target : chosen) {
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        CLoginTarget& target = chosen[i];
         const std::size_t row = RowOf(target);
         if (row == npos) {
             const std::string line = "OrvaneSrv: no login to " + Utf16ToUtf8(target.strIP) + " (" +
                                      Utf16ToUtf8(target.strMAC) +
                                      "): its row changed or went while the Login Dialog was open\n";
             std::fputs(line.c_str(), stderr);
-            continue;
+            skipped.push_back({target.strMAC, target.strIP, ELoginSkip::Changed});
+        } else if (reasons[i]) {
+            skipped.push_back({target.strMAC, target.strIP, *reasons[i]});
+        } else {
+            SetCellText(row, EServerColumn::Auth, LoadString(IDS_LOGGING));
+            targets.push_back(std::move(target));
         }
-        // Checked again as it goes out: the record may have changed while the dialog was open.
-        if (!IsSupported(target.strMAC)) {
-            skipped.push_back(std::move(target));
-            continue;
-        }
-        SetCellText(row, EServerColumn::Auth, LoadString(IDS_LOGGING));
-        targets.push_back(std::move(target));
     }
-    if (m_hooks.login && !targets.empty()) {
-        m_hooks.login(std::move(targets), dialog.m_strAdminUser, dialog.m_strAdminPassword);
-    }
-    TellSkipped(skipped, IDS_LOGIN_SKIPPED);
+    return targets;
 }
 
-std::optional<CLoginCandidate> CTabSystem::Candidate(const std::u16string& mac) const {
-    if (m_hooks.loginCandidate) {
-        return m_hooks.loginCandidate(mac);
+std::vector<CLoginTarget> CTabSystem::ConfirmTargets(std::vector<CLoginTarget> chosen,
+                                                     std::vector<CLoginSkipped>& skipped) {
+    std::vector<std::u16string> macs;
+    for (const CLoginTarget& target : chosen) {
+        macs.push_back(target.strMAC);
     }
-    CLoginCandidate known;
-    known.strMAC = mac;
-    known.bSupported = known.bKnown = true;
-    return known;
-}
-
-std::vector<CLoginTarget> CTabSystem::ConfirmTargets(std::vector<CLoginTarget> chosen) {
+    // Chosen arrays take a login, so the hook that said so is there; asked once for them all.
+    const std::vector<std::optional<CLoginCandidate>> arrays = m_hooks.loginCandidates(macs);
     std::vector<CLoginTarget> targets;
-    std::vector<CLoginTarget> inConflict;
     std::u16string newArrays;
-    for (CLoginTarget& target : chosen) {
-        const std::optional<CLoginCandidate> array = Candidate(target.strMAC);
+    for (std::size_t i = 0; i < chosen.size() && i < arrays.size(); ++i) {
+        CLoginTarget& target = chosen[i];
+        const std::optional<CLoginCandidate>& array = arrays[i];
         if (!array) {
             continue;
         }
@@ -287,7 +337,8 @@ std::vector<CLoginTarget> CTabSystem::ConfirmTargets(std::vector<CLoginTarget> c
             target.strIP = array->strLatestClaim;
             target.bRebind = true;
         } else if (array->eState != EAddressState::Bound && chosen.size() > 1) {
-            inConflict.push_back(std::move(target));
+            // Reported with the press's other skipped arrays, in its one box.
+            skipped.push_back({target.strMAC, target.strIP, ELoginSkip::AddressConflict});
             continue;
         }
         if (!array->bKnown) {
@@ -296,7 +347,6 @@ std::vector<CLoginTarget> CTabSystem::ConfirmTargets(std::vector<CLoginTarget> c
         }
         targets.push_back(std::move(target));
     }
-    TellSkipped(inConflict, IDS_LOGIN_SKIPPED_CONFLICT);
     if (!newArrays.empty()) {
         const QString text = Text(IDS_LOGIN_ASK_NEW).arg(QString::fromStdU16String(newArrays));
         if (m_boxes.Show(text.toStdU16String(), IMessageBoxes::kProgramName, EMessageIcon::Question,
@@ -307,15 +357,41 @@ std::vector<CLoginTarget> CTabSystem::ConfirmTargets(std::vector<CLoginTarget> c
     return targets;
 }
 
-void CTabSystem::TellSkipped(const std::vector<CLoginTarget>& skipped, int textId) const {
-    if (skipped.empty()) {
-        return;
+void CTabSystem::ShowSkipped(std::vector<CLoginSkipped> skipped) const {
+    if (const std::optional<CPressBox> box = PressBox({}, std::move(skipped), 0)) {
+        m_boxes.Show(box->strText, box->strCaption, box->eIcon, EMessageButtons::Ok);
     }
-    std::u16string text(LoadString(textId));
-    for (const CLoginTarget& target : skipped) {
-        text += u"\n" + target.strIP + (target.strMAC.empty() ? u"" : u" (" + target.strMAC + u")");
+}
+
+std::u16string CTabSystem::AuthTip(std::size_t row) const {
+    if (!m_hooks.loginHistory || row >= RowCount()) {
+        return {};
     }
-    m_boxes.Show(text, EMessageIcon::Warning);
+    const std::u16string mac = CellText(row, EServerColumn::MAC);
+    if (mac.empty()) {
+        return {};
+    }
+    const CLoginHistory history = m_hooks.loginHistory(mac);
+    const bool bYes = CellText(row, EServerColumn::Auth) == LoadString(IDS_YES);
+    QStringList lines;
+    if (bYes && history.verified) {
+        const CLoginMark& verified = *history.verified;
+        lines.push_back(Text(verified.bRemembered ? IDS_AUTH_TIP_VERIFIED_REMEMBERED
+                                                  : IDS_AUTH_TIP_VERIFIED_LOGIN)
+                            .arg(TimeOfMark(verified)));
+    }
+    // Beside "Yes", only a later login that failed is news: the verified credentials stay.
+    if (history.last && (!bYes || !history.verified || history.last->at > history.verified->at)) {
+        const CLoginMark& last = *history.last;
+        CLoginOutcome outcome;
+        outcome.eResult = last.eResult;
+        outcome.nCode = last.nCode;
+        outcome.requestTimeout = last.requestTimeout;
+        lines.push_back(
+            Text(bYes ? IDS_AUTH_TIP_KEPT : IDS_AUTH_TIP_LAST)
+                .arg(TimeOfMark(last), QString::fromStdU16String(LoginOutcomeWords(outcome))));
+    }
+    return lines.join(u'\n').toStdU16String();
 }
 
 void CTabSystem::OnContextMenuList(const QPoint& pos) {
@@ -350,7 +426,26 @@ bool CTabSystem::eventFilter(QObject* watched, QEvent* event) {
         }
         return true;
     }
+    if (watched == m_listServers->viewport() && event->type() == QEvent::ToolTip &&
+        ShowAuthTip(*static_cast<QHelpEvent*>(event))) {
+        return true;
+    }
     return CDialogPage::eventFilter(watched, event);
+}
+
+bool CTabSystem::ShowAuthTip(const QHelpEvent& help) {
+    const QModelIndex at = m_listServers->indexAt(help.pos());
+    if (!at.isValid() || at.column() != static_cast<int>(Col(EServerColumn::Auth))) {
+        return false;
+    }
+    const std::u16string tip =
+        AuthTip(m_listServers->RowAtViewPlace(static_cast<std::size_t>(at.row())));
+    if (tip.empty()) {
+        return false; // the row's own note, if any, is the tip
+    }
+    QToolTip::showText(help.globalPos(), QString::fromStdU16String(tip), m_listServers->viewport(),
+                       m_listServers->visualRect(at));
+    return true;
 }
 
 std::size_t CTabSystem::AuthorizedCount() const {

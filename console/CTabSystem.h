@@ -3,9 +3,11 @@
 // servers. The list is the server list view that discovery and the login results change (rows
 // found by their MAC or IP address column without walking the rows). The tab owns the discovery
 // timer (111, every 30 seconds). The Login button follows the selection, however it changed, and
-// says in its tip why it is greyed; a login never goes to an array that does not support one. A
-// filter field narrows the list, a click on a heading sorts it, and a right click or the Menu key
-// on a server row opens the server menu (Login, Copy IP address, Copy MAC address).
+// says in its tip why it is greyed; it is enabled while any selected row takes a login, and a
+// press reports the others as skipped in its one box; a login never goes to an array that does
+// not support one. The Auth cell's tip tells how the array's last login ended. A filter field
+// narrows the list, a click on a heading sorts it, and a right click or the Menu key on a server
+// row opens the server menu (Login, Copy IP address, Copy MAC address).
 #pragma once
 
 #include "console/CSystemTabHooks.h"
@@ -15,6 +17,7 @@
 #include "storage/IServerListView.h"
 
 class CListCtrl;
+class QHelpEvent;
 class QTimer;
 
 class CTabSystem : public CDialogPage, public IServerListView {
@@ -42,6 +45,9 @@ public:
     void OnContextMenuList(const QPoint& pos);
     // Rows whose Auth cell says "Yes".
     std::size_t AuthorizedCount() const;
+    // The Auth cell's tip: how the array's last login ended and when, and beside "Yes" when its
+    // credentials were last verified. Empty when nothing is known.
+    std::u16string AuthTip(std::size_t row) const;
 
 signals:
     // A discovery pass ended (Refresh is enabled again).
@@ -69,19 +75,26 @@ protected:
 private:
     void InsertColumns();
     void WireList();
-    // Whether the array of that MAC address has a record of a supported product.
-    bool IsSupported(const std::u16string& mac) const;
+    // Why each of these arrays takes no login; nothing for one that takes it.
+    std::vector<std::optional<ELoginSkip>> SkipReasons(std::span<const std::u16string> macs) const;
     // Why Login is greyed for the selected rows (or what it does when it is not).
     std::u16string LoginTip(std::span<const std::size_t> selected,
-                            std::span<const std::u16string> selectedMacs, bool bEnabled) const;
+                            std::span<const std::optional<ELoginSkip>> reasons,
+                            std::size_t nTaking) const;
+    bool ShowAuthTip(const QHelpEvent& help);
     // The cells of the selected rows in the column, one a line, for the clipboard.
     QString SelectedCells(EServerColumn col) const;
-    void TellSkipped(const std::vector<CLoginTarget>& skipped, int textId) const;
+    // The box of a press that sent no login, when it skipped any array.
+    void ShowSkipped(std::vector<CLoginSkipped> skipped) const;
     // The arrays of the selection that a login may go to, as the operator confirms them: new
-    // arrays only after a question, in conflict only alone, moved only alone and after a
-    // question. Empty when nothing is to be sent.
-    std::vector<CLoginTarget> ConfirmTargets(std::vector<CLoginTarget> chosen);
-    std::optional<CLoginCandidate> Candidate(const std::u16string& mac) const;
+    // arrays only after a question, in conflict only alone (else added to skipped), moved only
+    // alone and after a question. Empty when nothing is to be sent.
+    std::vector<CLoginTarget> ConfirmTargets(std::vector<CLoginTarget> chosen,
+                                             std::vector<CLoginSkipped>& skipped);
+    // Those of chosen still as they were, and still taking a login, once the Login Dialog
+    // closed (their Auth cells now say "Logging"); the others added to skipped.
+    std::vector<CLoginTarget> StillChosen(std::vector<CLoginTarget> chosen,
+                                          std::vector<CLoginSkipped>& skipped);
     // The row of a server chosen for a login, while its MAC and IP address are as they were;
     // npos once either changed or the row went.
     std::size_t RowOf(const CLoginTarget& target) const;

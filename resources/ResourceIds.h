@@ -141,3 +141,15 @@ inline constexpr int IDS_EXIT_LOST = 348;       // %1: authorizations
 inline constexpr int IDS_STATUS_REMEMBERED =
     349; // %1 remembered, %2 waiting, %3 verified, %4 dropped
 inline constexpr int IDS_UNSEAL_PROMPT = 350;
+// The Login button's press (its tips beyond the first ones), the Auth cell's tip and the status
+// bar's ports and search.
+inline constexpr int IDS_LOGIN_TIP_NO_MAC = 370; // %1: IP address
+inline constexpr int IDS_LOGIN_TIP_SOME = 371;   // %1: arrays that take a login, %2: selected
+inline constexpr int IDS_AUTH_TIP_LAST = 372;    // %1: when, %2: how it ended
+inline constexpr int IDS_AUTH_TIP_VERIFIED_LOGIN = 373;      // %1: when
+inline constexpr int IDS_AUTH_TIP_VERIFIED_REMEMBERED = 374; // %1: when
+inline constexpr int IDS_AUTH_TIP_KEPT = 375;                // %1: when, %2: how it ended
+inline constexpr int IDS_STATUS_PORTS = 376;                 // %1: HTTP port, %2: HTTPS port
+inline constexpr int IDS_STATUS_PORT_NO_TLS = 377;  // %1: HTTP port, %2: why HTTPS is not served
+inline constexpr int IDS_STATUS_PORT_TLS_OFF = 378; // %1: HTTP port
+inline constexpr int IDS_STATUS_SEARCHING = 379;

@@ -95,6 +95,17 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_BUILT_IN_USER, u"\"%1\" is a built-in account: it can be edited but not deleted."},
     {IDS_BUILT_IN_GROUP, u"\"%1\" is a built-in group: it can be edited but not deleted."},
     {IDS_OUTSIDE_EVERYONE, u"Every user is in \"%1\"."},
+    {IDS_LOGIN_TIP_NO_MAC, u"The array at %1 announces no MAC address: a login could not be kept"},
+    {IDS_LOGIN_TIP_SOME, u"Log in to %1 of the %2 selected arrays; the others do not take a login "
+                         u"and are skipped"},
+    {IDS_AUTH_TIP_LAST, u"Last login %1: %2"},
+    {IDS_AUTH_TIP_VERIFIED_LOGIN, u"Verified %1 by a login"},
+    {IDS_AUTH_TIP_VERIFIED_REMEMBERED, u"Verified %1 by re-checking its remembered authorization"},
+    {IDS_AUTH_TIP_KEPT, u"Last login %1: %2 (the verified credentials stay)"},
+    {IDS_STATUS_PORTS, u"Credential service on ports %1 and %2 (HTTPS)"},
+    {IDS_STATUS_PORT_NO_TLS, u"Credential service on port %1, HTTPS not served: %2"},
+    {IDS_STATUS_PORT_TLS_OFF, u"Credential service on port %1, no HTTPS port"},
+    {IDS_STATUS_SEARCHING, u"Searching\u2026"},
 });
 
 } // namespace

@@ -95,6 +95,13 @@ struct CStored {
     bool bAuthorized = false;
 };
 
+// How a login ended: with an HTTP status, or with a client error (bAnswered false).
+struct CEnding {
+    bool bAnswered = false;
+    long nCode = 0; // the status, or libcurl's error number
+    bool IsOk() const { return bAnswered && nCode == kStatusOk; }
+};
+
 CServerData* RecordOf(CLoginClient::CShared& shared, const CLoginTarget& target) {
     if (!shared.pGuard->m_bTablesAlive || target.strMAC.empty()) {
         return nullptr;
@@ -102,59 +109,80 @@ CServerData* RecordOf(CLoginClient::CShared& shared, const CLoginTarget& target)
     return shared.table.Find(target.strMAC);
 }
 
-// After a login that stored nothing: whether the record still holds earlier credentials.
-CStored ReadRecord(const CLogin& login) {
-    CLoginClient::CShared& shared = *login.pRequest->pShared;
-    auto lock = shared.pGuard->LockShared();
-    const CServerData* record = RecordOf(shared, login.target);
-    return {false, record != nullptr && record->m_bAuthorized != 0};
+ELoginResult ResultOf(const CEnding& ending, bool bStored) {
+    if (!ending.bAnswered) {
+        return ELoginResult::TransportError;
+    }
+    switch (ending.nCode) {
+    case kStatusOk:
+        return bStored ? ELoginResult::Succeeded : ELoginResult::Superseded;
+    case kStatusUnauthorized:
+        return ELoginResult::Refused;
+    case kStatusNotFound:
+        return ELoginResult::NotSupported;
+    default:
+        return ELoginResult::HttpStatus;
+    }
 }
 
-CStored StoreLogin(const CLogin& login, const std::string& body) {
-    CLoginClient::CShared& shared = *login.pRequest->pShared;
+// The record's own part of a successful login at its address.
+bool StoreOn(CServerData& record, const CLogin& login, const std::string& body) {
     const CLoginTarget& target = login.target;
     const std::string address = Utf16ToUtf8(target.strIP);
+    if (address != record.m_szIPAddr && !target.bRebind) {
+        return false;
+    }
+    if (target.bRebind) {
+        record.Rebind(address);
+    }
+    record.m_bKnown = true;
+    record.m_bOnline = 1;
+    record.SetLoginResponse(body);
+    record.m_bAuthorized = 1;
+    record.SetAuthorizedIP(address);
+    record.SetLoginCredentials(UserNameOf(login), PasswordOf(login));
+    return true;
+}
+
+// The record after the login: a 200 at its address stores the credentials, and every ending is
+// noted for the operator (why the Auth cell says "No", since when it says "Yes").
+CStored Conclude(const CLogin& login, const CEnding& ending, const std::string& body) {
+    CLoginClient::CShared& shared = *login.pRequest->pShared;
     auto lock = shared.pGuard->LockExclusive();
-    CServerData* record = RecordOf(shared, target);
+    CServerData* record = RecordOf(shared, login.target);
     if (record == nullptr) {
         return {};
     }
-    if (address != record->m_szIPAddr && !target.bRebind) {
-        return {false, record->m_bAuthorized != 0};
-    }
-    if (target.bRebind) {
-        record->Rebind(address);
-    }
-    record->m_bKnown = true;
-    record->m_bOnline = 1;
-    record->SetLoginResponse(body);
-    record->m_bAuthorized = 1;
-    record->SetAuthorizedIP(address);
-    record->SetLoginCredentials(UserNameOf(login), PasswordOf(login));
-    return {true, true};
+    const bool bStored = ending.IsOk() && StoreOn(*record, login, body);
+    const CLoginMark mark{ResultOf(ending, bStored), ending.nCode, shared.options.requestTimeout,
+                          std::chrono::system_clock::now(), login.target.bRemembered};
+    record->NoteLogin(mark, bStored);
+    return {bStored, record->m_bAuthorized != 0};
 }
 
-// The outcome of an answer with its HTTP status, or of a client error (bAnswered false; code is
-// libcurl's error number).
-CLoginOutcome OutcomeOf(const CLogin& login, bool bAnswered, long code, const CStored& stored) {
+CLoginOutcome OutcomeOf(const CLogin& login, const CEnding& ending, const CStored& stored) {
     const CLoginTarget& target = login.target;
-    CLoginOutcome outcome{target.strMAC,           target.strIP,   UserNameOf(login),
-                          ELoginResult::Succeeded, code,           {},
-                          target.bKnown,           target.bRebind, stored.bAuthorized};
-    if (!bAnswered) {
-        outcome.eResult = ELoginResult::TransportError;
-        outcome.strMessage = u"Internet Exception. (ErrorCode: " + Number(code) + u")";
-    } else if (code == kStatusOk) {
-        outcome.eResult = stored.bStored ? ELoginResult::Succeeded : ELoginResult::Superseded;
-    } else if (code == kStatusUnauthorized) {
-        outcome.eResult = ELoginResult::Refused;
+    CLoginOutcome outcome{
+        target.strMAC,     target.strIP, UserNameOf(login), ResultOf(ending, stored.bStored),
+        ending.nCode,      {},           target.bKnown,     target.bRebind,
+        stored.bAuthorized};
+    outcome.requestTimeout = login.pRequest->pShared->options.requestTimeout;
+    switch (outcome.eResult) {
+    case ELoginResult::TransportError:
+        outcome.strMessage = u"Internet Exception. (ErrorCode: " + Number(ending.nCode) + u")";
+        break;
+    case ELoginResult::Refused:
         outcome.strMessage = u"Authentication failed";
-    } else if (code == kStatusNotFound) {
-        outcome.eResult = ELoginResult::NotSupported;
+        break;
+    case ELoginResult::NotSupported:
         outcome.strMessage = u"Not Support";
-    } else {
-        outcome.eResult = ELoginResult::HttpStatus;
-        outcome.strMessage = u"Http Status Code: " + Number(code);
+        break;
+    case ELoginResult::HttpStatus:
+        outcome.strMessage = u"Http Status Code: " + Number(ending.nCode);
+        break;
+    case ELoginResult::Succeeded:
+    case ELoginResult::Superseded:
+        break;
     }
     return outcome;
 }
@@ -169,21 +197,17 @@ void Tell(const CLogin& login, const CLoginOutcome& outcome) {
 void RunLogin(const CLogin& login) {
     CHttpClient client;
     const CHttpResponse response = client.Post(HttpRequestFor(login));
-    if (response.nError != 0) {
-        Tell(login, OutcomeOf(login, false, response.nError, ReadRecord(login)));
-        return;
-    }
-    const bool bOk = response.nStatus == kStatusOk;
-    CLoginOutcome outcome =
-        OutcomeOf(login, true, response.nStatus,
-                  bOk ? StoreLogin(login, response.strBody) : ReadRecord(login));
-    outcome.bBodyCut = bOk && response.bOverflow;
+    const CEnding ending{response.nError == 0,
+                         response.nError == 0 ? response.nStatus : long{response.nError}};
+    CLoginOutcome outcome = OutcomeOf(login, ending, Conclude(login, ending, response.strBody));
+    outcome.bBodyCut = ending.IsOk() && response.bOverflow;
     Tell(login, outcome);
 }
 
 // A login that no worker could be started for fails like one whose request could not be set up.
 void FailUnstarted(const CLogin& login) {
-    Tell(login, OutcomeOf(login, false, CHttpClient::kErrorFailedInit, ReadRecord(login)));
+    const CEnding ending{false, CHttpClient::kErrorFailedInit};
+    Tell(login, OutcomeOf(login, ending, Conclude(login, ending, {})));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // into a line, the audit trail into a record.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 enum class ELoginResult {
@@ -31,4 +32,6 @@ struct CLoginOutcome {
     bool bAuthorized = false;
     // A 200 whose body did not fit the record's buffer: the record keeps the part that did.
     bool bBodyCut = false;
+    // How long the array had to answer: what a request that timed out waited for.
+    std::chrono::milliseconds requestTimeout{0};
 };

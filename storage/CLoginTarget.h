@@ -22,4 +22,7 @@ struct CLoginTarget {
     // This array's own credentials (a file of per-array passwords, a remembered authorization);
     // none: the request's.
     std::optional<CLoginCredentials> credentials = std::nullopt;
+    // The login verifies an authorization remembered from an earlier run: the record says so
+    // when it succeeds.
+    bool bRemembered = false;
 };

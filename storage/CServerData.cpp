@@ -62,6 +62,11 @@ void CServerData::Deauthorize() {
     std::u16string().swap(m_strLoginPasswd);
     std::string().swap(m_szLoginResponse);
     m_szAuthorizedIP[0] = '\0';
+    if (m_pLoginHistory) { // nothing verified is held any more
+        auto history = std::make_shared<CLoginHistory>(*m_pLoginHistory);
+        history->verified.reset();
+        m_pLoginHistory = std::move(history);
+    }
 }
 
 void CServerData::SetLoginCredentials(std::u16string userName, std::u16string passwd) {
@@ -89,6 +94,19 @@ void CServerData::RenderElement() {
     AppendServerElement(rendered, *this);
     m_strElement = std::string(rendered);
     ::explicit_bzero(rendered.data(), rendered.size());
+}
+
+CLoginHistory CServerData::LoginHistory() const {
+    return m_pLoginHistory ? *m_pLoginHistory : CLoginHistory();
+}
+
+void CServerData::NoteLogin(const CLoginMark& mark, bool bVerified) {
+    auto history = std::make_shared<CLoginHistory>(LoginHistory());
+    history->last = mark;
+    if (bVerified) {
+        history->verified = mark;
+    }
+    m_pLoginHistory = std::move(history);
 }
 
 void CServerData::DropElement() {

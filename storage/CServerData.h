@@ -8,8 +8,12 @@
 #pragma once
 
 #include "storage/CAddressClaim.h"
+#include "storage/CLoginOutcome.h"
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +23,22 @@ enum class EAddressState {
     Bound,    // only its own address announces it
     Conflict, // another address announces it too
     Moved,    // its own address has stopped announcing it and another one does ("moved?")
+};
+
+// How one login to the array ended, and when.
+struct CLoginMark {
+    ELoginResult eResult = ELoginResult::Succeeded;
+    long nCode = 0;
+    std::chrono::milliseconds requestTimeout{0};
+    std::chrono::system_clock::time_point at;
+    bool bRemembered = false; // it verified an authorization remembered from an earlier run
+};
+
+// What the operator is told of an array's Auth cell: why it says "No", since when "Yes" holds.
+// Kept in memory only: no store or file holds it, and a restart begins without it.
+struct CLoginHistory {
+    std::optional<CLoginMark> last;     // the last login that ended, whatever its outcome
+    std::optional<CLoginMark> verified; // the last one that stored the credentials it sent
 };
 
 class CServerData {
@@ -100,9 +120,17 @@ public:
     // Renders the element of an authorized record; drops it for any other.
     void RenderElement();
 
+    // How the logins to it ended; empty before the first.
+    CLoginHistory LoginHistory() const;
+    // A login ended as mark says; bVerified: it stored the credentials it sent.
+    void NoteLogin(const CLoginMark& mark, bool bVerified);
+
 private:
     // The element holds the password: its bytes do not outlive it in freed memory.
     void DropElement();
 
     std::string m_strElement;
+    // Off the record's fixed part, like the login's body: most records never have one. Replaced,
+    // never changed in place, so that a copy of the record keeps its own.
+    std::shared_ptr<const CLoginHistory> m_pLoginHistory;
 };

@@ -297,6 +297,7 @@ void CAuthorizationSeal::CheckSightings() {
             it->second.eStanding = EStanding::Verifying;
             CLoginTarget target{auth.strMAC, Utf8ToUtf16(auth.strAuthorizedIP), true, false};
             target.credentials = CLoginCredentials{auth.strUserName, auth.strPassword};
+            target.bRemembered = true;
             targets.push_back(std::move(target));
         }
     }

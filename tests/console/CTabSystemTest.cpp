@@ -2,6 +2,8 @@
 // change, the Login button's state and tip after every kind of selection change, the Login
 // Dialog's flow, the server menu, sorting and the filter, Refresh, and the discovery timer.
 #include "console/CLoginDlg.h"
+#include "control/CLoginPress.h"
+#include "control/LoginWords.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CListCtrl.h"
 #include "resources/ResourceIds.h"
@@ -9,13 +11,19 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -30,41 +38,46 @@ public:
     }
 };
 
-// One Login press as the login hook receives it: "MAC|IP" per server.
+// One Login press as the login hook receives it: "MAC|IP" per server, "IP: reason" per skipped
+// one.
 struct CPress {
     std::vector<std::u16string> servers;
     std::u16string user, password;
+    std::vector<std::u16string> skipped;
 };
 
 decltype(CSystemTabHooks::login) Recorder(std::vector<CPress>& presses) {
-    return [&presses](std::vector<CLoginTarget> targets, std::u16string user,
-                      std::u16string password) {
-        CPress press{{}, std::move(user), std::move(password)};
+    return [&presses](std::vector<CLoginTarget> targets, std::vector<CLoginSkipped> skipped,
+                      std::u16string user, std::u16string password) {
+        CPress press{{}, std::move(user), std::move(password), {}};
         for (const CLoginTarget& target : targets) {
             press.servers.push_back(target.strMAC + u"|" + target.strIP);
+        }
+        for (const CLoginSkipped& skip : skipped) {
+            press.skipped.push_back(skip.strIP + u": " + LoginSkipWords(skip.eReason));
         }
         presses.push_back(std::move(press));
     };
 }
 
-// Arrays with a record, and which of them are supported; the first selected row with a record
-// decides, as for the real table.
+// Arrays with a record, and which of them are supported, known and bound to their address.
 struct CRecords {
     std::set<std::u16string> recorded{u"00:BB", u"00:CC", u"00:DD"};
     std::set<std::u16string> supported{u"00:BB", u"00:DD"};
     CSystemTabHooks Hooks(decltype(CSystemTabHooks::login) login = {}) {
-        auto decider = [this](std::span<const std::u16string> macs) {
-            const auto it = std::find_if(macs.begin(), macs.end(),
-                                         [this](auto& mac) { return recorded.contains(mac); });
-            return it == macs.end() ? IServerListView::npos : std::size_t(it - macs.begin());
-        };
-        return {.isLoginEnabled =
-                    [this, decider](std::span<const std::u16string> macs) {
-                        const std::size_t i = decider(macs);
-                        return i != IServerListView::npos && supported.contains(macs[i]);
-                    },
-                .decidingMac = decider,
-                .login = std::move(login)};
+        return {.login = std::move(login),
+                .loginCandidates = [this](std::span<const std::u16string> macs) {
+                    std::vector<std::optional<CLoginCandidate>> arrays;
+                    for (const std::u16string& mac : macs) {
+                        CLoginCandidate array;
+                        array.strMAC = mac;
+                        array.bSupported = supported.contains(mac);
+                        array.bKnown = true;
+                        arrays.push_back(recorded.contains(mac) ? std::optional(array)
+                                                                : std::nullopt);
+                    }
+                    return arrays;
+                }};
     }
 };
 
@@ -254,25 +267,37 @@ TEST_F(SystemTab, LoginFollowsEverySelectionChangeAndItsTipSaysWhyItIsGreyed) {
     const std::string ready = "Log in to the selected arrays";
     const std::string none = "Select one or more supported arrays to log in";
     const std::string other = "The array at 10.0.0.2 (Other box) does not support a login";
+    const std::string noRecord = "The array at 10.0.0.1 (00:AA) does not support a login";
+    auto some = [](int n, int of) {
+        return "Log in to " + std::to_string(n) + " of the " + std::to_string(of) +
+               " selected arrays; the others do not take a login and are skipped";
+    };
+    // Any selected row that takes a login enables the button.
     const std::pair<std::function<void()>, std::string> steps[] = {
         {[&] { Click(2); }, ready},
-        {[&] { Click(1, Qt::ControlModifier); }, other}, // the first row with a record decides
-        {[&] { QTest::keyClick(&list, Qt::Key_Up); }, none},
+        {[&] { Click(1, Qt::ControlModifier); }, some(1, 2)},
+        {[&] { QTest::keyClick(&list, Qt::Key_Up); }, noRecord},
         {[&] { QTest::keyClick(&list, Qt::Key_Down); }, other},
-        {[&] { QTest::keyClick(&list, Qt::Key_Down, Qt::ShiftModifier); }, other},
-        {[&] { tab.SelectAndFocus(1); }, other}, // as discovery does
+        {[&] { QTest::keyClick(&list, Qt::Key_Down, Qt::ShiftModifier); }, some(1, 2)},
+        {[&] {
+             list.clearSelection();
+             tab.SelectAndFocus(1); // as discovery does
+         },
+         other},
         {[&] {
              WhenPopup([](QMenu& menu) { menu.close(); });
              RightClick(3);
          },
          ready},
-        {[&] { QTest::keyClick(&list, Qt::Key_A, Qt::ControlModifier); }, other},
+        {[&] { QTest::keyClick(&list, Qt::Key_A, Qt::ControlModifier); }, some(2, 4)},
         {[&] { QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, QPoint(5, 200)); }, none},
     };
     list.setFocus();
     for (std::size_t i = 0; i < std::size(steps); ++i) {
         steps[i].first();
-        EXPECT_EQ(tab.IsLoginEnabled(), steps[i].second == ready) << "step " << i;
+        EXPECT_EQ(tab.IsLoginEnabled(),
+                  steps[i].second == ready || steps[i].second.starts_with("Log in to "))
+            << "step " << i;
         EXPECT_EQ(LoginTip(), steps[i].second) << "step " << i;
     }
     // The selected array's record changes under the selection: the button follows.
@@ -372,16 +397,23 @@ TEST_F(SystemTab, LoginGoesOnlyToSupportedRowsThatKeptTheirMacAndAddressWhileThe
             << err;
     }
     EXPECT_EQ(err.find("10.0.0.5"), std::string::npos) << err;
-    ASSERT_EQ(m_seen.size(), 1u);
-    EXPECT_EQ(m_seen[0].text, u"No login was sent to these arrays, which do not support it:\n"
-                              u"10.0.0.4\n10.0.0.6 (00:FF)\n10.0.0.7 (00:GG)");
+    // The press's box tells of them all; the tab shows none of its own.
+    const std::u16string changed = u"its row changed while the Login Dialog was open";
+    EXPECT_EQ(calls[0].skipped,
+              (std::vector<std::u16string>{u"10.0.0.4: announces no MAC address",
+                                           u"10.0.0.6: does not support a login",
+                                           u"10.0.0.2: " + changed, u"10.0.0.3: " + changed,
+                                           u"10.0.0.7: does not support a login"}));
+    EXPECT_TRUE(m_seen.empty());
 
-    // Nothing supported selected: no dialog at all, only the box.
+    // Nothing that takes a login selected: no dialog at all, only the box.
     tab.List().clearSelection();
     tab.List().SetSelected(4, true);
     tab.OnLogin();
     EXPECT_EQ(calls.size(), 1u);
-    EXPECT_EQ(m_seen.size(), 2u);
+    ASSERT_EQ(m_seen.size(), 1u);
+    EXPECT_EQ(m_seen[0].text, u"No login was sent (IP address: reason):\n"
+                              u"10.0.0.6: does not support a login");
 }
 
 // A multi-row Login leaves out arrays that another address announces too and asks before it
@@ -392,13 +424,17 @@ TEST_F(SystemTab, LoginAsksBeforeNewArraysAndMovesAnArrayOnlyWhenConfirmed) {
     CRecords records;
     records.recorded = records.supported = {u"00:KK", u"00:NN", u"00:CC", u"00:MM"};
     CSystemTabHooks hooks = records.Hooks(Recorder(calls));
-    hooks.loginCandidate = [](const std::u16string& mac) {
-        CLoginCandidate array{mac, u"10.0.0.1", u"name\x1b]0;x", u"P", true, mac != u"00:NN"};
-        array.eState = mac == u"00:CC"   ? EAddressState::Conflict
-                       : mac == u"00:MM" ? EAddressState::Moved
-                                         : EAddressState::Bound;
-        array.strLatestClaim = u"10.0.0.99";
-        return std::optional(array);
+    hooks.loginCandidates = [](std::span<const std::u16string> macs) {
+        std::vector<std::optional<CLoginCandidate>> arrays;
+        for (const std::u16string& mac : macs) {
+            CLoginCandidate array{mac, u"10.0.0.1", u"name\x1b]0;x", u"P", true, mac != u"00:NN"};
+            array.eState = mac == u"00:CC"   ? EAddressState::Conflict
+                           : mac == u"00:MM" ? EAddressState::Moved
+                                             : EAddressState::Bound;
+            array.strLatestClaim = u"10.0.0.99";
+            arrays.push_back(array);
+        }
+        return arrays;
     };
     CTestTabSystem& tab = Make(std::move(hooks));
     for (const char16_t* mac : {u"00:KK", u"00:NN", u"00:CC", u"00:MM"}) {
@@ -413,8 +449,7 @@ TEST_F(SystemTab, LoginAsksBeforeNewArraysAndMovesAnArrayOnlyWhenConfirmed) {
         {{0, 1, 2},
          EMessageAnswer::No,
          {u"00:KK|10.0.0.1"},
-         {u"No login was sent to these arrays, whose MAC address another address announces too",
-          u"No one has logged in to these arrays before"}},
+         {u"No one has logged in to these arrays before"}}, // 00:CC: skipped, in the press's box
         {{0, 1},
          EMessageAnswer::Yes,
          {u"00:KK|10.0.0.1", u"00:NN|10.0.0.1"},
@@ -468,7 +503,7 @@ TEST_F(SystemTab, TheServerMenuOpensOnARowByMouseOrMenuKeyAndCopiesTheSelectedAd
              list.SetSelected(0, true);
              QTest::keyClick(&list, Qt::Key_F10, Qt::ShiftModifier);
          },
-         1, "10.0.0.2\n10.0.0.3", false},
+         1, "10.0.0.2\n10.0.0.3", true},
     };
     list.setFocus();
     for (const auto& [open, action, copied, bLogin] : cases) {
@@ -523,3 +558,127 @@ TEST_F(SystemTab, HeadingsSortAddressesByNumberAndTheOrderAndFilterHoldForNewRow
 }
 
 } // namespace
+
+// The Login button over a mixed selection, pressed by mouse and keyboard, and each login ending
+// as scripted by MAC address on a worker, through the press the window uses: one box per press.
+TEST_F(SystemTab, APressEndsInOneBoxTheArraysOwnForALoneFailureElseOneSortedSummary) {
+    CRecords records;
+    records.recorded = {u"00:01", u"00:09", u"00:10", u"00:02"};
+    records.supported = {u"00:01", u"00:09", u"00:10"};
+    const std::map<std::u16string, std::pair<ELoginResult, long>> endings = {
+        {u"00:01", {ELoginResult::Succeeded, 200}},
+        {u"00:09", {ELoginResult::NotSupported, 404}},
+        {u"00:10", {ELoginResult::Refused, 401}}};
+    std::atomic<int> pending = 0;
+    std::vector<std::thread> workers;
+    // The boxes the press shows go to the test's answerer like the tab's own.
+    std::shared_ptr<IMessageBoxes> boxes(&m_boxes, [](IMessageBoxes*) {});
+    CTestTabSystem& tab =
+        Make(records.Hooks([&](std::vector<CLoginTarget> targets,
+                               std::vector<CLoginSkipped> skipped, std::u16string, std::u16string) {
+            auto press = std::make_shared<CLoginPress>(targets.size(), std::move(skipped), *m_tab,
+                                                       m_window.Queue(), boxes, nullptr);
+            pending = 1;
+            workers.emplace_back([&endings, &pending, press, targets = std::move(targets)] {
+                for (const CLoginTarget& target : targets) {
+                    CLoginOutcome outcome;
+                    outcome.strMAC = target.strMAC;
+                    outcome.strIP = target.strIP;
+                    std::tie(outcome.eResult, outcome.nCode) = endings.at(target.strMAC);
+                    outcome.bAuthorized = outcome.eResult == ELoginResult::Succeeded;
+                    outcome.strMessage = outcome.bAuthorized ? u"" : u"the array's own text";
+                    press->OnOutcome(outcome);
+                }
+                pending = 0;
+            });
+        }));
+    Add(u"10.0.0.10", u"00:10"); // wrong password
+    Add(u"10.0.0.9", u"00:09");  // no login interface
+    Add(u"10.0.0.2", u"00:02");  // unsupported
+    Add(u"10.0.0.30", u"");      // no MAC address
+    Add(u"10.0.0.1", u"00:01");  // logs in
+    const struct {
+        std::vector<std::size_t> rows;
+        std::vector<std::u16string> boxes; // caption|text
+    } cases[] = {
+        {{0, 4}, {u"10.0.0.10|the array's own text"}},
+        {{0, 1, 2, 3, 4},
+         {u"OrvaneSrv|Logged in to 1 of 5 arrays.\n"
+          u"Not logged in (IP address: reason):\n"
+          u"10.0.0.2: does not support a login\n"
+          u"10.0.0.9: answered HTTP 404\n"
+          u"10.0.0.10: wrong user name or password\n"
+          u"10.0.0.30: announces no MAC address"}},
+    };
+    for (const auto& c : cases) {
+        m_seen.clear();
+        Click(c.rows[0]);
+        for (std::size_t i = 1; i < c.rows.size(); ++i) {
+            Click(c.rows[i], Qt::ControlModifier);
+        }
+        ASSERT_TRUE(tab.IsLoginEnabled());
+        WhenModal<CLoginDlg>([](CLoginDlg& d) {
+            QTest::keyClick(d.GetDlgItem(IDC_ADMIN_PASSWORD), Qt::Key_Return);
+        });
+        QTest::mouseClick(tab.GetDlgItem(IDC_LOGIN), Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return pending == 0 && !m_seen.empty(); }));
+        QTest::qWait(50); // a second box would come now
+        std::vector<std::u16string> seen;
+        for (const CMessageBoxRequest& box : m_seen) {
+            seen.push_back(box.caption + u"|" + box.text);
+        }
+        EXPECT_EQ(seen, c.boxes);
+        EXPECT_EQ(tab.CellText(4, EServerColumn::Auth), u"Yes");
+        EXPECT_EQ(tab.CellText(0, EServerColumn::Auth), u"No");
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+}
+
+// The Auth cell's tip, as the mouse finds it, after a failed and after a successful login.
+TEST_F(SystemTab, TheAuthCellsTipSaysHowTheLastLoginEndedAndWhenYesWasVerified) {
+    CLoginHistory history;
+    CTestTabSystem& tab =
+        Make({.loginHistory = [&history](const std::u16string&) { return history; }});
+    Add(u"10.0.0.1", u"00:01");
+    const QDateTime when = QDateTime::currentDateTime();
+    const QString hhmm = when.toString("HH:mm");
+    const QString before = when.addSecs(-60).toString("HH:mm");
+    const std::chrono::system_clock::time_point at{
+        std::chrono::milliseconds(when.toMSecsSinceEpoch())};
+    const CLoginMark refused{ELoginResult::Refused, 401, {}, at, false};
+    const CLoginMark timedOut{ELoginResult::TransportError, 28, std::chrono::seconds(30), at,
+                              false};
+    CLoginMark verified{ELoginResult::Succeeded, 200, {}, at - std::chrono::minutes(1), false};
+    CLoginMark remembered = verified;
+    remembered.bRemembered = true;
+    const struct {
+        const char16_t* auth;
+        CLoginHistory history;
+        QString tip;
+    } cases[] = {
+        {u"No", {refused, {}}, "Last login " + hhmm + ": wrong user name or password"},
+        {u"No", {timedOut, {}}, "Last login " + hhmm + ": no answer within 30 s"},
+        {u"Yes", {verified, verified}, "Verified " + before + " by a login"},
+        {u"Yes",
+         {remembered, remembered},
+         "Verified " + before + " by re-checking its remembered authorization"},
+        {u"Yes",
+         {refused, verified},
+         "Verified " + before + " by a login\nLast login " + hhmm +
+             ": wrong user name or password (the verified credentials stay)"},
+    };
+    CListCtrl& list = tab.List();
+    const QRect cell =
+        list.visualRect(list.model()->index(0, static_cast<int>(EServerColumn::Auth)));
+    for (const auto& c : cases) {
+        history = c.history;
+        tab.SetCellText(0, EServerColumn::Auth, c.auth);
+        QHelpEvent hover(QEvent::ToolTip, cell.center(),
+                         list.viewport()->mapToGlobal(cell.center()));
+        QApplication::sendEvent(list.viewport(), &hover);
+        EXPECT_EQ(QToolTip::text(), c.tip);
+        QToolTip::hideText();
+    }
+}

@@ -3,6 +3,7 @@
 #include "platform/ui/CListCtrl.h"
 #include "resources/ResourceIds.h"
 #include "service/CCredentialService.h"
+#include "service/listener/CTlsPortState.h"
 #include "tests/console/ConsoleTestSupport.h"
 
 #include <QRegularExpression>
@@ -78,10 +79,29 @@ TEST(MainWindowLayout, TheStatusBarTellsTheServiceTheArraysAndTheLastSearch) {
                         auth);
     }
     QTest::keyClicks(tab.GetDlgItem(IDC_SERVER_FILTER), "10.0.0.Y");
-    EXPECT_EQ(dialog->StatusText().toStdString(),
-              "Credential service listening on port " + std::to_string(service->Port()) +
-                  " | 3 arrays listed (1 shown), 1 authorized | No search has ended yet");
-    tab.EnableRefresh(true); // a pass ended
+    const std::string http = std::to_string(service->Port());
+    // Both ports, or why HTTPS is not served, as the service last published its TLS port.
+    using E = CTlsPortState::EState;
+    const std::pair<CTlsPortState, std::string> ports[] = {
+        {{E::Serving, 51443, "AB", ""},
+         "Credential service on ports " + http + " and 51443 (HTTPS)"},
+        {{E::NotServed, 0, "", "port 51443: in use"},
+         "Credential service on port " + http + ", HTTPS not served: port 51443: in use"},
+        {{}, "Credential service on port " + http + ", no HTTPS port"},
+    };
+    for (const auto& [tls, text] : ports) {
+        CTlsPortState::Publish(tls);
+        EXPECT_EQ(dialog->StatusText().toStdString(),
+                  text + " | 3 arrays listed (1 shown), 1 authorized | No search has ended yet");
+    }
+    // A pass from F5: "Searching..." until it ends.
+    dialog->show();
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&*dialog));
+    QTest::keyClick(&tab.List(), Qt::Key_F5);
+    EXPECT_TRUE(dialog->StatusText().endsWith(QString::fromUtf8("| Searching\u2026")))
+        << dialog->StatusText().toStdString();
+    tab.EnableRefresh(true); // the pass ended
     service->StopCredentialServer();
     EXPECT_TRUE(dialog->StatusText().contains(QRegularExpression(
         "^Credential service not listening \\|.*\\| Last search ended at \\d\\d:\\d\\d:\\d\\d$")))

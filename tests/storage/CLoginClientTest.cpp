@@ -122,9 +122,16 @@ TEST_F(Login, ASuccessfulLoginKeepsTheCredentialsAndTheBody) {
     // An array with credentials of its own gets those, the others the request's.
     CLoginTarget own{u"m4", u"127.0.0.1"};
     own.credentials = CLoginCredentials{u"root", u"own"};
+    own.bRemembered = true;
     CServerData& mine = AddServer(u"m4", u"127.0.0.1");
     LoginTo({{u"m1", u"127.0.0.1"}, {u"m2", u"127.0.0.2"}, {u"m3", u"127.0.0.3"}, own}, u"admin",
             u"secret");
+    // The record notes when and how its credentials were verified, for the Auth cell's tip.
+    ASSERT_TRUE(mine.LoginHistory().verified.has_value());
+    EXPECT_TRUE(mine.LoginHistory().verified->bRemembered);
+    ASSERT_TRUE(ok.LoginHistory().last.has_value());
+    EXPECT_EQ(ok.LoginHistory().last->eResult, ELoginResult::Succeeded);
+    EXPECT_FALSE(ok.LoginHistory().verified->bRemembered);
     EXPECT_EQ(mine.m_strLoginUserName, u"root");
     EXPECT_EQ(mine.m_strLoginPasswd, u"own");
     EXPECT_TRUE(std::ranges::any_of(peer.Requests(), [](const std::string& sent) {
@@ -202,6 +209,11 @@ TEST_F(Login, FailuresKeepTheRecordAndTellWhatWentWrong) {
         EXPECT_EQ(outcome.strMessage, c.text);
         EXPECT_TRUE(outcome.bAuthorized) << Utf16ToUtf8(c.text);
         EXPECT_FALSE(outcome.bKnown);
+        // The failure is noted on the record; nothing was verified by it.
+        ASSERT_TRUE(record.LoginHistory().last.has_value());
+        EXPECT_EQ(record.LoginHistory().last->eResult, c.result);
+        EXPECT_EQ(record.LoginHistory().last->nCode, c.code);
+        EXPECT_FALSE(record.LoginHistory().verified.has_value());
     }
     EXPECT_EQ(record.m_bAuthorized, 1);
     EXPECT_EQ(record.m_strLoginPasswd, u"old");

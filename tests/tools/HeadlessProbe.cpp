@@ -191,7 +191,8 @@ void CProbe::Login(std::istringstream& args) {
         m_list.SetCellText(row, EServerColumn::Auth, u"Logging");
     }
     m_nLogins += targets.size();
-    auto press = std::make_shared<CLoginPress>(targets.size(), m_list, m_loop.Window(), m_pBoxes,
+    auto press = std::make_shared<CLoginPress>(targets.size(), std::vector<CLoginSkipped>(), m_list,
+                                               m_loop.Window(), m_pBoxes,
                                                LoginAuditor(m_core.AuditTrail(), "console"));
     m_login->Login(std::move(targets), Utf8ToUtf16(user), Utf8ToUtf16(password),
                   [press, window = m_loop.Window(), this](const CLoginOutcome& outcome) {
