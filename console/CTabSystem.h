@@ -4,8 +4,11 @@
 // found by their MAC or IP address column without walking the rows). The tab owns the discovery
 // timer (111, every 30 seconds). The Login button follows the selection, however it changed, and
 // says in its tip why it is greyed; a login never goes to an array that does not support one. A
-// filter field narrows the list, a click on a heading sorts it, and a right click or the Menu key
-// on a server row opens the server menu (Login, Copy IP address, Copy MAC address).
+// filter field narrows the list (any column: also the vendor, model and type, shown or not), a
+// click on a heading sorts it (by IP address at first), and a right click or the Menu key on a
+// server row opens the server menu (Login, Copy IP address, Copy MAC address). The system name
+// column takes the room the others leave; a right click on the headings chooses the optional
+// columns (Vendor, Type, Last seen). The sort and those columns are kept between runs.
 #pragma once
 
 #include "console/CSystemTabHooks.h"
@@ -14,6 +17,9 @@
 #include "platform/ui/IMessageBoxes.h"
 #include "storage/IServerListView.h"
 
+#include <filesystem>
+
+class CColumnStretch;
 class CListCtrl;
 class QTimer;
 
@@ -22,11 +28,22 @@ class CTabSystem : public CDialogPage, public IServerListView {
 public:
     static constexpr int kDiscoveryTimerId = 111;
     static constexpr int kDiscoveryPeriodMs = 30000;
+    // The list's columns after those of every server list: three the operator may show, and the
+    // model, which only the filter reads.
+    enum class EDetailColumn : int {
+        Vendor = static_cast<int>(kServerColumnCount),
+        Type,
+        LastSeen,
+        Model,
+    };
+    static constexpr int kListColumnCount = static_cast<int>(EDetailColumn::Model) + 1;
 
     explicit CTabSystem(IMessageBoxes& boxes);
 
     // Set before Create: initialisation starts the first pass through them.
     void SetHooks(CSystemTabHooks hooks) { m_hooks = std::move(hooks); }
+    // Set before Create: where the list's sort and optional columns are kept; none keeps nothing.
+    void SetViewFile(std::filesystem::path file) { m_viewFile = std::move(file); }
 
     CListCtrl& List() const { return *m_listServers; }
     void EnableRefresh(bool bEnable);
@@ -40,6 +57,8 @@ public:
     void OnSelChangeList();
     // The server menu for the selected rows, at pos (screen coordinates); runs until it closes.
     void OnContextMenuList(const QPoint& pos);
+    // The menu of the optional columns, at pos (screen coordinates); runs until it closes.
+    void OnHeaderMenu(const QPoint& pos);
     // Rows whose Auth cell says "Yes".
     std::size_t AuthorizedCount() const;
 
@@ -58,6 +77,7 @@ public:
     void SelectAndFocus(std::size_t row) override;
     void ShowAddressState(std::size_t row, EAddressState state,
                           std::u16string_view claims) override;
+    void ShowDetails(std::size_t row, const CServerRowDetails& details) override;
 
 protected:
     bool OnInitDialog() override;
@@ -69,6 +89,9 @@ protected:
 private:
     void InsertColumns();
     void WireList();
+    // The sort and optional columns as kept, or the first sort by IP address with none shown.
+    void RestoreView();
+    void SaveView() const;
     // Whether the array of that MAC address has a record of a supported product.
     bool IsSupported(const std::u16string& mac) const;
     // Why Login is greyed for the selected rows (or what it does when it is not).
@@ -92,4 +115,6 @@ private:
     // The tips of the rows whose MAC address other addresses announce, by MAC address.
     std::unordered_map<std::u16string, CTextRowsModel::CRowNote> m_mapAddressNotes;
     QTimer* m_pLoginRecheck = nullptr; // a changed row may change the Login button; owned
+    std::filesystem::path m_viewFile;
+    CColumnStretch* m_pNameStretch = nullptr; // owned by the list
 };

@@ -95,6 +95,12 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_BUILT_IN_USER, u"\"%1\" is a built-in account: it can be edited but not deleted."},
     {IDS_BUILT_IN_GROUP, u"\"%1\" is a built-in group: it can be edited but not deleted."},
     {IDS_OUTSIDE_EVERYONE, u"Every user is in \"%1\"."},
+    {IDS_COL_VENDOR, u"Vendor"},
+    {IDS_COL_TYPE, u"Type"},
+    {IDS_COL_LAST_SEEN, u"Last seen"},
+    {IDS_COL_MODEL, u"Model"},
+    {IDS_ACCESS_TICKED, u"%1 of %2 arrays ticked"},
+    {IDS_ACCESS_TICKED_ONE, u"%1 of 1 array ticked"},
 });
 
 } // namespace

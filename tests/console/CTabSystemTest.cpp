@@ -132,21 +132,31 @@ TEST_F(SystemTab, TheListHasItsSixColumnsAndStartsDiscoveryWithTheTimer) {
     CTestTabSystem& tab = Make({.startFirstPass = [&] { ++passes; }});
     EXPECT_EQ(passes, 1);
     const CListCtrl& list = tab.List();
-    const char* headings[] = {"IP address",    "System name", "Product",
-                              "Firmware ver.", "MAC address", "Auth"};
-    // The design widths 100, 120, 110, 90, 120 and 50 in pixels of DejaVu Sans 8 pt.
+    const char* headings[] = {"IP address",  "System name", "Product", "Firmware ver.",
+                              "MAC address", "Auth",        "Vendor",  "Type",
+                              "Last seen",   "Model"};
+    // The design widths in pixels of DejaVu Sans 8 pt; the system name's is its least, as it
+    // takes the room the others leave.
     const int widths[] = {117, 140, 128, 105, 140, 58};
-    const bool centred[] = {true, false, false, true, true, true};
-    ASSERT_EQ(list.model()->columnCount(), 6);
-    for (int c = 0; c < 6; ++c) {
+    const bool centred[] = {true, false, false, true, true, true, false, true, true, false};
+    ASSERT_EQ(list.model()->columnCount(), CTabSystem::kListColumnCount);
+    int shownWidth = 0;
+    for (int c = 0; c < CTabSystem::kListColumnCount; ++c) {
         EXPECT_EQ(list.model()->headerData(c, Qt::Horizontal).toString(), headings[c]);
-        EXPECT_EQ(list.columnWidth(c), widths[c]);
+        EXPECT_EQ(list.isColumnHidden(c), c >= 6) << c; // the optional ones and the model
+        if (c == static_cast<int>(EServerColumn::SystemName)) {
+            EXPECT_GE(list.columnWidth(c), widths[c]);
+        } else if (!list.isColumnHidden(c)) {
+            EXPECT_EQ(list.columnWidth(c), widths[c]) << c;
+        }
+        shownWidth += list.columnWidth(c); // none for a hidden one
         EXPECT_EQ(list.model()
                       ->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole)
                       .value<Qt::Alignment>()
                       .testFlag(Qt::AlignHCenter),
                   centred[c]);
     }
+    EXPECT_EQ(shownWidth, list.viewport()->width());
     EXPECT_TRUE(list.showGrid());
     EXPECT_EQ(list.selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(list.selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -503,11 +513,11 @@ TEST_F(SystemTab, HeadingsSortAddressesByNumberAndTheOrderAndFilterHoldForNewRow
         QTest::mouseClick(headings.viewport(), Qt::LeftButton, {}, QPoint(x, 5));
     };
     using V = std::vector<std::string>;
-    EXPECT_EQ(Shown(), (V{"10.0.0.10", "10.0.0.9", "192.168.1.2", "10.0.0.100"})); // as they came
-    sortBy(EServerColumn::IPAddr);
-    EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.10", "10.0.0.100", "192.168.1.2"}));
+    EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.10", "10.0.0.100", "192.168.1.2"})); // at first
     sortBy(EServerColumn::IPAddr);
     EXPECT_EQ(Shown(), (V{"192.168.1.2", "10.0.0.100", "10.0.0.10", "10.0.0.9"}));
+    sortBy(EServerColumn::IPAddr);
+    EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.10", "10.0.0.100", "192.168.1.2"}));
     sortBy(EServerColumn::SystemName); // text, any case
     EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.100", "10.0.0.10", "192.168.1.2"}));
     // A later pass: a new row and a renamed one take their places; the rows keep their indexes.
