@@ -93,7 +93,7 @@ void CTabSystem::WireList() {
     QHeaderView* headings = m_listServers->horizontalHeader();
     headings->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(headings, &QWidget::customContextMenuRequested, this,
-            [this, headings](QPoint at) { OnHeaderMenu(headings->mapToGlobal(at)); });
+            [this, headings](QPoint at) { OnHeaderMenu(headings->viewport()->mapToGlobal(at)); });
     m_pNameStretch =
         NewChild<CColumnStretch>(*m_listServers, static_cast<int>(Col(EServerColumn::SystemName)));
     // Whatever changed the selection (mouse, keys, Ctrl+A, discovery), Login follows it.

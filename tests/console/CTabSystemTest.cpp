@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -80,6 +81,7 @@ protected:
         m_tab = std::make_unique<CTestTabSystem>(m_boxes);
         m_tab->m_bTimerFails = bTimerFails;
         m_tab->SetHooks(std::move(hooks));
+        m_tab->SetViewFile(m_viewFile);
         m_tab->Create(m_parent);
         m_parent.resize(800, 400);
         m_parent.show();
@@ -125,6 +127,8 @@ protected:
     std::vector<CMessageBoxRequest> m_seen;
     EMessageAnswer m_question = EMessageAnswer::No; // the operator's answer to a question
     std::unique_ptr<CTestTabSystem> m_tab;
+    CTempDir m_folder;
+    std::filesystem::path m_viewFile; // none: nothing kept
 };
 
 TEST_F(SystemTab, TheListHasItsSixColumnsAndStartsDiscoveryWithTheTimer) {
@@ -530,6 +534,89 @@ TEST_F(SystemTab, HeadingsSortAddressesByNumberAndTheOrderAndFilterHoldForNewRow
     EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.100"}));
     QTest::keyClick(&tab.List(), Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(tab.List().GetSelectedRows(), (std::vector<std::size_t>{1, 3}));
+}
+
+// The headings' menu: its items as "text" or "text*" when checked, and the one toggled.
+QStringList ToggleColumn(CTabSystem& tab, int item) {
+    QStringList items;
+    WhenPopup([&items, item](QMenu& menu) {
+        for (const QAction* action : menu.actions()) {
+            items.push_back(action->text() + (action->isChecked() ? "*" : ""));
+        }
+        menu.actions()[item]->trigger();
+        menu.close();
+    });
+    QWidget* headings = tab.List().horizontalHeader()->viewport();
+    const QPoint at(5, 5);
+    QContextMenuEvent request(QContextMenuEvent::Mouse, at, headings->mapToGlobal(at));
+    QApplication::sendEvent(headings, &request);
+    return items;
+}
+
+TEST_F(SystemTab, TheSortAndTheColumnsChosenOnTheHeadingsAreKeptForTheNextWindow) {
+    m_viewFile = m_folder / "system-list";
+    constexpr int kLastSeen = static_cast<int>(CTabSystem::EDetailColumn::LastSeen);
+    EXPECT_EQ(ToggleColumn(Make(), 2), (QStringList{"Vendor", "Type", "Last seen"}));
+    QHeaderView* headings = m_tab->List().horizontalHeader();
+    QTest::mouseClick(headings->viewport(), Qt::LeftButton, {}, {5, 5}); // IP address, descending
+    EXPECT_EQ(m_tab->List().columnWidth(kLastSeen), 134);
+    Make();
+    headings = m_tab->List().horizontalHeader();
+    EXPECT_EQ(headings->sortIndicatorSection(), 0);
+    EXPECT_EQ(headings->sortIndicatorOrder(), Qt::DescendingOrder);
+    EXPECT_FALSE(m_tab->List().isColumnHidden(kLastSeen));
+    EXPECT_EQ(ToggleColumn(*m_tab, 2), (QStringList{"Vendor", "Type", "Last seen*"}));
+    EXPECT_TRUE(m_tab->List().isColumnHidden(kLastSeen));
+    EXPECT_TRUE(Make().List().isColumnHidden(kLastSeen));
+
+    // Files we did not write leave the list as it starts.
+    struct CCase {
+        const char* text;
+        int nSortColumn;
+        bool bLastSeen;
+    };
+    for (const CCase& c :
+         {CCase{"sort 1 descending\nshown 8\n", 1, true}, CCase{"sort 42 ascending\n", 0, false},
+          CCase{"sort 1 up\n", 0, false}, CCase{"shown 8\n", 0, false},
+          CCase{"sort 1 ascending\nshown x\n", 0, false}, CCase{"10 10 800 600\n", 0, false}}) {
+        std::ofstream(m_viewFile) << c.text;
+        Make();
+        EXPECT_EQ(m_tab->List().horizontalHeader()->sortIndicatorSection(), c.nSortColumn)
+            << c.text;
+        EXPECT_EQ(m_tab->List().isColumnHidden(kLastSeen), !c.bLastSeen) << c.text;
+    }
+}
+
+TEST_F(SystemTab, TheFilterReadsVendorModelAndTypeAndASortKeepsTheSelectedRowInView) {
+    CTestTabSystem& tab = Make();
+    constexpr int kArrays = 200;
+    for (int i = 0; i < kArrays; ++i) {
+        const std::u16string n = Utf8ToUtf16(std::to_string(i % 100));
+        const std::size_t row =
+            Add(Utf8ToUtf16("10.0." + std::to_string(i / 100) + ".") + n, u"m" + n);
+        // Names in the opposite order to the addresses.
+        tab.SetCellText(row, EServerColumn::SystemName,
+                        Utf8ToUtf16("array-" + std::to_string(2000 - i)));
+        tab.ShowDetails(row, {i == 7 ? u"Halvard" : u"Tarvik",
+                              i == 8 ? u"Lunn" : u"Arvo",
+                              i == 9 ? u"NAS" : u"SAN",
+                              {}});
+    }
+    auto* filter = qobject_cast<QLineEdit*>(tab.GetDlgItem(IDC_SERVER_FILTER));
+    using V = std::vector<std::string>;
+    for (const auto& [text, ip] :
+         {std::pair{"halvard", "10.0.0.7"}, {"LUNN", "10.0.0.8"}, {"nas", "10.0.0.9"}}) {
+        filter->setText(QString::fromLatin1(text));
+        EXPECT_EQ(Shown(), V{ip}) << text;
+    }
+    filter->clear();
+    CListCtrl& list = tab.List();
+    tab.SelectAndFocus(190); // 10.0.1.90, near the bottom
+    list.scrollTo(list.currentIndex());
+    const int x = list.horizontalHeader()->sectionViewportPosition(1) + 5;
+    QTest::mouseClick(list.horizontalHeader()->viewport(), Qt::LeftButton, {}, {x, 5});
+    EXPECT_EQ(list.RowAtViewPlace(kArrays - 191), 190u); // near the top now
+    EXPECT_TRUE(list.viewport()->rect().contains(list.visualRect(list.currentIndex())));
 }
 
 } // namespace
