@@ -94,7 +94,8 @@ bool CGroupAccessDlg::OnInitDialog() {
     const std::array addressColumns = {kIpColumn};
     MakeSortable(*m_lvServers, addressColumns, kIpColumn);
     auto* filter = Controls().ItemAs<QLineEdit>(IDC_ACCESS_FILTER);
-    WireFilter(*filter, *Controls().ItemAs<QLabel>(IDC_ACCESS_FILTER_LABEL), *m_lvServers);
+    WireFilter(*filter, *Controls().ItemAs<QLabel>(IDC_ACCESS_FILTER_LABEL), *m_lvServers,
+               IDS_FILTER_HINT);
     filter->installEventFilter(this);
     m_lvServers->installEventFilter(this);
     NewChild<CColumnStretch>(*m_lvServers, kNameColumn);

@@ -118,7 +118,8 @@ void CTabSystem::WireList() {
     m_listServers->installEventFilter(this);
 
     auto* filter = Controls().ItemAs<QLineEdit>(IDC_SERVER_FILTER);
-    WireFilter(*filter, *Controls().ItemAs<QLabel>(IDC_SERVER_FILTER_LABEL), *m_listServers);
+    WireFilter(*filter, *Controls().ItemAs<QLabel>(IDC_SERVER_FILTER_LABEL), *m_listServers,
+               IDS_FILTER_HINT_SYSTEM);
 
     auto* layout = NewChild<CAnchoredLayout>(*this);
     layout->Anchor(filter, EAnchor::GrowWidth);

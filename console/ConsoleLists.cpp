@@ -70,9 +70,8 @@ void ShowSelectedRow(CListCtrl& list) {
     }
 }
 
-void WireFilter(QLineEdit& field, QLabel& label, CListCtrl& list) {
-    field.setPlaceholderText(
-        QString::fromStdU16String(std::u16string(LoadString(IDS_FILTER_HINT))));
+void WireFilter(QLineEdit& field, QLabel& label, CListCtrl& list, int nHint) {
+    field.setPlaceholderText(QString::fromStdU16String(std::u16string(LoadString(nHint))));
     field.setClearButtonEnabled(true);
     QObject::connect(&field, &QLineEdit::textChanged, &list,
                      [&list](const QString& text) { list.SetFilterText(text); });

@@ -41,8 +41,8 @@ void MakeSortable(CListCtrl& list, std::span<const int> addressColumns, int firs
 // Scrolls to the focused row when it is selected, else to the first selected row, if any.
 void ShowSelectedRow(CListCtrl& list);
 // The field narrows the list to the rows holding its text in any column (hidden ones too), in
-// any case; the label's Alt letter leads to it.
-void WireFilter(QLineEdit& field, QLabel& label, CListCtrl& list);
+// any case; the label's Alt letter leads to it, and the hint (a string number) says what it reads.
+void WireFilter(QLineEdit& field, QLabel& label, CListCtrl& list, int nHint);
 
 // A list's sort and the columns shown among those the operator may hide.
 struct CListView {

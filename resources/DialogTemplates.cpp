@@ -39,7 +39,7 @@ constexpr std::array kMain102 = std::to_array<CControlTemplate>({
 
 constexpr std::array kSystem = std::to_array<CControlTemplate>({
     {IDC_SERVER_FILTER_LABEL, K::Label, u"&Filter:", {7, 9, 24, 8}},
-    {IDC_SERVER_FILTER, K::Edit, u"", {32, 7, 160, 14}, kLineEdit},
+    {IDC_SERVER_FILTER, K::Edit, u"", {32, 7, 383, 14}, kLineEdit},
     {IDC_LIST_SERVERS, K::ListView, u"", {7, 25, 408, 120}, kReportList},
     {IDC_REFRESH, K::PushButton, u"&Refresh", {298, 154, 50, 14}, S::TabStop},
     {IDC_LOGIN, K::PushButton, u"&Login", {365, 154, 50, 14}, S::TabStop},
@@ -92,7 +92,7 @@ constexpr std::array kAddGroup = std::to_array<CControlTemplate>({
 });
 
 constexpr std::array kGroupAccess = std::to_array<CControlTemplate>({
-    {kNone, K::Label, u"Group Name", {7, 7, 61, 16}},
+    {kNone, K::Label, u"Group Name", {7, 9, 61, 8}},
     {IDC_ACCESS_GROUP_NAME, K::Edit, u"", {82, 7, 93, 14}, S::AutoHScroll | S::Disabled},
     {IDC_ACCESS_FILTER_LABEL, K::Label, u"&Filter:", {7, 29, 61, 8}},
     {IDC_ACCESS_FILTER, K::Edit, u"", {82, 27, 354, 14}, kLineEdit},

@@ -154,3 +154,4 @@ inline constexpr int IDS_COL_LAST_SEEN = 353;
 inline constexpr int IDS_COL_MODEL = 354;
 inline constexpr int IDS_ACCESS_TICKED = 355;     // %1: ticked, %2: all rows
 inline constexpr int IDS_ACCESS_TICKED_ONE = 356; // %1: ticked of the one row
+inline constexpr int IDS_FILTER_HINT_SYSTEM = 357;

@@ -101,6 +101,8 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_COL_MODEL, u"Model"},
     {IDS_ACCESS_TICKED, u"%1 of %2 arrays ticked"},
     {IDS_ACCESS_TICKED_ONE, u"%1 of 1 array ticked"},
+    {IDS_FILTER_HINT_SYSTEM,
+     u"Any column: address, name, product, firmware, MAC, vendor, model, type"},
 });
 
 } // namespace
