@@ -88,9 +88,8 @@ void CTabSystem::WireList() {
     const std::array addressColumns = {ipColumn};
     MakeSortable(*m_listServers, addressColumns, ipColumn);
     RestoreView();
-    connect(m_listServers->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
-            [this] { SaveView(); });
     QHeaderView* headings = m_listServers->horizontalHeader();
+    connect(headings, &QHeaderView::sortIndicatorChanged, this, [this] { SaveView(); });
     headings->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(headings, &QWidget::customContextMenuRequested, this,
             [this, headings](QPoint at) { OnHeaderMenu(headings->viewport()->mapToGlobal(at)); });

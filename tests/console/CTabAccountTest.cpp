@@ -3,9 +3,9 @@
 // groups, the group access dialog over servers of every kind, and changes from the terminal.
 #include "console/CAddGroupDlg.h"
 #include "console/CAddUserDlg.h"
+#include "control/CControlCommands.h"
 #include "console/CGroupAccessDlg.h"
 #include "console/CWindowControlTarget.h"
-#include "control/CControlCommands.h"
 #include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CCheckListBox.h"
@@ -395,15 +395,8 @@ TEST_F(AccessTab, SupportedServersAreOfferedWithPlaceholdersForEveryOtherEntryOn
 }
 
 TEST_F(AccessTab, CheckingAndUncheckingRowsChangesTheListAndCancelChangesNothing) {
-    // Where the view shows the row (the list starts sorted by IP address).
     const auto rowOf = [](const CListCtrl& list, const char16_t* mac) {
-        const std::size_t row =
-            list.FindItem(static_cast<std::size_t>(CGroupAccessDlg::EColumn::MAC), mac);
-        std::size_t place = 0;
-        while (list.RowAtViewPlace(place) != row) {
-            ++place;
-        }
-        return place;
+        return list.FindItem(static_cast<std::size_t>(CGroupAccessDlg::EColumn::MAC), mac);
     };
     WhenModal<CGroupAccessDlg>([&](CGroupAccessDlg& d) {
         ToggleCheck(d.Servers(), rowOf(d.Servers(), kNas));

@@ -95,7 +95,7 @@ protected:
     }
     void Click(std::size_t row, Qt::KeyboardModifiers modifiers = {}) {
         CListCtrl& list = m_tab->List();
-        const QRect r = list.visualRect(list.model()->index(static_cast<int>(row), 1));
+        const QRect r = list.visualRect(list.model()->index(ViewPlace(list, row), 1));
         QTest::mouseClick(list.viewport(), Qt::LeftButton, modifiers, r.center());
     }
     // As the window system reports it: the press, the request for a context menu, the release.
@@ -108,7 +108,7 @@ protected:
     }
     void RightClick(std::size_t row) {
         CListCtrl& list = m_tab->List();
-        RightClick(list.visualRect(list.model()->index(static_cast<int>(row), 1)).center());
+        RightClick(list.visualRect(list.model()->index(ViewPlace(list, row), 1)).center());
     }
     std::string LoginTip() const { return m_tab->GetDlgItem(IDC_LOGIN)->toolTip().toStdString(); }
     // The IP address column as the view shows it, top first.
