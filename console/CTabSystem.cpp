@@ -87,6 +87,8 @@ void CTabSystem::WireList() {
     const int ipColumn = static_cast<int>(Col(EServerColumn::IPAddr));
     const std::array addressColumns = {ipColumn};
     MakeSortable(*m_listServers, addressColumns, ipColumn);
+    // Its digits would match most filters of addresses.
+    m_listServers->LeaveOutOfFilter(Col(EDetailColumn::LastSeen));
     RestoreView();
     QHeaderView* headings = m_listServers->horizontalHeader();
     connect(headings, &QHeaderView::sortIndicatorChanged, this, [this] { SaveView(); });

@@ -590,6 +590,7 @@ TEST_F(SystemTab, TheSortAndTheColumnsChosenOnTheHeadingsAreKeptForTheNextWindow
 TEST_F(SystemTab, TheFilterReadsVendorModelAndTypeAndASortKeepsTheSelectedRowInView) {
     CTestTabSystem& tab = Make();
     constexpr int kArrays = 200;
+    constexpr std::time_t kIn2030 = 1907000000; // mid-June
     for (int i = 0; i < kArrays; ++i) {
         const std::u16string n = Utf8ToUtf16(std::to_string(i % 100));
         const std::size_t row =
@@ -597,17 +598,20 @@ TEST_F(SystemTab, TheFilterReadsVendorModelAndTypeAndASortKeepsTheSelectedRowInV
         // Names in the opposite order to the addresses.
         tab.SetCellText(row, EServerColumn::SystemName,
                         Utf8ToUtf16("array-" + std::to_string(2000 - i)));
-        tab.ShowDetails(row, {i == 7 ? u"Halvard" : u"Tarvik",
-                              i == 8 ? u"Lunn" : u"Arvo",
+        tab.ShowDetails(row, {i == 7 ? u"Halvard" : u"Tarvik", i == 8 ? u"Lunn" : u"Arvo",
                               i == 9 ? u"NAS" : u"SAN",
-                              {}});
+                              i == 9 ? std::chrono::system_clock::from_time_t(kIn2030)
+                                     : std::chrono::system_clock::time_point{}});
     }
     auto* filter = qobject_cast<QLineEdit*>(tab.GetDlgItem(IDC_SERVER_FILTER));
     using V = std::vector<std::string>;
-    for (const auto& [text, ip] :
-         {std::pair{"halvard", "10.0.0.7"}, {"LUNN", "10.0.0.8"}, {"nas", "10.0.0.9"}}) {
+    // Not the time last seen, whose digits would match most addresses.
+    for (const auto& [text, shown] : {std::pair{"halvard", V{"10.0.0.7"}},
+                                      {"LUNN", V{"10.0.0.8"}},
+                                      {"nas", V{"10.0.0.9"}},
+                                      {"2030", V{}}}) {
         filter->setText(QString::fromLatin1(text));
-        EXPECT_EQ(Shown(), V{ip}) << text;
+        EXPECT_EQ(Shown(), shown) << text;
     }
     filter->clear();
     CListCtrl& list = tab.List();
