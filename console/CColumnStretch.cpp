@@ -7,8 +7,9 @@
 #include <algorithm>
 
 CColumnStretch::CColumnStretch(CListCtrl& list, int col)
-    : QObject(&list), m_list(list), m_nCol(col), m_nMinWidth(list.columnWidth(col)) {
-    list.viewport()->installEventFilter(this);
+    : QObject(&list), m_list(list), m_pViewport(list.viewport()), m_nCol(col),
+      m_nMinWidth(list.columnWidth(col)) {
+    m_pViewport->installEventFilter(this);
     // Hiding or showing a column resizes its section too.
     connect(list.horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section) {
         if (section != m_nCol) {
@@ -33,7 +34,9 @@ void CColumnStretch::Fit() {
 }
 
 bool CColumnStretch::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_list.viewport() && event->type() == QEvent::Resize) {
+    // The viewport's own pointer: while the list is torn down its events still come, and the
+    // list is no scroll area any more.
+    if (event->type() == QEvent::Resize && watched == m_pViewport) {
         Fit();
     }
     return QObject::eventFilter(watched, event);

@@ -7,6 +7,7 @@
 #include <QObject>
 
 class CListCtrl;
+class QWidget;
 
 class CColumnStretch : public QObject {
     Q_OBJECT
@@ -21,6 +22,7 @@ protected:
 
 private:
     CListCtrl& m_list;
+    QWidget* m_pViewport; // the list's, owned by it
     int m_nCol;
     int m_nMinWidth;
 };
