@@ -79,6 +79,12 @@ std::filesystem::path PlacementFile(const CRegistryHive* hive) {
     return hive != nullptr ? hive->Path().parent_path() / "window" : std::filesystem::path();
 }
 
+// The lists' and dialogs' remembered views lie beside the window's place.
+std::filesystem::path BesidePlacement(const CWindowPlacement& placement, std::string_view name) {
+    return placement.File().empty() ? std::filesystem::path()
+                                    : placement.File().parent_path() / name;
+}
+
 } // namespace
 
 COrvaneSrvDlg::COrvaneSrvDlg(COrvaneSrvApp& app, std::unique_ptr<CRegistryHive> hive)
@@ -327,12 +333,14 @@ void COrvaneSrvDlg::CreateSystemPage(COrvaneSrvCore& core) {
     m_pTabSystem = std::make_unique<CTabSystem>(*m_pBoxes);
     m_pTabSystem->SetHooks(m_pSystemTabHooks ? *m_pSystemTabHooks
                                              : WireSystemTab(*m_pTabSystem, core));
+    m_pTabSystem->SetViewFile(BesidePlacement(m_placement, "system-list"));
     m_pTabSystem->Create(*m_tabCtrl); // starts discovery
     m_tabCtrl->InsertPage(Text(IDS_TAB_SYSTEM), 0, m_pTabSystem.get());
 }
 
 void COrvaneSrvDlg::CreateAccountPage(COrvaneSrvCore& core) {
     m_pTabAccount = std::make_unique<CTabAccount>(core, *m_pBoxes);
+    m_pTabAccount->SetAccessSizeFile(BesidePlacement(m_placement, "group-access"));
     m_pTabAccount->Create(*m_tabCtrl);
     m_tabCtrl->InsertPage(Text(IDS_TAB_ACCOUNT), 1, m_pTabAccount.get());
 

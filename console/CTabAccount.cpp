@@ -288,6 +288,7 @@ void CTabAccount::OnGroupAccess() {
     }
     CGroupAccessDlg dlg(m_core, this);
     dlg.m_strGroupName = *name;
+    dlg.m_sizeFile = m_accessSizeFile;
     if (dlg.DoModal() == CDialog::IDOK) {
         auto carrier = std::make_unique<CGroupData>(*name);
         carrier->m_listAccess = std::move(dlg.m_arrAccess);

@@ -10,6 +10,7 @@
 #include "platform/ui/CDialogPage.h"
 #include "platform/ui/IMessageBoxes.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -22,6 +23,8 @@ public:
     enum class EColumn : std::size_t { IPAddr, MAC, Auth, Count };
 
     CTabAccount(COrvaneSrvCore& core, IMessageBoxes& boxes);
+    // Where the access dialog keeps its size between runs; none keeps nothing.
+    void SetAccessSizeFile(std::filesystem::path file) { m_accessSizeFile = std::move(file); }
 
     CListBox& Groups() const { return *m_lbGroups; }
     CListBox& Users() const { return *m_lbUsers; }
@@ -64,4 +67,5 @@ private:
     CListBox* m_lbGroups = nullptr;  // control 1013, owned by the page
     CListBox* m_lbUsers = nullptr;   // control 1009
     CListCtrl* m_lvAccess = nullptr; // control 1021
+    std::filesystem::path m_accessSizeFile;
 };

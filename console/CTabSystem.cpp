@@ -1,5 +1,6 @@
 #include "console/CTabSystem.h"
 
+#include "console/CColumnStretch.h"
 #include "console/CLoginDlg.h"
 #include "console/ConsoleLists.h"
 #include "platform/text/TextConv.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -29,14 +31,28 @@
 
 namespace {
 
-constexpr std::array<CColumnLayout, kServerColumnCount> kColumns = {{
+using EDetailColumn = CTabSystem::EDetailColumn;
+
+constexpr std::array<CColumnLayout, CTabSystem::kListColumnCount> kColumns = {{
     {IDS_COL_IP_ADDRESS, EColumnAlign::Center, 100},
     {IDS_COL_SYSTEM_NAME, EColumnAlign::Left, 120},
     {IDS_COL_PRODUCT, EColumnAlign::Left, 110},
     {IDS_COL_FIRMWARE, EColumnAlign::Center, 90},
     {IDS_COL_MAC_ADDRESS, EColumnAlign::Center, 120},
     {IDS_COL_AUTH, EColumnAlign::Center, 50},
+    {IDS_COL_VENDOR, EColumnAlign::Left, 110},
+    {IDS_COL_TYPE, EColumnAlign::Center, 40},
+    {IDS_COL_LAST_SEEN, EColumnAlign::Center, 115},
+    {IDS_COL_MODEL, EColumnAlign::Left, 90},
 }};
+
+// The columns of the header's menu, in its order.
+constexpr std::array kOptionalColumns = {EDetailColumn::Vendor, EDetailColumn::Type,
+                                         EDetailColumn::LastSeen};
+
+int Col(EDetailColumn col) {
+    return static_cast<int>(col);
+}
 
 std::size_t Col(EServerColumn col) {
     return static_cast<std::size_t>(col);
@@ -80,8 +96,19 @@ void CTabSystem::InsertColumns() {
 }
 
 void CTabSystem::WireList() {
-    const std::array addressColumns = {static_cast<int>(Col(EServerColumn::IPAddr))};
-    m_listServers->SetSortable(addressColumns);
+    const int ipColumn = static_cast<int>(Col(EServerColumn::IPAddr));
+    const std::array addressColumns = {ipColumn};
+    MakeSortable(*m_listServers, addressColumns, ipColumn);
+    // Its digits would match most filters of addresses.
+    m_listServers->LeaveOutOfFilter(Col(EDetailColumn::LastSeen));
+    RestoreView();
+    QHeaderView* headings = m_listServers->horizontalHeader();
+    connect(headings, &QHeaderView::sortIndicatorChanged, this, [this] { SaveView(); });
+    headings->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(headings, &QWidget::customContextMenuRequested, this,
+            [this, headings](QPoint at) { OnHeaderMenu(headings->viewport()->mapToGlobal(at)); });
+    m_pNameStretch =
+        NewChild<CColumnStretch>(*m_listServers, static_cast<int>(Col(EServerColumn::SystemName)));
     // Whatever changed the selection (mouse, keys, Ctrl+A, discovery), Login follows it.
     connect(m_listServers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { OnSelChangeList(); });
@@ -105,16 +132,63 @@ void CTabSystem::WireList() {
     m_listServers->viewport()->installEventFilter(this); // the Auth cell's tip
 
     auto* filter = Controls().ItemAs<QLineEdit>(IDC_SERVER_FILTER);
-    filter->setPlaceholderText(Text(IDS_FILTER_HINT));
-    filter->setClearButtonEnabled(true);
-    connect(filter, &QLineEdit::textChanged, this,
-            [this](const QString& text) { m_listServers->SetFilterText(text); });
-    Controls().ItemAs<QLabel>(IDC_SERVER_FILTER_LABEL)->setBuddy(filter);
+    WireFilter(*filter, *Controls().ItemAs<QLabel>(IDC_SERVER_FILTER_LABEL), *m_listServers,
+               IDS_FILTER_HINT_SYSTEM);
 
     auto* layout = NewChild<CAnchoredLayout>(*this);
+    layout->Anchor(filter, EAnchor::GrowWidth);
     layout->Anchor(m_listServers, EAnchor::Grow);
     layout->Anchor(GetDlgItem(IDC_REFRESH), EAnchor::MoveXY);
     layout->Anchor(GetDlgItem(IDC_LOGIN), EAnchor::MoveXY);
+}
+
+void CTabSystem::RestoreView() {
+    for (int col = static_cast<int>(kServerColumnCount); col < kListColumnCount; ++col) {
+        m_listServers->setColumnHidden(col, true);
+    }
+    if (m_viewFile.empty()) {
+        return;
+    }
+    const std::optional<CListView> view = LoadListView(m_viewFile, kListColumnCount);
+    if (!view) {
+        return;
+    }
+    m_listServers->sortByColumn(view->nSortColumn, view->order);
+    for (const EDetailColumn col : kOptionalColumns) {
+        if (std::find(view->shown.begin(), view->shown.end(), Col(col)) != view->shown.end()) {
+            m_listServers->setColumnHidden(Col(col), false);
+        }
+    }
+}
+
+void CTabSystem::SaveView() const {
+    if (m_viewFile.empty()) {
+        return;
+    }
+    const QHeaderView& headings = *m_listServers->horizontalHeader();
+    CListView view{headings.sortIndicatorSection(), headings.sortIndicatorOrder(), {}};
+    for (const EDetailColumn col : kOptionalColumns) {
+        if (!m_listServers->isColumnHidden(Col(col))) {
+            view.shown.push_back(Col(col));
+        }
+    }
+    if (!SaveListView(m_viewFile, view)) {
+        std::fputs("OrvaneSrv: the System list's sort and columns could not be kept\n", stderr);
+    }
+}
+
+void CTabSystem::OnHeaderMenu(const QPoint& pos) {
+    QMenu menu(this);
+    for (const EDetailColumn col : kOptionalColumns) {
+        QAction* item = menu.addAction(Text(kColumns[static_cast<std::size_t>(col)].nHeading));
+        item->setCheckable(true);
+        item->setChecked(!m_listServers->isColumnHidden(Col(col)));
+        connect(item, &QAction::toggled, this, [this, col](bool bShown) {
+            m_listServers->setColumnHidden(Col(col), !bShown);
+            SaveView();
+        });
+    }
+    menu.exec(pos);
 }
 
 bool CTabSystem::OnInitDialog() {
@@ -497,6 +571,25 @@ std::size_t CTabSystem::FindRow(EServerColumn col, std::u16string_view text) con
 void CTabSystem::SelectAndFocus(std::size_t row) {
     m_listServers->SetSelected(row, true);
     m_listServers->SetFocusRow(row);
+}
+
+void CTabSystem::ShowDetails(std::size_t row, const CServerRowDetails& details) {
+    const auto cell = [&](EDetailColumn col, std::u16string_view text) {
+        m_listServers->SetItemText(row, static_cast<std::size_t>(col), text);
+    };
+    cell(EDetailColumn::Vendor, details.vendor);
+    cell(EDetailColumn::Type, details.type);
+    cell(EDetailColumn::Model, details.model);
+    std::u16string seen;
+    if (details.lastSeen != std::chrono::system_clock::time_point{}) {
+        // Sorts as text in the order of time.
+        const auto secs =
+            std::chrono::duration_cast<std::chrono::seconds>(details.lastSeen.time_since_epoch());
+        seen = QDateTime::fromSecsSinceEpoch(secs.count())
+                   .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                   .toStdU16String();
+    }
+    cell(EDetailColumn::LastSeen, seen);
 }
 
 void CTabSystem::ShowAddressState(std::size_t row, EAddressState state,

@@ -6,8 +6,11 @@
 // says in its tip why it is greyed; it is enabled while any selected row takes a login, and a
 // press reports the others as skipped in its one box; a login never goes to an array that does
 // not support one. The Auth cell's tip tells how the array's last login ended. A filter field
-// narrows the list, a click on a heading sorts it, and a right click or the Menu key on a server
-// row opens the server menu (Login, Copy IP address, Copy MAC address).
+// narrows the list (any column: also the vendor, model and type, shown or not), a click on a
+// heading sorts it (by IP address at first), and a right click or the Menu key on a server row
+// opens the server menu (Login, Copy IP address, Copy MAC address). The system name column takes
+// the room the others leave; a right click on the headings chooses the optional columns (Vendor,
+// Type, Last seen). The sort and those columns are kept between runs.
 #pragma once
 
 #include "console/CSystemTabHooks.h"
@@ -16,6 +19,9 @@
 #include "platform/ui/IMessageBoxes.h"
 #include "storage/IServerListView.h"
 
+#include <filesystem>
+
+class CColumnStretch;
 class CListCtrl;
 class QHelpEvent;
 class QTimer;
@@ -25,11 +31,22 @@ class CTabSystem : public CDialogPage, public IServerListView {
 public:
     static constexpr int kDiscoveryTimerId = 111;
     static constexpr int kDiscoveryPeriodMs = 30000;
+    // The list's columns after those of every server list: three the operator may show, and the
+    // model, which only the filter reads.
+    enum class EDetailColumn : int {
+        Vendor = static_cast<int>(kServerColumnCount),
+        Type,
+        LastSeen,
+        Model,
+    };
+    static constexpr int kListColumnCount = static_cast<int>(EDetailColumn::Model) + 1;
 
     explicit CTabSystem(IMessageBoxes& boxes);
 
     // Set before Create: initialisation starts the first pass through them.
     void SetHooks(CSystemTabHooks hooks) { m_hooks = std::move(hooks); }
+    // Set before Create: where the list's sort and optional columns are kept; none keeps nothing.
+    void SetViewFile(std::filesystem::path file) { m_viewFile = std::move(file); }
 
     CListCtrl& List() const { return *m_listServers; }
     void EnableRefresh(bool bEnable);
@@ -43,6 +60,8 @@ public:
     void OnSelChangeList();
     // The server menu for the selected rows, at pos (screen coordinates); runs until it closes.
     void OnContextMenuList(const QPoint& pos);
+    // The menu of the optional columns, at pos (screen coordinates); runs until it closes.
+    void OnHeaderMenu(const QPoint& pos);
     // Rows whose Auth cell says "Yes".
     std::size_t AuthorizedCount() const;
     // The Auth cell's tip: how the array's last login ended and when, and beside "Yes" when its
@@ -64,6 +83,7 @@ public:
     void SelectAndFocus(std::size_t row) override;
     void ShowAddressState(std::size_t row, EAddressState state,
                           std::u16string_view claims) override;
+    void ShowDetails(std::size_t row, const CServerRowDetails& details) override;
 
 protected:
     bool OnInitDialog() override;
@@ -77,6 +97,9 @@ private:
     void WireList();
     // Why each of these arrays takes no login; nothing for one that takes it.
     std::vector<std::optional<ELoginSkip>> SkipReasons(std::span<const std::u16string> macs) const;
+    // The sort and optional columns as kept, or the first sort by IP address with none shown.
+    void RestoreView();
+    void SaveView() const;
     // Why Login is greyed for the selected rows (or what it does when it is not).
     std::u16string LoginTip(std::span<const std::size_t> selected,
                             std::span<const std::optional<ELoginSkip>> reasons,
@@ -105,4 +128,6 @@ private:
     // The tips of the rows whose MAC address other addresses announce, by MAC address.
     std::unordered_map<std::u16string, CTextRowsModel::CRowNote> m_mapAddressNotes;
     QTimer* m_pLoginRecheck = nullptr; // a changed row may change the Login button; owned
+    std::filesystem::path m_viewFile;
+    CColumnStretch* m_pNameStretch = nullptr; // owned by the list
 };

@@ -39,7 +39,7 @@ constexpr std::array kMain102 = std::to_array<CControlTemplate>({
 
 constexpr std::array kSystem = std::to_array<CControlTemplate>({
     {IDC_SERVER_FILTER_LABEL, K::Label, u"&Filter:", {7, 9, 24, 8}},
-    {IDC_SERVER_FILTER, K::Edit, u"", {32, 7, 160, 14}, kLineEdit},
+    {IDC_SERVER_FILTER, K::Edit, u"", {32, 7, 383, 14}, kLineEdit},
     {IDC_LIST_SERVERS, K::ListView, u"", {7, 25, 408, 120}, kReportList},
     {IDC_REFRESH, K::PushButton, u"&Refresh", {298, 154, 50, 14}, S::TabStop},
     {IDC_LOGIN, K::PushButton, u"&Login", {365, 154, 50, 14}, S::TabStop},
@@ -92,11 +92,16 @@ constexpr std::array kAddGroup = std::to_array<CControlTemplate>({
 });
 
 constexpr std::array kGroupAccess = std::to_array<CControlTemplate>({
-    {kNone, K::Label, u"Group Name", {7, 7, 61, 16}},
+    {kNone, K::Label, u"Group Name", {7, 9, 61, 8}},
     {IDC_ACCESS_GROUP_NAME, K::Edit, u"", {82, 7, 93, 14}, S::AutoHScroll | S::Disabled},
-    {IDC_ACCESS_SERVERS, K::ListView, u"", {7, 31, 429, 122}, kReportList | S::SingleSel},
-    {IDOK, K::DefPushButton, u"&OK", {151, 159, 50, 14}, S::TabStop},
-    {IDCANCEL, K::PushButton, u"&Cancel", {233, 159, 50, 14}, S::TabStop},
+    {IDC_ACCESS_FILTER_LABEL, K::Label, u"&Filter:", {7, 29, 61, 8}},
+    {IDC_ACCESS_FILTER, K::Edit, u"", {82, 27, 354, 14}, kLineEdit},
+    {IDC_ACCESS_SERVERS, K::ListView, u"", {7, 46, 429, 175}, kReportList | S::SingleSel},
+    {IDC_ACCESS_SELECT_SHOWN, K::PushButton, u"Select &all shown", {7, 229, 70, 14}, S::TabStop},
+    {IDC_ACCESS_CLEAR_SHOWN, K::PushButton, u"C&lear all shown", {82, 229, 70, 14}, S::TabStop},
+    {IDC_ACCESS_COUNT, K::Label, u"", {159, 232, 160, 8}},
+    {IDOK, K::DefPushButton, u"&OK", {331, 229, 50, 14}, S::TabStop},
+    {IDCANCEL, K::PushButton, u"&Cancel", {386, 229, 50, 14}, S::TabStop},
 });
 
 constexpr std::array kTemplates = std::to_array<CDialogTemplate>({
@@ -107,7 +112,7 @@ constexpr std::array kTemplates = std::to_array<CDialogTemplate>({
     {IDD_LOGIN, u"Login Dialog", 220, 78, kModal, kFont, kPointSize, kLogin},
     {IDD_ADD_USER, u"Create New User", 265, 175, kModal, kFont, kPointSize, kAddUser},
     {IDD_ADD_GROUP, u"Create New Group", 220, 153, kModal, kFont, kPointSize, kAddGroup},
-    {IDD_GROUP_ACCESS, u"Group Access Control", 443, 180, kModal, kFont, kPointSize, kGroupAccess},
+    {IDD_GROUP_ACCESS, u"Group Access Control", 443, 250, kModal, kFont, kPointSize, kGroupAccess},
 });
 
 } // namespace

@@ -62,6 +62,11 @@ inline constexpr int IDC_CHECK_USERS = 1020;
 // Group access dialog.
 inline constexpr int IDC_ACCESS_GROUP_NAME = 1024;
 inline constexpr int IDC_ACCESS_SERVERS = 1025;
+inline constexpr int IDC_ACCESS_FILTER_LABEL = 1106;
+inline constexpr int IDC_ACCESS_FILTER = 1107;
+inline constexpr int IDC_ACCESS_SELECT_SHOWN = 1108;
+inline constexpr int IDC_ACCESS_CLEAR_SHOWN = 1109;
+inline constexpr int IDC_ACCESS_COUNT = 1110;
 
 // Strings with fixed numbers.
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -153,3 +158,12 @@ inline constexpr int IDS_STATUS_PORTS = 376;                 // %1: HTTP port, %
 inline constexpr int IDS_STATUS_PORT_NO_TLS = 377;  // %1: HTTP port, %2: why HTTPS is not served
 inline constexpr int IDS_STATUS_PORT_TLS_OFF = 378; // %1: HTTP port
 inline constexpr int IDS_STATUS_SEARCHING = 379;
+// The System list's optional columns (and the model, which only its filter reads), and the
+// access dialog's count of ticked arrays.
+inline constexpr int IDS_COL_VENDOR = 351;
+inline constexpr int IDS_COL_TYPE = 352;
+inline constexpr int IDS_COL_LAST_SEEN = 353;
+inline constexpr int IDS_COL_MODEL = 354;
+inline constexpr int IDS_ACCESS_TICKED = 355;     // %1: ticked, %2: all rows
+inline constexpr int IDS_ACCESS_TICKED_ONE = 356; // %1: ticked of the one row
+inline constexpr int IDS_FILTER_HINT_SYSTEM = 357;

@@ -106,6 +106,14 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_STATUS_PORT_NO_TLS, u"Credential service on port %1, HTTPS not served: %2"},
     {IDS_STATUS_PORT_TLS_OFF, u"Credential service on port %1, no HTTPS port"},
     {IDS_STATUS_SEARCHING, u"Searching\u2026"},
+    {IDS_COL_VENDOR, u"Vendor"},
+    {IDS_COL_TYPE, u"Type"},
+    {IDS_COL_LAST_SEEN, u"Last seen"},
+    {IDS_COL_MODEL, u"Model"},
+    {IDS_ACCESS_TICKED, u"%1 of %2 arrays ticked"},
+    {IDS_ACCESS_TICKED_ONE, u"%1 of 1 array ticked"},
+    {IDS_FILTER_HINT_SYSTEM,
+     u"Any column: address, name, product, firmware, MAC, vendor, model, type"},
 });
 
 } // namespace

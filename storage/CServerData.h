@@ -74,6 +74,9 @@ public:
     std::vector<CAddressClaim> m_listClaims;
     int32_t m_nPassesBoundUnseen = 0;
     bool m_bSeenElsewhere = false;
+    // When discovery last saw it at its own address: for the operator's eyes only, never stored,
+    // so that a restart shows what the network says now.
+    std::chrono::system_clock::time_point m_lastSeen{};
     // Bytes as the server sent them (not text); empty before the first successful login.
     std::string m_szLoginResponse;
 

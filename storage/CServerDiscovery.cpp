@@ -266,6 +266,7 @@ CAttributes ReadAttributes(const CSlpFunctions& slp, std::string_view attrList) 
 }
 
 void StoreSighting(CServerData& record, std::string_view host, const CAttributes& attrs) {
+    record.m_lastSeen = std::chrono::system_clock::now();
     record.SetIPAddr(host);
     if (attrs.hostname) {
         record.SetSystemName(*attrs.hostname);
@@ -308,10 +309,16 @@ bool RefreshSighting(CServerData& record, std::string_view host, const CAttribut
 } // namespace
 
 CServerDiscovery::CRowCells CServerDiscovery::CellsOf(const CServerData& record) {
-    CRowCells cells{Utf8ToUtf16(record.m_szIPAddr),  Utf8ToUtf16(record.m_szSystemName),
-                    Utf8ToUtf16(record.m_szProduct), Utf8ToUtf16(record.m_szVersion),
-                    Utf8ToUtf16(record.m_szMAC),     record.m_bAuthorized != 0,
-                    record.AddressState(),           {}};
+    CRowCells cells{Utf8ToUtf16(record.m_szIPAddr),
+                    Utf8ToUtf16(record.m_szSystemName),
+                    Utf8ToUtf16(record.m_szProduct),
+                    Utf8ToUtf16(record.m_szVersion),
+                    Utf8ToUtf16(record.m_szMAC),
+                    record.m_bAuthorized != 0,
+                    record.AddressState(),
+                    {},
+                    {Utf8ToUtf16(record.m_szVendor), Utf8ToUtf16(record.m_szModel),
+                     Utf8ToUtf16(record.m_szType), record.m_lastSeen}};
     for (const CAddressClaim& claim : record.m_listClaims) {
         cells.claims += (cells.claims.empty() ? u"" : u", ") + Utf8ToUtf16(claim.strAddress);
     }
@@ -517,6 +524,7 @@ bool CServerDiscovery::ShowRow(const CRowCells& cells) {
         m_list.SetCellText(row, EServerColumn::Auth, cells.bAuthorized ? kYes : kNo);
     }
     m_list.ShowAddressState(row, cells.eState, cells.claims);
+    m_list.ShowDetails(row, cells.details);
     return bAdded;
 }
 

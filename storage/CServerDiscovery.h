@@ -115,6 +115,7 @@ private:
         bool bAuthorized = false;
         EAddressState eState = EAddressState::Bound;
         std::u16string claims; // the other addresses, comma-separated
+        CServerRowDetails details;
     };
     static CRowCells CellsOf(const CServerData& record);
     // Whether the pass takes this MAC from host (under kMaxMacsPerHost).

@@ -7,6 +7,7 @@
 
 #include "storage/CServerData.h"
 
+#include <chrono>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -21,6 +22,14 @@ enum class EServerColumn : std::size_t {
     Auth = 5,       // "Auth": "Yes", "No" or "Logging"
 };
 inline constexpr std::size_t kServerColumnCount = 6;
+
+// What a list may show of a record beyond the six columns.
+struct CServerRowDetails {
+    std::u16string vendor;
+    std::u16string model;
+    std::u16string type;
+    std::chrono::system_clock::time_point lastSeen{}; // CServerData::m_lastSeen
+};
 
 class IServerListView {
 public:
@@ -44,4 +53,6 @@ public:
     // that cannot show it leaves it to the records.
     virtual void ShowAddressState(std::size_t /*row*/, EAddressState /*state*/,
                                   std::u16string_view /*claims*/) {}
+    // The record's details at each sighting; a list that shows none ignores them.
+    virtual void ShowDetails(std::size_t /*row*/, const CServerRowDetails& /*details*/) {}
 };

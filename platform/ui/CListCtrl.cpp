@@ -96,6 +96,12 @@ void CListCtrl::SetFilterText(const QString& text) {
     }
 }
 
+void CListCtrl::LeaveOutOfFilter(int col) {
+    if (m_pProxy != nullptr) {
+        m_pProxy->LeaveOutOfFilter(col);
+    }
+}
+
 std::size_t CListCtrl::GetShownCount() const {
     return static_cast<std::size_t>(model()->rowCount());
 }

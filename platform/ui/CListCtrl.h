@@ -41,6 +41,8 @@ public:
     void SetSortable(std::span<const int> addressColumns);
     // Shows only the rows holding text in some column (any case); empty shows every row.
     void SetFilterText(const QString& text);
+    // The filter does not read the column; only once sortable.
+    void LeaveOutOfFilter(int col);
     // How many rows the view shows (all of them unless a filter hides some).
     std::size_t GetShownCount() const;
     // The row shown at place i of the view, top first.

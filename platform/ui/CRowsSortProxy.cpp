@@ -23,6 +23,30 @@ void CRowsSortProxy::SetAddressColumn(int col) {
     m_addressColumns.push_back(col);
 }
 
+void CRowsSortProxy::LeaveOutOfFilter(int col) {
+    m_unfilteredColumns.push_back(col);
+    invalidateFilter();
+}
+
+bool CRowsSortProxy::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+    if (m_unfilteredColumns.empty()) {
+        return QSortFilterProxyModel::filterAcceptsRow(sourceRow, sourceParent);
+    }
+    const QAbstractItemModel& rows = *sourceModel();
+    const QRegularExpression& filter = filterRegularExpression();
+    for (int col = 0; col < rows.columnCount(sourceParent); ++col) {
+        if (std::find(m_unfilteredColumns.begin(), m_unfilteredColumns.end(), col) ==
+                m_unfilteredColumns.end() &&
+            rows.index(sourceRow, col, sourceParent)
+                .data(filterRole())
+                .toString()
+                .contains(filter)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 quint64 CRowsSortProxy::AddressKey(const QString& text) {
     const QStringList parts = text.trimmed().split(u'.');
     if (parts.size() != kOctets) {

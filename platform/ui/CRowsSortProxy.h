@@ -14,13 +14,17 @@ public:
 
     // The column holds dotted IPv4 addresses; they sort by number, other texts after them.
     void SetAddressColumn(int col);
+    // The filter does not read the column (a time, whose digits would match most filters).
+    void LeaveOutOfFilter(int col);
 
     // The value an address sorts by; texts that are no address get one above every address.
     static quint64 AddressKey(const QString& text);
 
 protected:
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
 private:
     std::vector<int> m_addressColumns;
+    std::vector<int> m_unfilteredColumns;
 };

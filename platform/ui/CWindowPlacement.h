@@ -18,6 +18,8 @@ public:
 
     explicit CWindowPlacement(std::filesystem::path file) : m_file(std::move(file)) {}
 
+    const std::filesystem::path& File() const { return m_file; }
+
     // The stored place, at least minimum in size; nothing when the file holds none.
     std::optional<QRect> Load(QSize minimum) const;
     // Writes the place (the folder is made); false when it cannot be written.

@@ -33,7 +33,7 @@ inline void ClickEntry(QAbstractItemView& view, std::size_t row, int col = 0) {
 
 // The row's first cell made current, then Space.
 inline void ToggleCheck(CListCtrl& list, std::size_t row) {
-    const QRect r = list.visualRect(list.model()->index(static_cast<int>(row), 0));
+    const QRect r = list.visualRect(list.model()->index(ViewPlace(list, row), 0));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, QPoint(r.right() - 4, r.center().y()));
     QTest::keyClick(&list, Qt::Key_Space);
 }

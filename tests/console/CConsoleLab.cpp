@@ -147,8 +147,9 @@ std::string CConsoleLab::RowText(std::size_t row) const {
 
 void CConsoleLab::ClickRow(std::size_t row, Qt::KeyboardModifiers modifiers) const {
     CListCtrl& list = m_pDialog->TabSystem()->List();
-    list.scrollTo(list.model()->index(static_cast<int>(row), 0));
-    const QRect cell = list.visualRect(list.model()->index(static_cast<int>(row), 1));
+    const int place = ViewPlace(list, row);
+    list.scrollTo(list.model()->index(place, 0));
+    const QRect cell = list.visualRect(list.model()->index(place, 1));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, modifiers, cell.center());
 }
 

@@ -419,4 +419,70 @@ TEST_F(AccessTab, CheckingAndUncheckingRowsChangesTheListAndCancelChangesNothing
                                {u"10.0.0.2", kUnsupported, u"No", u""}}));
 }
 
+TEST_F(AccessTab, TheButtonsTickOnlyTheShownRowsSpaceTheFocusedOneAndTheCountFollows) {
+    Names counts;
+    WhenModal<CGroupAccessDlg>([&](CGroupAccessDlg& d) {
+        const auto count = [&] { counts.push_back(d.GetDlgItemText(IDC_ACCESS_COUNT)); };
+        const auto key = [&d](Qt::Key k) { QTest::keyClick(d.focusWidget(), k); };
+        d.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&d));
+        count();
+        // Tab walks the filter, the list, the buttons, and back.
+        EXPECT_EQ(d.focusWidget(), d.GetDlgItem(IDC_ACCESS_FILTER));
+        for (const int id : {IDC_ACCESS_SERVERS, IDC_ACCESS_SELECT_SHOWN, IDC_ACCESS_CLEAR_SHOWN,
+                             CDialog::IDOK, CDialog::IDCANCEL, IDC_ACCESS_FILTER}) {
+            key(Qt::Key_Tab);
+            EXPECT_EQ(d.focusWidget(), d.GetDlgItem(id)) << id;
+        }
+        Type(d, IDC_ACCESS_FILTER, u"10.0.0.3");
+        key(Qt::Key_Return); // on to the rows it leaves, not OK
+        EXPECT_TRUE(d.isVisible());
+        EXPECT_EQ(d.focusWidget(), &d.Servers());
+        QTest::mouseClick(d.GetDlgItem(IDC_ACCESS_SELECT_SHOWN), Qt::LeftButton);
+        count();
+        Type(d, IDC_ACCESS_FILTER, u"10.0.0");
+        QTest::mouseClick(d.GetDlgItem(IDC_ACCESS_CLEAR_SHOWN), Qt::LeftButton);
+        count(); // the placeholders, which that filter hides, stay ticked
+        Type(d, IDC_ACCESS_FILTER, u"");
+        // The top row (10.0.0.1) focused in a cell without a check box, then the next one.
+        d.Servers().setFocus();
+        d.Servers().setCurrentIndex(d.Servers().model()->index(0, 2));
+        for (const Qt::Key k : {Qt::Key_Space, Qt::Key_Down, Qt::Key_Space, Qt::Key_Space}) {
+            key(k);
+            if (k == Qt::Key_Space) {
+                count();
+            }
+        }
+        ClickOk(d);
+    });
+    ClickButton(IDC_GROUP_ACCESS);
+    EXPECT_EQ(counts,
+              (Names{u"4 of 6 arrays ticked", u"5 of 6 arrays ticked", u"3 of 6 arrays ticked",
+                     u"4 of 6 arrays ticked", u"5 of 6 arrays ticked", u"4 of 6 arrays ticked"}));
+    EXPECT_EQ(Access(), (Names{kSupported, kGone, kUnsupported, kLower}));
+}
+
+TEST_F(AccessTab, TheDialogGrowsWithItsListAndOpensAgainAtTheSizeItWasLeftAt) {
+    const QSize more(20, 150); // within the offscreen screen
+    QSize grown;
+    WhenModal<CGroupAccessDlg>([&](CGroupAccessDlg& d) {
+        EXPECT_EQ(d.size(), QSize(775, 406));
+        const QSize list = d.Servers().size();
+        const QPoint ok = d.GetDlgItem(CDialog::IDOK)->pos();
+        d.resize(d.size() + more);
+        grown = d.size();
+        EXPECT_EQ(d.Servers().size(), list + more);
+        EXPECT_EQ(d.GetDlgItem(CDialog::IDOK)->pos(), ok + QPoint(more.width(), more.height()));
+        QTest::keyClick(&d, Qt::Key_Escape);
+    });
+    ClickButton(IDC_GROUP_ACCESS);
+    QSize reopened;
+    WhenModal<CGroupAccessDlg>([&](CGroupAccessDlg& d) {
+        reopened = d.size();
+        QTest::keyClick(&d, Qt::Key_Escape);
+    });
+    ClickButton(IDC_GROUP_ACCESS);
+    EXPECT_EQ(reopened, grown);
+}
+
 } // namespace

@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QToolTip>
 #include <atomic>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -93,6 +94,7 @@ protected:
         m_tab = std::make_unique<CTestTabSystem>(m_boxes);
         m_tab->m_bTimerFails = bTimerFails;
         m_tab->SetHooks(std::move(hooks));
+        m_tab->SetViewFile(m_viewFile);
         m_tab->Create(m_parent);
         m_parent.resize(800, 400);
         m_parent.show();
@@ -106,7 +108,7 @@ protected:
     }
     void Click(std::size_t row, Qt::KeyboardModifiers modifiers = {}) {
         CListCtrl& list = m_tab->List();
-        const QRect r = list.visualRect(list.model()->index(static_cast<int>(row), 1));
+        const QRect r = list.visualRect(list.model()->index(ViewPlace(list, row), 1));
         QTest::mouseClick(list.viewport(), Qt::LeftButton, modifiers, r.center());
     }
     // As the window system reports it: the press, the request for a context menu, the release.
@@ -119,7 +121,7 @@ protected:
     }
     void RightClick(std::size_t row) {
         CListCtrl& list = m_tab->List();
-        RightClick(list.visualRect(list.model()->index(static_cast<int>(row), 1)).center());
+        RightClick(list.visualRect(list.model()->index(ViewPlace(list, row), 1)).center());
     }
     std::string LoginTip() const { return m_tab->GetDlgItem(IDC_LOGIN)->toolTip().toStdString(); }
     // The IP address column as the view shows it, top first.
@@ -138,6 +140,8 @@ protected:
     std::vector<CMessageBoxRequest> m_seen;
     EMessageAnswer m_question = EMessageAnswer::No; // the operator's answer to a question
     std::unique_ptr<CTestTabSystem> m_tab;
+    CTempDir m_folder;
+    std::filesystem::path m_viewFile; // none: nothing kept
 };
 
 TEST_F(SystemTab, TheListHasItsSixColumnsAndStartsDiscoveryWithTheTimer) {
@@ -145,21 +149,31 @@ TEST_F(SystemTab, TheListHasItsSixColumnsAndStartsDiscoveryWithTheTimer) {
     CTestTabSystem& tab = Make({.startFirstPass = [&] { ++passes; }});
     EXPECT_EQ(passes, 1);
     const CListCtrl& list = tab.List();
-    const char* headings[] = {"IP address",    "System name", "Product",
-                              "Firmware ver.", "MAC address", "Auth"};
-    // The design widths 100, 120, 110, 90, 120 and 50 in pixels of DejaVu Sans 8 pt.
+    const char* headings[] = {"IP address",  "System name", "Product", "Firmware ver.",
+                              "MAC address", "Auth",        "Vendor",  "Type",
+                              "Last seen",   "Model"};
+    // The design widths in pixels of DejaVu Sans 8 pt; the system name's is its least, as it
+    // takes the room the others leave.
     const int widths[] = {117, 140, 128, 105, 140, 58};
-    const bool centred[] = {true, false, false, true, true, true};
-    ASSERT_EQ(list.model()->columnCount(), 6);
-    for (int c = 0; c < 6; ++c) {
+    const bool centred[] = {true, false, false, true, true, true, false, true, true, false};
+    ASSERT_EQ(list.model()->columnCount(), CTabSystem::kListColumnCount);
+    int shownWidth = 0;
+    for (int c = 0; c < CTabSystem::kListColumnCount; ++c) {
         EXPECT_EQ(list.model()->headerData(c, Qt::Horizontal).toString(), headings[c]);
-        EXPECT_EQ(list.columnWidth(c), widths[c]);
+        EXPECT_EQ(list.isColumnHidden(c), c >= 6) << c; // the optional ones and the model
+        if (c == static_cast<int>(EServerColumn::SystemName)) {
+            EXPECT_GE(list.columnWidth(c), widths[c]);
+        } else if (!list.isColumnHidden(c)) {
+            EXPECT_EQ(list.columnWidth(c), widths[c]) << c;
+        }
+        shownWidth += list.columnWidth(c); // none for a hidden one
         EXPECT_EQ(list.model()
                       ->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole)
                       .value<Qt::Alignment>()
                       .testFlag(Qt::AlignHCenter),
                   centred[c]);
     }
+    EXPECT_EQ(shownWidth, list.viewport()->width());
     EXPECT_TRUE(list.showGrid());
     EXPECT_EQ(list.selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(list.selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -538,11 +552,11 @@ TEST_F(SystemTab, HeadingsSortAddressesByNumberAndTheOrderAndFilterHoldForNewRow
         QTest::mouseClick(headings.viewport(), Qt::LeftButton, {}, QPoint(x, 5));
     };
     using V = std::vector<std::string>;
-    EXPECT_EQ(Shown(), (V{"10.0.0.10", "10.0.0.9", "192.168.1.2", "10.0.0.100"})); // as they came
-    sortBy(EServerColumn::IPAddr);
-    EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.10", "10.0.0.100", "192.168.1.2"}));
+    EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.10", "10.0.0.100", "192.168.1.2"})); // at first
     sortBy(EServerColumn::IPAddr);
     EXPECT_EQ(Shown(), (V{"192.168.1.2", "10.0.0.100", "10.0.0.10", "10.0.0.9"}));
+    sortBy(EServerColumn::IPAddr);
+    EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.10", "10.0.0.100", "192.168.1.2"}));
     sortBy(EServerColumn::SystemName); // text, any case
     EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.100", "10.0.0.10", "192.168.1.2"}));
     // A later pass: a new row and a renamed one take their places; the rows keep their indexes.
@@ -555,6 +569,93 @@ TEST_F(SystemTab, HeadingsSortAddressesByNumberAndTheOrderAndFilterHoldForNewRow
     EXPECT_EQ(Shown(), (V{"10.0.0.9", "10.0.0.100"}));
     QTest::keyClick(&tab.List(), Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(tab.List().GetSelectedRows(), (std::vector<std::size_t>{1, 3}));
+}
+
+// The headings' menu: its items as "text" or "text*" when checked, and the one toggled.
+QStringList ToggleColumn(CTabSystem& tab, int item) {
+    QStringList items;
+    WhenPopup([&items, item](QMenu& menu) {
+        for (const QAction* action : menu.actions()) {
+            items.push_back(action->text() + (action->isChecked() ? "*" : ""));
+        }
+        menu.actions()[item]->trigger();
+        menu.close();
+    });
+    QWidget* headings = tab.List().horizontalHeader()->viewport();
+    const QPoint at(5, 5);
+    QContextMenuEvent request(QContextMenuEvent::Mouse, at, headings->mapToGlobal(at));
+    QApplication::sendEvent(headings, &request);
+    return items;
+}
+
+TEST_F(SystemTab, TheSortAndTheColumnsChosenOnTheHeadingsAreKeptForTheNextWindow) {
+    m_viewFile = m_folder / "system-list";
+    constexpr int kLastSeen = static_cast<int>(CTabSystem::EDetailColumn::LastSeen);
+    EXPECT_EQ(ToggleColumn(Make(), 2), (QStringList{"Vendor", "Type", "Last seen"}));
+    QHeaderView* headings = m_tab->List().horizontalHeader();
+    QTest::mouseClick(headings->viewport(), Qt::LeftButton, {}, {5, 5}); // IP address, descending
+    EXPECT_EQ(m_tab->List().columnWidth(kLastSeen), 134);
+    Make();
+    headings = m_tab->List().horizontalHeader();
+    EXPECT_EQ(headings->sortIndicatorSection(), 0);
+    EXPECT_EQ(headings->sortIndicatorOrder(), Qt::DescendingOrder);
+    EXPECT_FALSE(m_tab->List().isColumnHidden(kLastSeen));
+    EXPECT_EQ(ToggleColumn(*m_tab, 2), (QStringList{"Vendor", "Type", "Last seen*"}));
+    EXPECT_TRUE(m_tab->List().isColumnHidden(kLastSeen));
+    EXPECT_TRUE(Make().List().isColumnHidden(kLastSeen));
+
+    // Files we did not write leave the list as it starts.
+    struct CCase {
+        const char* text;
+        int nSortColumn;
+        bool bLastSeen;
+    };
+    for (const CCase& c :
+         {CCase{"sort 1 descending\nshown 8\n", 1, true}, CCase{"sort 42 ascending\n", 0, false},
+          CCase{"sort 1 up\n", 0, false}, CCase{"shown 8\n", 0, false},
+          CCase{"sort 1 ascending\nshown x\n", 0, false}, CCase{"10 10 800 600\n", 0, false}}) {
+        std::ofstream(m_viewFile) << c.text;
+        Make();
+        EXPECT_EQ(m_tab->List().horizontalHeader()->sortIndicatorSection(), c.nSortColumn)
+            << c.text;
+        EXPECT_EQ(m_tab->List().isColumnHidden(kLastSeen), !c.bLastSeen) << c.text;
+    }
+}
+
+TEST_F(SystemTab, TheFilterReadsVendorModelAndTypeAndASortKeepsTheSelectedRowInView) {
+    CTestTabSystem& tab = Make();
+    constexpr int kArrays = 200;
+    constexpr std::time_t kIn2030 = 1907000000; // mid-June
+    for (int i = 0; i < kArrays; ++i) {
+        const std::u16string n = Utf8ToUtf16(std::to_string(i % 100));
+        const std::size_t row =
+            Add(Utf8ToUtf16("10.0." + std::to_string(i / 100) + ".") + n, u"m" + n);
+        // Names in the opposite order to the addresses.
+        tab.SetCellText(row, EServerColumn::SystemName,
+                        Utf8ToUtf16("array-" + std::to_string(2000 - i)));
+        tab.ShowDetails(row, {i == 7 ? u"Halvard" : u"Tarvik", i == 8 ? u"Lunn" : u"Arvo",
+                              i == 9 ? u"NAS" : u"SAN",
+                              i == 9 ? std::chrono::system_clock::from_time_t(kIn2030)
+                                     : std::chrono::system_clock::time_point{}});
+    }
+    auto* filter = qobject_cast<QLineEdit*>(tab.GetDlgItem(IDC_SERVER_FILTER));
+    using V = std::vector<std::string>;
+    // Not the time last seen, whose digits would match most addresses.
+    for (const auto& [text, shown] : {std::pair{"halvard", V{"10.0.0.7"}},
+                                      {"LUNN", V{"10.0.0.8"}},
+                                      {"nas", V{"10.0.0.9"}},
+                                      {"2030", V{}}}) {
+        filter->setText(QString::fromLatin1(text));
+        EXPECT_EQ(Shown(), shown) << text;
+    }
+    filter->clear();
+    CListCtrl& list = tab.List();
+    tab.SelectAndFocus(190); // 10.0.1.90, near the bottom
+    list.scrollTo(list.currentIndex());
+    const int x = list.horizontalHeader()->sectionViewportPosition(1) + 5;
+    QTest::mouseClick(list.horizontalHeader()->viewport(), Qt::LeftButton, {}, {x, 5});
+    EXPECT_EQ(list.RowAtViewPlace(kArrays - 191), 190u); // near the top now
+    EXPECT_TRUE(list.viewport()->rect().contains(list.visualRect(list.currentIndex())));
 }
 
 } // namespace

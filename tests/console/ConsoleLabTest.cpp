@@ -10,6 +10,7 @@
 #include "platform/ui/CListCtrl.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/CConsoleLab.h"
+#include "tests/console/ConsoleTestSupport.h"
 #include "tests/support/CLogCapture.h"
 #include "tests/support/RunShell.h"
 #include "tests/tools/CLabArray.h"
@@ -195,7 +196,7 @@ TEST_F(ConsoleLab, TheSystemTabListsTheLabLogsInAndAHostAnnouncingALoggedInMacGa
                                  " is also announced at " + hostile;
     EXPECT_NE(log.Text().find(conflict), std::string::npos) << log.Text();
     const QVariant tip =
-        tab.List().model()->index(static_cast<int>(rowOf0()), 0).data(Qt::ToolTipRole);
+        tab.List().model()->index(ViewPlace(tab.List(), rowOf0()), 0).data(Qt::ToolTipRole);
     EXPECT_NE(tip.toString().toStdString().find(hostile), std::string::npos);
     // The impostor's push is refused; the array's own is taken.
     const std::string refused =

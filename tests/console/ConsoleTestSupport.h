@@ -3,6 +3,7 @@
 #pragma once
 
 #include "console/COrvaneSrvDlg.h"
+#include "platform/ui/CListCtrl.h"
 #include "tests/support/CTempDir.h"
 
 #include <QApplication>
@@ -50,6 +51,16 @@ void WhenModal(std::function<void(Dialog&)> act) {
 
 inline void WhenPopup(std::function<void(QMenu&)> act) {
     WhenUp<QMenu>(&QApplication::activePopupWidget, std::move(act));
+}
+
+// Where the view shows a row of the list (sorted lists show their rows in another order); the
+// number of rows shown when it does not show it.
+inline int ViewPlace(const CListCtrl& list, std::size_t row) {
+    std::size_t place = 0;
+    while (place < list.GetShownCount() && list.RowAtViewPlace(place) != row) {
+        ++place;
+    }
+    return static_cast<int>(place);
 }
 
 // SLP calls that find nothing without touching the network: the window's discovery passes end

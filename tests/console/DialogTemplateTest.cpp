@@ -56,7 +56,7 @@ TEST(DialogTemplates, EveryDialogIsHeldWithDistinctControlIdentifiers) {
 // control of two dialogs in the order of their templates.
 const std::map<int, QSize> kWindowPixels = {
     {100, {403, 164}}, {102, {770, 374}}, {129, {739, 284}}, {130, {739, 284}},
-    {131, {385, 127}}, {133, {464, 284}}, {134, {385, 249}}, {135, {775, 293}},
+    {131, {385, 127}}, {133, {464, 284}}, {134, {385, 249}}, {135, {775, 406}},
 };
 const std::map<int, std::vector<QRect>> kControlPixels = {
     {IDD_LOGIN,

@@ -48,9 +48,13 @@ public:
         m_mapStates[Utf16ToUtf8(CServerRowList::CellText(row, EServerColumn::MAC))] = {
             state, Utf16ToUtf8(claims)};
     }
+    void ShowDetails(std::size_t row, const CServerRowDetails& details) override {
+        m_mapDetails[Utf16ToUtf8(CServerRowList::CellText(row, EServerColumn::MAC))] = details;
+    }
     mutable std::size_t m_nCellReads = 0;
     std::vector<std::vector<std::size_t>> m_listDeletes;
     std::map<std::string, std::pair<EAddressState, std::string>> m_mapStates; // by MAC
+    std::map<std::string, CServerRowDetails> m_mapDetails;                    // by MAC
 };
 
 class Discovery : public ::testing::Test {
@@ -141,6 +145,7 @@ protected:
 };
 
 TEST_F(Discovery, ServersAreFiledAndListedInArrivalOrderWithTheFirstSelected) {
+    const auto before = std::chrono::system_clock::now();
     Pass({{Url("10.0.0.7"),
            "(mac=00:07),(hostname=seven),(vendor=Tarvik Networks),(type=NAS),(model=Evask),"
            "(product=Z210-R2),(version=2.1)"},
@@ -157,6 +162,11 @@ TEST_F(Discovery, ServersAreFiledAndListedInArrivalOrderWithTheFirstSelected) {
     EXPECT_STREQ(seven.m_szIPAddr, "10.0.0.7");
     EXPECT_EQ(seven.m_bSeen, 1);
     EXPECT_EQ(seven.m_bOnline, 1);
+    // The list is told what it may show beyond the six columns, the last sighting too.
+    const CServerRowDetails shown = m_list.m_mapDetails.at("00:07");
+    EXPECT_EQ(shown.vendor + u"|" + shown.model + u"|" + shown.type, u"Tarvik Networks|Evask|NAS");
+    EXPECT_GE(seven.m_lastSeen, before);
+    EXPECT_EQ(shown.lastSeen, seven.m_lastSeen);
     // No type is "SAN", no model is empty.
     EXPECT_STREQ(Record(u"00:03")->m_szType, "SAN");
     EXPECT_STREQ(Record(u"00:03")->m_szModel, "");
@@ -174,6 +184,8 @@ TEST_F(Discovery, ServersAreFiledAndListedInArrivalOrderWithTheFirstSelected) {
           Service("10.0.0.5", "00:05")});
     EXPECT_EQ(Rows()[0], "10.0.0.7|seven|Z210-R2|2.1|00:07|No");
     EXPECT_STREQ(seven.m_szVendor, "Other");
+    EXPECT_GT(seven.m_lastSeen, shown.lastSeen);
+    EXPECT_EQ(m_list.m_mapDetails.at("00:07").vendor, u"Other");
     EXPECT_STREQ(seven.m_szType, "SAN");
     EXPECT_STREQ(seven.m_szModel, "");
 }

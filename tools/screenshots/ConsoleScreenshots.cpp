@@ -1,7 +1,11 @@
 // Renders the console's windows to PNG files, as an operator would see them: the main window with
 // the System tab and with the Account tab (a dozen users and groups), the window menu open, the
-// Login Dialog, the user, group and group access dialogs, the About box and the program icon.
-// Runs on Qt's offscreen platform; the folder is its argument.
+// Login Dialog, the user, group and group access dialogs, the About box and the program icon;
+// then a fleet: the access dialog over 200 arrays (with and without a filter) and the System
+// list of a thousand arrays in a wide window with its optional columns.
+// Runs on Qt's offscreen platform; the folder is its argument. The README's pictures of the
+// System tab and the access dialog (docs/screenshots/main-system.png, group-access.png) are this
+// run's files of those names: the target docs_screenshots renews them.
 //
 // Where the lab's namespaces can be made it builds a small lab of varied simulated arrays
 // (tools/lab/orvane-lab.sh, the arrays of tests/console/screenshot-arrays) and runs itself
@@ -62,6 +66,9 @@ constexpr auto kPassLimit = std::chrono::seconds(30);
 constexpr const char* kLabSchedule = "net.slp.multicastTimeouts = 150,150,150,150\n"
                                      "net.slp.multicastMaximumWait = 1000\n";
 constexpr int kCaptionPadding = 10;
+// The made-up fleet's arrays per subnet, and the wide window of its System list.
+constexpr std::size_t kPerSubnet = 250;
+constexpr QSize kWideWindow(1500, 640);
 
 struct CFakeServer {
     const char16_t* ip;
@@ -206,6 +213,56 @@ bool SaveDialog(CDialog& dialog, const QString& dir, const char* name) {
     return ok;
 }
 
+// A made-up array of a fleet: its address, name and MAC address by number.
+std::u16string FleetIp(std::size_t i) {
+    return Utf8ToUtf16("10.80." + std::to_string(i % 4) + "." +
+                       std::to_string(1 + i / 4 % kPerSubnet));
+}
+std::u16string FleetName(std::size_t i) {
+    return Utf8ToUtf16("rack" + std::to_string(i % 4) + "-array" +
+                       std::to_string(1 + i / 4 % kPerSubnet));
+}
+std::u16string FleetMac(std::size_t i) {
+    char mac[sizeof "00:1B:4D:80:00:00"];
+    std::snprintf(mac, sizeof mac, "00:1B:4D:80:%02zX:%02zX", (i >> 8) & 0xFF, i & 0xFF);
+    return Utf8ToUtf16(mac);
+}
+
+// The access dialog of a group over 200 supported arrays of the table, every seventh ticked:
+// as it opens, and narrowed by a filter.
+bool SaveAccessFleetPictures(COrvaneSrvCore& core, QWidget& owner, const QString& dir) {
+    constexpr std::size_t kArrays = 200;
+    constexpr std::size_t kTickEvery = 7;
+    auto group = std::make_unique<CGroupData>(u"Lab");
+    core.ChangeServers([&](CServerTable& servers) {
+        for (std::size_t i = 0; i < kArrays; ++i) {
+            auto server = std::make_unique<CServerData>();
+            server->SetIPAddr(Utf16ToUtf8(FleetIp(i)));
+            server->SetSystemName(Utf16ToUtf8(FleetName(i)));
+            server->SetProduct("Z220-S16");
+            server->SetVersion("3.2.7");
+            server->SetMAC(Utf16ToUtf8(FleetMac(i)));
+            server->SetVendor("Tarvik Networks");
+            server->SetModel("Arvo");
+            server->SetType("SAN");
+            servers.Add(FleetMac(i), std::move(server));
+            if (i % kTickEvery == 0) {
+                group->m_listAccess.push_back(FleetMac(i));
+            }
+        }
+    });
+    core.SendMessage(CDirectoryMessage::SetGroupAccess(true, std::move(group)));
+    CGroupAccessDlg access(core, &owner);
+    access.m_strGroupName = u"Lab";
+    bool ok = SaveDialog(access, dir, "group-access-fleet.png");
+    CGroupAccessDlg filtered(core, &owner);
+    filtered.m_strGroupName = u"Lab";
+    filtered.Create();
+    qobject_cast<QLineEdit*>(filtered.GetDlgItem(IDC_ACCESS_FILTER))
+        ->setText(QStringLiteral("rack2-array1"));
+    return ok & SaveDialog(filtered, dir, "group-access-filter.png");
+}
+
 bool SaveAccountPictures(COrvaneSrvDlg& dialog, const QString& dir) {
     FillDirectory(dialog.Core());
     CTabAccount& tab = *dialog.TabAccount();
@@ -231,7 +288,7 @@ bool SaveAccountPictures(COrvaneSrvDlg& dialog, const QString& dir) {
     CGroupAccessDlg access(dialog.Core(), &dialog);
     access.m_strGroupName = u"Storage Admins";
     ok &= SaveDialog(access, dir, "group-access.png");
-    return ok;
+    return ok & SaveAccessFleetPictures(dialog.Core(), dialog, dir);
 }
 
 void FillSystemTab(CTabSystem& tab) {
@@ -349,20 +406,19 @@ QPixmap WithMenu(COrvaneSrvDlg& dialog) {
     return both;
 }
 
-// A fleet: made-up arrays after the listed ones, in an order the IP heading puts right.
+// A fleet: made-up arrays after the listed ones, in an order the IP heading puts right, seen by
+// discovery within the last minutes.
 void AddFleet(CTabSystem& tab, std::size_t count) {
-    constexpr std::size_t kPerSubnet = 250;
+    const auto now = std::chrono::system_clock::now();
     for (std::size_t i = 0; i < count; ++i) {
-        const std::u16string subnet = Utf8ToUtf16(std::to_string(i % 4));
-        const std::u16string host = Utf8ToUtf16(std::to_string(1 + i / 4 % kPerSubnet));
-        const std::size_t row = tab.AppendRow(u"10.80." + subnet + u"." + host);
-        tab.SetCellText(row, EServerColumn::SystemName, u"rack" + subnet + u"-array" + host);
+        const std::size_t row = tab.AppendRow(FleetIp(i));
+        tab.SetCellText(row, EServerColumn::SystemName, FleetName(i));
         tab.SetCellText(row, EServerColumn::Product, u"Z220-S16");
         tab.SetCellText(row, EServerColumn::Version, u"3.2.7");
-        char mac[sizeof "00:1B:4D:80:00:00"];
-        std::snprintf(mac, sizeof mac, "00:1B:4D:80:%02zX:%02zX", i >> 8, i & 0xFF);
-        tab.SetCellText(row, EServerColumn::MAC, Utf8ToUtf16(mac));
+        tab.SetCellText(row, EServerColumn::MAC, FleetMac(i));
         tab.SetCellText(row, EServerColumn::Auth, i % 7 == 0 ? u"Yes" : u"No");
+        tab.ShowDetails(row, {u"Tarvik Networks", u"Arvo", i % 9 == 0 ? u"NAS" : u"SAN",
+                              now - std::chrono::seconds(i % 50)});
     }
 }
 
@@ -420,6 +476,19 @@ bool SaveFleetPictures(COrvaneSrvDlg& dialog, const QString& dir) {
     ok &= Save(dialog.grab(), dir, "main-filter.png");
     dialog.TabCtrl().setCurrentIndex(1);
     ok &= Save(dialog.grab(), dir, "main-account-grown.png");
+
+    // Wide, with the optional columns shown: the system name takes the room the others leave.
+    qobject_cast<QLineEdit*>(tab.GetDlgItem(IDC_SERVER_FILTER))->clear();
+    dialog.TabCtrl().setCurrentIndex(0);
+    for (const auto col : {CTabSystem::EDetailColumn::Vendor, CTabSystem::EDetailColumn::Type,
+                           CTabSystem::EDetailColumn::LastSeen}) {
+        tab.List().setColumnHidden(static_cast<int>(col), false);
+    }
+    dialog.resize(kWideWindow);
+    tab.List().scrollToTop();
+    dialog.StatusText();
+    PaintLists(dialog);
+    ok &= Save(dialog.grab(), dir, "main-system-wide.png");
     return ok;
 }
 
