@@ -22,7 +22,6 @@
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 #include "service/CCredentialService.h"
-#include "storage/IsLoginEnabled.h"
 
 #include <QContextMenuEvent>
 #include <QGroupBox>

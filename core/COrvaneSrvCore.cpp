@@ -4,7 +4,6 @@
 #include "core/audit/DirectoryAudit.h"
 #include "core/seal/CAuthorizationSeal.h"
 #include "platform/text/TextConv.h"
-#include "storage/IsLoginEnabled.h"
 #include "storage/IsSupportedProduct.h"
 
 #include <algorithm>
@@ -522,10 +521,3 @@ std::vector<std::u16string> COrvaneSrvCore::GroupNames() const {
     return Read([](const CTablesView& t) { return KeysOf(t.groups); });
 }
 
-bool COrvaneSrvCore::IsLoginEnabledFor(std::span<const std::u16string> selectedMacs) const {
-    return IsLoginEnabled(m_mapServers, *m_pGuard, selectedMacs);
-}
-
-std::size_t COrvaneSrvCore::DecidingMacOf(std::span<const std::u16string> selectedMacs) const {
-    return DecidingMac(m_mapServers, *m_pGuard, selectedMacs);
-}

@@ -116,10 +116,6 @@ public:
     std::unique_ptr<T> MakeServerTableWorker(Args&&... args) {
         return std::make_unique<T>(m_mapServers, m_pGuard, std::forward<Args>(args)...);
     }
-    // Whether the Login button is enabled for these selected rows, and the row that decides it
-    // (storage/IsLoginEnabled), read under the shared guard. Window thread.
-    bool IsLoginEnabledFor(std::span<const std::u16string> selectedMacs) const;
-    std::size_t DecidingMacOf(std::span<const std::u16string> selectedMacs) const;
     // The array's standing for a login, read under the shared guard; none when no record has
     // that MAC (or the tables are freed).
     std::optional<CLoginCandidate> LoginCandidate(const std::u16string& mac) const;

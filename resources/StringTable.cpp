@@ -44,19 +44,14 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_LOGIN_TIP_SELECT, u"Select one or more supported arrays to log in"},
     {IDS_LOGIN_TIP_UNSUPPORTED, u"The array at %1 (%2) does not support a login"},
     {IDS_LOGIN_TIP_READY, u"Log in to the selected arrays"},
-    {IDS_LOGIN_SKIPPED, u"No login was sent to these arrays, which do not support it:"},
     {IDS_MENU_LOGIN, u"&Login..."},
     {IDS_MENU_COPY_IP, u"Copy &IP address"},
     {IDS_MENU_COPY_MAC, u"Copy &MAC address"},
     {IDS_FILTER_HINT, u"Any column: address, name, product, firmware, MAC"},
-    {IDS_STATUS_LISTENING, u"Credential service listening on port %1"},
     {IDS_STATUS_NOT_LISTENING, u"Credential service not listening"},
     {IDS_STATUS_ARRAYS, u"%1 arrays listed (%3 shown), %2 authorized"},
     {IDS_STATUS_LAST_SEARCH, u"Last search ended at %1"},
     {IDS_STATUS_NO_SEARCH, u"No search has ended yet"},
-    {IDS_LOGIN_SKIPPED_CONFLICT,
-     u"No login was sent to these arrays, whose MAC address another address announces too. "
-     u"Check them, then log in to each one on its own:"},
     {IDS_LOGIN_ASK_NEW,
      u"No one has logged in to these arrays before, and no group gives access to them. Any host "
      u"on the network can announce itself as an array. Send the administrator password to them "

@@ -1,10 +1,8 @@
 // The product classification over its whole table: every model and product of every vendor row,
 // the first row's prefix rule against the others' whole match, and the near misses (case,
-// spacing, another row's names, a type other than "SAN", an empty vendor); and the Login
-// button's state that it decides.
+// spacing, another row's names, a type other than "SAN", an empty vendor).
 #include "storage/IsSupportedProduct.h"
 
-#include "storage/IsLoginEnabled.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -115,23 +113,6 @@ TEST(IsSupportedProduct, VendorsMatchExactlyAndOtherTypesAreAlwaysSupported) {
     EXPECT_FALSE(San(std::string("Tarvik Networks") + std::string(30, 'x'), "Evask", ""));
     CServerData record = Server("SAN", std::string(40, 'v'), "", "");
     EXPECT_EQ(std::string(record.m_szVendor), std::string(32, 'v'));
-}
-
-TEST(IsLoginEnabled, TheFirstSelectedRowWithARecordDecides) {
-    CServerTable table;
-    CTableGuard guard;
-    auto supported = std::make_unique<CServerData>(Server("NAS", "", "", ""));
-    auto unsupported = std::make_unique<CServerData>(Server("SAN", "Nobody", "", ""));
-    table.Add(u"yes", std::move(supported));
-    table.Add(u"no", std::move(unsupported));
-    using Macs = std::vector<std::u16string>;
-    EXPECT_FALSE(IsLoginEnabled(table, guard, Macs{}));
-    EXPECT_FALSE(IsLoginEnabled(table, guard, Macs{u"swept", u"gone"}));
-    EXPECT_TRUE(IsLoginEnabled(table, guard, Macs{u"swept", u"yes", u"no"}));
-    EXPECT_FALSE(IsLoginEnabled(table, guard, Macs{u"no", u"yes"}));
-    EXPECT_FALSE(IsLoginEnabled(table, guard, Macs{u"YES"})) << "keys are exact";
-    guard.m_bTablesAlive = false;
-    EXPECT_FALSE(IsLoginEnabled(table, guard, Macs{u"yes"}));
 }
 
 } // namespace
