@@ -2,6 +2,7 @@
 #include "control/CControlLogin.h"
 
 #include "control/CLoginPress.h"
+#include "control/LoginWords.h"
 #include "core/audit/LoginAudit.h"
 #include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextConv.h"
@@ -112,7 +113,7 @@ void CControlLogin::Answer(const CLoginOutcome& outcome) {
             if (outcome.eResult == ELoginResult::Succeeded) {
                 answer = u"Yes";
             } else if (!outcome.strMessage.empty()) {
-                answer = outcome.strMessage;
+                answer = LoginOutcomeWords(outcome);
             } else {
                 answer = bListed ? u"No" : u"no longer listed";
             }

@@ -347,7 +347,7 @@ TEST_F(Control, AFailedLoginToAnAuthorizedArrayIsAFailure) {
     m_target.m_loop.SetTimer(1, std::chrono::seconds(60), [this] { m_target.m_loop.Quit(); });
     ASSERT_TRUE(m_target.m_loop.RunUntil([&reply] { return reply.has_value(); }));
     EXPECT_EQ(reply->nStatus, 1);
-    EXPECT_EQ(reply->strOut, "127.0.0.1  m1  Authentication failed\n" + Summary(0, 1, 0, 0, 0));
+    EXPECT_EQ(reply->strOut, "127.0.0.1  m1  wrong user name or password\n" + Summary(0, 1, 0, 0, 0));
     EXPECT_EQ(m_target.m_rows.CellText(row, EServerColumn::Auth), u"Yes");
 }
 

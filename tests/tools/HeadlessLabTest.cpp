@@ -473,12 +473,12 @@ kill -TERM $pid; wait $pid; echo "stop $?"
                 {"login 0", "from 1", "from 1", "from 2",
                  "standard input:3: expected MAC,user,password or a MAC alone, found 2 fields",
                  "10.77.1.1  " + Mac(0) + "  Yes",
-                 "10.77.1.2  " + Mac(1) + "  Authentication failed",
+                 "10.77.1.2  " + Mac(1) + "  wrong user name or password",
                  "1 logged in, 1 failed, 0 skipped", "own 1", "from - 2"});
         }
     }
     expected.insert(expected.end(),
-                    {"10.77.1.1  " + Mac(0) + "  Authentication failed",
+                    {"10.77.1.1  " + Mac(0) + "  wrong user name or password",
                      "0 logged in, 1 failed, 0 skipped", "bad login 1", "user 0", "group 0",
                      "MAC=\"" + Mac(0) +
                          "\" IPAddr=\"10.77.1.1\" LoginUserName=\"admin\" "
