@@ -91,9 +91,8 @@ std::size_t CQtMessageBoxes::OpenCount() const {
     return m_pState->open.size();
 }
 
-namespace {
-
-std::unique_ptr<QMessageBox> MakeBox(const CMessageBoxRequest& request, QWidget* owner) {
+std::unique_ptr<QMessageBox> CQtMessageBoxes::MakeBox(const CMessageBoxRequest& request,
+                                                      QWidget* owner) {
     auto box = std::make_unique<QMessageBox>(
         ToQt(request.icon), QString::fromStdU16String(request.caption),
         QString::fromStdU16String(request.text),
@@ -105,8 +104,6 @@ std::unique_ptr<QMessageBox> MakeBox(const CMessageBoxRequest& request, QWidget*
                                                                     : QMessageBox::Ok);
     return box;
 }
-
-} // namespace
 
 void CQtMessageBoxes::Open(const std::shared_ptr<CState>& state, const CMessageBoxRequest& request,
                            const std::shared_ptr<CPending>& pending) {

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+class QMessageBox;
 class QWidget;
 
 struct CMessageBoxRequest {
@@ -48,6 +49,8 @@ public:
     std::size_t OpenCount() const;
 
     static EMessageAnswer DefaultAnswer(EMessageButtons buttons);
+    // The box a request shows, not shown yet (the picture generator draws it as it is).
+    static std::unique_ptr<QMessageBox> MakeBox(const CMessageBoxRequest& request, QWidget* owner);
 
 private:
     struct CState;

@@ -2,10 +2,10 @@
 // the System tab and with the Account tab (a dozen users and groups), the window menu open, the
 // Login Dialog, the user, group and group access dialogs, the About box and the program icon;
 // then a fleet: the access dialog over 200 arrays (with and without a filter) and the System
-// list of a thousand arrays in a wide window with its optional columns.
-// Runs on Qt's offscreen platform; the folder is its argument. The README's pictures of the
-// System tab and the access dialog (docs/screenshots/main-system.png, group-access.png) are this
-// run's files of those names: the target docs_screenshots renews them.
+// list of a thousand arrays in a wide window with its optional columns, and the one box of a
+// Login press over 200 arrays. Runs on Qt's offscreen platform; the folder is its argument. The
+// README's pictures of the console (docs/screenshots/) are this run's files of those names: the
+// target docs_screenshots renews them.
 //
 // Where the lab's namespaces can be made it builds a small lab of varied simulated arrays
 // (tools/lab/orvane-lab.sh, the arrays of tests/console/screenshot-arrays) and runs itself
@@ -21,6 +21,7 @@
 #include "console/CLoginDlg.h"
 #include "console/COrvaneSrvDlg.h"
 #include "console/ConsoleLook.h"
+#include "control/CLoginPress.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CListBox.h"
 #include "platform/ui/CListCtrl.h"
@@ -37,6 +38,7 @@
 #include <QImage>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -492,6 +494,47 @@ bool SaveFleetPictures(COrvaneSrvDlg& dialog, const QString& dir) {
     return ok;
 }
 
+// The one box of a press over 200 arrays: some refused, silent, answering 404, skipped.
+bool SavePressSummary(QWidget& owner, const QString& dir) {
+    constexpr std::size_t kPressed = 200;
+    std::vector<CLoginOutcome> notable;
+    std::vector<CLoginSkipped> skipped;
+    for (std::size_t i = 0; i < kPressed; ++i) {
+        CLoginOutcome outcome{FleetMac(i), FleetIp(i), u"admin"};
+        outcome.requestTimeout = std::chrono::seconds(30);
+        if (i % 40 == 3) {
+            skipped.push_back({FleetMac(i), FleetIp(i), ELoginSkip::NoLogin});
+            continue;
+        }
+        if (i % 38 == 5) {
+            outcome.eResult = ELoginResult::Refused;
+            outcome.nCode = 401;
+        } else if (i == 77) {
+            outcome.eResult = ELoginResult::TransportError;
+            outcome.nCode = 28;
+        } else if (i == 120) {
+            outcome.eResult = ELoginResult::NotSupported;
+            outcome.nCode = 404;
+        } else {
+            continue;
+        }
+        outcome.strMessage = u"failed";
+        notable.push_back(outcome);
+    }
+    skipped.push_back({{}, u"10.80.9.1", ELoginSkip::NoMac});
+    const std::optional<CPressBox> box =
+        PressBox(std::move(notable), std::move(skipped), kPressed - 6);
+    if (!box) {
+        return false;
+    }
+    const auto shown =
+        CQtMessageBoxes::MakeBox({box->strText, box->strCaption, box->eIcon}, &owner);
+    shown->show();
+    const bool ok = Save(WithCaption(*shown), dir, "login-press-summary.png");
+    shown->hide();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -578,6 +621,7 @@ int main(int argc, char** argv) {
         ok &= Save(WithCaption(unseal), dir, "unseal-prompt.png");
         unseal.hide();
         ok &= SaveFleetPictures(dialog, dir);
+        ok &= SavePressSummary(dialog, dir);
         dialog.DestroyWindow();
     }
     ok &= Save(PixmapFromSvg(IconSvg(IDR_MAINFRAME), kIconPreview), dir, "program-icon.png");
