@@ -25,7 +25,8 @@ constexpr int kSendTimeoutSeconds = 10;
 constexpr int kListenBacklog = 16;
 constexpr std::size_t kReadChunk = 4096;
 constexpr int kFailedStatus = 1;
-// How often a connection waiting for its answer looks whether its peer hung up.
+// How often a connection waiting for its answer looks whether its peer hung up, and sends the
+// request's progress.
 constexpr std::chrono::milliseconds kHangUpCheck{100};
 
 CControlReply Stopping() {
@@ -279,10 +280,16 @@ CControlReply CControlChannel::Dispatch(std::vector<std::string> args, int fd) {
         m_pending.push_back(pending);
     }
     auto slot = std::make_shared<CReplySlot>(pending);
-    auto hangUp = std::make_shared<CControlDone::CHangUp>(m_pWindow);
-    m_pWindow->Post([handler = m_handler, args = std::move(args), slot, hangUp]() mutable {
+    // The progress option is the channel's, not the command's: it comes before the command, where
+    // no argument of the command can be taken for it.
+    const bool bWantsProgress = !args.empty() && args.front() == ControlProtocol::kProgressOption;
+    if (bWantsProgress) {
+        args.erase(args.begin());
+    }
+    auto peer = std::make_shared<CControlDone::CPeer>(m_pWindow, bWantsProgress);
+    m_pWindow->Post([handler = m_handler, args = std::move(args), slot, peer]() mutable {
         handler(args,
-                CControlDone([slot](CControlReply reply) { slot->Set(std::move(reply)); }, hangUp));
+                CControlDone([slot](CControlReply reply) { slot->Set(std::move(reply)); }, peer));
     });
     // Dropped here, the slot lives on only with the request.
     slot.reset();
@@ -291,7 +298,9 @@ CControlReply CControlChannel::Dispatch(std::vector<std::string> args, int fd) {
             return std::move(*reply);
         }
         if (PeerHungUp(fd)) {
-            hangUp->Fire();
+            peer->HangUp();
+        } else if (const auto progress = peer->TakeProgress()) {
+            SendAll(fd, ControlProtocol::EncodeProgress(*progress));
         }
     }
 }

@@ -876,8 +876,9 @@ void CControlCommands::Login(const std::vector<std::string>& args,
     std::shared_ptr<IWindowThread> window = m_target.Window();
     // Let go later: the login answers from inside its own rows.
     auto onFinished = [this, id, window] { window->Post([this, id] { m_logins.erase(id); }); };
-    auto& login = m_logins[id] = std::make_unique<CControlLogin>(
-        m_target.Core(), m_target.Servers(), window, finish, onFinished, m_loginOptions);
+    auto& login = m_logins[id] =
+        std::make_unique<CControlLogin>(m_target.Core(), m_target.Servers(), window,
+                                        done.WithAnswer(finish), onFinished, m_loginOptions);
     login->AddLeftOut(std::move(counts.leftOut));
     // A list whose every array has its own credentials needs none of the command's.
     login->Start(std::move(targets), Utf8ToUtf16(user != nullptr ? *user : std::string()),

@@ -120,6 +120,9 @@ void CControlLogin::Answer(const CLoginOutcome& outcome) {
             break;
         }
     }
+    const auto answered = std::ranges::count_if(
+        m_pState->lines, [](const auto& line) { return line.second.has_value(); });
+    m_pState->done.Progress(static_cast<std::size_t>(answered), m_pState->lines.size());
     FinishIfDone();
 }
 

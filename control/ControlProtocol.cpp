@@ -76,6 +76,27 @@ std::optional<std::vector<std::string>> DecodeRequest(std::string_view bytes, bo
     return args;
 }
 
+std::string EncodeProgress(CControlProgress progress) {
+    return "+" + std::to_string(progress.nDone) + " " + std::to_string(progress.nTotal) + "\n";
+}
+
+std::optional<CControlProgress> TakeProgress(std::string& bytes, bool& bad) {
+    constexpr std::size_t kMaxCount = std::size_t{1} << 40U;
+    std::optional<CControlProgress> last;
+    while (!bad && !bytes.empty() && bytes[0] == '+') {
+        const std::string_view view(bytes);
+        std::size_t pos = 1;
+        const auto done = ReadNumber(view, pos, ' ', kMaxCount, bad);
+        const auto total = done ? ReadNumber(view, pos, '\n', kMaxCount, bad) : std::nullopt;
+        if (!total) {
+            break; // more must come, or bad says it never will
+        }
+        last = CControlProgress{*done, *total};
+        bytes.erase(0, pos);
+    }
+    return last;
+}
+
 std::string EncodeReply(const CControlReply& reply) {
     return std::to_string(reply.nStatus) + "\n" + std::to_string(reply.strOut.size()) + "\n" +
            reply.strOut + std::to_string(reply.strErr.size()) + "\n" + reply.strErr;

@@ -5,6 +5,9 @@
 // Request: "orvanectl-1\0", the argument count in decimal, "\0", then each argument and "\0".
 // Reply:   the status, "\n", the length of the output, "\n", the output, the length of the
 //          error text, "\n", the error text.
+// Progress: a request whose first argument is kProgressOption may get, before its reply,
+//          lines of "+", the count of parts answered, " ", the count in all, "\n" (a login's
+//          arrays): what orvanectl shows on a terminal while it waits.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +38,18 @@ std::string EncodeRequest(const std::vector<std::string>& args);
 // Answers the arguments once bytes hold a whole request; nothing while more must come. bad is
 // set when the bytes can never become a request (wrong word, bad count, too long).
 std::optional<std::vector<std::string>> DecodeRequest(std::string_view bytes, bool& bad);
+
+inline constexpr std::string_view kProgressOption = "--progress";
+
+struct CControlProgress {
+    std::size_t nDone = 0;
+    std::size_t nTotal = 0;
+};
+
+std::string EncodeProgress(CControlProgress progress);
+// Takes the whole progress lines off the front of bytes; answers the last one. bad is set when
+// the front can never be one.
+std::optional<CControlProgress> TakeProgress(std::string& bytes, bool& bad);
 
 std::string EncodeReply(const CControlReply& reply);
 // The same for a reply.

@@ -225,15 +225,23 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
     EXPECT_EQ(text.find("pw-"), std::string::npos) << text;
 }
 
-// A client of the channel: one request, the reply's bytes until the channel closes (or none,
-// hanging up at once).
-std::string Ask(const std::filesystem::path& socket, const std::string& bytes,
-                bool bHangUp = false) {
+CUniqueFd ConnectTo(const std::filesystem::path& socket) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
     CUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return {};
+    }
+    return fd;
+}
+
+// A client of the channel: one request, the reply's bytes until the channel closes (or none,
+// hanging up at once).
+std::string Ask(const std::filesystem::path& socket, const std::string& bytes,
+                bool bHangUp = false) {
+    const CUniqueFd fd = ConnectTo(socket);
+    if (!fd) {
         return "no connection";
     }
     ::send(fd.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -347,7 +355,8 @@ TEST_F(Control, AFailedLoginToAnAuthorizedArrayIsAFailure) {
     m_target.m_loop.SetTimer(1, std::chrono::seconds(60), [this] { m_target.m_loop.Quit(); });
     ASSERT_TRUE(m_target.m_loop.RunUntil([&reply] { return reply.has_value(); }));
     EXPECT_EQ(reply->nStatus, 1);
-    EXPECT_EQ(reply->strOut, "127.0.0.1  m1  wrong user name or password\n" + Summary(0, 1, 0, 0, 0));
+    EXPECT_EQ(reply->strOut,
+              "127.0.0.1  m1  wrong user name or password\n" + Summary(0, 1, 0, 0, 0));
     EXPECT_EQ(m_target.m_rows.CellText(row, EServerColumn::Auth), u"Yes");
 }
 
@@ -607,6 +616,28 @@ TEST_F(Control, TheChannelAnswersOnTheWindowThreadAndWhenTheProgramStops) {
     m_held.WhenGone([&bGone] { bGone = true; });
     EXPECT_TRUE(loop.RunUntil([&bGone] { return bGone; }));
     m_held = nullptr;
+    // A peer that asks for progress (before the command) hears it ahead of the reply.
+    std::promise<void> heard;
+    std::thread counted([&] {
+        const CUniqueFd fd = ConnectTo(socket);
+        const std::string request = ControlProtocol::EncodeRequest({"--progress", "hold"});
+        ::send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL);
+        std::string bytes;
+        char chunk[256];
+        for (ssize_t got; (got = ::recv(fd.Get(), chunk, sizeof chunk, 0)) > 0;) {
+            bytes.append(chunk, static_cast<std::size_t>(got));
+            if (bytes == "+1 2\n") {
+                heard.set_value();
+            }
+        }
+        EXPECT_EQ(bytes, "+1 2\n" + ControlProtocol::EncodeReply({0, "done\n", ""}));
+    });
+    ASSERT_TRUE(loop.RunUntil([&] { return static_cast<bool>(m_held); }));
+    m_held.Progress(1, 2);
+    heard.get_future().wait();
+    m_held({0, "done\n", ""});
+    m_held = nullptr;
+    counted.join();
     channel.reset();
     EXPECT_FALSE(std::filesystem::exists(socket));
 }

@@ -59,3 +59,36 @@ TEST(ControlProtocol, RepliesRoundTripAndRefuseWrongLengths) {
 }
 
 } // namespace
+
+namespace {
+
+// Progress lines come off the front one whole line at a time, the last one counting; a front
+// that can never be one is bad, and the reply behind them decodes as ever.
+TEST(ControlProtocol, ProgressLinesComeOffTheFrontOfAReply) {
+    const std::string reply = ControlProtocol::EncodeReply({0, "done\n", ""});
+    const struct {
+        std::string bytes;
+        std::optional<std::size_t> nDone; // the last progress taken
+        bool bBad;
+        std::string left;
+    } cases[] = {
+        {ControlProtocol::EncodeProgress({3, 10}) + ControlProtocol::EncodeProgress({4, 10}) +
+             reply,
+         4, false, reply},
+        {reply, std::nullopt, false, reply},
+        {"+3 1", std::nullopt, false, "+3 1"},
+        {"+7 9\n+8", 7, false, "+8"},
+        {"+x 1\n", std::nullopt, true, "+x 1\n"},
+        {"+1 12345678901234\n", std::nullopt, true, "+1 12345678901234\n"},
+    };
+    for (const auto& c : cases) {
+        std::string bytes = c.bytes;
+        bool bad = false;
+        const auto progress = ControlProtocol::TakeProgress(bytes, bad);
+        EXPECT_EQ(progress ? std::optional(progress->nDone) : std::nullopt, c.nDone) << c.bytes;
+        EXPECT_EQ(bad, c.bBad) << c.bytes;
+        EXPECT_EQ(bytes, c.left) << c.bytes;
+    }
+}
+
+} // namespace

@@ -22,8 +22,16 @@ void CWaitingLine::Tick() {
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - m_start)
             .count();
-    const int width = std::fprintf(stderr, "\r%s: waiting for the answers, %lld s", m_what,
-                                   static_cast<long long>(seconds));
+    const int width = m_progress ? std::fprintf(stderr, "\r%s: %zu of %zu answered, %lld s", m_what,
+                                                m_progress->nDone, m_progress->nTotal,
+                                                static_cast<long long>(seconds))
+                                 : std::fprintf(stderr, "\r%s: waiting for the answers, %lld s",
+                                                m_what, static_cast<long long>(seconds));
     m_nWidth = std::max(m_nWidth, width);
     std::fflush(stderr);
+}
+
+void CWaitingLine::Show(ControlProtocol::CControlProgress progress) {
+    m_progress = progress;
+    Tick();
 }

@@ -247,8 +247,7 @@ bool SendAll(int fd, std::string_view bytes) {
     return true;
 }
 
-std::optional<CControlReply> ReadReply(int fd, const char* waitingFor) {
-    CWaitingLine line(waitingFor);
+std::optional<CControlReply> ReadReply(int fd, CWaitingLine& line) {
     std::string bytes;
     std::vector<char> chunk(kReadChunk);
     for (;;) {
@@ -270,7 +269,10 @@ std::optional<CControlReply> ReadReply(int fd, const char* waitingFor) {
         }
         bytes.append(chunk.data(), static_cast<std::size_t>(got));
         bool bad = false;
-        if (auto reply = ControlProtocol::DecodeReply(bytes, bad)) {
+        if (const auto progress = ControlProtocol::TakeProgress(bytes, bad)) {
+            line.Show(*progress);
+        }
+        if (auto reply = bad ? std::nullopt : ControlProtocol::DecodeReply(bytes, bad)) {
             return reply;
         }
         if (bad) {
@@ -353,6 +355,14 @@ int main(int argc, char** argv) {
     if (status >= 0) {
         return status;
     }
+    const std::string command = request[0];
+    CWaitingLine line(command == "login"     ? "logging in"
+                      : command == "refresh" ? "discovering"
+                                             : nullptr);
+    // A login tells how many arrays have answered to a terminal that shows it.
+    if (command == "login" && line.IsShown()) {
+        request.insert(request.begin(), std::string(ControlProtocol::kProgressOption));
+    }
     const std::string bytes = ControlProtocol::EncodeRequest(request);
     if (bytes.size() > ControlProtocol::kMaxRequestBytes) {
         std::fprintf(stderr,
@@ -375,10 +385,7 @@ int main(int argc, char** argv) {
     }
     std::optional<CControlReply> reply;
     if (SendAll(fd.Get(), bytes)) {
-        const std::string& command = request[0];
-        reply = ReadReply(fd.Get(), command == "login"     ? "logging in"
-                                    : command == "refresh" ? "discovering"
-                                                           : nullptr);
+        reply = ReadReply(fd.Get(), line);
     }
     if (!reply) {
         std::fputs("orvanectl: OrvaneSrv closed the connection without an answer\n", stderr);
