@@ -256,7 +256,8 @@ std::string Ask(const std::filesystem::path& socket, const std::string& bytes,
     return reply;
 }
 
-// Listings for scripts: CSV quoted as RFC 4180 with a header, JSON with booleans. An import
+// Listings for scripts: CSV quoted as RFC 4180 with a header (JSON's booleans are parsed in the
+// lab, CtlLab). An import
 // tried with --dry-run says what it would add and replace and changes nothing; one that cannot
 // be read names the file and why, and changes nothing either.
 TEST_F(Control, ListingsForScriptsAndImportsThatChangeNothing) {
@@ -276,11 +277,6 @@ TEST_F(Control, ListingsForScriptsAndImportsThatChangeNothing) {
               "User,Groups\r\nadmin,\"Administrator,Everyone\"\r\n\"q\"\"x,y\",Everyone\r\n");
     const std::string servers = Run({"servers", "--csv"}).strOut;
     EXPECT_NE(servers.find("\r\n10.0.0.1,a\\x0Ab,"), std::string::npos) << servers;
-    const std::string json = Run({"servers", "--json"}).strOut;
-    EXPECT_NE(json.find("\"auth\": true"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"auth\": false"), std::string::npos) << json;
-    EXPECT_NE(Run({"status", "--json"}).strOut.find("\"adminDefaultPassword\": true"),
-              std::string::npos);
 
     const std::string file = (m_dir / "dir.ovx").string();
     ASSERT_EQ(Run({"export", file}).nStatus, 0);
