@@ -5,9 +5,8 @@
 # scripts/install-deps.sh --for-tests
 # also installs what only the tests and benchmarks use: the fuzz build's compiler, a browser and
 # its driver, lintian and the package tools, nginx and wrk, slapd and the LDAP tools, the
-# command-line tools the tests call,
-# and Node.js with the browser test's accessibility checker (tests/www/package.json, exact
-# versions from its lock file). scripts/test.sh runs it so.
+# command-line tools the tests call, and Node.js with the browser test's accessibility checker
+# (tests/www/package.json, exact versions from its lock file). scripts/test.sh runs it so.
 set -euo pipefail
 
 for_tests=0
