@@ -34,7 +34,7 @@ bool LooksLikeTls(std::string_view message) {
     return false;
 }
 
-ELdapOutcome Classify(int code, std::string_view message, bool tlsAsked) {
+ELdapOutcome Classify(int code, std::string_view message, bool tlsAsked, bool reached) {
     switch (code) {
     case LDAP_SUCCESS:
         return ELdapOutcome::Ok;
@@ -47,10 +47,12 @@ ELdapOutcome Classify(int code, std::string_view message, bool tlsAsked) {
         // After StartTLS's request went through, a connect error is the handshake's.
         return tlsAsked ? ELdapOutcome::TlsError : ELdapOutcome::Unavailable;
     case LDAP_SERVER_DOWN:
+        // ldaps:// reports a refused handshake as a server that is down, after its port answered.
+        return tlsAsked && (reached || LooksLikeTls(message)) ? ELdapOutcome::TlsError
+                                                              : ELdapOutcome::Unavailable;
     case LDAP_UNAVAILABLE:
     case LDAP_BUSY:
-        return tlsAsked && LooksLikeTls(message) ? ELdapOutcome::TlsError
-                                                 : ELdapOutcome::Unavailable;
+        return ELdapOutcome::Unavailable;
     default:
         return ELdapOutcome::ProtocolError;
     }
@@ -67,6 +69,20 @@ struct SValuesFree {
 };
 
 } // namespace
+
+struct CLdapConnection::SConnectWatch {
+    ldap_conncb callbacks{};
+    bool reached = false;
+
+    SConnectWatch() {
+        callbacks.lc_add = [](LDAP*, Sockbuf*, LDAPURLDesc*, sockaddr*, ldap_conncb* self) {
+            static_cast<SConnectWatch*>(self->lc_arg)->reached = true;
+            return 0;
+        };
+        callbacks.lc_del = [](LDAP*, Sockbuf*, ldap_conncb*) {};
+        callbacks.lc_arg = this;
+    }
+};
 
 const char* LdapOutcomeName(ELdapOutcome outcome) {
     switch (outcome) {
@@ -97,7 +113,8 @@ const std::vector<std::string>* SLdapEntry::Values(std::string_view attribute) c
     return nullptr;
 }
 
-CLdapConnection::CLdapConnection(SLdapOptions options) : m_options(std::move(options)) {}
+CLdapConnection::CLdapConnection(SLdapOptions options)
+    : m_options(std::move(options)), m_pWatch(std::make_unique<SConnectWatch>()) {}
 
 CLdapConnection::~CLdapConnection() {
     Close();
@@ -124,7 +141,9 @@ SLdapResult CLdapConnection::Fail(int code, std::string_view what) {
             message += " (" + diagnostic + ")";
         }
     }
-    return {Classify(code, diagnostic, tlsAsked), message};
+    // Only while opening: a later "server down" is the connection lost, whatever TLS did before.
+    const bool reachedWhileOpening = m_bOpening && m_pWatch->reached;
+    return {Classify(code, diagnostic, tlsAsked, reachedWhileOpening), message};
 }
 
 SLdapResult CLdapConnection::Open() {
@@ -146,8 +165,16 @@ SLdapResult CLdapConnection::Open() {
 }
 
 SLdapResult CLdapConnection::OpenUri(const std::string& uri) {
+    m_bOpening = true;
+    SLdapResult result = Connect(uri);
+    m_bOpening = false;
+    return result;
+}
+
+SLdapResult CLdapConnection::Connect(const std::string& uri) {
     LDAP* ld = nullptr;
     m_uri = uri;
+    m_pWatch->reached = false;
     if (const int rc = ldap_initialize(&ld, uri.c_str()); rc != LDAP_SUCCESS) {
         return {ELdapOutcome::ProtocolError, uri + ": " + ldap_err2string(rc)};
     }
@@ -158,6 +185,7 @@ SLdapResult CLdapConnection::OpenUri(const std::string& uri) {
     const int newContextIsServer = 0;
     const timeval timeout = ToTimeval(m_options.timeout);
     ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+    ldap_set_option(ld, LDAP_OPT_CONNECT_CB, &m_pWatch->callbacks);
     ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
     ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &timeout);
     ldap_set_option(ld, LDAP_OPT_TIMEOUT, &timeout);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -60,11 +61,18 @@ public:
 
 private:
     SLdapResult OpenUri(const std::string& uri);
+    SLdapResult Connect(const std::string& uri);
     SLdapResult SimpleBind(std::string_view dn, std::span<const std::uint8_t> password);
     SLdapResult Fail(int code, std::string_view what);
+
+    // Tells whether the server's TCP port answered, so that a failed TLS handshake on ldaps://
+    // is told from a server that is down.
+    struct SConnectWatch;
 
     SLdapOptions m_options;
     // Held as an opaque pointer so that no caller sees libldap's header.
     void* m_pLdap = nullptr;
     std::string m_uri;
+    std::unique_ptr<SConnectWatch> m_pWatch;
+    bool m_bOpening = false;
 };
