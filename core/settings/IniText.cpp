@@ -97,6 +97,11 @@ const SIniEntry* SIniSection::Find(std::string_view key) const {
 
 SIniText ParseIniText(std::string_view text) {
     SIniText ini;
+    // Some editors start a UTF-8 file with a byte order mark; it is no part of the first line.
+    constexpr std::string_view kByteOrderMark = "\xef\xbb\xbf";
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
     int number = 0;
     std::size_t from = 0;
     while (from < text.size()) {

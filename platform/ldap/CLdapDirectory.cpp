@@ -37,7 +37,7 @@ SLdapSignIn CLdapDirectory::SignIn(std::string_view user, std::span<const std::u
             return outcome;
         }
         lease.MarkFailed();
-        if (outcome.result.outcome != ELdapOutcome::Unavailable) {
+        if (outcome.result.outcome != ELdapOutcome::Unavailable || !lease.Reused()) {
             break;
         }
     }

@@ -24,6 +24,7 @@ CLdapPool::CLease& CLdapPool::CLease::operator=(CLease&& other) noexcept {
         m_connection = std::move(other.m_connection);
         m_result = std::move(other.m_result);
         m_failed = other.m_failed;
+        m_reused = other.m_reused;
     }
     return *this;
 }
@@ -59,6 +60,7 @@ CLdapPool::CLease CLdapPool::Borrow() {
         lease.m_connection = std::move(m_idle.back());
         m_idle.pop_back();
         lease.m_pPool = this;
+        lease.m_reused = true;
         return lease;
     }
     ++m_nOpen;

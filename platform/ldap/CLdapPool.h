@@ -29,6 +29,9 @@ public:
         const SLdapResult& Result() const { return m_result; }
         // The connection is closed when the lease ends, not given back.
         void MarkFailed() { m_failed = true; }
+        // Whether the connection served an earlier lease (and may since have been dropped by the
+        // server), rather than being opened for this one.
+        bool Reused() const { return m_reused; }
 
     private:
         friend class CLdapPool;
@@ -38,8 +41,10 @@ public:
         std::unique_ptr<CLdapConnection> m_connection;
         SLdapResult m_result;
         bool m_failed = false;
+        bool m_reused = false;
     };
 
+    // The pool must outlive every lease it hands out.
     CLdapPool(SLdapOptions options, std::size_t maxConnections);
     ~CLdapPool();
     CLdapPool(const CLdapPool&) = delete;

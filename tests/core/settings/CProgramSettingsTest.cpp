@@ -20,7 +20,7 @@ TEST(ProgramSettings, AFullSectionIsReadWithItsValuesTrimmedAndTheRestDefaulted)
     dir.Write("ca.pem", "x");
     dir.Write("pw", "s3cret\n");
     ::chmod((dir / "pw").c_str(), 0600);
-    const SSettingsLoad load = ParseIn(dir, "# site directory\n"
+    const SSettingsLoad load = ParseIn(dir, "\xef\xbb\xbf# site directory\n"
                                             "[ ldap ]\r\n"
                                             "  uri =  ldaps://a.example  ldap://b.example:389 \n"
                                             "; the second needs it\n"
