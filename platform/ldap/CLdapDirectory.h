@@ -36,7 +36,10 @@ class CLdapDirectory {
 public:
     CLdapDirectory(SLdapOptions connection, SLdapDirectoryOptions directory);
 
+    // Safe to call from several threads at once; they share the pool.
     SLdapSignIn SignIn(std::string_view user, std::span<const std::uint8_t> password);
+    // Connections open now, lent or idle: never more than the pool's size.
+    std::size_t OpenConnections() const { return m_pool.OpenCount(); }
 
 private:
     SLdapSignIn SignInOnce(CLdapConnection& connection, std::string_view user,

@@ -6,10 +6,12 @@
 #include "tests/support/CTempDir.h"
 #include "tests/support/TestGate.h"
 
+#include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -144,6 +146,31 @@ TEST_F(LdapSignInLab, AStoppedServerIsUnavailableWithinTheTimeoutAndIsReconnecte
     ASSERT_EQ(Fixture("serve"), 0);
     const SLdapSignIn afterRestart = directory.SignIn("alice", Bytes("alice-pass"));
     EXPECT_TRUE(afterRestart.result.Ok()) << afterRestart.result.message;
+}
+
+TEST_F(LdapSignInLab, ConcurrentSignInsShareTheBoundedPool) {
+    CLdapDirectory directory = Directory(kLdaps + kReader + kGroupFilter);
+    constexpr int kThreads = 8;
+    constexpr int kEach = 5;
+    std::atomic<int> signedIn{0};
+    std::atomic<std::size_t> mostOpen{0};
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < kEach; ++i) {
+                    const bool wrong = (t + i) % 3 == 0;
+                    const SLdapSignIn s =
+                        directory.SignIn("alice", Bytes(wrong ? "nope" : "alice-pass"));
+                    signedIn += (s.result.Ok() && !wrong && s.groups.size() == 2) ||
+                                (wrong && s.result.outcome == ELdapOutcome::InvalidCredentials);
+                    mostOpen = std::max(mostOpen.load(), directory.OpenConnections());
+                }
+            });
+        }
+    }
+    EXPECT_EQ(signedIn, kThreads * kEach);
+    EXPECT_LE(mostOpen, SLdapDirectoryOptions{}.poolSize);
 }
 
 TEST_F(LdapSignInLab, APoolAtItsLimitMakesWaitersGiveUpAtTheTimeout) {
