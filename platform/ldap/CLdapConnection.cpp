@@ -1,9 +1,16 @@
 // One LDAP connection over libldap; see CLdapConnection.h.
 #include "platform/ldap/CLdapConnection.h"
 
+#include <condition_variable>
+#include <fcntl.h>
 #include <ldap.h>
 #include <memory>
+#include <mutex>
+#include <stop_token>
+#include <sys/socket.h>
 #include <sys/time.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -70,17 +77,66 @@ struct SValuesFree {
 
 } // namespace
 
+// Watches the opening of a connection: whether the server's port answered, and a duplicate of the
+// socket so that the deadline can end a TLS handshake that libldap would wait on without end.
 struct CLdapConnection::SConnectWatch {
     ldap_conncb callbacks{};
+    std::mutex mutex;
     bool reached = false;
+    bool armed = false;
+    bool expired = false;
+    // A duplicate keeps the socket itself alive, so shutting it down can never hit another one
+    // that took a closed descriptor's number.
+    int duplicate = -1;
 
     SConnectWatch() {
-        callbacks.lc_add = [](LDAP*, Sockbuf*, LDAPURLDesc*, sockaddr*, ldap_conncb* self) {
-            static_cast<SConnectWatch*>(self->lc_arg)->reached = true;
+        callbacks.lc_add = [](LDAP*, Sockbuf* sb, LDAPURLDesc*, sockaddr*, ldap_conncb* self) {
+            static_cast<SConnectWatch*>(self->lc_arg)->Reached(sb);
             return 0;
         };
         callbacks.lc_del = [](LDAP*, Sockbuf*, ldap_conncb*) {};
         callbacks.lc_arg = this;
+    }
+    ~SConnectWatch() { Disarm(); }
+    SConnectWatch(const SConnectWatch&) = delete;
+    SConnectWatch& operator=(const SConnectWatch&) = delete;
+
+    void Reached(Sockbuf* sb) {
+        const std::lock_guard lock(mutex);
+        reached = true;
+        ber_socket_t fd = -1;
+        if (armed && duplicate < 0 && ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd) == 1) {
+            duplicate = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        }
+    }
+    void Arm() {
+        const std::lock_guard lock(mutex);
+        reached = false;
+        expired = false;
+        armed = true;
+    }
+    void Disarm() {
+        const std::lock_guard lock(mutex);
+        armed = false;
+        if (duplicate >= 0) {
+            ::close(duplicate);
+            duplicate = -1;
+        }
+    }
+    void Expire() {
+        const std::lock_guard lock(mutex);
+        expired = true;
+        if (duplicate >= 0) {
+            ::shutdown(duplicate, SHUT_RDWR);
+        }
+    }
+    bool WasReached() {
+        const std::lock_guard lock(mutex);
+        return reached;
+    }
+    bool Expired() {
+        const std::lock_guard lock(mutex);
+        return expired;
     }
 };
 
@@ -142,7 +198,7 @@ SLdapResult CLdapConnection::Fail(int code, std::string_view what) {
         }
     }
     // Only while opening: a later "server down" is the connection lost, whatever TLS did before.
-    const bool reachedWhileOpening = m_bOpening && m_pWatch->reached;
+    const bool reachedWhileOpening = m_bOpening && m_pWatch->WasReached();
     return {Classify(code, diagnostic, tlsAsked, reachedWhileOpening), message};
 }
 
@@ -166,15 +222,34 @@ SLdapResult CLdapConnection::Open() {
 
 SLdapResult CLdapConnection::OpenUri(const std::string& uri) {
     m_bOpening = true;
-    SLdapResult result = Connect(uri);
+    m_pWatch->Arm();
+    SLdapResult result;
+    {
+        // libldap bounds the TCP connect and each request, but not an ldaps:// handshake with a
+        // server that accepts and then says nothing: the deadline ends the socket under it.
+        const std::jthread deadline([this](const std::stop_token& stop) {
+            std::mutex mutex;
+            std::unique_lock lock(mutex);
+            std::condition_variable_any wake;
+            if (!wake.wait_for(lock, stop, m_options.timeout,
+                               [&] { return stop.stop_requested(); })) {
+                m_pWatch->Expire();
+            }
+        });
+        result = Connect(uri);
+    }
+    m_pWatch->Disarm();
     m_bOpening = false;
+    if (!result.Ok() && m_pWatch->Expired()) {
+        result = {ELdapOutcome::Timeout,
+                  uri + ": no answer within the timeout (" + result.message + ")"};
+    }
     return result;
 }
 
 SLdapResult CLdapConnection::Connect(const std::string& uri) {
     LDAP* ld = nullptr;
     m_uri = uri;
-    m_pWatch->reached = false;
     if (const int rc = ldap_initialize(&ld, uri.c_str()); rc != LDAP_SUCCESS) {
         return {ELdapOutcome::ProtocolError, uri + ": " + ldap_err2string(rc)};
     }

@@ -9,10 +9,12 @@
 
 namespace {
 
-// A loopback port that nothing listens on: bound, never listened to, for the test's life.
+// A loopback port that refuses connections (bound, not listening) or takes them and never answers,
+// for the test's life.
 class CRefusingPort {
 public:
-    CRefusingPort() : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+    // listening: connections complete in the kernel's queue and then hear nothing.
+    explicit CRefusingPort(bool listening = false) : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -20,6 +22,9 @@ public:
         ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), size);
         ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size);
         m_port = ntohs(address.sin_port);
+        if (listening) {
+            ::listen(m_fd, 8);
+        }
     }
     ~CRefusingPort() { ::close(m_fd); }
     CRefusingPort(const CRefusingPort&) = delete;
@@ -62,6 +67,16 @@ TEST(LdapClient, EveryServerOfTheListIsTriedAndAFailedConnectionFreesItsPlace) {
             << lease.Result().message;
     }
     EXPECT_EQ(pool.OpenCount(), 0U);
+}
+
+TEST(LdapClient, AServerThatTakesTheConnectionAndNeverAnswersEndsInATimeout) {
+    // Without a deadline of its own, an ldaps:// handshake here would wait (and spin) for ever.
+    const CRefusingPort silent(true);
+    for (const std::string_view scheme : {"ldap://", "ldaps://"}) {
+        CLdapConnection connection({{silent.Uri(scheme)}, true, {}, std::chrono::seconds(1)});
+        const SLdapResult result = connection.Open();
+        EXPECT_EQ(result.outcome, ELdapOutcome::Timeout) << scheme << " " << result.message;
+    }
 }
 
 } // namespace
