@@ -4,9 +4,9 @@
 #
 # scripts/install-deps.sh --for-tests
 # also installs what only the tests and benchmarks use: the fuzz build's compiler, a browser and
-# its driver, lintian and the package tools, nginx and wrk, the command-line tools the tests call,
-# and Node.js with the browser test's accessibility checker (tests/www/package.json, exact
-# versions from its lock file). scripts/test.sh runs it so.
+# its driver, lintian and the package tools, nginx and wrk, slapd and the LDAP tools, the
+# command-line tools the tests call, and Node.js with the browser test's accessibility checker
+# (tests/www/package.json, exact versions from its lock file). scripts/test.sh runs it so.
 set -euo pipefail
 
 for_tests=0
@@ -23,7 +23,7 @@ esac
 # it at all.
 packages=(
     build-essential cmake ninja-build pkg-config
-    libsqlite3-dev libssl-dev libcurl4-openssl-dev libsystemd-dev libicu-dev
+    libsqlite3-dev libssl-dev libcurl4-openssl-dev libsystemd-dev libicu-dev libldap-dev
     libgtest-dev libgmock-dev
     qt6-base-dev qt6-svg-dev fonts-dejavu-core
     iproute2 curl xvfb python3
@@ -33,6 +33,7 @@ test_packages=(
     sqlite3 openssl procps nginx-light wrk xauth
     chromium chromium-driver python3-selenium
     dpkg-dev lintian systemd
+    slapd ldap-utils
 )
 if [ "$for_tests" -eq 1 ]; then
     packages+=("${test_packages[@]}")
@@ -60,7 +61,8 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
     echo "installing: ${missing[*]}"
     "${sudo_cmd[@]}" apt-get update -q
-    # nginx is only a benchmark peer: keep the package from starting a system-wide server.
+    # nginx is only a benchmark peer and slapd a test directory: keep the packages from starting
+    # system-wide servers.
     policy=/usr/sbin/policy-rc.d
     created_policy=0
     if [ ! -e "$policy" ]; then

@@ -20,7 +20,7 @@ rank_of() {
 # Which layer a library target belongs to (orvane_<name>), -1 for anything else.
 lib_rank() {
     case $1 in
-        orvane_text | orvane_io | orvane_sync | orvane_registry | orvane_slp | orvane_http | orvane_ui | orvane_uicore | orvane_tls | orvane_crypto)
+        orvane_text | orvane_io | orvane_sync | orvane_registry | orvane_slp | orvane_http | orvane_ui | orvane_uicore | orvane_tls | orvane_crypto | orvane_ldap)
             rank_of platform ;;
         orvane_storage) rank_of storage ;;
         orvane_core) rank_of core ;;
