@@ -72,6 +72,16 @@ std::filesystem::path CConsoleFrontEnd::ActivationSocket(const std::filesystem::
     return storeFile.parent_path() / "instance.sock";
 }
 
+int CConsoleFrontEnd::RefuseStart(int argc, char** argv, std::string_view reason) {
+    QApplication application(argc, argv);
+    ApplyConsoleLook(application);
+    CQtWindowThread thread;
+    CQtMessageBoxes(thread.Queue())
+        .Show(Utf8ToUtf16(reason), IMessageBoxes::kProgramName, EMessageIcon::Error,
+              EMessageButtons::Ok);
+    return kExitStoreUnusable;
+}
+
 int CConsoleFrontEnd::Run(int argc, char** argv) {
     // Before the application object starts threads of its own: they inherit the mask.
     CStopSignals stopSignals;

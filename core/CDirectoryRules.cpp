@@ -98,3 +98,4 @@ void CDirectoryRules::JoinEveryone(std::vector<std::u16string>& groups) {
 bool CDirectoryRules::TakesLogin(std::u16string_view mac, const CServerData* record) {
     return record != nullptr && !mac.empty() && IsSupportedProduct(*record);
 }
+

@@ -10,6 +10,7 @@
 #include "storage/CServerData.h"
 
 #include <array>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -10,7 +10,9 @@
 #include "service/answers/CAccessResolution.h"
 #include "storage/ServerElement.h"
 
+#include <span>
 #include <string>
+#include <vector>
 #include <string_view>
 
 // What a document handed out, for the audit trail: whether the user is an Administrator, and
@@ -28,3 +30,8 @@ struct CServedServers {
 void BuildServerListDocument(const CTablesView& tables, std::string_view userName, std::string& doc,
                              CServedServers* pServed = nullptr,
                              CAccessResolution* pResolution = nullptr);
+// The same for members of the named groups (a directory user's, which no user record lists).
+void BuildServerListDocumentFor(const CTablesView& tables,
+                                std::span<const std::u16string> groupNames, std::string& doc,
+                                CServedServers* pServed = nullptr,
+                                CAccessResolution* pResolution = nullptr);
