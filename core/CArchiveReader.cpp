@@ -160,7 +160,11 @@ bool CArchiveReader::ReadTextList(std::vector<std::u16string>& list) {
     return true;
 }
 
-bool CArchiveReader::ReadNewClass(std::string& className) {
+bool CArchiveReader::ReadsSchema(uint16_t schema) const {
+    return m_objectSchema ? *m_objectSchema >= schema : !AtEnd();
+}
+
+bool CArchiveReader::ReadNewClass(std::size_t& slot) {
     uint16_t schema = 0;
     uint16_t length = 0;
     if (!ReadWord(schema) || !ReadWord(length)) {
@@ -170,32 +174,37 @@ bool CArchiveReader::ReadNewClass(std::string& className) {
     if (length >= kMaxClassNameLength || length > Remaining()) {
         return Fail(EArchiveError::BadClass);
     }
-    className.assign(reinterpret_cast<const char*>(m_bytes.data() + m_nPos), length);
+    std::string className(reinterpret_cast<const char*>(m_bytes.data() + m_nPos), length);
     m_nPos += length;
-    uint16_t expected = 0;
+    // Each class reads its own older schemas; a newer one is another copy's format.
+    uint16_t newest = 0;
     if (className == CUserData::kClassName) {
-        expected = CUserData::kSchema;
+        newest = CUserData::kSchema;
     } else if (className == CGroupData::kClassName) {
-        expected = CGroupData::kSchema;
+        newest = CGroupData::kSchema;
     } else {
         return Fail(EArchiveError::BadClass);
     }
-    if (schema != expected) {
+    if (schema > newest) {
         return Fail(EArchiveError::BadSchema);
     }
-    m_slots.push_back(Slot{true, className});
+    slot = m_slots.size();
+    m_slots.push_back(Slot{true, std::move(className), schema});
     return true;
 }
 
-bool CArchiveReader::MakeRecord(const std::string& className,
-                                std::unique_ptr<CSerializable>& object) {
-    if (className == CUserData::kClassName) {
+bool CArchiveReader::MakeRecord(std::size_t classSlot, std::unique_ptr<CSerializable>& object) {
+    if (m_slots[classSlot].className == CUserData::kClassName) {
         object = std::make_unique<CUserData>();
     } else {
         object = std::make_unique<CGroupData>();
     }
+    const uint16_t schema = m_slots[classSlot].nSchema;
     m_slots.push_back(Slot{false, {}});
-    if (!object->Deserialize(*this)) {
+    m_objectSchema = schema;
+    const bool bRead = object->Deserialize(*this);
+    m_objectSchema.reset();
+    if (!bRead) {
         object.reset();
         return false;
     }
@@ -209,12 +218,12 @@ bool CArchiveReader::ReadObject(std::unique_ptr<CSerializable>& object, EObjectK
         return false;
     }
     if (t == 0xFFFF) {
-        std::string className;
-        if (!ReadNewClass(className)) {
+        std::size_t slot = 0;
+        if (!ReadNewClass(slot)) {
             return false;
         }
         kind = EObjectKind::New;
-        return MakeRecord(className, object);
+        return MakeRecord(slot, object);
     }
     uint32_t index = 0;
     bool bClass = false;
@@ -234,7 +243,7 @@ bool CArchiveReader::ReadObject(std::unique_ptr<CSerializable>& object, EObjectK
     }
     if (bClass) {
         kind = EObjectKind::New;
-        return MakeRecord(m_slots[index].className, object);
+        return MakeRecord(index, object);
     }
     kind = index == 0 ? EObjectKind::Absent : EObjectKind::Reference;
     return true;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,6 +33,12 @@ public:
     bool ReadTextList(std::vector<std::u16string>& list);
     bool ReadObject(std::unique_ptr<CSerializable>& object, EObjectKind& kind);
 
+    // Whether the record being read holds the fields that schema added: a tagged object when its
+    // class description's schema is at least schema; a body read alone (a registry value, which
+    // names no schema) when bytes follow what was read, since newer fields only ever follow the
+    // older ones.
+    bool ReadsSchema(uint16_t schema) const;
+
     EArchiveError Error() const { return m_error; }
     bool AtEnd() const { return m_nPos == m_bytes.size(); }
     std::size_t Remaining() const { return m_bytes.size() - m_nPos; }
@@ -41,16 +48,18 @@ public:
 
 private:
     bool ReadTextLength(uint64_t& length, bool& wide);
-    bool ReadNewClass(std::string& className);
-    bool MakeRecord(const std::string& className, std::unique_ptr<CSerializable>& object);
+    bool ReadNewClass(std::size_t& slot);
+    bool MakeRecord(std::size_t classSlot, std::unique_ptr<CSerializable>& object);
 
     struct Slot {
         bool bClass;
         std::string className; // for classes
+        uint16_t nSchema = 0;  // for classes
     };
 
     std::span<const uint8_t> m_bytes;
     std::size_t m_nPos = 0;
     EArchiveError m_error = EArchiveError::None;
     std::vector<Slot> m_slots{Slot{false, {}}}; // index 0: the absent object
+    std::optional<uint16_t> m_objectSchema;     // of the tagged object being read
 };

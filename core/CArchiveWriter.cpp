@@ -2,6 +2,9 @@
 
 #include "core/CSerializable.h"
 
+#include <algorithm>
+#include <cassert>
+
 void CArchiveWriter::WriteWord(uint16_t v) {
     m_bytes.push_back(static_cast<uint8_t>(v));
     m_bytes.push_back(static_cast<uint8_t>(v >> 8));
@@ -62,14 +65,19 @@ void CArchiveWriter::WriteClassTag(const CSerializable& object) {
     const std::string name(object.GetRuntimeClass());
     auto it = m_classIndex.find(name);
     if (it == m_classIndex.end()) {
+        const auto floor = m_schemaFloor.find(name);
+        const uint16_t schema = std::max(
+            object.GetSchema(), floor == m_schemaFloor.end() ? uint16_t{0} : floor->second);
         WriteWord(0xFFFF);
-        WriteWord(object.GetSchema());
+        WriteWord(schema);
         WriteWord(static_cast<uint16_t>(name.size()));
         m_bytes.insert(m_bytes.end(), name.begin(), name.end());
-        m_classIndex.emplace(name, m_nNextIndex++);
+        m_classIndex.emplace(name, CClassEntry{m_nNextIndex++, schema});
         return;
     }
-    const uint32_t index = it->second;
+    // A later object needing more than the description says would lose fields.
+    assert(object.GetSchema() <= it->second.nSchema);
+    const uint32_t index = it->second.nIndex;
     if (index <= 0x7FFE) {
         WriteWord(static_cast<uint16_t>(0x8000 | index));
     } else {
@@ -88,4 +96,14 @@ std::vector<uint8_t> CArchiveWriter::Body(const CSerializable& record) {
     CArchiveWriter ar;
     record.Serialize(ar);
     return ar.TakeBytes();
+}
+
+void CArchiveWriter::RaiseSchema(std::string_view className, uint16_t schema) {
+    uint16_t& floor = m_schemaFloor[std::string(className)];
+    floor = std::max(floor, schema);
+}
+
+bool CArchiveWriter::WritesSchema(const CSerializable& record, uint16_t schema) const {
+    const auto it = m_classIndex.find(std::string(record.GetRuntimeClass()));
+    return (it == m_classIndex.end() ? record.GetSchema() : it->second.nSchema) >= schema;
 }

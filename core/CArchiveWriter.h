@@ -27,8 +27,17 @@ public:
     // followed by the record's body.
     void WriteObject(const CSerializable& object);
 
-    // The record's body alone, as a registry value holds it (no class tag).
+    // The record's body alone, as a registry value holds it (no class tag), at the record's own
+    // schema.
     static std::vector<uint8_t> Body(const CSerializable& record);
+
+    // An archive describes a class once, with one schema for every object of it: objects of the
+    // class are written at no less than schema. Called before the class's first object, with
+    // the highest schema any of them needs.
+    void RaiseSchema(std::string_view className, uint16_t schema);
+    // Whether record's body, being written, holds the fields that schema added: a tagged object
+    // is written at its class description's schema, a body alone at the record's own.
+    bool WritesSchema(const CSerializable& record, uint16_t schema) const;
 
     const std::vector<uint8_t>& Bytes() const { return m_bytes; }
     std::vector<uint8_t> TakeBytes() { return std::move(m_bytes); }
@@ -36,7 +45,13 @@ public:
 private:
     void WriteClassTag(const CSerializable& object);
 
+    struct CClassEntry {
+        uint32_t nIndex;
+        uint16_t nSchema;
+    };
+
     std::vector<uint8_t> m_bytes;
-    std::unordered_map<std::string, uint32_t> m_classIndex;
+    std::unordered_map<std::string, CClassEntry> m_classIndex;
+    std::unordered_map<std::string, uint16_t> m_schemaFloor;
     uint32_t m_nNextIndex = 1;
 };

@@ -154,6 +154,11 @@ std::u16string CConfigFile::FormatErrorText(EArchiveError error,
 
 std::vector<uint8_t> CConfigFile::Serialize(const CGroupTable& groups, const CUserTable& users) {
     CArchiveWriter ar;
+    // One group mapping directory groups puts the whole table at its schema; a file without any
+    // stays readable by copies that predate the mapping.
+    for (const auto& entry : groups) {
+        ar.RaiseSchema(CGroupData::kClassName, entry.second->GetSchema());
+    }
     ar.WriteCount(groups.size());
     for (const auto& [key, group] : groups) {
         ar.WriteText(key);

@@ -296,7 +296,8 @@ void COrvaneSrvCore::OnModifyGroup(bool bPersist, std::unique_ptr<CGroupData> gr
     if (it == m_mapGroups.end()) {
         return; // only an existing group can be modified; the record is freed
     }
-    // A modify changes the members and keeps the access list.
+    // A modify changes the members and the directory groups (as the group dialog shows both)
+    // and keeps the access list, which has a dialog of its own.
     const auto& oldAccess = it->second->m_listAccess;
     group->m_listAccess.insert(group->m_listAccess.end(), oldAccess.begin(), oldAccess.end());
     OnDeleteGroup(bPersist, group->m_strName);
@@ -520,4 +521,3 @@ std::vector<std::u16string> COrvaneSrvCore::UserNames() const {
 std::vector<std::u16string> COrvaneSrvCore::GroupNames() const {
     return Read([](const CTablesView& t) { return KeysOf(t.groups); });
 }
-

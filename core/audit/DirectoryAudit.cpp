@@ -13,6 +13,15 @@ std::string JoinNames(const std::vector<std::u16string>& names) {
     return joined;
 }
 
+std::string JoinDns(const std::vector<std::u16string>& dns) {
+    std::string joined;
+    for (const std::u16string& dn : dns) {
+        joined += joined.empty() ? "" : "; ";
+        joined += Utf16ToUtf8(dn);
+    }
+    return joined;
+}
+
 std::optional<CAuditRecord> DirectoryChangeRecord(const CDirectoryMessage& msg,
                                                   const CUserTable& users,
                                                   std::string_view source) {
@@ -50,6 +59,10 @@ std::optional<CAuditRecord> DirectoryChangeRecord(const CDirectoryMessage& msg,
         CAuditRecord record(msg.m_id == UM_ADD_GROUP ? "group-add" : "group-change", source);
         record.Add("group", Utf16ToUtf8(msg.m_pGroup->m_strName))
             .Add("members", JoinNames(msg.m_pGroup->m_listUsers));
+        // A group without directory groups keeps the record it always had.
+        if (!msg.m_pGroup->m_listDirectoryGroups.empty()) {
+            record.Add("directoryGroups", JoinDns(msg.m_pGroup->m_listDirectoryGroups));
+        }
         return record;
     }
     case UM_DELETE_GROUP: {

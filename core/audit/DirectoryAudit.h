@@ -1,5 +1,6 @@
 // The audit record of a directory change: which user or group, what it now holds (groups,
-// members, access list) and, for a user, whether the password was changed; never the password.
+// members, directory groups, access list) and, for a user, whether the password was changed;
+// never the password.
 #pragma once
 
 #include "core/CDirectoryMessage.h"
@@ -13,6 +14,10 @@
 
 // Names joined with commas, as the trail lists them.
 std::string JoinNames(const std::vector<std::u16string>& names);
+
+// DNs joined with "; ": they hold commas, and a DN written by the directory's rules escapes
+// every ';' in its values.
+std::string JoinDns(const std::vector<std::u16string>& dns);
 
 // The record for msg, composed before it is delivered (the caller holds the guard over users);
 // nothing for the loading of stored records, which changes nothing.

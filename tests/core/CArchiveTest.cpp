@@ -3,9 +3,11 @@
 #include "core/CConfigFile.h"
 #include "core/CGroupData.h"
 #include "core/CUserData.h"
+#include "tests/core/CoreTestSupport.h"
 #include "tests/support/CAllocationWatch.h"
 #include "tests/support/Hex.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -26,12 +28,25 @@ std::vector<uint8_t> TextBytes(std::u16string_view text) {
     return ar.TakeBytes();
 }
 
-EArchiveError ReadUserError(const std::vector<uint8_t>& bytes) {
+template <typename Record>
+EArchiveError ReadError(const std::vector<uint8_t>& bytes) {
     CArchiveReader ar(bytes);
-    CUserData user;
-    EXPECT_FALSE(user.Deserialize(ar));
+    Record record;
+    EXPECT_FALSE(record.Deserialize(ar));
     return ar.Error();
 }
+
+EArchiveError ReadUserError(const std::vector<uint8_t>& bytes) {
+    return ReadError<CUserData>(bytes);
+}
+
+EArchiveError ReadGroupError(const std::vector<uint8_t>& bytes) {
+    return ReadError<CGroupData>(bytes);
+}
+
+// A list of one directory group, "cn=a", as it follows the access list.
+const std::vector<uint8_t> kDirectoryGroupsList =
+    FromHex("01 00 FF FE FF 04 63 00 6E 00 3D 00 61 00");
 
 } // namespace
 
@@ -105,12 +120,47 @@ TEST(Archive, ReaderAcceptsEightBitAndAllLengthForms) {
 }
 
 TEST(Archive, EveryCutOfABodyIsEndOfData) {
-    for (std::size_t n = 0; n < kEveryoneBody.size(); ++n) {
-        CArchiveReader rd(std::span(kEveryoneBody.data(), n));
-        CGroupData g;
-        EXPECT_FALSE(g.Deserialize(rd)) << n;
-        EXPECT_EQ(rd.Error(), EArchiveError::EndOfFile) << n;
+    // A body with directory groups ends in a whole schema 0 body, where a cut reads as one.
+    const auto mapped = Concat({kEveryoneBody, kDirectoryGroupsList});
+    for (const auto& body : {kEveryoneBody, mapped}) {
+        for (std::size_t n = 0; n < body.size(); ++n) {
+            if (n == kEveryoneBody.size()) {
+                continue;
+            }
+            CArchiveReader rd(std::span(body.data(), n));
+            CGroupData g;
+            EXPECT_FALSE(g.Deserialize(rd)) << n;
+            EXPECT_EQ(rd.Error(), EArchiveError::EndOfFile) << n;
+        }
     }
+}
+
+TEST(Archive, DirectoryGroupsFollowTheAccessListAtSchemaOneAndOnlyWhereThereAreAny) {
+    // A body alone: the record's own schema, told on reading by whether bytes follow.
+    auto mapped = Everyone();
+    mapped->m_listDirectoryGroups = {u"cn=a"};
+    const auto body = CArchiveWriter::Body(*mapped);
+    EXPECT_EQ(ToHex(body), ToHex(Concat({kEveryoneBody, kDirectoryGroupsList})));
+    EXPECT_EQ(Decode<CGroupData>(body).m_listDirectoryGroups, Names{u"cn=a"});
+    EXPECT_TRUE(Decode<CGroupData>(kEveryoneBody).m_listDirectoryGroups.empty());
+
+    // A file: one description for the class, at the highest schema any of its groups needs, so a
+    // group without directory groups then holds an empty list; a file without any stays at 0.
+    CGroupTable groups;
+    groups[u"Everyone"] = Everyone();
+    groups[u"a"] = std::move(mapped);
+    groups.at(u"a")->m_strName = u"a";
+    const auto file = CConfigFile::Serialize(groups, {});
+    const auto description = FromHex("FF FF 01 00 0A 00 43 47 72 6F 75 70 44 61 74 61");
+    EXPECT_NE(std::search(file.begin(), file.end(), description.begin(), description.end()),
+              file.end());
+    CGroupTable read;
+    CUserTable users;
+    ASSERT_EQ(CConfigFile::Parse(file, read, users), EArchiveError::None);
+    EXPECT_EQ(read.at(u"a")->m_listDirectoryGroups, Names{u"cn=a"});
+    EXPECT_TRUE(read.at(u"Everyone")->m_listDirectoryGroups.empty());
+    groups.erase(u"a");
+    EXPECT_EQ(CConfigFile::Serialize(groups, {})[24], 0x00) << "schema 0 without a mapping";
 }
 
 TEST(Archive, HostileLengthsAreRefusedBeforeAnythingIsAllocatedForThem) {
@@ -120,6 +170,7 @@ TEST(Archive, HostileLengthsAreRefusedBeforeAnythingIsAllocatedForThem) {
     const struct {
         const char* hex;
         EArchiveError error;
+        bool bGroup = false;
     } cases[] = {
         // A length of 2^31 - 2 code units in a 12-byte value, of 2^31 in a 20-byte value.
         {"FF FE FF FF FF FF FE FF FF 7F 00 00", EArchiveError::EndOfFile},
@@ -128,11 +179,16 @@ TEST(Archive, HostileLengthsAreRefusedBeforeAnythingIsAllocatedForThem) {
         {"FF FE FF FF FF FF FF FF FF FF 00 00 00 80 00 00 00 00", EArchiveError::Generic},
         // A list count far larger than the data.
         {"FF FE FF 00 FF FE FF 00 FF FF FF FF FF 7F 00", EArchiveError::EndOfFile},
+        // A group: name, no members, no access, then directory groups counted in billions, or
+        // one DN whose length runs past the data.
+        {"FF FE FF 00 00 00 00 00 FF FF FF FF FF 7F", EArchiveError::EndOfFile, true},
+        {"FF FE FF 00 00 00 00 00 01 00 FF FE FF FF FF FF FE FF FF 7F", EArchiveError::EndOfFile,
+         true},
     };
     for (const auto& c : cases) {
         const std::vector<uint8_t> bytes = FromHex(c.hex);
         CAllocationWatch watch;
-        EXPECT_EQ(ReadUserError(bytes), c.error) << c.hex;
+        EXPECT_EQ(c.bGroup ? ReadGroupError(bytes) : ReadUserError(bytes), c.error) << c.hex;
         EXPECT_LT(watch.Largest(), kSmallAllocation) << c.hex;
     }
 }
@@ -220,9 +276,12 @@ TEST(Archive, ClassDescriptionsAreValidated) {
         CUserTable u;
         return CConfigFile::Parse(Concat({key, tail}), g, u);
     };
-    // Unknown class, schema 1, a name of 64 bytes, a description cut short.
+    // Unknown class, a schema newer than the class's newest, a name of 64 bytes, a description
+    // cut short.
     EXPECT_EQ(parse(FromHex("FF FF 00 00 07 00 43 4F 62 6A 65 63 74")), EArchiveError::BadClass);
-    EXPECT_EQ(parse(FromHex("FF FF 01 00 0A 00 43 47 72 6F 75 70 44 61 74 61")),
+    EXPECT_EQ(parse(FromHex("FF FF 02 00 0A 00 43 47 72 6F 75 70 44 61 74 61")),
+              EArchiveError::BadSchema);
+    EXPECT_EQ(parse(FromHex("FF FF 01 00 09 00 43 55 73 65 72 44 61 74 61")),
               EArchiveError::BadSchema);
     EXPECT_EQ(parse(Concat({FromHex("FF FF 00 00 40 00"), std::vector<uint8_t>(64, 'C')})),
               EArchiveError::BadClass);

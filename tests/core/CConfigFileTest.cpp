@@ -19,6 +19,9 @@ protected:
 
     static void Populate(COrvaneSrvCore& core) {
         core.SendMessage(CDirectoryMessage::AddGroup(true, Group(u"ops", {}, {u"00:11", u"aa"})));
+        // One group that maps directory groups puts every group of the file at its schema.
+        core.SendMessage(CDirectoryMessage::AddGroup(
+            true, Group(u"dir", {}, {u"aa"}, {u"cn=Ops,ou=groups,dc=example", u"cn=b\\,c,dc=x"})));
         core.SendMessage(
             CDirectoryMessage::AddUser(true, User(u"bob", u"p\"w", {u"ops", u"Everyone"})));
         core.SendMessage(CDirectoryMessage::AddUser(true, User(u"\u00e9ve", u"", {u"ghost"})));
@@ -36,6 +39,8 @@ TEST_F(ConfigFile, ExportThenImportLeavesEveryValueByteIdentical) {
     ASSERT_EQ(CConfigFile::Import(File(), *core).status, EConfigStatus::Ok);
     EXPECT_EQ(ReadValues(Db(), kUserKey), users);
     EXPECT_EQ(ReadValues(Db(), kGroupKey), groups);
+    EXPECT_EQ(core->GroupRecord(u"dir")->m_listDirectoryGroups,
+              (Names{u"cn=Ops,ou=groups,dc=example", u"cn=b\\,c,dc=x"}));
 
     // Into another store: the same values.
     CTempDir other;

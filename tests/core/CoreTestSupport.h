@@ -58,10 +58,12 @@ inline std::unique_ptr<CUserData> User(std::u16string name, std::u16string passw
 
 inline std::unique_ptr<CGroupData> Group(std::u16string name,
                                          std::vector<std::u16string> users = {},
-                                         std::vector<std::u16string> access = {}) {
+                                         std::vector<std::u16string> access = {},
+                                         std::vector<std::u16string> directoryGroups = {}) {
     auto g = std::make_unique<CGroupData>(std::move(name));
     g->m_listUsers = std::move(users);
     g->m_listAccess = std::move(access);
+    g->m_listDirectoryGroups = std::move(directoryGroups);
     return g;
 }
 

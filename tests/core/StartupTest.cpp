@@ -133,12 +133,17 @@ TEST_F(Startup, RestartWithUnchangedDataChangesNothing) {
         auto core = StartCore(Db());
         core->SendMessage(CDirectoryMessage::AddGroup(true, Group(u"ops", {u"admin"}, {u"m"})));
         core->SendMessage(CDirectoryMessage::AddUser(true, User(u"bob", u"b", {u"ops"})));
+        core->SendMessage(
+            CDirectoryMessage::AddGroup(true, Group(u"dir", {}, {}, {u"cn=a,dc=x", u"cn=b,dc=x"})));
     }
     const auto users = ReadValues(Db(), kUserKey);
     const auto groups = ReadValues(Db(), kGroupKey);
     auto core = StartCore(Db());
     EXPECT_EQ(ReadValues(Db(), kUserKey), users);
     EXPECT_EQ(ReadValues(Db(), kGroupKey), groups);
+    EXPECT_EQ(core->GroupRecord(u"dir")->m_listDirectoryGroups,
+              (Names{u"cn=a,dc=x", u"cn=b,dc=x"}));
+    EXPECT_TRUE(core->GroupRecord(u"ops")->m_listDirectoryGroups.empty());
     EXPECT_EQ(core->UserRecord(u"admin")->m_listGroups,
               (Names{u"Administrator", u"Everyone", u"ops"}));
     EXPECT_EQ(core->GroupRecord(u"ops")->m_listUsers, (Names{u"admin", u"bob"}));
@@ -159,6 +164,10 @@ TEST_F(Startup, CorruptValuesAreSkippedWithAWarningAndBuiltInsAreNotResetOverThe
     PutRecord(kUserKey, *User(u"good", u"g"));
     PutValue(kUserKey, u"broken", {0xFF, 0xFE, 0xFF, 0x09, 0x41});
     PutValue(kGroupKey, u"empty", {});
+    // Directory groups cut short after the access list: a count of two and one DN.
+    auto cut = CArchiveWriter::Body(*Group(u"cut", {}, {}, {u"cn=a,dc=x", u"cn=b,dc=x"}));
+    cut.resize(cut.size() - 2 * 9 - 4);
+    PutValue(kGroupKey, u"cut", cut);
     // A damaged built-in group: recreating it would overwrite what is left of it.
     const std::vector<uint8_t> damaged = {0xFF, 0xFE, 0xFF, 0x08, 0x45, 0x00};
     PutValue(kGroupKey, u"Everyone", damaged);
@@ -168,6 +177,10 @@ TEST_F(Startup, CorruptValuesAreSkippedWithAWarningAndBuiltInsAreNotResetOverThe
     EXPECT_NE(err.find("\"broken\" under Software\\Tarvik\\OrvaneSrv\\Users"), std::string::npos)
         << err;
     EXPECT_NE(err.find("\"empty\" under Software\\Tarvik\\OrvaneSrv\\Groups"), std::string::npos);
+    EXPECT_NE(err.find("\"cut\" under Software\\Tarvik\\OrvaneSrv\\Groups: the data ends"),
+              std::string::npos);
+    EXPECT_FALSE(core->GroupRecord(u"cut").has_value());
+    EXPECT_EQ(ReadValues(Db(), kGroupKey).at(u"cut"), cut);
     EXPECT_TRUE(core->UserRecord(u"good").has_value());
     EXPECT_TRUE(core->UserRecord(u"admin").has_value());
     EXPECT_FALSE(core->GroupRecord(u"Everyone").has_value());
