@@ -1,11 +1,11 @@
 #include "console/CConsoleFrontEnd.h"
 
-#include "control/CControlChannel.h"
-#include "control/CControlCommands.h"
 #include "console/COrvaneSrvDlg.h"
 #include "console/CWindowControlTarget.h"
 #include "console/ConsoleLook.h"
 #include "console/SocketLayerCheck.h"
+#include "control/CControlChannel.h"
+#include "control/CControlCommands.h"
 #include "platform/io/ServiceManagerNotify.h"
 #include "platform/registry/CRegistryHive.h"
 #include "platform/text/TextConv.h"

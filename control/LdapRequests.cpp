@@ -65,8 +65,9 @@ SLdapStep MappedStep(COrvaneSrvCore& core, const std::string& name,
                       "never asks the directory\n";
     }
     if (mapped.empty()) {
-        return {"mapped", false, "no OrvaneSrv group names any of these directory groups: the "
-                                 "credential service refuses this user"};
+        return {"mapped", false,
+                "no OrvaneSrv group names any of these directory groups: the "
+                "credential service refuses this user"};
     }
     std::string text;
     for (const std::u16string& group : mapped) {
@@ -112,7 +113,8 @@ void RunLdapRequest(COrvaneSrvCore& core, const std::shared_ptr<IWindowThread>& 
     }
     std::shared_ptr<CLdapUsers> users = core.LdapUsers();
     if (!users) {
-        done({kFailed, {},
+        done({kFailed,
+              {},
               "no LDAP directory is configured: an [ldap] section in " + settingsFile.string() +
                   " names one (see OrvaneSrv(1)), read at start\n"});
         return;

@@ -1,8 +1,8 @@
 // The audit trail's records of the program, discovery, the configuration file and the service;
 // see AuditRecords.h.
 #include "core/audit/AuditRecords.h"
-#include "core/audit/AuditEventKinds.h"
 
+#include "core/audit/AuditEventKinds.h"
 #include "platform/text/TextConv.h"
 
 namespace {

@@ -4,7 +4,8 @@
 #include <cstring>
 
 CLdapSignInCache::CLdapSignInCache(Clock::duration lifetime, std::size_t nMaxEntries)
-    : m_lifetime(lifetime), m_nMaxEntries(nMaxEntries), m_key(CSecretBytes::Random(kKeyedHashBytes)) {}
+    : m_lifetime(lifetime), m_nMaxEntries(nMaxEntries),
+      m_key(CSecretBytes::Random(kKeyedHashBytes)) {}
 
 KeyedHashValue CLdapSignInCache::KeyOf(std::string_view name,
                                        std::span<const std::uint8_t> password) const {

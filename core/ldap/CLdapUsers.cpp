@@ -2,8 +2,7 @@
 #include "core/ldap/CLdapUsers.h"
 
 CLdapUsers::CLdapUsers(const CLdapSettings& settings)
-    : m_uris(settings.uris),
-      m_directory(settings.ConnectionOptions(), settings.DirectoryOptions()),
+    : m_uris(settings.uris), m_directory(settings.ConnectionOptions(), settings.DirectoryOptions()),
       m_cache(settings.cacheTime) {}
 
 bool CLdapUsers::IsOutage(ELdapOutcome outcome) {

@@ -40,7 +40,7 @@ struct SLdapStatus {
     bool bAnswering = true; // until a sign-in found it otherwise
     std::string reason;     // why not, while it does not answer
     std::optional<std::chrono::system_clock::time_point> since; // of the current state
-    std::uint64_t nSignIns = 0;    // accepted by the directory (not counting the cache)
+    std::uint64_t nSignIns = 0; // accepted by the directory (not counting the cache)
     std::uint64_t nCacheHits = 0;
     std::uint64_t nRefused = 0;
     std::uint64_t nUnavailable = 0;

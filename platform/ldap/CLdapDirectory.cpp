@@ -127,7 +127,8 @@ std::vector<SLdapStep> CLdapDirectory::Trace(std::string_view user,
     if (const SLdapResult read = ReadGroups(connection, entry, groups); !read.Ok()) {
         return failed("groups", read);
     }
-    std::string detail = std::to_string(groups.size()) + (groups.size() == 1 ? " group" : " groups");
+    std::string detail =
+        std::to_string(groups.size()) + (groups.size() == 1 ? " group" : " groups");
     steps.push_back({"groups", true, std::move(detail), std::move(groups)});
     return steps;
 }

@@ -12,8 +12,8 @@
 
 #include <span>
 #include <string>
-#include <vector>
 #include <string_view>
+#include <vector>
 
 // What a document handed out, for the audit trail: whether the user is an Administrator, and
 // the MAC and IP address of every server whose credentials it carried.

@@ -415,11 +415,10 @@ std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
 
 bool CRequestHandler::ServeQuery(const std::string& userName) {
     ReadBodyLine(false);
-    const CQueryAnswer query =
-        QueryAnswer(m_context, userName,
-                    {{m_credentials.data(), m_nCredentialBytes},
-                     m_credentialsGeneration,
-                     m_directoryUser ? &*m_directoryUser : nullptr});
+    const CQueryAnswer query = QueryAnswer(m_context, userName,
+                                           {{m_credentials.data(), m_nCredentialBytes},
+                                            m_credentialsGeneration,
+                                            m_directoryUser ? &*m_directoryUser : nullptr});
     if (query.bCredentialsChanged) {
         AuditRefusal(CredentialsRefusedRecord(userName));
         Log("OrvaneSrv: credentials refused for user \"" + EscapeForLog(userName) + "\" from " +
@@ -437,14 +436,14 @@ bool CRequestHandler::ServeQuery(const std::string& userName) {
     if (m_context.m_pAudit) {
         const CServedServers& served = answer->served;
         // A client asking again for the same answer is counted, not written again.
-        m_context.m_pAudit->WriteHandOut({.address = AddressText(m_peer),
-                                          .user = userName,
-                                          .dn = m_directoryUser ? m_directoryUser->dn
-                                                                : std::string_view(),
-                                          .bAdmin = served.bAdmin,
-                                          .macs = served.macs,
-                                          .ips = served.ips,
-                                          .generation = answer->generation});
+        m_context.m_pAudit->WriteHandOut(
+            {.address = AddressText(m_peer),
+             .user = userName,
+             .dn = m_directoryUser ? m_directoryUser->dn : std::string_view(),
+             .bAdmin = served.bAdmin,
+             .macs = served.macs,
+             .ips = served.ips,
+             .generation = answer->generation});
         LogIfAuditFull();
     }
     return true;

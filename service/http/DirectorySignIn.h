@@ -15,7 +15,7 @@
 // Who a directory user is, once signed in.
 struct CDirectoryIdentity {
     std::string dn;
-    std::vector<std::string> groups;   // the directory's DNs
+    std::vector<std::string> groups;    // the directory's DNs
     std::vector<std::u16string> mapped; // the OrvaneSrv groups they give, sorted
 };
 

@@ -177,8 +177,8 @@ int BuildRequest(std::vector<std::string> args, std::vector<std::string>& reques
     // A login file whose every line has its own credentials takes no password.
     const bool bLoginPassword = bLogin && (!fileUse.bUsed || fileUse.bNeedsPassword);
     const bool bLdapTest = command == "ldap";
-    bool bAsk = bLoginPassword || bLdapTest ||
-                (command == "user" && args.size() > 1 && args[1] == "add");
+    bool bAsk =
+        bLoginPassword || bLdapTest || (command == "user" && args.size() > 1 && args[1] == "add");
     for (auto it = args.begin(); it != args.end();) {
         if (*it == "--password-stdin" || *it == "--ask-password") {
             (*it == "--password-stdin" ? bStdin : bAsk) = true;
@@ -206,8 +206,7 @@ int BuildRequest(std::vector<std::string> args, std::vector<std::string>& reques
     if (bAsk) {
         std::string why;
         // A login checks the password against the arrays: asked once.
-        const std::optional<std::string> password =
-            AskPassword(bStdin, !bLogin && !bLdapTest, why);
+        const std::optional<std::string> password = AskPassword(bStdin, !bLogin && !bLdapTest, why);
         if (!password) {
             std::fprintf(stderr, "orvanectl: %s\n", why.c_str());
             return kFailed;
