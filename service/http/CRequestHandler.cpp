@@ -439,11 +439,11 @@ bool CRequestHandler::ServeQuery(const std::string& userName) {
         m_context.m_pAudit->WriteHandOut(
             {.address = AddressText(m_peer),
              .user = userName,
-             .dn = m_directoryUser ? m_directoryUser->dn : std::string_view(),
              .bAdmin = served.bAdmin,
              .macs = served.macs,
              .ips = served.ips,
-             .generation = answer->generation});
+             .generation = answer->generation,
+             .dn = m_directoryUser ? m_directoryUser->dn : std::string_view()});
         LogIfAuditFull();
     }
     return true;

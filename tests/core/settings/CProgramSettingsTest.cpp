@@ -30,7 +30,8 @@ TEST(ProgramSettings, AFullSectionIsReadWithItsValuesTrimmedAndTheRestDefaulted)
                                             "bind_dn = cn=reader,dc=example,dc=com\n"
                                             "bind_password_file = pw\n"
                                             "group_filter = (member=%s)\n"
-                                            "timeout = 60\n");
+                                            "timeout = 60\n"
+                                            "cache_seconds = 0\n");
     ASSERT_TRUE(load.Ok()) << load.error->Text();
     ASSERT_TRUE(load.ldap);
     const CLdapSettings& s = *load.ldap;
@@ -41,11 +42,13 @@ TEST(ProgramSettings, AFullSectionIsReadWithItsValuesTrimmedAndTheRestDefaulted)
     EXPECT_EQ(s.groupFilter, "(member=%s)");
     EXPECT_TRUE(s.groupAttribute.empty());
     EXPECT_EQ(s.timeout, std::chrono::seconds(60));
+    EXPECT_EQ(s.cacheTime, std::chrono::seconds(0));
 
     const SSettingsLoad minimal = ParseIn(dir, kMinimal);
     ASSERT_TRUE(minimal.Ok() && minimal.ldap);
     EXPECT_EQ(minimal.ldap->groupAttribute, "memberOf");
     EXPECT_EQ(minimal.ldap->timeout, std::chrono::seconds(5));
+    EXPECT_EQ(minimal.ldap->cacheTime, CLdapSettings::kMaxCacheTime);
     EXPECT_TRUE(minimal.ldap->bindDn.empty());
 }
 
@@ -101,6 +104,8 @@ TEST(ProgramSettings, MalformedFilesAreRefusedWithTheLineAndReason) {
         {"[ldap]\nuri = ldaps://x\nbase = x\ntimeout = 61\n", 4, "from 1 to 60"},
         {"[ldap]\nuri = ldaps://x\nbase = x\ntimeout = 5s\n", 4, "from 1 to 60"},
         {"[ldap]\nuri = ldaps://x\nbase = x\ntimeout = -3\n", 4, "from 1 to 60"},
+        {"[ldap]\nuri = ldaps://x\nbase = x\ncache_seconds = 61\n", 4, "from 0 to 60"},
+        {"[ldap]\nuri = ldaps://x\nbase = x\ncache_seconds = 1m\n", 4, "from 0 to 60"},
     };
     for (const auto& c : cases) {
         const SSettingsLoad load = ParseIn(dir, c.text);
