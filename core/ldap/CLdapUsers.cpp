@@ -15,6 +15,7 @@ bool CLdapUsers::IsOutage(ELdapOutcome outcome) {
     case ELdapOutcome::Timeout:
     case ELdapOutcome::ProtocolError:
     case ELdapOutcome::TlsError:
+    case ELdapOutcome::Busy:
         break;
     }
     return true;
@@ -33,8 +34,25 @@ SLdapUser CLdapUsers::SignIn(std::string_view name, std::span<const std::uint8_t
         ++m_nCacheHits;
         return {ELdapSignIn::Ok, std::move(held->dn), std::move(held->groups), true, {}, {}};
     }
+    // While the directory does not answer, one sign-in at a time finds out whether it is back;
+    // the others are refused at once instead of each waiting out the timeout, so that threads,
+    // connections and the throttle's count of checks in flight do not pile up behind it.
+    const bool bProbe = IsDown();
+    if (bProbe && m_bProbing.exchange(true)) {
+        ++m_nUnavailable;
+        user.result = ELdapSignIn::Unavailable;
+        user.reason = "the directory does not answer";
+        return user;
+    }
     SLdapSignIn signIn = m_directory.SignIn(name, password);
-    user.news = NoteState(signIn.result);
+    // A pool too busy for this sign-in is congestion here (a flood of sign-ins): the directory's
+    // state stays as it was, so that a flood cannot switch its users to being refused at once.
+    if (signIn.result.outcome != ELdapOutcome::Busy) {
+        user.news = NoteState(signIn.result);
+    }
+    if (bProbe) {
+        m_bProbing = false;
+    }
     if (signIn.result.Ok()) {
         ++m_nSignIns;
         user.result = ELdapSignIn::Ok;
@@ -49,6 +67,11 @@ SLdapUser CLdapUsers::SignIn(std::string_view name, std::span<const std::uint8_t
     user.reason = std::string(LdapOutcomeName(signIn.result.outcome)) +
                   (signIn.result.message.empty() ? "" : ": " + signIn.result.message);
     return user;
+}
+
+bool CLdapUsers::IsDown() const {
+    const std::lock_guard lock(m_mutex);
+    return !m_bAnswering;
 }
 
 std::string CLdapUsers::NoteState(const SLdapResult& result) {

@@ -3,7 +3,8 @@
 // sign-ins in front of it and the directory's state (answering or not, and since when) beside
 // it. A directory that is down, slow or answers garbage costs its own users the timeout and
 // nobody else anything; the change of state is told once, as the outcome of the sign-in that
-// saw it, so that the caller logs one line per outage rather than one per request.
+// saw it, so that the caller logs one line per outage rather than one per request. During an
+// outage one sign-in at a time asks the directory; the others are refused without waiting.
 #pragma once
 
 #include "core/ldap/CLdapSignInCache.h"
@@ -64,6 +65,7 @@ public:
 private:
     static bool IsOutage(ELdapOutcome outcome);
     std::string NoteState(const SLdapResult& result);
+    bool IsDown() const;
 
     const std::vector<std::string> m_uris;
     CLdapDirectory m_directory;
@@ -72,5 +74,6 @@ private:
     bool m_bAnswering = true;
     std::string m_reason;
     std::optional<std::chrono::system_clock::time_point> m_since;
+    std::atomic<bool> m_bProbing{false}; // a sign-in asks a directory that did not answer
     std::atomic<std::uint64_t> m_nSignIns{0}, m_nCacheHits{0}, m_nRefused{0}, m_nUnavailable{0};
 };

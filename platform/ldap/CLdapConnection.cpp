@@ -156,6 +156,8 @@ const char* LdapOutcomeName(ELdapOutcome outcome) {
         return "protocol error";
     case ELdapOutcome::TlsError:
         return "TLS error";
+    case ELdapOutcome::Busy:
+        return "busy";
     }
     return "unknown";
 }

@@ -53,7 +53,7 @@ CLdapPool::CLease CLdapPool::Borrow() {
     const bool had = m_returned.wait_until(lock, deadline,
                                            [this] { return !m_idle.empty() || m_nOpen < m_nMax; });
     if (!had) {
-        lease.m_result = {ELdapOutcome::Timeout, "every LDAP connection stayed busy"};
+        lease.m_result = {ELdapOutcome::Busy, "every LDAP connection stayed busy"};
         return lease;
     }
     if (!m_idle.empty()) {

@@ -11,6 +11,8 @@ enum class ELdapOutcome {
     Timeout,            // a server or the pool did not answer within the timeout
     ProtocolError,      // the server refused the request or answered something unusable
     TlsError,           // the TLS handshake or the certificate check failed
+    Busy,               // every pooled connection stayed lent for the timeout: congestion on
+                        // this side, which says nothing of the server
 };
 
 struct SLdapResult {

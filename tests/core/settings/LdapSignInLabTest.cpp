@@ -182,7 +182,7 @@ TEST_F(LdapSignInLab, APoolAtItsLimitMakesWaitersGiveUpAtTheTimeout) {
         ASSERT_TRUE(held) << held.Result().message;
         const CLdapPool::CLease waiter = pool.Borrow();
         EXPECT_FALSE(waiter);
-        EXPECT_EQ(waiter.Result().outcome, ELdapOutcome::Timeout);
+        EXPECT_EQ(waiter.Result().outcome, ELdapOutcome::Busy);
     }
     const CLdapPool::CLease reused = pool.Borrow();
     EXPECT_TRUE(reused) << reused.Result().message;
