@@ -6,7 +6,9 @@
 #include "console/CConsoleFrontEnd.h"
 #include "core/COrvaneSrvApp.h"
 #include "core/audit/CAuditTrail.h"
+#include "core/ldap/CLdapUsers.h"
 #include "core/seal/SealKeyFile.h"
+#include "core/settings/CProgramSettings.h"
 #include "platform/io/ProcessLimits.h"
 #include "platform/registry/CRegistryHive.h"
 #include "service/CCredentialService.h"
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -70,12 +73,35 @@ bool LoadSealKey(const CCommandLine& commandLine, CSecretBytes& key) {
     return true;
 }
 
+// The settings file, read whole before anything runs: a mistake in it ends the start with the
+// file, the line and the reason, on standard error and (with a window) in a box.
+std::optional<SSettingsLoad> LoadSettings(CCommandLine& commandLine) {
+    const std::filesystem::path file = CProgramSettings::DefaultPath();
+    SSettingsLoad settings = CProgramSettings::Load(file);
+    if (settings.Ok()) {
+        return settings;
+    }
+    const std::string text =
+        "OrvaneSrv: the settings file " + file.string() + " is refused: " + settings.error->Text();
+    std::fprintf(stderr, "%s\n", text.c_str());
+    if (!commandLine.Headless() && HasDisplay()) {
+        std::vector<char*>& toolkitArgs = commandLine.ToolkitArgs();
+        CConsoleFrontEnd::RefuseStart(static_cast<int>(toolkitArgs.size() - 1), toolkitArgs.data(),
+                                      text);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     CCommandLine commandLine({argv, static_cast<std::size_t>(argc)});
     if (const int status = commandLine.Prepare(); status >= 0) {
         return status;
+    }
+    const std::optional<SSettingsLoad> settings = LoadSettings(commandLine);
+    if (!settings) {
+        return CCommandLine::kBadUsageStatus;
     }
     COrvaneSrvApp::CSealSetup seal;
     if (!LoadSealKey(commandLine, seal.key)) {
@@ -103,6 +129,9 @@ int main(int argc, char** argv) {
     auditOptions.file = CAuditTrail::DefaultFilePath();
     auditOptions.bJournal = CAuditTrail::UnderServiceManager();
     app.SetAuditTrail(std::make_shared<CAuditTrail>(std::move(auditOptions)));
+    if (settings->ldap) {
+        app.SetLdapUsers(std::make_shared<CLdapUsers>(*settings->ldap));
+    }
     if (commandLine.Headless()) {
         return CHeadlessRunner(app).Run();
     }

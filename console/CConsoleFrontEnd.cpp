@@ -1,11 +1,11 @@
 #include "console/CConsoleFrontEnd.h"
 
-#include "control/CControlChannel.h"
-#include "control/CControlCommands.h"
 #include "console/COrvaneSrvDlg.h"
 #include "console/CWindowControlTarget.h"
 #include "console/ConsoleLook.h"
 #include "console/SocketLayerCheck.h"
+#include "control/CControlChannel.h"
+#include "control/CControlCommands.h"
 #include "platform/io/ServiceManagerNotify.h"
 #include "platform/registry/CRegistryHive.h"
 #include "platform/text/TextConv.h"
@@ -70,6 +70,16 @@ CConsoleFrontEnd::CConsoleFrontEnd(COrvaneSrvApp& app) : m_app(app) {}
 
 std::filesystem::path CConsoleFrontEnd::ActivationSocket(const std::filesystem::path& storeFile) {
     return storeFile.parent_path() / "instance.sock";
+}
+
+int CConsoleFrontEnd::RefuseStart(int argc, char** argv, std::string_view reason) {
+    QApplication application(argc, argv);
+    ApplyConsoleLook(application);
+    CQtWindowThread thread;
+    CQtMessageBoxes(thread.Queue())
+        .Show(Utf8ToUtf16(reason), IMessageBoxes::kProgramName, EMessageIcon::Error,
+              EMessageButtons::Ok);
+    return kExitStoreUnusable;
 }
 
 int CConsoleFrontEnd::Run(int argc, char** argv) {

@@ -7,6 +7,7 @@
 #include "core/COrvaneSrvApp.h"
 
 #include <filesystem>
+#include <string_view>
 
 class CConsoleFrontEnd {
 public:
@@ -15,6 +16,10 @@ public:
 
     // Answers the process exit status.
     int Run(int argc, char** argv);
+
+    // The start refused before anything ran (a settings file at fault): the reason in a box,
+    // then the exit status for it.
+    static int RefuseStart(int argc, char** argv, std::string_view reason);
 
     // Where a running copy listens for activation: beside the store and its instance lock.
     static std::filesystem::path ActivationSocket(const std::filesystem::path& storeFile);

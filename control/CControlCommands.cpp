@@ -3,10 +3,12 @@
 
 #include "control/ConfigFileRequest.h"
 #include "control/ConfigSummary.h"
+#include "control/LdapRequests.h"
 #include "control/LoginFile.h"
 #include "control/RefusalText.h"
 #include "control/SealRequests.h"
 #include "core/CConfigFile.h"
+#include "core/settings/CProgramSettings.h"
 #include "platform/text/Ipv4Literal.h"
 #include "platform/text/MacText.h"
 #include "platform/text/TextConv.h"
@@ -334,6 +336,9 @@ void CControlCommands::Run(const std::vector<std::string>& args,
         } else {
             Login(args, done);
         }
+    } else if (IsLdapRequest(args)) {
+        RunLdapRequest(m_target.Core(), m_target.Window(), args, done,
+                       CProgramSettings::DefaultPath());
     } else if (IsSealRequest(args)) {
         done(RunSealRequest(m_target.Core(), args));
     } else if (command == "status" && formats({"--json"})) {
@@ -422,7 +427,9 @@ CControlReply CControlCommands::Status(bool bJson) {
     }
     json[kHttpsField] = HttpsJson(CTlsPortState::Published());
     json.back() = JsonBool(core.HasDefaultAdminPassword());
-    for (const CSealStatusField& field : SealStatusFields(core.Seal().Status())) {
+    std::vector<CSealStatusField> more = SealStatusFields(core.Seal().Status());
+    more.push_back(LdapStatusField(core.LdapUsers().get()));
+    for (const CSealStatusField& field : more) {
         if (!field.label.empty()) {
             fields.emplace_back(field.label, field.value);
         }

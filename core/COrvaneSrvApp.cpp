@@ -94,6 +94,7 @@ CStartUpResult COrvaneSrvApp::StartUp(std::unique_ptr<CRegistryHive> hive,
     });
     auto core = std::make_unique<COrvaneSrvCore>(std::move(hive));
     core->SetAuditTrail(m_pAudit);
+    core->SetLdapUsers(m_pLdapUsers);
     if (const std::u16string why = OpenStore(*core); !why.empty()) {
         return {nullptr, u"OrvaneSrv cannot use the directory store " + Utf8ToUtf16(path) + u": " +
                              why + u". Nothing was changed; OrvaneSrv does not start without it."};

@@ -72,6 +72,8 @@ public:
     void SetSealSetup(CSealSetup setup) { m_seal = std::move(setup); }
     // The audit trail the core records in, with the program's start and stop.
     void SetAuditTrail(std::shared_ptr<CAuditTrail> trail) { m_pAudit = std::move(trail); }
+    // The site's directory users, handed to the core it starts; none by default.
+    void SetLdapUsers(std::shared_ptr<CLdapUsers> users) { m_pLdapUsers = std::move(users); }
 
 private:
     // Answers the reason the store cannot be used, empty when it can.
@@ -81,5 +83,6 @@ private:
     CUniqueFd m_lockFd;
     std::chrono::milliseconds m_storeLockWait = kStoreLockWait;
     std::shared_ptr<CAuditTrail> m_pAudit;
+    std::shared_ptr<CLdapUsers> m_pLdapUsers;
     CSealSetup m_seal;
 };

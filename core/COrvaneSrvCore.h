@@ -23,6 +23,7 @@
 #include "core/CTablesAccess.h"
 #include "core/CTablesView.h"
 #include "core/audit/CAuditTrail.h"
+#include "core/ldap/CLdapUsers.h"
 #include "platform/sync/CTableGuard.h"
 #include "storage/CLoginPool.h"
 #include "storage/CServerTable.h"
@@ -134,6 +135,10 @@ public:
     // (the default) records nothing. Set before anything runs beside the directory.
     void SetAuditTrail(std::shared_ptr<CAuditTrail> trail) { m_pAudit = std::move(trail); }
     const std::shared_ptr<CAuditTrail>& AuditTrail() const { return m_pAudit; }
+    // The users of the site's LDAP directory; none (the default) when the settings configure
+    // no directory. Set before the service starts.
+    void SetLdapUsers(std::shared_ptr<CLdapUsers> users) { m_pLdapUsers = std::move(users); }
+    const std::shared_ptr<CLdapUsers>& LdapUsers() const { return m_pLdapUsers; }
     void Audit(const CAuditRecord& record) const {
         if (m_pAudit) {
             m_pAudit->Write(record);
@@ -184,6 +189,7 @@ private:
     std::shared_ptr<CTableGuard> m_pGuard;
     CTablesAccess m_tables;
     std::shared_ptr<CAuditTrail> m_pAudit;
+    std::shared_ptr<CLdapUsers> m_pLdapUsers;
     std::shared_ptr<CLoginPool> m_pLoginPool = std::make_shared<CLoginPool>();
     std::string m_strChangeSource = "console";
     CRegistryBatch m_batch; // writes of the operation under way

@@ -14,9 +14,9 @@ CServiceContext::CServiceContext(COrvaneSrvCore& core, CServiceOptions options,
           m_options.nMaxFailedChecks, m_options.failureWindow, m_options.nMaxThrottledAddresses,
           m_options.nMaxFailedChecksPerName, m_options.nameCheckInterval}),
       m_queryCache(m_options.nQueryCacheBytes), m_pAudit(core.AuditTrail()),
-      m_pSealPending(core.Seal().PendingCount()), m_slots(m_options.nMaxConnections),
-      m_addresses(m_options.nMaxConnectionsPerAddress), m_pIdleThreads(std::move(pIdleThreads)),
-      m_tables(core.Tables()) {
+      m_pSealPending(core.Seal().PendingCount()), m_pLdapUsers(core.LdapUsers()),
+      m_slots(m_options.nMaxConnections), m_addresses(m_options.nMaxConnectionsPerAddress),
+      m_pIdleThreads(std::move(pIdleThreads)), m_tables(core.Tables()) {
     OpenDocRoot();
 }
 

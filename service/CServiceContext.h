@@ -74,6 +74,8 @@ public:
     const std::shared_ptr<CAuditTrail> m_pAudit;
     // How many remembered authorizations are still being verified after a restart.
     const std::shared_ptr<const std::atomic<std::size_t>> m_pSealPending;
+    // The users of the site's directory; null when none is configured.
+    const std::shared_ptr<CLdapUsers> m_pLdapUsers;
     std::atomic<bool> m_bStopping{false};
     CConnectionSlots m_slots;
     CAddressConnections m_addresses;

@@ -11,7 +11,10 @@
 inline constexpr std::string_view kArrayLeftEvent = "array-left";
 inline constexpr std::string_view kArrayBackEvent = "array-back";
 
-inline constexpr std::array<std::string_view, 22> kAuditEventKinds = {
+// A user of the site's directory signed in (not counting sign-ins the cache answered).
+inline constexpr std::string_view kSignInEvent = "sign-in";
+
+inline constexpr std::array<std::string_view, 23> kAuditEventKinds = {
     "start",
     "stop",
     "login",
@@ -34,6 +37,7 @@ inline constexpr std::array<std::string_view, 22> kAuditEventKinds = {
     "address-conflict",
     kArrayLeftEvent,
     kArrayBackEvent,
+    kSignInEvent,
 };
 
 constexpr bool IsAuditEventKind(std::string_view kind) {

@@ -2,11 +2,14 @@
 // see AuditRecords.h.
 #include "core/audit/AuditRecords.h"
 
+#include "core/audit/AuditEventKinds.h"
 #include "platform/text/TextConv.h"
 
 namespace {
 
 constexpr std::string_view kService = "service";
+// The service's records about users of the site's LDAP directory.
+constexpr std::string_view kDirectory = "ldap";
 
 } // namespace
 
@@ -52,6 +55,19 @@ CAuditRecord ThrottledRecord(std::string_view user, bool bAddressBlocked) {
 
 CAuditRecord CredentialsRefusedRecord(std::string_view user) {
     return std::move(CAuditRecord("credentials-refused", kService).Add("user", user));
+}
+
+CAuditRecord DirectoryRefusedRecord(std::string_view user, std::string_view reason) {
+    return std::move(
+        CAuditRecord("credentials-refused", kDirectory).Add("user", user).Add("reason", reason));
+}
+
+CAuditRecord DirectorySignInRecord(std::string_view user, std::string_view dn,
+                                   std::string_view groups) {
+    return std::move(CAuditRecord(kSignInEvent, kDirectory)
+                         .Add("user", user)
+                         .Add("dn", dn)
+                         .Add("groups", groups));
 }
 
 CAuditRecord PushAcceptedRecord(std::string_view mac, std::string_view address) {

@@ -32,6 +32,11 @@ CAuditRecord ConfigFileRecord(std::string_view event, std::string_view source,
 // The service's refusals of credentials.
 CAuditRecord ThrottledRecord(std::string_view user, bool bAddressBlocked);
 CAuditRecord CredentialsRefusedRecord(std::string_view user);
+// The same for a name that the site's directory was asked about, with why.
+CAuditRecord DirectoryRefusedRecord(std::string_view user, std::string_view reason);
+// A directory user signed in: its DN and the OrvaneSrv groups it was given (comma-separated).
+CAuditRecord DirectorySignInRecord(std::string_view user, std::string_view dn,
+                                   std::string_view groups);
 
 // An array's push of its new administrator password: accepted (from address) or refused (for
 // reason).

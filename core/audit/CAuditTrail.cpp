@@ -602,12 +602,14 @@ void CAuditTrail::WriteHandOut(const CHandOut& handOut) {
                                .nCounted = 0,
                                .first = {},
                                .last = {}};
-    WriteLocked(CAuditRecord(kHandOutEvent, "service")
-                    .Add("address", handOut.address)
-                    .Add("user", handOut.user)
-                    .AddBool("admin", handOut.bAdmin)
-                    .Add("macs", handOut.macs.empty() ? "none" : handOut.macs)
-                    .Add("ips", handOut.ips.empty() ? "none" : handOut.ips),
-                now);
+    CAuditRecord record(kHandOutEvent, handOut.dn.empty() ? "service" : "ldap");
+    record.Add("address", handOut.address).Add("user", handOut.user);
+    if (!handOut.dn.empty()) {
+        record.Add("dn", handOut.dn);
+    }
+    record.AddBool("admin", handOut.bAdmin)
+        .Add("macs", handOut.macs.empty() ? "none" : handOut.macs)
+        .Add("ips", handOut.ips.empty() ? "none" : handOut.ips);
+    WriteLocked(record, now);
     Drain(lock);
 }

@@ -88,6 +88,8 @@ public:
     struct CHandOut {
         std::string_view address;
         std::string_view user;
+        // A user of the site's directory: its DN (and the record's source is "ldap").
+        std::string_view dn;
         bool bAdmin = false;
         std::string_view macs;
         std::string_view ips;

@@ -26,7 +26,8 @@ constexpr std::array kKeys{std::string_view{"uri"},
                            std::string_view{"bind_password_file"},
                            std::string_view{"group_attribute"},
                            std::string_view{"group_filter"},
-                           std::string_view{"timeout"}};
+                           std::string_view{"timeout"},
+                           std::string_view{"cache_seconds"}};
 
 using OptError = std::optional<SSettingsError>;
 
@@ -86,7 +87,7 @@ OptError ReadFilter(const SIniEntry* entry, std::string& out) {
     return {};
 }
 
-OptError ReadTimeout(const SIniEntry* entry, std::chrono::seconds& out) {
+OptError ReadSeconds(const SIniEntry* entry, int least, int most, std::chrono::seconds& out) {
     if (entry == nullptr) {
         return {};
     }
@@ -94,8 +95,9 @@ OptError ReadTimeout(const SIniEntry* entry, std::chrono::seconds& out) {
     const char* first = entry->value.data();
     const char* last = first + entry->value.size();
     const auto [end, ec] = std::from_chars(first, last, seconds);
-    if (ec != std::errc() || end != last || seconds < kMinTimeout || seconds > kMaxTimeout) {
-        return At(*entry, "expected a number of seconds from 1 to 60, not '" + entry->value + "'");
+    if (ec != std::errc() || end != last || seconds < least || seconds > most) {
+        return At(*entry, "expected a number of seconds from " + std::to_string(least) + " to " +
+                              std::to_string(most) + ", not '" + entry->value + "'");
     }
     out = std::chrono::seconds(seconds);
     return {};
@@ -135,7 +137,11 @@ OptError ReadTransport(const SIniSection& section, CLdapSettings& s) {
                                 "allow_clear_text = true, for a lab only)");
         }
     }
-    return ReadTimeout(section.Find("timeout"), s.timeout);
+    if (auto e = ReadSeconds(section.Find("timeout"), kMinTimeout, kMaxTimeout, s.timeout)) {
+        return e;
+    }
+    return ReadSeconds(section.Find("cache_seconds"), 0,
+                       static_cast<int>(CLdapSettings::kMaxCacheTime.count()), s.cacheTime);
 }
 
 OptError ReadCaFile(const SIniSection& section, const std::filesystem::path& folder,

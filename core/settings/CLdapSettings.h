@@ -18,6 +18,9 @@ struct CLdapSettings {
     static constexpr std::string_view kDefaultUserFilter = "(&(objectClass=person)(uid=%s))";
     static constexpr std::string_view kDefaultGroupAttribute = "memberOf";
     static constexpr std::chrono::seconds kDefaultTimeout{5};
+    // A sign-in's group list is reused for at most this long, so that a changed password or
+    // group in the directory shows within it; the file may only shorten it.
+    static constexpr std::chrono::seconds kMaxCacheTime{60};
 
     std::vector<std::string> uris;
     bool startTls = false;
@@ -33,6 +36,7 @@ struct CLdapSettings {
     std::string groupAttribute{kDefaultGroupAttribute};
     std::string groupFilter;
     std::chrono::seconds timeout = kDefaultTimeout;
+    std::chrono::seconds cacheTime = kMaxCacheTime;
 
     // The checked settings of an [ldap] section; relative file names are taken from folder, and
     // the search account's password is read here.

@@ -11,6 +11,15 @@ constexpr int kGroupSizeLimit = 1000;
 // Asks the server for no attributes, only the entries' DNs.
 constexpr std::string_view kNoAttributes = "1.1";
 
+// How the connection to uri is protected, in words.
+std::string TlsDescription(std::string_view uri, const SLdapOptions& options) {
+    if (uri.starts_with("ldaps://")) {
+        return "ldaps://, the server's certificate checked";
+    }
+    return options.startTls ? "StartTLS, the server's certificate checked"
+                            : "none: clear text, as allow_clear_text permits";
+}
+
 } // namespace
 
 CLdapDirectory::CLdapDirectory(SLdapOptions connection, SLdapDirectoryOptions directory)
@@ -47,32 +56,81 @@ SLdapSignIn CLdapDirectory::SignIn(std::string_view user, std::span<const std::u
 SLdapSignIn CLdapDirectory::SignInOnce(CLdapConnection& connection, std::string_view user,
                                        std::span<const std::uint8_t> password) {
     SLdapSignIn signIn;
-    signIn.result = BindSearchAccount(connection);
+    SLdapEntry entry;
+    signIn.result = FindUser(connection, user, entry);
     if (!signIn.result.Ok()) {
         return signIn;
+    }
+    signIn.result = connection.Bind(entry.dn, password);
+    if (!signIn.result.Ok()) {
+        return signIn;
+    }
+    signIn.dn = entry.dn;
+    signIn.result = ReadGroups(connection, entry, signIn.groups);
+    return signIn;
+}
+
+SLdapResult CLdapDirectory::FindUser(CLdapConnection& connection, std::string_view user,
+                                     SLdapEntry& entry) {
+    SLdapResult result = BindSearchAccount(connection);
+    if (!result.Ok()) {
+        return result;
     }
     const std::vector<std::string> attributes{
         m_directory.groupFilter.empty() ? m_directory.groupAttribute : std::string(kNoAttributes)};
     std::vector<SLdapEntry> found;
-    signIn.result =
-        connection.Search(m_directory.base, LdapFillFilter(m_directory.userFilter, user),
-                          attributes, kUserSizeLimit, found);
-    if (!signIn.result.Ok()) {
-        return signIn;
+    result = connection.Search(m_directory.base, LdapFillFilter(m_directory.userFilter, user),
+                               attributes, kUserSizeLimit, found);
+    if (!result.Ok()) {
+        return result;
     }
     if (found.size() != 1) {
-        signIn.result = {ELdapOutcome::NoSuchUser, found.empty()
-                                                       ? "no entry matches the user name"
-                                                       : "several entries match the user name"};
-        return signIn;
+        return {ELdapOutcome::NoSuchUser, found.empty() ? "no entry matches the user name"
+                                                        : "several entries match the user name"};
     }
-    signIn.result = connection.Bind(found.front().dn, password);
-    if (!signIn.result.Ok()) {
-        return signIn;
+    entry = std::move(found.front());
+    return result;
+}
+
+std::vector<SLdapStep> CLdapDirectory::Trace(std::string_view user,
+                                             std::span<const std::uint8_t> password) {
+    std::vector<SLdapStep> steps;
+    const auto failed = [&](std::string name, const SLdapResult& result) {
+        steps.push_back({std::move(name), false,
+                         std::string(LdapOutcomeName(result.outcome)) + ": " + result.message});
+        return steps;
+    };
+    if (password.empty()) {
+        return failed("bind", {ELdapOutcome::InvalidCredentials, "an empty password is refused"});
     }
-    signIn.dn = found.front().dn;
-    signIn.result = ReadGroups(connection, found.front(), signIn.groups);
-    return signIn;
+    CLdapConnection connection(m_pool.Options());
+    const SLdapResult opened = connection.Open();
+    if (opened.outcome == ELdapOutcome::TlsError) {
+        steps.push_back({"connect", true, "a server answered"});
+        return failed("TLS", opened);
+    }
+    if (!opened.Ok()) {
+        return failed("connect", opened);
+    }
+    steps.push_back({"connect", true, connection.Uri()});
+    steps.push_back({"TLS", true, TlsDescription(connection.Uri(), m_pool.Options())});
+    SLdapEntry entry;
+    if (const SLdapResult found = FindUser(connection, user, entry); !found.Ok()) {
+        return failed("search", found);
+    }
+    steps.push_back({"search", true, entry.dn});
+    if (const SLdapResult bound = connection.Bind(entry.dn, password); !bound.Ok()) {
+        return failed("bind", bound);
+    }
+    steps.push_back({"bind", true, "the password was accepted"});
+    std::vector<std::string> groups;
+    if (const SLdapResult read = ReadGroups(connection, entry, groups); !read.Ok()) {
+        return failed("groups", read);
+    }
+    std::string detail =
+        std::to_string(groups.size()) + (groups.size() == 1 ? " group" : " groups");
+    steps.push_back({"groups", true, std::move(detail), std::move(groups)});
+    return steps;
 }
 
 SLdapResult CLdapDirectory::BindSearchAccount(CLdapConnection& connection) {

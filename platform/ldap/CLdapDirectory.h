@@ -32,12 +32,24 @@ struct SLdapSignIn {
     std::vector<std::string> groups;
 };
 
+// One step of a traced sign-in, for an operator who checks the settings: what was done, whether
+// it worked, and what was found or why not.
+struct SLdapStep {
+    std::string name; // "connect", "TLS", "search", "bind" or "groups"
+    bool ok = false;
+    std::string detail;
+    std::vector<std::string> found; // what the step found, one per line (the groups' DNs)
+};
+
 class CLdapDirectory {
 public:
     CLdapDirectory(SLdapOptions connection, SLdapDirectoryOptions directory);
 
     // Safe to call from several threads at once; they share the pool.
     SLdapSignIn SignIn(std::string_view user, std::span<const std::uint8_t> password);
+    // The same sign-in on a connection of its own, outside the pool, told step by step; it
+    // stops at the first step that fails.
+    std::vector<SLdapStep> Trace(std::string_view user, std::span<const std::uint8_t> password);
     // Connections open now, lent or idle: never more than the pool's size.
     std::size_t OpenConnections() const { return m_pool.OpenCount(); }
 
@@ -47,6 +59,8 @@ private:
     SLdapResult BindSearchAccount(CLdapConnection& connection);
     SLdapResult ReadGroups(CLdapConnection& connection, const SLdapEntry& user,
                            std::vector<std::string>& groups);
+
+    SLdapResult FindUser(CLdapConnection& connection, std::string_view user, SLdapEntry& entry);
 
     SLdapDirectoryOptions m_directory;
     CLdapPool m_pool;

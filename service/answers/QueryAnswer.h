@@ -7,6 +7,7 @@
 
 #include "service/CServiceContext.h"
 #include "service/answers/CQueryCache.h"
+#include "service/http/DirectorySignIn.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,6 +18,9 @@ struct CCheckedCredentials {
     // The "Authorization: Basic " value, as CheckBasicCredentials takes it.
     std::string_view encoded;
     uint64_t generation = 0; // of the tables they were checked against
+    // A user of the site's directory: who, and the groups it was given (mapped again when the
+    // tables changed). Null for a local user.
+    CDirectoryIdentity* pDirectory = nullptr;
 };
 
 struct CQueryAnswer {

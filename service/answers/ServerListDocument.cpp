@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
 
 namespace {
@@ -43,18 +44,14 @@ private:
     int m_nShift;
 };
 
-// The servers that the user's groups reach, each once, in the order the access lists name them,
+// The servers that the groups reach, each once, in the order the access lists name them,
 // present and logged in to; and whether one of the groups is "Administrator".
-bool SelectServers(const CTablesView& tables, std::string_view userName,
+bool SelectServers(const CTablesView& tables, std::span<const std::u16string> groupNames,
                    CAccessResolution& resolution, std::vector<const CServerData*>& servers) {
     bool bAdmin = false;
-    const auto user = tables.users.find(Utf8ToUtf16(userName));
-    if (user == tables.users.end() || !user->second) {
-        return false;
-    }
     std::vector<std::shared_ptr<const CGroupRecords>> reached;
     std::size_t nCandidates = 0;
-    for (const std::u16string& groupName : user->second->m_listGroups) {
+    for (const std::u16string& groupName : groupNames) {
         bAdmin = bAdmin || groupName == CDirectoryRules::kAdministratorGroup;
         const auto group = tables.groups.find(groupName);
         if (group != tables.groups.end() && group->second) {
@@ -78,10 +75,21 @@ bool SelectServers(const CTablesView& tables, std::string_view userName,
 
 void BuildServerListDocument(const CTablesView& tables, std::string_view userName, std::string& doc,
                              CServedServers* pServed, CAccessResolution* pResolution) {
+    const auto user = tables.users.find(Utf8ToUtf16(userName));
+    std::span<const std::u16string> groups;
+    if (user != tables.users.end() && user->second) {
+        groups = user->second->m_listGroups;
+    }
+    BuildServerListDocumentFor(tables, groups, doc, pServed, pResolution);
+}
+
+void BuildServerListDocumentFor(const CTablesView& tables,
+                                std::span<const std::u16string> groupNames, std::string& doc,
+                                CServedServers* pServed, CAccessResolution* pResolution) {
     CAccessResolution once;
     std::vector<const CServerData*> servers;
     const bool bAdmin =
-        SelectServers(tables, userName, pResolution != nullptr ? *pResolution : once, servers);
+        SelectServers(tables, groupNames, pResolution != nullptr ? *pResolution : once, servers);
     // A record without a rendered element (one filled in place, never through its setters) is
     // rendered here, as it is now.
     std::vector<std::string> rendered;

@@ -10,8 +10,10 @@
 #include "service/answers/CAccessResolution.h"
 #include "storage/ServerElement.h"
 
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What a document handed out, for the audit trail: whether the user is an Administrator, and
 // the MAC and IP address of every server whose credentials it carried.
@@ -28,3 +30,8 @@ struct CServedServers {
 void BuildServerListDocument(const CTablesView& tables, std::string_view userName, std::string& doc,
                              CServedServers* pServed = nullptr,
                              CAccessResolution* pResolution = nullptr);
+// The same for members of the named groups (a directory user's, which no user record lists).
+void BuildServerListDocumentFor(const CTablesView& tables,
+                                std::span<const std::u16string> groupNames, std::string& doc,
+                                CServedServers* pServed = nullptr,
+                                CAccessResolution* pResolution = nullptr);

@@ -184,11 +184,20 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
     int result = kCredentialsNoSuchUser;
     uint64_t generation = 0;
     bool bAlive = false;
+    bool bDirectoryAsked = false;
+    m_directoryUser.reset();
+    m_bDirectoryDown = false;
     try {
         bAlive = m_context.WithTablesSharedAt([&](const CTablesView& tables, uint64_t at) {
             result = CheckBasicCredentials(encoded, userName, tables.users);
             generation = at;
         });
+        // Local users come first: the directory is asked only about a name that none has.
+        if (bAlive && result == kCredentialsNoSuchUser && !userName.empty() &&
+            HasDirectory(m_context)) {
+            bDirectoryAsked = true;
+            result = CheckDirectoryCredentials(encoded, userName, generation, bAlive);
+        }
     } catch (...) {
         // An admitted attempt always ends, or the ones waiting behind it would wait in vain.
         throttle.Finish(address, name, true, m_context.Now());
@@ -198,14 +207,21 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
         throttle.Finish(address, name, false, m_context.Now());
         return ECredentialCheck::TablesGone;
     }
-    const bool bFailed = result != kCredentialsOk;
+    // A directory that does not answer is no guess of the client's: it is not counted.
+    const bool bFailed = result != kCredentialsOk && !m_bDirectoryDown;
     const CLoginThrottle::CFailureNews news =
         throttle.Finish(address, name, bFailed, m_context.Now());
-    if (!bFailed) {
+    if (result == kCredentialsOk) {
         KeepCredentials(encoded, generation);
         return ECredentialCheck::Accepted;
     }
-    AuditRefusal(CredentialsRefusedRecord(userName));
+    if (m_bDirectoryDown) {
+        // Logged once per outage, not once per request.
+        return ECredentialCheck::Refused;
+    }
+    if (!bDirectoryAsked) {
+        AuditRefusal(CredentialsRefusedRecord(userName));
+    }
     const CServiceOptions& options = m_context.m_options;
     const std::string from = AddressText(m_peer);
     const std::string window =
@@ -226,6 +242,41 @@ CRequestHandler::ECredentialCheck CRequestHandler::CheckCredentials(std::string_
             window);
     }
     return ECredentialCheck::Refused;
+}
+
+int CRequestHandler::CheckDirectoryCredentials(std::string_view encoded,
+                                               const std::string& userName, uint64_t& generation,
+                                               bool& bAlive) {
+    CDirectoryCheck check = CheckDirectoryUser(m_context, encoded, userName);
+    if (!check.news.empty()) {
+        m_context.m_log.Note(check.news + "\n");
+    }
+    switch (check.result) {
+    case EDirectoryCheck::TablesGone:
+        bAlive = false;
+        return kCredentialsNoSuchUser;
+    case EDirectoryCheck::Unavailable:
+        m_bDirectoryDown = true;
+        AuditRefusal(DirectoryRefusedRecord(userName, check.reason));
+        return kCredentialsNoSuchUser;
+    case EDirectoryCheck::Refused:
+    case EDirectoryCheck::NotMapped:
+        AuditRefusal(DirectoryRefusedRecord(userName, check.reason));
+        return kCredentialsWrongPassword;
+    case EDirectoryCheck::Accepted:
+        break;
+    }
+    if (!check.bCached && m_context.m_pAudit) {
+        std::string groups;
+        for (const std::u16string& group : check.identity.mapped) {
+            groups += (groups.empty() ? "" : ",") + Utf16ToUtf8(group);
+        }
+        m_context.m_pAudit->Write(DirectorySignInRecord(userName, check.identity.dn, groups));
+        LogIfAuditFull();
+    }
+    generation = check.generation;
+    m_directoryUser = std::move(check.identity);
+    return kCredentialsOk;
 }
 
 void CRequestHandler::KeepCredentials(std::string_view encoded, uint64_t generation) {
@@ -364,8 +415,10 @@ std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
 
 bool CRequestHandler::ServeQuery(const std::string& userName) {
     ReadBodyLine(false);
-    const CQueryAnswer query = QueryAnswer(
-        m_context, userName, {{m_credentials.data(), m_nCredentialBytes}, m_credentialsGeneration});
+    const CQueryAnswer query = QueryAnswer(m_context, userName,
+                                           {{m_credentials.data(), m_nCredentialBytes},
+                                            m_credentialsGeneration,
+                                            m_directoryUser ? &*m_directoryUser : nullptr});
     if (query.bCredentialsChanged) {
         AuditRefusal(CredentialsRefusedRecord(userName));
         Log("OrvaneSrv: credentials refused for user \"" + EscapeForLog(userName) + "\" from " +
@@ -383,12 +436,14 @@ bool CRequestHandler::ServeQuery(const std::string& userName) {
     if (m_context.m_pAudit) {
         const CServedServers& served = answer->served;
         // A client asking again for the same answer is counted, not written again.
-        m_context.m_pAudit->WriteHandOut({.address = AddressText(m_peer),
-                                          .user = userName,
-                                          .bAdmin = served.bAdmin,
-                                          .macs = served.macs,
-                                          .ips = served.ips,
-                                          .generation = answer->generation});
+        m_context.m_pAudit->WriteHandOut(
+            {.address = AddressText(m_peer),
+             .user = userName,
+             .dn = m_directoryUser ? m_directoryUser->dn : std::string_view(),
+             .bAdmin = served.bAdmin,
+             .macs = served.macs,
+             .ips = served.ips,
+             .generation = answer->generation});
         LogIfAuditFull();
     }
     return true;

@@ -7,6 +7,7 @@
 
 #include "service/CServiceContext.h"
 #include "service/answers/AdminPasswordUpdate.h"
+#include "service/http/DirectorySignIn.h"
 #include "service/listener/CHttpBlockingSocket.h"
 
 #include <chrono>
@@ -47,6 +48,12 @@ private:
     // becomes blocked or the name slowed. Once the tables are gone (the service is stopping)
     // nothing was checked: that is neither a refusal nor a guess.
     ECredentialCheck CheckCredentials(std::string_view encoded, std::string& userName);
+    // The directory's part of a check: a name that no local user has. Answers kCredentialsOk or
+    // kCredentialsWrongPassword, or kCredentialsNoSuchUser when the directory does not answer
+    // usefully (not a guess, so the throttle does not count it); the identity is kept in
+    // m_directoryUser.
+    int CheckDirectoryCredentials(std::string_view encoded, const std::string& userName,
+                                  uint64_t& generation, bool& bAlive);
     // Keeps the credentials that passed, with the generation of the tables they passed in.
     void KeepCredentials(std::string_view encoded, uint64_t generation);
     bool ServeQuery(const std::string& userName);
@@ -93,4 +100,7 @@ private:
     CHttpBlockingSocket::LineBuffer m_credentials{};
     std::size_t m_nCredentialBytes = 0;
     uint64_t m_credentialsGeneration = 0;
+    // Set when the credentials that passed are a directory user's.
+    std::optional<CDirectoryIdentity> m_directoryUser;
+    bool m_bDirectoryDown = false; // the last check found the directory not answering
 };

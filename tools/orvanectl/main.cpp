@@ -176,7 +176,9 @@ int BuildRequest(std::vector<std::string> args, std::vector<std::string>& reques
     }
     // A login file whose every line has its own credentials takes no password.
     const bool bLoginPassword = bLogin && (!fileUse.bUsed || fileUse.bNeedsPassword);
-    bool bAsk = bLoginPassword || (command == "user" && args.size() > 1 && args[1] == "add");
+    const bool bLdapTest = command == "ldap";
+    bool bAsk =
+        bLoginPassword || bLdapTest || (command == "user" && args.size() > 1 && args[1] == "add");
     for (auto it = args.begin(); it != args.end();) {
         if (*it == "--password-stdin" || *it == "--ask-password") {
             (*it == "--password-stdin" ? bStdin : bAsk) = true;
@@ -189,8 +191,9 @@ int BuildRequest(std::vector<std::string> args, std::vector<std::string>& reques
             ++it;
         }
     }
-    if (bAsk && !bLogin && !(command == "user" && args.size() > 1 && args[1] != "del")) {
-        return BadUsage("only login, user add and user set take a password");
+    if (bAsk && !bLogin && !bLdapTest &&
+        !(command == "user" && args.size() > 1 && args[1] != "del")) {
+        return BadUsage("only login, user add, user set and ldap test take a password");
     }
     if (fileUse.bNeedsPassword && bStdin && fileUse.bFromStdin) {
         return BadUsage("--from - and --password-stdin both read standard input: give every line "
@@ -203,7 +206,7 @@ int BuildRequest(std::vector<std::string> args, std::vector<std::string>& reques
     if (bAsk) {
         std::string why;
         // A login checks the password against the arrays: asked once.
-        const std::optional<std::string> password = AskPassword(bStdin, !bLogin, why);
+        const std::optional<std::string> password = AskPassword(bStdin, !bLogin && !bLdapTest, why);
         if (!password) {
             std::fprintf(stderr, "orvanectl: %s\n", why.c_str());
             return kFailed;
