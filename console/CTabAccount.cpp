@@ -195,6 +195,7 @@ void CTabAccount::OnAddGroup() {
         m_lbGroups->AddString(dlg.m_strGroupName);
         auto group = std::make_unique<CGroupData>(dlg.m_strGroupName);
         group->m_listUsers = std::move(dlg.m_arrUsers);
+        group->m_listDirectoryGroups = std::move(dlg.m_arrDirectoryGroups);
         if (!Apply(CDirectoryMessage::AddGroup(true, std::move(group)))) {
             ShowGroupsAgain(SelectedGroup().value_or(u""));
         }
@@ -214,6 +215,7 @@ void CTabAccount::OnGroupProperties() {
         // The access list stays as it is: the core keeps the old record's.
         auto group = std::make_unique<CGroupData>(dlg.m_strGroupName);
         group->m_listUsers = std::move(dlg.m_arrUsers);
+        group->m_listDirectoryGroups = std::move(dlg.m_arrDirectoryGroups);
         Apply(CDirectoryMessage::ModifyGroup(true, std::move(group)));
     }
     OnSelchangeGroupList();

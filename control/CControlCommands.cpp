@@ -24,6 +24,7 @@
 #include <ctime>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -105,6 +106,21 @@ std::vector<std::u16string> SplitNames(std::string_view list) {
     return names;
 }
 
+constexpr std::string_view kLdapGroups = "--ldap-groups";
+constexpr std::string_view kNoLdapGroups = "--no-ldap-groups";
+
+// The DNs as typed, in their order, each directory group once (the first spelling kept).
+std::vector<std::u16string> DirectoryGroupList(const std::vector<std::string>& typed) {
+    std::vector<std::u16string> dns;
+    std::unordered_set<std::string> keys;
+    for (const std::string& dn : typed) {
+        if (keys.insert(CDirectoryRules::DirectoryGroupKey(dn)).second) {
+            dns.push_back(Utf8ToUtf16(dn));
+        }
+    }
+    return dns;
+}
+
 std::string TimeText(std::chrono::system_clock::time_point when) {
     const std::time_t t = std::chrono::system_clock::to_time_t(when);
     std::tm utc{};
@@ -135,6 +151,17 @@ struct COptions {
     std::string error;
 
     bool Has(std::string_view flag) const { return std::ranges::find(flags, flag) != flags.end(); }
+
+    // Every value of an option that may be given more than once, in the order given.
+    std::vector<std::string> FindAll(std::string_view key) const {
+        std::vector<std::string> values;
+        for (const auto& [k, v] : kv) {
+            if (k == key) {
+                values.push_back(v);
+            }
+        }
+        return values;
+    }
 
     const std::string* Find(std::string_view key) const {
         for (const auto& [k, v] : kv) {
@@ -489,12 +516,14 @@ CControlReply CControlCommands::Groups(bool bJson) {
         std::u16string name;
         std::vector<std::u16string> members;
         std::vector<std::u16string> access;
+        std::vector<std::u16string> dns;
         bool operator<(const CGroupRow& other) const { return name < other.name; }
     };
     std::vector<CGroupRow> groups;
     core.Read([&](const CTablesView& tables) {
         for (const auto& [name, group] : tables.groups) {
-            groups.push_back({name, group->m_listUsers, group->m_listAccess});
+            groups.push_back(
+                {name, group->m_listUsers, group->m_listAccess, group->m_listDirectoryGroups});
         }
     });
     std::sort(groups.begin(), groups.end());
@@ -503,14 +532,15 @@ CControlReply CControlCommands::Groups(bool bJson) {
         std::sort(group.members.begin(), group.members.end());
         // Hundreds of arrays make no line to read: the table counts them, group show lists them.
         rows.push_back(bJson ? CRow{JsonString(Utf16ToUtf8(group.name)), JsonList(group.members),
-                                    JsonList(group.access)}
+                                    JsonList(group.access), JsonList(group.dns)}
                              : CRow{Utf16ToUtf8(group.name), std::to_string(group.members.size()),
-                                    std::to_string(group.access.size())});
+                                    std::to_string(group.access.size()),
+                                    std::to_string(group.dns.size())});
     }
     if (bJson) {
-        return {0, JsonRows({"name", "members", "access"}, rows), {}};
+        return {0, JsonRows({"name", "members", "access", "ldapGroups"}, rows), {}};
     }
-    rows.insert(rows.begin(), CRow{"Group", "Members", "Arrays"});
+    rows.insert(rows.begin(), CRow{"Group", "Members", "Arrays", "Directory groups"});
     return {0, TextTable(rows), {}};
 }
 
@@ -530,7 +560,8 @@ CControlReply CControlCommands::GroupShow(const std::vector<std::string>& args) 
         return {0,
                 "{\"name\": " + JsonString(options.words[0]) +
                     ", \"members\": " + JsonList(group->m_listUsers) +
-                    ", \"access\": " + JsonList(group->m_listAccess) + "}\n",
+                    ", \"access\": " + JsonList(group->m_listAccess) +
+                    ", \"ldapGroups\": " + JsonList(group->m_listDirectoryGroups) + "}\n",
                 {}};
     }
     std::vector<CRow> rows = {{"group:", options.words[0]}};
@@ -541,6 +572,10 @@ CControlReply CControlCommands::GroupShow(const std::vector<std::string>& args) 
     rows.push_back({"arrays:", std::to_string(group->m_listAccess.size())});
     for (const std::u16string& mac : group->m_listAccess) {
         rows.push_back({"", Utf16ToUtf8(mac)});
+    }
+    rows.push_back({"directory groups:", std::to_string(group->m_listDirectoryGroups.size())});
+    for (const std::u16string& dn : group->m_listDirectoryGroups) {
+        rows.push_back({"", EscapeForTerminal(Utf16ToUtf8(dn))});
     }
     return {0, TextTable(rows), {}};
 }
@@ -617,12 +652,17 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
 
 CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
     const std::string verb = args.size() > 1 ? args[1] : std::string();
-    const COptions options = ParseOptions(args, 2, {"--members", "--access"});
+    const COptions options =
+        ParseOptions(args, 2, {"--members", "--access", kLdapGroups}, {kNoLdapGroups});
+    const std::vector<std::string> typedDns = options.FindAll(kLdapGroups);
+    const bool bClearDns = options.Has(kNoLdapGroups);
     if (!options.error.empty() || options.words.size() != 1 ||
         (verb != "add" && verb != "set" && verb != "del") ||
-        (verb == "del" && !options.kv.empty())) {
+        (verb == "del" && (!options.kv.empty() || !options.flags.empty())) ||
+        (bClearDns && (verb != "set" || !typedDns.empty()))) {
         return Failed(options.error.empty()
-                          ? "usage: group add|set NAME [--members U,...] [--access MAC,...] | "
+                          ? "usage: group add|set NAME [--members U,...] [--access MAC,...] "
+                            "[--ldap-groups DN...] | group set NAME --no-ldap-groups | "
                             "group del NAME"
                           : options.error,
                       kBadUsage);
@@ -634,14 +674,20 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
     }
     const std::string* memberList = options.Find("--members");
     const std::string* accessList = options.Find("--access");
+    const bool bDnsGiven = !typedDns.empty() || bClearDns;
+    std::vector<std::u16string> dns = DirectoryGroupList(typedDns);
     std::vector<std::u16string> members;
     bool bExists = false;
     CRefusal refusal;
     const std::u16string* missingUser =
         core.Read([&](const CTablesView& tables) -> const std::u16string* {
-            bExists = tables.groups.contains(name);
+            const auto it = tables.groups.find(name);
+            bExists = it != tables.groups.end();
             if (verb == "add") {
                 refusal = CDirectoryRules::CheckNewName(tables.groups, name);
+            }
+            if (bExists && !bDnsGiven) {
+                dns = it->second->m_listDirectoryGroups;
             }
             if (memberList != nullptr) {
                 members = SplitNames(*memberList);
@@ -651,7 +697,7 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
                 return missing == members.end() ? nullptr : &*missing;
             }
             if (bExists) {
-                members = tables.groups.at(name)->m_listUsers;
+                members = it->second->m_listUsers;
             }
             return nullptr;
         });
@@ -673,9 +719,10 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
                        core.SendMessage(CDirectoryMessage::DeleteGroup(true, name).AsTypedInput()));
     }
     long result = 0;
-    if (verb == "add" || memberList != nullptr) {
+    if (verb == "add" || memberList != nullptr || bDnsGiven) {
         auto group = std::make_unique<CGroupData>(name);
         group->m_listUsers = std::move(members);
+        group->m_listDirectoryGroups = std::move(dns);
         // The access list stays as it is: the core keeps the old record's.
         auto msg = verb == "add" ? CDirectoryMessage::AddGroup(true, std::move(group))
                                  : CDirectoryMessage::ModifyGroup(true, std::move(group));

@@ -1,9 +1,10 @@
 // One "orvanectl login": logs in to the chosen arrays on the process's login pool, beside the
 // Login button and the other control connections, with the same record update and Auth cell as
 // the button, and gathers each array's outcome (Yes, or in plain words why not, as the button's
-// summary box says it) into one reply once every array has answered. Gone before then (its connection closed),
-// it drops its queued logins; running ones still update their records and rows. The reply is one
-// aligned table of the arrays sorted by address, numerically: what hundreds of lines need.
+// summary box says it) into one reply once every array has answered. Gone before then (its
+// connection closed), it drops its queued logins; running ones still update their records and rows.
+// The reply is one aligned table of the arrays sorted by address, numerically: what hundreds of
+// lines need.
 #pragma once
 
 #include "control/CControlChannel.h"

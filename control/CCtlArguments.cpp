@@ -1,6 +1,7 @@
 // orvanectl's command line; see CCtlArguments.h.
 #include "control/CCtlArguments.h"
 
+#include "control/RefusalText.h"
 #include "core/CDirectoryRules.h"
 #include "core/audit/AuditEventKinds.h"
 #include "core/audit/CAuditQuery.h"
@@ -30,7 +31,12 @@ struct CCommandForm {
     std::initializer_list<std::string_view> valued;
     std::size_t nMinWords = 0;
     std::size_t nMaxWords = 0;
+    // Options that take every following argument up to the next option (at least one).
+    std::initializer_list<std::string_view> listed = {};
 };
+
+constexpr std::string_view kLdapGroups = "--ldap-groups";
+constexpr std::string_view kNoLdapGroups = "--no-ldap-groups";
 
 // NOLINTBEGIN(cert-err58-cpp): constant tables of views.
 const std::array kForms = {
@@ -80,25 +86,31 @@ const std::array kForms = {
     CCommandForm{"user", "del", "user del NAME", "delete a user", {}, {}, 1, 1},
     CCommandForm{"group",
                  "add",
-                 "group add NAME [--members U,...] [--access MAC,...]",
-                 "add a group",
+                 "group add NAME [--members U,...] [--access MAC,...] [--ldap-groups DN...]",
+                 "add a group; users of the site's directory in the directory groups named by\n"
+                 "--ldap-groups (DNs, every word up to the next option) get its arrays",
                  {},
                  {"--members", "--access"},
                  1,
-                 1},
+                 1,
+                 {kLdapGroups}},
     CCommandForm{"group",
                  "set",
-                 "group set NAME [--members U,...] [--access MAC,...]",
-                 "replace a group's members or the arrays it may reach",
-                 {},
+                 "group set NAME [--members U,...] [--access MAC,...] [--ldap-groups DN...]\n"
+                 "  orvanectl group set NAME --no-ldap-groups",
+                 "replace a group's members, the arrays it may reach, or the directory groups\n"
+                 "whose users get them (--ldap-groups: DNs, every word up to the next option;\n"
+                 "--no-ldap-groups: none)",
+                 {kNoLdapGroups},
                  {"--members", "--access"},
                  1,
-                 1},
+                 1,
+                 {kLdapGroups}},
     CCommandForm{"group", "del", "group del NAME", "delete a group", {}, {}, 1, 1},
     CCommandForm{"group",
                  "show",
                  "group show NAME [--json]",
-                 "a group's members and arrays in full",
+                 "a group's members, arrays and directory groups in full",
                  {"--json"},
                  {},
                  1,
@@ -258,6 +270,29 @@ std::string CheckNewUserName(std::string_view name) {
     return {};
 }
 
+// The values of a listed option from argv[i + 1] on, up to the next option, each checked
+// and passed on as "option value" (the channel's options take one value each); i is left at
+// the last one taken. Answers why they cannot be used, or nothing.
+std::string TakeListed(const std::vector<std::string>& argv, std::size_t& i,
+                       std::string_view option, std::vector<std::string>& args) {
+    std::size_t taken = 0;
+    while (i + 1 < argv.size() && !argv[i + 1].starts_with('-')) {
+        const std::string& dn = argv[++i];
+        const EDnFault fault = CDirectoryRules::CheckDirectoryGroupDn(Utf8ToUtf16(dn));
+        if (fault == EDnFault::Empty) {
+            return std::string(option) + ": " + Utf16ToUtf8(LoadString(IDS_DN_EMPTY)) + " " +
+                   std::string(kNoLdapGroups) + " clears the list.";
+        }
+        if (fault != EDnFault::None) {
+            return std::string(option) + ": " + Utf16ToUtf8(DnFaultText(fault, Utf8ToUtf16(dn)));
+        }
+        args.emplace_back(option);
+        args.push_back(dn);
+        ++taken;
+    }
+    return taken == 0 ? std::string(option) + " needs a value" : std::string();
+}
+
 const CCommandForm* FindForm(std::string_view command, std::string_view verb) {
     for (const CCommandForm& form : kForms) {
         if (form.command == command && (form.verb.empty() || form.verb == verb)) {
@@ -282,6 +317,11 @@ CCtlArguments::CResult CheckRest(const CCommandForm& form, const std::vector<std
             bWordsOnly = true;
         } else if (Takes(form.flags, arg)) {
             result.args.push_back(arg);
+        } else if (Takes(form.listed, arg)) {
+            std::string why = TakeListed(argv, i, arg, result.args);
+            if (!why.empty()) {
+                return Bad(std::move(why));
+            }
         } else if (arg == "--password") {
             return Bad("a password is never given on the command line: it is asked for, or read "
                        "with --password-stdin");
@@ -313,6 +353,9 @@ CCtlArguments::CResult CheckRest(const CCommandForm& form, const std::vector<std
     };
     if (has("--json") && has("--csv")) {
         return Bad("--json and --csv: choose one");
+    }
+    if (has(kLdapGroups) && has(kNoLdapGroups)) {
+        return Bad("--ldap-groups and --no-ldap-groups: choose one");
     }
     if (form.command == "user" && form.verb == "add") {
         if (std::string why = CheckNewUserName(words[0]); !why.empty()) {

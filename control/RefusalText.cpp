@@ -3,6 +3,8 @@
 
 #include "core/COrvaneSrvCore.h"
 #include "platform/text/FormatText.h"
+#include "platform/text/TextConv.h"
+#include "platform/text/TextEscape.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 
@@ -13,6 +15,23 @@ std::u16string WithName(int id, const std::u16string& name) {
 }
 
 } // namespace
+
+std::u16string DnFaultText(EDnFault fault, std::u16string_view dn) {
+    switch (fault) {
+    case EDnFault::Empty:
+        return std::u16string(LoadString(IDS_DN_EMPTY));
+    case EDnFault::TooLong:
+        return FormatText(LoadString(IDS_DN_TOO_LONG),
+                          {Utf8ToUtf16(std::to_string(CDirectoryRules::kMaxDnLength))});
+    case EDnFault::ControlCharacter:
+        return WithName(IDS_DN_CONTROL, ShowControls(dn));
+    case EDnFault::NotAttributeValue:
+        return WithName(IDS_DN_NOT_ATTRIBUTE_VALUE, ShowControls(dn));
+    case EDnFault::None:
+        break;
+    }
+    return {};
+}
 
 std::u16string RefusalText(const CRefusal& refusal) {
     const bool bUser = refusal.eRecord == ERecordKind::User;
@@ -31,6 +50,8 @@ std::u16string RefusalText(const CRefusal& refusal) {
         return WithName(IDS_OUTSIDE_EVERYONE, refusal.strName);
     case ERefusal::BuiltIn:
         return WithName(bUser ? IDS_BUILT_IN_USER : IDS_BUILT_IN_GROUP, refusal.strName);
+    case ERefusal::DirectoryGroup:
+        return DnFaultText(refusal.eDnFault, refusal.strName);
     case ERefusal::None:
         break;
     }

@@ -5,8 +5,13 @@
 #include "core/CDirectoryRules.h"
 
 #include <string>
+#include <string_view>
 
 class COrvaneSrvCore;
+
+// Why dn is no directory group's DN; empty for EDnFault::None. Control characters in the DN
+// are shown as "\xNN".
+std::u16string DnFaultText(EDnFault fault, std::u16string_view dn);
 
 // The message for a refusal; empty for none.
 std::u16string RefusalText(const CRefusal& refusal);

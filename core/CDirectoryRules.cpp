@@ -3,6 +3,7 @@
 
 #include "platform/text/NameText.h"
 #include "platform/text/TextConv.h"
+#include "platform/text/TextEscape.h"
 #include "storage/IsSupportedProduct.h"
 
 #include <algorithm>
@@ -119,16 +120,6 @@ namespace {
 
 constexpr char16_t kEscape = u'\\';
 
-bool IsControl(char16_t c) {
-    constexpr char16_t kFirstPrintable = 0x20;
-    constexpr char16_t kDelete = 0x7F;
-    constexpr char16_t kLastC1 = 0x9F;
-    constexpr char16_t kLineSeparator = 0x2028;
-    constexpr char16_t kParagraphSeparator = 0x2029;
-    return c < kFirstPrintable || (c >= kDelete && c <= kLastC1) || c == kLineSeparator ||
-           c == kParagraphSeparator;
-}
-
 bool IsAsciiLetter(char16_t c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
@@ -188,7 +179,7 @@ EDnFault CDirectoryRules::CheckDirectoryGroupDn(std::u16string_view dn) {
     if (dn.size() > kMaxDnLength) {
         return EDnFault::TooLong;
     }
-    if (std::ranges::any_of(dn, IsControl)) {
+    if (std::ranges::any_of(dn, [](char16_t c) { return IsEscapedInLog(c); })) {
         return EDnFault::ControlCharacter;
     }
     std::size_t start = 0;

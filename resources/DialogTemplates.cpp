@@ -86,9 +86,14 @@ constexpr std::array kAddGroup = std::to_array<CControlTemplate>({
     {kNone, K::Label, u"Group Name", {7, 7, 54, 14}},
     {IDC_GROUP_NAME, K::Edit, u"", {72, 7, 120, 14}, kLineEdit},
     {kNone, K::Label, u"Users", {7, 36, 54, 14}},
-    {IDC_CHECK_USERS, K::CheckListBox, u"", {72, 34, 123, 70}, S::Border | S::TabStop},
-    {IDOK, K::DefPushButton, u"&OK", {41, 132, 50, 14}, S::TabStop},
-    {IDCANCEL, K::PushButton, u"&Cancel", {122, 132, 50, 14}, S::TabStop},
+    {IDC_CHECK_USERS, K::CheckListBox, u"", {72, 34, 251, 70}, S::Border | S::TabStop},
+    {kNone, K::Label, u"Directory groups", {7, 114, 62, 20}},
+    // A multi-line edit, one DN a line, wide enough for a directory's usual DNs: the dialog
+    // makes it (CAddGroupDlg).
+    {IDC_GROUP_DIRECTORY_GROUPS, K::Edit, u"", {72, 112, 251, 44}, S::TabStop},
+    {IDC_GROUP_DIRECTORY_HINT, K::Label, u"", {72, 159, 251, 10}},
+    {IDOK, K::DefPushButton, u"&OK", {107, 178, 50, 14}, S::TabStop},
+    {IDCANCEL, K::PushButton, u"&Cancel", {173, 178, 50, 14}, S::TabStop},
 });
 
 constexpr std::array kGroupAccess = std::to_array<CControlTemplate>({
@@ -111,7 +116,7 @@ constexpr std::array kTemplates = std::to_array<CDialogTemplate>({
     {IDD_TAB_ACCOUNT, u"", 422, 175, D::Child, kFont, kPointSize, kAccount},
     {IDD_LOGIN, u"Login Dialog", 220, 78, kModal, kFont, kPointSize, kLogin},
     {IDD_ADD_USER, u"Create New User", 265, 175, kModal, kFont, kPointSize, kAddUser},
-    {IDD_ADD_GROUP, u"Create New Group", 220, 153, kModal, kFont, kPointSize, kAddGroup},
+    {IDD_ADD_GROUP, u"Create New Group", 330, 199, kModal, kFont, kPointSize, kAddGroup},
     {IDD_GROUP_ACCESS, u"Group Access Control", 443, 250, kModal, kFont, kPointSize, kGroupAccess},
 });
 

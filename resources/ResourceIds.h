@@ -67,6 +67,9 @@ inline constexpr int IDC_ACCESS_FILTER = 1107;
 inline constexpr int IDC_ACCESS_SELECT_SHOWN = 1108;
 inline constexpr int IDC_ACCESS_CLEAR_SHOWN = 1109;
 inline constexpr int IDC_ACCESS_COUNT = 1110;
+// The group dialog's directory groups, one DN a line, and its hint.
+inline constexpr int IDC_GROUP_DIRECTORY_GROUPS = 1120;
+inline constexpr int IDC_GROUP_DIRECTORY_HINT = 1121;
 
 // Strings with fixed numbers.
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -164,3 +167,10 @@ inline constexpr int IDS_COL_MODEL = 354;
 inline constexpr int IDS_ACCESS_TICKED = 355;     // %1: ticked, %2: all rows
 inline constexpr int IDS_ACCESS_TICKED_ONE = 356; // %1: ticked of the one row
 inline constexpr int IDS_FILTER_HINT_SYSTEM = 357;
+// A group's directory groups: why a DN is refused, the dialog's line and its hint.
+inline constexpr int IDS_DN_EMPTY = 390;
+inline constexpr int IDS_DN_TOO_LONG = 391;            // %1: the most characters a DN may have
+inline constexpr int IDS_DN_CONTROL = 392;             // %1: the DN, escaped
+inline constexpr int IDS_DN_NOT_ATTRIBUTE_VALUE = 393; // %1: the DN, escaped
+inline constexpr int IDS_DIRECTORY_GROUPS_LINE = 394;  // %1: line number, %2: why
+inline constexpr int IDS_DIRECTORY_GROUPS_HINT = 395;

@@ -109,6 +109,15 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_ACCESS_TICKED_ONE, u"%1 of 1 array ticked"},
     {IDS_FILTER_HINT_SYSTEM,
      u"Any column: address, name, product, firmware, MAC, vendor, model, type"},
+    {IDS_DN_EMPTY, u"A directory group's DN is empty."},
+    {IDS_DN_TOO_LONG, u"A directory group's DN may have at most %1 characters."},
+    {IDS_DN_CONTROL, u"The DN \"%1\" contains a control character."},
+    {IDS_DN_NOT_ATTRIBUTE_VALUE,
+     u"\"%1\" is not a DN: each part between commas is attribute=value, such as "
+     u"cn=storage-admins,ou=groups,dc=example,dc=com."},
+    {IDS_DIRECTORY_GROUPS_LINE, u"Directory groups, line %1: %2"},
+    {IDS_DIRECTORY_GROUPS_HINT,
+     u"Users of the site's directory in these groups get this group's arrays."},
 });
 
 } // namespace

@@ -3,15 +3,16 @@
 // groups, the group access dialog over servers of every kind, and changes from the terminal.
 #include "console/CAddGroupDlg.h"
 #include "console/CAddUserDlg.h"
-#include "control/CControlCommands.h"
 #include "console/CGroupAccessDlg.h"
 #include "console/CWindowControlTarget.h"
+#include "control/CControlCommands.h"
 #include "core/CConfigFile.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CCheckListBox.h"
 #include "resources/ResourceIds.h"
 #include "tests/console/AccountTestSupport.h"
 
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <optional>
 #include <set>
@@ -183,6 +184,41 @@ TEST_F(AccountTab, PropertiesShowTheCurrentStateAndAnUncheckedMemberLosesTheGrou
     EXPECT_EQ(Decode<CUserData>(Stored(kUserKey).at(u"bob")).m_listGroups, Names{u"Staff"});
     EXPECT_EQ(Core().GroupRecord(u"Everyone")->m_listAccess, Names{u"00:1B:4D:00:00:01"});
     EXPECT_EQ(Texts(Tab().Users()), Names{u"admin"});
+}
+
+// Directory groups: one DN a line, blank lines and a second spelling left out; the first line
+// that is no DN is named in the warning and gets the caret. Properties show them and keep them.
+TEST_F(AccountTab, DirectoryGroupsAreOneDnALineCheckedOnOkAndShownByProperties) {
+    const auto edit = [](CDialog& d) {
+        return qobject_cast<QPlainTextEdit*>(d.GetDlgItem(IDC_GROUP_DIRECTORY_GROUPS));
+    };
+    WhenModal<CAddGroupDlg>([&](CAddGroupDlg& d) {
+        EXPECT_EQ(d.GetDlgItemText(IDC_GROUP_DIRECTORY_HINT),
+                  u"Users of the site's directory in these groups get this group's arrays.");
+        Type(d, IDC_GROUP_NAME, u"dir");
+        edit(d)->setPlainText("cn=ops,dc=x\n\n  not a dn  \ncn=b\\,c,dc=x");
+        ExpectRefused(d, nullptr,
+                      u"Directory groups, line 3: \"not a dn\" is not a DN: each part between "
+                      u"commas is attribute=value, such as "
+                      u"cn=storage-admins,ou=groups,dc=example,dc=com.",
+                      IDC_GROUP_DIRECTORY_GROUPS);
+        EXPECT_EQ(edit(d)->textCursor().blockNumber(), 2);
+        edit(d)->setPlainText("cn=ops,dc=x\n\n CN=OPS, DC=x \ncn=b\\,c,dc=x\n");
+        ClickOk(d);
+    });
+    ClickButton(IDC_ADD_GROUP);
+    const Names dns{u"cn=ops,dc=x", u"cn=b\\,c,dc=x"};
+    EXPECT_EQ(Core().GroupRecord(u"dir")->m_listDirectoryGroups, dns);
+
+    SelectGroup(u"dir");
+    WhenModal<CAddGroupDlg>([&](CAddGroupDlg& d) {
+        EXPECT_EQ(edit(d)->toPlainText(), "cn=ops,dc=x\ncn=b\\,c,dc=x");
+        ClickEntry(d.CheckUsers(), 0);
+        ClickOk(d);
+    });
+    ClickButton(IDC_GROUP_PROPERTIES);
+    EXPECT_EQ(MembersOf(u"dir"), Names{u"admin"});
+    EXPECT_EQ(Decode<CGroupData>(Stored(kGroupKey).at(u"dir")).m_listDirectoryGroups, dns);
 }
 
 TEST_F(AccountTab, DeletingSelectedUsersAsksOnceAndTakesThemFromEveryGroup) {

@@ -56,7 +56,7 @@ TEST(DialogTemplates, EveryDialogIsHeldWithDistinctControlIdentifiers) {
 // control of two dialogs in the order of their templates.
 const std::map<int, QSize> kWindowPixels = {
     {100, {403, 164}}, {102, {770, 374}}, {129, {739, 284}}, {130, {739, 284}},
-    {131, {385, 127}}, {133, {464, 284}}, {134, {385, 249}}, {135, {775, 406}},
+    {131, {385, 127}}, {133, {464, 284}}, {134, {578, 323}}, {135, {775, 406}},
 };
 const std::map<int, std::vector<QRect>> kControlPixels = {
     {IDD_LOGIN,
@@ -70,9 +70,12 @@ const std::map<int, std::vector<QRect>> kControlPixels = {
      {{12, 11, 95, 23},
       {126, 11, 210, 23},
       {12, 59, 95, 23},
-      {126, 55, 215, 114},
-      {72, 215, 88, 23},
-      {214, 215, 88, 23}}},
+      {126, 55, 439, 114},
+      {12, 185, 109, 33},
+      {126, 182, 439, 72},
+      {126, 258, 439, 16},
+      {187, 289, 88, 23},
+      {303, 289, 88, 23}}},
 };
 
 void ExpectPixels(const CDialogControls& controls, const QWidget& window) {

@@ -190,10 +190,10 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
                                      "admin  Administrator,Everyone\n"
                                      "bob    Administrator,Everyone,ops\n"
                                      "q\"x    Everyone\n");
-    EXPECT_EQ(Run({"groups"}).strOut, "Group          Members  Arrays\n"
-                                      "Administrator  2        0\n"
-                                      "Everyone       3        0\n"
-                                      "ops            1        2\n");
+    EXPECT_EQ(Run({"groups"}).strOut, "Group          Members  Arrays  Directory groups\n"
+                                      "Administrator  2        0       0\n"
+                                      "Everyone       3        0       0\n"
+                                      "ops            1        2       0\n");
     EXPECT_EQ(Run({"users", "--json"}).strOut,
               "[\n  {\"name\": \"admin\", \"groups\": [\"Administrator\",\"Everyone\"]},\n"
               "  {\"name\": \"bob\", \"groups\": [\"Administrator\",\"Everyone\",\"ops\"]},\n"
@@ -223,6 +223,60 @@ TEST_F(Control, DirectoryCommandsKeepTheDialogsRulesAndAreAuditedAsOrvanectls) {
                                                                            << text;
     }
     EXPECT_EQ(text.find("pw-"), std::string::npos) << text;
+}
+
+// A group's directory groups: set with the group or alone (members and access kept), shown,
+// refused when one is no DN (nothing changed), cleared; each change audited with its DNs.
+TEST_F(Control, DirectoryGroupsAreSetShownRefusedAndClearedKeepingTheRest) {
+    const auto trail = std::make_shared<CAuditTrail>(m_dir / "audit.log");
+    m_target.m_pCore->SetAuditTrail(trail);
+    const auto dns = [this] {
+        return m_target.m_pCore->GroupRecord(u"ops")->m_listDirectoryGroups;
+    };
+    ASSERT_EQ(Run({"group", "add", "ops", "--members", "admin", "--access", "AA", "--ldap-groups",
+                   "cn=ops,dc=x"})
+                  .nStatus,
+              0);
+    // As orvanectl sends them: an option a DN. A second spelling of one directory group is kept
+    // once, as first typed.
+    ASSERT_EQ(Run({"group", "set", "ops", "--ldap-groups", "cn=a,dc=x", "--ldap-groups",
+                   "cn=b\\,c,dc=x", "--ldap-groups", "CN=A, DC=x"})
+                  .nStatus,
+              0);
+    EXPECT_EQ(dns(), (Names{u"cn=a,dc=x", u"cn=b\\,c,dc=x"}));
+    EXPECT_EQ(m_target.m_pCore->GroupRecord(u"ops")->m_listUsers, Names{u"admin"});
+    EXPECT_EQ(m_target.m_pCore->GroupRecord(u"ops")->m_listAccess, Names{u"AA"});
+    ASSERT_EQ(Run({"group", "set", "ops", "--members", "admin"}).nStatus, 0);
+    EXPECT_EQ(dns().size(), 2u) << "a change of members keeps the directory groups";
+    EXPECT_EQ(Run({"group", "show", "ops"}).strOut, "group:             ops\n"
+                                                    "members:           1\n"
+                                                    "                   admin\n"
+                                                    "arrays:            1\n"
+                                                    "                   AA\n"
+                                                    "directory groups:  2\n"
+                                                    "                   cn=a,dc=x\n"
+                                                    "                   cn=b\\,c,dc=x\n");
+    EXPECT_NE(Run({"group", "show", "ops", "--json"})
+                  .strOut.find(R"("ldapGroups": ["cn=a,dc=x","cn=b\\,c,dc=x"]})"),
+              std::string::npos);
+    const auto stored = ReadValues(m_dir / "registry.db", kGroupKey);
+    const CControlReply refused =
+        Run({"group", "set", "ops", "--ldap-groups", "cn=ok", "--ldap-groups", "nope"});
+    EXPECT_EQ(refused.nStatus, 1);
+    EXPECT_EQ(refused.strErr.substr(0, 21), "\"nope\" is not a DN: e");
+    EXPECT_EQ(Run({"group", "add", "x", "--no-ldap-groups"}).nStatus, 2);
+    EXPECT_EQ(ReadValues(m_dir / "registry.db", kGroupKey), stored);
+    ASSERT_EQ(Run({"group", "set", "ops", "--no-ldap-groups"}).nStatus, 0);
+    EXPECT_TRUE(dns().empty());
+    EXPECT_NE(Run({"groups", "--json"}).strOut.find(R"("access": ["AA"], "ldapGroups": []})"),
+              std::string::npos);
+    trail->Sync();
+    const std::string text = ReadFileText(m_dir / "audit.log");
+    EXPECT_NE(text.find(R"("group":"ops","members":"admin","directoryGroups":"cn=a,dc=x; )"
+                        R"(cn=b\\,c,dc=x"})"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(R"("group":"ops","members":"admin"})"), std::string::npos) << text;
 }
 
 CUniqueFd ConnectTo(const std::filesystem::path& socket) {

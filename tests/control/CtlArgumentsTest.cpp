@@ -31,6 +31,17 @@ TEST(CtlArguments, InputIsCheckedWhereItIsTyped) {
         {{"group", "set", "g", "--access", "02:4f:52:00:00:1"}, "--access: \"02:4f:52:00:00:1\""},
         {{"group", "set", "g", "--access", "02:4f-52:00:00:01"}, "--access: "},
         {{"group", "set", "g", "--access", "02:4f:52:00:00:0g"}, "--access: "},
+        {{"group", "set", "g", "--ldap-groups", "cn=a,dc=x", "CN=b"}, ""},
+        {{"group", "set", "g", "--no-ldap-groups"}, ""},
+        {{"group", "set", "g", "--ldap-groups", "ou=x", "--no-ldap-groups"},
+         "--ldap-groups and --no-ldap-groups: choose one"},
+        {{"group", "set", "g", "--ldap-groups", ""},
+         "--ldap-groups: A directory group's DN is empty"},
+        {{"group", "set", "g", "--ldap-groups"}, "--ldap-groups needs a value"},
+        {{"group", "set", "--ldap-groups", "cn=a", "g"}, "--ldap-groups: \"g\" is not a DN"},
+        {{"group", "add", "g", "--ldap-groups", "cn=a\x1b[2J"},
+         "--ldap-groups: The DN \"cn=a\\x1B[2J\" contains a control character"},
+        {{"group", "add", "g", "--no-ldap-groups"}, "group: unknown option --no-ldap-groups"},
         {{"audit", "--event", "login"}, ""},
         {{"audit", "--event", "logins"}, "audit: no event kind \"logins\""},
         {{"servers", "--json", "--csv"}, "--json and --csv: choose one"},
@@ -53,6 +64,10 @@ TEST(CtlArguments, InputIsCheckedWhereItIsTyped) {
               (std::vector<std::string>{"user", "del", "--", "--help"}));
     EXPECT_EQ(Check({"export", "--force", "--", "-x"}).args,
               (std::vector<std::string>{"export", "--force", "--", "-x"}));
+    // Each DN goes to the running copy as an option of its own.
+    EXPECT_EQ(Check({"group", "add", "g", "--ldap-groups", "cn=a", "cn=b", "--members", "u"}).args,
+              (std::vector<std::string>{"group", "add", "--ldap-groups", "cn=a", "--ldap-groups",
+                                        "cn=b", "--members", "u", "g"}));
     EXPECT_EQ(Check({"login", "AA", "--user", "u", "BB"}).args,
               (std::vector<std::string>{"login", "--user", "u", "AA", "BB"}));
 }

@@ -40,7 +40,7 @@ orvanectl refresh >/dev/null
 state() { orvanectl users --json; orvanectl groups --json; }
 state >"$LAB_DIR/state.before"
 for refused in "user add a:b" "group add g --access 02:4f:52:00:00:0" "audit --event nope" \
-    "export --help.ovx" "user add -- ann:x"; do
+    "export --help.ovx" "user add -- ann:x" "group set Everyone --ldap-groups cn=a,dc=x nope"; do
     orvanectl $refused </dev/null 2>/dev/null; echo "refused $?"
 done
 state | cmp -s - "$LAB_DIR/state.before" && echo "state unchanged"
@@ -84,6 +84,7 @@ TEST_F(CtlLab, OrvanectlHelpsRefusesAndListsForScriptsChangingNothing) {
                                         "1",
                                         "nothing written",
                                         "1",
+                                        "refused 2",
                                         "refused 2",
                                         "refused 2",
                                         "refused 2",

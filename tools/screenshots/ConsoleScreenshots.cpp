@@ -265,6 +265,21 @@ bool SaveAccessFleetPictures(COrvaneSrvCore& core, QWidget& owner, const QString
     return ok & SaveDialog(filtered, dir, "group-access-filter.png");
 }
 
+// The group dialog of a group that two of the site directory's groups map to.
+bool SaveDirectoryGroupsPicture(COrvaneSrvCore& core, IMessageBoxes& boxes, QWidget& owner,
+                                const QString& dir) {
+    auto group = std::make_unique<CGroupData>(u"Night Shift");
+    group->m_listUsers = core.GroupRecord(u"Night Shift")->m_listUsers;
+    group->m_listDirectoryGroups = {
+        u"cn=storage-admins,ou=groups,dc=example,dc=com",
+        u"CN=SAN Night Operators,OU=Security Groups,DC=corp,DC=example"};
+    core.SendMessage(CDirectoryMessage::ModifyGroup(true, std::move(group)));
+    CAddGroupDlg dialog(core, boxes, &owner);
+    dialog.m_bProperties = true;
+    dialog.m_strGroupName = u"Night Shift";
+    return SaveDialog(dialog, dir, "group-directory-groups.png");
+}
+
 bool SaveAccountPictures(COrvaneSrvDlg& dialog, const QString& dir) {
     FillDirectory(dialog.Core());
     CTabAccount& tab = *dialog.TabAccount();
@@ -287,6 +302,7 @@ bool SaveAccountPictures(COrvaneSrvDlg& dialog, const QString& dir) {
     group.m_bProperties = true;
     group.m_strGroupName = u"Storage Admins";
     ok &= SaveDialog(group, dir, "group-properties.png");
+    ok &= SaveDirectoryGroupsPicture(dialog.Core(), boxes, dialog, dir);
     CGroupAccessDlg access(dialog.Core(), &dialog);
     access.m_strGroupName = u"Storage Admins";
     ok &= SaveDialog(access, dir, "group-access.png");
