@@ -244,7 +244,7 @@ TEST(AuditTrail, RepeatedHandOutsAreCountedAndTheirListsWrittenWhenTheyChange) {
     options.clock = [&now] { return now.load(); };
     const std::string first = "02:00:00:00:00:01";
     const std::string second = "02:00:00:00:00:02";
-    CAuditTrail::CHandOut nora{"10.0.0.1", "nora", {}, false, first, "10.1.0.1", 1};
+    CAuditTrail::CHandOut nora{"10.0.0.1", "nora", false, first, "10.1.0.1", 1};
     {
         CAuditTrail trail(options);
         for (int i = 0; i < 100; ++i) {

@@ -274,7 +274,7 @@ TEST_F(Startup, StopIsTheTrailsLastRecord) {
     auto core = app.StartUp(std::make_unique<CRegistryHive>(Db())).pCore;
     ASSERT_TRUE(core);
     // A repeated hand-out is counted, to be written when its minute ends or at the stop.
-    const CAuditTrail::CHandOut handOut{"10.0.0.1", "nora", {}, false, "m", "10.1.0.1", 1};
+    const CAuditTrail::CHandOut handOut{"10.0.0.1", "nora", false, "m", "10.1.0.1", 1};
     core->AuditTrail()->WriteHandOut(handOut);
     core->AuditTrail()->WriteHandOut(handOut);
     app.ShutDown(*core);
