@@ -509,6 +509,7 @@ class ThePage(PageCase):
         self.signed_in(*USER)
         self.record_announcements()
         self.assertEqual(self.copy_and_paste(0, "navigator.clipboard"), expected)
+        self.screenshot("self-service-copied.png")
         self.wait_announced("Copied the administrator password of files-lab-02.")
         # Copying does not show it.
         self.assertNotIn(expected, self.d.page_source)
