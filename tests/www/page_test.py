@@ -688,12 +688,18 @@ class ThePage(PageCase):
                                ([Keys.SHIFT, Keys.TAB], "stay-signed-in")]:
             ActionChains(self.d).send_keys(*keys).perform()
             self.assertEqual(self.active_id(), expected)
-        for name, size, phone in [("desktop", DESKTOP, False), ("phone", PHONE, True)]:
+        self.addCleanup(self.d.execute_cdp_cmd, "Emulation.setEmulatedMedia", {"features": []})
+        for name, size, phone, scheme in [("desktop", DESKTOP, False, "light"),
+                                          ("phone", PHONE, True, "light"),
+                                          ("dark", DESKTOP, False, "dark")]:
             ActionChains(self.d).send_keys(Keys.SHIFT).perform()
             self.use_viewport(size, mobile=phone)
+            self.d.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": [
+                {"name": "prefers-color-scheme", "value": scheme}]})
+            self.wait_until(lambda: self.d.execute_script(
+                "return document.getAnimations().length === 0"), "the colours")
             self.screenshot("self-service-stay-signed-in-%s.png" % name)
             self.assert_accessible("the idle warning, " + name)
-        self.use_viewport(DESKTOP, mobile=False)
         # Input over the warning for longer than the idle time keeps the session.
         for _ in range(10):
             ActionChains(self.d).move_to_element_with_offset(dialog, 5, 5) \
