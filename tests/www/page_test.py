@@ -860,6 +860,9 @@ class BrokenAnswers(PageCase):
             b'<StorageServers AdminGroup="No"><StorageServer SystemName="&e;"/>'
             b'</StorageServers>'))
         self.assertEqual(self.table_rows()[0][1], "")
+        # Without a name or an address, the row's buttons still say which array they act on.
+        self.assertEqual(self.d.find_element(By.XPATH, "//button[text()='Show']").accessible_name,
+                         "Show administrator password of this array")
         # After a restart, an empty list while arrays are verified again says so, not the groups.
         self.by_id("sign-out").click()
         self.sign_in_to(b"HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nX-Orvane-Verifying: 3\r\n"
