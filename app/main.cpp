@@ -81,13 +81,12 @@ std::optional<SSettingsLoad> LoadSettings(CCommandLine& commandLine) {
     if (settings.Ok()) {
         return settings;
     }
-    const std::string text =
-        "OrvaneSrv: the settings file " + file.string() + " is refused: " + settings.error->Text();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    const std::string what = "the settings file " + file.string() + " is refused";
+    std::fprintf(stderr, "OrvaneSrv: %s: %s\n", what.c_str(), settings.error->Text().c_str());
     if (!commandLine.Headless() && HasDisplay()) {
         std::vector<char*>& toolkitArgs = commandLine.ToolkitArgs();
         CConsoleFrontEnd::RefuseStart(static_cast<int>(toolkitArgs.size() - 1), toolkitArgs.data(),
-                                      text);
+                                      "The " + what + ":\n\n" + settings.error->Text());
     }
     return std::nullopt;
 }

@@ -21,7 +21,7 @@ snapshot >"$LAB_DIR/before.ls"
 bad=0
 for cmd in status servers refresh users groups "user add" "user set" "user del" user \
     "group add" "group set" "group del" "group show" group login export import seal unseal \
-    "seal-key new" seal-key audit; do
+    "seal-key new" seal-key audit "ldap test" ldap; do
     for h in -h --help; do
         # A name or file beside the help is never used, and nothing is asked for.
         out=$(orvanectl $cmd $h x </dev/null 2>&1) || bad=$((bad + 1))

@@ -22,6 +22,9 @@ ldap="$LAB_DIR/ldap"
 mkdir -p "$LAB_DIR/www" "$ldap" "$XDG_CONFIG_HOME/OrvaneSrv"
 "$fixture" start "$ldap" 3890 6360 >/dev/null || exit 1
 conf="$XDG_CONFIG_HOME/OrvaneSrv"
+printf '[ldap]\nuri = ldaps://127.0.0.1:6360\nbase = dc=orvane,dc=lab\ntmeout = 2\n' >"$conf/orvanesrv.conf"
+OrvaneSrv --headless --www "$LAB_DIR/www" >/dev/null 2>"$LAB_DIR/refused"; echo "refused $?"
+sed "s|$conf/||" "$LAB_DIR/refused"
 printf 'reader-pass\n' >"$conf/reader.pw"; chmod 600 "$conf/reader.pw"
 cat >"$conf/orvanesrv.conf" <<CONF
 [ldap]
@@ -94,6 +97,9 @@ TEST_F(LdapLab, DirectoryUsersGetTheirMappedArraysAndNothingElse) {
             {"--admin-password secret", "--admin-password secret"});
     ASSERT_EQ(result.status, 0);
     EXPECT_EQ(result.lines, (std::vector<std::string>{
+                                "refused 2",
+                                "OrvaneSrv: the settings file orvanesrv.conf is refused: line 4: "
+                                "unknown key 'tmeout' in [ldap]",
                                 "2 logged in, 0 failed, 0 skipped",
                                 "alice MAC=\"mac1\" 200",
                                 "carol MAC=\"mac2\" 200",

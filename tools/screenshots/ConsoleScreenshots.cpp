@@ -551,6 +551,19 @@ bool SavePressSummary(QWidget& owner, const QString& dir) {
     return ok;
 }
 
+// The box that ends a start whose settings file is refused, as main() words it.
+bool SaveSettingsRefused(QWidget& owner, const QString& dir) {
+    const auto shown = CQtMessageBoxes::MakeBox(
+        {u"The settings file /home/operator/.config/OrvaneSrv/orvanesrv.conf is refused:\n\n"
+         u"line 7: unknown key 'tmeout' in [ldap]",
+         std::u16string(IMessageBoxes::kProgramName), EMessageIcon::Error},
+        &owner);
+    shown->show();
+    const bool ok = Save(WithCaption(*shown), dir, "settings-refused.png");
+    shown->hide();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -638,6 +651,7 @@ int main(int argc, char** argv) {
         unseal.hide();
         ok &= SaveFleetPictures(dialog, dir);
         ok &= SavePressSummary(dialog, dir);
+        ok &= SaveSettingsRefused(dialog, dir);
         dialog.DestroyWindow();
     }
     ok &= Save(PixmapFromSvg(IconSvg(IDR_MAINFRAME), kIconPreview), dir, "program-icon.png");
