@@ -256,7 +256,6 @@ CDirectoryRules::MappedGroups(const CGroupTable& groups,
         names.emplace_back(kEveryoneGroup);
     }
     std::ranges::sort(names);
-    const auto [first, last] = std::ranges::unique(names);
-    names.erase(first, last);
+    names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
 }

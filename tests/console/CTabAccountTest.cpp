@@ -193,8 +193,6 @@ TEST_F(AccountTab, DirectoryGroupsAreOneDnALineCheckedOnOkAndShownByProperties) 
         return qobject_cast<QPlainTextEdit*>(d.GetDlgItem(IDC_GROUP_DIRECTORY_GROUPS));
     };
     WhenModal<CAddGroupDlg>([&](CAddGroupDlg& d) {
-        EXPECT_EQ(d.GetDlgItemText(IDC_GROUP_DIRECTORY_HINT),
-                  u"Users of the site's directory in these groups get this group's arrays.");
         Type(d, IDC_GROUP_NAME, u"dir");
         edit(d)->setPlainText("cn=ops,dc=x\n\n  not a dn  \ncn=b\\,c,dc=x");
         ExpectRefused(d, nullptr,
