@@ -7,11 +7,22 @@
 #include <cstdio>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 namespace bench {
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) {
+        constexpr double kMicros = 1e6;
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / kMicros;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 void PrintHeader(const char* peerColumn, const char* baseColumn) {
     std::printf("%-26s %7s %10s %8s %8s %9s %7s %6s %9s %11s\n", "test", "clients", "req/s",
@@ -107,33 +118,18 @@ std::string FetchBody(uint16_t port, const std::string& request, SSL_CTX* tls) {
     return body == std::string::npos ? std::string() : answer.substr(body + 4);
 }
 
-CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nClients,
-                double seconds, SSL_CTX* tls) {
+CResult MeasureCalls(int nThreads, double seconds, const Call& call) {
     std::atomic<bool> bStop{false};
-    std::vector<std::vector<double>> latencies(static_cast<std::size_t>(nClients));
+    std::vector<std::vector<double>> latencies(static_cast<std::size_t>(nThreads));
     std::atomic<long> errors{0};
-    std::atomic<long> slow{0};
     std::vector<std::thread> threads;
-    for (int c = 0; c < nClients; ++c) {
-        threads.emplace_back([&, c] {
-            std::size_t n = static_cast<std::size_t>(c) * 7919;
-            char buffer[65536];
-            auto& mine = latencies[static_cast<std::size_t>(c)];
+    for (int t = 0; t < nThreads; ++t) {
+        threads.emplace_back([&, t] {
+            auto& mine = latencies[static_cast<std::size_t>(t)];
             mine.reserve(200000);
-            while (!bStop) {
-                const std::string& request = requests[n++ % requests.size()];
+            for (std::size_t n = 0; !bStop; ++n) {
                 const auto start = Clock::now();
-                const int fd = Connect(port);
-                if (fd < 0) {
-                    ++errors;
-                    continue;
-                }
-                if (Clock::now() - start >= std::chrono::milliseconds(900)) {
-                    ++slow;
-                }
-                const std::size_t got = Exchange(fd, request, buffer, tls);
-                ::close(fd);
-                if (got == 0) {
+                if (!call(t, n)) {
                     ++errors;
                     continue;
                 }
@@ -153,7 +149,6 @@ CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nCl
     }
     CResult result;
     result.errors = errors;
-    result.slowConnects = slow;
     if (all.empty()) {
         return result;
     }
@@ -162,6 +157,33 @@ CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nCl
     result.p50 = all[all.size() / 2];
     result.p99 = all[std::min(all.size() - 1, all.size() * 99 / 100)];
     result.max = all.back();
+    return result;
+}
+
+CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nClients,
+                double seconds, SSL_CTX* tls) {
+    constexpr std::size_t kBufferBytes = 65536;
+    // Each client starts at a different request, so that they do not all ask the same at once.
+    constexpr std::size_t kStride = 7919;
+    std::vector<std::vector<char>> buffers(static_cast<std::size_t>(nClients),
+                                           std::vector<char>(kBufferBytes));
+    std::atomic<long> slow{0};
+    CResult result = MeasureCalls(nClients, seconds, [&](int c, std::size_t n) {
+        const auto client = static_cast<std::size_t>(c);
+        const std::string& request = requests[(client * kStride + n) % requests.size()];
+        const auto start = Clock::now();
+        const int fd = Connect(port);
+        if (fd < 0) {
+            return false;
+        }
+        if (Clock::now() - start >= std::chrono::milliseconds(900)) {
+            ++slow;
+        }
+        const std::size_t got = Exchange(fd, request, buffers[client], tls);
+        ::close(fd);
+        return got > 0;
+    });
+    result.slowConnects = slow;
     return result;
 }
 
@@ -183,12 +205,15 @@ double Ratio(const CResult& ours, const CResult& theirs) {
     return theirs.rps > 0 ? ours.rps / theirs.rps : 0;
 }
 
-void KeepBest(CResult& best, uint16_t port, const std::vector<std::string>& requests, int nClients,
-              double seconds, SSL_CTX* tls) {
-    const CResult result = Measure(port, requests, nClients, seconds, tls);
+void KeepBest(CResult& best, const CResult& result) {
     if (result.rps > best.rps) {
         best = result;
     }
+}
+
+void KeepBest(CResult& best, uint16_t port, const std::vector<std::string>& requests, int nClients,
+              double seconds, SSL_CTX* tls) {
+    KeepBest(best, Measure(port, requests, nClients, seconds, tls));
 }
 
 CResult BestOf(int nRounds, uint16_t port, const std::vector<std::string>& requests, int nClients,

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <openssl/ssl.h>
 #include <span>
@@ -57,10 +58,17 @@ std::size_t Exchange(int fd, const std::string& request, std::span<char> buffer,
 // The body of one answer to the request.
 std::string FetchBody(uint16_t port, const std::string& request, SSL_CTX* tls);
 
+// nThreads threads that each make call(thread, n) again and again for the seconds, n counting
+// that thread's calls from 0; a call that answers false is an error and is not timed. The rate
+// and the latencies of the calls that succeeded.
+using Call = std::function<bool(int thread, std::size_t n)>;
+CResult MeasureCalls(int nThreads, double seconds, const Call& call);
 // Clients that each send one request per connection and read the answer to its end; over TLS
 // when tls is given.
 CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nClients,
                 double seconds, SSL_CTX* tls = nullptr);
+// Keeps the result if it beat the best so far.
+void KeepBest(CResult& best, const CResult& result);
 // Measures once more and keeps the result if it beat the best so far.
 void KeepBest(CResult& best, uint16_t port, const std::vector<std::string>& requests, int nClients,
               double seconds, SSL_CTX* tls = nullptr);
@@ -69,6 +77,10 @@ void KeepBest(CResult& best, uint16_t port, const std::vector<std::string>& requ
 CResult BestOf(int nRounds, uint16_t port, const std::vector<std::string>& requests, int nClients,
                double seconds);
 double Ratio(const CResult& ours, const CResult& theirs);
+
+// The processor time of the whole process so far (every thread, user and kernel): per request,
+// it is disturbed less than the rate by other work on the machine.
+double ProcessCpuSeconds();
 
 // The head of the table of rows; the last two columns are named by the caller.
 void PrintHeader(const char* peerColumn, const char* baseColumn);
