@@ -22,7 +22,7 @@ CMappedGroupsMemo::Mapped(const CGroupTable& groups, uint64_t generation,
                           std::span<const std::string> directoryGroups) {
     std::string key = KeyOf(directoryGroups);
     {
-        const std::lock_guard lock(m_mutex);
+        const std::shared_lock lock(m_mutex);
         if (generation == m_generation) {
             if (const auto it = m_sets.find(key); it != m_sets.end()) {
                 return it->second;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -27,7 +28,8 @@ public:
                                        std::span<const std::string> directoryGroups);
 
 private:
-    std::mutex m_mutex;
+    // Lookups share it, as every cached "/Query" of a directory user takes it.
+    std::shared_mutex m_mutex;
     uint64_t m_generation = 0;
     // By the DNs in the order given, each after its length, so that no two lists share a key.
     std::unordered_map<std::string, std::vector<std::u16string>> m_sets;
