@@ -10,6 +10,7 @@
 #pragma once
 
 #include "core/COrvaneSrvCore.h"
+#include "core/ldap/CMappedGroupsMemo.h"
 #include "platform/io/CUniqueFd.h"
 #include "platform/tls/CTlsServerContext.h"
 #include "service/CServiceLog.h"
@@ -76,6 +77,8 @@ public:
     const std::shared_ptr<const std::atomic<std::size_t>> m_pSealPending;
     // The users of the site's directory; null when none is configured.
     const std::shared_ptr<CLdapUsers> m_pLdapUsers;
+    // The groups that directory users' groups give, while the tables' generation stands.
+    mutable CMappedGroupsMemo m_mappedGroups;
     std::atomic<bool> m_bStopping{false};
     CConnectionSlots m_slots;
     CAddressConnections m_addresses;

@@ -21,6 +21,8 @@
 // "fleet" measures the fleet only, "churn" the fleet under discovery only, "tls" the rows over
 // TLS only; "wrk" has wrk fetch the 2 KB page from nginx and from the service instead, for the
 // given seconds each.
+#include "bench/service/BenchClient.h"
+#include "bench/service/BenchDirectory.h"
 #include "bench/service/CDirectoryAgentSlp.h"
 #include "bench/service/CDiscoveryChurn.h"
 #include "core/CDirectoryMessage.h"
@@ -30,8 +32,6 @@
 #include "service/answers/ServerListDocument.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -41,13 +41,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <openssl/ssl.h>
-#include <span>
 #include <string>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -55,53 +50,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-std::u16string U16(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
-std::string Name(const char* prefix, int i) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%s%04d", prefix, i);
-    return text;
-}
-
-void FillDirectory(COrvaneSrvCore& core) {
-    for (int g = 0; g < 100; ++g) {
-        core.SendMessage(CDirectoryMessage::AddGroup(
-            false, std::make_unique<CGroupData>(U16(Name("group", g)))));
-        auto access = std::make_unique<CGroupData>(U16(Name("group", g)));
-        for (int k = 0; k < 20; ++k) {
-            access->m_listAccess.push_back(U16(Name("00:00:00:00:", (g * 2 + k * 10) % 200)));
-        }
-        core.SendMessage(CDirectoryMessage::SetGroupAccess(false, std::move(access)));
-    }
-    for (int u = 0; u < 1000; ++u) {
-        auto user = std::make_unique<CUserData>(U16(Name("user", u)), u"password");
-        for (int k = 0; k < 3; ++k) {
-            user->m_listGroups.push_back(U16(Name("group", (u + k * 33) % 100)));
-        }
-        core.SendMessage(CDirectoryMessage::AddUser(false, std::move(user)));
-    }
-    // A user of no group: the same request path with an empty document.
-    core.SendMessage(
-        CDirectoryMessage::AddUser(false, std::make_unique<CUserData>(u"nogroups", u"password")));
-    core.ChangeServers([](CServerTable& servers) {
-        for (int s = 0; s < 200; ++s) {
-            auto record = std::make_unique<CServerData>();
-            record->SetMAC(Name("00:00:00:00:", s));
-            record->SetIPAddr("192.168.10." + std::to_string(s));
-            record->SetSystemName(Name("array-", s));
-            record->SetProduct("Vault 9000");
-            record->SetType("SAN");
-            record->m_bAuthorized = 1;
-            // As a login leaves it, with the element that lists it rendered.
-            record->SetLoginCredentials(u"admin", u"adminpassword");
-            servers.Add(U16(Name("00:00:00:00:", s)), std::move(record));
-        }
-    });
-}
+using namespace bench;
 
 // The fleet: 10,000 authorized servers; "fleet" is in 10 groups of 200 servers each (2,000 in
 // all), and the 1,000 other users reach 20 servers each.
@@ -111,15 +60,6 @@ constexpr int kFleetServersPerGroup = 200;
 constexpr double kFleetP99TargetMs = 10;
 constexpr int kManyClients = 64;
 constexpr double kKilobytesPerMegabyte = 1024;
-
-// A row of the closing table: a measure beside the value it must reach (or stay below).
-struct CTarget {
-    const char* name;
-    double measured;
-    double target;
-    bool bAtMost;
-    const char* unit;
-};
 
 std::string FleetMac(int s) {
     return Name("00:00:00:0", s);
@@ -171,45 +111,6 @@ std::vector<CRegisteredService> FleetRegistrations() {
                                 "),(product=Z220-S16),(type=SAN)"});
     }
     return services;
-}
-
-uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t len = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-// A new connection to the loopback port, without Nagle's delay; -1 when it was refused.
-int Connect(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
-
-bool WaitListening(uint16_t port) {
-    for (int i = 0; i < 200; ++i) {
-        if (const int fd = Connect(port); fd >= 0) {
-            ::close(fd);
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return false;
 }
 
 // nginx's TLS server: on its own port, with the certificate and key of a folder.
@@ -268,135 +169,6 @@ pid_t StartNginx(const std::filesystem::path& prefix, const std::filesystem::pat
     return pid;
 }
 
-struct CResult {
-    double rps = 0;
-    double p50 = 0;
-    double p99 = 0;
-    double max = 0;
-    long errors = 0;
-    long slowConnects = 0;
-};
-
-// The client's TLS settings: every connection a new session and a full handshake (nothing is
-// kept to resume), and the server is not verified, so that the client costs as little as it can
-// on the machine it shares with the servers.
-struct SslCtxFree {
-    void operator()(SSL_CTX* p) const { SSL_CTX_free(p); }
-};
-std::unique_ptr<SSL_CTX, SslCtxFree> TlsClientContext() {
-    std::unique_ptr<SSL_CTX, SslCtxFree> context(SSL_CTX_new(TLS_client_method()));
-    if (context != nullptr) {
-        SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
-        SSL_CTX_set_session_cache_mode(context.get(), SSL_SESS_CACHE_OFF);
-        SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
-    }
-    return context;
-}
-
-// Sends the request over a connected socket, over TLS when tls is given, and reads the answer
-// to the end of the stream; answers how many bytes came, and keeps them in pKept when given.
-std::size_t Exchange(int fd, const std::string& request, std::span<char> buffer, SSL_CTX* tls,
-                     std::string* pKept = nullptr) {
-    std::size_t got = 0;
-    if (tls == nullptr) {
-        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size())) {
-            for (ssize_t r; (r = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
-                got += static_cast<std::size_t>(r);
-                if (pKept != nullptr) {
-                    pKept->append(buffer.data(), static_cast<std::size_t>(r));
-                }
-            }
-        }
-        return got;
-    }
-    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(tls), SSL_free);
-    std::size_t n = 0;
-    if (ssl == nullptr || SSL_set_fd(ssl.get(), fd) != 1 || SSL_connect(ssl.get()) != 1 ||
-        SSL_write_ex(ssl.get(), request.data(), request.size(), &n) != 1) {
-        return 0;
-    }
-    while (SSL_read_ex(ssl.get(), buffer.data(), buffer.size(), &n) == 1) {
-        got += n;
-        if (pKept != nullptr) {
-            pKept->append(buffer.data(), n);
-        }
-    }
-    return got;
-}
-
-// The body of one answer to the request.
-std::string FetchBody(uint16_t port, const std::string& request, SSL_CTX* tls) {
-    std::string answer;
-    char buffer[65536];
-    if (const int fd = Connect(port); fd >= 0) {
-        Exchange(fd, request, buffer, tls, &answer);
-        ::close(fd);
-    }
-    const std::size_t body = answer.find("\r\n\r\n");
-    return body == std::string::npos ? std::string() : answer.substr(body + 4);
-}
-
-// Clients that each send one request per connection and read the answer to its end; over TLS
-// when tls is given.
-CResult Measure(uint16_t port, const std::vector<std::string>& requests, int nClients,
-                double seconds, SSL_CTX* tls = nullptr) {
-    std::atomic<bool> bStop{false};
-    std::vector<std::vector<double>> latencies(static_cast<std::size_t>(nClients));
-    std::atomic<long> errors{0};
-    std::atomic<long> slow{0};
-    std::vector<std::thread> threads;
-    for (int c = 0; c < nClients; ++c) {
-        threads.emplace_back([&, c] {
-            std::size_t n = static_cast<std::size_t>(c) * 7919;
-            char buffer[65536];
-            auto& mine = latencies[static_cast<std::size_t>(c)];
-            mine.reserve(200000);
-            while (!bStop) {
-                const std::string& request = requests[n++ % requests.size()];
-                const auto start = Clock::now();
-                const int fd = Connect(port);
-                if (fd < 0) {
-                    ++errors;
-                    continue;
-                }
-                if (Clock::now() - start >= std::chrono::milliseconds(900)) {
-                    ++slow;
-                }
-                const std::size_t got = Exchange(fd, request, buffer, tls);
-                ::close(fd);
-                if (got == 0) {
-                    ++errors;
-                    continue;
-                }
-                mine.push_back(
-                    std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-            }
-        });
-    }
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    bStop = true;
-    for (auto& t : threads) {
-        t.join();
-    }
-    std::vector<double> all;
-    for (const auto& v : latencies) {
-        all.insert(all.end(), v.begin(), v.end());
-    }
-    CResult result;
-    result.errors = errors;
-    result.slowConnects = slow;
-    if (all.empty()) {
-        return result;
-    }
-    std::sort(all.begin(), all.end());
-    result.rps = static_cast<double>(all.size()) / seconds;
-    result.p50 = all[all.size() / 2];
-    result.p99 = all[std::min(all.size() - 1, all.size() * 99 / 100)];
-    result.max = all.back();
-    return result;
-}
-
 // Has wrk fetch the path with that many connections, one request each, for the seconds;
 // answers the requests per second it reports (0 when it did not run). bEcho: its report goes
 // to standard output as well.
@@ -445,54 +217,6 @@ double WrkRow(const char* name, int nRounds, uint16_t port, uint16_t nginxPort,
     std::printf("%-26s %7d %10.0f %8s %8s %9s %7s %6s %8.2fx   (nginx %.0f)\n", name, nConnections,
                 ours, "", "", "", "", "", theirs > 0 ? ours / theirs : 0, theirs);
     return theirs > 0 ? ours / theirs : 0;
-}
-
-// One row of the table: the measure, its ratio to nginx's rate and to our GET's when given.
-void PrintRow(const char* name, int clients, const CResult& r, double nginxRps, double ourGet) {
-    std::printf("%-26s %7d %10.0f %8.3f %8.3f %9.3f %7ld %6ld", name, clients, r.rps, r.p50, r.p99,
-                r.max, r.errors, r.slowConnects);
-    if (nginxRps > 0) {
-        std::printf(" %8.2fx", r.rps / nginxRps);
-    } else {
-        std::printf(" %9s", "");
-    }
-    if (ourGet > 0) {
-        std::printf(" %10.0f%%", 100.0 * r.rps / ourGet);
-    }
-    std::printf("\n");
-}
-
-double Ratio(const CResult& ours, const CResult& theirs) {
-    return theirs.rps > 0 ? ours.rps / theirs.rps : 0;
-}
-
-// Measures once more and keeps the result if it beat the best so far.
-void KeepBest(CResult& best, uint16_t port, const std::vector<std::string>& requests, int nClients,
-              double seconds, SSL_CTX* tls = nullptr) {
-    const CResult result = Measure(port, requests, nClients, seconds, tls);
-    if (result.rps > best.rps) {
-        best = result;
-    }
-}
-
-// The machine is shared: the best of a few short runs, taken in turn for every server, is what
-// interference leaves least distorted.
-CResult BestOf(int nRounds, uint16_t port, const std::vector<std::string>& requests, int nClients,
-               double seconds) {
-    CResult best;
-    for (int i = 0; i < nRounds; ++i) {
-        KeepBest(best, port, requests, nClients, seconds);
-    }
-    return best;
-}
-
-void PrintTargets(const std::vector<CTarget>& targets) {
-    std::printf("\n%-52s %10s %10s\n", "target", "measured", "target");
-    for (const CTarget& t : targets) {
-        const bool bMet = t.bAtMost ? t.measured < t.target : t.measured >= t.target;
-        std::printf("%-52s %8.2f%-2s %s%6.2f%-2s %s\n", t.name, t.measured, t.unit,
-                    t.bAtMost ? "< " : ">=", t.target, t.unit, bMet ? "met" : "MISSED");
-    }
 }
 
 // "/Query" over TLS with 16 clients beside nginx sending the same bytes over TLS, a file per
@@ -746,8 +470,7 @@ int main(int argc, char** argv) {
         });
         return Finish();
     }
-    std::printf("%-26s %7s %10s %8s %8s %9s %7s %6s %9s %11s\n", "test", "clients", "req/s",
-                "p50 ms", "p99 ms", "max ms", "errors", "syn1s", "vs nginx", "vs our GET");
+    PrintHeader("vs nginx", "vs our GET");
     const bool bFleetOnly = argc > 3 && std::string_view(argv[3]) == "fleet";
     const bool bTlsOnly = argc > 3 && std::string_view(argv[3]) == "tls";
     const bool bChurnOnly = argc > 3 && std::string_view(argv[3]) == "churn";

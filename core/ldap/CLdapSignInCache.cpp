@@ -30,7 +30,7 @@ CLdapSignInCache::Find(std::string_view name, std::span<const std::uint8_t> pass
         return std::nullopt;
     }
     const KeyedHashValue key = KeyOf(name, password);
-    const std::lock_guard lock(m_mutex);
+    const std::shared_lock lock(m_mutex);
     const auto it = m_entries.find(key);
     if (it == m_entries.end() || it->second.expires <= now) {
         return std::nullopt;
@@ -62,6 +62,6 @@ void CLdapSignInCache::MakeRoomLocked(Clock::time_point now) {
 }
 
 std::size_t CLdapSignInCache::Size() const {
-    const std::lock_guard lock(m_mutex);
+    const std::shared_lock lock(m_mutex);
     return m_entries.size();
 }

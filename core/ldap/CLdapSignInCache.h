@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -51,6 +52,8 @@ private:
     const Clock::duration m_lifetime;
     const std::size_t m_nMaxEntries;
     const CSecretBytes m_key;
-    mutable std::mutex m_mutex;
+    // Lookups share it: every cached "/Query" takes it, and one holder that the scheduler puts
+    // aside must not hold up the others.
+    mutable std::shared_mutex m_mutex;
     std::map<KeyedHashValue, SHeld> m_entries;
 };

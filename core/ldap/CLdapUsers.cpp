@@ -21,18 +21,29 @@ bool CLdapUsers::IsOutage(ELdapOutcome outcome) {
     return true;
 }
 
+std::optional<SLdapUser> CLdapUsers::Cached(std::string_view name,
+                                            std::span<const std::uint8_t> password) {
+    // Nothing empty is ever filed: SignIn refuses it.
+    if (password.empty() || name.empty()) {
+        return std::nullopt;
+    }
+    auto held = m_cache.Find(name, password, Clock::now());
+    if (!held) {
+        return std::nullopt;
+    }
+    ++m_nCacheHits;
+    return SLdapUser{ELdapSignIn::Ok, std::move(held->dn), std::move(held->groups), true, {}, {}};
+}
+
 SLdapUser CLdapUsers::SignIn(std::string_view name, std::span<const std::uint8_t> password) {
     SLdapUser user;
-    // Refused before the cache too: nothing empty is ever filed in it.
     if (password.empty() || name.empty()) {
         user.reason = password.empty() ? "an empty password is refused" : "no user name";
         ++m_nRefused;
         return user;
     }
-    const Clock::time_point now = Clock::now();
-    if (auto held = m_cache.Find(name, password, now)) {
-        ++m_nCacheHits;
-        return {ELdapSignIn::Ok, std::move(held->dn), std::move(held->groups), true, {}, {}};
+    if (auto cached = Cached(name, password)) {
+        return std::move(*cached);
     }
     // While the directory does not answer, one sign-in at a time finds out whether it is back;
     // the others are refused at once instead of each waiting out the timeout, so that threads,
@@ -44,6 +55,8 @@ SLdapUser CLdapUsers::SignIn(std::string_view name, std::span<const std::uint8_t
         user.reason = "the directory does not answer";
         return user;
     }
+    // Before the directory is asked: the entry's time runs from no later than its answer.
+    const Clock::time_point now = Clock::now();
     SLdapSignIn signIn = m_directory.SignIn(name, password);
     // A pool too busy for this sign-in is congestion here (a flood of sign-ins): the directory's
     // state stays as it was, so that a flood cannot switch its users to being refused at once.

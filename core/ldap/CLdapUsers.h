@@ -58,6 +58,10 @@ public:
 
     // Any thread; blocks for the directory's answer, at most about the timeout.
     SLdapUser SignIn(std::string_view name, std::span<const std::uint8_t> password);
+    // The sign-in that the cache holds for this name and password, if any, without asking the
+    // directory (as SignIn would answer it). It takes the password for microseconds only, so
+    // the caller may keep it in plain memory that it wipes at once.
+    std::optional<SLdapUser> Cached(std::string_view name, std::span<const std::uint8_t> password);
     // The same steps on a connection of their own, for an operator checking the settings.
     std::vector<SLdapStep> Trace(std::string_view name, std::span<const std::uint8_t> password);
     SLdapStatus Status() const;

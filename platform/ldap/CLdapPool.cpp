@@ -15,7 +15,7 @@ CLdapPool::CLease::~CLease() {
 
 CLdapPool::CLease::CLease(CLease&& other) noexcept
     : m_pPool(std::exchange(other.m_pPool, nullptr)), m_connection(std::move(other.m_connection)),
-      m_result(std::move(other.m_result)), m_failed(other.m_failed) {}
+      m_result(std::move(other.m_result)), m_failed(other.m_failed), m_reused(other.m_reused) {}
 
 CLdapPool::CLease& CLdapPool::CLease::operator=(CLease&& other) noexcept {
     if (this != &other) {

@@ -9,14 +9,15 @@ namespace {
 constexpr char kLocalKeyMark = 'u';
 
 // Whether the credentials still pass in the tables as they are now; the caller holds the guard.
-bool StillPass(const CTablesView& tables, uint64_t generation, std::string_view userName,
-               const CCheckedCredentials& credentials) {
+bool StillPass(const CServiceContext& context, const CTablesView& tables, uint64_t generation,
+               std::string_view userName, const CCheckedCredentials& credentials) {
     // The same generation is the same tables: nothing to check again on the usual path.
     if (generation == credentials.generation) {
         return true;
     }
     if (credentials.pDirectory != nullptr) {
-        return MapDirectoryGroups(tables, userName, *credentials.pDirectory);
+        return MapDirectoryGroups(tables, userName, *credentials.pDirectory,
+                                  context.m_mappedGroups);
     }
     std::string name;
     return CheckBasicCredentials(credentials.encoded, name, tables.users) == kCredentialsOk;
@@ -55,7 +56,7 @@ CQueryAnswer QueryAnswer(const CServiceContext& context, std::string_view userNa
     // Looked up and composed under the guard, sent after it is released: no lock waits on the
     // network, and the generation read is that of the tables the document shows.
     context.WithTablesSharedAt([&](const CTablesView& tables, uint64_t generation) {
-        if (!StillPass(tables, generation, userName, credentials)) {
+        if (!StillPass(context, tables, generation, userName, credentials)) {
             result.bCredentialsChanged = true;
             return;
         }

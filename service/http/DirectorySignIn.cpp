@@ -1,28 +1,54 @@
 // Directory users' sign-in to the credential service; see DirectorySignIn.h.
 #include "service/http/DirectorySignIn.h"
 
-#include "core/CDirectoryRules.h"
 #include "platform/text/Base64.h"
 #include "platform/text/TextConv.h"
 
 #include <cstring>
+#include <span>
+#include <string>
 
 namespace {
 
 // No local user name holds a line feed, so no name can be a directory key.
 constexpr char kKeyMark = '\n';
 
-// The password part of the decoded value, wiped where it was decoded.
-CSecretBytes PasswordOf(std::string_view encoded) {
-    std::string decoded = Base64Decode(encoded);
-    const std::size_t colon = decoded.find(':');
-    CSecretBytes password;
-    if (colon != std::string::npos) {
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(decoded.data());
-        password = CSecretBytes::CopyOf({bytes + colon + 1, decoded.size() - colon - 1});
+// The decoded "name:password" value, wiped where it was decoded when it goes.
+class CDecodedCredentials {
+public:
+    explicit CDecodedCredentials(std::string_view encoded) : m_text(Base64Decode(encoded)) {}
+    ~CDecodedCredentials() { ::explicit_bzero(m_text.data(), m_text.size()); }
+    CDecodedCredentials(const CDecodedCredentials&) = delete;
+    CDecodedCredentials& operator=(const CDecodedCredentials&) = delete;
+
+    // Empty without a colon.
+    std::span<const std::uint8_t> Password() const {
+        const std::size_t colon = m_text.find(':');
+        if (colon == std::string::npos) {
+            return {};
+        }
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(m_text.data());
+        return {bytes + colon + 1, m_text.size() - colon - 1};
     }
-    ::explicit_bzero(decoded.data(), decoded.size());
-    return password;
+
+private:
+    std::string m_text;
+};
+
+// The cache is asked with the decoded bytes, wiped at once: pages mapped and locked for every
+// "/Query" cost more than the rest of a cached sign-in, and their unmapping stalls every other
+// thread of the process. Only a sign-in that goes to the directory, which holds the password for
+// as long as the directory takes, copies it into locked memory.
+SLdapUser SignIn(CLdapUsers& users, std::string_view userName, std::string_view encoded) {
+    CSecretBytes password;
+    {
+        const CDecodedCredentials decoded(encoded);
+        if (auto cached = users.Cached(userName, decoded.Password())) {
+            return std::move(*cached);
+        }
+        password = CSecretBytes::CopyOf(decoded.Password());
+    }
+    return users.SignIn(userName, password.Bytes());
 }
 
 EDirectoryCheck Classify(ELdapSignIn result) {
@@ -40,20 +66,19 @@ EDirectoryCheck Classify(ELdapSignIn result) {
 } // namespace
 
 bool MapDirectoryGroups(const CTablesView& tables, std::string_view userName,
-                        CDirectoryIdentity& identity) {
+                        CDirectoryIdentity& identity, CMappedGroupsMemo& memo) {
     if (tables.users.contains(Utf8ToUtf16(userName))) {
         identity.mapped.clear();
         return false;
     }
-    identity.mapped = CDirectoryRules::MappedGroups(tables.groups, identity.groups);
+    identity.mapped = memo.Mapped(tables.groups, tables.generation, identity.groups);
     return !identity.mapped.empty();
 }
 
 CDirectoryCheck CheckDirectoryUser(const CServiceContext& context, std::string_view encoded,
                                    std::string_view userName) {
     CDirectoryCheck check;
-    const CSecretBytes password = PasswordOf(encoded);
-    SLdapUser user = context.m_pLdapUsers->SignIn(userName, password.Bytes());
+    SLdapUser user = SignIn(*context.m_pLdapUsers, userName, encoded);
     check.news = std::move(user.news);
     check.bCached = user.bCached;
     check.reason = std::move(user.reason);
@@ -65,7 +90,7 @@ CDirectoryCheck CheckDirectoryUser(const CServiceContext& context, std::string_v
     check.identity.groups = std::move(user.groups);
     bool bMapped = false;
     const bool bAlive = context.WithTablesSharedAt([&](const CTablesView& tables, uint64_t at) {
-        bMapped = MapDirectoryGroups(tables, userName, check.identity);
+        bMapped = MapDirectoryGroups(tables, userName, check.identity, context.m_mappedGroups);
         check.generation = at;
     });
     if (!bAlive) {

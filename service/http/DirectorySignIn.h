@@ -48,9 +48,9 @@ CDirectoryCheck CheckDirectoryUser(const CServiceContext& context, std::string_v
 
 // Maps the identity's directory groups again in the tables as they are now; false when they
 // give no group any more, or a local user of that name now exists (local users come first).
-// The caller holds the guard.
+// The caller holds the guard; memo is the run's.
 bool MapDirectoryGroups(const CTablesView& tables, std::string_view userName,
-                        CDirectoryIdentity& identity);
+                        CDirectoryIdentity& identity, CMappedGroupsMemo& memo);
 
 // What the "/Query" cache files a directory user's answer under: the groups it was composed
 // for, marked so that it cannot be taken for a local user's name.

@@ -184,8 +184,11 @@ TEST_F(LdapSignInLab, APoolAtItsLimitMakesWaitersGiveUpAtTheTimeout) {
         EXPECT_FALSE(waiter);
         EXPECT_EQ(waiter.Result().outcome, ELdapOutcome::Busy);
     }
-    const CLdapPool::CLease reused = pool.Borrow();
+    CLdapPool::CLease reused = pool.Borrow();
     EXPECT_TRUE(reused) << reused.Result().message;
+    // A lease moved on still tells that its connection served before: a dead one gets a retry.
+    const CLdapPool::CLease moved(std::move(reused));
+    EXPECT_TRUE(moved.Reused());
     EXPECT_EQ(pool.OpenCount(), 1U);
 }
 
