@@ -115,16 +115,17 @@ const std::array kForms = {
                  {},
                  1,
                  1},
-    CCommandForm{"ldap",
-                 "test",
-                 "ldap test NAME [--password-stdin]",
-                 "sign NAME in through the site's LDAP directory as the credential service would,\n"
-                 "and print each step: connect, TLS, search, bind, groups and the OrvaneSrv groups\n"
-                 "they give; the password is asked for",
-                 {"--password-stdin"},
-                 {},
-                 1,
-                 1},
+    CCommandForm{
+        "ldap",
+        "test",
+        "ldap test NAME [--password-stdin]",
+        "sign NAME in through the site's LDAP directory as the credential service would,\n"
+        "and print each step: connect, TLS, search, bind, groups and the OrvaneSrv groups\n"
+        "they give; the password is asked for",
+        {"--password-stdin"},
+        {},
+        1,
+        1},
     CCommandForm{
         "login",
         "",
