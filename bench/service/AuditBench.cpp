@@ -10,6 +10,7 @@
 // program's state folder is on, since the cost is mostly the kernel's for the writes.
 //
 // Usage: audit_bench [seconds per run, default 2] [runs, default 3]
+#include "bench/service/BenchClient.h"
 #include "core/CDirectoryMessage.h"
 #include "core/audit/CAuditTrail.h"
 #include "service/CCredentialService.h"
@@ -79,24 +80,13 @@ void FillDirectory(COrvaneSrvCore& core) {
     });
 }
 
-// The process's processor time (all threads, user and kernel).
-double CpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) {
-        constexpr double kMicros = 1e6;
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / kMicros;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 struct CRun {
     double rate = 0;        // queries per second
     double cpuPerQuery = 0; // processor microseconds per query, clients included
 };
 
 CRun Run(uint16_t port, double seconds) {
-    const double cpuStart = CpuSeconds();
+    const double cpuStart = bench::ProcessCpuSeconds();
     std::atomic<long> done{0};
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
     std::vector<std::thread> clients;
@@ -117,7 +107,7 @@ CRun Run(uint16_t port, double seconds) {
     constexpr double kMicros = 1e6;
     const double queries = static_cast<double>(std::max(done.load(), 1L));
     return {static_cast<double>(done.load()) / seconds,
-            (CpuSeconds() - cpuStart) * kMicros / queries};
+            (bench::ProcessCpuSeconds() - cpuStart) * kMicros / queries};
 }
 
 double Median(std::vector<double> values) {
@@ -137,7 +127,7 @@ double CpuPerRecord(const std::filesystem::path& file) {
         macs += (s > 0 ? "," : "") + Mac(s);
         ips += (s > 0 ? ",192.168.10." : "192.168.10.") + std::to_string(s);
     }
-    const double start = CpuSeconds();
+    const double start = bench::ProcessCpuSeconds();
     {
         CAuditTrail trail(file);
         for (int r = 0; r < kRecords; ++r) {
@@ -151,7 +141,7 @@ double CpuPerRecord(const std::filesystem::path& file) {
         trail.Sync();
     }
     constexpr double kMicros = 1e6;
-    return (CpuSeconds() - start) * kMicros / kRecords;
+    return (bench::ProcessCpuSeconds() - start) * kMicros / kRecords;
 }
 
 int main(int argc, char** argv) {

@@ -5,6 +5,7 @@
 #include "core/CDirectoryMessage.h"
 #include "core/settings/CProgramSettings.h"
 #include "tests/service/ServiceTestSupport.h"
+#include "tests/support/NetworkNamespace.h"
 #include "tests/support/TestGate.h"
 
 #include <cstdlib>
@@ -20,10 +21,8 @@ class LdapQueryLab : public svctest::CServiceTest {
 protected:
     void SetUp() override {
         ORVANE_GATE("netns", "slapd", "slapadd", "ldapsearch", "openssl");
-        // Once per process: the namespace then holds this process until it ends.
-        static const bool isolated =
-            ::unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
-        ASSERT_TRUE(isolated) << "cannot isolate the test in a network namespace";
+        ASSERT_TRUE(IsolateInOwnNetworkNamespace())
+            << "cannot isolate the test in a network namespace";
         ASSERT_EQ(Fixture("start " + m_ldap.Path().string() + " 3890 6360"), 0);
         CServiceTest::SetUp();
         m_ldap.Write("reader.pw", "reader-pass\n");

@@ -4,6 +4,7 @@
 #include "core/settings/CProgramSettings.h"
 #include "platform/ldap/CLdapDirectory.h"
 #include "tests/support/CTempDir.h"
+#include "tests/support/NetworkNamespace.h"
 #include "tests/support/TestGate.h"
 
 #include <atomic>
@@ -29,10 +30,8 @@ class LdapSignInLab : public ::testing::Test {
 protected:
     void SetUp() override {
         ORVANE_GATE("netns", "slapd", "slapadd", "ldapsearch", "openssl");
-        // Once per process: the namespace then holds this process until it ends.
-        static const bool isolated =
-            ::unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
-        ASSERT_TRUE(isolated) << "cannot isolate the test in a network namespace";
+        ASSERT_TRUE(IsolateInOwnNetworkNamespace())
+            << "cannot isolate the test in a network namespace";
         std::signal(SIGPIPE, SIG_IGN);
         ASSERT_EQ(Fixture("start"), 0);
     }
