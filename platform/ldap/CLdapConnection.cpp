@@ -75,6 +75,17 @@ struct SValuesFree {
     void operator()(berval** v) const { ldap_value_free_len(v); }
 };
 
+// libldap sets up its process-wide defaults on first use without a lock of its own: two threads
+// opening their first connections at once would race on them. Reading a global option once,
+// before any connection, sets them up.
+void InitialiseLibraryOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        int version = 0;
+        ldap_get_option(nullptr, LDAP_OPT_PROTOCOL_VERSION, &version);
+    });
+}
+
 } // namespace
 
 // Watches the opening of a connection: whether the server's port answered, and a duplicate of the
@@ -250,6 +261,7 @@ SLdapResult CLdapConnection::OpenUri(const std::string& uri) {
 }
 
 SLdapResult CLdapConnection::Connect(const std::string& uri) {
+    InitialiseLibraryOnce();
     LDAP* ld = nullptr;
     m_uri = uri;
     if (const int rc = ldap_initialize(&ld, uri.c_str()); rc != LDAP_SUCCESS) {
