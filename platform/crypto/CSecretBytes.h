@@ -29,8 +29,6 @@ public:
     bool Empty() const { return m_nSize == 0; }
     // Keeps the first min(n, Size()) bytes, zero-fills the rest; the old buffer is wiped.
     void Resize(std::size_t n);
-    // Whether the pages are locked in memory (mlock is best effort: limits may refuse it).
-    bool IsLocked() const { return m_bLocked; }
 
     // Constant time over the bytes, so that a comparison tells nothing of where they differ.
     bool operator==(const CSecretBytes& other) const;

@@ -38,7 +38,7 @@ struct SLdapStep {
     std::string name; // "connect", "TLS", "search", "bind" or "groups"
     bool ok = false;
     std::string detail;
-    std::vector<std::string> found; // what the step found, one per line (the groups' DNs)
+    std::vector<std::string> found{}; // what the step found, one per line (the groups' DNs)
 };
 
 class CLdapDirectory {

@@ -1,7 +1,5 @@
-// Filter and DN value escaping; see LdapEscape.h.
+// Filter value escaping; see LdapEscape.h.
 #include "platform/ldap/LdapEscape.h"
-
-#include <array>
 
 namespace {
 
@@ -29,27 +27,6 @@ std::string LdapEscapeFilterValue(std::string_view value) {
         const auto byte = static_cast<unsigned char>(c);
         if (!IsPrintableAscii(byte) || c == '*' || c == '(' || c == ')' || c == '\\') {
             AppendHex(out, byte);
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::string LdapEscapeDnValue(std::string_view value) {
-    constexpr std::string_view kSpecial = ",+\"\\<>;=";
-    std::string out;
-    out.reserve(value.size());
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        const char c = value[i];
-        const auto byte = static_cast<unsigned char>(c);
-        const bool edgeSpace = c == ' ' && (i == 0 || i + 1 == value.size());
-        if (byte < kFirstPrintable || byte == 0x7f) {
-            AppendHex(out, byte);
-        } else if (kSpecial.find(c) != std::string_view::npos || edgeSpace ||
-                   (c == '#' && i == 0)) {
-            out += '\\';
-            out += c;
         } else {
             out += c;
         }

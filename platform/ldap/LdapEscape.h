@@ -1,5 +1,5 @@
-// Escaping of values that a user types before they are put into a search filter or a DN, so that
-// a name can never change the shape of the query it is looked up with.
+// Escaping of values that a user types before they are put into a search filter, so that a name
+// can never change the shape of the query it is looked up with.
 #pragma once
 
 #include <string>
@@ -8,10 +8,6 @@
 // A filter assertion value: '*', '(', ')', '\', NUL and every byte outside printable ASCII become
 // \XX. Escaping non-ASCII bytes too keeps the filter valid whatever the server makes of UTF-8.
 std::string LdapEscapeFilterValue(std::string_view value);
-
-// An attribute value inside a DN: the characters with a meaning in a DN are escaped with a
-// backslash, a leading '#' or space and a trailing space likewise, control bytes as \XX.
-std::string LdapEscapeDnValue(std::string_view value);
 
 // The filter template with every "%s" replaced by the filter-escaped value.
 std::string LdapFillFilter(std::string_view filterTemplate, std::string_view value);

@@ -148,7 +148,7 @@ CRegistryHive::~CRegistryHive() {
 
 void CRegistryHive::FinalizeStatements() {
     for (CSqliteStatement* st :
-         {&m_findKey, &m_insertKey, &m_upsertValue, &m_deleteValue, &m_queryValue, &m_enumValues}) {
+         {&m_findKey, &m_insertKey, &m_upsertValue, &m_deleteValue, &m_enumValues}) {
         st->Finalize();
     }
 }
@@ -289,7 +289,6 @@ int CRegistryHive::PrepareStatements() {
                          "ON CONFLICT(key_id, name) DO UPDATE SET type = excluded.type, "
                          "data = excluded.data"},
         {&m_deleteValue, "DELETE FROM reg_values WHERE key_id = ?1 AND name = ?2"},
-        {&m_queryValue, "SELECT data FROM reg_values WHERE key_id = ?1 AND name = ?2"},
         {&m_enumValues, "SELECT name, type, data FROM reg_values WHERE key_id = ?1 ORDER BY id"},
     };
     for (const auto& [stmt, sql] : statements) {

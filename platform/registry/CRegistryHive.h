@@ -79,7 +79,6 @@ private:
     CSqliteStatement m_insertKey;
     CSqliteStatement m_upsertValue;
     CSqliteStatement m_deleteValue;
-    CSqliteStatement m_queryValue;
     CSqliteStatement m_enumValues;
     sqlite3* m_db = nullptr;
     bool m_bReadOnly = false;

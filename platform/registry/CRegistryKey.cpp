@@ -83,28 +83,6 @@ LSTATUS CRegistryKey::SetValue(std::u16string_view name, uint32_t type,
     return m_pHive->Result(rc);
 }
 
-LSTATUS CRegistryKey::QueryValue(std::u16string_view name, std::vector<uint8_t>& data) {
-    if (m_pHive == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if ((m_access & KEY_QUERY_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
-    }
-    const std::vector<uint8_t> nameBytes = NameToBytes(name);
-    CSqliteStatement& st = m_pHive->m_queryValue;
-    st.BindInt(1, m_nKeyId);
-    st.BindBlob(2, nameBytes);
-    const int rc = st.Step();
-    if (rc == SQLITE_ROW) {
-        data = st.ColumnBlob(0);
-    }
-    st.Reset();
-    if (rc == SQLITE_DONE) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    return m_pHive->Result(rc);
-}
-
 LSTATUS CRegistryKey::DeleteValue(std::u16string_view name) {
     if (m_pHive == nullptr) {
         return ERROR_INVALID_PARAMETER;

@@ -28,7 +28,6 @@ public:
                       uint32_t* type = nullptr);
     // Creates or replaces a value. Needs set-value access.
     LSTATUS SetValue(std::u16string_view name, uint32_t type, std::span<const uint8_t> data);
-    LSTATUS QueryValue(std::u16string_view name, std::vector<uint8_t>& data);
     LSTATUS DeleteValue(std::u16string_view name);
     // Every write is durable when it returns, so a flush has nothing left to do.
     LSTATUS Flush();

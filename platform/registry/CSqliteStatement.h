@@ -20,7 +20,6 @@ public:
 
     // Answers the SQLite result code of preparing it.
     int Prepare(sqlite3* db, std::string_view sql);
-    bool IsPrepared() const { return m_pStmt != nullptr; }
     void Finalize();
 
     void BindInt(int index, int64_t value);

@@ -150,21 +150,6 @@ std::optional<std::string> CSlpAttrList::Find(std::string_view list, std::string
     return std::nullopt;
 }
 
-std::string CSlpAttrList::Build(const std::vector<std::pair<std::string, std::string>>& attrs) {
-    std::string list;
-    for (const auto& [tag, value] : attrs) {
-        if (!list.empty()) {
-            list += ',';
-        }
-        if (value.empty()) {
-            list += Escape(tag);
-        } else {
-            list += '(' + Escape(tag) + '=' + Escape(value) + ')';
-        }
-    }
-    return list;
-}
-
 std::string CSlpAttrList::FoldTag(std::string_view tag) {
     return FoldWhiteSpaceLower(Unescape(tag).value_or(std::string(tag)));
 }

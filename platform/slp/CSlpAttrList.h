@@ -29,9 +29,6 @@ public:
     // absent.
     static std::optional<std::string> Find(std::string_view list, std::string_view tag);
 
-    // Builds a list from tag and plain value pairs; an empty value makes a keyword.
-    static std::string Build(const std::vector<std::pair<std::string, std::string>>& attrs);
-
     // Tags compare without regard to ASCII case, with white space at the ends ignored and runs
     // of it inside taken as one blank.
     static bool TagsEqual(std::string_view a, std::string_view b);

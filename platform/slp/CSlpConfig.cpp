@@ -67,13 +67,9 @@ void Assign(T& target, std::optional<T> value) {
 
 CSlpConfig CSlpConfig::Load(std::string_view programDefaults) {
     const char* path = std::getenv(kPathVariable);
-    return FromFile(path != nullptr && *path != '\0' ? path : kDefaultPath, programDefaults);
-}
-
-CSlpConfig CSlpConfig::FromFile(const std::string& path, std::string_view programDefaults) {
     std::ostringstream text;
     text << programDefaults << '\n';
-    if (std::ifstream file(path); file) {
+    if (std::ifstream file(path != nullptr && *path != '\0' ? path : kDefaultPath); file) {
         text << file.rdbuf();
     }
     return FromText(text.str());

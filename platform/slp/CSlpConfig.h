@@ -18,7 +18,6 @@ public:
     // Reads the file the environment names, or the default file; defaults when there is none.
     // programDefaults (properties-file lines) are read first, so the file overrides them.
     static CSlpConfig Load(std::string_view programDefaults = {});
-    static CSlpConfig FromFile(const std::string& path, std::string_view programDefaults = {});
     static CSlpConfig FromText(std::string_view text);
 
     std::uint16_t m_nPort = 427;

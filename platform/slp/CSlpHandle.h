@@ -37,8 +37,6 @@ public:
     SLPError FindAttrs(const char* urlOrType, const char* scopeList, const char* attrIds,
                        SLPAttrCallback* callback, void* cookie);
 
-    const CSlpConfig& Config() const { return m_config; }
-
 private:
     class CBusy;
     class CReplyTally;

@@ -3,10 +3,53 @@
 #include "platform/slp/CSlpReader.h"
 #include "platform/slp/CSlpWriter.h"
 
+#include <concepts>
+#include <tuple>
+#include <type_traits>
+
 namespace {
 
 constexpr std::uint16_t kAllAuthorities = 0xFFFF;
 constexpr std::uint16_t kMinAuthBlockLength = 10; // descriptor, length, timestamp, SPI length
+
+// Where a message carries a count of authentication blocks and the blocks: none are sent, and
+// those that arrive are checked for length and skipped.
+struct SAuthBlocks {};
+constexpr SAuthBlocks kAuthBlocks;
+
+template <class Message, class Kind>
+concept Is = std::same_as<std::remove_const_t<Message>, Kind>;
+
+// The fields of each message in their order on the wire, written by Encode and filled by
+// Decode alike. SrvRply and SrvTypeRqst have fields of their own kind and are coded by hand.
+auto Fields(Is<SlpSrvRqst> auto& m) {
+    return std::tie(m.prList, m.serviceType, m.scopeList, m.predicate, m.spi);
+}
+auto Fields(Is<SlpAttrRqst> auto& m) {
+    return std::tie(m.prList, m.url, m.scopeList, m.tagList, m.spi);
+}
+auto Fields(Is<SlpAttrRply> auto& m) {
+    return std::tie(m.errorCode, m.attrList, kAuthBlocks);
+}
+auto Fields(Is<SlpSrvTypeRply> auto& m) {
+    return std::tie(m.errorCode, m.typeList);
+}
+auto Fields(Is<SlpDAAdvert> auto& m) {
+    return std::tie(m.errorCode, m.bootTimestamp, m.url, m.scopeList, m.attrList, m.spiList,
+                    kAuthBlocks);
+}
+auto Fields(Is<SlpSAAdvert> auto& m) {
+    return std::tie(m.url, m.scopeList, m.attrList, kAuthBlocks);
+}
+auto Fields(Is<SlpSrvReg> auto& m) {
+    return std::tie(m.entry, m.serviceType, m.scopeList, m.attrList, kAuthBlocks);
+}
+auto Fields(Is<SlpSrvDeReg> auto& m) {
+    return std::tie(m.scopeList, m.entry, m.tagList);
+}
+auto Fields(Is<SlpSrvAck> auto& m) {
+    return std::tie(m.errorCode);
+}
 
 bool KnownFunction(std::uint8_t id) {
     return id >= static_cast<std::uint8_t>(SlpFunction::SrvRqst) &&
@@ -17,10 +60,7 @@ std::string Copy(std::string_view text) {
     return std::string(text);
 }
 
-} // namespace
-
-void CSlpMessageCodec::WriteHeader(CSlpWriter& writer, const SlpHeader& header,
-                                   SlpFunction function) {
+void WriteHeader(CSlpWriter& writer, const SlpHeader& header, SlpFunction function) {
     writer.U8(kSlpVersion);
     writer.U8(static_cast<std::uint8_t>(function));
     writer.U24(0); // patched by Finish
@@ -30,7 +70,7 @@ void CSlpMessageCodec::WriteHeader(CSlpWriter& writer, const SlpHeader& header,
     writer.String(header.language);
 }
 
-std::vector<std::uint8_t> CSlpMessageCodec::Finish(CSlpWriter& writer) {
+std::vector<std::uint8_t> Finish(CSlpWriter& writer) {
     writer.PatchU24(2, static_cast<std::uint32_t>(writer.Size()));
     if (!writer.Ok()) {
         return {};
@@ -38,56 +78,128 @@ std::vector<std::uint8_t> CSlpMessageCodec::Finish(CSlpWriter& writer) {
     return std::move(writer.Data());
 }
 
-std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
-                                                   const SlpSrvRqst& body) {
+void Write(CSlpWriter& writer, std::uint16_t value) {
+    writer.U16(value);
+}
+
+void Write(CSlpWriter& writer, std::uint32_t value) {
+    writer.U32(value);
+}
+
+void Write(CSlpWriter& writer, const std::string& text) {
+    writer.String(text);
+}
+
+void Write(CSlpWriter& writer, SAuthBlocks) {
+    writer.U8(0);
+}
+
+void Write(CSlpWriter& writer, const SlpUrlEntry& entry) {
+    writer.U8(0); // reserved
+    writer.U16(entry.lifetime);
+    writer.String(entry.url);
+    Write(writer, kAuthBlocks);
+}
+
+// A failed read fails the reader, and the reads after it read nothing.
+void Read(CSlpReader& reader, std::uint16_t& value) {
+    value = reader.U16();
+}
+
+void Read(CSlpReader& reader, std::uint32_t& value) {
+    value = reader.U32();
+}
+
+void Read(CSlpReader& reader, std::string& text) {
+    text = Copy(reader.String());
+}
+
+void Read(CSlpReader& reader, SAuthBlocks) {
+    const std::uint8_t count = reader.U8();
+    for (std::uint8_t i = 0; i < count && reader.Ok(); ++i) {
+        reader.U16(); // block structure descriptor
+        const std::uint16_t length = reader.U16();
+        if (length < kMinAuthBlockLength) {
+            reader.Fail();
+        }
+        reader.Skip(length - 4u);
+    }
+}
+
+void Read(CSlpReader& reader, SlpUrlEntry& entry) {
+    reader.U8(); // reserved
+    Read(reader, entry.lifetime);
+    Read(reader, entry.url);
+    Read(reader, kAuthBlocks);
+}
+
+std::span<const std::uint8_t> Body(CSlpMessageCodec::Bytes message, const SlpHeader& header) {
+    if (header.bodyOffset > header.length || header.length > message.size()) {
+        return {};
+    }
+    return message.subspan(header.bodyOffset, header.length - header.bodyOffset);
+}
+
+} // namespace
+
+template <class Message>
+std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header, const Message& body) {
     CSlpWriter writer;
-    WriteHeader(writer, header, SlpFunction::SrvRqst);
-    writer.String(body.prList);
-    writer.String(body.serviceType);
-    writer.String(body.scopeList);
-    writer.String(body.predicate);
-    writer.String(body.spi);
+    WriteHeader(writer, header, Message::kFunction);
+    std::apply([&writer](const auto&... field) { (Write(writer, field), ...); }, Fields(body));
     return Finish(writer);
 }
+
+template <class Message>
+std::optional<Message> CSlpMessageCodec::Decode(Bytes message, const SlpHeader& header) {
+    CSlpReader reader(Body(message, header));
+    Message body;
+    std::apply([&reader](auto&... field) { (Read(reader, field), ...); }, Fields(body));
+    if (!reader.Ok()) {
+        return std::nullopt;
+    }
+    return body;
+}
+
+template std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader&, const SlpSrvRqst&);
+template std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader&, const SlpAttrRqst&);
+template std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader&, const SlpAttrRply&);
+template std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader&,
+                                                            const SlpSrvTypeRply&);
+template std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader&, const SlpDAAdvert&);
+template std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader&, const SlpSAAdvert&);
+template std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader&, const SlpSrvReg&);
+template std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader&, const SlpSrvDeReg&);
+template std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader&, const SlpSrvAck&);
+template std::optional<SlpSrvRqst> CSlpMessageCodec::Decode(Bytes, const SlpHeader&);
+template std::optional<SlpAttrRqst> CSlpMessageCodec::Decode(Bytes, const SlpHeader&);
+template std::optional<SlpAttrRply> CSlpMessageCodec::Decode(Bytes, const SlpHeader&);
+template std::optional<SlpSrvTypeRply> CSlpMessageCodec::Decode(Bytes, const SlpHeader&);
+template std::optional<SlpDAAdvert> CSlpMessageCodec::Decode(Bytes, const SlpHeader&);
+template std::optional<SlpSAAdvert> CSlpMessageCodec::Decode(Bytes, const SlpHeader&);
+template std::optional<SlpSrvReg> CSlpMessageCodec::Decode(Bytes, const SlpHeader&);
+template std::optional<SlpSrvDeReg> CSlpMessageCodec::Decode(Bytes, const SlpHeader&);
+template std::optional<SlpSrvAck> CSlpMessageCodec::Decode(Bytes, const SlpHeader&);
 
 std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
                                                    const SlpSrvRply& body) {
+    if (body.entries.size() > 0xFFFF) {
+        return {};
+    }
     CSlpWriter writer;
-    WriteHeader(writer, header, SlpFunction::SrvRply);
+    WriteHeader(writer, header, SlpSrvRply::kFunction);
     writer.U16(body.errorCode);
     writer.U16(static_cast<std::uint16_t>(body.entries.size()));
     for (const SlpUrlEntry& entry : body.entries) {
-        WriteUrlEntry(writer, entry);
+        Write(writer, entry);
     }
-    return body.entries.size() > 0xFFFF ? std::vector<std::uint8_t>{} : Finish(writer);
-}
-
-std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
-                                                   const SlpAttrRqst& body) {
-    CSlpWriter writer;
-    WriteHeader(writer, header, SlpFunction::AttrRqst);
-    writer.String(body.prList);
-    writer.String(body.url);
-    writer.String(body.scopeList);
-    writer.String(body.tagList);
-    writer.String(body.spi);
-    return Finish(writer);
-}
-
-std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
-                                                   const SlpAttrRply& body) {
-    CSlpWriter writer;
-    WriteHeader(writer, header, SlpFunction::AttrRply);
-    writer.U16(body.errorCode);
-    writer.String(body.attrList);
-    writer.U8(0);
     return Finish(writer);
 }
 
 std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
                                                    const SlpSrvTypeRqst& body) {
     CSlpWriter writer;
-    WriteHeader(writer, header, SlpFunction::SrvTypeRqst);
+    WriteHeader(writer, header, SlpSrvTypeRqst::kFunction);
     writer.String(body.prList);
     if (body.allAuthorities) {
         writer.U16(kAllAuthorities);
@@ -95,87 +207,6 @@ std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
         writer.String(body.namingAuthority);
     }
     writer.String(body.scopeList);
-    return Finish(writer);
-}
-
-std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
-                                                   const SlpSrvTypeRply& body) {
-    CSlpWriter writer;
-    WriteHeader(writer, header, SlpFunction::SrvTypeRply);
-    writer.U16(body.errorCode);
-    writer.String(body.typeList);
-    return Finish(writer);
-}
-
-std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
-                                                   const SlpDAAdvert& body) {
-    CSlpWriter writer;
-    WriteHeader(writer, header, SlpFunction::DAAdvert);
-    writer.U16(body.errorCode);
-    writer.U32(body.bootTimestamp);
-    writer.String(body.url);
-    writer.String(body.scopeList);
-    writer.String(body.attrList);
-    writer.String(body.spiList);
-    writer.U8(0);
-    return Finish(writer);
-}
-
-void CSlpMessageCodec::WriteUrlEntry(CSlpWriter& writer, const SlpUrlEntry& entry) {
-    writer.U8(0); // reserved
-    writer.U16(entry.lifetime);
-    writer.String(entry.url);
-    writer.U8(0); // no URL authentication blocks
-}
-
-bool CSlpMessageCodec::ReadUrlEntry(CSlpReader& reader, SlpUrlEntry& entry) {
-    reader.U8(); // reserved
-    entry.lifetime = reader.U16();
-    std::string_view url = reader.String();
-    std::uint8_t authCount = reader.U8();
-    if (!reader.Ok() || !SkipAuthBlocks(reader, authCount)) {
-        return false;
-    }
-    entry.url = Copy(url);
-    return true;
-}
-
-std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header, const SlpSrvReg& body) {
-    CSlpWriter writer;
-    WriteHeader(writer, header, SlpFunction::SrvReg);
-    WriteUrlEntry(writer, body.entry);
-    writer.String(body.serviceType);
-    writer.String(body.scopeList);
-    writer.String(body.attrList);
-    writer.U8(0); // no attribute authentication blocks
-    return Finish(writer);
-}
-
-std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
-                                                   const SlpSrvDeReg& body) {
-    CSlpWriter writer;
-    WriteHeader(writer, header, SlpFunction::SrvDeReg);
-    writer.String(body.scopeList);
-    WriteUrlEntry(writer, body.entry);
-    writer.String(body.tagList);
-    return Finish(writer);
-}
-
-std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header, const SlpSrvAck& body) {
-    CSlpWriter writer;
-    WriteHeader(writer, header, SlpFunction::SrvAck);
-    writer.U16(body.errorCode);
-    return Finish(writer);
-}
-
-std::vector<std::uint8_t> CSlpMessageCodec::Encode(const SlpHeader& header,
-                                                   const SlpSAAdvert& body) {
-    CSlpWriter writer;
-    WriteHeader(writer, header, SlpFunction::SAAdvert);
-    writer.String(body.url);
-    writer.String(body.scopeList);
-    writer.String(body.attrList);
-    writer.U8(0);
     return Finish(writer);
 }
 
@@ -214,44 +245,6 @@ std::optional<SlpHeader> CSlpMessageCodec::DecodeHeader(Bytes message) {
     return header;
 }
 
-std::span<const std::uint8_t> CSlpMessageCodec::Body(Bytes message, const SlpHeader& header) {
-    if (header.bodyOffset > header.length || header.length > message.size()) {
-        return {};
-    }
-    return message.subspan(header.bodyOffset, header.length - header.bodyOffset);
-}
-
-bool CSlpMessageCodec::ReadAuthBlocks(CSlpReader& reader) {
-    const std::uint8_t count = reader.U8();
-    return reader.Ok() && SkipAuthBlocks(reader, count);
-}
-
-bool CSlpMessageCodec::SkipAuthBlocks(CSlpReader& reader, std::uint8_t count) {
-    for (std::uint8_t i = 0; i < count && reader.Ok(); ++i) {
-        reader.U16(); // block structure descriptor
-        std::uint16_t length = reader.U16();
-        if (length < kMinAuthBlockLength) {
-            return false;
-        }
-        reader.Skip(length - 4u);
-    }
-    return reader.Ok();
-}
-
-std::optional<SlpSrvRqst> CSlpMessageCodec::DecodeSrvRqst(Bytes message, const SlpHeader& header) {
-    CSlpReader reader(Body(message, header));
-    SlpSrvRqst body;
-    body.prList = Copy(reader.String());
-    body.serviceType = Copy(reader.String());
-    body.scopeList = Copy(reader.String());
-    body.predicate = Copy(reader.String());
-    body.spi = Copy(reader.String());
-    if (!reader.Ok()) {
-        return std::nullopt;
-    }
-    return body;
-}
-
 std::optional<SlpSrvRply> CSlpMessageCodec::DecodeSrvRply(Bytes message, const SlpHeader& header) {
     CSlpReader reader(Body(message, header));
     SlpSrvRply body;
@@ -263,40 +256,14 @@ std::optional<SlpSrvRply> CSlpMessageCodec::DecodeSrvRply(Bytes message, const S
     // The count is not trusted for sizing: entries are added only as they are read whole.
     for (std::uint16_t i = 0; i < count; ++i) {
         SlpUrlEntry entry;
-        if (!ReadUrlEntry(reader, entry)) {
+        Read(reader, entry);
+        if (!reader.Ok()) {
             if (header.Overflow()) {
                 return body;
             }
             return std::nullopt;
         }
         body.entries.push_back(std::move(entry));
-    }
-    return body;
-}
-
-std::optional<SlpAttrRqst> CSlpMessageCodec::DecodeAttrRqst(Bytes message,
-                                                            const SlpHeader& header) {
-    CSlpReader reader(Body(message, header));
-    SlpAttrRqst body;
-    body.prList = Copy(reader.String());
-    body.url = Copy(reader.String());
-    body.scopeList = Copy(reader.String());
-    body.tagList = Copy(reader.String());
-    body.spi = Copy(reader.String());
-    if (!reader.Ok()) {
-        return std::nullopt;
-    }
-    return body;
-}
-
-std::optional<SlpAttrRply> CSlpMessageCodec::DecodeAttrRply(Bytes message,
-                                                            const SlpHeader& header) {
-    CSlpReader reader(Body(message, header));
-    SlpAttrRply body;
-    body.errorCode = reader.U16();
-    body.attrList = Copy(reader.String());
-    if (!ReadAuthBlocks(reader)) {
-        return std::nullopt;
     }
     return body;
 }
@@ -312,87 +279,6 @@ std::optional<SlpSrvTypeRqst> CSlpMessageCodec::DecodeSrvTypeRqst(Bytes message,
         body.namingAuthority = Copy(reader.Bytes(authorityLength));
     }
     body.scopeList = Copy(reader.String());
-    if (!reader.Ok()) {
-        return std::nullopt;
-    }
-    return body;
-}
-
-std::optional<SlpSrvTypeRply> CSlpMessageCodec::DecodeSrvTypeRply(Bytes message,
-                                                                  const SlpHeader& header) {
-    CSlpReader reader(Body(message, header));
-    SlpSrvTypeRply body;
-    body.errorCode = reader.U16();
-    body.typeList = Copy(reader.String());
-    if (!reader.Ok()) {
-        return std::nullopt;
-    }
-    return body;
-}
-
-std::optional<SlpDAAdvert> CSlpMessageCodec::DecodeDAAdvert(Bytes message,
-                                                            const SlpHeader& header) {
-    CSlpReader reader(Body(message, header));
-    SlpDAAdvert body;
-    body.errorCode = reader.U16();
-    body.bootTimestamp = reader.U32();
-    body.url = Copy(reader.String());
-    body.scopeList = Copy(reader.String());
-    body.attrList = Copy(reader.String());
-    body.spiList = Copy(reader.String());
-    if (!ReadAuthBlocks(reader)) {
-        return std::nullopt;
-    }
-    return body;
-}
-
-std::optional<SlpSAAdvert> CSlpMessageCodec::DecodeSAAdvert(Bytes message,
-                                                            const SlpHeader& header) {
-    CSlpReader reader(Body(message, header));
-    SlpSAAdvert body;
-    body.url = Copy(reader.String());
-    body.scopeList = Copy(reader.String());
-    body.attrList = Copy(reader.String());
-    if (!ReadAuthBlocks(reader)) {
-        return std::nullopt;
-    }
-    return body;
-}
-
-std::optional<SlpSrvReg> CSlpMessageCodec::DecodeSrvReg(Bytes message, const SlpHeader& header) {
-    CSlpReader reader(Body(message, header));
-    SlpSrvReg body;
-    if (!ReadUrlEntry(reader, body.entry)) {
-        return std::nullopt;
-    }
-    body.serviceType = Copy(reader.String());
-    body.scopeList = Copy(reader.String());
-    body.attrList = Copy(reader.String());
-    if (!ReadAuthBlocks(reader)) {
-        return std::nullopt;
-    }
-    return body;
-}
-
-std::optional<SlpSrvDeReg> CSlpMessageCodec::DecodeSrvDeReg(Bytes message,
-                                                            const SlpHeader& header) {
-    CSlpReader reader(Body(message, header));
-    SlpSrvDeReg body;
-    body.scopeList = Copy(reader.String());
-    if (!ReadUrlEntry(reader, body.entry)) {
-        return std::nullopt;
-    }
-    body.tagList = Copy(reader.String());
-    if (!reader.Ok()) {
-        return std::nullopt;
-    }
-    return body;
-}
-
-std::optional<SlpSrvAck> CSlpMessageCodec::DecodeSrvAck(Bytes message, const SlpHeader& header) {
-    CSlpReader reader(Body(message, header));
-    SlpSrvAck body;
-    body.errorCode = reader.U16();
     if (!reader.Ok()) {
         return std::nullopt;
     }

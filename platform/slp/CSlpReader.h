@@ -21,6 +21,8 @@ public:
     std::string_view String();
     std::string_view Bytes(std::size_t count);
     void Skip(std::size_t count) { Bytes(count); }
+    // For what the bytes cannot tell the cursor: a field that fits but holds a wrong value.
+    void Fail() { m_bFailed = true; }
 
     bool Ok() const { return !m_bFailed; }
     std::size_t Offset() const { return m_nOffset; }

@@ -41,12 +41,3 @@ void CSlpWriter::PatchU24(std::size_t offset, std::uint32_t value) {
     m_bytes[offset + 1] = static_cast<std::uint8_t>(value >> 8);
     m_bytes[offset + 2] = static_cast<std::uint8_t>(value);
 }
-
-void CSlpWriter::PatchU16(std::size_t offset, std::uint16_t value) {
-    if (offset + 2 > m_bytes.size()) {
-        m_bFailed = true;
-        return;
-    }
-    m_bytes[offset] = static_cast<std::uint8_t>(value >> 8);
-    m_bytes[offset + 1] = static_cast<std::uint8_t>(value);
-}

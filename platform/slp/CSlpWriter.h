@@ -17,7 +17,6 @@ public:
     void Bytes(std::string_view bytes);
     // Overwrites a 24-bit field written earlier, e.g. the message length once it is known.
     void PatchU24(std::size_t offset, std::uint32_t value);
-    void PatchU16(std::size_t offset, std::uint16_t value);
 
     std::size_t Size() const { return m_bytes.size(); }
     bool Ok() const { return !m_bFailed; }

@@ -1,5 +1,6 @@
 // The SLPv2 messages this project sends and reads, as plain records (RFC 2608 sections 8-10).
-// Strings are raw wire text: escapes in attribute lists are left in place.
+// Strings are raw wire text: escapes in attribute lists are left in place. Each message names the
+// function that carries it.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +60,7 @@ struct SlpHeader {
 };
 
 struct SlpSrvRqst {
+    static constexpr SlpFunction kFunction = SlpFunction::SrvRqst;
     std::string prList;
     std::string serviceType;
     std::string scopeList;
@@ -76,6 +78,7 @@ struct SlpUrlEntry {
 };
 
 struct SlpSrvRply {
+    static constexpr SlpFunction kFunction = SlpFunction::SrvRply;
     std::uint16_t errorCode = 0;
     std::vector<SlpUrlEntry> entries;
 
@@ -83,6 +86,7 @@ struct SlpSrvRply {
 };
 
 struct SlpAttrRqst {
+    static constexpr SlpFunction kFunction = SlpFunction::AttrRqst;
     std::string prList;
     std::string url; // a service URL or a service type
     std::string scopeList;
@@ -93,6 +97,7 @@ struct SlpAttrRqst {
 };
 
 struct SlpAttrRply {
+    static constexpr SlpFunction kFunction = SlpFunction::AttrRply;
     std::uint16_t errorCode = 0;
     std::string attrList;
 
@@ -100,6 +105,7 @@ struct SlpAttrRply {
 };
 
 struct SlpSrvTypeRqst {
+    static constexpr SlpFunction kFunction = SlpFunction::SrvTypeRqst;
     std::string prList;
     bool allAuthorities = true; // naming authority length 0xFFFF
     std::string namingAuthority;
@@ -109,6 +115,7 @@ struct SlpSrvTypeRqst {
 };
 
 struct SlpSrvTypeRply {
+    static constexpr SlpFunction kFunction = SlpFunction::SrvTypeRply;
     std::uint16_t errorCode = 0;
     std::string typeList;
 
@@ -116,6 +123,7 @@ struct SlpSrvTypeRply {
 };
 
 struct SlpDAAdvert {
+    static constexpr SlpFunction kFunction = SlpFunction::DAAdvert;
     std::uint16_t errorCode = 0;
     std::uint32_t bootTimestamp = 0;
     std::string url;
@@ -128,6 +136,7 @@ struct SlpDAAdvert {
 
 // A registration (RFC 2608 section 8.3): the URL with its lifetime, and what it is.
 struct SlpSrvReg {
+    static constexpr SlpFunction kFunction = SlpFunction::SrvReg;
     SlpUrlEntry entry;
     std::string serviceType;
     std::string scopeList;
@@ -138,6 +147,7 @@ struct SlpSrvReg {
 
 // A deregistration: the whole URL when the tag list is empty, else only those attributes.
 struct SlpSrvDeReg {
+    static constexpr SlpFunction kFunction = SlpFunction::SrvDeReg;
     std::string scopeList;
     SlpUrlEntry entry;
     std::string tagList;
@@ -146,12 +156,14 @@ struct SlpSrvDeReg {
 };
 
 struct SlpSrvAck {
+    static constexpr SlpFunction kFunction = SlpFunction::SrvAck;
     std::uint16_t errorCode = 0;
 
     bool operator==(const SlpSrvAck&) const = default;
 };
 
 struct SlpSAAdvert {
+    static constexpr SlpFunction kFunction = SlpFunction::SAAdvert;
     std::string url;
     std::string scopeList;
     std::string attrList;

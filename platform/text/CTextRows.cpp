@@ -53,10 +53,6 @@ std::size_t CTextRows::AppendRow(std::vector<std::u16string> cells) {
     return row;
 }
 
-void CTextRows::DeleteRow(std::size_t row) {
-    DeleteRows(std::span<const std::size_t>(&row, 1));
-}
-
 void CTextRows::DeleteRows(std::span<const std::size_t> rows) {
     // Where each row goes: npos for the deleted ones.
     std::vector<std::size_t> newPlace(m_rows.size(), 0);

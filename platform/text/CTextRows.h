@@ -24,7 +24,6 @@ public:
 
     // Appends a row; missing cells are empty, extra ones ignored. Answers its index.
     std::size_t AppendRow(std::vector<std::u16string> cells);
-    void DeleteRow(std::size_t row);
     // Deletes the rows given (any order, duplicates ignored) in one pass.
     void DeleteRows(std::span<const std::size_t> rows);
     void Clear();

@@ -24,10 +24,6 @@ std::string MacKey(std::string_view text) {
     return key;
 }
 
-bool SameMac(std::string_view a, std::string_view b) {
-    return MacKey(a) == MacKey(b);
-}
-
 bool IsMacAddress(std::string_view text) {
     constexpr std::size_t kPairs = 6;
     constexpr std::size_t kLength = kPairs * 3 - 1;

@@ -9,6 +9,5 @@
 // The text lower-cased with ':', '-' and '.' left out; texts that are not addresses keep their
 // other characters, so that two different names never share a key.
 std::string MacKey(std::string_view text);
-bool SameMac(std::string_view a, std::string_view b);
 // Six pairs of hex digits, joined by ':' or by '-' (one of the two throughout).
 bool IsMacAddress(std::string_view text);

@@ -114,10 +114,6 @@ ETlsStatus CTlsSession::Shutdown(Clock::time_point deadline) {
     });
 }
 
-bool CTlsSession::HasBufferedInput() const {
-    return m_pSsl && SSL_pending(m_pSsl.get()) > 0;
-}
-
 std::string CTlsSession::Protocol() const {
     return m_bEstablished ? SSL_get_version(m_pSsl.get()) : "";
 }

@@ -36,8 +36,6 @@ public:
                      Clock::time_point deadline);
     // Sends close_notify; the peer's answer is not waited for.
     ETlsStatus Shutdown(Clock::time_point deadline);
-    // Decrypted bytes waiting inside the session, which poll() on the socket cannot see.
-    bool HasBufferedInput() const;
     // The protocol agreed on ("TLSv1.3"), empty before the handshake.
     std::string Protocol() const;
     const std::string& Error() const { return m_strError; }

@@ -10,10 +10,6 @@ CCheckListBox::CCheckListBox(QWidget* parent) : QListView(parent), m_model(true,
     setUniformItemSizes(true);
 }
 
-std::u16string CCheckListBox::GetText(std::size_t index) const {
-    return index < m_model.Count() ? m_model.Text(index) : std::u16string();
-}
-
 std::vector<std::u16string> CCheckListBox::GetCheckedTexts() const {
     std::vector<std::u16string> texts;
     for (std::size_t i = 0; i < m_model.Count(); ++i) {

@@ -17,7 +17,7 @@ public:
 
     std::size_t AddString(std::u16string_view text) { return m_model.Add(text); }
     std::size_t GetCount() const { return m_model.Count(); }
-    std::u16string GetText(std::size_t index) const;
+    std::u16string GetText(std::size_t index) const { return m_model.Text(index); }
     std::size_t FindStringExact(std::u16string_view text) const { return m_model.FindExact(text); }
     bool GetCheck(std::size_t index) const { return m_model.Checked(index); }
     void SetCheck(std::size_t index, bool bChecked) { m_model.SetChecked(index, bChecked); }

@@ -9,11 +9,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 
 namespace {
 
 QString ToQt(std::u16string_view text) {
     return QString::fromStdU16String(std::u16string(text));
+}
+
+// The property that holds a control's text: a frame's heading, else the text of a label, an edit
+// or a button.
+const char* TextProperty(const QWidget& widget) {
+    return qobject_cast<const QGroupBox*>(&widget) != nullptr ? "title" : "text";
 }
 
 QWidget* MakeStandard(const CControlTemplate& c, QWidget& host) {
@@ -103,54 +110,30 @@ void CDialogControls::Build(const CDialogTemplate& dialog, QWidget& host, const 
 }
 
 QWidget* CDialogControls::Item(int id) const {
-    if (id == CControlTemplate::kStaticId) {
-        return nullptr;
-    }
-    for (const CEntry& entry : m_entries) {
-        if (entry.pTemplate->nId == id) {
-            return entry.pWidget;
-        }
-    }
-    return nullptr;
+    const auto it =
+        std::ranges::find(m_entries, id, [](const CEntry& e) { return e.pTemplate->nId; });
+    return id == CControlTemplate::kStaticId || it == m_entries.end() ? nullptr : it->pWidget;
 }
 
 QPushButton* CDialogControls::DefaultButton() const {
-    for (const CEntry& entry : m_entries) {
-        if (auto* button = qobject_cast<QPushButton*>(entry.pWidget);
-            button && button->isDefault()) {
-            return button;
-        }
-    }
-    return nullptr;
+    const auto it = std::ranges::find_if(m_entries, [](const CEntry& e) {
+        const auto* button = qobject_cast<const QPushButton*>(e.pWidget);
+        return button != nullptr && button->isDefault();
+    });
+    return it == m_entries.end() ? nullptr : qobject_cast<QPushButton*>(it->pWidget);
 }
 
 std::u16string CDialogControls::GetText(int id) const {
-    QWidget* widget = Item(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        return edit->text().toStdU16String();
-    }
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-        return label->text().toStdU16String();
-    }
-    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        return button->text().toStdU16String();
-    }
-    if (auto* group = qobject_cast<QGroupBox*>(widget)) {
-        return group->title().toStdU16String();
-    }
-    return {};
+    const QWidget* widget = Item(id);
+    return widget == nullptr ? std::u16string()
+                             : widget->property(TextProperty(*widget)).toString().toStdU16String();
 }
 
 void CDialogControls::SetText(int id, std::u16string_view text) {
-    QWidget* widget = Item(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        edit->setText(ToQt(text));
-    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        label->setText(ToQt(text));
-    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        button->setText(ToQt(text));
-    } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
-        group->setTitle(ToQt(text));
+    // Only a property the control has: setting any other would add one of that name to it.
+    if (QWidget* widget = Item(id);
+        widget != nullptr && widget->metaObject()->indexOfProperty(TextProperty(*widget)) >= 0) {
+        widget->setProperty(TextProperty(*widget), ToQt(text));
     }
 }
 

@@ -23,14 +23,6 @@ void CDialogPage::DestroyWindow() {
     OnDestroy();
 }
 
-bool CDialogPage::SetTimer(int nIDEvent, int nElapseMs) {
-    return m_timers.SetTimer(nIDEvent, nElapseMs);
-}
-
-bool CDialogPage::KillTimer(int nIDEvent) {
-    return m_timers.KillTimer(nIDEvent);
-}
-
 void CDialogPage::timerEvent(QTimerEvent* event) {
     if (const auto id = m_timers.Identify(event->timerId())) {
         OnTimer(*id);

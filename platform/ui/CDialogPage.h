@@ -24,8 +24,10 @@ public:
     void EnableDlgItem(int id, bool bEnable) { m_controls.Enable(id, bEnable); }
 
     // False when the timer cannot be set.
-    virtual bool SetTimer(int nIDEvent, int nElapseMs);
-    bool KillTimer(int nIDEvent);
+    virtual bool SetTimer(int nIDEvent, int nElapseMs) {
+        return m_timers.SetTimer(nIDEvent, nElapseMs);
+    }
+    bool KillTimer(int nIDEvent) { return m_timers.KillTimer(nIDEvent); }
     bool IsTimerSet(int nIDEvent) const { return m_timers.IsSet(nIDEvent); }
 
 protected:

@@ -36,10 +36,6 @@ void CListBox::DeleteString(std::size_t index) {
     m_bQuiet = false;
 }
 
-std::u16string CListBox::GetText(std::size_t index) const {
-    return index < m_model.Count() ? m_model.Text(index) : std::u16string();
-}
-
 std::size_t CListBox::GetCurSel() const {
     const QModelIndexList selected = selectionModel()->selectedIndexes();
     return selected.isEmpty() ? npos : static_cast<std::size_t>(selected.front().row());

@@ -21,7 +21,7 @@ public:
     void DeleteString(std::size_t index);
     void ResetContent() { m_model.Clear(); }
     std::size_t GetCount() const { return m_model.Count(); }
-    std::u16string GetText(std::size_t index) const;
+    std::u16string GetText(std::size_t index) const { return m_model.Text(index); }
     std::size_t FindStringExact(std::u16string_view text) const { return m_model.FindExact(text); }
 
     // Single selection: the selected entry, or npos; SetCurSel(npos) clears it.

@@ -5,8 +5,8 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QMouseEvent>
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -15,15 +15,9 @@ constexpr int kRowPadding = 4;
 constexpr int kHeaderPadding = 6;
 
 Qt::Alignment ToQt(EColumnAlign align) {
-    switch (align) {
-    case EColumnAlign::Center:
-        return Qt::AlignHCenter;
-    case EColumnAlign::Right:
-        return Qt::AlignRight;
-    case EColumnAlign::Left:
-    default:
-        return Qt::AlignLeft;
-    }
+    // In the order of EColumnAlign.
+    constexpr std::array kAlignments = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight};
+    return kAlignments.at(static_cast<std::size_t>(align));
 }
 
 } // namespace
@@ -157,34 +151,13 @@ bool CListCtrl::InsertColumn(const QString& heading, EColumnAlign align, int nWi
     return true;
 }
 
-void CListCtrl::SetGridLines(bool bOn) {
-    setShowGrid(bOn);
-}
-
 void CListCtrl::SetFullRowSelect(bool bOn) {
     setSelectionBehavior(bOn ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
-}
-
-void CListCtrl::SetCheckBoxes(bool bOn) {
-    m_model.SetCheckBoxes(bOn);
 }
 
 void CListCtrl::SetSingleSelection(bool bSingle) {
     setSelectionMode(bSingle ? QAbstractItemView::SingleSelection
                              : QAbstractItemView::ExtendedSelection);
-}
-
-std::size_t CListCtrl::AppendItem(std::u16string_view text) {
-    return m_model.AppendRow({std::u16string(text)});
-}
-
-std::size_t CListCtrl::AppendItem(std::vector<std::u16string> cells) {
-    return m_model.AppendRow(std::move(cells));
-}
-
-void CListCtrl::DeleteItem(std::size_t row) {
-    const std::size_t rows[] = {row};
-    DeleteItems(rows);
 }
 
 void CListCtrl::DeleteItems(std::span<const std::size_t> rows) {
@@ -232,23 +205,11 @@ void CListCtrl::DeleteItems(std::span<const std::size_t> rows) {
     }
 }
 
-void CListCtrl::DeleteAllItems() {
-    m_model.Clear();
-}
-
 std::u16string CListCtrl::GetItemText(std::size_t row, std::size_t col) const {
     if (row >= m_model.RowCount() || col >= m_model.ColumnCount()) {
         return {};
     }
     return m_model.Cell(row, col);
-}
-
-void CListCtrl::SetItemText(std::size_t row, std::size_t col, std::u16string_view text) {
-    m_model.SetCell(row, col, text);
-}
-
-std::size_t CListCtrl::FindItem(std::size_t col, std::u16string_view text) const {
-    return m_model.FindRow(col, text);
 }
 
 std::vector<std::size_t> CListCtrl::GetSelectedRows() const {
@@ -285,17 +246,4 @@ void CListCtrl::SetFocusRow(std::size_t row) {
 
 std::size_t CListCtrl::GetFocusRow() const {
     return RowOf(selectionModel()->currentIndex());
-}
-
-void CListCtrl::mousePressEvent(QMouseEvent* event) {
-    m_bPressed = true;
-    QTableView::mousePressEvent(event);
-}
-
-void CListCtrl::mouseReleaseEvent(QMouseEvent* event) {
-    QTableView::mouseReleaseEvent(event);
-    if (m_bPressed) {
-        m_bPressed = false;
-        emit Clicked();
-    }
 }

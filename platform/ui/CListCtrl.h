@@ -1,10 +1,9 @@
 // A list in report mode: columns with a heading, an alignment and a width in pixels, optional grid
 // lines, whole-row selection and check boxes, single or multiple selection. Rows are appended and
 // deleted by index; columns that are searched often can be indexed. Backed by a CTextRowsModel, so
-// that 10,000 rows stay fast. A mouse click anywhere in the list (also on its empty part) is
-// reported after the list has handled it. Changes that come in a stream (rows reported one at a
-// time by a worker) are painted together, at most every kRepaintPeriod; a change that comes
-// alone is painted at once. A sortable list sorts by the column whose heading is clicked and
+// that 10,000 rows stay fast. Changes that come in a stream (rows reported one at a time by a
+// worker) are painted together, at most every kRepaintPeriod; a change that comes alone is
+// painted at once. A sortable list sorts by the column whose heading is clicked and
 // can be narrowed by a filter text; rows keep their indexes (the order they came in) throughout,
 // only the view shows them otherwise. Tab leaves the list instead of walking its cells.
 #pragma once
@@ -31,9 +30,9 @@ public:
 
     // Columns are appended, before the first row.
     bool InsertColumn(const QString& heading, EColumnAlign align, int nWidth);
-    void SetGridLines(bool bOn);
+    void SetGridLines(bool bOn) { setShowGrid(bOn); }
     void SetFullRowSelect(bool bOn);
-    void SetCheckBoxes(bool bOn);
+    void SetCheckBoxes(bool bOn) { m_model.SetCheckBoxes(bOn); }
     void SetSingleSelection(bool bSingle);
     void IndexColumn(std::size_t col) { m_model.IndexColumn(col); }
     // Sorting by a click on a heading, and the filter; the rows stay in their order until then.
@@ -50,15 +49,22 @@ public:
 
     std::size_t GetItemCount() const { return m_model.RowCount(); }
     // Appends a row with text in column 0; answers its index.
-    std::size_t AppendItem(std::u16string_view text);
-    std::size_t AppendItem(std::vector<std::u16string> cells);
-    void DeleteItem(std::size_t row);
+    std::size_t AppendItem(std::u16string_view text) {
+        return m_model.AppendRow({std::u16string(text)});
+    }
+    std::size_t AppendItem(std::vector<std::u16string> cells) {
+        return m_model.AppendRow(std::move(cells));
+    }
     // Deletes the rows given (any order); the selection of the rows that stay is kept.
     void DeleteItems(std::span<const std::size_t> rows);
-    void DeleteAllItems();
+    void DeleteAllItems() { m_model.Clear(); }
     std::u16string GetItemText(std::size_t row, std::size_t col) const;
-    void SetItemText(std::size_t row, std::size_t col, std::u16string_view text);
-    std::size_t FindItem(std::size_t col, std::u16string_view text) const;
+    void SetItemText(std::size_t row, std::size_t col, std::u16string_view text) {
+        m_model.SetCell(row, col, text);
+    }
+    std::size_t FindItem(std::size_t col, std::u16string_view text) const {
+        return m_model.FindRow(col, text);
+    }
 
     // A warning icon and tip on a row: see CTextRowsModel::SetRowNote.
     void SetRowNote(std::function<CTextRowsModel::CRowNote(std::size_t row)> note,
@@ -83,14 +89,6 @@ public:
     bool IsPaintHeldBack() const { return m_bPaced; }
     void PaintNow();
 
-signals:
-    // A mouse button was released over the list after a press in it.
-    void Clicked();
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
 private:
     void OnModelChanged();
     QModelIndex ViewIndex(std::size_t row, int col = 0) const;
@@ -98,7 +96,6 @@ private:
 
     CTextRowsModel m_model;
     class CRowsSortProxy* m_pProxy = nullptr; // owned by the list; none until sortable
-    bool m_bPressed = false;
     QElapsedTimer m_sinceChange;
     QTimer m_repaintTimer;
     bool m_bPaced = false; // updates held back until the repaint timer fires

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <list>
@@ -32,17 +33,10 @@ struct CQtMessageBoxes::CPending {
 namespace {
 
 QMessageBox::Icon ToQt(EMessageIcon icon) {
-    switch (icon) {
-    case EMessageIcon::Warning:
-        return QMessageBox::Warning;
-    case EMessageIcon::Error:
-        return QMessageBox::Critical;
-    case EMessageIcon::Question:
-        return QMessageBox::Question;
-    case EMessageIcon::None:
-    default:
-        return QMessageBox::NoIcon;
-    }
+    // In the order of EMessageIcon.
+    constexpr std::array kIcons = {QMessageBox::NoIcon, QMessageBox::Warning, QMessageBox::Critical,
+                                   QMessageBox::Question};
+    return kIcons.at(static_cast<std::size_t>(icon));
 }
 
 EMessageAnswer FromQt(int button, EMessageButtons buttons) {
@@ -73,10 +67,6 @@ CQtMessageBoxes::CQtMessageBoxes(std::shared_ptr<IWindowThread> window)
 
 CQtMessageBoxes::~CQtMessageBoxes() {
     Close();
-}
-
-EMessageAnswer CQtMessageBoxes::DefaultAnswer(EMessageButtons buttons) {
-    return buttons == EMessageButtons::YesNo ? EMessageAnswer::Yes : EMessageAnswer::Ok;
 }
 
 void CQtMessageBoxes::SetOwner(QWidget* owner) {

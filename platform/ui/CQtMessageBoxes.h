@@ -48,7 +48,6 @@ public:
     // Window thread: how many boxes opened from workers are showing.
     std::size_t OpenCount() const;
 
-    static EMessageAnswer DefaultAnswer(EMessageButtons buttons);
     // The box a request shows, not shown yet (the picture generator draws it as it is).
     static std::unique_ptr<QMessageBox> MakeBox(const CMessageBoxRequest& request, QWidget* owner);
 

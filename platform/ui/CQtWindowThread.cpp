@@ -1,6 +1,5 @@
 #include "platform/ui/CQtWindowThread.h"
 
-#include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
 #include <mutex>

@@ -43,12 +43,8 @@ void CSortedListModel::Clear() {
 }
 
 std::size_t CSortedListModel::FindExact(std::u16string_view text) const {
-    for (std::size_t i = 0; i < m_entries.size(); ++i) {
-        if (m_entries[i].text == text) {
-            return i;
-        }
-    }
-    return npos;
+    const auto it = std::ranges::find(m_entries, text, &CEntry::text);
+    return it == m_entries.end() ? npos : static_cast<std::size_t>(it - m_entries.begin());
 }
 
 bool CSortedListModel::Checked(std::size_t index) const {

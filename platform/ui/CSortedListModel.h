@@ -19,7 +19,10 @@ public:
     void Remove(std::size_t index);
     void Clear();
     std::size_t Count() const { return m_entries.size(); }
-    const std::u16string& Text(std::size_t index) const { return m_entries.at(index).text; }
+    // The empty text past the end.
+    std::u16string Text(std::size_t index) const {
+        return index < m_entries.size() ? m_entries[index].text : std::u16string();
+    }
     // The first entry equal to text exactly (case-sensitive), or npos.
     std::size_t FindExact(std::u16string_view text) const;
     bool Checked(std::size_t index) const;

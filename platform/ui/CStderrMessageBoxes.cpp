@@ -22,5 +22,5 @@ EMessageAnswer CStderrMessageBoxes::Show(std::u16string_view text, std::u16strin
     do {
         r = ::write(m_fd, line.data(), line.size());
     } while (r < 0 && errno == EINTR);
-    return buttons == EMessageButtons::YesNo ? EMessageAnswer::Yes : EMessageAnswer::Ok;
+    return DefaultAnswer(buttons);
 }

@@ -27,10 +27,6 @@ CStopSignals::CStopSignals() {
     }
 }
 
-CStopSignals::~CStopSignals() {
-    m_pNotifier.reset();
-}
-
 void CStopSignals::OnStop(std::function<void()> onStop) {
     m_onStop = std::move(onStop);
     if (!m_fd || m_pNotifier) {

@@ -13,7 +13,6 @@
 class CStopSignals {
 public:
     CStopSignals();
-    ~CStopSignals();
     CStopSignals(const CStopSignals&) = delete;
     CStopSignals& operator=(const CStopSignals&) = delete;
 

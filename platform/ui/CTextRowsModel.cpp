@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QStyle>
 #include <algorithm>
+#include <iterator>
+#include <numeric>
 
 namespace {
 
@@ -70,9 +72,7 @@ std::size_t CTextRowsModel::AppendRow(std::vector<std::u16string> cells) {
 }
 
 std::vector<std::pair<std::size_t, std::size_t>>
-CTextRowsModel::RunsFromTheEnd(std::vector<std::size_t> rows) {
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+CTextRowsModel::RunsFromTheEnd(std::span<const std::size_t> rows) {
     std::vector<std::pair<std::size_t, std::size_t>> runs;
     for (std::size_t row : rows) {
         if (!runs.empty() && runs.back().first + runs.back().second == row) {
@@ -87,13 +87,11 @@ CTextRowsModel::RunsFromTheEnd(std::vector<std::size_t> rows) {
 
 bool CTextRowsModel::DeleteRows(std::span<const std::size_t> rows) {
     std::vector<std::size_t> valid;
-    valid.reserve(rows.size());
-    for (std::size_t row : rows) {
-        if (row < m_rows.RowCount()) {
-            valid.push_back(row);
-        }
-    }
-    const auto runs = RunsFromTheEnd(std::move(valid));
+    std::ranges::copy_if(rows, std::back_inserter(valid),
+                         [this](std::size_t row) { return row < m_rows.RowCount(); });
+    std::ranges::sort(valid);
+    valid.erase(std::unique(valid.begin(), valid.end()), valid.end());
+    const auto runs = RunsFromTheEnd(valid);
     if (runs.empty()) {
         return false;
     }
@@ -108,9 +106,7 @@ bool CTextRowsModel::DeleteRows(std::span<const std::size_t> rows) {
             beginRemoveRows(QModelIndex(), static_cast<int>(first),
                             static_cast<int>(first + count - 1));
             std::vector<std::size_t> run(count);
-            for (std::size_t i = 0; i < count; ++i) {
-                run[i] = first + i;
-            }
+            std::iota(run.begin(), run.end(), first);
             m_rows.DeleteRows(run);
             eraseChecks(first, count);
             endRemoveRows();
@@ -119,13 +115,7 @@ bool CTextRowsModel::DeleteRows(std::span<const std::size_t> rows) {
     }
     // Many scattered rows: one reset is cheaper than a removal per run.
     beginResetModel();
-    std::vector<std::size_t> deleted;
-    for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
-        for (std::size_t i = 0; i < it->second; ++i) {
-            deleted.push_back(it->first + i);
-        }
-    }
-    m_rows.DeleteRows(deleted);
+    m_rows.DeleteRows(valid);
     for (const auto& [first, count] : runs) {
         eraseChecks(first, count);
     }

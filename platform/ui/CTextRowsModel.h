@@ -20,7 +20,6 @@ public:
     // Columns can be added only while the model has no rows.
     bool AppendColumn(const QString& heading, Qt::Alignment alignment);
     void SetCheckBoxes(bool bOn);
-    bool HasCheckBoxes() const { return m_bCheckBoxes; }
     void IndexColumn(std::size_t col);
 
     std::size_t RowCount() const { return m_rows.RowCount(); }
@@ -65,7 +64,7 @@ private:
 
     // Contiguous runs of ascending, distinct rows, as (first, count), last run first.
     static std::vector<std::pair<std::size_t, std::size_t>>
-    RunsFromTheEnd(std::vector<std::size_t> rows);
+    RunsFromTheEnd(std::span<const std::size_t> rows);
 
     std::vector<CColumn> m_columns;
     std::vector<std::size_t> m_indexedColumns;

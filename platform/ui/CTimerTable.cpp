@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QObject>
 #include <QThread>
+#include <algorithm>
 
 bool CTimerTable::SetTimer(int nIDEvent, int nElapseMs) {
     if (nElapseMs < 0 || QAbstractEventDispatcher::instance(m_receiver.thread()) == nullptr) {
@@ -32,10 +33,7 @@ bool CTimerTable::IsSet(int nIDEvent) const {
 }
 
 std::optional<int> CTimerTable::Identify(int qtTimerId) const {
-    for (const auto& [id, timer] : m_timers) {
-        if (timer.timerId() == qtTimerId) {
-            return id;
-        }
-    }
-    return std::nullopt;
+    const auto it = std::ranges::find_if(
+        m_timers, [qtTimerId](const auto& entry) { return entry.second.timerId() == qtTimerId; });
+    return it == m_timers.end() ? std::nullopt : std::optional(it->first);
 }

@@ -7,28 +7,15 @@
 #include <QShortcut>
 #include <QWidget>
 
-namespace {
-
-constexpr const char* kCommandProperty = "orvaneCommand";
-
-} // namespace
-
 CWindowMenu::CWindowMenu(QWidget& window, std::function<void(int)> onCommand)
     : m_window(window), m_onCommand(std::move(onCommand)), m_menu(&window) {
-    AppendItem(QStringLiteral("&Restore"), SC_RESTORE);
-    AppendItem(QStringLiteral("Mi&nimize"), SC_MINIMIZE);
+    QAction* restore = AppendItem(QStringLiteral("&Restore"), SC_RESTORE);
+    QAction* minimize = AppendItem(QStringLiteral("Mi&nimize"), SC_MINIMIZE);
     m_menu.addSeparator();
     AppendItem(QStringLiteral("&Close\tAlt+F4"), SC_CLOSE);
-    QObject::connect(&m_menu, &QMenu::aboutToShow, &m_menu, [this] {
-        const bool bMinimized = m_window.isMinimized();
-        for (QAction* action : m_menu.actions()) {
-            const int command = action->property(kCommandProperty).toInt();
-            if (command == SC_RESTORE) {
-                action->setEnabled(bMinimized);
-            } else if (command == SC_MINIMIZE) {
-                action->setEnabled(!bMinimized);
-            }
-        }
+    QObject::connect(&m_menu, &QMenu::aboutToShow, &m_menu, [this, restore, minimize] {
+        restore->setEnabled(m_window.isMinimized());
+        minimize->setEnabled(!m_window.isMinimized());
     });
     auto* altSpace = NewChild<QShortcut>(QKeySequence(Qt::ALT | Qt::Key_Space), &window);
     QObject::connect(altSpace, &QShortcut::activated, &m_menu,
@@ -39,9 +26,8 @@ void CWindowMenu::AppendSeparator() {
     m_menu.addSeparator();
 }
 
-void CWindowMenu::AppendItem(const QString& text, int nCommand) {
+QAction* CWindowMenu::AppendItem(const QString& text, int nCommand) {
     QAction* action = m_menu.addAction(text);
-    action->setProperty(kCommandProperty, nCommand);
     QObject::connect(action, &QAction::triggered, &m_menu, [this, nCommand] {
         if (m_onCommand) {
             m_onCommand(nCommand);
@@ -49,6 +35,7 @@ void CWindowMenu::AppendItem(const QString& text, int nCommand) {
             DefaultCommand(nCommand);
         }
     });
+    return action;
 }
 
 void CWindowMenu::Popup(const QPoint& globalPos) {

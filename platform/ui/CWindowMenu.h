@@ -20,7 +20,8 @@ public:
     CWindowMenu(QWidget& window, std::function<void(int)> onCommand);
 
     void AppendSeparator();
-    void AppendItem(const QString& text, int nCommand);
+    // Answers the item, which the menu owns.
+    QAction* AppendItem(const QString& text, int nCommand);
 
     // Opens the menu at a point on the screen; the chosen item's command goes to the handler.
     void Popup(const QPoint& globalPos);

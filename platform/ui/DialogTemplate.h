@@ -88,14 +88,4 @@ struct CDialogTemplate {
     std::u16string_view fontFamily;
     int nPointSize = 0;
     std::span<const CControlTemplate> controls; // in tab order
-
-    // The control with the identifier, or nullptr (labels share kStaticId and are not found).
-    const CControlTemplate* Find(int id) const {
-        for (const CControlTemplate& c : controls) {
-            if (c.nId == id && id != CControlTemplate::kStaticId) {
-                return &c;
-            }
-        }
-        return nullptr;
-    }
 };

@@ -17,19 +17,15 @@ std::u16string_view TrimBlanks(std::u16string_view text) {
     return text;
 }
 
-// Splits at sep, trimming blanks and dropping empty items.
+// Splits at semicolons, trimming blanks and dropping empty items.
 std::vector<std::u16string> SplitPatterns(std::u16string_view text) {
     std::vector<std::u16string> items;
     while (!text.empty()) {
         const std::size_t end = text.find(kSemicolon);
-        const std::u16string_view item = TrimBlanks(text.substr(0, end));
-        if (!item.empty()) {
+        if (const std::u16string_view item = TrimBlanks(text.substr(0, end)); !item.empty()) {
             items.emplace_back(item);
         }
-        if (end == std::u16string_view::npos) {
-            break;
-        }
-        text.remove_prefix(end + 1);
+        text.remove_prefix(end == std::u16string_view::npos ? text.size() : end + 1);
     }
     return items;
 }

@@ -26,4 +26,9 @@ public:
     EMessageAnswer Show(std::u16string_view text, EMessageIcon icon = EMessageIcon::None) {
         return Show(text, kProgramName, icon, EMessageButtons::Ok);
     }
+
+    // The answer of a box that is not shown: its first button.
+    static EMessageAnswer DefaultAnswer(EMessageButtons buttons) {
+        return buttons == EMessageButtons::YesNo ? EMessageAnswer::Yes : EMessageAnswer::Ok;
+    }
 };

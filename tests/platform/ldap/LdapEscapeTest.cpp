@@ -9,26 +9,24 @@ namespace {
 struct SEscapeCase {
     std::string input;
     std::string filterValue;
-    std::string dnValue;
 };
 
 TEST(LdapEscape, NamesCannotBreakOutOfTheirValue) {
     using namespace std::string_literals;
     const SEscapeCase cases[] = {
-        {"alice", "alice", "alice"},
-        {"*", "\\2a", "*"},
-        {")(uid=*", "\\29\\28uid=\\2a", ")(uid\\=*"},
-        {"a\\b", "a\\5cb", "a\\\\b"},
-        {"nul\0x"s, "nul\\00x", "nul\\00x"},
-        {"j\xc3\xbcrgen", "j\\c3\\bcrgen", "j\xc3\xbcrgen"},
-        {"cn=x,dc=y", "cn=x,dc=y", "cn\\=x\\,dc\\=y"},
-        {" #lead trail ", " #lead trail ", "\\ #lead trail\\ "},
-        {"#x", "#x", "\\#x"},
-        {"line\nbreak", "line\\0abreak", "line\\0abreak"},
+        {"alice", "alice"},
+        {"*", "\\2a"},
+        {")(uid=*", "\\29\\28uid=\\2a"},
+        {"a\\b", "a\\5cb"},
+        {"nul\0x"s, "nul\\00x"},
+        {"j\xc3\xbcrgen", "j\\c3\\bcrgen"},
+        {"cn=x,dc=y", "cn=x,dc=y"},
+        {" #lead trail ", " #lead trail "},
+        {"#x", "#x"},
+        {"line\nbreak", "line\\0abreak"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(LdapEscapeFilterValue(c.input), c.filterValue) << c.input;
-        EXPECT_EQ(LdapEscapeDnValue(c.input), c.dnValue) << c.input;
     }
 }
 

@@ -172,12 +172,14 @@ TEST_F(RegistryHive, RolledBackTransactionLeavesNothing) {
     ASSERT_EQ(hive.Begin(), ERROR_SUCCESS);
     ASSERT_EQ(key.SetValue(u"a", REG_BINARY, Bytes("x")), ERROR_SUCCESS);
     hive.Rollback();
+    std::u16string name;
     std::vector<uint8_t> data;
-    EXPECT_EQ(key.QueryValue(u"a", data), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key.EnumValue(0, name, data), ERROR_NO_MORE_ITEMS);
     ASSERT_EQ(hive.Begin(), ERROR_SUCCESS);
     ASSERT_EQ(key.SetValue(u"b", REG_BINARY, Bytes("y")), ERROR_SUCCESS);
     ASSERT_EQ(hive.Commit(), ERROR_SUCCESS);
-    EXPECT_EQ(key.QueryValue(u"b", data), ERROR_SUCCESS);
+    ASSERT_EQ(key.EnumValue(0, name, data), ERROR_SUCCESS);
+    EXPECT_EQ(name, u"b");
 }
 
 TEST_F(RegistryHive, TwoProcessesWritingAtOnceKeepEveryValue) {

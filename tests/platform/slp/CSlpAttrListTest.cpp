@@ -77,11 +77,6 @@ TEST(SlpAttrList, TagsMatchWithoutCaseAndWithFoldedBlanks) {
     EXPECT_FALSE(CSlpAttrList::TagSelected("model,type", "mac"));
 }
 
-TEST(SlpAttrList, BuildEscapesTagsAndValues) {
-    EXPECT_EQ(CSlpAttrList::Build({{"mac", "00:11"}, {"flag", ""}, {"name", "a(b)"}}),
-              "(mac=00:11),flag,(name=a\\28b\\29)");
-}
-
 TEST(SlpParseAttrs, ReturnsTheUnescapedValueOrParseError) {
     const char* list = "(mac=02:4f:52:00:00:01),(hostname=array\\2C one),raid6";
     char* value = nullptr;

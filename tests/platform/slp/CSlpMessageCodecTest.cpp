@@ -161,18 +161,18 @@ TEST(SlpMessageCodec, EveryCutOfEveryMessageKindIsRefused) {
         Bytes whole;
         bool (*decodes)(C::Bytes, const SlpHeader&);
     } cases[] = {
-        {FromHex(kSrvRqstWire), Decodes<&C::DecodeSrvRqst>},
-        {FromHex(kSrvRplyWire), Decodes<&C::DecodeSrvRply>},
-        {FromHex(kSrvRplyAuthWire), Decodes<&C::DecodeSrvRply>},
-        {FromHex(kSrvRegWire), Decodes<&C::DecodeSrvReg>},
-        {FromHex(kSrvDeRegWire), Decodes<&C::DecodeSrvDeReg>},
-        {FromHex(kSrvAckWire), Decodes<&C::DecodeSrvAck>},
-        {FromHex(kAttrRqstWire), Decodes<&C::DecodeAttrRqst>},
-        {FromHex(kAttrRplyWire), Decodes<&C::DecodeAttrRply>},
-        {FromHex(kDAAdvertWire), Decodes<&C::DecodeDAAdvert>},
-        {FromHex(kSrvTypeRqstWire), Decodes<&C::DecodeSrvTypeRqst>},
-        {FromHex(kSrvTypeRplyWire), Decodes<&C::DecodeSrvTypeRply>},
-        {FromHex(kSAAdvertWire), Decodes<&C::DecodeSAAdvert>},
+        {FromHex(kSrvRqstWire), Decodes<C::DecodeSrvRqst>},
+        {FromHex(kSrvRplyWire), Decodes<C::DecodeSrvRply>},
+        {FromHex(kSrvRplyAuthWire), Decodes<C::DecodeSrvRply>},
+        {FromHex(kSrvRegWire), Decodes<C::DecodeSrvReg>},
+        {FromHex(kSrvDeRegWire), Decodes<C::DecodeSrvDeReg>},
+        {FromHex(kSrvAckWire), Decodes<C::DecodeSrvAck>},
+        {FromHex(kAttrRqstWire), Decodes<C::DecodeAttrRqst>},
+        {FromHex(kAttrRplyWire), Decodes<C::DecodeAttrRply>},
+        {FromHex(kDAAdvertWire), Decodes<C::DecodeDAAdvert>},
+        {FromHex(kSrvTypeRqstWire), Decodes<C::DecodeSrvTypeRqst>},
+        {FromHex(kSrvTypeRplyWire), Decodes<C::DecodeSrvTypeRply>},
+        {FromHex(kSAAdvertWire), Decodes<C::DecodeSAAdvert>},
     };
     for (const auto& c : cases) {
         for (std::size_t size = 0; size < c.whole.size(); ++size) {

@@ -61,7 +61,7 @@ TEST(TextRows, UnindexedColumnsAndLateIndexesAgree) {
     EXPECT_EQ(rows.FindRow(0, u"c"), 2u);
     rows.IndexColumn(0);
     EXPECT_EQ(rows.FindRow(0, u"c"), 2u);
-    rows.DeleteRow(0);
+    rows.DeleteRows(std::vector<std::size_t>{0});
     EXPECT_EQ(rows.FindRow(0, u"c"), 1u);
     rows.Clear();
     EXPECT_EQ(rows.FindRow(0, u"c"), CTextRows::npos);

@@ -65,7 +65,8 @@ TEST_F(ListCtrl, CellsAndSearchFollowChangesAndOutOfRangeCallsDoNothing) {
     m_list.SetItemText(0, 9, u"x");
     EXPECT_EQ(m_list.GetItemText(9, 0), u"");
     EXPECT_EQ(m_list.GetItemCount(), 3u);
-    m_list.DeleteItem(0);
+    const std::size_t first[] = {0};
+    m_list.DeleteItems(first);
     EXPECT_EQ(m_list.FindItem(1, u"aa:bb"), 0u);
     m_list.DeleteAllItems();
     EXPECT_EQ(m_list.GetItemCount(), 0u);
@@ -145,16 +146,14 @@ TEST_F(ListCtrl, AStreamOfChangesIsPaintedTogetherAndALoneChangeAtOnce) {
     EXPECT_TRUE(m_list.updatesEnabled());
 }
 
-TEST_F(ListCtrl, MouseClicksSelectWholeRowsAndAClickOnEmptySpaceClearsAndIsReported) {
+TEST_F(ListCtrl, MouseClicksSelectWholeRowsAndAClickOnEmptySpaceClears) {
     Fill(3);
-    QSignalSpy clicks(&m_list, &CListCtrl::Clicked);
     QTest::mouseClick(m_list.viewport(), Qt::LeftButton, {}, RowCentre(0));
     QTest::mouseClick(m_list.viewport(), Qt::LeftButton, Qt::ControlModifier, RowCentre(2));
     EXPECT_EQ(m_list.GetSelectedRows(), (std::vector<std::size_t>{0, 2}));
     EXPECT_TRUE(m_list.selectionModel()->isRowSelected(2, QModelIndex()));
     QTest::mouseClick(m_list.viewport(), Qt::LeftButton, {}, QPoint(10, 280));
     EXPECT_TRUE(m_list.GetSelectedRows().empty());
-    EXPECT_EQ(clicks.count(), 3);
 }
 
 TEST_F(ListCtrl, CheckBoxesAndSingleSelection) {
