@@ -4,6 +4,7 @@
 
 #include "platform/io/PollWait.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <condition_variable>
@@ -24,7 +25,6 @@ constexpr std::chrono::seconds kRequestWait{10};
 constexpr int kSendTimeoutSeconds = 10;
 constexpr int kListenBacklog = 16;
 constexpr std::size_t kReadChunk = 4096;
-constexpr int kFailedStatus = 1;
 // How often a connection waiting for its answer looks whether its peer hung up, and sends the
 // request's progress.
 constexpr std::chrono::milliseconds kHangUpCheck{100};
@@ -33,17 +33,11 @@ CControlReply Stopping() {
     return {kFailedStatus, {}, "OrvaneSrv is stopping\n"};
 }
 
-void SendAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
-            continue;
-        }
-        if (sent <= 0) {
-            return; // the peer left, or does not read: nothing more to do for it
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
-    }
+// A peer that closed its end: on a stream socket the hang-up is told once both directions are
+// shut, so a peer that only ended its writing still waits.
+bool PeerHungUp(int fd) {
+    pollfd one{fd, 0, 0};
+    return ::poll(&one, 1, 0) > 0 && (one.revents & (POLLHUP | POLLERR)) != 0;
 }
 
 } // namespace
@@ -70,26 +64,6 @@ struct CControlChannel::CPending {
         return reply;
     }
 };
-
-namespace {
-
-// Travels with a request to the window thread: whoever drops it unanswered (a closed window
-// thread queue, a pass that never ends because the program stops) answers that it stops.
-class CReplySlot {
-public:
-    explicit CReplySlot(std::shared_ptr<CControlChannel::CPending> pending)
-        : m_pPending(std::move(pending)) {}
-    ~CReplySlot() { m_pPending->Set(Stopping()); }
-    CReplySlot(const CReplySlot&) = delete;
-    CReplySlot& operator=(const CReplySlot&) = delete;
-
-    void Set(CControlReply reply) { m_pPending->Set(std::move(reply)); }
-
-private:
-    std::shared_ptr<CControlChannel::CPending> m_pPending;
-};
-
-} // namespace
 
 CControlChannel::CControlChannel(std::shared_ptr<IWindowThread> window, CHandler handler)
     : m_pWindow(std::move(window)), m_handler(std::move(handler)) {}
@@ -136,20 +110,18 @@ std::filesystem::path CControlChannel::SocketPath(const std::filesystem::path& s
 }
 
 std::string CControlChannel::Listen(const std::filesystem::path& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string text = path.string();
-    if (text.size() >= sizeof address.sun_path) {
+    const std::optional<sockaddr_un> address = ControlProtocol::SocketAddress(path);
+    if (!address) {
         return "the path is too long for a local socket";
     }
-    std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+    const std::string text = path.string();
     CUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     CUniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!fd || !wake) {
         return std::strerror(errno);
     }
     ::unlink(text.c_str());
-    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
         ::chmod(text.c_str(), S_IRUSR | S_IWUSR) != 0 || ::listen(fd.Get(), kListenBacklog) != 0) {
         const std::string reason = std::strerror(errno);
         ::unlink(text.c_str());
@@ -189,8 +161,9 @@ void CControlChannel::AcceptLoop() {
         Reap(false);
         const std::lock_guard lock(m_mutex);
         if (m_connections.size() >= kMaxConnections) {
-            SendAll(connection.Get(), ControlProtocol::EncodeReply(
-                                          {kFailedStatus, {}, "OrvaneSrv is busy; try again\n"}));
+            ControlProtocol::SendAll(connection.Get(),
+                                     ControlProtocol::EncodeReply(
+                                         {kFailedStatus, {}, "OrvaneSrv is busy; try again\n"}));
             continue;
         }
         auto done = std::make_shared<std::atomic<bool>>(false);
@@ -207,13 +180,10 @@ void CControlChannel::Reap(bool bAll) {
     std::list<CConnection> finished;
     {
         const std::lock_guard lock(m_mutex);
-        for (auto it = m_connections.begin(); it != m_connections.end();) {
-            const auto next = std::next(it);
-            if (bAll || *it->pDone) {
-                finished.splice(finished.end(), m_connections, it);
-            }
-            it = next;
-        }
+        const auto ended = std::stable_partition(
+            m_connections.begin(), m_connections.end(),
+            [bAll](const CConnection& connection) { return !bAll && !*connection.pDone; });
+        finished.splice(finished.end(), m_connections, ended, m_connections.end());
         std::erase_if(m_pending, [](const auto& weak) { return weak.expired(); });
     }
     for (CConnection& connection : finished) {
@@ -226,8 +196,8 @@ void CControlChannel::Serve(CUniqueFd connection) {
     if (!args) {
         return;
     }
-    SendAll(connection.Get(),
-            ControlProtocol::EncodeReply(Dispatch(std::move(*args), connection.Get())));
+    ControlProtocol::SendAll(connection.Get(), ControlProtocol::EncodeReply(
+                                                   Dispatch(std::move(*args), connection.Get())));
 }
 
 std::optional<std::vector<std::string>> CControlChannel::ReadRequest(int fd) const {
@@ -249,26 +219,13 @@ std::optional<std::vector<std::string>> CControlChannel::ReadRequest(int fd) con
         }
         bytes.append(chunk.data(), static_cast<std::size_t>(got));
         bool bad = false;
-        if (auto args = ControlProtocol::DecodeRequest(bytes, bad)) {
+        auto args = ControlProtocol::DecodeRequest(bytes, bad);
+        if (args || bad) {
             return args;
-        }
-        if (bad) {
-            return std::nullopt;
         }
     }
     return std::nullopt;
 }
-
-namespace {
-
-// A peer that closed its end: on a stream socket the hang-up is told once both directions are
-// shut, so a peer that only ended its writing still waits.
-bool PeerHungUp(int fd) {
-    pollfd one{fd, 0, 0};
-    return ::poll(&one, 1, 0) > 0 && (one.revents & (POLLHUP | POLLERR)) != 0;
-}
-
-} // namespace
 
 CControlReply CControlChannel::Dispatch(std::vector<std::string> args, int fd) {
     auto pending = std::make_shared<CPending>();
@@ -279,7 +236,9 @@ CControlReply CControlChannel::Dispatch(std::vector<std::string> args, int fd) {
         }
         m_pending.push_back(pending);
     }
-    auto slot = std::make_shared<CReplySlot>(pending);
+    // Travels with the request to the window thread: whoever drops it unanswered (a closed window
+    // thread queue, a pass that never ends because the program stops) answers that it stops.
+    auto slot = std::shared_ptr<void>(nullptr, [pending](void*) { pending->Set(Stopping()); });
     // The progress option is the channel's, not the command's: it comes before the command, where
     // no argument of the command can be taken for it.
     const bool bWantsProgress = !args.empty() && args.front() == ControlProtocol::kProgressOption;
@@ -287,9 +246,10 @@ CControlReply CControlChannel::Dispatch(std::vector<std::string> args, int fd) {
         args.erase(args.begin());
     }
     auto peer = std::make_shared<CControlDone::CPeer>(m_pWindow, bWantsProgress);
-    m_pWindow->Post([handler = m_handler, args = std::move(args), slot, peer]() mutable {
-        handler(args,
-                CControlDone([slot](CControlReply reply) { slot->Set(std::move(reply)); }, peer));
+    m_pWindow->Post([handler = m_handler, args = std::move(args), slot, pending, peer]() mutable {
+        handler(args, CControlDone(
+                          [slot, pending](CControlReply reply) { pending->Set(std::move(reply)); },
+                          peer));
     });
     // Dropped here, the slot lives on only with the request.
     slot.reset();
@@ -300,7 +260,7 @@ CControlReply CControlChannel::Dispatch(std::vector<std::string> args, int fd) {
         if (PeerHungUp(fd)) {
             peer->HangUp();
         } else if (const auto progress = peer->TakeProgress()) {
-            SendAll(fd, ControlProtocol::EncodeProgress(*progress));
+            ControlProtocol::SendAll(fd, ControlProtocol::EncodeProgress(*progress));
         }
     }
 }

@@ -20,45 +20,19 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <ctime>
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace {
 
-constexpr int kFailed = 1;
-constexpr int kBadUsage = 2;
-
-using CRow = CTextRow;
-
-CControlReply Failed(std::string text, int status = kFailed) {
+CControlReply Failed(std::string text, int status = kFailedStatus) {
     return {status, {}, std::move(text) + "\n"};
 }
 
-CControlReply FailedWith(int stringId) {
-    return Failed(Utf16ToUtf8(LoadString(stringId)));
-}
-
-std::string JsonString(std::string_view text) {
-    constexpr unsigned kFirstPrintable = 0x20;
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < kFirstPrintable) {
-            constexpr std::size_t kEscapeSize = 7;
-            char escape[kEscapeSize];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+// A request whose options or words are off: the parser's reason, or else the usage.
+CControlReply BadUsage(const std::string& error, std::string usage) {
+    return Failed(error.empty() ? std::move(usage) : error, kBadUsageStatus);
 }
 
 std::string JsonBool(bool value) {
@@ -66,33 +40,31 @@ std::string JsonBool(bool value) {
 }
 
 std::string JsonList(const std::vector<std::u16string>& items) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        out += (i == 0 ? "" : ",") + JsonString(Utf16ToUtf8(items[i]));
-    }
-    return out + "]";
+    return "[" +
+           Joined(items, ",", [](const auto& item) { return StatusJson(Utf16ToUtf8(item)); }) + "]";
 }
 
 // Objects of the given keys, one per row, in one JSON array.
-std::string JsonRows(const std::vector<std::string>& keys, const std::vector<CRow>& rows) {
+std::string JsonRows(const std::vector<std::string>& keys, const std::vector<CTextRow>& rows) {
     std::string out = "[";
     for (std::size_t r = 0; r < rows.size(); ++r) {
         out += r == 0 ? "\n  {" : ",\n  {";
         for (std::size_t i = 0; i < keys.size(); ++i) {
-            out += (i == 0 ? "" : ", ") + JsonString(keys[i]) + ": " + rows[r][i];
+            out += (i == 0 ? "" : ", ") + StatusJson(keys[i]) + ": " + rows[r][i];
         }
         out += "}";
     }
     return out + (rows.empty() ? "]\n" : "\n]\n");
 }
 
-std::string Joined(std::vector<std::u16string> names) {
-    std::sort(names.begin(), names.end());
-    std::string out;
-    for (const std::u16string& name : names) {
-        out += (out.empty() ? "" : ",") + Utf16ToUtf8(name);
+// A listing's rows: JSON objects of the given keys, or under the header as text or CSV.
+CControlReply Listing(CControlCommands::EFormat format, const std::vector<std::string>& keys,
+                      CTextRow header, std::vector<CTextRow> rows) {
+    if (format == CControlCommands::EFormat::Json) {
+        return {0, JsonRows(keys, rows), {}};
     }
-    return out;
+    rows.insert(rows.begin(), std::move(header));
+    return {0, format == CControlCommands::EFormat::Csv ? CsvTable(rows) : TextTable(rows), {}};
 }
 
 std::vector<std::u16string> SplitNames(std::string_view list) {
@@ -121,26 +93,16 @@ std::vector<std::u16string> DirectoryGroupList(const std::vector<std::string>& t
     return dns;
 }
 
-std::string TimeText(std::chrono::system_clock::time_point when) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(when);
-    std::tm utc{};
-    ::gmtime_r(&t, &utc);
-    constexpr std::size_t kTimeSize = 32;
-    char text[kTimeSize];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
-    return text;
-}
-
 // Whether the trail summarises records because its files are full and none is old enough to go.
 std::string AuditFullText(const CAuditTrail* trail) {
     const auto full = trail ? trail->Full() : std::nullopt;
     if (!full) {
         return "no";
     }
-    return "since " + TimeText(full->since) +
+    return "since " + StatusTime(full->since) +
            ", records summarised per event, user and address each minute until the oldest file "
            "may go at " +
-           TimeText(full->until);
+           StatusTime(full->until);
 }
 
 // The options after a command's name: "--key value" pairs and flags, by name.
@@ -164,12 +126,8 @@ struct COptions {
     }
 
     const std::string* Find(std::string_view key) const {
-        for (const auto& [k, v] : kv) {
-            if (k == key) {
-                return &v;
-            }
-        }
-        return nullptr;
+        const auto found = std::ranges::find(kv, key, &std::pair<std::string, std::string>::first);
+        return found == kv.end() ? nullptr : &found->second;
     }
 };
 
@@ -232,10 +190,40 @@ std::string ConflictReason(const CLoginCandidate& array) {
                      " announces it too: check it, then log in to it by its MAC";
 }
 
+// What one login was asked to reach, and the arrays it left out, by reason.
+struct CLoginRequestArgs {
+    bool bAll = false;
+    std::vector<std::string> macs;
+    std::u16string address; // --address: where the one array named now lives
+    // --list (a login file's): the arrays' own credentials by MAC.
+    std::map<std::u16string, CLoginCredentials> own;
+};
+struct CLoginCounts {
+    std::size_t nNew = 0;
+    std::size_t nConflict = 0;
+    std::size_t nUnsupported = 0;
+    std::vector<CTextRow> leftOut; // the table's rows of the arrays left out
+};
+
+// The typed MACs as the System tab's rows spell them, where a row has one of them.
+std::vector<std::u16string> RowMacs(const IServerListView& list,
+                                    const std::vector<std::u16string>& typed) {
+    std::unordered_map<std::string, std::u16string> byKey;
+    for (std::size_t row = 0; row < list.RowCount(); ++row) {
+        const std::u16string mac = list.CellText(row, EServerColumn::MAC);
+        byKey.emplace(MacKey(Utf16ToUtf8(mac)), mac);
+    }
+    std::vector<std::u16string> macs;
+    for (const std::u16string& mac : typed) {
+        const auto found = byKey.find(MacKey(Utf16ToUtf8(mac)));
+        macs.push_back(found != byKey.end() ? found->second : mac);
+    }
+    return macs;
+}
+
 // The reply's last line: how many logins succeeded and failed, how many arrays were not sent
 // one, and why.
-std::string SummaryLine(std::string_view answers, std::size_t nSent,
-                        const CControlCommands::CLoginCounts& counts) {
+std::string SummaryLine(std::string_view answers, std::size_t nSent, const CLoginCounts& counts) {
     constexpr std::string_view kYes = "  Yes\n";
     std::size_t nYes = 0;
     for (std::size_t at = answers.find(kYes); at != std::string_view::npos;
@@ -290,15 +278,13 @@ std::string ListUsageError(const COptions& options, bool bAll,
     return {};
 }
 
-// The https field's place in status, and its JSON object.
-constexpr std::size_t kHttpsField = 5;
-
+// The https field's JSON object.
 std::string HttpsJson(const CTlsPortState& state) {
     const std::string_view names[] = {"off", "serving", "not served"};
     return "{\"port\": " + std::to_string(state.nPort) +
-           ", \"fingerprint\": " + JsonString(state.strFingerprint) +
-           ", \"state\": " + JsonString(names[static_cast<std::size_t>(state.eState)]) +
-           ", \"reason\": " + JsonString(state.strReason) + "}";
+           ", \"fingerprint\": " + StatusJson(state.strFingerprint) +
+           ", \"state\": " + StatusJson(names[static_cast<std::size_t>(state.eState)]) +
+           ", \"reason\": " + StatusJson(state.strReason) + "}";
 }
 
 constexpr std::string_view kDefaultPasswordText =
@@ -306,6 +292,75 @@ constexpr std::string_view kDefaultPasswordText =
 
 constexpr std::string_view kNewArray =
     "new array: log in to it by its MAC, or give a group access to it first";
+
+// Which arrays a login reaches. "--all" reaches the known arrays at their own address only: an
+// announcement alone never earns a host the fleet's password. Arrays named by MAC may be new or
+// in conflict (the login then goes to the array's own address); one that seems to have moved is
+// reached at its new address only when --address names it.
+void ChooseLoginTargets(IControlTarget& target, const CLoginRequestArgs& request,
+                        std::vector<CLoginTarget>& targets, CControlReply& refused,
+                        CLoginCounts& counts) {
+    COrvaneSrvCore& core = target.Core();
+    IServerListView& list = target.Servers();
+    const auto skip = [&](const CLoginCandidate& array, std::string_view why) {
+        counts.leftOut.push_back({EscapeForTerminal(Utf16ToUtf8(array.strIP)),
+                                  EscapeForTerminal(Utf16ToUtf8(array.strMAC)), std::string(why)});
+    };
+    const auto ownCredentials = [&](const std::u16string& mac) {
+        const auto found = request.own.find(mac);
+        return found == request.own.end() ? std::nullopt
+                                          : std::optional<CLoginCredentials>(found->second);
+    };
+    const auto consider = [&](const std::u16string& mac,
+                              const std::optional<CLoginCandidate>& array, bool bNamed) {
+        if (!array) {
+            return;
+        }
+        if (!array->bSupported) {
+            // As the Login button, which such an array leaves disabled.
+            skip(*array, "not a supported product");
+            refused.nStatus = bNamed ? kFailedStatus : refused.nStatus;
+            ++counts.nUnsupported;
+        } else if (!bNamed && array->eState != EAddressState::Bound) {
+            skip(*array, ConflictReason(*array));
+            ++counts.nConflict;
+        } else if (!bNamed && !array->bKnown) {
+            skip(*array, kNewArray);
+            ++counts.nNew;
+        } else if (bNamed && request.address.empty() && array->eState == EAddressState::Moved) {
+            skip(*array, ConflictReason(*array));
+            refused.nStatus = kFailedStatus;
+            ++counts.nConflict;
+        } else {
+            const std::u16string at = request.address.empty() ? array->strIP : request.address;
+            targets.push_back({mac, at, array->bKnown, at != array->strIP, ownCredentials(mac)});
+        }
+    };
+    std::vector<std::u16string> macs;
+    if (request.bAll) {
+        for (std::size_t row = 0; row < list.RowCount(); ++row) {
+            macs.push_back(list.CellText(row, EServerColumn::MAC));
+        }
+    } else {
+        for (const std::string& mac : request.macs) {
+            macs.push_back(Utf8ToUtf16(mac));
+        }
+        macs = RowMacs(list, macs);
+    }
+    const auto arrays = core.LoginCandidates(macs);
+    for (std::size_t i = 0; i < macs.size(); ++i) {
+        if (request.bAll) {
+            consider(macs[i], arrays[i], false);
+        } else if (list.FindRow(EServerColumn::MAC, macs[i]) == IServerListView::npos ||
+                   !arrays[i]) {
+            refused.strErr +=
+                "no array with the MAC address " + EscapeForTerminal(request.macs[i]) + "\n";
+            refused.nStatus = kFailedStatus;
+        } else {
+            consider(macs[i], arrays[i], true);
+        }
+    }
+}
 
 } // namespace
 
@@ -324,7 +379,6 @@ void CControlCommands::Run(const std::vector<std::string>& args,
     const EFormat format = rest.empty()          ? EFormat::Text
                            : rest[0] == "--json" ? EFormat::Json
                                                  : EFormat::Csv;
-    const bool bJson = format == EFormat::Json;
     if (command == "refresh" && rest.empty()) {
         Refresh(done);
     } else if (command == "login") {
@@ -336,19 +390,19 @@ void CControlCommands::Run(const std::vector<std::string>& args,
         } else {
             Login(args, done);
         }
-    } else if (IsLdapRequest(args)) {
+    } else if (command == "ldap") {
         RunLdapRequest(m_target.Core(), m_target.Window(), args, done,
                        CProgramSettings::DefaultPath());
-    } else if (IsSealRequest(args)) {
+    } else if (command == "seal" || command == "unseal") {
         done(RunSealRequest(m_target.Core(), args));
     } else if (command == "status" && formats({"--json"})) {
-        done(Status(bJson));
+        done(Status(format));
     } else if (command == "servers" && formats({"--json", "--csv"})) {
         done(ServerRows(format));
     } else if (command == "users" && formats({"--json", "--csv"})) {
         done(Users(format));
     } else if (command == "groups" && formats({"--json"})) {
-        done(Groups(bJson));
+        done(Groups(format));
     } else if (command == "group" && args.size() > 1 && args[1] == "show") {
         done(GroupShow(args));
     } else if (command == "user" || command == "group" || command == "export" ||
@@ -357,11 +411,11 @@ void CControlCommands::Run(const std::vector<std::string>& args,
         const COrvaneSrvCore::CChangeSourceScope source(m_target.Core(), "orvanectl");
         done(command == "user" ? User(args) : command == "group" ? Group(args) : ConfigFile(args));
     } else {
-        done(Failed("unknown command or arguments: " + command, kBadUsage));
+        done(Failed("unknown command or arguments: " + command, kBadUsageStatus));
     }
 }
 
-CControlReply CControlCommands::Status(bool bJson) {
+CControlReply CControlCommands::Status(EFormat format) {
     COrvaneSrvCore& core = m_target.Core();
     std::size_t found = 0;
     std::size_t authorized = 0;
@@ -380,83 +434,66 @@ CControlReply CControlCommands::Status(bool bJson) {
     const std::shared_ptr<CAuditTrail>& trail = core.AuditTrail();
     const CServerDiscovery* discovery = m_target.Discovery();
     const auto lastPass = discovery ? discovery->LastPassEnd() : std::nullopt;
-    std::string pass = lastPass ? TimeText(*lastPass) : "none yet";
+    std::string pass = lastPass ? StatusTime(*lastPass) : "none yet";
     if (discovery && discovery->IsDiscovering()) {
         pass += " (a pass is running)";
     }
-    std::vector<std::pair<std::string, std::string>> fields = {
-        {"version", m_info.version},
-        {"process", std::to_string(::getpid())},
-        {"store", m_info.storePath},
-        {"served folder", m_info.wwwDir},
-        {"port", std::to_string(m_info.nPort)},
-        {"https", CTlsPortState::Published().Summary()},
-        {"arrays found", std::to_string(found)},
-        {"arrays authorized", std::to_string(authorized)},
-        {"arrays in conflict", std::to_string(core.AddressConflicts())},
-        {"users", std::to_string(users)},
-        {"groups", std::to_string(groups)},
-        {"last pass", pass},
-        {"audit trail", trail ? trail->File().string() : "none"},
-        {"audit records unwritten", std::to_string(trail ? trail->FailedRecords() : 0)},
-        {"audit trail full", AuditFullText(trail.get())},
-        {"admin password", core.HasDefaultAdminPassword() ? std::string(kDefaultPasswordText)
-                                                          : "changed from the default"},
+    const auto text = [](std::string label, std::string key, std::string value) {
+        std::string json = StatusJson(value);
+        return CSealStatusField{std::move(label), std::move(value), std::move(key),
+                                std::move(json)};
     };
-    std::vector<std::string> keys = {"version",
-                                     "process",
-                                     "store",
-                                     "servedFolder",
-                                     "port",
-                                     "https",
-                                     "arraysFound",
-                                     "arraysAuthorized",
-                                     "arraysInConflict",
-                                     "users",
-                                     "groups",
-                                     "lastPass",
-                                     "auditTrail",
-                                     "auditUnwritten",
-                                     "auditFull",
-                                     "adminDefaultPassword"};
-    constexpr std::array kNumbers = {1, 4, 6, 7, 8, 9, 10, 13};
-    std::vector<std::string> json;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        const bool bNumber = std::find(kNumbers.begin(), kNumbers.end(), i) != kNumbers.end();
-        json.push_back(bNumber ? fields[i].second : JsonString(fields[i].second));
-    }
-    json[kHttpsField] = HttpsJson(CTlsPortState::Published());
-    json.back() = JsonBool(core.HasDefaultAdminPassword());
-    std::vector<CSealStatusField> more = SealStatusFields(core.Seal().Status());
-    more.push_back(LdapStatusField(core.LdapUsers().get()));
-    for (const CSealStatusField& field : more) {
-        if (!field.label.empty()) {
-            fields.emplace_back(field.label, field.value);
-        }
-        keys.push_back(field.key);
-        json.push_back(field.json);
-    }
-    if (!bJson) {
-        std::vector<CRow> rows;
-        for (const auto& [name, value] : fields) {
-            rows.push_back({name + ":", value});
+    const auto number = [](std::string label, std::string key, auto value) {
+        return CSealStatusField{std::move(label), std::to_string(value), std::move(key),
+                                std::to_string(value)};
+    };
+    const CTlsPortState https = CTlsPortState::Published();
+    const bool bDefaultPassword = core.HasDefaultAdminPassword();
+    std::vector<CSealStatusField> fields = {
+        text("version", "version", m_info.version),
+        number("process", "process", ::getpid()),
+        text("store", "store", m_info.storePath),
+        text("served folder", "servedFolder", m_info.wwwDir),
+        number("port", "port", m_info.nPort),
+        {"https", https.Summary(), "https", HttpsJson(https)},
+        number("arrays found", "arraysFound", found),
+        number("arrays authorized", "arraysAuthorized", authorized),
+        number("arrays in conflict", "arraysInConflict", core.AddressConflicts()),
+        number("users", "users", users),
+        number("groups", "groups", groups),
+        text("last pass", "lastPass", pass),
+        text("audit trail", "auditTrail", trail ? trail->File().string() : "none"),
+        number("audit records unwritten", "auditUnwritten", trail ? trail->FailedRecords() : 0),
+        text("audit trail full", "auditFull", AuditFullText(trail.get())),
+        {"admin password",
+         bDefaultPassword ? std::string(kDefaultPasswordText) : "changed from the default",
+         "adminDefaultPassword", JsonBool(bDefaultPassword)},
+    };
+    std::ranges::move(SealStatusFields(core.Seal().Status()), std::back_inserter(fields));
+    fields.push_back(LdapStatusField(core.LdapUsers().get()));
+    if (format != EFormat::Json) {
+        std::vector<CTextRow> rows;
+        // A field without a label is JSON's alone.
+        for (const CSealStatusField& field : fields) {
+            if (!field.label.empty()) {
+                rows.push_back({field.label + ":", field.value});
+            }
         }
         return {0, TextTable(rows), {}};
     }
-    std::string out = "{";
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        out += (i == 0 ? "\n  " : ",\n  ") + JsonString(keys[i]) + ": " + json[i];
-    }
-    return {0, out + "\n}\n", {}};
+    const auto member = [](const CSealStatusField& field) {
+        return StatusJson(field.key) + ": " + field.json;
+    };
+    return {0, "{\n  " + Joined(fields, ",\n  ", member) + "\n}\n", {}};
 }
 
 CControlReply CControlCommands::ServerRows(EFormat format) {
     const bool bJson = format == EFormat::Json;
     const IServerListView& list = m_target.Servers();
     const COrvaneSrvCore& core = m_target.Core();
-    std::vector<CRow> rows;
+    std::vector<CTextRow> rows;
     for (std::size_t row = 0; row < list.RowCount(); ++row) {
-        CRow cells;
+        CTextRow cells;
         for (std::size_t col = 0; col < kServerColumnCount; ++col) {
             cells.push_back(Utf16ToUtf8(list.CellText(row, static_cast<EServerColumn>(col))));
         }
@@ -464,7 +501,7 @@ CControlReply CControlCommands::ServerRows(EFormat format) {
         cells.push_back(array ? ConflictCell(*array) : std::string());
         // What the network sent never drives the operator's terminal.
         for (std::string& cell : cells) {
-            cell = bJson ? JsonString(cell) : EscapeForTerminal(cell);
+            cell = bJson ? StatusJson(cell) : EscapeForTerminal(cell);
         }
         if (bJson) {
             const std::size_t auth = static_cast<std::size_t>(EServerColumn::Auth);
@@ -472,19 +509,14 @@ CControlReply CControlCommands::ServerRows(EFormat format) {
         }
         rows.push_back(std::move(cells));
     }
-    if (bJson) {
-        return {
-            0,
-            JsonRows({"ip", "systemName", "product", "firmware", "mac", "auth", "conflict"}, rows),
-            {}};
+    CTextRow header;
+    for (const int id : {IDS_COL_IP_ADDRESS, IDS_COL_SYSTEM_NAME, IDS_COL_PRODUCT, IDS_COL_FIRMWARE,
+                         IDS_COL_MAC_ADDRESS, IDS_COL_AUTH}) {
+        header.push_back(Utf16ToUtf8(LoadString(id)));
     }
-    rows.insert(rows.begin(), CRow{Utf16ToUtf8(LoadString(IDS_COL_IP_ADDRESS)),
-                                   Utf16ToUtf8(LoadString(IDS_COL_SYSTEM_NAME)),
-                                   Utf16ToUtf8(LoadString(IDS_COL_PRODUCT)),
-                                   Utf16ToUtf8(LoadString(IDS_COL_FIRMWARE)),
-                                   Utf16ToUtf8(LoadString(IDS_COL_MAC_ADDRESS)),
-                                   Utf16ToUtf8(LoadString(IDS_COL_AUTH)), "Conflict"});
-    return {0, format == EFormat::Csv ? CsvTable(rows) : TextTable(rows), {}};
+    header.emplace_back("Conflict");
+    return Listing(format, {"ip", "systemName", "product", "firmware", "mac", "auth", "conflict"},
+                   std::move(header), std::move(rows));
 }
 
 CControlReply CControlCommands::Users(EFormat format) {
@@ -497,58 +529,46 @@ CControlReply CControlCommands::Users(EFormat format) {
         }
     });
     std::sort(users.begin(), users.end());
-    std::vector<CRow> rows;
+    std::vector<CTextRow> rows;
     for (auto& [name, groups] : users) {
         std::sort(groups.begin(), groups.end());
-        rows.push_back(bJson ? CRow{JsonString(Utf16ToUtf8(name)), JsonList(groups)}
-                             : CRow{Utf16ToUtf8(name), Joined(groups)});
+        rows.push_back(bJson
+                           ? CTextRow{StatusJson(Utf16ToUtf8(name)), JsonList(groups)}
+                           : CTextRow{Utf16ToUtf8(name), Joined(groups, ",", [](const auto& group) {
+                                          return Utf16ToUtf8(group);
+                                      })});
     }
-    if (bJson) {
-        return {0, JsonRows({"name", "groups"}, rows), {}};
-    }
-    rows.insert(rows.begin(), CRow{"User", "Groups"});
-    return {0, format == EFormat::Csv ? CsvTable(rows) : TextTable(rows), {}};
+    return Listing(format, {"name", "groups"}, {"User", "Groups"}, std::move(rows));
 }
 
-CControlReply CControlCommands::Groups(bool bJson) {
-    COrvaneSrvCore& core = m_target.Core();
-    struct CGroupRow {
-        std::u16string name;
-        std::vector<std::u16string> members;
-        std::vector<std::u16string> access;
-        std::vector<std::u16string> dns;
-        bool operator<(const CGroupRow& other) const { return name < other.name; }
-    };
-    std::vector<CGroupRow> groups;
-    core.Read([&](const CTablesView& tables) {
+CControlReply CControlCommands::Groups(EFormat format) {
+    std::map<std::u16string, CGroupData> groups; // by name
+    m_target.Core().Read([&](const CTablesView& tables) {
         for (const auto& [name, group] : tables.groups) {
-            groups.push_back(
-                {name, group->m_listUsers, group->m_listAccess, group->m_listDirectoryGroups});
+            groups.emplace(name, *group);
         }
     });
-    std::sort(groups.begin(), groups.end());
-    std::vector<CRow> rows;
-    for (CGroupRow& group : groups) {
-        std::sort(group.members.begin(), group.members.end());
+    std::vector<CTextRow> rows;
+    for (auto& [name, group] : groups) {
+        std::vector<std::u16string>& members = group.m_listUsers;
+        const std::vector<std::u16string>& access = group.m_listAccess;
+        const std::vector<std::u16string>& dns = group.m_listDirectoryGroups;
+        std::sort(members.begin(), members.end());
         // Hundreds of arrays make no line to read: the table counts them, group show lists them.
-        rows.push_back(bJson ? CRow{JsonString(Utf16ToUtf8(group.name)), JsonList(group.members),
-                                    JsonList(group.access), JsonList(group.dns)}
-                             : CRow{Utf16ToUtf8(group.name), std::to_string(group.members.size()),
-                                    std::to_string(group.access.size()),
-                                    std::to_string(group.dns.size())});
+        rows.push_back(format == EFormat::Json
+                           ? CTextRow{StatusJson(Utf16ToUtf8(name)), JsonList(members),
+                                      JsonList(access), JsonList(dns)}
+                           : CTextRow{Utf16ToUtf8(name), std::to_string(members.size()),
+                                      std::to_string(access.size()), std::to_string(dns.size())});
     }
-    if (bJson) {
-        return {0, JsonRows({"name", "members", "access", "ldapGroups"}, rows), {}};
-    }
-    rows.insert(rows.begin(), CRow{"Group", "Members", "Arrays", "Directory groups"});
-    return {0, TextTable(rows), {}};
+    return Listing(format, {"name", "members", "access", "ldapGroups"},
+                   {"Group", "Members", "Arrays", "Directory groups"}, std::move(rows));
 }
 
 CControlReply CControlCommands::GroupShow(const std::vector<std::string>& args) {
     const COptions options = ParseOptions(args, 2, {}, {"--json"});
     if (!options.error.empty() || options.words.size() != 1) {
-        return Failed(options.error.empty() ? "usage: group show NAME [--json]" : options.error,
-                      kBadUsage);
+        return BadUsage(options.error, "usage: group show NAME [--json]");
     }
     const std::u16string name = Utf8ToUtf16(options.words[0]);
     std::optional<CGroupData> group = m_target.Core().GroupRecord(name);
@@ -558,25 +578,24 @@ CControlReply CControlCommands::GroupShow(const std::vector<std::string>& args) 
     std::sort(group->m_listUsers.begin(), group->m_listUsers.end());
     if (options.Has("--json")) {
         return {0,
-                "{\"name\": " + JsonString(options.words[0]) +
+                "{\"name\": " + StatusJson(options.words[0]) +
                     ", \"members\": " + JsonList(group->m_listUsers) +
                     ", \"access\": " + JsonList(group->m_listAccess) +
                     ", \"ldapGroups\": " + JsonList(group->m_listDirectoryGroups) + "}\n",
                 {}};
     }
-    std::vector<CRow> rows = {{"group:", options.words[0]}};
-    rows.push_back({"members:", std::to_string(group->m_listUsers.size())});
-    for (const std::u16string& member : group->m_listUsers) {
-        rows.push_back({"", Utf16ToUtf8(member)});
-    }
-    rows.push_back({"arrays:", std::to_string(group->m_listAccess.size())});
-    for (const std::u16string& mac : group->m_listAccess) {
-        rows.push_back({"", Utf16ToUtf8(mac)});
-    }
-    rows.push_back({"directory groups:", std::to_string(group->m_listDirectoryGroups.size())});
-    for (const std::u16string& dn : group->m_listDirectoryGroups) {
-        rows.push_back({"", EscapeForTerminal(Utf16ToUtf8(dn))});
-    }
+    std::vector<CTextRow> rows = {{"group:", options.words[0]}};
+    const auto list = [&rows](std::string label, const std::vector<std::u16string>& items,
+                              bool bEscape) {
+        rows.push_back({std::move(label), std::to_string(items.size())});
+        for (const std::u16string& item : items) {
+            rows.push_back(
+                {"", bEscape ? EscapeForTerminal(Utf16ToUtf8(item)) : Utf16ToUtf8(item)});
+        }
+    };
+    list("members:", group->m_listUsers, false);
+    list("arrays:", group->m_listAccess, false);
+    list("directory groups:", group->m_listDirectoryGroups, true);
     return {0, TextTable(rows), {}};
 }
 
@@ -586,32 +605,25 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
     if (!options.error.empty() || options.words.size() != 1 ||
         (verb != "add" && verb != "set" && verb != "del") ||
         (verb == "del" && !options.kv.empty())) {
-        return Failed(options.error.empty() ? "usage: user add|set NAME [--groups G,...] | "
-                                              "user del NAME"
-                                            : options.error,
-                      kBadUsage);
+        return BadUsage(options.error, "usage: user add|set NAME [--groups G,...] | user del NAME");
     }
     COrvaneSrvCore& core = m_target.Core();
     const std::u16string name = Utf8ToUtf16(options.words[0]);
     if (name.empty()) {
-        return FailedWith(IDS_USER_NAME_EMPTY);
+        return Failed(Utf16ToUtf8(LoadString(IDS_USER_NAME_EMPTY)));
     }
     const std::string* groupList = options.Find("--groups");
     const std::string* password = options.Find("--password");
     std::vector<std::u16string> groups =
         groupList ? SplitNames(*groupList) : std::vector<std::u16string>{};
-    struct CExisting {
-        std::u16string password;
-        std::vector<std::u16string> groups;
-    };
-    std::optional<CExisting> existing;
+    std::optional<CUserData> existing;
     CRefusal refusal;
     const std::u16string* missingGroup = core.Read([&](const CTablesView& tables) {
         if (verb == "add") {
             refusal = CDirectoryRules::CheckNewName(tables.users, name);
         }
         if (const auto it = tables.users.find(name); it != tables.users.end()) {
-            existing = CExisting{it->second->m_strPassword, it->second->m_listGroups};
+            existing = *it->second;
         }
         const auto missing = std::find_if(groups.begin(), groups.end(), [&](const auto& group) {
             return !tables.groups.contains(group);
@@ -632,15 +644,15 @@ CControlReply CControlCommands::User(const std::vector<std::string>& args) {
                        core.SendMessage(CDirectoryMessage::DeleteUser(true, name).AsTypedInput()));
     }
     if (verb == "add" && password == nullptr) {
-        return Failed("a new user needs a password", kBadUsage);
+        return Failed("a new user needs a password", kBadUsageStatus);
     }
     if (password != nullptr && password->empty()) {
-        return FailedWith(IDS_PASSWORD_EMPTY);
+        return Failed(Utf16ToUtf8(LoadString(IDS_PASSWORD_EMPTY)));
     }
-    auto user =
-        std::make_unique<CUserData>(name, password ? Utf8ToUtf16(*password) : existing->password);
+    auto user = std::make_unique<CUserData>(name, password ? Utf8ToUtf16(*password)
+                                                           : existing->m_strPassword);
     if (groupList == nullptr && existing) {
-        groups = existing->groups;
+        groups = existing->m_listGroups;
     }
     // As the dialog: every user is in "Everyone", whatever was chosen.
     CDirectoryRules::JoinEveryone(groups);
@@ -660,17 +672,14 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
         (verb != "add" && verb != "set" && verb != "del") ||
         (verb == "del" && (!options.kv.empty() || !options.flags.empty())) ||
         (bClearDns && (verb != "set" || !typedDns.empty()))) {
-        return Failed(options.error.empty()
-                          ? "usage: group add|set NAME [--members U,...] [--access MAC,...] "
-                            "[--ldap-groups DN...] | group set NAME --no-ldap-groups | "
-                            "group del NAME"
-                          : options.error,
-                      kBadUsage);
+        return BadUsage(options.error,
+                        "usage: group add|set NAME [--members U,...] [--access MAC,...] "
+                        "[--ldap-groups DN...] | group set NAME --no-ldap-groups | group del NAME");
     }
     COrvaneSrvCore& core = m_target.Core();
     const std::u16string name = Utf8ToUtf16(options.words[0]);
     if (name.empty()) {
-        return FailedWith(IDS_GROUP_NAME_EMPTY);
+        return Failed(Utf16ToUtf8(LoadString(IDS_GROUP_NAME_EMPTY)));
     }
     const std::string* memberList = options.Find("--members");
     const std::string* accessList = options.Find("--access");
@@ -730,7 +739,7 @@ CControlReply CControlCommands::Group(const std::vector<std::string>& args) {
     }
     if (accessList != nullptr && result == 0) {
         auto carrier = std::make_unique<CGroupData>(name);
-        carrier->m_listAccess = RowMacs(SplitNames(*accessList));
+        carrier->m_listAccess = RowMacs(m_target.Servers(), SplitNames(*accessList));
         result = core.SendMessage(
             CDirectoryMessage::SetGroupAccess(true, std::move(carrier)).AsTypedInput());
     }
@@ -741,12 +750,11 @@ CControlReply CControlCommands::ConfigFile(const std::vector<std::string>& args)
     const bool bExport = args[0] == "export";
     const COptions options = ParseOptions(args, 1, {}, {bExport ? "--force" : "--dry-run"});
     if (!options.error.empty() || options.words.size() != 1) {
-        return Failed(options.error.empty() ? "usage: " + args[0] + " FILE" : options.error,
-                      kBadUsage);
+        return BadUsage(options.error, "usage: " + args[0] + " FILE");
     }
     std::filesystem::path file(options.words[0]);
     if (!file.is_absolute()) {
-        return Failed("the file must be named by an absolute path", kBadUsage);
+        return Failed("the file must be named by an absolute path", kBadUsageStatus);
     }
     // As the save dialog: a name typed without an extension gets the file type's.
     if (bExport && !file.has_extension()) {
@@ -780,22 +788,6 @@ CControlReply CControlCommands::ConfigFile(const std::vector<std::string>& args)
     return {0, Utf16ToUtf8(ConfigSummary(bExport, file, result.counts)) + "\n", {}};
 }
 
-std::vector<std::u16string>
-CControlCommands::RowMacs(const std::vector<std::u16string>& typed) const {
-    const IServerListView& list = m_target.Servers();
-    std::unordered_map<std::string, std::u16string> byKey;
-    for (std::size_t row = 0; row < list.RowCount(); ++row) {
-        const std::u16string mac = list.CellText(row, EServerColumn::MAC);
-        byKey.emplace(MacKey(Utf16ToUtf8(mac)), mac);
-    }
-    std::vector<std::u16string> macs;
-    for (const std::u16string& mac : typed) {
-        const auto found = byKey.find(MacKey(Utf16ToUtf8(mac)));
-        macs.push_back(found != byKey.end() ? found->second : mac);
-    }
-    return macs;
-}
-
 void CControlCommands::Refresh(const CControlChannel::CDone& done) {
     CServerDiscovery* discovery = m_target.Discovery();
     if (discovery == nullptr) {
@@ -810,75 +802,6 @@ void CControlCommands::Refresh(const CControlChannel::CDone& done) {
     });
 }
 
-// Which arrays a login reaches. "--all" reaches the known arrays at their own address only: an
-// announcement alone never earns a host the fleet's password. Arrays named by MAC may be new or
-// in conflict (the login then goes to the array's own address); one that seems to have moved is
-// reached at its new address only when --address names it.
-void CControlCommands::ChooseLoginTargets(const CLoginRequestArgs& request,
-                                          std::vector<CLoginTarget>& targets,
-                                          CControlReply& refused, CLoginCounts& counts) {
-    COrvaneSrvCore& core = m_target.Core();
-    IServerListView& list = m_target.Servers();
-    const auto skip = [&](const CLoginCandidate& array, std::string_view why) {
-        counts.leftOut.push_back({EscapeForTerminal(Utf16ToUtf8(array.strIP)),
-                                  EscapeForTerminal(Utf16ToUtf8(array.strMAC)), std::string(why)});
-    };
-    const auto ownCredentials = [&](const std::u16string& mac) {
-        const auto found = request.own.find(mac);
-        return found == request.own.end() ? std::nullopt
-                                          : std::optional<CLoginCredentials>(found->second);
-    };
-    const auto consider = [&](const std::u16string& mac,
-                              const std::optional<CLoginCandidate>& array, bool bNamed) {
-        if (!array) {
-            return;
-        }
-        if (!array->bSupported) {
-            // As the Login button, which such an array leaves disabled.
-            skip(*array, "not a supported product");
-            refused.nStatus = bNamed ? kFailed : refused.nStatus;
-            ++counts.nUnsupported;
-        } else if (!bNamed && array->eState != EAddressState::Bound) {
-            skip(*array, ConflictReason(*array));
-            ++counts.nConflict;
-        } else if (!bNamed && !array->bKnown) {
-            skip(*array, kNewArray);
-            ++counts.nNew;
-        } else if (bNamed && request.address.empty() && array->eState == EAddressState::Moved) {
-            skip(*array, ConflictReason(*array));
-            refused.nStatus = kFailed;
-            ++counts.nConflict;
-        } else {
-            const std::u16string at = request.address.empty() ? array->strIP : request.address;
-            targets.push_back({mac, at, array->bKnown, at != array->strIP, ownCredentials(mac)});
-        }
-    };
-    std::vector<std::u16string> macs;
-    if (request.bAll) {
-        for (std::size_t row = 0; row < list.RowCount(); ++row) {
-            macs.push_back(list.CellText(row, EServerColumn::MAC));
-        }
-    } else {
-        for (const std::string& mac : request.macs) {
-            macs.push_back(Utf8ToUtf16(mac));
-        }
-        macs = RowMacs(macs);
-    }
-    const auto arrays = core.LoginCandidates(macs);
-    for (std::size_t i = 0; i < macs.size(); ++i) {
-        if (request.bAll) {
-            consider(macs[i], arrays[i], false);
-        } else if (list.FindRow(EServerColumn::MAC, macs[i]) == IServerListView::npos ||
-                   !arrays[i]) {
-            refused.strErr +=
-                "no array with the MAC address " + EscapeForTerminal(request.macs[i]) + "\n";
-            refused.nStatus = kFailed;
-        } else {
-            consider(macs[i], arrays[i], true);
-        }
-    }
-}
-
 void CControlCommands::Login(const std::vector<std::string>& args,
                              const CControlChannel::CDone& done) {
     std::vector<std::string> rest(args);
@@ -886,24 +809,21 @@ void CControlCommands::Login(const std::vector<std::string>& args,
     const COptions options = ParseOptions(rest, 1, {"--user", "--password", "--address", "--list"});
     const std::string* user = options.Find("--user");
     const std::string* password = options.Find("--password");
-    const std::string* address = options.Find("--address");
     const std::string* list = options.Find("--list");
     const auto entries = list != nullptr ? LoginFile::Decode(*list) : std::nullopt;
     const std::string why =
         list != nullptr ? ListUsageError(options, bAll, entries) : NamedUsageError(options, bAll);
     if (!why.empty()) {
-        done(Failed(why, kBadUsage));
+        done(Failed(why, kBadUsageStatus));
         return;
     }
-    CLoginRequestArgs request;
-    request.bAll = bAll;
-    request.macs = options.words;
-    request.address = address != nullptr ? Utf8ToUtf16(*address) : std::u16string();
+    const std::string* address = options.Find("--address");
+    CLoginRequestArgs request{bAll, options.words, Utf8ToUtf16(address ? *address : ""), {}};
     if (entries) {
         for (const CLoginFileEntry& entry : *entries) {
             request.macs.push_back(entry.mac);
             if (entry.HasOwnCredentials()) {
-                const std::u16string mac = RowMacs({Utf8ToUtf16(entry.mac)})[0];
+                const std::u16string mac = RowMacs(m_target.Servers(), {Utf8ToUtf16(entry.mac)})[0];
                 request.own[mac] = {Utf8ToUtf16(entry.user), Utf8ToUtf16(entry.password)};
             }
         }
@@ -911,13 +831,12 @@ void CControlCommands::Login(const std::vector<std::string>& args,
     std::vector<CLoginTarget> targets;
     CControlReply refused;
     CLoginCounts counts;
-    ChooseLoginTargets(request, targets, refused, counts);
-    if (targets.empty() && bAll && counts.nNew + counts.nConflict > 0) {
-        refused.strErr += "no known array to log in to\n";
-        refused.nStatus = kFailed;
-    } else if (targets.empty()) {
-        refused.strErr += "no supported array to log in to\n";
-        refused.nStatus = kFailed;
+    ChooseLoginTargets(m_target, request, targets, refused, counts);
+    if (targets.empty()) {
+        const bool bAllUnknown = bAll && counts.nNew + counts.nConflict > 0;
+        refused.strErr +=
+            bAllUnknown ? "no known array to log in to\n" : "no supported array to log in to\n";
+        refused.nStatus = kFailedStatus;
     }
     const std::size_t nTargets = targets.size();
     auto finish = [done, refused, counts, nTargets](CControlReply reply) {
@@ -933,10 +852,10 @@ void CControlCommands::Login(const std::vector<std::string>& args,
     auto& login = m_logins[id] =
         std::make_unique<CControlLogin>(m_target.Core(), m_target.Servers(), window,
                                         done.WithAnswer(finish), onFinished, m_loginOptions);
-    login->AddLeftOut(std::move(counts.leftOut));
     // A list whose every array has its own credentials needs none of the command's.
     login->Start(std::move(targets), Utf8ToUtf16(user != nullptr ? *user : std::string()),
-                 Utf8ToUtf16(password != nullptr ? *password : std::string()));
+                 Utf8ToUtf16(password != nullptr ? *password : std::string()),
+                 std::move(counts.leftOut));
     // Nobody reads the answer any more: the arrays not yet tried go with the login.
     done.WhenGone([this, id] { m_logins.erase(id); });
 }

@@ -35,41 +35,20 @@ public:
     // Window thread: runs one request and answers through done (at once, or when a pass ends).
     void Run(const std::vector<std::string>& args, const CControlChannel::CDone& done);
 
-private:
+    // How a listing is written: an aligned table, one JSON document, or CSV lines.
     enum class EFormat { Text, Json, Csv };
 
-    CControlReply Status(bool bJson);
+private:
+    CControlReply Status(EFormat format);
     CControlReply ServerRows(EFormat format);
     CControlReply Users(EFormat format);
-    CControlReply Groups(bool bJson);
+    CControlReply Groups(EFormat format);
     CControlReply GroupShow(const std::vector<std::string>& args);
     CControlReply User(const std::vector<std::string>& args);
     CControlReply Group(const std::vector<std::string>& args);
     CControlReply ConfigFile(const std::vector<std::string>& args);
-    // The typed MACs as the System tab's rows spell them, where a row has one of them.
-    std::vector<std::u16string> RowMacs(const std::vector<std::u16string>& typed) const;
     void Refresh(const CControlChannel::CDone& done);
     void Login(const std::vector<std::string>& args, const CControlChannel::CDone& done);
-
-public:
-    // What one login was asked to reach, and the arrays it left out, by reason.
-    struct CLoginRequestArgs {
-        bool bAll = false;
-        std::vector<std::string> macs;
-        std::u16string address; // --address: where the one array named now lives
-        // --list (a login file's): the arrays' own credentials by MAC.
-        std::map<std::u16string, CLoginCredentials> own;
-    };
-    struct CLoginCounts {
-        std::size_t nNew = 0;
-        std::size_t nConflict = 0;
-        std::size_t nUnsupported = 0;
-        std::vector<CTextRow> leftOut; // the table's rows of the arrays left out
-    };
-
-private:
-    void ChooseLoginTargets(const CLoginRequestArgs& request, std::vector<CLoginTarget>& targets,
-                            CControlReply& refused, CLoginCounts& counts);
 
     IControlTarget& m_target;
     CInfo m_info;

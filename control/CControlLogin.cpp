@@ -4,48 +4,14 @@
 #include "control/CLoginPress.h"
 #include "control/LoginWords.h"
 #include "core/audit/LoginAudit.h"
-#include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextConv.h"
 #include "platform/text/TextEscape.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstdint>
 #include <optional>
 #include <utility>
-
-namespace {
-
-constexpr int kFailed = 1;
-
-// Where an address sorts: IPv4 addresses by their number, anything else after them.
-uint64_t AddressOrder(std::string_view address) {
-    constexpr unsigned kOctetBits = 8;
-    constexpr uint64_t kNotAnAddress = uint64_t{1} << 32U;
-    if (!IsIpv4Literal(address)) {
-        return kNotAnAddress;
-    }
-    uint64_t value = 0;
-    for (const char* at = address.data(); at < address.data() + address.size(); ++at) {
-        unsigned octet = 0;
-        at = std::from_chars(at, address.data() + address.size(), octet).ptr;
-        value = (value << kOctetBits) | octet;
-    }
-    return value;
-}
-
-// The table's rows by address, then MAC.
-void SortByAddress(std::vector<CTextRow>& rows) {
-    std::ranges::sort(rows, [](const CTextRow& a, const CTextRow& b) {
-        const uint64_t left = AddressOrder(a[0]);
-        const uint64_t right = AddressOrder(b[0]);
-        return left != right ? left < right : a < b;
-    });
-}
-
-} // namespace
 
 struct CControlLogin::CState {
     CControlChannel::CDone done;
@@ -73,12 +39,9 @@ CControlLogin::~CControlLogin() {
     m_pClient.reset();
 }
 
-void CControlLogin::AddLeftOut(std::vector<CTextRow> leftOut) {
-    m_pState->leftOut = std::move(leftOut);
-}
-
 void CControlLogin::Start(std::vector<CLoginTarget> targets, std::u16string userName,
-                          std::u16string password) {
+                          std::u16string password, std::vector<CTextRow> leftOut) {
+    m_pState->leftOut = std::move(leftOut);
     for (const CLoginTarget& target : targets) {
         m_pState->lines.push_back({target, std::nullopt});
         // As the Login button: the row says "Logging" until its answer comes.
@@ -128,20 +91,23 @@ void CControlLogin::Answer(const CLoginOutcome& outcome) {
 
 void CControlLogin::FinishIfDone() {
     CState& state = *m_pState;
-    for (const auto& line : state.lines) {
-        if (!line.second) {
-            return;
-        }
+    if (std::ranges::any_of(state.lines, [](const auto& line) { return !line.second; })) {
+        return;
     }
     CControlReply reply;
     std::vector<CTextRow> rows = std::move(state.leftOut);
     for (const auto& [target, answer] : state.lines) {
         const bool bYes = *answer == u"Yes";
-        reply.nStatus = bYes ? reply.nStatus : kFailed;
+        reply.nStatus = bYes ? reply.nStatus : kFailedStatus;
         rows.push_back({EscapeForTerminal(Utf16ToUtf8(target.strIP)),
                         EscapeForTerminal(Utf16ToUtf8(target.strMAC)), Utf16ToUtf8(*answer)});
     }
-    SortByAddress(rows);
+    // By address, then MAC.
+    std::ranges::sort(rows, [](const CTextRow& a, const CTextRow& b) {
+        const uint64_t left = AddressOrder(a[0]);
+        const uint64_t right = AddressOrder(b[0]);
+        return left != right ? left < right : a < b;
+    });
     reply.strOut = TextTable(rows);
     auto done = std::move(state.done);
     auto onFinished = std::move(state.onFinished);

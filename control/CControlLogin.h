@@ -30,12 +30,11 @@ public:
     CControlLogin(const CControlLogin&) = delete;
     CControlLogin& operator=(const CControlLogin&) = delete;
 
-    // Before Start: rows (address, MAC, why) of the arrays left out, sorted in among the others.
-    void AddLeftOut(std::vector<CTextRow> leftOut);
-
     // Window thread: starts one login per target; an empty list answers at once. A target's own
-    // credentials, where it has them, stand in for userName and password.
-    void Start(std::vector<CLoginTarget> targets, std::u16string userName, std::u16string password);
+    // credentials, where it has them, stand in for userName and password. leftOut: rows (address,
+    // MAC, why) of the arrays left out, sorted in among the others.
+    void Start(std::vector<CLoginTarget> targets, std::u16string userName, std::u16string password,
+               std::vector<CTextRow> leftOut = {});
 
 private:
     struct CState;

@@ -2,6 +2,7 @@
 #include "control/CCtlArguments.h"
 
 #include "control/RefusalText.h"
+#include "control/TextTable.h"
 #include "core/CDirectoryRules.h"
 #include "core/audit/AuditEventKinds.h"
 #include "core/audit/CAuditQuery.h"
@@ -23,16 +24,20 @@ constexpr std::size_t kAnyNumber = std::numeric_limits<std::size_t>::max();
 
 // One command (or a command's verb): what it takes, and its usage for -h.
 struct CCommandForm {
-    std::string_view command;
-    std::string_view verb; // empty: the command takes none
+    std::string_view name; // the command, and its verb after a space if it takes one
     std::string_view synopsis;
     std::string_view about;
-    std::initializer_list<std::string_view> flags;
-    std::initializer_list<std::string_view> valued;
-    std::size_t nMinWords = 0;
-    std::size_t nMaxWords = 0;
+    std::initializer_list<std::string_view> flags = {};
+    std::initializer_list<std::string_view> valued = {};
+    // The words it takes (a name, a file), exactly; kAnyNumber: any number, or none.
+    std::size_t nWords = 0;
     // Options that take every following argument up to the next option (at least one).
     std::initializer_list<std::string_view> listed = {};
+
+    std::string_view Command() const { return name.substr(0, name.find(' ')); }
+    std::string_view Verb() const {
+        return name.substr(std::min(name.size(), Command().size() + 1));
+    }
 };
 
 constexpr std::string_view kLdapGroups = "--ldap-groups";
@@ -42,60 +47,41 @@ constexpr std::string_view kNoLdapGroups = "--no-ldap-groups";
 const std::array kForms = {
     CCommandForm{
         "status",
-        "",
         "status [--json]",
         "the running copy: version, process, store, folder, ports, arrays, users, groups, last\n"
         "pass, and whether \"admin\" still has its default password",
-        {"--json"},
-        {}},
-    CCommandForm{"servers",
-                 "",
-                 "servers [--json | --csv]",
-                 "the arrays on the System tab",
-                 {"--json", "--csv"},
-                 {}},
-    CCommandForm{"refresh", "", "refresh", "start a discovery pass and wait for its end", {}, {}},
-    CCommandForm{"users",
-                 "",
-                 "users [--json | --csv]",
-                 "the users and their groups",
-                 {"--json", "--csv"},
-                 {}},
+        {"--json"}},
+    CCommandForm{
+        "servers", "servers [--json | --csv]", "the arrays on the System tab", {"--json", "--csv"}},
+    CCommandForm{"refresh", "refresh", "start a discovery pass and wait for its end"},
+    CCommandForm{
+        "users", "users [--json | --csv]", "the users and their groups", {"--json", "--csv"}},
     CCommandForm{"groups",
-                 "",
                  "groups [--json]",
                  "the groups with the number of their members and arrays (--json: the lists)",
-                 {"--json"},
-                 {}},
-    CCommandForm{"user",
-                 "add",
+                 {"--json"}},
+    CCommandForm{"user add",
                  "user add NAME [--groups G,...] [--password-stdin]",
                  "add a user; the password is asked for twice",
                  {"--password-stdin"},
                  {"--groups"},
-                 1,
                  1},
-    CCommandForm{"user",
-                 "set",
+    CCommandForm{"user set",
                  "user set NAME [--groups G,...] [--ask-password | --password-stdin]",
                  "change a user's groups or password",
                  {"--ask-password", "--password-stdin"},
                  {"--groups"},
-                 1,
                  1},
-    CCommandForm{"user", "del", "user del NAME", "delete a user", {}, {}, 1, 1},
-    CCommandForm{"group",
-                 "add",
+    CCommandForm{"user del", "user del NAME", "delete a user", {}, {}, 1},
+    CCommandForm{"group add",
                  "group add NAME [--members U,...] [--access MAC,...] [--ldap-groups DN...]",
                  "add a group; users of the site's directory in the directory groups named by\n"
                  "--ldap-groups (DNs, every word up to the next option) get its arrays",
                  {},
                  {"--members", "--access"},
                  1,
-                 1,
                  {kLdapGroups}},
-    CCommandForm{"group",
-                 "set",
+    CCommandForm{"group set",
                  "group set NAME [--members U,...] [--access MAC,...] [--ldap-groups DN...]\n"
                  "  orvanectl group set NAME --no-ldap-groups",
                  "replace a group's members, the arrays it may reach, or the directory groups\n"
@@ -104,31 +90,25 @@ const std::array kForms = {
                  {kNoLdapGroups},
                  {"--members", "--access"},
                  1,
-                 1,
                  {kLdapGroups}},
-    CCommandForm{"group", "del", "group del NAME", "delete a group", {}, {}, 1, 1},
-    CCommandForm{"group",
-                 "show",
+    CCommandForm{"group del", "group del NAME", "delete a group", {}, {}, 1},
+    CCommandForm{"group show",
                  "group show NAME [--json]",
                  "a group's members, arrays and directory groups in full",
                  {"--json"},
                  {},
-                 1,
                  1},
     CCommandForm{
-        "ldap",
-        "test",
+        "ldap test",
         "ldap test NAME [--password-stdin]",
         "sign NAME in through the site's LDAP directory as the credential service would,\n"
         "and print each step: connect, TLS, search, bind, groups and the OrvaneSrv groups\n"
         "they give; the password is asked for",
         {"--password-stdin"},
         {},
-        1,
         1},
     CCommandForm{
         "login",
-        "",
         "login (--all | MAC... | MAC --address IP) --user NAME [--password-stdin]\n"
         "  orvanectl login --from FILE [--user NAME] [--password-stdin]",
         "check administrator credentials on the arrays; --all reaches only known arrays (logged\n"
@@ -138,53 +118,37 @@ const std::array kForms = {
         "or a MAC alone for --user and the password asked; '#' starts a comment line",
         {"--all", "--password-stdin"},
         {"--user", "--address", "--from"},
-        0,
         kAnyNumber},
     CCommandForm{
         "export",
-        "",
         "export FILE [--force]",
         "write the directory to a configuration file; an existing file is replaced only with\n"
         "--force",
         {"--force"},
         {},
-        1,
         1},
     CCommandForm{
         "import",
-        "",
         "import FILE [--dry-run]",
         "merge a configuration file into the directory; --dry-run tells what would be added and\n"
         "replaced and changes nothing",
         {"--dry-run"},
         {},
-        1,
         1},
     CCommandForm{
         "seal",
-        "",
         "seal [--passphrase-stdin] | seal --off",
         "remember the arrays' authorizations across restarts, sealed under a passphrase (asked\n"
         "twice); --off forgets them and removes the sealed file",
-        {"--passphrase-stdin", "--off"},
-        {}},
+        {"--passphrase-stdin", "--off"}},
     CCommandForm{"unseal",
-                 "",
                  "unseal [--passphrase-stdin]",
                  "open the sealed file after a start",
-                 {"--passphrase-stdin"},
-                 {}},
-    CCommandForm{"seal-key",
-                 "new",
-                 "seal-key new FILE",
-                 "write a new key file for --seal-key",
-                 {},
-                 {},
-                 1,
-                 1},
+                 {"--passphrase-stdin"}},
+    CCommandForm{
+        "seal-key new", "seal-key new FILE", "write a new key file for --seal-key", {}, {}, 1},
     CCommandForm{
         "audit",
-        "",
         "audit [--since TIME] [--user NAME] [--mac MAC] [--event KIND] [--json]",
         "the audit trail's records, newest last; TIME is a UTC date or time (2026-12-09T21:00)\n"
         "or an age (30m, 12h, 7d)",
@@ -219,7 +183,7 @@ std::string FormUsage(const CCommandForm& form) {
 std::string CommandUsage(std::string_view command) {
     std::string out;
     for (const CCommandForm& form : kForms) {
-        if (form.command == command) {
+        if (form.Command() == command) {
             out += (out.empty() ? "usage: orvanectl " : "       orvanectl ") +
                    std::string(form.synopsis) + "\n";
         }
@@ -250,23 +214,11 @@ std::string CheckValue(const CCommandForm& form, std::string_view option, std::s
             }
         }
     }
-    if (option == "--event" && form.command == "audit" && !IsAuditEventKind(value)) {
+    if (option == "--event" && form.Command() == "audit" && !IsAuditEventKind(value)) {
         std::vector<std::string_view> sorted(kAuditEventKinds.begin(), kAuditEventKinds.end());
         std::ranges::sort(sorted);
-        std::string kinds;
-        for (const std::string_view kind : sorted) {
-            kinds += (kinds.empty() ? "" : ", ") + std::string(kind);
-        }
-        return "audit: no event kind \"" + std::string(value) + "\"; the trail writes " + kinds;
-    }
-    return {};
-}
-
-// A user name that the directory would refuse whatever it holds, in the directory's words.
-std::string CheckNewUserName(std::string_view name) {
-    const CRefusal refusal = CDirectoryRules::CheckNewName(CUserTable{}, Utf8ToUtf16(name));
-    if (refusal.eKind == ERefusal::ColonInName) {
-        return Utf16ToUtf8(LoadString(IDS_USER_NAME_COLON));
+        return "audit: no event kind \"" + std::string(value) + "\"; the trail writes " +
+               Joined(sorted, ", ");
     }
     return {};
 }
@@ -295,12 +247,11 @@ std::string TakeListed(const std::vector<std::string>& argv, std::size_t& i,
 }
 
 const CCommandForm* FindForm(std::string_view command, std::string_view verb) {
-    for (const CCommandForm& form : kForms) {
-        if (form.command == command && (form.verb.empty() || form.verb == verb)) {
-            return &form;
-        }
-    }
-    return nullptr;
+    const auto* form = std::ranges::find_if(kForms, [&](const CCommandForm& candidate) {
+        return candidate.Command() == command &&
+               (candidate.Verb().empty() || candidate.Verb() == verb);
+    });
+    return form == kForms.end() ? nullptr : form;
 }
 
 // The words and options after the command (and verb) against what form takes.
@@ -327,7 +278,7 @@ CCtlArguments::CResult CheckRest(const CCommandForm& form, const std::vector<std
             return Bad("a password is never given on the command line: it is asked for, or read "
                        "with --password-stdin");
         } else if (!Takes(form.valued, arg)) {
-            return Bad(std::string(form.command) + ": unknown option " + arg);
+            return Bad(std::string(form.Command()) + ": unknown option " + arg);
         } else if (i + 1 == argv.size()) {
             return Bad(arg + " needs a value");
         } else {
@@ -344,9 +295,9 @@ CCtlArguments::CResult CheckRest(const CCommandForm& form, const std::vector<std
             result.args.push_back(value);
         }
     }
-    if (words.size() < form.nMinWords || words.size() > form.nMaxWords) {
-        return Bad(words.size() > form.nMaxWords && words.size() > form.nMinWords
-                       ? std::string(form.command) + ": unexpected argument " + words.back()
+    if (form.nWords != kAnyNumber && words.size() != form.nWords) {
+        return Bad(words.size() > form.nWords
+                       ? std::string(form.Command()) + ": unexpected argument " + words.back()
                        : "usage: orvanectl " + std::string(form.synopsis));
     }
     const auto has = [&result](std::string_view option) {
@@ -358,10 +309,11 @@ CCtlArguments::CResult CheckRest(const CCommandForm& form, const std::vector<std
     if (has(kLdapGroups) && has(kNoLdapGroups)) {
         return Bad("--ldap-groups and --no-ldap-groups: choose one");
     }
-    if (form.command == "user" && form.verb == "add") {
-        if (std::string why = CheckNewUserName(words[0]); !why.empty()) {
-            return Bad(why);
-        }
+    // A user name that the directory would refuse whatever it holds, in the directory's words.
+    if (form.name == "user add" &&
+        CDirectoryRules::CheckNewName(CUserTable{}, Utf8ToUtf16(words[0])).eKind ==
+            ERefusal::ColonInName) {
+        return Bad(Utf16ToUtf8(LoadString(IDS_USER_NAME_COLON)));
     }
     if (std::ranges::any_of(words, [](const std::string& word) { return word.starts_with('-'); })) {
         result.args.emplace_back("--");
@@ -399,17 +351,16 @@ CCtlArguments::CResult CCtlArguments::Check(const std::vector<std::string>& argv
     const CCommandForm* form = FindForm(command, verb);
     // Help anywhere before "--" is help, whatever else the line holds: nothing is done or asked.
     const auto end = std::find(argv.begin(), argv.end(), "--");
-    if (std::any_of(argv.begin(), end, IsHelp)) {
-        if (form != nullptr) {
-            return {EOutcome::Help, FormUsage(*form), {}};
-        }
-        const std::string usage = CommandUsage(command);
-        return usage.empty() ? Bad("unknown command " + command)
-                             : CResult{EOutcome::Help, usage, {}};
+    const bool bHelp = std::any_of(argv.begin(), end, IsHelp);
+    if (bHelp && form != nullptr) {
+        return {EOutcome::Help, FormUsage(*form), {}};
     }
     if (form == nullptr) {
         const std::string usage = CommandUsage(command);
-        return usage.empty() ? Bad("unknown command " + command) : Bad(usage);
+        if (usage.empty()) {
+            return Bad("unknown command " + command);
+        }
+        return bHelp ? CResult{EOutcome::Help, usage, {}} : Bad(usage);
     }
-    return CheckRest(*form, argv, form->verb.empty() ? 1 : 2);
+    return CheckRest(*form, argv, form->Verb().empty() ? 1 : 2);
 }

@@ -1,6 +1,7 @@
 // The Login button's outcomes; see CLoginPress.h.
 #include "control/CLoginPress.h"
 
+#include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextConv.h"
 
 #include <algorithm>
@@ -31,31 +32,6 @@ EMessageIcon IconOf(const CLoginOutcome& outcome) {
                : EMessageIcon::Warning;
 }
 
-// An IPv4 address as one number, so that 10.0.0.9 comes before 10.0.0.10; any other text after
-// every address.
-std::uint64_t AddressKey(std::u16string_view ip) {
-    constexpr std::uint64_t kNoAddress = std::uint64_t{1} << 32;
-    constexpr unsigned kOctetMax = 255;
-    constexpr int kOctets = 4;
-    const std::string text = Utf16ToUtf8(ip);
-    const char* at = text.data();
-    const char* const end = at + text.size();
-    std::uint64_t key = 0;
-    for (int octet = 0; octet < kOctets; ++octet) {
-        if (octet > 0 && (at == end || *at++ != '.')) {
-            return kNoAddress;
-        }
-        unsigned value = 0;
-        const auto [next, error] = std::from_chars(at, end, value);
-        if (error != std::errc() || next == at || value > kOctetMax) {
-            return kNoAddress;
-        }
-        key = (key << 8U) | value;
-        at = next;
-    }
-    return at == end ? key : kNoAddress;
-}
-
 // One array of the summary: where it is and what happened to it.
 struct CSummaryRow {
     std::u16string strIP;
@@ -82,8 +58,8 @@ std::vector<CSummaryRow> SortedRows(const std::vector<CLoginOutcome>& failures,
         rows.push_back({skip.strIP, skip.strMAC, LoginSkipWords(skip.eReason), false});
     }
     std::stable_sort(rows.begin(), rows.end(), [](const CSummaryRow& a, const CSummaryRow& b) {
-        return std::tuple(AddressKey(a.strIP), std::u16string_view(a.strIP)) <
-               std::tuple(AddressKey(b.strIP), std::u16string_view(b.strIP));
+        return std::tuple(AddressOrder(Utf16ToUtf8(a.strIP)), std::u16string_view(a.strIP)) <
+               std::tuple(AddressOrder(Utf16ToUtf8(b.strIP)), std::u16string_view(b.strIP));
     });
     return rows;
 }
@@ -141,6 +117,21 @@ std::u16string SummaryText(const std::vector<CLoginOutcome>& failures,
 }
 
 } // namespace
+
+std::uint64_t AddressOrder(std::string_view address) {
+    constexpr unsigned kOctetBits = 8;
+    constexpr std::uint64_t kNotAnAddress = std::uint64_t{1} << 32U;
+    if (!IsIpv4Literal(address)) {
+        return kNotAnAddress;
+    }
+    std::uint64_t value = 0;
+    for (const char* at = address.data(); at < address.data() + address.size(); ++at) {
+        unsigned octet = 0;
+        at = std::from_chars(at, address.data() + address.size(), octet).ptr;
+        value = (value << kOctetBits) | octet;
+    }
+    return value;
+}
 
 std::optional<CPressBox> PressBox(std::vector<CLoginOutcome> notable,
                                   std::vector<CLoginSkipped> skipped, std::size_t nLogins) {

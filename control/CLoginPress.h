@@ -12,17 +12,23 @@
 #include "storage/IServerListView.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Window thread: the row of the outcome's array shows it: the Auth cell what the record says now
 // ("Yes" while it holds credentials), and after a login that moved the array its new address. A
 // row with a record is found by its MAC address, one without by its address; none: nothing.
 void ShowLoginOnRow(IServerListView& list, const CLoginOutcome& outcome);
+
+// Where an address sorts in a report of logins: IPv4 addresses by their number, so that 10.0.0.9
+// comes before 10.0.0.10; anything else after every address.
+std::uint64_t AddressOrder(std::string_view address);
 
 // A selected array that was given no login, and why.
 struct CLoginSkipped {

@@ -1,6 +1,7 @@
 // The control channel's export and import checks; see ConfigFileRequest.h.
 #include "control/ConfigFileRequest.h"
 
+#include "control/TextTable.h"
 #include "core/CConfigFile.h"
 #include "core/COrvaneSrvCore.h"
 #include "platform/io/CUniqueFd.h"
@@ -16,29 +17,25 @@
 
 namespace {
 
-constexpr int kFailed = 1;
-
 std::string Named(const std::filesystem::path& file, std::string_view why) {
     return file.string() + ": " + std::string(why);
 }
 
-// The names of table, sorted, split by whether tables already hold them.
+std::string Line(const std::string& what, std::vector<std::string> names) {
+    std::ranges::sort(names);
+    return what + " (" + std::to_string(names.size()) + ")" + (names.empty() ? "" : ": ") +
+           Joined(names, ", ") + "\n";
+}
+
+// The lines of the names of table, split by whether existing already holds them.
 template <typename Table, typename Existing>
-void Split(const Table& table, const Existing& existing, std::vector<std::string>& added,
-           std::vector<std::string>& replaced) {
+std::string Lines(const std::string& what, const Table& table, const Existing& existing) {
+    std::vector<std::string> added;
+    std::vector<std::string> replaced;
     for (const auto& entry : table) {
         (existing.contains(entry.first) ? replaced : added).push_back(Utf16ToUtf8(entry.first));
     }
-    std::ranges::sort(added);
-    std::ranges::sort(replaced);
-}
-
-std::string Line(std::string_view what, const std::vector<std::string>& names) {
-    std::string out = std::string(what) + " (" + std::to_string(names.size()) + ")";
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        out += (i == 0 ? ": " : ", ") + names[i];
-    }
-    return out + "\n";
+    return Line(what + " added", std::move(added)) + Line(what + " replaced", std::move(replaced));
 }
 
 } // namespace
@@ -86,19 +83,13 @@ CControlReply DryRunImport(const COrvaneSrvCore& core, const std::filesystem::pa
     CGroupTable groups;
     CUserTable users;
     if (const auto why = ReadExportFile(file, groups, users)) {
-        return {kFailed, {}, *why + "\n"};
+        return {kFailedStatus, {}, *why + "\n"};
     }
-    std::vector<std::string> usersAdded;
-    std::vector<std::string> usersReplaced;
-    std::vector<std::string> groupsAdded;
-    std::vector<std::string> groupsReplaced;
+    std::string lines;
     core.Read([&](const CTablesView& tables) {
-        Split(users, tables.users, usersAdded, usersReplaced);
-        Split(groups, tables.groups, groupsAdded, groupsReplaced);
+        lines = Lines("users", users, tables.users) + Lines("groups", groups, tables.groups);
     });
     return {0,
-            "dry run, nothing was changed: importing " + file.string() + " would make\n" +
-                Line("users added", usersAdded) + Line("users replaced", usersReplaced) +
-                Line("groups added", groupsAdded) + Line("groups replaced", groupsReplaced),
+            "dry run, nothing was changed: importing " + file.string() + " would make\n" + lines,
             {}};
 }

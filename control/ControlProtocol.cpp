@@ -1,7 +1,10 @@
 // Encoding and decoding of the control socket's request and reply; see ControlProtocol.h.
 #include "control/ControlProtocol.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <sys/socket.h>
 
 namespace ControlProtocol {
 
@@ -33,6 +36,31 @@ std::optional<std::size_t> ReadNumber(std::string_view bytes, std::size_t& pos, 
 
 } // namespace
 
+std::optional<sockaddr_un> SocketAddress(const std::filesystem::path& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string text = path.string();
+    if (text.size() >= sizeof address.sun_path) {
+        return std::nullopt;
+    }
+    std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+    return address;
+}
+
+bool SendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
+    }
+    return true;
+}
+
 std::string EncodeRequest(const std::vector<std::string>& args) {
     std::string bytes(kMagic);
     bytes += std::to_string(args.size());
@@ -52,12 +80,9 @@ std::optional<std::vector<std::string>> DecodeRequest(std::string_view bytes, bo
     }
     std::size_t pos = kMagic.size();
     const std::optional<std::size_t> count = ReadNumber(bytes, pos, '\0', kMaxArguments, bad);
-    if (!count) {
-        return std::nullopt;
-    }
     // A whole request ends with an argument's terminator: a request of megabytes read in small
     // pieces is walked once it may be whole, not once a piece.
-    if (*count > 0 && bytes.back() != '\0') {
+    if (!count || (*count > 0 && bytes.back() != '\0')) {
         return std::nullopt;
     }
     std::vector<std::string> args;
@@ -117,10 +142,7 @@ std::optional<CControlReply> DecodeReply(std::string_view bytes, bool& bad) {
     reply.nStatus = static_cast<int>(*status);
     for (std::string* text : {&reply.strOut, &reply.strErr}) {
         const auto length = ReadNumber(bytes, pos, '\n', kMaxReplyBytes, bad);
-        if (!length) {
-            return std::nullopt;
-        }
-        if (bytes.size() - pos < *length) {
+        if (!length || bytes.size() - pos < *length) {
             return std::nullopt;
         }
         *text = bytes.substr(pos, *length);

@@ -5,15 +5,19 @@
 // Request: "orvanectl-1\0", the argument count in decimal, "\0", then each argument and "\0".
 // Reply:   the status, "\n", the length of the output, "\n", the output, the length of the
 //          error text, "\n", the error text.
+// Both ends send with SendAll and name the socket with SocketAddress.
+//
 // Progress: a request whose first argument is kProgressOption may get, before its reply,
 //          lines of "+", the count of parts answered, " ", the count in all, "\n" (a login's
 //          arrays): what orvanectl shows on a terminal while it waits.
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/un.h>
 #include <vector>
 
 struct CControlReply {
@@ -22,10 +26,19 @@ struct CControlReply {
     std::string strErr;
 };
 
+// A reply's exit statuses beside 0 (done), which orvanectl ends with.
+inline constexpr int kFailedStatus = 1;   // refused, or failed
+inline constexpr int kBadUsageStatus = 2; // the request's words are off
+
 namespace ControlProtocol {
 
 // The socket's file name, beside the directory store.
 inline constexpr std::string_view kSocketName = "control.sock";
+
+// The local socket address of path; nothing when path is too long for one.
+std::optional<sockaddr_un> SocketAddress(const std::filesystem::path& path);
+// Sends all of bytes, unless the peer leaves or stops reading first; answers whether all went.
+bool SendAll(int fd, std::string_view bytes);
 
 // What a request may hold at most: a login file's list of 10,000 arrays, each with its own user
 // name and password, fits with room to spare; a peer still cannot make the copy hold much.

@@ -3,24 +3,14 @@
 
 #include "control/TextTable.h"
 #include "core/CDirectoryRules.h"
-#include "core/audit/CAuditRecord.h"
 #include "platform/text/TextConv.h"
 
 #include <cstring>
-#include <ctime>
 #include <thread>
 
 namespace {
 
-constexpr int kFailed = 1;
-constexpr int kBadUsage = 2;
 constexpr std::string_view kPasswordOption = "--password";
-
-std::string Json(std::string_view text) {
-    std::string out;
-    CAuditRecord::AppendJsonString(out, text);
-    return out;
-}
 
 // The name and the password of "ldap test NAME --password TEXT"; false when either is missing.
 bool ReadTestArgs(const std::vector<std::string>& args, std::string& name, std::string& password) {
@@ -69,11 +59,8 @@ SLdapStep MappedStep(COrvaneSrvCore& core, const std::string& name,
                 "no OrvaneSrv group names any of these directory groups: the "
                 "credential service refuses this user"};
     }
-    std::string text;
-    for (const std::u16string& group : mapped) {
-        text += (text.empty() ? "" : ", ") + Utf16ToUtf8(group);
-    }
-    return {"mapped", true, text};
+    return {"mapped", true,
+            Joined(mapped, ", ", [](const std::u16string& group) { return Utf16ToUtf8(group); })};
 }
 
 // The directory groups that the groups step found.
@@ -84,23 +71,7 @@ std::vector<std::string> GroupsOf(const std::vector<SLdapStep>& steps) {
     return steps.back().found;
 }
 
-std::string SinceText(const std::optional<std::chrono::system_clock::time_point>& since) {
-    if (!since) {
-        return {};
-    }
-    const std::time_t t = std::chrono::system_clock::to_time_t(*since);
-    std::tm utc{};
-    ::gmtime_r(&t, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
-    return text;
-}
-
 } // namespace
-
-bool IsLdapRequest(const std::vector<std::string>& args) {
-    return !args.empty() && args[0] == "ldap";
-}
 
 void RunLdapRequest(COrvaneSrvCore& core, const std::shared_ptr<IWindowThread>& window,
                     const std::vector<std::string>& args, const CControlDone& done,
@@ -108,12 +79,14 @@ void RunLdapRequest(COrvaneSrvCore& core, const std::shared_ptr<IWindowThread>& 
     std::string name;
     std::string password;
     if (args.size() < 2 || args[1] != "test" || !ReadTestArgs(args, name, password)) {
-        done({kBadUsage, {}, "orvanectl: usage: orvanectl ldap test NAME [--password-stdin]\n"});
+        done({kBadUsageStatus,
+              {},
+              "orvanectl: usage: orvanectl ldap test NAME [--password-stdin]\n"});
         return;
     }
     std::shared_ptr<CLdapUsers> users = core.LdapUsers();
     if (!users) {
-        done({kFailed,
+        done({kFailedStatus,
               {},
               "no LDAP directory is configured: an [ldap] section in " + settingsFile.string() +
                   " names one (see OrvaneSrv(1)), read at start\n"});
@@ -127,12 +100,12 @@ void RunLdapRequest(COrvaneSrvCore& core, const std::shared_ptr<IWindowThread>& 
         ::explicit_bzero(password.data(), password.size());
         window->Post([&core, steps = std::move(steps), name, done]() mutable {
             std::string note;
-            const bool bSignedIn = !steps.empty() && steps.back().ok;
-            if (bSignedIn) {
+            // Every step passed: the user signed in.
+            if (!steps.empty() && steps.back().ok) {
                 steps.push_back(MappedStep(core, name, GroupsOf(steps), note));
             }
             const bool bOk = !steps.empty() && steps.back().ok;
-            done({bOk ? 0 : kFailed, StepLines(steps), note});
+            done({bOk ? 0 : kFailedStatus, StepLines(steps), note});
         });
     }).detach();
 }
@@ -142,13 +115,9 @@ CSealStatusField LdapStatusField(const CLdapUsers* users) {
         return {"ldap", "none configured", "ldap", "null"};
     }
     const SLdapStatus s = users->Status();
-    std::string uris;
-    std::string urisJson;
-    for (const std::string& uri : s.uris) {
-        uris += (uris.empty() ? "" : " ") + uri;
-        urisJson += (urisJson.empty() ? "" : ", ") + Json(uri);
-    }
-    const std::string since = SinceText(s.since);
+    const std::string uris = Joined(s.uris, " ");
+    const std::string urisJson = Joined(s.uris, ", ", StatusJson);
+    const std::string since = s.since ? StatusTime(*s.since) : std::string();
     std::string text = uris + (s.bAnswering ? ": answering" : ": not answering");
     if (!since.empty()) {
         text += " since " + since;
@@ -161,8 +130,8 @@ CSealStatusField LdapStatusField(const CLdapUsers* users) {
             std::to_string(s.nUnavailable) + " while it did not answer";
     const std::string json =
         "{\"uris\": [" + urisJson + "], \"answering\": " + (s.bAnswering ? "true" : "false") +
-        ", \"since\": " + (since.empty() ? "null" : Json(since)) +
-        ", \"reason\": " + Json(s.reason) + ", \"signIns\": " + std::to_string(s.nSignIns) +
+        ", \"since\": " + (since.empty() ? "null" : StatusJson(since)) +
+        ", \"reason\": " + StatusJson(s.reason) + ", \"signIns\": " + std::to_string(s.nSignIns) +
         ", \"cacheHits\": " + std::to_string(s.nCacheHits) +
         ", \"refused\": " + std::to_string(s.nRefused) +
         ", \"unavailable\": " + std::to_string(s.nUnavailable) +

@@ -13,10 +13,8 @@
 #include <string>
 #include <vector>
 
-// Whether args is an LDAP request ("ldap ...").
-bool IsLdapRequest(const std::vector<std::string>& args);
-// Window thread: answers through done once the steps are done. The password travels as
-// "--password TEXT"; settingsFile is named when no directory is configured.
+// Window thread: runs "ldap ..." and answers through done once the steps are done. The password
+// travels as "--password TEXT"; settingsFile is named when no directory is configured.
 void RunLdapRequest(COrvaneSrvCore& core, const std::shared_ptr<IWindowThread>& window,
                     const std::vector<std::string>& args, const CControlDone& done,
                     const std::filesystem::path& settingsFile);

@@ -79,10 +79,6 @@ CFields SplitFields(std::string_view line) {
     }
 }
 
-bool IsUtf8(std::string_view text) {
-    return Utf16ToUtf8(Utf8ToUtf16(text)) == text;
-}
-
 // Why the fields of a line cannot be sent, or nothing.
 std::string FieldsError(const std::vector<std::string>& fields) {
     if (fields.size() != 1 && fields.size() != kFieldsWithCredentials) {
@@ -90,7 +86,8 @@ std::string FieldsError(const std::vector<std::string>& fields) {
                " fields";
     }
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (!IsUtf8(fields[i])) {
+        // Text that is not UTF-8 does not come back whole from UTF-16.
+        if (Utf16ToUtf8(Utf8ToUtf16(fields[i])) != fields[i]) {
             return std::string(kFieldNames[i]) + " is not valid UTF-8";
         }
         if (std::ranges::any_of(
@@ -111,22 +108,19 @@ std::string FieldsError(const std::vector<std::string>& fields) {
 // one is not for us to guess.
 void DropRepeatedMacs(std::vector<CLoginFileEntry>& entries, std::vector<std::size_t>& lines,
                       std::vector<CLoginFileError>& errors) {
-    std::map<std::string, std::size_t> firstLine;
-    std::map<std::string, std::size_t> count;
+    std::map<std::string, std::pair<std::size_t, std::size_t>> seen; // first line, lines
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::string key = MacKey(entries[i].mac);
-        firstLine.try_emplace(key, lines[i]);
-        ++count[key];
+        ++seen.try_emplace(MacKey(entries[i].mac), lines[i], 0).first->second.second;
     }
     std::vector<CLoginFileEntry> kept;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::string key = MacKey(entries[i].mac);
-        if (count[key] == 1) {
+        const auto [firstLine, count] = seen[MacKey(entries[i].mac)];
+        if (count == 1) {
             kept.push_back(std::move(entries[i]));
-        } else if (lines[i] != firstLine[key]) {
+        } else if (lines[i] != firstLine) {
             errors.push_back(
                 {lines[i], EscapeForTerminal(entries[i].mac) + " is listed twice (first on line " +
-                               std::to_string(firstLine[key]) + "): none of its lines is used"});
+                               std::to_string(firstLine) + "): none of its lines is used"});
         }
     }
     entries = std::move(kept);

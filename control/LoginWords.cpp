@@ -3,6 +3,7 @@
 
 #include "platform/text/TextConv.h"
 
+#include <array>
 #include <chrono>
 
 namespace {
@@ -64,15 +65,10 @@ std::u16string LoginOutcomeWords(const CLoginOutcome& outcome) {
 }
 
 std::u16string LoginSkipWords(ELoginSkip reason) {
-    switch (reason) {
-    case ELoginSkip::NoLogin:
-        return u"does not support a login";
-    case ELoginSkip::NoMac:
-        return u"announces no MAC address";
-    case ELoginSkip::AddressConflict:
-        return u"another address announces its MAC address too";
-    case ELoginSkip::Changed:
-        break;
-    }
-    return u"its row changed while the Login Dialog was open";
+    // In the order of ELoginSkip.
+    constexpr std::array<std::u16string_view, 4> kWords = {
+        u"does not support a login", u"announces no MAC address",
+        u"another address announces its MAC address too",
+        u"its row changed while the Login Dialog was open"};
+    return std::u16string(kWords.at(static_cast<std::size_t>(reason)));
 }

@@ -1,38 +1,29 @@
 // Seal requests and the seal's status lines.
 #include "control/SealRequests.h"
 
+#include "control/TextTable.h"
 #include "core/COrvaneSrvCore.h"
+
+#include <array>
+#include <ctime>
 
 namespace {
 
-constexpr int kFailed = 1;
-constexpr int kBadUsage = 2;
-
 CControlReply Answered(const CSealAnswer& answer) {
-    if (answer.bDone) {
-        return {0, answer.strText + "\n", {}};
-    }
-    return {kFailed, {}, answer.strText + "\n"};
+    return answer.bDone ? CControlReply{0, answer.strText + "\n", {}}
+                        : CControlReply{kFailedStatus, {}, answer.strText + "\n"};
 }
 
 std::string ModeText(ESealMode mode) {
-    switch (mode) {
-    case ESealMode::KeyFile:
-        return "key file";
-    case ESealMode::Passphrase:
-        return "passphrase";
-    case ESealMode::Off:
-        break;
-    }
-    return "off";
+    constexpr std::array<std::string_view, 3> kNames = {"off", "key file", "passphrase"};
+    return std::string(kNames.at(static_cast<std::size_t>(mode)));
 }
 
 std::string DroppedText(const CSealStatus& status) {
     std::string text = std::to_string(status.Dropped());
-    std::string reasons;
-    for (const auto& [reason, count] : status.dropped) {
-        reasons += (reasons.empty() ? "" : "; ") + std::to_string(count) + " " + reason;
-    }
+    const std::string reasons = Joined(status.dropped, "; ", [](const auto& dropped) {
+        return std::to_string(dropped.second) + " " + dropped.first;
+    });
     return reasons.empty() ? text : text + " (" + reasons + ")";
 }
 
@@ -45,16 +36,22 @@ std::string DroppedJson(const CSealStatus& status) {
     return out + "}";
 }
 
-std::string Json(std::string_view text) {
+} // namespace
+
+std::string StatusJson(std::string_view text) {
     std::string out;
     CAuditRecord::AppendJsonString(out, text);
     return out;
 }
 
-} // namespace
-
-bool IsSealRequest(const std::vector<std::string>& args) {
-    return !args.empty() && (args[0] == "seal" || args[0] == "unseal");
+std::string StatusTime(std::chrono::system_clock::time_point when) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm utc{};
+    ::gmtime_r(&t, &utc);
+    constexpr std::size_t kTimeSize = 32;
+    char text[kTimeSize];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return text;
 }
 
 CControlReply RunSealRequest(COrvaneSrvCore& core, const std::vector<std::string>& args) {
@@ -63,7 +60,7 @@ CControlReply RunSealRequest(COrvaneSrvCore& core, const std::vector<std::string
         return Answered(seal.TurnOff());
     }
     if (args.size() != 3 || args[1] != "--passphrase") {
-        return {kBadUsage, {}, "usage: seal [--passphrase-stdin] | seal --off | unseal\n"};
+        return {kBadUsageStatus, {}, "usage: seal [--passphrase-stdin] | seal --off | unseal\n"};
     }
     return Answered(args[0] == "seal" ? seal.SealWith(args[2]) : seal.Unseal(args[2]));
 }
@@ -91,8 +88,8 @@ std::vector<CSealStatusField> SealStatusFields(const CSealStatus& status) {
         return CSealStatusField{label, std::to_string(n), key, std::to_string(n)};
     };
     return {
-        {"remembering", ModeText(status.eMode), "remembering", Json(ModeText(status.eMode))},
-        {"sealed file", state, "sealedFile", Json(state)},
+        {"remembering", ModeText(status.eMode), "remembering", StatusJson(ModeText(status.eMode))},
+        {"sealed file", state, "sealedFile", StatusJson(state)},
         count("remembered", "remembered", status.nRemembered),
         count("waiting for a sighting", "rememberedWaiting", status.nWaiting),
         count("verifying", "rememberedVerifying", status.nVerifying),

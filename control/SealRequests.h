@@ -5,7 +5,9 @@
 #include "control/ControlProtocol.h"
 #include "core/seal/CAuthorizationSeal.h"
 
+#include <chrono>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class COrvaneSrvCore;
@@ -19,9 +21,13 @@ struct CSealStatusField {
     std::string json;
 };
 
-// Whether args is a seal request ("seal ...", "unseal ...").
-bool IsSealRequest(const std::vector<std::string>& args);
-// Runs it on the window thread; the passphrase travels as "--passphrase TEXT".
+// The pieces of every status field: text as a JSON string (as the audit trail writes one), and a
+// time as "2026-12-09 21:00:00 UTC".
+std::string StatusJson(std::string_view text);
+std::string StatusTime(std::chrono::system_clock::time_point when);
+
+// Runs "seal ..." or "unseal ..." on the window thread; the passphrase travels as
+// "--passphrase TEXT".
 CControlReply RunSealRequest(COrvaneSrvCore& core, const std::vector<std::string>& args);
 // What "status" shows of the seal.
 std::vector<CSealStatusField> SealStatusFields(const CSealStatus& status);

@@ -73,9 +73,9 @@ TEST(CtlArguments, InputIsCheckedWhereItIsTyped) {
 }
 
 TEST(CtlArguments, MacsMatchWithoutRegardToCaseOrSeparator) {
-    EXPECT_TRUE(SameMac("02:4F:52:AA:bb:01", "02-4f-52-aa-BB-01"));
-    EXPECT_FALSE(SameMac("02:4f:52:aa:bb:01", "02:4f:52:aa:bb:02"));
-    EXPECT_FALSE(SameMac("m1", "m"));
+    EXPECT_EQ(MacKey("02:4F:52:AA:bb:01"), MacKey("02-4f-52-aa-BB-01"));
+    EXPECT_NE(MacKey("02:4f:52:aa:bb:01"), MacKey("02:4f:52:aa:bb:02"));
+    EXPECT_NE(MacKey("m1"), MacKey("m"));
 }
 
 } // namespace

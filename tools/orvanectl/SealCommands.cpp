@@ -1,6 +1,7 @@
 // The seal commands' side in orvanectl: the key file, the passphrase and the request's words.
 #include "tools/orvanectl/SealCommands.h"
 
+#include "control/ControlProtocol.h"
 #include "core/seal/SealKeyFile.h"
 #include "tools/orvanectl/TerminalInput.h"
 
@@ -10,8 +11,6 @@
 
 namespace {
 
-constexpr int kFailed = 1;
-constexpr int kBadUsage = 2;
 // Shorter passphrases are refused when remembering is turned on: the sealed file can be copied
 // and guessed at offline.
 constexpr std::size_t kMinPassphrase = 12;
@@ -22,11 +21,7 @@ int Usage(const char* why) {
                  "       orvanectl seal [--passphrase-stdin] | seal --off\n"
                  "       orvanectl unseal [--passphrase-stdin]\n",
                  why);
-    return kBadUsage;
-}
-
-bool Take(std::vector<std::string>& args, const char* option) {
-    return std::erase(args, std::string(option)) != 0;
+    return kBadUsageStatus;
 }
 
 } // namespace
@@ -41,7 +36,7 @@ int SealKeyNew(const std::vector<std::string>& args) {
     }
     if (const std::string error = CreateSealKeyFile(args[2]); !error.empty()) {
         std::fprintf(stderr, "orvanectl: %s\n", error.c_str());
-        return kFailed;
+        return kFailedStatus;
     }
     std::error_code ec;
     std::printf("wrote a new seal key to %s (mode 0600); start OrvaneSrv with --seal-key %s\n",
@@ -51,8 +46,8 @@ int SealKeyNew(const std::vector<std::string>& args) {
 
 int BuildSealRequest(std::vector<std::string> args, std::vector<std::string>& request) {
     const bool bSeal = args[0] == "seal";
-    const bool bStdin = Take(args, "--passphrase-stdin");
-    const bool bOff = bSeal && Take(args, "--off");
+    const bool bStdin = std::erase(args, std::string("--passphrase-stdin")) != 0;
+    const bool bOff = bSeal && std::erase(args, std::string("--off")) != 0;
     if (args.size() != 1) {
         return Usage(("unknown argument " + args.back()).c_str());
     }
@@ -69,12 +64,12 @@ int BuildSealRequest(std::vector<std::string> args, std::vector<std::string>& re
         AskSecret(bStdin, bSeal, CSecretWords{"passphrase", "--passphrase-stdin"}, why);
     if (!passphrase) {
         std::fprintf(stderr, "orvanectl: %s\n", why.c_str());
-        return kFailed;
+        return kFailedStatus;
     }
     if (bSeal && passphrase->size() < kMinPassphrase) {
         std::fprintf(stderr, "orvanectl: a passphrase has at least %zu characters\n",
                      kMinPassphrase);
-        return kFailed;
+        return kFailedStatus;
     }
     request = {args[0], "--passphrase", *passphrase};
     return -1;

@@ -9,6 +9,18 @@
 
 namespace {
 
+// One line from standard input, without its line end; nothing at its end.
+std::optional<std::string> ReadLine() {
+    std::string line;
+    if (!std::getline(std::cin, line) && line.empty()) {
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
 std::optional<std::string> Prompt(const std::string& question) {
     termios saved{};
     if (::tcgetattr(STDIN_FILENO, &saved) != 0) {
@@ -33,17 +45,6 @@ std::string Capitalized(std::string text) {
 }
 
 } // namespace
-
-std::optional<std::string> ReadLine() {
-    std::string line;
-    if (!std::getline(std::cin, line) && line.empty()) {
-        return std::nullopt;
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return line;
-}
 
 std::optional<std::string> AskSecret(bool bFromStdin, bool bConfirm, const CSecretWords& words,
                                      std::string& why) {

@@ -11,8 +11,6 @@ struct CSecretWords {
     const char* stdinOption;
 };
 
-// One line from standard input, without its line end; nothing at its end.
-std::optional<std::string> ReadLine();
 // The secret from standard input or the terminal; none with why set when there is none.
 std::optional<std::string> AskSecret(bool bFromStdin, bool bConfirm, const CSecretWords& words,
                                      std::string& why);

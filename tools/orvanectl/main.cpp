@@ -35,8 +35,6 @@
 
 namespace {
 
-constexpr int kFailed = 1;
-constexpr int kBadUsage = 2;
 constexpr int kNotRunning = 3;
 constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr std::size_t kMegabyte = 1024 * 1024;
@@ -50,13 +48,7 @@ std::string LoginFileName(const std::string& file) {
 
 int BadUsage(const std::string& why) {
     std::fprintf(stderr, "orvanectl: %s\n(orvanectl --help lists the commands)\n", why.c_str());
-    return kBadUsage;
-}
-
-// The password for a request: from standard input, or asked on the terminal (twice to confirm
-// a new one).
-std::optional<std::string> AskPassword(bool bFromStdin, bool bConfirm, std::string& why) {
-    return AskSecret(bFromStdin, bConfirm, CSecretWords{"password", "--password-stdin"}, why);
+    return kBadUsageStatus;
 }
 
 // What login's --from FILE found, beside the list it put in the request.
@@ -111,7 +103,7 @@ int ExpandLoginFile(std::vector<std::string>& args, CLoginFileUse& use) {
     const std::optional<std::string> text = ReadLoginFile(file, why);
     if (!text) {
         std::fprintf(stderr, "orvanectl: %s\n", why.c_str());
-        return kFailed;
+        return kFailedStatus;
     }
     const CLoginFileContent content = LoginFile::Parse(*text);
     for (const CLoginFileError& error : content.errors) {
@@ -123,7 +115,7 @@ int ExpandLoginFile(std::vector<std::string>& args, CLoginFileUse& use) {
                      content.errors.empty() ? "orvanectl: %s lists no MAC address\n"
                                             : "orvanectl: %s: no line left to log in with\n",
                      LoginFileName(file).c_str());
-        return kFailed;
+        return kFailedStatus;
     }
     use = {true, file == "-",
            std::ranges::any_of(content.entries,
@@ -148,7 +140,7 @@ int RefuseToReplace(const std::vector<std::string>& args) {
     std::error_code ec;
     if (std::filesystem::symlink_status(file, ec).type() != std::filesystem::file_type::not_found) {
         std::fprintf(stderr, "orvanectl: %s exists: give --force to replace it\n", file.c_str());
-        return kFailed;
+        return kFailedStatus;
     }
     return -1;
 }
@@ -206,10 +198,11 @@ int BuildRequest(std::vector<std::string> args, std::vector<std::string>& reques
     if (bAsk) {
         std::string why;
         // A login checks the password against the arrays: asked once.
-        const std::optional<std::string> password = AskPassword(bStdin, !bLogin && !bLdapTest, why);
+        const std::optional<std::string> password =
+            AskSecret(bStdin, !bLogin && !bLdapTest, {"password", "--password-stdin"}, why);
         if (!password) {
             std::fprintf(stderr, "orvanectl: %s\n", why.c_str());
-            return kFailed;
+            return kFailedStatus;
         }
         args.emplace_back("--password");
         args.push_back(*password);
@@ -220,34 +213,17 @@ int BuildRequest(std::vector<std::string> args, std::vector<std::string>& reques
 
 // Connects to the running copy; answers an invalid descriptor with errno set when none runs.
 CUniqueFd Connect(const std::filesystem::path& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string text = path.string();
-    if (text.size() >= sizeof address.sun_path) {
+    const std::optional<sockaddr_un> address = ControlProtocol::SocketAddress(path);
+    if (!address) {
         errno = ENAMETOOLONG;
         return {};
     }
-    std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
     CUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd ||
-        ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
         return {};
     }
     return fd;
-}
-
-bool SendAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
-            continue;
-        }
-        if (sent <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
-    }
-    return true;
 }
 
 std::optional<CControlReply> ReadReply(int fd, CWaitingLine& line) {
@@ -275,11 +251,9 @@ std::optional<CControlReply> ReadReply(int fd, CWaitingLine& line) {
         if (const auto progress = ControlProtocol::TakeProgress(bytes, bad)) {
             line.Show(*progress);
         }
-        if (auto reply = bad ? std::nullopt : ControlProtocol::DecodeReply(bytes, bad)) {
+        auto reply = bad ? std::nullopt : ControlProtocol::DecodeReply(bytes, bad);
+        if (reply || bad) {
             return reply;
-        }
-        if (bad) {
-            return std::nullopt;
         }
     }
 }
@@ -313,7 +287,7 @@ int Audit(const std::vector<std::string>& args) {
     const std::filesystem::path file = CAuditTrail::DefaultFilePath();
     if (file.empty()) {
         std::fputs("orvanectl: no home directory to find the audit trail in\n", stderr);
-        return kFailed;
+        return kFailedStatus;
     }
     const std::vector<std::string> lines = query.Read(file);
     if (bJson) {
@@ -372,7 +346,7 @@ int main(int argc, char** argv) {
                      "orvanectl: the request is larger than the %zu MB OrvaneSrv takes; "
                      "split the login file\n",
                      ControlProtocol::kMaxRequestBytes / kMegabyte);
-        return kFailed;
+        return kFailedStatus;
     }
     const auto socketPath =
         CRegistryHive::DefaultPath().parent_path() / ControlProtocol::kSocketName;
@@ -387,15 +361,15 @@ int main(int argc, char** argv) {
         return kNotRunning;
     }
     std::optional<CControlReply> reply;
-    if (SendAll(fd.Get(), bytes)) {
+    if (ControlProtocol::SendAll(fd.Get(), bytes)) {
         reply = ReadReply(fd.Get(), line);
     }
     if (!reply) {
         std::fputs("orvanectl: OrvaneSrv closed the connection without an answer\n", stderr);
-        return kFailed;
+        return kFailedStatus;
     }
     std::fwrite(reply->strOut.data(), 1, reply->strOut.size(), stdout);
     std::fwrite(reply->strErr.data(), 1, reply->strErr.size(), stderr);
     // The lines of the login file that were left out fail the command too.
-    return reply->nStatus == 0 && fileUse.bMalformed ? kFailed : reply->nStatus;
+    return reply->nStatus == 0 && fileUse.bMalformed ? kFailedStatus : reply->nStatus;
 }
