@@ -29,33 +29,17 @@ bool CArchiveReader::ReadByte(uint8_t& v) {
     return true;
 }
 
-bool CArchiveReader::ReadWord(uint16_t& v) {
-    uint8_t lo = 0;
-    uint8_t hi = 0;
-    if (!ReadByte(lo) || !ReadByte(hi)) {
-        return false;
+template <typename T>
+bool CArchiveReader::ReadNumber(T& v) {
+    T value = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+        uint8_t b = 0;
+        if (!ReadByte(b)) {
+            return false;
+        }
+        value |= static_cast<T>(static_cast<T>(b) << (8 * i));
     }
-    v = static_cast<uint16_t>(lo | (hi << 8));
-    return true;
-}
-
-bool CArchiveReader::ReadDword(uint32_t& v) {
-    uint16_t lo = 0;
-    uint16_t hi = 0;
-    if (!ReadWord(lo) || !ReadWord(hi)) {
-        return false;
-    }
-    v = lo | (static_cast<uint32_t>(hi) << 16);
-    return true;
-}
-
-bool CArchiveReader::ReadQword(uint64_t& v) {
-    uint32_t lo = 0;
-    uint32_t hi = 0;
-    if (!ReadDword(lo) || !ReadDword(hi)) {
-        return false;
-    }
-    v = lo | (static_cast<uint64_t>(hi) << 32);
+    v = value;
     return true;
 }
 
@@ -70,7 +54,7 @@ bool CArchiveReader::ReadTextLength(uint64_t& length, bool& wide) {
         return true;
     }
     uint16_t w = 0;
-    if (!ReadWord(w)) {
+    if (!ReadNumber(w)) {
         return false;
     }
     if (w == 0xFFFE) {
@@ -82,7 +66,7 @@ bool CArchiveReader::ReadTextLength(uint64_t& length, bool& wide) {
             length = b;
             return true;
         }
-        if (!ReadWord(w)) {
+        if (!ReadNumber(w)) {
             return false;
         }
     }
@@ -91,7 +75,7 @@ bool CArchiveReader::ReadTextLength(uint64_t& length, bool& wide) {
         return true;
     }
     uint32_t d = 0;
-    if (!ReadDword(d)) {
+    if (!ReadNumber(d)) {
         return false;
     }
     if (d < 0xFFFFFFFF) {
@@ -99,7 +83,7 @@ bool CArchiveReader::ReadTextLength(uint64_t& length, bool& wide) {
         return true;
     }
     uint64_t q = 0;
-    if (!ReadQword(q)) {
+    if (!ReadNumber(q)) {
         return false;
     }
     if (q > kMaxTextLength) {
@@ -134,14 +118,14 @@ bool CArchiveReader::ReadText(std::u16string& text) {
 
 bool CArchiveReader::ReadCount(uint32_t& count) {
     uint16_t w = 0;
-    if (!ReadWord(w)) {
+    if (!ReadNumber(w)) {
         return false;
     }
     if (w != 0xFFFF) {
         count = w;
         return true;
     }
-    return ReadDword(count);
+    return ReadNumber(count);
 }
 
 bool CArchiveReader::ReadTextList(std::vector<std::u16string>& list) {
@@ -167,7 +151,7 @@ bool CArchiveReader::ReadsSchema(uint16_t schema) const {
 bool CArchiveReader::ReadNewClass(std::size_t& slot) {
     uint16_t schema = 0;
     uint16_t length = 0;
-    if (!ReadWord(schema) || !ReadWord(length)) {
+    if (!ReadNumber(schema) || !ReadNumber(length)) {
         m_error = EArchiveError::None;
         return Fail(EArchiveError::BadClass);
     }
@@ -214,7 +198,7 @@ bool CArchiveReader::MakeRecord(std::size_t classSlot, std::unique_ptr<CSerializ
 bool CArchiveReader::ReadObject(std::unique_ptr<CSerializable>& object, EObjectKind& kind) {
     object.reset();
     uint16_t t = 0;
-    if (!ReadWord(t)) {
+    if (!ReadNumber(t)) {
         return false;
     }
     if (t == 0xFFFF) {
@@ -229,7 +213,7 @@ bool CArchiveReader::ReadObject(std::unique_ptr<CSerializable>& object, EObjectK
     bool bClass = false;
     if (t == 0x7FFF) {
         uint32_t d = 0;
-        if (!ReadDword(d)) {
+        if (!ReadNumber(d)) {
             return false;
         }
         bClass = (d & 0x80000000u) != 0;

@@ -23,9 +23,6 @@ public:
     explicit CArchiveReader(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
 
     bool ReadByte(uint8_t& v);
-    bool ReadWord(uint16_t& v);
-    bool ReadDword(uint32_t& v);
-    bool ReadQword(uint64_t& v);
 
     // UTF-16 texts, and 8-bit texts (decoded as UTF-8).
     bool ReadText(std::u16string& text);
@@ -47,6 +44,9 @@ public:
     bool Fail(EArchiveError error);
 
 private:
+    // A little-endian number of T's size.
+    template <typename T>
+    bool ReadNumber(T& v);
     bool ReadTextLength(uint64_t& length, bool& wide);
     bool ReadNewClass(std::size_t& slot);
     bool MakeRecord(std::size_t classSlot, std::unique_ptr<CSerializable>& object);

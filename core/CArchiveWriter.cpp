@@ -5,21 +5,6 @@
 #include <algorithm>
 #include <cassert>
 
-void CArchiveWriter::WriteWord(uint16_t v) {
-    m_bytes.push_back(static_cast<uint8_t>(v));
-    m_bytes.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void CArchiveWriter::WriteDword(uint32_t v) {
-    WriteWord(static_cast<uint16_t>(v));
-    WriteWord(static_cast<uint16_t>(v >> 16));
-}
-
-void CArchiveWriter::WriteQword(uint64_t v) {
-    WriteDword(static_cast<uint32_t>(v));
-    WriteDword(static_cast<uint32_t>(v >> 32));
-}
-
 void CArchiveWriter::WriteText(std::u16string_view text) {
     WriteByte(0xFF);
     WriteWord(0xFFFE);

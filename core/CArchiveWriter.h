@@ -15,9 +15,9 @@ class CSerializable;
 class CArchiveWriter {
 public:
     void WriteByte(uint8_t v) { m_bytes.push_back(v); }
-    void WriteWord(uint16_t v);
-    void WriteDword(uint32_t v);
-    void WriteQword(uint64_t v);
+    void WriteWord(uint16_t v) { WriteNumber(v); }
+    void WriteDword(uint32_t v) { WriteNumber(v); }
+    void WriteQword(uint64_t v) { WriteNumber(v); }
 
     // Always UTF-16, with the FF FE FF marker and the shortest length form.
     void WriteText(std::u16string_view text);
@@ -43,6 +43,13 @@ public:
     std::vector<uint8_t> TakeBytes() { return std::move(m_bytes); }
 
 private:
+    // Little-endian, as the format has it.
+    template <typename T>
+    void WriteNumber(T v) {
+        for (std::size_t i = 0; i < sizeof(T); ++i) {
+            m_bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        }
+    }
     void WriteClassTag(const CSerializable& object);
 
     struct CClassEntry {

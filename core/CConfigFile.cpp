@@ -217,27 +217,25 @@ EArchiveError CConfigFile::Parse(std::span<const uint8_t> bytes, CGroupTable& gr
 
 namespace {
 
-void AuditConfigFile(const COrvaneSrvCore& core, std::string_view event,
-                     const std::filesystem::path& path, const CConfigResult& result) {
+// Records the result in the audit trail and answers it.
+CConfigResult Audited(const COrvaneSrvCore& core, std::string_view event,
+                      const std::filesystem::path& path, CConfigResult result) {
     const std::string failure =
         result.status == EConfigStatus::Ok ? std::string() : Utf16ToUtf8(result.strMessage);
     core.Audit(ConfigFileRecord(event, core.ChangeSource(), path, failure));
+    return result;
 }
 
 } // namespace
 
 CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvCore& core) {
     CConfigFileIo io;
-    const CConfigResult result = Export(path, core, io);
-    AuditConfigFile(core, "export", path, result);
-    return result;
+    return Audited(core, "export", path, Export(path, core, io));
 }
 
 CConfigResult CConfigFile::Import(const std::filesystem::path& path, COrvaneSrvCore& core) {
     CConfigFileIo io;
-    const CConfigResult result = Import(path, core, io);
-    AuditConfigFile(core, "import", path, result);
-    return result;
+    return Audited(core, "import", path, Import(path, core, io));
 }
 
 CConfigResult CConfigFile::Export(const std::filesystem::path& path, COrvaneSrvCore& core,

@@ -31,13 +31,27 @@ inline constexpr EDirectoryMessage UM_SET_GROUP_ACCESS = EDirectoryMessage::UM_S
 
 class CDirectoryMessage {
 public:
-    static CDirectoryMessage AddUser(bool bPersist, std::unique_ptr<CUserData> user);
-    static CDirectoryMessage ModifyUser(bool bPersist, std::unique_ptr<CUserData> user);
-    static CDirectoryMessage DeleteUser(bool bPersist, std::u16string name);
-    static CDirectoryMessage AddGroup(bool bPersist, std::unique_ptr<CGroupData> group);
-    static CDirectoryMessage ModifyGroup(bool bPersist, std::unique_ptr<CGroupData> group);
-    static CDirectoryMessage DeleteGroup(bool bPersist, std::u16string name);
-    static CDirectoryMessage SetGroupAccess(bool bPersist, std::unique_ptr<CGroupData> carrier);
+    static CDirectoryMessage AddUser(bool bPersist, std::unique_ptr<CUserData> user) {
+        return {UM_ADD_USER, bPersist, std::move(user)};
+    }
+    static CDirectoryMessage ModifyUser(bool bPersist, std::unique_ptr<CUserData> user) {
+        return {UM_MODIFY_USER, bPersist, std::move(user)};
+    }
+    static CDirectoryMessage DeleteUser(bool bPersist, std::u16string name) {
+        return {UM_DELETE_USER, bPersist, nullptr, nullptr, std::move(name)};
+    }
+    static CDirectoryMessage AddGroup(bool bPersist, std::unique_ptr<CGroupData> group) {
+        return {UM_ADD_GROUP, bPersist, nullptr, std::move(group)};
+    }
+    static CDirectoryMessage ModifyGroup(bool bPersist, std::unique_ptr<CGroupData> group) {
+        return {UM_MODIFY_GROUP, bPersist, nullptr, std::move(group)};
+    }
+    static CDirectoryMessage DeleteGroup(bool bPersist, std::u16string name) {
+        return {UM_DELETE_GROUP, bPersist, nullptr, nullptr, std::move(name)};
+    }
+    static CDirectoryMessage SetGroupAccess(bool bPersist, std::unique_ptr<CGroupData> carrier) {
+        return {UM_SET_GROUP_ACCESS, bPersist, nullptr, std::move(carrier)};
+    }
 
     // Marks what an operator typed (a dialog, orvanectl): SendMessage then holds it to the
     // directory's rules for new names, passwords and "Everyone" (CDirectoryRules). Records read
@@ -55,5 +69,8 @@ public:
     bool m_bTypedInput = false;
 
 private:
-    CDirectoryMessage(EDirectoryMessage id, bool bPersist) : m_id(id), m_bPersist(bPersist) {}
+    CDirectoryMessage(EDirectoryMessage id, bool bPersist, std::unique_ptr<CUserData> user,
+                      std::unique_ptr<CGroupData> group = nullptr, std::u16string name = {})
+        : m_id(id), m_bPersist(bPersist), m_pUser(std::move(user)), m_pGroup(std::move(group)),
+          m_strName(std::move(name)) {}
 };

@@ -83,9 +83,6 @@ public:
     // are allowed. Values are not checked beyond that: the directory is the judge of them.
     static constexpr std::size_t kMaxDnLength = 1024;
     static EDnFault CheckDirectoryGroupDn(std::u16string_view dn);
-    static bool IsDirectoryGroupDn(std::u16string_view dn) {
-        return CheckDirectoryGroupDn(dn) == EDnFault::None;
-    }
     // What two DNs share when they name the same directory group as far as this program tells:
     // ASCII letters in lower case, and the blanks around unescaped ',', '=' and '+' and at either
     // end left out. Escaped characters stay as they are (an escaped blank is part of its value),

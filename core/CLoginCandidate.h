@@ -16,7 +16,7 @@ struct CLoginCandidate {
     bool bSupported = false;
     bool bKnown = false;
     EAddressState eState = EAddressState::Bound;
-    std::u16string strLatestClaim; // the other address seen last, when any
+    std::u16string strLatestClaim{}; // the other address seen last, when any
 
     // Whether a login that names no address and no array by name may go to it.
     bool FleetMayReach() const { return bSupported && bKnown && eState == EAddressState::Bound; }

@@ -19,10 +19,11 @@ public:
         std::vector<uint8_t> body;
     };
 
-    void WriteUser(const CUserData& user);
-    void WriteGroup(const CGroupData& group);
-    void DeleteUserValue(std::u16string name);
-    void DeleteGroupValue(std::u16string name);
+    void Write(const CUserData& user);
+    void Write(const CGroupData& group);
+    // The stored value of the record's name goes.
+    void Delete(const CUserData& user);
+    void Delete(const CGroupData& group);
 
     bool Empty() const { return m_changes.empty(); }
     const std::vector<Change>& Changes() const { return m_changes; }

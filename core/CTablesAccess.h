@@ -43,15 +43,12 @@ private:
 
     CTablesView ViewUnderGuard() const {
         if (!m_pGuard->m_bTablesAlive) {
-            return GoneView(m_pGuard->Generation());
+            static const CServerTable kNoServers;
+            static const CUserTable kNoUsers;
+            static const CGroupTable kNoGroups;
+            return {kNoServers, kNoUsers, kNoGroups, m_pGuard->Generation(), false};
         }
         return {*m_pServers, *m_pUsers, *m_pGroups, m_pGuard->Generation(), true};
-    }
-    static CTablesView GoneView(uint64_t generation) {
-        static const CServerTable kNoServers;
-        static const CUserTable kNoUsers;
-        static const CGroupTable kNoGroups;
-        return {kNoServers, kNoUsers, kNoGroups, generation, false};
     }
 
     std::shared_ptr<CTableGuard> m_pGuard;

@@ -22,7 +22,7 @@ struct CLoginOutcome {
     ELoginResult eResult = ELoginResult::Succeeded;
     long nCode = 0;
     // What the operator reads of a failure ("Authentication failed", ...); empty otherwise.
-    std::u16string strMessage;
+    std::u16string strMessage{};
     // Whether an operator had logged in to the array, or given a group access to it, before.
     bool bKnown = true;
     // Whether the login named another address than the array's own, to move it there.

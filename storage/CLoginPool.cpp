@@ -132,10 +132,6 @@ CLoginPool::~CLoginPool() {
     }
 }
 
-std::size_t CLoginPool::MaxInFlight() const {
-    return m_pShared->nMax;
-}
-
 CLoginPool::CTicket CLoginPool::Submit(std::vector<CJob> jobs) {
     auto queue = std::make_shared<CQueue>();
     if (jobs.empty()) {

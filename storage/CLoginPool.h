@@ -56,8 +56,6 @@ public:
     // Queues jobs as one request behind those already waiting; any thread.
     [[nodiscard]] CTicket Submit(std::vector<CJob> jobs);
 
-    std::size_t MaxInFlight() const;
-
 private:
     std::shared_ptr<CShared> m_pShared;
 };

@@ -2,48 +2,10 @@
 // rendered element in step with the fields it shows.
 #include "storage/CServerData.h"
 
-#include "platform/text/TextConv.h"
 #include "storage/ServerElement.h"
 
 #include <algorithm>
 #include <cstring>
-
-void CServerData::SetIPAddr(std::string_view v) {
-    DropElement();
-    CopyToField(m_szIPAddr, sizeof m_szIPAddr, v);
-}
-
-void CServerData::SetSystemName(std::string_view v) {
-    DropElement();
-    CopyToField(m_szSystemName, sizeof m_szSystemName, v);
-}
-
-void CServerData::SetVendor(std::string_view v) {
-    CopyToField(m_szVendor, kVendorChars + 1, v);
-}
-
-void CServerData::SetModel(std::string_view v) {
-    CopyToField(m_szModel, sizeof m_szModel, v);
-}
-
-void CServerData::SetProduct(std::string_view v) {
-    DropElement();
-    CopyToField(m_szProduct, sizeof m_szProduct, v);
-}
-
-void CServerData::SetVersion(std::string_view v) {
-    CopyToField(m_szVersion, sizeof m_szVersion, v);
-}
-
-void CServerData::SetMAC(std::string_view v) {
-    DropElement();
-    CopyToField(m_szMAC, sizeof m_szMAC, v);
-}
-
-void CServerData::SetType(std::string_view v) {
-    DropElement();
-    CopyToField(m_szType, sizeof m_szType, v);
-}
 
 void CServerData::SetLoginResponse(std::string_view v) {
     m_szLoginResponse.assign(v.substr(0, kLoginResponseMax));

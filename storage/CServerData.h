@@ -7,6 +7,7 @@
 // servers is assembled rather than rendered again for each request.
 #pragma once
 
+#include "platform/text/TextConv.h"
 #include "storage/CAddressClaim.h"
 #include "storage/CLoginOutcome.h"
 
@@ -82,14 +83,14 @@ public:
 
     // Setters that cut a value to what its field holds (the vendor to its first 32 bytes), never
     // inside a UTF-8 sequence. The login response is cut to its first kLoginResponseMax bytes.
-    void SetIPAddr(std::string_view v);
-    void SetSystemName(std::string_view v);
-    void SetVendor(std::string_view v);
-    void SetModel(std::string_view v);
-    void SetProduct(std::string_view v);
-    void SetVersion(std::string_view v);
-    void SetMAC(std::string_view v);
-    void SetType(std::string_view v);
+    void SetIPAddr(std::string_view v) { SetShown(m_szIPAddr, v); }
+    void SetSystemName(std::string_view v) { SetShown(m_szSystemName, v); }
+    void SetVendor(std::string_view v) { CopyToField(m_szVendor, kVendorChars + 1, v); }
+    void SetModel(std::string_view v) { CopyToField(m_szModel, sizeof m_szModel, v); }
+    void SetProduct(std::string_view v) { SetShown(m_szProduct, v); }
+    void SetVersion(std::string_view v) { CopyToField(m_szVersion, sizeof m_szVersion, v); }
+    void SetMAC(std::string_view v) { SetShown(m_szMAC, v); }
+    void SetType(std::string_view v) { SetShown(m_szType, v); }
     void SetLoginResponse(std::string_view v);
     void SetAuthorizedIP(std::string_view v);
 
@@ -131,6 +132,12 @@ public:
 private:
     // The element holds the password: its bytes do not outlive it in freed memory.
     void DropElement();
+    // A field that the element shows.
+    template <std::size_t N>
+    void SetShown(char (&field)[N], std::string_view v) {
+        DropElement();
+        CopyToField(field, N, v);
+    }
 
     std::string m_strElement;
     // Off the record's fixed part, like the login's body: most records never have one. Replaced,

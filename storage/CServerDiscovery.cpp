@@ -117,7 +117,7 @@ void PostDiscoveryDone(const CPass& pass) {
 void PostLogLine(const CPass& pass, std::string line) {
     pass.pWindow->Post([target = pass.pTarget, line = std::move(line)] {
         if (*target != nullptr) {
-            (*target)->OnPassNote(line);
+            (*target)->LogLine(line);
         }
     });
 }
@@ -406,10 +406,6 @@ void CServerDiscovery::LogLine(std::string_view line) const {
     do {
         written = ::write(STDERR_FILENO, text.data(), text.size());
     } while (written < 0 && errno == EINTR);
-}
-
-void CServerDiscovery::OnPassNote(std::string_view line) {
-    LogLine(line);
 }
 
 void CServerDiscovery::OnServerFound(std::string_view host, std::string_view attrList) {

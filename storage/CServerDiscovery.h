@@ -91,8 +91,8 @@ public:
     // logged in to: a sighting of its MAC at another address only puts it in conflict (logged
     // and audited once per address), never changes its address, attributes or authorization.
     void OnServerFound(std::string_view host, std::string_view attrList);
-    // A line from the pass thread for the operator's log.
-    void OnPassNote(std::string_view line);
+    // A line for the operator's log (the pass thread's too, through the window thread).
+    void LogLine(std::string_view line) const;
     // The end of a pass: the sweep, claims aged, and one line for the servers the pass left out.
     void OnDiscoveryDone();
 
@@ -131,7 +131,6 @@ private:
     // The line and the news counting what this pass did not name; the counts start over.
     void ReportPresenceBeyondBound();
     void StartPass();
-    void LogLine(std::string_view line) const;
 
     CServerTable& m_table;
     std::shared_ptr<CTableGuard> m_pGuard;

@@ -13,12 +13,8 @@
 namespace {
 
 const std::string* Find(const CAuditQuery::CMembers& record, std::string_view key) {
-    for (const auto& [name, value] : record) {
-        if (name == key) {
-            return &value;
-        }
-    }
-    return nullptr;
+    const auto it = std::ranges::find(record, key, &CAuditQuery::CMembers::value_type::first);
+    return it == record.end() ? nullptr : &it->second;
 }
 
 bool ListHasMac(const std::string& list, const std::string& wanted) {
@@ -69,23 +65,16 @@ std::optional<std::string> CAuditQuery::SinceText(std::string_view value,
 }
 
 bool CAuditQuery::Matches(const CMembers& record) const {
-    if (!since.empty()) {
-        const std::string* time = Find(record, "time");
-        if (time == nullptr || *time < since) {
+    // What was not asked for passes; what was, fails a record without the field.
+    const auto fails = [&record](std::string_view key, const std::string& wanted, bool bAtLeast) {
+        if (wanted.empty()) {
             return false;
         }
-    }
-    if (!event.empty()) {
-        const std::string* kind = Find(record, "event");
-        if (kind == nullptr || *kind != event) {
-            return false;
-        }
-    }
-    if (!user.empty()) {
-        const std::string* name = Find(record, "user");
-        if (name == nullptr || *name != user) {
-            return false;
-        }
+        const std::string* value = Find(record, key);
+        return value == nullptr || (bAtLeast ? *value < wanted : *value != wanted);
+    };
+    if (fails("time", since, true) || fails("event", event, false) || fails("user", user, false)) {
+        return false;
     }
     if (!mac.empty()) {
         const std::string wanted = MacKey(mac);

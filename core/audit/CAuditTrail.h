@@ -77,7 +77,7 @@ public:
         // A full file is not rotated while the file it would drop was written to this recently.
         Clock::duration minKeptAge = kDefaultMinKeptAge;
         // Empty: the system clock. Called from the writer thread too.
-        std::function<Clock::time_point()> clock;
+        std::function<Clock::time_point()> clock{};
     };
 
     // Credentials handed out to a user at an address: the lists as the answer carried them
@@ -93,7 +93,7 @@ public:
         std::string_view ips;
         uint64_t generation = 0;
         // A user of the site's directory: its DN (and the record's source is "ldap").
-        std::string_view dn;
+        std::string_view dn{};
     };
 
     explicit CAuditTrail(COptions options);

@@ -1,26 +1,24 @@
 // The audit records of directory changes; see DirectoryAudit.h.
 #include "core/audit/DirectoryAudit.h"
 
-#include "core/COrvaneSrvCore.h"
 #include "platform/text/TextConv.h"
 
-std::string JoinNames(const std::vector<std::u16string>& names) {
+namespace {
+
+// Names joined with commas, as the trail lists them. DNs are joined with "; ": they hold commas,
+// and a DN written by the directory's rules escapes every ';' in its values.
+constexpr std::string_view kDnSeparator = "; ";
+
+std::string JoinNames(const std::vector<std::u16string>& names, std::string_view separator = ",") {
     std::string joined;
     for (const std::u16string& name : names) {
-        joined += joined.empty() ? "" : ",";
+        joined += joined.empty() ? std::string_view() : separator;
         joined += Utf16ToUtf8(name);
     }
     return joined;
 }
 
-std::string JoinDns(const std::vector<std::u16string>& dns) {
-    std::string joined;
-    for (const std::u16string& dn : dns) {
-        joined += joined.empty() ? "" : "; ";
-        joined += Utf16ToUtf8(dn);
-    }
-    return joined;
-}
+} // namespace
 
 std::optional<CAuditRecord> DirectoryChangeRecord(const CDirectoryMessage& msg,
                                                   const CUserTable& users,
@@ -61,7 +59,8 @@ std::optional<CAuditRecord> DirectoryChangeRecord(const CDirectoryMessage& msg,
             .Add("members", JoinNames(msg.m_pGroup->m_listUsers));
         // A group without directory groups keeps the record it always had.
         if (!msg.m_pGroup->m_listDirectoryGroups.empty()) {
-            record.Add("directoryGroups", JoinDns(msg.m_pGroup->m_listDirectoryGroups));
+            record.Add("directoryGroups",
+                       JoinNames(msg.m_pGroup->m_listDirectoryGroups, kDnSeparator));
         }
         return record;
     }

@@ -10,14 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
-
-// Names joined with commas, as the trail lists them.
-std::string JoinNames(const std::vector<std::u16string>& names);
-
-// DNs joined with "; ": they hold commas, and a DN written by the directory's rules escapes
-// every ';' in its values.
-std::string JoinDns(const std::vector<std::u16string>& dns);
 
 // The record for msg, composed before it is delivered (the caller holds the guard over users);
 // nothing for the loading of stored records, which changes nothing.

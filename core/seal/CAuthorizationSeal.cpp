@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <shared_mutex>
 
 namespace {
@@ -34,20 +35,8 @@ bool SameCredentials(const CSealedAuthorization& a, const CSealedAuthorization& 
            a.strPassword == b.strPassword;
 }
 
-bool SameRecord(const CSealedAuthorization& a, const CSealedAuthorization& b) {
-    return a.strMAC == b.strMAC && SameCredentials(a, b) && a.nAuthorizedAt == b.nAuthorizedAt &&
-           a.nVerifiedAt == b.nVerifiedAt;
-}
-
 void Wipe(std::map<std::u16string, CSealedAuthorization>& records) {
     for (auto& [mac, record] : records) {
-        record.Wipe();
-    }
-    records.clear();
-}
-
-void Wipe(std::vector<CSealedAuthorization>& records) {
-    for (CSealedAuthorization& record : records) {
         record.Wipe();
     }
     records.clear();
@@ -91,11 +80,8 @@ struct CSealLink {
 };
 
 std::size_t CSealStatus::Dropped() const {
-    std::size_t n = 0;
-    for (const auto& [reason, count] : dropped) {
-        n += count;
-    }
-    return n;
+    return std::accumulate(dropped.begin(), dropped.end(), std::size_t{0},
+                           [](std::size_t n, const auto& entry) { return n + entry.second; });
 }
 
 CAuthorizationSeal::CAuthorizationSeal(COrvaneSrvCore& core)
@@ -113,10 +99,6 @@ void CAuthorizationSeal::Log(const std::string& line) const {
     if (m_log) {
         m_log(line);
     }
-}
-
-void CAuthorizationSeal::Wake() {
-    m_wake.notify_all();
 }
 
 void CAuthorizationSeal::Start(std::filesystem::path file, CSecretBytes key) {
@@ -215,7 +197,7 @@ void CAuthorizationSeal::Stop() {
         }
         m_bStop = true;
     }
-    Wake();
+    m_wake.notify_all();
     m_thread.join();
     {
         std::lock_guard client(m_clientMutex);
@@ -344,7 +326,7 @@ void CAuthorizationSeal::OnVerified(const CLoginOutcome& outcome) {
     // Only a retry needs the worker before its tick: waking it for every login ending made it
     // scan every remembered authorization under the lock thousands of times a second.
     if (bRetry) {
-        Wake();
+        m_wake.notify_all();
     }
 }
 
@@ -392,16 +374,13 @@ std::string CAuthorizationSeal::WriteIfDue(bool bForce) {
     {
         std::lock_guard lock(m_mutex);
         if (m_eState != ESealState::Open || m_key.Empty()) {
-            Wipe(authorized);
+            WipeAll(authorized);
             return {};
         }
         m_nWrittenGeneration = generation;
         m_bDirty = false;
         next = Dated(std::move(authorized));
-        const bool bSame = std::ranges::equal(next, m_written, [](const auto& a, const auto& b) {
-            return SameRecord(a.second, b.second);
-        });
-        if (bSame && !bForce) {
+        if (next == m_written && !bForce) {
             Wipe(next);
             return {};
         }
@@ -417,7 +396,7 @@ std::string CAuthorizationSeal::WriteIfDue(bool bForce) {
         records.push_back(record);
     }
     const std::string error = m_store->Write(SealFile(header, key.Bytes(), records));
-    Wipe(records);
+    WipeAll(records);
     std::lock_guard lock(m_mutex);
     m_lastWrite = Clock::now();
     if (!error.empty()) {
@@ -529,7 +508,7 @@ CSealAnswer CAuthorizationSeal::Unseal(std::string_view passphrase) {
     m_strProblem.clear();
     m_unsealFailures.clear();
     Remember(std::move(opened.records));
-    Wake();
+    m_wake.notify_all();
     return {true, "the sealed file is open: " + std::to_string(m_nRemembered) +
                       " remembered authorizations are handed out again as their arrays answer "
                       "a login"};

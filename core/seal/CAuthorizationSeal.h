@@ -146,7 +146,6 @@ private:
     std::vector<CSealedAuthorization> Snapshot();
     std::map<std::u16string, CSealedAuthorization> Dated(std::vector<CSealedAuthorization> list);
     void Log(const std::string& line) const;
-    void Wake();
     bool UnsealThrottled();
     void WipeRemembered();
 

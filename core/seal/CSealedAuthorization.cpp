@@ -19,3 +19,10 @@ void CSealedAuthorization::Wipe() {
     WipeText(strPassword);
     WipeText(strUserName);
 }
+
+void WipeAll(std::vector<CSealedAuthorization>& records) {
+    for (CSealedAuthorization& record : records) {
+        record.Wipe();
+    }
+    records.clear();
+}

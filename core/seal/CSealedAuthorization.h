@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct CSealedAuthorization {
     std::u16string strMAC;
@@ -18,3 +19,6 @@ struct CSealedAuthorization {
     void Wipe();
     bool operator==(const CSealedAuthorization&) const = default;
 };
+
+// Wipes every record, then empties the list.
+void WipeAll(std::vector<CSealedAuthorization>& records);

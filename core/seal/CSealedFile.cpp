@@ -200,13 +200,6 @@ ESealError ReadRecords(std::span<const std::uint8_t> plain,
     return reader.Left() == 0 ? ESealError::None : ESealError::BadRecords;
 }
 
-void WipeAll(std::vector<CSealedAuthorization>& records) {
-    for (CSealedAuthorization& record : records) {
-        record.Wipe();
-    }
-    records.clear();
-}
-
 std::size_t PlaintextBytes(std::span<const CSealedAuthorization> records) {
     std::size_t n = 4;
     for (const CSealedAuthorization& r : records) {
@@ -262,14 +255,6 @@ std::string_view SealErrorText(ESealError eError) {
         return "the sealed file opened, but its records are damaged";
     }
     return "the sealed file does not open";
-}
-
-std::string SealErrorText(ESealError eError, std::uint16_t nVersion) {
-    std::string text(SealErrorText(eError));
-    if (eError == ESealError::UnknownVersion) {
-        text += " (format " + std::to_string(nVersion) + ")";
-    }
-    return text;
 }
 
 std::string SealFile(const CSealHeader& header, std::span<const std::uint8_t> key,

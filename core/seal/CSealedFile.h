@@ -38,8 +38,6 @@ enum class ESealError {
 
 // The operator's sentence for an error.
 std::string_view SealErrorText(ESealError eError);
-// The same, naming the format a newer version wrote (from the header read).
-std::string SealErrorText(ESealError eError, std::uint16_t nVersion);
 
 // The whole file. Throws std::invalid_argument for a header that ReadSealHeader would refuse,
 // std::runtime_error when the cipher or the random generator fails.

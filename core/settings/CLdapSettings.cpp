@@ -16,27 +16,15 @@ constexpr std::string_view kPlaceholder = "%s";
 constexpr int kMinTimeout = 1;
 constexpr int kMaxTimeout = 60;
 
-constexpr std::array kKeys{std::string_view{"uri"},
-                           std::string_view{"starttls"},
-                           std::string_view{"allow_clear_text"},
-                           std::string_view{"ca_file"},
-                           std::string_view{"base"},
-                           std::string_view{"user_filter"},
-                           std::string_view{"bind_dn"},
-                           std::string_view{"bind_password_file"},
-                           std::string_view{"group_attribute"},
-                           std::string_view{"group_filter"},
-                           std::string_view{"timeout"},
-                           std::string_view{"cache_seconds"}};
+constexpr std::array<std::string_view, 12> kKeys{
+    "uri",         "starttls",     "allow_clear_text",   "ca_file",         "base",
+    "user_filter", "bind_dn",      "bind_password_file", "group_attribute", "group_filter",
+    "timeout",     "cache_seconds"};
 
 using OptError = std::optional<SSettingsError>;
 
 SSettingsError At(const SIniEntry& entry, std::string reason) {
     return {entry.line, entry.key + ": " + std::move(reason)};
-}
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
 }
 
 OptError ReadBool(const SIniEntry* entry, bool& out) {
@@ -56,8 +44,8 @@ OptError ReadUris(const SIniEntry& entry, std::vector<std::string>& uris) {
     while ((from = text.find_first_not_of(" \t", from)) != std::string_view::npos) {
         const auto end = std::min(text.find_first_of(" \t", from), text.size());
         const std::string_view uri = text.substr(from, end - from);
-        const std::string_view scheme = StartsWith(uri, kTlsScheme) ? kTlsScheme : kClearScheme;
-        if (!StartsWith(uri, kClearScheme) && !StartsWith(uri, kTlsScheme)) {
+        const std::string_view scheme = uri.starts_with(kTlsScheme) ? kTlsScheme : kClearScheme;
+        if (!uri.starts_with(kClearScheme) && !uri.starts_with(kTlsScheme)) {
             return At(entry, "'" + std::string(uri) + "' is neither ldaps:// nor ldap://");
         }
         if (uri.size() == scheme.size() || uri[scheme.size()] == '/') {
@@ -132,7 +120,7 @@ OptError ReadTransport(const SIniSection& section, CLdapSettings& s) {
         return e;
     }
     for (const auto& u : s.uris) {
-        if (StartsWith(u, kClearScheme) && !s.startTls && !s.allowClearText) {
+        if (u.starts_with(kClearScheme) && !s.startTls && !s.allowClearText) {
             return At(*uri, u + " would send passwords in clear text: set starttls = true (or "
                                 "allow_clear_text = true, for a lab only)");
         }
