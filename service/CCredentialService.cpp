@@ -69,15 +69,16 @@ int StartConnectionThread(const CAcceptorRole& role) {
                                : StartSmallThread(std::move(job));
 }
 
-// Hands the acceptor role on to an idle thread or a new one. False when neither was possible
-// (a process or system thread limit): the caller then stays the acceptor itself.
+// Hands the acceptor role to an idle thread or a new one; 0 or pthread_create's error.
+int StartAcceptor(const CAcceptorRole& role) {
+    return role.pContext->m_pIdleThreads->HandOff(role) ? 0 : StartConnectionThread(role);
+}
+
+// Hands the acceptor role on. False when that was not possible (a process or system thread
+// limit): the caller then stays the acceptor itself.
 bool StartNextAcceptor(const CAcceptorRole& role) {
     const std::shared_ptr<CServiceContext>& context = role.pContext;
-    if (context->m_pIdleThreads->HandOff(role)) {
-        context->m_bThreadStartFailing = false;
-        return true;
-    }
-    const int error = StartConnectionThread(role);
+    const int error = StartAcceptor(role);
     if (error == 0) {
         context->m_bThreadStartFailing = false;
         return true;
@@ -102,16 +103,26 @@ void EndChain(CServiceContext& context, EListener listener) {
     }
 }
 
-// Closes a listening socket after a failed start, quietly.
-void DropListenSocket(CBlockingSocket& socket = g_listenSocket) {
-    if (!socket.HasSocket()) {
-        return;
-    }
+// Closes a socket that is given up anyway (a connection refused or failed, a listening socket
+// after a failed start): a failure of close() has nobody to tell.
+void CloseQuietly(CBlockingSocket& socket) {
     try {
         socket.Close();
     } catch (const CBlockingSocketException&) {
     }
-    socket.m_hSock = CBlockingSocket::kNoSocket;
+}
+
+// Wakes the chain's acceptor, gives it about 100 ms to leave, and closes the listening socket.
+void StopListener(CBlockingSocket& socket, const std::atomic<int>& bRunning, CServiceLog& log) {
+    socket.Shutdown();
+    for (int i = 0; i < 10 && bRunning.load() == 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    try {
+        socket.Close();
+    } catch (const CBlockingSocketException& e) {
+        log.LogSocketError(e, "VIEW:");
+    }
 }
 
 // Create, bind to every local address on the port, listen; throws what the socket throws.
@@ -166,17 +177,11 @@ void Serve(CHttpBlockingSocket& connection, const sockaddr_in& peer, const CServ
     } catch (const CBlockingSocketException& e) {
         ticket.Settle();
         context.m_log.LogSocketError(e, "SERVER:");
-        try {
-            connection.Close();
-        } catch (const CBlockingSocketException&) {
-        }
+        CloseQuietly(connection);
     } catch (const std::exception&) {
         ticket.Settle();
         // Out of memory and the like: the connection ends without an answer.
-        try {
-            connection.Close();
-        } catch (const CBlockingSocketException&) {
-        }
+        CloseQuietly(connection);
     }
 }
 
@@ -271,10 +276,7 @@ bool AdmitAddress(CServiceContext& context, CHttpBlockingSocket& connection,
                            std::to_string(context.m_options.nMaxConnectionsPerAddress) +
                            " connections; further connections from it are closed at once\n");
     }
-    try {
-        connection.Close();
-    } catch (const CBlockingSocketException&) {
-    }
+    CloseQuietly(connection);
     return false;
 }
 
@@ -323,10 +325,6 @@ bool AcceptAndServe(const CAcceptorRole& role) {
 
 } // namespace
 
-void ConnectionThread(std::shared_ptr<CServiceContext> context) {
-    ConnectionThread(CAcceptorRole{std::move(context), EListener::Plain});
-}
-
 void ConnectionThread(CAcceptorRole role) {
     // Files go out with sendfile(), which has no MSG_NOSIGNAL: a client that closed early must
     // end its connection, not the process, whatever the host program made of SIGPIPE.
@@ -357,7 +355,7 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
     try {
         OpenListener(g_listenSocket, options.nPort, options.nBacklog);
     } catch (const CBlockingSocketException& e) {
-        DropListenSocket();
+        CloseQuietly(g_listenSocket);
         context->m_log.LogSocketError(e, "VIEW:");
         return;
     }
@@ -369,16 +367,14 @@ void CCredentialService::StartCredentialServer(COrvaneSrvCore& core,
                                    : "serves no files: " + EscapeForLog(context->m_strDocRootError);
     context->m_log.Note("OrvaneSrv: credential service on port " + std::to_string(Port()) + " " +
                         served + "\n");
-    if (!context->m_pIdleThreads->HandOff({context})) {
-        if (const int error = StartConnectionThread({context}); error != 0) {
-            // Without a first acceptor nothing would ever be accepted: better not to listen.
-            g_bServerRunning = 0;
-            m_pRun.reset();
-            DropListenSocket();
-            context->m_log.Note("OrvaneSrv: credential service cannot start a connection thread (" +
-                                std::string(std::strerror(error)) + "); it does not run\n");
-            return;
-        }
+    if (const int error = StartAcceptor({context}); error != 0) {
+        // Without a first acceptor nothing would ever be accepted: better not to listen.
+        g_bServerRunning = 0;
+        m_pRun.reset();
+        CloseQuietly(g_listenSocket);
+        context->m_log.Note("OrvaneSrv: credential service cannot start a connection thread (" +
+                            std::string(std::strerror(error)) + "); it does not run\n");
+        return;
     }
     StartTlsListener(context);
 }
@@ -405,45 +401,26 @@ void CCredentialService::StartTlsListener(const std::shared_ptr<CServiceContext>
         OpenListener(listenSocket, options.nTlsPort, options.nBacklog);
     } catch (const CBlockingSocketException& e) {
         // The plain port serves on: TLS is what is missing, and the log says so.
-        DropListenSocket(listenSocket);
+        CloseQuietly(listenSocket);
         context->m_log.LogSocketError(e, "VIEW:");
         notServed("port " + std::to_string(options.nTlsPort) + ": " + e.what());
         return;
     }
     context->m_bTlsRunning = 1;
-    const CAcceptorRole role{context, EListener::Tls};
-    if (!context->m_pIdleThreads->HandOff(role)) {
-        if (const int error = StartConnectionThread(role); error != 0) {
-            context->m_bTlsRunning = 0;
-            DropListenSocket(listenSocket);
-            const std::string reason =
-                "cannot start a connection thread (" + std::string(std::strerror(error)) + ")";
-            context->m_log.Note("OrvaneSrv: credential service " + reason + "; TLS does not run\n");
-            notServed(reason);
-            return;
-        }
+    if (const int error = StartAcceptor({context, EListener::Tls}); error != 0) {
+        context->m_bTlsRunning = 0;
+        CloseQuietly(listenSocket);
+        const std::string reason =
+            "cannot start a connection thread (" + std::string(std::strerror(error)) + ")";
+        context->m_log.Note("OrvaneSrv: credential service " + reason + "; TLS does not run\n");
+        notServed(reason);
+        return;
     }
     state.eState = CTlsPortState::EState::Serving;
     state.nPort = TlsPort();
     CTlsPortState::Publish(state);
     context->m_log.Note("OrvaneSrv: credential service over TLS on port " +
                         std::to_string(TlsPort()) + "\n");
-}
-
-void CCredentialService::StopTlsListener(CServiceContext& run) {
-    CBlockingSocket& listenSocket = run.m_tlsListenSocket;
-    if (!listenSocket.HasSocket()) {
-        return;
-    }
-    listenSocket.Shutdown();
-    for (int i = 0; i < 10 && run.m_bTlsRunning.load() == 1; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    try {
-        listenSocket.Close();
-    } catch (const CBlockingSocketException& e) {
-        run.m_log.LogSocketError(e, "VIEW:");
-    }
 }
 
 void CCredentialService::StopCredentialServer() {
@@ -455,20 +432,12 @@ void CCredentialService::StopCredentialServer() {
     run->m_slots.Stop();
     // The answers hold passwords: they do not outlive the run's serving.
     run->m_queryCache.Clear();
-    StopTlsListener(*run);
+    if (run->m_tlsListenSocket.HasSocket()) {
+        StopListener(run->m_tlsListenSocket, run->m_bTlsRunning, run->m_log);
+    }
     CTlsPortState::Publish({});
-    if (g_bServerRunning.load() != 1 || !g_listenSocket.HasSocket()) {
-        run->m_bCurrentRun = false;
-        return;
-    }
-    g_listenSocket.Shutdown();
-    for (int i = 0; i < 10 && g_bServerRunning.load() == 1; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    try {
-        g_listenSocket.Close();
-    } catch (const CBlockingSocketException& e) {
-        run->m_log.LogSocketError(e, "VIEW:");
+    if (g_bServerRunning.load() == 1 && g_listenSocket.HasSocket()) {
+        StopListener(g_listenSocket, g_bServerRunning, run->m_log);
     }
     run->m_bCurrentRun = false;
 }

@@ -63,7 +63,6 @@ private:
     // chain of connection threads with the same caps, its connections going through TLS.
     // Failures are logged and leave the plain port serving.
     void StartTlsListener(const std::shared_ptr<CServiceContext>& context);
-    static void StopTlsListener(CServiceContext& run);
 
     std::shared_ptr<CServiceContext> m_pRun;
     std::shared_ptr<CIdleConnectionThreads> m_pIdleThreads;
@@ -71,5 +70,4 @@ private:
 
 // The body of every connection thread: accepts and serves connections of the run until the
 // chain moves on and no hand-off comes.
-void ConnectionThread(std::shared_ptr<CServiceContext> context);
 void ConnectionThread(CAcceptorRole role);

@@ -35,12 +35,8 @@ public:
     // The time the settings' clock tells, or the steady clock's.
     CLoginThrottle::Clock::time_point Now() const;
 
-    // Runs f(tables) under the shared guard; false (f not run) once the tables are gone.
-    template <class F>
-    bool WithTablesShared(F&& f) const {
-        return WithTablesSharedAt([&](const CTablesView& tables, uint64_t) { f(tables); });
-    }
-    // The same, with the generation of the tables as f sees them: f(tables, generation).
+    // Runs f(tables, generation) under the shared guard, with the generation of the tables as f
+    // sees them; false (f not run) once the tables are gone.
     template <class F>
     bool WithTablesSharedAt(F&& f) const {
         return m_tables.Read([&](const CTablesView& tables) {

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
-#include <netinet/in.h>
 #include <string_view>
 
 class CServiceLog {
@@ -30,7 +29,6 @@ public:
     void Write(std::string_view entry);
     // One of the program's own lines ("OrvaneSrv: ...\n"), stamped with the time.
     void Note(std::string_view line);
-    void LogConnection(int nConnection, const sockaddr_in& peer, std::string_view line);
     void LogSocketError(const CBlockingSocketException& e, std::string_view prefix);
 
     // $XDG_STATE_HOME/OrvaneSrv/service.log (an absolute XDG_STATE_HOME only), else

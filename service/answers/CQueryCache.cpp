@@ -62,11 +62,6 @@ void CQueryCache::Clear() {
     DropAllLocked();
 }
 
-std::size_t CQueryCache::Bytes() const {
-    const std::lock_guard lock(m_mutex);
-    return m_nBytes;
-}
-
 void CQueryCache::DropAllLocked() {
     m_index.clear();
     m_order.clear();

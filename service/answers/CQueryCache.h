@@ -40,7 +40,6 @@ public:
                std::shared_ptr<const CCachedQuery> answer);
     // Drops every answer (the service stops).
     void Clear();
-    std::size_t Bytes() const;
 
 private:
     struct CEntry {
@@ -53,7 +52,7 @@ private:
     void DropLocked(Order::iterator at);
 
     const std::size_t m_nMaxBytes;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     uint64_t m_generation = 0; // the one every held answer was composed under
     Order m_order;
     std::unordered_map<std::string_view, Order::iterator> m_index; // keys point into m_order

@@ -38,12 +38,6 @@ void CLoginThrottle::CRecords<Key>::Prune(Clock::time_point now, Clock::duration
 }
 
 template <class Key>
-CLoginThrottle::CRecord* CLoginThrottle::CRecords<Key>::Find(const Key& key) {
-    const auto it = m_map.find(key);
-    return it == m_map.end() ? nullptr : &it->second.record;
-}
-
-template <class Key>
 CLoginThrottle::CRecord& CLoginThrottle::CRecords<Key>::Touch(const Key& key,
                                                               Clock::time_point now) {
     auto it = m_map.find(key);

@@ -108,7 +108,6 @@ private:
         explicit CRecords(std::size_t nMax) : m_nMax(nMax > 0 ? nMax : 1) {}
         // Drops the records quiet for a whole window.
         void Prune(Clock::time_point now, Clock::duration window);
-        CRecord* Find(const Key& key);
         // The record of key, made if needed, marked active now.
         CRecord& Touch(const Key& key, Clock::time_point now);
         std::size_t Size() const { return m_map.size(); }

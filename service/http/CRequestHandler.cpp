@@ -162,8 +162,7 @@ bool CRequestHandler::ServeGet(std::string_view path) {
                                                                      m_context.m_docRootFd.Get())
                                                  : CUniqueFd();
     if (!file) {
-        m_socket.Send(kNotFoundResponse.data(), kNotFoundResponse.size());
-        return true;
+        return Answer(kNotFoundResponse);
     }
     CSocketFileSink sink(m_socket);
     SendFileResponse(file.Get(), std::time(nullptr), sink);
@@ -324,20 +323,16 @@ void CRequestHandler::AuditPush(std::string_view key, EPasswordUpdate result,
     AuditRefusal(record);
 }
 
-bool CRequestHandler::SendUnauthorized() {
+bool CRequestHandler::Answer(std::string_view response) {
     FlushLog();
-    const std::string_view response = UnauthorizedResponse();
     m_socket.Send(response.data(), response.size());
     return true;
 }
 
 bool CRequestHandler::SendThrottled() {
-    FlushLog();
     // Rounded up: a client that waits exactly that long finds the block over.
     const auto seconds = std::chrono::ceil<std::chrono::seconds>(m_retryAfter);
-    const std::string response = ThrottledResponse(seconds.count());
-    m_socket.Send(response.data(), response.size());
-    return true;
+    return Answer(ThrottledResponse(seconds.count()));
 }
 
 bool CRequestHandler::ServePost(std::string_view path) {
@@ -355,7 +350,7 @@ bool CRequestHandler::ServePost(std::string_view path) {
                 return false;
             }
             if (check == ECredentialCheck::Refused) {
-                return SendUnauthorized();
+                return Answer(UnauthorizedResponse());
             }
             if (check == ECredentialCheck::Throttled) {
                 return SendThrottled();
@@ -372,7 +367,7 @@ bool CRequestHandler::ServePost(std::string_view path) {
     EndOfHeaders();
     if (EqualsNoCase(path, "/Query")) {
         // The list holds administrator passwords: it is only ever handed to a named user.
-        return bAuthenticated ? ServeQuery(userName) : SendUnauthorized();
+        return bAuthenticated ? ServeQuery(userName) : Answer(UnauthorizedResponse());
     }
     if (StartsWithNoCase(path, kUpdatePrefix)) {
         return ServePasswordUpdate(path.substr(kUpdatePrefix.size()));
@@ -391,20 +386,15 @@ bool CRequestHandler::RefusePlainQuery() {
 }
 
 bool CRequestHandler::SendNotFoundDocument() {
-    FlushLog();
-    std::string response = DocumentResponseHeader(std::time(nullptr));
-    response += kNotFoundResponse;
-    m_socket.Send(response.data(), response.size());
-    return true;
+    return Answer(DocumentResponseHeader(std::time(nullptr)).append(kNotFoundResponse));
 }
 
 std::string_view CRequestHandler::ReadBodyLine(bool bSecret) {
     const std::string_view line = m_socket.ReadHeaderLine(m_headerLine, m_nBodyLimit);
     m_socket.ClearDeadline();
     // The body is one line: it ends with the announced length, or without one at its line feed.
-    constexpr std::size_t kUnannounced = std::numeric_limits<std::size_t>::max();
-    m_bReadToEnd =
-        m_nBodyLimit == kUnannounced ? line.ends_with('\n') : line.size() >= m_nBodyLimit;
+    m_bReadToEnd = m_nBodyLimit == CHttpBlockingSocket::kNoLimit ? line.ends_with('\n')
+                                                                 : line.size() >= m_nBodyLimit;
     if (bSecret) {
         LogLine(MaskedLine(line));
     } else {
@@ -423,7 +413,7 @@ bool CRequestHandler::ServeQuery(const std::string& userName) {
         AuditRefusal(CredentialsRefusedRecord(userName));
         Log("OrvaneSrv: credentials refused for user \"" + EscapeForLog(userName) + "\" from " +
             AddressText(m_peer) + ": the user changed while the request was read\n");
-        return SendUnauthorized();
+        return Answer(UnauthorizedResponse());
     }
     const std::shared_ptr<const CCachedQuery>& answer = query.answer;
     if (!answer) {
@@ -467,8 +457,5 @@ bool CRequestHandler::ServePasswordUpdate(std::string_view key) {
         Log(RefusedUpdateLogLine(key, from, result, authorizedAt));
     }
     AuditPush(key, result, authorizedAt);
-    std::string response = DocumentResponseHeader(std::time(nullptr));
-    response += PasswordUpdateAnswer(result);
-    m_socket.Send(response.data(), response.size());
-    return true;
+    return Answer(DocumentResponseHeader(std::time(nullptr)).append(PasswordUpdateAnswer(result)));
 }

@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <limits>
 #include <netinet/in.h>
 #include <optional>
 #include <string>
@@ -60,10 +59,10 @@ private:
     // "/Query" on the plain port when it is answered over TLS only: the not-found document.
     bool RefusePlainQuery();
     bool SendNotFoundDocument();
-    // Sends the canned 401 response; answers true.
-    bool SendUnauthorized();
     // Sends the 401 response with the wait in m_retryAfter; answers true.
     bool SendThrottled();
+    // Sends a whole response after the log lines held so far; answers true.
+    bool Answer(std::string_view response);
     bool ServePasswordUpdate(std::string_view key);
     // Refusals go to the audit trail through its per-address summary; the address is added.
     void AuditRefusal(CAuditRecord& record) const;
@@ -90,7 +89,7 @@ private:
     CHttpBlockingSocket::LineBuffer m_requestLine{};
     CHttpBlockingSocket::LineBuffer m_headerLine{};
     // Where the body line ends without a line feed: the announced body length, if any.
-    std::size_t m_nBodyLimit = std::numeric_limits<std::size_t>::max();
+    std::size_t m_nBodyLimit = CHttpBlockingSocket::kNoLimit;
     bool m_bReadToEnd = false;
     std::string m_pendingLog;
     // How long the throttle wants a refused client to wait.

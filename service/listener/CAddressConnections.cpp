@@ -28,9 +28,3 @@ void CAddressConnections::Give(uint32_t address) {
         m_entries.erase(it);
     }
 }
-
-std::size_t CAddressConnections::Held(uint32_t address) const {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_entries.find(address);
-    return it == m_entries.end() ? 0 : it->second.nHeld;
-}

@@ -23,8 +23,6 @@ public:
     ETake Take(uint32_t address);
     // Ends a connection counted by Take.
     void Give(uint32_t address);
-    // Connections the address holds now.
-    std::size_t Held(uint32_t address) const;
 
 private:
     struct CEntry {
@@ -33,6 +31,6 @@ private:
     };
 
     const std::size_t m_nMaxPerAddress;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::unordered_map<uint32_t, CEntry> m_entries; // addresses holding a connection
 };

@@ -5,12 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <limits>
 #include <sys/socket.h>
-
-std::string_view CHttpBlockingSocket::ReadHeaderLine(LineBuffer& out) {
-    return ReadHeaderLine(out, std::numeric_limits<std::size_t>::max());
-}
 
 std::string_view CHttpBlockingSocket::ReadHeaderLine(LineBuffer& out, std::size_t nMaxBytes) {
     char* begin = m_lineBuf.data();

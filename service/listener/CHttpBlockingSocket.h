@@ -18,14 +18,15 @@ public:
     static constexpr std::size_t kLineBufSize = 1000;
     static constexpr std::size_t kLineMax = 1024;
     using LineBuffer = std::array<char, kLineMax>;
+    // A line that ends only at its line feed.
+    static constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
 
     // Copies the next line into out, terminates it with a zero byte and answers a view of it.
     // Throws "ReadHeaderLine" when the peer closes before a line feed or the buffer fills
-    // without one, "Request timeout" past the deadline, or what Receive throws.
-    std::string_view ReadHeaderLine(LineBuffer& out);
-    // The same for a line that may also end after nMaxBytes bytes without a line feed (a body
-    // whose length was announced); 0 answers an empty line at once.
-    std::string_view ReadHeaderLine(LineBuffer& out, std::size_t nMaxBytes);
+    // without one, "Request timeout" past the deadline, or what Receive throws. A line may also
+    // end after nMaxBytes bytes without a line feed (a body whose length was announced); 0
+    // answers an empty line at once.
+    std::string_view ReadHeaderLine(LineBuffer& out, std::size_t nMaxBytes = kNoLimit);
 
     // Bounds the whole request: no line is waited for past this point.
     void SetDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }

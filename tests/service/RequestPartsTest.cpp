@@ -259,6 +259,9 @@ TEST(LogEntries, SocketErrorLineAndMaskedSecrets) {
     EXPECT_EQ(ComposeSocketErrorLine(CBlockingSocketException("Receive timeout", 0),
                                      "SERVER:", 1262304000),
               "WINSOCK ERROR--SERVER: Receive timeout error -- 01/01/10 00:00:00 GMT\r\n");
+    const std::string longName(60, 'x');
+    EXPECT_EQ(ComposeSocketErrorLine(CBlockingSocketException(longName.c_str(), 0), "P", 0),
+              "WINSOCK ERROR--P " + std::string(48, 'x') + " -- 01/01/70 00:00:00 GMT\r\n");
     EXPECT_EQ(MaskedLine("hunter2\r\n"), "********\r\n");
     EXPECT_EQ(MaskedLine("hunter2\n"), "********\n");
 }

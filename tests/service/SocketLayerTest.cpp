@@ -245,12 +245,9 @@ TEST_F(SocketPair, SendToAClosedPeerFailsWithTheErrno) {
     EXPECT_EQ(text, "Send error #" + std::to_string(EPIPE));
 }
 
-TEST(SocketErrorText, FormatsAndCapacity) {
-    EXPECT_EQ(CBlockingSocketException("Send timeout", 0).ErrorText(), u"Send timeout error");
-    EXPECT_EQ(CBlockingSocketException("Receive", 10054).ErrorText(), u"Receive error #10054");
-    char16_t text[8];
-    EXPECT_TRUE(CBlockingSocketException("Receive", 104).GetErrorText(text, 8));
-    EXPECT_EQ(std::u16string(text), u"Receive");
+TEST(SocketErrorText, Formats) {
+    EXPECT_STREQ(CBlockingSocketException("Send timeout", 0).what(), "Send timeout error");
+    EXPECT_STREQ(CBlockingSocketException("Receive", 10054).what(), "Receive error #10054");
 }
 
 // Makes the socket listen on a free loopback port; answers its address.
