@@ -68,11 +68,8 @@ bool CAddGroupDlg::OnInitDialog() {
     CGroupSnapshot snap = TakeSnapshot(m_core, m_bProperties, m_strGroupName);
     SortAsListed(snap.users);
     for (const std::u16string& user : snap.users) {
-        const std::size_t index = m_checkUsers->AddString(user);
         // Members without a user record have no entry and are passed over.
-        if (snap.members.contains(user)) {
-            m_checkUsers->SetCheck(index, true);
-        }
+        m_checkUsers->SetCheck(m_checkUsers->AddString(user), snap.members.contains(user));
     }
     std::u16string lines;
     for (const std::u16string& dn : snap.directoryGroups) {

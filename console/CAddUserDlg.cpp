@@ -59,11 +59,8 @@ bool CAddUserDlg::OnInitDialog() {
     CUserSnapshot snap = TakeSnapshot(m_core, m_bProperties, m_strUserName);
     SortAsListed(snap.groups);
     for (const std::u16string& group : snap.groups) {
-        const std::size_t index = m_checkGroups->AddString(group);
         // Names the user lists without an entry (among them "Everyone") are passed over.
-        if (snap.memberOf.contains(group)) {
-            m_checkGroups->SetCheck(index, true);
-        }
+        m_checkGroups->SetCheck(m_checkGroups->AddString(group), snap.memberOf.contains(group));
     }
     if (m_bProperties) {
         setWindowTitle(QString::fromStdU16String(std::u16string(LoadString(IDS_USER_PROPERTIES))));

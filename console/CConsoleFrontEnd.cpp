@@ -8,6 +8,7 @@
 #include "control/CControlCommands.h"
 #include "platform/io/ServiceManagerNotify.h"
 #include "platform/registry/CRegistryHive.h"
+#include "platform/text/FormatText.h"
 #include "platform/text/TextConv.h"
 #include "platform/ui/CActivationChannel.h"
 #include "platform/ui/CQtMessageBoxes.h"
@@ -47,12 +48,8 @@ void CloseFromSignal(COrvaneSrvDlg& dialog) {
 // Names the copy that runs without a window and the ways on, on standard error and in a box that
 // a stop signal also closes.
 void ShowRunningHeadless(pid_t pid, CStopSignals& stopSignals) {
-    std::u16string text(LoadString(IDS_RUNNING_HEADLESS));
     const std::u16string pidText = pid > 0 ? Utf8ToUtf16(std::to_string(pid)) : u"unknown";
-    for (auto at = text.find(u"%1"); at != std::u16string::npos; at = text.find(u"%1", at)) {
-        text.replace(at, 2, pidText);
-        at += pidText.size();
-    }
+    const std::u16string text = FormatText(LoadString(IDS_RUNNING_HEADLESS), {pidText});
     std::fprintf(stderr, "%s\n", Utf16ToUtf8(text).c_str());
     stopSignals.OnStop([] {
         if (QWidget* modal = QApplication::activeModalWidget()) {
@@ -60,8 +57,7 @@ void ShowRunningHeadless(pid_t pid, CStopSignals& stopSignals) {
         }
     });
     CQtWindowThread thread;
-    CQtMessageBoxes(thread.Queue())
-        .Show(text, IMessageBoxes::kProgramName, EMessageIcon::Warning, EMessageButtons::Ok);
+    CQtMessageBoxes(thread.Queue()).Show(text, EMessageIcon::Warning);
 }
 
 } // namespace
@@ -76,9 +72,7 @@ int CConsoleFrontEnd::RefuseStart(int argc, char** argv, std::string_view reason
     QApplication application(argc, argv);
     ApplyConsoleLook(application);
     CQtWindowThread thread;
-    CQtMessageBoxes(thread.Queue())
-        .Show(Utf8ToUtf16(reason), IMessageBoxes::kProgramName, EMessageIcon::Error,
-              EMessageButtons::Ok);
+    CQtMessageBoxes(thread.Queue()).Show(Utf8ToUtf16(reason), EMessageIcon::Error);
     return kExitStoreUnusable;
 }
 

@@ -16,8 +16,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <ranges>
 
 namespace {
 
@@ -157,11 +159,10 @@ void CGroupAccessDlg::CheckShown(bool bChecked) {
 }
 
 std::u16string CGroupAccessDlg::CountText() const {
-    std::size_t ticked = 0;
     const std::size_t rows = m_lvServers->GetItemCount();
-    for (std::size_t row = 0; row < rows; ++row) {
-        ticked += m_lvServers->GetCheck(row) ? 1 : 0;
-    }
+    const auto ticked = static_cast<std::size_t>(
+        std::ranges::count_if(std::views::iota(std::size_t{0}, rows),
+                              [this](std::size_t row) { return m_lvServers->GetCheck(row); }));
     const std::u16string_view text =
         LoadString(rows == 1 ? IDS_ACCESS_TICKED_ONE : IDS_ACCESS_TICKED);
     return QString::fromStdU16String(std::u16string(text)).arg(ticked).arg(rows).toStdU16String();

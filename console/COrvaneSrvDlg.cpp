@@ -51,18 +51,9 @@ QString Text(int id) {
 // A file that cannot be created or opened gets a plain box; what went wrong inside the file
 // gets the stop icon.
 EMessageIcon IconFor(EConfigStatus status) {
-    switch (status) {
-    case EConfigStatus::FormatError:
-    case EConfigStatus::WriteError:
-    case EConfigStatus::ReadError:
-    case EConfigStatus::SaveFailed:
-        return EMessageIcon::Error;
-    case EConfigStatus::Ok:
-    case EConfigStatus::CreateFailed:
-    case EConfigStatus::OpenFailed:
-        break;
-    }
-    return EMessageIcon::None;
+    const bool bPlain = status == EConfigStatus::Ok || status == EConfigStatus::CreateFailed ||
+                        status == EConfigStatus::OpenFailed;
+    return bPlain ? EMessageIcon::None : EMessageIcon::Error;
 }
 
 // How often the status bar looks at the service and counts the rows.
@@ -264,13 +255,10 @@ void COrvaneSrvDlg::UpdateStatusBar() {
                                           .arg(seal.Dropped()));
         }
     }
-    if (IsSearching()) {
-        m_statusParts[2]->setText(Text(IDS_STATUS_SEARCHING));
-    } else {
-        m_statusParts[2]->setText(m_strLastSearch.isEmpty()
-                                      ? Text(IDS_STATUS_NO_SEARCH)
-                                      : Text(IDS_STATUS_LAST_SEARCH).arg(m_strLastSearch));
-    }
+    m_statusParts[2]->setText(IsSearching() ? Text(IDS_STATUS_SEARCHING)
+                              : m_strLastSearch.isEmpty()
+                                  ? Text(IDS_STATUS_NO_SEARCH)
+                                  : Text(IDS_STATUS_LAST_SEARCH).arg(m_strLastSearch));
 }
 
 QString COrvaneSrvDlg::PortsText(uint16_t port) {
@@ -334,14 +322,14 @@ void COrvaneSrvDlg::CreateSystemPage(COrvaneSrvCore& core) {
                                              : WireSystemTab(*m_pTabSystem, core));
     m_pTabSystem->SetViewFile(BesidePlacement(m_placement, "system-list"));
     m_pTabSystem->Create(*m_tabCtrl); // starts discovery
-    m_tabCtrl->InsertPage(Text(IDS_TAB_SYSTEM), 0, m_pTabSystem.get());
+    m_tabCtrl->InsertPage(Text(IDS_TAB_SYSTEM), m_pTabSystem.get());
 }
 
 void COrvaneSrvDlg::CreateAccountPage(COrvaneSrvCore& core) {
     m_pTabAccount = std::make_unique<CTabAccount>(core, *m_pBoxes);
     m_pTabAccount->SetAccessSizeFile(BesidePlacement(m_placement, "group-access"));
     m_pTabAccount->Create(*m_tabCtrl);
-    m_tabCtrl->InsertPage(Text(IDS_TAB_ACCOUNT), 1, m_pTabAccount.get());
+    m_tabCtrl->InsertPage(Text(IDS_TAB_ACCOUNT), m_pTabAccount.get());
 
     AnchorAccountPage(*m_pTabAccount);
 
@@ -366,18 +354,15 @@ CSystemTabHooks COrvaneSrvDlg::WireSystemTab(CTabSystem& page, COrvaneSrvCore& c
     CLoginClient* login = m_pLogin.get();
     CSystemTabHooks hooks;
     // The status bar says "Searching..." from the moment a pass starts.
-    hooks.startFirstPass = [this, discovery] {
-        discovery->StartFirstPass();
-        UpdateStatusBar();
+    const auto thenStatus = [this, discovery](void (CServerDiscovery::*step)()) {
+        return [this, discovery, step] {
+            (discovery->*step)();
+            UpdateStatusBar();
+        };
     };
-    hooks.onTimer = [this, discovery] {
-        discovery->OnTimer();
-        UpdateStatusBar();
-    };
-    hooks.onRefresh = [this, discovery] {
-        discovery->OnRefresh();
-        UpdateStatusBar();
-    };
+    hooks.startFirstPass = thenStatus(&CServerDiscovery::StartFirstPass);
+    hooks.onTimer = thenStatus(&CServerDiscovery::OnTimer);
+    hooks.onRefresh = thenStatus(&CServerDiscovery::OnRefresh);
     hooks.loginCandidates = [&core](std::span<const std::u16string> macs) {
         return core.LoginCandidates(macs);
     };
@@ -482,8 +467,7 @@ void COrvaneSrvDlg::AskToUnseal() {
         std::fill(bytes.begin(), bytes.end(), '\0');
         passphrase.fill(QChar(0));
         if (!answer.bDone) {
-            m_pBoxes->Show(Utf8ToUtf16(answer.strText), IMessageBoxes::kProgramName,
-                           EMessageIcon::Warning, EMessageButtons::Ok);
+            m_pBoxes->Show(Utf8ToUtf16(answer.strText), EMessageIcon::Warning);
         }
     }
 }
@@ -491,15 +475,12 @@ void COrvaneSrvDlg::AskToUnseal() {
 void COrvaneSrvDlg::keyPressEvent(QKeyEvent* event) {
     // The dialog would end on Esc, or on Enter through the default Exit button, from wherever the
     // focus is; a focused button still takes its own Enter before it comes here.
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
+    const int key = event->key();
+    if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) {
         event->accept();
         return;
-    default:
-        CDialog::keyPressEvent(event);
     }
+    CDialog::keyPressEvent(event);
 }
 
 void COrvaneSrvDlg::OnCommand(int id) {
@@ -511,6 +492,9 @@ void COrvaneSrvDlg::OnCommand(int id) {
 }
 
 std::optional<std::filesystem::path> COrvaneSrvDlg::AskConfigPath(bool bSave) {
+    if (m_pCoreInUse == nullptr) {
+        return std::nullopt;
+    }
     CFileDialogs dialogs(LoadString(IDS_FILE_FILTER), LoadString(IDS_DEFAULT_EXT), *m_pBoxes);
     // The credential service publishes the working directory: a file exported there could be
     // fetched by anyone on the LAN.
@@ -533,9 +517,6 @@ bool COrvaneSrvDlg::ShowConfigResult(const CConfigResult& result) {
 }
 
 void COrvaneSrvDlg::OnImport() {
-    if (m_pCoreInUse == nullptr) {
-        return;
-    }
     const std::optional<std::filesystem::path> path = AskConfigPath(false);
     if (!path) {
         return;
@@ -552,9 +533,6 @@ void COrvaneSrvDlg::OnImport() {
 }
 
 void COrvaneSrvDlg::OnExport() {
-    if (m_pCoreInUse == nullptr) {
-        return;
-    }
     const std::optional<std::filesystem::path> path = AskConfigPath(true);
     if (!path) {
         return;
@@ -570,8 +548,7 @@ void COrvaneSrvDlg::OnExport() {
 }
 
 void COrvaneSrvDlg::ReportStartUpError() {
-    m_pBoxes->Show(m_strStartUpError, IMessageBoxes::kProgramName, EMessageIcon::Error,
-                   EMessageButtons::Ok);
+    m_pBoxes->Show(m_strStartUpError, EMessageIcon::Error);
 }
 
 void COrvaneSrvDlg::OnSysCommand(int nID) {

@@ -96,8 +96,6 @@ public:
     QString StatusText();
     // The default password's warning line; shown while "admin" has that password.
     QWidget* WarningLine() const { return m_pWarningLine; }
-    // Where the window's size and place are kept.
-    const CWindowPlacement& Placement() const { return m_placement; }
 
 protected:
     bool OnInitDialog() override;
@@ -120,7 +118,8 @@ private:
     CSystemTabHooks WireSystemTab(CTabSystem& page, COrvaneSrvCore& core);
     void OnImport();
     void OnExport();
-    // The configuration file the operator chooses to write (bSave) or read; nothing on Cancel.
+    // The configuration file the operator chooses to write (bSave) or read; nothing on Cancel,
+    // and none asked for without a directory.
     std::optional<std::filesystem::path> AskConfigPath(bool bSave);
     // Shows the message of a failed export or import; answers whether it went through.
     bool ShowConfigResult(const CConfigResult& result);

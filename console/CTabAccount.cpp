@@ -15,6 +15,7 @@
 
 #include <QKeyEvent>
 #include <array>
+#include <functional>
 #include <unordered_set>
 
 namespace {
@@ -82,30 +83,19 @@ bool CTabAccount::OnInitDialog() {
 }
 
 void CTabAccount::OnCommand(int id) {
-    switch (id) {
-    case IDC_ADD_GROUP:
-        OnAddGroup();
-        break;
-    case IDC_GROUP_PROPERTIES:
-        OnGroupProperties();
-        break;
-    case IDC_GROUP_DELETE:
-        OnDeleteGroup();
-        break;
-    case IDC_ADD_USER:
-        OnAddUser();
-        break;
-    case IDC_USER_PROPERTIES:
-        OnUserProperties();
-        break;
-    case IDC_USER_DELETE:
-        OnDeleteUser();
-        break;
-    case IDC_GROUP_ACCESS:
-        OnGroupAccess();
-        break;
-    default:
-        break;
+    const std::pair<int, std::function<void()>> buttons[] = {
+        {IDC_ADD_GROUP, [this] { EditGroup(false); }},
+        {IDC_GROUP_PROPERTIES, [this] { EditGroup(true); }},
+        {IDC_GROUP_DELETE, [this] { OnDeleteGroup(); }},
+        {IDC_ADD_USER, [this] { EditUser(std::nullopt); }},
+        {IDC_USER_PROPERTIES, [this] { OnUserProperties(); }},
+        {IDC_USER_DELETE, [this] { OnDeleteUser(); }},
+        {IDC_GROUP_ACCESS, [this] { OnGroupAccess(); }},
+    };
+    for (const auto& [button, handler] : buttons) {
+        if (button == id) {
+            handler();
+        }
     }
 }
 
@@ -170,9 +160,8 @@ bool CTabAccount::Apply(CDirectoryMessage msg) {
     if (result == 0) {
         return true;
     }
-    m_boxes.Show(UnmadeChangeText(m_core), IMessageBoxes::kProgramName,
-                 result == COrvaneSrvCore::kRefused ? EMessageIcon::Warning : EMessageIcon::Error,
-                 EMessageButtons::Ok);
+    m_boxes.Show(UnmadeChangeText(m_core),
+                 result == COrvaneSrvCore::kRefused ? EMessageIcon::Warning : EMessageIcon::Error);
     return false;
 }
 
@@ -189,34 +178,27 @@ bool CTabAccount::ConfirmDelete() {
                         EMessageIcon::Question, EMessageButtons::YesNo) == EMessageAnswer::Yes;
 }
 
-void CTabAccount::OnAddGroup() {
-    CAddGroupDlg dlg(m_core, m_boxes, this);
-    if (dlg.DoModal() == CDialog::IDOK) {
-        m_lbGroups->AddString(dlg.m_strGroupName);
-        auto group = std::make_unique<CGroupData>(dlg.m_strGroupName);
-        group->m_listUsers = std::move(dlg.m_arrUsers);
-        group->m_listDirectoryGroups = std::move(dlg.m_arrDirectoryGroups);
-        if (!Apply(CDirectoryMessage::AddGroup(true, std::move(group)))) {
-            ShowGroupsAgain(SelectedGroup().value_or(u""));
-        }
-    }
-    OnSelchangeGroupList();
-}
-
-void CTabAccount::OnGroupProperties() {
+void CTabAccount::EditGroup(bool bProperties) {
     const std::optional<std::u16string> name = SelectedGroup();
-    if (!name) {
+    if (bProperties && !name) {
         return;
     }
     CAddGroupDlg dlg(m_core, m_boxes, this);
-    dlg.m_bProperties = true;
-    dlg.m_strGroupName = *name;
+    dlg.m_bProperties = bProperties;
+    dlg.m_strGroupName = bProperties ? *name : std::u16string();
     if (dlg.DoModal() == CDialog::IDOK) {
-        // The access list stays as it is: the core keeps the old record's.
         auto group = std::make_unique<CGroupData>(dlg.m_strGroupName);
         group->m_listUsers = std::move(dlg.m_arrUsers);
         group->m_listDirectoryGroups = std::move(dlg.m_arrDirectoryGroups);
-        Apply(CDirectoryMessage::ModifyGroup(true, std::move(group)));
+        if (bProperties) {
+            // The access list stays as it is: the core keeps the old record's.
+            Apply(CDirectoryMessage::ModifyGroup(true, std::move(group)));
+        } else {
+            m_lbGroups->AddString(dlg.m_strGroupName);
+            if (!Apply(CDirectoryMessage::AddGroup(true, std::move(group)))) {
+                ShowGroupsAgain(SelectedGroup().value_or(u""));
+            }
+        }
     }
     OnSelchangeGroupList();
 }
@@ -236,33 +218,26 @@ void CTabAccount::OnDeleteGroup() {
     OnSelchangeGroupList();
 }
 
-void CTabAccount::OnAddUser() {
-    CAddUserDlg dlg(m_core, m_boxes, this);
-    if (dlg.DoModal() == CDialog::IDOK) {
-        m_lbUsers->AddString(dlg.m_strUserName);
-        auto user = std::make_unique<CUserData>(dlg.m_strUserName, dlg.m_strPwd);
-        user->m_listGroups = std::move(dlg.m_arrGroups);
-        Apply(CDirectoryMessage::AddUser(true, std::move(user)));
-    }
-    OnSelchangeGroupList();
-}
-
 void CTabAccount::OnUserProperties() {
     const std::vector<std::size_t> selected = m_lbUsers->GetSelItems();
     if (selected.size() != 1) {
         return;
     }
-    OpenUserProperties(m_lbUsers->GetText(selected.front()));
+    EditUser(m_lbUsers->GetText(selected.front()));
 }
 
-void CTabAccount::OpenUserProperties(const std::u16string& name) {
+void CTabAccount::EditUser(const std::optional<std::u16string>& name) {
     CAddUserDlg dlg(m_core, m_boxes, this);
-    dlg.m_bProperties = true;
-    dlg.m_strUserName = name;
+    dlg.m_bProperties = name.has_value();
+    dlg.m_strUserName = name.value_or(u"");
     if (dlg.DoModal() == CDialog::IDOK) {
         auto user = std::make_unique<CUserData>(dlg.m_strUserName, dlg.m_strPwd);
         user->m_listGroups = std::move(dlg.m_arrGroups);
-        Apply(CDirectoryMessage::ModifyUser(true, std::move(user)));
+        if (!name) {
+            m_lbUsers->AddString(dlg.m_strUserName);
+        }
+        Apply(name ? CDirectoryMessage::ModifyUser(true, std::move(user))
+                   : CDirectoryMessage::AddUser(true, std::move(user)));
     }
     OnSelchangeGroupList();
 }

@@ -36,16 +36,8 @@ public:
     // Lists every group afresh and selects the first (after an import, and at initialisation).
     void ReloadGroups();
 
-    // The buttons.
-    void OnAddGroup();
-    void OnGroupProperties();
-    void OnDeleteGroup();
-    void OnAddUser();
-    void OnUserProperties();
-    void OnDeleteUser();
-    void OnGroupAccess();
     // The user dialog for the user of that name, as Properties opens it for the selected one.
-    void OpenUserProperties(const std::u16string& name);
+    void OpenUserProperties(const std::u16string& name) { EditUser(name); }
 
 protected:
     bool OnInitDialog() override;
@@ -53,6 +45,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The buttons. A group's or a user's dialog creates one, or (bProperties, a name) edits it.
+    void EditGroup(bool bProperties);
+    void OnDeleteGroup();
+    void EditUser(const std::optional<std::u16string>& name);
+    void OnUserProperties();
+    void OnDeleteUser();
+    void OnGroupAccess();
     // The selected group's name, or nothing.
     std::optional<std::u16string> SelectedGroup() const;
     // Hands a change to the core; when it could not be saved (the core has undone it) the

@@ -21,13 +21,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPushButton>
 #include <QTimer>
 #include <QToolTip>
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <ranges>
 
 namespace {
 
@@ -523,11 +523,10 @@ bool CTabSystem::ShowAuthTip(const QHelpEvent& help) {
 }
 
 std::size_t CTabSystem::AuthorizedCount() const {
-    std::size_t count = 0;
-    for (std::size_t row = 0; row < RowCount(); ++row) {
-        count += CellText(row, EServerColumn::Auth) == LoadString(IDS_YES) ? 1 : 0;
-    }
-    return count;
+    return static_cast<std::size_t>(std::ranges::count_if(
+        std::views::iota(std::size_t{0}, RowCount()), [this](std::size_t row) {
+            return CellText(row, EServerColumn::Auth) == LoadString(IDS_YES);
+        }));
 }
 
 std::size_t CTabSystem::RowOf(const CLoginTarget& target) const {
@@ -543,24 +542,12 @@ std::size_t CTabSystem::RowOf(const CLoginTarget& target) const {
     return row;
 }
 
-std::size_t CTabSystem::RowCount() const {
-    return m_listServers->GetItemCount();
-}
-
 std::u16string CTabSystem::CellText(std::size_t row, EServerColumn col) const {
     return m_listServers->GetItemText(row, Col(col));
 }
 
 void CTabSystem::SetCellText(std::size_t row, EServerColumn col, std::u16string_view text) {
     m_listServers->SetItemText(row, Col(col), text);
-}
-
-std::size_t CTabSystem::AppendRow(std::u16string_view ip) {
-    return m_listServers->AppendItem(ip);
-}
-
-void CTabSystem::DeleteRows(std::span<const std::size_t> rows) {
-    m_listServers->DeleteItems(rows);
 }
 
 std::size_t CTabSystem::FindRow(EServerColumn col, std::u16string_view text) const {

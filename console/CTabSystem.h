@@ -15,6 +15,7 @@
 
 #include "console/CSystemTabHooks.h"
 #include "platform/ui/CDialogPage.h"
+#include "platform/ui/CListCtrl.h"
 #include "platform/ui/CTextRowsModel.h"
 #include "platform/ui/IMessageBoxes.h"
 #include "storage/IServerListView.h"
@@ -22,7 +23,6 @@
 #include <filesystem>
 
 class CColumnStretch;
-class CListCtrl;
 class QHelpEvent;
 class QTimer;
 
@@ -74,11 +74,13 @@ signals:
 
 public:
     // IServerListView.
-    std::size_t RowCount() const override;
+    std::size_t RowCount() const override { return m_listServers->GetItemCount(); }
     std::u16string CellText(std::size_t row, EServerColumn col) const override;
     void SetCellText(std::size_t row, EServerColumn col, std::u16string_view text) override;
-    std::size_t AppendRow(std::u16string_view ip) override;
-    void DeleteRows(std::span<const std::size_t> rows) override;
+    std::size_t AppendRow(std::u16string_view ip) override { return m_listServers->AppendItem(ip); }
+    void DeleteRows(std::span<const std::size_t> rows) override {
+        m_listServers->DeleteItems(rows);
+    }
     std::size_t FindRow(EServerColumn col, std::u16string_view text) const override;
     void SelectAndFocus(std::size_t row) override;
     void ShowAddressState(std::size_t row, EAddressState state,

@@ -4,6 +4,7 @@
 #include "resources/OrvaneVersion.h"
 #include "resources/ResourceIds.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -123,12 +124,8 @@ constexpr std::array kTemplates = std::to_array<CDialogTemplate>({
 } // namespace
 
 const CDialogTemplate* FindDialogTemplate(int id) {
-    for (const CDialogTemplate& t : kTemplates) {
-        if (t.nId == id) {
-            return &t;
-        }
-    }
-    return nullptr;
+    const auto it = std::ranges::find(kTemplates, id, &CDialogTemplate::nId);
+    return it == kTemplates.end() ? nullptr : &*it;
 }
 
 std::span<const CDialogTemplate> AllDialogTemplates() {

@@ -76,8 +76,6 @@ inline constexpr int IDS_ABOUTBOX = 101;
 inline constexpr int IDS_FILE_FILTER = 102;
 inline constexpr int IDS_SOCKETS_INIT_FAILED = 103;
 inline constexpr int IDS_DEFAULT_EXT = 104;
-inline constexpr int IDS_CREATE_CONFIG_FAILED = 106;
-inline constexpr int IDS_OPEN_CONFIG_FAILED = 107;
 // The console's other fixed texts.
 inline constexpr int IDS_TAB_SYSTEM = 200;
 inline constexpr int IDS_TAB_ACCOUNT = 201;
@@ -100,7 +98,6 @@ inline constexpr int IDS_COL_PRODUCT = 222;
 inline constexpr int IDS_COL_FIRMWARE = 223;
 inline constexpr int IDS_COL_MAC_ADDRESS = 224;
 inline constexpr int IDS_COL_AUTH = 225;
-inline constexpr int IDS_ALREADY_RUNNING = 230;
 inline constexpr int IDS_RUNNING_HEADLESS = 240; // %1: the running copy's process id
 // The System tab's filter, the server menu, the Login button's tips and the status bar.
 inline constexpr int IDC_SERVER_FILTER = 1040;

@@ -3,6 +3,7 @@
 
 #include "resources/ResourceIds.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -13,8 +14,6 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_FILE_FILTER, u"Orvane-Srv Files, (*.ovx)|*.ovx|All Files (*.*)|*.*||"},
     {IDS_SOCKETS_INIT_FAILED, u"Windows sockets initialization failed."},
     {IDS_DEFAULT_EXT, u"*.ovx"},
-    {IDS_CREATE_CONFIG_FAILED, u"Failed to create a new Configuration File."},
-    {IDS_OPEN_CONFIG_FAILED, u"Failed to open Configuration File."},
     {IDS_TAB_SYSTEM, u"System"},
     {IDS_TAB_ACCOUNT, u"Account"},
     {IDS_SETTIMER_FAILED, u"SetTimer failed"},
@@ -36,7 +35,6 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
     {IDS_COL_FIRMWARE, u"Firmware ver."},
     {IDS_COL_MAC_ADDRESS, u"MAC address"},
     {IDS_COL_AUTH, u"Auth"},
-    {IDS_ALREADY_RUNNING, u"OrvaneSrv is already running for this user."},
     {IDS_RUNNING_HEADLESS,
      u"OrvaneSrv is already running for this user without a window (process %1).\n\n"
      u"Manage it from a terminal with orvanectl, or stop it with "
@@ -123,10 +121,6 @@ constexpr std::array kStrings = std::to_array<std::pair<int, std::u16string_view
 } // namespace
 
 std::u16string_view LoadString(int id) {
-    for (const auto& [nId, text] : kStrings) {
-        if (nId == id) {
-            return text;
-        }
-    }
-    return {};
+    const auto it = std::ranges::find(kStrings, id, [](const auto& entry) { return entry.first; });
+    return it == kStrings.end() ? std::u16string_view() : it->second;
 }

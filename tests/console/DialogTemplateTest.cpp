@@ -161,8 +161,6 @@ TEST(StringTable, HoldsTheNumberedTexts) {
               u"Orvane-Srv Files, (*.ovx)|*.ovx|All Files (*.*)|*.*||");
     EXPECT_EQ(LoadString(IDS_SOCKETS_INIT_FAILED), u"Windows sockets initialization failed.");
     EXPECT_EQ(LoadString(IDS_DEFAULT_EXT), u"*.ovx");
-    EXPECT_EQ(LoadString(IDS_CREATE_CONFIG_FAILED), u"Failed to create a new Configuration File.");
-    EXPECT_EQ(LoadString(IDS_OPEN_CONFIG_FAILED), u"Failed to open Configuration File.");
     EXPECT_EQ(LoadString(105), u"");
 }
 
