@@ -3,6 +3,8 @@
 
 #include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextConv.h"
+#include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
 
 #include <algorithm>
 #include <charconv>
@@ -177,7 +179,7 @@ void ShowLoginOnRow(IServerListView& list, const CLoginOutcome& outcome) {
         // Any other claims show again at the end of the next pass.
         list.ShowAddressState(row, EAddressState::Bound, {});
     }
-    list.SetCellText(row, EServerColumn::Auth, outcome.bAuthorized ? u"Yes" : u"No");
+    list.SetCellText(row, EServerColumn::Auth, LoadString(outcome.bAuthorized ? IDS_YES : IDS_NO));
 }
 
 CLoginPress::CLoginPress(std::size_t nLogins, std::vector<CLoginSkipped> skipped,

@@ -4,6 +4,8 @@
 
 #include "platform/text/Ipv4Literal.h"
 #include "platform/text/TextConv.h"
+#include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,9 +29,6 @@ constexpr const char* kNoFilter = "";
 constexpr const char* kAllAttributes = "";
 constexpr std::size_t kUrlCapacity = 128;
 constexpr std::size_t kMacCapacity = sizeof(CServerData::m_szMAC);
-constexpr std::u16string_view kYes = u"Yes";
-constexpr std::u16string_view kLogging = u"Logging"; // set by the System tab at a Login press
-constexpr std::u16string_view kNo = u"No";
 constexpr std::string_view kDefaultType = "SAN";
 
 using Clock = std::chrono::steady_clock;
@@ -500,7 +499,7 @@ bool CServerDiscovery::ShowRow(const CRowCells& cells) {
     bool bLoginUnderWay = false;
     bool bAdded = false;
     if (row != IServerListView::npos) {
-        bLoginUnderWay = m_list.CellText(row, EServerColumn::Auth) == kLogging &&
+        bLoginUnderWay = m_list.CellText(row, EServerColumn::Auth) == LoadString(IDS_LOGGING) &&
                          m_list.CellText(row, EServerColumn::IPAddr) == cells.ip;
         m_list.SetCellText(row, EServerColumn::IPAddr, cells.ip);
     } else {
@@ -517,7 +516,8 @@ bool CServerDiscovery::ShowRow(const CRowCells& cells) {
     m_list.SetCellText(row, EServerColumn::Version, cells.version);
     m_list.SetCellText(row, EServerColumn::MAC, cells.mac);
     if (!bLoginUnderWay) {
-        m_list.SetCellText(row, EServerColumn::Auth, cells.bAuthorized ? kYes : kNo);
+        m_list.SetCellText(row, EServerColumn::Auth,
+                           LoadString(cells.bAuthorized ? IDS_YES : IDS_NO));
     }
     m_list.ShowAddressState(row, cells.eState, cells.claims);
     m_list.ShowDetails(row, cells.details);
