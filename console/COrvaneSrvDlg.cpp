@@ -322,14 +322,14 @@ void COrvaneSrvDlg::CreateSystemPage(COrvaneSrvCore& core) {
                                              : WireSystemTab(*m_pTabSystem, core));
     m_pTabSystem->SetViewFile(BesidePlacement(m_placement, "system-list"));
     m_pTabSystem->Create(*m_tabCtrl); // starts discovery
-    m_tabCtrl->InsertPage(Text(IDS_TAB_SYSTEM), m_pTabSystem.get());
+    m_tabCtrl->InsertPage(Text(IDS_TAB_SYSTEM), 0, m_pTabSystem.get());
 }
 
 void COrvaneSrvDlg::CreateAccountPage(COrvaneSrvCore& core) {
     m_pTabAccount = std::make_unique<CTabAccount>(core, *m_pBoxes);
     m_pTabAccount->SetAccessSizeFile(BesidePlacement(m_placement, "group-access"));
     m_pTabAccount->Create(*m_tabCtrl);
-    m_tabCtrl->InsertPage(Text(IDS_TAB_ACCOUNT), m_pTabAccount.get());
+    m_tabCtrl->InsertPage(Text(IDS_TAB_ACCOUNT), 1, m_pTabAccount.get());
 
     AnchorAccountPage(*m_pTabAccount);
 

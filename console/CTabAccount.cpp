@@ -15,7 +15,6 @@
 
 #include <QKeyEvent>
 #include <array>
-#include <functional>
 #include <unordered_set>
 
 namespace {
@@ -83,19 +82,30 @@ bool CTabAccount::OnInitDialog() {
 }
 
 void CTabAccount::OnCommand(int id) {
-    const std::pair<int, std::function<void()>> buttons[] = {
-        {IDC_ADD_GROUP, [this] { EditGroup(false); }},
-        {IDC_GROUP_PROPERTIES, [this] { EditGroup(true); }},
-        {IDC_GROUP_DELETE, [this] { OnDeleteGroup(); }},
-        {IDC_ADD_USER, [this] { EditUser(std::nullopt); }},
-        {IDC_USER_PROPERTIES, [this] { OnUserProperties(); }},
-        {IDC_USER_DELETE, [this] { OnDeleteUser(); }},
-        {IDC_GROUP_ACCESS, [this] { OnGroupAccess(); }},
-    };
-    for (const auto& [button, handler] : buttons) {
-        if (button == id) {
-            handler();
-        }
+    switch (id) {
+    case IDC_ADD_GROUP:
+        OnAddGroup();
+        break;
+    case IDC_GROUP_PROPERTIES:
+        OnGroupProperties();
+        break;
+    case IDC_GROUP_DELETE:
+        OnDeleteGroup();
+        break;
+    case IDC_ADD_USER:
+        OnAddUser();
+        break;
+    case IDC_USER_PROPERTIES:
+        OnUserProperties();
+        break;
+    case IDC_USER_DELETE:
+        OnDeleteUser();
+        break;
+    case IDC_GROUP_ACCESS:
+        OnGroupAccess();
+        break;
+    default:
+        break;
     }
 }
 

@@ -45,13 +45,17 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // The buttons. A group's or a user's dialog creates one, or (bProperties, a name) edits it.
-    void EditGroup(bool bProperties);
+    // The buttons.
+    void OnAddGroup() { EditGroup(false); }
+    void OnGroupProperties() { EditGroup(true); }
     void OnDeleteGroup();
-    void EditUser(const std::optional<std::u16string>& name);
+    void OnAddUser() { EditUser(std::nullopt); }
     void OnUserProperties();
     void OnDeleteUser();
     void OnGroupAccess();
+    // A group's or a user's dialog: creates one, or (bProperties, a name) edits it.
+    void EditGroup(bool bProperties);
+    void EditUser(const std::optional<std::u16string>& name);
     // The selected group's name, or nothing.
     std::optional<std::u16string> SelectedGroup() const;
     // Hands a change to the core; when it could not be saved (the core has undone it) the

@@ -26,7 +26,7 @@ CXTabCtrl::CXTabCtrl(QWidget* parent) : QTabBar(parent) {
     connect(this, &QTabBar::currentChanged, this, [this](int index) { OnSelChange(index); });
 }
 
-int CXTabCtrl::InsertPage(const QString& caption, QWidget* page) {
+int CXTabCtrl::InsertPage(const QString& caption, int /*image*/, QWidget* page) {
     const int index = addTab(caption);
     setTabData(index, QVariant::fromValue(static_cast<QObject*>(page)));
     if (page != nullptr) {
@@ -59,12 +59,14 @@ void CXTabCtrl::SetMinTabWidth(int nWidth) {
 }
 
 void CXTabCtrl::SetSelectedColor(const QColor& color) {
-    m_selText = color;
+    m_clrSelText = color;
+    m_useSelText = true;
     update();
 }
 
 void CXTabCtrl::SetHoverColor(const QColor& color) {
-    m_hoverText = color;
+    m_clrHoverText = color;
+    m_useHoverText = true;
     setMouseTracking(true);
     update();
 }
@@ -99,10 +101,10 @@ QPoint CXTabCtrl::PointerPos() const {
 QColor CXTabCtrl::CaptionColor(int i) const {
     const QColor buttonText = palette().color(QPalette::ButtonText);
     if (i == currentIndex()) {
-        return m_selText.value_or(buttonText);
+        return m_useSelText ? m_clrSelText : buttonText;
     }
-    if (m_hoverText && i == m_hoverTab) {
-        return *m_hoverText;
+    if (m_useHoverText && i == m_hoverTab) {
+        return m_clrHoverText;
     }
     return buttonText;
 }
@@ -178,7 +180,7 @@ void CXTabCtrl::OnMouseMove(const QPoint& point) {
 }
 
 void CXTabCtrl::mouseMoveEvent(QMouseEvent* event) {
-    if (m_hoverText) {
+    if (m_useHoverText) {
         const int before = m_hoverTab;
         OnMouseMove(event->position().toPoint());
         if (before != -1 && m_hoverTab == -1) {

@@ -10,7 +10,6 @@
 #include <QColor>
 #include <QPoint>
 #include <QTabBar>
-#include <optional>
 
 class CAnchoredLayout;
 
@@ -24,8 +23,8 @@ public:
     explicit CXTabCtrl(QWidget* parent = nullptr);
 
     // Appends a tab whose item data is page; the page moves to the page origin and is shown
-    // only if it is the first tab.
-    int InsertPage(const QString& caption, QWidget* page);
+    // only if it is the first tab. No image list is attached, so no image is drawn.
+    int InsertPage(const QString& caption, int image, QWidget* page);
     QWidget* Page(int index) const;
     // The tab nStep places on (negative: back), round the ends.
     void SelectNext(int nStep);
@@ -35,6 +34,7 @@ public:
 
     int HoverTab() const { return m_hoverTab; }
     bool IsHoverTracking() const { return m_hoverTracking; }
+    QPoint PageOrigin() const { return m_pageOrigin; }
     // The caption colour tab i gets when drawn now.
     QColor CaptionColor(int i) const;
 
@@ -59,8 +59,10 @@ private:
 
     int m_prevSel = 0;
     QPoint m_pageOrigin{2, 23};
-    std::optional<QColor> m_selText;   // none: the button text's colour
-    std::optional<QColor> m_hoverText; // none: no hover colour, no tracking
+    QColor m_clrSelText{0, 0, 0};
+    bool m_useSelText = false;
+    QColor m_clrHoverText{0, 0, 0};
+    bool m_useHoverText = false;
     int m_hoverTab = -1;
     bool m_hoverTracking = false;
     int m_nMinTabWidth = 0;

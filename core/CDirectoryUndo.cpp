@@ -4,7 +4,7 @@
 namespace {
 
 template <typename Saved, typename Table>
-void SaveOnce(Saved& saved, const Table& table, const std::u16string& name) {
+void Save(Saved& saved, const Table& table, const std::u16string& name) {
     if (!saved.names.insert(name).second) {
         return; // the state before the operation is already kept
     }
@@ -29,12 +29,12 @@ void PutBack(Saved& saved, Table& table) {
 
 } // namespace
 
-void CDirectoryUndo::Save(const CUserTable& users, const std::u16string& name) {
-    SaveOnce(m_users, users, name);
+void CDirectoryUndo::SaveUser(const CUserTable& users, const std::u16string& name) {
+    Save(m_users, users, name);
 }
 
-void CDirectoryUndo::Save(const CGroupTable& groups, const std::u16string& name) {
-    SaveOnce(m_groups, groups, name);
+void CDirectoryUndo::SaveGroup(const CGroupTable& groups, const std::u16string& name) {
+    Save(m_groups, groups, name);
 }
 
 void CDirectoryUndo::Restore(CUserTable& users, CGroupTable& groups) {
@@ -43,6 +43,8 @@ void CDirectoryUndo::Restore(CUserTable& users, CGroupTable& groups) {
 }
 
 void CDirectoryUndo::Clear() {
-    m_users = {};
-    m_groups = {};
+    m_users.records.clear();
+    m_users.names.clear();
+    m_groups.records.clear();
+    m_groups.names.clear();
 }

@@ -18,8 +18,8 @@ using CGroupTable = std::unordered_map<std::u16string, std::unique_ptr<CGroupDat
 class CDirectoryUndo {
 public:
     // Before the named record of the table changes (or appears, or goes).
-    void Save(const CUserTable& users, const std::u16string& name);
-    void Save(const CGroupTable& groups, const std::u16string& name);
+    void SaveUser(const CUserTable& users, const std::u16string& name);
+    void SaveGroup(const CGroupTable& groups, const std::u16string& name);
 
     // Puts every saved record back as it was (removing those that did not exist) and forgets
     // them; under the same exclusive guard as the change.

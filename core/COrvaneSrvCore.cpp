@@ -29,15 +29,6 @@ bool RemoveFirst(std::vector<std::u16string>& list, const std::u16string& name) 
     return true;
 }
 
-// The other side of a membership: a user's groups, a group's users.
-std::vector<std::u16string>& Links(CUserData& user) {
-    return user.m_listGroups;
-}
-
-std::vector<std::u16string>& Links(CGroupData& group) {
-    return group.m_listUsers;
-}
-
 const char* ErrorName(EArchiveError error) {
     switch (error) {
     case EArchiveError::EndOfFile:
@@ -137,22 +128,22 @@ void COrvaneSrvCore::Dispatch(CDirectoryMessage& msg) {
     const bool p = msg.m_bPersist;
     switch (msg.m_id) {
     case UM_ADD_USER:
-        Add(m_mapUsers, m_mapGroups, std::move(msg.m_pUser), p);
+        OnAddUser(p, std::move(msg.m_pUser));
         break;
     case UM_MODIFY_USER:
-        Replace(m_mapUsers, m_mapGroups, std::move(msg.m_pUser), p);
+        OnModifyUser(p, std::move(msg.m_pUser));
         break;
     case UM_DELETE_USER:
-        Remove(m_mapUsers, m_mapGroups, msg.m_strName, p);
+        OnDeleteUser(p, msg.m_strName);
         break;
     case UM_ADD_GROUP:
-        Add(m_mapGroups, m_mapUsers, std::move(msg.m_pGroup), p);
+        OnAddGroup(p, std::move(msg.m_pGroup));
         break;
     case UM_MODIFY_GROUP:
         OnModifyGroup(p, std::move(msg.m_pGroup));
         break;
     case UM_DELETE_GROUP:
-        Remove(m_mapGroups, m_mapUsers, msg.m_strName, p);
+        OnDeleteGroup(p, msg.m_strName);
         break;
     case UM_SET_GROUP_ACCESS:
         OnSetGroupAccess(p, std::move(msg.m_pGroup));
@@ -175,71 +166,125 @@ bool COrvaneSrvCore::CommitBatch() {
     return false;
 }
 
-template <class Table>
-void COrvaneSrvCore::Relink(Table& table, const std::vector<std::u16string>& names,
-                            const std::u16string& name, bool bLink, bool bPersist) {
-    for (const auto& otherName : names) {
-        auto it = table.find(otherName);
-        if (it == table.end()) {
+void COrvaneSrvCore::LinkUserToGroups(const CUserData& user, bool bPersist) {
+    for (const auto& groupName : user.m_listGroups) {
+        auto it = m_mapGroups.find(groupName);
+        if (it == m_mapGroups.end()) {
             continue;
         }
         if (bPersist) {
-            m_undo.Save(table, otherName);
+            m_undo.SaveGroup(m_mapGroups, groupName);
         }
-        auto& list = Links(*it->second);
-        bool bWrite = true; // a link writes the record even when it held the name already
-        if (!bLink) {
-            bWrite = RemoveFirst(list, name);
-        } else if (!Contains(list, name)) {
-            list.push_back(name);
+        CGroupData& group = *it->second;
+        if (!Contains(group.m_listUsers, user.m_strName)) {
+            group.m_listUsers.push_back(user.m_strName);
         }
-        if (bWrite && bPersist) {
-            m_batch.Write(*it->second);
+        if (bPersist) {
+            m_batch.WriteGroup(group);
         }
     }
 }
 
-template <class Table, class Other, class Record>
-void COrvaneSrvCore::Add(Table& table, Other& other, std::unique_ptr<Record> record,
-                         bool bPersist) {
-    if (!record) {
-        return;
-    }
-    if (bPersist) {
-        m_undo.Save(table, record->m_strName);
-    }
-    Record& stored = *record;
-    table[stored.m_strName] = std::move(record);
-    Relink(other, Links(stored), stored.m_strName, true, bPersist);
-    if (bPersist) {
-        m_batch.Write(stored);
+void COrvaneSrvCore::LinkGroupToUsers(const CGroupData& group, bool bPersist) {
+    for (const auto& userName : group.m_listUsers) {
+        auto it = m_mapUsers.find(userName);
+        if (it == m_mapUsers.end()) {
+            continue;
+        }
+        if (bPersist) {
+            m_undo.SaveUser(m_mapUsers, userName);
+        }
+        CUserData& user = *it->second;
+        if (!Contains(user.m_listGroups, group.m_strName)) {
+            user.m_listGroups.push_back(group.m_strName);
+        }
+        if (bPersist) {
+            m_batch.WriteUser(user);
+        }
     }
 }
 
-template <class Table, class Other, class Record>
-void COrvaneSrvCore::Replace(Table& table, Other& other, std::unique_ptr<Record> record,
-                             bool bPersist) {
-    if (!record) {
-        return;
+void COrvaneSrvCore::UnlinkUserFromGroups(const CUserData& user, bool bPersist) {
+    for (const auto& groupName : user.m_listGroups) {
+        auto it = m_mapGroups.find(groupName);
+        if (it == m_mapGroups.end()) {
+            continue;
+        }
+        if (bPersist) {
+            m_undo.SaveGroup(m_mapGroups, groupName);
+        }
+        if (RemoveFirst(it->second->m_listUsers, user.m_strName) && bPersist) {
+            m_batch.WriteGroup(*it->second);
+        }
     }
-    Remove(table, other, record->m_strName, bPersist);
-    Add(table, other, std::move(record), bPersist);
 }
 
-template <class Table, class Other>
-void COrvaneSrvCore::Remove(Table& table, Other& other, const std::u16string& name, bool bPersist) {
-    auto it = table.find(name);
-    if (it == table.end()) {
+void COrvaneSrvCore::UnlinkGroupFromUsers(const CGroupData& group, bool bPersist) {
+    for (const auto& userName : group.m_listUsers) {
+        auto it = m_mapUsers.find(userName);
+        if (it == m_mapUsers.end()) {
+            continue;
+        }
+        if (bPersist) {
+            m_undo.SaveUser(m_mapUsers, userName);
+        }
+        if (RemoveFirst(it->second->m_listGroups, group.m_strName) && bPersist) {
+            m_batch.WriteUser(*it->second);
+        }
+    }
+}
+
+void COrvaneSrvCore::OnAddUser(bool bPersist, std::unique_ptr<CUserData> user) {
+    if (!user) {
         return;
     }
     if (bPersist) {
-        m_undo.Save(table, name);
+        m_undo.SaveUser(m_mapUsers, user->m_strName);
     }
-    auto record = std::move(it->second);
-    table.erase(it);
-    Relink(other, Links(*record), record->m_strName, false, bPersist);
+    CUserData& stored = *user;
+    m_mapUsers[stored.m_strName] = std::move(user);
+    LinkUserToGroups(stored, bPersist);
     if (bPersist) {
-        m_batch.Delete(*record);
+        m_batch.WriteUser(stored);
+    }
+}
+
+void COrvaneSrvCore::OnModifyUser(bool bPersist, std::unique_ptr<CUserData> user) {
+    if (!user) {
+        return;
+    }
+    OnDeleteUser(bPersist, user->m_strName);
+    OnAddUser(bPersist, std::move(user));
+}
+
+void COrvaneSrvCore::OnDeleteUser(bool bPersist, const std::u16string& name) {
+    auto it = m_mapUsers.find(name);
+    if (it == m_mapUsers.end()) {
+        return;
+    }
+    if (bPersist) {
+        m_undo.SaveUser(m_mapUsers, name);
+    }
+    std::unique_ptr<CUserData> record = std::move(it->second);
+    m_mapUsers.erase(it);
+    UnlinkUserFromGroups(*record, bPersist);
+    if (bPersist) {
+        m_batch.DeleteUserValue(record->m_strName);
+    }
+}
+
+void COrvaneSrvCore::OnAddGroup(bool bPersist, std::unique_ptr<CGroupData> group) {
+    if (!group) {
+        return;
+    }
+    if (bPersist) {
+        m_undo.SaveGroup(m_mapGroups, group->m_strName);
+    }
+    CGroupData& stored = *group;
+    m_mapGroups[stored.m_strName] = std::move(group);
+    LinkGroupToUsers(stored, bPersist);
+    if (bPersist) {
+        m_batch.WriteGroup(stored);
     }
 }
 
@@ -255,7 +300,24 @@ void COrvaneSrvCore::OnModifyGroup(bool bPersist, std::unique_ptr<CGroupData> gr
     // and keeps the access list, which has a dialog of its own.
     const auto& oldAccess = it->second->m_listAccess;
     group->m_listAccess.insert(group->m_listAccess.end(), oldAccess.begin(), oldAccess.end());
-    Replace(m_mapGroups, m_mapUsers, std::move(group), bPersist);
+    OnDeleteGroup(bPersist, group->m_strName);
+    OnAddGroup(bPersist, std::move(group));
+}
+
+void COrvaneSrvCore::OnDeleteGroup(bool bPersist, const std::u16string& name) {
+    auto it = m_mapGroups.find(name);
+    if (it == m_mapGroups.end()) {
+        return;
+    }
+    if (bPersist) {
+        m_undo.SaveGroup(m_mapGroups, name);
+    }
+    std::unique_ptr<CGroupData> record = std::move(it->second);
+    m_mapGroups.erase(it);
+    UnlinkGroupFromUsers(*record, bPersist);
+    if (bPersist) {
+        m_batch.DeleteGroupValue(record->m_strName);
+    }
 }
 
 void COrvaneSrvCore::OnSetGroupAccess(bool bPersist, std::unique_ptr<CGroupData> carrier) {
@@ -267,11 +329,11 @@ void COrvaneSrvCore::OnSetGroupAccess(bool bPersist, std::unique_ptr<CGroupData>
         return; // no such group: the carrier is freed
     }
     if (bPersist) {
-        m_undo.Save(m_mapGroups, carrier->m_strName);
+        m_undo.SaveGroup(m_mapGroups, carrier->m_strName);
     }
     it->second->m_listAccess = std::move(carrier->m_listAccess);
     if (bPersist) {
-        m_batch.Write(*it->second);
+        m_batch.WriteGroup(*it->second);
     }
 }
 
@@ -307,8 +369,9 @@ bool COrvaneSrvCore::CreateBuiltInAccounts() {
         auto lock = m_pGuard->LockExclusive();
         const std::u16string admin(kAdminUser);
         if (!m_mapUsers.contains(admin) && !m_setUnreadableUsers.contains(admin)) {
-            Add(m_mapUsers, m_mapGroups,
-                std::make_unique<CUserData>(admin, std::u16string(kDefaultAdminPassword)), true);
+            auto msg = CDirectoryMessage::AddUser(
+                true, std::make_unique<CUserData>(admin, std::u16string(kDefaultAdminPassword)));
+            Dispatch(msg);
         }
         for (const std::u16string_view view : kBuiltInGroups) {
             const std::u16string name(view);
@@ -317,7 +380,8 @@ bool COrvaneSrvCore::CreateBuiltInAccounts() {
             }
             auto group = std::make_unique<CGroupData>(name);
             group->m_listUsers.push_back(admin);
-            Add(m_mapGroups, m_mapUsers, std::move(group), true);
+            auto msg = CDirectoryMessage::AddGroup(true, std::move(group));
+            Dispatch(msg);
         }
     }
     // One batch: a start-up that cannot write them all writes none.
@@ -328,21 +392,21 @@ bool COrvaneSrvCore::MergeImported(CGroupTable groups, CUserTable users, CConfig
     CConfigCounts counts;
     {
         auto lock = m_pGuard->LockExclusive();
-        const auto merge = [&](auto& table, auto& imported, std::size_t& added,
-                               std::size_t& replaced) {
-            for (auto& [key, record] : imported) {
-                ++(table.contains(key) ? replaced : added);
-                m_undo.Save(table, key);
-                table[key] = std::move(record);
-            }
-        };
-        merge(m_mapGroups, groups, counts.nGroups, counts.nGroupsReplaced);
-        merge(m_mapUsers, users, counts.nUsers, counts.nUsersReplaced);
+        for (auto& [key, record] : groups) {
+            ++(m_mapGroups.contains(key) ? counts.nGroupsReplaced : counts.nGroups);
+            m_undo.SaveGroup(m_mapGroups, key);
+            m_mapGroups[key] = std::move(record);
+        }
+        for (auto& [key, record] : users) {
+            ++(m_mapUsers.contains(key) ? counts.nUsersReplaced : counts.nUsers);
+            m_undo.SaveUser(m_mapUsers, key);
+            m_mapUsers[key] = std::move(record);
+        }
         for (const auto& [key, user] : m_mapUsers) {
-            m_batch.Write(*user);
+            m_batch.WriteUser(*user);
         }
         for (const auto& [key, group] : m_mapGroups) {
-            m_batch.Write(*group);
+            m_batch.WriteGroup(*group);
         }
     }
     const bool bSaved = CommitBatch();
@@ -441,9 +505,12 @@ std::optional<CGroupData> COrvaneSrvCore::GroupRecord(const std::u16string& name
 }
 
 std::optional<CServerData> COrvaneSrvCore::ServerRecord(const std::u16string& mac) const {
-    return Read([&](const CTablesView& t) {
+    return Read([&](const CTablesView& t) -> std::optional<CServerData> {
         const CServerData* record = t.servers.Find(mac);
-        return record != nullptr ? std::optional(*record) : std::nullopt;
+        if (record == nullptr) {
+            return std::nullopt;
+        }
+        return *record;
     });
 }
 

@@ -165,19 +165,18 @@ private:
     friend class COrvaneSrvApp;
     friend class CCoreTestAccess;
 
-    // The change of one record, with the other side of its memberships in other.
-    template <class Table, class Other, class Record>
-    void Add(Table& table, Other& other, std::unique_ptr<Record> record, bool bPersist);
-    template <class Table, class Other, class Record>
-    void Replace(Table& table, Other& other, std::unique_ptr<Record> record, bool bPersist);
-    template <class Table, class Other>
-    void Remove(Table& table, Other& other, const std::u16string& name, bool bPersist);
-    // Adds name to (bLink) or takes it from the memberships of the records of table in names.
-    template <class Table>
-    void Relink(Table& table, const std::vector<std::u16string>& names, const std::u16string& name,
-                bool bLink, bool bPersist);
+    void OnAddUser(bool bPersist, std::unique_ptr<CUserData> user);
+    void OnModifyUser(bool bPersist, std::unique_ptr<CUserData> user);
+    void OnDeleteUser(bool bPersist, const std::u16string& name);
+    void OnAddGroup(bool bPersist, std::unique_ptr<CGroupData> group);
     void OnModifyGroup(bool bPersist, std::unique_ptr<CGroupData> group);
+    void OnDeleteGroup(bool bPersist, const std::u16string& name);
     void OnSetGroupAccess(bool bPersist, std::unique_ptr<CGroupData> carrier);
+
+    void LinkUserToGroups(const CUserData& user, bool bPersist);
+    void LinkGroupToUsers(const CGroupData& group, bool bPersist);
+    void UnlinkUserFromGroups(const CUserData& user, bool bPersist);
+    void UnlinkGroupFromUsers(const CGroupData& group, bool bPersist);
     void Dispatch(CDirectoryMessage& msg);
     bool LoadKey(std::u16string_view key, bool bUsers);
     bool CommitBatch();

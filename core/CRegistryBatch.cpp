@@ -4,18 +4,18 @@
 #include "core/CGroupData.h"
 #include "core/CUserData.h"
 
-void CRegistryBatch::Write(const CUserData& user) {
+void CRegistryBatch::WriteUser(const CUserData& user) {
     m_changes.push_back({EKind::WriteUser, user.m_strName, CArchiveWriter::Body(user)});
 }
 
-void CRegistryBatch::Write(const CGroupData& group) {
+void CRegistryBatch::WriteGroup(const CGroupData& group) {
     m_changes.push_back({EKind::WriteGroup, group.m_strName, CArchiveWriter::Body(group)});
 }
 
-void CRegistryBatch::Delete(const CUserData& user) {
-    m_changes.push_back({EKind::DeleteUser, user.m_strName, {}});
+void CRegistryBatch::DeleteUserValue(std::u16string name) {
+    m_changes.push_back({EKind::DeleteUser, std::move(name), {}});
 }
 
-void CRegistryBatch::Delete(const CGroupData& group) {
-    m_changes.push_back({EKind::DeleteGroup, group.m_strName, {}});
+void CRegistryBatch::DeleteGroupValue(std::u16string name) {
+    m_changes.push_back({EKind::DeleteGroup, std::move(name), {}});
 }

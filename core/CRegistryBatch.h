@@ -19,11 +19,10 @@ public:
         std::vector<uint8_t> body;
     };
 
-    void Write(const CUserData& user);
-    void Write(const CGroupData& group);
-    // The stored value of the record's name goes.
-    void Delete(const CUserData& user);
-    void Delete(const CGroupData& group);
+    void WriteUser(const CUserData& user);
+    void WriteGroup(const CGroupData& group);
+    void DeleteUserValue(std::u16string name);
+    void DeleteGroupValue(std::u16string name);
 
     bool Empty() const { return m_changes.empty(); }
     const std::vector<Change>& Changes() const { return m_changes; }

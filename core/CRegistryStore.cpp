@@ -1,5 +1,8 @@
 #include "core/CRegistryStore.h"
 
+#include "core/CArchiveWriter.h"
+#include "core/CGroupData.h"
+#include "core/CUserData.h"
 #include "platform/registry/CRegistryKey.h"
 
 #include <cstdio>
@@ -25,7 +28,9 @@ bool CRegistryStore::CreateKey(std::u16string_view path) {
     if (m_lLastError != ERROR_SUCCESS) {
         return false;
     }
-    key.Flush();
+    if (!m_bLazyWrite) {
+        key.Flush();
+    }
     return true;
 }
 
@@ -59,7 +64,9 @@ bool CRegistryStore::WriteValue(std::u16string_view keyPath, std::u16string_view
         return false;
     }
     m_lLastError = key.SetValue(name, REG_BINARY, body);
-    key.Flush();
+    if (!m_bLazyWrite) {
+        key.Flush();
+    }
     return m_lLastError == ERROR_SUCCESS;
 }
 
@@ -71,6 +78,22 @@ bool CRegistryStore::DeleteValue(std::u16string_view keyPath, std::u16string_vie
     }
     m_lLastError = key.DeleteValue(name);
     return m_lLastError == ERROR_SUCCESS;
+}
+
+bool CRegistryStore::WriteUser(const CUserData& user) {
+    return WriteValue(kUserKey, user.m_strName, CArchiveWriter::Body(user));
+}
+
+bool CRegistryStore::WriteGroup(const CGroupData& group) {
+    return WriteValue(kGroupKey, group.m_strName, CArchiveWriter::Body(group));
+}
+
+bool CRegistryStore::DeleteUserValue(std::u16string_view name) {
+    return DeleteValue(kUserKey, name);
+}
+
+bool CRegistryStore::DeleteGroupValue(std::u16string_view name) {
+    return DeleteValue(kGroupKey, name);
 }
 
 std::string CRegistryStore::LastFailureText() const {

@@ -15,6 +15,9 @@
 #include <string_view>
 #include <vector>
 
+class CUserData;
+class CGroupData;
+
 inline constexpr std::u16string_view kUserKey = u"Software\\Tarvik\\OrvaneSrv\\Users";
 inline constexpr std::u16string_view kGroupKey = u"Software\\Tarvik\\OrvaneSrv\\Groups";
 
@@ -32,6 +35,11 @@ public:
         std::function<void(const std::u16string& name, const std::vector<uint8_t>& data)>;
     bool LoadValues(std::u16string_view key, const ValueVisitor& visit);
 
+    bool WriteUser(const CUserData& user);
+    bool WriteGroup(const CGroupData& group);
+    bool DeleteUserValue(std::u16string_view name);
+    bool DeleteGroupValue(std::u16string_view name);
+
     // Carries out a batch as one transaction, all or nothing: when the transaction cannot
     // begin, or any change fails (deleting a value that is already absent is no failure),
     // nothing is written, the failure stays in m_lLastError and standard error says so.
@@ -42,6 +50,7 @@ public:
     // The reason of the last failure, as the hive words it (or its error number).
     std::string LastFailureText() const;
 
+    bool m_bLazyWrite = false;
     LSTATUS m_lLastError = ERROR_SUCCESS;
 
 private:

@@ -101,6 +101,10 @@ void CServiceLog::Note(std::string_view line) {
     Write(StampProgramLine(line, std::chrono::system_clock::now()));
 }
 
+void CServiceLog::LogConnection(int nConnection, const sockaddr_in& peer, std::string_view line) {
+    Write(ComposeConnectionEntry(nConnection, peer, line, std::time(nullptr)));
+}
+
 void CServiceLog::LogSocketError(const CBlockingSocketException& e, std::string_view prefix) {
     Write(ComposeSocketErrorLine(e, prefix, std::time(nullptr)));
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <netinet/in.h>
 #include <string_view>
 
 class CServiceLog {
@@ -29,6 +30,7 @@ public:
     void Write(std::string_view entry);
     // One of the program's own lines ("OrvaneSrv: ...\n"), stamped with the time.
     void Note(std::string_view line);
+    void LogConnection(int nConnection, const sockaddr_in& peer, std::string_view line);
     void LogSocketError(const CBlockingSocketException& e, std::string_view prefix);
 
     // $XDG_STATE_HOME/OrvaneSrv/service.log (an absolute XDG_STATE_HOME only), else

@@ -43,8 +43,6 @@ std::string StampProgramLine(std::string_view line, std::chrono::system_clock::t
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-// The log keeps this many UTF-16 code units of a socket error's text.
-constexpr std::size_t kSocketErrorMaxChars = 48;
 constexpr char16_t kHighSurrogateFirst = 0xD800;
 constexpr char16_t kLowSurrogateFirst = 0xDC00;
 
@@ -119,10 +117,12 @@ std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std
 
 std::string ComposeSocketErrorLine(const CBlockingSocketException& e, std::string_view prefix,
                                    std::time_t now) {
+    char16_t errorText[49];
+    e.GetErrorText(errorText, std::size(errorText));
     std::string line = "WINSOCK ERROR--";
     line += prefix;
     line += ' ';
-    line += Utf16ToUtf8(Utf8ToUtf16(e.what()).substr(0, kSocketErrorMaxChars));
+    line += Utf16ToUtf8(errorText);
     line += " -- ";
     line += LogTimeText(now);
     line += "\r\n";

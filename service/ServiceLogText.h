@@ -28,7 +28,7 @@ std::string LogTimeText(std::time_t now);
 // kLogEntryMaxChars is cut before its line end.
 std::string ComposeConnectionEntry(int nConnection, const sockaddr_in& peer, std::string_view line,
                                    std::time_t now);
-// "WINSOCK ERROR--<prefix> <error text> -- <time>\r\n", the error text cut to 48 characters.
+// "WINSOCK ERROR--<prefix> <error text> -- <time>\r\n".
 std::string ComposeSocketErrorLine(const CBlockingSocketException& e, std::string_view prefix,
                                    std::time_t now);
 

@@ -3,6 +3,7 @@
 // a peer that closed before a line was complete).
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <string>
 
@@ -12,9 +13,14 @@ public:
     explicit CBlockingSocketException(const char* pszOperation);
     CBlockingSocketException(const char* pszOperation, int nSocketError);
 
-    // "<operation> error" when the code is 0, else "<operation> error #<code>".
+    // "<operation> error" when the code is 0, else "<operation> error #<code>", cut to fit
+    // nMaxChars - 1 characters and terminated. Always answers true.
+    bool GetErrorText(char16_t* pszText, std::size_t nMaxChars) const;
+    std::u16string ErrorText() const;
+
     const char* what() const noexcept override { return m_strWhat.c_str(); }
 
+    std::u16string m_strOperation;
     int m_nSocketError = 0;
 
 private:

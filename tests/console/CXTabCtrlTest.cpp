@@ -28,8 +28,8 @@ protected:
         m_tabs.setGeometry(10, 10, 480, 280);
         m_pages[0].resize(400, 200);
         m_pages[1].resize(400, 200);
-        m_tabs.InsertPage(QStringLiteral("System"), &m_pages[0]);
-        m_tabs.InsertPage(QStringLiteral("Account"), &m_pages[1]);
+        m_tabs.InsertPage(QStringLiteral("System"), 0, &m_pages[0]);
+        m_tabs.InsertPage(QStringLiteral("Account"), 1, &m_pages[1]);
         m_tabs.SetMinTabWidth(100);
         m_tabs.SetSelectedColor(QColor(0, 0, 255));
         m_tabs.SetHoverColor(QColor(255, 255, 255));
@@ -127,8 +127,8 @@ TEST_F(TabCtrl, TheTimerClearsTheHighlightOnceThePointerHasLeftTheControl) {
 
 TEST_F(TabCtrl, WithoutTheColoursSwitchedOnEveryCaptionUsesTheButtonText) {
     CTestTabCtrl plain(&m_window);
-    plain.InsertPage(QStringLiteral("One"), nullptr);
-    plain.InsertPage(QStringLiteral("Two"), nullptr);
+    plain.InsertPage(QStringLiteral("One"), 0, nullptr);
+    plain.InsertPage(QStringLiteral("Two"), 1, nullptr);
     const QColor text = plain.palette().color(QPalette::ButtonText);
     EXPECT_EQ(plain.CaptionColor(0), text);
     EXPECT_EQ(plain.CaptionColor(1), text);

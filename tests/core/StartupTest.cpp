@@ -226,9 +226,9 @@ TEST_F(Startup, DeletedBuiltInAccountsComeBack) {
         // A store from a version that let them be deleted.
         auto core = StartCore(Db());
         CRegistryBatch batch;
-        batch.Delete(CUserData(u"admin", {}));
-        batch.Delete(CGroupData(u"Everyone"));
-        batch.Write(CGroupData(u"Administrator"));
+        batch.DeleteUserValue(u"admin");
+        batch.DeleteGroupValue(u"Everyone");
+        batch.WriteGroup(CGroupData(u"Administrator"));
         ASSERT_TRUE(CCoreTestAccess::Registry(*core).Apply(batch));
     }
     EXPECT_EQ(ReadValues(Db(), kUserKey).count(u"admin"), 0u);
